@@ -1,0 +1,58 @@
+// Reading and writing the settings record and the few values kept beside it
+// (the main window placement and the audio CD play command). The main window
+// applies what is read; this class owns the files.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/SettingsRecord.h"
+
+namespace sonarvex {
+
+class Dialogs;
+class XdgAssociations;
+
+struct WindowPlacement {
+  std::optional<int> Top, Left, Width, Height;
+};
+
+class SettingsStore {
+ public:
+  // programFolder ends in '/'.
+  SettingsStore(std::string programFolder, Dialogs& dialogs);
+
+  std::string SettingFolder() const { return programFolder_ + "setting/"; }
+
+  // The record part of loading a settings file (set.dat or a profile):
+  // ReadSpeed 30 and NameHasTitle 1 first; then the file's bytes over the
+  // record (as far as the file goes) or, without a file, the first-start
+  // defaults; the colour reset; an empty OutputFolder becomes the program
+  // folder; Volume 0 becomes 255. An unreadable file shows the warning and
+  // leaves the record as it was.
+  void LoadRecord(const std::string& fileName, SettingsRecord& s) const;
+
+  // Writes the record to setting/<fileName> (atomically; setting/ is created
+  // when missing). A failure shows the warning and returns false.
+  bool SaveRecord(const std::string& fileName, const SettingsRecord& s) const;
+
+  // Creates setting/ when missing; false when it cannot be created.
+  bool EnsureSettingFolder() const;
+
+  // Main window placement ("setting/placement.ini").
+  WindowPlacement LoadPlacement() const;
+  bool SavePlacement(int top, int left, int width, int height) const;
+
+  // The desktop's audio CD handler: with on, this program (its desktop entry
+  // for programPath) becomes the handler and the handler it replaces is kept
+  // as LastPlayer; with off, LastPlayer comes back (or the association is
+  // removed when there is none).
+  void ApplyCdPlayerAssociation(bool on, const std::string& programPath,
+                                XdgAssociations& xdg) const;
+
+ private:
+  std::string programFolder_;
+  Dialogs& dialogs_;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,70 @@
+// Message boxes and file/folder choosers, behind one service so that every
+// window and every long operation can be driven by tests.
+//
+// All texts are UTF-8. Buttons and answers use the classic message-box codes
+// the program's logic is written in.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+enum class MsgIcon { None, Information, Warning, Error, Question };
+
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
+
+// Answers of a message box.
+enum MsgAnswer : int {
+  IdOk = 1,
+  IdCancel = 2,
+  IdAbort = 3,
+  IdRetry = 4,
+  IdIgnore = 5,
+  IdYes = 6,
+  IdNo = 7,
+};
+
+// The caption of every message box unless a window names another.
+inline constexpr const char* kProgramTitle = "Sonarvex v3.2";
+
+struct FileFilter {
+  std::string description;            // "Audio files"
+  std::vector<std::string> patterns;  // {"*.wav", "*.mp3"}
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  virtual int Message(const std::string& text, const std::string& caption, MsgIcon icon,
+                      MsgButtons buttons) = 0;
+
+  // File choosers return native paths; an empty result means cancelled.
+  virtual std::vector<std::string> OpenFiles(const std::string& title,
+                                             const std::vector<FileFilter>& filters,
+                                             const std::string& folder, bool multiple) = 0;
+  virtual std::optional<std::string> SaveFile(const std::string& title,
+                                              const std::vector<FileFilter>& filters,
+                                              const std::string& defaultSuffix,
+                                              const std::string& initialPath) = 0;
+  virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                  const std::string& initialFolder) = 0;
+
+  // Shorthands for the common boxes.
+  void Info(const std::string& text, const std::string& caption = kProgramTitle) {
+    Message(text, caption, MsgIcon::Information, MsgButtons::Ok);
+  }
+  void Warning(const std::string& text, const std::string& caption = kProgramTitle) {
+    Message(text, caption, MsgIcon::Warning, MsgButtons::Ok);
+  }
+  void Error(const std::string& text, const std::string& caption = kProgramTitle) {
+    Message(text, caption, MsgIcon::Error, MsgButtons::Ok);
+  }
+  bool AskYesNo(const std::string& text, const std::string& caption = kProgramTitle) {
+    return Message(text, caption, MsgIcon::Question, MsgButtons::YesNo) == IdYes;
+  }
+};
+
+}  // namespace sonarvex

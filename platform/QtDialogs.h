@@ -1,0 +1,32 @@
+// The Dialogs service shown with Qt message boxes and file dialogs.
+#pragma once
+
+#include "platform/Dialogs.h"
+
+class QWidget;
+
+namespace sonarvex {
+
+class QtDialogs : public Dialogs {
+ public:
+  // parent: the window the boxes are modal to (may change, may be null).
+  explicit QtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  int Message(const std::string& text, const std::string& caption, MsgIcon icon,
+              MsgButtons buttons) override;
+  std::vector<std::string> OpenFiles(const std::string& title,
+                                     const std::vector<FileFilter>& filters,
+                                     const std::string& folder, bool multiple) override;
+  std::optional<std::string> SaveFile(const std::string& title,
+                                      const std::vector<FileFilter>& filters,
+                                      const std::string& defaultSuffix,
+                                      const std::string& initialPath) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& initialFolder) override;
+
+ private:
+  QWidget* parent_;
+};
+
+}  // namespace sonarvex

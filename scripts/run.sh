@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine, builds Sonarvex and starts it.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)" --target sonarvex kelpra
+exec build/bin/sonarvex "$@"
