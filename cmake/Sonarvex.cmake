@@ -5,6 +5,10 @@ function(sonarvex_add_subdirs)
   file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(child ${children})
+    # Sub-folders named after a subsystem follow SONARVEX_SUBSYSTEMS.
+    if(child IN_LIST SONARVEX_ALL_SUBSYSTEMS AND NOT child IN_LIST SONARVEX_SUBSYSTEMS)
+      continue()
+    endif()
     if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
       add_subdirectory(${child})
     endif()
@@ -21,9 +25,12 @@ function(sonarvex_gtest name)
   target_compile_definitions(${name} PRIVATE
     SONARVEX_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     SONARVEX_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
   gtest_discover_tests(${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
 
 # sonarvex_fuzzer(NAME src... LIBS lib... CORPUS dir): with SONARVEX_FUZZ a

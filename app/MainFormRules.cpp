@@ -1,0 +1,140 @@
+#include "app/MainFormRules.h"
+
+#include <cstdio>
+#include <map>
+
+namespace sonarvex {
+
+bool ToolbarButtonVisible(const SettingsRecord& s, const std::string& name, bool m3uVisible) {
+  if (name == "WMAButton") return s.ShowWmaButton != 0;
+  if (name == "SpeedButton18") return s.ShowWaveButton != 0;
+  if (name == "BurnCDButton") return s.ShowBurnButton != 0;
+  if (name == "SpeedButton7") return s.ShowFindButton != 0;
+  if (name == "ConvertButton") return s.ShowConvertButton != 0;
+  if (name == "SpeedButton6") return s.ShowCddbButton != 0;
+  if (name == "SpeedButton4") return s.ShowPlayerButton != 0;
+  if (name == "SpeedButton8") return m3uVisible;
+  return true;
+}
+
+std::vector<int> ToolbarLefts(const std::vector<bool>& visible, int buttonWidth) {
+  std::vector<int> lefts;
+  int before = 0;
+  for (bool v : visible) {
+    lefts.push_back(v ? buttonWidth * before : -1);
+    if (v) ++before;
+  }
+  return lefts;
+}
+
+ColourScheme ComputeColours(std::uint32_t windowColor, std::uint32_t editColor) {
+  ColourScheme c{};
+  c.Window = windowColor;
+  c.Edit = editColor;
+  c.List = editColor == kDefaultEditColor ? kDefaultWindowColor : editColor;
+  return c;
+}
+
+int Mpeg1Layer3Kbps(int index) {
+  static const int kTable[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+  return index >= 0 && index < 15 ? kTable[index] : 0;
+}
+
+double LameCompressionRatio(const LameSettings& lame) {
+  int index = lame.VbrEnabled ? lame.MaxBitrateIndex : lame.BitrateIndex;
+  int kbps = Mpeg1Layer3Kbps(index);
+  if (kbps == 0) return 0;
+  double r = 176400.0 / (kbps * 1000.0 * 0.125);
+  if (lame.Mode == 3) r *= 2;
+  return r;
+}
+
+double AcmCompressionRatio(double bytesPerSecond, int channels, int sampleRate) {
+  if (bytesPerSecond <= 0 || channels <= 0 || sampleRate <= 0) return 0;
+  return 176400.0 / bytesPerSecond * (2.0 / channels) * (44100.0 / sampleRate);
+}
+
+namespace {
+std::string Format(const char* format, double v) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, v);
+  return buffer;
+}
+}  // namespace
+
+std::string MegabytesText(std::uint64_t bytes) {
+  return Format("%2.2f Мб", static_cast<double>(bytes) / 1048576.0);
+}
+
+std::string ExpectedSizeText(std::uint64_t bytes, double ratio) {
+  // A ratio of 0 (no bitrate chosen) would divide by zero: show nothing to expect.
+  double mb = ratio > 0 ? static_cast<double>(bytes) / 1048576.0 / ratio : 0.0;
+  std::string text = Format("%2.2f Мб", mb);
+  // "Мб" is two characters but four bytes.
+  if (text.size() - 2 < 8) text = "0" + text;
+  return text;
+}
+
+std::string SizePanelText(std::uint64_t sumBytes, double ratio, bool showCompressed) {
+  double mb = static_cast<double>(sumBytes) / 1048576.0;
+  if (showCompressed) mb = ratio > 0 ? mb / ratio : 0.0;
+  return Format("Разм %2.2f Мб", mb);
+}
+
+std::string TwoDigits(int n) {
+  std::string s = std::to_string(n);
+  if (s.size() < 2) s = "0" + s;
+  return s;
+}
+
+std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
+  std::vector<EnableChange> out;
+  std::map<std::string, bool> state;
+  auto set = [&](const std::string& name, bool v) { state[name] = v; };
+  for (const char* name :
+       {"SpeedButton10", "SpeedButton9", "SpeedButton2", "SpeedButton18", "WMAButton", "WMA1",
+        "OGG1", "SpeedButton11", "SpeedButton12", "SpeedButton13", "SpeedButton14",
+        "SpeedButton15", "SpeedButton6", "CDDB2", "SpeedButton5", "GroupEdit", "AlbumNameEdit",
+        "SonarvexCD1", "N22", "WAVE1", "TagSpeedButton", "ID3v2", "ID3v21", "VolumeBar", "MP3",
+        "N40", "Play1"})
+    set(name, on);
+  set("M3U1", false);
+  set("SpeedButton8", false);
+  if (discPresent) {
+    set("SpeedButton16", true);
+    set("SpeedButton7", on);
+    set("BurnCDButton", on);
+    set("AudioCD1", on);
+  } else {
+    set("TagSpeedButton", false);
+    set("ID3v2", false);
+    set("ID3v21", false);
+    set("SpeedButton16", false);
+    set("SpeedButton13", true);
+    set("BurnCDButton", true);
+  }
+  set("Stop1", state["SpeedButton16"]);
+  set("Eject1", state["SpeedButton13"]);
+  set("CDROMBox", state["SpeedButton13"]);
+  for (const auto& [name, v] : state) out.push_back({name, v});
+  return out;
+}
+
+double MarkerX(double p, double scale, int width) {
+  double span = width - 30;
+  if (scale <= 0 || span <= 0) return 0;
+  if (p > scale) p = scale;
+  double x = p * span / scale;
+  if (scale < width && p > 0) x += span / scale;
+  return x;
+}
+
+double MarkerPosition(double x, double scale, int width) {
+  double span = width - 30;
+  if (scale <= 0 || span <= 0) return 0;
+  if (scale < width && x > 0) x -= span / scale;
+  if (x < 0) x = 0;
+  return x * scale / span;
+}
+
+}  // namespace sonarvex

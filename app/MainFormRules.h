@@ -1,0 +1,72 @@
+// The rules of the main window that need no window: the toolbar layout, the
+// colour scheme, the expected compressed size texts, the enabling table, the
+// position bar mapping and the time texts.
+//
+// ControlsEnabledTable covers the components the enabling routine sets; the
+// window then lets N7 follow SpeedButton7.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/SettingsRecord.h"
+
+namespace sonarvex {
+
+// The twelve buttons laid out left to right, in this order.
+inline constexpr const char* kToolbarOrder[12] = {
+    "SpeedButton1", "SpeedButton2", "WMAButton", "SpeedButton18", "BurnCDButton",
+    "TagSpeedButton", "ConvertButton", "SpeedButton6", "SettingButton", "SpeedButton4",
+    "SpeedButton7", "SpeedButton8"};
+
+// Visibility of the toolbar buttons the settings decide; the others are
+// always visible except SpeedButton8 (shown after a search has found files).
+bool ToolbarButtonVisible(const SettingsRecord& s, const std::string& name, bool m3uVisible);
+
+// Left edge of each of the twelve buttons (-1 when hidden): each visible
+// button sits at buttonWidth x (number of visible buttons before it).
+std::vector<int> ToolbarLefts(const std::vector<bool>& visible, int buttonWidth);
+
+// The colours the window gives its parts.
+struct ColourScheme {
+  std::uint32_t List;    // the track list
+  std::uint32_t Window;  // window, panels, status panels
+  std::uint32_t Edit;    // artist and album boxes, drive list
+};
+ColourScheme ComputeColours(std::uint32_t windowColor, std::uint32_t editColor);
+
+// kbit/s of an MPEG-1 Layer III bitrate index (0 and out of range: 0).
+int Mpeg1Layer3Kbps(int index);
+
+// The compression ratio of MP3 through LAME (0 when the bitrate is 0).
+double LameCompressionRatio(const LameSettings& lame);
+// The compression ratio of an ACM format of B average bytes a second, C
+// channels and R samples a second (0 when any of them is 0).
+double AcmCompressionRatio(double bytesPerSecond, int channels, int sampleRate);
+
+// "%2.2f Мб" of bytes / 1048576 / ratio, with a leading "0" when shorter than
+// eight characters. A ratio of 0 gives "00.00 Мб".
+std::string ExpectedSizeText(std::uint64_t bytes, double ratio);
+// "Разм %2.2f Мб" of the sum, divided by the ratio when showCompressed.
+std::string SizePanelText(std::uint64_t sumBytes, double ratio, bool showCompressed);
+
+// "%2.2f Мб" of bytes / 1048576.
+std::string MegabytesText(std::uint64_t bytes);
+
+// The decimal number left-padded with "0" to at least two characters.
+std::string TwoDigits(int n);
+
+// The enabling routine of the main window. Returns the new enabled state of
+// every component it governs (the others keep theirs).
+struct EnableChange {
+  std::string Name;
+  bool Enabled;
+};
+std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent);
+
+// Position bar: marker x for position p, and the position of a marker x.
+double MarkerX(double p, double scale, int width);
+double MarkerPosition(double x, double scale, int width);
+
+}  // namespace sonarvex

@@ -1,0 +1,806 @@
+#include "app/TMainForm.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/Icons.h"
+#include "app/MainFormRules.h"
+#include "app/PositionBar.h"
+#include "platform/Cp1251.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/QtText.h"
+#include "platform/Shell.h"
+#include "platform/XdgAssociations.h"
+
+namespace sonarvex {
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QColor FromColorRef(std::uint32_t c) {
+  // System colours: 0x8000000A (inactive border), 0x80000005 (window background).
+  if (c == 0x8000000A) return QApplication::palette().color(QPalette::Inactive, QPalette::Window);
+  if (c == 0x80000005) return QApplication::palette().color(QPalette::Base);
+  return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+void Paint(QWidget* w, std::uint32_t colorref, QPalette::ColorRole role = QPalette::Window) {
+  QPalette pal = w->palette();
+  pal.setColor(role, FromColorRef(colorref));
+  if (role == QPalette::Base) pal.setColor(QPalette::Window, FromColorRef(colorref));
+  w->setPalette(pal);
+  w->setAutoFillBackground(true);
+}
+
+constexpr int kButtonWidth = 38;
+constexpr int kButtonHeight = 39;
+constexpr const char* kHelpAddress = "https://sonarvex.example.org/help";
+
+// Columns of the track list.
+enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
+
+}  // namespace
+
+bool TMainForm::Available(const std::string& component) {
+  // Windows that come with later parts of the program: their commands are
+  // present but stay disabled until the window exists.
+  static const std::set<std::string> kNotYet = {
+      "SpeedButton2", "MP3", "WMAButton", "WMA1", "SpeedButton18", "WAVE1", "OGG1",
+      "BurnCDButton", "AudioCD1", "TagSpeedButton", "ID3v2", "ID3v21", "ConvertButton", "N25",
+      "SpeedButton6", "CDDB2", "SettingButton", "N6", "SpeedButton7", "N7", "SpeedButton8",
+      "M3U1", "SpeedButton17", "SysInfo", "ShowMP3ConfigBox", "CDDB1", "N14"};
+  return kNotYet.count(component) == 0;
+}
+
+TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
+    : QMainWindow(parent),
+      context_(context),
+      dialogs_(*context.DialogService),
+      store_(context.ProgramFolder, *context.DialogService) {
+  setObjectName("MainForm");
+  setWindowTitle(U(kProgramTitle));
+  setMinimumSize(578, 392);
+  resize(640, 460);
+
+  QWidget* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  setCentralWidget(central);
+
+  panel2_ = new QWidget(central);
+  panel2_->setObjectName("Panel2");
+  panel2_->setFixedHeight(kButtonHeight + 2);
+  BuildToolbar(panel2_);
+  panel2_->installEventFilter(this);
+  column->addWidget(panel2_);
+
+  BuildTrackList();
+  column->addWidget(listView_, 1);
+
+  panel3_ = new QWidget(central);
+  panel3_->setObjectName("Panel3");
+  BuildArtistPanel(panel3_);
+  column->addWidget(panel3_);
+
+  panel1_ = new QWidget(central);
+  panel1_->setObjectName("Panel1");
+  BuildTransportPanel(panel1_);
+  column->addWidget(panel1_);
+
+  panel4_ = new QWidget(central);
+  panel4_->setObjectName("Panel4");
+  BuildStatusPanel(panel4_);
+  column->addWidget(panel4_);
+
+  BuildMenus();
+
+  timer1_ = new QTimer(this);
+  timer1_->setObjectName("Timer1");
+  timer1_->setInterval(300);
+  connect(timer1_, &QTimer::timeout, this, &TMainForm::OnTimer);
+
+  // Start-up, in order.
+  tempFolder_ = context_.ProgramFolder + "TempFiles/";
+  std::memset(&album_, 0, sizeof album_);
+  std::memset(&settings_, 0, sizeof settings_);
+  cdromBox_->clear();
+  for (const auto& name : driveNames_) cdromBox_->addItem(Q(name));
+  if (auto ext = ReadFileBytes(store_.SettingFolder() + "ext.dat", 1 << 20)) {
+    std::size_t pos = 0;
+    while (pos < ext->size()) {
+      auto nl = ext->find('\n', pos);
+      std::string line = ext->substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) extensions_.push_back(line);
+      pos = nl == std::string::npos ? ext->size() : nl + 1;
+    }
+  }
+  LoadProfiles();
+  state_ = WindowState::Idle;
+  positionBar_->SetScale(1000);
+  positionBar_->SetPosition(0);
+
+  qApp->installEventFilter(this);
+  timer1_->start();
+}
+
+TMainForm::~TMainForm() {
+  qApp->removeEventFilter(this);
+  Shutdown();
+}
+
+QToolButton* TMainForm::AddToolButton(QWidget* parent, const char* name, const QString& hint,
+                                      const QString& theme, const QString& label, unsigned rgb) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setAutoRaise(true);
+  b->setFixedSize(kButtonWidth, kButtonHeight);
+  b->setIconSize(QSize(28, 28));
+  b->setIcon(ToolIcon(theme, label, rgb));
+  b->setToolTip(hint);
+  return b;
+}
+
+void TMainForm::BuildToolbar(QWidget* parent) {
+  struct Def {
+    const char* name;
+    const char* hint;
+    const char* theme;
+    const char* label;
+    unsigned rgb;
+  };
+  const Def defs[12] = {
+      {"SpeedButton1", "Обновить информацию о диске", "view-refresh", "↻", 0x3c78c8},
+      {"SpeedButton2", "Сграбить в MP3", "", "MP3", 0x2a8a4a},
+      {"WMAButton", "Сграбить в WMA", "", "WMA", 0x8a5a2a},
+      {"SpeedButton18", "Сграбить в WAVE", "", "WAV", 0x2a6a8a},
+      {"BurnCDButton", "Создать AudioCD", "media-optical-burn", "CD", 0xb03a2e},
+      {"TagSpeedButton", "ID3v2...", "", "ID3", 0x7a4ab0},
+      {"ConvertButton", "Конвертирование файлов WAVE, MP3, WMA", "", "⇄", 0x4a7a2a},
+      {"SpeedButton6", "Запрос CDDB", "", "DB", 0x2a5ab0},
+      {"SettingButton", "Настройки...", "preferences-system", "⚙", 0x606060},
+      {"SpeedButton4", "Запустить ваш медиа плеер...", "multimedia-player", "▶", 0xc07a20},
+      {"SpeedButton7", "Искать медиа файлы на диске...", "system-search", "?", 0x208a8a},
+      {"SpeedButton8", "Создать M3U лист...", "", "M3U", 0x8a2a6a},
+  };
+  for (const auto& d : defs) {
+    QToolButton* b = AddToolButton(parent, d.name, U(d.hint), U(d.theme), U(d.label), d.rgb);
+    toolbar_.push_back(b);
+  }
+  profButton_ = AddToolButton(parent, "SpeedButton17", U("Конфигурация"), "", "P", 0x505080);
+  exitButton_ = AddToolButton(parent, "SpeedButton25", U("Уйти..."), "application-exit", "✕",
+                              0x903030);
+
+  connect(toolbar_[0], &QToolButton::clicked, this, &TMainForm::Refresh);
+  connect(toolbar_[9], &QToolButton::clicked, this, &TMainForm::StartPlayer);
+  connect(exitButton_, &QToolButton::clicked, this, &QWidget::close);
+  connect(profButton_, &QToolButton::clicked, this, [this] {
+    if (state_ == WindowState::Copying || !profMenu_) return;
+    profMenu_->popup(profButton_->mapToGlobal(QPoint(0, profButton_->height())));
+  });
+}
+
+void TMainForm::BuildTrackList() {
+  listView_ = new QTreeWidget(this);
+  listView_->setObjectName("ListView");
+  listView_->setRootIsDecorated(false);
+  listView_->setUniformRowHeights(true);
+  listView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  listView_->setSelectionMode(QAbstractItemView::SingleSelection);
+  listView_->setEditTriggers(QAbstractItemView::EditKeyPressed);
+  listView_->setColumnCount(5);
+  listView_->setHeaderLabels(
+      {U("Трeк"), U("Время"), U("Размер"), U("В MP3"), U("Состояние")});
+  listView_->headerItem()->setIcon(ColMp3, QIcon(ListImage(0)));
+  listView_->header()->setMinimumSectionSize(30);
+  listView_->header()->setStretchLastSection(false);
+  listView_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(listView_, &QTreeWidget::itemDoubleClicked, this, [this] { Play(false); });
+  connect(listView_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int col) {
+    // A renamed row: its caption becomes the track title.
+    if (col != ColTrack) return;
+    int row = listView_->indexOfTopLevelItem(item);
+    if (row < 0 || row >= album_.TrackCount || row >= kMaxAlbumTracks) return;
+    std::string title = Utf8ToCp1251(S(item->text(ColTrack)));
+    if (title == FieldText(album_.Tracks[row].Title)) return;
+    SetField(album_.Tracks[row].Title, title);
+    TrackTagRecord tag = tags_.Get(row, album_.TrackCount);
+    if (tag.TagsOn) {
+      SetField(tag.Title, title);
+      tags_.Set(row, album_.TrackCount, tag);
+    }
+  });
+  connect(listView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    if (!popupMenu1_ || state_ == WindowState::Copying || !listView_->currentItem()) return;
+    if (auto* first = popupMenu1_->findChild<QAction*>("PMTrackName"))
+      first->setText(listView_->currentItem()->text(ColTrack));
+    popupMenu1_->popup(listView_->viewport()->mapToGlobal(pos));
+  });
+  connect(listView_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
+    if (section == ColMp3 && ComponentEnabled("ShowMP3ConfigBox")) {
+      // The MP3 format chooser opens from here once it exists.
+    }
+  });
+}
+
+void TMainForm::BuildArtistPanel(QWidget* parent) {
+  auto* row = new QHBoxLayout(parent);
+  row->setContentsMargins(4, 3, 4, 3);
+  auto* groupLabel = new QLabel(U("Группа"), parent);
+  groupLabel->setObjectName("Label1");
+  groupEdit_ = new QComboBox(parent);
+  groupEdit_->setObjectName("GroupEdit");
+  groupEdit_->setEditable(true);
+  groupEdit_->setInsertPolicy(QComboBox::InsertAlphabetically);
+  auto* albumLabel = new QLabel(U("Альбом"), parent);
+  albumLabel->setObjectName("Label2");
+  albumNameEdit_ = new QLineEdit(parent);
+  albumNameEdit_->setObjectName("AlbumNameEdit");
+  row->addWidget(groupLabel);
+  row->addWidget(groupEdit_, 1);
+  row->addSpacing(8);
+  row->addWidget(albumLabel);
+  row->addWidget(albumNameEdit_, 1);
+  // Each change goes into the album record (at most 49 characters fit).
+  connect(groupEdit_, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    SetField(album_.Artist, Utf8ToCp1251(S(text)));
+  });
+  connect(albumNameEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    SetField(album_.AlbumTitle, Utf8ToCp1251(S(text)));
+  });
+}
+
+void TMainForm::BuildTransportPanel(QWidget* parent) {
+  auto* row = new QHBoxLayout(parent);
+  row->setContentsMargins(2, 2, 2, 2);
+  row->setSpacing(1);
+  struct Def {
+    const char* name;
+    const char* hint;
+    const char* label;
+    unsigned rgb;
+  };
+  const Def defs[] = {
+      {"SpeedButton9", "Снять выделения", "☐", 0x707070},
+      {"SpeedButton10", "Выбрать все", "☑", 0x707070},
+      {"SpeedButton11", "Играть ", "▶", 0x2a7a3a},
+      {"SpeedButton5", "Играть выбранное", "▶✓", 0x2a7a3a},
+      {"SpeedButton12", "Пауза", "❚❚", 0x2a5a8a},
+      {"SpeedButton14", "Предидущий трек (-)", "◀◀", 0x2a5a8a},
+      {"SpeedButton15", "Следующий трек (+)", "▶▶", 0x2a5a8a},
+      {"SpeedButton16", "Стоп", "■", 0x8a2a2a},
+      {"SpeedButton13", "Извлечь диск", "⏏", 0x5a5a5a},
+  };
+  for (const auto& d : defs) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(d.name);
+    b->setAutoRaise(true);
+    b->setFixedSize(26, 24);
+    b->setIconSize(QSize(20, 20));
+    b->setIcon(ToolIcon("", U(d.label), d.rgb));
+    b->setToolTip(U(d.hint));
+    row->addWidget(b);
+  }
+  auto find = [parent](const char* n) { return parent->findChild<QToolButton*>(n); };
+  find("SpeedButton9")->setProperty("tag", 0);
+  find("SpeedButton10")->setProperty("tag", 1);
+  connect(find("SpeedButton9"), &QToolButton::clicked, this, [this] { TickAll(false); });
+  connect(find("SpeedButton10"), &QToolButton::clicked, this, [this] { TickAll(true); });
+  connect(find("SpeedButton11"), &QToolButton::clicked, this, [this] { Play(false); });
+  connect(find("SpeedButton5"), &QToolButton::clicked, this, [this] { Play(true); });
+  connect(find("SpeedButton12"), &QToolButton::clicked, this, &TMainForm::Pause);
+  connect(find("SpeedButton14"), &QToolButton::clicked, this, [this] { Step(-1); });
+  connect(find("SpeedButton15"), &QToolButton::clicked, this, [this] { Step(+1); });
+  connect(find("SpeedButton16"), &QToolButton::clicked, this, &TMainForm::Stop);
+
+  positionBar_ = new PositionBar(parent);
+  positionBar_->setObjectName("PaintBox1");
+  positionBar_->CanDrag = [this] {
+    return state_ == WindowState::Playing || state_ == WindowState::FileList;
+  };
+  positionBar_->Dragged = [this](double p) {
+    if (state_ != WindowState::FileList) {
+      int sector = static_cast<int>(p);
+      timePanel_->setText(Q(TwoDigits(sector / kFramesPerMinute) + ":" +
+                            TwoDigits((sector / kFramesPerSecond) % 60)));
+    }
+  };
+  row->addSpacing(6);
+  row->addWidget(positionBar_, 1);
+  row->addSpacing(6);
+
+  volumeBar_ = new QSlider(Qt::Horizontal, parent);
+  volumeBar_->setObjectName("VolumeBar");
+  volumeBar_->setRange(0, 255);
+  volumeBar_->setValue(255);
+  volumeBar_->setFixedWidth(90);
+  volumeBar_->setToolTip(U("Громкость"));
+  connect(volumeBar_, &QSlider::valueChanged, this,
+          [this](int v) { settings_.Volume = static_cast<std::uint8_t>(v); });
+  row->addWidget(volumeBar_);
+}
+
+void TMainForm::BuildStatusPanel(QWidget* parent) {
+  auto* row = new QHBoxLayout(parent);
+  row->setContentsMargins(2, 1, 2, 1);
+  row->setSpacing(2);
+  cdromBox_ = new QComboBox(parent);
+  cdromBox_->setObjectName("CDROMBox");
+  cdromBox_->setMinimumWidth(150);
+  auto panel = [parent](const char* name, int width) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setMinimumWidth(width);
+    l->setAutoFillBackground(true);
+    return l;
+  };
+  trackPanel_ = panel("TrackPanel", 70);
+  allTimePanel_ = panel("AllTimePanel", 90);
+  sizePanel_ = panel("SizePanel", 110);
+  sSizeBox_ = new QLabel(parent);
+  sSizeBox_->setObjectName("SSizeBox");
+  sSizeBox_->setFixedSize(18, 18);
+  sSizeBox_->setCursor(Qt::PointingHandCursor);
+  sSizeBox_->installEventFilter(this);
+  timePanel_ = panel("TimePanel", 90);
+  findLabel_ = new QLabel(parent);
+  findLabel_->setObjectName("FindLabel");
+  row->addWidget(cdromBox_);
+  row->addWidget(trackPanel_);
+  row->addWidget(allTimePanel_);
+  row->addWidget(sizePanel_);
+  row->addWidget(sSizeBox_);
+  row->addWidget(timePanel_);
+  row->addWidget(findLabel_, 1);
+  connect(cdromBox_, &QComboBox::activated, this, [this](int index) {
+    if (index < 0 || index == settings_.DriveIndex) return;
+    Stop();
+    settings_.DriveIndex = static_cast<std::uint8_t>(index);
+    ReadDisc();
+  });
+}
+
+QAction* TMainForm::AddAction(QMenu* menu, const char* name, const QString& caption,
+                              const QKeySequence& shortcut) {
+  auto* a = new QAction(caption, this);
+  a->setObjectName(name);
+  if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+  menu->addAction(a);
+  return a;
+}
+
+void TMainForm::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName("MainMenu1");
+
+  QMenu* file = bar->addMenu(U("&Файл"));
+  file->setObjectName("N2");
+  AddAction(file, "N12", U("Запустить медиа плеер"), QKeySequence("Ctrl+M"));
+  AddAction(file, "N7", U("&Искать медиа файлы..."), QKeySequence("Ctrl+F"));
+  AddAction(file, "M3U1", U("&Создать M3U лист..."), QKeySequence("Ctrl+L"))->setVisible(false);
+  file->addSeparator();
+  AddAction(file, "N25", U("&Конвертировать файлы..."), QKeySequence("F5"));
+  AddAction(file, "AudioCD1", U("Записать AudioCD"), QKeySequence("F10"));
+  file->addSeparator();
+  AddAction(file, "N4", U("Выход"), QKeySequence("Alt+F4"));
+
+  QMenu* act = bar->addMenu(U("&Действие"));
+  act->setObjectName("N3");
+  AddAction(act, "N1", U("&Обновить"), QKeySequence("F2"));
+  AddAction(act, "CDDB2", U("Запрос CDDB"), QKeySequence("Ctrl+Space"));
+  act->addSeparator();
+  AddAction(act, "MP3", U("&MP3"), QKeySequence("F9"));
+  AddAction(act, "OGG1", U("OGG"), QKeySequence("F8"));
+  AddAction(act, "WMA1", U("&WMA"), QKeySequence("F7"));
+  AddAction(act, "WAVE1", U("W&AVE"), QKeySequence("F6"));
+  act->addSeparator();
+  AddAction(act, "ID3v2", U("ID3v2"), QKeySequence("F3"));
+  AddAction(act, "CDDB1", U("Редактор локальной CDDB"));
+  AddAction(act, "N13", U("Переименовать"), QKeySequence("F4"));
+  act->addSeparator();
+  AddAction(act, "SonarvexCD1", U("Выделить все"), QKeySequence("Ctrl+A"));
+  AddAction(act, "N22", U("Снять выделения"), QKeySequence("Alt+A"));
+  act->addSeparator();
+  AddAction(act, "SysInfo", U("Информация об устройстве"), QKeySequence("Alt+I"));
+
+  QMenu* play = bar->addMenu(U("&Проигрыватель"));
+  play->setObjectName("N5");
+  AddAction(play, "Play1", U("Играть"), QKeySequence("Ctrl+P"));
+  AddAction(play, "N40", U("Играть выбранное"), QKeySequence("Alt+P"));
+  AddAction(play, "Stop1", U("Стоп"), QKeySequence("Ctrl+T"));
+  AddAction(play, "Eject1", U("Извлечь/загрузить"), QKeySequence("Ctrl+E"));
+
+  QMenu* opts = bar->addMenu(U("&Настройки"));
+  opts->setObjectName("N8");
+  AddAction(opts, "N6", U("&Настройки..."), QKeySequence("Ctrl+S"));
+  AddAction(opts, "ShowMP3ConfigBox", U("Настройка MP3"), QKeySequence("Alt+3"));
+
+  QMenu* help = bar->addMenu(U("&Помощь"));
+  help->setObjectName("N10");
+  AddAction(help, "N9", U("Помощь..."), QKeySequence("F1"));
+  AddAction(help, "N11", U("О программе..."));
+
+  auto on = [this](const char* name, auto slot) {
+    if (auto* a = findChild<QAction*>(name)) connect(a, &QAction::triggered, this, slot);
+  };
+  on("N12", [this] { StartPlayer(); });
+  on("N4", [this] { close(); });
+  on("N1", [this] { Refresh(); });
+  on("N13", [this] { RenameSelected(); });
+  on("SonarvexCD1", [this] { TickAll(true); });
+  on("N22", [this] { TickAll(false); });
+  on("Play1", [this] { Play(false); });
+  on("N40", [this] { Play(true); });
+  on("Stop1", [this] { Stop(); });
+  on("N9", [this] { OpenHelp(); });
+  on("N11", [this] { ShowAbout(); });
+
+  // Track list pop-up.
+  popupMenu1_ = new QMenu(this);
+  popupMenu1_->setObjectName("PopupMenu1");
+  QAction* name = AddAction(popupMenu1_, "PMTrackName", QString());
+  name->setEnabled(false);
+  popupMenu1_->addSeparator();
+  QAction* listen = AddAction(popupMenu1_, "N15", U("Послушать"));
+  popupMenu1_->setDefaultAction(listen);
+  AddAction(popupMenu1_, "N19", U("Играть выбранное"));
+  AddAction(popupMenu1_, "N16", U("Переименовать"));
+  AddAction(popupMenu1_, "N14", U("Свойства трэка"));
+  AddAction(popupMenu1_, "ID3v21", U("ID3v2"));
+  connect(listen, &QAction::triggered, this, [this] { Play(false); });
+  connect(findChild<QAction*>("N19"), &QAction::triggered, this, [this] { Play(true); });
+  connect(findChild<QAction*>("N16"), &QAction::triggered, this, [this] { RenameSelected(); });
+
+  // Profiles (radio items of one group).
+  profMenu_ = new QMenu(this);
+  profMenu_->setObjectName("ProfMenu");
+  auto* group = new QActionGroup(this);
+  QAction* def = AddAction(profMenu_, "ProfDef", U("&Default"));
+  def->setCheckable(true);
+  def->setData(-1);
+  group->addAction(def);
+  for (int k = 0; k < ProfileList::kMaxProfiles; ++k) {
+    QAction* a = AddAction(profMenu_, ("Prof" + std::to_string(k + 1)).c_str(), QString());
+    a->setCheckable(true);
+    a->setData(k);
+    a->setVisible(false);
+    group->addAction(a);
+  }
+  profMenu_->addSeparator();
+  AddAction(profMenu_, "ProfSave", U("&Сохранить"));
+  AddAction(profMenu_, "DelConfigItem", U("Удалить"));
+
+  for (const auto& name : Available("SpeedButton2") ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{
+                                                           "MP3", "OGG1", "WMA1", "WAVE1",
+                                                           "ID3v2", "ID3v21", "CDDB1", "CDDB2",
+                                                           "N6", "ShowMP3ConfigBox", "N25",
+                                                           "AudioCD1", "N7", "M3U1", "SysInfo",
+                                                           "N14"})
+    SetComponentEnabled(name, false);
+  for (auto* b : toolbar_)
+    if (!Available(S(b->objectName()))) b->setEnabled(false);
+  profButton_->setEnabled(Available("SpeedButton17"));
+}
+
+void TMainForm::SetComponentEnabled(const std::string& name, bool on) {
+  if (on && !Available(name)) on = false;
+  QString n = Q(name);
+  if (auto* a = findChild<QAction*>(n)) a->setEnabled(on);
+  if (auto* w = findChild<QWidget*>(n)) w->setEnabled(on);
+}
+
+bool TMainForm::ComponentEnabled(const std::string& name) const {
+  QString n = Q(name);
+  if (auto* a = findChild<QAction*>(n)) return a->isEnabled();
+  if (auto* w = findChild<QWidget*>(n)) return w->isEnabled();
+  return false;
+}
+
+void TMainForm::SetControlsEnabled(bool on) {
+  for (const auto& change : ControlsEnabledTable(on, discPresent_))
+    SetComponentEnabled(change.Name, change.Enabled);
+  SetComponentEnabled("N7", ComponentEnabled("SpeedButton7"));
+}
+
+void TMainForm::LayoutToolbar() {
+  std::vector<bool> visible;
+  for (const char* name : kToolbarOrder)
+    visible.push_back(ToolbarButtonVisible(settings_, name, m3uVisible_));
+  std::vector<int> lefts = ToolbarLefts(visible, kButtonWidth);
+  for (std::size_t i = 0; i < toolbar_.size(); ++i) {
+    toolbar_[i]->setVisible(visible[i]);
+    if (visible[i]) toolbar_[i]->move(lefts[i], 1);
+  }
+  int right = panel2_->width();
+  exitButton_->move(right - kButtonWidth, 1);
+  profButton_->move(right - 2 * kButtonWidth, 1);
+  toolbar_[1]->setToolTip(U(settings_.Mp3AsOgg ? "Сграбить в OGG" : "Сграбить в MP3"));
+}
+
+void TMainForm::ApplyColours() {
+  ColourScheme c = ComputeColours(settings_.WindowColor, settings_.EditColor);
+  Paint(this, c.Window);
+  for (QWidget* w : {panel1_, panel2_, panel3_, panel4_}) Paint(w, c.Window);
+  for (QLabel* l : {trackPanel_, allTimePanel_, sizePanel_, timePanel_}) Paint(l, c.Window);
+  Paint(listView_, c.List, QPalette::Base);
+  Paint(albumNameEdit_, c.Edit, QPalette::Base);
+  Paint(groupEdit_, c.Edit, QPalette::Base);
+  Paint(cdromBox_, c.Edit, QPalette::Base);
+  positionBar_->SetBarColor(kDefaultEditColor);
+  DrawSizeBox();
+}
+
+void TMainForm::DrawSizeBox() {
+  QPixmap pm(sSizeBox_->size());
+  pm.fill(FromColorRef(kDefaultWindowColor));
+  {
+    QPainter p(&pm);
+    p.drawPixmap(1, 1, ListImage(1 + (settings_.ShowCompressedSize ? 1 : 0)));
+  }
+  sSizeBox_->setPixmap(pm);
+  sSizeBox_->setToolTip(U(settings_.ShowCompressedSize ? "Размер после сжатия"
+                                                       : "Размер без сжатия"));
+}
+
+void TMainForm::RecomputeSizes() {
+  // The ACM codec's estimate needs its format list; until the codec layer
+  // provides it, LAME's settings decide.
+  double r = LameCompressionRatio(settings_.Lame);
+  std::uint64_t sum = 0;
+  int rows = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
+  for (int i = 0; i < rows; ++i) {
+    const AlbumTrackEntry& t = album_.Tracks[i];
+    if (!t.AudioFlag) continue;
+    sum += t.Size;
+    listView_->topLevelItem(i)->setText(ColMp3, Q(ExpectedSizeText(t.Size, r)));
+  }
+  sizePanel_->setText(Q(SizePanelText(sum, r, settings_.ShowCompressedSize != 0)));
+}
+
+void TMainForm::LoadProfiles() {
+  profiles_.Load(store_.SettingFolder());
+  for (int k = 0; k < ProfileList::kMaxProfiles; ++k) {
+    auto* a = findChild<QAction*>(Q("Prof" + std::to_string(k + 1)));
+    if (!a) continue;
+    bool shown = k < profiles_.ProfileCount();
+    a->setVisible(shown);
+    if (shown) a->setText(Q(Cp1251ToUtf8(profiles_.Caption(k))));
+  }
+  LoadSettings(profiles_.ActiveFileName());
+  const std::string item =
+      profiles_.Active() < 0 ? "ProfDef" : "Prof" + std::to_string(profiles_.Active() + 1);
+  if (auto* a = findChild<QAction*>(Q(item))) a->setChecked(true);
+}
+
+void TMainForm::LoadSettings(const std::string& fileName) {
+  playerPath_.clear();
+  store_.LoadRecord(fileName, settings_);
+  ApplyColours();
+  listView_->setAlternatingRowColors(false);
+  listView_->setStyleSheet(settings_.ShowGrid
+                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
+                                 "border-bottom: 1px solid #c0c0c0; }"
+                               : "");
+  if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
+  if (playerPath_.empty()) playerPath_ = FindInPath("xdg-open");
+  WindowPlacement p = store_.LoadPlacement();
+  QRect g = geometry();
+  if (p.Left) g.moveLeft(*p.Left);
+  if (p.Top) g.moveTop(*p.Top);
+  if (p.Width) g.setWidth(std::max(*p.Width, minimumWidth()));
+  if (p.Height) g.setHeight(std::max(*p.Height, minimumHeight()));
+  setGeometry(g);
+  for (int i = 0; i < 5; ++i) listView_->setColumnWidth(i, std::max<int>(settings_.ColumnWidths[i], 0));
+  if (listView_->columnWidth(ColTrack) < 100) listView_->setColumnWidth(ColTrack, 100);
+  volumeBar_->blockSignals(true);
+  volumeBar_->setValue(settings_.Volume);
+  volumeBar_->blockSignals(false);
+  DrawSizeBox();
+  LayoutToolbar();
+  ReadDisc();
+}
+
+void TMainForm::SaveSettings(const std::string& fileName) {
+  if (context_.Xdg)
+    store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
+                                    *context_.Xdg);
+  QRect g = geometry();
+  store_.SavePlacement(g.top(), g.left(), g.width(), g.height());
+  for (int i = 0; i < 5; ++i)
+    settings_.ColumnWidths[i] = static_cast<std::int16_t>(listView_->columnWidth(i));
+  if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
+  store_.SaveRecord(fileName, settings_);
+}
+
+void TMainForm::UpdateCaption() {
+  setWindowTitle(U(kProgramTitle) + (discPresent_ ? QString() : U(" - Диска нет")));
+}
+
+void TMainForm::SetNoDisc() {
+  discPresent_ = false;
+  hasAudioTracks_ = false;
+  std::memset(&album_, 0, sizeof album_);
+  listView_->clear();
+  trackPanel_->clear();
+  allTimePanel_->clear();
+  UpdateCaption();
+  SetControlsEnabled(false);
+}
+
+void TMainForm::ReadDisc() {
+  // No drive subsystem is attached to this window yet: with no drive there
+  // is no disc to read.
+  if (driveNames_.empty() || settings_.DriveIndex >= driveNames_.size()) {
+    SetNoDisc();
+    RecomputeSizes();
+    return;
+  }
+  FillTrackList();
+  RecomputeSizes();
+}
+
+void TMainForm::FillTrackList() {
+  listView_->blockSignals(true);
+  listView_->clear();
+  int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
+  for (int i = 0; i < count; ++i) {
+    const AlbumTrackEntry& t = album_.Tracks[i];
+    auto* item = new QTreeWidgetItem(listView_);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+    item->setText(ColTrack, Q(Cp1251ToUtf8(FieldText(t.Title))));
+    item->setText(ColTime, Q(TwoDigits(t.Length.minute) + ":" + TwoDigits(t.Length.second)));
+    item->setText(ColSize, Q(MegabytesText(t.Size)));
+    item->setIcon(ColTrack, QIcon(ListImage(!t.AudioFlag ? 3 : t.CopiedFlag ? 2 : 1)));
+    item->setCheckState(ColTrack, t.AudioFlag && !t.CopiedFlag ? Qt::Checked : Qt::Unchecked);
+  }
+  listView_->blockSignals(false);
+  trackPanel_->setText(U("Треков: ") + QString::number(count));
+}
+
+void TMainForm::Refresh() {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
+  ReadDisc();
+}
+
+void TMainForm::TickAll(bool on) {
+  for (int i = 0; i < listView_->topLevelItemCount(); ++i)
+    listView_->topLevelItem(i)->setCheckState(ColTrack, on ? Qt::Checked : Qt::Unchecked);
+}
+
+void TMainForm::Play(bool tickedOnly) {
+  playTickedOnly_ = tickedOnly;
+  if (state_ == WindowState::Searching || state_ == WindowState::Copying) return;
+  if (!discPresent_ || !hasAudioTracks_) return;
+  // Playing a track needs the drive; it comes with the drive subsystem.
+}
+
+void TMainForm::Pause() {
+  if (state_ == WindowState::Playing) state_ = WindowState::Paused;
+}
+
+void TMainForm::Step(int s) {
+  if (state_ == WindowState::Searching) return;
+  int target = currentTrack_ + s;
+  if (target < 0 || target >= listView_->topLevelItemCount()) return;
+  if (playTickedOnly_) {
+    while (target >= 0 && target < listView_->topLevelItemCount() &&
+           listView_->topLevelItem(target)->checkState(ColTrack) != Qt::Checked)
+      target += s;
+    if (target < 0 || target >= listView_->topLevelItemCount()) return;
+  }
+  currentTrack_ = target;
+  Play(playTickedOnly_);
+}
+
+void TMainForm::Stop() {
+  if (state_ == WindowState::Searching || state_ == WindowState::FileList) {
+    state_ = WindowState::Idle;
+    return;
+  }
+  positionBar_->SetPosition(0);
+  timePanel_->clear();
+  state_ = WindowState::Idle;
+}
+
+void TMainForm::StartPlayer() {
+  if (playerPath_.empty() || !StartProgram({playerPath_}))
+    dialogs_.Message("Не удалось запустить " + playerPath_, kProgramTitle, MsgIcon::Warning,
+                     MsgButtons::Ok);
+}
+
+void TMainForm::OpenHelp() { ShellOpen(kHelpAddress); }
+
+void TMainForm::ShowAbout() {
+  dialogs_.Message("Sonarvex v3.2\nАудио CD: копирование, сжатие, запись и воспроизведение.",
+                   "О программе", MsgIcon::Information, MsgButtons::Ok);
+}
+
+void TMainForm::RenameSelected() {
+  if (auto* item = listView_->currentItem()) listView_->editItem(item, ColTrack);
+}
+
+void TMainForm::OnTimer() {
+  if (positionBar_->Dragging()) return;
+  // Media change and play position come from the drive once it is attached.
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == panel2_ && event->type() == QEvent::Resize) {
+    LayoutToolbar();
+    return false;
+  }
+  if (watched == sSizeBox_ && event->type() == QEvent::MouseButtonRelease) {
+    settings_.ShowCompressedSize = settings_.ShowCompressedSize ? 0 : 1;
+    RecomputeSizes();
+    DrawSizeBox();
+    return true;
+  }
+  if (event->type() == QEvent::KeyPress && isActiveWindow()) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    QWidget* focus = QApplication::focusWidget();
+    bool editing = focus && listView_->viewport()->isAncestorOf(focus);
+    bool inBoxes = focus && (focus == albumNameEdit_ || focus == groupEdit_ ||
+                             groupEdit_->isAncestorOf(focus));
+    if (!editing && !inBoxes && focus && window()->isAncestorOf(focus)) {
+      if (key->key() == Qt::Key_Escape) {
+        showMinimized();
+        return true;
+      }
+      if (key->text() == "+") {
+        Step(+1);
+        return true;
+      }
+      if (key->text() == "-") {
+        Step(-1);
+        return true;
+      }
+      if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && focus == listView_) {
+        RenameSelected();
+        return true;
+      }
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::closeEvent(QCloseEvent* e) {
+  Shutdown();
+  e->accept();
+}
+
+void TMainForm::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  timer1_->stop();
+  if (state_ != WindowState::Idle) Stop();
+  SaveSettings(profiles_.ActiveFileName());
+  if (store_.EnsureSettingFolder()) {
+    std::string ext;
+    for (const auto& e : extensions_) ext += e + "\r\n";
+    WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
+  }
+  RemoveEmptyDirectory(tempFolder_);
+}
+
+}  // namespace sonarvex

@@ -1,0 +1,157 @@
+// The main window: the tracks of the disc in the chosen drive, the toolbar,
+// the transport bar and the status line. Every other window opens from here.
+#pragma once
+
+#include <QMainWindow>
+#include <QPixmap>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/ProfileList.h"
+#include "app/SettingsRecord.h"
+#include "app/SettingsStore.h"
+#include "app/WindowState.h"
+#include "metadata/AlbumRecord.h"
+#include "metadata/TagBuffer.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSlider;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+namespace sonarvex {
+
+class Dialogs;
+class PositionBar;
+class XdgAssociations;
+
+struct MainFormContext {
+  std::string ProgramFolder;  // ends in '/'
+  Dialogs* DialogService = nullptr;
+  XdgAssociations* Xdg = nullptr;
+  std::string ProgramPath;  // the executable, for the audio CD association
+};
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TMainForm(const MainFormContext& context, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Loads the profile list and the active profile's settings, then applies them.
+  void LoadProfiles();
+  void LoadSettings(const std::string& fileName);
+  void SaveSettings(const std::string& fileName);
+
+  void SetControlsEnabled(bool on);
+  void LayoutToolbar();
+  void ApplyColours();
+  void RecomputeSizes();
+  // Reads the disc of the current drive and fills the list.
+  void ReadDisc();
+
+  // Commands.
+  void Refresh();
+  void TickAll(bool on);
+  void Play(bool tickedOnly);
+  void Pause();
+  void Step(int s);
+  void Stop();
+  void StartPlayer();
+  void OpenHelp();
+  void ShowAbout();
+  void RenameSelected();
+
+  // State, for the other windows and for tests.
+  SettingsRecord& Settings() { return settings_; }
+  AlbumRecord& Album() { return album_; }
+  TagBuffer& Tags() { return tags_; }
+  WindowState State() const { return state_; }
+  void SetState(WindowState s) { state_ = s; }
+  bool DiscPresent() const { return discPresent_; }
+  ProfileList& Profiles() { return profiles_; }
+  const std::string& PlayerPath() const { return playerPath_; }
+  const std::string& TempFolder() const { return tempFolder_; }
+  QTreeWidget* TrackList() const { return listView_; }
+
+  // Commands whose windows are not part of the program yet stay disabled.
+  static bool Available(const std::string& component);
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildToolbar(QWidget* parent);
+  void BuildTrackList();
+  void BuildArtistPanel(QWidget* parent);
+  void BuildTransportPanel(QWidget* parent);
+  void BuildStatusPanel(QWidget* parent);
+  void BuildMenus();
+  QToolButton* AddToolButton(QWidget* parent, const char* name, const QString& hint,
+                             const QString& theme, const QString& label, unsigned rgb);
+  QAction* AddAction(QMenu* menu, const char* name, const QString& caption,
+                     const QKeySequence& shortcut = {});
+  void SetComponentEnabled(const std::string& name, bool on);
+  bool ComponentEnabled(const std::string& name) const;
+  void SetNoDisc();
+  void FillTrackList();
+  void UpdateCaption();
+  void Shutdown();
+  void OnTimer();
+  void DrawSizeBox();
+
+  MainFormContext context_;
+  Dialogs& dialogs_;
+  SettingsStore store_;
+  SettingsRecord settings_{};
+  AlbumRecord album_{};
+  TagBuffer tags_;
+  ProfileList profiles_;
+  WindowState state_ = WindowState::Idle;
+  std::vector<std::string> driveNames_;
+  std::vector<std::string> extensions_;
+  std::string playerPath_;
+  std::string tempFolder_;
+  bool discPresent_ = false;
+  bool hasAudioTracks_ = false;
+  int currentTrack_ = 0;
+  bool playTickedOnly_ = false;
+  bool m3uVisible_ = false;
+  bool shutDown_ = false;
+
+  // Components.
+  QWidget* panel1_ = nullptr;
+  QWidget* panel2_ = nullptr;
+  QWidget* panel3_ = nullptr;
+  QWidget* panel4_ = nullptr;
+  std::vector<QToolButton*> toolbar_;  // in kToolbarOrder
+  QToolButton* profButton_ = nullptr;
+  QToolButton* exitButton_ = nullptr;
+  QTreeWidget* listView_ = nullptr;
+  QComboBox* groupEdit_ = nullptr;
+  QLineEdit* albumNameEdit_ = nullptr;
+  PositionBar* positionBar_ = nullptr;
+  QSlider* volumeBar_ = nullptr;
+  QComboBox* cdromBox_ = nullptr;
+  QLabel* trackPanel_ = nullptr;
+  QLabel* allTimePanel_ = nullptr;
+  QLabel* sizePanel_ = nullptr;
+  QLabel* sSizeBox_ = nullptr;
+  QLabel* timePanel_ = nullptr;
+  QLabel* findLabel_ = nullptr;
+  QMenu* popupMenu1_ = nullptr;
+  QMenu* profMenu_ = nullptr;
+  QTimer* timer1_ = nullptr;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/MainFormRules.h"
+
+namespace sonarvex {
+
+TEST(MainFormRules, ToolbarClosesGaps) {
+  SettingsRecord s{};
+  ApplyFirstStartDefaults(s, "/m/");
+  std::vector<bool> all;
+  for (const char* n : kToolbarOrder) all.push_back(ToolbarButtonVisible(s, n, false));
+  std::vector<int> lefts = ToolbarLefts(all, 38);
+  EXPECT_EQ(lefts[0], 0);
+  EXPECT_EQ(lefts[10], 380);
+  EXPECT_EQ(lefts[11], -1);  // the M3U button until a search found files
+
+  // Every optional button hidden: the rest sit side by side.
+  s.ShowWmaButton = s.ShowWaveButton = s.ShowBurnButton = s.ShowFindButton = 0;
+  s.ShowConvertButton = s.ShowCddbButton = s.ShowPlayerButton = 0;
+  std::vector<bool> few;
+  for (const char* n : kToolbarOrder) few.push_back(ToolbarButtonVisible(s, n, true));
+  lefts = ToolbarLefts(few, 38);
+  std::map<std::string, int> at;
+  for (int i = 0; i < 12; ++i) at[kToolbarOrder[i]] = lefts[i];
+  EXPECT_EQ(at["SpeedButton1"], 0);
+  EXPECT_EQ(at["SpeedButton2"], 38);
+  EXPECT_EQ(at["TagSpeedButton"], 76);
+  EXPECT_EQ(at["SettingButton"], 114);
+  EXPECT_EQ(at["SpeedButton8"], 152);
+  EXPECT_EQ(at["WMAButton"], -1);
+  EXPECT_EQ(at["SpeedButton4"], -1);
+}
+
+TEST(MainFormRules, Colours) {
+  ColourScheme def = ComputeColours(13758449, 13758462);
+  EXPECT_EQ(def.List, 13758449u);  // the default edit colour gives the list the window colour
+  EXPECT_EQ(def.Edit, 13758462u);
+  ColourScheme own = ComputeColours(0x00FF0000, 0x0000FF00);
+  EXPECT_EQ(own.List, 0x0000FF00u);
+  EXPECT_EQ(own.Window, 0x00FF0000u);
+}
+
+TEST(MainFormRules, ExpectedSizes) {
+  LameSettings lame{};
+  lame.BitrateIndex = 9;  // 128 kbit/s: ratio 11.025
+  lame.MaxBitrateIndex = 14;
+  double r = LameCompressionRatio(lame);
+  EXPECT_DOUBLE_EQ(r, 11.025);
+  // 5.23 MB gets a leading zero (eight characters), 12.40 MB stays.
+  EXPECT_EQ(ExpectedSizeText(static_cast<std::uint64_t>(5.23 * 1048576 * r + 100), r),
+            "05.23 Мб");
+  EXPECT_EQ(ExpectedSizeText(static_cast<std::uint64_t>(12.40 * 1048576 * r + 100), r),
+            "12.40 Мб");
+  lame.VbrEnabled = 1;  // VBR: the maximum bitrate decides
+  EXPECT_DOUBLE_EQ(LameCompressionRatio(lame), 4.41);
+  lame.Mode = 3;  // mono doubles it
+  EXPECT_DOUBLE_EQ(LameCompressionRatio(lame), 8.82);
+  lame.MaxBitrateIndex = 0;
+  EXPECT_EQ(LameCompressionRatio(lame), 0);
+  EXPECT_EQ(ExpectedSizeText(1 << 20, 0), "00.00 Мб");
+  EXPECT_DOUBLE_EQ(AcmCompressionRatio(16000, 2, 44100), 11.025);
+  EXPECT_DOUBLE_EQ(AcmCompressionRatio(8000, 1, 22050), 176400.0 / 8000 * 2 * 2);
+  EXPECT_EQ(AcmCompressionRatio(0, 2, 44100), 0);
+
+  EXPECT_EQ(SizePanelText(42u * 1048576, 4, false), "Разм 42.00 Мб");
+  EXPECT_EQ(SizePanelText(42u * 1048576, 4, true), "Разм 10.50 Мб");
+  EXPECT_EQ(MegabytesText(42330000), "40.37 Мб");
+  EXPECT_EQ(TwoDigits(7), "07");
+  EXPECT_EQ(TwoDigits(123), "123");
+}
+
+TEST(MainFormRules, EnablingTable) {
+  auto table = [](bool on, bool disc) {
+    std::map<std::string, bool> m;
+    for (auto& c : ControlsEnabledTable(on, disc)) m[c.Name] = c.Enabled;
+    return m;
+  };
+  auto withDisc = table(true, true);
+  EXPECT_TRUE(withDisc["SpeedButton2"]);
+  EXPECT_TRUE(withDisc["SpeedButton16"]);
+  EXPECT_TRUE(withDisc["Stop1"]);
+  EXPECT_TRUE(withDisc["BurnCDButton"]);
+  EXPECT_FALSE(withDisc["M3U1"]);
+  EXPECT_FALSE(withDisc["SpeedButton8"]);
+  auto busy = table(false, true);
+  EXPECT_TRUE(busy["SpeedButton16"]);  // Stop stays usable while busy
+  EXPECT_FALSE(busy["SpeedButton13"]);
+  EXPECT_FALSE(busy["CDROMBox"]);
+  auto noDisc = table(true, false);
+  EXPECT_FALSE(noDisc["TagSpeedButton"]);
+  EXPECT_FALSE(noDisc["SpeedButton16"]);
+  EXPECT_FALSE(noDisc["Stop1"]);
+  EXPECT_TRUE(noDisc["SpeedButton13"]);  // eject/load stays possible
+  EXPECT_TRUE(noDisc["Eject1"]);
+  EXPECT_TRUE(noDisc["CDROMBox"]);
+  EXPECT_TRUE(noDisc["BurnCDButton"]);
+  EXPECT_EQ(noDisc.count("SpeedButton7"), 0u);  // left as it is
+  // Settings, profiles, conversion, exit are never touched.
+  EXPECT_EQ(noDisc.count("SettingButton"), 0u);
+  EXPECT_EQ(noDisc.count("SpeedButton25"), 0u);
+}
+
+TEST(MainFormRules, PositionBarMapping) {
+  // A long track on a narrow bar.
+  EXPECT_DOUBLE_EQ(MarkerX(0, 20000, 230), 0);
+  EXPECT_DOUBLE_EQ(MarkerX(10000, 20000, 230), 100);
+  EXPECT_DOUBLE_EQ(MarkerX(30000, 20000, 230), 200);  // clamped to the end
+  EXPECT_NEAR(MarkerPosition(100, 20000, 230), 10000, 1e-9);
+  // A scale below the width adds one step once moving.
+  EXPECT_DOUBLE_EQ(MarkerX(1, 100, 230), 4);
+  EXPECT_NEAR(MarkerPosition(MarkerX(50, 100, 230), 100, 230), 50, 1e-9);
+  EXPECT_DOUBLE_EQ(MarkerX(5, 0, 230), 0);  // no scale: no division by zero
+}
+
+}  // namespace sonarvex

@@ -1,0 +1,178 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QSlider>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/MainFormRules.h"
+#include "app/TMainForm.h"
+#include "platform/Files.h"
+#include "platform/ScriptedDialogs.h"
+#include "platform/XdgAssociations.h"
+
+namespace sonarvex {
+namespace {
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "app_ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+class MainFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    char tmpl[] = "/tmp/sonarvex-main-XXXXXX";
+    folder_ = std::string(mkdtemp(tmpl)) + "/";
+    xdg_ = std::make_unique<XdgAssociations>(folder_ + "config",
+                                             std::vector<std::string>{folder_ + "data"});
+    context_.ProgramFolder = folder_;
+    context_.DialogService = &dialogs_;
+    context_.Xdg = xdg_.get();
+    context_.ProgramPath = folder_ + "sonarvex";
+  }
+  void TearDown() override {
+    std::string why;
+    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+    std::filesystem::remove_all(folder_);
+  }
+  std::string folder_;
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<XdgAssociations> xdg_;
+  MainFormContext context_;
+};
+
+TEST_F(MainFormTest, FirstStartThenExitLeavesTheSettingFiles) {
+  {
+    TMainForm form(context_);
+    form.show();
+    EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2 - Диска нет");
+    EXPECT_EQ(form.minimumSize(), QSize(578, 392));
+    QTreeWidget* list = form.TrackList();
+    QStringList headers;
+    for (int i = 0; i < list->columnCount(); ++i) headers << list->headerItem()->text(i);
+    EXPECT_EQ(headers.join('|').toStdString(), "Трeк|Время|Размер|В MP3|Состояние");
+    EXPECT_EQ(list->columnWidth(0), 144);
+    EXPECT_EQ(list->columnWidth(4), 150);
+    EXPECT_FALSE(form.DiscPresent());
+    // Without a disc the disc commands are off, eject stays on.
+    EXPECT_FALSE(form.findChild<QToolButton*>("SpeedButton16")->isEnabled());
+    EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton13")->isEnabled());
+    EXPECT_EQ(form.State(), WindowState::Idle);
+    // Change something that must survive the restart.
+    form.findChild<QSlider*>("VolumeBar")->setValue(100);
+    list->setColumnWidth(1, 123);
+    form.close();
+  }
+  EXPECT_TRUE(DirectoryExists(folder_ + "setting"));
+  EXPECT_EQ(*ReadFileBytes(folder_ + "setting/prof.lst"), "-1\r\n");
+  auto set = ReadFileBytes(folder_ + "setting/set.dat");
+  ASSERT_TRUE(set);
+  EXPECT_EQ(set->size(), 1220u);
+
+  TMainForm again(context_);
+  EXPECT_EQ(again.Settings().Volume, 100);
+  EXPECT_EQ(again.findChild<QSlider*>("VolumeBar")->value(), 100);
+  EXPECT_EQ(again.TrackList()->columnWidth(1), 123);
+  EXPECT_EQ(std::memcmp(&again.Settings(), set->data(), 300), 0);
+}
+
+TEST_F(MainFormTest, HiddenToolbarButtonsLeaveNoGaps) {
+  TMainForm form(context_);
+  form.resize(800, 500);
+  form.show();
+  SettingsRecord& s = form.Settings();
+  s.ShowWmaButton = s.ShowWaveButton = s.ShowBurnButton = s.ShowFindButton = 0;
+  s.ShowConvertButton = s.ShowCddbButton = s.ShowPlayerButton = 0;
+  form.LayoutToolbar();
+  std::vector<int> lefts;
+  for (const char* name : kToolbarOrder) {
+    auto* b = form.findChild<QToolButton*>(name);
+    ASSERT_NE(b, nullptr) << name;
+    if (!b->isHidden()) lefts.push_back(b->x());
+  }
+  ASSERT_EQ(lefts.size(), 4u);  // refresh, MP3, tags, settings
+  for (std::size_t i = 0; i < lefts.size(); ++i) EXPECT_EQ(lefts[i], 38 * static_cast<int>(i));
+  // The profile and exit buttons stay at the right edge.
+  auto* exit = form.findChild<QToolButton*>("SpeedButton25");
+  EXPECT_EQ(exit->x() + exit->width(), exit->parentWidget()->width());
+  EXPECT_EQ(exit->size(), QSize(38, 39));
+  s.Mp3AsOgg = 1;
+  form.LayoutToolbar();
+  EXPECT_EQ(form.findChild<QToolButton*>("SpeedButton2")->toolTip().toStdString(),
+            "Сграбить в OGG");
+  form.close();
+}
+
+TEST_F(MainFormTest, UnwritableSettingsAreReported) {
+  TMainForm form(context_);
+  // The settings file's place is taken by a folder: the save fails with the
+  // message, and nothing else goes wrong.
+  MakeDirectories(folder_ + "setting/set.dat/x");
+  dialogs_.ExpectMessage("Неполучилось сохранить настройки в файл 'set.dat'.", "Sonarvex v3.2",
+                         MsgIcon::Warning, MsgButtons::Ok);
+  form.close();
+  EXPECT_EQ(*ReadFileBytes(folder_ + "setting/prof.lst"), "-1\r\n");
+}
+
+// The program itself: a second start while one runs ends at once with 0.
+TEST(Program, SecondInstanceExitsAtOnce) {
+  char tmpl[] = "/tmp/sonarvex-prog-XXXXXX";
+  std::string dir = std::string(mkdtemp(tmpl)) + "/";
+  std::string exe = dir + "sonarvex";
+  std::filesystem::copy_file(std::string(SONARVEX_BIN_DIR) + "/sonarvex", exe);
+  std::filesystem::permissions(exe, std::filesystem::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("XDG_CONFIG_HOME", (dir + "config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir + "data").c_str(), 1);
+  auto start = [&] {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl(exe.c_str(), exe.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  };
+  pid_t first = start();
+  // Wait until the first instance holds its lock.
+  std::string lock;
+  for (int i = 0; i < 200 && lock.empty(); ++i) {
+    for (auto& e : std::filesystem::directory_iterator(dir))
+      if (e.path().extension() == ".lock") lock = e.path();
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_FALSE(lock.empty());
+  auto t0 = std::chrono::steady_clock::now();
+  pid_t second = start();
+  int status = -1;
+  waitpid(second, &status, 0);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_LT(seconds, 5.0);
+  // The first one still runs.
+  EXPECT_EQ(waitpid(first, &status, WNOHANG), 0);
+  kill(first, SIGTERM);
+  waitpid(first, &status, 0);
+  // Nothing was written by the second start (it ended before any window).
+  EXPECT_FALSE(DirectoryExists(dir + "setting"));
+  unsetenv("XDG_RUNTIME_DIR");
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace sonarvex
