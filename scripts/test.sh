@@ -17,6 +17,7 @@ if [ "${SONARVEX_SKIP_ASAN:-0}" != 1 ]; then
   cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSONARVEX_SANITIZE=ON -DSONARVEX_BENCH=OFF
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+     LSAN_OPTIONS=suppressions="$top/tests/lsan.supp" \
      ctest --output-on-failure -j"$jobs" --timeout 900 -LE no-sanitize)
 fi
 

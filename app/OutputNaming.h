@@ -1,0 +1,65 @@
+// Output file names of ripped tracks.
+//
+// Naming works on CP1251 text with '\' as the folder separator: titles may
+// hold a '\' to make sub-folders. The output folder (stored in native form)
+// is turned into that form first, and the finished name is turned back into
+// a native UTF-8 path only when a file is touched (ToNativePath).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/SettingsRecord.h"
+#include "metadata/AlbumRecord.h"
+#include "metadata/TagBuffer.h"
+
+namespace sonarvex {
+
+struct NamingInput {
+  const SettingsRecord& Settings;
+  const AlbumRecord& Album;
+  TagBuffer& Tags;
+};
+
+// Artist, album and title of track i (CP1251), with the fallback texts.
+struct TrackNames {
+  std::string Artist, Album, Title;
+};
+TrackNames NamesOfTrack(const NamingInput& in, int i);
+
+// ".wav", ".mp3", ".wma" or ".ogg" for OutputKind 0..3 (else ".wav").
+const char* OutputExtension(int outputKind);
+
+// Expands %A, %D, %T, %N (and their Cyrillic letters) of a format string for
+// track i; any other code ends the expansion.
+std::string ExpandFormat(std::string_view format, int i, const NamingInput& in);
+
+// Replaces or removes the characters a file name may not hold, from the
+// 1-based position `from` on (the characters before it are context only).
+std::string FilterFileName(std::string_view s, std::size_t from = 1);
+
+// The output folder of the settings in naming form ('\' separators, CP1251,
+// ending in '\').
+std::string OutputFolderForNaming(const SettingsRecord& s);
+
+// The relative name below the output folder for track i, filtered, with no
+// part that is empty or only dots and no part longer than a file name may be.
+std::string RelativeOutputName(int i, const NamingInput& in);
+
+// The full output path of track i in naming form. While the output folder
+// does not exist, folderMissing(folder in UTF-8) is called (it shows the
+// message and lets the user choose another folder; it returns false when the
+// user gave up): then the result is empty.
+std::string BuildOutputPath(int i, const NamingInput& in,
+                            const std::function<bool(const std::string&)>& folderMissing);
+
+// Naming form to a native path: '\' to '/', CP1251 to UTF-8.
+std::string ToNativePath(std::string_view namingPath);
+// Native path to naming form.
+std::string ToNamingPath(std::string_view nativePath);
+
+// The message shown for a missing output folder.
+std::string MissingFolderMessage(const std::string& folderUtf8);
+
+}  // namespace sonarvex
