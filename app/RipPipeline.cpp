@@ -1,0 +1,360 @@
+#include "app/RipPipeline.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "app/OutputNaming.h"
+#include "platform/Cp1251.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/System.h"
+
+namespace sonarvex {
+namespace {
+
+constexpr const char* kAskCancelCopy = "Вы хотите прервать копироание ???";
+constexpr const char* kAskCancelCompress = "Вы хотите останоить сжатие???";
+constexpr const char* kNoWma = "Кодирование в WMA невозможно т.к. кодер не установлен.";
+constexpr const char* kNoOgg = "Кодирование в OGG невозможно т.к. нет необходимых библиотек.";
+constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
+constexpr int kChunkDefault = 26;
+
+// Percent done of a range: the classic x / (total / 100), which needs total
+// of at least 100; shorter ranges are computed directly.
+unsigned PercentDone(std::uint64_t remaining, std::uint64_t total) {
+  if (total == 0) return 100;
+  std::uint64_t done = remaining >= total ? 0 : total - remaining;
+  std::uint64_t p = total >= 100 ? 100 - std::min<std::uint64_t>(100, remaining / (total / 100))
+                                 : done * 100 / total;
+  return static_cast<unsigned>(std::min<std::uint64_t>(p, 100));
+}
+
+std::string ParentFolder(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+}  // namespace
+
+RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
+                         SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
+                         std::string tempFolder)
+    : host_(host),
+      drive_(drive),
+      encoder_(encoder),
+      dialogs_(dialogs),
+      settings_(settings),
+      album_(album),
+      tags_(tags),
+      tempFolder_(std::move(tempFolder)) {
+  if (!tempFolder_.empty() && tempFolder_.back() != '/') tempFolder_ += '/';
+}
+
+bool RipPipeline::CheckFreeSpace(std::uint64_t needed, const std::string& folder) {
+  auto free = FreeBytes(folder);
+  if (!free) return true;  // cannot tell: go on
+  if (needed < *free) return true;
+  return dialogs_.Message(kNoSpace, "Sonarvex", MsgIcon::Warning, MsgButtons::YesNo) == IdYes;
+}
+
+void RipPipeline::GrabCommand(GrabSender sender) {
+  outcome_ = Outcome::NotStarted;
+  failure_.clear();
+  if (sender == GrabSender::Wma && !encoder_.WmaAvailable()) {
+    dialogs_.Message(kNoWma, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  bool toOgg = sender == GrabSender::Ogg || (sender == GrabSender::Mp3Button && settings_.Mp3AsOgg);
+  if (toOgg && !encoder_.VorbisAvailable()) {
+    dialogs_.Message(kNoOgg, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
+  int last = album_.TrackCount > 0 ? std::min<int>(album_.TrackCount, kMaxAlbumTracks) - 1 : 0;
+  std::uint64_t needed =
+      2352ull * static_cast<std::uint32_t>(std::max<std::int32_t>(0, album_.Tracks[last].StartSector));
+  if (!CheckFreeSpace(needed, Cp1251ToUtf8(FieldText(settings_.OutputFolder)))) return;
+
+  host_.SetTimerEnabled(false);
+  drive_.SetReadSpeed(settings_.ReadSpeed);
+  if (settings_.LockTray) drive_.LockMedium(true);
+  const std::uint8_t savedKind = settings_.OutputKind;
+  const std::uint8_t savedCompress = settings_.CompressOutput;
+  settings_.CompressOutput = 1;
+  switch (sender) {
+    case GrabSender::Mp3Button:
+      settings_.OutputKind = settings_.Mp3AsOgg ? 3 : 1;
+      break;
+    case GrabSender::Mp3Menu:
+      settings_.OutputKind = 1;
+      break;
+    case GrabSender::Wma:
+      settings_.OutputKind = 2;
+      break;
+    case GrabSender::Wave:
+      settings_.OutputKind = 0;
+      settings_.CompressOutput = 0;
+      break;
+    case GrabSender::Ogg:
+      settings_.OutputKind = 3;
+      break;
+  }
+  encoder_.Configure(settings_, [this](std::uint64_t done, std::uint64_t total, int* cancel,
+                                       int mode) { CompressionProgress(done, total, cancel, mode); });
+  CopyTracks();
+  settings_.OutputKind = savedKind;
+  settings_.CompressOutput = savedCompress;
+  drive_.LockMedium(false);
+  if (settings_.EjectAfterCopy && outcome_ != Outcome::NotStarted) host_.Eject();
+}
+
+RipPipeline::Range RipPipeline::TrackRange(int i) {
+  AlbumTrackEntry& e = album_.Tracks[i];
+  const std::uint32_t entryStart = static_cast<std::uint32_t>(e.StartSector);
+  const std::uint32_t entryEnd = static_cast<std::uint32_t>(album_.Tracks[i + 1].StartSector);
+  Range r{entryStart, entryEnd};
+  if (e.RangeFlag) {
+    auto sector = [&](Msf m) {
+      return static_cast<std::uint32_t>((m.minute * 60 + m.second) * 75 + m.frame) -
+             album_.FirstTrackOffset;
+    };
+    r.Start = sector(e.RangeStart);
+    bool endZero = e.RangeEnd.minute == 0 && e.RangeEnd.second == 0 && e.RangeEnd.frame == 0;
+    r.End = endZero ? entryEnd : sector(e.RangeEnd);
+    if (r.Start < entryStart || r.Start > entryEnd) r.Start = entryStart;
+    if (r.End <= r.Start || r.End > entryEnd) {
+      r = {entryStart, entryEnd};
+      e.RangeFlag = 0;
+    }
+  }
+  return r;
+}
+
+int RipPipeline::CheckPair(std::uint8_t* a, std::uint8_t* b, std::uint32_t sector) {
+  host_.Pump();
+  std::size_t m = 0;
+  for (std::size_t k = 0; k < kBytesPerSector / 2; ++k) {
+    const std::uint8_t* wa = a + kBytesPerSector - 2 * (k + 1);
+    const std::uint8_t* wb = b + 2 * k;
+    if (wa[0] != wb[0] || wa[1] != wb[1]) break;
+    m += 2;
+  }
+  if (m == 0 || m >= kBytesPerSector / 2) return 0;
+  if (rereading_) return 1;
+  drive_.SetReadSpeed(4);
+  drive_.Seek(sector);
+  drive_.ReadCdda(a, sector, 1);
+  drive_.ReadCdda(b, sector + 1, 1);
+  rereading_ = true;
+  int result = CheckPair(a, b, sector);
+  rereading_ = false;
+  return result;
+}
+
+int RipPipeline::CheckChunk(std::uint8_t* buffer, std::uint32_t count, std::uint32_t chunkStart) {
+  int sum = 0;
+  for (std::uint32_t n = 0; n + 1 < count; ++n)
+    sum += CheckPair(buffer + n * kBytesPerSector, buffer + (n + 1) * kBytesPerSector,
+                     chunkStart + n);
+  return sum;
+}
+
+void RipPipeline::CompressionProgress(std::uint64_t done, std::uint64_t total, int* cancel, int) {
+  host_.Pump();
+  if (host_.State() != WindowState::Compressing) {
+    if (dialogs_.Message(kAskCancelCompress, kProgramTitle, MsgIcon::Question,
+                         MsgButtons::YesNo) == IdYes) {
+      if (cancel) *cancel = 1;
+      return;
+    }
+    host_.SetState(WindowState::Compressing);
+  }
+  unsigned percent = total >= 100 ? static_cast<unsigned>(std::min<std::uint64_t>(done / (total / 100), 100))
+                     : total > 0  ? static_cast<unsigned>(std::min<std::uint64_t>(done * 100 / total, 100))
+                                  : 0;
+  if (static_cast<int>(percent) != lastCompressionPercent_) {
+    host_.SetRowStatus(compressionRow_, "сжатие " + std::to_string(percent) + "%");
+    lastCompressionPercent_ = static_cast<std::int16_t>(percent);
+  }
+}
+
+void RipPipeline::Fail(const std::string& text) {
+  outcome_ = Outcome::Failed;
+  failure_ = text;
+  dialogs_.Message(text, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
+}
+
+RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
+  host_.SelectRow(i);
+  host_.SetCaption(std::string(kProgramTitle) + " - " + host_.RowCaption(i));
+
+  NamingInput naming{settings_, album_, tags_};
+  std::string outNaming = BuildOutputPath(
+      i, naming, [this](const std::string& folder) { return host_.OutputFolderMissing(folder); });
+  if (outNaming.empty()) {
+    failure_ = MissingFolderMessage(Cp1251ToUtf8(FieldText(settings_.OutputFolder)));
+    return TrackResult::Failed;
+  }
+  const std::string out = ToNativePath(outNaming);
+  // Everything is written under a partial name and renamed when complete, so
+  // a cancelled or failed track never leaves a half file under its name.
+  const std::string partial = out + ".part";
+  MakeDirectories(tempFolder_);
+  if (!MakeDirectories(ParentFolder(out))) {
+    Fail("Не удалось создать папку '" + ParentFolder(out) + "'.");
+    return TrackResult::Failed;
+  }
+  std::string tempName = FilterFileName(std::string(FieldText(album_.Tracks[i].Title)) + ".wav");
+  std::replace(tempName.begin(), tempName.end(), '\\', '_');
+  if (tempName.find_first_not_of('.') == std::string::npos) tempName = "_";
+  std::string temp = tempFolder_ + Cp1251ToUtf8(tempName);
+  if (FileExists(temp)) ::unlink(temp.c_str());
+  const bool compress = settings_.CompressOutput != 0;
+  const bool onTheFly = compress && settings_.OnTheFlyEncoding;
+  if (!compress) temp = partial;
+
+  Range range = TrackRange(i);
+  std::uint32_t start = range.Start;
+  const std::uint32_t end = range.End;
+  const std::uint32_t total = end - start;
+  unsigned lastPercent = 0;
+  int peak = 0;
+  const std::uint32_t chunk = settings_.SectorsPerRead ? settings_.SectorsPerRead : kChunkDefault;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
+  const TrackTagRecord tag = tags_.Get(i, album_.TrackCount);
+
+  auto discard = [&] {
+    if (onTheFly)
+      encoder_.Close();
+    else
+      encoder_.FinishWav(0);
+    ::unlink(temp.c_str());
+    ::unlink(partial.c_str());
+  };
+
+  bool opened = onTheFly ? encoder_.Open(tag, partial) : encoder_.CreateWav(temp);
+  if (!opened) {
+    ::unlink(temp.c_str());
+    ::unlink(partial.c_str());
+    Fail("Не удалось создать файл '" + (onTheFly ? out : temp) + "'. Копирование прервано.");
+    return TrackResult::Failed;
+  }
+  const std::uint32_t d = album_.FirstTrackOffset;
+  while (start < end) {
+    host_.Pump();
+    if (host_.State() != WindowState::Copying) {
+      if (dialogs_.Message(kAskCancelCopy, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
+          IdYes) {
+        host_.SetRowStatus(i, "Отменено");
+        discard();
+        return TrackResult::Cancelled;
+      }
+      host_.SetState(WindowState::Copying);
+    }
+    const std::uint32_t count = std::min(chunk, end - start);
+    bool ok = drive_.ReadCdda(buffer.data(), start, count);
+    for (int attempt = 0; !ok && attempt < readRetries_; ++attempt) {
+      host_.Pump();
+      ok = drive_.ReadCdda(buffer.data(), start, count);
+    }
+    if (!ok) {
+      discard();
+      Fail("Ошибка чтения диска (сектор " + std::to_string(start) +
+           "). Копирование прервано.");
+      return TrackResult::Failed;
+    }
+    if (settings_.NoiseCorrection && total - d >= end - start && end - start > d)
+      CheckChunk(buffer.data(), count, start);
+    const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
+    if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
+    bool written = onTheFly ? encoder_.Write(buffer.data(), bytes)
+                            : encoder_.WriteWav(buffer.data(), bytes);
+    if (!written) {
+      discard();
+      Fail("Не удалось записать файл '" + (onTheFly ? out : temp) +
+           "' (нет места на диске?). Копирование прервано.");
+      return TrackResult::Failed;
+    }
+    start += chunk;
+    unsigned percent = PercentDone(start >= end ? 0 : end - start, total);
+    if (percent != lastPercent) {
+      host_.SetRowStatus(i, "копирование " + std::to_string(percent) + "%");
+      lastPercent = percent;
+    }
+  }
+  if (onTheFly) {
+    encoder_.Close();
+  } else if (!encoder_.FinishWav(static_cast<std::uint64_t>(total) * kBytesPerSector)) {
+    discard();
+    Fail("Не удалось записать файл '" + temp + "'. Копирование прервано.");
+    return TrackResult::Failed;
+  }
+  if (compress && !onTheFly) {
+    compressionRow_ = i;
+    host_.SetState(WindowState::Compressing);
+    bool converted = encoder_.ConvertFile(temp, partial, tag, peak);
+    if (host_.State() == WindowState::Compressing) host_.SetState(WindowState::Copying);
+    ::unlink(temp.c_str());
+    if (!converted) {
+      // Cancelled (or failed) while compressing: the track is not copied.
+      ::unlink(partial.c_str());
+      host_.SetRowStatus(i, "Отменено");
+      host_.SetState(WindowState::Copying);
+      return TrackResult::CompressionCancelled;
+    }
+  }
+  if (::rename(partial.c_str(), out.c_str()) != 0) {
+    ::unlink(partial.c_str());
+    Fail("Не удалось записать файл '" + out + "'. Копирование прервано.");
+    return TrackResult::Failed;
+  }
+  host_.SetRowStatus(i, "Скопирован");
+  host_.SetRowImage(i, 2);
+  album_.Tracks[i].CopiedFlag = 1;
+  host_.SetRowTicked(i, false);
+  host_.TrackDone(i, out);
+  return TrackResult::Copied;
+}
+
+void RipPipeline::FinishGrab(bool normalEnd) {
+  host_.SetVolume(host_.VolumePosition());
+  if (normalEnd) host_.SetState(WindowState::Idle);
+  host_.SetControlsEnabled(true);
+  host_.SetTimerEnabled(true);
+  if (settings_.HighPriority) SetHighPriority(false);
+  if (normalEnd && settings_.ShutdownAfterCopy && power_) power_->PowerOff();
+}
+
+void RipPipeline::CopyTracks() {
+  WindowState state = host_.State();
+  if (state == WindowState::Searching || state == WindowState::FileList) return;
+  if (settings_.HighPriority) SetHighPriority(true);
+  if (state != WindowState::Idle) host_.Stop();
+  host_.SetState(WindowState::Copying);
+  host_.SetControlsEnabled(false);
+  host_.SetTimerEnabled(false);
+  host_.SetVolume(255);
+  outcome_ = Outcome::Done;
+  const int rows = std::min<int>({host_.RowCount(), album_.TrackCount, kMaxAlbumTracks - 1});
+  for (int i = 0; i < rows; ++i) {
+    if (!host_.RowTicked(i) || !album_.Tracks[i].AudioFlag) continue;
+    TrackResult r = CopyTrack(i);
+    if (r == TrackResult::Cancelled) {
+      outcome_ = Outcome::Cancelled;
+      FinishGrab(false);
+      return;
+    }
+    if (r == TrackResult::CompressionCancelled) outcome_ = Outcome::Cancelled;
+    if (r == TrackResult::Failed) {
+      outcome_ = Outcome::Failed;
+      host_.SetRowStatus(i, "Ошибка");
+      host_.SetState(WindowState::Idle);
+      FinishGrab(false);
+      return;
+    }
+  }
+  FinishGrab(true);
+}
+
+}  // namespace sonarvex

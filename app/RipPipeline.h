@@ -1,0 +1,150 @@
+// The ripping loop: copies the ticked audio tracks of the current disc to
+// WAV files or, through the encoder, to compressed files. The loop knows
+// nothing of windows: a host gives it the track rows, the status column, the
+// questions and the message pump, so the main window and the command-line
+// ripper run the same code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/SettingsRecord.h"
+#include "app/WindowState.h"
+#include "metadata/AlbumRecord.h"
+#include "metadata/TagBuffer.h"
+
+namespace sonarvex {
+
+class Dialogs;
+class PowerControl;
+
+// What the loop needs of the window (or the command line).
+class RipHost {
+ public:
+  virtual ~RipHost() = default;
+  virtual int RowCount() = 0;
+  virtual bool RowTicked(int row) = 0;
+  virtual void SetRowTicked(int row, bool on) = 0;
+  virtual void SetRowStatus(int row, const std::string& text) = 0;  // UTF-8
+  virtual void SetRowImage(int row, int image) = 0;
+  virtual void SelectRow(int row) = 0;
+  virtual std::string RowCaption(int row) = 0;  // UTF-8
+  virtual void SetCaption(const std::string& text) = 0;
+  // Lets the user act (the window pumps its message queue; Stop may run).
+  virtual void Pump() = 0;
+  virtual WindowState State() = 0;
+  virtual void SetState(WindowState s) = 0;
+  virtual void Stop() = 0;
+  virtual void SetControlsEnabled(bool on) = 0;
+  virtual void SetTimerEnabled(bool on) = 0;
+  // SetVolume of the window, and the volume bar's position.
+  virtual void SetVolume(int v) = 0;
+  virtual int VolumePosition() = 0;
+  virtual void Eject() = 0;
+  // The output folder does not exist: show the message and let the user pick
+  // another one (it is stored in the settings). False: the user gave up.
+  virtual bool OutputFolderMissing(const std::string& folderUtf8) = 0;
+  // A track was finished ("Скопирован") with this output file (UTF-8 path).
+  virtual void TrackDone(int /*row*/, const std::string& /*path*/) {}
+};
+
+// The drive, through the transport the settings choose.
+class RipDrive {
+ public:
+  virtual ~RipDrive() = default;
+  // Reads `sectors` audio sectors starting at lba into buffer (sectors x
+  // 2352 bytes). False when the drive reported a failure.
+  virtual bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) = 0;
+  virtual void SetReadSpeed(int factor) = 0;
+  virtual void LockMedium(bool lock) = 0;
+  virtual void Seek(std::uint32_t lba) = 0;
+};
+
+// The encoder and WAV file writer.
+class RipEncoder {
+ public:
+  virtual ~RipEncoder() = default;
+  // Whether the writer for an output kind can be used (WMA, Ogg Vorbis).
+  virtual bool WmaAvailable() = 0;
+  virtual bool VorbisAvailable() = 0;
+  // The settings (output kind and encoder options) and the progress routine
+  // for the grab.
+  virtual void Configure(const SettingsRecord& settings,
+                         std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) = 0;
+  // Streamed encoding (on the fly).
+  virtual bool Open(const TrackTagRecord& tag, const std::string& outPath) = 0;
+  virtual bool Write(const std::uint8_t* data, std::size_t bytes) = 0;
+  virtual void Close() = 0;
+  // Encoding a finished WAV file. False when it was cancelled or failed.
+  virtual bool ConvertFile(const std::string& wavPath, const std::string& outPath,
+                           const TrackTagRecord& tag, int peak) = 0;
+  // A CD-format WAV file: header at creation, sizes at the end.
+  virtual bool CreateWav(const std::string& path) = 0;
+  virtual bool WriteWav(const std::uint8_t* data, std::size_t bytes) = 0;
+  virtual bool FinishWav(std::uint64_t dataBytes) = 0;
+  // Largest absolute sample value of a block of 16-bit stereo PCM, folded
+  // into peak.
+  virtual void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) = 0;
+};
+
+// Which command started the grab.
+enum class GrabSender { Mp3Button, Mp3Menu, Wma, Wave, Ogg };
+
+class RipPipeline {
+ public:
+  RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
+              SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
+              std::string tempFolder);
+
+  void SetPowerControl(PowerControl* power) { power_ = power; }
+  // How many times a failing read is tried again before the grab stops.
+  void SetReadRetries(int n) { readRetries_ = n; }
+
+  void GrabCommand(GrabSender sender);
+  void CopyTracks();
+  void CompressionProgress(std::uint64_t done, std::uint64_t total, int* cancel, int mode);
+  bool CheckFreeSpace(std::uint64_t needed, const std::string& folder);
+
+  // The sample range of track i after the copy-range rules (sectors
+  // relative to the first track); clears the range flag of a bad range.
+  struct Range {
+    std::uint32_t Start, End;
+  };
+  Range TrackRange(int i);
+
+  // Noise correction: compares the end of sector A with the start of sector
+  // B; re-reads both when they match only partly. 1 when still suspect.
+  int CheckPair(std::uint8_t* a, std::uint8_t* b, std::uint32_t sector);
+  int CheckChunk(std::uint8_t* buffer, std::uint32_t count, std::uint32_t chunkStart);
+
+  // What the last grab ended with, for the command line.
+  enum class Outcome { Done, Cancelled, Failed, NotStarted };
+  Outcome LastOutcome() const { return outcome_; }
+  const std::string& FailureText() const { return failure_; }
+
+ private:
+  enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed };
+  TrackResult CopyTrack(int row);
+  void Fail(const std::string& text);
+  void FinishGrab(bool normalEnd);
+
+  RipHost& host_;
+  RipDrive& drive_;
+  RipEncoder& encoder_;
+  Dialogs& dialogs_;
+  SettingsRecord& settings_;
+  AlbumRecord& album_;
+  TagBuffer& tags_;
+  std::string tempFolder_;  // native, ends in '/'
+  PowerControl* power_ = nullptr;
+  int readRetries_ = 3;
+  int compressionRow_ = 0;
+  std::int16_t lastCompressionPercent_ = 0;
+  bool rereading_ = false;
+  Outcome outcome_ = Outcome::NotStarted;
+  std::string failure_;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,440 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "app/OutputNaming.h"
+#include "app/RipPipeline.h"
+#include "platform/Cp1251.h"
+#include "platform/Files.h"
+#include "platform/ScriptedDialogs.h"
+
+namespace sonarvex {
+namespace {
+
+// A disc whose sector n holds the value n in every sample.
+class FakeDrive : public RipDrive {
+ public:
+  bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) override {
+    reads.push_back({lba, sectors});
+    if (failFrom && lba + sectors > *failFrom) return false;
+    for (std::uint32_t s = 0; s < sectors; ++s) {
+      std::uint16_t v = static_cast<std::uint16_t>(lba + s);
+      for (int k = 0; k < kBytesPerSector / 2; ++k)
+        std::memcpy(buffer + s * kBytesPerSector + 2 * k, &v, 2);
+    }
+    return true;
+  }
+  void SetReadSpeed(int f) override { speeds.push_back(f); }
+  void LockMedium(bool l) override { locks.push_back(l); }
+  void Seek(std::uint32_t lba) override { seeks.push_back(lba); }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> reads;
+  std::vector<int> speeds;
+  std::vector<bool> locks;
+  std::vector<std::uint32_t> seeks;
+  std::optional<std::uint32_t> failFrom;
+};
+
+// Writes WAV data raw (header "WAVE") and "encodes" by copying.
+class FakeEncoder : public RipEncoder {
+ public:
+  bool WmaAvailable() override { return wma; }
+  bool VorbisAvailable() override { return vorbis; }
+  void Configure(const SettingsRecord& s,
+                 std::function<void(std::uint64_t, std::uint64_t, int*, int)> p) override {
+    kind = s.OutputKind;
+    progress = std::move(p);
+  }
+  bool Open(const TrackTagRecord&, const std::string& out) override {
+    file = fopen(out.c_str(), "wb");
+    opened.push_back(out);
+    return file != nullptr;
+  }
+  bool Write(const std::uint8_t* d, std::size_t n) override {
+    if (failWrites) return false;
+    return fwrite(d, 1, n, file) == n;
+  }
+  void Close() override {
+    if (file) fclose(file);
+    file = nullptr;
+  }
+  bool ConvertFile(const std::string& wav, const std::string& out, const TrackTagRecord&,
+                   int p) override {
+    peak = p;
+    converted.push_back(wav);
+    int cancel = 0;
+    for (std::uint64_t done = 0; done <= 1000 && !cancel; done += 250) progress(done, 1000, &cancel, 0);
+    if (cancel) return false;
+    std::filesystem::copy_file(wav, out, std::filesystem::copy_options::overwrite_existing);
+    return true;
+  }
+  bool CreateWav(const std::string& path) override {
+    file = fopen(path.c_str(), "wb");
+    return file && fwrite("WAVE", 1, 4, file) == 4;
+  }
+  bool WriteWav(const std::uint8_t* d, std::size_t n) override {
+    if (failWrites) return false;
+    return fwrite(d, 1, n, file) == n;
+  }
+  bool FinishWav(std::uint64_t bytes) override {
+    finishedBytes = bytes;
+    if (!file) return false;
+    fclose(file);
+    file = nullptr;
+    return true;
+  }
+  void FindPeak(const std::uint8_t* d, std::size_t n, int& p) override {
+    for (std::size_t k = 0; k + 1 < n; k += 2) {
+      std::int16_t v;
+      std::memcpy(&v, d + k, 2);
+      p = std::max(p, std::abs(static_cast<int>(v)));
+    }
+  }
+  bool wma = false, vorbis = true, failWrites = false;
+  int kind = -1, peak = -1;
+  std::uint64_t finishedBytes = 0;
+  FILE* file = nullptr;
+  std::vector<std::string> opened, converted;
+  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress;
+};
+
+class FakeHost : public RipHost {
+ public:
+  explicit FakeHost(int rows) : ticked(rows, true), status(rows), images(rows, 1) {}
+  int RowCount() override { return static_cast<int>(ticked.size()); }
+  bool RowTicked(int r) override { return ticked[r]; }
+  void SetRowTicked(int r, bool on) override { ticked[r] = on; }
+  void SetRowStatus(int r, const std::string& t) override {
+    status[r] = t;
+    history.push_back(std::to_string(r) + ":" + t);
+  }
+  void SetRowImage(int r, int i) override { images[r] = i; }
+  void SelectRow(int) override {}
+  std::string RowCaption(int r) override { return "row" + std::to_string(r); }
+  void SetCaption(const std::string& t) override { caption = t; }
+  void Pump() override {
+    ++pumps;
+    if (onPump) onPump(pumps);
+  }
+  WindowState State() override { return state; }
+  void SetState(WindowState s) override { state = s; }
+  void Stop() override { state = WindowState::Idle; }
+  void SetControlsEnabled(bool on) override { controls = on; }
+  void SetTimerEnabled(bool on) override { timer = on; }
+  void SetVolume(int v) override { volume = v; }
+  int VolumePosition() override { return 200; }
+  void Eject() override { ++ejects; }
+  bool OutputFolderMissing(const std::string&) override { return false; }
+  std::vector<bool> ticked;
+  std::vector<std::string> status, history;
+  std::vector<int> images;
+  std::string caption;
+  WindowState state = WindowState::Idle;
+  bool controls = true, timer = true;
+  int volume = 0, pumps = 0, ejects = 0;
+  std::function<void(int)> onPump;
+};
+
+class RipTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sonarvex-rip-XXXXXX";
+    folder_ = std::string(mkdtemp(tmpl)) + "/";
+    MakeDirectories(folder_ + "out");
+    SetField(s_.OutputFolder, folder_ + "out/");
+    s_.NameHasTitle = 1;
+    s_.NameHasNumber = 1;
+    a_.TrackCount = 3;
+    a_.FirstTrackOffset = 150;
+    const std::int32_t starts[4] = {0, 300, 1000, 1300};  // the last row is the lead-out
+    for (int i = 0; i < 4; ++i) {
+      a_.Tracks[i].StartSector = starts[i];
+      a_.Tracks[i].AudioFlag = i < 3;
+      SetField(a_.Tracks[i].Title, "T" + std::to_string(i + 1));
+    }
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(folder_);
+    std::string why;
+    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  }
+  RipPipeline Make() {
+    return RipPipeline(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  }
+  std::string Out(const char* name) { return folder_ + "out/" + name; }
+  std::size_t SizeOf(const std::string& p) { return std::filesystem::file_size(p); }
+
+  std::string folder_;
+  SettingsRecord s_{};
+  AlbumRecord a_{};
+  TagBuffer tags_;
+  FakeDrive drive_;
+  FakeEncoder enc_;
+  FakeHost host_{3};
+  ScriptedDialogs dialogs_;
+};
+
+TEST_F(RipTest, WaveGrabWritesFinalFilesDirectly) {
+  host_.ticked = {true, false, true};
+  s_.LockTray = 1;
+  s_.ReadSpeed = 8;
+  s_.OutputKind = 1;
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done);
+  EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
+  EXPECT_EQ(SizeOf(Out("2 - T3.wav")), 4u + 300 * 2352);
+  EXPECT_FALSE(FileExists(Out("1 - T2.wav")));
+  EXPECT_FALSE(FileExists(Out("0 - T1.wav.part")));
+  EXPECT_EQ(host_.status[0], "Скопирован");
+  EXPECT_EQ(host_.status[1], "");
+  EXPECT_EQ(host_.images[2], 2);
+  EXPECT_EQ(a_.Tracks[0].CopiedFlag, 1);
+  EXPECT_EQ(a_.Tracks[1].CopiedFlag, 0);
+  EXPECT_EQ(host_.ticked, (std::vector<bool>{false, false, false}));
+  // Default chunk 26: 300 sectors = 11 full reads and one of 14.
+  int firstTrackReads = 0;
+  for (auto& [lba, n] : drive_.reads)
+    if (lba < 300) {
+      ++firstTrackReads;
+      EXPECT_EQ(n, lba == 286 ? 14u : 26u);
+    }
+  EXPECT_EQ(firstTrackReads, 12);
+  EXPECT_EQ(drive_.speeds.front(), 8);
+  EXPECT_EQ(drive_.locks, (std::vector<bool>{true, false}));
+  // Settings and state are back.
+  EXPECT_EQ(s_.OutputKind, 1);
+  EXPECT_EQ(s_.CompressOutput, 0);
+  EXPECT_EQ(host_.state, WindowState::Idle);
+  EXPECT_TRUE(host_.controls);
+  EXPECT_TRUE(host_.timer);
+  EXPECT_EQ(host_.volume, 200);
+  // Percentages climb to 100 and each is shown once.
+  // 100 - 274 / (300 / 100) after the first chunk.
+  EXPECT_EQ(host_.history.front(), "0:копирование 9%");
+  EXPECT_NE(std::find(host_.history.begin(), host_.history.end(), "0:копирование 100%"),
+            host_.history.end());
+}
+
+TEST_F(RipTest, CompressedThroughTempFileAndOnTheFly) {
+  s_.NormalizeEnabled = 1;
+  host_.ticked = {false, true, false};
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Mp3Button);
+  EXPECT_EQ(enc_.kind, 1);
+  ASSERT_EQ(enc_.converted.size(), 1u);
+  EXPECT_EQ(enc_.converted[0], folder_ + "TempFiles/T2.wav");
+  EXPECT_FALSE(FileExists(enc_.converted[0]));  // the temporary file is gone
+  EXPECT_TRUE(FileExists(Out("1 - T2.mp3")));
+  EXPECT_EQ(enc_.peak, 999);  // the largest sample value read
+  EXPECT_EQ(enc_.finishedBytes, 700u * 2352);
+  EXPECT_NE(std::find(host_.history.begin(), host_.history.end(), "1:сжатие 50%"),
+            host_.history.end());
+
+  // On the fly: straight into the encoder, no temporary file.
+  s_.OnTheFlyEncoding = 1;
+  s_.Mp3AsOgg = 1;
+  host_.ticked = {true, false, false};
+  enc_.converted.clear();
+  rip.GrabCommand(GrabSender::Mp3Button);  // the button follows Mp3AsOgg
+  EXPECT_EQ(enc_.kind, 3);
+  EXPECT_TRUE(enc_.converted.empty());
+  EXPECT_EQ(SizeOf(Out("0 - T1.ogg")), 300u * 2352);
+  host_.ticked = {true, false, false};
+  rip.GrabCommand(GrabSender::Mp3Menu);  // the menu entry always means MP3
+  EXPECT_EQ(enc_.kind, 1);
+  EXPECT_TRUE(FileExists(Out("0 - T1.mp3")));
+}
+
+TEST_F(RipTest, MissingEncodersRefuseToStart) {
+  enc_.vorbis = false;
+  dialogs_
+      .ExpectMessage("Кодирование в WMA невозможно т.к. кодер не установлен.", "Sonarvex v3.2",
+                     MsgIcon::Information, MsgButtons::Ok)
+      .ExpectMessage("Кодирование в OGG невозможно т.к. нет необходимых библиотек.",
+                     "Sonarvex v3.2", MsgIcon::Information, MsgButtons::Ok);
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wma);
+  rip.GrabCommand(GrabSender::Ogg);
+  EXPECT_TRUE(drive_.reads.empty());
+  EXPECT_TRUE(drive_.locks.empty());
+}
+
+TEST_F(RipTest, CopyRanges) {
+  RipPipeline rip = Make();
+  // Range 00:06:00 .. 00:08:00 of track 2 (sectors 300..1000): 450-150 .. 600-150.
+  a_.Tracks[1].RangeFlag = 1;
+  a_.Tracks[1].RangeStart = Msf{0, 6, 0};
+  a_.Tracks[1].RangeEnd = Msf{0, 8, 0};
+  auto r = rip.TrackRange(1);
+  EXPECT_EQ(r.Start, 300u);
+  EXPECT_EQ(r.End, 450u);
+  EXPECT_EQ(a_.Tracks[1].RangeFlag, 1);
+  // End 0:00:00 runs to the track's end.
+  a_.Tracks[1].RangeEnd = Msf{0, 0, 0};
+  r = rip.TrackRange(1);
+  EXPECT_EQ(r.End, 1000u);
+  // Reversed or empty: the whole track, and the flag is cleared.
+  a_.Tracks[1].RangeStart = Msf{0, 9, 0};
+  a_.Tracks[1].RangeEnd = Msf{0, 7, 0};
+  r = rip.TrackRange(1);
+  EXPECT_EQ(r.Start, 300u);
+  EXPECT_EQ(r.End, 1000u);
+  EXPECT_EQ(a_.Tracks[1].RangeFlag, 0);
+  // A start before the track moves to its start.
+  a_.Tracks[1].RangeFlag = 1;
+  a_.Tracks[1].RangeStart = Msf{0, 0, 0};
+  a_.Tracks[1].RangeEnd = Msf{0, 8, 0};
+  r = rip.TrackRange(1);
+  EXPECT_EQ(r.Start, 300u);
+  EXPECT_EQ(r.End, 450u);
+
+  // A short range (under 100 sectors) must not divide by zero.
+  a_.Tracks[1].RangeStart = Msf{0, 6, 0};
+  a_.Tracks[1].RangeEnd = Msf{0, 6, 50};
+  host_.ticked = {false, true, false};
+  s_.SectorsPerRead = 7;
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(SizeOf(Out("1 - T2.wav")), 4u + 50 * 2352);
+  EXPECT_EQ(drive_.reads.front().second, 7u);
+  EXPECT_EQ(host_.status[1], "Скопирован");
+}
+
+TEST_F(RipTest, CancelWhileReading) {
+  RipPipeline rip = Make();
+  // Stop is pressed during the 3rd chunk: No goes on where it stopped, the
+  // second time Yes cancels.
+  host_.onPump = [&](int n) {
+    if (n == 3 || n == 6) host_.state = WindowState::Idle;
+  };
+  dialogs_
+      .ExpectMessage("Вы хотите прервать копироание ???", "Sonarvex v3.2", MsgIcon::Question,
+                     MsgButtons::YesNo, IdNo)
+      .ExpectMessage("Вы хотите прервать копироание ???", "Sonarvex v3.2", MsgIcon::Question,
+                     MsgButtons::YesNo, IdYes);
+  s_.EjectAfterCopy = 1;
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Cancelled);
+  // Reads went on without a gap or a repeat after the No.
+  ASSERT_GE(drive_.reads.size(), 5u);
+  for (std::size_t k = 0; k < drive_.reads.size(); ++k) EXPECT_EQ(drive_.reads[k].first, 26 * k);
+  EXPECT_EQ(host_.status[0], "Отменено");
+  EXPECT_TRUE(host_.ticked[0]);  // stays ticked
+  EXPECT_TRUE(host_.ticked[1]);
+  EXPECT_FALSE(FileExists(Out("0 - T1.wav")));
+  EXPECT_FALSE(FileExists(Out("0 - T1.wav.part")));
+  EXPECT_EQ(a_.Tracks[0].CopiedFlag, 0);
+  EXPECT_EQ(host_.state, WindowState::Idle);
+  EXPECT_TRUE(host_.controls);
+  EXPECT_EQ(host_.volume, 200);
+  EXPECT_EQ(drive_.locks.back(), false);
+  EXPECT_EQ(host_.ejects, 1);  // the after-rip steps still run
+}
+
+TEST_F(RipTest, CancelWhileCompressingSkipsToTheNextTrack) {
+  RipPipeline rip = Make();
+  host_.ticked = {true, true, false};
+  bool asked = false;
+  host_.onPump = [&](int) {
+    if (host_.state == WindowState::Compressing && !asked) {
+      asked = true;
+      host_.state = WindowState::Idle;
+    }
+  };
+  dialogs_.ExpectMessage("Вы хотите останоить сжатие???", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdYes);
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  // The cancelled track leaves no file and is not marked copied.
+  EXPECT_FALSE(FileExists(Out("0 - T1.mp3")));
+  EXPECT_FALSE(FileExists(Out("0 - T1.mp3.part")));
+  EXPECT_EQ(host_.status[0], "Отменено");
+  EXPECT_EQ(a_.Tracks[0].CopiedFlag, 0);
+  // The next one is done.
+  EXPECT_TRUE(FileExists(Out("1 - T2.mp3")));
+  EXPECT_EQ(host_.status[1], "Скопирован");
+  EXPECT_EQ(host_.state, WindowState::Idle);
+}
+
+TEST_F(RipTest, DataTracksAndFailures) {
+  a_.Tracks[1].AudioFlag = 0;
+  host_.ticked = {false, true, false};
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_TRUE(drive_.reads.empty());  // the ticked data track is skipped
+  EXPECT_EQ(host_.status[1], "");
+
+  // A disc that stops answering mid-track: retried, then the grab stops with
+  // a message and no file is left.
+  a_.Tracks[1].AudioFlag = 1;
+  drive_.failFrom = 500;
+  host_.ticked = {false, true, true};
+  dialogs_.ExpectMessage("Ошибка чтения диска (сектор 482). Копирование прервано.",
+                         "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Failed);
+  EXPECT_FALSE(FileExists(Out("1 - T2.wav")));
+  EXPECT_FALSE(FileExists(Out("1 - T2.wav.part")));
+  EXPECT_TRUE(host_.ticked[2]);  // nothing after it was tried
+  EXPECT_EQ(host_.state, WindowState::Idle);
+  EXPECT_TRUE(host_.controls);
+
+  // A full disk: the write fails, the partial file goes.
+  drive_.failFrom.reset();
+  enc_.failWrites = true;
+  host_.ticked = {true, false, false};
+  std::string temp = Out("0 - T1.wav.part");
+  dialogs_.ExpectMessage("Не удалось записать файл '" + temp +
+                             "' (нет места на диске?). Копирование прервано.",
+                         "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_FALSE(FileExists(temp));
+  EXPECT_FALSE(FileExists(Out("0 - T1.wav")));
+}
+
+TEST_F(RipTest, ExistingOutputIsReplaced) {
+  WriteFileAtomically(Out("0 - T1.wav"), "old");
+  host_.ticked = {true, false, false};
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
+}
+
+TEST_F(RipTest, NoiseCorrectionRereadsSuspectPairs) {
+  RipPipeline rip = Make();
+  std::vector<std::uint8_t> a(2352, 0), b(2352, 0);
+  // Matching ends: accepted.
+  EXPECT_EQ(rip.CheckPair(a.data(), b.data(), 10), 0);
+  EXPECT_TRUE(drive_.seeks.empty());
+  // A partial match (10 bytes) is suspect: re-read at speed 4; the fake
+  // drive's sectors (constant 10 and 11) do not match at all afterwards.
+  for (int k = 0; k < 2352; ++k) a[k] = static_cast<std::uint8_t>(k * 7 + 1);
+  for (int k = 0; k < 10; k += 2) {
+    b[k] = a[2352 - 2 - k];
+    b[k + 1] = a[2352 - 1 - k];
+  }
+  b[10] = static_cast<std::uint8_t>(~a[2352 - 12]);
+  EXPECT_EQ(rip.CheckPair(a.data(), b.data(), 10), 0);
+  EXPECT_EQ(drive_.seeks, std::vector<std::uint32_t>{10});
+  EXPECT_EQ(drive_.speeds.back(), 4);
+  std::uint16_t v;
+  std::memcpy(&v, a.data(), 2);
+  EXPECT_EQ(v, 10);  // the re-read data replaced the suspect pair
+  std::memcpy(&v, b.data(), 2);
+  EXPECT_EQ(v, 11);
+}
+
+TEST_F(RipTest, NotEnoughSpaceQuestion) {
+  a_.Tracks[2].StartSector = 0x7FFFFFFF;  // claims far more than any disk holds
+  a_.Tracks[3].StartSector = 0x7FFFFFFF;
+  dialogs_.ExpectMessage("Вы уверены, что вам хватит места на жестком диске?", "Sonarvex",
+                         MsgIcon::Warning, MsgButtons::YesNo, IdNo);
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_TRUE(drive_.reads.empty());
+  EXPECT_TRUE(host_.timer);
+}
+
+}  // namespace
+}  // namespace sonarvex
