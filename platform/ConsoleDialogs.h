@@ -1,0 +1,41 @@
+// A Dialogs service for programs without a window: every message goes to
+// standard error as one line; questions get the answer a script wants
+// (the safe one: do not cancel, do not overwrite, do not go on without space).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/Dialogs.h"
+
+namespace sonarvex {
+
+class ConsoleDialogs : public Dialogs {
+ public:
+  // answer(text, buttons) decides a question; by default No (Cancel for the
+  // other kinds).
+  explicit ConsoleDialogs(std::function<int(const std::string&, MsgButtons)> answer = {});
+
+  int Message(const std::string& text, const std::string& caption, MsgIcon icon,
+              MsgButtons buttons) override;
+  std::vector<std::string> OpenFiles(const std::string&, const std::vector<FileFilter>&,
+                                     const std::string&, bool) override {
+    return {};
+  }
+  std::optional<std::string> SaveFile(const std::string&, const std::vector<FileFilter>&,
+                                      const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+
+  // The last warning or error shown (one line), for the program's exit text.
+  const std::string& LastProblem() const { return lastProblem_; }
+
+ private:
+  std::function<int(const std::string&, MsgButtons)> answer_;
+  std::string lastProblem_;
+};
+
+}  // namespace sonarvex
