@@ -116,7 +116,7 @@ bool IsNonAsciiUtf8(std::string_view text) {
 void SetField(char* field, std::size_t size, std::string_view text) {
   if (size == 0) return;
   size_t n = text.size() < size - 1 ? text.size() : size - 1;
-  std::memcpy(field, text.data(), n);
+  if (n > 0) std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, size - n);
 }
 

@@ -1,0 +1,44 @@
+// The command-line CDDB lookup ("sonarvex-cli cddb"): looks the disc up with
+// the stored settings, takes match K when there are several, stores the result
+// in the album database and hands back what was found.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "metadata/AlbumRecord.h"
+#include "metadata/CddbClient.h"
+#include "metadata/CddbLookup.h"
+#include "metadata/TagBuffer.h"
+
+namespace sonarvex {
+
+struct SettingsRecord;
+
+struct CddbCommandOptions {
+  int match = 1;            // 1-based match to take when the server lists several
+  CddbLimits limits;        // network bounds
+  int serverPort = 80;      // the CDDB server's port
+  std::vector<std::uint8_t> rawToc;  // optional: the disc's raw table of contents
+};
+
+struct CddbCommandResult {
+  LookupOutcome outcome = LookupOutcome::Failed;
+  bool ok = false;  // the entry was read and stored
+  std::string artist, album;         // UTF-8
+  std::vector<std::string> titles;   // one per track, UTF-8
+  std::vector<std::string> matches;  // titles of all matches, UTF-8
+  // Every message the lookup showed, in order (UTF-8); the retry question is
+  // answered "no".
+  std::vector<std::string> messages;
+};
+
+// album: the current disc with its track rows filled from the table of
+// contents by the disc read; tags: its tag buffer.
+CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
+                                 const std::string& albumFolder, const CddbCommandOptions& options);
+
+// The lines the command prints: artist, album, then the track titles.
+std::vector<std::string> CddbCommandLines(const CddbCommandResult& result);
+
+}  // namespace sonarvex

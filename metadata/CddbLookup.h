@@ -1,0 +1,92 @@
+// The lookup command of the main window: computes the disc identifier,
+// queries the CDDB server, lets the user choose among several matches, reads
+// the chosen entry into the album record, the track titles and the tags, and
+// stores the result in the album database. Every outcome is shown through the
+// Dialogs service; the chooser and the main window's boxes are interfaces, so
+// that the window and the command line run the same flow.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "metadata/AlbumRecord.h"
+#include "metadata/CddbClient.h"
+#include "metadata/TagBuffer.h"
+
+namespace sonarvex {
+
+class AlbumView;
+class Dialogs;
+struct SettingsRecord;
+
+// Picks one of several matches (titles in UTF-8, in the server's order);
+// returns the chosen index.
+class MatchChooser {
+ public:
+  virtual ~MatchChooser() = default;
+  virtual int Choose(const std::vector<std::string>& titles) = 0;
+};
+
+// A server text (code page 1251, or UTF-8 from newer servers) for display.
+std::string ServerTextToUtf8(const std::string& text);
+
+enum class LookupOutcome {
+  SendFailed,  // "Не получилось установить соединение."
+  NoMatch,     // "В базе нет информации об этом диске."
+  Failed,      // the server could not be reached and the user did not retry
+  ReadFailed,  // "Не получилось прочитать данные об этом диске." (the disc is stored)
+  Done,        // the chosen entry was read and the disc stored
+  Cancelled,   // the chooser gave no valid index (command line only)
+};
+
+class CddbLookup {
+ public:
+  // settings: CddbHost, CddbPath, ProxyEnabled, ProxyHost, ProxyPort (0 is
+  // set to 80 in the settings), ProxyUser, ProxyPassword. album and tags: the
+  // current disc. view: the main window's boxes (may be null). albumFolder:
+  // where SaveAlbum stores the disc.
+  CddbLookup(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags, Dialogs& dialogs,
+             MatchChooser& chooser, AlbumView* view, std::string albumFolder);
+
+  // Runs while the client waits for the network.
+  void SetPump(std::function<void()> pump) { pump_ = std::move(pump); }
+  void SetLimits(const CddbLimits& limits) { limits_ = limits; }
+  // The port of the CDDB server (80; tests use their own).
+  void SetServerPort(int port) { serverPort_ = port; }
+  // The raw table of contents of the disc (READ TOC, MSF, format 0): the
+  // numeric identifier of the album record is computed from it. Without it the
+  // identifier computed from the track rows is stored.
+  void SetRawToc(std::vector<std::uint8_t> toc) { rawToc_ = std::move(toc); }
+  // The artist box's list, to which SaveAlbum adds the artist.
+  void SetArtistList(std::vector<std::string>* list) { artistList_ = list; }
+  // Makes the client (tests give one with fixed hello fields).
+  void SetClientFactory(std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> f) {
+    clientFactory_ = std::move(f);
+  }
+
+  LookupOutcome Run();
+
+  // The matches of the last query attempt.
+  const CddbQueryTable& Matches() const { return table_; }
+
+ private:
+  SettingsRecord& settings_;
+  AlbumRecord& album_;
+  TagBuffer& tags_;
+  Dialogs& dialogs_;
+  MatchChooser& chooser_;
+  AlbumView* view_;
+  std::string albumFolder_;
+  std::function<void()> pump_;
+  CddbLimits limits_;
+  int serverPort_ = 80;
+  std::vector<std::uint8_t> rawToc_;
+  std::vector<std::string>* artistList_ = nullptr;
+  std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
+  CddbQueryTable table_;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,284 @@
+// The album database folder: names, loading, saving, artists, migration.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+#include "TempFolder.h"
+#include "metadata/AlbumDatabase.h"
+#include "platform/Cp1251.h"
+#include "platform/Files.h"
+
+namespace sonarvex {
+namespace {
+
+using test::TempFolder;
+namespace fs = std::filesystem;
+
+AlbumRecord Named(std::int32_t id, const std::string& artist, const std::string& album,
+                  int tracks = 2) {
+  AlbumRecord a{};
+  a.DiscId = id;
+  a.TrackCount = static_cast<std::uint8_t>(tracks);
+  SetFieldUtf8(a.Artist, artist);
+  SetFieldUtf8(a.AlbumTitle, album);
+  for (int i = 0; i < tracks; ++i) SetFieldUtf8(a.Tracks[i].Title, "Песня " + std::to_string(i + 1));
+  return a;
+}
+
+TagBuffer Tags(int tracks, const char* comment) {
+  TagBuffer t;
+  for (int i = 0; i < tracks; ++i) {
+    TrackTagRecord r{};
+    r.TagsOn = 1;
+    SetField(r.Comment, comment);
+    t.Set(i, tracks, r);
+  }
+  return t;
+}
+
+void WriteRaw(const std::string& path, const std::string& bytes) {
+  ASSERT_TRUE(WriteFileAtomically(path, bytes));
+}
+
+TEST(AlbumDatabase, NamesAndRoundTripWithTheTopBitSet) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  EXPECT_EQ(folder, tmp.Path() + "/setting/albums/");
+  EXPECT_EQ(AlbumFileName(-1811239923), "-1811239923.dat");
+  EXPECT_EQ(AlbumFileName(12345), "12345.dat");
+
+  const std::int32_t id = static_cast<std::int32_t>(0x940aac0du);  // negative
+  ASSERT_TRUE(SaveAlbum(folder, Named(id, "Кино", "Группа крови"), Tags(2, "c")));
+  EXPECT_TRUE(FileExists(folder + "-1811239923.dat"));
+  EXPECT_TRUE(FileExists(folder + "-1811239923.dat.tag"));
+  EXPECT_EQ(fs::file_size(folder + "-1811239923.dat"), 9360u);
+  EXPECT_EQ(fs::file_size(folder + "-1811239923.dat.tag"), 2u * 1529u);
+
+  AlbumRecord a{};
+  TagBuffer t;
+  ASSERT_TRUE(LoadAlbum(folder, id, a, t));
+  EXPECT_EQ(FieldUtf8(a.Artist), "Кино");
+  EXPECT_EQ(FieldUtf8(a.Tracks[1].Title), "Песня 2");
+  EXPECT_EQ(FieldText(t.Get(1, 2).Comment), "c");
+  AlbumRecord untouched{};
+  SetField(untouched.Artist, "same");
+  EXPECT_FALSE(LoadAlbum(folder, 12345, untouched, t));
+  EXPECT_EQ(FieldText(untouched.Artist), "same");
+}
+
+TEST(AlbumDatabase, FilesOfTheOlderProgramLoadUnchanged) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/";
+  // Built byte by byte as the Windows program wrote them.
+  std::string album(9360, '\0');
+  std::string artist = "\xCA\xE8\xED\xEE";  // "Кино" in code page 1251
+  album.replace(0, 5, "Album");
+  album.replace(50, artist.size(), artist);
+  album[100] = 1;   // compilation
+  album[104] = 2;   // tracks
+  const std::uint32_t id = 0x0A0B0C0Du;
+  std::memcpy(&album[108], &id, 4);
+  album.replace(116, 3, "One");
+  album[116 + 70] = 1;  // track 1 copied
+  album.replace(116 + 92, 3, "Two");
+  album.replace(9316, 4, "1988");
+  album.replace(9326, 4, "Rock");
+  album.replace(9346, 8, "0A0B0C0D");
+  album[9356] = static_cast<char>(150);
+  std::string tags(2 * 1529, '\0');
+  tags[1529] = 1;
+  tags.replace(1529 + 1, 3, "Two");
+  tags.replace(1529 + 1175, 1, "2");
+  WriteRaw(folder + "168496141.dat", album);
+  WriteRaw(folder + "168496141.dat.tag", tags);
+
+  AlbumRecord a{};
+  TagBuffer t;
+  ASSERT_TRUE(LoadAlbum(folder, 168496141, a, t));
+  EXPECT_EQ(std::memcmp(&a, album.data(), 9360), 0);
+  EXPECT_EQ(FieldUtf8(a.Artist), "Кино");
+  EXPECT_EQ(a.Compilation, 1);
+  EXPECT_EQ(a.Tracks[0].CopiedFlag, 1);
+  EXPECT_EQ(a.FirstTrackOffset, 150);
+  EXPECT_EQ(FieldText(t.Get(1, 2).Title), "Two");
+  EXPECT_EQ(std::memcmp(t.Bytes().data(), tags.data(), tags.size()), 0);
+  // Saved again, the files are byte for byte what was read.
+  ASSERT_TRUE(SaveAlbum(folder, a, t));
+  EXPECT_EQ(*ReadFileBytes(folder + "168496141.dat"), album);
+  EXPECT_EQ(*ReadFileBytes(folder + "168496141.dat.tag"), tags);
+}
+
+TEST(AlbumDatabase, OddFilesInTheFolder) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/";
+  WriteRaw(folder + "abc.dat", std::string(9360, 'x'));
+  WriteRaw(folder + "12x.dat", std::string(10, 'x'));
+  WriteRaw(folder + ".dat", "");
+  WriteRaw(folder + "99999999999999999999.dat", "");
+  WriteRaw(folder + "-.dat", "");
+  WriteRaw(folder + "5.txt", std::string(9360, 'y'));
+  fs::create_directory(folder + "7.dat");  // a folder, not a file
+  // An empty album file and a short one.
+  WriteRaw(folder + "7.DAT.x.dat", "");
+  WriteRaw(folder + "5.DAT", "Short");
+  AlbumRecord a{};
+  SetField(a.Genre, "before");
+  TagBuffer t;
+  EXPECT_FALSE(LoadAlbum(folder, 0, a, t));
+  // "7.DAT.x.dat" is the album of disc 7 (the name up to its first "."); being
+  // empty, it changes nothing in the record.
+  ASSERT_TRUE(LoadAlbum(folder, 7, a, t));
+  EXPECT_EQ(FieldText(a.Genre), "before");
+  ASSERT_TRUE(LoadAlbum(folder, 5, a, t));
+  EXPECT_EQ(FieldText(a.AlbumTitle), "Short");
+  EXPECT_EQ(FieldText(a.Genre), "before") << "a short file overwrites only its length";
+  EXPECT_EQ(t.Bytes().size(), 0u);
+  EXPECT_EQ(CollectArtists(folder).size(), 2u);  // "" and "xxx..." of abc.dat
+}
+
+TEST(AlbumDatabase, TagFilesOfAnyLength) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/";
+  AlbumRecord a = Named(42, "A", "B", 3);
+  WriteRaw(folder + "42.dat", std::string(reinterpret_cast<const char*>(&a), sizeof a));
+  AlbumRecord out{};
+  TagBuffer t;
+  // No tag file: zero-filled records.
+  ASSERT_TRUE(LoadAlbum(folder, 42, out, t));
+  EXPECT_EQ(t.Bytes().size(), 3u * 1529u);
+  // Longer (written for more tracks): read up to the track count.
+  TagBuffer five = Tags(5, "long");
+  WriteRaw(folder + "42.dat.tag",
+           std::string(reinterpret_cast<const char*>(five.Bytes().data()), five.Bytes().size()));
+  ASSERT_TRUE(LoadAlbum(folder, 42, out, t));
+  EXPECT_EQ(t.Bytes().size(), 3u * 1529u);
+  EXPECT_EQ(FieldText(t.Get(2, 3).Comment), "long");
+  // Shorter: the rest is zero.
+  WriteRaw(folder + "42.dat.tag", std::string(1529 + 200, '\x01'));
+  ASSERT_TRUE(LoadAlbum(folder, 42, out, t));
+  EXPECT_EQ(t.Get(0, 3).TagsOn, 1);
+  EXPECT_EQ(t.Get(2, 3).TagsOn, 0);
+}
+
+TEST(AlbumDatabase, SaveRules) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/albums/";
+  std::vector<std::string> list{"kino"};
+  // Both artist and album empty: not stored even with titles.
+  EXPECT_FALSE(SaveAlbum(folder, Named(1, "", ""), Tags(2, "x"), &list));
+  EXPECT_FALSE(FileExists(folder + "1.dat"));
+  // A differently cased name is added to the list again.
+  EXPECT_TRUE(SaveAlbum(folder, Named(1, "Kino", ""), TagBuffer(), &list));
+  EXPECT_TRUE(SaveAlbum(folder, Named(2, "Kino", "Other"), TagBuffer(), &list));
+  EXPECT_EQ(list, (std::vector<std::string>{"kino", "Kino"}));
+  EXPECT_FALSE(FileExists(folder + "1.dat.tag")) << "an empty tag buffer writes no tag file";
+  // Artists listed once regardless of case.
+  EXPECT_TRUE(SaveAlbum(folder, Named(3, "KINO", "Third"), TagBuffer()));
+  EXPECT_TRUE(SaveAlbum(folder, Named(4, "Ария", "Four"), TagBuffer()));
+  std::vector<std::string> artists = CollectArtists(folder);
+  std::sort(artists.begin(), artists.end());
+  ASSERT_EQ(artists.size(), 2u);
+  EXPECT_EQ(Cp1251Lower(Utf8ToCp1251(artists[0])), "kino");
+  EXPECT_EQ(artists[1], "Ария");
+  EXPECT_TRUE(CollectArtists(tmp.Path() + "/missing").empty());
+}
+
+TEST(AlbumDatabase, FailedSaveKeepsTheStoredAlbum) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/";
+  ASSERT_TRUE(SaveAlbum(folder, Named(9, "Old", "Stored"), Tags(2, "old")));
+  // A file size limit below the record's size makes every write fail (root too).
+  struct rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool saved = SaveAlbum(folder, Named(9, "New", "Lost"), Tags(2, "new"));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(saved);
+  AlbumRecord a{};
+  TagBuffer t;
+  ASSERT_TRUE(LoadAlbum(folder, 9, a, t));
+  EXPECT_EQ(FieldText(a.Artist), "Old");
+  EXPECT_EQ(FieldText(t.Get(0, 2).Comment), "old");
+  EXPECT_EQ(fs::file_size(folder + "9.dat"), 9360u);
+  for (const auto& e : fs::directory_iterator(folder))
+    EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << "no temporary file is left";
+}
+
+TEST(AlbumDatabase, LoadForDiscKeepsWhatTheDiscDefines) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/";
+  AlbumRecord stored = Named(77, "A", "B", 2);
+  stored.Tracks[0].CopiedFlag = 1;
+  stored.Tracks[0].Start = {9, 9, 9};
+  stored.Tracks[0].Size = 1;
+  stored.Tracks[1].RangeFlag = 1;
+  ASSERT_TRUE(SaveAlbum(folder, stored, Tags(2, "t")));
+
+  AlbumRecord disc{};
+  disc.DiscId = 77;
+  disc.TrackCount = 2;
+  disc.FirstTrackOffset = 150;
+  disc.Tracks[0].Start = {0, 2, 0};
+  disc.Tracks[0].Size = 2352 * 100;
+  disc.Tracks[0].AudioFlag = 1;
+  disc.Tracks[2].Start = {3, 0, 0};
+  AlbumRecord a = disc;
+  TagBuffer t;
+  ASSERT_TRUE(LoadAlbumForDisc(folder, a, t));
+  EXPECT_EQ(FieldText(a.Artist), "A");
+  EXPECT_EQ(a.Tracks[0].CopiedFlag, 1);
+  EXPECT_EQ(a.Tracks[1].RangeFlag, 1);
+  EXPECT_EQ(a.Tracks[0].Start.second, 2);
+  EXPECT_EQ(a.Tracks[0].Size, 2352u * 100);
+  EXPECT_EQ(a.Tracks[2].Start.minute, 3);
+  EXPECT_EQ(a.FirstTrackOffset, 150);
+  EXPECT_EQ(FieldText(t.Get(1, 2).Comment), "t");
+
+  AlbumRecord unknown = disc;
+  unknown.DiscId = 78;
+  ASSERT_FALSE(LoadAlbumForDisc(folder, unknown, t));
+  EXPECT_EQ(FieldText(unknown.Tracks[0].Title), "Track1");
+  EXPECT_EQ(FieldText(unknown.Tracks[1].Title), "Track2");
+}
+
+TEST(AlbumDatabase, MigrationFlattensTheOlderLayout) {
+  TempFolder tmp;
+  const std::string folder = tmp.Path() + "/albums/";
+  ASSERT_TRUE(MakeDirectories(folder + "Kino/Deep"));
+  ASSERT_TRUE(MakeDirectories(folder + "Aria"));
+  ASSERT_TRUE(MakeDirectories(folder + "Keep"));
+  WriteRaw(folder + "artn.dat", "");
+  WriteRaw(folder + "Kino/1.dat", "one");
+  WriteRaw(folder + "Kino/1.dat.tag", "one-tags");
+  WriteRaw(folder + "Kino/Deep/2.DAT", "two");
+  WriteRaw(folder + "Aria/3.dat", "three");
+  WriteRaw(folder + "Aria/0.dat", "clash");  // the name exists: left in place
+  WriteRaw(folder + "Keep/notes.txt", "x");
+  WriteRaw(folder + "0.dat", "top");
+  MigrateAlbumFolder(folder);
+  EXPECT_FALSE(FileExists(folder + "artn.dat"));
+  EXPECT_EQ(*ReadFileBytes(folder + "1.dat"), "one");
+  EXPECT_EQ(*ReadFileBytes(folder + "1.dat.tag"), "one-tags");
+  EXPECT_EQ(*ReadFileBytes(folder + "2.DAT"), "two");
+  EXPECT_EQ(*ReadFileBytes(folder + "3.dat"), "three");
+  EXPECT_EQ(*ReadFileBytes(folder + "0.dat"), "top");
+  EXPECT_FALSE(DirectoryExists(folder + "Kino"));
+  EXPECT_TRUE(FileExists(folder + "Aria/0.dat"));
+  EXPECT_TRUE(DirectoryExists(folder + "Keep"));
+  // Without the marker nothing moves.
+  WriteRaw(folder + "Keep/5.dat", "five");
+  MigrateAlbumFolder(folder);
+  EXPECT_TRUE(FileExists(folder + "Keep/5.dat"));
+}
+
+}  // namespace
+}  // namespace sonarvex
