@@ -1,0 +1,54 @@
+#include "drive/CapabilityReport.h"
+
+#include "drive/DriveCommands.h"
+#include "drive/Transport.h"
+#include "platform/Cp1251.h"
+
+namespace sonarvex {
+
+DriveCapabilities QueryCapabilities(Transport& transport) {
+  DriveCapabilities caps;
+  std::uint8_t inquiry[kInquiryLength] = {};
+  Inquiry(transport, inquiry);
+  caps.identification = Cp1251ToUtf8(IdentificationText(inquiry, 28));
+  ModeSenseCapabilities(transport, caps.reply);
+  return caps;
+}
+
+std::vector<std::string> CapabilityReportLines(const std::string& identification,
+                                               const std::uint8_t* reply, std::size_t length) {
+  auto byte = [&](std::size_t at) -> std::uint8_t { return at < length && reply ? reply[at] : 0; };
+  auto flag = [&](const char* label, std::size_t at, int bit) {
+    return std::string(label) + ((byte(at) >> bit & 1) ? "Да" : "Нет");
+  };
+  std::vector<std::string> lines;
+  lines.push_back("Привод : " + identification);
+  lines.emplace_back();
+  lines.push_back(flag("Чтение CD-DA      :       ", 13, 0));
+  lines.push_back(flag("Чтение CD-R       :       ", 10, 0));
+  lines.push_back(flag("Чтение CD-RW      :       ", 10, 1));
+  lines.push_back(flag("Чтение мультисессионых CD:", 12, 6));
+  lines.push_back(flag("Чтение DVD-ROM    :       ", 10, 3));
+  lines.push_back(flag("Чтение DVD-R      :       ", 10, 4));
+  lines.push_back(flag("Чтение DVD-RAM    :       ", 10, 5));
+  lines.emplace_back();
+  lines.push_back(flag("Запись CD-R       :       ", 11, 0));
+  lines.push_back(flag("Запись CD-RW      :       ", 11, 1));
+  lines.push_back(flag("Запись DVD-R      :       ", 11, 4));
+  lines.push_back(flag("Запись DVD-RAM    :       ", 11, 5));
+  lines.emplace_back();
+  lines.push_back(flag("Тестовая запись   :       ", 11, 2));
+  lines.push_back(flag("Воспроизв. звука  :       ", 12, 0));
+  lines.push_back(flag("Возможность блокировки :  ", 14, 0));
+  lines.push_back(flag("Извлечение дисков :       ", 14, 3));
+  lines.emplace_back();
+  const int kb = byte(20) << 8 | byte(21);
+  lines.push_back("Размер буфера     :       " + std::to_string(kb) + " Kb");
+  return lines;
+}
+
+std::vector<std::string> CapabilityReportLines(const DriveCapabilities& caps) {
+  return CapabilityReportLines(caps.identification, caps.reply, sizeof caps.reply);
+}
+
+}  // namespace sonarvex

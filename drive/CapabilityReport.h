@@ -1,0 +1,31 @@
+// The drive capability report: the lines of the "Информация о приводе"
+// window, decoded from the capabilities page and the identification text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+class Transport;
+
+inline constexpr std::size_t kCapabilitiesBufferLength = 34;
+
+struct DriveCapabilities {
+  std::string identification;                     // inquiry bytes 8..35 (UTF-8)
+  std::uint8_t reply[kCapabilitiesBufferLength] = {};  // mode header + page 2A
+};
+
+// INQUIRY and MODE SENSE of page 2A on the current device; a drive that does
+// not answer leaves the reply zero.
+DriveCapabilities QueryCapabilities(Transport& transport);
+
+// The 21 report lines. `reply` is the stored MODE SENSE reply beginning with
+// the 8-byte header; bytes beyond `length` read as zero.
+std::vector<std::string> CapabilityReportLines(const std::string& identification,
+                                               const std::uint8_t* reply, std::size_t length);
+std::vector<std::string> CapabilityReportLines(const DriveCapabilities& caps);
+
+}  // namespace sonarvex

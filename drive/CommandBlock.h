@@ -1,0 +1,129 @@
+// The command blocks the program sends to optical drives.
+//
+// Every operation is built here the same way whichever transport carries it:
+// a 16-byte block (zero-filled, big-endian fields), its declared length, the
+// data direction and the transfer length. The transports only carry it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "metadata/AlbumRecord.h"
+
+namespace sonarvex {
+
+// A drive command's completion code as the transport reports it: 0 (GOOD) is
+// success on the pass-through transport, 1 on the generic SCSI transport.
+using CommandResult = int;
+
+enum class DataDirection : std::uint8_t { None, In, Out };
+
+// What a block is; the transports map a few operations to their own
+// direction codes.
+enum class Operation : std::uint8_t {
+  Inquiry,
+  ReadTOC,
+  ReadCDDA,
+  PlayAudioMSF,
+  StopPlayScan,
+  Seek,
+  StartStopUnit,
+  LockMedium,
+  TestUnitReady,
+  ReadSubChannel,
+  SetSpeed,
+  ModeSenseCapabilities,
+  ModeSelectWriteParams,
+  ModeSelectAudioControl,
+  BlankDisc,
+  SendOPC,
+  WriteSectors,
+  SendCueSheet,
+  CloseSession,
+  ReadDiscInfo,
+  MechanismStatus,
+};
+
+struct CommandBlock {
+  std::array<std::uint8_t, 16> bytes{};
+  std::uint8_t length = 0;  // 6, 10 or 12
+  DataDirection direction = DataDirection::None;
+  std::uint32_t transferLength = 0;
+  Operation op = Operation::TestUnitReady;
+};
+
+// Sizes of the replies and parameter lists.
+inline constexpr std::uint32_t kInquiryLength = 96;
+inline constexpr std::uint32_t kTocLength = 804;
+inline constexpr std::uint32_t kSubChannelLength = 16;
+inline constexpr std::uint32_t kModeSenseLengthSpti = 26;
+inline constexpr std::uint32_t kModeSenseLengthAspi = 28;
+inline constexpr std::uint32_t kWriteParamsLength = 60;
+inline constexpr std::uint32_t kAudioControlLength = 24;
+inline constexpr std::uint32_t kDiscInfoLength = 34;
+inline constexpr std::uint32_t kMechanismStatusLength = 32;
+
+// The nine audio read command forms, by ReadCommand index.
+inline constexpr int kReadCommandCount = 9;
+// The drive types of the settings dialog's list.
+inline constexpr int kDriveTypeCount = 24;
+
+// "Стандартная (MMC1)", "ReadNEC", ... ; "" outside 0..8.
+std::string_view ReadCommandName(int readCommand);
+// "Стандартный (IDE/SCSI)", "Toshiba", ... ; "" outside 0..23.
+std::string_view DriveTypeName(int driveType);
+// Table DriveType -> ReadCommand (any other value -> 0).
+int ReadCommandForDriveType(int driveType);
+// Table ReadCommand -> DriveType (any other index -> 0).
+int DriveTypeForReadCommand(int readCommand);
+
+// The 16-bit speed field: 0xFFFF for 255, else factor x 176400 / 1000.
+std::uint16_t SpeedField(int factor);
+
+namespace cdb {
+
+CommandBlock Inquiry();
+CommandBlock ReadTOC();
+// The audio read of the given form; count = byteCount / 2352 (16 bits).
+CommandBlock ReadCDDA(int readCommand, std::int32_t lba, std::uint32_t byteCount);
+CommandBlock PlayAudioMSF(Msf start, Msf end);
+CommandBlock StopPlayScan();
+CommandBlock Seek(std::int32_t lba);
+CommandBlock StartStopUnit(bool eject);
+CommandBlock LockMedium(bool lock);
+CommandBlock TestUnitReady();
+CommandBlock ReadSubChannel();
+CommandBlock SetReadSpeed(int factor);
+CommandBlock SetWriteSpeed(int factor);
+CommandBlock ModeSenseCapabilities(std::uint32_t replyLength);
+CommandBlock ModeSelectWriteParams();
+CommandBlock ModeSelectAudioControl();
+CommandBlock BlankDisc(int blankingType);
+CommandBlock SendOPC();
+CommandBlock WriteSectors(std::int32_t lba, std::uint16_t blockCount, std::uint32_t blockSize);
+CommandBlock SendCueSheet(std::uint32_t entryCount);
+CommandBlock CloseSession();
+CommandBlock ReadDiscInfo();
+CommandBlock MechanismStatus();
+
+}  // namespace cdb
+
+// Parameter lists of the two MODE SELECT commands.
+std::array<std::uint8_t, kWriteParamsLength> WriteParamsList(std::uint16_t audioPauseLength,
+                                                            std::uint32_t packetSize,
+                                                            bool testWrite, int writeType);
+std::array<std::uint8_t, kAudioControlLength> AudioControlList(std::uint8_t volume);
+
+// Direction codes of the two transports for a block: pass-through 1 in,
+// 0 out, 2 none (PLAY AUDIO MSF goes as 1, SEND OPC as 0, MECHANISM STATUS
+// as 2); generic SCSI 0x08 in, 0x10 out, 0x08 none (SEND OPC as 0x10).
+int PassThroughDirectionCode(const CommandBlock& block);
+int GenericDirectionFlag(const CommandBlock& block);
+
+// The direction the data really moves on the wire. MECHANISM STATUS reads its
+// 32 bytes even though the pass-through code calls it "no data"; a block
+// without a transfer length moves nothing.
+DataDirection WireDirection(const CommandBlock& block);
+
+}  // namespace sonarvex

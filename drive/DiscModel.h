@@ -1,0 +1,94 @@
+// Reading the disc: the table of contents of the selected drive turned into
+// the album record's track rows, the disc identifier, and the texts the main
+// window shows (track list rows, the two panels, the no-disc caption).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "drive/CommandBlock.h"
+#include "metadata/AlbumRecord.h"
+
+namespace sonarvex {
+
+class Dialogs;
+class Transport;
+
+inline constexpr const char* kNoDiscSuffix = " - Диска нет";
+inline constexpr const char* kDriverUnavailable = "Драйвер CDROM'a не доступен";
+inline constexpr int kMaxTocTracks = kMaxAlbumTracks - 1;  // 99 tracks plus the lead-out
+
+// The disc identifier computed from the raw table of contents: the number of
+// tracks is the last track number of the header (at most 99), minutes and
+// seconds come from the descriptors' addresses.
+std::uint32_t DiscIdFromToc(const std::uint8_t (&toc)[kTocLength]);
+
+// Number of tracks the table of contents can stand for: byte 3, cut to 99 and
+// to the descriptors the reply's data length holds (the lead-out included).
+// -1 when not even a lead-out is there.
+int TocTrackCount(const std::uint8_t (&toc)[kTocLength]);
+
+// Writes the disc's fields of rows 0..N (start, length, start sector, size,
+// audio flag), the track count, the first-track offset and the disc
+// identifier into the record; titles become "Track%d" unless titlesKnown.
+// Returns N (0 when no track is usable).
+int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
+                      bool titlesKnown);
+
+// One row of the main window's track list (UTF-8 texts).
+struct TrackRow {
+  bool audio = true;
+  std::string caption;  // title, or "DataTrack"
+  bool checked = false;
+  int image = 1;        // 1 not copied, 2 copied, 3 data track
+  std::string time;     // "04:00:00"; data rows have no sub-items
+  std::string size;     // "40.37 Мб"
+  std::string mp3;      // "" (the window fills in the expected size)
+  std::string state;    // "Не скопирован" / "Cкопирован"
+};
+
+// "%2.2f Мб" of bytes / 1048576, independent of the locale.
+std::string SizeText(double megabytes);
+
+// Rows 0..trackCount-1 of the record.
+std::vector<TrackRow> BuildTrackRows(const AlbumRecord& album, int trackCount);
+// "Треков: N".
+std::string TrackPanelText(int trackCount);
+// "Время: M:S:F" of the lead-out row's start, without padding.
+std::string TimePanelText(const AlbumRecord& album, int trackCount);
+
+// Looks the disc up in the album database: fills the record (titles, artist,
+// album, copied flags, ...) and returns true when the disc is known.
+using AlbumLookup = std::function<bool(std::uint32_t discId, AlbumRecord& album)>;
+
+struct DiscView {
+  bool present = false;   // the table of contents was read
+  bool hasAudio = false;  // at least one audio row
+  int trackCount = 0;     // N
+  std::uint16_t firstTrackOffset = 0;
+  std::uint32_t discId = 0;
+  bool known = false;  // the album database had the disc
+  std::uint8_t toc[kTocLength] = {};
+  std::vector<TrackRow> rows;
+  std::string trackPanel;  // "Треков: N" (empty without a disc)
+  std::string timePanel;   // "Время: ..." (empty without a disc)
+  std::string inquiry;     // identification text of the drive (24 characters)
+
+  // The commands that need a disc are enabled only with present && hasAudio.
+  bool CommandsEnabled() const { return present && hasAudio; }
+  // The caption suffix: kNoDiscSuffix when no disc, else "".
+  std::string CaptionSuffix() const { return present ? std::string() : kNoDiscSuffix; }
+};
+
+// Reads the disc in `device` (a drive list device number / ASPI index) with
+// the drive type: selects it on the transport (closing the open one on
+// SPTI first), sends INQUIRY and READ TOC in the transport's order, zeroes and
+// fills the album record (through lookup when given), and builds the rows
+// and panels. An SPTI device that cannot be opened shows
+// "Драйвер CDROM'a не доступен" and gives no disc.
+DiscView ReadDisc(Transport& transport, int device, std::uint8_t driveType, Dialogs& dialogs,
+                  AlbumRecord& album, const AlbumLookup& lookup = {});
+
+}  // namespace sonarvex

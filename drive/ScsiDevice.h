@@ -1,0 +1,60 @@
+// One SCSI/MMC device that executes command blocks: a real drive reached
+// with SG_IO, or the software drive. Both transports execute through this.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "drive/CommandBlock.h"
+
+namespace sonarvex {
+
+struct ScsiRequest {
+  const std::uint8_t* cdb = nullptr;
+  int cdbLength = 0;
+  std::uint8_t* data = nullptr;  // may be null when length is 0
+  std::uint32_t length = 0;
+  DataDirection direction = DataDirection::None;
+  int timeoutMs = 30000;  // the device gives up after this long
+};
+
+inline constexpr int kSenseLength = 32;
+
+struct ScsiOutcome {
+  // False when the request could not be carried out at all (no device, the
+  // device went away, host adapter error, time-out).
+  bool delivered = false;
+  bool timedOut = false;
+  std::uint8_t status = 0;  // SCSI status byte: 0 GOOD, 2 CHECK CONDITION
+  std::array<std::uint8_t, kSenseLength> sense{};  // fixed-format sense, zero when none
+  std::uint32_t residual = 0;                     // bytes asked for but not transferred
+};
+
+class ScsiDevice {
+ public:
+  virtual ~ScsiDevice() = default;
+  virtual ScsiOutcome Execute(const ScsiRequest& request) = 0;
+  // The analog output volume of all four ports; false when the device has no
+  // such control.
+  virtual bool SetVolume(std::uint8_t volume) {
+    (void)volume;
+    return false;
+  }
+};
+
+// A block sent to a device: fills the request from the block.
+ScsiOutcome ExecuteBlock(ScsiDevice& device, const CommandBlock& block, std::uint8_t* buffer,
+                         int timeoutMs);
+
+// Fixed-format sense helpers.
+void SetSense(std::array<std::uint8_t, kSenseLength>& sense, std::uint8_t key, std::uint8_t asc,
+              std::uint8_t ascq);
+inline std::uint8_t SenseKey(const std::uint8_t* sense) { return sense[2] & 0x0F; }
+
+// SG_IO on a device node (/dev/sr0, /dev/sg1), opened O_RDWR | O_NONBLOCK.
+// Null when it cannot be opened.
+std::shared_ptr<ScsiDevice> OpenSgIoDevice(const std::string& path);
+
+}  // namespace sonarvex

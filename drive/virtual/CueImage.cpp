@@ -1,0 +1,367 @@
+#include "drive/virtual/CueImage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <memory>
+
+#include "platform/Files.h"
+
+namespace sonarvex {
+
+namespace {
+
+constexpr std::size_t kMaxCueBytes = 1 << 20;
+constexpr std::int32_t kMaxDiscLba = 100 * 4500 - 150;  // 99:59:74
+
+std::string Upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return u;
+}
+
+// Splits a line into words; "quoted text" is one word.
+std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i >= line.size()) break;
+    std::string w;
+    if (line[i] == '"') {
+      ++i;
+      while (i < line.size() && line[i] != '"') w.push_back(line[i++]);
+      if (i < line.size()) ++i;
+    } else {
+      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
+        w.push_back(line[i++]);
+    }
+    words.push_back(std::move(w));
+  }
+  return words;
+}
+
+bool ParseNumber(std::string_view s, int maxValue, int* out) {
+  if (s.empty() || s.size() > 6) return false;
+  int v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v > maxValue) return false;
+  *out = v;
+  return true;
+}
+
+// "mm:ss:ff" in frames.
+bool ParseTime(std::string_view s, int* frames) {
+  const auto a = s.find(':');
+  if (a == std::string_view::npos) return false;
+  const auto b = s.find(':', a + 1);
+  if (b == std::string_view::npos) return false;
+  int m, sec, f;
+  if (!ParseNumber(s.substr(0, a), 999, &m) || !ParseNumber(s.substr(a + 1, b - a - 1), 59, &sec) ||
+      !ParseNumber(s.substr(b + 1), 74, &f))
+    return false;
+  *frames = m * 4500 + sec * 75 + f;
+  return true;
+}
+
+std::string LineError(int line, const std::string& what) {
+  return "строка " + std::to_string(line) + " CUE-файла: " + what;
+}
+
+}  // namespace
+
+std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<CueSheet> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  if (text.size() > kMaxCueBytes) return fail("CUE-файл слишком большой");
+  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
+    text.remove_prefix(3);
+
+  CueSheet sheet;
+  int session = 1;
+  int lineNo = 0;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++lineNo;
+    const auto w = Words(line);
+    if (w.empty()) continue;
+    const std::string cmd = Upper(w[0]);
+    CueTrack* track = sheet.tracks.empty() ? nullptr : &sheet.tracks.back();
+
+    if (cmd == "FILE") {
+      if (w.size() < 3 || w[1].empty()) return fail(LineError(lineNo, "неверная команда FILE"));
+      const std::string type = Upper(w[2]);
+      if (type != "BINARY" && type != "MOTOROLA")
+        return fail(LineError(lineNo, "тип файла " + w[2] + " не поддерживается"));
+      if (sheet.files.size() >= 99) return fail(LineError(lineNo, "слишком много файлов"));
+      sheet.files.push_back(CueFile{w[1], type == "MOTOROLA"});
+    } else if (cmd == "TRACK") {
+      if (sheet.files.empty()) return fail(LineError(lineNo, "TRACK до команды FILE"));
+      int number;
+      if (w.size() < 3 || !ParseNumber(w[1], 99, &number) || number < 1)
+        return fail(LineError(lineNo, "неверный номер трека"));
+      if (track && number <= track->number)
+        return fail(LineError(lineNo, "номера треков должны возрастать"));
+      if (track && track->index1 < 0)
+        return fail(LineError(lineNo, "у трека " + std::to_string(track->number) + " нет INDEX 01"));
+      CueTrack t;
+      t.number = number;
+      t.file = static_cast<int>(sheet.files.size()) - 1;
+      t.session = session;
+      const std::string mode = Upper(w[2]);
+      if (mode == "AUDIO") {
+        t.audio = true;
+        t.sectorSize = 2352;
+      } else if (mode == "MODE1/2352" || mode == "MODE2/2352") {
+        t.audio = false;
+        t.sectorSize = 2352;
+      } else if (mode == "MODE1/2048") {
+        t.audio = false;
+        t.sectorSize = 2048;
+      } else if (mode == "MODE2/2336") {
+        t.audio = false;
+        t.sectorSize = 2336;
+      } else {
+        return fail(LineError(lineNo, "режим трека " + w[2] + " не поддерживается"));
+      }
+      sheet.tracks.push_back(t);
+    } else if (cmd == "INDEX") {
+      if (!track) return fail(LineError(lineNo, "INDEX до команды TRACK"));
+      if (track->file != static_cast<int>(sheet.files.size()) - 1)
+        return fail(LineError(lineNo, "INDEX трека в другом файле не поддерживается"));
+      int number, frames;
+      if (w.size() < 3 || !ParseNumber(w[1], 99, &number) || !ParseTime(w[2], &frames))
+        return fail(LineError(lineNo, "неверная команда INDEX"));
+      if (number == 0) {
+        if (track->index1 >= 0) return fail(LineError(lineNo, "INDEX 00 после INDEX 01"));
+        track->index0 = frames;
+      } else if (number == 1) {
+        if (track->index1 >= 0) return fail(LineError(lineNo, "повторный INDEX 01"));
+        if (track->index0 > frames) return fail(LineError(lineNo, "INDEX 01 раньше INDEX 00"));
+        track->index1 = frames;
+      } else if (track->index1 < 0) {
+        return fail(LineError(lineNo, "INDEX " + w[1] + " до INDEX 01"));
+      }
+    } else if (cmd == "PREGAP" || cmd == "POSTGAP") {
+      int frames;
+      if (!track || w.size() < 2 || !ParseTime(w[1], &frames))
+        return fail(LineError(lineNo, "неверная команда " + cmd));
+      (cmd == "PREGAP" ? track->pregap : track->postgap) = frames;
+    } else if (cmd == "FLAGS") {
+      if (!track) return fail(LineError(lineNo, "FLAGS до команды TRACK"));
+      for (std::size_t i = 1; i < w.size(); ++i) {
+        const std::string f = Upper(w[i]);
+        if (f == "DCP") track->flags |= 0x02;
+        else if (f == "4CH") track->flags |= 0x08;
+        else if (f == "PRE") track->flags |= 0x01;
+      }
+    } else if (cmd == "REM") {
+      int number;
+      if (w.size() >= 3 && Upper(w[1]) == "SESSION" && ParseNumber(w[2], 99, &number) && number >= 1) {
+        if (number < session) return fail(LineError(lineNo, "номера сессий должны возрастать"));
+        session = number;
+      }
+    }
+    // CATALOG, TITLE, PERFORMER, SONGWRITER, ISRC, CDTEXTFILE: not needed.
+  }
+  if (sheet.tracks.empty()) return fail("в CUE-файле нет треков");
+  if (sheet.tracks.back().index1 < 0)
+    return fail("у трека " + std::to_string(sheet.tracks.back().number) + " нет INDEX 01");
+  return sheet;
+}
+
+std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
+                                        const std::vector<std::uint64_t>& fileSizes,
+                                        std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<CueLayout> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  if (fileSizes.size() != sheet.files.size()) return fail("внутренняя ошибка: размеры файлов");
+  CueLayout layout;
+  std::int64_t cursor = 0;  // next disc LBA
+  int session = sheet.tracks.empty() ? 1 : sheet.tracks.front().session;
+  const std::size_t n = sheet.tracks.size();
+  std::uint64_t byteOffset = 0;  // byte offset in the current file of this track's first sector
+
+  for (std::size_t k = 0; k < n; ++k) {
+    const CueTrack& t = sheet.tracks[k];
+    const bool firstInFile = k == 0 || sheet.tracks[k - 1].file != t.file;
+    const int fileStart = t.index0 >= 0 ? t.index0 : t.index1;
+    if (firstInFile) {
+      byteOffset = static_cast<std::uint64_t>(fileStart) * static_cast<std::uint64_t>(t.sectorSize);
+    } else {
+      const CueTrack& p = sheet.tracks[k - 1];
+      const int pStart = p.index0 >= 0 ? p.index0 : p.index1;
+      if (fileStart < pStart) return fail("индексы трека " + std::to_string(t.number) + " идут назад");
+      byteOffset += static_cast<std::uint64_t>(fileStart - pStart) * static_cast<std::uint64_t>(p.sectorSize);
+    }
+    if (t.session != session) {
+      cursor += kSessionGapFrames;
+      session = t.session;
+    }
+    // Sectors of this track in its file: up to the next track's first sector
+    // in the same file, else to the end of the file.
+    const std::uint64_t size = fileSizes[static_cast<std::size_t>(t.file)];
+    const std::string& fileName = sheet.files[static_cast<std::size_t>(t.file)].name;
+    std::int64_t inFile;
+    if (k + 1 < n && sheet.tracks[k + 1].file == t.file) {
+      const CueTrack& next = sheet.tracks[k + 1];
+      inFile = static_cast<std::int64_t>(next.index0 >= 0 ? next.index0 : next.index1) - fileStart;
+      const std::uint64_t endByte = byteOffset + static_cast<std::uint64_t>(inFile) * static_cast<std::uint64_t>(t.sectorSize);
+      if (endByte > size) return fail("файл «" + fileName + "» короче, чем указано в CUE-файле");
+    } else {
+      if (byteOffset >= size) return fail("файл «" + fileName + "» короче, чем указано в CUE-файле");
+      inFile = static_cast<std::int64_t>((size - byteOffset) / static_cast<std::uint64_t>(t.sectorSize));
+    }
+    const std::int64_t inPregap = t.index1 - fileStart;
+    if (inFile <= inPregap) return fail("трек " + std::to_string(t.number) + " пустой");
+
+    if (t.pregap > 0) {
+      layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), t.pregap, -1, 0, t.sectorSize, t.audio});
+      cursor += t.pregap;
+    }
+    if (cursor + inFile + t.postgap > kMaxDiscLba) return fail("образ длиннее 99:59:74");
+    layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), static_cast<std::int32_t>(inFile), t.file,
+                                         byteOffset, t.sectorSize, t.audio});
+    VirtualTrack vt;
+    vt.number = t.number;
+    vt.control = static_cast<std::uint8_t>((t.audio ? 0 : 4) | (t.audio ? t.flags : (t.flags & 0x02)));
+    vt.session = t.session;
+    vt.startLba = static_cast<std::int32_t>(cursor + inPregap);
+    cursor += inFile;
+    if (t.postgap > 0) {
+      layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), t.postgap, -1, 0, t.sectorSize, t.audio});
+      cursor += t.postgap;
+    }
+    vt.sectors = static_cast<std::int32_t>(cursor) - vt.startLba;
+    layout.tracks.push_back(vt);
+  }
+  // A track runs on to the next track's start in the same session (its
+  // pregap belongs to it in the table of contents).
+  for (std::size_t k = 0; k + 1 < layout.tracks.size(); ++k)
+    if (layout.tracks[k + 1].session == layout.tracks[k].session)
+      layout.tracks[k].sectors = layout.tracks[k + 1].startLba - layout.tracks[k].startLba;
+  layout.leadOutLba = static_cast<std::int32_t>(cursor);
+  return layout;
+}
+
+namespace {
+
+class BinFile {
+ public:
+  explicit BinFile(int fd) : fd_(fd) {}
+  ~BinFile() { ::close(fd_); }
+  bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t n) const {
+    std::size_t done = 0;
+    while (done < n) {
+      const ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+      if (r <= 0) return false;
+      done += static_cast<std::size_t>(r);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10)); }
+
+void DataHeader(std::int32_t lba, std::uint8_t mode, std::uint8_t* out) {
+  out[0] = 0;
+  std::memset(out + 1, 0xFF, 10);
+  out[11] = 0;
+  const std::int32_t a = lba + 150;
+  out[12] = Bcd(a / 4500);
+  out[13] = Bcd((a / 75) % 60);
+  out[14] = Bcd(a % 75);
+  out[15] = mode;
+}
+
+}  // namespace
+
+std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string* error) {
+  auto text = ReadFileBytes(cuePath, kMaxCueBytes + 1);
+  if (!text) {
+    if (error) *error = "нет файла «" + cuePath + "»";
+    return std::nullopt;
+  }
+  auto sheet = ParseCueSheet(*text, error);
+  if (!sheet) return std::nullopt;
+
+  std::string folder = cuePath;
+  const auto slash = folder.rfind('/');
+  folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+
+  std::vector<std::shared_ptr<BinFile>> files;
+  std::vector<std::uint64_t> sizes;
+  std::vector<bool> swap;
+  for (const auto& f : sheet->files) {
+    std::string name = f.name;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    const std::string path = !name.empty() && name[0] == '/' ? name : JoinPath(folder, name);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (fd >= 0) ::close(fd);
+      if (error) *error = "нет файла «" + f.name + "», указанного в CUE-файле";
+      return std::nullopt;
+    }
+    files.push_back(std::make_shared<BinFile>(fd));
+    sizes.push_back(static_cast<std::uint64_t>(st.st_size));
+    swap.push_back(f.bigEndian);
+  }
+  auto layout = LayoutCueSheet(*sheet, sizes, error);
+  if (!layout) return std::nullopt;
+
+  VirtualDisc disc;
+  disc.tracks = layout->tracks;
+  disc.leadOutLba = layout->leadOutLba;
+  disc.description = cuePath;
+  auto segments = layout->segments;
+  disc.read = [segments, files, swap](std::int32_t lba, std::uint8_t* out) {
+    for (const auto& s : segments) {
+      if (lba < s.lba || lba >= s.lba + s.sectors) continue;
+      const std::uint64_t rel = static_cast<std::uint64_t>(lba - s.lba);
+      if (s.file < 0) {
+        std::memset(out, 0, kRawSectorBytes);
+        if (!s.audio) DataHeader(lba, 1, out);
+        return true;
+      }
+      const auto& file = files[static_cast<std::size_t>(s.file)];
+      const std::uint64_t at = s.byteOffset + rel * static_cast<std::uint64_t>(s.sectorSize);
+      if (s.sectorSize == kRawSectorBytes) {
+        if (!file->Read(at, out, kRawSectorBytes)) return false;
+        if (s.audio && swap[static_cast<std::size_t>(s.file)])
+          for (int i = 0; i < kRawSectorBytes; i += 2) std::swap(out[i], out[i + 1]);
+        return true;
+      }
+      std::memset(out, 0, kRawSectorBytes);
+      if (s.sectorSize == 2048) {
+        DataHeader(lba, 1, out);
+        return file->Read(at, out + 16, 2048);
+      }
+      DataHeader(lba, 2, out);
+      return file->Read(at, out + 16, 2336);
+    }
+    return false;
+  };
+  return disc;
+}
+
+}  // namespace sonarvex

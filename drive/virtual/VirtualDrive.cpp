@@ -1,0 +1,661 @@
+#include "drive/virtual/VirtualDrive.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "drive/virtual/CueImage.h"
+
+namespace sonarvex {
+
+namespace {
+
+constexpr std::size_t kLogLimit = 4096;
+
+std::int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::uint32_t Be16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] << 8 | p[1]); }
+std::int32_t Be32(const std::uint8_t* p) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) << 24 |
+                                   static_cast<std::uint32_t>(p[1]) << 16 |
+                                   static_cast<std::uint32_t>(p[2]) << 8 | p[3]);
+}
+void PutBe16(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 8);
+  p[1] = static_cast<std::uint8_t>(v);
+}
+void PutBe32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = static_cast<std::uint8_t>(v >> 24);
+  p[1] = static_cast<std::uint8_t>(v >> 16);
+  PutBe16(p + 2, v);
+}
+// An address in MSF (0, M, S, F) or LBA form.
+void PutAddress(std::uint8_t* p, std::int32_t lba, bool msf) {
+  if (!msf) {
+    PutBe32(p, static_cast<std::uint32_t>(lba));
+    return;
+  }
+  const std::int32_t a = std::max<std::int32_t>(0, lba + 150);
+  p[0] = 0;
+  p[1] = static_cast<std::uint8_t>(std::min<std::int32_t>(a / 4500, 255));
+  p[2] = static_cast<std::uint8_t>((a / 75) % 60);
+  p[3] = static_cast<std::uint8_t>(a % 75);
+}
+void PutText(std::uint8_t* p, const std::string& s, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) p[i] = i < s.size() ? static_cast<std::uint8_t>(s[i]) : ' ';
+}
+
+}  // namespace
+
+std::array<std::uint8_t, 20> VirtualDriveConfig::DefaultCapabilities(bool recorder) {
+  std::array<std::uint8_t, 20> p{};
+  p[0] = 0x2A;
+  p[1] = 0x12;
+  p[2] = 0x03;                  // reads CD-R, CD-RW
+  p[3] = recorder ? 0x07 : 0;   // writes CD-R, CD-RW, test write
+  p[4] = 0x41;                  // audio play, multi-session
+  p[5] = 0x01;                  // CD-DA read commands
+  p[6] = 0x29;                  // lock, eject, tray loader
+  p[7] = 0x03;                  // separate volume and mute per channel
+  PutBe16(&p[8], 7056);         // 40x
+  PutBe16(&p[10], 256);         // volume levels
+  PutBe16(&p[12], 2048);        // buffer, kilobytes
+  PutBe16(&p[14], 7056);
+  PutBe16(&p[18], recorder ? 7056 : 0);
+  return p;
+}
+
+int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength) {
+  switch (cdb[0]) {
+    case 0xBE:
+      if (cdbLength != 12) return -1;
+      if ((cdb[1] & 0x1C) == 0x04 && cdb[9] == 0x10) return 0;
+      if ((cdb[1] & 0x1C) == 0x00 && cdb[9] == 0xF8) return 7;
+      if ((cdb[1] & 0x1C) == 0x00 && cdb[9] == 0x10) return 8;
+      return -1;
+    case 0xD4: return cdbLength == 10 ? 1 : cdbLength == 12 ? 2 : -1;
+    case 0xD5: return cdbLength == 10 ? 3 : -1;
+    case 0xA8: return cdbLength == 12 ? 4 : -1;
+    case 0xD8: return cdbLength == 12 ? 5 : -1;
+    case 0x28: return cdbLength == 10 ? 6 : -1;
+    default: return -1;
+  }
+}
+
+VirtualDrive::VirtualDrive(VirtualDriveConfig config) : config_(std::move(config)), clock_(SteadyMs) {}
+
+VirtualDrive::~VirtualDrive() = default;
+
+std::shared_ptr<VirtualDrive> VirtualDrive::FromCueImage(const std::string& cuePath,
+                                                         std::string* error,
+                                                         VirtualDriveConfig config) {
+  auto drive = std::make_shared<VirtualDrive>(std::move(config));
+  drive->imagePath_ = cuePath;
+  if (auto disc = LoadCueImage(cuePath, error)) drive->disc_ = std::move(*disc);
+  return drive;
+}
+
+void VirtualDrive::InsertDisc(VirtualDisc disc) {
+  std::lock_guard lock(mutex_);
+  disc_ = std::move(disc);
+  trayOpen_ = false;
+  mediumChanged_ = true;
+  play_ = {};
+}
+
+void VirtualDrive::RemoveDisc() {
+  std::lock_guard lock(mutex_);
+  disc_.reset();
+  trayOpen_ = true;
+  play_ = {};
+}
+
+bool VirtualDrive::TrayOpen() const {
+  std::lock_guard lock(mutex_);
+  return trayOpen_;
+}
+bool VirtualDrive::HasDisc() const {
+  std::lock_guard lock(mutex_);
+  return disc_.has_value() && !trayOpen_;
+}
+bool VirtualDrive::Locked() const {
+  std::lock_guard lock(mutex_);
+  return locked_;
+}
+
+void VirtualDrive::Unplug() {
+  std::lock_guard lock(mutex_);
+  attached_ = false;
+  wake_.notify_all();
+}
+void VirtualDrive::Plug() {
+  std::lock_guard lock(mutex_);
+  attached_ = true;
+}
+bool VirtualDrive::Attached() const {
+  std::lock_guard lock(mutex_);
+  return attached_;
+}
+
+void VirtualDrive::SetFaults(const VirtualDriveFaults& faults) {
+  std::lock_guard lock(mutex_);
+  faults_ = faults;
+  wake_.notify_all();
+}
+void VirtualDrive::SetConfig(const VirtualDriveConfig& config) {
+  std::lock_guard lock(mutex_);
+  config_ = config;
+}
+void VirtualDrive::SetClock(std::function<std::int64_t()> clockMs) {
+  std::lock_guard lock(mutex_);
+  clock_ = clockMs ? std::move(clockMs) : std::function<std::int64_t()>(SteadyMs);
+}
+
+VirtualDrive::Stats VirtualDrive::GetStats() const {
+  std::lock_guard lock(mutex_);
+  return stats_;
+}
+std::vector<std::vector<std::uint8_t>> VirtualDrive::CommandLog() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+bool VirtualDrive::SetVolume(std::uint8_t volume) {
+  std::lock_guard lock(mutex_);
+  stats_.volume.fill(volume);
+  return true;
+}
+
+void VirtualDrive::Check(ScsiOutcome& out, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+  out.status = 2;
+  SetSense(out.sense, key, asc, ascq);
+}
+
+void VirtualDrive::Good(ScsiOutcome& out, const ScsiRequest& r, std::uint32_t transferred) {
+  out.status = 0;
+  out.sense.fill(0);
+  out.residual = r.length > transferred ? r.length - transferred : 0;
+}
+
+void VirtualDrive::Reply(const ScsiRequest& r, ScsiOutcome& out, const std::uint8_t* data,
+                         std::size_t size) {
+  const std::size_t n = r.data ? std::min<std::size_t>(size, r.length) : 0;
+  if (n) std::memcpy(r.data, data, n);
+  Good(out, r, static_cast<std::uint32_t>(n));
+}
+
+bool VirtualDrive::MediumReady(ScsiOutcome& out) {
+  if (trayOpen_) {
+    Check(out, 2, 0x3A, 0x02);
+    return false;
+  }
+  if (!disc_) {
+    Check(out, 2, 0x3A, 0x01);
+    return false;
+  }
+  return true;
+}
+
+void VirtualDrive::UpdatePlay() {
+  if (!play_.playing || play_.paused) return;
+  const std::int64_t elapsed = std::max<std::int64_t>(0, clock_() - play_.startedMs);
+  const std::int64_t pos = play_.startLba + elapsed * 75 / 1000;
+  if (pos >= play_.endLba) {
+    play_.playing = false;
+    play_.completedPending = true;
+    play_.positionLba = play_.endLba;
+  } else {
+    play_.positionLba = static_cast<std::int32_t>(pos);
+  }
+}
+
+ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
+  std::unique_lock lock(mutex_);
+  ScsiOutcome out;
+  if (!r.cdb || r.cdbLength < 6 || r.cdbLength > 16) return out;
+  ++stats_.commands;
+  if (log_.size() >= kLogLimit) log_.erase(log_.begin());
+  log_.emplace_back(r.cdb, r.cdb + r.cdbLength);
+  if (!attached_) return out;
+  if (faults_.neverAnswer) {
+    const auto limit = std::chrono::milliseconds(r.timeoutMs > 0 ? r.timeoutMs : 30000);
+    wake_.wait_for(lock, limit, [&] { return !faults_.neverAnswer || !attached_; });
+    if (faults_.neverAnswer || !attached_) {
+      out.timedOut = faults_.neverAnswer;
+      return out;
+    }
+  }
+  out.delivered = true;
+  const std::uint8_t op = r.cdb[0];
+  if (faults_.notReadyCommands > 0 && op != 0x12 && op != 0x03) {
+    --faults_.notReadyCommands;
+    Check(out, 2, 0x04, 0x01);
+    lastSense_ = out.sense;
+    return out;
+  }
+  UpdatePlay();
+
+  const int form = ReadFormOfBlock(r.cdb, r.cdbLength);
+  if (form >= 0) {
+    DoRead(r, out, form);
+  } else {
+    switch (op) {
+      case 0x00:  // TEST UNIT READY
+        if (!MediumReady(out)) break;
+        if (mediumChanged_) {
+          mediumChanged_ = false;
+          Check(out, 6, 0x28, 0x00);
+          break;
+        }
+        Good(out, r, 0);
+        break;
+      case 0x03: {  // REQUEST SENSE
+        std::uint8_t s[18];
+        std::memcpy(s, lastSense_.data(), sizeof s);
+        Reply(r, out, s, std::min<std::size_t>(sizeof s, r.cdb[4]));
+        break;
+      }
+      case 0x12: DoInquiry(r, out); break;
+      case 0x1B: DoStartStop(r, out); break;
+      case 0x1E:  // PREVENT/ALLOW MEDIUM REMOVAL
+        locked_ = (r.cdb[4] & 0x03) != 0;
+        Good(out, r, 0);
+        break;
+      case 0x25: {  // READ CAPACITY
+        if (!MediumReady(out)) break;
+        std::uint8_t c[8];
+        PutBe32(c, static_cast<std::uint32_t>(std::max(0, disc_->leadOutLba - 1)));
+        PutBe32(c + 4, 2048);
+        Reply(r, out, c, sizeof c);
+        break;
+      }
+      case 0x2B: {  // SEEK
+        if (!MediumReady(out)) break;
+        const std::int32_t lba = Be32(r.cdb + 2);
+        if (lba < 0 || lba >= disc_->leadOutLba) {
+          Check(out, 5, 0x21, 0x00);
+          break;
+        }
+        play_ = {};
+        play_.positionLba = lba;
+        Good(out, r, 0);
+        break;
+      }
+      case 0x42: DoSubChannel(r, out); break;
+      case 0x43: DoReadToc(r, out); break;
+      case 0x47: DoPlay(r, out); break;
+      case 0x4B:  // PAUSE/RESUME
+        if (!MediumReady(out)) break;
+        if (r.cdb[8] & 1) {
+          if (play_.paused) {
+            play_.paused = false;
+            play_.playing = true;
+            play_.startLba = play_.positionLba;
+            play_.startedMs = clock_();
+          }
+        } else if (play_.playing) {
+          play_.paused = true;
+        }
+        Good(out, r, 0);
+        break;
+      case 0x4E:  // STOP PLAY/SCAN
+        play_.playing = false;
+        play_.paused = false;
+        play_.completedPending = false;
+        Good(out, r, 0);
+        break;
+      case 0x51: DoDiscInfo(r, out); break;
+      case 0x55: DoModeSelect(r, out); break;
+      case 0x5A: DoModeSense(r, out); break;
+      case 0xBB:  // SET CD SPEED
+        stats_.readSpeed = static_cast<std::uint16_t>(Be16(r.cdb + 2));
+        stats_.writeSpeed = static_cast<std::uint16_t>(Be16(r.cdb + 4));
+        Good(out, r, 0);
+        break;
+      case 0xBD: DoMechanismStatus(r, out); break;
+      default:
+        if (!ExecuteRecorderCommand(r, out)) Check(out, 5, 0x20, 0x00);
+        break;
+    }
+  }
+  lastSense_ = out.sense;
+  return out;
+}
+
+void VirtualDrive::DoInquiry(const ScsiRequest& r, ScsiOutcome& out) {
+  std::uint8_t d[96] = {};
+  d[0] = 0x05;  // CD/DVD device
+  d[1] = 0x80;  // removable
+  d[2] = 0x05;
+  d[3] = 0x32;
+  d[4] = 91;
+  PutText(d + 8, config_.vendor, 8);
+  PutText(d + 16, config_.product, 16);
+  PutText(d + 32, config_.revision, 4);
+  const std::size_t alloc = Be16(r.cdb + 3);
+  Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+}
+
+void VirtualDrive::DoReadToc(const ScsiRequest& r, ScsiOutcome& out) {
+  if (!MediumReady(out)) return;
+  const bool msf = (r.cdb[1] & 0x02) != 0;
+  int format = r.cdb[2] & 0x0F;
+  if (format == 0) format = r.cdb[9] >> 6;
+  const int startTrack = r.cdb[6];
+  const std::size_t alloc = Be16(r.cdb + 7);
+  if (disc_->rawToc) {
+    Reply(r, out, disc_->rawToc->data(), std::min(disc_->rawToc->size(), alloc));
+    return;
+  }
+  const auto& tracks = disc_->tracks;
+  if (tracks.empty()) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  std::vector<std::uint8_t> toc(4);
+  if (format == 0) {
+    toc[2] = static_cast<std::uint8_t>(tracks.front().number);
+    toc[3] = static_cast<std::uint8_t>(tracks.back().number);
+    if (startTrack != 0xAA && startTrack > tracks.back().number) {
+      Check(out, 5, 0x24, 0x00);
+      return;
+    }
+    auto entry = [&](int number, std::uint8_t control, std::int32_t lba) {
+      std::uint8_t e[8] = {};
+      e[1] = static_cast<std::uint8_t>(0x10 | control);
+      e[2] = static_cast<std::uint8_t>(number);
+      PutAddress(e + 4, lba, msf);
+      toc.insert(toc.end(), e, e + 8);
+    };
+    if (startTrack != 0xAA)
+      for (const auto& t : tracks)
+        if (t.number >= startTrack) entry(t.number, t.control, t.startLba);
+    entry(0xAA, tracks.back().control, disc_->leadOutLba);
+  } else if (format == 1) {
+    const int last = disc_->Sessions();
+    toc[2] = 1;
+    toc[3] = static_cast<std::uint8_t>(last);
+    const VirtualTrack* first = nullptr;
+    for (const auto& t : tracks)
+      if (t.session == last) {
+        first = &t;
+        break;
+      }
+    std::uint8_t e[8] = {};
+    e[1] = static_cast<std::uint8_t>(0x10 | first->control);
+    e[2] = static_cast<std::uint8_t>(first->number);
+    PutAddress(e + 4, first->startLba, msf);
+    toc.insert(toc.end(), e, e + 8);
+  } else {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  PutBe16(toc.data(), static_cast<std::uint32_t>(toc.size() - 2));
+  Reply(r, out, toc.data(), std::min(toc.size(), alloc));
+}
+
+void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
+  if (!(config_.acceptedReadForms & (1u << form))) {
+    Check(out, 5, 0x20, 0x00);
+    return;
+  }
+  if (!MediumReady(out)) return;
+  const std::int32_t lba = Be32(r.cdb + 2);
+  std::uint32_t count;
+  switch (form) {
+    case 2: case 4: case 5: count = Be16(r.cdb + 8); break;
+    case 0: case 7: case 8:
+      count = static_cast<std::uint32_t>(r.cdb[6]) << 16 | Be16(r.cdb + 7);
+      break;
+    default: count = Be16(r.cdb + 7); break;
+  }
+  play_.playing = false;
+  play_.paused = false;
+  ++stats_.audioReads;
+  const int readNo = stats_.audioReads;
+  if (faults_.removeMediumAfterReads >= 0 && readNo > faults_.removeMediumAfterReads) {
+    disc_.reset();
+    trayOpen_ = true;
+    Check(out, 2, 0x3A, 0x02);
+    return;
+  }
+  if (count == 0) {
+    Good(out, r, 0);
+    return;
+  }
+  if (lba < 0 || static_cast<std::int64_t>(lba) + count > disc_->leadOutLba) {
+    Check(out, 5, 0x21, 0x00);
+    return;
+  }
+  if (faults_.failEveryNthRead > 0 && readNo % faults_.failEveryNthRead == 0) {
+    Check(out, 3, 0x11, 0x00);
+    return;
+  }
+  if (faults_.failReadsFirst >= 0 && lba <= faults_.failReadsLast &&
+      lba + static_cast<std::int32_t>(count) - 1 >= faults_.failReadsFirst) {
+    Check(out, 3, 0x11, 0x00);
+    return;
+  }
+  const bool jitter = faults_.jitterBytes != 0 && readNo % 2 == 0;
+  std::uint32_t limit = r.data ? r.length : 0;
+  limit = limit > faults_.shortReadBytes ? limit - faults_.shortReadBytes : 0;
+  std::uint32_t written = 0;
+  std::vector<std::uint8_t> raw(kRawSectorBytes * 2);
+  for (std::uint32_t i = 0; i < count && written < limit; ++i) {
+    const std::int32_t at = lba + static_cast<std::int32_t>(i);
+    const VirtualTrack* track = disc_->TrackAt(at);
+    if (!track) {
+      Check(out, 5, 0x21, 0x00);
+      return;
+    }
+    if (!track->Audio() && form == 0) {
+      Check(out, 5, 0x64, 0x00);
+      return;
+    }
+    const std::uint8_t* data = raw.data();
+    std::uint32_t size = kRawSectorBytes;
+    if (jitter) {
+      // The sector as read from a position shifted by jitterBytes.
+      const int shift = faults_.jitterBytes;
+      const std::int32_t first = at + (shift < 0 ? -1 : 0);
+      bool ok = first >= 0 && first + 1 < disc_->leadOutLba && disc_->read(first, raw.data()) &&
+                disc_->read(first + 1, raw.data() + kRawSectorBytes);
+      if (!ok) {
+        Check(out, 3, 0x11, 0x00);
+        return;
+      }
+      const int offset = ((shift % kRawSectorBytes) + kRawSectorBytes) % kRawSectorBytes;
+      data = raw.data() + offset;
+    } else if (!disc_->read(at, raw.data())) {
+      Check(out, 3, 0x11, 0x00);
+      return;
+    }
+    if (!track->Audio() && form == 8) {
+      data += 16;
+      size = 2048;
+    }
+    const std::uint32_t n = std::min(size, limit - written);
+    std::memcpy(r.data + written, data, n);
+    written += n;
+  }
+  Good(out, r, written);
+}
+
+void VirtualDrive::DoPlay(const ScsiRequest& r, ScsiOutcome& out) {
+  if (!MediumReady(out)) return;
+  const std::uint8_t* c = r.cdb;
+  std::int32_t start = c[3] == 0xFF && c[4] == 0xFF && c[5] == 0xFF
+                           ? play_.positionLba
+                           : c[3] * 4500 + c[4] * 75 + c[5] - 150;
+  std::int32_t end = c[6] * 4500 + c[7] * 75 + c[8] - 150;
+  if (start == end) {
+    Good(out, r, 0);
+    return;
+  }
+  if (start > end) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  if (start < 0 || start >= disc_->leadOutLba) {
+    Check(out, 5, 0x21, 0x00);
+    return;
+  }
+  const VirtualTrack* track = disc_->TrackAt(start);
+  if (!track || !track->Audio()) {
+    Check(out, 5, 0x64, 0x00);
+    return;
+  }
+  play_ = {};
+  play_.playing = true;
+  play_.startLba = start;
+  play_.endLba = std::min(end, disc_->leadOutLba);
+  play_.positionLba = start;
+  play_.startedMs = clock_();
+  Good(out, r, 0);
+}
+
+void VirtualDrive::DoSubChannel(const ScsiRequest& r, ScsiOutcome& out) {
+  if (!MediumReady(out)) return;
+  const bool msf = (r.cdb[1] & 0x02) != 0;
+  const bool subQ = (r.cdb[2] & 0x40) != 0;
+  const std::size_t alloc = Be16(r.cdb + 7);
+  std::uint8_t d[16] = {};
+  if (play_.playing && !play_.paused) d[1] = 0x11;
+  else if (play_.paused) d[1] = 0x12;
+  else if (play_.completedPending) {
+    d[1] = 0x13;
+    play_.completedPending = false;
+  } else {
+    d[1] = 0x15;
+  }
+  std::size_t size = 4;
+  if (subQ && r.cdb[3] == 0x01) {
+    const std::int32_t pos = play_.positionLba;
+    const VirtualTrack* track = disc_->TrackAt(std::min(pos, disc_->leadOutLba - 1));
+    PutBe16(d + 2, 12);
+    d[4] = 0x01;
+    d[5] = static_cast<std::uint8_t>(0x10 | (track ? track->control : 0));
+    d[6] = static_cast<std::uint8_t>(track ? track->number : 0);
+    d[7] = 1;
+    PutAddress(d + 8, pos, msf);
+    const std::int32_t rel = track ? pos - track->startLba : 0;
+    if (msf) {
+      d[12] = 0;
+      d[13] = static_cast<std::uint8_t>(rel / 4500);
+      d[14] = static_cast<std::uint8_t>((rel / 75) % 60);
+      d[15] = static_cast<std::uint8_t>(rel % 75);
+    } else {
+      PutBe32(d + 12, static_cast<std::uint32_t>(rel));
+    }
+    size = 16;
+  }
+  Reply(r, out, d, std::min(size, alloc));
+}
+
+void VirtualDrive::DoStartStop(const ScsiRequest& r, ScsiOutcome& out) {
+  const bool loej = (r.cdb[4] & 0x02) != 0;
+  const bool start = (r.cdb[4] & 0x01) != 0;
+  if (!loej) {
+    Good(out, r, 0);
+    return;
+  }
+  if (!start) {
+    if (locked_) {
+      Check(out, 5, 0x53, 0x02);
+      return;
+    }
+    play_ = {};
+    trayOpen_ = true;
+    Good(out, r, 0);
+    return;
+  }
+  if (trayOpen_) {
+    trayOpen_ = false;
+    if (!imagePath_.empty()) {
+      std::string error;
+      auto disc = LoadCueImage(imagePath_, &error);
+      if (disc) disc_ = std::move(*disc);
+      else disc_.reset();
+    }
+    if (disc_) mediumChanged_ = true;
+  }
+  Good(out, r, 0);
+}
+
+void VirtualDrive::DoModeSense(const ScsiRequest& r, ScsiOutcome& out) {
+  const int page = r.cdb[2] & 0x3F;
+  if (page != 0x2A && page != 0x3F) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  std::uint8_t d[8 + 20] = {};
+  PutBe16(d, sizeof d - 2);
+  std::memcpy(d + 8, config_.capabilities.data(), config_.capabilities.size());
+  const std::size_t alloc = Be16(r.cdb + 7);
+  Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+}
+
+void VirtualDrive::DoModeSelect(const ScsiRequest& r, ScsiOutcome& out) {
+  const std::size_t length = std::min<std::size_t>(Be16(r.cdb + 7), r.data ? r.length : 0);
+  if (length < 8) {
+    if (length == 0) Good(out, r, 0);
+    else Check(out, 5, 0x1A, 0x00);
+    return;
+  }
+  const std::uint8_t* p = r.data;
+  std::size_t at = 8 + Be16(p + 6);  // after the header and the block descriptors
+  while (at + 2 <= length) {
+    const int code = p[at] & 0x3F;
+    const std::size_t pageLength = p[at + 1];
+    if (at + 2 + pageLength > length) {
+      Check(out, 5, 0x26, 0x00);
+      return;
+    }
+    if (code == 0x0E && pageLength >= 10) {
+      stats_.volume[0] = p[at + 9];
+      stats_.volume[1] = p[at + 11];
+    } else if (code != 0x05) {
+      Check(out, 5, 0x26, 0x00);
+      return;
+    }
+    at += 2 + pageLength;
+  }
+  Good(out, r, static_cast<std::uint32_t>(length));
+}
+
+void VirtualDrive::DoMechanismStatus(const ScsiRequest& r, ScsiOutcome& out) {
+  std::uint8_t d[8] = {};
+  const bool playing = play_.playing && !play_.paused;
+  d[1] = static_cast<std::uint8_t>((playing ? 1 : 0) << 5 | (trayOpen_ ? 0x10 : 0));
+  const std::uint32_t lba = static_cast<std::uint32_t>(std::max(0, play_.positionLba));
+  d[2] = static_cast<std::uint8_t>(lba >> 16);
+  d[3] = static_cast<std::uint8_t>(lba >> 8);
+  d[4] = static_cast<std::uint8_t>(lba);
+  const std::size_t alloc = Be16(r.cdb + 8);
+  Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+}
+
+void VirtualDrive::DoDiscInfo(const ScsiRequest& r, ScsiOutcome& out) {
+  if (!MediumReady(out)) return;
+  std::uint8_t d[34] = {};
+  PutBe16(d, 32);
+  d[2] = 0x0E;  // complete disc, last session complete
+  const auto& tracks = disc_->tracks;
+  const int sessions = disc_->Sessions();
+  d[3] = static_cast<std::uint8_t>(tracks.empty() ? 1 : tracks.front().number);
+  d[4] = static_cast<std::uint8_t>(sessions);
+  for (const auto& t : tracks)
+    if (t.session == sessions) {
+      if (!d[5]) d[5] = static_cast<std::uint8_t>(t.number);
+      d[6] = static_cast<std::uint8_t>(t.number);
+    }
+  std::memset(d + 16, 0xFF, 8);
+  const std::size_t alloc = Be16(r.cdb + 7);
+  Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+}
+
+}  // namespace sonarvex

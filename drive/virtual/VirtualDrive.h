@@ -1,0 +1,167 @@
+// The software drive: an MMC drive that answers the program's command blocks
+// from a VirtualDisc, with a tray, a lock, an analog play position that
+// advances with the clock, configurable read forms and capabilities, and
+// fault injection for tests. It is a ScsiDevice, so both transports reach it
+// through their ordinary code paths.
+//
+// The recorder side (blank media, BLANK, OPC, cue sheet, WRITE(10), CLOSE
+// SESSION) plugs in through ExecuteRecorderCommand.
+#pragma once
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "drive/ScsiDevice.h"
+#include "drive/virtual/VirtualDisc.h"
+
+namespace sonarvex {
+
+struct VirtualDriveConfig {
+  std::string vendor = "SONARVEX";      // 8 characters in the inquiry data
+  std::string product = "Virtual CD";   // 16
+  std::string revision = "1.0";         // 4
+  // Which audio read forms the drive accepts, one bit per ReadCommand index
+  // (bit 0 standard READ CD ... bit 8 READ CD with user data only).
+  std::uint16_t acceptedReadForms = 0x1FF;
+  // The capabilities page 2A from its page code on (page byte k at [k]).
+  std::array<std::uint8_t, 20> capabilities = DefaultCapabilities(false);
+
+  static std::array<std::uint8_t, 20> DefaultCapabilities(bool recorder);
+};
+
+// Faults a test can switch on at any time.
+struct VirtualDriveFaults {
+  // Audio reads touching LBAs first..last fail with a medium error.
+  std::int32_t failReadsFirst = -1, failReadsLast = -1;
+  // Every n-th audio read fails with a medium error (0: never).
+  int failEveryNthRead = 0;
+  // Every second audio read returns data shifted by this many bytes.
+  int jitterBytes = 0;
+  // The next n commands answer "becoming ready" (2/04/01).
+  int notReadyCommands = 0;
+  // After this many audio reads the medium is gone (-1: never).
+  int removeMediumAfterReads = -1;
+  // Audio reads transfer this many bytes less than asked.
+  std::uint32_t shortReadBytes = 0;
+  // Commands never complete: the caller waits until its time-out.
+  bool neverAnswer = false;
+};
+
+class VirtualDrive : public ScsiDevice {
+ public:
+  explicit VirtualDrive(VirtualDriveConfig config = {});
+  ~VirtualDrive() override;
+
+  // A drive whose disc is the CUE/BIN image at cuePath. When the image cannot
+  // be loaded the drive has no disc and error says why. The image is loaded
+  // again each time the tray closes.
+  static std::shared_ptr<VirtualDrive> FromCueImage(const std::string& cuePath,
+                                                    std::string* error,
+                                                    VirtualDriveConfig config = {});
+
+  ScsiOutcome Execute(const ScsiRequest& request) override;
+  bool SetVolume(std::uint8_t volume) override;
+
+  // Medium and tray.
+  void InsertDisc(VirtualDisc disc);  // closes the tray with this disc, reports a change
+  void RemoveDisc();                  // opens the tray, no disc
+  bool TrayOpen() const;
+  bool HasDisc() const;
+  bool Locked() const;
+  const std::string& ImagePath() const { return imagePath_; }
+
+  // Recorder drives: the .cue file a written disc becomes, and whether the
+  // blank medium is rewritable. The writing itself belongs to the recorder
+  // side.
+  void SetBurnTarget(std::string cuePath, bool rewritable) {
+    burnTarget_ = std::move(cuePath);
+    rewritable_ = rewritable;
+  }
+  const std::string& BurnTarget() const { return burnTarget_; }
+  bool Rewritable() const { return rewritable_; }
+
+  // Unplugging makes every command fail as if the device had gone away, and
+  // the transports can no longer open it.
+  void Unplug();
+  void Plug();
+  bool Attached() const;
+
+  void SetFaults(const VirtualDriveFaults& faults);
+  void SetConfig(const VirtualDriveConfig& config);
+  // Milliseconds of a monotonic clock; tests drive the play position with it.
+  void SetClock(std::function<std::int64_t()> clockMs);
+
+  // What the drive saw.
+  struct Stats {
+    int audioReads = 0;
+    int commands = 0;
+    std::uint16_t readSpeed = 0, writeSpeed = 0;
+    std::array<std::uint8_t, 4> volume{255, 255, 255, 255};
+  };
+  Stats GetStats() const;
+  // The command blocks received (the last 4096).
+  std::vector<std::vector<std::uint8_t>> CommandLog() const;
+
+ protected:
+  // Hook for the recorder side: return true when the command was handled.
+  virtual bool ExecuteRecorderCommand(const ScsiRequest& request, ScsiOutcome& outcome) {
+    (void)request;
+    (void)outcome;
+    return false;
+  }
+
+ private:
+  struct PlayState {
+    bool playing = false;
+    bool paused = false;
+    bool completedPending = false;
+    std::int32_t startLba = 0, endLba = 0;  // end is exclusive
+    std::int64_t startedMs = 0;
+    std::int32_t positionLba = 0;
+  };
+
+  void Check(ScsiOutcome& out, std::uint8_t key, std::uint8_t asc, std::uint8_t ascq);
+  void Good(ScsiOutcome& out, const ScsiRequest& r, std::uint32_t transferred);
+  void UpdatePlay();
+  bool MediumReady(ScsiOutcome& out);
+  void DoInquiry(const ScsiRequest& r, ScsiOutcome& out);
+  void DoReadToc(const ScsiRequest& r, ScsiOutcome& out);
+  void DoRead(const ScsiRequest& r, ScsiOutcome& out, int form);
+  void DoPlay(const ScsiRequest& r, ScsiOutcome& out);
+  void DoSubChannel(const ScsiRequest& r, ScsiOutcome& out);
+  void DoStartStop(const ScsiRequest& r, ScsiOutcome& out);
+  void DoModeSense(const ScsiRequest& r, ScsiOutcome& out);
+  void DoModeSelect(const ScsiRequest& r, ScsiOutcome& out);
+  void DoMechanismStatus(const ScsiRequest& r, ScsiOutcome& out);
+  void DoDiscInfo(const ScsiRequest& r, ScsiOutcome& out);
+  void Reply(const ScsiRequest& r, ScsiOutcome& out, const std::uint8_t* data, std::size_t size);
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  VirtualDriveConfig config_;
+  VirtualDriveFaults faults_;
+  std::function<std::int64_t()> clock_;
+  std::optional<VirtualDisc> disc_;
+  std::string imagePath_;
+  std::string burnTarget_;
+  bool rewritable_ = false;
+  bool trayOpen_ = false;
+  bool locked_ = false;
+  bool attached_ = true;
+  bool mediumChanged_ = false;
+  PlayState play_;
+  Stats stats_;
+  std::array<std::uint8_t, kSenseLength> lastSense_{};
+  std::vector<std::vector<std::uint8_t>> log_;
+};
+
+// Which read form (ReadCommand index 0..8) a block is, or -1.
+int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength);
+
+}  // namespace sonarvex

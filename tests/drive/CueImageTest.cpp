@@ -1,0 +1,207 @@
+// CUE/BIN images and the list of software drives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "drive/AudioReading.h"
+#include "drive/DiscModel.h"
+#include "drive/DriveCommands.h"
+#include "drive/virtual/CueImage.h"
+#include "drive/virtual/DemoDisc.h"
+#include "drive/virtual/VirtualDriveList.h"
+#include "platform/Files.h"
+#include "platform/ScriptedDialogs.h"
+#include "tests/drive/DriveRig.h"
+
+namespace sonarvex {
+namespace {
+
+using test::DriveRig;
+
+class CueImage : public testing::Test {
+ protected:
+  void SetUp() override { folder_ = test::MakeTempFolder(); }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  std::string Write(const std::string& name, const std::string& data) {
+    const std::string path = JoinPath(folder_, name);
+    WriteFileAtomically(path, data);
+    return path;
+  }
+  std::string folder_;
+};
+
+TEST_F(CueImage, DemoDiscTrackListMatchesItsTable) {
+  const std::string cue = WriteDemoDisc(folder_);
+  ASSERT_FALSE(cue.empty());
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  ASSERT_TRUE(view.present);
+  EXPECT_EQ(view.trackPanel, "Треков: 5");
+  ASSERT_EQ(view.rows.size(), 5u);
+  const char* times[] = {"00:12:00", "00:09:00", "00:15:00", "00:10:00"};
+  const char* sizes[] = {"2.02 Мб", "1.51 Мб", "2.52 Мб", "1.68 Мб"};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(view.rows[static_cast<std::size_t>(i)].caption, "Track" + std::to_string(i + 1));
+    EXPECT_EQ(view.rows[static_cast<std::size_t>(i)].time, times[i]);
+    EXPECT_EQ(view.rows[static_cast<std::size_t>(i)].size, sizes[i]);
+  }
+  EXPECT_EQ(view.rows[4].caption, "DataTrack");
+  EXPECT_EQ(album.Tracks[4].StartSector, 3450);
+  EXPECT_EQ(album.Tracks[1].StartSector, 900);
+  // The raw table: the data track of the second session after the gap.
+  EXPECT_EQ(view.toc[4 + 8 * 4 + 1] & 0x0F, 4);
+  EXPECT_EQ(view.toc[4 + 8 * 4 + 5] * 4500 + view.toc[4 + 8 * 4 + 6] * 75 + view.toc[4 + 8 * 4 + 7],
+            3450 + 11400 + 150);
+  EXPECT_EQ(view.timePanel, "Время: 0:52:0");
+
+  // The audio comes from the BIN file, track 2 at its offset.
+  auto bin = ReadFileBytes(JoinPath(folder_, kDemoBinName));
+  ASSERT_TRUE(bin);
+  std::vector<std::uint8_t> got;
+  ASSERT_TRUE(ReadAudioSectors(rig.spti, 900, 675, 26, got));
+  EXPECT_EQ(0, std::memcmp(got.data(), bin->data() + 900 * 2352, got.size()));
+}
+
+TEST_F(CueImage, ParserLayout) {
+  std::string error;
+  auto sheet = ParseCueSheet(
+      "FILE \"a.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    FLAGS PRE DCP\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    INDEX 00 00:10:00\n    INDEX 01 00:12:00\n"
+      "FILE \"b.bin\" MOTOROLA\n"
+      "  TRACK 03 AUDIO\n    PREGAP 00:02:00\n    INDEX 01 00:00:00\n    POSTGAP 00:01:00\n"
+      "REM SESSION 02\n"
+      "FILE \"c.bin\" BINARY\n  TRACK 04 MODE1/2048\n    INDEX 01 00:00:00\n",
+      &error);
+  ASSERT_TRUE(sheet) << error;
+  ASSERT_EQ(sheet->tracks.size(), 4u);
+  EXPECT_EQ(sheet->tracks[0].flags, 0x03);
+  EXPECT_TRUE(sheet->files[1].bigEndian);
+  auto layout = LayoutCueSheet(*sheet, {2352u * 75 * 20, 2352u * 750, 2048u * 300}, &error);
+  ASSERT_TRUE(layout) << error;
+  const auto& t = layout->tracks;
+  EXPECT_EQ(t[0].startLba, 0);
+  EXPECT_EQ(t[0].control, 0x03);
+  EXPECT_EQ(t[0].sectors, 900);  // runs to track 2's INDEX 01, its pregap included
+  EXPECT_EQ(t[1].startLba, 900);
+  EXPECT_EQ(t[1].sectors, 1500 - 900 + 150);  // to the end of a.bin plus track 3's PREGAP
+  EXPECT_EQ(t[2].startLba, 1500 + 150);
+  EXPECT_EQ(t[2].sectors, 750 + 75);
+  EXPECT_EQ(t[3].session, 2);
+  EXPECT_EQ(t[3].startLba, 1500 + 150 + 750 + 75 + 11400);
+  EXPECT_EQ(t[3].control, 4);
+  EXPECT_EQ(layout->leadOutLba, t[3].startLba + 300);
+}
+
+TEST_F(CueImage, BadSheetsAreRefusedWithAReason) {
+  const char* bad[] = {
+      "",
+      "TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+      "FILE \"a.wav\" WAVE\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n",
+      "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n",
+      "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:60:00\n",
+      "FILE \"a.bin\" BINARY\n TRACK 02 AUDIO\n INDEX 01 00:00:00\n TRACK 01 AUDIO\n INDEX 01 00:01:00\n",
+      "FILE \"a.bin\" BINARY\n TRACK 01 CDG\n INDEX 01 00:00:00\n",
+      "FILE \"a.bin\" BINARY\n TRACK 100 AUDIO\n INDEX 01 00:00:00\n",
+      "FILE \"a.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n INDEX 01 00:00:10\n",
+  };
+  for (const char* text : bad) {
+    std::string error;
+    EXPECT_FALSE(ParseCueSheet(text, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+}
+
+TEST_F(CueImage, MissingOrShortBinFile) {
+  std::string error;
+  const std::string cue = Write("x.cue",
+                                "FILE \"x.bin\" BINARY\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n"
+                                " TRACK 02 AUDIO\n INDEX 01 00:10:00\n");
+  EXPECT_FALSE(LoadCueImage(cue, &error));
+  EXPECT_EQ(error, "нет файла «x.bin», указанного в CUE-файле");
+  Write("x.bin", std::string(2352 * 100, '\0'));  // 100 sectors, track 2 starts at 750
+  EXPECT_FALSE(LoadCueImage(cue, &error));
+  EXPECT_EQ(error, "файл «x.bin» короче, чем указано в CUE-файле");
+  Write("x.bin", std::string(2352 * 1000 + 17, '\1'));  // a partial last sector is dropped
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  EXPECT_EQ(disc->leadOutLba, 1000);
+
+  // A BIN that shrinks after the image was loaded: reads fail, nothing else.
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ASSERT_TRUE(rig.aspi.Load());
+  ASSERT_EQ(rig.aspi.Enumerate(), 1);
+  ASSERT_TRUE(rig.aspi.SelectDevice(0, 0));
+  std::filesystem::resize_file(JoinPath(folder_, "x.bin"), 2352 * 10);
+  std::vector<std::uint8_t> got;
+  EXPECT_TRUE(ReadAudioSectors(rig.aspi, 0, 5, 5, got));
+  EXPECT_FALSE(ReadAudioSectors(rig.aspi, 900, 5, 5, got));
+  // Closing the tray loads the image again; now it no longer fits its sheet.
+  StartStopUnit(rig.aspi, true);
+  StartStopUnit(rig.aspi, false);
+  EXPECT_FALSE(drive->HasDisc());
+  EXPECT_FALSE(rig.aspi.TestUnitReady());
+}
+
+TEST_F(CueImage, BigEndianAudioIsSwapped) {
+  std::string bin(2352, '\0');
+  bin[0] = 1;
+  bin[1] = 2;
+  Write("m.bin", bin);
+  const std::string cue = Write("m.cue", "FILE \"m.bin\" MOTOROLA\n TRACK 01 AUDIO\n INDEX 01 00:00:00\n");
+  std::string error;
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  std::uint8_t sector[2352];
+  ASSERT_TRUE(disc->read(0, sector));
+  EXPECT_EQ(sector[0], 2);
+  EXPECT_EQ(sector[1], 1);
+}
+
+TEST_F(CueImage, VirtualDriveList) {
+  const std::string cue = WriteDemoDisc(JoinPath(folder_, "setting/demo"));
+  const auto parsed = ParseVirtualDriveList(
+      "# drives\n\n  setting/demo/demo.cue  \r\nburn: out/new.cue\nburnrw:/abs/rw.cue\nburn:\n"
+      "missing.cue\n",
+      folder_);
+  ASSERT_EQ(parsed.entries.size(), 4u);
+  EXPECT_EQ(parsed.entries[0].path, cue);
+  EXPECT_EQ(parsed.entries[0].line, 3);
+  EXPECT_EQ(parsed.entries[1].kind, VirtualDriveLine::Kind::Burn);
+  EXPECT_EQ(parsed.entries[1].path, JoinPath(folder_, "out/new.cue"));
+  EXPECT_EQ(parsed.entries[2].kind, VirtualDriveLine::Kind::BurnRw);
+  EXPECT_EQ(parsed.entries[2].path, "/abs/rw.cue");
+  ASSERT_EQ(parsed.problems.size(), 1u);
+  EXPECT_EQ(parsed.problems[0], "строка 6: не указан путь к CUE-файлу");
+
+  WriteFileAtomically(JoinPath(folder_, kVirtualDriveListName),
+                      "setting/demo/demo.cue\nmissing.cue\nburn:out.cue\n");
+  DeviceDirectory directory(false);
+  ScriptedDialogs dialogs;
+  dialogs.ExpectMessage("Не подключены виртуальные приводы из setting/vdrives.lst:\nстрока 2: нет файла «" +
+                            JoinPath(folder_, "missing.cue") + "»",
+                        "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  EXPECT_EQ(LoadVirtualDrives(folder_, directory, dialogs), 2);
+  std::string why;
+  EXPECT_TRUE(dialogs.Clean(&why)) << why;
+  ASSERT_EQ(directory.PassThroughCount(), 2);
+  EXPECT_TRUE(directory.VirtualDrives()[0]->HasDisc());
+  EXPECT_EQ(directory.VirtualDrives()[1]->BurnTarget(), JoinPath(folder_, "out.cue"));
+  // The program folder without a list: nothing, no message.
+  DeviceDirectory none(false);
+  ScriptedDialogs quiet;
+  EXPECT_EQ(LoadVirtualDrives(JoinPath(folder_, "nowhere"), none, quiet), 0);
+  EXPECT_TRUE(quiet.Clean());
+}
+
+}  // namespace
+}  // namespace sonarvex
