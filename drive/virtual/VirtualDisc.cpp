@@ -37,12 +37,12 @@ void SyntheticDataSector(std::int32_t lba, std::uint8_t* out) {
   for (int i = 0; i < 2048; ++i) out[16 + i] = static_cast<std::uint8_t>((lba + i) & 0xFF);
 }
 
-VirtualDisc BuildDisc(const std::vector<TrackSpec>& specs, std::int32_t firstLba) {
+VirtualDisc BuildDisc(const std::vector<TrackSpec>& layout, std::int32_t firstLba) {
   VirtualDisc disc;
   std::int32_t lba = firstLba;
-  int session = specs.empty() ? 1 : specs.front().session;
+  int session = layout.empty() ? 1 : layout.front().session;
   int number = 1;
-  for (const auto& s : specs) {
+  for (const auto& s : layout) {
     if (s.session != session) {
       lba += kSessionGapFrames;
       session = s.session;
@@ -74,9 +74,9 @@ VirtualDisc BuildDisc(const std::vector<TrackSpec>& specs, std::int32_t firstLba
 }
 
 VirtualDisc BuildAudioDisc(const std::vector<std::int32_t>& trackSectors) {
-  std::vector<TrackSpec> specs;
-  for (auto n : trackSectors) specs.push_back(TrackSpec{n, 0, 1});
-  return BuildDisc(specs);
+  std::vector<TrackSpec> layout;
+  for (auto n : trackSectors) layout.push_back(TrackSpec{n, 0, 1});
+  return BuildDisc(layout);
 }
 
 }  // namespace sonarvex
