@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/Cp1251.h"
 #include "platform/Files.h"
 
 namespace sonarvex {
@@ -54,8 +55,18 @@ bool ProfileList::Save(const std::string& settingFolder) {
 }
 
 std::string ProfileList::ActiveFileName() const {
-  if (active_ < 0 || active_ >= ProfileCount()) return "set.dat";
-  return FileName(active_);
+  if (active_ < 0 || active_ >= ProfileCount() || !IsUsableFileName(FileName(active_)))
+    return "set.dat";
+  return DiskFileName(active_);
+}
+
+std::string ProfileList::DiskFileName(int k) const {
+  return Cp1251ToUtf8(FileName(k));
+}
+
+bool ProfileList::IsUsableFileName(const std::string& line) {
+  if (line.empty() || line == "." || line == "..") return false;
+  return line.find('/') == std::string::npos && line.find('\0') == std::string::npos;
 }
 
 std::string ProfileList::Caption(int k) const {

@@ -21,8 +21,9 @@ class ProfileList {
   int Active() const { return active_; }
   void SetActive(int index);
 
-  // The settings file of the active profile: "set.dat" when the index is
-  // negative or names no line.
+  // The settings file of the active profile as it is named on disk (UTF-8):
+  // "set.dat" when the index is negative, names no line, or the line is not
+  // a plain file name (see IsUsableFileName).
   std::string ActiveFileName() const;
 
   int ProfileCount() const { return static_cast<int>(lines_.size()) - 1; }
@@ -30,6 +31,13 @@ class ProfileList {
   const std::string& FileName(int k) const { return lines_.at(static_cast<std::size_t>(k) + 1); }
   // The menu caption of profile k: the file name up to its first '.'.
   std::string Caption(int k) const;
+  // The lines hold CP1251 text; profile k's file name on disk is its UTF-8 form.
+  std::string DiskFileName(int k) const;
+
+  // A line names a file inside setting/ only when it is not empty, holds no
+  // '/' and no NUL and is not "." or "..". Other lines (a damaged or edited
+  // list) are shown but never read, written or deleted.
+  static bool IsUsableFileName(const std::string& line);
 
   const std::vector<std::string>& Lines() const { return lines_; }
   std::vector<std::string>& MutableLines() { return lines_; }

@@ -22,6 +22,15 @@
 #include "app/Icons.h"
 #include "app/MainFormRules.h"
 #include "app/PositionBar.h"
+#include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
+#include "drive/DriveCommands.h"
+#include "drive/PlayPosition.h"
+#include "drive/SptiTransport.h"
+#include "drive/virtual/VirtualDriveList.h"
+#include "drive/ui/TCDInfo.h"
+#include "metadata/AlbumDatabase.h"
+#include "metadata/DiscId.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -65,7 +74,7 @@ bool TMainForm::Available(const std::string& component) {
       "SpeedButton2", "MP3", "WMAButton", "WMA1", "SpeedButton18", "WAVE1", "OGG1",
       "BurnCDButton", "AudioCD1", "TagSpeedButton", "ID3v2", "ID3v21", "ConvertButton", "N25",
       "SpeedButton6", "CDDB2", "SettingButton", "N6", "SpeedButton7", "N7", "SpeedButton8",
-      "M3U1", "SpeedButton17", "SysInfo", "ShowMP3ConfigBox", "CDDB1", "N14"};
+      "M3U1", "SpeedButton17", "ShowMP3ConfigBox", "CDDB1", "N14"};
   return kNotYet.count(component) == 0;
 }
 
@@ -118,11 +127,17 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   connect(timer1_, &QTimer::timeout, this, &TMainForm::OnTimer);
 
   // Start-up, in order.
+  albumFolder_ = sonarvex::AlbumFolder(context_.ProgramFolder);
+  MigrateAlbumFolder(albumFolder_);
   tempFolder_ = context_.ProgramFolder + "TempFiles/";
   std::memset(&album_, 0, sizeof album_);
   std::memset(&settings_, 0, sizeof settings_);
-  cdromBox_->clear();
-  for (const auto& name : driveNames_) cdromBox_->addItem(Q(name));
+  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives);
+  LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
+  spti_ = std::make_unique<SptiTransport>(*directory_);
+  aspi_ = std::make_unique<AspiTransport>(*directory_);
+  ChooseTransportAtStartup(*aspi_, dialogs_, flags_, settings_.UseSpti);
+  RebuildDriveList();
   if (auto ext = ReadFileBytes(store_.SettingFolder() + "ext.dat", 1 << 20)) {
     std::size_t pos = 0;
     while (pos < ext->size()) {
@@ -137,6 +152,11 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   state_ = WindowState::Idle;
   positionBar_->SetScale(1000);
   positionBar_->SetPosition(0);
+  artists_ = CollectArtists(albumFolder_);
+  groupEdit_->blockSignals(true);
+  for (const auto& a : artists_) groupEdit_->addItem(Q(a));
+  groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
+  groupEdit_->blockSignals(false);
 
   qApp->installEventFilter(this);
   timer1_->start();
@@ -310,6 +330,7 @@ void TMainForm::BuildTransportPanel(QWidget* parent) {
   connect(find("SpeedButton14"), &QToolButton::clicked, this, [this] { Step(-1); });
   connect(find("SpeedButton15"), &QToolButton::clicked, this, [this] { Step(+1); });
   connect(find("SpeedButton16"), &QToolButton::clicked, this, &TMainForm::Stop);
+  connect(find("SpeedButton13"), &QToolButton::clicked, this, &TMainForm::Eject);
 
   positionBar_ = new PositionBar(parent);
   positionBar_->setObjectName("PaintBox1");
@@ -323,6 +344,7 @@ void TMainForm::BuildTransportPanel(QWidget* parent) {
                             TwoDigits((sector / kFramesPerSecond) % 60)));
     }
   };
+  positionBar_->Released = [this](double p) { Seek(p); };
   row->addSpacing(6);
   row->addWidget(positionBar_, 1);
   row->addSpacing(6);
@@ -452,6 +474,8 @@ void TMainForm::BuildMenus() {
   on("Play1", [this] { Play(false); });
   on("N40", [this] { Play(true); });
   on("Stop1", [this] { Stop(); });
+  on("Eject1", [this] { Eject(); });
+  on("SysInfo", [this] { DriveReport(); });
   on("N9", [this] { OpenHelp(); });
   on("N11", [this] { ShowAbout(); });
 
@@ -618,6 +642,8 @@ void TMainForm::LoadSettings(const std::string& fileName) {
   volumeBar_->blockSignals(false);
   DrawSizeBox();
   LayoutToolbar();
+  ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti);
+  RebuildDriveList();
   ReadDisc();
 }
 
@@ -633,14 +659,41 @@ void TMainForm::SaveSettings(const std::string& fileName) {
   store_.SaveRecord(fileName, settings_);
 }
 
+Transport& TMainForm::CurrentTransport() {
+  return ActiveTransport(*spti_, *aspi_, settings_.UseSpti);
+}
+
+void TMainForm::RebuildDriveList() {
+  int index = settings_.DriveIndex;
+  drives_ = BuildDriveList(CurrentTransport(), settings_.DriveTypes, index);
+  settings_.DriveIndex = static_cast<std::uint8_t>(index < 0 ? 0 : index);
+  cdromBox_->blockSignals(true);
+  cdromBox_->clear();
+  for (const auto& d : drives_) cdromBox_->addItem(Q(d.name));
+  if (!drives_.empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
+  cdromBox_->blockSignals(false);
+}
+
+void TMainForm::SaveCurrentAlbum() {
+  if (!discPresent_) return;
+  std::size_t before = artists_.size();
+  SaveAlbum(albumFolder_, album_, tags_, &artists_);
+  if (artists_.size() != before) {
+    groupEdit_->blockSignals(true);
+    QString text = groupEdit_->currentText();
+    for (std::size_t k = before; k < artists_.size(); ++k) groupEdit_->addItem(Q(artists_[k]));
+    groupEdit_->setEditText(text);
+    groupEdit_->blockSignals(false);
+  }
+}
+
 void TMainForm::UpdateCaption() {
-  setWindowTitle(U(kProgramTitle) + (discPresent_ ? QString() : U(" - Диска нет")));
+  setWindowTitle(U(kProgramTitle) + (discPresent_ ? QString() : U(kNoDiscSuffix)));
 }
 
 void TMainForm::SetNoDisc() {
   discPresent_ = false;
   hasAudioTracks_ = false;
-  std::memset(&album_, 0, sizeof album_);
   listView_->clear();
   trackPanel_->clear();
   allTimePanel_->clear();
@@ -649,33 +702,67 @@ void TMainForm::SetNoDisc() {
 }
 
 void TMainForm::ReadDisc() {
-  // No drive subsystem is attached to this window yet: with no drive there
-  // is no disc to read.
-  if (driveNames_.empty() || settings_.DriveIndex >= driveNames_.size()) {
-    SetNoDisc();
-    RecomputeSizes();
-    return;
+  // The disc being left keeps its titles, tags and copied marks.
+  SaveCurrentAlbum();
+  timer1_->stop();
+  m3uVisible_ = false;
+  LayoutToolbar();
+  positionBar_->SetPosition(0);
+  groupEdit_->blockSignals(true);
+  albumNameEdit_->blockSignals(true);
+  groupEdit_->setEditText(QString());
+  albumNameEdit_->clear();
+  std::memset(&album_, 0, sizeof album_);
+  tags_.Clear();
+  view_ = DiscView();
+  int index = settings_.DriveIndex;
+  if (index < static_cast<int>(drives_.size())) {
+    std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
+    view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
+                               [this](std::uint32_t id, AlbumRecord& a) {
+                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_);
+                               });
   }
-  FillTrackList();
+  groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
+  albumNameEdit_->setText(Q(Cp1251ToUtf8(FieldText(album_.AlbumTitle))));
+  groupEdit_->blockSignals(false);
+  albumNameEdit_->blockSignals(false);
+  lastReady_ = view_.present;
+  if (!view_.present) {
+    SetNoDisc();
+  } else {
+    discPresent_ = true;
+    hasAudioTracks_ = view_.hasAudio;
+    FillTrackList();
+    UpdateCaption();
+    SetControlsEnabled(view_.CommandsEnabled());
+  }
   RecomputeSizes();
+  timer1_->start();
 }
 
 void TMainForm::FillTrackList() {
   listView_->blockSignals(true);
   listView_->clear();
-  int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
-  for (int i = 0; i < count; ++i) {
-    const AlbumTrackEntry& t = album_.Tracks[i];
+  for (const TrackRow& row : view_.rows) {
     auto* item = new QTreeWidgetItem(listView_);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
-    item->setText(ColTrack, Q(Cp1251ToUtf8(FieldText(t.Title))));
-    item->setText(ColTime, Q(TwoDigits(t.Length.minute) + ":" + TwoDigits(t.Length.second)));
-    item->setText(ColSize, Q(MegabytesText(t.Size)));
-    item->setIcon(ColTrack, QIcon(ListImage(!t.AudioFlag ? 3 : t.CopiedFlag ? 2 : 1)));
-    item->setCheckState(ColTrack, t.AudioFlag && !t.CopiedFlag ? Qt::Checked : Qt::Unchecked);
+    item->setText(ColTrack, Q(row.caption));
+    item->setIcon(ColTrack, QIcon(ListImage(row.image)));
+    if (row.audio) {
+      item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
+      item->setCheckState(ColTrack, row.checked ? Qt::Checked : Qt::Unchecked);
+      item->setText(ColTime, Q(row.time));
+      item->setText(ColSize, Q(row.size));
+      item->setText(ColMp3, Q(row.mp3));
+      item->setText(ColState, Q(row.state));
+    } else {
+      item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+      item->setCheckState(ColTrack, Qt::Unchecked);
+    }
   }
   listView_->blockSignals(false);
-  trackPanel_->setText(U("Треков: ") + QString::number(count));
+  trackPanel_->setText(Q(view_.trackPanel));
+  allTimePanel_->setText(Q(view_.timePanel));
 }
 
 void TMainForm::Refresh() {
@@ -691,26 +778,62 @@ void TMainForm::TickAll(bool on) {
 void TMainForm::Play(bool tickedOnly) {
   playTickedOnly_ = tickedOnly;
   if (state_ == WindowState::Searching || state_ == WindowState::Copying) return;
+  if (state_ == WindowState::Paused) {
+    state_ = WindowState::Playing;
+    int next = std::min<int>(currentTrack_ + 1, album_.TrackCount);
+    PlayAudioMSF(CurrentTransport(), pausePosition_, album_.Tracks[next].Start);
+    return;
+  }
+  int rows = listView_->topLevelItemCount();
+  QTreeWidgetItem* current = listView_->currentItem();
+  int i = current ? listView_->indexOfTopLevelItem(current) : 0;
+  if (i < 0) i = 0;
+  if (tickedOnly)
+    while (i < rows && listView_->topLevelItem(i)->checkState(ColTrack) != Qt::Checked) ++i;
+  if (i >= rows) return;
+  if (state_ == WindowState::FileList) return;  // files play with the file player
+  PlayTrack(i);
+}
+
+void TMainForm::PlayTrack(int i) {
+  if (state_ != WindowState::Idle && state_ != WindowState::Playing) return;
   if (!discPresent_ || !hasAudioTracks_) return;
-  // Playing a track needs the drive; it comes with the drive subsystem.
+  int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
+  if (i < 0 || i >= count) return;
+  if (!album_.Tracks[i].AudioFlag && i != 0) i = 0;
+  state_ = WindowState::Playing;
+  positionBar_->SetScale(album_.Tracks[i + 1].StartSector - album_.Tracks[i].StartSector);
+  QString title = Q(Cp1251ToUtf8(FieldText(album_.Tracks[i].Title)));
+  setWindowTitle(U(kProgramTitle) + " - " + title);
+  QApplication::setApplicationDisplayName(QString());
+  currentTrack_ = i;
+  listView_->setCurrentItem(listView_->topLevelItem(i));
+  if (!suppressPlay_)
+    PlayAudioMSF(CurrentTransport(), album_.Tracks[i].Start, album_.Tracks[i + 1].Start);
 }
 
 void TMainForm::Pause() {
-  if (state_ == WindowState::Playing) state_ = WindowState::Paused;
+  if (state_ != WindowState::Playing) return;
+  state_ = WindowState::Paused;
+  SubChannelPosition p;
+  ReadSubChannel(CurrentTransport(), p);
+  pausePosition_ = p.Absolute();
+  StopPlayScan(CurrentTransport());
 }
 
 void TMainForm::Step(int s) {
   if (state_ == WindowState::Searching) return;
+  if (state_ == WindowState::FileList) return;  // files step with the file player
+  int rows = std::min<int>(listView_->topLevelItemCount(), album_.TrackCount);
   int target = currentTrack_ + s;
-  if (target < 0 || target >= listView_->topLevelItemCount()) return;
+  if (target < 0 || target >= rows) return;
   if (playTickedOnly_) {
-    while (target >= 0 && target < listView_->topLevelItemCount() &&
+    while (target >= 0 && target < rows &&
            listView_->topLevelItem(target)->checkState(ColTrack) != Qt::Checked)
       target += s;
-    if (target < 0 || target >= listView_->topLevelItemCount()) return;
+    if (target < 0 || target >= rows) return;
   }
-  currentTrack_ = target;
-  Play(playTickedOnly_);
+  PlayTrack(target);
 }
 
 void TMainForm::Stop() {
@@ -720,7 +843,40 @@ void TMainForm::Stop() {
   }
   positionBar_->SetPosition(0);
   timePanel_->clear();
-  state_ = WindowState::Idle;
+  if (state_ != WindowState::Copying) {
+    state_ = WindowState::Idle;
+    if (discPresent_) StopPlayScan(CurrentTransport());
+    UpdateCaption();
+  } else {
+    state_ = WindowState::Idle;  // the ripping loop asks whether to cancel
+  }
+}
+
+void TMainForm::Eject() {
+  if (state_ != WindowState::Idle) Stop();
+  if (drives_.empty()) return;
+  eject_.Run(CurrentTransport());
+  ReadDisc();
+}
+
+void TMainForm::DriveReport() {
+  if (drives_.empty()) return;
+  TCDInfo::ShowForDrive(this, CurrentTransport(), settings_.WindowColor, settings_.EditColor);
+}
+
+void TMainForm::SetTimePanel(int track, int sector) {
+  timePanel_->setText(Q("Трек " + TwoDigits(track + 1) + "  /  " +
+                        TwoDigits(sector / kFramesPerMinute) + ":" +
+                        TwoDigits((sector / kFramesPerSecond) % 60)));
+}
+
+void TMainForm::Seek(double position) {
+  if (state_ != WindowState::Playing || !discPresent_) return;
+  int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
+  if (currentTrack_ < 0 || currentTrack_ >= count) return;
+  int sector = static_cast<int>(position) + album_.Tracks[currentTrack_].StartSector +
+               album_.FirstTrackOffset;
+  PlayAudioMSF(CurrentTransport(), FramesToMsf(sector), album_.Tracks[currentTrack_ + 1].Start);
 }
 
 void TMainForm::StartPlayer() {
@@ -742,7 +898,52 @@ void TMainForm::RenameSelected() {
 
 void TMainForm::OnTimer() {
   if (positionBar_->Dragging()) return;
-  // Media change and play position come from the drive once it is attached.
+  if (state_ != WindowState::Idle && state_ != WindowState::Paused &&
+      state_ != WindowState::Playing)
+    return;
+  if (drives_.empty()) return;
+  Transport& t = CurrentTransport();
+  bool ready = t.TestUnitReady();
+  if (ready != lastReady_) {
+    if (settingsOpen_) return;  // noticed once the dialog has closed
+    lastReady_ = ready;
+    Stop();
+    ReadDisc();
+    return;
+  }
+  SubChannelPosition p;
+  ReadSubChannel(t, p);
+  int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
+  auto where = LocatePlayPosition(album_, count, p.Absolute());
+  if (!where) return;
+  switch (p.audioStatus) {
+    case 0x00:
+      state_ = WindowState::Idle;
+      break;
+    case 0x11:
+      if (state_ != WindowState::Playing || where->track != currentTrack_) {
+        suppressPlay_ = true;
+        if (state_ == WindowState::Paused) state_ = WindowState::Idle;
+        PlayTrack(where->track);
+        suppressPlay_ = false;
+      }
+      positionBar_->SetPosition(where->sector);
+      SetTimePanel(where->track, where->sector);
+      break;
+    case 0x13:
+      if (discPresent_ && state_ != WindowState::Idle) {
+        if (currentTrack_ < count - 1)
+          Step(+1);
+        else
+          Stop();
+      }
+      break;
+    case 0x14:
+      Stop();
+      break;
+    default:
+      break;
+  }
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -794,6 +995,7 @@ void TMainForm::Shutdown() {
   shutDown_ = true;
   timer1_->stop();
   if (state_ != WindowState::Idle) Stop();
+  SaveCurrentAlbum();
   SaveSettings(profiles_.ActiveFileName());
   if (store_.EnsureSettingFolder()) {
     std::string ext;
@@ -801,6 +1003,13 @@ void TMainForm::Shutdown() {
     WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
   }
   RemoveEmptyDirectory(tempFolder_);
+  if (!drives_.empty()) {
+    Transport& t = CurrentTransport();
+    StopPlayScan(t);
+    LockMedium(t, false);
+  }
+  spti_->Close();
+  aspi_->Unload();
 }
 
 }  // namespace sonarvex

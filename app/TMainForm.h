@@ -4,16 +4,21 @@
 
 #include <QMainWindow>
 #include <QPixmap>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/ProfileList.h"
+#include "app/RipPipeline.h"
 #include "app/SettingsRecord.h"
 #include "app/SettingsStore.h"
 #include "app/WindowState.h"
 #include "metadata/AlbumRecord.h"
+#include "drive/DiscModel.h"
+#include "drive/EjectToggle.h"
+#include "drive/TransportSetup.h"
 #include "metadata/TagBuffer.h"
 
 class QAction;
@@ -30,8 +35,12 @@ class QWidget;
 
 namespace sonarvex {
 
+class AspiTransport;
+class DeviceDirectory;
 class Dialogs;
 class PositionBar;
+class SptiTransport;
+class Transport;
 class XdgAssociations;
 
 struct MainFormContext {
@@ -39,6 +48,10 @@ struct MainFormContext {
   Dialogs* DialogService = nullptr;
   XdgAssociations* Xdg = nullptr;
   std::string ProgramPath;  // the executable, for the audio CD association
+  // Look at the system's optical drives too (tests use software drives only).
+  bool ScanSystemDrives = true;
+  // Called for the window's message pump (long operations); tests may replace it.
+  std::function<void()> Pump;
 };
 
 class TMainForm : public QMainWindow {
@@ -66,6 +79,8 @@ class TMainForm : public QMainWindow {
   void Pause();
   void Step(int s);
   void Stop();
+  void Eject();
+  void DriveReport();
   void StartPlayer();
   void OpenHelp();
   void ShowAbout();
@@ -82,6 +97,14 @@ class TMainForm : public QMainWindow {
   const std::string& PlayerPath() const { return playerPath_; }
   const std::string& TempFolder() const { return tempFolder_; }
   QTreeWidget* TrackList() const { return listView_; }
+  Transport& CurrentTransport();
+  DeviceDirectory& Directory() { return *directory_; }
+  const std::vector<DriveEntry>& Drives() const { return drives_; }
+  const DiscView& View() const { return view_; }
+  int CurrentTrack() const { return currentTrack_; }
+  // One tick of the status timer.
+  void OnTimer();
+  const std::string& AlbumFolder() const { return albumFolder_; }
 
   // Commands whose windows are not part of the program yet stay disabled.
   static bool Available(const std::string& component);
@@ -107,8 +130,12 @@ class TMainForm : public QMainWindow {
   void FillTrackList();
   void UpdateCaption();
   void Shutdown();
-  void OnTimer();
   void DrawSizeBox();
+  void RebuildDriveList();
+  void PlayTrack(int i);
+  void SaveCurrentAlbum();
+  void SetTimePanel(int track, int sector);
+  void Seek(double position);
 
   MainFormContext context_;
   Dialogs& dialogs_;
@@ -125,9 +152,22 @@ class TMainForm : public QMainWindow {
   bool discPresent_ = false;
   bool hasAudioTracks_ = false;
   int currentTrack_ = 0;
+  bool lastReady_ = false;
+  bool suppressPlay_ = false;
+  Msf pausePosition_{};
+  std::string albumFolder_;
+  std::vector<std::string> artists_;
+  std::unique_ptr<DeviceDirectory> directory_;
+  std::unique_ptr<SptiTransport> spti_;
+  std::unique_ptr<AspiTransport> aspi_;
+  TransportFlags flags_;
+  EjectToggle eject_;
+  std::vector<DriveEntry> drives_;
+  DiscView view_;
   bool playTickedOnly_ = false;
   bool m3uVisible_ = false;
   bool shutDown_ = false;
+  bool settingsOpen_ = false;
 
   // Components.
   QWidget* panel1_ = nullptr;

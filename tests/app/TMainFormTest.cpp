@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -16,6 +17,9 @@
 
 #include "app/MainFormRules.h"
 #include "app/TMainForm.h"
+#include "drive/DeviceDirectory.h"
+#include "drive/virtual/DemoDisc.h"
+#include "drive/virtual/VirtualDrive.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/XdgAssociations.h"
@@ -24,6 +28,7 @@ namespace sonarvex {
 namespace {
 
 QApplication& App() {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   static int argc = 1;
   static char name[] = "app_ui_tests";
   static char* argv[] = {name, nullptr};
@@ -43,6 +48,7 @@ class MainFormTest : public ::testing::Test {
     context_.DialogService = &dialogs_;
     context_.Xdg = xdg_.get();
     context_.ProgramPath = folder_ + "sonarvex";
+    context_.ScanSystemDrives = false;
   }
   void TearDown() override {
     std::string why;
@@ -126,6 +132,95 @@ TEST_F(MainFormTest, UnwritableSettingsAreReported) {
                          MsgIcon::Warning, MsgButtons::Ok);
   form.close();
   EXPECT_EQ(*ReadFileBytes(folder_ + "setting/prof.lst"), "-1\r\n");
+}
+
+// The demo disc in a software drive declared in setting/vdrives.lst.
+class MainFormDiscTest : public MainFormTest {
+ protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    std::string error;
+    std::string cue = WriteDemoDisc(folder_ + "setting/demo", &error);
+    ASSERT_FALSE(cue.empty()) << error;
+    WriteFileAtomically(folder_ + "setting/vdrives.lst", cue + "\n");
+  }
+  static QString Text(TMainForm& f, const char* label) {
+    return f.findChild<QLabel*>(label)->text();
+  }
+};
+
+TEST_F(MainFormDiscTest, ShowsTheDiscOfTheSoftwareDrive) {
+  TMainForm form(context_);
+  ASSERT_EQ(form.Drives().size(), 1u);
+  EXPECT_EQ(form.findChild<QComboBox*>("CDROMBox")->count(), 1);
+  EXPECT_TRUE(form.DiscPresent());
+  EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2");
+  QTreeWidget* list = form.TrackList();
+  ASSERT_EQ(list->topLevelItemCount(), 5);
+  EXPECT_EQ(list->topLevelItem(0)->text(0).toStdString(), "Track1");
+  EXPECT_EQ(list->topLevelItem(0)->text(1).toStdString(), "00:12:00");
+  EXPECT_EQ(list->topLevelItem(0)->text(2).toStdString(), "2.02 Мб");
+  EXPECT_EQ(list->topLevelItem(0)->text(4).toStdString(), "Не скопирован");
+  EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
+  // 2.02 MB at 224 kbit/s (ratio 6.3) is 0.32 MB, padded to eight characters.
+  EXPECT_EQ(list->topLevelItem(0)->text(3).toStdString(), "00.32 Мб");
+  EXPECT_EQ(list->topLevelItem(4)->text(0).toStdString(), "DataTrack");
+  EXPECT_EQ(list->topLevelItem(4)->text(1).toStdString(), "");
+  EXPECT_EQ(list->topLevelItem(4)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(Text(form, "TrackPanel").toStdString(), "Треков: 5");
+  EXPECT_TRUE(Text(form, "AllTimePanel").startsWith(QString::fromUtf8("Время: ")));
+  EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton16")->isEnabled());
+  form.close();
+}
+
+TEST_F(MainFormDiscTest, EjectTwiceThenTrayNoticedByTheTimer) {
+  TMainForm form(context_);
+  auto drive = form.Directory().VirtualDrives().at(0);
+  form.Eject();
+  EXPECT_TRUE(drive->TrayOpen());
+  EXPECT_FALSE(form.DiscPresent());
+  EXPECT_EQ(form.TrackList()->topLevelItemCount(), 0);
+  EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2 - Диска нет");
+  form.Eject();
+  EXPECT_FALSE(drive->TrayOpen());
+  EXPECT_TRUE(form.DiscPresent());
+  EXPECT_EQ(form.TrackList()->topLevelItemCount(), 5);
+
+  // The tray opened by hand: the next timer tick empties the list.
+  form.OnTimer();  // takes in the change the load reported
+  drive->RemoveDisc();
+  form.OnTimer();
+  EXPECT_FALSE(form.DiscPresent());
+  EXPECT_EQ(form.TrackList()->topLevelItemCount(), 0);
+  form.close();
+}
+
+TEST_F(MainFormDiscTest, AnalogPlayMovesTheBarAndSteps) {
+  TMainForm form(context_);
+  auto drive = form.Directory().VirtualDrives().at(0);
+  std::int64_t now = 0;
+  drive->SetClock([&] { return now; });
+  QTreeWidget* list = form.TrackList();
+  list->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+  list->setCurrentItem(list->topLevelItem(0));
+  form.Play(true);
+  EXPECT_EQ(form.State(), WindowState::Playing);
+  EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2 - Track1");
+  now += 3000;
+  form.OnTimer();
+  EXPECT_EQ(form.findChild<QLabel*>("TimePanel")->text().toStdString(), "Трек 01  /  00:03");
+  // Play ticked skips the unticked row 2.
+  form.Step(+1);
+  EXPECT_EQ(form.CurrentTrack(), 2);
+  form.Step(+1);
+  EXPECT_EQ(form.CurrentTrack(), 3);
+  form.Step(+1);  // only the data track follows: nothing
+  EXPECT_EQ(form.CurrentTrack(), 3);
+  form.Step(-1);
+  EXPECT_EQ(form.CurrentTrack(), 2);
+  form.Stop();
+  EXPECT_EQ(form.State(), WindowState::Idle);
+  form.close();
 }
 
 // The program itself: a second start while one runs ends at once with 0.
