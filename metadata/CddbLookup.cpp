@@ -1,6 +1,7 @@
 #include "metadata/CddbLookup.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/SettingsRecord.h"
@@ -57,6 +58,18 @@ LookupOutcome CddbLookup::Run() {
     server.host = std::string(FieldText(settings_.CddbHost));
     server.cgiPath = std::string(FieldText(settings_.CddbPath));
     if (server.host.empty()) server.host = kDefaultCddbHost;
+    // "host:port" names a server on another port than 80.
+    if (auto colon = server.host.rfind(':'); colon != std::string::npos && colon > 0 &&
+                                             colon + 1 < server.host.size() &&
+                                             server.host.size() - colon <= 6 &&
+                                             server.host.find_first_not_of("0123456789", colon + 1) ==
+                                                 std::string::npos) {
+      int port = std::atoi(server.host.c_str() + colon + 1);
+      if (port > 0 && port < 65536) {
+        server.port = port;
+        server.host.resize(colon);
+      }
+    }
     if (server.cgiPath.empty()) server.cgiPath = kDefaultCddbPath;
     table_ = CddbQueryTable{};
 

@@ -1,0 +1,104 @@
+// A settings dialog host for tests: fixed answers, recorded calls.
+#pragma once
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/SettingsRecord.h"
+#include "app/settingsform/SettingsFormHost.h"
+#include "metadata/AlbumRecord.h"
+#include "platform/Cp1251.h"
+
+namespace sonarvex {
+
+class FakeHost : public SettingsFormHost {
+ public:
+  std::vector<std::string> drives{"Drive A", "Drive B"};
+  bool aspi = true, spti = true;
+  std::string lame = "LAME 3.100", acm;
+  std::vector<std::string> acmFormats;
+  WindowState state = WindowState::Idle;
+  bool disc = true;
+  int selected = -1;
+  std::vector<std::string> extensions{".mp3", ".wav"};
+  std::optional<ReadCommandChoice> detection;
+
+  // Recorded.
+  std::vector<ReadCommandRequest> detectRequests;
+  struct Play {
+    int track;
+    Msf from, to;
+  };
+  std::vector<Play> plays;
+  int stops = 0;
+  std::optional<std::vector<std::string>> storedExtensions;
+
+  std::vector<std::string> DriveNames() override { return drives; }
+  bool AspiUsable() override { return aspi; }
+  bool SptiUsable() override { return spti; }
+  std::optional<ReadCommandChoice> DetectReadCommand(const ReadCommandRequest& r) override {
+    detectRequests.push_back(r);
+    return detection;
+  }
+  std::string LameVersionText() override { return lame; }
+  std::string AcmCodecName() override { return acm; }
+  std::vector<std::string> AcmFormatDescriptions() override { return acmFormats; }
+  bool LameAvailable() override { return true; }
+  bool VorbisAvailable() override { return true; }
+  bool WmaAvailable() override { return true; }
+  WindowState State() override { return state; }
+  bool DiscPresent() override { return disc; }
+  int SelectedTrack() override { return selected; }
+  bool PlayEnabled() override { return true; }
+  bool StopEnabled() override { return true; }
+  void PlayRange(int track, Msf from, Msf to) override { plays.push_back({track, from, to}); }
+  void StopPlay() override { ++stops; }
+  std::vector<std::string> SearchExtensions() override { return extensions; }
+  void SetSearchExtensions(const std::vector<std::string>& e) override { storedExtensions = e; }
+};
+
+// A settings record as a first start leaves it, with every field in range.
+inline SettingsRecord TestSettings(const std::string& outputFolder) {
+  SettingsRecord s;
+  std::memset(&s, 0, sizeof s);
+  ApplyFirstStartDefaults(s, outputFolder.c_str());
+  s.ReadSpeed = 30;
+  s.NameHasTitle = 1;
+  s.WindowColor = kDefaultWindowColor;
+  s.EditColor = kDefaultEditColor;
+  s.Volume = 255;
+  s.DecodeFilesAtOnce = 1;
+  s.SectorsPerRead = 26;
+  SetField(s.CddbHost, "cddb.example.org");
+  SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  return s;
+}
+
+// Three tracks of 3:00, 2:00 and 1:00 after the usual two-second offset.
+inline AlbumRecord TestAlbum() {
+  AlbumRecord a;
+  std::memset(&a, 0, sizeof a);
+  SetField(a.AlbumTitle, "Album");
+  SetField(a.Artist, "Artist");
+  a.TrackCount = 3;
+  a.FirstTrackOffset = 150;
+  const int lengths[3] = {13500, 9000, 4500};
+  int sector = 0;
+  for (int i = 0; i <= 3; ++i) {
+    AlbumTrackEntry& e = a.Tracks[i];
+    e.StartSector = sector;
+    e.Start = FramesToMsf(sector + 150);
+    if (i < 3) {
+      SetField(e.Title, "Track" + std::to_string(i + 1));
+      e.Length = FramesToMsf(lengths[i]);
+      e.Size = static_cast<std::uint32_t>(lengths[i]) * 2352;
+      e.AudioFlag = 1;
+      sector += lengths[i];
+    }
+  }
+  return a;
+}
+
+}  // namespace sonarvex
