@@ -1,0 +1,108 @@
+// The single front object for all compressed output: it owns the four
+// writers (ACM/codec-layer MP3, LAME MP3, WMA, Ogg Vorbis) and picks one by
+// the settings' OutputKind and UseLame.
+//
+// Streamed use (ripping on the fly): SetSourceFormat, Open, Write..., Close.
+// Whole files: SetPeak, SetProgressCallback, ConvertFile.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/SettingsRecord.h"
+#include "codec/AcmMp3Driver.h"
+#include "codec/AcmMp3Writer.h"
+#include "codec/AudioFormat.h"
+#include "codec/LameWriter.h"
+#include "codec/ProgressCallback.h"
+#include "codec/VorbisWriter.h"
+#include "codec/WmaWriter.h"
+#include "metadata/TrackTagRecord.h"
+#include "platform/Dialogs.h"
+
+namespace sonarvex {
+
+// The file names the encoder libraries are loaded by (tests point them
+// elsewhere to see a missing library).
+struct CodecLibraryNames {
+  std::string Lame = kLameLibraryName;
+  std::string Ogg = kOggLibraryName;
+  std::string Vorbis = kVorbisLibraryName;
+  std::string VorbisEnc = kVorbisEncLibraryName;
+};
+
+class EncoderSet {
+ public:
+  // Creates the writers: the MP3 drivers are enumerated, the LAME library is
+  // loaded (a missing one is reported once through dialogs), then WMA and the
+  // Vorbis libraries. settings is read at every Open and ConvertFile.
+  EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names = {},
+             std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers = InstalledMp3Drivers());
+  ~EncoderSet();
+  EncoderSet(const EncoderSet&) = delete;
+  EncoderSet& operator=(const EncoderSet&) = delete;
+
+  void SetSettings(SettingsRecord& settings) { settings_ = &settings; }
+  SettingsRecord& Settings() const { return *settings_; }
+  void SetProgressCallback(ProgressCallback cb) { progress_ = std::move(cb); }
+  // The format of the PCM given to Write; nullptr means CdAudioFormat. Reset
+  // to CdAudioFormat by every Close.
+  void SetSourceFormat(const AudioFormatRecord* format);
+  // The largest absolute sample of the material, for normalisation in ConvertFile.
+  void SetPeak(std::int16_t peak) { peak_ = peak; }
+  std::int16_t Peak() const { return peak_; }
+  // The next Open copies these bytes unchanged to the start of an MP3 file
+  // instead of writing an ID3v2 tag (size 0: no tag at all). Applies to that
+  // one Open only.
+  void SetRawTag(const void* bytes, std::uint32_t size);
+
+  // Starts a file. Nothing when already open. An existing file of that name
+  // is deleted first. With OutputKind 0 only the open flag is set.
+  void Open(const TrackTagRecord* tag, const std::string& outputName);
+  // Interleaved signed 16-bit little-endian samples in the source format.
+  void Write(const void* pcm, std::size_t byteCount);
+  void Close();
+  bool IsOpen() const { return open_; }
+
+  // Encodes a whole WAV file (any 16-bit PCM) by OutputKind; reports through
+  // the progress callback, which may cancel.
+  void ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                   const TrackTagRecord* tag);
+
+  // The LAME version text for the choosers; empty without the library.
+  std::string LameVersionText() const { return lame_->VersionText(); }
+
+  AcmMp3Writer& Acm() { return *acm_; }
+  const AcmMp3Writer& Acm() const { return *acm_; }
+  LameWriter& Lame() { return *lame_; }
+  const LameWriter& Lame() const { return *lame_; }
+  WmaWriter& Wma() { return *wma_; }
+  VorbisWriter& Vorbis() { return *vorbis_; }
+  const VorbisWriter& Vorbis() const { return *vorbis_; }
+
+ private:
+  void CopyOggSettings();
+
+  std::string outputName_;
+  const void* tag_ = nullptr;
+  std::unique_ptr<AcmMp3Writer> acm_;
+  std::unique_ptr<LameWriter> lame_;
+  std::unique_ptr<WmaWriter> wma_;
+  std::unique_ptr<VorbisWriter> vorbis_;
+  ProgressCallback progress_;
+  bool rawTag_ = false;
+  std::uint32_t rawTagSize_ = 0;
+  const void* rawTagBytes_ = nullptr;
+  AudioFormatRecord source_ = CdAudioFormat;
+  SettingsRecord* settings_;
+  std::int16_t peak_ = 0;
+  bool open_ = false;
+  // The writer chosen by Open, so that Close reaches it even when the
+  // settings change while a file is being written.
+  int openKind_ = 0;
+  bool openLame_ = false;
+};
+
+}  // namespace sonarvex

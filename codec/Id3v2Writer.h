@@ -1,0 +1,31 @@
+// The ID3v2.3 tag at the start of every MP3 file the program writes, and the
+// mapping of a track's tag record to Vorbis comments.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "metadata/TrackTagRecord.h"
+
+namespace sonarvex {
+
+// Writes the tag at the stream's current position (offset 0 of a new file):
+// the header and always the twelve frames TIT2, COMM, TPE1, TALB, TRCK, TCOP,
+// TOPE, TCOM, TCON, TYER, TENC, WXXX, no padding. ASCII text is written as it
+// stands under encoding 0; text with other characters as UTF-16 with a byte
+// order mark (encoding 1). Nothing when the record's tags-on flag is 0.
+// Returns the number of bytes written (0 for no tag); the stream is left at
+// the end of the tag.
+long WriteId3v2(const TrackTagRecord& tag, std::FILE* out);
+
+// The tag in memory (empty when the tags-on flag is 0).
+std::vector<unsigned char> BuildId3v2(const TrackTagRecord& tag);
+
+// The Vorbis comments of a record, in the order they are added: COMMENT,
+// TRACKNUMBER, GENRE, DATE, TITLE, ARTIST, ALBUM, each only when its text is
+// not empty; values in UTF-8. Empty when the tags-on flag is 0.
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& tag);
+
+}  // namespace sonarvex

@@ -1,0 +1,199 @@
+#include "codec/WavSourceReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "codec/AudioConversionStream.h"
+#include "codec/WavFile.h"
+
+namespace sonarvex {
+namespace {
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool SameFile(int fd, const std::string& other) {
+  struct stat a {}, b {};
+  if (fstat(fd, &a) != 0 || stat(other.c_str(), &b) != 0) return false;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+constexpr std::uint32_t kSourceBlock = 256000;
+
+}  // namespace
+
+WavSourceReader::WavSourceReader() : format_(reinterpret_cast<const AudioFormatRecord*>(area_)) {
+  std::memset(area_, 0, sizeof area_);
+}
+
+WavSourceReader::~WavSourceReader() { Close(); }
+
+void WavSourceReader::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  dataBytes_ = 0;
+  convertedSize_ = 0;
+  sourceName_.clear();
+}
+
+bool WavSourceReader::ReadExact(void* buf, std::size_t n) {
+  auto* p = static_cast<std::uint8_t*>(buf);
+  while (n > 0) {
+    ssize_t r = read(fd_, p, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+int WavSourceReader::Open(const std::string& name, bool anyPcm) {
+  if (name.empty()) return kCannotOpen;
+  if (fd_ >= 0) return kAlreadyOpen;
+  sourceName_ = name;
+  fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd_ < 0) return kCannotOpen;
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Close();
+    return kCannotOpen;
+  }
+
+  std::uint8_t head[8];
+  if (!ReadExact(head, 8) || std::memcmp(head, "RIFF", 4) != 0 || !ReadExact(head, 8) ||
+      std::memcmp(head, "WAVE", 4) != 0) {
+    Close();
+    return kNotWave;
+  }
+
+  std::memset(area_, 0, sizeof area_);
+  std::uint8_t word[4];
+  if (!ReadExact(word, 4)) {
+    Close();
+    return kNeedsConversion;
+  }
+  fmtSize_ = Get32(word);
+  const std::uint32_t kept = std::min<std::uint32_t>(fmtSize_, kFormatAreaSize);
+  // A short fmt chunk keeps what could be read; the area is zero beyond it.
+  bool ok = ReadExact(area_, kept);
+  if (ok && fmtSize_ > kept) ok = lseek(fd_, static_cast<off_t>(fmtSize_ - kept), SEEK_CUR) >= 0;
+  if (ok) ok = ReadExact(word, 4);
+  if (ok && std::memcmp(word, "fact", 4) == 0) {
+    ok = lseek(fd_, 8, SEEK_CUR) >= 0 && ReadExact(word, 4);
+  }
+  if (!ok || std::memcmp(word, "data", 4) != 0 || !ReadExact(word, 4)) {
+    Close();
+    return kNeedsConversion;
+  }
+  dataBytes_ = Get32(word);
+  off_t pos = lseek(fd_, 0, SEEK_CUR);
+  dataStart_ = static_cast<std::uint32_t>(std::min<off_t>(pos, 0xFFFFFFFF));
+  format_ = reinterpret_cast<const AudioFormatRecord*>(area_);
+
+  const AudioFormatRecord& f = *format_;
+  if (f.FormatTag == kFormatPcm && f.Channels == 2 && f.SampleRate == 44100 &&
+      f.BitsPerSample == 16)
+    return kUsable;
+  // Any PCM, as long as the header describes something that can be played.
+  if (anyPcm && f.FormatTag == kFormatPcm && f.Channels >= 1 && f.Channels <= 8 &&
+      f.SampleRate > 0 && f.BitsPerSample >= 8 && f.BitsPerSample <= 32 &&
+      f.BitsPerSample % 8 == 0)
+    return kUsable;
+  return kNeedsConversion;
+}
+
+bool WavSourceReader::Read(void* buffer, std::uint32_t byteCount, std::uint32_t* bytesRead) {
+  *bytesRead = 0;
+  if (fd_ < 0) return false;
+  auto* p = static_cast<std::uint8_t*>(buffer);
+  while (*bytesRead < byteCount) {
+    ssize_t r = read(fd_, p + *bytesRead, byteCount - *bytesRead);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return false;
+    if (r == 0) break;
+    *bytesRead += static_cast<std::uint32_t>(r);
+  }
+  return true;
+}
+
+bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSuggestion) {
+  if (convertedName_.empty() || fd_ < 0) return false;
+  // Writing the result over the file being read would destroy the source.
+  if (SameFile(fd_, convertedName_)) return false;
+  const std::size_t fmtBytes = std::min<std::size_t>(fmtSize_, kFormatAreaSize);
+  auto stream = AudioConversionStream::Open(area_, fmtBytes, CdAudioFormat);
+  if (!stream) {
+    if (!allowSuggestion) return false;
+    if (!AudioConversionStream::SuggestPcmFormat(area_, fmtBytes, &suggested_)) return false;
+    stream = AudioConversionStream::Open(area_, fmtBytes, suggested_);
+    if (!stream) return false;
+  }
+  const AudioFormatRecord dst = stream->Destination();
+  const std::uint32_t srcBlock = std::min(kSourceBlock, dataBytes_);
+  convertedSize_ = stream->DestinationSize(dataBytes_);
+
+  int out = CreateWavFile(convertedName_, dst);
+  if (out == kInvalidWavHandle) return false;
+
+  std::vector<std::uint8_t> src(std::max<std::uint32_t>(srcBlock, 1));
+  std::vector<std::uint8_t> pcm;
+  std::uint32_t consumed = 0;
+  std::uint64_t produced = 0;
+  bool drained = false;
+  bool failed = false;
+  while (consumed < dataBytes_) {
+    if (progress && *progress) (*progress)(consumed, dataBytes_, nullptr, -1);
+    else if (pump_) pump_();
+    std::uint32_t block = srcBlock;
+    bool end = false;
+    if (dataBytes_ - consumed <= srcBlock) {
+      block = dataBytes_ - consumed;
+      end = true;
+    }
+    std::uint32_t got = 0;
+    if (!Read(src.data(), block, &got)) {
+      failed = true;
+      break;
+    }
+    if (got < block) end = true;  // the file ends before the data chunk says
+    std::uint32_t used = 0;
+    pcm.clear();
+    if (!stream->Convert(src.data(), got, end, pcm, &used)) {
+      failed = true;
+      break;
+    }
+    if (!pcm.empty() && !WriteWavData(out, pcm.data(), pcm.size())) {
+      failed = true;
+      break;
+    }
+    drained = drained || end;
+    produced += pcm.size();
+    consumed += used;
+    if (used < got) lseek(fd_, -static_cast<off_t>(got - used), SEEK_CUR);
+    if (end || used == 0) break;
+  }
+  if (!failed && !drained) {
+    std::uint32_t used = 0;
+    pcm.clear();
+    if (stream->Convert(nullptr, 0, true, pcm, &used) && !pcm.empty() &&
+        WriteWavData(out, pcm.data(), pcm.size()))
+      produced += pcm.size();
+  }
+  stream.reset();
+  // The header gets the true size of what was written.
+  FinishWavFile(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(produced, 0xFFFFFFD7u)),
+                dst);
+  Close();
+  return Open(convertedName_, allowSuggestion) == kUsable;
+}
+
+}  // namespace sonarvex
