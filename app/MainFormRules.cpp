@@ -35,25 +35,6 @@ ColourScheme ComputeColours(std::uint32_t windowColor, std::uint32_t editColor) 
   return c;
 }
 
-int Mpeg1Layer3Kbps(int index) {
-  static const int kTable[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-  return index >= 0 && index < 15 ? kTable[index] : 0;
-}
-
-double LameCompressionRatio(const LameSettings& lame) {
-  int index = lame.VbrEnabled ? lame.MaxBitrateIndex : lame.BitrateIndex;
-  int kbps = Mpeg1Layer3Kbps(index);
-  if (kbps == 0) return 0;
-  double r = 176400.0 / (kbps * 1000.0 * 0.125);
-  if (lame.Mode == 3) r *= 2;
-  return r;
-}
-
-double AcmCompressionRatio(double bytesPerSecond, int channels, int sampleRate) {
-  if (bytesPerSecond <= 0 || channels <= 0 || sampleRate <= 0) return 0;
-  return 176400.0 / bytesPerSecond * (2.0 / channels) * (44100.0 / sampleRate);
-}
-
 namespace {
 std::string Format(const char* format, double v) {
   char buffer[64];

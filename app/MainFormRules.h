@@ -36,17 +36,9 @@ struct ColourScheme {
 };
 ColourScheme ComputeColours(std::uint32_t windowColor, std::uint32_t editColor);
 
-// kbit/s of an MPEG-1 Layer III bitrate index (0 and out of range: 0).
-int Mpeg1Layer3Kbps(int index);
-
-// The compression ratio of MP3 through LAME (0 when the bitrate is 0).
-double LameCompressionRatio(const LameSettings& lame);
-// The compression ratio of an ACM format of B average bytes a second, C
-// channels and R samples a second (0 when any of them is 0).
-double AcmCompressionRatio(double bytesPerSecond, int channels, int sampleRate);
-
-// "%2.2f Мб" of bytes / 1048576 / ratio, with a leading "0" when shorter than
-// eight characters. A ratio of 0 gives "00.00 Мб".
+// "%2.2f Мб" of bytes / 1048576 / ratio (the codec's compression ratio),
+// with a leading "0" when shorter than eight characters. A ratio of 0 gives
+// "00.00 Мб".
 std::string ExpectedSizeText(std::uint64_t bytes, double ratio);
 // "Разм %2.2f Мб" of the sum, divided by the ratio when showCompressed.
 std::string SizePanelText(std::uint64_t sumBytes, double ratio, bool showCompressed);

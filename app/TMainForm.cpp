@@ -31,6 +31,24 @@
 #include "drive/ui/TCDInfo.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/DiscId.h"
+#include "metadata/TChoseForm.h"
+#include "app/settingsform/ProfileCommands.h"
+#include "app/settingsform/SettingsFormHost.h"
+#include "app/settingsform/SettingsFormModel.h"
+#include "app/settingsform/TSettingsForm.h"
+#include "drive/ui/TReadCommandForm.h"
+#include "app/EncoderRipAdapter.h"
+#include "app/OutputNaming.h"
+#include "app/TransportRipDrive.h"
+#include "codec/CompressionRatio.h"
+#include "codec/EncoderSet.h"
+#include "codec/ui/TMP3Config.h"
+#include "metadata/AlbumView.h"
+#include "metadata/ChoseFormChooser.h"
+#include "metadata/CddbLookup.h"
+#include "metadata/TCDDBEditForm.h"
+#include "metadata/TID3Form.h"
+#include "platform/System.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -70,13 +88,161 @@ enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
 bool TMainForm::Available(const std::string& component) {
   // Windows that come with later parts of the program: their commands are
   // present but stay disabled until the window exists.
-  static const std::set<std::string> kNotYet = {
-      "SpeedButton2", "MP3", "WMAButton", "WMA1", "SpeedButton18", "WAVE1", "OGG1",
-      "BurnCDButton", "AudioCD1", "TagSpeedButton", "ID3v2", "ID3v21", "ConvertButton", "N25",
-      "SpeedButton6", "CDDB2", "SettingButton", "N6", "SpeedButton7", "N7", "SpeedButton8",
-      "M3U1", "SpeedButton17", "ShowMP3ConfigBox", "CDDB1", "N14"};
+  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1", "ConvertButton",
+                                                "N25",          "SpeedButton7", "N7",
+                                                "SpeedButton8", "M3U1"};
   return kNotYet.count(component) == 0;
 }
+
+// What the settings dialog and the profile commands ask of the window.
+struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost, AlbumView {
+  explicit Hosts(TMainForm& form)
+      : f(form), commands(form.profiles_, form.store_.SettingFolder(), form.dialogs_, *this, *this) {}
+
+  // SettingsFormHost.
+  std::vector<std::string> DriveNames() override {
+    std::vector<std::string> names;
+    for (const auto& d : f.drives_) names.push_back(d.name);
+    return names;
+  }
+  bool AspiUsable() override { return f.flags_.aspiUsable; }
+  bool SptiUsable() override { return f.flags_.platformIsNt; }
+  std::optional<ReadCommandChoice> DetectReadCommand(const ReadCommandRequest& r) override {
+    if (r.Drive < 0 || r.Drive >= static_cast<int>(f.drives_.size())) return std::nullopt;
+    // The detection window writes its choice into these two controls.
+    QLineEdit sectors(QString::number(r.SectorsPerRead));
+    QComboBox types;
+    for (int k = 0; k < 24; ++k) types.addItem(Q(std::string(DriveTypeName(k))));
+    ReadCommandFormContext context;
+    context.discPresent = [this] { return f.discPresent_; };
+    context.useSpti = r.UseSpti;
+    context.device = f.drives_[r.Drive].device;
+    context.numSecReadEdit = &sectors;
+    context.driveTypeBox = &types;
+    context.windowColour = FromColorRef(r.WindowColor);
+    QWidget* owner = f.settingsForm_ ? static_cast<QWidget*>(f.settingsForm_) : &f;
+    TReadCommandForm form(owner, f.dialogs_, *f.spti_, *f.aspi_, context);
+    if (form.Run() != QDialog::Accepted) return std::nullopt;
+    return ReadCommandChoice{types.currentIndex(), sectors.text().toInt()};
+  }
+  std::string LameVersionText() override { return f.encoder_->LameVersionText(); }
+  std::string AcmCodecName() override {
+    return f.encoder_->Acm().CodecFound() ? f.encoder_->Acm().CodecName() : std::string();
+  }
+  std::vector<std::string> AcmFormatDescriptions() override {
+    return f.encoder_->Acm().FormatDescriptions();
+  }
+  bool LameAvailable() override { return f.encoder_->Lame().Available(); }
+  bool VorbisAvailable() override { return f.encoder_->Vorbis().Available(); }
+  bool WmaAvailable() override { return f.encoder_->Wma().Available(); }
+  WindowState State() override { return f.state_; }
+  bool DiscPresent() override { return f.discPresent_; }
+  int SelectedTrack() override {
+    QTreeWidgetItem* item = f.listView_->currentItem();
+    return item ? f.listView_->indexOfTopLevelItem(item) : -1;
+  }
+  bool PlayEnabled() override { return f.ComponentEnabled("SpeedButton11"); }
+  bool StopEnabled() override { return f.ComponentEnabled("SpeedButton16"); }
+  void PlayRange(int track, Msf from, Msf to) override {
+    int count = std::min<int>(f.album_.TrackCount, kMaxAlbumTracks - 1);
+    if (track < 0 || track >= count || f.drives_.empty()) return;
+    f.positionBar_->SetScale(f.album_.Tracks[track + 1].StartSector -
+                             f.album_.Tracks[track].StartSector);
+    f.currentTrack_ = track;
+    f.state_ = WindowState::Playing;
+    PlayAudioMSF(f.CurrentTransport(), from, to);
+  }
+  void StopPlay() override { f.Stop(); }
+  std::vector<std::string> SearchExtensions() override { return f.extensions_; }
+  void SetSearchExtensions(const std::vector<std::string>& e) override { f.extensions_ = e; }
+
+  // ProfileHost.
+  void Stop() override { f.Stop(); }
+  void LoadSettings(const std::string& fileName) override { f.LoadSettings(fileName); }
+  bool SaveSettings(const std::string& fileName) override { return f.SaveSettings(fileName); }
+  void ShowProfileMenu(const ProfileMenu& menu) override {
+    for (const ProfileMenuItem& item : menu) {
+      auto* a = f.findChild<QAction*>(Q(item.Name));
+      if (!a) continue;
+      a->setText(Q(item.Caption));
+      a->setVisible(item.Visible);
+      a->setChecked(item.Checked);
+    }
+  }
+
+  // ProfileChooser, shown with the chooser window.
+  std::optional<ChooserAnswer> Choose(const ChooserRequest& r) override {
+    TChoseForm chooser(&f, FormColors{f.settings_.WindowColor, f.settings_.EditColor});
+    chooser.SetLabelText(Q(r.Label));
+    chooser.SetEditable(r.Editable);
+    QStringList items;
+    for (const auto& i : r.Items) items << Q(i);
+    chooser.SetItems(items);
+    chooser.SetItemIndex(r.Index);
+    if (r.Editable) chooser.SetText(Q(r.Text));
+    chooser.exec();
+    return ChooserAnswer{S(chooser.Text()), chooser.ItemIndex()};
+  }
+
+  // RipHost: the ripping loop on the track list.
+  int RowCount() override { return f.listView_->topLevelItemCount(); }
+  bool RowTicked(int row) override { return Item(row)->checkState(ColTrack) == Qt::Checked; }
+  void SetRowTicked(int row, bool on) override {
+    Item(row)->setCheckState(ColTrack, on ? Qt::Checked : Qt::Unchecked);
+  }
+  void SetRowStatus(int row, const std::string& text) override {
+    Item(row)->setText(ColState, Q(text));
+  }
+  void SetRowImage(int row, int image) override {
+    Item(row)->setIcon(ColTrack, QIcon(ListImage(image)));
+  }
+  void SelectRow(int row) override {
+    f.listView_->setCurrentItem(Item(row));
+    f.listView_->scrollToItem(Item(row));
+  }
+  std::string RowCaption(int row) override { return S(Item(row)->text(ColTrack)); }
+  void SetCaption(const std::string& text) override { f.setWindowTitle(Q(text)); }
+  void Pump() override {
+    if (f.context_.Pump)
+      f.context_.Pump();
+    else
+      QCoreApplication::processEvents();
+  }
+  void SetState(WindowState s) override { f.state_ = s; }
+  void SetControlsEnabled(bool on) override { f.SetControlsEnabled(on); }
+  void SetTimerEnabled(bool on) override {
+    if (on)
+      f.timer1_->start();
+    else
+      f.timer1_->stop();
+  }
+  void SetVolume(int v) override { f.SetVolume(v); }
+  int VolumePosition() override { return f.volumeBar_->value(); }
+  void Eject() override {
+    f.eject_.Reset();
+    f.Eject();
+  }
+  bool OutputFolderMissing(const std::string& folder) override {
+    f.dialogs_.Message(MissingFolderMessage(folder), kProgramTitle, MsgIcon::Warning,
+                       MsgButtons::Ok);
+    return f.OpenSettingsForFolder();
+  }
+
+  // AlbumView: the lookup and the tag editor change the boxes and captions.
+  void SetAlbumName(const std::string& text) override { f.albumNameEdit_->setText(Q(text)); }
+  void SetArtist(const std::string& text) override { f.groupEdit_->setEditText(Q(text)); }
+  void SetTrackCaption(int row, const std::string& text) override {
+    if (row >= 0 && row < f.listView_->topLevelItemCount()) {
+      QSignalBlocker block(f.listView_);
+      Item(row)->setText(ColTrack, Q(text));
+    }
+  }
+
+  QTreeWidgetItem* Item(int row) { return f.listView_->topLevelItem(row); }
+
+  TMainForm& f;
+  ProfileCommands commands;
+};
 
 TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
     : QMainWindow(parent),
@@ -119,6 +285,7 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   BuildStatusPanel(panel4_);
   column->addWidget(panel4_);
 
+  hosts_ = std::make_unique<Hosts>(*this);
   BuildMenus();
 
   timer1_ = new QTimer(this);
@@ -126,6 +293,7 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   timer1_->setInterval(300);
   connect(timer1_, &QTimer::timeout, this, &TMainForm::OnTimer);
 
+  mp3ConfigGeometry_ = QRect(geometry().left() + 100, geometry().top() + 100, 214, 305);
   // Start-up, in order.
   albumFolder_ = sonarvex::AlbumFolder(context_.ProgramFolder);
   MigrateAlbumFolder(albumFolder_);
@@ -138,6 +306,8 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   aspi_ = std::make_unique<AspiTransport>(*directory_);
   ChooseTransportAtStartup(*aspi_, dialogs_, flags_, settings_.UseSpti);
   RebuildDriveList();
+  encoder_ = std::make_unique<EncoderSet>(settings_, dialogs_);
+  power_ = std::make_unique<SystemPowerControl>();
   if (auto ext = ReadFileBytes(store_.SettingFolder() + "ext.dat", 1 << 20)) {
     std::size_t pos = 0;
     while (pos < ext->size()) {
@@ -211,6 +381,12 @@ void TMainForm::BuildToolbar(QWidget* parent) {
 
   connect(toolbar_[0], &QToolButton::clicked, this, &TMainForm::Refresh);
   connect(toolbar_[9], &QToolButton::clicked, this, &TMainForm::StartPlayer);
+  connect(toolbar_[8], &QToolButton::clicked, this, [this] { OpenSettings(); });
+  connect(toolbar_[1], &QToolButton::clicked, this, [this] { Grab(GrabSender::Mp3Button); });
+  connect(toolbar_[2], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wma); });
+  connect(toolbar_[3], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wave); });
+  connect(toolbar_[5], &QToolButton::clicked, this, &TMainForm::OpenTagEditor);
+  connect(toolbar_[7], &QToolButton::clicked, this, &TMainForm::CddbLookupCommand);
   connect(exitButton_, &QToolButton::clicked, this, &QWidget::close);
   connect(profButton_, &QToolButton::clicked, this, [this] {
     if (state_ == WindowState::Copying || !profMenu_) return;
@@ -255,9 +431,7 @@ void TMainForm::BuildTrackList() {
     popupMenu1_->popup(listView_->viewport()->mapToGlobal(pos));
   });
   connect(listView_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
-    if (section == ColMp3 && ComponentEnabled("ShowMP3ConfigBox")) {
-      // The MP3 format chooser opens from here once it exists.
-    }
+    if (section == ColMp3) ShowMp3Config();
   });
 }
 
@@ -355,8 +529,7 @@ void TMainForm::BuildTransportPanel(QWidget* parent) {
   volumeBar_->setValue(255);
   volumeBar_->setFixedWidth(90);
   volumeBar_->setToolTip(U("Громкость"));
-  connect(volumeBar_, &QSlider::valueChanged, this,
-          [this](int v) { settings_.Volume = static_cast<std::uint8_t>(v); });
+  connect(volumeBar_, &QSlider::valueChanged, this, [this](int v) { SetVolume(v); });
   row->addWidget(volumeBar_);
 }
 
@@ -476,6 +649,16 @@ void TMainForm::BuildMenus() {
   on("Stop1", [this] { Stop(); });
   on("Eject1", [this] { Eject(); });
   on("SysInfo", [this] { DriveReport(); });
+  on("N6", [this] { OpenSettings(); });
+  on("MP3", [this] { Grab(GrabSender::Mp3Menu); });
+  on("OGG1", [this] { Grab(GrabSender::Ogg); });
+  on("WMA1", [this] { Grab(GrabSender::Wma); });
+  on("WAVE1", [this] { Grab(GrabSender::Wave); });
+  on("ID3v2", [this] { OpenTagEditor(); });
+  on("ID3v21", [this] { OpenTagEditor(); });
+  on("CDDB2", [this] { CddbLookupCommand(); });
+  on("CDDB1", [this] { OpenAlbumEditor(); });
+  on("ShowMP3ConfigBox", [this] { ShowMp3Config(); });
   on("N9", [this] { OpenHelp(); });
   on("N11", [this] { ShowAbout(); });
 
@@ -494,6 +677,10 @@ void TMainForm::BuildMenus() {
   connect(listen, &QAction::triggered, this, [this] { Play(false); });
   connect(findChild<QAction*>("N19"), &QAction::triggered, this, [this] { Play(true); });
   connect(findChild<QAction*>("N16"), &QAction::triggered, this, [this] { RenameSelected(); });
+  connect(findChild<QAction*>("N14"), &QAction::triggered, this, [this] {
+    settings_.SettingsPage = 1;
+    OpenSettings();
+  });
 
   // Profiles (radio items of one group).
   profMenu_ = new QMenu(this);
@@ -513,6 +700,15 @@ void TMainForm::BuildMenus() {
   profMenu_->addSeparator();
   AddAction(profMenu_, "ProfSave", U("&Сохранить"));
   AddAction(profMenu_, "DelConfigItem", U("Удалить"));
+  for (QAction* a : group->actions())
+    connect(a, &QAction::triggered, this, [this, a] { hosts_->commands.Pick(a->data().toInt()); });
+  connect(findChild<QAction*>("ProfSave"), &QAction::triggered, this,
+          [this] { hosts_->commands.Save(); });
+  connect(findChild<QAction*>("DelConfigItem"), &QAction::triggered, this,
+          [this] { hosts_->commands.Delete(); });
+  connect(profMenu_, &QMenu::aboutToShow, this, [this] {
+    findChild<QAction*>("DelConfigItem")->setEnabled(hosts_->commands.DeleteEnabled());
+  });
 
   for (const auto& name : Available("SpeedButton2") ? std::vector<std::string>{}
                                                      : std::vector<std::string>{
@@ -588,9 +784,7 @@ void TMainForm::DrawSizeBox() {
 }
 
 void TMainForm::RecomputeSizes() {
-  // The ACM codec's estimate needs its format list; until the codec layer
-  // provides it, LAME's settings decide.
-  double r = LameCompressionRatio(settings_.Lame);
+  double r = ExpectedCompressionRatio(settings_, encoder_->Acm());
   std::uint64_t sum = 0;
   int rows = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
   for (int i = 0; i < rows; ++i) {
@@ -602,20 +796,7 @@ void TMainForm::RecomputeSizes() {
   sizePanel_->setText(Q(SizePanelText(sum, r, settings_.ShowCompressedSize != 0)));
 }
 
-void TMainForm::LoadProfiles() {
-  profiles_.Load(store_.SettingFolder());
-  for (int k = 0; k < ProfileList::kMaxProfiles; ++k) {
-    auto* a = findChild<QAction*>(Q("Prof" + std::to_string(k + 1)));
-    if (!a) continue;
-    bool shown = k < profiles_.ProfileCount();
-    a->setVisible(shown);
-    if (shown) a->setText(Q(Cp1251ToUtf8(profiles_.Caption(k))));
-  }
-  LoadSettings(profiles_.ActiveFileName());
-  const std::string item =
-      profiles_.Active() < 0 ? "ProfDef" : "Prof" + std::to_string(profiles_.Active() + 1);
-  if (auto* a = findChild<QAction*>(Q(item))) a->setChecked(true);
-}
+void TMainForm::LoadProfiles() { hosts_->commands.LoadProfiles(); }
 
 void TMainForm::LoadSettings(const std::string& fileName) {
   playerPath_.clear();
@@ -647,7 +828,7 @@ void TMainForm::LoadSettings(const std::string& fileName) {
   ReadDisc();
 }
 
-void TMainForm::SaveSettings(const std::string& fileName) {
+bool TMainForm::SaveSettings(const std::string& fileName) {
   if (context_.Xdg)
     store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
                                     *context_.Xdg);
@@ -656,7 +837,40 @@ void TMainForm::SaveSettings(const std::string& fileName) {
   for (int i = 0; i < 5; ++i)
     settings_.ColumnWidths[i] = static_cast<std::int16_t>(listView_->columnWidth(i));
   if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
-  store_.SaveRecord(fileName, settings_);
+  return store_.SaveRecord(fileName, settings_);
+}
+
+void TMainForm::OpenSettings() { OpenSettings(nullptr); }
+
+void TMainForm::OpenSettings(bool* accepted) {
+  if (settingsForm_) return;
+  TSettingsForm form(settings_, album_, tags_, *hosts_, dialogs_, this);
+  settingsForm_ = &form;
+  if (SettingsFormOpened) SettingsFormOpened(form);
+  form.exec();
+  settingsForm_ = nullptr;
+  if (accepted) *accepted = form.Accepted();
+  if (!form.Accepted()) return;
+  AfterCloseSteps steps = CompareForAfterClose(form.Model().LiveBeforeOk(), settings_);
+  if (steps.ChooseTransport) {
+    ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti);
+    RebuildDriveList();
+  }
+  if (steps.ReselectDrive || steps.ChooseTransport) {
+    if (!drives_.empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
+    ReadDisc();
+  }
+  if (settings_.DriveIndex < drives_.size())
+    CurrentTransport().SetDriveType(settings_.DriveTypes[settings_.DriveIndex & 15]);
+  listView_->setStyleSheet(settings_.ShowGrid
+                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
+                                 "border-bottom: 1px solid #c0c0c0; }"
+                               : "");
+  LayoutToolbar();
+  if (state_ != WindowState::Searching && state_ != WindowState::FileList) {
+    RecomputeSizes();
+    ApplyColours();
+  }
 }
 
 Transport& TMainForm::CurrentTransport() {
@@ -879,6 +1093,100 @@ void TMainForm::Seek(double position) {
   PlayAudioMSF(CurrentTransport(), FramesToMsf(sector), album_.Tracks[currentTrack_ + 1].Start);
 }
 
+void TMainForm::SetVolume(int v) {
+  settings_.Volume = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+  if (settings_.VolumeOnDrive && !drives_.empty()) CurrentTransport().SetCDVolume(settings_.Volume);
+}
+
+void TMainForm::Grab(GrabSender sender) {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
+  if (!discPresent_ || drives_.empty()) return;
+  EncoderRipAdapter encoder(*encoder_);
+  TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
+  RipPipeline rip(*hosts_, drive, encoder, dialogs_, settings_, album_, tags_, tempFolder_);
+  rip.SetPowerControl(power_.get());
+  rip.GrabCommand(sender);
+  UpdateCaption();
+}
+
+bool TMainForm::OpenSettingsForFolder() {
+  // The output folder is chosen on the page "Файлы".
+  settings_.SettingsPage = 0;
+  bool accepted = false;
+  OpenSettings(&accepted);
+  return accepted;
+}
+
+void TMainForm::ShowMp3Config() {
+  if (!mp3Config_) {
+    mp3Config_ = new TMP3Config(
+        settings_, *encoder_, [this] { RecomputeSizes(); },
+        [this](const QRect& g) {
+          mp3ConfigGeometry_ = g;
+          mp3Config_ = nullptr;
+          RecomputeSizes();
+        },
+        this);
+    mp3Config_->setAttribute(Qt::WA_DeleteOnClose);
+    mp3Config_->setGeometry(mp3ConfigGeometry_);
+  }
+  mp3Config_->show();
+  mp3Config_->raise();
+  mp3Config_->activateWindow();
+}
+
+void TMainForm::OpenTagEditor() {
+  if (!discPresent_) return;
+  QTreeWidgetItem* item = listView_->currentItem();
+  int row = item ? listView_->indexOfTopLevelItem(item) : -1;
+  std::string encoderName = settings_.UseLame ? encoder_->LameVersionText()
+                                              : encoder_->Acm().CodecName();
+  TID3Form form(this, album_, tags_, hosts_.get(), row, encoderName,
+                FormColors{settings_.WindowColor, settings_.EditColor});
+  form.exec();
+}
+
+void TMainForm::CddbLookupCommand() {
+  if (!discPresent_ || state_ == WindowState::Copying || state_ == WindowState::Compressing)
+    return;
+  ChoseFormChooser chooser(this, FormColors{settings_.WindowColor, settings_.EditColor});
+  CddbLookup lookup(settings_, album_, tags_, dialogs_, chooser, hosts_.get(), albumFolder_);
+  lookup.SetPump([this] { hosts_->Pump(); });
+  lookup.SetRawToc(std::vector<std::uint8_t>(view_.toc, view_.toc + kTocLength));
+  std::size_t before = artists_.size();
+  lookup.SetArtistList(&artists_);
+  lookup.Run();
+  groupEdit_->blockSignals(true);
+  QString text = groupEdit_->currentText();
+  for (std::size_t k = before; k < artists_.size(); ++k) groupEdit_->addItem(Q(artists_[k]));
+  groupEdit_->setEditText(text);
+  groupEdit_->blockSignals(false);
+  // Titles may have changed: the rows show them.
+  int count = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
+  QSignalBlocker block(listView_);
+  for (int i = 0; i < count; ++i)
+    if (album_.Tracks[i].AudioFlag)
+      listView_->topLevelItem(i)->setText(ColTrack,
+                                          Q(Cp1251ToUtf8(FieldText(album_.Tracks[i].Title))));
+}
+
+void TMainForm::OpenAlbumEditor() {
+  SaveCurrentAlbum();
+  TCDDBEditForm form(albumFolder_, dialogs_, this,
+                     FormColors{settings_.WindowColor, settings_.EditColor},
+                     [](int index) { return ListImage(index); });
+  form.setGeometry(geometry());
+  form.exec();
+  artists_ = CollectArtists(albumFolder_);
+  groupEdit_->blockSignals(true);
+  QString text = groupEdit_->currentText();
+  groupEdit_->clear();
+  for (const auto& a : artists_) groupEdit_->addItem(Q(a));
+  groupEdit_->setEditText(text);
+  groupEdit_->blockSignals(false);
+  Refresh();
+}
+
 void TMainForm::StartPlayer() {
   if (playerPath_.empty() || !StartProgram({playerPath_}))
     dialogs_.Message("Не удалось запустить " + playerPath_, kProgramTitle, MsgIcon::Warning,
@@ -905,7 +1213,7 @@ void TMainForm::OnTimer() {
   Transport& t = CurrentTransport();
   bool ready = t.TestUnitReady();
   if (ready != lastReady_) {
-    if (settingsOpen_) return;  // noticed once the dialog has closed
+    if (settingsForm_) return;  // noticed once the dialog has closed
     lastReady_ = ready;
     Stop();
     ReadDisc();
@@ -928,6 +1236,7 @@ void TMainForm::OnTimer() {
         suppressPlay_ = false;
       }
       positionBar_->SetPosition(where->sector);
+      if (settingsForm_) settingsForm_->TimerPosition(where->track, where->sector);
       SetTimePanel(where->track, where->sector);
       break;
     case 0x13:

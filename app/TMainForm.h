@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <QPixmap>
 #include <functional>
 #include <memory>
@@ -36,8 +37,12 @@ class QWidget;
 namespace sonarvex {
 
 class AspiTransport;
+class EncoderSet;
+class TMP3Config;
+class TSettingsForm;
 class DeviceDirectory;
 class Dialogs;
+class PowerControl;
 class PositionBar;
 class SptiTransport;
 class Transport;
@@ -63,7 +68,13 @@ class TMainForm : public QMainWindow {
   // Loads the profile list and the active profile's settings, then applies them.
   void LoadProfiles();
   void LoadSettings(const std::string& fileName);
-  void SaveSettings(const std::string& fileName);
+  bool SaveSettings(const std::string& fileName);
+  // Opens the settings dialog (modal) and applies what it changed.
+  void OpenSettings();
+  void OpenSettings(bool* accepted);
+  // The output folder is missing: the settings dialog on its first page;
+  // true when it was confirmed.
+  bool OpenSettingsForFolder();
 
   void SetControlsEnabled(bool on);
   void LayoutToolbar();
@@ -81,6 +92,14 @@ class TMainForm : public QMainWindow {
   void Stop();
   void Eject();
   void DriveReport();
+  void Grab(GrabSender sender);
+  void ShowMp3Config();
+  void OpenTagEditor();
+  void CddbLookupCommand();
+  void OpenAlbumEditor();
+  // Stores the volume and applies it (the drive's analog output when
+  // VolumeOnDrive is on).
+  void SetVolume(int v);
   void StartPlayer();
   void OpenHelp();
   void ShowAbout();
@@ -108,6 +127,11 @@ class TMainForm : public QMainWindow {
 
   // Commands whose windows are not part of the program yet stay disabled.
   static bool Available(const std::string& component);
+
+  // The settings dialog while it is open (else null).
+  TSettingsForm* SettingsForm() const { return settingsForm_; }
+  // Runs when the settings dialog has just been created (tests answer it).
+  std::function<void(TSettingsForm&)> SettingsFormOpened;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -167,7 +191,14 @@ class TMainForm : public QMainWindow {
   bool playTickedOnly_ = false;
   bool m3uVisible_ = false;
   bool shutDown_ = false;
-  bool settingsOpen_ = false;
+  TSettingsForm* settingsForm_ = nullptr;
+  std::unique_ptr<EncoderSet> encoder_;
+  TMP3Config* mp3Config_ = nullptr;
+  QRect mp3ConfigGeometry_;
+  std::unique_ptr<PowerControl> power_;
+  struct Hosts;
+  std::unique_ptr<Hosts> hosts_;
+  void ShowProfileMenu();
 
   // Components.
   QWidget* panel1_ = nullptr;

@@ -168,10 +168,14 @@ void TMP3Config::UpdateChecks() {
   } else {
     checked = settings_.AcmFormatIndex;
   }
-  for (int i = 0; i < FormatList->count(); ++i)
+  for (int i = 0; i < FormatList->count(); ++i) {
     FormatList->item(i)->setIcon(i == checked ? CheckIcon() : BlankIcon());
-  for (int i = 0; i < ChannelList->count(); ++i)
+    FormatList->item(i)->setData(kCheckedRole, i == checked);
+  }
+  for (int i = 0; i < ChannelList->count(); ++i) {
     ChannelList->item(i)->setIcon(i == settings_.Lame.Mode ? CheckIcon() : BlankIcon());
+    ChannelList->item(i)->setData(kCheckedRole, i == settings_.Lame.Mode);
+  }
 }
 
 void TMP3Config::closeEvent(QCloseEvent* event) {

@@ -26,6 +26,9 @@ class TMP3Config : public QWidget {
   TMP3Config(SettingsRecord& settings, const EncoderSet& encoders, std::function<void()> changed,
              std::function<void(const QRect&)> closed, QWidget* parent = nullptr);
 
+  // Item data role that is true on the entry carrying the check mark.
+  static constexpr int kCheckedRole = Qt::UserRole + 1;
+
   QComboBox* ComboBox1;
   QListWidget* FormatList;
   QListWidget* ChannelList;

@@ -22,10 +22,8 @@ QApplication& App() {
 }
 
 bool Checked(QListWidget* list, int row) {
-  const QImage check = QPixmap(":/codec/CHECK").toImage().convertToFormat(QImage::Format_ARGB32);
-  const QImage icon =
-      list->item(row)->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
-  return !check.isNull() && icon == check;
+  QListWidgetItem* item = list->item(row);
+  return item->data(TMP3Config::kCheckedRole).toBool() && !item->icon().isNull();
 }
 
 void Click(QListWidget* list, int row) {

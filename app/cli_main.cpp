@@ -1,0 +1,15 @@
+// sonarvex-cli: see CliCommands.h.
+#include <clocale>
+#include <iostream>
+
+#include "app/CliCommands.h"
+#include "platform/ProgramFolder.h"
+
+int main(int argc, char** argv) {
+  std::setlocale(LC_ALL, "");
+  std::setlocale(LC_NUMERIC, "C");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  sonarvex::CliEnvironment env;
+  env.ExecutableFolder = sonarvex::ExecutableFolder();
+  return sonarvex::RunCli(args, std::cout, std::cerr, env);
+}
