@@ -289,14 +289,14 @@ int Mp3Decoder::DecodeHuffman(BitReader& br, const GranuleChannel& gc, size_t en
     }
   }
 
-  // Count-1 region: quadruples until the part ends.
+  // Count-1 region: quadruples until the granule's Huffman data end.
   const HuffTable& qt = kHuffTables[32 + gc.count1Table];
   while (i + 4 <= 576 && br.Pos() < end) {
     const unsigned v = HuffWord(br, qt);
     int q[4] = {int((v >> 3) & 1), int((v >> 2) & 1), int((v >> 1) & 1), int(v & 1)};
     for (int k = 0; k < 4; ++k)
       if (q[k] && br.Bit()) q[k] = -1;
-    if (br.Pos() > end) break;  // the last quadruple overran the part: dropped
+    if (br.Pos() > end) break;  // the last quadruple overran the Huffman data: dropped
     ix[i] = q[0];
     ix[i + 1] = q[1];
     ix[i + 2] = q[2];
