@@ -215,8 +215,11 @@ class Cli {
     // Scripts run unattended: nothing but the grab itself changes the machine.
     settings_.ShutdownAfterCopy = 0;
 
-    EncoderSet encoder(settings_, dialogs_);
-    EncoderRipAdapter encoderAdapter(encoder);
+    std::unique_ptr<EncoderSet> encoder;
+    EncoderRipAdapter encoderAdapter([&]() -> EncoderSet& {
+      if (!encoder) encoder = std::make_unique<EncoderSet>(settings_, dialogs_);
+      return *encoder;
+    });
     TransportRipDrive drive(Active(), album_.FirstTrackOffset);
     CliRipHost host(out_, err_, album_, ticked);
     RipPipeline rip(host, drive, encoderAdapter, dialogs_, settings_, album_, tags_,

@@ -15,15 +15,27 @@ EncoderRipAdapter::~EncoderRipAdapter() {
   if (wav_ >= 0) ::close(wav_);
 }
 
-bool EncoderRipAdapter::WmaAvailable() { return encoder_.Wma().Available(); }
+EncoderSet& EncoderRipAdapter::Encoder() {
+  if (!encoder_) {
+    encoder_ = &get_();
+    if (progress_) InstallProgress();
+  }
+  return *encoder_;
+}
 
-bool EncoderRipAdapter::VorbisAvailable() { return encoder_.Vorbis().Available(); }
+bool EncoderRipAdapter::WmaAvailable() { return Encoder().Wma().Available(); }
+
+bool EncoderRipAdapter::VorbisAvailable() { return Encoder().Vorbis().Available(); }
 
 void EncoderRipAdapter::Configure(
     const SettingsRecord&, std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) {
   progress_ = std::move(progress);
-  encoder_.SetProgressCallback([this](std::uint32_t done, std::uint32_t total, bool* cancel,
-                                      int mode) {
+  if (encoder_) InstallProgress();
+}
+
+void EncoderRipAdapter::InstallProgress() {
+  encoder_->SetProgressCallback([this](std::uint32_t done, std::uint32_t total, bool* cancel,
+                                       int mode) {
     if (!progress_) return;
     int flag = 0;
     progress_(done, total, cancel ? &flag : nullptr, mode);
@@ -35,24 +47,24 @@ void EncoderRipAdapter::Configure(
 }
 
 bool EncoderRipAdapter::Open(const TrackTagRecord& tag, const std::string& outPath) {
-  encoder_.SetSourceFormat(nullptr);
-  encoder_.Open(&tag, outPath);
+  Encoder().SetSourceFormat(nullptr);
+  Encoder().Open(&tag, outPath);
   openPath_ = outPath;
-  return encoder_.IsOpen() && FileExists(outPath);
+  return Encoder().IsOpen() && FileExists(outPath);
 }
 
 bool EncoderRipAdapter::Write(const std::uint8_t* data, std::size_t bytes) {
-  encoder_.Write(data, bytes);
-  return encoder_.IsOpen();
+  Encoder().Write(data, bytes);
+  return Encoder().IsOpen();
 }
 
-void EncoderRipAdapter::Close() { encoder_.Close(); }
+void EncoderRipAdapter::Close() { Encoder().Close(); }
 
 bool EncoderRipAdapter::ConvertFile(const std::string& wavPath, const std::string& outPath,
                                     const TrackTagRecord& tag, int peak) {
   cancelled_ = false;
-  encoder_.SetPeak(static_cast<std::int16_t>(std::clamp(peak, 0, 32767)));
-  encoder_.ConvertFile(wavPath, outPath, &tag);
+  Encoder().SetPeak(static_cast<std::int16_t>(std::clamp(peak, 0, 32767)));
+  Encoder().ConvertFile(wavPath, outPath, &tag);
   return !cancelled_ && FileExists(outPath);
 }
 

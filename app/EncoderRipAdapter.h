@@ -2,6 +2,8 @@
 // file operations for WAV output and temporary files.
 #pragma once
 
+#include <functional>
+
 #include "app/RipPipeline.h"
 
 namespace sonarvex {
@@ -10,7 +12,10 @@ class EncoderSet;
 
 class EncoderRipAdapter : public RipEncoder {
  public:
-  explicit EncoderRipAdapter(EncoderSet& encoder) : encoder_(encoder) {}
+  explicit EncoderRipAdapter(EncoderSet& encoder)
+      : get_([&encoder]() -> EncoderSet& { return encoder; }) {}
+  // The encoder is made on first use: a WAV rip never needs it.
+  explicit EncoderRipAdapter(std::function<EncoderSet&()> get) : get_(std::move(get)) {}
   ~EncoderRipAdapter() override;
 
   bool WmaAvailable() override;
@@ -28,7 +33,11 @@ class EncoderRipAdapter : public RipEncoder {
   void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) override;
 
  private:
-  EncoderSet& encoder_;
+  EncoderSet& Encoder();
+  void InstallProgress();
+
+  std::function<EncoderSet&()> get_;
+  EncoderSet* encoder_ = nullptr;
   std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress_;
   bool cancelled_ = false;
   int wav_ = -1;

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "platform/Files.h"
 
@@ -262,22 +265,49 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
 
 namespace {
 
+// A BIN file read through a read-ahead window: audio is read sector by
+// sector in order, and one large read serves many of them.
 class BinFile {
  public:
   explicit BinFile(int fd) : fd_(fd) {}
   ~BinFile() { ::close(fd_); }
   bool Read(std::uint64_t offset, std::uint8_t* out, std::size_t n) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (n > kWindow) return ReadDirect(offset, out, n);
+    if (offset < start_ || offset + n > start_ + length_) {
+      // The window also serves a read that starts a little before it.
+      start_ = offset;
+      length_ = 0;
+      ssize_t r;
+      do {
+        r = ::pread(fd_, window_.data(), kWindow, static_cast<off_t>(offset));
+      } while (r < 0 && errno == EINTR);
+      if (r <= 0) return false;
+      length_ = static_cast<std::size_t>(r);
+      if (offset + n > start_ + length_) return false;  // the file ends inside the read
+    }
+    std::memcpy(out, window_.data() + (offset - start_), n);
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kWindow = 64 * 2352;
+  bool ReadDirect(std::uint64_t offset, std::uint8_t* out, std::size_t n) const {
     std::size_t done = 0;
     while (done < n) {
       const ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + done));
+      if (r < 0 && errno == EINTR) continue;
       if (r <= 0) return false;
       done += static_cast<std::size_t>(r);
     }
     return true;
   }
 
- private:
   int fd_;
+  mutable std::mutex mutex_;
+  mutable std::vector<std::uint8_t> window_ = std::vector<std::uint8_t>(kWindow);
+  mutable std::uint64_t start_ = 0;
+  mutable std::size_t length_ = 0;
 };
 
 std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10)); }

@@ -1,0 +1,202 @@
+// Ripping speed and memory: `sonarvex-cli rip` against the peers that do the
+// same work, on a disc image made here (synthesised audio, CUE/BIN).
+//
+//   rip_bench [MINUTES] [RUNS]     (default 24 minutes, best of 3 runs)
+//
+// Prints, for each comparison, both times and the ratio ours / peer, and the
+// peak resident memory of our rips of a disc of MINUTES and of MINUTES / 2
+// (it must not grow with the disc).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/ProgramFolder.h"
+#include "platform/Shell.h"
+
+namespace {
+
+struct RunResult {
+  double seconds = 0;
+  long maxRssKb = 0;
+  int status = -1;
+};
+
+RunResult Run(const std::vector<std::string>& argv, const std::string& stdoutFile = "/dev/null") {
+  auto t0 = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    FILE* out = std::fopen(stdoutFile.c_str(), "w");
+    if (out) dup2(fileno(out), 1);
+    FILE* err = std::fopen("/dev/null", "w");
+    if (err) dup2(fileno(err), 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  RunResult r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  r.maxRssKb = usage.ru_maxrss;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+// A disc of `tracks` tracks of music-like noise (so that the encoders work
+// as hard as on real music), written as image.cue / image.bin.
+std::string MakeImage(const std::string& folder, int minutes) {
+  std::filesystem::create_directories(folder);
+  const int tracks = std::max(2, minutes / 4);
+  const long totalSectors = static_cast<long>(minutes) * 60 * 75;
+  std::ofstream bin(folder + "/image.bin", std::ios::binary);
+  std::ofstream cue(folder + "/image.cue");
+  cue << "FILE \"image.bin\" BINARY\n";
+  std::uint32_t seed = 12345;
+  double phase = 0;
+  std::vector<std::int16_t> sector(2352 / 2);
+  for (long s = 0; s < totalSectors; ++s) {
+    int track = static_cast<int>(s * tracks / totalSectors);
+    if (s == totalSectors * track / tracks) {
+      long f = s;
+      char index[32];
+      std::snprintf(index, sizeof index, "%02ld:%02ld:%02ld", f / 4500, (f / 75) % 60, f % 75);
+      cue << "  TRACK " << (track < 9 ? "0" : "") << track + 1 << " AUDIO\n    INDEX 01 " << index
+          << "\n";
+    }
+    for (std::size_t k = 0; k < sector.size(); k += 2) {
+      seed = seed * 1664525u + 1013904223u;
+      phase += 0.031 + 0.002 * track;
+      double v = 9000 * std::sin(phase) + 3000 * std::sin(phase * 2.7) +
+                 static_cast<int>(seed >> 20) - 2048;
+      sector[k] = static_cast<std::int16_t>(v);
+      sector[k + 1] = static_cast<std::int16_t>(v * 0.8);
+    }
+    bin.write(reinterpret_cast<const char*>(sector.data()), 2352);
+  }
+  return folder + "/image.cue";
+}
+
+// A program folder for sonarvex-cli whose settings rip into out/ with plain names.
+std::string MakeHome(const std::string& folder) {
+  std::filesystem::create_directories(folder + "/setting");
+  std::filesystem::create_directories(folder + "/out");
+  std::vector<unsigned char> s(1220, 0);
+  std::string out = folder + "/out/";
+  std::memcpy(s.data(), out.c_str(), std::min<std::size_t>(out.size(), 260));
+  s[261] = 1;  // NameHasTitle
+  s[264] = 1;  // NameHasNumber
+  s[420] = 1;  // OutputKind MP3
+  s[651] = 1;  // UseLame
+  s[648] = 255;
+  const std::int32_t lame[3] = {12, 14, 1};  // 224 kbit/s joint stereo
+  std::memcpy(s.data() + 792, lame, sizeof lame);
+  s[792 + 12] = 0xFF;  // no VBR
+  s[816] = 255;
+  s[822] = 1;
+  const std::uint32_t colors[2] = {13758449, 13758462};
+  std::memcpy(s.data() + 1116, colors, sizeof colors);
+  sonarvex::WriteFileAtomically(folder + "/setting/set.dat",
+                                std::string(reinterpret_cast<char*>(s.data()), s.size()));
+  return folder;
+}
+
+RunResult Best(const std::vector<std::string>& argv, int runs, const std::string& cleanup) {
+  RunResult best;
+  best.seconds = 1e9;
+  for (int k = 0; k < runs; ++k) {
+    if (!cleanup.empty()) {
+      std::filesystem::remove_all(cleanup);
+      std::filesystem::create_directories(cleanup);
+    }
+    RunResult r = Run(argv);
+    if (r.status != 0) {
+      std::fprintf(stderr, "%s failed with %d\n", argv[0].c_str(), r.status);
+      std::exit(1);
+    }
+    if (r.seconds < best.seconds) best = r;
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int minutes = argc > 1 ? std::atoi(argv[1]) : 24;
+  int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  if (minutes < 2) minutes = 2;
+  std::string cli = sonarvex::ExecutableFolder() + "sonarvex-cli";
+  std::string paranoia = sonarvex::FindInPath("cd-paranoia");
+  std::string lame = sonarvex::FindInPath("lame");
+  if (paranoia.empty() || lame.empty()) {
+    std::fprintf(stderr, "needs cd-paranoia and lame\n");
+    return 1;
+  }
+  char tmpl[] = "/tmp/sonarvex-ripbench-XXXXXX";
+  std::string root = mkdtemp(tmpl);
+  std::printf("disc image: %d minutes\n", minutes);
+  std::string cue = MakeImage(root + "/disc", minutes);
+  std::string home = MakeHome(root + "/home");
+  std::string out = home + "/out";
+
+  // WAV: all tracks, against cd-paranoia without its verification (-Z), batch mode.
+  RunResult ours = Best({cli, "--home", home, "--image", cue, "rip", "--format", "wav"}, runs, out);
+  std::string pdir = root + "/paranoia";
+  std::filesystem::create_directories(pdir);
+  RunResult peer;
+  peer.seconds = 1e9;
+  for (int k = 0; k < runs; ++k) {
+    std::filesystem::remove_all(pdir);
+    std::filesystem::create_directories(pdir);
+    std::string cwd = std::filesystem::current_path();
+    std::filesystem::current_path(pdir);
+    RunResult r = Run({paranoia, "-q", "-Z", "-B", "-d", cue, "1-"});
+    std::filesystem::current_path(cwd);
+    if (r.seconds < peer.seconds) peer = r;
+  }
+  std::printf("WAV rip    ours %.2f s   cd-paranoia -Z %.2f s   ratio %.3f (ours / peer)\n",
+              ours.seconds, peer.seconds, ours.seconds / peer.seconds);
+  std::printf("peak memory of the WAV rip: %ld kB\n", ours.maxRssKb);
+
+  // MP3: our rip (reading and LAME at 224 kbit/s) against lame on the same
+  // WAV data, track by track.
+  RunResult mp3 = Best({cli, "--home", home, "--image", cue, "rip", "--format", "mp3"}, runs, out);
+  // WAVs for lame: from our own WAV rip.
+  std::filesystem::remove_all(out);
+  std::filesystem::create_directories(out);
+  Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav"});
+  std::vector<std::string> wavs;
+  for (auto& e : std::filesystem::directory_iterator(out))
+    if (e.path().extension() == ".wav") wavs.push_back(e.path());
+  double lameBest = 1e9;
+  for (int k = 0; k < runs; ++k) {
+    double total = 0;
+    for (const auto& w : wavs)
+      total += Run({lame, "--quiet", "--noreplaygain", "-b", "224", "-m", "j", w, w + ".mp3"}).seconds;
+    lameBest = std::min(lameBest, total);
+  }
+  std::printf("MP3 rip    ours %.2f s   lame %.2f s   ratio %.3f (ours / peer)\n", mp3.seconds,
+              lameBest, mp3.seconds / lameBest);
+  std::printf("peak memory of the MP3 rip: %ld kB\n", mp3.maxRssKb);
+
+  // Memory must not grow with the disc: the same rip of half the disc.
+  std::string halfCue = MakeImage(root + "/half", minutes / 2);
+  RunResult half = Best({cli, "--home", home, "--image", halfCue, "rip", "--format", "mp3"}, 1, out);
+  std::printf("peak memory, MP3 rip of %d minutes: %ld kB; of %d minutes: %ld kB\n", minutes / 2,
+              half.maxRssKb, minutes, mp3.maxRssKb);
+  std::filesystem::remove_all(root);
+  return 0;
+}
