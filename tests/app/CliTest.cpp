@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +13,8 @@
 #include "app/SettingsRecord.h"
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
+#include "LoopbackServer.h"
+#include "platform/Cp1251.h"
 #include "platform/Shell.h"
 
 namespace sonarvex {
@@ -55,6 +59,27 @@ class CliTest : public ::testing::Test {
     std::istringstream in(out_.str());
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
+  }
+
+  // Changes the stored settings.
+  void EditSettings(const std::function<void(SettingsRecord&)>& edit) {
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes && bytes->size() == sizeof(SettingsRecord));
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    edit(s);
+    WriteFileAtomically(home_ + "setting/set.dat",
+                        std::string(reinterpret_cast<char*>(&s), sizeof s));
+  }
+  std::string Capture(const std::vector<std::string>& argv) {
+    std::string cmd;
+    for (const auto& a : argv) cmd += "'" + a + "' ";
+    FILE* p = popen((cmd + "2>/dev/null").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (p) pclose(p);
+    return out;
   }
 
   std::string home_, cue_;
@@ -121,6 +146,102 @@ TEST_F(CliTest, WavRipMatchesCdParanoia) {
     ASSERT_EQ(ours->size(), theirs->size() + 48) << track;
     EXPECT_TRUE(ours->compare(48, std::string::npos, *theirs) == 0) << track;
   }
+}
+
+// ffprobe's "key=value" lines with the keys in lower case and without the
+// "TAG:" prefix of stream tags.
+std::string LowerKeys(const std::string& text) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    if (key.rfind("TAG:", 0) == 0) key = key.substr(4);
+    for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    out += key + line.substr(eq) + "\n";
+  }
+  return out;
+}
+
+// Signal to noise ratio (dB) of decoded 16-bit PCM against the original.
+double Snr(const std::string& original, const std::string& decoded) {
+  std::size_t n = std::min(original.size(), decoded.size()) / 2;
+  double signal = 0, noise = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    std::int16_t a, b;
+    std::memcpy(&a, original.data() + 2 * k, 2);
+    std::memcpy(&b, decoded.data() + 2 * k, 2);
+    signal += double(a) * a;
+    noise += double(a - b) * (a - b);
+  }
+  return noise == 0 ? 200 : 10 * std::log10(signal / noise);
+}
+
+// The lookup through the command line against a CDDB server on loopback,
+// then rips that carry its titles in their tags and decode to what was read.
+TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {
+  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      std::string id = request.substr(at + 11, 8);
+      c.Send(test::HttpResponse("200 rock " + id + " Кино / Группа крови\r\n"));
+    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
+      std::string id = request.substr(rd + 15, 8);
+      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                "DISCID=" + id + "\r\nDTITLE=Кино / Группа крови\r\n"
+                                "DYEAR=1988\r\nDGENRE=Rock\r\nTTITLE0=Первая\r\n"
+                                "TTITLE1=Вторая\r\nTTITLE2=Третья\r\nTTITLE3=Четвёртая\r\n"
+                                "TTITLE4=Данные\r\n.\r\n"));
+    }
+  });
+  EditSettings([&](SettingsRecord& s) {
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  });
+  ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Кино");
+  EXPECT_EQ(lines[1], "Группа крови");
+  EXPECT_EQ(lines[2], "Первая");
+  EXPECT_EQ(lines[5], "Четвёртая");
+
+  // Without the server the titles come from the album database.
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1,2"}), 0) << err_.str();
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "1\t" + home_ + "music/0 - Первая.wav");
+  std::string wav1 = home_ + "music/0 - Первая.wav", wav2 = home_ + "music/1 - Вторая.wav";
+  ASSERT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1"}), 0) << err_.str();
+  ASSERT_EQ(Run({"rip", "--format", "ogg", "--tracks", "2", "--on-the-fly"}), 0) << err_.str();
+  std::string mp3 = home_ + "music/0 - Первая.mp3", ogg = home_ + "music/1 - Вторая.ogg";
+  ASSERT_TRUE(FileExists(mp3));
+  ASSERT_TRUE(FileExists(ogg));
+
+  std::string ffprobe = FindInPath("ffprobe"), ffmpeg = FindInPath("ffmpeg"),
+              oggdec = FindInPath("oggdec");
+  if (ffprobe.empty() || ffmpeg.empty() || oggdec.empty()) GTEST_SKIP() << "no ffmpeg/oggdec";
+  for (const std::string& file : {mp3, ogg}) {
+    std::string tags = Capture({ffprobe, "-v", "quiet", "-show_entries",
+                                "format_tags=title,artist,album", "-of", "default=nw=1", file});
+    if (file == ogg) tags += Capture({ffprobe, "-v", "quiet", "-show_entries",
+                                      "stream_tags=title,artist,album", "-of", "default=nw=1",
+                                      file});
+    tags = LowerKeys(tags);
+    EXPECT_NE(tags.find("artist=Кино"), std::string::npos) << file << "\n" << tags;
+    EXPECT_NE(tags.find("album=Группа крови"), std::string::npos) << file << "\n" << tags;
+    EXPECT_NE(tags.find(file == mp3 ? "title=Первая" : "title=Вторая"), std::string::npos) << tags;
+  }
+  // Decoded, they are the ripped PCM within the codecs' usual error.
+  std::string pcmMp3 = home_ + "mp3.raw", pcmOgg = home_ + "ogg.raw";
+  ASSERT_EQ(RunProgram({ffmpeg, "-v", "quiet", "-y", "-i", mp3, "-f", "s16le", pcmMp3}), 0);
+  ASSERT_EQ(RunProgram({oggdec, "-Q", "-R", "-o", pcmOgg, ogg}), 0);
+  std::string w1 = ReadFileBytes(wav1)->substr(48), w2 = ReadFileBytes(wav2)->substr(48);
+  std::string d1 = *ReadFileBytes(pcmMp3), d2 = *ReadFileBytes(pcmOgg);
+  EXPECT_EQ(d1.size(), w1.size());
+  EXPECT_EQ(d2.size(), w2.size());
+  EXPECT_GT(Snr(w1, d1), 20.0);
+  EXPECT_GT(Snr(w2, d2), 20.0);
 }
 
 }  // namespace

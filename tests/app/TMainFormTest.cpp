@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "app/MainFormRules.h"
@@ -20,6 +21,7 @@
 #include "drive/DeviceDirectory.h"
 #include "drive/virtual/DemoDisc.h"
 #include "drive/virtual/VirtualDrive.h"
+#include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/XdgAssociations.h"
@@ -220,6 +222,48 @@ TEST_F(MainFormDiscTest, AnalogPlayMovesTheBarAndSteps) {
   EXPECT_EQ(form.CurrentTrack(), 2);
   form.Stop();
   EXPECT_EQ(form.State(), WindowState::Idle);
+  form.close();
+}
+
+TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
+  std::set<std::string> seen;
+  TMainForm* formPtr = nullptr;
+  int shots = 0;
+  const char* shotFolder = std::getenv("SONARVEX_SHOTS");
+  context_.Pump = [&] {
+    QTreeWidget* list = formPtr->TrackList();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+      std::string state = list->topLevelItem(i)->text(4).toStdString();
+      seen.insert(state.substr(0, state.find(' ')));
+    }
+    if (shotFolder && shots < 40 && ++shots % 8 == 0)
+      formPtr->grab().save(QString::fromUtf8(shotFolder) + "/rip" + QString::number(shots) +
+                           ".png");
+  };
+  TMainForm form(context_);
+  formPtr = &form;
+  form.resize(700, 460);
+  form.show();
+  MakeDirectories(folder_ + "music");
+  SetField(form.Settings().OutputFolder, folder_ + "music/");
+  form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
+  QTreeWidget* list = form.TrackList();
+  list->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+  list->topLevelItem(3)->setCheckState(0, Qt::Unchecked);
+  form.Grab(GrabSender::Mp3Menu);
+  if (shotFolder) form.grab().save(QString::fromUtf8(shotFolder) + "/rip-done.png");
+  EXPECT_TRUE(seen.count("копирование"));
+  EXPECT_TRUE(seen.count("сжатие"));
+  EXPECT_EQ(list->topLevelItem(0)->text(4).toStdString(), "Скопирован");
+  EXPECT_EQ(list->topLevelItem(1)->text(4).toStdString(), "Скопирован");
+  EXPECT_EQ(list->topLevelItem(2)->text(4).toStdString(), "Не скопирован");
+  EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(form.Album().Tracks[0].CopiedFlag, 1);
+  EXPECT_TRUE(FileExists(folder_ + "music/Track1.mp3"));
+  EXPECT_TRUE(FileExists(folder_ + "music/Track2.mp3"));
+  EXPECT_FALSE(FileExists(folder_ + "music/Track3.mp3"));
+  EXPECT_EQ(form.State(), WindowState::Idle);
+  EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton2")->isEnabled());
   form.close();
 }
 
