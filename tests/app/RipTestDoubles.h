@@ -1,0 +1,141 @@
+// Stand-ins for the ripping loop's drive, encoder and window in tests.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/RipPipeline.h"
+
+namespace sonarvex {
+
+// A disc whose sector n holds the value n in every sample.
+class FakeDrive : public RipDrive {
+ public:
+  bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) override {
+    reads.push_back({lba, sectors});
+    if (failFrom && lba + sectors > *failFrom) return false;
+    for (std::uint32_t s = 0; s < sectors; ++s) {
+      std::uint16_t v = static_cast<std::uint16_t>(lba + s);
+      for (int k = 0; k < kBytesPerSector / 2; ++k)
+        std::memcpy(buffer + s * kBytesPerSector + 2 * k, &v, 2);
+    }
+    return true;
+  }
+  void SetReadSpeed(int f) override { speeds.push_back(f); }
+  void LockMedium(bool l) override { locks.push_back(l); }
+  void Seek(std::uint32_t lba) override { seeks.push_back(lba); }
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> reads;
+  std::vector<int> speeds;
+  std::vector<bool> locks;
+  std::vector<std::uint32_t> seeks;
+  std::optional<std::uint32_t> failFrom;
+};
+
+// Writes WAV data raw (header "WAVE") and "encodes" by copying.
+class FakeEncoder : public RipEncoder {
+ public:
+  bool WmaAvailable() override { return wma; }
+  bool VorbisAvailable() override { return vorbis; }
+  void Configure(const SettingsRecord& s,
+                 std::function<void(std::uint64_t, std::uint64_t, int*, int)> p) override {
+    kind = s.OutputKind;
+    progress = std::move(p);
+  }
+  bool Open(const TrackTagRecord&, const std::string& out) override {
+    file = fopen(out.c_str(), "wb");
+    opened.push_back(out);
+    return file != nullptr;
+  }
+  bool Write(const std::uint8_t* d, std::size_t n) override {
+    if (failWrites) return false;
+    return fwrite(d, 1, n, file) == n;
+  }
+  void Close() override {
+    if (file) fclose(file);
+    file = nullptr;
+  }
+  bool ConvertFile(const std::string& wav, const std::string& out, const TrackTagRecord&,
+                   int p) override {
+    peak = p;
+    converted.push_back(wav);
+    int cancel = 0;
+    for (std::uint64_t done = 0; done <= 1000 && !cancel; done += 250) progress(done, 1000, &cancel, 0);
+    if (cancel) return false;
+    std::filesystem::copy_file(wav, out, std::filesystem::copy_options::overwrite_existing);
+    return true;
+  }
+  bool CreateWav(const std::string& path) override {
+    file = fopen(path.c_str(), "wb");
+    return file && fwrite("WAVE", 1, 4, file) == 4;
+  }
+  bool WriteWav(const std::uint8_t* d, std::size_t n) override {
+    if (failWrites) return false;
+    return fwrite(d, 1, n, file) == n;
+  }
+  bool FinishWav(std::uint64_t bytes) override {
+    finishedBytes = bytes;
+    if (!file) return false;
+    fclose(file);
+    file = nullptr;
+    return true;
+  }
+  void FindPeak(const std::uint8_t* d, std::size_t n, int& p) override {
+    for (std::size_t k = 0; k + 1 < n; k += 2) {
+      std::int16_t v;
+      std::memcpy(&v, d + k, 2);
+      p = std::max(p, std::abs(static_cast<int>(v)));
+    }
+  }
+  bool wma = false, vorbis = true, failWrites = false;
+  int kind = -1, peak = -1;
+  std::uint64_t finishedBytes = 0;
+  FILE* file = nullptr;
+  std::vector<std::string> opened, converted;
+  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress;
+};
+
+class FakeHost : public RipHost {
+ public:
+  explicit FakeHost(int rows) : ticked(rows, true), status(rows), images(rows, 1) {}
+  int RowCount() override { return static_cast<int>(ticked.size()); }
+  bool RowTicked(int r) override { return ticked[r]; }
+  void SetRowTicked(int r, bool on) override { ticked[r] = on; }
+  void SetRowStatus(int r, const std::string& t) override {
+    status[r] = t;
+    history.push_back(std::to_string(r) + ":" + t);
+  }
+  void SetRowImage(int r, int i) override { images[r] = i; }
+  void SelectRow(int) override {}
+  std::string RowCaption(int r) override { return "row" + std::to_string(r); }
+  void SetCaption(const std::string& t) override { caption = t; }
+  void Pump() override {
+    ++pumps;
+    if (onPump) onPump(pumps);
+  }
+  WindowState State() override { return state; }
+  void SetState(WindowState s) override { state = s; }
+  void Stop() override { state = WindowState::Idle; }
+  void SetControlsEnabled(bool on) override { controls = on; }
+  void SetTimerEnabled(bool on) override { timer = on; }
+  void SetVolume(int v) override { volume = v; }
+  int VolumePosition() override { return 200; }
+  void Eject() override { ++ejects; }
+  bool OutputFolderMissing(const std::string&) override { return false; }
+  std::vector<bool> ticked;
+  std::vector<std::string> status, history;
+  std::vector<int> images;
+  std::string caption;
+  WindowState state = WindowState::Idle;
+  bool controls = true, timer = true;
+  int volume = 0, pumps = 0, ejects = 0;
+  std::function<void(int)> onPump;
+};
+
+}  // namespace sonarvex
