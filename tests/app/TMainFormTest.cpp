@@ -2,6 +2,8 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
 #include <QSlider>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -18,6 +20,7 @@
 
 #include "app/MainFormRules.h"
 #include "app/TMainForm.h"
+#include "app/settingsform/TSettingsForm.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/virtual/DemoDisc.h"
 #include "drive/virtual/VirtualDrive.h"
@@ -264,6 +267,38 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
   EXPECT_FALSE(FileExists(folder_ + "music/Track3.mp3"));
   EXPECT_EQ(form.State(), WindowState::Idle);
   EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton2")->isEnabled());
+  form.close();
+}
+
+TEST_F(MainFormDiscTest, SettingsDialogFromTheWindow) {
+  TMainForm form(context_);
+  const SettingsRecord before = form.Settings();
+  // Cancel changes nothing.
+  form.SettingsFormOpened = [](TSettingsForm& f) {
+    QTimer::singleShot(0, &f, [&f] {
+      f.findChild<QLineEdit*>("ProxyEdit")->setText("proxy.example");
+      f.SpeedButton1Click();
+    });
+  };
+  form.OpenSettings();
+  // Opening stores a sane "files at once" at once; nothing else changes.
+  SettingsRecord after = form.Settings();
+  EXPECT_EQ(after.DecodeFilesAtOnce, 1);
+  after.DecodeFilesAtOnce = before.DecodeFilesAtOnce;
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+  EXPECT_EQ(form.SettingsForm(), nullptr);
+  // OK stores the proxy and turns it on; the window shows the same disc.
+  SetField(form.Settings().OutputFolder, folder_);
+  form.SettingsFormOpened = [](TSettingsForm& f) {
+    QTimer::singleShot(0, &f, [&f] {
+      f.findChild<QLineEdit*>("ProxyEdit")->setText("proxy.example");
+      f.SpeedButton2Click();
+    });
+  };
+  form.OpenSettings();
+  EXPECT_EQ(std::string(FieldText(form.Settings().ProxyHost)), "proxy.example");
+  EXPECT_EQ(form.Settings().ProxyEnabled, 1);
+  EXPECT_EQ(form.TrackList()->topLevelItemCount(), 5);
   form.close();
 }
 
