@@ -6,7 +6,8 @@
 // TABLES_DIR holds `huffcode`, `dewindow` and `alloc_0` .. `alloc_4`.
 // The Huffman codes become multi-level look-up tables of 16-bit entries:
 //   leaf:  bit 15 clear, bits 8..11 = code bits used at this level,
-//          bits 0..7 = value (x << 4 | y, or the packed vwxy of a count-1 table)
+//          bits 0..7 = value (x << 4 | y, or the packed vwxy of a count-1 table),
+//          bits 12..14 = number of non-zero values (the sign bits that follow)
 //   node:  bit 15 set, bits 12..14 = index bits of the sub-table (1..7),
 //          bits 0..11 = offset of the sub-table from the table's start.
 #include <algorithm>
@@ -27,6 +28,7 @@ struct Code {
   int value;
   int len;
   unsigned bits;  // right-aligned code word
+  int quad;       // 1 in the count-1 tables
 };
 
 struct HuffSource {
@@ -69,6 +71,7 @@ std::vector<HuffSource> ReadHuffcode(const std::string& path) {
     HuffSource& t = tables.back();
     const bool quad = t.number >= 32;
     Code c{};
+    c.quad = quad ? 1 : 0;
     std::string word;
     if (quad) {
       c.value = std::stoi(first);
@@ -86,6 +89,13 @@ std::vector<HuffSource> ReadHuffcode(const std::string& path) {
   }
   if (tables.size() != 34) Fail("expected 34 Huffman tables");
   return tables;
+}
+
+// Number of non-zero values a code word stands for: x and y of a pair (the
+// value holds x << 4 | y), the four bits of a count-1 quadruple.
+int NonZero(const Code& c) {
+  if (c.quad) return __builtin_popcount(unsigned(c.value));
+  return ((c.value >> 4) != 0) + ((c.value & 15) != 0);
 }
 
 // Builds the look-up table for `codes` at `prefixLen` bits of prefix already
@@ -115,7 +125,7 @@ class LutBuilder {
       if (rest <= bits) {
         const int idx = static_cast<int>(restBits << (bits - rest));
         for (int k = 0; k < (1 << (bits - rest)); ++k)
-          out_[base + idx + k] = static_cast<uint16_t>((rest << 8) | c.value);
+          out_[base + idx + k] = static_cast<uint16_t>((NonZero(c) << 12) | (rest << 8) | c.value);
       } else {
         longer[static_cast<int>(restBits >> (rest - bits))].push_back(c);
       }
@@ -208,7 +218,9 @@ int main(int argc, char** argv) {
     if (codes->codes.empty()) continue;  // tables 0, 4, 14
     int maxLen = 0;
     for (const Code& c : codes->codes) maxLen = std::max(maxLen, c.len);
-    r.root = std::min(maxLen, t.number >= 32 ? 6 : 8);
+    // Root tables of up to 10 bits: nearly every code word of the big-value
+    // tables resolves with one look-up.
+    r.root = std::min(maxLen, t.number >= 32 ? 6 : 10);
     r.offset = builder.Build(codes->codes, r.root);
     r.present = 1;
     built[t.number] = r;

@@ -13,9 +13,10 @@ class BitReader {
  public:
   BitReader(const uint8_t* data, size_t bytes) : data_(data), bytes_(bytes) {}
 
-  // The next 32 bits, MSB first, without consuming them.
-  uint32_t Peek32() const {
-    const size_t byte = pos_ >> 3;
+  // The 64 bits from bit `pos` on, MSB first; at least the top 57 of them
+  // are the stream's (the rest are zero).
+  uint64_t Peek57At(size_t pos) const {
+    const size_t byte = pos >> 3;
     uint64_t v;
     if (byte + 8 <= bytes_) {
       std::memcpy(&v, data_ + byte, 8);
@@ -24,8 +25,11 @@ class BitReader {
       v = 0;
       for (size_t i = 0; i < 8; ++i) v = (v << 8) | (byte + i < bytes_ ? data_[byte + i] : 0u);
     }
-    return static_cast<uint32_t>((v << (pos_ & 7)) >> 32);
+    return v << (pos & 7);
   }
+
+  // The next 32 bits, MSB first, without consuming them.
+  uint32_t Peek32() const { return static_cast<uint32_t>(Peek57At(pos_) >> 32); }
 
   // Reads n bits (0..32).
   uint32_t Get(int n) {

@@ -9,15 +9,9 @@
 
 namespace kelpra {
 
-void Mp3Decoder::SynthBlock(const float* l, const float* r, int streamChannels, int16_t* pcm) {
-  const float* in[2] = {l, r};
-  synth_.Block(in, streamChannels, first_.channels, pcm);
-}
-
 void Mp3Decoder::SynthesizeBlocks(const float (*sb)[2][32], int blocks, int streamChannels,
                                   int16_t* pcm) {
-  for (int b = 0; b < blocks; ++b)
-    SynthBlock(sb[b][0], sb[b][1], streamChannels, pcm + b * 32 * first_.channels);
+  synth_.Blocks(sb[0][0], sb[0][1], 64, blocks, streamChannels, first_.channels, pcm);
 }
 
 bool Mp3Decoder::DecodeLayerI(const FrameHeader& h, const uint8_t* frame, size_t len,

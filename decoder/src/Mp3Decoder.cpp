@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "BitReader.h"
+#include "Imdct.h"
 #include "Tables.h"
 
 namespace kelpra {
@@ -222,29 +223,63 @@ void Mp3Decoder::ReadScaleFactorsLsf(BitReader& br, GranuleChannel& gc, int ch,
 
 namespace {
 
-// Decodes one Huffman code word of table `t` from the 32 bits at the reader.
-inline unsigned HuffWord(BitReader& br, const HuffTable& t) {
-  uint32_t w = br.Peek32();
-  int nb = t.rootBits;
-  const uint16_t* base = kHuffLut + t.offset;
-  uint16_t e = base[w >> (32 - nb)];
-  int used = 0;
-  while (e & 0x8000) {
-    used += nb;
-    w <<= nb;
-    nb = (e >> 12) & 7;
-    e = base[(e & 0xfff) + (w >> (32 - nb))];
+// Resolves a Huffman code word from the left-aligned bits `w`: returns the
+// leaf entry (value in bits 0..7, number of signs in bits 12..14) and adds
+// the code's length to `used`.
+inline unsigned HuffLeaf(const uint16_t* base, int rootBits, uint64_t w, int& used) {
+  unsigned e = base[w >> (64 - rootBits)];
+  if (__builtin_expect(e & 0x8000, 0)) {
+    int nb = rootBits;
+    do {
+      used += nb;
+      w <<= nb;
+      nb = (e >> 12) & 7;
+      e = base[(e & 0xfff) + unsigned(w >> (64 - nb))];
+    } while (e & 0x8000);
   }
   used += (e >> 8) & 15;
-  br.Skip(size_t(used));
-  return e & 0xff;
+  return e;
 }
 
 }  // namespace
 
-// Returns the number of spectral values decoded (the rest are zero).
-int Mp3Decoder::DecodeHuffman(BitReader& br, const GranuleChannel& gc, size_t end, int* ix) {
+// Gain of each stretch of lines that shares one scale factor, in coded order
+// (long bands, then per short band its three windows).
+int Mp3Decoder::GainSegments(const GranuleChannel& gc, const ScaleFactors& sf, int* ends,
+                             float* gains) const {
+  const DerivedTables& d = Derived();
   const BandTable& bt = kBandTables[rateIndex_];
+  const int shift = 1 + gc.scalefacScale;
+  const int base = gc.globalGain - 210 + 512;
+  auto gainAt = [&](int e) { return d.gain[std::clamp(e, 0, 639)]; };
+  int n = 0;
+  if (gc.blockType != 2 || gc.mixed) {
+    const int longBands = gc.blockType == 2 ? (lsf_ ? 6 : 8) : 22;
+    for (int b = 0; b < longBands; ++b) {
+      const int pre = gc.preflag ? kPretab[b] : 0;
+      ends[n] = bt.longBands[b + 1];
+      gains[n++] = gainAt(base - ((sf.l[b] + pre) << shift));
+    }
+  }
+  if (gc.blockType == 2) {
+    for (int b = gc.mixed ? 3 : 0; b < 13; ++b) {
+      const int width = bt.shortBands[b + 1] - bt.shortBands[b];
+      for (int w = 0; w < 3; ++w) {
+        ends[n] = 3 * bt.shortBands[b] + (w + 1) * width;
+        gains[n++] = gainAt(base - 8 * gc.subblockGain[w] - (sf.s[b][w] << shift));
+      }
+    }
+  }
+  return n;
+}
+
+// Decodes the granule's Huffman data and requantises it into `xr` (all 576
+// lines; those not coded are zero). Returns the number of lines decoded.
+int Mp3Decoder::DecodeSpectrum(BitReader& br, const GranuleChannel& gc, const ScaleFactors& sf,
+                               size_t end, float* xr) {
+  const BandTable& bt = kBandTables[rateIndex_];
+  const DerivedTables& d = Derived();
+  const float* pow43 = d.pow43;
   int region1, region2;
   if (gc.windowSwitching) {
     region1 = (gc.blockType == 2 && !gc.mixed) ? 3 * bt.shortBands[3] : bt.longBands[8];
@@ -258,90 +293,132 @@ int Mp3Decoder::DecodeHuffman(BitReader& br, const GranuleChannel& gc, size_t en
   region2 = std::clamp(region2, region1, bigEnd);
   const int bounds[4] = {0, region1, region2, bigEnd};
 
+  int segEnd[40];
+  float segGain[40];
+  const int segments = GainSegments(gc, sf, segEnd, segGain);
+  segEnd[segments] = 576;  // not reached: the segments cover all lines
+  segGain[segments] = 0.0f;
+  int seg = 0;
+
+  // Bit cache: `cache` holds the stream from bit `pos` on, left-aligned, of
+  // which the top `avail` bits are valid (at least as many as the next step
+  // may consume, refilled otherwise).
+  size_t pos = br.Pos();
+  uint64_t cache = br.Peek57At(pos);
+  int avail = 57;
+  auto consume = [&](int n) {
+    cache <<= n;
+    avail -= n;
+    pos += size_t(n);
+  };
+  auto need = [&](int n) {
+    if (avail < n) {
+      cache = br.Peek57At(pos);
+      avail = 57;
+    }
+  };
+
   int i = 0;
+  // Big values: pairs. Scale-factor bands and regions hold even numbers of
+  // lines, so a pair never straddles a change of gain.
   for (int r = 0; r < 3; ++r) {
-    const int sel = gc.tableSelect[r];
-    const HuffTable& t = kHuffTables[sel & 31];
     const int stop = bounds[r + 1];
+    const HuffTable& t = kHuffTables[gc.tableSelect[r] & 31];
     if (!t.present) {
       // Table 0 (all zero) or a selection that does not exist: no bits.
-      for (; i < stop; ++i) ix[i] = 0;
+      for (; i < stop; ++i) xr[i] = 0.0f;
+      while (seg < segments && segEnd[seg] <= i) ++seg;
       continue;
     }
+    const uint16_t* lut = kHuffLut + t.offset;
+    const int root = t.rootBits;
     const int linbits = t.linbits;
-    for (; i < stop; i += 2) {
-      if (br.Pos() > end) {
-        for (; i < stop; ++i) ix[i] = 0;
-        break;
+    while (i < stop) {
+      const int e = std::min(segEnd[seg], stop);
+      const float gs[2] = {segGain[seg], -segGain[seg]};
+      if (linbits == 0) {
+        for (; i < e; i += 2) {
+          if (pos > end) goto overrun;
+          need(21);  // a code word of up to 19 bits and two signs
+          int used = 0;
+          const unsigned e = HuffLeaf(lut, root, cache, used);
+          const unsigned x = (e >> 4) & 15, y = e & 15;
+          const unsigned nx = x != 0, ny = y != 0;
+          const uint64_t signs = cache << used;
+          const unsigned sx = unsigned(signs >> 63) & nx;
+          const unsigned sy = unsigned((signs << nx) >> 63) & ny;
+          consume(used + int((e >> 12) & 7));  // the code word and its signs
+          xr[i] = pow43[x] * gs[sx];
+          xr[i + 1] = pow43[y] * gs[sy];
+        }
+      } else {
+        for (; i < e; i += 2) {
+          if (pos > end) goto overrun;
+          need(33);  // a code word, the first value's escape and sign
+          int used = 0;
+          const unsigned v = HuffLeaf(lut, root, cache, used) & 0xff;
+          consume(used);
+          unsigned x = v >> 4, y = v & 15;
+          if (x == 15) {
+            x += unsigned(cache >> (64 - linbits));
+            consume(linbits);
+          }
+          const unsigned nx = x != 0;
+          const unsigned sx = unsigned(cache >> 63) & nx;
+          consume(int(nx));
+          if (y == 15) {
+            need(14);
+            y += unsigned(cache >> (64 - linbits));
+            consume(linbits);
+          }
+          const unsigned ny = y != 0;
+          const unsigned sy = unsigned(cache >> 63) & ny;
+          consume(int(ny));
+          xr[i] = pow43[x] * gs[sx];
+          xr[i + 1] = pow43[y] * gs[sy];
+        }
       }
-      const unsigned v = HuffWord(br, t);
-      int x = int(v >> 4), y = int(v & 15);
-      if (x) {
-        if (x == 15 && linbits) x += int(br.Get(linbits));
-        if (br.Bit()) x = -x;
-      }
-      if (y) {
-        if (y == 15 && linbits) y += int(br.Get(linbits));
-        if (br.Bit()) y = -y;
-      }
-      ix[i] = x;
-      ix[i + 1] = y;
+      if (i >= segEnd[seg]) ++seg;
     }
   }
 
-  // Count-1 region: quadruples until the granule's Huffman data end.
-  const HuffTable& qt = kHuffTables[32 + gc.count1Table];
-  while (i + 4 <= 576 && br.Pos() < end) {
-    const unsigned v = HuffWord(br, qt);
-    int q[4] = {int((v >> 3) & 1), int((v >> 2) & 1), int((v >> 1) & 1), int(v & 1)};
-    for (int k = 0; k < 4; ++k)
-      if (q[k] && br.Bit()) q[k] = -1;
-    if (br.Pos() > end) break;  // the last quadruple overran the Huffman data: dropped
-    ix[i] = q[0];
-    ix[i + 1] = q[1];
-    ix[i + 2] = q[2];
-    ix[i + 3] = q[3];
-    i += 4;
+  {
+    // Count-1 region: quadruples until the granule's Huffman data end.
+    const HuffTable& qt = kHuffTables[32 + gc.count1Table];
+    const uint16_t* lut = kHuffLut + qt.offset;
+    const int root = qt.rootBits;
+    while (i + 4 <= 576 && pos < end) {
+      need(10);  // up to 6 bits of code word and four signs
+      int used = 0;
+      const unsigned e = HuffLeaf(lut, root, cache, used);
+      // The signs of the non-zero values follow the code word.
+      const float* q = d.quadValues[e & 15][unsigned((cache << used) >> 60)];
+      used += int((e >> 12) & 7);
+      float g[4];
+      if (__builtin_expect(i + 4 <= segEnd[seg], 1)) {
+        g[0] = g[1] = g[2] = g[3] = segGain[seg];
+      } else {
+        for (int k = 0; k < 4; ++k) {
+          while (i + k >= segEnd[seg]) ++seg;
+          g[k] = segGain[seg];
+        }
+      }
+      consume(used);
+      if (pos > end) break;  // the last quadruple overran the Huffman data: dropped
+      for (int k = 0; k < 4; ++k) xr[i + k] = q[k] * g[k];
+      i += 4;
+      if (i >= segEnd[seg]) ++seg;
+    }
   }
+  br.SetPos(pos);
+  for (int k = i; k < 576; ++k) xr[k] = 0.0f;
   return i;
-}
 
-void Mp3Decoder::Requantize(const GranuleChannel& gc, const ScaleFactors& sf, const int* ix,
-                            int count, float* xr) {
-  const DerivedTables& d = Derived();
-  const BandTable& bt = kBandTables[rateIndex_];
-  const int shift = 1 + gc.scalefacScale;
-  const int base = gc.globalGain - 210 + 512;
-  auto value = [&](int q, float g) {
-    const int a = std::min(q < 0 ? -q : q, 8206);
-    const float m = d.pow43[a] * g;
-    return q < 0 ? -m : m;
-  };
-  auto gainAt = [&](int e) { return d.gain[std::clamp(e, 0, 639)]; };
-
-  int i = 0;
-  if (gc.blockType != 2 || gc.mixed) {
-    const int longBands = gc.blockType == 2 ? (lsf_ ? 6 : 8) : 22;
-    const int longEnd = gc.blockType == 2 ? bt.longBands[longBands] : 576;
-    for (int b = 0; b < longBands && i < count; ++b) {
-      const int pre = gc.preflag ? kPretab[b] : 0;
-      const float g = gainAt(base - ((sf.l[b] + pre) << shift));
-      const int e = std::min(int(bt.longBands[b + 1]), count);
-      for (; i < e; ++i) xr[i] = value(ix[i], g);
-    }
-    i = std::min(i, longEnd);
-  }
-  if (gc.blockType == 2) {
-    for (int b = gc.mixed ? 3 : 0; b < 13 && i < count; ++b) {
-      const int width = bt.shortBands[b + 1] - bt.shortBands[b];
-      for (int w = 0; w < 3 && i < count; ++w) {
-        const float g = gainAt(base - 8 * gc.subblockGain[w] - (sf.s[b][w] << shift));
-        const int e = std::min(i + width, count);
-        for (; i < e; ++i) xr[i] = value(ix[i], g);
-      }
-    }
-  }
+overrun:
+  // The Huffman data ended inside the big values: the rest are zero.
   for (; i < 576; ++i) xr[i] = 0.0f;
+  br.SetPos(pos);
+  return bigEnd;
 }
 
 namespace {
@@ -502,58 +579,15 @@ void Mp3Decoder::Hybrid(const GranuleChannel& gc, int ch, int nz, float (*out)[3
   }
   if (aliasBounds > 0) active = std::min(32, active + 1);
 
+  // The window of each subband.
+  uint8_t kind[32];
   for (int sb = 0; sb < 32; ++sb) {
-    float* ov = overlap_[ch][sb];
-    float res[18];
-    if (sb >= active) {
-      for (int i = 0; i < 18; ++i) res[i] = ov[i], ov[i] = 0.0f;
-    } else if (sb < longSubbands) {
-      const int type = (gc.blockType == 2 || (gc.mixed && sb < 2)) ? 0 : gc.blockType;
-      const float* win = d.imdctWin[type];
-      const float* x = xr + 18 * sb;
-      float t[18];
-      for (int n = 0; n < 18; ++n) {
-        float s = 0.0f;
-        const float* c = d.dct4_18[n];
-        for (int k = 0; k < 18; ++k) s += x[k] * c[k];
-        t[n] = s;
-      }
-      // The 36 outputs from the 18 of the DCT-IV.
-      float y[36];
-      for (int i = 0; i < 9; ++i) y[i] = t[9 + i];
-      for (int i = 9; i < 27; ++i) y[i] = -t[26 - i];
-      for (int i = 27; i < 36; ++i) y[i] = -t[i - 27];
-      for (int i = 0; i < 18; ++i) {
-        res[i] = ov[i] + win[i] * y[i];
-        ov[i] = win[i + 18] * y[i + 18];
-      }
-    } else {
-      const float* win = d.imdctWin[2];
-      const float* x = xr + 18 * sb;
-      float z[36] = {};
-      for (int w = 0; w < 3; ++w) {
-        float t[6];
-        for (int n = 0; n < 6; ++n) {
-          float s = 0.0f;
-          for (int k = 0; k < 6; ++k) s += x[3 * k + w] * d.dct4_6[n][k];
-          t[n] = s;
-        }
-        float y[12];
-        for (int i = 0; i < 3; ++i) y[i] = t[3 + i];
-        for (int i = 3; i < 9; ++i) y[i] = -t[8 - i];
-        for (int i = 9; i < 12; ++i) y[i] = -t[i - 9];
-        for (int i = 0; i < 12; ++i) z[6 + 6 * w + i] += y[i] * win[i];
-      }
-      for (int i = 0; i < 18; ++i) {
-        res[i] = ov[i] + z[i];
-        ov[i] = z[18 + i];
-      }
-    }
-    // Frequency inversion of the odd subbands.
-    if (sb & 1)
-      for (int i = 1; i < 18; i += 2) res[i] = -res[i];
-    for (int i = 0; i < 18; ++i) out[i][sb] = res[i];
+    if (gc.blockType == 2)
+      kind[sb] = sb < longSubbands ? kLongWindow : kShortWindows;
+    else
+      kind[sb] = uint8_t((gc.mixed && sb < 2) ? kLongWindow : gc.blockType);
   }
+  InverseMdct(xr, kind, active, overlap_[ch], out);
 }
 
 bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size_t len,
@@ -583,7 +617,6 @@ bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size
   const int nch = h.StreamChannels();
   const int granules = h.Lsf() ? 1 : 2;
   const bool intensity = h.mode == 1 && (h.modeExtension & 1);
-  int ix[576];
   size_t pos = startBit;
   for (int gr = 0; gr < granules; ++gr) {
     int nz[2] = {0, 0};
@@ -596,16 +629,17 @@ bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size
       else
         ReadScaleFactorsMpeg1(br, gc, gr, ch, si);
       int count = 0;
-      if (br.Pos() <= partEnd) count = DecodeHuffman(br, gc, partEnd, ix);
-      Requantize(gc, sf_[ch], ix, count, xr_[ch]);
+      if (br.Pos() <= partEnd)
+        count = DecodeSpectrum(br, gc, sf_[ch], partEnd, xr_[ch]);
+      else
+        std::memset(xr_[ch], 0, sizeof xr_[ch]);
       nz[ch] = LastNonZero(xr_[ch], count);
       pos += size_t(gc.part23Length);
     }
     if (nch == 2) Stereo(h, si.gr[gr][1], nz);
     for (int ch = 0; ch < nch; ++ch) Hybrid(si.gr[gr][ch], ch, nz[ch], sbOut_[ch]);
     int16_t* out = pcm + gr * 576 * first_.channels;
-    for (int t = 0; t < 18; ++t)
-      SynthBlock(sbOut_[0][t], sbOut_[1][t], nch, out + t * 32 * first_.channels);
+    synth_.Blocks(sbOut_[0][0], sbOut_[1][0], 32, 18, nch, first_.channels, out);
   }
   return true;
 }

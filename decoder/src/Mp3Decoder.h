@@ -64,16 +64,16 @@ class Mp3Decoder {
   void ReadScaleFactorsMpeg1(BitReader& br, const GranuleChannel& gc, int gr, int ch,
                              const SideInfo& si);
   void ReadScaleFactorsLsf(BitReader& br, GranuleChannel& gc, int ch, bool intensityRight);
-  int DecodeHuffman(BitReader& br, const GranuleChannel& gc, size_t end, int* ix);
-  void Requantize(const GranuleChannel& gc, const ScaleFactors& sf, const int* ix, int count,
-                  float* xr);
+  int GainSegments(const GranuleChannel& gc, const ScaleFactors& sf, int* ends,
+                   float* gains) const;
+  int DecodeSpectrum(BitReader& br, const GranuleChannel& gc, const ScaleFactors& sf, size_t end,
+                     float* xr);
   void Stereo(const FrameHeader& h, const GranuleChannel& gcRight, int* nz);
   void Hybrid(const GranuleChannel& gc, int ch, int nz, float (*out)[32]);
 
-  // Synthesis of one block of 32 subband samples per stream channel into the
+  // Synthesis of blocks of 32 subband samples per stream channel into the
   // output's channels (a stereo frame of a mono file is mixed down, a mono
   // frame of a stereo file goes to both channels).
-  void SynthBlock(const float* l, const float* r, int streamChannels, int16_t* pcm);
   void SynthesizeBlocks(const float (*sb)[2][32], int blocks, int streamChannels, int16_t* pcm);
 
   FrameHeader first_;
@@ -88,7 +88,7 @@ class Mp3Decoder {
   size_t resvLen_ = 0;
   ScaleFactors sf_[2];
   alignas(16) float xr_[2][576];
-  alignas(16) float overlap_[2][32][18];
+  alignas(16) float overlap_[2][18][32];  // [line][subband]
   alignas(16) float sbOut_[2][18][32];
 };
 

@@ -95,12 +95,16 @@ DerivedTables Compute() {
     t.imdctWin[3][i] = static_cast<float>(std::sin(pi / 12 * (i - 6 + 0.5)));
   for (int i = 12; i < 18; ++i) t.imdctWin[3][i] = 1.0f;
   for (int i = 18; i < 36; ++i) t.imdctWin[3][i] = t.imdctWin[0][i];
-  for (int n = 0; n < 18; ++n)
-    for (int k = 0; k < 18; ++k)
-      t.dct4_18[n][k] = static_cast<float>(std::cos(pi / 18 * (n + 0.5) * (k + 0.5)));
-  for (int n = 0; n < 6; ++n)
-    for (int k = 0; k < 6; ++k)
-      t.dct4_6[n][k] = static_cast<float>(std::cos(pi / 6 * (n + 0.5) * (k + 0.5)));
+  for (int v = 0; v < 16; ++v) {
+    for (int s = 0; s < 16; ++s) {
+      int next = 0;  // index of the next sign bit, MSB first
+      for (int k = 0; k < 4; ++k) {
+        float q = 0.0f;
+        if ((v >> (3 - k)) & 1) q = ((s >> (3 - next++)) & 1) ? -1.0f : 1.0f;
+        t.quadValues[v][s][k] = q;
+      }
+    }
+  }
   // Intensity stereo.
   for (int p = 0; p < 7; ++p) {
     if (p == 6) {

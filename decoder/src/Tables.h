@@ -55,8 +55,9 @@ struct DerivedTables {
   float gain[640];          // 2^((i - 512) / 4)
   float aliasCs[8], aliasCa[8];
   float imdctWin[4][36];    // block types 0..3 (type 2: the 12-point window in [0..11])
-  float dct4_18[18][18];    // DCT-IV of 18 points
-  float dct4_6[6][6];       // DCT-IV of 6 points
+  // Count-1 quadruples: the four values (-1, 0, 1) of code value v with the
+  // next four bits s holding the signs of its non-zero values in order.
+  alignas(16) float quadValues[16][16][4];
   float isRatio[7][2];      // MPEG-1 intensity positions 0..6: left, right factor
   float lsfIs[2][32][2];    // MPEG-2 intensity: [intensity scale][position][left, right]
   float window[512];        // synthesis window scaled to 16-bit full scale

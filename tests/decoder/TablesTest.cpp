@@ -41,7 +41,7 @@ TEST(TablesTest, GeneratedSourceIsUpToDate) {
 }
 
 // Decodes one code word like the decoder does.
-unsigned Decode(const HuffTable& t, const uint8_t* bytes, size_t n, size_t& used) {
+unsigned Decode(const HuffTable& t, const uint8_t* bytes, size_t n, size_t& used, int& signs) {
   BitReader br(bytes, n);
   uint32_t w = br.Peek32();
   int nb = t.rootBits;
@@ -55,6 +55,7 @@ unsigned Decode(const HuffTable& t, const uint8_t* bytes, size_t n, size_t& used
     e = base[(e & 0xfff) + (w >> (32 - nb))];
   }
   used += (e >> 8) & 15;
+  signs = (e >> 12) & 7;
   return e & 0xff;
 }
 
@@ -89,8 +90,13 @@ TEST(TablesTest, EveryPublishedCodeWordDecodes) {
     // Fill the bits after the code word with ones to catch wrong lengths.
     for (size_t i = word.size(); i < 64; ++i) bytes[i / 8] |= uint8_t(0x80 >> (i % 8));
     size_t used = 0;
-    ASSERT_EQ(int(Decode(kHuffTables[table], bytes, 8, used)), value) << table << " " << word;
+    int signs = -1;
+    ASSERT_EQ(int(Decode(kHuffTables[table], bytes, 8, used, signs)), value) << table << " " << word;
     ASSERT_EQ(int(used), len) << table << " " << word;
+    // The leaf also counts the sign bits that follow the code word.
+    const int nonZero = table >= 32 ? __builtin_popcount(unsigned(value))
+                                    : ((value >> 4) != 0) + ((value & 15) != 0);
+    ASSERT_EQ(signs, nonZero) << table << " " << word;
     ++checked;
   }
   EXPECT_GT(checked, 1400);
