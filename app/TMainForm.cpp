@@ -1019,7 +1019,6 @@ void TMainForm::PlayTrack(int i) {
   positionBar_->SetScale(album_.Tracks[i + 1].StartSector - album_.Tracks[i].StartSector);
   QString title = Q(Cp1251ToUtf8(FieldText(album_.Tracks[i].Title)));
   setWindowTitle(U(kProgramTitle) + " - " + title);
-  QApplication::setApplicationDisplayName(QString());
   currentTrack_ = i;
   listView_->setCurrentItem(listView_->topLevelItem(i));
   if (!suppressPlay_)

@@ -169,7 +169,6 @@ class TMainForm : public QMainWindow {
   TagBuffer tags_;
   ProfileList profiles_;
   WindowState state_ = WindowState::Idle;
-  std::vector<std::string> driveNames_;
   std::vector<std::string> extensions_;
   std::string playerPath_;
   std::string tempFolder_;
