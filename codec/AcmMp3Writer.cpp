@@ -98,19 +98,8 @@ void AcmMp3Writer::ConvertFile(const std::string& source, const std::string& out
     Close();
     return;
   }
-  std::vector<std::uint8_t> buffer(block);
-  const std::uint32_t total = reader.DataByteCount();
-  std::uint32_t done = 0;
-  for (;;) {
-    bool cancel = false;
-    if (progress_) progress_(done, total, &cancel, 0);
-    if (cancel) break;
-    std::uint32_t got = 0;
-    if (!reader.Read(buffer.data(), block, &got) || got == 0) break;
-    if (normalize_) ApplyGain(buffer.data(), got, gain_);
-    Write(buffer.data(), got);
-    done += got;
-  }
+  FeedSamples(reader, block, false, progress_, normalize_ ? gain_ : 1.0,
+              [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
   Close();
   reader.Close();
 }

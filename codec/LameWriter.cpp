@@ -297,7 +297,6 @@ void LameWriter::Close(const std::string& fileName) {
 void LameWriter::ConvertFile(const std::string& source, const std::string& output,
                              const TrackTagRecord* tag, const LameSettings& s) {
   if (Open(tag, output, s) == 0) return;
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(samplesPerChunk_) * 4);
   WavSourceReader reader;
   reader.Open(source, true);
   if (!reader.IsOpen()) {
@@ -308,18 +307,8 @@ void LameWriter::ConvertFile(const std::string& source, const std::string& outpu
   }
   source_ = reader.Format();
   const std::uint32_t blockBytes = samplesPerChunk_ * (downmix_ ? 4 : 2);
-  const std::uint32_t total = reader.DataByteCount();
-  std::uint32_t done = 0;
-  for (;;) {
-    bool cancel = false;
-    if (progress_) progress_(done, total, &cancel, 0);
-    if (cancel) break;
-    std::uint32_t got = 0;
-    if (!reader.Read(block.data(), blockBytes, &got) || got == 0) break;
-    if (normalize_) ApplyGain(block.data(), got, gain_);
-    Write(block.data(), got);
-    done += got;
-  }
+  FeedSamples(reader, blockBytes, false, progress_, normalize_ ? gain_ : 1.0,
+              [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
   Close(output);
   reader.Close();
 }

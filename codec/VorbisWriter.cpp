@@ -241,28 +241,12 @@ void VorbisWriter::ConvertFile(const std::string& source, const std::string& out
   if (!reader.IsOpen()) return;  // nothing to encode
   source_ = reader.Format();
   Open(tag, output);
-  std::vector<std::uint8_t> block(std::max<std::uint32_t>(blockSize_, 2));
-  const std::uint32_t total = reader.DataByteCount();
-  std::uint32_t consumed = 0;
-  while (consumed < total) {
-    bool cancel = false;
-    if (progress_) progress_(consumed, total, &cancel, 0);
-    if (cancel) {
-      Close();
-      std::remove(output.c_str());
-      reader.Close();
-      return;
-    }
-    std::uint32_t got = 0;
-    const std::uint32_t want = std::min<std::uint32_t>(blockSize_, total - consumed);
-    // A data chunk that claims more than the file holds ends at the end of the file.
-    if (!reader.Read(block.data(), want, &got) || got == 0) break;
-    if (normalize_) ApplyGain(block.data(), got, gain_);
-    Write(block.data(), got);
-    consumed += got;
-  }
+  const bool finished =
+      FeedSamples(reader, blockSize_, true, progress_, normalize_ ? gain_ : 1.0,
+                  [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
   Close();
   reader.Close();
+  if (!finished) std::remove(output.c_str());  // cancelled: no half file is left
 }
 
 }  // namespace sonarvex

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec/AudioConversionStream.h"
+#include "codec/SampleOps.h"
 #include "codec/WavFile.h"
 
 namespace sonarvex {
@@ -194,6 +195,28 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
                 dst);
   Close();
   return Open(convertedName_, allowSuggestion) == kUsable;
+}
+
+bool FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
+                 const ProgressCallback& progress, double gain,
+                 const std::function<void(const std::uint8_t*, std::uint32_t)>& write) {
+  std::vector<std::uint8_t> block(std::max<std::uint32_t>(blockBytes, 2));
+  const std::uint32_t total = reader.DataByteCount();
+  std::uint32_t done = 0;
+  while (!stopAtDataSize || done < total) {
+    bool cancel = false;
+    if (progress) progress(done, total, &cancel, 0);
+    if (cancel) return false;
+    const std::uint32_t want =
+        stopAtDataSize ? std::min<std::uint32_t>(blockBytes, total - done) : blockBytes;
+    std::uint32_t got = 0;
+    // A data chunk that claims more than the file holds ends at the end of the file.
+    if (!reader.Read(block.data(), want, &got) || got == 0) break;
+    ApplyGain(block.data(), got, gain);
+    write(block.data(), got);
+    done += got;
+  }
+  return true;
 }
 
 }  // namespace sonarvex

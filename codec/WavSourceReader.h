@@ -79,4 +79,13 @@ class WavSourceReader {
   std::function<void()> pump_;
 };
 
+// Feeds the samples of an open reader to a writer: before each block of at
+// most blockBytes the progress routine is asked (it may cancel), then the
+// gain is applied (1.0 leaves the block alone) and the block is written.
+// Reading ends with the file, or with the data chunk's size when
+// stopAtDataSize. Returns false when the progress routine cancelled.
+bool FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
+                 const ProgressCallback& progress, double gain,
+                 const std::function<void(const std::uint8_t*, std::uint32_t)>& write);
+
 }  // namespace sonarvex

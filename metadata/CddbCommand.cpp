@@ -9,7 +9,7 @@ namespace sonarvex {
 namespace {
 
 // Collects messages; questions are answered "no", choosers cancelled.
-class CollectingDialogs : public Dialogs {
+class CollectingDialogs : public WindowlessDialogs {
  public:
   explicit CollectingDialogs(std::vector<std::string>& out) : out_(out) {}
   int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons buttons) override {
@@ -20,17 +20,6 @@ class CollectingDialogs : public Dialogs {
       case MsgButtons::Ok: return IdOk;
       default: return IdCancel;
     }
-  }
-  std::vector<std::string> OpenFiles(const std::string&, const std::vector<FileFilter>&,
-                                     const std::string&, bool) override {
-    return {};
-  }
-  std::optional<std::string> SaveFile(const std::string&, const std::vector<FileFilter>&,
-                                      const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
-    return std::nullopt;
   }
 
  private:

@@ -10,7 +10,7 @@
 
 namespace sonarvex {
 
-class ConsoleDialogs : public Dialogs {
+class ConsoleDialogs : public WindowlessDialogs {
  public:
   // answer(text, buttons) decides a question; by default No (Cancel for the
   // other kinds).
@@ -18,17 +18,6 @@ class ConsoleDialogs : public Dialogs {
 
   int Message(const std::string& text, const std::string& caption, MsgIcon icon,
               MsgButtons buttons) override;
-  std::vector<std::string> OpenFiles(const std::string&, const std::vector<FileFilter>&,
-                                     const std::string&, bool) override {
-    return {};
-  }
-  std::optional<std::string> SaveFile(const std::string&, const std::vector<FileFilter>&,
-                                      const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
 
   // The last warning or error shown (one line), for the program's exit text.
   const std::string& LastProblem() const { return lastProblem_; }

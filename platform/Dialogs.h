@@ -67,4 +67,22 @@ class Dialogs {
   }
 };
 
+// A Dialogs service for programs without a window: there is no one to choose
+// a file or folder, so every chooser is cancelled. Subclasses decide what a
+// message box does.
+class WindowlessDialogs : public Dialogs {
+ public:
+  std::vector<std::string> OpenFiles(const std::string&, const std::vector<FileFilter>&,
+                                     const std::string&, bool) override {
+    return {};
+  }
+  std::optional<std::string> SaveFile(const std::string&, const std::vector<FileFilter>&,
+                                      const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
+    return std::nullopt;
+  }
+};
+
 }  // namespace sonarvex

@@ -74,22 +74,11 @@ void RunProgram(std::vector<std::string> args) {
   }
 }
 
-class NoDialogs : public Dialogs {
+class NoDialogs : public WindowlessDialogs {
  public:
   int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
     std::fprintf(stderr, "message: %s\n", text.c_str());
     return IdOk;
-  }
-  std::vector<std::string> OpenFiles(const std::string&, const std::vector<FileFilter>&,
-                                     const std::string&, bool) override {
-    return {};
-  }
-  std::optional<std::string> SaveFile(const std::string&, const std::vector<FileFilter>&,
-                                      const std::string&, const std::string&) override {
-    return std::nullopt;
-  }
-  std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
-    return std::nullopt;
   }
 };
 
