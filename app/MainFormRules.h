@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 
 namespace sonarvex {
 

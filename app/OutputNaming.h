@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/SettingsRecord.h"
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/SettingsRecord.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

@@ -5,7 +5,7 @@
 
 #include "app/Icons.h"
 #include "app/MainFormRules.h"
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 
 namespace sonarvex {
 

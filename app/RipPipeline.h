@@ -10,10 +10,10 @@
 #include <functional>
 #include <string>
 
-#include "app/SettingsRecord.h"
-#include "app/WindowState.h"
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/SettingsRecord.h"
+#include "records/WindowState.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

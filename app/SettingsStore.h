@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 
 namespace sonarvex {
 

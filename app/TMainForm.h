@@ -13,14 +13,14 @@
 
 #include "app/ProfileList.h"
 #include "app/RipPipeline.h"
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "app/SettingsStore.h"
-#include "app/WindowState.h"
-#include "metadata/AlbumRecord.h"
+#include "records/WindowState.h"
+#include "records/AlbumRecord.h"
 #include "drive/DiscModel.h"
 #include "drive/EjectToggle.h"
 #include "drive/TransportSetup.h"
-#include "metadata/TagBuffer.h"
+#include "records/TagBuffer.h"
 
 class QAction;
 class QComboBox;

@@ -11,7 +11,7 @@
 #include "codec/AcmMp3Driver.h"
 #include "codec/AudioFormat.h"
 #include "codec/ProgressCallback.h"
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
 namespace sonarvex {

@@ -2,7 +2,7 @@
 // audio bytes per compressed byte.
 #pragma once
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "codec/AudioFormat.h"
 
 namespace sonarvex {

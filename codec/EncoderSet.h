@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "codec/AcmMp3Driver.h"
 #include "codec/AcmMp3Writer.h"
 #include "codec/AudioFormat.h"
@@ -19,7 +19,7 @@
 #include "codec/ProgressCallback.h"
 #include "codec/VorbisWriter.h"
 #include "codec/WmaWriter.h"
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
 namespace sonarvex {

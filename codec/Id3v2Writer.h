@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 
 namespace sonarvex {
 

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "codec/AudioFormat.h"
 #include "codec/ProgressCallback.h"
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
 namespace sonarvex {

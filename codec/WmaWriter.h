@@ -7,7 +7,7 @@
 
 #include "codec/AudioFormat.h"
 #include "codec/ProgressCallback.h"
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 
 namespace sonarvex {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "metadata/AlbumRecord.h"
+#include "records/CdAddress.h"
 
 namespace sonarvex {
 

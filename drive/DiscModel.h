@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "drive/CommandBlock.h"
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 
 namespace sonarvex {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 
 namespace sonarvex {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

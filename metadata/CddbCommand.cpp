@@ -1,6 +1,6 @@
 #include "metadata/CddbCommand.h"
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"

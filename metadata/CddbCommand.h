@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 #include "metadata/CddbClient.h"
 #include "metadata/CddbLookup.h"
-#include "metadata/TagBuffer.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/DiscId.h"
 #include "metadata/Xmcd.h"

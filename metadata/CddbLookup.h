@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 #include "metadata/CddbClient.h"
-#include "metadata/TagBuffer.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

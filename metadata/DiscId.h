@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 
 namespace sonarvex {
 

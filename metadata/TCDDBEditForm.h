@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 #include "metadata/UiHelpers.h"
 
 class QCheckBox;

@@ -12,8 +12,8 @@
 #include <functional>
 #include <string>
 
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 #include "metadata/UiHelpers.h"
 
 class QCheckBox;

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 
 namespace sonarvex {
 

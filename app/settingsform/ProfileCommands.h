@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/ProfileList.h"
-#include "app/WindowState.h"
+#include "records/WindowState.h"
 #include "app/settingsform/ProfileChooser.h"
 
 namespace sonarvex {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowState.h"
-#include "metadata/AlbumRecord.h"
+#include "records/WindowState.h"
+#include "records/AlbumRecord.h"
 
 namespace sonarvex {
 

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "app/settingsform/CopyRange.h"
 #include "app/settingsform/SettingsFormHost.h"
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

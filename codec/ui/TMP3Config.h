@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 
 class QComboBox;
 class QListWidget;

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "app/CliCommands.h"
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
 #include "LoopbackServer.h"

@@ -17,7 +17,7 @@
 
 #include "LoopbackServer.h"
 #include "TempFolder.h"
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/AlbumView.h"
 #include "metadata/ChoseFormChooser.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 #include "app/settingsform/SettingsFormHost.h"
-#include "metadata/AlbumRecord.h"
+#include "records/AlbumRecord.h"
 #include "platform/Cp1251.h"
 
 namespace sonarvex {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "metadata/TrackTagRecord.h"
+#include "records/TrackTagRecord.h"
 
 namespace sonarvex {
 

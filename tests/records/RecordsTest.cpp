@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/SettingsRecord.h"
-#include "metadata/AlbumRecord.h"
-#include "metadata/TagBuffer.h"
+#include "records/SettingsRecord.h"
+#include "records/AlbumRecord.h"
+#include "records/TagBuffer.h"
 
 namespace sonarvex {
 

@@ -1,4 +1,4 @@
-#include "metadata/TagBuffer.h"
+#include "records/TagBuffer.h"
 
 #include <cstring>
 

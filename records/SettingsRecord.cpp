@@ -1,4 +1,4 @@
-#include "app/SettingsRecord.h"
+#include "records/SettingsRecord.h"
 
 #include <cstdlib>
 #include <cstring>
