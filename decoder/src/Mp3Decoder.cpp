@@ -138,86 +138,35 @@ void Mp3Decoder::ReadScaleFactorsMpeg1(BitReader& br, const GranuleChannel& gc, 
 void Mp3Decoder::ReadScaleFactorsLsf(BitReader& br, GranuleChannel& gc, int ch,
                                      bool intensityRight) {
   ScaleFactors& sf = sf_[ch];
-  int slen[4] = {0, 0, 0, 0};
-  int table = 0;
-  int preflag = 0;
-  int sfc = gc.scalefacCompress;
-  if (!intensityRight) {
-    if (sfc < 400) {
-      slen[0] = (sfc >> 4) / 5;
-      slen[1] = (sfc >> 4) % 5;
-      slen[2] = (sfc & 15) >> 2;
-      slen[3] = sfc & 3;
-      table = 0;
-    } else if (sfc < 500) {
-      sfc -= 400;
-      slen[0] = (sfc >> 2) / 5;
-      slen[1] = (sfc >> 2) % 5;
-      slen[2] = sfc & 3;
-      table = 1;
-    } else {
-      sfc -= 500;
-      slen[0] = sfc / 3;
-      slen[1] = sfc % 3;
-      table = 2;
-      preflag = 1;
-    }
-    sf.intensityScale = 0;
-  } else {
-    sf.intensityScale = sfc & 1;
-    int isc = sfc >> 1;
-    if (isc < 180) {
-      slen[0] = isc / 36;
-      slen[1] = (isc % 36) / 6;
-      slen[2] = (isc % 36) % 6;
-      table = 3;
-    } else if (isc < 244) {
-      isc -= 180;
-      slen[0] = (isc % 64) >> 4;
-      slen[1] = (isc % 16) >> 2;
-      slen[2] = isc % 4;
-      table = 4;
-    } else {
-      isc -= 244;
-      slen[0] = isc / 3;
-      slen[1] = isc % 3;
-      table = 5;
-    }
-  }
+  const LsfScaleFactorLayout layout = LsfLayout(gc.scalefacCompress, intensityRight);
+  sf.intensityScale = layout.intensityScale;
   // The preflag of MPEG-2 comes from the scale-factor compression.
-  gc.preflag = preflag;
+  gc.preflag = layout.preflag;
 
   const int cls = gc.blockType == 2 ? (gc.mixed ? 2 : 1) : 0;
   int values[40];
-  int maxes[40];
   int n = 0;
   for (int part = 0; part < 4; ++part) {
-    const int count = kLsfSfbCount[table][cls][part];
-    const int bits = std::min(slen[part], 15);
-    for (int i = 0; i < count && n < 40; ++i, ++n) {
-      values[n] = int(br.Get(bits));
-      maxes[n] = (1 << bits) - 1;
-    }
+    const int count = kLsfSfbCount[layout.table][cls][part];
+    const int bits = layout.slen[part];
+    for (int i = 0; i < count && n < 40; ++i, ++n) values[n] = int(br.Get(bits));
   }
-  for (; n < 40; ++n) values[n] = 0, maxes[n] = 0;
+  for (; n < 40; ++n) values[n] = 0;
 
   int k = 0;
   if (gc.blockType == 2) {
     int sfb = 0;
     if (gc.mixed) {
-      for (; sfb < 6; ++sfb, ++k) sf.l[sfb] = values[k], sf.lMax[sfb] = maxes[k];
+      for (; sfb < 6; ++sfb, ++k) sf.l[sfb] = values[k];
       sfb = 3;
     }
     for (; sfb < 12; ++sfb) {
       for (int w = 0; w < 3; ++w, ++k) sf.s[sfb][w] = values[k];
-      sf.sMax[sfb] = maxes[k - 1];
     }
     sf.s[12][0] = sf.s[12][1] = sf.s[12][2] = 0;
-    sf.sMax[12] = sf.sMax[11];
   } else {
-    for (int sfb = 0; sfb < 21; ++sfb, ++k) sf.l[sfb] = values[k], sf.lMax[sfb] = maxes[k];
+    for (int sfb = 0; sfb < 21; ++sfb, ++k) sf.l[sfb] = values[k];
     sf.l[21] = 0;
-    sf.lMax[21] = sf.lMax[20];
   }
 }
 
@@ -431,113 +380,6 @@ int LastNonZero(const float* x, int n) {
 
 }  // namespace
 
-void Mp3Decoder::Stereo(const FrameHeader& h, const GranuleChannel& gcR, int* nz) {
-  const bool ms = h.mode == 1 && (h.modeExtension & 2);
-  const bool intensity = h.mode == 1 && (h.modeExtension & 1);
-  if (!ms && !intensity) return;
-  const DerivedTables& d = Derived();
-  const BandTable& bt = kBandTables[rateIndex_];
-  float* l = xr_[0];
-  float* r = xr_[1];
-  const float inv = static_cast<float>(1.0 / std::sqrt(2.0));
-
-  auto msRange = [&](int from, int to) {
-    for (int i = from; i < to; ++i) {
-      const float m = l[i], s = r[i];
-      l[i] = (m + s) * inv;
-      r[i] = (m - s) * inv;
-    }
-  };
-  const ScaleFactors& sfR = sf_[1];
-  // Applies intensity stereo to [from, to) with the band's position `pos`.
-  auto isRange = [&](int from, int to, int pos, int maxPos) {
-    float kl, kr;
-    if (!lsf_) {
-      if (pos >= 7) {
-        if (ms) msRange(from, to);
-        return;
-      }
-      kl = d.isRatio[pos][0];
-      kr = d.isRatio[pos][1];
-    } else {
-      if (pos == maxPos) {
-        if (ms) msRange(from, to);
-        return;
-      }
-      const int p = std::min(pos, 31);
-      kl = d.lsfIs[sfR.intensityScale][p][0];
-      kr = d.lsfIs[sfR.intensityScale][p][1];
-    }
-    for (int i = from; i < to; ++i) {
-      const float v = l[i];
-      l[i] = v * kl;
-      r[i] = v * kr;
-    }
-  };
-
-  if (!intensity) {
-    msRange(0, std::max(nz[0], nz[1]));
-  } else if (gcR.blockType != 2) {
-    // Long blocks: intensity above the last non-zero band of the right channel.
-    const int last = LastNonZero(r, nz[1]);
-    int b = 0;  // first band above the right channel's last non-zero value
-    if (last > 0) {
-      while (b < 22 && bt.longBands[b + 1] < last) ++b;
-      ++b;
-    }
-    const int isStart = b >= 22 ? 576 : bt.longBands[b];
-    if (ms) msRange(0, isStart);
-    for (; b < 22; ++b) {
-      const int src = b == 21 ? 20 : b;
-      isRange(bt.longBands[b], bt.longBands[b + 1], sfR.l[src], sfR.lMax[src]);
-    }
-  } else {
-    // Short (or mixed) blocks, in coded order: per window.
-    const int firstShort = gcR.mixed ? 3 : 0;
-    const int longEnd = gcR.mixed ? bt.longBands[lsf_ ? 6 : 8] : 0;
-    bool shortHasData = false;
-    for (int w = 0; w < 3; ++w) {
-      int lastBand = firstShort - 1;
-      for (int b = firstShort; b < 13; ++b) {
-        const int width = bt.shortBands[b + 1] - bt.shortBands[b];
-        const int start = 3 * bt.shortBands[b] + w * width;
-        for (int i = start; i < start + width; ++i)
-          if (r[i] != 0.0f) {
-            lastBand = b;
-            break;
-          }
-      }
-      if (lastBand >= firstShort) shortHasData = true;
-      for (int b = firstShort; b < 13; ++b) {
-        const int width = bt.shortBands[b + 1] - bt.shortBands[b];
-        const int start = 3 * bt.shortBands[b] + w * width;
-        if (b <= lastBand) {
-          if (ms) msRange(start, start + width);
-        } else {
-          const int src = b == 12 ? 11 : b;
-          isRange(start, start + width, sfR.s[src][w], sfR.sMax[src]);
-        }
-      }
-    }
-    if (gcR.mixed) {
-      const int longBands = lsf_ ? 6 : 8;
-      int first = longBands;
-      if (!shortHasData) {
-        const int last = LastNonZero(r, longEnd);
-        first = 0;
-        if (last > 0) {
-          while (first < longBands && bt.longBands[first + 1] < last) ++first;
-          ++first;
-        }
-      }
-      if (ms) msRange(0, bt.longBands[first]);
-      for (int b = first; b < longBands; ++b)
-        isRange(bt.longBands[b], bt.longBands[b + 1], sfR.l[b], sfR.lMax[b]);
-    }
-  }
-  nz[0] = nz[1] = std::max(nz[0], nz[1]);
-}
-
 void Mp3Decoder::Hybrid(const GranuleChannel& gc, int ch, int nz, float (*out)[32]) {
   const DerivedTables& d = Derived();
   const BandTable& bt = kBandTables[rateIndex_];
@@ -636,7 +478,16 @@ bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size
       nz[ch] = LastNonZero(xr_[ch], count);
       pos += size_t(gc.part23Length);
     }
-    if (nch == 2) Stereo(h, si.gr[gr][1], nz);
+    if (nch == 2 && h.mode == 1) {
+      JointStereoGranule js;
+      js.midSide = (h.modeExtension & 2) != 0;
+      js.intensity = intensity;
+      js.lsf = lsf_ != 0;
+      js.bands = &kBandTables[rateIndex_];
+      js.blockType = si.gr[gr][1].blockType;
+      js.mixed = si.gr[gr][1].mixed;
+      ApplyJointStereo(js, sf_[1], xr_[0], xr_[1], nz);
+    }
     for (int ch = 0; ch < nch; ++ch) Hybrid(si.gr[gr][ch], ch, nz[ch], sbOut_[ch]);
     int16_t* out = pcm + gr * 576 * first_.channels;
     synth_.Blocks(sbOut_[0][0], sbOut_[1][0], 32, 18, nch, first_.channels, out);

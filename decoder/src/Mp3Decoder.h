@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "FrameHeader.h"
+#include "JointStereo.h"
 #include "Synthesis.h"
 
 namespace kelpra {
@@ -46,16 +47,6 @@ class Mp3Decoder {
     int scfsi[2][4] = {};
     GranuleChannel gr[2][2];
   };
-  struct ScaleFactors {
-    int l[22];
-    int s[13][3];
-    // MPEG-2 intensity stereo: the largest value of each band's field
-    // (an intensity position equal to it is not valid).
-    int lMax[22];
-    int sMax[13];
-    int intensityScale;
-  };
-
   bool DecodeLayerI(const FrameHeader& h, const uint8_t* frame, size_t len, int16_t* pcm);
   bool DecodeLayerII(const FrameHeader& h, const uint8_t* frame, size_t len, int16_t* pcm);
   bool DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size_t len, int16_t* pcm);
@@ -68,7 +59,6 @@ class Mp3Decoder {
                    float* gains) const;
   int DecodeSpectrum(BitReader& br, const GranuleChannel& gc, const ScaleFactors& sf, size_t end,
                      float* xr);
-  void Stereo(const FrameHeader& h, const GranuleChannel& gcRight, int* nz);
   void Hybrid(const GranuleChannel& gc, int ch, int nz, float (*out)[32]);
 
   // Synthesis of blocks of 32 subband samples per stream channel into the

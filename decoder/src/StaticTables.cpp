@@ -105,27 +105,6 @@ DerivedTables Compute() {
       }
     }
   }
-  // Intensity stereo.
-  for (int p = 0; p < 7; ++p) {
-    if (p == 6) {
-      t.isRatio[p][0] = 1.0f;
-      t.isRatio[p][1] = 0.0f;
-      continue;
-    }
-    const double r = std::tan(p * pi / 12);
-    t.isRatio[p][0] = static_cast<float>(r / (1 + r));
-    t.isRatio[p][1] = static_cast<float>(1 / (1 + r));
-  }
-  for (int s = 0; s < 2; ++s) {
-    const double io = std::pow(2.0, -0.25 * (1 + s));
-    for (int p = 0; p < 32; ++p) {
-      double l = 1, r = 1;
-      if (p & 1) l = std::pow(io, (p + 1) / 2);
-      else if (p) r = std::pow(io, p / 2);
-      t.lsfIs[s][p][0] = static_cast<float>(l);
-      t.lsfIs[s][p][1] = static_cast<float>(r);
-    }
-  }
   for (int i = 0; i < 512; ++i) t.window[i] = static_cast<float>(kDewindow[i] * 32768.0);
   for (int level = 0, n = 32; n >= 2; ++level, n /= 2)
     for (int k = 0; k < n / 2; ++k)

@@ -58,8 +58,6 @@ struct DerivedTables {
   // Count-1 quadruples: the four values (-1, 0, 1) of code value v with the
   // next four bits s holding the signs of its non-zero values in order.
   alignas(16) float quadValues[16][16][4];
-  float isRatio[7][2];      // MPEG-1 intensity positions 0..6: left, right factor
-  float lsfIs[2][32][2];    // MPEG-2 intensity: [intensity scale][position][left, right]
   float window[512];        // synthesis window scaled to 16-bit full scale
   float dctCos[5][16];      // 1 / (2 cos) factors of the 32-point DCT stages
   float layer12Scale[64];   // Layer I/II scale factors 2^(1 - i/3)
