@@ -1,18 +1,16 @@
 #include "app/EncoderRipAdapter.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "codec/EncoderSet.h"
 #include "codec/SampleOps.h"
-#include "codec/WavFile.h"
-#include "platform/Files.h"
 
 namespace sonarvex {
 
 EncoderRipAdapter::~EncoderRipAdapter() {
-  if (wav_ >= 0) ::close(wav_);
+  // Anything still being written when the rip ends was not finished.
+  wav_.Abort();
+  if (encoder_ != nullptr) encoder_->Abort();
 }
 
 EncoderSet& EncoderRipAdapter::Encoder() {
@@ -28,7 +26,9 @@ bool EncoderRipAdapter::WmaAvailable() { return Encoder().Wma().Available(); }
 bool EncoderRipAdapter::VorbisAvailable() { return Encoder().Vorbis().Available(); }
 
 void EncoderRipAdapter::Configure(
-    const SettingsRecord&, std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) {
+    const SettingsRecord&, OutputKind kind,
+    std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) {
+  kind_ = kind;
   progress_ = std::move(progress);
   if (encoder_) InstallProgress();
 }
@@ -46,43 +46,46 @@ void EncoderRipAdapter::InstallProgress() {
   });
 }
 
-bool EncoderRipAdapter::Open(const TrackTagRecord& tag, const std::string& outPath) {
+WriteResult EncoderRipAdapter::Open(const TrackTagRecord& tag, const std::string& outPath) {
   Encoder().SetSourceFormat(nullptr);
-  Encoder().Open(&tag, outPath);
-  openPath_ = outPath;
-  return Encoder().IsOpen() && FileExists(outPath);
+  return Encoder().Open(&tag, outPath, kind_);
 }
 
-bool EncoderRipAdapter::Write(const std::uint8_t* data, std::size_t bytes) {
-  Encoder().Write(data, bytes);
-  return Encoder().IsOpen();
+WriteResult EncoderRipAdapter::Write(const std::uint8_t* data, std::size_t bytes) {
+  return Encoder().Write(data, bytes);
 }
 
-void EncoderRipAdapter::Close() { Encoder().Close(); }
+WriteResult EncoderRipAdapter::Close() { return Encoder().Close(); }
 
-bool EncoderRipAdapter::ConvertFile(const std::string& wavPath, const std::string& outPath,
-                                    const TrackTagRecord& tag, int peak) {
+void EncoderRipAdapter::Abort() {
+  if (encoder_ != nullptr) encoder_->Abort();
+}
+
+WriteResult EncoderRipAdapter::ConvertFile(const std::string& wavPath, const std::string& outPath,
+                                           const TrackTagRecord& tag, int peak) {
   cancelled_ = false;
   Encoder().SetPeak(static_cast<std::int16_t>(std::clamp(peak, 0, 32767)));
-  Encoder().ConvertFile(wavPath, outPath, &tag);
-  return !cancelled_ && FileExists(outPath);
+  WriteResult r = Encoder().ConvertFile(wavPath, outPath, &tag, kind_);
+  if (r && cancelled_) return WriteResult::Cancel();
+  return r;
 }
 
-bool EncoderRipAdapter::CreateWav(const std::string& path) {
-  wav_ = CreateWavFile(path, CdAudioFormat);
-  return wav_ != kInvalidWavHandle;
+WriteResult EncoderRipAdapter::CreateWav(const std::string& path, bool durable) {
+  wav_.SetSourceFormat(CdAudioFormat);
+  wav_.SetSync(durable);
+  return wav_.Open(nullptr, path);
 }
 
-bool EncoderRipAdapter::WriteWav(const std::uint8_t* data, std::size_t bytes) {
-  return wav_ >= 0 && WriteWavData(wav_, data, bytes);
+WriteResult EncoderRipAdapter::WriteWav(const std::uint8_t* data, std::size_t bytes) {
+  return wav_.Write(data, bytes);
 }
 
-bool EncoderRipAdapter::FinishWav(std::uint64_t dataBytes) {
-  if (wav_ < 0) return false;
-  FinishWavFile(wav_, static_cast<std::uint32_t>(dataBytes), CdAudioFormat);
-  wav_ = -1;
-  return true;
+WriteResult EncoderRipAdapter::FinishWav(std::uint64_t /*dataBytes*/) {
+  // The header gets the size of what was actually written.
+  return wav_.Close();
 }
+
+void EncoderRipAdapter::AbortWav() { wav_.Abort(); }
 
 void EncoderRipAdapter::FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) {
   std::int16_t p = static_cast<std::int16_t>(std::clamp(peak, 0, 32767));

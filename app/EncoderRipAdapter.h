@@ -1,10 +1,11 @@
 // The ripping loop's encoder: EncoderSet for compressed output and the WAV
-// file operations for WAV output and temporary files.
+// writer for WAV output and temporary files.
 #pragma once
 
 #include <functional>
 
 #include "app/RipPipeline.h"
+#include "codec/WavWriter.h"
 
 namespace sonarvex {
 
@@ -20,16 +21,18 @@ class EncoderRipAdapter : public RipEncoder {
 
   bool WmaAvailable() override;
   bool VorbisAvailable() override;
-  void Configure(const SettingsRecord& settings,
+  void Configure(const SettingsRecord& settings, OutputKind kind,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) override;
-  bool Open(const TrackTagRecord& tag, const std::string& outPath) override;
-  bool Write(const std::uint8_t* data, std::size_t bytes) override;
-  void Close() override;
-  bool ConvertFile(const std::string& wavPath, const std::string& outPath,
-                   const TrackTagRecord& tag, int peak) override;
-  bool CreateWav(const std::string& path) override;
-  bool WriteWav(const std::uint8_t* data, std::size_t bytes) override;
-  bool FinishWav(std::uint64_t dataBytes) override;
+  WriteResult Open(const TrackTagRecord& tag, const std::string& outPath) override;
+  WriteResult Write(const std::uint8_t* data, std::size_t bytes) override;
+  WriteResult Close() override;
+  void Abort() override;
+  WriteResult ConvertFile(const std::string& wavPath, const std::string& outPath,
+                          const TrackTagRecord& tag, int peak) override;
+  WriteResult CreateWav(const std::string& path, bool durable) override;
+  WriteResult WriteWav(const std::uint8_t* data, std::size_t bytes) override;
+  WriteResult FinishWav(std::uint64_t dataBytes) override;
+  void AbortWav() override;
   void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) override;
 
  private:
@@ -39,9 +42,9 @@ class EncoderRipAdapter : public RipEncoder {
   std::function<EncoderSet&()> get_;
   EncoderSet* encoder_ = nullptr;
   std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress_;
+  OutputKind kind_ = OutputKind::Mp3;
   bool cancelled_ = false;
-  int wav_ = -1;
-  std::string openPath_;
+  WavWriter wav_;
 };
 
 }  // namespace sonarvex

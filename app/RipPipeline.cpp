@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <vector>
 
@@ -9,6 +12,7 @@
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/SafeFile.h"
 #include "platform/System.h"
 
 namespace sonarvex {
@@ -20,6 +24,7 @@ constexpr const char* kNoWma = "Кодирование в WMA невозможн
 constexpr const char* kNoOgg = "Кодирование в OGG невозможно т.к. нет необходимых библиотек.";
 constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
 constexpr int kChunkDefault = 26;
+constexpr const char* kAborted = "Копирование прервано.";
 
 // Percent done of a range: the classic x / (total / 100), which needs total
 // of at least 100; shorter ranges are computed directly.
@@ -48,7 +53,9 @@ RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Di
       settings_(settings),
       album_(album),
       tags_(tags),
-      tempFolder_(std::move(tempFolder)) {
+      tempFolder_(std::move(tempFolder)),
+      kind_(OutputKindFromRecord(settings.OutputKind)),
+      compress_(settings.CompressOutput != 0) {
   if (!tempFolder_.empty() && tempFolder_.back() != '/') tempFolder_ += '/';
 }
 
@@ -79,32 +86,32 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   host_.SetTimerEnabled(false);
   drive_.SetReadSpeed(settings_.ReadSpeed);
   if (settings_.LockTray) drive_.LockMedium(true);
-  const std::uint8_t savedKind = settings_.OutputKind;
-  const std::uint8_t savedCompress = settings_.CompressOutput;
-  settings_.CompressOutput = 1;
+  // The kind of this grab is handed down; the settings record keeps the
+  // user's choice.
+  compress_ = true;
   switch (sender) {
     case GrabSender::Mp3Button:
-      settings_.OutputKind = settings_.Mp3AsOgg ? 3 : 1;
+      kind_ = settings_.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
       break;
     case GrabSender::Mp3Menu:
-      settings_.OutputKind = 1;
+      kind_ = OutputKind::Mp3;
       break;
     case GrabSender::Wma:
-      settings_.OutputKind = 2;
+      kind_ = OutputKind::Wma;
       break;
     case GrabSender::Wave:
-      settings_.OutputKind = 0;
-      settings_.CompressOutput = 0;
+      kind_ = OutputKind::Wav;
+      compress_ = false;
       break;
     case GrabSender::Ogg:
-      settings_.OutputKind = 3;
+      kind_ = OutputKind::Ogg;
       break;
   }
-  encoder_.Configure(settings_, [this](std::uint64_t done, std::uint64_t total, int* cancel,
-                                       int mode) { CompressionProgress(done, total, cancel, mode); });
+  encoder_.Configure(settings_, kind_,
+                     [this](std::uint64_t done, std::uint64_t total, int* cancel, int mode) {
+                       CompressionProgress(done, total, cancel, mode);
+                     });
   CopyTracks();
-  settings_.OutputKind = savedKind;
-  settings_.CompressOutput = savedCompress;
   drive_.LockMedium(false);
   if (settings_.EjectAfterCopy && outcome_ != Outcome::NotStarted) host_.Eject();
 }
@@ -189,9 +196,17 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   host_.SelectRow(i);
   host_.SetCaption(std::string(kProgramTitle) + " - " + host_.RowCaption(i));
 
-  NamingInput naming{settings_, album_, tags_};
-  std::string outNaming = BuildOutputPath(
-      i, naming, [this](const std::string& folder) { return host_.OutputFolderMissing(folder); });
+  // The name takes the extension of this grab's kind; the settings record
+  // itself keeps the user's choice.
+  SettingsRecord namingSettings = settings_;
+  namingSettings.OutputKind = static_cast<std::uint8_t>(kind_);
+  NamingInput naming{namingSettings, album_, tags_};
+  std::string outNaming = BuildOutputPath(i, naming, [&](const std::string& folder) {
+    const bool chosen = host_.OutputFolderMissing(folder);
+    namingSettings = settings_;  // the folder the user chose
+    namingSettings.OutputKind = static_cast<std::uint8_t>(kind_);
+    return chosen;
+  });
   if (outNaming.empty()) {
     failure_ = MissingFolderMessage(Cp1251ToUtf8(FieldText(settings_.OutputFolder)));
     return TrackResult::Failed;
@@ -205,13 +220,32 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     Fail("Не удалось создать папку '" + ParentFolder(out) + "'.");
     return TrackResult::Failed;
   }
+  // A partial file left by an earlier run is removed only when it is
+  // recognisably the program's own; anything else there (a link above all)
+  // stops the track untouched.
+  switch (RemoveStalePartial(partial)) {
+    case StaleFile::None:
+    case StaleFile::Removed:
+      break;
+    case StaleFile::Foreign:
+      Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted);
+      return TrackResult::Failed;
+    case StaleFile::Error:
+      Fail(CreateFailureText(partial, errno) + " " + kAborted);
+      return TrackResult::Failed;
+  }
   std::string tempName = FilterFileName(std::string(FieldText(album_.Tracks[i].Title)) + ".wav");
   std::replace(tempName.begin(), tempName.end(), '\\', '_');
   if (tempName.find_first_not_of('.') == std::string::npos) tempName = "_";
   std::string temp = tempFolder_ + Cp1251ToUtf8(tempName);
-  if (FileExists(temp)) ::unlink(temp.c_str());
-  const bool compress = settings_.CompressOutput != 0;
+  const bool compress = compress_;
   const bool onTheFly = compress && settings_.OnTheFlyEncoding;
+  // The temporary folder is the program's own: whatever has the temporary
+  // file's name there is replaced (a link itself, never its target).
+  if (compress && !onTheFly && !RemoveForReplacement(temp)) {
+    Fail(CreateFailureText(temp, errno) + " " + kAborted);
+    return TrackResult::Failed;
+  }
   if (!compress) temp = partial;
 
   Range range = TrackRange(i);
@@ -224,22 +258,21 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
   const TrackTagRecord tag = tags_.Get(i, album_.TrackCount);
 
+  // Closes and deletes what this track has written so far.
   auto discard = [&] {
     if (onTheFly)
-      encoder_.Close();
+      encoder_.Abort();
     else
-      encoder_.FinishWav(0);
-    ::unlink(temp.c_str());
-    ::unlink(partial.c_str());
+      encoder_.AbortWav();
+  };
+  auto failed = [&](const WriteResult& r) {
+    discard();
+    Fail(r.message + " " + kAborted);
+    return TrackResult::Failed;
   };
 
-  bool opened = onTheFly ? encoder_.Open(tag, partial) : encoder_.CreateWav(temp);
-  if (!opened) {
-    ::unlink(temp.c_str());
-    ::unlink(partial.c_str());
-    Fail("Не удалось создать файл '" + (onTheFly ? out : temp) + "'. Копирование прервано.");
-    return TrackResult::Failed;
-  }
+  WriteResult opened = onTheFly ? encoder_.Open(tag, partial) : encoder_.CreateWav(temp, !compress);
+  if (!opened) return failed(opened);
   const std::uint32_t d = album_.FirstTrackOffset;
   while (start < end) {
     host_.Pump();
@@ -268,14 +301,9 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       CheckChunk(buffer.data(), count, start);
     const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
     if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
-    bool written = onTheFly ? encoder_.Write(buffer.data(), bytes)
-                            : encoder_.WriteWav(buffer.data(), bytes);
-    if (!written) {
-      discard();
-      Fail("Не удалось записать файл '" + (onTheFly ? out : temp) +
-           "' (нет места на диске?). Копирование прервано.");
-      return TrackResult::Failed;
-    }
+    WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
+                                   : encoder_.WriteWav(buffer.data(), bytes);
+    if (!written) return failed(written);
     start += chunk;
     unsigned percent = PercentDone(start >= end ? 0 : end - start, total);
     if (percent != lastPercent) {
@@ -283,30 +311,35 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       lastPercent = percent;
     }
   }
-  if (onTheFly) {
-    encoder_.Close();
-  } else if (!encoder_.FinishWav(static_cast<std::uint64_t>(total) * kBytesPerSector)) {
-    discard();
-    Fail("Не удалось записать файл '" + temp + "'. Копирование прервано.");
-    return TrackResult::Failed;
-  }
+  WriteResult closed = onTheFly ? encoder_.Close()
+                                : encoder_.FinishWav(static_cast<std::uint64_t>(total) * kBytesPerSector);
+  if (!closed) return failed(closed);
   if (compress && !onTheFly) {
     compressionRow_ = i;
     host_.SetState(WindowState::Compressing);
-    bool converted = encoder_.ConvertFile(temp, partial, tag, peak);
+    WriteResult converted = encoder_.ConvertFile(temp, partial, tag, peak);
     if (host_.State() == WindowState::Compressing) host_.SetState(WindowState::Copying);
     ::unlink(temp.c_str());
-    if (!converted) {
-      // Cancelled (or failed) while compressing: the track is not copied.
+    if (converted.Cancelled()) {
+      // Cancelled while compressing: the track is not copied.
       ::unlink(partial.c_str());
       host_.SetRowStatus(i, "Отменено");
       host_.SetState(WindowState::Copying);
       return TrackResult::CompressionCancelled;
     }
+    if (!converted) {
+      // The writer has deleted what it wrote.
+      Fail(converted.message + " " + kAborted);
+      return TrackResult::Failed;
+    }
   }
+  // rename(2) replaces whatever is at the final name, a link included,
+  // without following it.
   if (::rename(partial.c_str(), out.c_str()) != 0) {
+    const int err = errno;
     ::unlink(partial.c_str());
-    Fail("Не удалось записать файл '" + out + "'. Копирование прервано.");
+    Fail("Не удалось переименовать файл '" + partial + "' в '" + out + "': " +
+         std::strerror(err) + ". " + kAborted);
     return TrackResult::Failed;
   }
   host_.SetRowStatus(i, "Скопирован");

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/SafeFile.h"
+#include "records/OutputKind.h"
 #include "records/SettingsRecord.h"
 #include "records/WindowState.h"
 #include "records/AlbumRecord.h"
@@ -62,28 +64,36 @@ class RipDrive {
   virtual void Seek(std::uint32_t lba) = 0;
 };
 
-// The encoder and WAV file writer.
+// The encoder and WAV file writer. Every operation that writes says what
+// failed (a message naming the file and the reason) or that the user
+// cancelled; a failed file is already deleted when the failure is reported.
 class RipEncoder {
  public:
   virtual ~RipEncoder() = default;
   // Whether the writer for an output kind can be used (WMA, Ogg Vorbis).
   virtual bool WmaAvailable() = 0;
   virtual bool VorbisAvailable() = 0;
-  // The settings (output kind and encoder options) and the progress routine
-  // for the grab.
-  virtual void Configure(const SettingsRecord& settings,
+  // The settings (encoder options), the output kind of the grab and the
+  // progress routine.
+  virtual void Configure(const SettingsRecord& settings, OutputKind kind,
                          std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) = 0;
-  // Streamed encoding (on the fly).
-  virtual bool Open(const TrackTagRecord& tag, const std::string& outPath) = 0;
-  virtual bool Write(const std::uint8_t* data, std::size_t bytes) = 0;
-  virtual void Close() = 0;
-  // Encoding a finished WAV file. False when it was cancelled or failed.
-  virtual bool ConvertFile(const std::string& wavPath, const std::string& outPath,
-                           const TrackTagRecord& tag, int peak) = 0;
-  // A CD-format WAV file: header at creation, sizes at the end.
-  virtual bool CreateWav(const std::string& path) = 0;
-  virtual bool WriteWav(const std::uint8_t* data, std::size_t bytes) = 0;
-  virtual bool FinishWav(std::uint64_t dataBytes) = 0;
+  // Streamed encoding (on the fly) into a new file (nothing may be at outPath).
+  virtual WriteResult Open(const TrackTagRecord& tag, const std::string& outPath) = 0;
+  virtual WriteResult Write(const std::uint8_t* data, std::size_t bytes) = 0;
+  virtual WriteResult Close() = 0;
+  // Closes and deletes the streamed file.
+  virtual void Abort() = 0;
+  // Encoding a finished WAV file into a new file; Cancelled when the user
+  // stopped it through the progress routine.
+  virtual WriteResult ConvertFile(const std::string& wavPath, const std::string& outPath,
+                                  const TrackTagRecord& tag, int peak) = 0;
+  // A new CD-format WAV file: header at creation, sizes at the end. durable:
+  // synced to disk when finished (an output, not a temporary file).
+  virtual WriteResult CreateWav(const std::string& path, bool durable) = 0;
+  virtual WriteResult WriteWav(const std::uint8_t* data, std::size_t bytes) = 0;
+  virtual WriteResult FinishWav(std::uint64_t dataBytes) = 0;
+  // Closes and deletes the WAV file.
+  virtual void AbortWav() = 0;
   // Largest absolute sample value of a block of 16-bit stereo PCM, folded
   // into peak.
   virtual void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) = 0;
@@ -138,6 +148,9 @@ class RipPipeline {
   AlbumRecord& album_;
   TagBuffer& tags_;
   std::string tempFolder_;  // native, ends in '/'
+  // The output kind of the grab and whether it compresses (not WAV).
+  OutputKind kind_;
+  bool compress_;
   PowerControl* power_ = nullptr;
   int readRetries_ = 3;
   int compressionRow_ = 0;

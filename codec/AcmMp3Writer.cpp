@@ -1,5 +1,7 @@
 #include "codec/AcmMp3Writer.h"
 
+#include <cerrno>
+
 #include "codec/Id3v2Writer.h"
 #include "codec/SampleOps.h"
 #include "codec/WavSourceReader.h"
@@ -25,83 +27,129 @@ AcmMp3Writer::AcmMp3Writer(Dialogs& dialogs, std::vector<std::unique_ptr<AcmMp3D
   }
 }
 
-AcmMp3Writer::~AcmMp3Writer() {
-  if (file_ != nullptr) Close();
-}
+AcmMp3Writer::~AcmMp3Writer() { Abort(); }
 
 const AudioFormatRecord* AcmMp3Writer::FormatAt(std::size_t i) const {
   return i < headers_.size() ? &headers_[i] : nullptr;
 }
 
-std::uint32_t AcmMp3Writer::Open(const void* tag, const std::string& fileName, int formatIndex) {
-  if (file_ != nullptr) return 0;
+void AcmMp3Writer::Release() {
+  stream_.reset();
+  coded_.clear();
+  converted_ = 0;
+  srcBlock_ = dstBlock_ = 0;
+}
+
+WriteResult AcmMp3Writer::Fail(WriteResult r) {
+  // Nothing half written stays: the stream goes, the file is deleted.
+  Release();
+  file_.Abort();
+  error_ = r;
+  return r;
+}
+
+WriteResult AcmMp3Writer::Open(const TrackTagRecord* tag, const std::string& fileName) {
+  const bool raw = rawTag_;
+  rawTag_ = false;  // the raw tag applies to this one Open
+  if (active_) return WriteResult::Failure(CreateFailureText(fileName, EBUSY));
   converted_ = 0;
   srcBlock_ = dstBlock_ = kInitialBlock;
-  if (driver_ == nullptr || formatIndex < 0 ||
-      static_cast<std::size_t>(formatIndex) >= formats_.size())
-    return 0;
-  file_ = std::fopen(fileName.c_str(), "wb");
-  if (file_ == nullptr) return 0;
-  if (tag != nullptr) {
-    if (rawTag_) std::fwrite(tag, 1, rawTagSize_, file_);
-    else WriteId3v2(*static_cast<const TrackTagRecord*>(tag), file_);
+  error_ = {};
+  if (driver_ == nullptr || formatIndex_ < 0 ||
+      static_cast<std::size_t>(formatIndex_) >= formats_.size())
+    return WriteResult::Failure("Формат MP3 для файла '" + fileName + "' не выбран.");
+  stream_ = driver_->OpenStream(source_, formats_[static_cast<std::size_t>(formatIndex_)]);
+  if (!stream_)
+    return WriteResult::Failure("Кодек MP3 не принял формат для файла '" + fileName + "'.");
+  if (WriteResult r = file_.Create(fileName); !r) {
+    Release();
+    return r;
   }
-  stream_ = driver_->OpenStream(source_, formats_[static_cast<std::size_t>(formatIndex)]);
-  if (!stream_) return 0;
+  active_ = true;
+  if (raw) {
+    if (rawTagSize_ > 0) {
+      if (WriteResult r = file_.Write(rawTagBytes_, rawTagSize_); !r) return Fail(r);
+    }
+  } else if (tag != nullptr) {
+    const std::vector<unsigned char> id3 = BuildId3v2(*tag);
+    if (WriteResult r = file_.Write(id3.data(), id3.size()); !r) return Fail(r);
+  }
   dstBlock_ = stream_->DestinationSize(srcBlock_);
   if (dstBlock_ < srcBlock_) {
     std::uint32_t s = stream_->SourceSize(dstBlock_);
     if (s > 0) srcBlock_ = s;
   }
-  return srcBlock_;
+  return {};
 }
 
-void AcmMp3Writer::Write(const void* pcm, std::size_t byteCount) {
-  if (file_ == nullptr || !stream_) return;
+WriteResult AcmMp3Writer::Write(const void* pcm, std::size_t byteCount) {
+  if (!active_) return WriteResult::Failure("Файл MP3 не открыт.");
+  if (!error_) return error_;
   const auto* p = static_cast<const std::uint8_t*>(pcm);
   for (std::size_t at = 0; at < byteCount; at += srcBlock_) {
     const std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(srcBlock_, byteCount - at));
     coded_.clear();
-    if (!stream_->Convert(p + at, n, converted_ == 0 && at == 0, coded_)) break;
-    if (!coded_.empty()) std::fwrite(coded_.data(), 1, coded_.size(), file_);
+    if (!stream_->Convert(p + at, n, converted_ == 0 && at == 0, coded_))
+      return Fail(WriteResult::Failure("Ошибка кодека MP3 при записи файла '" + file_.Path() + "'."));
+    if (!coded_.empty()) {
+      if (WriteResult r = file_.Write(coded_.data(), coded_.size()); !r) return Fail(r);
+    }
   }
   converted_ += byteCount;
+  return {};
 }
 
-void AcmMp3Writer::Close() {
-  if (stream_) {
-    // What the encoder still holds belongs to the end of the file.
-    coded_.clear();
-    if (stream_->Finish(coded_) && !coded_.empty() && file_ != nullptr)
-      std::fwrite(coded_.data(), 1, coded_.size(), file_);
-    stream_.reset();
-  }
-  coded_.clear();
-  converted_ = 0;
-  srcBlock_ = dstBlock_ = 0;
+WriteResult AcmMp3Writer::Close() {
+  if (!active_) return WriteResult::Failure("Файл MP3 не открыт.");
+  active_ = false;
   source_ = CdAudioFormat;
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+  WriteResult r = error_;
+  error_ = {};
+  if (!r) return r;  // already released and deleted
+  // What the encoder still holds belongs to the end of the file.
+  coded_.clear();
+  if (!stream_->Finish(coded_))
+    r = WriteResult::Failure("Ошибка кодека MP3 при записи файла '" + file_.Path() + "'.");
+  else if (!coded_.empty())
+    r = file_.Write(coded_.data(), coded_.size());
+  Release();
+  if (!r) {
+    file_.Abort();
+    return r;
+  }
+  return file_.Finish();
 }
 
-void AcmMp3Writer::ConvertFile(const std::string& source, const std::string& output,
-                               int formatIndex, const TrackTagRecord* tag) {
+void AcmMp3Writer::Abort() {
+  Release();
+  file_.Abort();
+  active_ = false;
+  error_ = {};
+  source_ = CdAudioFormat;
+}
+
+WriteResult AcmMp3Writer::ConvertFile(const std::string& source, const std::string& output,
+                                      const TrackTagRecord* tag) {
   WavSourceReader reader;
   reader.Open(source, true);
   if (!reader.IsOpen()) {
     dialogs_.Warning("Исходный файл недоступен.");
-    return;
+    return WriteResult::Failure(SourceUnavailableText(source));
   }
   source_ = reader.Format();
-  const std::uint32_t block = Open(tag, output, formatIndex);
-  if (block == 0) {
-    Close();
-    return;
-  }
-  FeedSamples(reader, block, false, progress_, normalize_ ? gain_ : 1.0,
-              [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
-  Close();
+  if (WriteResult r = Open(tag, output); !r) return r;
+  WriteResult fed = FeedSamples(reader, srcBlock_, false, progress_, ConvertGain(),
+                                [this](const std::uint8_t* data, std::uint32_t bytes) {
+                                  return Write(data, bytes);
+                                });
   reader.Close();
+  if (fed.Failed()) {
+    Abort();
+    return fed;
+  }
+  // Cancelled: what was encoded so far is finished and kept.
+  WriteResult closed = Close();
+  return closed ? fed : closed;
 }
 
 }  // namespace sonarvex

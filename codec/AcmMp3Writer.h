@@ -3,20 +3,19 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "codec/AcmMp3Driver.h"
 #include "codec/AudioFormat.h"
-#include "codec/ProgressCallback.h"
+#include "codec/AudioWriter.h"
 #include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
 namespace sonarvex {
 
-class AcmMp3Writer {
+class AcmMp3Writer : public AudioWriter {
  public:
   static constexpr std::size_t kMaxFormats = 150;
   static constexpr std::uint32_t kInitialBlock = 176400;
@@ -25,7 +24,7 @@ class AcmMp3Writer {
   // gives the codec name and the formats (at most 150) that a stream from
   // CD audio can reach.
   AcmMp3Writer(Dialogs& dialogs, std::vector<std::unique_ptr<AcmMp3Driver>> drivers);
-  ~AcmMp3Writer();
+  ~AcmMp3Writer() override;
   AcmMp3Writer(const AcmMp3Writer&) = delete;
   AcmMp3Writer& operator=(const AcmMp3Writer&) = delete;
 
@@ -36,29 +35,41 @@ class AcmMp3Writer {
   // The header of format i (nullptr when out of range).
   const AudioFormatRecord* FormatAt(std::size_t i) const;
 
-  // tag: a TrackTagRecord, or with the raw-tag flag the raw bytes; nullptr
-  // for no tag. Returns the source block size, 0 on failure.
-  std::uint32_t Open(const void* tag, const std::string& fileName, int formatIndex);
-  void Write(const void* pcm, std::size_t byteCount);
-  void Close();
-  void ConvertFile(const std::string& source, const std::string& output, int formatIndex,
-                   const TrackTagRecord* tag);
+  bool Available() const override { return found_ && !formats_.empty(); }
+  // Takes AcmFormatIndex.
+  void Configure(const SettingsRecord& s) override { formatIndex_ = s.AcmFormatIndex; }
+  void Configure(int formatIndex) { formatIndex_ = formatIndex; }
 
-  void SetRawTag(bool on, std::uint32_t size) { rawTag_ = on; rawTagSize_ = size; }
-  void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
-  const AudioFormatRecord& SourceFormat() const { return source_; }
-  void SetProgress(ProgressCallback cb) { progress_ = std::move(cb); }
-  void SetNormalize(bool on) { normalize_ = on; }
-  void SetGain(double g) { gain_ = g; }
+  // With the raw tag set, its bytes start the file; otherwise the ID3v2 tag
+  // built from tag (none for nullptr).
+  WriteResult Open(const TrackTagRecord* tag, const std::string& fileName) override;
+  WriteResult Write(const void* pcm, std::size_t byteCount) override;
+  WriteResult Close() override;
+  void Abort() override;
+  bool IsOpen() const override { return active_; }
+  // Cancelled: the file is closed and kept, as far as it got.
+  WriteResult ConvertFile(const std::string& source, const std::string& output,
+                          const TrackTagRecord* tag) override;
+  void SetRawTag(bool on, const void* bytes, std::uint32_t size) override {
+    rawTag_ = on;
+    rawTagBytes_ = bytes;
+    rawTagSize_ = bytes != nullptr ? size : 0;
+  }
 
-  bool IsOpen() const { return file_ != nullptr; }
+  // The source block size of the open stream.
   std::uint32_t SourceBlockSize() const { return srcBlock_; }
 
  private:
+  WriteResult Fail(WriteResult r);
+  void Release();
+
   Dialogs& dialogs_;
   std::vector<std::unique_ptr<AcmMp3Driver>> drivers_;
   AcmMp3Driver* driver_ = nullptr;
-  std::FILE* file_ = nullptr;
+  int formatIndex_ = 0;
+  OutputFile file_;
+  bool active_ = false;
+  WriteResult error_;
   std::uint32_t srcBlock_ = kInitialBlock;
   std::uint32_t dstBlock_ = kInitialBlock;
   std::uint64_t converted_ = 0;
@@ -67,12 +78,9 @@ class AcmMp3Writer {
   std::vector<Mp3FormatBytes> formats_;
   std::vector<AudioFormatRecord> headers_;
   bool found_ = false;
-  AudioFormatRecord source_ = CdAudioFormat;
   std::string codecName_;
-  ProgressCallback progress_;
-  double gain_ = 1.0;
-  bool normalize_ = false;
   bool rawTag_ = false;
+  const void* rawTagBytes_ = nullptr;
   std::uint32_t rawTagSize_ = 0;
   std::vector<std::uint8_t> coded_;
 };

@@ -1,6 +1,6 @@
 #include "codec/EncoderSet.h"
 
-#include <cstdio>
+#include <cerrno>
 
 #include "codec/SampleOps.h"
 #include "codec/WavSourceReader.h"
@@ -17,7 +17,8 @@ EncoderSet::EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLi
 }
 
 EncoderSet::~EncoderSet() {
-  if (open_) Close();
+  // A file still open at the end was never finished: it does not stay.
+  if (open_) Abort();
 }
 
 void EncoderSet::SetSourceFormat(const AudioFormatRecord* format) {
@@ -30,123 +31,104 @@ void EncoderSet::SetRawTag(const void* bytes, std::uint32_t size) {
   rawTagSize_ = bytes != nullptr ? size : 0;
 }
 
-void EncoderSet::CopyOggSettings() {
-  const SettingsRecord& s = *settings_;
-  vorbis_->SetBitrates(s.OggMinBitrateIndex, s.OggNominalBitrateIndex, s.OggMaxBitrateIndex);
-  vorbis_->SetQuality(s.OggQuality, s.OggUseQuality != 0);
+AudioWriter* EncoderSet::WriterFor(OutputKind kind) {
+  switch (kind) {
+    case OutputKind::Mp3:
+      if (settings_->UseLame != 0) return lame_.get();
+      return acm_.get();
+    case OutputKind::Wma: return wma_.get();
+    case OutputKind::Ogg: return vorbis_.get();
+    case OutputKind::Wav: break;
+  }
+  return nullptr;
 }
 
-void EncoderSet::Open(const TrackTagRecord* tag, const std::string& outputName) {
-  if (open_) return;
-  std::remove(outputName.c_str());
-  open_ = true;
-  outputName_ = outputName;
-  const SettingsRecord& s = *settings_;
+WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outputName) {
+  return Open(tag, outputName, OutputKindFromRecord(settings_->OutputKind));
+}
+
+WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outputName,
+                             OutputKind kind) {
+  if (open_) return WriteResult::Failure(CreateFailureText(outputName, EBUSY));
   const bool raw = rawTag_;
-  // A raw tag of size 0 means no tag; the writers then copy nothing.
-  tag_ = raw ? (rawTagSize_ > 0 ? rawTagBytes_ : nullptr) : tag;
-  lame_->SetRawTag(raw, rawTagSize_);
-  acm_->SetRawTag(raw, rawTagSize_);
-  rawTag_ = false;
-  acm_->SetSourceFormat(source_);
-  lame_->SetSourceFormat(source_);
-  wma_->SetSourceFormat(source_);
-  vorbis_->SetSourceFormat(source_);
-  openKind_ = s.OutputKind;
-  openLame_ = s.UseLame != 0;
-  switch (openKind_) {
-    case 1:
-      if (openLame_) lame_->Open(tag_, outputName, s.Lame);
-      else acm_->Open(tag_, outputName, s.AcmFormatIndex);
-      break;
-    case 2:
-      wma_->Open(outputName, s.WmaBitrateIndex, s.WmaDrm != 0);
-      break;
-    case 3:
-      CopyOggSettings();
-      vorbis_->Open(raw ? nullptr : tag, outputName);
-      break;
-    default:
-      break;
+  rawTag_ = false;  // the raw tag applies to this one Open
+  if (!RemoveForReplacement(outputName))
+    return WriteResult::Failure(CreateFailureText(outputName, errno));
+  writer_ = WriterFor(kind);
+  outputName_ = outputName;
+  if (writer_ == nullptr) {
+    open_ = true;  // WAV: the flag alone
+    return {};
   }
+  writer_->Configure(*settings_);
+  writer_->SetRawTag(raw, rawTagBytes_, rawTagSize_);
+  writer_->SetSourceFormat(source_);
+  // A raw tag is for MP3 files; the others get no tag then.
+  WriteResult r = writer_->Open(raw ? nullptr : tag, outputName);
+  if (!r) {
+    writer_ = nullptr;
+    source_ = CdAudioFormat;
+    return r;
+  }
+  open_ = true;
+  return r;
 }
 
-void EncoderSet::Write(const void* pcm, std::size_t byteCount) {
-  if (!open_ || pcm == nullptr) return;
-  switch (openKind_) {
-    case 1:
-      if (openLame_) lame_->Write(pcm, byteCount);
-      else acm_->Write(pcm, byteCount);
-      break;
-    case 2: wma_->Write(pcm, byteCount); break;
-    case 3: vorbis_->Write(pcm, byteCount); break;
-    default: break;
-  }
+WriteResult EncoderSet::Write(const void* pcm, std::size_t byteCount) {
+  if (!open_) return WriteResult::Failure("Файл не открыт для записи.");
+  if (writer_ == nullptr || pcm == nullptr) return {};
+  return writer_->Write(pcm, byteCount);
 }
 
-void EncoderSet::Close() {
+WriteResult EncoderSet::Close() {
+  if (!open_) return WriteResult::Failure("Файл не открыт для записи.");
+  source_ = CdAudioFormat;
+  open_ = false;
+  AudioWriter* w = writer_;
+  writer_ = nullptr;
+  return w != nullptr ? w->Close() : WriteResult::Success();
+}
+
+void EncoderSet::Abort() {
   if (!open_) return;
   source_ = CdAudioFormat;
-  switch (openKind_) {
-    case 1:
-      if (openLame_) lame_->Close(outputName_);
-      else acm_->Close();
-      break;
-    case 2: wma_->Close(static_cast<const TrackTagRecord*>(tag_)); break;
-    case 3: vorbis_->Close(); break;
-    default: break;
-  }
   open_ = false;
+  if (writer_ != nullptr) writer_->Abort();
+  writer_ = nullptr;
 }
 
-void EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                             const TrackTagRecord* tag) {
+WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                                    const TrackTagRecord* tag) {
+  return ConvertFile(sourceWav, outputName, tag, OutputKindFromRecord(settings_->OutputKind));
+}
+
+WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                                    const TrackTagRecord* tag, OutputKind kind) {
   const SettingsRecord& s = *settings_;
+  AudioWriter* writer = WriterFor(kind);
+  if (writer == nullptr) return {};  // WAV: nothing to encode
   const double gain = ComputeNormalizeGain(peak_, s.NormLowThreshold, s.NormHighThreshold,
                                            s.NormLowTarget, s.NormHighTarget);
-  const bool normalize = s.NormalizeEnabled != 0;
-  acm_->SetProgress(progress_);
-  lame_->SetProgress(progress_);
-  wma_->SetProgress(progress_);
-  vorbis_->SetProgress(progress_);
-  acm_->SetNormalize(normalize);
-  lame_->SetNormalize(normalize);
-  wma_->SetNormalize(normalize);
-  vorbis_->SetNormalize(normalize);
-
   AudioFormatRecord format = CdAudioFormat;
   {
     WavSourceReader reader;
     reader.Open(sourceWav, true);
     if (reader.IsOpen()) format = reader.Format();
   }
-  acm_->SetSourceFormat(format);
-  lame_->SetSourceFormat(format);
-  wma_->SetSourceFormat(format);
-  vorbis_->SetSourceFormat(format);
-  // Every writer gets the gain, so normalisation works for every output kind.
-  acm_->SetGain(gain);
-  lame_->SetGain(gain);
-  wma_->SetGain(gain);
-  vorbis_->SetGain(gain);
-  lame_->SetRawTag(false, 0);
-  acm_->SetRawTag(false, 0);
-
-  switch (s.OutputKind) {
-    case 1:
-      if (s.UseLame != 0) lame_->ConvertFile(sourceWav, outputName, tag, s.Lame);
-      else acm_->ConvertFile(sourceWav, outputName, s.AcmFormatIndex, tag);
-      break;
-    case 2:
-      wma_->ConvertFile(sourceWav, outputName, tag, s.WmaDrm != 0, s.WmaBitrateIndex);
-      break;
-    case 3:
-      CopyOggSettings();
-      vorbis_->ConvertFile(sourceWav, outputName, tag);
-      break;
-    default:
-      break;
+  // Every writer gets the progress routine, the normalisation and the
+  // source's format, so that each kind behaves the same.
+  for (AudioWriter* w : {static_cast<AudioWriter*>(acm_.get()), static_cast<AudioWriter*>(lame_.get()),
+                         static_cast<AudioWriter*>(wma_.get()), static_cast<AudioWriter*>(vorbis_.get())}) {
+    w->SetProgress(progress_);
+    w->SetNormalize(s.NormalizeEnabled != 0);
+    w->SetGain(gain);
+    w->SetSourceFormat(format);
+    w->SetRawTag(false, nullptr, 0);
   }
+  writer->Configure(s);
+  if (!RemoveForReplacement(outputName))
+    return WriteResult::Failure(CreateFailureText(outputName, errno));
+  return writer->ConvertFile(sourceWav, outputName, tag);
 }
 
 }  // namespace sonarvex

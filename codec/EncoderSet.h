@@ -15,10 +15,12 @@
 #include "codec/AcmMp3Driver.h"
 #include "codec/AcmMp3Writer.h"
 #include "codec/AudioFormat.h"
+#include "codec/AudioWriter.h"
 #include "codec/LameWriter.h"
 #include "codec/ProgressCallback.h"
 #include "codec/VorbisWriter.h"
 #include "codec/WmaWriter.h"
+#include "records/OutputKind.h"
 #include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
@@ -58,18 +60,34 @@ class EncoderSet {
   // one Open only.
   void SetRawTag(const void* bytes, std::uint32_t size);
 
-  // Starts a file. Nothing when already open. An existing file of that name
-  // is deleted first. With OutputKind 0 only the open flag is set.
-  void Open(const TrackTagRecord* tag, const std::string& outputName);
+  // The writer for an output kind (MP3: LAME when the settings' UseLame is
+  // set, else the codec layer); nullptr for WAV, which EncoderSet does not write.
+  AudioWriter* WriterFor(OutputKind kind);
+
+  // Starts a file of the given kind (without one: the settings' OutputKind).
+  // Fails when already open (the open file is left alone). What is at the
+  // name is removed first (a link is removed, never written through). With
+  // kind WAV only the open flag is set. A writer that cannot start the file
+  // leaves the set closed and says why.
+  WriteResult Open(const TrackTagRecord* tag, const std::string& outputName);
+  WriteResult Open(const TrackTagRecord* tag, const std::string& outputName, OutputKind kind);
   // Interleaved signed 16-bit little-endian samples in the source format.
-  void Write(const void* pcm, std::size_t byteCount);
-  void Close();
+  // A failure deletes the partial file; Close then reports it again.
+  WriteResult Write(const void* pcm, std::size_t byteCount);
+  // Finishes the file; a failure deletes it.
+  WriteResult Close();
+  // Closes and deletes the file being written.
+  void Abort();
   bool IsOpen() const { return open_; }
 
-  // Encodes a whole WAV file (any 16-bit PCM) by OutputKind; reports through
-  // the progress callback, which may cancel.
-  void ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                   const TrackTagRecord* tag);
+  // Encodes a whole WAV file (any 16-bit PCM) into a file of the given kind
+  // (without one: the settings' OutputKind), replacing what is at the output
+  // name; reports through the progress callback, which may cancel. Kind WAV
+  // does nothing.
+  WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                          const TrackTagRecord* tag);
+  WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                          const TrackTagRecord* tag, OutputKind kind);
 
   // The LAME version text for the choosers; empty without the library.
   std::string LameVersionText() const { return lame_->VersionText(); }
@@ -79,14 +97,12 @@ class EncoderSet {
   LameWriter& Lame() { return *lame_; }
   const LameWriter& Lame() const { return *lame_; }
   WmaWriter& Wma() { return *wma_; }
+  const WmaWriter& Wma() const { return *wma_; }
   VorbisWriter& Vorbis() { return *vorbis_; }
   const VorbisWriter& Vorbis() const { return *vorbis_; }
 
  private:
-  void CopyOggSettings();
-
   std::string outputName_;
-  const void* tag_ = nullptr;
   std::unique_ptr<AcmMp3Writer> acm_;
   std::unique_ptr<LameWriter> lame_;
   std::unique_ptr<WmaWriter> wma_;
@@ -99,10 +115,9 @@ class EncoderSet {
   SettingsRecord* settings_;
   std::int16_t peak_ = 0;
   bool open_ = false;
-  // The writer chosen by Open, so that Close reaches it even when the
-  // settings change while a file is being written.
-  int openKind_ = 0;
-  bool openLame_ = false;
+  // The writer chosen by Open, so that Write and Close reach it even when
+  // the settings change while a file is being written (nullptr for WAV).
+  AudioWriter* writer_ = nullptr;
 };
 
 }  // namespace sonarvex

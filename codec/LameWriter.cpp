@@ -2,6 +2,7 @@
 
 #include <lame/lame.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "codec/DynamicLibrary.h"
@@ -144,14 +145,12 @@ LameWriter::LameWriter(Dialogs& dialogs, const std::string& libraryName)
     dialogs_.Warning("Нету libmp3lame.so.0 !");
     return;
   }
+  loaded_ = true;
   lib_->complete = lib_->Bind();
   if (!lib_->complete) dialogs_.Warning("Ошибка при загрузке libmp3lame.so.0 !");
 }
 
-LameWriter::~LameWriter() {
-  if (stream_ != nullptr) lib_->close(static_cast<lame_global_flags*>(stream_));
-  if (file_ != nullptr) std::fclose(file_);
-}
+LameWriter::~LameWriter() { Abort(); }
 
 bool LameWriter::Available() const { return lib_->complete; }
 
@@ -171,15 +170,36 @@ LameConfig LameWriter::BuildConfig(const LameSettings& s, int sourceChannels) {
   return c;
 }
 
-std::uint32_t LameWriter::Open(const void* tag, const std::string& fileName,
-                               const LameSettings& s) {
-  if (!Available() || stream_ != nullptr || file_ != nullptr) return 0;
+void LameWriter::Release() {
+  if (stream_ != nullptr) lib_->close(static_cast<lame_global_flags*>(stream_));
+  stream_ = nullptr;
+  output_.clear();
+  output_.shrink_to_fit();
+}
+
+WriteResult LameWriter::Fail(WriteResult r) {
+  // Nothing half written stays: the encoder goes, the file is deleted.
+  Release();
+  file_.Abort();
+  error_ = r;
+  return r;
+}
+
+WriteResult LameWriter::Open(const TrackTagRecord* tag, const std::string& fileName) {
+  const bool raw = rawTag_;
+  rawTag_ = false;  // the raw tag applies to this one Open
+  if (!Available()) {
+    return WriteResult::Failure(loaded_ ? "Ошибка при загрузке libmp3lame.so.0 !"
+                                        : "Нету libmp3lame.so.0 !");
+  }
+  if (active_) return WriteResult::Failure(CreateFailureText(fileName, EBUSY));
   const Library& L = *lib_;
-  downmix_ = s.Mode == 3 && source_.Channels == 2;
-  config_ = BuildConfig(s, source_.Channels);
+  error_ = {};
+  downmix_ = settings_.Mode == 3 && source_.Channels == 2;
+  config_ = BuildConfig(settings_, source_.Channels);
 
   lame_global_flags* g = L.init();
-  if (g == nullptr) return 0;
+  if (g == nullptr) return WriteResult::Failure(CreateFailureText(fileName, ENOMEM));
   L.set_in_samplerate(g, static_cast<int>(config_.SampleRate));
   // MPEG-1 output: the encoder keeps the input rate instead of choosing a lower one.
   L.set_out_samplerate(g, config_.ReSampleRate != 0 ? static_cast<int>(config_.ReSampleRate)
@@ -207,32 +227,33 @@ std::uint32_t LameWriter::Open(const void* tag, const std::string& fileName,
   ApplyPreset(L, g, config_);
   if (L.init_params(g) < 0) {
     L.close(g);
-    return 0;
+    return WriteResult::Failure("Кодер MP3 не принял настройки для файла '" + fileName + "'.");
   }
   samplesPerChunk_ = static_cast<std::uint32_t>(L.get_framesize(g) * L.get_num_channels(g));
   outputBufferSize_ = samplesPerChunk_ * 5 / 4 + 7200;
-  output_.assign(outputBufferSize_, 0);
 
-  file_ = std::fopen(fileName.c_str(), "wb");
-  if (file_ == nullptr) {
-    output_.clear();
+  if (WriteResult r = file_.Create(fileName); !r) {
     L.close(g);
-    return 0;
+    return r;
   }
   stream_ = g;
-  if (tag != nullptr) {
-    if (rawTag_) {
-      std::fwrite(tag, 1, rawTagSize_, file_);
-    } else {
-      WriteId3v2(*static_cast<const TrackTagRecord*>(tag), file_);
+  active_ = true;
+  output_.assign(outputBufferSize_, 0);
+  if (raw) {
+    if (rawTagSize_ > 0) {
+      if (WriteResult r = file_.Write(rawTagBytes_, rawTagSize_); !r) return Fail(r);
     }
+  } else if (tag != nullptr) {
+    const std::vector<unsigned char> id3 = BuildId3v2(*tag);
+    if (WriteResult r = file_.Write(id3.data(), id3.size()); !r) return Fail(r);
   }
-  audioStart_ = std::ftell(file_);
-  return samplesPerChunk_ * 2;
+  audioStart_ = file_.Position();
+  return {};
 }
 
-void LameWriter::Write(const void* pcm, std::size_t byteCount) {
-  if (stream_ == nullptr || file_ == nullptr) return;
+WriteResult LameWriter::Write(const void* pcm, std::size_t byteCount) {
+  if (!active_) return WriteResult::Failure("Файл MP3 не открыт.");
+  if (!error_) return error_;
   const Library& L = *lib_;
   auto* g = static_cast<lame_global_flags*>(stream_);
   scratch_.resize(byteCount / 2);
@@ -250,67 +271,80 @@ void LameWriter::Write(const void* pcm, std::size_t byteCount) {
                : L.encode_buffer(g, chunk, chunk, static_cast<int>(n), output_.data(),
                                  static_cast<int>(output_.size()));
     if (produced < 0) {
-      // The encoder gave up: the rest of the file is dropped.
-      L.close(g);
-      stream_ = nullptr;
-      return;
+      return Fail(WriteResult::Failure("Ошибка кодера MP3 (" + std::to_string(produced) +
+                                       ") при записи файла '" + file_.Path() + "'."));
     }
-    if (produced > 0) std::fwrite(output_.data(), 1, static_cast<std::size_t>(produced), file_);
+    if (produced > 0) {
+      if (WriteResult r = file_.Write(output_.data(), static_cast<std::size_t>(produced)); !r)
+        return Fail(r);
+    }
   }
+  return {};
 }
 
-void LameWriter::Close(const std::string& fileName) {
+WriteResult LameWriter::Close() {
+  if (!active_) return WriteResult::Failure("Файл MP3 не открыт.");
+  active_ = false;
+  source_ = CdAudioFormat;
+  WriteResult r = error_;
+  error_ = {};
+  if (!r) return r;  // already released and deleted
   const Library& L = *lib_;
-  std::vector<unsigned char> infoFrame;
-  if (stream_ != nullptr) {
-    auto* g = static_cast<lame_global_flags*>(stream_);
-    int produced = L.encode_flush(g, output_.data(), static_cast<int>(output_.size()));
-    if (produced > 0 && file_ != nullptr)
-      std::fwrite(output_.data(), 1, static_cast<std::size_t>(produced), file_);
-    if (config_.WriteVbrHeader) {
-      std::size_t need = L.get_lametag_frame(g, nullptr, 0);
-      infoFrame.resize(need);
-      if (need == 0 || L.get_lametag_frame(g, infoFrame.data(), need) != need) infoFrame.clear();
-    }
-    L.close(g);
-    stream_ = nullptr;
+  auto* g = static_cast<lame_global_flags*>(stream_);
+  int produced = L.encode_flush(g, output_.data(), static_cast<int>(output_.size()));
+  if (produced < 0) {
+    r = WriteResult::Failure("Ошибка кодера MP3 (" + std::to_string(produced) +
+                             ") при записи файла '" + file_.Path() + "'.");
+  } else if (produced > 0) {
+    r = file_.Write(output_.data(), static_cast<std::size_t>(produced));
   }
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-    // The VBR/info header replaces the placeholder first frame.
-    if (!infoFrame.empty()) {
-      if (std::FILE* f = std::fopen(fileName.c_str(), "r+b")) {
-        std::fseek(f, 0, SEEK_END);
-        if (std::ftell(f) >= audioStart_ + static_cast<long>(infoFrame.size()) &&
-            std::fseek(f, audioStart_, SEEK_SET) == 0)
-          std::fwrite(infoFrame.data(), 1, infoFrame.size(), f);
-        std::fclose(f);
-      }
-    }
+  // The VBR/info header replaces the placeholder first frame.
+  if (r && config_.WriteVbrHeader) {
+    std::vector<unsigned char> infoFrame(L.get_lametag_frame(g, nullptr, 0));
+    if (!infoFrame.empty() &&
+        L.get_lametag_frame(g, infoFrame.data(), infoFrame.size()) == infoFrame.size() &&
+        file_.Position() >= audioStart_ + infoFrame.size())
+      r = file_.WriteAt(audioStart_, infoFrame.data(), infoFrame.size());
   }
-  output_.clear();
-  output_.shrink_to_fit();
+  Release();
+  if (!r) {
+    file_.Abort();
+    return r;
+  }
+  return file_.Finish();
+}
+
+void LameWriter::Abort() {
+  Release();
+  file_.Abort();
+  active_ = false;
+  error_ = {};
   source_ = CdAudioFormat;
 }
 
-void LameWriter::ConvertFile(const std::string& source, const std::string& output,
-                             const TrackTagRecord* tag, const LameSettings& s) {
-  if (Open(tag, output, s) == 0) return;
+WriteResult LameWriter::ConvertFile(const std::string& source, const std::string& output,
+                                    const TrackTagRecord* tag) {
   WavSourceReader reader;
   reader.Open(source, true);
   if (!reader.IsOpen()) {
     dialogs_.Warning("Исходный файл недоступен.");
-    Close(output);
-    std::remove(output.c_str());
-    return;
+    return WriteResult::Failure(SourceUnavailableText(source));
   }
   source_ = reader.Format();
+  if (WriteResult r = Open(tag, output); !r) return r;
   const std::uint32_t blockBytes = samplesPerChunk_ * (downmix_ ? 4 : 2);
-  FeedSamples(reader, blockBytes, false, progress_, normalize_ ? gain_ : 1.0,
-              [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
-  Close(output);
+  WriteResult fed = FeedSamples(reader, blockBytes, false, progress_, ConvertGain(),
+                                [this](const std::uint8_t* data, std::uint32_t bytes) {
+                                  return Write(data, bytes);
+                                });
   reader.Close();
+  if (fed.Failed()) {
+    Abort();
+    return fed;
+  }
+  // Cancelled: what was encoded so far is finished and kept.
+  WriteResult closed = Close();
+  return closed ? fed : closed;
 }
 
 std::string LameWriter::VersionText() const {

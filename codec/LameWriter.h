@@ -3,14 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "records/SettingsRecord.h"
 #include "codec/AudioFormat.h"
-#include "codec/ProgressCallback.h"
+#include "codec/AudioWriter.h"
 #include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
@@ -41,40 +40,45 @@ struct LameConfig {
   int VbrQuality = 0;
 };
 
-class LameWriter {
+class LameWriter : public AudioWriter {
  public:
   // Loads the library; a missing library or missing functions are reported
   // once through dialogs, and the writer then produces nothing.
   LameWriter(Dialogs& dialogs, const std::string& libraryName = kLameLibraryName);
-  ~LameWriter();
+  ~LameWriter() override;
   LameWriter(const LameWriter&) = delete;
   LameWriter& operator=(const LameWriter&) = delete;
 
-  bool Available() const;
+  bool Available() const override;
 
   static LameConfig BuildConfig(const LameSettings& s, int sourceChannels);
 
-  // tag: a TrackTagRecord, or with the raw-tag flag the raw bytes to copy to
-  // the start of the file; nullptr for no tag. Returns the bytes per chunk
-  // (samples per chunk x 2), 0 on failure.
-  std::uint32_t Open(const void* tag, const std::string& fileName, const LameSettings& s);
-  void Write(const void* pcm, std::size_t byteCount);
-  void Close(const std::string& fileName);
-  void ConvertFile(const std::string& source, const std::string& output, const TrackTagRecord* tag,
-                   const LameSettings& s);
+  // Takes LameSettings.
+  void Configure(const SettingsRecord& settings) override { settings_ = settings.Lame; }
+  void Configure(const LameSettings& settings) { settings_ = settings; }
+
+  // With the raw tag set, its bytes start the file; otherwise the ID3v2 tag
+  // built from tag (none for nullptr).
+  WriteResult Open(const TrackTagRecord* tag, const std::string& fileName) override;
+  WriteResult Write(const void* pcm, std::size_t byteCount) override;
+  // The encoder's last frames, then the VBR/info header over the first frame.
+  WriteResult Close() override;
+  void Abort() override;
+  bool IsOpen() const override { return active_; }
+  // Cancelled: the file is closed and kept, as far as it got.
+  WriteResult ConvertFile(const std::string& source, const std::string& output,
+                          const TrackTagRecord* tag) override;
+  void SetRawTag(bool on, const void* bytes, std::uint32_t size) override {
+    rawTag_ = on;
+    rawTagBytes_ = bytes;
+    rawTagSize_ = bytes != nullptr ? size : 0;
+  }
 
   // "Lame MP3 Encoder 3.100"; empty when the library is not loaded.
   std::string VersionText() const;
 
-  // Handed over by EncoderSet.
-  void SetRawTag(bool on, std::uint32_t size) { rawTag_ = on; rawTagSize_ = size; }
-  void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
-  const AudioFormatRecord& SourceFormat() const { return source_; }
-  void SetProgress(ProgressCallback cb) { progress_ = std::move(cb); }
-  void SetNormalize(bool on) { normalize_ = on; }
-  void SetGain(double g) { gain_ = g; }
-
-  bool IsOpen() const { return file_ != nullptr; }
+  // Bytes per chunk of the open stream (samples per chunk x 2).
+  std::uint32_t BlockBytes() const { return samplesPerChunk_ * 2; }
   bool Downmixing() const { return downmix_; }
   // Parameters of the current (or last) stream.
   const LameConfig& Config() const { return config_; }
@@ -82,8 +86,13 @@ class LameWriter {
  struct Library;  // the loaded entry points
 
  private:
+  WriteResult Fail(WriteResult r);
+  void Release();
+
   std::unique_ptr<Library> lib_;
   Dialogs& dialogs_;
+  bool loaded_ = false;
+  LameSettings settings_{};
 
   std::uint32_t outputBufferSize_ = 0;
   std::uint32_t samplesPerChunk_ = 0;
@@ -91,14 +100,13 @@ class LameWriter {
   bool downmix_ = false;
   std::vector<unsigned char> output_;
   std::vector<std::int16_t> scratch_;
-  std::FILE* file_ = nullptr;
-  long audioStart_ = 0;
-  bool normalize_ = false;
+  OutputFile file_;
+  bool active_ = false;
+  WriteResult error_;
+  std::uint64_t audioStart_ = 0;
   bool rawTag_ = false;
+  const void* rawTagBytes_ = nullptr;
   std::uint32_t rawTagSize_ = 0;
-  AudioFormatRecord source_ = CdAudioFormat;
-  ProgressCallback progress_;
-  double gain_ = 1.0;
   LameConfig config_;
 };
 

@@ -5,6 +5,7 @@
 #include <vorbis/codec.h>
 #include <vorbis/vorbisenc.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -104,9 +105,7 @@ VorbisWriter::VorbisWriter(const std::string& oggLibrary, const std::string& vor
   fedisableexcept(FE_ALL_EXCEPT);
 }
 
-VorbisWriter::~VorbisWriter() {
-  if (open_) Close();
-}
+VorbisWriter::~VorbisWriter() { Abort(); }
 
 float VorbisWriter::EncoderQuality(float thousandths) {
   float q = thousandths * 0.001f;
@@ -115,24 +114,38 @@ float VorbisWriter::EncoderQuality(float thousandths) {
   return q;
 }
 
-bool VorbisWriter::WritePage() {
+WriteResult VorbisWriter::WritePage() {
   State& s = *st_;
-  if (std::fwrite(s.og.header, 1, static_cast<std::size_t>(s.og.header_len), file_) !=
-          static_cast<std::size_t>(s.og.header_len) ||
-      std::fwrite(s.og.body, 1, static_cast<std::size_t>(s.og.body_len), file_) !=
-          static_cast<std::size_t>(s.og.body_len)) {
+  WriteResult r = file_.Write(s.og.header, static_cast<std::size_t>(s.og.header_len));
+  if (r) r = file_.Write(s.og.body, static_cast<std::size_t>(s.og.body_len));
+  if (!r) {
     endOfStream_ = true;
-    return false;
+    error_ = r;
   }
-  return true;
+  return r;
 }
 
-bool VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fileName) {
-  if (!loaded_ || open_) return false;
+void VorbisWriter::ClearState() {
+  if (!stateLive_) return;
+  const Library& L = *lib_;
+  State& s = *st_;
+  L.stream_clear(&s.os);
+  L.block_clear(&s.vb);
+  L.dsp_clear(&s.vd);
+  L.comment_clear(&s.vc);
+  L.info_clear(&s.vi);
+  stateLive_ = false;
+}
+
+WriteResult VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fileName) {
+  if (!loaded_)
+    return WriteResult::Failure("Кодирование в OGG невозможно т.к. нет необходимых библиотек.");
+  if (open_) return WriteResult::Failure(CreateFailureText(fileName, EBUSY));
   const Library& L = *lib_;
   State& s = *st_;
   std::memset(&s, 0, sizeof s);
   endOfStream_ = false;
+  error_ = {};
   L.info_init(&s.vi);
   const long channels = source_.Channels;
   const long rate = static_cast<long>(source_.SampleRate);
@@ -145,7 +158,8 @@ bool VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fileName) 
   }
   if (channels < 1 || r != 0) {
     L.info_clear(&s.vi);
-    return false;
+    return WriteResult::Failure("Кодер Ogg Vorbis не принял настройки для файла '" + fileName +
+                                "'.");
   }
   L.comment_init(&s.vc);
   if (tag != nullptr) {
@@ -157,6 +171,7 @@ bool VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fileName) 
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   L.stream_init(&s.os, static_cast<int>(ts.tv_sec * 1000 + ts.tv_nsec / 1000000));
+  stateLive_ = true;
 
   ogg_packet id, comments, codebooks;
   L.analysis_headerout(&s.vd, &s.vc, &id, &comments, &codebooks);
@@ -164,25 +179,24 @@ bool VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fileName) 
   L.stream_packetin(&s.os, &comments);
   L.stream_packetin(&s.os, &codebooks);
 
-  file_ = std::fopen(fileName.c_str(), "wb");
-  if (file_ == nullptr) {
-    L.stream_clear(&s.os);
-    L.block_clear(&s.vb);
-    L.dsp_clear(&s.vd);
-    L.comment_clear(&s.vc);
-    L.info_clear(&s.vi);
-    return false;
+  if (WriteResult created = file_.Create(fileName); !created) {
+    ClearState();
+    return created;
   }
   // The headers stand on pages of their own before any audio.
   while (!endOfStream_ && L.stream_flush(&s.os, &s.og) != 0) {
-    if (!WritePage()) break;
+    if (WriteResult w = WritePage(); !w) {
+      ClearState();
+      file_.Abort();
+      return w;
+    }
   }
   blockSize_ = static_cast<std::uint32_t>(channels) * 1024;
   open_ = true;
-  return true;
+  return {};
 }
 
-void VorbisWriter::WriteFrames(const std::uint8_t* pcm, std::size_t frames) {
+WriteResult VorbisWriter::WriteFrames(const std::uint8_t* pcm, std::size_t frames) {
   const Library& L = *lib_;
   State& s = *st_;
   const int channels = source_.Channels;
@@ -203,50 +217,70 @@ void VorbisWriter::WriteFrames(const std::uint8_t* pcm, std::size_t frames) {
     while (!endOfStream_ && L.bitrate_flushpacket(&s.vd, &s.op) == 1) {
       L.stream_packetin(&s.os, &s.op);
       while (!endOfStream_ && L.stream_pageout(&s.os, &s.og) != 0) {
-        if (!WritePage()) break;
+        if (WriteResult r = WritePage(); !r) return r;
         if (L.page_eos(&s.og)) endOfStream_ = true;
       }
     }
   }
+  return error_;
 }
 
-void VorbisWriter::Write(const void* pcm, std::size_t byteCount) {
-  if (!open_ || endOfStream_ || source_.Channels == 0) return;
+WriteResult VorbisWriter::Write(const void* pcm, std::size_t byteCount) {
+  if (!open_) return WriteResult::Failure("Файл OGG не открыт.");
+  if (!error_) return error_;
+  if (endOfStream_ || source_.Channels == 0) return {};
   const std::size_t frames = byteCount / (2u * source_.Channels);
   // An empty write must not end the stream: only Close does.
-  if (frames == 0) return;
-  WriteFrames(static_cast<const std::uint8_t*>(pcm), frames);
+  if (frames == 0) return {};
+  WriteResult r = WriteFrames(static_cast<const std::uint8_t*>(pcm), frames);
+  if (!r) {
+    // Nothing half written stays.
+    ClearState();
+    file_.Abort();
+  }
+  return r;
 }
 
-void VorbisWriter::Close() {
-  if (!open_) return;
-  const Library& L = *lib_;
-  State& s = *st_;
-  if (!endOfStream_) WriteFrames(nullptr, 0);
-  L.stream_clear(&s.os);
-  L.block_clear(&s.vb);
-  L.dsp_clear(&s.vd);
-  L.comment_clear(&s.vc);
-  L.info_clear(&s.vi);
-  std::fclose(file_);
-  file_ = nullptr;
+WriteResult VorbisWriter::Close() {
+  if (!open_) return WriteResult::Failure("Файл OGG не открыт.");
+  WriteResult r = error_;
+  if (r && !endOfStream_) r = WriteFrames(nullptr, 0);
+  ClearState();
   open_ = false;
+  error_ = {};
+  source_ = CdAudioFormat;
+  if (!r) {
+    file_.Abort();
+    return r;
+  }
+  return file_.Finish();
+}
+
+void VorbisWriter::Abort() {
+  ClearState();
+  file_.Abort();
+  open_ = false;
+  error_ = {};
   source_ = CdAudioFormat;
 }
 
-void VorbisWriter::ConvertFile(const std::string& source, const std::string& output,
-                               const TrackTagRecord* tag) {
+WriteResult VorbisWriter::ConvertFile(const std::string& source, const std::string& output,
+                                      const TrackTagRecord* tag) {
   WavSourceReader reader;
   reader.Open(source, true);
-  if (!reader.IsOpen()) return;  // nothing to encode
+  if (!reader.IsOpen()) return WriteResult::Failure(SourceUnavailableText(source));
   source_ = reader.Format();
-  Open(tag, output);
-  const bool finished =
-      FeedSamples(reader, blockSize_, true, progress_, normalize_ ? gain_ : 1.0,
-                  [this](const std::uint8_t* data, std::uint32_t bytes) { Write(data, bytes); });
-  Close();
+  if (WriteResult r = Open(tag, output); !r) return r;
+  WriteResult fed = FeedSamples(reader, blockSize_, true, progress_, ConvertGain(),
+                                [this](const std::uint8_t* data, std::uint32_t bytes) {
+                                  return Write(data, bytes);
+                                });
   reader.Close();
-  if (!finished) std::remove(output.c_str());  // cancelled: no half file is left
+  if (!fed) {
+    Abort();  // cancelled or failed: no half file is left
+    return fed;
+  }
+  return Close();
 }
 
 }  // namespace sonarvex

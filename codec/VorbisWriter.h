@@ -4,12 +4,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "codec/AudioFormat.h"
-#include "codec/ProgressCallback.h"
+#include "codec/AudioWriter.h"
 #include "records/TrackTagRecord.h"
 
 namespace sonarvex {
@@ -24,20 +23,24 @@ inline constexpr int kOggBitrates[11] = {350, 256, 192, 160, 128, 96, 80, 64, 48
 // kbit/s for an index; indexes outside the table give the nearest end.
 int OggBitrateFor(std::int32_t index);
 
-class VorbisWriter {
+class VorbisWriter : public AudioWriter {
  public:
   // Loads the three libraries (quietly: without them Ogg output produces
   // nothing) and masks the floating-point exceptions for the process.
   VorbisWriter(const std::string& oggLibrary = kOggLibraryName,
                const std::string& vorbisLibrary = kVorbisLibraryName,
                const std::string& vorbisEncLibrary = kVorbisEncLibraryName);
-  ~VorbisWriter();
+  ~VorbisWriter() override;
   VorbisWriter(const VorbisWriter&) = delete;
   VorbisWriter& operator=(const VorbisWriter&) = delete;
 
-  bool Available() const { return loaded_; }
+  bool Available() const override { return loaded_; }
 
-  // The Ogg settings, copied from the settings record before Open.
+  // Takes the five Ogg settings.
+  void Configure(const SettingsRecord& s) override {
+    SetBitrates(s.OggMinBitrateIndex, s.OggNominalBitrateIndex, s.OggMaxBitrateIndex);
+    SetQuality(s.OggQuality, s.OggUseQuality != 0);
+  }
   void SetBitrates(std::int32_t minIndex, std::int32_t nominalIndex, std::int32_t maxIndex) {
     minIndex_ = minIndex;
     nominalIndex_ = nominalIndex;
@@ -51,41 +54,38 @@ class VorbisWriter {
   // The quality given to the encoder for a setting in thousandths: -0.1..1.0.
   static float EncoderQuality(float thousandths);
 
-  bool Open(const TrackTagRecord* tag, const std::string& fileName);
-  void Write(const void* pcm, std::size_t byteCount);
-  void Close();
-  void ConvertFile(const std::string& source, const std::string& output, const TrackTagRecord* tag);
+  WriteResult Open(const TrackTagRecord* tag, const std::string& fileName) override;
+  WriteResult Write(const void* pcm, std::size_t byteCount) override;
+  // Ends the stream (its last page carries the end-of-stream mark).
+  WriteResult Close() override;
+  void Abort() override;
+  // Cancelled: the output is deleted.
+  WriteResult ConvertFile(const std::string& source, const std::string& output,
+                          const TrackTagRecord* tag) override;
 
-  void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
-  const AudioFormatRecord& SourceFormat() const { return source_; }
-  void SetProgress(ProgressCallback cb) { progress_ = std::move(cb); }
-  void SetNormalize(bool on) { normalize_ = on; }
-  void SetGain(double g) { gain_ = g; }
-
-  bool IsOpen() const { return open_; }
+  bool IsOpen() const override { return open_; }
   std::uint32_t BlockSize() const { return blockSize_; }
 
   struct Library;  // the loaded entry points
   struct State;    // the libraries' state records
 
  private:
-  void WriteFrames(const std::uint8_t* pcm, std::size_t frames);
-  bool WritePage();
+  WriteResult WriteFrames(const std::uint8_t* pcm, std::size_t frames);
+  WriteResult WritePage();
+  void ClearState();
 
   std::unique_ptr<Library> lib_;
   std::unique_ptr<State> st_;
   bool endOfStream_ = false;
   bool open_ = false;
-  std::FILE* file_ = nullptr;
+  bool stateLive_ = false;
+  WriteResult error_;
+  OutputFile file_;
   std::uint32_t blockSize_ = 2048;
   std::int32_t minIndex_ = 10, nominalIndex_ = 4, maxIndex_ = 0;
   float quality_ = 400;
   bool qualityMode_ = false;
   bool loaded_ = false;
-  ProgressCallback progress_;
-  bool normalize_ = false;
-  double gain_ = 1.0;
-  AudioFormatRecord source_ = CdAudioFormat;
 };
 
 }  // namespace sonarvex

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/SafeFile.h"
+
 namespace sonarvex {
 namespace {
 
@@ -21,7 +23,10 @@ bool WriteAllAt(int fd, const void* data, std::size_t n, off_t at) {
   while (n > 0) {
     ssize_t w = pwrite(fd, p, n, at);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
     p += w;
     n -= static_cast<std::size_t>(w);
     at += w;
@@ -42,13 +47,17 @@ void BuildWavHeader(std::uint8_t out[48], std::uint32_t dataBytes, const AudioFo
 }
 
 int CreateWavFile(const std::string& fileName, const AudioFormatRecord& format) {
-  int fd = open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (!RemoveForReplacement(fileName)) return kInvalidWavHandle;
+  int fd = CreateExclusiveFile(fileName, true);
   if (fd < 0) return kInvalidWavHandle;
   std::uint8_t header[48];
   BuildWavHeader(header, 0, format);
   Put32(header + 4, 0);  // both sizes stay 0 until FinishWavFile
   if (!WriteAllAt(fd, header, sizeof header, 0) || lseek(fd, 48, SEEK_SET) != 48) {
+    const int err = errno;
     close(fd);
+    unlink(fileName.c_str());
+    errno = err;
     return kInvalidWavHandle;
   }
   return fd;
@@ -60,21 +69,30 @@ bool WriteWavData(int handle, const void* data, std::size_t bytes) {
   while (bytes > 0) {
     ssize_t w = write(handle, p, bytes);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
+    if (w <= 0) {
+      if (w == 0) errno = ENOSPC;
+      return false;
+    }
     p += w;
     bytes -= static_cast<std::size_t>(w);
   }
   return true;
 }
 
-void FinishWavFile(int handle, std::uint32_t dataBytes, const AudioFormatRecord& /*format*/) {
-  if (handle < 0) return;
+bool FinishWavFile(int handle, std::uint32_t dataBytes, const AudioFormatRecord& /*format*/) {
+  if (handle < 0) {
+    errno = EBADF;
+    return false;
+  }
   std::uint8_t v[4];
   Put32(v, dataBytes);
-  WriteAllAt(handle, v, 4, 44);
+  bool ok = WriteAllAt(handle, v, 4, 44);
   Put32(v, dataBytes + 40);
-  WriteAllAt(handle, v, 4, 4);
-  close(handle);
+  ok = ok && WriteAllAt(handle, v, 4, 4);
+  const int err = errno;
+  if (close(handle) != 0 && errno != EINTR) return false;
+  errno = err;
+  return ok;
 }
 
 }  // namespace sonarvex

@@ -151,6 +151,7 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
   std::uint64_t produced = 0;
   bool drained = false;
   bool failed = false;
+  bool writeFailed = false;
   while (consumed < dataBytes_) {
     if (progress && *progress) (*progress)(consumed, dataBytes_, nullptr, -1);
     else if (pump_) pump_();
@@ -173,7 +174,7 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
       break;
     }
     if (!pcm.empty() && !WriteWavData(out, pcm.data(), pcm.size())) {
-      failed = true;
+      failed = writeFailed = true;
       break;
     }
     drained = drained || end;
@@ -185,38 +186,49 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
   if (!failed && !drained) {
     std::uint32_t used = 0;
     pcm.clear();
-    if (stream->Convert(nullptr, 0, true, pcm, &used) && !pcm.empty() &&
-        WriteWavData(out, pcm.data(), pcm.size()))
-      produced += pcm.size();
+    if (stream->Convert(nullptr, 0, true, pcm, &used) && !pcm.empty()) {
+      if (WriteWavData(out, pcm.data(), pcm.size())) produced += pcm.size();
+      else writeFailed = true;
+    }
   }
   stream.reset();
   // The header gets the true size of what was written.
-  FinishWavFile(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(produced, 0xFFFFFFD7u)),
-                dst);
+  if (!FinishWavFile(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(produced, 0xFFFFFFD7u)),
+                     dst))
+    writeFailed = true;
   Close();
+  if (writeFailed) {
+    // A converted file that could not be written whole is no source.
+    unlink(convertedName_.c_str());
+    return false;
+  }
   return Open(convertedName_, allowSuggestion) == kUsable;
 }
 
-bool FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
-                 const ProgressCallback& progress, double gain,
-                 const std::function<void(const std::uint8_t*, std::uint32_t)>& write) {
+WriteResult FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
+                        const ProgressCallback& progress, double gain,
+                        const std::function<WriteResult(const std::uint8_t*, std::uint32_t)>& write) {
   std::vector<std::uint8_t> block(std::max<std::uint32_t>(blockBytes, 2));
   const std::uint32_t total = reader.DataByteCount();
   std::uint32_t done = 0;
   while (!stopAtDataSize || done < total) {
     bool cancel = false;
     if (progress) progress(done, total, &cancel, 0);
-    if (cancel) return false;
+    if (cancel) return WriteResult::Cancel();
     const std::uint32_t want =
         stopAtDataSize ? std::min<std::uint32_t>(blockBytes, total - done) : blockBytes;
     std::uint32_t got = 0;
+    if (!reader.Read(block.data(), want, &got)) {
+      return WriteResult::Failure("Не удалось прочитать файл '" + reader.SourceName() + "': " +
+                                  std::strerror(errno) + ".");
+    }
     // A data chunk that claims more than the file holds ends at the end of the file.
-    if (!reader.Read(block.data(), want, &got) || got == 0) break;
+    if (got == 0) break;
     ApplyGain(block.data(), got, gain);
-    write(block.data(), got);
+    if (WriteResult r = write(block.data(), got); !r) return r;
     done += got;
   }
-  return true;
+  return {};
 }
 
 }  // namespace sonarvex

@@ -11,6 +11,7 @@
 
 #include "codec/AudioFormat.h"
 #include "codec/ProgressCallback.h"
+#include "platform/SafeFile.h"
 
 namespace sonarvex {
 
@@ -83,9 +84,11 @@ class WavSourceReader {
 // most blockBytes the progress routine is asked (it may cancel), then the
 // gain is applied (1.0 leaves the block alone) and the block is written.
 // Reading ends with the file, or with the data chunk's size when
-// stopAtDataSize. Returns false when the progress routine cancelled.
-bool FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
-                 const ProgressCallback& progress, double gain,
-                 const std::function<void(const std::uint8_t*, std::uint32_t)>& write);
+// stopAtDataSize. The result is Cancelled when the progress routine
+// cancelled, the writer's failure when a write failed (feeding stops there),
+// a failure when the source could not be read, else success.
+WriteResult FeedSamples(WavSourceReader& reader, std::uint32_t blockBytes, bool stopAtDataSize,
+                        const ProgressCallback& progress, double gain,
+                        const std::function<WriteResult(const std::uint8_t*, std::uint32_t)>& write);
 
 }  // namespace sonarvex

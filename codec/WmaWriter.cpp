@@ -2,18 +2,24 @@
 
 namespace sonarvex {
 
-bool WmaWriter::Open(const std::string& /*fileName*/, int /*bitrateIndex*/, bool /*drm*/) {
-  return false;
+WriteResult WmaWriter::Open(const TrackTagRecord* /*tag*/, const std::string& /*fileName*/) {
+  return WriteResult::Failure(kWmaUnavailableText);
 }
 
-int WmaWriter::Write(const void* pcm, std::size_t /*byteCount*/) {
-  if (pcm == nullptr || unavailable_ != 0) return 1;
-  return 0;
+WriteResult WmaWriter::Write(const void* /*pcm*/, std::size_t /*byteCount*/) {
+  return WriteResult::Failure(kWmaUnavailableText);
 }
 
-void WmaWriter::Close(const TrackTagRecord* /*tag*/) { source_ = CdAudioFormat; }
+WriteResult WmaWriter::Close() {
+  source_ = CdAudioFormat;
+  return WriteResult::Failure(kWmaUnavailableText);
+}
 
-void WmaWriter::ConvertFile(const std::string& /*source*/, const std::string& /*output*/,
-                            const TrackTagRecord* /*tag*/, bool /*drm*/, int /*bitrateIndex*/) {}
+void WmaWriter::Abort() { source_ = CdAudioFormat; }
+
+WriteResult WmaWriter::ConvertFile(const std::string& /*source*/, const std::string& /*output*/,
+                                   const TrackTagRecord* /*tag*/) {
+  return WriteResult::Failure(kWmaUnavailableText);
+}
 
 }  // namespace sonarvex

@@ -61,7 +61,7 @@ TEST_F(RipTest, WaveGrabWritesFinalFilesDirectly) {
   s_.OutputKind = 1;
   RipPipeline rip = Make();
   rip.GrabCommand(GrabSender::Wave);
-  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
   EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
   EXPECT_EQ(SizeOf(Out("2 - T3.wav")), 4u + 300 * 2352);
   EXPECT_FALSE(FileExists(Out("1 - T2.wav")));
@@ -263,8 +263,8 @@ TEST_F(RipTest, DataTracksAndFailures) {
   enc_.failWrites = true;
   host_.ticked = {true, false, false};
   std::string temp = Out("0 - T1.wav.part");
-  dialogs_.ExpectMessage("Не удалось записать файл '" + temp +
-                             "' (нет места на диске?). Копирование прервано.",
+  dialogs_.ExpectMessage("Не удалось записать файл '" + temp + "': " + std::strerror(ENOSPC) +
+                             ". Копирование прервано.",
                          "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
   rip.GrabCommand(GrabSender::Wave);
   EXPECT_FALSE(FileExists(temp));

@@ -1,7 +1,10 @@
 // Stand-ins for the ripping loop's drive, encoder and window in tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "app/RipPipeline.h"
+#include "platform/SafeFile.h"
 
 namespace sonarvex {
 
@@ -38,54 +42,46 @@ class FakeDrive : public RipDrive {
   std::optional<std::uint32_t> failFrom;
 };
 
-// Writes WAV data raw (header "WAVE") and "encodes" by copying.
+// Writes WAV data raw (header "WAVE") and "encodes" by copying. Files are
+// created exclusively, as the real writers create them.
 class FakeEncoder : public RipEncoder {
  public:
   bool WmaAvailable() override { return wma; }
   bool VorbisAvailable() override { return vorbis; }
-  void Configure(const SettingsRecord& s,
+  void Configure(const SettingsRecord&, OutputKind k,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> p) override {
-    kind = s.OutputKind;
+    kind = static_cast<int>(k);
     progress = std::move(p);
   }
-  bool Open(const TrackTagRecord&, const std::string& out) override {
-    file = fopen(out.c_str(), "wb");
+  WriteResult Open(const TrackTagRecord&, const std::string& out) override {
     opened.push_back(out);
-    return file != nullptr;
+    return Create(out);
   }
-  bool Write(const std::uint8_t* d, std::size_t n) override {
-    if (failWrites) return false;
-    return fwrite(d, 1, n, file) == n;
-  }
-  void Close() override {
-    if (file) fclose(file);
-    file = nullptr;
-  }
-  bool ConvertFile(const std::string& wav, const std::string& out, const TrackTagRecord&,
-                   int p) override {
+  WriteResult Write(const std::uint8_t* d, std::size_t n) override { return Put(d, n); }
+  WriteResult Close() override { return Finish(); }
+  void Abort() override { Drop(); }
+  WriteResult ConvertFile(const std::string& wav, const std::string& out, const TrackTagRecord&,
+                          int p) override {
     peak = p;
     converted.push_back(wav);
     int cancel = 0;
     for (std::uint64_t done = 0; done <= 1000 && !cancel; done += 250) progress(done, 1000, &cancel, 0);
-    if (cancel) return false;
-    std::filesystem::copy_file(wav, out, std::filesystem::copy_options::overwrite_existing);
-    return true;
+    if (cancel) return WriteResult::Cancel();
+    if (failConvert) return WriteResult::Failure("Не удалось записать файл '" + out + "': " +
+                                                 std::strerror(ENOSPC) + ".");
+    std::filesystem::copy_file(wav, out);
+    return {};
   }
-  bool CreateWav(const std::string& path) override {
-    file = fopen(path.c_str(), "wb");
-    return file && fwrite("WAVE", 1, 4, file) == 4;
+  WriteResult CreateWav(const std::string& path, bool) override {
+    if (WriteResult r = Create(path); !r) return r;
+    return Put(reinterpret_cast<const std::uint8_t*>("WAVE"), 4);
   }
-  bool WriteWav(const std::uint8_t* d, std::size_t n) override {
-    if (failWrites) return false;
-    return fwrite(d, 1, n, file) == n;
-  }
-  bool FinishWav(std::uint64_t bytes) override {
+  WriteResult WriteWav(const std::uint8_t* d, std::size_t n) override { return Put(d, n); }
+  WriteResult FinishWav(std::uint64_t bytes) override {
     finishedBytes = bytes;
-    if (!file) return false;
-    fclose(file);
-    file = nullptr;
-    return true;
+    return Finish();
   }
+  void AbortWav() override { Drop(); }
   void FindPeak(const std::uint8_t* d, std::size_t n, int& p) override {
     for (std::size_t k = 0; k + 1 < n; k += 2) {
       std::int16_t v;
@@ -93,12 +89,41 @@ class FakeEncoder : public RipEncoder {
       p = std::max(p, std::abs(static_cast<int>(v)));
     }
   }
-  bool wma = false, vorbis = true, failWrites = false;
+  bool wma = false, vorbis = true, failWrites = false, failConvert = false;
   int kind = -1, peak = -1;
   std::uint64_t finishedBytes = 0;
   FILE* file = nullptr;
+  std::string path;
   std::vector<std::string> opened, converted;
   std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress;
+
+ private:
+  WriteResult Create(const std::string& p) {
+    int fd = CreateExclusiveFile(p);
+    if (fd < 0) return WriteResult::Failure(CreateFailureText(p, errno));
+    file = fdopen(fd, "wb");
+    path = p;
+    return {};
+  }
+  WriteResult Put(const std::uint8_t* d, std::size_t n) {
+    if (failWrites || !file || fwrite(d, 1, n, file) != n) {
+      Drop();
+      return WriteResult::Failure(WriteFailureText(path, ENOSPC));
+    }
+    return {};
+  }
+  WriteResult Finish() {
+    if (!file) return WriteResult::Failure("not open");
+    fclose(file);
+    file = nullptr;
+    return {};
+  }
+  void Drop() {
+    if (!file) return;
+    fclose(file);
+    file = nullptr;
+    ::unlink(path.c_str());
+  }
 };
 
 class FakeHost : public RipHost {

@@ -152,8 +152,10 @@ TEST(AcmMp3WriterTest, OnlyTheFirstDriverWithMp3AndAtMost150Formats) {
   EXPECT_EQ(acm.FormatDescriptions()[1], "format 2");
   EXPECT_EQ(acm.FormatDescriptions()[149], "format 150");
   test::TempDir dir;
-  EXPECT_EQ(acm.Open(nullptr, dir.File("x.mp3"), 0), 0u) << "stream refused";
-  acm.Close();
+  acm.Configure(0);
+  EXPECT_TRUE(acm.Open(nullptr, dir.File("x.mp3")).Failed()) << "stream refused";
+  EXPECT_FALSE(FileExists(dir.File("x.mp3")));
+  acm.Abort();
 
   AcmMp3Writer none(dialogs, {});
   EXPECT_FALSE(none.CodecFound());

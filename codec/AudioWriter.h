@@ -1,0 +1,76 @@
+// The one interface every writer of audio files implements (WAV, MP3 through
+// LAME or the codec layer, Ogg Vorbis, WMA). EncoderSet and the ripping loop
+// talk to writers only through it.
+//
+// A file is written by Open, Write..., Close; Abort closes and deletes it
+// instead. ConvertFile encodes a finished WAV file as a whole. Every call
+// says what failed: a failure carries a message naming the file and the
+// reason. After a failure the writer refuses further writes with the same
+// message, and Close releases everything, deletes the partial file and
+// reports the failure again, so nothing incomplete is left under any name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "codec/AudioFormat.h"
+#include "codec/ProgressCallback.h"
+#include "platform/SafeFile.h"
+#include "records/SettingsRecord.h"
+#include "records/TrackTagRecord.h"
+
+namespace sonarvex {
+
+class AudioWriter {
+ public:
+  virtual ~AudioWriter() = default;
+
+  // Whether the writer can produce anything (its library is loaded).
+  virtual bool Available() const = 0;
+  // Takes the writer's options from the settings record; applies from the
+  // next Open or ConvertFile.
+  virtual void Configure(const SettingsRecord& settings) = 0;
+
+  // Creates outputName (exclusively: nothing may be there) and starts the
+  // stream. tag may be nullptr; with a raw tag set (MP3 writers) the raw bytes
+  // are written instead of a tag built from it.
+  virtual WriteResult Open(const TrackTagRecord* tag, const std::string& outputName) = 0;
+  // Interleaved signed 16-bit little-endian samples in the source format.
+  virtual WriteResult Write(const void* pcm, std::size_t byteCount) = 0;
+  // Finishes the file: the encoder's last bytes, headers rewritten, flushed,
+  // synced and closed. A failure deletes the file.
+  virtual WriteResult Close() = 0;
+  // Closes and deletes the file being written.
+  virtual void Abort() = 0;
+  virtual bool IsOpen() const = 0;
+
+  // Encodes a whole WAV file (any 16-bit PCM) into outputName. Reports
+  // through the progress callback, which may cancel (the result then says
+  // Cancelled).
+  virtual WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                                  const TrackTagRecord* tag) = 0;
+
+  // The raw tag for the next Open (only MP3 writers use it; size 0: no tag).
+  virtual void SetRawTag(bool /*on*/, const void* /*bytes*/, std::uint32_t /*size*/) {}
+
+  // The format of the PCM given to Write; reset to CdAudioFormat by Close.
+  void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
+  const AudioFormatRecord& SourceFormat() const { return source_; }
+  void SetProgress(ProgressCallback cb) { progress_ = std::move(cb); }
+  void SetNormalize(bool on) { normalize_ = on; }
+  void SetGain(double g) { gain_ = g; }
+
+ protected:
+  // The gain ConvertFile applies: 1.0 unless normalising.
+  double ConvertGain() const { return normalize_ ? gain_ : 1.0; }
+
+  AudioFormatRecord source_ = CdAudioFormat;
+  ProgressCallback progress_;
+  bool normalize_ = false;
+  double gain_ = 1.0;
+};
+
+// "Исходный файл 'PATH' недоступен."
+std::string SourceUnavailableText(const std::string& path);
+
+}  // namespace sonarvex

@@ -1,0 +1,99 @@
+// Output files that are created safely and written honestly: created
+// exclusively (never through a symbolic link, never truncating what is
+// there), every write, flush, sync and close checked, and a result that says
+// what failed in words a user can read.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+// What an operation on an output file (or an encoder writing one) ended with.
+struct WriteResult {
+  enum class Status { Ok, Failed, Cancelled };
+  Status status = Status::Ok;
+  // For a failure: which file and why, a whole sentence in Russian.
+  std::string message;
+
+  static WriteResult Success() { return {}; }
+  static WriteResult Failure(std::string text) { return {Status::Failed, std::move(text)}; }
+  static WriteResult Cancel() { return {Status::Cancelled, {}}; }
+
+  bool Ok() const { return status == Status::Ok; }
+  bool Failed() const { return status == Status::Failed; }
+  bool Cancelled() const { return status == Status::Cancelled; }
+  explicit operator bool() const { return Ok(); }
+};
+
+// "Не удалось создать файл 'PATH': REASON." and the same for writing, with
+// the system's text for the error number.
+std::string CreateFailureText(const std::string& path, int err);
+std::string WriteFailureText(const std::string& path, int err);
+
+// Creates a new regular file for writing (O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC):
+// fails when anything, a symbolic link included, is at path. The descriptor,
+// or -1 with errno set.
+int CreateExclusiveFile(const std::string& path, bool readWrite = false, unsigned mode = 0644);
+
+// Removes what is at path so that a new file can be created there, without
+// ever following a link (a link is removed, not its target). A folder is left
+// alone. True when nothing is at path afterwards.
+bool RemoveForReplacement(const std::string& path);
+
+// A stale partial output from an earlier run.
+enum class StaleFile {
+  None,     // nothing at the path
+  Removed,  // one of the program's own partial files, now removed
+  Foreign,  // something else (a link, a folder, another user's or program's file): left alone
+  Error,    // it could not be examined or removed (errno set)
+};
+
+// A regular file counts as the program's own when it belongs to this user,
+// has one link and is empty or starts as the program's writers start their
+// files: "RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS".
+bool LooksLikeOwnOutput(const std::uint8_t* head, std::size_t size);
+StaleFile RemoveStalePartial(const std::string& path);
+
+// A file being written: created exclusively, buffered, every system call
+// checked. After the first failure every later call fails with the same
+// message, so a caller that checks only Finish still learns of it.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();  // an unfinished file is aborted (closed and deleted)
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  WriteResult Create(const std::string& path);
+  WriteResult Write(const void* data, std::size_t bytes);
+  // Writes at an absolute offset (a header patched at the end); the buffer
+  // is flushed first.
+  WriteResult WriteAt(std::uint64_t offset, const void* data, std::size_t bytes);
+  // Flushes, syncs to disk (when sync) and closes. On failure the file is deleted.
+  WriteResult Finish(bool sync = true);
+  // Closes and deletes the file (nothing when none is open).
+  void Abort();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  const std::string& Path() const { return path_; }
+  // Bytes written so far (the size of the file once flushed).
+  std::uint64_t Position() const { return position_; }
+  const WriteResult& Error() const { return error_; }
+
+ private:
+  WriteResult Flush();
+  WriteResult Fail(int err);
+
+  int fd_ = -1;
+  std::string path_;
+  std::vector<std::uint8_t> buffer_;
+  std::uint64_t position_ = 0;
+  WriteResult error_;
+};
+
+}  // namespace sonarvex

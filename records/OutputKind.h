@@ -1,0 +1,17 @@
+// The kinds of output a grab or a conversion produces, numbered as the
+// settings record's OutputKind field stores them.
+#pragma once
+
+#include <cstdint>
+
+namespace sonarvex {
+
+enum class OutputKind : std::uint8_t { Wav = 0, Mp3 = 1, Wma = 2, Ogg = 3 };
+
+// The kind a stored OutputKind value names; unknown values mean WAV, which
+// no encoder writes.
+inline OutputKind OutputKindFromRecord(std::uint8_t stored) {
+  return stored <= 3 ? static_cast<OutputKind>(stored) : OutputKind::Wav;
+}
+
+}  // namespace sonarvex
