@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "FrameHeader.h"
@@ -22,18 +26,21 @@ using kelpra::Mp3Decoder;
 constexpr int kBatchFrames = 10;
 constexpr const char* kDecodeFailed = "Не получилось декодировать файл!!!";
 constexpr const char* kCaption = "Sonarvex's MP3 Decoder";
+// The Layer III decoder's own delay: the filterbanks' output lags the
+// encoder's input by this many samples.
+constexpr int kDecoderDelay = 529;
+constexpr size_t kWavHeaderBytes = 46;
 
 class MappedFile {
  public:
   explicit MappedFile(const char* path) {
-    fd_ = ::open(path, O_RDONLY | O_CLOEXEC);
+    fd_ = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) return;
-    struct stat st;
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return;
-    void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (::fstat(fd_, &st_) != 0 || !S_ISREG(st_.st_mode) || st_.st_size <= 0) return;
+    void* p = ::mmap(nullptr, size_t(st_.st_size), PROT_READ, MAP_PRIVATE, fd_, 0);
     if (p == MAP_FAILED) return;
     data_ = static_cast<const uint8_t*>(p);
-    size_ = size_t(st.st_size);
+    size_ = size_t(st_.st_size);
   }
   ~MappedFile() {
     if (data_) ::munmap(const_cast<uint8_t*>(data_), size_);
@@ -44,9 +51,11 @@ class MappedFile {
 
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  const struct stat& info() const { return st_; }
 
  private:
   int fd_ = -1;
+  struct stat st_ {};
   const uint8_t* data_ = nullptr;
   size_t size_ = 0;
 };
@@ -58,25 +67,192 @@ void PutLe32(uint8_t* p, uint32_t v) {
   p[3] = uint8_t(v >> 24);
 }
 
-bool WriteAll(int fd, const void* data, size_t n, off_t at) {
-  const uint8_t* p = static_cast<const uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd, p, n, at);
-    if (w <= 0) return false;
-    p += w;
-    n -= size_t(w);
-    at += w;
-  }
-  return true;
-}
-
 uint32_t Clamp32(size_t v) { return v > 0xffffffffu ? 0xffffffffu : uint32_t(v); }
 
-void ShowError(MP3_DECODER_OPTIONS* o) {
+void ShowMessage(MP3_DECODER_OPTIONS* o, const std::string& text) {
   if (o->ownerWindow && o->ownerWindow->MessageBox)
-    o->ownerWindow->MessageBox(o->ownerWindow, kDecodeFailed, kCaption, MP3_MB_ICONERROR);
+    o->ownerWindow->MessageBox(o->ownerWindow, text.c_str(), kCaption, MP3_MB_ICONERROR);
   else
-    std::fprintf(stderr, "%s: %s\n", kCaption, kDecodeFailed);
+    std::fprintf(stderr, "%s: %s\n", kCaption, text.c_str());
+}
+
+void SetStatus(MP3_DECODER_OPTIONS* o, uint8_t status) {
+  if (o->status) *o->status = status;
+}
+
+// The WAV output. It is written to a new file beside the final name (created
+// exclusively, never through a symbolic link) and renamed over the final name
+// only when complete, so that a failed or refused output never leaves a
+// partial file under that name and never touches what was there.
+class WavOutput {
+ public:
+  ~WavOutput() { Discard(); }
+
+  // Refuses an output that is the input itself (the same file under any
+  // name) or a folder. Returns false with errno set.
+  bool Create(const std::string& path, const struct stat& input,
+              const MP3_WAVE_FORMAT& format) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+      if (st.st_dev == input.st_dev && st.st_ino == input.st_ino) {
+        errno = EINVAL;
+        return false;
+      }
+      if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+      }
+    }
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      char suffix[24];
+      std::snprintf(suffix, sizeof suffix, ".%08x.part", unsigned(rd()));
+      temp_ = path + suffix;
+      fd_ = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd_ < 0 && errno != EEXIST) return false;
+    }
+    if (fd_ < 0) return false;
+    path_ = path;
+    uint8_t header[kWavHeaderBytes];
+    std::memcpy(header, "RIFF", 4);
+    PutLe32(header + 4, 0);
+    std::memcpy(header + 8, "WAVEfmt ", 8);
+    PutLe32(header + 16, 18);
+    std::memcpy(header + 20, &format, 18);
+    std::memcpy(header + 38, "data", 4);
+    PutLe32(header + 42, 0);
+    return WriteAt(header, sizeof header, 0, "write");
+  }
+
+  bool Append(const uint8_t* data, size_t n) {
+    // A WAV file's sizes are 32-bit: its data cannot grow past them.
+    if (dataBytes_ + n > 0xffffffffu - kWavHeaderBytes) {
+      errno = EFBIG;
+      what_ = "write";
+      return false;
+    }
+    if (!WriteAt(data, n, off_t(kWavHeaderBytes + dataBytes_), "write")) return false;
+    dataBytes_ += n;
+    return true;
+  }
+
+  // Writes the sizes into the header, flushes the file to the disk, closes it
+  // and gives it its final name.
+  bool Finish() {
+    uint8_t v[4];
+    PutLe32(v, uint32_t(dataBytes_));
+    if (!WriteAt(v, 4, 42, "write the header of")) return false;
+    PutLe32(v, uint32_t(dataBytes_ + kWavHeaderBytes - 8));
+    if (!WriteAt(v, 4, 4, "write the header of")) return false;
+    if (::fsync(fd_) != 0) return Fail("flush");
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return Fail("close");
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) return Fail("rename");
+    temp_.clear();
+    return true;
+  }
+
+  // Closes and deletes the unfinished file.
+  void Discard() {
+    const int saved = errno;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+    errno = saved;
+  }
+
+  // What failed, for the message.
+  const char* what() const { return what_; }
+
+ private:
+  bool WriteAt(const void* data, size_t n, off_t at, const char* what) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (n > 0) {
+      const ssize_t w = ::pwrite(fd_, p, n, at);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        if (w == 0) errno = ENOSPC;
+        return Fail(what);
+      }
+      p += w;
+      n -= size_t(w);
+      at += w;
+    }
+    return true;
+  }
+  bool Fail(const char* what) {
+    what_ = what;
+    return false;
+  }
+
+  int fd_ = -1;
+  std::string path_, temp_;
+  size_t dataBytes_ = 0;
+  const char* what_ = "write";
+};
+
+// Cuts the encoder's delay and padding off the decoded PCM: drops the first
+// `skip` sample frames and holds back the last `trim` ones until more follow,
+// so that the stream's final `trim` frames are never given out.
+class GaplessTrim {
+ public:
+  GaplessTrim(size_t blockAlign, size_t skip, size_t trim)
+      : skip_(skip * blockAlign), trim_(trim * blockAlign) {}
+
+  // Bytes to keep in front of each batch for the held-back tail.
+  size_t Reserve() const { return trim_; }
+
+  // `decoded` (n bytes) has just been decoded, with Reserve() bytes of room
+  // in front of it. Returns the bytes to give out, which start at `out`.
+  // Hold() must follow once they have been used.
+  size_t Take(uint8_t* decoded, size_t n, uint8_t*& out) {
+    const size_t drop = std::min(skip_, n);
+    skip_ -= drop;
+    // Samples are held back only once the skip is over, so that the held
+    // tail and the rest of this batch lie next to each other.
+    uint8_t* start = held_ ? decoded - held_ : decoded + drop;
+    const size_t total = held_ + n - drop;
+    keep_ = std::min(total, trim_);
+    tail_ = start + (total - keep_);
+    out = start;
+    return total - keep_;
+  }
+
+  // Moves the held-back tail to just before where the next batch is decoded.
+  void Hold(uint8_t* decoded) {
+    if (keep_) std::memmove(decoded - keep_, tail_, keep_);
+    held_ = keep_;
+  }
+
+ private:
+  size_t skip_;
+  size_t trim_;
+  size_t held_ = 0;
+  size_t keep_ = 0;
+  uint8_t* tail_ = nullptr;
+};
+
+// The next header of the stream at or after `from`: one with the first
+// frame's version, layer and sample rate that is followed by another such
+// header (or by the end of the data). `end` when there is none.
+size_t Resync(const uint8_t* base, size_t from, size_t end, const FrameHeader& first) {
+  auto matches = [&](size_t at, FrameHeader& h) {
+    return at < end &&
+           kelpra::ParseHeader(base + at, end - at, false, h, first.freeFormatBytes) ==
+               kelpra::HeaderResult::Ok &&
+           h.version == first.version && h.layer == first.layer &&
+           h.sampleRateIndex == first.sampleRateIndex;
+  };
+  for (size_t at = from; at + 4 <= end; ++at) {
+    if (base[at] != 0xFF) continue;
+    FrameHeader a, b;
+    if (!matches(at, a)) continue;
+    const size_t next = at + size_t(a.frameLength);
+    if (next >= end || matches(next, b)) return at;
+  }
+  return end;
 }
 
 void Convert(MP3_DECODER_OPTIONS* o) {
@@ -96,8 +272,13 @@ void Convert(MP3_DECODER_OPTIONS* o) {
   o->firstFrameOffset = int32_t(first > 0x7fffffff ? 0x7fffffff : first);
 
   FrameHeader fh;
-  const bool firstOk =
-      kelpra::ParseHeader(base, inputLen, true, fh) == kelpra::HeaderResult::Ok;
+  bool firstOk = kelpra::ParseHeader(base, inputLen, true, fh) == kelpra::HeaderResult::Ok;
+  if (!firstOk) {
+    // Free format: the frame length is the distance to the next header.
+    const int freeBytes = kelpra::FindFreeFormatLength(base, inputLen);
+    firstOk = freeBytes > 0 && kelpra::ParseHeader(base, inputLen, true, fh, freeBytes) ==
+                                   kelpra::HeaderResult::Ok;
+  }
   o->bitrate = firstOk ? fh.bitrate / 1000 : 0;
   o->sampleRate = firstOk ? fh.sampleRate : 0;
   o->waveFormat.formatTag = 1;
@@ -112,92 +293,103 @@ void Convert(MP3_DECODER_OPTIONS* o) {
 
   std::unique_ptr<Mp3Decoder> decoder;
   size_t pcmBytes = 0;
+  size_t skip = 0, trim = 0;
   if (firstOk) {
     decoder = std::make_unique<Mp3Decoder>(fh);
     pcmBytes = size_t(fh.pcmBytes);
+    // Gapless output: the encoder's delay and the decoder's own delay are
+    // cut from the start, the encoder's padding (less the decoder's delay,
+    // which it covers) from the end.
+    if (fh.hasGaplessInfo && fh.layer == 3) {
+      skip = size_t(fh.encoderDelay) + kDecoderDelay;
+      trim = fh.encoderPadding > kDecoderDelay ? size_t(fh.encoderPadding - kDecoderDelay) : 0;
+    }
   }
-  std::vector<uint8_t> batch(pcmBytes * kBatchFrames + 16, 0);
+  GaplessTrim gapless(size_t(o->waveFormat.blockAlign), skip, trim);
+  const size_t reserve = gapless.Reserve();
+  std::vector<uint8_t> buffer(reserve + pcmBytes * kBatchFrames + 16, 0);
+  uint8_t* const batch = buffer.data() + reserve;
 
-  int out = -1;
-  uint32_t dataCount = 0;
+  std::unique_ptr<WavOutput> out;
   if (o->writeWav) {
-    out = o->outputFile ? ::open(o->outputFile, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
-    if (out < 0) {
-      if (o->status) *o->status = MP3_STATUS_CANNOT_CREATE;
+    out = std::make_unique<WavOutput>();
+    if (!o->outputFile || !out->Create(o->outputFile, in.info(), o->waveFormat)) {
+      out.reset();
+      SetStatus(o, MP3_STATUS_CANNOT_CREATE);
       return;
     }
-    uint8_t header[46];
-    std::memcpy(header, "RIFF", 4);
-    PutLe32(header + 4, 0);
-    std::memcpy(header + 8, "WAVEfmt ", 8);
-    PutLe32(header + 16, 18);
-    std::memcpy(header + 20, &o->waveFormat, 18);
-    std::memcpy(header + 38, "data", 4);
-    PutLe32(header + 42, 0);
-    WriteAll(out, header, sizeof header, 0);
   }
+  auto writeFailed = [&] {
+    const int err = errno;
+    out->Discard();
+    ShowMessage(o, std::string("Не получилось записать файл ") + o->outputFile + " (" +
+                       out->what() + "): " + std::strerror(err));
+    SetStatus(o, MP3_STATUS_WRITE_FAILED);
+  };
 
-  // The frame walk: batches of ten frames, stopping before the last stretch
-  // shorter than ten frames of the last frame's length.
+  // The frame walk: batches of ten frames to the end of the data; the last
+  // batch holds what is left.
   size_t pos = 0;
   size_t lastLen = 0;
-  for (;;) {
-    if (pos >= inputLen || pos + kBatchFrames * lastLen > inputLen) break;
+  bool more = firstOk;
+  if (firstOk && fh.hasVbrHeader) pos = size_t(fh.frameLength);  // no audio in it
+  if (!firstOk) {
+    ShowMessage(o, kDecodeFailed);
+    SetStatus(o, MP3_STATUS_CANNOT_DECODE);
+    if (o->progressCallback) o->progressCallback(0, Clamp32(inputLen), batch, 0);
+  }
+  while (more) {
     int slots = 0;
-    bool failed = false;
-    for (int slot = 0; slot < kBatchFrames; ++slot) {
-      if (pos >= inputLen) break;  // the data end inside this batch
-      int16_t* pcm = reinterpret_cast<int16_t*>(batch.data() + size_t(slot) * pcmBytes);
-      size_t len = lastLen;
-      bool decoded = false;
-      if (decoder) {
-        FrameHeader h;
-        if (pos == 0 && fh.hasVbrHeader) {
-          len = size_t(fh.frameLength);  // the VBR header frame carries no audio
-        } else {
-          const Mp3Decoder::Result r = decoder->DecodeFrame(base + pos, inputLen - pos, pcm, h);
-          decoded = r == Mp3Decoder::Result::Decoded;
-          if (r != Mp3Decoder::Result::NoSync && r != Mp3Decoder::Result::Invalid)
-            len = size_t(h.frameLength);
-        }
-      }
-      if (!decoded && pcmBytes) std::memset(pcm, 0, pcmBytes);
-      if (len == 0) {
-        failed = true;
+    while (slots < kBatchFrames) {
+      if (pos >= inputLen) {
+        more = false;
         break;
       }
-      lastLen = len;
-      pos += len;
-      ++slots;
+      int16_t* pcm = reinterpret_cast<int16_t*>(batch + size_t(slots) * pcmBytes);
+      FrameHeader h;
+      const Mp3Decoder::Result r = decoder->DecodeFrame(base + pos, inputLen - pos, pcm, h);
+      if (r == Mp3Decoder::Result::Decoded || r == Mp3Decoder::Result::NoData ||
+          r == Mp3Decoder::Result::Incompatible) {
+        // A frame that cannot be decoded keeps its place as silence.
+        if (r != Mp3Decoder::Result::Decoded) std::memset(pcm, 0, pcmBytes);
+        lastLen = size_t(h.frameLength);
+        pos += std::min(lastLen, inputLen - pos);
+        ++slots;
+      } else if (r == Mp3Decoder::Result::Short) {
+        pos = inputLen;  // a stub of a frame at the end: dropped
+      } else {
+        // No frame here. Where the last frame's length leads to one, this
+        // is a damaged frame: it keeps its place as silence. Otherwise the
+        // walk goes on at the next header, or ends at trailing bytes that
+        // hold none (a tag).
+        const size_t next = pos + lastLen;
+        if (lastLen > 0 && next < inputLen && Resync(base, next, inputLen, fh) == next) {
+          std::memset(pcm, 0, pcmBytes);
+          pos = next;
+          ++slots;
+        } else {
+          pos = Resync(base, pos + 1, inputLen, fh);
+        }
+      }
     }
-    if (failed) {
-      ShowError(o);
-      if (o->status) *o->status = MP3_STATUS_CANNOT_DECODE;
-      if (o->progressCallback)
-        o->progressCallback(Clamp32(pos), Clamp32(inputLen), batch.data(), 0);
-      break;
+    if (slots == 0) break;  // nothing after the last full batch
+    uint8_t* pcmOut = batch;
+    const size_t bytes = gapless.Take(batch, size_t(slots) * pcmBytes, pcmOut);
+    if (out && bytes > 0 && !out->Append(pcmOut, bytes)) {
+      writeFailed();
+      return;
     }
-    const size_t bytes = size_t(slots) * pcmBytes;
-    if (out >= 0 && bytes > 0 && WriteAll(out, batch.data(), bytes, off_t(46) + dataCount))
-      dataCount += uint32_t(bytes);
     if (o->progressCallback)
-      o->progressCallback(Clamp32(pos), Clamp32(inputLen), batch.data(), uint32_t(bytes));
+      o->progressCallback(Clamp32(pos), Clamp32(inputLen), pcmOut, uint32_t(bytes));
     if (o->eventCallback) {
-      o->eventCallback(o, MP3_EVENT_BATCH, reinterpret_cast<intptr_t>(batch.data()),
-                       intptr_t(bytes));
+      o->eventCallback(o, MP3_EVENT_BATCH, reinterpret_cast<intptr_t>(pcmOut), intptr_t(bytes));
       o->eventCallback(o, MP3_EVENT_PROGRESS, intptr_t(Clamp32(pos)), intptr_t(Clamp32(inputLen)));
     }
+    gapless.Hold(batch);
     if (o->status && *o->status == MP3_STATUS_CANCEL) break;
   }
 
-  if (out >= 0) {
-    uint8_t v[4];
-    PutLe32(v, dataCount);
-    WriteAll(out, v, 4, 42);
-    PutLe32(v, dataCount + 38);
-    WriteAll(out, v, 4, 4);
-    ::close(out);
-  }
+  if (out && !out->Finish()) writeFailed();
 }
 
 }  // namespace

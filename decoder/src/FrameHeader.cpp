@@ -63,7 +63,8 @@ int FrameHeader::SideInfoBytes() const {
   return mode == 3 ? 9 : 17;
 }
 
-HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameHeader& out) {
+HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameHeader& out,
+                         int freeFormatBytes) {
   if (avail < 4 || p[0] != 0xFF) return HeaderResult::NoSync;
   FrameHeader h;
   if (p[1] >= 0xF0) {
@@ -88,28 +89,50 @@ HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameH
   h.copyright = (p[3] >> 3) & 1;
   h.original = (p[3] >> 2) & 1;
   h.emphasis = p[3] & 3;
-  if (h.sampleRateIndex == 3 || h.bitrateIndex == 0 || h.bitrateIndex == 15)
-    return HeaderResult::Invalid;
+  if (h.sampleRateIndex == 3 || h.bitrateIndex == 15) return HeaderResult::Invalid;
+  if (h.bitrateIndex == 0 && freeFormatBytes <= 0) return HeaderResult::Invalid;
 
   h.sampleRate = SampleRateHz(h.version, h.sampleRateIndex);
-  h.bitrate = BitrateKbps(h.version, h.layer, h.bitrateIndex) * 1000;
-  h.frameBitrate = h.bitrate;
-  h.frameLength = FrameLength(h.version, h.layer, h.bitrate, h.sampleRate, h.padding);
-  h.minFrameLength = h.maxFrameLength = h.frameLength;
   h.channels = h.mode == 3 ? 1 : 2;
   h.samplesPerFrame = h.layer == 1 ? 384 : (h.layer == 3 && h.version != 1) ? 576 : 1152;
   h.pcmBytes = h.samplesPerFrame * h.channels * 2;
+  if (h.bitrateIndex == 0) {
+    // Free format: the stream's length, plus one slot of padding.
+    h.freeFormatBytes = freeFormatBytes;
+    h.frameLength = freeFormatBytes + h.padding * (h.layer == 1 ? 4 : 1);
+    h.bitrate = int(int64_t(freeFormatBytes) * 8 * h.sampleRate / h.samplesPerFrame);
+  } else {
+    h.bitrate = BitrateKbps(h.version, h.layer, h.bitrateIndex) * 1000;
+    h.frameLength = FrameLength(h.version, h.layer, h.bitrate, h.sampleRate, h.padding);
+  }
+  h.frameBitrate = h.bitrate;
+  h.minFrameLength = h.maxFrameLength = h.frameLength;
 
   if (lookForVbr) {
     const size_t at = 4 + 2 * h.crc + h.SideInfoBytes();
     const size_t limit = avail < size_t(h.frameLength) ? avail : size_t(h.frameLength);
     bool found = false;
-    if (at + 16 <= limit && std::memcmp(p + at, "Xing", 4) == 0) {
+    if (at + 16 <= limit &&
+        (std::memcmp(p + at, "Xing", 4) == 0 || std::memcmp(p + at, "Info", 4) == 0)) {
       const uint32_t flags = Be32(p + at + 4);
       if ((flags & 3) == 0) return HeaderResult::Invalid;
       h.vbrFrames = ClampInt(Be32(p + at + 8));
       h.vbrBytes = ClampInt(Be32(p + at + 12));
       found = true;
+      // The encoder's extension follows the fields the flags announce
+      // (frames, bytes, a 100-byte table, a quality word): a 9-character
+      // encoder name, then at 21..23 the delay and padding, 12 bits each.
+      const size_t ext = at + 8 + ((flags & 1) ? 4 : 0) + ((flags & 2) ? 4 : 0) +
+                         ((flags & 4) ? 100 : 0) + ((flags & 8) ? 4 : 0);
+      if (ext + 24 <= limit) {
+        bool named = true;
+        for (size_t i = 0; i < 9; ++i) named = named && p[ext + i] >= 0x20 && p[ext + i] < 0x7F;
+        if (named) {
+          h.hasGaplessInfo = 1;
+          h.encoderDelay = (p[ext + 21] << 4) | (p[ext + 22] >> 4);
+          h.encoderPadding = ((p[ext + 22] & 15) << 8) | p[ext + 23];
+        }
+      }
     } else if (at + 18 <= limit && std::memcmp(p + at, "VBRI", 4) == 0) {
       h.vbrBytes = ClampInt(Be32(p + at + 10));
       h.vbrFrames = ClampInt(Be32(p + at + 14));
@@ -130,10 +153,40 @@ HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameH
 
 namespace {
 
+// The header bits that stay the same from frame to frame of one stream
+// (sync, version, layer, protection, sample rate), and the bitrate index.
+bool SameFreeStream(const uint8_t* a, const uint8_t* b) {
+  return b[0] == 0xFF && b[1] == a[1] && (b[2] & 0xFC) == (a[2] & 0xFC);
+}
+
+}  // namespace
+
+int FindFreeFormatLength(const uint8_t* p, size_t avail) {
+  FrameHeader h;
+  if (avail < 4 || ParseHeader(p, avail, false, h, 1) != HeaderResult::Ok || h.bitrateIndex != 0)
+    return 0;
+  const int slot = h.layer == 1 ? 4 : 1;
+  // Up to 16 KiB per frame; the header after the next one confirms a find
+  // (a sync pattern inside the audio data is not followed by another one at
+  // the same distance).
+  const size_t limit = avail < 16384 ? avail : 16384;
+  for (size_t d = 8; d + 4 <= limit; ++d) {
+    if (!SameFreeStream(p, p + d)) continue;
+    const int len = int(d) - h.padding * slot;
+    if (len <= 0 || len % slot != 0) continue;
+    const size_t next = d + size_t(len) + size_t(((p[d + 2] >> 1) & 1) * slot);
+    if (next + 4 > avail || SameFreeStream(p, p + next)) return len;
+  }
+  return 0;
+}
+
+namespace {
+
 bool ValidHeaderAt(const uint8_t* data, size_t size, size_t at) {
   if (at >= size) return false;
   FrameHeader h;
-  return ParseHeader(data + at, size - at, false, h) == HeaderResult::Ok;
+  if (ParseHeader(data + at, size - at, false, h) == HeaderResult::Ok) return true;
+  return FindFreeFormatLength(data + at, size - at) > 0;
 }
 
 }  // namespace

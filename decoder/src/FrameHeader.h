@@ -25,7 +25,15 @@ struct FrameHeader {
   int frameBitrate = 0;   // bit/s; 0 for the frame carrying a VBR header
   int vbrFrames = 0;      // from a Xing/VBRI header
   int vbrBytes = 0;
-  int hasVbrHeader = 0;
+  int hasVbrHeader = 0;   // a Xing, Info or VBRI header: the frame carries no audio
+  // The encoder's extension of a Xing/Info header: samples the encoder put
+  // before the audio and after it (12 bits each).
+  int hasGaplessInfo = 0;
+  int encoderDelay = 0;
+  int encoderPadding = 0;
+  // Free format (bitrate index 0): the stream's frame length without padding,
+  // found from the distance between two headers; 0 otherwise.
+  int freeFormatBytes = 0;
   int frameLength = 0;    // bytes
   int minFrameLength = 0;
   int maxFrameLength = 0;
@@ -45,7 +53,15 @@ enum class HeaderResult { Ok, NoSync, Invalid };
 
 // Parses the header at `p` of which `avail` bytes may be read. The frame's
 // length, the VBR header (when `lookForVbr`) and the derived fields are filled.
-HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameHeader& h);
+// A free-format header (bitrate index 0) is valid only with the stream's
+// `freeFormatBytes` (see FindFreeFormatLength); its bitrate is derived from it.
+HeaderResult ParseHeader(const uint8_t* p, size_t avail, bool lookForVbr, FrameHeader& h,
+                         int freeFormatBytes = 0);
+
+// For a free-format header at `p`: the stream's frame length without padding,
+// from the distance to the next header of the same stream (confirmed by the
+// header after that, or by the end of the data). 0 when there is none.
+int FindFreeFormatLength(const uint8_t* p, size_t avail);
 
 // Bitrate in kbit/s of (version, layer, index); 0 for index 0 and 15.
 int BitrateKbps(int version, int layer, int index);

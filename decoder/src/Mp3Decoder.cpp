@@ -24,7 +24,7 @@ Mp3Decoder::Mp3Decoder(const FrameHeader& first) : first_(first) {
 Mp3Decoder::Result Mp3Decoder::DecodeFrame(const uint8_t* p, size_t avail, int16_t* pcm,
                                            FrameHeader& out) {
   FrameHeader h;
-  switch (ParseHeader(p, avail, false, h)) {
+  switch (ParseHeader(p, avail, false, h, first_.freeFormatBytes)) {
     case HeaderResult::NoSync:
       return Result::NoSync;
     case HeaderResult::Invalid:
@@ -33,20 +33,28 @@ Mp3Decoder::Result Mp3Decoder::DecodeFrame(const uint8_t* p, size_t avail, int16
       break;
   }
   out = h;
-  if (h.frameLength <= 0 || size_t(h.frameLength) > avail) return Result::Short;
+  if (h.frameLength <= 0) return Result::Invalid;
   if (h.layer != first_.layer || h.version != first_.version ||
       h.sampleRateIndex != first_.sampleRateIndex)
     return Result::Incompatible;
+  // A frame cut short by the end of the data is decoded from the bytes it
+  // has (what is missing reads as zero bits) when its header and side
+  // information are complete.
+  size_t len = size_t(h.frameLength);
+  if (len > avail) {
+    if (avail < 4 + 2 * size_t(h.crc) + size_t(h.SideInfoBytes()) + 1) return Result::Short;
+    len = avail;
+  }
   bool ok = false;
   switch (h.layer) {
     case 1:
-      ok = DecodeLayerI(h, p, size_t(h.frameLength), pcm);
+      ok = DecodeLayerI(h, p, len, pcm);
       break;
     case 2:
-      ok = DecodeLayerII(h, p, size_t(h.frameLength), pcm);
+      ok = DecodeLayerII(h, p, len, pcm);
       break;
     default:
-      ok = DecodeLayerIII(h, p, size_t(h.frameLength), pcm);
+      ok = DecodeLayerIII(h, p, len, pcm);
       break;
   }
   return ok ? Result::Decoded : Result::NoData;

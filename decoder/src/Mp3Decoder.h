@@ -24,13 +24,14 @@ class Mp3Decoder {
     Decoded,      // `pcm` holds the frame's samples
     NoSync,       // no frame header at the address
     Invalid,      // header not valid
-    Short,        // the frame does not fit in the bytes available
+    Short,        // too few bytes for even the frame's header and side information
     Incompatible, // a frame of another layer, version or sample rate
     NoData,       // Layer III: main data not yet in the reservoir, or damaged frame
   };
 
   // Decodes the frame at `p` of which `avail` bytes may be read into `pcm`
-  // (first.pcmBytes bytes). `h` receives the frame's header when it parsed.
+  // (first.pcmBytes bytes); a frame longer than `avail` is decoded from the
+  // bytes there are. `h` receives the frame's header when it parsed.
   Result DecodeFrame(const uint8_t* p, size_t avail, int16_t* pcm, FrameHeader& h);
 
  private:

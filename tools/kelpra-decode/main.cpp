@@ -3,11 +3,13 @@
 // Decodes IN.mp3 to OUT.wav through libkelpra.so, which it loads with dlopen
 // from its own folder (else through the loader's search path), looking the
 // entry point up by name as the program does. Prints the stream's format and
-// exits with 0 on success, 1 when the library refused or failed, 2 on usage
-// or loading errors.
+// exits with 0 on success, 1 when the library refused or failed (OUT is then
+// left as it was), 2 on usage or loading errors.
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +53,15 @@ int main(int argc, char** argv) {
     ::dlclose(lib);
     return 2;
   }
+  // The library refuses to write over its input too; saying so here gives
+  // the reason.
+  struct stat inSt, outSt;
+  if (::stat(argv[1], &inSt) == 0 && ::stat(argv[2], &outSt) == 0 &&
+      inSt.st_dev == outSt.st_dev && inSt.st_ino == outSt.st_ino) {
+    std::fprintf(stderr, "kelpra-decode: %s is the input file; not overwriting it\n", argv[2]);
+    ::dlclose(lib);
+    return 1;
+  }
   uint8_t status = 0;
   MP3_DECODER_OWNER owner{ShowMessage};
   MP3_DECODER_OPTIONS o;
@@ -71,6 +82,11 @@ int main(int argc, char** argv) {
               o.waveFormat.channels, o.bitrate, o.firstFrameOffset);
   if (status == MP3_STATUS_CANNOT_CREATE) {
     std::fprintf(stderr, "kelpra-decode: cannot create %s\n", argv[2]);
+    return 1;
+  }
+  if (status == MP3_STATUS_WRITE_FAILED) {
+    // The library's message (on stderr above) names the file and the reason.
+    std::fprintf(stderr, "kelpra-decode: writing %s failed; nothing was written\n", argv[2]);
     return 1;
   }
   return status == MP3_STATUS_CANNOT_DECODE ? 1 : 0;

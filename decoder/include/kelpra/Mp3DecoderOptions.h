@@ -20,7 +20,10 @@ extern "C" {
 struct MP3_DECODER_OPTIONS;
 
 // Called after every batch: (input position, input length, PCM, PCM bytes).
-// Positions count from the first frame.
+// Positions count from the first frame. Batches hold ten frames (the last one
+// what is left); with the encoder's gapless information (a Xing/Info header
+// with the encoder's delay and padding) the PCM is trimmed to the encoded
+// audio, so the first and last batches are shorter.
 typedef void (*MP3_PROGRESS_CALLBACK)(uint32_t position, uint32_t length, uint8_t* pcm,
                                       uint32_t pcmBytes);
 
@@ -38,9 +41,14 @@ enum {
 
 // Values of the caller's status byte.
 enum {
-  MP3_STATUS_CANCEL = 1,         // set by the caller during a callback
-  MP3_STATUS_CANNOT_CREATE = 16, // the output WAV could not be created
-  MP3_STATUS_CANNOT_DECODE = 17, // no usable frame length
+  MP3_STATUS_CANCEL = 1,          // set by the caller during a callback
+  MP3_STATUS_CANNOT_CREATE = 16,  // the output WAV could not be created (or is the input)
+  MP3_STATUS_CANNOT_DECODE = 17,  // no usable frame length
+  // Writing the output WAV failed (a write, the header update, the flush to
+  // disk, the close or the final rename): the partial file is deleted, the
+  // file under the output name is left as it was, and the library has shown
+  // a message naming the file and the reason.
+  MP3_STATUS_WRITE_FAILED = 18,
 };
 
 // The owner window of the library's message box. The library has no user
@@ -76,7 +84,7 @@ typedef struct MP3_DECODER_OPTIONS {
   MP3_EVENT_CALLBACK eventCallback;        // in, may be null
   uint8_t writeWav;                        // in: 1 = write outputFile
   uint8_t reserved1[3];
-  uint8_t* status;                   // in/out: 1 = cancel; the library stores 16 or 17
+  uint8_t* status;                   // in/out: 1 = cancel; the library stores 16, 17 or 18
   MP3_DECODER_OWNER* ownerWindow;    // in: owner of the message box, may be null
   int32_t bitrate;                   // out: kbit/s of the first frame
   int32_t sampleRate;                // out: Hz of the first frame
