@@ -1,9 +1,18 @@
 // The ripping loop on the real transports and the software drive: what the
 // WAV files hold and what happens when the drive fails.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "../drive/DriveRig.h"
 #include "RipTestDoubles.h"
@@ -120,6 +129,342 @@ TEST_P(RipOnDriveTest, DiscTakenOutMidTrackStopsWithoutAFile) {
 INSTANTIATE_TEST_SUITE_P(Transports, RipOnDriveTest,
                          ::testing::Values(TransportKind::Spti, TransportKind::Aspi),
                          test::KindName);
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// How a failing rip is made to run out of space.
+enum class Full {
+  Output,     // the output folder is full: the streamed file or the encoded one fails
+  TempFolder  // the temporary folder is full: the temporary WAV fails while reading
+};
+
+// Which writer a rip goes through.
+enum class Writer { Wav, Lame, CodecLayer, Ogg };
+
+std::string WriterName(Writer w) {
+  switch (w) {
+    case Writer::Wav: return "Wav";
+    case Writer::Lame: return "Lame";
+    case Writer::CodecLayer: return "CodecLayer";
+    case Writer::Ogg: return "Ogg";
+  }
+  return "?";
+}
+
+const char* Extension(Writer w) {
+  return w == Writer::Wav ? ".wav" : w == Writer::Ogg ? ".ogg" : ".mp3";
+}
+
+// Records what the rip shows; questions are answered No, as a script would.
+class RecordingDialogs : public WindowlessDialogs {
+ public:
+  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
+    shown.push_back(text);
+    return IdNo;
+  }
+  std::vector<std::string> shown;
+};
+
+// Every file below folder (relative names), links included.
+std::vector<std::string> FilesBelow(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_directory(ec) || it->is_symlink(ec))
+      out.push_back(std::filesystem::relative(it->path(), folder).string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// What a child process reports back: its lines "key=value".
+struct ChildReport {
+  std::map<std::string, std::string> values;
+  std::string Get(const std::string& k) const {
+    auto it = values.find(k);
+    return it == values.end() ? std::string() : it->second;
+  }
+};
+
+// Runs body in a child process in which the folder `small` holds at most
+// `bytes`: a tmpfs mounted there in the child's own mount namespace, or,
+// where no namespace can be made, a file size limit (RLIMIT_FSIZE, with
+// SIGXFSZ ignored so that writes fail with EFBIG). The report carries
+// "mode" (tmpfs or rlimit) and what body returned.
+ChildReport RunWithSmallDisk(const std::string& small, std::size_t bytes,
+                             const std::function<std::string()>& body) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string mode;
+    const std::string size = "size=" + std::to_string(bytes);
+    if (unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        mount("tmpfs", small.c_str(), "tmpfs", 0, size.c_str()) == 0) {
+      mode = "tmpfs";
+    } else {
+      rlimit limit{bytes, bytes};
+      signal(SIGXFSZ, SIG_IGN);
+      mode = setrlimit(RLIMIT_FSIZE, &limit) == 0 ? "rlimit" : "none";
+    }
+    std::string report = "mode=" + mode + "\n" + (mode == "none" ? std::string() : body());
+    for (std::size_t at = 0; at < report.size();) {
+      ssize_t n = write(fds[1], report.data() + at, report.size() - at);
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buf[4096];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ChildReport r;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos) r.values[line.substr(0, eq)] += line.substr(eq + 1);
+  }
+  if (!WIFEXITED(status)) r.values["crashed"] = "yes";
+  return r;
+}
+
+class RipWriteFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = test::MakeTempFolder() + "/";
+    MakeDirectories(folder_ + "out");
+    MakeDirectories(folder_ + "outside");
+    ApplyFirstStartDefaults(s_, (folder_ + "out/").c_str());
+    s_.FolderPerAlbum = s_.FolderPerArtist = 0;
+    s_.NameHasNumber = 1;
+    s_.NameHasTitle = 1;
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  // Rips track 1 of a one-track disc (20 s) with the writer.
+  RipPipeline::Outcome Rip(Writer w, bool onTheFly, Dialogs& dialogs, std::string* failure,
+                           const std::string& tempFolder, std::function<void(FakeHost&)> onPump = {}) {
+    test::DriveRig rig({BuildAudioDisc({1500})});
+    Transport& t = rig.Get(TransportKind::Spti);
+    AlbumRecord album{};
+    ScriptedDialogs quiet;
+    DiscView view = ReadDisc(t, 0, 0, quiet, album);
+    if (!view.present) return RipPipeline::Outcome::NotStarted;
+    s_.OnTheFlyEncoding = onTheFly ? 1 : 0;
+    s_.UseLame = w == Writer::CodecLayer ? 0 : 1;
+    FakeHost host(1);
+    if (onPump) host.onPump = [&](int) { onPump(host); };
+    TransportRipDrive drive(t, album.FirstTrackOffset);
+    EncoderSet encoder(s_, dialogs);
+    EncoderRipAdapter adapter(encoder);
+    TagBuffer tags;
+    RipPipeline rip(host, drive, adapter, dialogs, s_, album, tags, tempFolder);
+    rip.GrabCommand(w == Writer::Wav ? GrabSender::Wave
+                    : w == Writer::Ogg ? GrabSender::Ogg
+                                       : GrabSender::Mp3Menu);
+    if (failure) *failure = rip.FailureText();
+    status_ = host.status[0];
+    return rip.LastOutcome();
+  }
+  std::string Out(Writer w) { return folder_ + "out/0 - Track1" + Extension(w); }
+
+  std::string folder_;
+  SettingsRecord s_{};
+  std::string status_;
+};
+
+struct FullDiskCase {
+  Writer writer;
+  bool onTheFly;
+  Full full;
+};
+
+class RipOnFullDiskTest : public RipWriteFailureTest,
+                          public ::testing::WithParamInterface<FullDiskCase> {};
+
+TEST_P(RipOnFullDiskTest, FailsNamingTheFileAndLeavesNothing) {
+  const FullDiskCase c = GetParam();
+  // The small disk is either the output folder or the whole working folder
+  // (temporary files included).
+  const std::string small = c.full == Full::Output ? folder_ + "out" : folder_;
+  const std::string temp = folder_ + "TempFiles/";
+  ChildReport r = RunWithSmallDisk(small, 48 * 1024, [&] {
+    MakeDirectories(folder_ + "out");
+    RecordingDialogs dialogs;
+    std::string failure;
+    auto outcome = Rip(c.writer, c.onTheFly, dialogs, &failure, temp);
+    std::string files;
+    for (const auto& f : FilesBelow(folder_)) files += f + ";";
+    return "outcome=" + std::to_string(static_cast<int>(outcome)) + "\nfailure=" + failure +
+           "\nfiles=" + files + "\nstatus=" + status_ + "\nshown=" +
+           std::to_string(dialogs.shown.size()) + "\n";
+  });
+  ASSERT_NE(r.Get("crashed"), "yes");
+  const std::string mode = r.Get("mode");
+  RecordProperty("small_disk", mode);
+  if (mode == "none") GTEST_SKIP() << "neither a mount namespace nor a file size limit";
+  if (mode == "rlimit" && c.full == Full::Output && !c.onTheFly && c.writer != Writer::Wav)
+    GTEST_SKIP() << "a file size limit fails the temporary WAV before the encoded file";
+  EXPECT_EQ(r.Get("outcome"), std::to_string(static_cast<int>(RipPipeline::Outcome::Failed)));
+  const std::string failure = r.Get("failure");
+  // The file that failed: the temporary WAV when it is on the full disk, else the partial output.
+  const bool tempFails = c.writer != Writer::Wav && !c.onTheFly;
+  const std::string failed = tempFails && (c.full == Full::TempFolder || mode == "rlimit")
+                                 ? temp + "Track1.wav"
+                                 : Out(c.writer) + ".part";
+  EXPECT_NE(failure.find("'" + failed + "'"), std::string::npos) << failure;
+  EXPECT_NE(failure.find(std::strerror(mode == "tmpfs" ? ENOSPC : EFBIG)), std::string::npos)
+      << failure;
+  EXPECT_NE(failure.find("Копирование прервано."), std::string::npos) << failure;
+  // Nothing under the final name, no partial file, no temporary WAV.
+  EXPECT_EQ(r.Get("files"), "") << failure;
+  EXPECT_EQ(r.Get("status"), "Ошибка");
+  EXPECT_EQ(r.Get("shown"), "1") << "the failure is shown once";
+}
+
+std::string FullDiskName(const ::testing::TestParamInfo<FullDiskCase>& info) {
+  const FullDiskCase& c = info.param;
+  return WriterName(c.writer) + (c.onTheFly ? "OnTheFly" : "FromWav") +
+         (c.full == Full::Output ? "OutputFull" : "TempFull");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, RipOnFullDiskTest,
+    ::testing::Values(FullDiskCase{Writer::Wav, false, Full::Output},
+                      FullDiskCase{Writer::Lame, true, Full::Output},
+                      FullDiskCase{Writer::Lame, false, Full::Output},
+                      FullDiskCase{Writer::Lame, false, Full::TempFolder},
+                      FullDiskCase{Writer::CodecLayer, true, Full::Output},
+                      FullDiskCase{Writer::CodecLayer, false, Full::Output},
+                      FullDiskCase{Writer::CodecLayer, false, Full::TempFolder},
+                      FullDiskCase{Writer::Ogg, true, Full::Output},
+                      FullDiskCase{Writer::Ogg, false, Full::Output},
+                      FullDiskCase{Writer::Ogg, false, Full::TempFolder}),
+    FullDiskName);
+
+struct LinkCase {
+  Writer writer;
+  bool onTheFly;
+};
+
+class RipThroughLinksTest : public RipWriteFailureTest,
+                            public ::testing::WithParamInterface<LinkCase> {
+ protected:
+  // A file outside the output folder that a link points to.
+  std::string Target() {
+    const std::string target = folder_ + "outside/target";
+    WriteFileAtomically(target, "not yours");
+    return target;
+  }
+  bool IsLink(const std::string& p) {
+    struct stat st{};
+    return lstat(p.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  }
+  bool IsRegular(const std::string& p) {
+    struct stat st{};
+    return lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+};
+
+TEST_P(RipThroughLinksTest, LinkAtThePartialNameStopsTheTrackUntouched) {
+  const LinkCase c = GetParam();
+  const std::string target = Target();
+  const std::string part = Out(c.writer) + ".part";
+  ASSERT_EQ(symlink(target.c_str(), part.c_str()), 0);
+  RecordingDialogs dialogs;
+  std::string failure;
+  EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, &failure, folder_ + "TempFiles/"),
+            RipPipeline::Outcome::Failed);
+  EXPECT_EQ(failure, "Файл '" + part +
+                         "' уже существует и создан не этой программой. Копирование прервано.");
+  EXPECT_EQ(*ReadFileBytes(target), "not yours");
+  EXPECT_TRUE(IsLink(part));
+  EXPECT_FALSE(FileExists(Out(c.writer)));
+  EXPECT_EQ(FilesBelow(folder_ + "TempFiles"), std::vector<std::string>{});
+}
+
+TEST_P(RipThroughLinksTest, LinkAtTheFinalNameIsReplacedNotWrittenThrough) {
+  const LinkCase c = GetParam();
+  const std::string target = Target();
+  ASSERT_EQ(symlink(target.c_str(), Out(c.writer).c_str()), 0);
+  // A link where the temporary WAV goes is replaced too (the folder is the program's own).
+  MakeDirectories(folder_ + "TempFiles");
+  ASSERT_EQ(symlink(target.c_str(), (folder_ + "TempFiles/Track1.wav").c_str()), 0);
+  RecordingDialogs dialogs;
+  std::string failure;
+  EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, &failure, folder_ + "TempFiles/"),
+            RipPipeline::Outcome::Done)
+      << failure;
+  EXPECT_EQ(*ReadFileBytes(target), "not yours");
+  EXPECT_TRUE(IsRegular(Out(c.writer)));
+  EXPECT_GT(std::filesystem::file_size(Out(c.writer)), 10000u);
+  EXPECT_EQ(status_, "Скопирован");
+}
+
+TEST_P(RipThroughLinksTest, StalePartialFilesOnlyOfOurOwnAreRemoved) {
+  const LinkCase c = GetParam();
+  const std::string part = Out(c.writer) + ".part";
+  // Another program's file under the partial name stays and stops the track.
+  WriteFileAtomically(part, "somebody's notes");
+  RecordingDialogs dialogs;
+  EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
+            RipPipeline::Outcome::Failed);
+  EXPECT_EQ(*ReadFileBytes(part), "somebody's notes");
+  // A partial file of an earlier rip (it starts as our files start) goes.
+  std::string own = c.writer == Writer::Wav ? std::string("RIFF\0\0\0\0WAVEfmt ", 16)
+                    : c.writer == Writer::Ogg ? std::string("OggS\0\2", 6)
+                                              : std::string("ID3\3\0\0", 6);
+  WriteFileAtomically(part, own);
+  EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
+            RipPipeline::Outcome::Done);
+  EXPECT_FALSE(FileExists(part));
+  EXPECT_TRUE(FileExists(Out(c.writer)));
+}
+
+std::string LinkName(const ::testing::TestParamInfo<LinkCase>& info) {
+  return WriterName(info.param.writer) + (info.param.onTheFly ? "OnTheFly" : "FromWav");
+}
+
+INSTANTIATE_TEST_SUITE_P(Writers, RipThroughLinksTest,
+                         ::testing::Values(LinkCase{Writer::Wav, false},
+                                           LinkCase{Writer::Lame, true},
+                                           LinkCase{Writer::Lame, false},
+                                           LinkCase{Writer::CodecLayer, true},
+                                           LinkCase{Writer::CodecLayer, false},
+                                           LinkCase{Writer::Ogg, true},
+                                           LinkCase{Writer::Ogg, false}),
+                         LinkName);
+
+// Cancelling the compression of a track through the real encoders: the row
+// says "Отменено" and nothing of the track is left.
+TEST_F(RipWriteFailureTest, CancelledCompressionLeavesNothing) {
+  for (Writer w : {Writer::Lame, Writer::CodecLayer, Writer::Ogg}) {
+    ScriptedDialogs dialogs;
+    dialogs.ExpectMessage("Вы хотите останоить сжатие???", "Sonarvex v3.2", MsgIcon::Question,
+                          MsgButtons::YesNo, IdYes);
+    int compressingPumps = 0;
+    auto outcome = Rip(w, false, dialogs, nullptr, folder_ + "TempFiles/", [&](FakeHost& host) {
+      if (host.state == WindowState::Compressing && ++compressingPumps == 3)
+        host.state = WindowState::Idle;
+    });
+    EXPECT_EQ(outcome, RipPipeline::Outcome::Cancelled) << WriterName(w);
+    EXPECT_EQ(status_, "Отменено") << WriterName(w);
+    EXPECT_EQ(FilesBelow(folder_ + "out"), std::vector<std::string>{}) << WriterName(w);
+    EXPECT_EQ(FilesBelow(folder_ + "TempFiles"), std::vector<std::string>{}) << WriterName(w);
+    std::string why;
+    EXPECT_TRUE(dialogs.Clean(&why)) << why;
+  }
+}
 
 }  // namespace
 }  // namespace sonarvex
