@@ -4,23 +4,10 @@
 #include <memory>
 
 #include "app/CliOptions.h"
-#include "app/EncoderRipAdapter.h"
-#include "app/ProfileList.h"
 #include "app/RipPipeline.h"
-#include "app/SettingsStore.h"
-#include "app/TransportRipDrive.h"
-#include "codec/EncoderSet.h"
-#include "drive/AspiTransport.h"
-#include "drive/DeviceDirectory.h"
-#include "drive/DiscModel.h"
+#include "app/Session.h"
 #include "drive/DriveCommands.h"
-#include "drive/SptiTransport.h"
-#include "drive/TransportSetup.h"
-#include "drive/virtual/VirtualDrive.h"
-#include "drive/virtual/VirtualDriveList.h"
-#include "metadata/AlbumDatabase.h"
 #include "metadata/CddbCommand.h"
-#include "metadata/DiscId.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Cp1251.h"
 
@@ -91,89 +78,75 @@ class Cli {
       : o_(o), out_(out), err_(err), env_(env), dialogs_() {}
 
   int Run() {
-    home_ = o_.Home.empty() ? env_.ExecutableFolder : o_.Home;
-    if (home_.empty() || home_.back() != '/') home_ += '/';
-    SettingsStore store(home_, dialogs_);
-    ProfileList profiles;
-    profiles.Load(store.SettingFolder());
-    store.LoadRecord(profiles.ActiveFileName(), settings_);
-
-    directory_ = std::make_unique<DeviceDirectory>(env_.ScanSystemDrives);
-    LoadVirtualDrives(home_, *directory_, dialogs_);
-    for (const auto& image : o_.Images) {
-      std::string error;
-      auto drive = VirtualDrive::FromCueImage(image, &error);
-      if (!drive) return Fail("cannot use image " + image + ": " + error);
-      directory_->AddVirtual(drive);
-    }
-    spti_ = std::make_unique<SptiTransport>(*directory_);
-    aspi_ = std::make_unique<AspiTransport>(*directory_);
-    TransportFlags flags;
-    std::uint8_t useSpti = settings_.UseSpti;
-    ChooseTransportAtStartup(*aspi_, dialogs_, flags, useSpti);
-    settings_.UseSpti = useSpti;
-    ChooseTransportAfterSettings(*spti_, flags, settings_.UseSpti);
-    int index = settings_.DriveIndex;
-    drives_ = BuildDriveList(Active(), settings_.DriveTypes, index);
+    SessionContext context;
+    context.ProgramFolder = o_.Home.empty() ? env_.ExecutableFolder : o_.Home;
+    if (context.ProgramFolder.empty() || context.ProgramFolder.back() != '/')
+      context.ProgramFolder += '/';
+    context.DialogService = &dialogs_;
+    context.ScanSystemDrives = env_.ScanSystemDrives;
+    context.Images = o_.Images;
+    session_ = std::make_unique<Session>(context);
+    if (!session_->StartError().empty()) return Fail(session_->StartError());
+    session_->LoadActiveProfile();
+    const auto& drives = session_->Drives();
 
     if (o_.Command == "drives") return Drives();
-    int drive = o_.Drive ? *o_.Drive : (index < 0 ? 0 : index);
-    if (drive >= static_cast<int>(drives_.size()))
-      return Fail(drives_.empty() ? "no drive found"
-                                  : "no drive " + std::to_string(drive) + " (" +
-                                        std::to_string(drives_.size()) + " drives)");
-    driveIndex_ = drive;
-    view_ = ReadDisc(Active(), drives_[drive].device, settings_.DriveTypes[drive < 16 ? drive : 0],
-                     dialogs_, album_, [this](std::uint32_t id, AlbumRecord& a) {
-                       return LoadAlbum(AlbumFolder(home_), SignedDiscId(id), a, tags_);
-                     });
-    if (!view_.present) return Fail("no disc in drive " + std::to_string(drive));
+    const int stored = session_->Settings().DriveIndex;
+    int drive = o_.Drive ? *o_.Drive : stored;
+    if (drive >= static_cast<int>(drives.size()))
+      return Fail(drives.empty() ? "no drive found"
+                                 : "no drive " + std::to_string(drive) + " (" +
+                                       std::to_string(drives.size()) + " drives)");
+    if (!session_->ReadDisc(drive).present)
+      return Fail("no disc in drive " + std::to_string(drive));
     if (o_.Command == "toc") return Toc();
     if (o_.Command == "cddb") return Cddb();
     return Rip();
   }
 
  private:
-  Transport& Active() { return ActiveTransport(*spti_, *aspi_, settings_.UseSpti); }
-
   int Fail(const std::string& reason) {
     err_ << reason << "\n";
     return 1;
   }
 
   int Drives() {
-    const char* kind = settings_.UseSpti ? "SPTI" : "ASPI";
-    for (std::size_t k = 0; k < drives_.size(); ++k)
-      out_ << k << "\t" << kind << "\t" << drives_[k].name << "\n";
+    const char* kind = session_->Settings().UseSpti ? "SPTI" : "ASPI";
+    const auto& drives = session_->Drives();
+    for (std::size_t k = 0; k < drives.size(); ++k)
+      out_ << k << "\t" << kind << "\t" << drives[k].name << "\n";
     return 0;
   }
 
   // The table of contents as the drive reports it (the identifier is computed
   // from the same addresses).
   int Toc() {
+    const DiscView& view = session_->View();
+    const AlbumRecord& album = session_->Album();
     char id[16];
-    std::snprintf(id, sizeof id, "%08x", view_.discId);
+    std::snprintf(id, sizeof id, "%08x", view.discId);
     out_ << id << "\n";
-    auto frames = [this](int i) {
-      const std::uint8_t* d = view_.toc + 4 + 8 * i;
+    auto frames = [&view](int i) {
+      const std::uint8_t* d = view.toc + 4 + 8 * i;
       return d[5] * kFramesPerMinute + d[6] * kFramesPerSecond + d[7];
     };
-    for (int i = 0; i < view_.trackCount; ++i) {
+    for (int i = 0; i < view.trackCount; ++i) {
       int start = frames(i);
       out_ << (i + 1) << "\t" << MsfText(FramesToMsf(start)) << "\t"
            << MsfText(FramesToMsf(frames(i + 1) - start)) << "\t" << (start - 150) << "\t"
-           << (album_.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
+           << (album.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
     }
-    out_ << "leadout\t" << MsfText(FramesToMsf(frames(view_.trackCount))) << "\n";
+    out_ << "leadout\t" << MsfText(FramesToMsf(frames(view.trackCount))) << "\n";
     return 0;
   }
 
   int Cddb() {
+    const DiscView& view = session_->View();
     CddbCommandOptions options;
     options.match = o_.Match;
-    options.rawToc.assign(view_.toc, view_.toc + kTocLength);
-    CddbCommandResult r =
-        RunCddbCommand(settings_, album_, tags_, AlbumFolder(home_), options);
+    options.rawToc.assign(view.toc, view.toc + kTocLength);
+    CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
+                                         session_->Tags(), session_->AlbumFolder(), options);
     if (!r.ok) {
       std::string reason = r.messages.empty() ? "lookup failed" : r.messages.back();
       for (char& c : reason)
@@ -185,10 +158,12 @@ class Cli {
   }
 
   int Rip() {
-    const int tracks = view_.trackCount;
+    SettingsRecord& settings = session_->Settings();
+    const AlbumRecord& album = session_->Album();
+    const int tracks = session_->View().trackCount;
     std::vector<bool> ticked(static_cast<std::size_t>(tracks), false);
     if (o_.Tracks.empty()) {
-      for (int i = 0; i < tracks; ++i) ticked[i] = album_.Tracks[i].AudioFlag != 0;
+      for (int i = 0; i < tracks; ++i) ticked[i] = album.Tracks[i].AudioFlag != 0;
     } else {
       std::string error;
       auto list = ParseTrackList(o_.Tracks, tracks, &error);
@@ -197,7 +172,7 @@ class Cli {
         return 2;
       }
       for (int t : *list) {
-        if (!album_.Tracks[t - 1].AudioFlag)
+        if (!album.Tracks[t - 1].AudioFlag)
           return Fail("track " + std::to_string(t) + " is a data track");
         ticked[t - 1] = true;
       }
@@ -206,29 +181,23 @@ class Cli {
     std::string format = o_.Format;
     if (format.empty()) {
       static const char* kKinds[] = {"wav", "mp3", "wma", "ogg"};
-      format = kKinds[settings_.OutputKind < 4 ? settings_.OutputKind : 1];
+      format = kKinds[settings.OutputKind < 4 ? settings.OutputKind : 1];
     }
     if (format == "wav") sender = GrabSender::Wave;
     if (format == "ogg") sender = GrabSender::Ogg;
     if (format == "wma") sender = GrabSender::Wma;
-    if (o_.OnTheFly) settings_.OnTheFlyEncoding = 1;
+    // These two changes live in memory only: the command line never saves
+    // the settings.
+    if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;
     // Scripts run unattended: nothing but the grab itself changes the machine.
-    settings_.ShutdownAfterCopy = 0;
+    settings.ShutdownAfterCopy = 0;
 
-    std::unique_ptr<EncoderSet> encoder;
-    EncoderRipAdapter encoderAdapter([&]() -> EncoderSet& {
-      if (!encoder) encoder = std::make_unique<EncoderSet>(settings_, dialogs_);
-      return *encoder;
-    });
-    TransportRipDrive drive(Active(), album_.FirstTrackOffset);
-    CliRipHost host(out_, err_, album_, ticked);
-    RipPipeline rip(host, drive, encoderAdapter, dialogs_, settings_, album_, tags_,
-                    home_ + "TempFiles/");
-    rip.GrabCommand(sender);
-    if (host.EjectRequested()) StartStopUnit(Active(), true);
+    CliRipHost host(out_, err_, album, ticked);
+    Session::RipResult result = session_->Rip(sender, host);
+    if (host.EjectRequested()) StartStopUnit(session_->CurrentTransport(), true);
     // The copied marks are kept with the album, as the window keeps them.
-    SaveAlbum(AlbumFolder(home_), album_, tags_);
-    switch (rip.LastOutcome()) {
+    session_->SaveCurrentAlbum();
+    switch (result.outcome) {
       case RipPipeline::Outcome::Done:
         return 0;
       case RipPipeline::Outcome::NotStarted:
@@ -238,7 +207,7 @@ class Cli {
       case RipPipeline::Outcome::Failed:
         if (!host.MissingFolder().empty())
           return Fail("the output folder " + host.MissingFolder() + " does not exist");
-        return Fail(rip.FailureText());
+        return Fail(result.failure);
     }
     return 1;
   }
@@ -248,16 +217,7 @@ class Cli {
   std::ostream& err_;
   const CliEnvironment& env_;
   ConsoleDialogs dialogs_;
-  std::string home_;
-  SettingsRecord settings_{};
-  AlbumRecord album_{};
-  TagBuffer tags_;
-  std::unique_ptr<DeviceDirectory> directory_;
-  std::unique_ptr<SptiTransport> spti_;
-  std::unique_ptr<AspiTransport> aspi_;
-  std::vector<DriveEntry> drives_;
-  int driveIndex_ = 0;
-  DiscView view_;
+  std::unique_ptr<Session> session_;
 };
 
 }  // namespace

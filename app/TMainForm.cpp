@@ -22,12 +22,11 @@
 #include "app/Icons.h"
 #include "app/MainFormRules.h"
 #include "app/PositionBar.h"
+#include "app/Session.h"
 #include "drive/AspiTransport.h"
-#include "drive/DeviceDirectory.h"
 #include "drive/DriveCommands.h"
 #include "drive/PlayPosition.h"
 #include "drive/SptiTransport.h"
-#include "drive/virtual/VirtualDriveList.h"
 #include "drive/ui/TCDInfo.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/DiscId.h"
@@ -37,9 +36,7 @@
 #include "app/settingsform/SettingsFormModel.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "drive/ui/TReadCommandForm.h"
-#include "app/EncoderRipAdapter.h"
 #include "app/OutputNaming.h"
-#include "app/TransportRipDrive.h"
 #include "codec/CompressionRatio.h"
 #include "codec/EncoderSet.h"
 #include "codec/ui/TMP3Config.h"
@@ -48,7 +45,6 @@
 #include "metadata/CddbLookup.h"
 #include "metadata/TCDDBEditForm.h"
 #include "metadata/TID3Form.h"
-#include "platform/System.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -95,48 +91,35 @@ bool TMainForm::Available(const std::string& component) {
 }
 
 // What the settings dialog and the profile commands ask of the window.
+// What the windows and commands opened from here ask of the main window.
 struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost, AlbumView {
   explicit Hosts(TMainForm& form)
-      : f(form), commands(form.profiles_, form.store_.SettingFolder(), form.dialogs_, *this, *this) {}
+      : f(form),
+        commands(form.session_.Profiles(), form.session_.SettingFolder(), form.dialogs_, *this,
+                 *this) {}
 
   // SettingsFormHost.
-  std::vector<std::string> DriveNames() override {
-    std::vector<std::string> names;
-    for (const auto& d : f.drives_) names.push_back(d.name);
-    return names;
-  }
-  bool AspiUsable() override { return f.flags_.aspiUsable; }
-  bool SptiUsable() override { return f.flags_.platformIsNt; }
   std::optional<ReadCommandChoice> DetectReadCommand(const ReadCommandRequest& r) override {
-    if (r.Drive < 0 || r.Drive >= static_cast<int>(f.drives_.size())) return std::nullopt;
+    const auto& drives = f.session_.Drives();
+    if (r.Drive < 0 || r.Drive >= static_cast<int>(drives.size())) return std::nullopt;
     // The detection window writes its choice into these two controls.
     QLineEdit sectors(QString::number(r.SectorsPerRead));
     QComboBox types;
     for (int k = 0; k < 24; ++k) types.addItem(Q(std::string(DriveTypeName(k))));
     ReadCommandFormContext context;
-    context.discPresent = [this] { return f.discPresent_; };
+    context.discPresent = [this] { return f.DiscPresent(); };
     context.useSpti = r.UseSpti;
-    context.device = f.drives_[r.Drive].device;
+    context.device = drives[r.Drive].device;
     context.numSecReadEdit = &sectors;
     context.driveTypeBox = &types;
     context.windowColour = FromColorRef(r.WindowColor);
     QWidget* owner = f.settingsForm_ ? static_cast<QWidget*>(f.settingsForm_) : &f;
-    TReadCommandForm form(owner, f.dialogs_, *f.spti_, *f.aspi_, context);
+    TReadCommandForm form(owner, f.dialogs_, f.session_.Spti(), f.session_.Aspi(), context);
     if (form.Run() != QDialog::Accepted) return std::nullopt;
     return ReadCommandChoice{types.currentIndex(), sectors.text().toInt()};
   }
-  std::string LameVersionText() override { return f.encoder_->LameVersionText(); }
-  std::string AcmCodecName() override {
-    return f.encoder_->Acm().CodecFound() ? f.encoder_->Acm().CodecName() : std::string();
-  }
-  std::vector<std::string> AcmFormatDescriptions() override {
-    return f.encoder_->Acm().FormatDescriptions();
-  }
-  bool LameAvailable() override { return f.encoder_->Lame().Available(); }
-  bool VorbisAvailable() override { return f.encoder_->Vorbis().Available(); }
-  bool WmaAvailable() override { return f.encoder_->Wma().Available(); }
   WindowState State() override { return f.state_; }
-  bool DiscPresent() override { return f.discPresent_; }
+  bool DiscPresent() override { return f.DiscPresent(); }
   int SelectedTrack() override {
     QTreeWidgetItem* item = f.listView_->currentItem();
     return item ? f.listView_->indexOfTopLevelItem(item) : -1;
@@ -145,7 +128,7 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
   bool StopEnabled() override { return f.ComponentEnabled("SpeedButton16"); }
   void PlayRange(int track, Msf from, Msf to) override {
     int count = std::min<int>(f.album_.TrackCount, kMaxAlbumTracks - 1);
-    if (track < 0 || track >= count || f.drives_.empty()) return;
+    if (track < 0 || track >= count || f.session_.Drives().empty()) return;
     f.positionBar_->SetScale(f.album_.Tracks[track + 1].StartSector -
                              f.album_.Tracks[track].StartSector);
     f.currentTrack_ = track;
@@ -153,8 +136,6 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
     PlayAudioMSF(f.CurrentTransport(), from, to);
   }
   void StopPlay() override { f.Stop(); }
-  std::vector<std::string> SearchExtensions() override { return f.extensions_; }
-  void SetSearchExtensions(const std::vector<std::string>& e) override { f.extensions_ = e; }
 
   // ProfileHost.
   void Stop() override { f.Stop(); }
@@ -244,11 +225,14 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
   ProfileCommands commands;
 };
 
-TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
+TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* parent)
     : QMainWindow(parent),
+      session_(session),
       context_(context),
-      dialogs_(*context.DialogService),
-      store_(context.ProgramFolder, *context.DialogService) {
+      dialogs_(session.Dialog()),
+      settings_(session.Settings()),
+      album_(session.Album()),
+      tags_(session.Tags()) {
   setObjectName("MainForm");
   setWindowTitle(U(kProgramTitle));
   setMinimumSize(578, 392);
@@ -294,39 +278,16 @@ TMainForm::TMainForm(const MainFormContext& context, QWidget* parent)
   connect(timer1_, &QTimer::timeout, this, &TMainForm::OnTimer);
 
   mp3ConfigGeometry_ = QRect(geometry().left() + 100, geometry().top() + 100, 214, 305);
-  // Start-up, in order.
-  albumFolder_ = sonarvex::AlbumFolder(context_.ProgramFolder);
-  MigrateAlbumFolder(albumFolder_);
-  tempFolder_ = context_.ProgramFolder + "TempFiles/";
-  std::memset(&album_, 0, sizeof album_);
-  std::memset(&settings_, 0, sizeof settings_);
-  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives);
-  LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
-  spti_ = std::make_unique<SptiTransport>(*directory_);
-  aspi_ = std::make_unique<AspiTransport>(*directory_);
-  ChooseTransportAtStartup(*aspi_, dialogs_, flags_, settings_.UseSpti);
+  // Start-up, in order: the session has started the drives; the window
+  // lists them, makes the encoders (a missing library is reported now) and
+  // loads the profiles, which loads the settings and reads the disc.
   RebuildDriveList();
-  encoder_ = std::make_unique<EncoderSet>(settings_, dialogs_);
-  power_ = std::make_unique<SystemPowerControl>();
-  if (auto ext = ReadFileBytes(store_.SettingFolder() + "ext.dat", 1 << 20)) {
-    std::size_t pos = 0;
-    while (pos < ext->size()) {
-      auto nl = ext->find('\n', pos);
-      std::string line = ext->substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty()) extensions_.push_back(line);
-      pos = nl == std::string::npos ? ext->size() : nl + 1;
-    }
-  }
+  session_.Encoders();
   LoadProfiles();
   state_ = WindowState::Idle;
   positionBar_->SetScale(1000);
   positionBar_->SetPosition(0);
-  artists_ = CollectArtists(albumFolder_);
-  groupEdit_->blockSignals(true);
-  for (const auto& a : artists_) groupEdit_->addItem(Q(a));
-  groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
-  groupEdit_->blockSignals(false);
+  FillArtistBox(true);
 
   qApp->installEventFilter(this);
   timer1_->start();
@@ -738,7 +699,7 @@ bool TMainForm::ComponentEnabled(const std::string& name) const {
 }
 
 void TMainForm::SetControlsEnabled(bool on) {
-  for (const auto& change : ControlsEnabledTable(on, discPresent_))
+  for (const auto& change : ControlsEnabledTable(on, DiscPresent()))
     SetComponentEnabled(change.Name, change.Enabled);
   SetComponentEnabled("N7", ComponentEnabled("SpeedButton7"));
 }
@@ -784,7 +745,7 @@ void TMainForm::DrawSizeBox() {
 }
 
 void TMainForm::RecomputeSizes() {
-  double r = ExpectedCompressionRatio(settings_, encoder_->Acm());
+  double r = ExpectedCompressionRatio(settings_, session_.Encoders().Acm());
   std::uint64_t sum = 0;
   int rows = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
   for (int i = 0; i < rows; ++i) {
@@ -798,18 +759,17 @@ void TMainForm::RecomputeSizes() {
 
 void TMainForm::LoadProfiles() { hosts_->commands.LoadProfiles(); }
 
+bool TMainForm::DiscPresent() const { return session_.DiscPresent(); }
+
 void TMainForm::LoadSettings(const std::string& fileName) {
-  playerPath_.clear();
-  store_.LoadRecord(fileName, settings_);
+  session_.LoadSettings(fileName);
   ApplyColours();
   listView_->setAlternatingRowColors(false);
   listView_->setStyleSheet(settings_.ShowGrid
                                ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
                                  "border-bottom: 1px solid #c0c0c0; }"
                                : "");
-  if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
-  if (playerPath_.empty()) playerPath_ = FindInPath("xdg-open");
-  WindowPlacement p = store_.LoadPlacement();
+  WindowPlacement p = session_.Store().LoadPlacement();
   QRect g = geometry();
   if (p.Left) g.moveLeft(*p.Left);
   if (p.Top) g.moveTop(*p.Top);
@@ -823,28 +783,23 @@ void TMainForm::LoadSettings(const std::string& fileName) {
   volumeBar_->blockSignals(false);
   DrawSizeBox();
   LayoutToolbar();
-  ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti);
   RebuildDriveList();
   ReadDisc();
 }
 
 bool TMainForm::SaveSettings(const std::string& fileName) {
-  if (context_.Xdg)
-    store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
-                                    *context_.Xdg);
   QRect g = geometry();
-  store_.SavePlacement(g.top(), g.left(), g.width(), g.height());
+  session_.Store().SavePlacement(g.top(), g.left(), g.width(), g.height());
   for (int i = 0; i < 5; ++i)
     settings_.ColumnWidths[i] = static_cast<std::int16_t>(listView_->columnWidth(i));
-  if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
-  return store_.SaveRecord(fileName, settings_);
+  return session_.SaveSettings(fileName);
 }
 
 void TMainForm::OpenSettings() { OpenSettings(nullptr); }
 
 void TMainForm::OpenSettings(bool* accepted) {
   if (settingsForm_) return;
-  TSettingsForm form(settings_, album_, tags_, *hosts_, dialogs_, this);
+  TSettingsForm form(settings_, album_, tags_, *hosts_, session_, dialogs_, this);
   settingsForm_ = &form;
   if (SettingsFormOpened) SettingsFormOpened(form);
   form.exec();
@@ -853,14 +808,14 @@ void TMainForm::OpenSettings(bool* accepted) {
   if (!form.Accepted()) return;
   AfterCloseSteps steps = CompareForAfterClose(form.Model().LiveBeforeOk(), settings_);
   if (steps.ChooseTransport) {
-    ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti);
+    session_.ChooseTransport();
     RebuildDriveList();
   }
   if (steps.ReselectDrive || steps.ChooseTransport) {
-    if (!drives_.empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
+    if (!session_.Drives().empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
     ReadDisc();
   }
-  if (settings_.DriveIndex < drives_.size())
+  if (settings_.DriveIndex < session_.Drives().size())
     CurrentTransport().SetDriveType(settings_.DriveTypes[settings_.DriveIndex & 15]);
   listView_->setStyleSheet(settings_.ShowGrid
                                ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
@@ -873,40 +828,40 @@ void TMainForm::OpenSettings(bool* accepted) {
   }
 }
 
-Transport& TMainForm::CurrentTransport() {
-  return ActiveTransport(*spti_, *aspi_, settings_.UseSpti);
-}
+Transport& TMainForm::CurrentTransport() { return session_.CurrentTransport(); }
 
 void TMainForm::RebuildDriveList() {
-  int index = settings_.DriveIndex;
-  drives_ = BuildDriveList(CurrentTransport(), settings_.DriveTypes, index);
-  settings_.DriveIndex = static_cast<std::uint8_t>(index < 0 ? 0 : index);
+  const auto& drives = session_.RebuildDriveList();
   cdromBox_->blockSignals(true);
   cdromBox_->clear();
-  for (const auto& d : drives_) cdromBox_->addItem(Q(d.name));
-  if (!drives_.empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
+  for (const auto& d : drives) cdromBox_->addItem(Q(d.name));
+  if (!drives.empty()) cdromBox_->setCurrentIndex(settings_.DriveIndex);
   cdromBox_->blockSignals(false);
 }
 
+// The artist box lists the artists of the album database: all of them
+// (replace), or those the database gained since the box was filled.
+void TMainForm::FillArtistBox(bool replace) {
+  const auto& artists = session_.Artists();
+  groupEdit_->blockSignals(true);
+  QString text = replace ? Q(Cp1251ToUtf8(FieldText(album_.Artist))) : groupEdit_->currentText();
+  if (replace) groupEdit_->clear();
+  for (std::size_t k = groupEdit_->count(); k < artists.size(); ++k)
+    groupEdit_->addItem(Q(artists[k]));
+  groupEdit_->setEditText(text);
+  groupEdit_->blockSignals(false);
+}
+
 void TMainForm::SaveCurrentAlbum() {
-  if (!discPresent_) return;
-  std::size_t before = artists_.size();
-  SaveAlbum(albumFolder_, album_, tags_, &artists_);
-  if (artists_.size() != before) {
-    groupEdit_->blockSignals(true);
-    QString text = groupEdit_->currentText();
-    for (std::size_t k = before; k < artists_.size(); ++k) groupEdit_->addItem(Q(artists_[k]));
-    groupEdit_->setEditText(text);
-    groupEdit_->blockSignals(false);
-  }
+  session_.SaveCurrentAlbum();
+  FillArtistBox(false);
 }
 
 void TMainForm::UpdateCaption() {
-  setWindowTitle(U(kProgramTitle) + (discPresent_ ? QString() : U(kNoDiscSuffix)));
+  setWindowTitle(U(kProgramTitle) + (DiscPresent() ? QString() : U(kNoDiscSuffix)));
 }
 
 void TMainForm::SetNoDisc() {
-  discPresent_ = false;
   hasAudioTracks_ = false;
   listView_->clear();
   trackPanel_->clear();
@@ -926,39 +881,29 @@ void TMainForm::ReadDisc() {
   albumNameEdit_->blockSignals(true);
   groupEdit_->setEditText(QString());
   albumNameEdit_->clear();
-  std::memset(&album_, 0, sizeof album_);
-  tags_.Clear();
-  view_ = DiscView();
-  int index = settings_.DriveIndex;
-  if (index < static_cast<int>(drives_.size())) {
-    std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
-    view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
-                               [this](std::uint32_t id, AlbumRecord& a) {
-                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_);
-                               });
-  }
+  const DiscView& view = session_.ReadDisc();
   groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
   albumNameEdit_->setText(Q(Cp1251ToUtf8(FieldText(album_.AlbumTitle))));
   groupEdit_->blockSignals(false);
   albumNameEdit_->blockSignals(false);
-  lastReady_ = view_.present;
-  if (!view_.present) {
+  lastReady_ = view.present;
+  if (!view.present) {
     SetNoDisc();
   } else {
-    discPresent_ = true;
-    hasAudioTracks_ = view_.hasAudio;
+    hasAudioTracks_ = view.hasAudio;
     FillTrackList();
     UpdateCaption();
-    SetControlsEnabled(view_.CommandsEnabled());
+    SetControlsEnabled(view.CommandsEnabled());
   }
   RecomputeSizes();
   timer1_->start();
 }
 
 void TMainForm::FillTrackList() {
+  const DiscView& view = session_.View();
   listView_->blockSignals(true);
   listView_->clear();
-  for (const TrackRow& row : view_.rows) {
+  for (const TrackRow& row : view.rows) {
     auto* item = new QTreeWidgetItem(listView_);
     item->setText(ColTrack, Q(row.caption));
     item->setIcon(ColTrack, QIcon(ListImage(row.image)));
@@ -975,8 +920,8 @@ void TMainForm::FillTrackList() {
     }
   }
   listView_->blockSignals(false);
-  trackPanel_->setText(Q(view_.trackPanel));
-  allTimePanel_->setText(Q(view_.timePanel));
+  trackPanel_->setText(Q(view.trackPanel));
+  allTimePanel_->setText(Q(view.timePanel));
 }
 
 void TMainForm::Refresh() {
@@ -1011,7 +956,7 @@ void TMainForm::Play(bool tickedOnly) {
 
 void TMainForm::PlayTrack(int i) {
   if (state_ != WindowState::Idle && state_ != WindowState::Playing) return;
-  if (!discPresent_ || !hasAudioTracks_) return;
+  if (!DiscPresent() || !hasAudioTracks_) return;
   int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
   if (i < 0 || i >= count) return;
   if (!album_.Tracks[i].AudioFlag && i != 0) i = 0;
@@ -1058,7 +1003,7 @@ void TMainForm::Stop() {
   timePanel_->clear();
   if (state_ != WindowState::Copying) {
     state_ = WindowState::Idle;
-    if (discPresent_) StopPlayScan(CurrentTransport());
+    if (DiscPresent()) StopPlayScan(CurrentTransport());
     UpdateCaption();
   } else {
     state_ = WindowState::Idle;  // the ripping loop asks whether to cancel
@@ -1067,13 +1012,13 @@ void TMainForm::Stop() {
 
 void TMainForm::Eject() {
   if (state_ != WindowState::Idle) Stop();
-  if (drives_.empty()) return;
+  if (session_.Drives().empty()) return;
   eject_.Run(CurrentTransport());
   ReadDisc();
 }
 
 void TMainForm::DriveReport() {
-  if (drives_.empty()) return;
+  if (session_.Drives().empty()) return;
   TCDInfo::ShowForDrive(this, CurrentTransport(), settings_.WindowColor, settings_.EditColor);
 }
 
@@ -1084,7 +1029,7 @@ void TMainForm::SetTimePanel(int track, int sector) {
 }
 
 void TMainForm::Seek(double position) {
-  if (state_ != WindowState::Playing || !discPresent_) return;
+  if (state_ != WindowState::Playing || !DiscPresent()) return;
   int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
   if (currentTrack_ < 0 || currentTrack_ >= count) return;
   int sector = static_cast<int>(position) + album_.Tracks[currentTrack_].StartSector +
@@ -1094,17 +1039,13 @@ void TMainForm::Seek(double position) {
 
 void TMainForm::SetVolume(int v) {
   settings_.Volume = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-  if (settings_.VolumeOnDrive && !drives_.empty()) CurrentTransport().SetCDVolume(settings_.Volume);
+  if (settings_.VolumeOnDrive && !session_.Drives().empty()) CurrentTransport().SetCDVolume(settings_.Volume);
 }
 
 void TMainForm::Grab(GrabSender sender) {
   if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
-  if (!discPresent_ || drives_.empty()) return;
-  EncoderRipAdapter encoder(*encoder_);
-  TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
-  RipPipeline rip(*hosts_, drive, encoder, dialogs_, settings_, album_, tags_, tempFolder_);
-  rip.SetPowerControl(power_.get());
-  rip.GrabCommand(sender);
+  if (!DiscPresent() || session_.Drives().empty()) return;
+  session_.Rip(sender, *hosts_);
   UpdateCaption();
 }
 
@@ -1119,7 +1060,7 @@ bool TMainForm::OpenSettingsForFolder() {
 void TMainForm::ShowMp3Config() {
   if (!mp3Config_) {
     mp3Config_ = new TMP3Config(
-        settings_, *encoder_, [this] { RecomputeSizes(); },
+        settings_, session_.Encoders(), [this] { RecomputeSizes(); },
         [this](const QRect& g) {
           mp3ConfigGeometry_ = g;
           mp3Config_ = nullptr;
@@ -1135,31 +1076,28 @@ void TMainForm::ShowMp3Config() {
 }
 
 void TMainForm::OpenTagEditor() {
-  if (!discPresent_) return;
+  if (!DiscPresent()) return;
   QTreeWidgetItem* item = listView_->currentItem();
   int row = item ? listView_->indexOfTopLevelItem(item) : -1;
-  std::string encoderName = settings_.UseLame ? encoder_->LameVersionText()
-                                              : encoder_->Acm().CodecName();
+  std::string encoderName = settings_.UseLame ? session_.LameVersionText()
+                                              : session_.Encoders().Acm().CodecName();
   TID3Form form(this, album_, tags_, hosts_.get(), row, encoderName,
                 FormColors{settings_.WindowColor, settings_.EditColor});
   form.exec();
 }
 
 void TMainForm::CddbLookupCommand() {
-  if (!discPresent_ || state_ == WindowState::Copying || state_ == WindowState::Compressing)
+  if (!DiscPresent() || state_ == WindowState::Copying || state_ == WindowState::Compressing)
     return;
   ChoseFormChooser chooser(this, FormColors{settings_.WindowColor, settings_.EditColor});
-  CddbLookup lookup(settings_, album_, tags_, dialogs_, chooser, hosts_.get(), albumFolder_);
+  CddbLookup lookup(settings_, album_, tags_, dialogs_, chooser, hosts_.get(),
+                    session_.AlbumFolder());
   lookup.SetPump([this] { hosts_->Pump(); });
-  lookup.SetRawToc(std::vector<std::uint8_t>(view_.toc, view_.toc + kTocLength));
-  std::size_t before = artists_.size();
-  lookup.SetArtistList(&artists_);
+  const DiscView& view = session_.View();
+  lookup.SetRawToc(std::vector<std::uint8_t>(view.toc, view.toc + kTocLength));
+  lookup.SetArtistList(&session_.Artists());
   lookup.Run();
-  groupEdit_->blockSignals(true);
-  QString text = groupEdit_->currentText();
-  for (std::size_t k = before; k < artists_.size(); ++k) groupEdit_->addItem(Q(artists_[k]));
-  groupEdit_->setEditText(text);
-  groupEdit_->blockSignals(false);
+  FillArtistBox(false);
   // Titles may have changed: the rows show them.
   int count = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
   QSignalBlocker block(listView_);
@@ -1171,24 +1109,22 @@ void TMainForm::CddbLookupCommand() {
 
 void TMainForm::OpenAlbumEditor() {
   SaveCurrentAlbum();
-  TCDDBEditForm form(albumFolder_, dialogs_, this,
+  TCDDBEditForm form(session_.AlbumFolder(), dialogs_, this,
                      FormColors{settings_.WindowColor, settings_.EditColor},
                      [](int index) { return ListImage(index); });
   form.setGeometry(geometry());
   form.exec();
-  artists_ = CollectArtists(albumFolder_);
-  groupEdit_->blockSignals(true);
+  session_.ReloadArtists();
   QString text = groupEdit_->currentText();
-  groupEdit_->clear();
-  for (const auto& a : artists_) groupEdit_->addItem(Q(a));
+  FillArtistBox(true);
   groupEdit_->setEditText(text);
-  groupEdit_->blockSignals(false);
   Refresh();
 }
 
 void TMainForm::StartPlayer() {
-  if (playerPath_.empty() || !StartProgram({playerPath_}))
-    dialogs_.Message("Не удалось запустить " + playerPath_, kProgramTitle, MsgIcon::Warning,
+  const std::string& player = session_.PlayerPath();
+  if (player.empty() || !StartProgram({player}))
+    dialogs_.Message("Не удалось запустить " + player, kProgramTitle, MsgIcon::Warning,
                      MsgButtons::Ok);
 }
 
@@ -1208,7 +1144,7 @@ void TMainForm::OnTimer() {
   if (state_ != WindowState::Idle && state_ != WindowState::Paused &&
       state_ != WindowState::Playing)
     return;
-  if (drives_.empty()) return;
+  if (session_.Drives().empty()) return;
   Transport& t = CurrentTransport();
   bool ready = t.TestUnitReady();
   if (ready != lastReady_) {
@@ -1239,7 +1175,7 @@ void TMainForm::OnTimer() {
       SetTimePanel(where->track, where->sector);
       break;
     case 0x13:
-      if (discPresent_ && state_ != WindowState::Idle) {
+      if (DiscPresent() && state_ != WindowState::Idle) {
         if (currentTrack_ < count - 1)
           Step(+1);
         else
@@ -1304,20 +1240,9 @@ void TMainForm::Shutdown() {
   timer1_->stop();
   if (state_ != WindowState::Idle) Stop();
   SaveCurrentAlbum();
-  SaveSettings(profiles_.ActiveFileName());
-  if (store_.EnsureSettingFolder()) {
-    std::string ext;
-    for (const auto& e : extensions_) ext += e + "\r\n";
-    WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
-  }
-  RemoveEmptyDirectory(tempFolder_);
-  if (!drives_.empty()) {
-    Transport& t = CurrentTransport();
-    StopPlayScan(t);
-    LockMedium(t, false);
-  }
-  spti_->Close();
-  aspi_->Unload();
+  SaveSettings(session_.Profiles().ActiveFileName());
+  session_.SaveExtensions();
+  session_.Shutdown();
 }
 
 }  // namespace sonarvex

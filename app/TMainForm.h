@@ -11,16 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "app/ProfileList.h"
 #include "app/RipPipeline.h"
-#include "records/SettingsRecord.h"
-#include "app/SettingsStore.h"
-#include "records/WindowState.h"
-#include "records/AlbumRecord.h"
-#include "drive/DiscModel.h"
 #include "drive/EjectToggle.h"
-#include "drive/TransportSetup.h"
+#include "records/AlbumRecord.h"
+#include "records/SettingsRecord.h"
 #include "records/TagBuffer.h"
+#include "records/WindowState.h"
 
 class QAction;
 class QComboBox;
@@ -36,25 +32,15 @@ class QWidget;
 
 namespace sonarvex {
 
-class AspiTransport;
-class EncoderSet;
+class Dialogs;
+class PositionBar;
+class Session;
 class TMP3Config;
 class TSettingsForm;
-class DeviceDirectory;
-class Dialogs;
-class PowerControl;
-class PositionBar;
-class SptiTransport;
 class Transport;
-class XdgAssociations;
 
+// What the window needs beyond the Session.
 struct MainFormContext {
-  std::string ProgramFolder;  // ends in '/'
-  Dialogs* DialogService = nullptr;
-  XdgAssociations* Xdg = nullptr;
-  std::string ProgramPath;  // the executable, for the audio CD association
-  // Look at the system's optical drives too (tests use software drives only).
-  bool ScanSystemDrives = true;
   // Called for the window's message pump (long operations); tests may replace it.
   std::function<void()> Pump;
 };
@@ -62,7 +48,9 @@ struct MainFormContext {
 class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TMainForm(const MainFormContext& context, QWidget* parent = nullptr);
+  // Shows the program that `session` holds; the session outlives the window.
+  explicit TMainForm(Session& session, const MainFormContext& context = {},
+                     QWidget* parent = nullptr);
   ~TMainForm() override;
 
   // Loads the profile list and the active profile's settings, then applies them.
@@ -105,25 +93,19 @@ class TMainForm : public QMainWindow {
   void ShowAbout();
   void RenameSelected();
 
-  // State, for the other windows and for tests.
+  // State, for tests.
+  Session& Program() { return session_; }
   SettingsRecord& Settings() { return settings_; }
   AlbumRecord& Album() { return album_; }
   TagBuffer& Tags() { return tags_; }
   WindowState State() const { return state_; }
   void SetState(WindowState s) { state_ = s; }
-  bool DiscPresent() const { return discPresent_; }
-  ProfileList& Profiles() { return profiles_; }
-  const std::string& PlayerPath() const { return playerPath_; }
-  const std::string& TempFolder() const { return tempFolder_; }
+  bool DiscPresent() const;
   QTreeWidget* TrackList() const { return listView_; }
   Transport& CurrentTransport();
-  DeviceDirectory& Directory() { return *directory_; }
-  const std::vector<DriveEntry>& Drives() const { return drives_; }
-  const DiscView& View() const { return view_; }
   int CurrentTrack() const { return currentTrack_; }
   // One tick of the status timer.
   void OnTimer();
-  const std::string& AlbumFolder() const { return albumFolder_; }
 
   // Commands whose windows are not part of the program yet stay disabled.
   static bool Available(const std::string& component);
@@ -158,43 +140,30 @@ class TMainForm : public QMainWindow {
   void RebuildDriveList();
   void PlayTrack(int i);
   void SaveCurrentAlbum();
+  void FillArtistBox(bool replace);
   void SetTimePanel(int track, int sector);
   void Seek(double position);
 
+  Session& session_;
   MainFormContext context_;
   Dialogs& dialogs_;
-  SettingsStore store_;
-  SettingsRecord settings_{};
-  AlbumRecord album_{};
-  TagBuffer tags_;
-  ProfileList profiles_;
+  // The session's records, which the window shows and edits.
+  SettingsRecord& settings_;
+  AlbumRecord& album_;
+  TagBuffer& tags_;
   WindowState state_ = WindowState::Idle;
-  std::vector<std::string> extensions_;
-  std::string playerPath_;
-  std::string tempFolder_;
-  bool discPresent_ = false;
   bool hasAudioTracks_ = false;
   int currentTrack_ = 0;
   bool lastReady_ = false;
   bool suppressPlay_ = false;
   Msf pausePosition_{};
-  std::string albumFolder_;
-  std::vector<std::string> artists_;
-  std::unique_ptr<DeviceDirectory> directory_;
-  std::unique_ptr<SptiTransport> spti_;
-  std::unique_ptr<AspiTransport> aspi_;
-  TransportFlags flags_;
   EjectToggle eject_;
-  std::vector<DriveEntry> drives_;
-  DiscView view_;
   bool playTickedOnly_ = false;
   bool m3uVisible_ = false;
   bool shutDown_ = false;
   TSettingsForm* settingsForm_ = nullptr;
-  std::unique_ptr<EncoderSet> encoder_;
   TMP3Config* mp3Config_ = nullptr;
   QRect mp3ConfigGeometry_;
-  std::unique_ptr<PowerControl> power_;
   struct Hosts;
   std::unique_ptr<Hosts> hosts_;
   void ShowProfileMenu();

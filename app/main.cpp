@@ -5,6 +5,7 @@
 #include <clocale>
 #include <exception>
 
+#include "app/Session.h"
 #include "app/TMainForm.h"
 #include "platform/ProgramFolder.h"
 #include "platform/QtDialogs.h"
@@ -47,15 +48,16 @@ int main(int argc, char** argv) {
 
   sonarvex::QtDialogs dialogs;
   sonarvex::XdgAssociations xdg = sonarvex::XdgAssociations::FromEnvironment();
-  sonarvex::MainFormContext context;
+  sonarvex::SessionContext context;
   context.ProgramFolder = sonarvex::ExecutableFolder();
   context.DialogService = &dialogs;
   context.Xdg = &xdg;
   context.ProgramPath = sonarvex::ExecutablePath();
+  sonarvex::Session session(context);
 
   // Command-line arguments are ignored: started as the audio CD player with
   // a drive path, the program shows the disc of its stored drive.
-  sonarvex::TMainForm window(context);
+  sonarvex::TMainForm window(session);
   dialogs.SetParent(&window);
   window.show();
   return app.exec();

@@ -1,7 +1,7 @@
-// What the settings dialog needs from the rest of the program: the drive
-// list, the read-command detection window, the encoders it offers, the play
-// state of the main window and the search extension list. The main window
-// implements it; tests give a fake.
+// What the settings dialog needs from the main window: the read-command
+// detection window and the window's play state. What it needs of the program
+// itself (drives, encoders, search extensions) comes from ProgramFacts. The
+// main window implements it; tests give a fake.
 #pragma once
 
 #include <optional>
@@ -32,24 +32,9 @@ class SettingsFormHost {
  public:
   virtual ~SettingsFormHost() = default;
 
-  // Drive names of the main window's drive list (UTF-8).
-  virtual std::vector<std::string> DriveNames() = 0;
-  // Whether each transport can be used on this computer.
-  virtual bool AspiUsable() = 0;
-  virtual bool SptiUsable() = 0;
   // Opens the read-command detection window modally; nullopt when the user
   // cancelled (or the window could not start).
   virtual std::optional<ReadCommandChoice> DetectReadCommand(const ReadCommandRequest& request) = 0;
-
-  // The LAME version text (entry 0 of the codec list).
-  virtual std::string LameVersionText() = 0;
-  // The name of the MP3 codec found by the codec layer, empty when none.
-  virtual std::string AcmCodecName() = 0;
-  // The MP3 formats of that codec, as shown in the format list.
-  virtual std::vector<std::string> AcmFormatDescriptions() = 0;
-  virtual bool LameAvailable() = 0;
-  virtual bool VorbisAvailable() = 0;
-  virtual bool WmaAvailable() = 0;
 
   // The main window's activity and disc.
   virtual WindowState State() = 0;
@@ -66,10 +51,6 @@ class SettingsFormHost {
   virtual void PlayRange(int track, Msf from, Msf to) = 0;
   // The main window's stop routine.
   virtual void StopPlay() = 0;
-
-  // The search extension list (".mp3", ...).
-  virtual std::vector<std::string> SearchExtensions() = 0;
-  virtual void SetSearchExtensions(const std::vector<std::string>& extensions) = 0;
 };
 
 }  // namespace sonarvex

@@ -30,20 +30,26 @@ int StoredDriveType(const std::array<std::uint8_t, 16>& types, int drive) {
 }  // namespace
 
 SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbum, TagBuffer& tags,
-                                     SettingsFormHost& host, Dialogs& dialogs)
-    : live_(live), liveAlbum_(liveAlbum), tags_(tags), host_(host), dialogs_(dialogs) {
+                                     SettingsFormHost& host, ProgramFacts& program,
+                                     Dialogs& dialogs)
+    : live_(live),
+      liveAlbum_(liveAlbum),
+      tags_(tags),
+      host_(host),
+      program_(program),
+      dialogs_(dialogs) {
   std::memcpy(&settings_, &live_, sizeof settings_);
   std::memcpy(&album_, &liveAlbum_, sizeof album_);
   digitalPlaybackAtOpen_ = live_.DigitalPlayback != 0;
-  codecItems_.push_back(host_.LameVersionText());
-  std::string acm = host_.AcmCodecName();
+  codecItems_.push_back(program_.LameVersionText());
+  std::string acm = program_.AcmCodecName();
   if (!acm.empty()) {
     codecItems_.push_back(acm);
-    acmFormats_ = host_.AcmFormatDescriptions();
+    acmFormats_ = program_.AcmFormatDescriptions();
   }
-  driveItems_ = host_.DriveNames();
-  aspiUsable_ = host_.AspiUsable();
-  sptiUsable_ = host_.SptiUsable();
+  driveItems_ = program_.DriveNames();
+  aspiUsable_ = program_.AspiUsable();
+  sptiUsable_ = program_.SptiUsable();
   LoadControls();
 }
 
@@ -124,7 +130,7 @@ void SettingsFormModel::LoadControls() {
   c_.UserEdit = FieldUtf8(s.ProxyUser);
   c_.PasswordEdit = FieldUtf8(s.ProxyPassword);
 
-  c_.ExtListBox = host_.SearchExtensions();
+  c_.ExtListBox = program_.SearchExtensions();
 
   c_.ShowPlayer = s.ShowPlayerButton;
   c_.ShowConvert = s.ShowConvertButton;
@@ -319,7 +325,7 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
   c_.WorkDir = Cp1251ToUtf8(folder.Stored);
   SetField(settings_.OutputFolder, folder.Stored);
   // 4. The search extensions.
-  host_.SetSearchExtensions(c_.ExtListBox);
+  program_.SetSearchExtensions(c_.ExtListBox);
   // 5. Every field. A range slider moved by the play position applies the
   // start slider once more.
   if (timerMoved_ && range_.Track() >= 0) range_.MoveStart(range_.View().Start);

@@ -15,6 +15,7 @@
 
 #include "records/SettingsRecord.h"
 #include "app/settingsform/CopyRange.h"
+#include "app/ProgramFacts.h"
 #include "app/settingsform/SettingsFormHost.h"
 #include "records/AlbumRecord.h"
 #include "records/TagBuffer.h"
@@ -84,7 +85,7 @@ class SettingsFormModel {
   // them. When the stored DecodeFilesAtOnce is outside 1..10 the live
   // settings get 1 at once.
   SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbum, TagBuffer& tags,
-                    SettingsFormHost& host, Dialogs& dialogs);
+                    SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs);
 
   SettingsControls& Controls() { return c_; }
   const SettingsControls& Controls() const { return c_; }
@@ -157,6 +158,7 @@ class SettingsFormModel {
   AlbumRecord& liveAlbum_;
   TagBuffer& tags_;
   SettingsFormHost& host_;
+  ProgramFacts& program_;
   Dialogs& dialogs_;
   SettingsRecord settings_{};
   SettingsRecord liveBeforeOk_{};

@@ -123,8 +123,9 @@ QPixmap ArrowPicture(bool atStart, int rowHeight) {
 }  // namespace
 
 TSettingsForm::TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
-                             SettingsFormHost& host, Dialogs& dialogs, QWidget* owner)
-    : QDialog(owner), model_(settings, album, tags, host, dialogs) {
+                             SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs,
+                             QWidget* owner)
+    : QDialog(owner), model_(settings, album, tags, host, program, dialogs) {
   setObjectName("SettingsForm");
   setWindowTitle(Q("Настройки"));
   chooseColour_ = [this](std::uint32_t current) -> std::optional<std::uint32_t> {

@@ -26,10 +26,11 @@ namespace sonarvex {
 class TSettingsForm : public QDialog {
   Q_OBJECT
  public:
-  // Create(owner): takes the main window's records, its host services and
-  // the message service. The caller shows the dialog modally and frees it.
+  // Create(owner): takes the main window's records, its host services, what
+  // the program holds and the message service. The caller shows the dialog modally and frees it.
   TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
-                SettingsFormHost& host, Dialogs& dialogs, QWidget* owner = nullptr);
+                SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs,
+                QWidget* owner = nullptr);
 
   SettingsFormModel& Model() { return model_; }
   bool Accepted() const { return model_.Accepted(); }

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/MainFormRules.h"
+#include "app/Session.h"
 #include "app/TMainForm.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "drive/DeviceDirectory.h"
@@ -63,12 +64,14 @@ class MainFormTest : public ::testing::Test {
   std::string folder_;
   ScriptedDialogs dialogs_;
   std::unique_ptr<XdgAssociations> xdg_;
-  MainFormContext context_;
+  SessionContext context_;
+  MainFormContext window_;
 };
 
 TEST_F(MainFormTest, FirstStartThenExitLeavesTheSettingFiles) {
   {
-    TMainForm form(context_);
+    Session session(context_);
+    TMainForm form(session, window_);
     form.show();
     EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2 - Диска нет");
     EXPECT_EQ(form.minimumSize(), QSize(578, 392));
@@ -94,7 +97,8 @@ TEST_F(MainFormTest, FirstStartThenExitLeavesTheSettingFiles) {
   ASSERT_TRUE(set);
   EXPECT_EQ(set->size(), 1220u);
 
-  TMainForm again(context_);
+  Session sessionAgain(context_);
+  TMainForm again(sessionAgain, window_);
   EXPECT_EQ(again.Settings().Volume, 100);
   EXPECT_EQ(again.findChild<QSlider*>("VolumeBar")->value(), 100);
   EXPECT_EQ(again.TrackList()->columnWidth(1), 123);
@@ -102,7 +106,8 @@ TEST_F(MainFormTest, FirstStartThenExitLeavesTheSettingFiles) {
 }
 
 TEST_F(MainFormTest, HiddenToolbarButtonsLeaveNoGaps) {
-  TMainForm form(context_);
+  Session session(context_);
+  TMainForm form(session, window_);
   form.resize(800, 500);
   form.show();
   SettingsRecord& s = form.Settings();
@@ -129,7 +134,8 @@ TEST_F(MainFormTest, HiddenToolbarButtonsLeaveNoGaps) {
 }
 
 TEST_F(MainFormTest, UnwritableSettingsAreReported) {
-  TMainForm form(context_);
+  Session session(context_);
+  TMainForm form(session, window_);
   // The settings file's place is taken by a folder: the save fails with the
   // message, and nothing else goes wrong.
   MakeDirectories(folder_ + "setting/set.dat/x");
@@ -155,8 +161,9 @@ class MainFormDiscTest : public MainFormTest {
 };
 
 TEST_F(MainFormDiscTest, ShowsTheDiscOfTheSoftwareDrive) {
-  TMainForm form(context_);
-  ASSERT_EQ(form.Drives().size(), 1u);
+  Session session(context_);
+  TMainForm form(session, window_);
+  ASSERT_EQ(form.Program().Drives().size(), 1u);
   EXPECT_EQ(form.findChild<QComboBox*>("CDROMBox")->count(), 1);
   EXPECT_TRUE(form.DiscPresent());
   EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2");
@@ -179,8 +186,9 @@ TEST_F(MainFormDiscTest, ShowsTheDiscOfTheSoftwareDrive) {
 }
 
 TEST_F(MainFormDiscTest, EjectTwiceThenTrayNoticedByTheTimer) {
-  TMainForm form(context_);
-  auto drive = form.Directory().VirtualDrives().at(0);
+  Session session(context_);
+  TMainForm form(session, window_);
+  auto drive = form.Program().Directory().VirtualDrives().at(0);
   form.Eject();
   EXPECT_TRUE(drive->TrayOpen());
   EXPECT_FALSE(form.DiscPresent());
@@ -201,8 +209,9 @@ TEST_F(MainFormDiscTest, EjectTwiceThenTrayNoticedByTheTimer) {
 }
 
 TEST_F(MainFormDiscTest, AnalogPlayMovesTheBarAndSteps) {
-  TMainForm form(context_);
-  auto drive = form.Directory().VirtualDrives().at(0);
+  Session session(context_);
+  TMainForm form(session, window_);
+  auto drive = form.Program().Directory().VirtualDrives().at(0);
   std::int64_t now = 0;
   drive->SetClock([&] { return now; });
   QTreeWidget* list = form.TrackList();
@@ -233,7 +242,7 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
   TMainForm* formPtr = nullptr;
   int shots = 0;
   const char* shotFolder = std::getenv("SONARVEX_SHOTS");
-  context_.Pump = [&] {
+  window_.Pump = [&] {
     QTreeWidget* list = formPtr->TrackList();
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
       std::string state = list->topLevelItem(i)->text(4).toStdString();
@@ -243,7 +252,8 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
       formPtr->grab().save(QString::fromUtf8(shotFolder) + "/rip" + QString::number(shots) +
                            ".png");
   };
-  TMainForm form(context_);
+  Session session(context_);
+  TMainForm form(session, window_);
   formPtr = &form;
   form.resize(700, 460);
   form.show();
@@ -271,7 +281,8 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
 }
 
 TEST_F(MainFormDiscTest, SettingsDialogFromTheWindow) {
-  TMainForm form(context_);
+  Session session(context_);
+  TMainForm form(session, window_);
   const SettingsRecord before = form.Settings();
   // Cancel changes nothing.
   form.SettingsFormOpened = [](TSettingsForm& f) {

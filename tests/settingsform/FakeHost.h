@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "records/SettingsRecord.h"
+#include "app/ProgramFacts.h"
 #include "app/settingsform/SettingsFormHost.h"
 #include "records/AlbumRecord.h"
 #include "platform/Cp1251.h"
 
 namespace sonarvex {
 
-class FakeHost : public SettingsFormHost {
+class FakeHost : public SettingsFormHost, public ProgramFacts {
  public:
   std::vector<std::string> drives{"Drive A", "Drive B"};
   bool aspi = true, spti = true;

@@ -27,7 +27,7 @@ class ModelTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
   }
   std::unique_ptr<SettingsFormModel> Open() {
-    return std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, dialogs_);
+    return std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, host_, dialogs_);
   }
   bool SameSettings(const SettingsRecord& a) const {
     return std::memcmp(&a, &settings_, sizeof a) == 0;

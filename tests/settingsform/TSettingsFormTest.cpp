@@ -48,7 +48,7 @@ class FormTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
   }
   std::unique_ptr<TSettingsForm> Open() {
-    auto f = std::make_unique<TSettingsForm>(settings_, album_, tags_, host_, dialogs_);
+    auto f = std::make_unique<TSettingsForm>(settings_, album_, tags_, host_, host_, dialogs_);
     f->show();
     f->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(f.get()));

@@ -1,0 +1,36 @@
+// What the program holds that its dialogs ask about: the drive list and the
+// transports, the encoders it can offer, the search extension list. The
+// Session answers it; tests give a fake.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+class ProgramFacts {
+ public:
+  virtual ~ProgramFacts() = default;
+
+  // Drive names of the current drive list (UTF-8).
+  virtual std::vector<std::string> DriveNames() = 0;
+  // Whether each transport can be used on this computer.
+  virtual bool AspiUsable() = 0;
+  virtual bool SptiUsable() = 0;
+
+  // The LAME version text (entry 0 of the codec list).
+  virtual std::string LameVersionText() = 0;
+  // The name of the MP3 codec found by the codec layer, empty when none.
+  virtual std::string AcmCodecName() = 0;
+  // The MP3 formats of that codec, as shown in the format list.
+  virtual std::vector<std::string> AcmFormatDescriptions() = 0;
+  virtual bool LameAvailable() = 0;
+  virtual bool VorbisAvailable() = 0;
+  virtual bool WmaAvailable() = 0;
+
+  // The search extension list (".mp3", ...).
+  virtual std::vector<std::string> SearchExtensions() = 0;
+  virtual void SetSearchExtensions(const std::vector<std::string>& extensions) = 0;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,189 @@
+#include "app/Session.h"
+
+#include <cstring>
+
+#include "app/EncoderRipAdapter.h"
+#include "app/TransportRipDrive.h"
+#include "codec/EncoderSet.h"
+#include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
+#include "drive/DriveCommands.h"
+#include "drive/SptiTransport.h"
+#include "drive/virtual/VirtualDrive.h"
+#include "drive/virtual/VirtualDriveList.h"
+#include "metadata/AlbumDatabase.h"
+#include "metadata/DiscId.h"
+#include "platform/Files.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "platform/XdgAssociations.h"
+
+namespace sonarvex {
+namespace {
+
+std::vector<std::string> ReadExtensions(const std::string& file) {
+  std::vector<std::string> list;
+  auto ext = ReadFileBytes(file, 1 << 20);
+  if (!ext) return list;
+  std::size_t pos = 0;
+  while (pos < ext->size()) {
+    auto nl = ext->find('\n', pos);
+    std::string line = ext->substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) list.push_back(line);
+    pos = nl == std::string::npos ? ext->size() : nl + 1;
+  }
+  return list;
+}
+
+}  // namespace
+
+Session::Session(const SessionContext& context)
+    : context_(context),
+      dialogs_(*context.DialogService),
+      store_(context.ProgramFolder, *context.DialogService) {
+  if (context_.ProgramFolder.empty() || context_.ProgramFolder.back() != '/')
+    context_.ProgramFolder += '/';
+  albumFolder_ = sonarvex::AlbumFolder(context_.ProgramFolder);
+  MigrateAlbumFolder(albumFolder_);
+  tempFolder_ = context_.ProgramFolder + "TempFiles/";
+  std::memset(&album_, 0, sizeof album_);
+  std::memset(&settings_, 0, sizeof settings_);
+
+  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives);
+  LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
+  for (const auto& image : context_.Images) {
+    std::string error;
+    auto drive = VirtualDrive::FromCueImage(image, &error);
+    // An image named on the command line must load now: a drive without its
+    // disc would only say "no disc" later.
+    if (!drive || !error.empty()) {
+      if (error.empty()) error = "the image could not be read";
+      if (startError_.empty()) startError_ = "cannot use image " + image + ": " + error;
+      continue;
+    }
+    directory_->AddVirtual(drive);
+  }
+  spti_ = std::make_unique<SptiTransport>(*directory_);
+  aspi_ = std::make_unique<AspiTransport>(*directory_);
+  ChooseTransportAtStartup(*aspi_, dialogs_, flags_, settings_.UseSpti);
+
+  power_ = context_.Power ? context_.Power : std::make_shared<SystemPowerControl>();
+  extensions_ = ReadExtensions(store_.SettingFolder() + "ext.dat");
+  artists_ = CollectArtists(albumFolder_);
+}
+
+Session::~Session() { Shutdown(); }
+
+void Session::LoadSettings(const std::string& fileName) {
+  store_.LoadRecord(fileName, settings_);
+  playerPath_.clear();
+  if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
+  if (playerPath_.empty()) playerPath_ = FindInPath("xdg-open");
+  ChooseTransport();
+  RebuildDriveList();
+}
+
+void Session::LoadActiveProfile() {
+  profiles_.Load(store_.SettingFolder());
+  LoadSettings(profiles_.ActiveFileName());
+}
+
+bool Session::SaveSettings(const std::string& fileName) {
+  if (context_.Xdg)
+    store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
+                                    *context_.Xdg);
+  if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
+  return store_.SaveRecord(fileName, settings_);
+}
+
+Transport& Session::CurrentTransport() { return ActiveTransport(*spti_, *aspi_, settings_.UseSpti); }
+
+void Session::ChooseTransport() { ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti); }
+
+const std::vector<DriveEntry>& Session::RebuildDriveList() {
+  int index = settings_.DriveIndex;
+  drives_ = BuildDriveList(CurrentTransport(), settings_.DriveTypes, index);
+  settings_.DriveIndex = static_cast<std::uint8_t>(index < 0 ? 0 : index);
+  return drives_;
+}
+
+const DiscView& Session::ReadDisc(int drive) {
+  // The disc being left keeps its titles, tags and copied marks.
+  SaveCurrentAlbum();
+  std::memset(&album_, 0, sizeof album_);
+  tags_.Clear();
+  view_ = DiscView();
+  const int index = drive >= 0 ? drive : settings_.DriveIndex;
+  if (index < static_cast<int>(drives_.size())) {
+    const std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
+    view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
+                               [this](std::uint32_t id, AlbumRecord& a) {
+                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_);
+                               });
+  }
+  return view_;
+}
+
+void Session::SaveCurrentAlbum() {
+  if (!view_.present) return;
+  SaveAlbum(albumFolder_, album_, tags_, &artists_);
+}
+
+void Session::ReloadArtists() { artists_ = CollectArtists(albumFolder_); }
+
+EncoderSet& Session::Encoders() {
+  if (!encoders_) encoders_ = std::make_unique<EncoderSet>(settings_, dialogs_);
+  return *encoders_;
+}
+
+bool Session::SaveExtensions() {
+  if (!store_.EnsureSettingFolder()) return false;
+  std::string ext;
+  for (const auto& e : extensions_) ext += e + "\r\n";
+  return WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
+}
+
+Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
+  EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
+  TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
+  RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, tempFolder_);
+  rip.SetPowerControl(power_.get());
+  rip.GrabCommand(sender);
+  return RipResult{rip.LastOutcome(), rip.FailureText()};
+}
+
+void Session::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  RemoveEmptyDirectory(tempFolder_);
+  if (!drives_.empty()) {
+    Transport& t = CurrentTransport();
+    StopPlayScan(t);
+    LockMedium(t, false);
+  }
+  spti_->Close();
+  aspi_->Unload();
+}
+
+std::vector<std::string> Session::DriveNames() {
+  std::vector<std::string> names;
+  for (const auto& d : drives_) names.push_back(d.name);
+  return names;
+}
+
+std::string Session::LameVersionText() { return Encoders().LameVersionText(); }
+
+std::string Session::AcmCodecName() {
+  return Encoders().Acm().CodecFound() ? Encoders().Acm().CodecName() : std::string();
+}
+
+std::vector<std::string> Session::AcmFormatDescriptions() {
+  return Encoders().Acm().FormatDescriptions();
+}
+
+bool Session::LameAvailable() { return Encoders().Lame().Available(); }
+bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
+bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
+
+}  // namespace sonarvex

@@ -1,0 +1,174 @@
+// What the program holds for its whole life, below every window: the
+// settings and profiles, the device directory with the software drives, both
+// transports and the drive list, the current disc (album, tags and what was
+// read of it), the encoders, the program's folders and power control. The
+// main window and the command-line ripper each run on one Session; every
+// other window takes the Session it needs, never the main window.
+//
+// Qt-free: the questions a Session asks go through the Dialogs service.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ProfileList.h"
+#include "app/ProgramFacts.h"
+#include "app/RipPipeline.h"
+#include "app/SettingsStore.h"
+#include "drive/DiscModel.h"
+#include "drive/TransportSetup.h"
+#include "records/AlbumRecord.h"
+#include "records/SettingsRecord.h"
+#include "records/TagBuffer.h"
+
+namespace sonarvex {
+
+class AspiTransport;
+class DeviceDirectory;
+class Dialogs;
+class EncoderSet;
+class PowerControl;
+class SptiTransport;
+class Transport;
+class XdgAssociations;
+
+struct SessionContext {
+  std::string ProgramFolder;  // ends in '/'
+  Dialogs* DialogService = nullptr;
+  XdgAssociations* Xdg = nullptr;  // the desktop's associations; none in some tests
+  std::string ProgramPath;         // the executable, for the audio CD association
+  // Look at the system's optical drives too (tests use software drives only).
+  bool ScanSystemDrives = true;
+  // Disc images given on the command line, each one more software drive.
+  std::vector<std::string> Images;
+  // Power control for "shut down after copying"; the system's when null.
+  std::shared_ptr<PowerControl> Power;
+};
+
+class Session : public ProgramFacts {
+ public:
+  // Start-up: migrates the album folder, collects the devices and the
+  // software drives of setting/vdrives.lst and of the context's images,
+  // starts both transports and reads the search extensions. Settings are not
+  // loaded yet (LoadSettings).
+  explicit Session(const SessionContext& context);
+  ~Session() override;
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Why a disc image of the context could not be used; empty when all were.
+  const std::string& StartError() const { return startError_; }
+
+  // Folders, each ending in '/'.
+  const std::string& ProgramFolder() const { return context_.ProgramFolder; }
+  const std::string& AlbumFolder() const { return albumFolder_; }
+  const std::string& TempFolder() const { return tempFolder_; }
+  std::string SettingFolder() const { return store_.SettingFolder(); }
+
+  Dialogs& Dialog() { return dialogs_; }
+  SettingsStore& Store() { return store_; }
+  SettingsRecord& Settings() { return settings_; }
+  ProfileList& Profiles() { return profiles_; }
+
+  // Reads a settings file (set.dat or a profile) into the settings, then
+  // applies the transport choice and rebuilds the drive list.
+  void LoadSettings(const std::string& fileName);
+  // The profile list and the active profile's settings, for a front end
+  // without a profile menu.
+  void LoadActiveProfile();
+  // Writes the settings to a settings file, with the profile list and the
+  // audio CD association; false when the file could not be written.
+  bool SaveSettings(const std::string& fileName);
+
+  // Drives.
+  DeviceDirectory& Directory() { return *directory_; }
+  SptiTransport& Spti() { return *spti_; }
+  AspiTransport& Aspi() { return *aspi_; }
+  const TransportFlags& Flags() const { return flags_; }
+  // The transport the settings choose.
+  Transport& CurrentTransport();
+  // After the settings changed the transport choice.
+  void ChooseTransport();
+  // Probes the current transport's drives; DriveIndex is put into range.
+  const std::vector<DriveEntry>& RebuildDriveList();
+  const std::vector<DriveEntry>& Drives() const { return drives_; }
+
+  // The current disc.
+  AlbumRecord& Album() { return album_; }
+  TagBuffer& Tags() { return tags_; }
+  const DiscView& View() const { return view_; }
+  bool DiscPresent() const { return view_.present; }
+  // Saves the disc being left, then reads the disc of drive `drive` (the
+  // settings' DriveIndex when negative) with its titles from the album
+  // database.
+  const DiscView& ReadDisc(int drive = -1);
+  // Saves the current album and its tags into the album database (nothing
+  // without a disc); artists new to the database are added to Artists().
+  void SaveCurrentAlbum();
+  // The artists of the album database, in the order they were found; a
+  // lookup that stores a new artist adds it here.
+  std::vector<std::string>& Artists() { return artists_; }
+  void ReloadArtists();
+
+  // The encoders, made on first use (a WAV rip never needs them).
+  EncoderSet& Encoders();
+  PowerControl& Power() { return *power_; }
+
+  // The MP3 player of the desktop (or xdg-open), found when the settings load.
+  const std::string& PlayerPath() const { return playerPath_; }
+  std::vector<std::string>& Extensions() { return extensions_; }
+  // Writes the search extensions to setting/ext.dat.
+  bool SaveExtensions();
+
+  // Rips the ticked rows of `host` from the current drive with the output
+  // kind the command chooses.
+  struct RipResult {
+    RipPipeline::Outcome outcome = RipPipeline::Outcome::NotStarted;
+    std::string failure;  // what failed, for Failed
+  };
+  RipResult Rip(GrabSender sender, RipHost& host);
+
+  // Stops play, unlocks the tray and closes the transports, removes the
+  // empty temporary folder. Settings and album are saved by the caller.
+  void Shutdown();
+
+  // ProgramFacts.
+  std::vector<std::string> DriveNames() override;
+  bool AspiUsable() override { return flags_.aspiUsable; }
+  bool SptiUsable() override { return flags_.platformIsNt; }
+  std::string LameVersionText() override;
+  std::string AcmCodecName() override;
+  std::vector<std::string> AcmFormatDescriptions() override;
+  bool LameAvailable() override;
+  bool VorbisAvailable() override;
+  bool WmaAvailable() override;
+  std::vector<std::string> SearchExtensions() override { return extensions_; }
+  void SetSearchExtensions(const std::vector<std::string>& e) override { extensions_ = e; }
+
+ private:
+  SessionContext context_;
+  Dialogs& dialogs_;
+  SettingsStore store_;
+  SettingsRecord settings_{};
+  ProfileList profiles_;
+  std::string albumFolder_;
+  std::string tempFolder_;
+  std::string startError_;
+  std::unique_ptr<DeviceDirectory> directory_;
+  std::unique_ptr<SptiTransport> spti_;
+  std::unique_ptr<AspiTransport> aspi_;
+  TransportFlags flags_;
+  std::vector<DriveEntry> drives_;
+  AlbumRecord album_{};
+  TagBuffer tags_;
+  DiscView view_;
+  std::vector<std::string> artists_;
+  std::unique_ptr<EncoderSet> encoders_;
+  std::shared_ptr<PowerControl> power_;
+  std::string playerPath_;
+  std::vector<std::string> extensions_;
+  bool shutDown_ = false;
+};
+
+}  // namespace sonarvex
