@@ -14,6 +14,7 @@
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
 #include "LoopbackServer.h"
+#include "SmallDisk.h"
 #include "platform/Cp1251.h"
 #include "platform/Shell.h"
 
@@ -242,6 +243,80 @@ TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {
   EXPECT_EQ(d2.size(), w2.size());
   EXPECT_GT(Snr(w1, d1), 20.0);
   EXPECT_GT(Snr(w2, d2), 20.0);
+}
+
+// A rip onto a full disk fails with exit status 1 and one line naming the
+// file and the reason; nothing is left in the music folder or TempFiles. The
+// command line asks about free space first, so a full output folder is made
+// with a file size limit; a full temporary folder is a tiny file system.
+TEST_F(CliTest, RipOntoAFullDiskExitsOneAndLeavesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    bool tempFolderFull;
+    std::string failedFile;
+  };
+  const std::string music = home_ + "music/0 - Track1.", temp = home_ + "TempFiles/Track1.wav";
+  const std::vector<Case> cases = {
+      {{"rip", "--format", "wav", "--tracks", "1"}, false, music + "wav.part"},
+      {{"rip", "--format", "mp3", "--tracks", "1", "--on-the-fly"}, false, music + "mp3.part"},
+      {{"rip", "--format", "ogg", "--tracks", "1", "--on-the-fly"}, false, music + "ogg.part"},
+      {{"rip", "--format", "mp3", "--tracks", "1"}, true, temp},
+      {{"rip", "--format", "ogg", "--tracks", "1"}, true, temp}};
+  for (const Case& c : cases) {
+    std::string name;
+    for (const auto& a : c.args) name += a + " ";
+    MakeDirectories(home_ + "TempFiles");
+    test::ChildReport r = test::RunWithSmallDisk(
+        c.tempFolderFull ? home_ + "TempFiles" : home_ + "music", 32 * 1024,
+        [&] {
+          const int rc = Run(c.args);
+          std::string left;
+          for (const char* folder : {"music", "TempFiles"}) {
+            std::error_code ec;
+            for (auto& e : std::filesystem::recursive_directory_iterator(home_ + folder, ec))
+              left += e.path().string() + ";";
+          }
+          std::string err = err_.str();
+          for (char& ch : err)
+            if (ch == '\n') ch = '|';
+          return "rc=" + std::to_string(rc) + "\nerr=" + err + "\nleft=" + left + "\n";
+        },
+        !c.tempFolderFull);
+    ASSERT_NE(r.Get("crashed"), "yes") << name;
+    const std::string mode = r.Get("mode");
+    if (mode == "none") GTEST_SKIP() << "neither a mount namespace nor a file size limit";
+    EXPECT_EQ(r.Get("rc"), "1") << name << r.Get("err");
+    const std::string err = r.Get("err");
+    // After the progress, one line says why.
+    ASSERT_GE(err.size(), 2u);
+    ASSERT_EQ(err.back(), '|') << err;
+    const std::size_t from = err.rfind('|', err.size() - 2);
+    const std::string last = err.substr(from == std::string::npos ? 0 : from + 1);
+    EXPECT_EQ(last.rfind("Не удалось записать файл '" + c.failedFile + "': ", 0), 0u) << err;
+    EXPECT_NE(last.find(std::strerror(mode == "tmpfs" ? ENOSPC : EFBIG)), std::string::npos) << err;
+    EXPECT_EQ(r.Get("left"), "") << name;
+  }
+}
+
+// A link left at the partial name is not written through; a link at the
+// final name is replaced by the file.
+TEST_F(CliTest, RipNeverWritesThroughLinks) {
+  const std::string target = home_ + "elsewhere";
+  WriteFileAtomically(target, "precious");
+  const std::string out = home_ + "music/0 - Track1.mp3";
+  ASSERT_EQ(symlink(target.c_str(), (out + ".part").c_str()), 0);
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--on-the-fly"}), 1);
+  EXPECT_NE(err_.str().find("уже существует и создан не этой программой"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  ASSERT_EQ(unlink((out + ".part").c_str()), 0);
+
+  ASSERT_EQ(symlink(target.c_str(), out.c_str()), 0);
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1"}), 0) << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  struct stat st{};
+  ASSERT_EQ(lstat(out.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
 }  // namespace
