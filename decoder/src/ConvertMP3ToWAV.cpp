@@ -355,6 +355,10 @@ void Convert(MP3_DECODER_OPTIONS* o) {
         lastLen = size_t(h.frameLength);
         pos += std::min(lastLen, inputLen - pos);
         ++slots;
+      } else if (r == Mp3Decoder::Result::Damaged) {
+        // A frame whose side information is damaged yields nothing.
+        lastLen = size_t(h.frameLength);
+        pos += std::min(lastLen, inputLen - pos);
       } else if (r == Mp3Decoder::Result::Short) {
         pos = inputLen;  // a stub of a frame at the end: dropped
       } else {

@@ -46,6 +46,7 @@ Mp3Decoder::Result Mp3Decoder::DecodeFrame(const uint8_t* p, size_t avail, int16
     len = avail;
   }
   bool ok = false;
+  damaged_ = false;
   switch (h.layer) {
     case 1:
       ok = DecodeLayerI(h, p, len, pcm);
@@ -57,6 +58,7 @@ Mp3Decoder::Result Mp3Decoder::DecodeFrame(const uint8_t* p, size_t avail, int16
       ok = DecodeLayerIII(h, p, len, pcm);
       break;
   }
+  if (damaged_) return Result::Damaged;
   return ok ? Result::Decoded : Result::NoData;
 }
 
@@ -71,6 +73,7 @@ bool Mp3Decoder::ReadSideInfo(const FrameHeader& h, const uint8_t* frame, size_t
   BitReader br(frame + start, bytes);
   const int nch = h.StreamChannels();
   const int granules = h.Lsf() ? 1 : 2;
+  bool damaged = false;
   if (!h.Lsf()) {
     si.mainDataBegin = int(br.Get(9));
     br.Skip(nch == 1 ? 5 : 3);
@@ -84,7 +87,7 @@ bool Mp3Decoder::ReadSideInfo(const FrameHeader& h, const uint8_t* frame, size_t
     for (int ch = 0; ch < nch; ++ch) {
       GranuleChannel& g = si.gr[gr][ch];
       g.part23Length = int(br.Get(12));
-      g.bigValues = std::min(int(br.Get(9)), 288);
+      g.bigValues = int(br.Get(9));
       g.globalGain = int(br.Get(8));
       g.scalefacCompress = int(br.Get(h.Lsf() ? 9 : 4));
       g.windowSwitching = int(br.Bit());
@@ -111,9 +114,12 @@ bool Mp3Decoder::ReadSideInfo(const FrameHeader& h, const uint8_t* frame, size_t
       g.preflag = h.Lsf() ? 0 : int(br.Bit());
       g.scalefacScale = int(br.Bit());
       g.count1Table = int(br.Bit());
+      // More big values than lines, or a window switch to the normal block
+      // type: the side information is damaged.
+      if (g.bigValues > 288 || (g.windowSwitching && g.blockType == 0)) damaged = true;
     }
   }
-  return true;
+  return !damaged;
 }
 
 void Mp3Decoder::ReadScaleFactorsMpeg1(BitReader& br, const GranuleChannel& gc, int gr, int ch,
@@ -443,7 +449,11 @@ void Mp3Decoder::Hybrid(const GranuleChannel& gc, int ch, int nz, float (*out)[3
 bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size_t len,
                                 int16_t* pcm) {
   SideInfo si;
-  if (!ReadSideInfo(h, frame, len, si)) return false;
+  const bool sideInfoOk = ReadSideInfo(h, frame, len, si);
+  if (!sideInfoOk && len < 4 + 2 * size_t(h.crc) + size_t(h.SideInfoBytes())) {
+    damaged_ = true;
+    return false;
+  }
   const size_t mdStart = 4 + 2 * size_t(h.crc) + size_t(h.SideInfoBytes());
   const size_t mdBytes = len - mdStart;
 
@@ -459,6 +469,12 @@ bool Mp3Decoder::DecodeLayerIII(const FrameHeader& h, const uint8_t* frame, size
   resvLen_ += add;
   std::memset(reservoir_ + resvLen_, 0, kReservoirPad);
 
+  // A frame with damaged side information still carries main data that the
+  // following frames may use.
+  if (!sideInfoOk) {
+    damaged_ = true;
+    return false;
+  }
   if (size_t(si.mainDataBegin) > before) return false;  // reservoir not yet filled
   const size_t startBit = (before - size_t(si.mainDataBegin)) * 8;
   const size_t endBit = resvLen_ * 8;

@@ -26,7 +26,8 @@ class Mp3Decoder {
     Invalid,      // header not valid
     Short,        // too few bytes for even the frame's header and side information
     Incompatible, // a frame of another layer, version or sample rate
-    NoData,       // Layer III: main data not yet in the reservoir, or damaged frame
+    NoData,       // Layer III: main data not yet in the reservoir
+    Damaged,      // Layer III: side information that cannot be decoded
   };
 
   // Decodes the frame at `p` of which `avail` bytes may be read into `pcm`
@@ -68,6 +69,7 @@ class Mp3Decoder {
   void SynthesizeBlocks(const float (*sb)[2][32], int blocks, int streamChannels, int16_t* pcm);
 
   FrameHeader first_;
+  bool damaged_ = false;
   int rateIndex_ = 0;
   int lsf_ = 0;
   Synthesis synth_;

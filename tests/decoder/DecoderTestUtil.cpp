@@ -105,13 +105,18 @@ Decoded DecodeToWav(const std::string& in, const std::string& out) {
 }
 
 std::vector<int16_t> FfmpegReference(const std::string& in, const std::string& tmpRaw) {
-  const std::string cmd = "ffmpeg -nostdin -v error -y -c:a mp3float -i '" + in +
-                          "' -f f32le '" + tmpRaw + "' 2>/dev/null || ffmpeg -nostdin -v error -y -i '" +
-                          in + "' -f f32le '" + tmpRaw + "' 2>/dev/null";
+  // Raw streams (.bit) are named as MPEG audio: probing alone takes some for
+  // other formats.
+  const bool raw = in.size() > 4 && in.compare(in.size() - 4, 4, ".bit") == 0;
+  const std::string format = raw ? "-f mp3 " : "";
+  const std::string cmd = "ffmpeg -nostdin -v error -y -c:a mp3float " + format + "-i '" + in +
+                          "' -f f32le '" + tmpRaw + "' 2>/dev/null || ffmpeg -nostdin -v error -y " +
+                          format + "-i '" + in + "' -f f32le '" + tmpRaw + "' 2>/dev/null";
+  std::filesystem::remove(tmpRaw);
   if (RunCommand(cmd) != 0) return {};
-  const std::vector<uint8_t> raw = ReadFileBytes(tmpRaw);
-  std::vector<float> f(raw.size() / 4);
-  std::memcpy(f.data(), raw.data(), f.size() * 4);
+  const std::vector<uint8_t> raw32 = ReadFileBytes(tmpRaw);
+  std::vector<float> f(raw32.size() / 4);
+  std::memcpy(f.data(), raw32.data(), f.size() * 4);
   return FloatToPcm16(f);
 }
 

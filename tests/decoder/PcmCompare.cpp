@@ -1,5 +1,6 @@
 #include "PcmCompare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +20,6 @@ std::vector<int16_t> FloatToPcm16(const std::vector<float>& f) {
 
 PcmComparison ComparePcm(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref,
                          int channels, long maxOffset) {
-  PcmComparison r;
   const long na = long(ours.size()) / channels;
   const long nb = long(ref.size()) / channels;
   // Match a window of our output where there is signal.
@@ -52,7 +52,6 @@ PcmComparison ComparePcm(const std::vector<int16_t>& ours, const std::vector<int
       if (sum == 0) break;
     }
   }
-  r.offset = bestOff;
   // When the reference started later (it dropped leading frames), its
   // filterbanks start from silence there while ours carry history: skip
   // that settling stretch.
@@ -69,22 +68,34 @@ PcmComparison ComparePcm(const std::vector<int16_t>& ours, const std::vector<int
          ref[size_t((refSound + bestOff) * channels)] == 0)
     ++refSound;
   if (firstSound > refSound) from = std::max(from, firstSound + 1152);
-  const long to = std::min<long>(na, nb - bestOff);
+  return MeasureAt(ours, ref, channels, bestOff, from);
+}
+
+PcmComparison MeasureAt(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref,
+                        int channels, long offset, long from) {
+  PcmComparison r;
+  r.offset = offset;
+  const long na = long(ours.size()) / channels;
+  const long nb = long(ref.size()) / channels;
+  from = std::max(from, -offset);
+  const long to = std::min<long>(na, nb - offset);
   double sq = 0;
   size_t ok = 0, n = 0;
   for (long i = from; i < to; ++i) {
     for (int c = 0; c < channels; ++c) {
       const int d = std::abs(int(ours[size_t(i * channels + c)]) -
-                             int(ref[size_t((i + bestOff) * channels + c)]));
+                             int(ref[size_t((i + offset) * channels + c)]));
       sq += double(d) * d;
       r.maxDiff = std::max(r.maxDiff, d);
       if (d <= 1) ++ok;
+      if (d <= 2) ++r.within2Count;
       ++n;
     }
   }
   r.compared = n;
   r.rmsLsb = n ? std::sqrt(sq / double(n)) : 0;
   r.within1 = n ? double(ok) / double(n) : 0;
+  r.within2 = n ? double(r.within2Count) / double(n) : 0;
   return r;
 }
 

@@ -14,6 +14,8 @@ struct PcmComparison {
   double rmsLsb = 0;        // RMS of the difference, in 16-bit steps
   int maxDiff = 0;          // largest difference, in 16-bit steps
   double within1 = 0;       // share of samples differing by at most 1
+  double within2 = 0;       // share of samples differing by at most 2
+  size_t within2Count = 0;
 };
 
 // Float reference samples to 16 bits: scaled by 32768, truncated toward zero
@@ -25,6 +27,10 @@ std::vector<int16_t> FloatToPcm16(const std::vector<float>& f);
 // first 1152 frames when the reference starts later than ours).
 PcmComparison ComparePcm(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref,
                          int channels, long maxOffset);
+
+// The same measures at a given offset, from our sample frame `from` on.
+PcmComparison MeasureAt(const std::vector<int16_t>& ours, const std::vector<int16_t>& ref,
+                        int channels, long offset, long from = 0);
 
 // Runs a command through /bin/sh; returns its exit status.
 int RunCommand(const std::string& command);
