@@ -72,7 +72,7 @@ CommandResult AspiTransport::Execute(const CommandBlock& block, std::uint8_t* bu
       const ScsiOutcome out = ExecuteBlock(*device_, block, buffer, WaitLimitMs(block));
       if (out.delivered) {
         r.targetStatus = out.status;
-        r.status = out.status == 0 ? kComplete : kError;
+        r.status = out.status == 0 && !ShortAudioRead(block, out) ? kComplete : kError;
         for (int i = 0; i < kAspiSenseLength; ++i)
           lastSense_[static_cast<std::size_t>(i)] = out.sense[static_cast<std::size_t>(i)];
       } else if (!out.timedOut) {

@@ -1,6 +1,7 @@
 // The generic SCSI transport: the SCSI generic layer with devices addressed
 // by host adapter, target and LUN (real /dev/sg* nodes, then one adapter
-// carrying the software drives). Completion 1 when GOOD, 4 otherwise.
+// carrying the software drives). Completion 1 when GOOD, 4 otherwise (an
+// audio read that delivered fewer bytes than asked is an error too).
 #pragma once
 
 #include <array>

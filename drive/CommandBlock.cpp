@@ -87,6 +87,15 @@ CommandBlock ReadTOC() {
   return b;
 }
 
+CommandBlock ReadSessionInfo() {
+  CommandBlock b =
+      Block(0x43, 10, Operation::ReadSessionInfo, DataDirection::In, kSessionInfoLength);
+  b.bytes[1] = 0x02;
+  b.bytes[2] = 0x01;
+  Put16(b, 7, kSessionInfoLength);
+  return b;
+}
+
 CommandBlock ReadCDDA(int readCommand, std::int32_t lba, std::uint32_t byteCount) {
   const std::uint16_t count = static_cast<std::uint16_t>(byteCount / kBytesPerSector);
   const std::uint32_t address = static_cast<std::uint32_t>(lba);

@@ -43,6 +43,7 @@ enum class Operation : std::uint8_t {
   CloseSession,
   ReadDiscInfo,
   MechanismStatus,
+  ReadSessionInfo,
 };
 
 struct CommandBlock {
@@ -56,6 +57,7 @@ struct CommandBlock {
 // Sizes of the replies and parameter lists.
 inline constexpr std::uint32_t kInquiryLength = 96;
 inline constexpr std::uint32_t kTocLength = 804;
+inline constexpr std::uint32_t kSessionInfoLength = 12;
 inline constexpr std::uint32_t kSubChannelLength = 16;
 inline constexpr std::uint32_t kModeSenseLengthSpti = 26;
 inline constexpr std::uint32_t kModeSenseLengthAspi = 28;
@@ -85,6 +87,9 @@ namespace cdb {
 
 CommandBlock Inquiry();
 CommandBlock ReadTOC();
+// READ TOC format 1 (multi-session information, MSF): the first and last
+// session numbers and the first track of the last session with its start.
+CommandBlock ReadSessionInfo();
 // The audio read of the given form; count = byteCount / 2352 (16 bits).
 CommandBlock ReadCDDA(int readCommand, std::int32_t lba, std::uint32_t byteCount);
 CommandBlock PlayAudioMSF(Msf start, Msf end);

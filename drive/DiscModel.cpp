@@ -30,26 +30,40 @@ int DescriptorSeconds(const std::uint8_t (&toc)[kTocLength], int i) {
   return d[5] * 60 + d[6];
 }
 
-bool AudioControl(int control) {
-  return control == 0 || control == 1 || control == 2 || control == 8 || control == 9;
-}
+// Bit 2 of the control nibble marks a data track; the other bits (copy
+// permitted, pre-emphasis, four channels) say nothing about it.
+bool AudioControl(int control) { return (control & 0x04) == 0; }
 
 std::uint32_t SizeOfLength(Msf length) {
   return static_cast<std::uint32_t>(MsfToFrames(length)) * kBytesPerSector;
 }
 
-// A data track after audio tracks (a second session): moves its start back
-// over the lead-out and lead-in between the sessions and ends the previous
-// track there.
-void SecondSessionCorrection(AlbumTrackEntry& t, AlbumTrackEntry& p, int d) {
-  if (t.AudioFlag) return;
+// A data track that opens a second session: moves its start back over the
+// lead-out and lead-in between the sessions and ends the previous track
+// there. When the previous track would be left with no sectors the gap is
+// not there, and nothing changes.
+bool SecondSessionCorrection(AlbumTrackEntry& t, AlbumTrackEntry& p, int d) {
+  if (t.AudioFlag) return false;
   const int e = MsfToFrames(t.Start) - d - 11250;
+  const int f = e - d - p.StartSector;
+  if (f <= 0) return false;
   t.StartSector = e - d;
   t.Start = FramesToMsf(e);
-  int f = e - d - p.StartSector;
-  if (f < 0) f = 0;
   p.Length = FramesToMsf(f);
   p.Size = SizeOfLength(p.Length);
+  return true;
+}
+
+// Whether descriptor i starts a later session. Without the drive's word
+// every data track after the first may; with it, only the first track of
+// the last session does, and only when that is not the disc's first track.
+// The lead-out (i == n) moves with the last session's first track.
+bool OpensLaterSession(const std::uint8_t (&toc)[kTocLength], int i, int n,
+                       const SessionInfo& sessions, bool lastSessionMoved) {
+  if (!sessions.known) return true;
+  if (i == n) return lastSessionMoved;
+  const int first = sessions.firstTrackOfLastSession;
+  return first != Descriptor(toc, 0)[2] && Descriptor(toc, i)[2] == first;
 }
 
 std::string TwoDigits(int value) {
@@ -82,8 +96,17 @@ std::uint32_t DiscIdFromToc(const std::uint8_t (&toc)[kTocLength]) {
   return (sum % 255) << 24 | t << 8 | static_cast<std::uint32_t>(n);
 }
 
+SessionInfo SessionInfoFromReply(const std::uint8_t (&reply)[kSessionInfoLength]) {
+  SessionInfo info;
+  const int dataLength = reply[0] << 8 | reply[1];
+  if (dataLength < 6) return info;  // not even the first track of the last session
+  info.known = true;
+  info.firstTrackOfLastSession = reply[6];
+  return info;
+}
+
 int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
-                      bool titlesKnown) {
+                      bool titlesKnown, const SessionInfo& sessions) {
   int n = TocTrackCount(toc);
   const std::uint8_t* first = Descriptor(toc, 0);
   const int d = static_cast<std::uint16_t>(first[6] * kFramesPerSecond + first[7]);
@@ -94,6 +117,7 @@ int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
     return 0;
   }
   album.TrackCount = static_cast<std::uint8_t>(n);
+  bool lastSessionMoved = false;
   for (int i = 0; i <= n; ++i) {
     AlbumTrackEntry& rec = album.Tracks[i];
     if (!titlesKnown) SetField(rec.Title, "Track" + std::to_string(i + 1));
@@ -105,7 +129,8 @@ int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
     rec.Size = SizeOfLength(rec.Length);
     rec.StartSector = DescriptorFrames(toc, i) - d;
     rec.AudioFlag = AudioControl(desc[1] & 0x0F) ? 1 : 0;
-    if (!rec.AudioFlag && i > 0) SecondSessionCorrection(rec, album.Tracks[i - 1], d);
+    if (!rec.AudioFlag && i > 0 && OpensLaterSession(toc, i, n, sessions, lastSessionMoved))
+      lastSessionMoved = SecondSessionCorrection(rec, album.Tracks[i - 1], d) || lastSessionMoved;
   }
   return n;
 }
@@ -178,9 +203,14 @@ DiscView ReadDisc(Transport& transport, int device, std::uint8_t driveType, Dial
     return view;
   }
   view.present = true;
+  // Whether the disc really has a later session: an image or disc whose
+  // data track follows the audio in the same session keeps its lengths.
+  std::uint8_t sessionReply[kSessionInfoLength] = {};
+  if (transport.Succeeded(ReadSessionInfo(transport, sessionReply)))
+    view.sessions = SessionInfoFromReply(sessionReply);
   view.discId = DiscIdFromToc(view.toc);
   view.known = lookup && lookup(view.discId, album);
-  view.trackCount = FillTracksFromToc(view.toc, album, view.known);
+  view.trackCount = FillTracksFromToc(view.toc, album, view.known, view.sessions);
   view.firstTrackOffset = album.FirstTrackOffset;
   view.rows = BuildTrackRows(album, view.trackCount);
   for (const auto& r : view.rows) view.hasAudio = view.hasAudio || r.audio;

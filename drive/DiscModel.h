@@ -30,12 +30,24 @@ std::uint32_t DiscIdFromToc(const std::uint8_t (&toc)[kTocLength]);
 // -1 when not even a lead-out is there.
 int TocTrackCount(const std::uint8_t (&toc)[kTocLength]);
 
+// What the drive said about the sessions (READ TOC format 1).
+struct SessionInfo {
+  bool known = false;               // the drive answered
+  int firstTrackOfLastSession = 0;  // its track number
+};
+// Unknown when the reply holds no first track of the last session.
+SessionInfo SessionInfoFromReply(const std::uint8_t (&reply)[kSessionInfoLength]);
+
 // Writes the disc's fields of rows 0..N (start, length, start sector, size,
 // audio flag), the track count, the first-track offset and the disc
 // identifier into the record; titles become "Track%d" unless titlesKnown.
+// A track is data when bit 2 of its control nibble is set. A data track that
+// opens the last session (when the sessions are unknown: any data track after
+// the first) is moved back over the gap between the sessions and ends the
+// track before it there, unless that track would be left with no sectors.
 // Returns N (0 when no track is usable).
 int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
-                      bool titlesKnown);
+                      bool titlesKnown, const SessionInfo& sessions = {});
 
 // One row of the main window's track list (UTF-8 texts).
 struct TrackRow {
@@ -71,6 +83,7 @@ struct DiscView {
   std::uint32_t discId = 0;
   bool known = false;  // the album database had the disc
   std::uint8_t toc[kTocLength] = {};
+  SessionInfo sessions;  // unknown when the drive did not answer
   std::vector<TrackRow> rows;
   std::string trackPanel;  // "Треков: N" (empty without a disc)
   std::string timePanel;   // "Время: ..." (empty without a disc)
@@ -84,9 +97,9 @@ struct DiscView {
 
 // Reads the disc in `device` (a drive list device number / ASPI index) with
 // the drive type: selects it on the transport (closing the open one on
-// SPTI first), sends INQUIRY and READ TOC in the transport's order, zeroes and
-// fills the album record (through lookup when given), and builds the rows
-// and panels. An SPTI device that cannot be opened shows
+// SPTI first), sends INQUIRY and READ TOC in the transport's order, then the
+// multi-session information, zeroes and fills the album record (through
+// lookup when given), and builds the rows and panels. An SPTI device that cannot be opened shows
 // "Драйвер CDROM'a не доступен" and gives no disc.
 DiscView ReadDisc(Transport& transport, int device, std::uint8_t driveType, Dialogs& dialogs,
                   AlbumRecord& album, const AlbumLookup& lookup = {});

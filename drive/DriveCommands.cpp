@@ -22,6 +22,10 @@ CommandResult ReadTOC(Transport& t, std::uint8_t (&toc)[kTocLength]) {
   return t.Execute(cdb::ReadTOC(), toc);
 }
 
+CommandResult ReadSessionInfo(Transport& t, std::uint8_t (&reply)[kSessionInfoLength]) {
+  return t.Execute(cdb::ReadSessionInfo(), reply);
+}
+
 CommandResult ReadCDDA(Transport& t, std::uint8_t* buffer, std::int32_t lba,
                        std::uint32_t byteCount) {
   if (!buffer) return static_cast<std::uint16_t>(byteCount / kBytesPerSector);

@@ -18,6 +18,7 @@ CommandResult Inquiry(Transport& t, std::uint8_t (&reply)[kInquiryLength]);
 std::string IdentificationText(const std::uint8_t* reply, int length);
 
 CommandResult ReadTOC(Transport& t, std::uint8_t (&toc)[kTocLength]);
+CommandResult ReadSessionInfo(Transport& t, std::uint8_t (&reply)[kSessionInfoLength]);
 
 // The audio read in the form of the current device's drive type. Without a
 // buffer nothing is sent and the sector count (byteCount / 2352) is returned.

@@ -24,6 +24,11 @@ ScsiOutcome ExecuteBlock(ScsiDevice& device, const CommandBlock& block, std::uin
   return device.Execute(r);
 }
 
+bool ShortAudioRead(const CommandBlock& block, const ScsiOutcome& outcome) {
+  return block.op == Operation::ReadCDDA && WireDirection(block) == DataDirection::In &&
+         outcome.delivered && outcome.status == 0 && outcome.residual > 0;
+}
+
 void SetSense(std::array<std::uint8_t, kSenseLength>& sense, std::uint8_t key, std::uint8_t asc,
               std::uint8_t ascq) {
   sense.fill(0);

@@ -48,6 +48,12 @@ class ScsiDevice {
 ScsiOutcome ExecuteBlock(ScsiDevice& device, const CommandBlock& block, std::uint8_t* buffer,
                          int timeoutMs);
 
+// True when an audio read completed with GOOD status but moved fewer bytes
+// than it asked for: the tail of the buffer then holds whatever was there
+// before, so the read has failed. (Other data-in commands, such as READ TOC
+// or INQUIRY, may legitimately return less than their allocation length.)
+bool ShortAudioRead(const CommandBlock& block, const ScsiOutcome& outcome);
+
 // Fixed-format sense helpers.
 void SetSense(std::array<std::uint8_t, kSenseLength>& sense, std::uint8_t key, std::uint8_t asc,
               std::uint8_t ascq);

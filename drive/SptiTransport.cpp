@@ -26,6 +26,7 @@ CommandResult SptiTransport::Execute(const CommandBlock& block, std::uint8_t* bu
   if (!out.delivered) return kRequestFailed;
   lastSense_ = out.sense;
   std::this_thread::yield();
+  if (ShortAudioRead(block, out)) return kRequestFailed;
   return out.status;
 }
 

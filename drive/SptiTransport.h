@@ -26,7 +26,8 @@ class SptiTransport : public Transport {
   bool HasDevice() const override { return device_ != nullptr; }
   int CurrentDevice() const { return number_; }
 
-  // 170 without a device; 4 when the request could not be carried out;
+  // 170 without a device; 4 when the request could not be carried out (an
+  // audio read that delivered fewer bytes than asked included);
   // otherwise the SCSI status byte (0 GOOD, 2 CHECK CONDITION).
   CommandResult Execute(const CommandBlock& block, std::uint8_t* buffer) override;
   bool TestUnitReady() override;

@@ -95,10 +95,12 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
   int lineNo = 0;
   std::size_t pos = 0;
   while (pos <= text.size()) {
-    std::size_t end = text.find('\n', pos);
+    // Lines end with LF, CR LF or a lone CR.
+    std::size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
+    if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
     ++lineNo;
     const auto w = Words(line);
     if (w.empty()) continue;
@@ -144,18 +146,22 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
       sheet.tracks.push_back(t);
     } else if (cmd == "INDEX") {
       if (!track) return fail(LineError(lineNo, "INDEX до команды TRACK"));
-      if (track->file != static_cast<int>(sheet.files.size()) - 1)
-        return fail(LineError(lineNo, "INDEX трека в другом файле не поддерживается"));
+      // A track's INDEX 00 may lie in the file before the one holding its
+      // INDEX 01 (a pregap at the end of the previous track's file).
+      const int file = static_cast<int>(sheet.files.size()) - 1;
       int number, frames;
       if (w.size() < 3 || !ParseNumber(w[1], 99, &number) || !ParseTime(w[2], &frames))
         return fail(LineError(lineNo, "неверная команда INDEX"));
       if (number == 0) {
         if (track->index1 >= 0) return fail(LineError(lineNo, "INDEX 00 после INDEX 01"));
         track->index0 = frames;
+        track->index0File = file;
       } else if (number == 1) {
         if (track->index1 >= 0) return fail(LineError(lineNo, "повторный INDEX 01"));
-        if (track->index0 > frames) return fail(LineError(lineNo, "INDEX 01 раньше INDEX 00"));
+        if (track->index0 > frames && track->index0File == file)
+          return fail(LineError(lineNo, "INDEX 01 раньше INDEX 00"));
         track->index1 = frames;
+        track->file = file;
       } else if (track->index1 < 0) {
         return fail(LineError(lineNo, "INDEX " + w[1] + " до INDEX 01"));
       }
@@ -195,64 +201,110 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
     return std::nullopt;
   };
   if (fileSizes.size() != sheet.files.size()) return fail("внутренняя ошибка: размеры файлов");
+  const int n = static_cast<int>(sheet.tracks.size());
+  if (n == 0) return fail("в CUE-файле нет треков");
+
+  // The disc is every sector of every file, in order, with the PREGAP and
+  // POSTGAP silence and the gaps between sessions inserted. The INDEX 00 and
+  // INDEX 01 marks cut the files into stretches; each stretch belongs to the
+  // track whose mark opens it. What a file holds before its first mark
+  // belongs to the track of that mark (for track 1: audio before INDEX 01
+  // without an INDEX 00 is its pregap, not thrown away).
+  struct Mark {
+    int track, file, frames;
+    bool index1;
+  };
+  std::vector<Mark> marks;
+  for (int k = 0; k < n; ++k) {
+    const CueTrack& t = sheet.tracks[static_cast<std::size_t>(k)];
+    if (t.index1 < 0 || t.file < 0 || t.file >= static_cast<int>(sheet.files.size()))
+      return fail("у трека " + std::to_string(t.number) + " нет INDEX 01");
+    if (t.index0 >= 0 && t.index0File >= 0 && t.index0File <= t.file)
+      marks.push_back(Mark{k, t.index0File, t.index0, false});
+    marks.push_back(Mark{k, t.file, t.index1, true});
+  }
+  for (std::size_t m = 1; m < marks.size(); ++m)
+    if (marks[m].file < marks[m - 1].file ||
+        (marks[m].file == marks[m - 1].file && marks[m].frames < marks[m - 1].frames))
+      return fail("индексы трека " + std::to_string(sheet.tracks[static_cast<std::size_t>(marks[m].track)].number) +
+                  " идут назад");
+
   CueLayout layout;
+  layout.tracks.resize(static_cast<std::size_t>(n));
+  std::vector<std::int64_t> dataEnd(static_cast<std::size_t>(n), 0);  // before its POSTGAP
   std::int64_t cursor = 0;  // next disc LBA
-  int session = sheet.tracks.empty() ? 1 : sheet.tracks.front().session;
-  const std::size_t n = sheet.tracks.size();
-  std::uint64_t byteOffset = 0;  // byte offset in the current file of this track's first sector
+  int owner = -1;           // track whose sectors are being laid out
+  auto track = [&](int k) -> const CueTrack& { return sheet.tracks[static_cast<std::size_t>(k)]; };
+  auto silence = [&](int k, int sectors) {
+    if (sectors <= 0) return;
+    layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), sectors, -1, 0,
+                                         track(k).sectorSize, track(k).audio});
+    cursor += sectors;
+  };
+  // Moves on to track k: the POSTGAP of the track before, the gap between
+  // sessions, the PREGAP of k.
+  auto enter = [&](int k) {
+    while (owner < k) {
+      if (owner >= 0) {
+        dataEnd[static_cast<std::size_t>(owner)] = cursor;
+        silence(owner, track(owner).postgap);
+        if (track(owner + 1).session != track(owner).session) cursor += kSessionGapFrames;
+      }
+      ++owner;
+      silence(owner, track(owner).pregap);
+    }
+  };
+  auto stretch = [&](int k, int file, std::uint64_t byteOffset, std::int64_t sectors) {
+    enter(k);
+    if (sectors <= 0) return;
+    layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), static_cast<std::int32_t>(sectors),
+                                         file, byteOffset, track(k).sectorSize, track(k).audio});
+    cursor += sectors;
+  };
 
-  for (std::size_t k = 0; k < n; ++k) {
-    const CueTrack& t = sheet.tracks[k];
-    const bool firstInFile = k == 0 || sheet.tracks[k - 1].file != t.file;
-    const int fileStart = t.index0 >= 0 ? t.index0 : t.index1;
-    if (firstInFile) {
-      byteOffset = static_cast<std::uint64_t>(fileStart) * static_cast<std::uint64_t>(t.sectorSize);
-    } else {
-      const CueTrack& p = sheet.tracks[k - 1];
-      const int pStart = p.index0 >= 0 ? p.index0 : p.index1;
-      if (fileStart < pStart) return fail("индексы трека " + std::to_string(t.number) + " идут назад");
-      byteOffset += static_cast<std::uint64_t>(fileStart - pStart) * static_cast<std::uint64_t>(p.sectorSize);
+  std::size_t next = 0;  // next mark
+  for (int f = 0; f < static_cast<int>(sheet.files.size()); ++f) {
+    const std::uint64_t size = fileSizes[static_cast<std::size_t>(f)];
+    const std::string& fileName = sheet.files[static_cast<std::size_t>(f)].name;
+    // The owner of the file's first stretch: the track of its first mark; a
+    // file without marks goes with the next mark, or the last one.
+    int current = next < marks.size() ? marks[next].track : marks.back().track;
+    std::uint64_t byteOffset = 0;
+    int from = 0;  // frames into the file
+    for (; next < marks.size() && marks[next].file == f; ++next) {
+      const Mark& m = marks[next];
+      const std::uint64_t sectors = static_cast<std::uint64_t>(m.frames - from);
+      const std::uint64_t bytes = sectors * static_cast<std::uint64_t>(track(current).sectorSize);
+      if (byteOffset + bytes > size) return fail("файл «" + fileName + "» короче, чем указано в CUE-файле");
+      stretch(current, f, byteOffset, static_cast<std::int64_t>(sectors));
+      if (cursor > kMaxDiscLba) return fail("образ длиннее 99:59:74");
+      byteOffset += bytes;
+      from = m.frames;
+      current = m.track;
+      enter(current);
+      if (m.index1) layout.tracks[static_cast<std::size_t>(current)].startLba = static_cast<std::int32_t>(cursor);
     }
-    if (t.session != session) {
-      cursor += kSessionGapFrames;
-      session = t.session;
-    }
-    // Sectors of this track in its file: up to the next track's first sector
-    // in the same file, else to the end of the file.
-    const std::uint64_t size = fileSizes[static_cast<std::size_t>(t.file)];
-    const std::string& fileName = sheet.files[static_cast<std::size_t>(t.file)].name;
-    std::int64_t inFile;
-    if (k + 1 < n && sheet.tracks[k + 1].file == t.file) {
-      const CueTrack& next = sheet.tracks[k + 1];
-      inFile = static_cast<std::int64_t>(next.index0 >= 0 ? next.index0 : next.index1) - fileStart;
-      const std::uint64_t endByte = byteOffset + static_cast<std::uint64_t>(inFile) * static_cast<std::uint64_t>(t.sectorSize);
-      if (endByte > size) return fail("файл «" + fileName + "» короче, чем указано в CUE-файле");
-    } else {
-      if (byteOffset >= size) return fail("файл «" + fileName + "» короче, чем указано в CUE-файле");
-      inFile = static_cast<std::int64_t>((size - byteOffset) / static_cast<std::uint64_t>(t.sectorSize));
-    }
-    const std::int64_t inPregap = t.index1 - fileStart;
-    if (inFile <= inPregap) return fail("трек " + std::to_string(t.number) + " пустой");
+    // The rest of the file; a partial last sector is dropped.
+    const std::int64_t rest = static_cast<std::int64_t>((size - byteOffset) /
+                                                        static_cast<std::uint64_t>(track(current).sectorSize));
+    if (rest > kMaxDiscLba) return fail("образ длиннее 99:59:74");
+    stretch(current, f, byteOffset, rest);
+    if (cursor > kMaxDiscLba) return fail("образ длиннее 99:59:74");
+  }
+  enter(n - 1);
+  dataEnd[static_cast<std::size_t>(n - 1)] = cursor;
+  silence(n - 1, track(n - 1).postgap);
+  if (cursor > kMaxDiscLba) return fail("образ длиннее 99:59:74");
 
-    if (t.pregap > 0) {
-      layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), t.pregap, -1, 0, t.sectorSize, t.audio});
-      cursor += t.pregap;
-    }
-    if (cursor + inFile + t.postgap > kMaxDiscLba) return fail("образ длиннее 99:59:74");
-    layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), static_cast<std::int32_t>(inFile), t.file,
-                                         byteOffset, t.sectorSize, t.audio});
-    VirtualTrack vt;
+  for (int k = 0; k < n; ++k) {
+    const CueTrack& t = track(k);
+    VirtualTrack& vt = layout.tracks[static_cast<std::size_t>(k)];
     vt.number = t.number;
     vt.control = static_cast<std::uint8_t>((t.audio ? 0 : 4) | (t.audio ? t.flags : (t.flags & 0x02)));
     vt.session = t.session;
-    vt.startLba = static_cast<std::int32_t>(cursor + inPregap);
-    cursor += inFile;
-    if (t.postgap > 0) {
-      layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), t.postgap, -1, 0, t.sectorSize, t.audio});
-      cursor += t.postgap;
-    }
-    vt.sectors = static_cast<std::int32_t>(cursor) - vt.startLba;
-    layout.tracks.push_back(vt);
+    if (dataEnd[static_cast<std::size_t>(k)] <= vt.startLba) return fail("трек " + std::to_string(t.number) + " пустой");
+    const std::int64_t end = k + 1 < n ? dataEnd[static_cast<std::size_t>(k)] + t.postgap : cursor;
+    vt.sectors = static_cast<std::int32_t>(end - vt.startLba);
   }
   // A track runs on to the next track's start in the same session (its
   // pregap belongs to it in the table of contents).

@@ -20,12 +20,13 @@ struct CueFile {
 
 struct CueTrack {
   int number = 0;
-  int file = 0;           // index into CueSheet::files
+  int file = 0;           // index into CueSheet::files: the file holding INDEX 01
   int sectorSize = 2352;  // 2352, 2336 or 2048 bytes in the file
   bool audio = true;
   std::uint8_t flags = 0;  // control bits from FLAGS (DCP 2, 4CH 8, PRE 1)
   int session = 1;
   int index0 = -1;  // file sectors, -1 when absent
+  int index0File = -1;  // the file INDEX 00 lies in (the one before `file` at most)
   int index1 = -1;
   int pregap = 0;  // sectors not in the file
   int postgap = 0;

@@ -448,6 +448,9 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
   for (std::uint32_t i = 0; i < count && written < limit; ++i) {
     const std::int32_t at = lba + static_cast<std::int32_t>(i);
     const VirtualTrack* track = disc_->TrackAt(at);
+    // Sectors before the first track are its pregap, and readable.
+    if (!track && at >= 0 && !disc_->tracks.empty() && at < disc_->tracks.front().startLba)
+      track = &disc_->tracks.front();
     if (!track) {
       Check(out, 5, 0x21, 0x00);
       return;

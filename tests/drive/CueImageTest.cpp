@@ -100,6 +100,125 @@ TEST_F(CueImage, ParserLayout) {
   EXPECT_EQ(layout->leadOutLba, t[3].startLba + 300);
 }
 
+// A BIN whose every sample holds the number of its sector from `first` on.
+std::string NumberedSectors(int first, int count) {
+  std::string bin(static_cast<std::size_t>(count) * 2352, '\0');
+  for (int s = 0; s < count; ++s) {
+    const int value = first + s;
+    for (int i = 0; i < 2352; i += 4) std::memcpy(&bin[static_cast<std::size_t>(s) * 2352 + i], &value, 4);
+  }
+  return bin;
+}
+
+// The first sample of each sector the drive returns for the LBAs.
+std::vector<int> SectorNumbers(Transport& t, std::int32_t first, std::int32_t count) {
+  std::vector<std::uint8_t> got;
+  std::vector<int> numbers;
+  if (!ReadAudioSectors(t, first, count, 26, got)) return numbers;
+  for (std::int32_t s = 0; s < count; ++s) {
+    int v;
+    std::memcpy(&v, got.data() + 2352 * s, 4);
+    numbers.push_back(v);
+  }
+  return numbers;
+}
+
+std::vector<int> Range(int first, int count) {
+  std::vector<int> r;
+  for (int i = 0; i < count; ++i) r.push_back(first + i);
+  return r;
+}
+
+TEST_F(CueImage, AudioBeforeAFirstIndex01IsTheFirstTracksPregap) {
+  Write("late.bin", NumberedSectors(0, 1000));
+  const std::string cue = Write("late.cue",
+                                "FILE \"late.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
+                                "  TRACK 02 AUDIO\n    INDEX 01 00:08:00\n");
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  ASSERT_TRUE(rig.aspi.Load());
+  ASSERT_EQ(rig.aspi.Enumerate(), 1);
+  const DiscView view = ReadDisc(rig.aspi, 0, 0, dialogs, album);
+  ASSERT_EQ(view.trackCount, 2);
+  // Track 1 at 00:04:00, track 2 at 00:10:00, the lead-out after all 1000.
+  EXPECT_EQ(album.FirstTrackOffset, 300);
+  EXPECT_EQ(MsfToFrames(album.Tracks[1].Start), 750);
+  EXPECT_EQ(MsfToFrames(album.Tracks[2].Start), 1150);
+  Transport& t = rig.aspi;
+  EXPECT_EQ(SectorNumbers(t, 0, 1000), Range(0, 1000));  // the pregap too
+  EXPECT_EQ(SectorNumbers(t, 150 + album.Tracks[0].StartSector, 450), Range(150, 450));
+}
+
+TEST_F(CueImage, MultiFileSheetWithAPregapAtTheEndOfTheFileBefore) {
+  // Track 2's INDEX 00 lies in a.bin, its INDEX 01 in b.bin; track 3 has
+  // 2 s of b.bin before its INDEX 01 and no INDEX 00.
+  Write("a.bin", NumberedSectors(0, 1000));
+  Write("b.bin", NumberedSectors(1000, 500));
+  Write("c.bin", NumberedSectors(1500, 400));
+  const std::string sheet =
+      "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    INDEX 00 00:10:00\n"
+      "FILE \"b.bin\" BINARY\n    INDEX 01 00:02:00\n"
+      "FILE \"c.bin\" BINARY\n  TRACK 03 AUDIO\n    INDEX 01 00:02:00\n";
+  const std::string cue = Write("multi.cue", sheet);
+  std::string error;
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  ASSERT_EQ(disc->tracks.size(), 3u);
+  EXPECT_EQ(disc->tracks[0].startLba, 0);
+  EXPECT_EQ(disc->tracks[1].startLba, 1150);
+  EXPECT_EQ(disc->tracks[2].startLba, 1650);
+  EXPECT_EQ(disc->leadOutLba, 1900);
+  DriveRig rig({*disc});
+  Transport& t = rig.Get(TransportKind::Spti);
+  EXPECT_EQ(SectorNumbers(t, 0, 1900), Range(0, 1900));  // nothing dropped, nothing doubled
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  ReadDisc(t, 0, 0, dialogs, album);
+  EXPECT_EQ(album.Tracks[0].Size, 1150u * 2352u);
+  EXPECT_EQ(album.Tracks[1].Size, 500u * 2352u);
+  EXPECT_EQ(album.Tracks[2].Size, 250u * 2352u);
+
+  // The same sheet with CR LF or lone CR line ends reads the same.
+  for (const char* eol : {"\r\n", "\r"}) {
+    std::string text = sheet;
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += std::strlen(eol))
+      text.replace(at, 1, eol);
+    auto other = LoadCueImage(Write("eol.cue", text), &error);
+    ASSERT_TRUE(other) << error;
+    ASSERT_EQ(other->tracks.size(), 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(other->tracks[k].startLba, disc->tracks[k].startLba);
+    EXPECT_EQ(other->leadOutLba, 1900);
+  }
+  // Line numbers in messages count CR LF as one line end.
+  EXPECT_FALSE(ParseCueSheet("FILE \"a.bin\" BINARY\r\n TRACK 01 AUDIO\r\n INDEX 01 00:99:00\r\n", &error));
+  EXPECT_EQ(error, "строка 3 CUE-файла: неверная команда INDEX");
+}
+
+TEST_F(CueImage, FlagsGiveTheControlNibble) {
+  std::string error;
+  auto sheet = ParseCueSheet(
+      "FILE \"a.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    FLAGS DCP PRE\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    FLAGS 4CH DCP\n    INDEX 01 00:01:00\n"
+      "  TRACK 03 MODE1/2352\n    FLAGS DCP\n    INDEX 01 00:02:00\n",
+      &error);
+  ASSERT_TRUE(sheet) << error;
+  auto layout = LayoutCueSheet(*sheet, {2352u * 300}, &error);
+  ASSERT_TRUE(layout) << error;
+  EXPECT_EQ(layout->tracks[0].control, 0x03);
+  EXPECT_EQ(layout->tracks[1].control, 0x0A);
+  EXPECT_EQ(layout->tracks[2].control, 0x06);
+  EXPECT_TRUE(layout->tracks[0].Audio());
+  EXPECT_TRUE(layout->tracks[1].Audio());
+  EXPECT_FALSE(layout->tracks[2].Audio());
+}
+
 TEST_F(CueImage, BadSheetsAreRefusedWithAReason) {
   const char* bad[] = {
       "",

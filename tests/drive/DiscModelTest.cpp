@@ -1,9 +1,11 @@
 // Reading the disc: the table of contents into the album record, the rows
-// and panels, the second-session correction and broken tables of contents.
+// and panels, data tracks and the second-session correction, broken tables
+// of contents.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "drive/AudioReading.h"
 #include "drive/DiscModel.h"
 #include "drive/DriveCommands.h"
 #include "platform/Cp1251.h"
@@ -121,6 +123,54 @@ TEST(DiscModel, EnhancedCdCorrection) {
   EXPECT_EQ(p.StartSector + MsfToFrames(p.Length) + 11400, 270000 - 150);
 }
 
+TEST(DiscModel, DataControlIsBitTwoAlone) {
+  // Copy permitted with pre-emphasis (3), four channels (8..0B): audio.
+  // Data with copy permitted (6), or with the other bits too (0C..0F): data.
+  std::uint8_t toc[kTocLength];
+  const int controls[] = {3, 0x0A, 0x0B, 6, 0x0C, 0x0F};
+  std::vector<Desc> tracks;
+  for (int i = 0; i < 6; ++i) tracks.push_back({controls[i], 0, 2 + 10 * i, 0});
+  MakeToc(toc, tracks, {0, 1, 2, 0});
+  AlbumRecord album{};
+  ASSERT_EQ(FillTracksFromToc(toc, album, false, SessionInfo{true, 1}), 6);
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(controls[i]);
+    EXPECT_EQ(album.Tracks[i].AudioFlag, (controls[i] & 4) ? 0 : 1);
+    EXPECT_EQ(album.Tracks[i].Size, 750u * 2352u);
+  }
+}
+
+TEST(DiscModel, SecondSessionCorrectionOnlyWhereTheGapIsThere) {
+  // Audio 00:02:00..00:42:00 then data, lead-out at 01:00:00.
+  std::uint8_t toc[kTocLength];
+  MakeToc(toc, {{0, 0, 2, 0}, {0, 0, 22, 0}, {4, 0, 42, 0}}, {4, 1, 0, 0});
+  AlbumRecord album{};
+  // The drive says the disc has one session: nothing moves.
+  ASSERT_EQ(FillTracksFromToc(toc, album, false, SessionInfo{true, 1}), 3);
+  EXPECT_EQ(album.Tracks[1].Size, 1500u * 2352u);
+  EXPECT_EQ(album.Tracks[2].StartSector, 3000);
+  EXPECT_EQ(TimePanelText(album, 3), "Время: 1:0:0");
+  // The drive did not say, and the 20 s track cannot hold the 11400
+  // sectors between two sessions: no negative or empty track either.
+  album = {};
+  FillTracksFromToc(toc, album, false);
+  EXPECT_EQ(album.Tracks[1].Size, 1500u * 2352u);
+  EXPECT_EQ(album.Tracks[2].StartSector, 3000);
+  // A reply naming track 3 as the last session's first track moves it.
+  std::uint8_t reply[kSessionInfoLength] = {0, 10, 1, 2, 0, 0x14, 3, 0, 0, 0, 42, 0};
+  const SessionInfo info = SessionInfoFromReply(reply);
+  EXPECT_TRUE(info.known);
+  EXPECT_EQ(info.firstTrackOfLastSession, 3);
+  MakeToc(toc, {{0, 0, 2, 0}, {0, 20, 0, 0}, {4, 60, 0, 0}}, {4, 70, 0, 0});
+  album = {};
+  FillTracksFromToc(toc, album, false, info);
+  EXPECT_EQ(album.Tracks[2].StartSector, 258450);
+  EXPECT_EQ(album.Tracks[1].StartSector + MsfToFrames(album.Tracks[1].Length), 258450);
+  // A reply too short to name a track leaves the sessions unknown.
+  reply[1] = 2;
+  EXPECT_FALSE(SessionInfoFromReply(reply).known);
+}
+
 TEST(DiscModel, TooManyTracksAreCutTo99PlusLeadOut) {
   std::uint8_t toc[kTocLength] = {};
   toc[0] = 0xFF;  // claims more than the buffer holds
@@ -186,6 +236,51 @@ TEST_P(DiscOnBothTransports, CodeBuiltEnhancedCdThroughTheDrive) {
   EXPECT_EQ(view.rows[2].caption, "DataTrack");
   EXPECT_EQ(album.Tracks[2].StartSector, 25500);
   EXPECT_TRUE(view.CommandsEnabled());
+}
+
+TEST_P(DiscOnBothTransports, DataTrackLastInOneSessionKeepsTheAudioLengths) {
+  // A 200 s audio track, then a data track in the same session (an enhanced
+  // CD imaged without its session marks); then a 40 s one, shorter than the
+  // gap between two sessions would be.
+  for (const std::int32_t audio : {15000, 3000}) {
+    SCOPED_TRACE(audio);
+    VirtualDisc disc = BuildDisc({{600, 0, 1}, {audio, 0, 1}, {4500, 4, 1}});
+    DriveRig rig({disc});
+    ScriptedDialogs dialogs;
+    AlbumRecord album;
+    Transport& t = rig.Get(GetParam());
+    const DiscView view = ReadDisc(t, 0, 0, dialogs, album);
+    ASSERT_TRUE(view.present);
+    EXPECT_TRUE(view.sessions.known);
+    ASSERT_EQ(view.rows.size(), 3u);
+    EXPECT_EQ(view.rows[1].time, audio == 15000 ? "03:20:00" : "00:40:00");
+    EXPECT_EQ(album.Tracks[1].Size, static_cast<std::uint32_t>(audio) * 2352u);
+    EXPECT_EQ(album.Tracks[2].StartSector, 600 + audio);
+    EXPECT_EQ(view.rows[2].caption, "DataTrack");
+    // The rip of the last audio track is the whole track.
+    std::vector<std::uint8_t> got, expected(static_cast<std::size_t>(audio) * 2352);
+    for (std::int32_t i = 0; i < audio; ++i) disc.read(600 + i, expected.data() + 2352 * i);
+    ASSERT_TRUE(ReadAudioSectors(t, album.Tracks[1].StartSector, audio, 26, got));
+    EXPECT_TRUE(got == expected);
+  }
+}
+
+TEST_P(DiscOnBothTransports, CopyPermittedAudioWithPreEmphasisOrFourChannelsIsRipped) {
+  VirtualDisc disc = BuildDisc({{750, 0x03, 1}, {750, 0x0A, 1}, {750, 0x0B, 1}, {750, 0x06, 1}});
+  DriveRig rig({disc});
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  Transport& t = rig.Get(GetParam());
+  const DiscView view = ReadDisc(t, 0, 0, dialogs, album);
+  ASSERT_EQ(view.rows.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(view.rows[static_cast<std::size_t>(i)].audio);
+    EXPECT_EQ(view.rows[static_cast<std::size_t>(i)].time, "00:10:00");
+    std::vector<std::uint8_t> got;
+    EXPECT_TRUE(ReadAudioSectors(t, album.Tracks[i].StartSector, 750, 26, got));
+  }
+  EXPECT_EQ(view.rows[3].caption, "DataTrack");
 }
 
 TEST_P(DiscOnBothTransports, KnownDiscKeepsItsTitles) {

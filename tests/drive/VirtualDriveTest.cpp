@@ -239,6 +239,35 @@ TEST_P(OnBoth, ReadFaultsReachTheCaller) {
   EXPECT_TRUE(t.Succeeded(ReadCDDA(t, two.data(), 2998, 2352 * 2)));
 }
 
+TEST_P(OnBoth, ShortTransferWithGoodStatusIsAFailedRead) {
+  // The drive answers GOOD but moves 100 bytes less than asked: the end of
+  // the buffer would still hold the previous chunk.
+  VirtualDisc disc = BuildAudioDisc({900});
+  DriveRig rig({disc});
+  Transport& t = T(rig);
+  VirtualDriveFaults f;
+  f.shortReadBytes = 100;
+  rig.Drive().SetFaults(f);
+  std::vector<std::uint8_t> got;
+  EXPECT_FALSE(ReadAudioSectors(t, 0, 52, 26, got));
+  EXPECT_EQ(ReadAudioRange(t, 0, 52, 26, {}), 2);
+  std::vector<std::uint8_t> one(2352);
+  EXPECT_FALSE(t.Succeeded(ReadCDDA(t, one.data(), 10, 2352)));
+  // Replies shorter than their allocation length are no failure.
+  std::uint8_t toc[kTocLength] = {};
+  EXPECT_TRUE(t.Succeeded(ReadTOC(t, toc)));
+  std::uint8_t sessions[kSessionInfoLength] = {};
+  EXPECT_TRUE(t.Succeeded(ReadSessionInfo(t, sessions)));
+  EXPECT_EQ(sessions[6], 1);
+
+  // Read again once the drive delivers: the sectors as on the disc.
+  rig.Drive().SetFaults({});
+  std::vector<std::uint8_t> expected(2352 * 52);
+  for (int i = 0; i < 52; ++i) disc.read(i, expected.data() + 2352 * i);
+  ASSERT_TRUE(ReadAudioSectors(t, 0, 52, 26, got));
+  EXPECT_TRUE(got == expected);
+}
+
 TEST_P(OnBoth, DetectionOnADriveAcceptingOnlyRead10) {
   VirtualDriveConfig config;
   config.acceptedReadForms = 1u << 6;
