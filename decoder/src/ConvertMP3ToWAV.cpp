@@ -279,7 +279,7 @@ void Convert(MP3_DECODER_OPTIONS* o) {
     firstOk = freeBytes > 0 && kelpra::ParseHeader(base, inputLen, true, fh, freeBytes) ==
                                    kelpra::HeaderResult::Ok;
   }
-  o->bitrate = firstOk ? fh.bitrate / 1000 : 0;
+  o->bitrate = firstOk ? (fh.bitrate + 500) / 1000 : 0;  // free format: the nearest kbit/s
   o->sampleRate = firstOk ? fh.sampleRate : 0;
   o->waveFormat.formatTag = 1;
   o->waveFormat.channels = uint16_t(firstOk ? fh.channels : 0);
@@ -362,18 +362,19 @@ void Convert(MP3_DECODER_OPTIONS* o) {
       } else if (r == Mp3Decoder::Result::Short) {
         pos = inputLen;  // a stub of a frame at the end: dropped
       } else {
-        // No frame here. Where the last frame's length leads to one, this
-        // is a damaged frame: it keeps its place as silence. Otherwise the
-        // walk goes on at the next header, or ends at trailing bytes that
-        // hold none (a tag).
-        const size_t next = pos + lastLen;
-        if (lastLen > 0 && next < inputLen && Resync(base, next, inputLen, fh) == next) {
+        // No frame here. Where the next header lies where the last frame's
+        // length (give or take the padding slot) leads, this is a damaged
+        // frame: it keeps its place as silence. Otherwise the walk goes on
+        // at the next header, or ends at trailing bytes that hold none (a
+        // tag).
+        const size_t next = Resync(base, pos + 1, inputLen, fh);
+        const size_t slot = fh.layer == 1 ? 4 : 1;
+        const size_t expected = pos + lastLen;
+        if (lastLen > 0 && next < inputLen && next + slot >= expected && next <= expected + slot) {
           std::memset(pcm, 0, pcmBytes);
-          pos = next;
           ++slots;
-        } else {
-          pos = Resync(base, pos + 1, inputLen, fh);
         }
+        pos = next;
       }
     }
     if (slots == 0) break;  // nothing after the last full batch

@@ -158,6 +158,8 @@ struct EncodedCase {
   bool sourceLength;    // lame with its encoder header: exactly the source's samples
 };
 
+void PrintTo(const EncodedCase& c, std::ostream* os) { *os << c.name; }
+
 class EncodedStreams : public ::testing::TestWithParam<EncodedCase> {};
 
 TEST_P(EncodedStreams, MatchFfmpegSampleForSample) {

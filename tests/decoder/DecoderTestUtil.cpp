@@ -36,6 +36,14 @@ TempDir::TempDir() {
   path_ = p ? p : "/tmp";
 }
 
+std::vector<std::string> TempDir::Names() const {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(path_))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);

@@ -23,6 +23,9 @@ class TempDir {
   TempDir();
   ~TempDir();
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
+  // The names of the files in the folder, sorted.
+  std::vector<std::string> Names() const;
 
  private:
   std::filesystem::path path_;

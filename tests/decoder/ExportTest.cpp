@@ -3,6 +3,12 @@
 // without a crash, a hang or a read outside the file (run under ASan too).
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -101,6 +107,8 @@ class ExportTest : public ::testing::Test {
     convert_(&o_);
   }
 
+  std::vector<std::string> OtherFiles() const { return tmp_.Names(); }
+
   MP3_CONVERT_FUNCTION convert_ = nullptr;
   MP3_DECODER_OPTIONS o_{};
   uint8_t status_ = 0;
@@ -110,7 +118,8 @@ class ExportTest : public ::testing::Test {
 };
 
 TEST_F(ExportTest, MonoLayer3ReportsFormatAndWritesConsistentWav) {
-  const std::string mp3 = Encode(tmp_, "mono", 44100, 1, "-b 128 -m m");
+  // Without the encoder header (-t) every frame gives its PCM.
+  const std::string mp3 = Encode(tmp_, "mono", 44100, 1, "-t -b 128 -m m");
   if (mp3.empty()) GTEST_SKIP() << "lame not installed";
   Run(mp3, tmp_ / "mono.wav", true);
   EXPECT_EQ(status_, 0);
@@ -143,7 +152,7 @@ TEST_F(ExportTest, MonoLayer3ReportsFormatAndWritesConsistentWav) {
 }
 
 TEST_F(ExportTest, Mpeg2BitrateIndex5Is40k) {
-  const std::string mp3 = Encode(tmp_, "lsf", 22050, 2, "-b 40 --resample 22.05");
+  const std::string mp3 = Encode(tmp_, "lsf", 22050, 2, "-t -b 40 --resample 22.05");
   if (mp3.empty()) GTEST_SKIP() << "lame not installed";
   Run(mp3, tmp_ / "lsf-out.wav", false);
   EXPECT_EQ(o_.bitrate, 40);
@@ -168,7 +177,7 @@ TEST_F(ExportTest, RefusalOnFirstFrameLeavesNoOutput) {
 }
 
 TEST_F(ExportTest, CancelDuringFirstProgressStopsAfterOneBatch) {
-  const std::string mp3 = Encode(tmp_, "cancel", 44100, 2, "-b 128", 3.0);
+  const std::string mp3 = Encode(tmp_, "cancel", 44100, 2, "-t -b 128", 3.0);
   if (mp3.empty()) GTEST_SKIP() << "lame not installed";
   log_.cancelOnFirstProgress = true;
   Run(mp3, tmp_ / "cancel.wav", true);
@@ -178,6 +187,25 @@ TEST_F(ExportTest, CancelDuringFirstProgressStopsAfterOneBatch) {
   ASSERT_EQ(wav.size(), 46u + 10 * 4608);
   EXPECT_EQ(Le32(wav, 42), 10u * 4608);
   EXPECT_EQ(Le32(wav, 4), 10u * 4608 + 38);
+  EXPECT_EQ(OtherFiles(), std::vector<std::string>({"cancel.mp3", "cancel.wav"}));
+}
+
+TEST_F(ExportTest, CancelWithGaplessTrimKeepsExactlyTheFirstTrimmedBatch) {
+  const std::string mp3 = Encode(tmp_, "gcancel", 44100, 2, "-b 128", 3.0);
+  if (mp3.empty()) GTEST_SKIP() << "lame not installed";
+  log_.cancelOnFirstProgress = true;
+  Run(mp3, tmp_ / "gcancel.wav", true);
+  EXPECT_EQ(log_.progress, 1);
+  ASSERT_EQ(log_.batchBytes.size(), 1u);
+  // Ten frames less the encoder's and the decoder's delay at the start and
+  // the held-back length of the encoder's padding at the end.
+  EXPECT_GT(log_.batchBytes[0], 0u);
+  EXPECT_LT(log_.batchBytes[0], 10u * 4608 - 576 * 4);
+  EXPECT_EQ(log_.batchBytes[0] % 4, 0u);
+  const auto wav = ReadFileBytes(tmp_ / "gcancel.wav");
+  ASSERT_EQ(wav.size(), 46u + log_.batchBytes[0]);
+  EXPECT_EQ(Le32(wav, 42), log_.batchBytes[0]);
+  EXPECT_EQ(Le32(wav, 4), log_.batchBytes[0] + 38);
 }
 
 TEST_F(ExportTest, LeadingId3v2TagAndTrailingId3v1TagDoNotChangeThePcm) {
@@ -226,16 +254,16 @@ TEST_F(ExportTest, Id3v2WithLyingSizeFallsBackToFrameSearch) {
   EXPECT_EQ(o_.firstFrameOffset, 40);
   EXPECT_EQ(o_.bitrate, 128);
   EXPECT_EQ(status_, 0);
-  // 30 frames: three batches... but the walk stops before the last stretch
-  // shorter than ten frames, so at least two full batches come out.
+  // 30 frames: three full batches.
   const auto wav = ReadFileBytes(tmp_ / "lying.wav");
-  EXPECT_GE(Le32(wav, 42), 2u * 10 * 4608);
+  EXPECT_EQ(Le32(wav, 42), 30u * 4608);
   EXPECT_EQ(wav.size(), Le32(wav, 42) + 46u);
+  EXPECT_EQ(log_.progress, 3);
 }
 
 TEST_F(ExportTest, PaddedFramesAreStepped) {
-  // 25 silent frames alternating 417 and 418 bytes: two batches, every frame
-  // found by its own length (a stray sync would show as a no-sync slot).
+  // 25 silent frames alternating 417 and 418 bytes: three batches (the last
+  // of five frames), every frame found by its own length.
   std::vector<uint8_t> file;
   for (int i = 0; i < 25; ++i) {
     const auto f = SilentFrame(9, i % 2);
@@ -244,9 +272,10 @@ TEST_F(ExportTest, PaddedFramesAreStepped) {
   WriteFile(tmp_ / "pad.mp3", file);
   Run(tmp_ / "pad.mp3", tmp_ / "pad.wav", true);
   EXPECT_EQ(status_, 0);
-  EXPECT_EQ(log_.progress, 2);
+  EXPECT_EQ(log_.progress, 3);
+  EXPECT_EQ(log_.batchBytes, std::vector<uint32_t>({46080, 46080, 5 * 4608}));
   const auto wav = ReadFileBytes(tmp_ / "pad.wav");
-  EXPECT_EQ(Le32(wav, 42), 2u * 10 * 4608);
+  EXPECT_EQ(Le32(wav, 42), 25u * 4608);
 }
 
 TEST_F(ExportTest, ShortFileEndsItsOnlyBatchAtTheEndOfTheData) {
@@ -279,7 +308,7 @@ TEST_F(ExportTest, InvalidFirstHeaderFailsWithStatus17AndMessage) {
   EXPECT_EQ(Le32(wav, 4), 38u);
 }
 
-TEST_F(ExportTest, FreeFormatIsRefusedWithStatus17) {
+TEST_F(ExportTest, FreeFormatTakesItsLengthFromTheNextHeader) {
   std::vector<uint8_t> file(4000, 0);
   for (size_t i = 0; i + 4 <= file.size(); i += 400) {
     file[i] = 0xFF;
@@ -288,7 +317,34 @@ TEST_F(ExportTest, FreeFormatIsRefusedWithStatus17) {
   }
   WriteFile(tmp_ / "free.mp3", file);
   Run(tmp_ / "free.mp3", tmp_ / "free.wav", true);
-  EXPECT_EQ(status_, MP3_STATUS_CANNOT_DECODE);
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(o_.bitrate, 123);  // 400 bytes per 1152 samples at 44100 Hz: 122.5 kbit/s
+  const auto wav = ReadFileBytes(tmp_ / "free.wav");
+  EXPECT_EQ(Le32(wav, 42), 10u * 4608);
+}
+
+TEST_F(ExportTest, FreeFormatStreamDecodesLikeItsFixedBitrateTwin) {
+  // A stream whose headers name the bitrate, and the same stream with the
+  // bitrate index cleared: the frame lengths (with their padding) are the
+  // same, so the PCM must be too.
+  const std::string mp3 = Encode(tmp_, "twin", 44100, 2, "-t -b 160", 1.5);
+  if (mp3.empty()) GTEST_SKIP() << "lame not installed";
+  std::vector<uint8_t> bytes = ReadFileBytes(mp3);
+  size_t at = 0, frames = 0;
+  while (at + 4 <= bytes.size() && bytes[at] == 0xFF) {
+    const size_t len = 144 * 160000 / 44100 + ((bytes[at + 2] >> 1) & 1);
+    bytes[at + 2] &= 0x0F;
+    at += len;
+    ++frames;
+  }
+  ASSERT_GT(frames, 50u);
+  WriteFile(tmp_ / "free.mp3", bytes);
+  const Decoded fixed = DecodeToWav(mp3, tmp_ / "fixed.wav");
+  const Decoded free = DecodeToWav(tmp_ / "free.mp3", tmp_ / "free.wav");
+  EXPECT_EQ(free.status, 0);
+  EXPECT_EQ(free.options.bitrate, 160);
+  ASSERT_EQ(free.pcm.size(), frames * 2304);
+  EXPECT_TRUE(free.pcm == fixed.pcm);
 }
 
 TEST_F(ExportTest, UncreatableOutputGivesStatus16) {
@@ -311,6 +367,248 @@ TEST_F(ExportTest, MissingOrEmptyInputReturnsSilently) {
   EXPECT_EQ(log_.events[1], 0);
   EXPECT_EQ(log_.progress, 0);
   EXPECT_FALSE(std::filesystem::exists(tmp_ / "missing.wav"));
+}
+
+std::vector<uint8_t> SilentFrames(int n) {
+  std::vector<uint8_t> file;
+  for (int i = 0; i < n; ++i) {
+    const auto f = SilentFrame(9, i % 2);
+    file.insert(file.end(), f.begin(), f.end());
+  }
+  return file;
+}
+
+TEST_F(ExportTest, EveryCompleteFrameIsDecodedToTheEnd) {
+  for (int n : {1, 9, 10, 11, 19, 23}) {
+    SCOPED_TRACE(n);
+    log_ = CallbackLog{};
+    WriteFile(tmp_ / "n.mp3", SilentFrames(n));
+    Run(tmp_ / "n.mp3", tmp_ / "n.wav", true);
+    EXPECT_EQ(status_, 0);
+    const auto wav = ReadFileBytes(tmp_ / "n.wav");
+    ASSERT_GE(wav.size(), 46u);
+    EXPECT_EQ(Le32(wav, 42), uint32_t(n) * 4608);
+    EXPECT_EQ(wav.size(), 46u + size_t(n) * 4608);
+    // Batches of ten, the last one shorter, and their byte counts add up.
+    const size_t batches = size_t(n + 9) / 10;
+    ASSERT_EQ(log_.batchBytes.size(), batches);
+    EXPECT_EQ(log_.batchBytes.back(), uint32_t(n - 10 * int(batches - 1)) * 4608);
+    EXPECT_EQ(log_.events[2], int(batches));
+  }
+}
+
+TEST_F(ExportTest, TrailingBytesWithoutFramesEndTheWalk) {
+  std::vector<uint8_t> file = SilentFrames(12);
+  const char* ape = "APETAGEX\xd0\x07\0\0 and some more bytes of a tag footer";
+  file.insert(file.end(), ape, ape + 48);
+  WriteFile(tmp_ / "ape.mp3", file);
+  Run(tmp_ / "ape.mp3", tmp_ / "ape.wav", true);
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(Le32(ReadFileBytes(tmp_ / "ape.wav"), 42), 12u * 4608);
+}
+
+TEST_F(ExportTest, DamagedSyncKeepsTheFramesPlaceAndJunkIsSkipped) {
+  // Frame 7 loses its sync word: it stays a (silent) frame.
+  std::vector<uint8_t> file = SilentFrames(15);
+  size_t seventh = 0;
+  for (int i = 0; i < 6; ++i) seventh += 417 + size_t(i % 2);
+  file[seventh] = 0;
+  WriteFile(tmp_ / "sync.mp3", file);
+  Run(tmp_ / "sync.mp3", tmp_ / "sync.wav", true);
+  EXPECT_EQ(Le32(ReadFileBytes(tmp_ / "sync.wav"), 42), 15u * 4608);
+
+  // 37 bytes of junk between frames 5 and 6: skipped, nothing added.
+  file = SilentFrames(12);
+  size_t fifth = 0;
+  for (int i = 0; i < 5; ++i) fifth += 417 + size_t(i % 2);
+  file.insert(file.begin() + long(fifth), 37, uint8_t(0x5A));
+  WriteFile(tmp_ / "junk2.mp3", file);
+  Run(tmp_ / "junk2.mp3", tmp_ / "junk2.wav", true);
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(Le32(ReadFileBytes(tmp_ / "junk2.wav"), 42), 12u * 4608);
+}
+
+TEST_F(ExportTest, GaplessStreamGivesTheSourcesSamplesThroughEveryChannel) {
+  const std::string mp3 = Encode(tmp_, "gap", 44100, 2, "-b 128", 1.0);
+  if (mp3.empty()) GTEST_SKIP() << "lame not installed";
+  const size_t sourceBytes = ReadFileBytes(tmp_ / "gap.wav").size() - 44;
+  Run(mp3, tmp_ / "gap-out.wav", true);
+  EXPECT_EQ(status_, 0);
+  const auto wav = ReadFileBytes(tmp_ / "gap-out.wav");
+  ASSERT_GE(wav.size(), 46u);
+  EXPECT_EQ(Le32(wav, 42), sourceBytes);
+  uint64_t sum = 0;
+  for (uint32_t b : log_.batchBytes) sum += b;
+  EXPECT_EQ(sum, sourceBytes);
+  // The first batch lost the delays, the last one the padding.
+  ASSERT_GE(log_.batchBytes.size(), 3u);
+  EXPECT_LT(log_.batchBytes.front(), log_.batchBytes[1]);
+  EXPECT_EQ(log_.batchBytes[1], 46080u);
+
+  // Without the WAV, the same bytes reach the event callback.
+  log_ = CallbackLog{};
+  Run(mp3, tmp_ / "none.wav", false);
+  uint64_t events = 0;
+  for (uint32_t b : log_.batchBytes) events += b;
+  EXPECT_EQ(events, sourceBytes);
+  EXPECT_FALSE(std::filesystem::exists(tmp_ / "none.wav"));
+}
+
+// Output files: never the input, never through a link, never partial.
+TEST_F(ExportTest, OutputThatIsTheInputIsRefused) {
+  WriteFile(tmp_ / "same.mp3", SilentFrames(12));
+  const auto before = ReadFileBytes(tmp_ / "same.mp3");
+  Run(tmp_ / "same.mp3", tmp_ / "same.mp3", true);
+  EXPECT_EQ(status_, MP3_STATUS_CANNOT_CREATE);
+  EXPECT_EQ(ReadFileBytes(tmp_ / "same.mp3"), before);
+  EXPECT_EQ(log_.progress, 0);
+  // The same file under another name.
+  std::filesystem::create_hard_link(tmp_ / "same.mp3", tmp_ / "other.wav");
+  status_ = 0;
+  Run(tmp_ / "same.mp3", tmp_ / "other.wav", true);
+  EXPECT_EQ(status_, MP3_STATUS_CANNOT_CREATE);
+  EXPECT_EQ(ReadFileBytes(tmp_ / "same.mp3"), before);
+  EXPECT_EQ(OtherFiles(), std::vector<std::string>({"other.wav", "same.mp3"}));
+}
+
+TEST_F(ExportTest, LinkAtTheOutputNameIsReplacedNotWrittenThrough) {
+  TempDir elsewhere;
+  WriteFile(elsewhere / "victim", {'k', 'e', 'e', 'p'});
+  std::filesystem::create_symlink(elsewhere / "victim", tmp_ / "out.wav");
+  WriteFile(tmp_ / "in.mp3", SilentFrames(3));
+  Run(tmp_ / "in.mp3", tmp_ / "out.wav", true);
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(ReadFileBytes(elsewhere / "victim"), std::vector<uint8_t>({'k', 'e', 'e', 'p'}));
+  EXPECT_FALSE(std::filesystem::is_symlink(tmp_ / "out.wav"));
+  EXPECT_EQ(ReadFileBytes(tmp_ / "out.wav").size(), 46u + 3 * 4608);
+}
+
+TEST_F(ExportTest, ExistingOutputIsReplacedWhole) {
+  WriteFile(tmp_ / "out.wav", std::vector<uint8_t>(200000, 0x77));
+  WriteFile(tmp_ / "in.mp3", SilentFrames(3));
+  Run(tmp_ / "in.mp3", tmp_ / "out.wav", true);
+  EXPECT_EQ(status_, 0);
+  const auto wav = ReadFileBytes(tmp_ / "out.wav");
+  EXPECT_EQ(wav.size(), 46u + 3 * 4608);
+  EXPECT_EQ(OtherFiles(), std::vector<std::string>({"in.mp3", "out.wav"}));
+}
+
+// Runs the export in a child process whose files may not grow beyond
+// `limit` bytes (SIGXFSZ ignored, so writes fail with EFBIG as on a full
+// disk). Returns the status byte and the message the library showed.
+struct LimitedRun {
+  int status = -1;
+  std::string message;
+};
+
+std::string* gChildMessage = nullptr;
+void CaptureMessage(MP3_DECODER_OWNER*, const char* text, const char*, uint32_t) {
+  *gChildMessage = text;
+}
+
+LimitedRun RunWithFileSizeLimit(MP3_CONVERT_FUNCTION convert, const std::string& in,
+                                const std::string& out, rlim_t limit) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl = {limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    std::string message;
+    gChildMessage = &message;
+    MP3_DECODER_OWNER owner{CaptureMessage};
+    uint8_t status = 0;
+    MP3_DECODER_OPTIONS o;
+    std::memset(&o, 0, sizeof o);
+    o.inputFile = in.c_str();
+    o.outputFile = out.c_str();
+    o.writeWav = 1;
+    o.status = &status;
+    o.ownerWindow = &owner;
+    convert(&o);
+    if (write(fds[1], message.data(), message.size()) < 0) _exit(255);
+    _exit(status);
+  }
+  close(fds[1]);
+  LimitedRun r;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) r.message.append(buf, size_t(n));
+  close(fds[0]);
+  int ws = 0;
+  waitpid(pid, &ws, 0);
+  if (WIFEXITED(ws)) r.status = WEXITSTATUS(ws);
+  return r;
+}
+
+TEST_F(ExportTest, FailedWriteIsReportedAndLeavesNothing) {
+  WriteFile(tmp_ / "in.mp3", SilentFrames(60));  // 60 * 4608 bytes of PCM
+  const LimitedRun r = RunWithFileSizeLimit(convert_, tmp_ / "in.mp3", tmp_ / "out.wav", 100000);
+  EXPECT_EQ(r.status, MP3_STATUS_WRITE_FAILED);
+  EXPECT_NE(r.message.find(tmp_ / "out.wav"), std::string::npos) << r.message;
+  EXPECT_NE(r.message.find(std::strerror(EFBIG)), std::string::npos) << r.message;
+  EXPECT_EQ(OtherFiles(), std::vector<std::string>({"in.mp3"}));
+
+  // An older file under the output name stays as it was.
+  WriteFile(tmp_ / "out.wav", {'o', 'l', 'd'});
+  const LimitedRun again =
+      RunWithFileSizeLimit(convert_, tmp_ / "in.mp3", tmp_ / "out.wav", 100000);
+  EXPECT_EQ(again.status, MP3_STATUS_WRITE_FAILED);
+  EXPECT_EQ(ReadFileBytes(tmp_ / "out.wav"), std::vector<uint8_t>({'o', 'l', 'd'}));
+  EXPECT_EQ(OtherFiles(), std::vector<std::string>({"in.mp3", "out.wav"}));
+
+  // With room for it all the same run succeeds.
+  const LimitedRun fits =
+      RunWithFileSizeLimit(convert_, tmp_ / "in.mp3", tmp_ / "out.wav", 1000000);
+  EXPECT_EQ(fits.status, 0);
+  EXPECT_EQ(ReadFileBytes(tmp_ / "out.wav").size(), 46u + 60 * 4608);
+}
+
+// The command-line tool on top of it.
+class DecodeToolTest : public ::testing::Test {
+ protected:
+  int Tool(const std::string& args, std::string* err = nullptr) {
+    const std::string cmd = std::string(SONARVEX_BIN_DIR) + "/kelpra-decode " + args + " >'" +
+                            (tmp_ / "stdout") + "' 2>'" + (tmp_ / "stderr") + "'";
+    const int rc = RunCommand(cmd);
+    const auto e = ReadFileBytes(tmp_ / "stderr");
+    if (err) err->assign(e.begin(), e.end());
+    std::filesystem::remove(tmp_ / "stdout");
+    std::filesystem::remove(tmp_ / "stderr");
+    return rc;
+  }
+  TempDir tmp_;
+};
+
+TEST_F(DecodeToolTest, RefusesToWriteOverItsInput) {
+  WriteFile(tmp_ / "same.mp3", SilentFrames(12));
+  const auto before = ReadFileBytes(tmp_ / "same.mp3");
+  std::string err;
+  EXPECT_NE(Tool("'" + (tmp_ / "same.mp3") + "' '" + (tmp_ / "same.mp3") + "'", &err), 0);
+  EXPECT_NE(err.find("same.mp3"), std::string::npos) << err;
+  EXPECT_EQ(ReadFileBytes(tmp_ / "same.mp3"), before);
+  EXPECT_EQ(tmp_.Names(), std::vector<std::string>({"same.mp3"}));
+}
+
+TEST_F(DecodeToolTest, FullDiskFailsNamingTheFileAndTheReason) {
+  WriteFile(tmp_ / "in.mp3", SilentFrames(60));
+  std::string err;
+  // ulimit -f counts 512-byte blocks in sh; the ignored SIGXFSZ is inherited.
+  const int rc = Tool("'" + (tmp_ / "in.mp3") + "' '" + (tmp_ / "out.wav") + "'", &err);
+  ASSERT_EQ(rc, 0) << "the unlimited run fails: " << err;
+  std::filesystem::remove(tmp_ / "out.wav");
+  const std::string limited = "ulimit -f 100; trap '' XFSZ; ";
+  const std::string cmd = limited + SONARVEX_BIN_DIR "/kelpra-decode '" + (tmp_ / "in.mp3") +
+                          "' '" + (tmp_ / "out.wav") + "' >/dev/null 2>'" + (tmp_ / "err") + "'";
+  EXPECT_NE(RunCommand(cmd), 0);
+  const auto e = ReadFileBytes(tmp_ / "err");
+  err.assign(e.begin(), e.end());
+  std::filesystem::remove(tmp_ / "err");
+  EXPECT_NE(err.find(tmp_ / "out.wav"), std::string::npos) << err;
+  EXPECT_NE(err.find(std::strerror(EFBIG)), std::string::npos) << err;
+  EXPECT_EQ(tmp_.Names(), std::vector<std::string>({"in.mp3"}));
 }
 
 // Robustness: every shared vector, and damaged copies of a real stream.
