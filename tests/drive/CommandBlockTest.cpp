@@ -29,6 +29,7 @@ TEST(CommandBlock, EveryOperationHasItsBytes) {
   using D = DataDirection;
   ExpectBlock(cdb::Inquiry(), 6, D::In, 96, {{0, 0x12}, {4, 96}});
   ExpectBlock(cdb::ReadTOC(), 10, D::In, 804, {{0, 0x43}, {1, 0x02}, {7, 0x03}, {8, 0x24}});
+  ExpectBlock(cdb::ReadSessionInfo(), 10, D::In, 12, {{0, 0x43}, {1, 0x02}, {2, 0x01}, {8, 12}});
   ExpectBlock(cdb::PlayAudioMSF({1, 2, 3}, {4, 5, 6}), 10, D::None, 0,
               {{0, 0x47}, {3, 1}, {4, 2}, {5, 3}, {6, 4}, {7, 5}, {8, 6}});
   ExpectBlock(cdb::StopPlayScan(), 10, D::None, 0, {{0, 0x4E}});
