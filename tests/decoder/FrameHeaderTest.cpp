@@ -101,6 +101,85 @@ TEST(FrameHeaderTest, XingAndVbriHeaders) {
   EXPECT_EQ(Parse(FrameWithTag("Xing", 0, 0, 0), false).hasVbrHeader, 0);
 }
 
+// An Info frame as lame writes it: all four optional fields, then the
+// encoder's extension with the delay and padding in bytes 21..23.
+std::vector<uint8_t> InfoFrame(int delay, int padding, const char* encoder = "LAME3.100") {
+  std::vector<uint8_t> f = FrameWithTag("Info", 15, 128, 53000);
+  const size_t ext = 36 + 8 + 4 + 4 + 100 + 4;
+  std::memcpy(f.data() + ext, encoder, 9);
+  f[ext + 21] = uint8_t(delay >> 4);
+  f[ext + 22] = uint8_t((delay & 15) << 4 | padding >> 8);
+  f[ext + 23] = uint8_t(padding);
+  return f;
+}
+
+TEST(FrameHeaderTest, InfoHeaderWithTheEncodersDelayAndPadding) {
+  FrameHeader h = Parse(InfoFrame(576, 1350), true);
+  EXPECT_EQ(h.hasVbrHeader, 1);
+  EXPECT_EQ(h.vbrFrames, 128);
+  EXPECT_EQ(h.hasGaplessInfo, 1);
+  EXPECT_EQ(h.encoderDelay, 576);
+  EXPECT_EQ(h.encoderPadding, 1350);
+  // Twelve bits each.
+  h = Parse(InfoFrame(4095, 4095), true);
+  EXPECT_EQ(h.encoderDelay, 4095);
+  EXPECT_EQ(h.encoderPadding, 4095);
+  // Without a readable encoder name there is no extension.
+  EXPECT_EQ(Parse(InfoFrame(576, 1350, "\x01\x02\x03\x04\x05\x06\x07\x08\x09"), true)
+                .hasGaplessInfo,
+            0);
+  // Fewer optional fields move the extension forward (no table here).
+  std::vector<uint8_t> f = FrameWithTag("Xing", 3, 10, 4170);
+  std::memcpy(f.data() + 52, "Lavc59.37", 9);
+  f[52 + 21] = 0x24, f[52 + 22] = 0x01, f[52 + 23] = 0x00;
+  h = Parse(f, true);
+  EXPECT_EQ(h.hasGaplessInfo, 1);
+  EXPECT_EQ(h.encoderDelay, 0x240);
+  EXPECT_EQ(h.encoderPadding, 0x100);
+  // An extension cut off by the end of the data is not read.
+  std::vector<uint8_t> cut = InfoFrame(576, 1350);
+  cut.resize(36 + 120 + 20);
+  EXPECT_EQ(Parse(cut, true).hasGaplessInfo, 0);
+}
+
+TEST(FrameHeaderTest, FreeFormatLengthFromTheNextHeader) {
+  // Layer III at 44100 Hz, bitrate index 0, frames of 400 and 401 bytes.
+  auto stream = [](std::vector<int> paddings, size_t base) {
+    std::vector<uint8_t> s;
+    for (int pad : paddings) {
+      std::vector<uint8_t> f(base + size_t(pad), 0);
+      f[0] = 0xFF, f[1] = 0xFB, f[2] = uint8_t(pad << 1);
+      f[10] = 0xFF, f[11] = 0xFB;  // a false sync inside the frame
+      s.insert(s.end(), f.begin(), f.end());
+    }
+    return s;
+  };
+  std::vector<uint8_t> s = stream({1, 0, 1, 0}, 400);
+  EXPECT_EQ(FindFreeFormatLength(s.data(), s.size()), 400);
+  FrameHeader h;
+  EXPECT_EQ(ParseHeader(s.data(), s.size(), false, h), HeaderResult::Invalid);
+  ASSERT_EQ(ParseHeader(s.data(), s.size(), false, h, 400), HeaderResult::Ok);
+  EXPECT_EQ(h.frameLength, 401);
+  EXPECT_EQ(h.bitrate, 400 * 8 * 44100 / 1152);
+  // Two frames: the second one ends the data.
+  s = stream({0, 0}, 300);
+  EXPECT_EQ(FindFreeFormatLength(s.data(), s.size()), 300);
+  // A header with a bitrate is not free format; a lone free header has no length.
+  std::vector<uint8_t> fixed = {0xFF, 0xFB, 0x90, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(FindFreeFormatLength(fixed.data(), fixed.size()), 0);
+  std::vector<uint8_t> lone(2000, 0);
+  lone[0] = 0xFF, lone[1] = 0xFB;
+  EXPECT_EQ(FindFreeFormatLength(lone.data(), lone.size()), 0);
+  // Layer I counts in 4-byte slots.
+  std::vector<uint8_t> l1;
+  for (int i = 0; i < 3; ++i) {
+    std::vector<uint8_t> f(96, 0);
+    f[0] = 0xFF, f[1] = 0xFF, f[2] = 0x00;
+    l1.insert(l1.end(), f.begin(), f.end());
+  }
+  EXPECT_EQ(FindFreeFormatLength(l1.data(), l1.size()), 96);
+}
+
 TEST(FrameHeaderTest, FirstFrame) {
   std::vector<uint8_t> plain = {0xFF, 0xFB, 0x90, 0x00, 1, 2, 3};
   EXPECT_EQ(FindFirstFrame(plain.data(), plain.size()), 0u);
