@@ -148,7 +148,9 @@ class Cli {
     CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
                                          session_->Tags(), session_->AlbumFolder(), options);
     if (!r.ok) {
-      std::string reason = r.messages.empty() ? "lookup failed" : r.messages.back();
+      std::string reason = !r.failure.empty()    ? r.failure
+                           : r.messages.empty() ? std::string("lookup failed")
+                                                : r.messages.back();
       for (char& c : reason)
         if (c == '\n') c = ' ';
       return Fail(reason);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -79,6 +80,70 @@ int ResponseStatusCode(std::string_view response) {
     code = code * 10 + (body[i] - '0');
   }
   return code;
+}
+
+int HttpStatus(std::string_view response, std::string* line) {
+  if (response.substr(0, 5) != "HTTP/") return 0;
+  std::size_t pos = 0;
+  std::string_view first = NextLine(response, pos);
+  std::size_t space = first.find(' ');
+  if (space == std::string_view::npos) return -1;
+  std::string_view rest = first.substr(space + 1);
+  if (rest.size() < 3) return -1;
+  int code = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return -1;
+    code = code * 10 + (rest[i] - '0');
+  }
+  if (line) *line = std::string(rest);
+  return code;
+}
+
+bool IsChunkedResponse(std::string_view response) {
+  std::size_t sep = response.find("\r\n\r\n");
+  if (sep == std::string_view::npos) return false;
+  std::string header(response.substr(0, sep));
+  for (char& c : header) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::size_t pos = 0;
+  while (pos < header.size()) {
+    std::string_view line = NextLine(header, pos);
+    if (line.substr(0, 18) != "transfer-encoding:") continue;
+    return line.find("chunked") != std::string_view::npos;
+  }
+  return false;
+}
+
+std::string DecodeChunked(std::string_view body, bool* complete) {
+  std::string out;
+  *complete = false;
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t eol = body.find("\r\n", pos);
+    if (eol == std::string_view::npos) return out;  // size line not complete yet
+    std::string_view sizeLine = body.substr(pos, eol - pos);
+    std::size_t size = 0;
+    std::size_t digits = 0;
+    for (char c : sizeLine) {
+      if (!IsHexDigit(c)) break;  // ";" starts an extension
+      if (size > (std::size_t(1) << 40)) return out;
+      size = size * 16 + static_cast<std::size_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+      ++digits;
+    }
+    if (digits == 0) return out;  // not a chunk: stop at what was decoded
+    pos = eol + 2;
+    if (size == 0) {
+      *complete = true;  // trailers, if any, are not needed
+      return out;
+    }
+    if (body.size() - pos < size) {
+      out.append(body.substr(pos));  // the chunk so far
+      return out;
+    }
+    out.append(body.substr(pos, size));
+    pos += size;
+    if (body.size() - pos < 2) return out;
+    pos += 2;  // the chunk's CR LF
+  }
 }
 
 bool ParseMatchLine(std::string_view line, CDDBQueryResult& out) {
@@ -262,6 +327,25 @@ std::string CddbClient::ReadRequest(const CddbServer& server, std::uint32_t disc
          ProxyHeaderLines(server) + "\r\n\r\n";
 }
 
+std::string CddbClient::Peer(const CddbServer& server) const {
+  if (!proxyHost_.empty())
+    return "прокси-сервер " + proxyHost_ + ":" + std::to_string(proxyPort_);
+  return "сервер " + server.host + ":" + std::to_string(server.port);
+}
+
+bool CddbClient::Fail(const std::string& reason) {
+  if (failure_.empty()) failure_ = reason;
+  return false;
+}
+
+bool CddbClient::CheckHttpStatus(const CddbServer& server, std::string_view response) {
+  std::string line;
+  const int status = HttpStatus(response, &line);
+  if (status == 0 || status == 200) return true;
+  if (status < 0) return Fail(Peer(server) + ": ответ не по протоколу HTTP");
+  return Fail(Peer(server) + " ответил: HTTP " + line);
+}
+
 long long CddbClient::BudgetLeftMs() const {
   long long spent = spentMs_;
   if (requestStart_ >= 0) spent += NowMs() - requestStart_;
@@ -274,7 +358,7 @@ bool CddbClient::WaitFor(int socket, short events, int maxMs) {
     long long left = std::min<long long>(maxMs - (NowMs() - start), BudgetLeftMs());
     if (left <= 0) {
       lastError_ = ETIMEDOUT;
-      return false;
+      return Fail(peer_ + ": время ожидания ответа истекло");
     }
     int slice = static_cast<int>(std::min<long long>(left, std::max(1, limits_.pumpIntervalMs)));
     struct pollfd p{socket, events, 0};
@@ -282,7 +366,7 @@ bool CddbClient::WaitFor(int socket, short events, int maxMs) {
     if (r < 0) {
       if (errno == EINTR) continue;
       lastError_ = errno;
-      return false;
+      return Fail(peer_ + ": " + std::strerror(errno));
     }
     // Errors and hang-ups count as ready: the following connect check, send
     // or recv reports them.
@@ -302,6 +386,7 @@ int CddbClient::Connect(const CddbServer& server) {
   const int port = viaProxy ? proxyPort_ : server.port;
   if (port <= 0 || port > 65535) {
     lastError_ = kWsaEinval;
+    Fail(peer_ + ": неверный номер порта");
     return -1;
   }
   struct sockaddr_storage address{};
@@ -318,9 +403,13 @@ int CddbClient::Connect(const CddbServer& server) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     struct addrinfo* list = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list) {
+    const int found = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+    if (found != 0 || !list) {
       if (list) ::freeaddrinfo(list);
       lastError_ = kWsaEinval;
+      Fail(peer_ + ": адрес не найден" +
+           (found != 0 && found != EAI_NONAME ? std::string(" (") + ::gai_strerror(found) + ")"
+                                              : std::string()));
       return -1;
     }
     std::memcpy(&address, list->ai_addr, std::min<std::size_t>(list->ai_addrlen, sizeof address));
@@ -333,17 +422,26 @@ int CddbClient::Connect(const CddbServer& server) {
           htons(static_cast<std::uint16_t>(port));
     else {
       lastError_ = kWsaEinval;
+      Fail(peer_ + ": адрес не найден");
       return -1;
     }
   }
+  auto connectFailed = [this](int error) {
+    lastError_ = error;
+    Fail(peer_ + ": " + (error == ECONNREFUSED  ? std::string("соединение отклонено")
+                         : error == ETIMEDOUT   ? std::string("время ожидания истекло")
+                         : error == EHOSTUNREACH || error == ENETUNREACH
+                             ? std::string("нет маршрута к серверу")
+                             : std::string(std::strerror(error))));
+  };
   int s = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) {
-    lastError_ = errno;
+    connectFailed(errno);
     return -1;
   }
   if (::connect(s, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
     if (errno != EINPROGRESS) {
-      lastError_ = errno;
+      connectFailed(errno);
       CloseSocket(s);
       return -1;
     }
@@ -355,7 +453,7 @@ int CddbClient::Connect(const CddbServer& server) {
     int err = 0;
     socklen_t len = sizeof err;
     if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      lastError_ = err ? err : errno;
+      connectFailed(err ? err : errno);
       CloseSocket(s);
       return -1;
     }
@@ -373,7 +471,7 @@ bool CddbClient::SendAll(int socket, std::string_view data) {
         continue;
       }
       lastError_ = errno;
-      return false;
+      return Fail(peer_ + ": запрос не отправлен (" + std::strerror(errno) + ")");
     }
     data.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -386,12 +484,12 @@ bool CddbClient::Receive(int socket, std::string_view terminator, std::string& o
   std::vector<char> buffer(chunk);
   std::size_t capacity = chunk;
   std::size_t used = 0;
-  std::size_t searched = 0;  // terminator search resumes here
+  std::size_t searched = 0;  // terminator search resumes here (plain bodies)
+  int chunked = -1;          // unknown until the header is complete
   auto keep = [&] { out.assign(buffer.data(), used); };
-  // In the status-check mode: true when what has arrived is a whole response
-  // whose status is not 210..219 (those end with the terminator).
-  auto completeByStatus = [&](bool closed) {
-    std::string_view text(buffer.data(), used);
+  // In the status-check mode: true when text is a whole response whose status
+  // is not 210..219 (those end with the terminator).
+  auto completeByStatus = [&](std::string_view text, bool closed) {
     std::size_t sep = text.find("\r\n\r\n");
     if (sep == std::string_view::npos) return false;  // header not complete yet
     std::string_view body = text.substr(sep + 4);
@@ -400,6 +498,20 @@ bool CddbClient::Receive(int socket, std::string_view terminator, std::string& o
     if (body.size() < 3) return false;
     int code = ResponseStatusCode(text);
     return code < 210 || code > 219;
+  };
+  // A chunked response as the parsers see it: the header and the decoded
+  // body, cut at the terminator. True when it is complete.
+  auto decoded = [&](bool closed) {
+    std::string_view text(buffer.data(), used);
+    std::size_t sep = text.find("\r\n\r\n");
+    bool last = false;
+    std::string whole = std::string(text.substr(0, sep + 4)) + DecodeChunked(text.substr(sep + 4), &last);
+    std::size_t at = whole.find(terminator, sep + 4);
+    bool complete = at != std::string::npos || last ||
+                    ((statusCheck || closed) && completeByStatus(whole, closed));
+    if (at != std::string::npos) whole.resize(at);
+    out = std::move(whole);
+    return complete;
   };
   for (;;) {
     if (!WaitFor(socket, POLLIN, limits_.waitMs)) {
@@ -411,26 +523,43 @@ bool CddbClient::Receive(int socket, std::string_view terminator, std::string& o
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) {
       if (n < 0) lastError_ = errno;
-      keep();
-      // A status answer that the server ended by closing is still complete.
-      return statusCheck && completeByStatus(true);
+      bool complete;
+      if (chunked == 1) {
+        complete = decoded(true);
+      } else {
+        keep();
+        // A status answer that the server ended by closing is still complete
+        // (a read answer then fails on its status, which names the cause).
+        complete = completeByStatus(out, true);
+      }
+      if (!complete)
+        Fail(peer_ + (used == 0 ? ": соединение закрыто без ответа"
+                                : ": соединение закрыто до конца ответа"));
+      return complete;
     }
     used += static_cast<std::size_t>(n);
     buffer[used] = 0;
     if (used > limits_.maxResponseBytes) {
       keep();
       lastError_ = EMSGSIZE;
-      return false;
+      return Fail(peer_ + ": ответ больше " + std::to_string(limits_.maxResponseBytes / 1024) +
+                  " КБ");
     }
     if (static_cast<std::size_t>(n) == want) {
       capacity += chunk;
       buffer.resize(capacity);
     }
-    if (statusCheck && completeByStatus(false)) {
+    std::string_view text(buffer.data(), used);
+    if (chunked < 0 && text.find("\r\n\r\n") != std::string_view::npos)
+      chunked = IsChunkedResponse(text) ? 1 : 0;
+    if (chunked == 1) {
+      if (decoded(false)) return true;
+      continue;
+    }
+    if (statusCheck && completeByStatus(text, false)) {
       keep();
       return true;
     }
-    std::string_view text(buffer.data(), used);
     std::size_t from = searched;
     std::size_t at = text.find(terminator, from);
     if (at != std::string_view::npos) {
@@ -446,6 +575,8 @@ bool CddbClient::Query(const CddbServer& server, std::uint32_t discId, const Cdd
                        CddbQueryTable& table, bool& sendFailed) {
   RequestTimer timer(*this);
   sendFailed = false;
+  failure_.clear();
+  peer_ = Peer(server);
   int s = Connect(server);
   if (s < 0) return false;
   const std::string request = QueryRequest(server, discId, toc);
@@ -459,16 +590,28 @@ bool CddbClient::Query(const CddbServer& server, std::uint32_t discId, const Cdd
   std::string response;
   bool ok = Receive(s, kCddbTerminator, response, 4096, true);
   CloseSocket(s);
-  if (!ok) return false;
-  QueryAnswer answer = ParseQueryResponse(response, table, [this] {
+  if (!ok || !CheckHttpStatus(server, response)) return false;
+  // Matches beyond the table are reported once, not once each.
+  bool overflowShown = false;
+  QueryAnswer answer = ParseQueryResponse(response, table, [this, &overflowShown] {
+    if (overflowShown) return;
+    overflowShown = true;
     dialogs_.Message("Error adding CDDBQueryResult in table", "", MsgIcon::None, MsgButtons::Ok);
   });
-  return answer != QueryAnswer::Failure;
+  if (answer == QueryAnswer::Failure) {
+    std::size_t pos = 0;
+    std::string_view status = NextLine(ResponseBody(response), pos);
+    return Fail(peer_ + (status.empty() ? std::string(": пустой ответ")
+                                        : " ответил: " + std::string(status.substr(0, 200))));
+  }
+  return true;
 }
 
 bool CddbClient::Read(const CddbServer& server, std::uint32_t discId,
                       const std::string& category) {
+  failure_.clear();
   if (!readHandler_) return false;
+  peer_ = Peer(server);
   std::string response;
   {
     RequestTimer timer(*this);
@@ -482,9 +625,20 @@ bool CddbClient::Read(const CddbServer& server, std::uint32_t discId,
     CloseSocket(s);
     if (!ok) return false;
   }
-  // An answer without a header/body separator carries no record.
-  if (response.find("\r\n\r\n") == std::string::npos) return false;
-  return readHandler_(ResponseBody(response));
+  if (!CheckHttpStatus(server, response)) return false;
+  // An answer without a header/body separator carries no record; a read
+  // answer is "210 ..." and nothing else.
+  if (response.find("\r\n\r\n") == std::string::npos)
+    return Fail(peer_ + ": ответ без заголовка HTTP");
+  if (ResponseStatusCode(response) != 210) {
+    std::size_t pos = 0;
+    std::string_view status = NextLine(ResponseBody(response), pos);
+    return Fail(peer_ + (status.empty() ? std::string(": пустой ответ")
+                                        : " ответил: " + std::string(status.substr(0, 200))));
+  }
+  if (!readHandler_(ResponseBody(response)))
+    return Fail(peer_ + ": в ответе нет названий диска");
+  return true;
 }
 
 }  // namespace sonarvex

@@ -69,6 +69,16 @@ int ResponseStatusCode(std::string_view response);
 // identifier is not 1 to 8 hexadecimal digits.
 bool ParseMatchLine(std::string_view line, CDDBQueryResult& out);
 
+// The status of the HTTP header of a response ("HTTP/1.1 500 Internal Server
+// Error" gives 500 and "500 Internal Server Error" in *line); 0 when the
+// response does not start with an HTTP status line.
+int HttpStatus(std::string_view response, std::string* line = nullptr);
+// Whether the header says the body is sent in chunks (Transfer-Encoding: chunked).
+bool IsChunkedResponse(std::string_view response);
+// A chunked body decoded as far as it has arrived; *complete is set when the
+// last (empty) chunk was seen. Chunk extensions and trailers are skipped.
+std::string DecodeChunked(std::string_view body, bool* complete);
+
 enum class QueryAnswer { Failure, NoMatch, Matches };
 // Fills the table from a whole query response (HTTP header included, the
 // terminator already cut). A match beyond the table's capacity is refused and
@@ -123,6 +133,9 @@ class CddbClient {
   // The last sockets-level error (an errno value, or 10022 when a host name
   // could not be resolved).
   int LastError() const { return lastError_; }
+  // Why the last request failed, for the user (UTF-8, names the server);
+  // empty after a request that succeeded.
+  const std::string& FailureReason() const { return failure_; }
   // Network time left for this client, in milliseconds.
   long long BudgetLeftMs() const;
 
@@ -133,6 +146,12 @@ class CddbClient {
   bool WaitFor(int socket, short events, int maxMs);
   void CloseSocket(int& socket);
   std::string ProxyHeaderLines(const CddbServer& server) const;
+  // The server (or proxy) the requests go to, as the failure texts name it.
+  std::string Peer(const CddbServer& server) const;
+  bool Fail(const std::string& reason);
+  // Checks the HTTP status of a whole response; false (with the reason) when
+  // it is not 200.
+  bool CheckHttpStatus(const CddbServer& server, std::string_view response);
 
   Dialogs& dialogs_;
   CddbLimits limits_;
@@ -143,6 +162,8 @@ class CddbClient {
   std::string proxyUser_;
   std::string proxyPassword_;
   int lastError_ = 0;
+  std::string failure_;
+  std::string peer_;  // of the running request, for Receive's failures
   // Network time: what finished requests used, and when the running one began
   // (steady clock, ms; -1 when none runs).
   long long spentMs_ = 0;

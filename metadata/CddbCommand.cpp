@@ -58,6 +58,10 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
     result.messages.push_back("Нет совпадения номер " + std::to_string(options.match) + " (всего " +
                               std::to_string(lookup.Matches().count) + ").");
   result.ok = result.outcome == LookupOutcome::Done;
+  if (!result.ok) {
+    result.failure = lookup.FailureReason();
+    if (result.failure.empty() && !result.messages.empty()) result.failure = result.messages.back();
+  }
   result.artist = Cp1251ToUtf8(FieldText(album.Artist));
   result.album = Cp1251ToUtf8(FieldText(album.AlbumTitle));
   for (int i = 0; i < AlbumTrackCount(album); ++i)

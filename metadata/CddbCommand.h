@@ -31,6 +31,8 @@ struct CddbCommandResult {
   // Every message the lookup showed, in order (UTF-8); the retry question is
   // answered "no".
   std::vector<std::string> messages;
+  // Why the lookup failed, without the window's question (UTF-8).
+  std::string failure;
 };
 
 // album: the current disc with its track rows filled from the table of

@@ -29,6 +29,10 @@ CddbLookup::CddbLookup(SettingsRecord& settings, AlbumRecord& album, TagBuffer& 
       view_(view),
       albumFolder_(std::move(albumFolder)) {}
 
+std::string CddbLookup::ReasonText() const {
+  return failure_.empty() ? std::string() : "\n\nПричина: " + failure_ + ".";
+}
+
 LookupOutcome CddbLookup::Run() {
   for (;;) {
     std::unique_ptr<CddbClient> client =
@@ -75,8 +79,9 @@ LookupOutcome CddbLookup::Run() {
 
     bool sendFailed = false;
     bool answered = client->Query(server, id, toc, table_, sendFailed);
+    failure_ = client->FailureReason();
     if (sendFailed) {
-      dialogs_.Message("Не получилось установить соединение.", kProgramTitle,
+      dialogs_.Message("Не получилось установить соединение." + ReasonText(), kProgramTitle,
                        MsgIcon::Information, MsgButtons::Ok);
       return LookupOutcome::SendFailed;
     }
@@ -88,8 +93,9 @@ LookupOutcome CddbLookup::Run() {
         return LookupOutcome::NoMatch;
       }
       client.reset();
-      if (dialogs_.Message("Не получилось установить соединение c сервером.\nПопробовать еще раз?",
-                           kProgramTitle, MsgIcon::Information, MsgButtons::YesNo) == IdYes)
+      if (dialogs_.Message(
+              "Не получилось установить соединение c сервером.\nПопробовать еще раз?" + ReasonText(),
+              kProgramTitle, MsgIcon::Information, MsgButtons::YesNo) == IdYes)
         continue;
       return LookupOutcome::Failed;
     }
@@ -104,9 +110,10 @@ LookupOutcome CddbLookup::Run() {
     }
     const CDDBQueryResult& match = table_.entries[chosen];
     bool read = client->Read(server, match.discId, match.category);
+    failure_ = client->FailureReason();
     if (!read)
-      dialogs_.Message("Не получилось прочитать данные об этом диске.", kProgramTitle,
-                       MsgIcon::Warning, MsgButtons::Ok);
+      dialogs_.Message("Не получилось прочитать данные об этом диске." + ReasonText(),
+                       kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     SaveAlbum(albumFolder_, album_, tags_, artistList_);
     return read ? LookupOutcome::Done : LookupOutcome::ReadFailed;
   }

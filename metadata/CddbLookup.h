@@ -71,6 +71,8 @@ class CddbLookup {
 
   // The matches of the last query attempt.
   const CddbQueryTable& Matches() const { return table_; }
+  // Why the last request failed (UTF-8, names the server); empty when it did not.
+  const std::string& FailureReason() const { return failure_; }
 
  private:
   SettingsRecord& settings_;
@@ -87,6 +89,9 @@ class CddbLookup {
   std::vector<std::string>* artistList_ = nullptr;
   std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
   CddbQueryTable table_;
+  std::string failure_;
+  // The failure reason as the line under a message, empty without one.
+  std::string ReasonText() const;
 };
 
 }  // namespace sonarvex

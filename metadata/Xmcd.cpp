@@ -1,5 +1,6 @@
 #include "metadata/Xmcd.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -26,108 +27,105 @@ int AlbumTrackCount(const AlbumRecord& album) {
   return n > kMaxAlbumTracks - 1 ? kMaxAlbumTracks - 1 : n;
 }
 
-bool ParseXmcd(std::string_view rawBody, AlbumRecord& album, TagBuffer& tags, Dialogs& dialogs,
-               AlbumView* view) {
-  // Everything below works on code page 1251, the text of the records.
-  std::string converted;
-  std::string_view body = rawBody;
-  if (IsNonAsciiUtf8(rawBody)) {
-    converted = Utf8ToCp1251(rawBody);
-    body = converted;
-  }
+// One line of an answer as UTF-8: a line that is valid UTF-8 is taken as
+// such, any other line as code page 1251 (servers mix both), so that one
+// stray byte costs only its own line.
+std::string LineToUtf8(std::string_view line) {
+  if (IsAscii(line) || IsNonAsciiUtf8(line)) return std::string(line);
+  return Cp1251ToUtf8(line);
+}
 
+bool ParseXmcd(std::string_view body, AlbumRecord& album, TagBuffer& tags, Dialogs& dialogs,
+               AlbumView* view) {
   // The status line goes; the rest is cut at every CR and LF.
-  std::vector<std::string_view> lines;
+  std::vector<std::string> lines;
   std::size_t firstLf = body.find('\n');
   if (firstLf != std::string_view::npos) {
     std::string_view rest = body.substr(firstLf + 1);
     std::size_t start = 0;
     for (std::size_t i = 0; i <= rest.size(); ++i) {
       if (i == rest.size() || rest[i] == '\r' || rest[i] == '\n') {
-        if (i > start) lines.push_back(rest.substr(start, i - start));
+        if (i > start) lines.push_back(LineToUtf8(rest.substr(start, i - start)));
         start = i + 1;
       }
     }
   }
 
+  // Keyword lines: a keyword that comes again continues its value (a long
+  // title is split over several lines of the same keyword). Several DISCID
+  // lines each list identifiers.
+  std::map<std::string, std::string> values;
+  for (const std::string& line : lines) {
+    if (line.front() == '#') continue;
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    while (!key.empty() && key.back() == ' ') key.pop_back();
+    while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+    auto [it, fresh] = values.try_emplace(key);
+    if (!fresh && key == "DISCID") it->second += ',';
+    it->second += line.substr(eq + 1);
+  }
+  auto find = [&values](const std::string& key) -> const std::string* {
+    auto it = values.find(key);
+    return it == values.end() ? nullptr : &it->second;
+  };
+
   const int trackCount = AlbumTrackCount(album);
   const std::string ownId = Cp1251Lower(FieldText(album.CddbId));
-  bool xmcdSeen = false, titleSeen = false, yearSeen = false, genreSeen = false;
-
-  std::size_t i = 0;
-  while (i < lines.size()) {
-    std::string_view line = lines[i];
-    if (line.front() == '#') {
-      if (Contains(line, "xmcd")) {
-        xmcdSeen = true;
-        ++i;
-        continue;
-      }
-      if (Contains(line, "Track frame offsets")) {
-        ++i;
-        continue;
-      }
+  bool found = false;
+  if (const std::string* ids = find("DISCID")) {
+    std::string value;
+    for (char c : *ids)
+      if (c != ' ') value += c;
+    if (!Contains(Cp1251Lower(Utf8ToCp1251(value)), ownId)) {
+      dialogs.Message(
+          "Сервер вернул не верный идентификатор диска: '" + Cp1251ToUtf8(ownId) + "' -> '" +
+              value + "'.",
+          kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     }
-    if (Contains(line, "DISCID=")) {
-      std::string value;
-      for (char c : AfterEquals(line))
-        if (c != ' ') value += c;
-      if (!Contains(Cp1251Lower(value), ownId)) {
-        dialogs.Message(
-            "Сервер вернул не верный идентификатор диска: '" + Cp1251ToUtf8(ownId) + "' -> '" +
-                Cp1251ToUtf8(value) + "'.",
-            kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-      }
-    } else if (Contains(line, "DTITLE=")) {
-      std::string_view value = AfterEquals(line);
-      std::string_view artist = value, albumTitle = value.substr(value.size());
-      std::size_t slash = value.find('/');
-      if (slash != std::string_view::npos) {
-        artist = value.substr(0, slash);
-        albumTitle = value.substr(slash + 1);
-      }
-      if (!albumTitle.empty() && albumTitle.front() == ' ') albumTitle.remove_prefix(1);
-      if (!artist.empty() && artist.back() == ' ') artist.remove_suffix(1);
-      SetField(album.AlbumTitle, albumTitle);
-      SetField(album.Artist, artist);
-      if (view) {
-        view->SetAlbumName(Cp1251ToUtf8(FieldText(album.AlbumTitle)));
-        view->SetArtist(Cp1251ToUtf8(FieldText(album.Artist)));
-      }
-      titleSeen = true;
-    } else if (Contains(line, "DYEAR=")) {
-      SetField(album.Year, AfterEquals(line));
-      yearSeen = true;
-    } else if (Contains(line, "DGENRE=")) {
-      SetField(album.Genre, AfterEquals(line));
-      genreSeen = true;
-    } else if (Contains(line, "TTITLE0=")) {
-      // One line per track, in turn; a line that is not the track's own
-      // leaves that track as it was but still uses up its turn.
-      for (int k = 0; k < trackCount && i < lines.size(); ++k, ++i) {
-        std::string_view current = lines[i];
-        if (!Contains(current, "TTITLE" + std::to_string(k) + "=")) continue;
-        AlbumTrackEntry& entry = album.Tracks[k];
-        SetField(entry.Title, AfterEquals(current));
-        if (view) view->SetTrackCaption(k, Cp1251ToUtf8(FieldText(entry.Title)));
-        TrackTagRecord tag = tags.Get(k, trackCount);
-        SetField(tag.Title, FieldText(entry.Title));
-        SetField(tag.Artist, FieldText(album.Artist));
-        SetField(tag.OriginalArtist, FieldText(album.Artist));
-        SetField(tag.Album, FieldText(album.AlbumTitle));
-        SetField(tag.Year, FieldText(album.Year));
-        SetField(tag.Genre, FieldText(album.Genre));
-        SetField(tag.TrackNumber, std::to_string(k + 1));
-        tag.TagsOn = 1;
-        tags.Set(k, trackCount, tag);
-      }
-      if (xmcdSeen && titleSeen && yearSeen && genreSeen) break;
-      ++i;  // one more line is skipped
-      continue;
-    }
-    ++i;
   }
-  return true;
+  if (const std::string* title = find("DTITLE")) {
+    std::string_view value = *title;
+    std::string_view artist = value, albumTitle = value.substr(value.size());
+    std::size_t slash = value.find('/');
+    if (slash != std::string_view::npos) {
+      artist = value.substr(0, slash);
+      albumTitle = value.substr(slash + 1);
+    }
+    if (!albumTitle.empty() && albumTitle.front() == ' ') albumTitle.remove_prefix(1);
+    if (!artist.empty() && artist.back() == ' ') artist.remove_suffix(1);
+    SetFieldUtf8(album.AlbumTitle, albumTitle);
+    SetFieldUtf8(album.Artist, artist);
+    if (view) {
+      view->SetAlbumName(FieldUtf8(album.AlbumTitle));
+      view->SetArtist(FieldUtf8(album.Artist));
+    }
+    found = true;
+  }
+  if (const std::string* year = find("DYEAR")) SetFieldUtf8(album.Year, *year);
+  if (const std::string* genre = find("DGENRE")) SetFieldUtf8(album.Genre, *genre);
+  // Tracks without their TTITLE keep the titles they had.
+  for (int k = 0; k < trackCount; ++k) {
+    const std::string* title = find("TTITLE" + std::to_string(k));
+    if (!title) continue;
+    AlbumTrackEntry& entry = album.Tracks[k];
+    SetFieldUtf8(entry.Title, *title);
+    if (view) view->SetTrackCaption(k, FieldUtf8(entry.Title));
+    TrackTagRecord tag = tags.Get(k, trackCount);
+    SetField(tag.Title, FieldText(entry.Title));
+    SetField(tag.Artist, FieldText(album.Artist));
+    SetField(tag.OriginalArtist, FieldText(album.Artist));
+    SetField(tag.Album, FieldText(album.AlbumTitle));
+    SetField(tag.Year, FieldText(album.Year));
+    SetField(tag.Genre, FieldText(album.Genre));
+    SetField(tag.TrackNumber, std::to_string(k + 1));
+    tag.TagsOn = 1;
+    tags.Set(k, trackCount, tag);
+    found = true;
+  }
+  // An answer without any title is no record of this disc.
+  return found;
 }
 
 }  // namespace sonarvex

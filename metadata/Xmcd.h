@@ -12,11 +12,12 @@ namespace sonarvex {
 class AlbumView;
 class Dialogs;
 
-// Parses the body of a read answer (its status line first). A body that is
-// valid UTF-8 holding non-ASCII text is converted to code page 1251 first; any
-// other body is taken as code page 1251. Values are cut to their fields. A
+// Parses the body of a read answer (its status line first). Each line is
+// taken as UTF-8 when it is valid UTF-8, else as code page 1251. A keyword
+// that comes again continues its value. Values are cut to their fields. A
 // DISCID that does not name the disc of album.CddbId gives a warning and
-// parsing goes on. view may be null. Always returns true.
+// parsing goes on. view may be null. False when the answer holds neither the
+// disc title nor any track title.
 bool ParseXmcd(std::string_view body, AlbumRecord& album, TagBuffer& tags, Dialogs& dialogs,
                AlbumView* view);
 

@@ -238,7 +238,8 @@ TEST(CddbQuery, StatusOutcomes) {
 TEST(CddbQuery, MatchListsUpToAHundredAndOverflow) {
   for (int count : {0, 1, 3, 99, 100, 101, 150}) {
     ScriptedDialogs dialogs;
-    for (int i = 100; i < count; ++i)
+    // However many matches do not fit, the user is told once.
+    if (count > 100)
       dialogs.ExpectMessage("Error adding CDDBQueryResult in table", "", MsgIcon::None,
                             MsgButtons::Ok);
     LoopbackServer server(
@@ -407,6 +408,143 @@ TEST(CddbRead, PassesTheBodyToTheHandler) {
   });
   client.SetReadHandler([](std::string_view) { return true; });
   EXPECT_FALSE(client.Read(Loopback(error.Port()), 0x940aac0d, "rock"));
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// What failed is named, with the server: the reason the window shows under
+// its question and the command line prints alone.
+TEST(CddbFailures, ReasonsNameTheServerAndTheCause) {
+  ScriptedDialogs dialogs;
+  auto reasonOfQuery = [&](int port) {
+    TestClient client(dialogs, Fast());
+    CddbQueryTable table;
+    bool sendFailed = false;
+    EXPECT_FALSE(client.Query(Loopback(port), 0x940aac0d, ThirteenTracks(), table, sendFailed));
+    return client.FailureReason();
+  };
+  int gone;
+  { LoopbackServer closed(nullptr); gone = closed.Port(); }
+  const std::string refused = reasonOfQuery(gone);
+  EXPECT_EQ(refused, "сервер 127.0.0.1:" + std::to_string(gone) + ": соединение отклонено");
+
+  LoopbackServer http500([&](const std::string&, Conn& c) {
+    c.Send("HTTP/1.0 500 Internal Server Error\r\nContent-Type: text/html\r\n\r\n<html>oops</html>");
+  });
+  EXPECT_EQ(reasonOfQuery(http500.Port()), "сервер 127.0.0.1:" + std::to_string(http500.Port()) +
+                                               " ответил: HTTP 500 Internal Server Error");
+
+  LoopbackServer cddb500([&](const std::string&, Conn& c) {
+    c.Send(HttpResponse("500 Command syntax error\r\n"));
+  });
+  EXPECT_EQ(reasonOfQuery(cddb500.Port()), "сервер 127.0.0.1:" + std::to_string(cddb500.Port()) +
+                                               " ответил: 500 Command syntax error");
+
+  LoopbackServer silent([&](const std::string&, Conn& c) { c.Wait(1000); });
+  EXPECT_NE(reasonOfQuery(silent.Port()).find("время ожидания ответа истекло"), std::string::npos);
+
+  CddbServer nameless = Loopback(80);
+  nameless.host = "";
+  TestClient client(dialogs, Fast());
+  CddbQueryTable table;
+  bool sendFailed = false;
+  EXPECT_FALSE(client.Query(nameless, 1, ThirteenTracks(), table, sendFailed));
+  EXPECT_EQ(client.FailureReason(), "сервер :80: адрес не найден");
+
+  // Through a proxy, the proxy is named.
+  TestClient proxied(dialogs, Fast());
+  proxied.SetProxy("127.0.0.1", gone, "", "");
+  EXPECT_FALSE(proxied.Query(Loopback(80), 1, ThirteenTracks(), table, sendFailed));
+  EXPECT_EQ(proxied.FailureReason(),
+            "прокси-сервер 127.0.0.1:" + std::to_string(gone) + ": соединение отклонено");
+  EXPECT_TRUE(dialogs.Clean());
+}
+
+// A read answer that is not "210" fails, even when it ends with the
+// terminator; so does an answer with no title in it.
+TEST(CddbFailures, ReadAnswersThatAreNotRecords) {
+  ScriptedDialogs dialogs;
+  int handled = 0;
+  auto read = [&](const std::string& response, std::string* reason) {
+    LoopbackServer server([&](const std::string&, Conn& c) { c.Send(response); });
+    TestClient client(dialogs, Fast());
+    client.SetReadHandler([&](std::string_view) {
+      ++handled;
+      return true;
+    });
+    bool ok = client.Read(Loopback(server.Port()), 0x940aac0d, "rock");
+    *reason = client.FailureReason();
+    return ok;
+  };
+  std::string reason;
+  EXPECT_FALSE(read("HTTP/1.0 404 Not Found\r\n\r\n210 looks fine\r\nDTITLE=A / B\r\n.\r\n", &reason));
+  EXPECT_NE(reason.find("HTTP 404 Not Found"), std::string::npos);
+  EXPECT_FALSE(read(HttpResponse("402 Server error.\r\n.\r\n"), &reason));
+  EXPECT_NE(reason.find("ответил: 402 Server error."), std::string::npos);
+  EXPECT_EQ(handled, 0);
+  EXPECT_TRUE(read(HttpResponse("210 rock 940aac0d\r\nDTITLE=A / B\r\n.\r\n"), &reason));
+  EXPECT_EQ(reason, "");
+  EXPECT_EQ(handled, 1);
+  EXPECT_TRUE(dialogs.Clean());
+}
+
+// HTTP/1.1 servers may send the body in chunks: it is decoded, in one piece
+// or trickled, for queries and reads.
+TEST(CddbFailures, ChunkedAnswersAreDecoded) {
+  bool complete = false;
+  EXPECT_EQ(DecodeChunked("4\r\nWiki\r\n6;ext=1\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n0\r\n\r\n",
+                          &complete),
+            "Wikipedia in \r\n\r\nchunks.");
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(DecodeChunked("4\r\nWi", &complete), "Wi");
+  EXPECT_FALSE(complete);
+  EXPECT_EQ(DecodeChunked("zz\r\n", &complete), "");
+  EXPECT_FALSE(complete);
+
+  auto chunked = [](const std::string& body) {
+    std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (std::size_t at = 0; at < body.size(); at += 7) {
+      std::string piece = body.substr(at, 7);
+      char size[16];
+      std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+      out += size + piece + "\r\n";
+    }
+    return out + "0\r\n\r\n";
+  };
+  ScriptedDialogs dialogs;
+  const std::string record = "210 rock 940aac0d entry\r\n# xmcd\r\nDTITLE=Chunked / Album\r\n"
+                             "TTITLE0=One\r\n.\r\n";
+  for (bool trickle : {false, true}) {
+    LoopbackServer server([&](const std::string& request, Conn& c) {
+      std::string answer = request.find("query") != std::string::npos
+                               ? chunked(MatchList(211, 3))
+                               : chunked(record);
+      if (trickle)
+        c.Trickle(answer, 5, 1);
+      else
+        c.Send(answer);
+    });
+    TestClient client(dialogs, Fast());
+    CddbQueryTable table;
+    bool sendFailed = false;
+    ASSERT_TRUE(client.Query(Loopback(server.Port()), 0x940aac0d, ThirteenTracks(), table,
+                             sendFailed))
+        << client.FailureReason();
+    EXPECT_EQ(table.count, 3);
+    EXPECT_EQ(table.entries[2].title, "Artist 2 / Album 2");
+    std::string seen;
+    client.SetReadHandler([&](std::string_view body) {
+      seen = std::string(body);
+      return true;
+    });
+    ASSERT_TRUE(client.Read(Loopback(server.Port()), 0x940aac0d, "rock")) << client.FailureReason();
+    EXPECT_EQ(seen, record.substr(0, record.size() - 5));
+  }
+  EXPECT_TRUE(dialogs.Clean());
 }
 
 }  // namespace

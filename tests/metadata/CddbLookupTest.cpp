@@ -179,15 +179,20 @@ TEST_F(Lookup, ErrorStatusAsksToRetry) {
       c.Send(HttpResponse(Record(id, "A / B")));
     }
   });
-  const char* retry = "Не получилось установить соединение c сервером.\nПопробовать еще раз?";
-  dialogs.ExpectMessage(retry, kProgramTitle, MsgIcon::Information, MsgButtons::YesNo, IdYes);
+  // The question stays as it was; the reason, naming the server, is under it.
+  const std::string retry = "Не получилось установить соединение c сервером.\nПопробовать еще раз?";
+  const std::string peer = "сервер 127.0.0.1:" + std::to_string(server.Port());
+  dialogs.ExpectMessage(retry + "\n\nПричина: " + peer + " ответил: 403 Database entry is corrupt.",
+                        kProgramTitle, MsgIcon::Information, MsgButtons::YesNo, IdYes);
   EXPECT_EQ(Run(server.Port()), LookupOutcome::Done);
   ExpectClean();
   EXPECT_EQ(queries.load(), 2);
 
   // A server that never answers, then No.
   LoopbackServer silent([&](const std::string&, Conn& c) { c.Wait(2000); });
-  dialogs.ExpectMessage(retry, kProgramTitle, MsgIcon::Information, MsgButtons::YesNo, IdNo);
+  dialogs.ExpectMessage(retry + "\n\nПричина: сервер 127.0.0.1:" + std::to_string(silent.Port()) +
+                            ": время ожидания ответа истекло.",
+                        kProgramTitle, MsgIcon::Information, MsgButtons::YesNo, IdNo);
   EXPECT_EQ(Run(silent.Port()), LookupOutcome::Failed);
   ExpectClean();
 }
@@ -224,8 +229,10 @@ TEST_F(Lookup, ReadFailureStillStores) {
       c.Send(HttpResponse("401 No such CD entry in database\r\n"));  // no terminator, closed
   });
   SetField(album.Artist, "Typed");
-  dialogs.ExpectMessage("Не получилось прочитать данные об этом диске.", kProgramTitle,
-                        MsgIcon::Warning, MsgButtons::Ok);
+  dialogs.ExpectMessage("Не получилось прочитать данные об этом диске.\n\nПричина: сервер "
+                        "127.0.0.1:" + std::to_string(server.Port()) +
+                            " ответил: 401 No such CD entry in database.",
+                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
   EXPECT_EQ(Run(server.Port()), LookupOutcome::ReadFailed);
   ExpectClean();
   AlbumRecord stored{};
@@ -301,7 +308,9 @@ TEST(CddbCommand, TakesMatchKAndStores) {
   r = RunCddbCommand(settings, other, otherTags, AlbumFolder(tmp.Path() + "/x"), options);
   EXPECT_EQ(r.outcome, LookupOutcome::Failed);
   ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0], "Не получилось установить соединение c сервером.\nПопробовать еще раз?");
+  EXPECT_EQ(r.messages[0].rfind("Не получилось установить соединение c сервером.\nПопробовать еще раз?", 0), 0u);
+  // The command line gets the reason alone.
+  EXPECT_EQ(r.failure, "сервер 127.0.0.1:" + std::to_string(port) + ": соединение отклонено");
 }
 
 }  // namespace

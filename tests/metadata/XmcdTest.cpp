@@ -129,20 +129,29 @@ TEST(Xmcd, TrackLinesInTurn) {
     EXPECT_EQ(view.rows.size(), 2u);
     EXPECT_EQ(tags.Get(2, 4).TagsOn, 0);
   }
-  {  // A title continued on a second line of the same number shifts the rest.
+  {  // A keyword that comes again continues its value: the titles after a
+     // long one are all taken, and so is a disc title split in two.
     AlbumRecord a = Disc(3);
     TagBuffer tags;
-    ParseXmcd(std::string(kStatus) + "TTITLE0=Long ti\nTTITLE0=tle\nTTITLE1=B\nTTITLE2=C\n", a,
-              tags, dialogs, nullptr);
-    EXPECT_EQ(FieldText(a.Tracks[0].Title), "Long ti");
-    EXPECT_EQ(FieldText(a.Tracks[1].Title), "Track2");
-    EXPECT_EQ(FieldText(a.Tracks[2].Title), "Track3");
+    EXPECT_TRUE(ParseXmcd(std::string(kStatus) +
+                              "DTITLE=Some Art\nDTITLE=ist / The Album\nTTITLE0=Long ti\n"
+                              "TTITLE0=tle\nTTITLE1=B\nTTITLE2=C\n",
+                          a, tags, dialogs, nullptr));
+    EXPECT_EQ(FieldText(a.Tracks[0].Title), "Long title");
+    EXPECT_EQ(FieldText(a.Tracks[1].Title), "B");
+    EXPECT_EQ(FieldText(a.Tracks[2].Title), "C");
+    EXPECT_EQ(FieldText(a.Artist), "Some Artist");
+    EXPECT_EQ(FieldText(a.AlbumTitle), "The Album");
+    EXPECT_EQ(FieldText(tags.Get(0, 3).Title), "Long title");
   }
-  {  // A disc without tracks and a body without any line break.
+  {  // A disc without tracks, a body without any line break, an answer
+     // without titles: nothing was read.
     AlbumRecord a = Disc(0);
     TagBuffer tags;
-    EXPECT_TRUE(ParseXmcd(std::string(kStatus) + "TTITLE0=A\n", a, tags, dialogs, nullptr));
-    EXPECT_TRUE(ParseXmcd("210 no line break DTITLE=x / y", a, tags, dialogs, nullptr));
+    EXPECT_FALSE(ParseXmcd(std::string(kStatus) + "TTITLE0=A\n", a, tags, dialogs, nullptr));
+    EXPECT_FALSE(ParseXmcd("210 no line break DTITLE=x / y", a, tags, dialogs, nullptr));
+    EXPECT_FALSE(ParseXmcd(std::string(kStatus) + "# xmcd\nDYEAR=1999\n", a, tags, dialogs,
+                           nullptr));
     EXPECT_EQ(FieldText(a.Artist), "");
   }
   EXPECT_TRUE(dialogs.Clean());
@@ -163,6 +172,15 @@ TEST(Xmcd, TextEncodingAndFieldLengths) {
     std::string cp = Utf8ToCp1251("Ария / Герой асфальта");
     ParseXmcd(std::string(kStatus) + "DTITLE=" + cp + "\n", a, tags, dialogs, nullptr);
     EXPECT_EQ(Cp1251ToUtf8(FieldText(a.AlbumTitle)), "Герой асфальта");
+  }
+  {  // One line in code page 1251 among UTF-8 lines costs only itself.
+    AlbumRecord a = Disc(2);
+    ParseXmcd(std::string(kStatus) + "DTITLE=Кино / Группа крови\nTTITLE0=" +
+                  Utf8ToCp1251("Война") + "\nTTITLE1=Закрой за мной дверь\n",
+              a, tags, dialogs, nullptr);
+    EXPECT_EQ(FieldUtf8(a.Artist), "Кино");
+    EXPECT_EQ(FieldUtf8(a.Tracks[0].Title), "Война");
+    EXPECT_EQ(FieldUtf8(a.Tracks[1].Title), "Закрой за мной дверь");
   }
   {  // Long values are cut to their fields.
     AlbumRecord a = Disc(1);
