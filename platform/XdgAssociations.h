@@ -2,10 +2,20 @@
 // applications): who plays audio CDs, and which program plays MP3 files.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sonarvex {
+
+// The text of a desktop file (mimeapps.list and the like) with one key of one
+// group set to value (or removed, with no value), every other byte kept: the
+// line of the key is replaced in place, a missing key goes at the end of its
+// group, a missing group at the end of the text. Keys before the first group
+// and comments are never touched.
+std::string SetDesktopFileKey(std::string_view text, const std::string& group,
+                              const std::string& key, const std::optional<std::string>& value);
 
 class XdgAssociations {
  public:
@@ -17,7 +27,10 @@ class XdgAssociations {
 
   // The desktop file id that handles audio CDs ("x-content/audio-cdda"), or "".
   std::string AudioCdHandler() const;
-  // Sets (or, with "", removes) that handler in mimeapps.list.
+  // Sets (or, with "", removes) that handler in mimeapps.list, changing
+  // nothing else in it; a mimeapps.list that is a link is written at the link's
+  // target. False, with nothing written, when the file exists but cannot be
+  // read, or when it cannot be written.
   bool SetAudioCdHandler(const std::string& desktopId);
 
   // Writes a desktop entry for this program (Exec = the quoted program path
