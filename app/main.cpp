@@ -9,6 +9,7 @@
 #include "app/TMainForm.h"
 #include "platform/ProgramFolder.h"
 #include "platform/QtDialogs.h"
+#include "platform/QtText.h"
 #include "platform/SingleInstance.h"
 #include "platform/XdgAssociations.h"
 
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
   app.setApplicationName("Sonarvex");
   app.setApplicationDisplayName(QString());
+  // The standard dialogs and menus speak the program's language.
+  sonarvex::InstallQtRussian(app);
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
 
   sonarvex::QtDialogs dialogs;

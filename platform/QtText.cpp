@@ -12,3 +12,22 @@ QString FormatFixed(const char* format, double value) {
 }
 
 }  // namespace sonarvex
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace sonarvex {
+
+bool InstallQtRussian(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), "qtbase", "_",
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
+}  // namespace sonarvex

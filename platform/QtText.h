@@ -16,3 +16,13 @@ inline std::string S(const QString& text) { return text.toUtf8().toStdString(); 
 QString FormatFixed(const char* format, double value);
 
 }  // namespace sonarvex
+
+class QCoreApplication;
+
+namespace sonarvex {
+
+// Loads Qt's own Russian texts (standard dialogs, edit box menus) into the
+// application; false when the translation is not installed.
+bool InstallQtRussian(QCoreApplication& app);
+
+}  // namespace sonarvex

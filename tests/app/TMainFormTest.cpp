@@ -27,6 +27,7 @@
 #include "drive/virtual/VirtualDrive.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "platform/QtText.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/XdgAssociations.h"
 
@@ -357,6 +358,21 @@ TEST(Program, SecondInstanceExitsAtOnce) {
   EXPECT_FALSE(DirectoryExists(dir + "setting"));
   unsetenv("XDG_RUNTIME_DIR");
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// Qt's own texts (the folder dialog, the edit boxes' menus) are Russian too.
+TEST(QtTexts, StandardDialogsSpeakRussian) {
+  App();
+  if (!InstallQtRussian(App())) GTEST_SKIP() << "Qt's Russian translation (qt6-translations-l10n) is not installed";
+  EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:").toStdString(), "Перейти к:");
+  EXPECT_NE(QCoreApplication::translate("QPlatformTheme", "Cancel").toStdString(), "Cancel");
+  EXPECT_NE(QCoreApplication::translate("QLineEdit", "&Paste").toStdString(), "&Paste");
 }
 
 }  // namespace
