@@ -1,5 +1,6 @@
 #include "app/Session.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/EncoderRipAdapter.h"
@@ -13,6 +14,7 @@
 #include "drive/virtual/VirtualDriveList.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/DiscId.h"
+#include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
@@ -70,7 +72,7 @@ Session::Session(const SessionContext& context)
 
   power_ = context_.Power ? context_.Power : std::make_shared<SystemPowerControl>();
   extensions_ = ReadExtensions(store_.SettingFolder() + "ext.dat");
-  artists_ = CollectArtists(albumFolder_);
+  ReloadArtists();
 }
 
 Session::~Session() { Shutdown(); }
@@ -79,7 +81,12 @@ void Session::LoadSettings(const std::string& fileName) {
   store_.LoadRecord(fileName, settings_);
   playerPath_.clear();
   if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
-  if (playerPath_.empty()) playerPath_ = FindInPath("xdg-open");
+  // Without an associated player, a well-known one that is installed.
+  for (const char* known : {"vlc", "mpv", "audacious", "rhythmbox", "totem", "celluloid",
+                            "smplayer", "mplayer"}) {
+    if (!playerPath_.empty()) break;
+    playerPath_ = FindInPath(known);
+  }
   ChooseTransport();
   RebuildDriveList();
 }
@@ -108,9 +115,9 @@ const std::vector<DriveEntry>& Session::RebuildDriveList() {
   return drives_;
 }
 
-const DiscView& Session::ReadDisc(int drive) {
+const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
   // The disc being left keeps its titles, tags and copied marks.
-  SaveCurrentAlbum();
+  if (saveFirst) SaveCurrentAlbum();
   std::memset(&album_, 0, sizeof album_);
   tags_.Clear();
   view_ = DiscView();
@@ -127,14 +134,37 @@ const DiscView& Session::ReadDisc(int drive) {
 
 void Session::SaveCurrentAlbum() {
   if (!view_.present) return;
+  const std::size_t before = artists_.size();
   SaveAlbum(albumFolder_, album_, tags_, &artists_);
+  if (artists_.size() != before) SortArtists();
 }
 
-void Session::ReloadArtists() { artists_ = CollectArtists(albumFolder_); }
+void Session::ReloadArtists() {
+  artists_ = CollectArtists(albumFolder_);
+  SortArtists();
+}
+
+void Session::SortArtists() {
+  // Code point order (UTF-8 bytes compare that way), without regard to case
+  // for the Latin and Cyrillic letters.
+  auto key = [](const std::string& s) { return Cp1251Lower(Utf8ToCp1251(s)); };
+  std::stable_sort(artists_.begin(), artists_.end(), [&](const std::string& a, const std::string& b) {
+    std::string ka = key(a), kb = key(b);
+    return ka != kb ? Cp1251ToUtf8(ka) < Cp1251ToUtf8(kb) : a < b;
+  });
+}
 
 EncoderSet& Session::Encoders() {
   if (!encoders_) encoders_ = std::make_unique<EncoderSet>(settings_, dialogs_);
   return *encoders_;
+}
+
+std::string Session::HelpDocument() const {
+  for (const std::string& candidate :
+       {context_.ProgramFolder + "README.md", std::string("/usr/share/doc/sonarvex/README.md"),
+        std::string("/usr/local/share/doc/sonarvex/README.md")})
+    if (FileExists(candidate)) return candidate;
+  return {};
 }
 
 bool Session::SaveExtensions() {

@@ -99,24 +99,29 @@ class Session : public ProgramFacts {
   TagBuffer& Tags() { return tags_; }
   const DiscView& View() const { return view_; }
   bool DiscPresent() const { return view_.present; }
-  // Saves the disc being left, then reads the disc of drive `drive` (the
-  // settings' DriveIndex when negative) with its titles from the album
-  // database.
-  const DiscView& ReadDisc(int drive = -1);
+  // Saves the disc being left (unless saveFirst is false: the album database
+  // was just edited and holds the newer record), then reads the disc of drive
+  // `drive` (the settings' DriveIndex when negative) with its titles from
+  // the album database.
+  const DiscView& ReadDisc(int drive = -1, bool saveFirst = true);
   // Saves the current album and its tags into the album database (nothing
   // without a disc); artists new to the database are added to Artists().
   void SaveCurrentAlbum();
-  // The artists of the album database, in the order they were found; a
-  // lookup that stores a new artist adds it here.
+  // The artists of the album database, sorted; a lookup that stores a new
+  // artist adds it here (at the end until the list is sorted again).
   std::vector<std::string>& Artists() { return artists_; }
   void ReloadArtists();
+  void SortArtists();
 
   // The encoders, made on first use (a WAV rip never needs them).
   EncoderSet& Encoders();
   PowerControl& Power() { return *power_; }
 
-  // The MP3 player of the desktop (or xdg-open), found when the settings load.
+  // The MP3 player of the desktop (else a known player on the PATH; empty
+  // when there is none), found when the settings load.
   const std::string& PlayerPath() const { return playerPath_; }
+  // The help that ships with the program (its README), or "" when missing.
+  std::string HelpDocument() const;
   std::vector<std::string>& Extensions() { return extensions_; }
   // Writes the search extensions to setting/ext.dat.
   bool SaveExtensions();

@@ -74,7 +74,6 @@ void Paint(QWidget* w, std::uint32_t colorref, QPalette::ColorRole role = QPalet
 
 constexpr int kButtonWidth = 38;
 constexpr int kButtonHeight = 39;
-constexpr const char* kHelpAddress = "https://sonarvex.example.org/help";
 
 // Columns of the track list.
 enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
@@ -387,10 +386,11 @@ void TMainForm::BuildTrackList() {
   });
   connect(listView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     if (!popupMenu1_ || state_ == WindowState::Copying || !listView_->currentItem()) return;
-    if (auto* first = popupMenu1_->findChild<QAction*>("PMTrackName"))
+    if (auto* first = findChild<QAction*>("PMTrackName"))
       first->setText(listView_->currentItem()->text(ColTrack));
     popupMenu1_->popup(listView_->viewport()->mapToGlobal(pos));
   });
+  listView_->header()->setSectionsClickable(true);
   connect(listView_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
     if (section == ColMp3) ShowMp3Config();
   });
@@ -616,7 +616,6 @@ void TMainForm::BuildMenus() {
   on("WMA1", [this] { Grab(GrabSender::Wma); });
   on("WAVE1", [this] { Grab(GrabSender::Wave); });
   on("ID3v2", [this] { OpenTagEditor(); });
-  on("ID3v21", [this] { OpenTagEditor(); });
   on("CDDB2", [this] { CddbLookupCommand(); });
   on("CDDB1", [this] { OpenAlbumEditor(); });
   on("ShowMP3ConfigBox", [this] { ShowMp3Config(); });
@@ -638,6 +637,7 @@ void TMainForm::BuildMenus() {
   connect(listen, &QAction::triggered, this, [this] { Play(false); });
   connect(findChild<QAction*>("N19"), &QAction::triggered, this, [this] { Play(true); });
   connect(findChild<QAction*>("N16"), &QAction::triggered, this, [this] { RenameSelected(); });
+  connect(findChild<QAction*>("ID3v21"), &QAction::triggered, this, [this] { OpenTagEditor(); });
   connect(findChild<QAction*>("N14"), &QAction::triggered, this, [this] {
     settings_.SettingsPage = 1;
     OpenSettings();
@@ -805,6 +805,9 @@ void TMainForm::OpenSettings(bool* accepted) {
   form.exec();
   settingsForm_ = nullptr;
   if (accepted) *accepted = form.Accepted();
+  // The read-command detection leaves its transport on the drive it tested
+  // with a drive type of its own: every way out puts back the stored ones.
+  RestoreDrive();
   if (!form.Accepted()) return;
   AfterCloseSteps steps = CompareForAfterClose(form.Model().LiveBeforeOk(), settings_);
   if (steps.ChooseTransport) {
@@ -830,6 +833,13 @@ void TMainForm::OpenSettings(bool* accepted) {
 
 Transport& TMainForm::CurrentTransport() { return session_.CurrentTransport(); }
 
+void TMainForm::RestoreDrive() {
+  const auto& drives = session_.Drives();
+  const int index = settings_.DriveIndex;
+  if (index < static_cast<int>(drives.size()))
+    CurrentTransport().SelectDevice(drives[index].device, settings_.DriveTypes[index & 15]);
+}
+
 void TMainForm::RebuildDriveList() {
   const auto& drives = session_.RebuildDriveList();
   cdromBox_->blockSignals(true);
@@ -839,15 +849,15 @@ void TMainForm::RebuildDriveList() {
   cdromBox_->blockSignals(false);
 }
 
-// The artist box lists the artists of the album database: all of them
-// (replace), or those the database gained since the box was filled.
-void TMainForm::FillArtistBox(bool replace) {
+// The artist box lists the artists of the album database, sorted; its text
+// becomes the album's artist (fromAlbum) or stays as typed.
+void TMainForm::FillArtistBox(bool fromAlbum) {
+  session_.SortArtists();
   const auto& artists = session_.Artists();
   groupEdit_->blockSignals(true);
-  QString text = replace ? Q(Cp1251ToUtf8(FieldText(album_.Artist))) : groupEdit_->currentText();
-  if (replace) groupEdit_->clear();
-  for (std::size_t k = groupEdit_->count(); k < artists.size(); ++k)
-    groupEdit_->addItem(Q(artists[k]));
+  QString text = fromAlbum ? Q(Cp1251ToUtf8(FieldText(album_.Artist))) : groupEdit_->currentText();
+  groupEdit_->clear();
+  for (const auto& a : artists) groupEdit_->addItem(Q(a));
   groupEdit_->setEditText(text);
   groupEdit_->blockSignals(false);
 }
@@ -870,9 +880,9 @@ void TMainForm::SetNoDisc() {
   SetControlsEnabled(false);
 }
 
-void TMainForm::ReadDisc() {
+void TMainForm::ReadDisc(bool saveFirst) {
   // The disc being left keeps its titles, tags and copied marks.
-  SaveCurrentAlbum();
+  if (saveFirst) SaveCurrentAlbum();
   timer1_->stop();
   m3uVisible_ = false;
   LayoutToolbar();
@@ -881,7 +891,7 @@ void TMainForm::ReadDisc() {
   albumNameEdit_->blockSignals(true);
   groupEdit_->setEditText(QString());
   albumNameEdit_->clear();
-  const DiscView& view = session_.ReadDisc();
+  const DiscView& view = session_.ReadDisc(-1, false);
   groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
   albumNameEdit_->setText(Q(Cp1251ToUtf8(FieldText(album_.AlbumTitle))));
   groupEdit_->blockSignals(false);
@@ -1108,6 +1118,8 @@ void TMainForm::CddbLookupCommand() {
 }
 
 void TMainForm::OpenAlbumEditor() {
+  // The editor changes the files a rip is marking copied.
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
   SaveCurrentAlbum();
   TCDDBEditForm form(session_.AlbumFolder(), dialogs_, this,
                      FormColors{settings_.WindowColor, settings_.EditColor},
@@ -1115,20 +1127,31 @@ void TMainForm::OpenAlbumEditor() {
   form.setGeometry(geometry());
   form.exec();
   session_.ReloadArtists();
-  QString text = groupEdit_->currentText();
+  // The album database now holds the newer record of this disc (or none):
+  // read the disc again from it, without saving the old one over it.
+  if (state_ != WindowState::Copying && state_ != WindowState::Compressing) ReadDisc(false);
   FillArtistBox(true);
-  groupEdit_->setEditText(text);
-  Refresh();
 }
 
 void TMainForm::StartPlayer() {
   const std::string& player = session_.PlayerPath();
-  if (player.empty() || !StartProgram({player}))
+  if (player.empty()) {
+    dialogs_.Message("Медиа плеер не найден: назначьте программу для файлов MP3 (audio/mpeg) "
+                     "в настройках рабочего стола.",
+                     kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    return;
+  }
+  if (!StartProgram({player}))
     dialogs_.Message("Не удалось запустить " + player, kProgramTitle, MsgIcon::Warning,
                      MsgButtons::Ok);
 }
 
-void TMainForm::OpenHelp() { ShellOpen(kHelpAddress); }
+void TMainForm::OpenHelp() {
+  const std::string help = session_.HelpDocument();
+  if (help.empty() || !ShellOpen(help))
+    dialogs_.Message("Справка не найдена: файл README.md программы не установлен.", kProgramTitle,
+                     MsgIcon::Warning, MsgButtons::Ok);
+}
 
 void TMainForm::ShowAbout() {
   dialogs_.Message("Sonarvex v3.2\nАудио CD: копирование, сжатие, запись и воспроизведение.",

@@ -68,8 +68,9 @@ class TMainForm : public QMainWindow {
   void LayoutToolbar();
   void ApplyColours();
   void RecomputeSizes();
-  // Reads the disc of the current drive and fills the list.
-  void ReadDisc();
+  // Reads the disc of the current drive and fills the list; saveFirst: the
+  // disc being left is saved first.
+  void ReadDisc(bool saveFirst = true);
 
   // Commands.
   void Refresh();
@@ -138,9 +139,11 @@ class TMainForm : public QMainWindow {
   void Shutdown();
   void DrawSizeBox();
   void RebuildDriveList();
+  // Selects the stored drive with its stored drive type on the current transport.
+  void RestoreDrive();
   void PlayTrack(int i);
   void SaveCurrentAlbum();
-  void FillArtistBox(bool replace);
+  void FillArtistBox(bool fromAlbum);
   void SetTimePanel(int track, int sector);
   void Seek(double position);
 

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTest>
 #include <QTimer>
 #include <QSlider>
 #include <QToolButton>
@@ -23,8 +25,10 @@
 #include "app/TMainForm.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "drive/DeviceDirectory.h"
+#include "drive/Transport.h"
 #include "drive/virtual/DemoDisc.h"
 #include "drive/virtual/VirtualDrive.h"
+#include "metadata/AlbumDatabase.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/QtText.h"
@@ -183,6 +187,157 @@ TEST_F(MainFormDiscTest, ShowsTheDiscOfTheSoftwareDrive) {
   EXPECT_EQ(Text(form, "TrackPanel").toStdString(), "Треков: 5");
   EXPECT_TRUE(Text(form, "AllTimePanel").startsWith(QString::fromUtf8("Время: ")));
   EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton16")->isEnabled());
+  form.close();
+}
+
+// A program in a folder on PATH that writes its arguments into a file.
+std::string FakeProgram(const std::string& folder, const std::string& name) {
+  MakeDirectories(folder);
+  const std::string log = folder + "/" + name + ".log";
+  WriteFileAtomically(folder + "/" + name, "#!/bin/sh\necho \"$@\" >> '" + log + "'\n", 0755);
+  return log;
+}
+
+std::string WaitForFile(const std::string& path) {
+  for (int i = 0; i < 200 && !FileExists(path); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  auto text = ReadFileBytes(path);
+  return text ? *text : std::string();
+}
+
+// The popup's title and its ID3v2 entry, the "В MP3" header, the player and
+// the help: each does what it says.
+TEST_F(MainFormDiscTest, PopupHeaderPlayerAndHelpDoWhatTheySay) {
+  const std::string bin = folder_ + "bin";
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", bin.c_str(), 1);  // no player, no xdg-open yet
+  MakeDirectories(bin);
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    form.show();
+    QTreeWidget* list = form.TrackList();
+    list->setCurrentItem(list->topLevelItem(1));
+    emit list->customContextMenuRequested(QPoint(4, 4));
+    auto* menu = form.findChild<QMenu*>("PopupMenu1");
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(form.findChild<QAction*>("PMTrackName")->text().toStdString(), "Track2");
+    menu->close();
+    // ID3v2 in the popup opens the tag editor (closed again at once).
+    bool editorSeen = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        editorSeen = modal != &form;
+        modal->close();
+      }
+    });
+    form.findChild<QAction*>("ID3v21")->trigger();
+    EXPECT_TRUE(editorSeen);
+    // A click on the "В MP3" header opens the format chooser.
+    QHeaderView* header = list->header();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                      QPoint(header->sectionViewportPosition(3) + 5, header->height() / 2));
+    QWidget* chooser = form.findChild<QWidget*>("MP3Config");
+    ASSERT_NE(chooser, nullptr);
+    EXPECT_TRUE(chooser->isVisible());
+    chooser->close();
+
+    // No player anywhere: the user is told, nothing runs.
+    EXPECT_EQ(session.PlayerPath(), "");
+    dialogs_.ExpectMessage(
+        "Медиа плеер не найден: назначьте программу для файлов MP3 (audio/mpeg) в настройках "
+        "рабочего стола.",
+        "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+    form.StartPlayer();
+    // Help opens the README beside the program with the desktop's handler.
+    const std::string opened = FakeProgram(bin, "xdg-open");
+    WriteFileAtomically(folder_ + "README.md", "# Sonarvex\n");
+    form.OpenHelp();
+    EXPECT_EQ(WaitForFile(opened), folder_ + "README.md\n");
+    form.close();
+  }
+  // A known player on the PATH is taken when none is associated.
+  const std::string played = FakeProgram(bin, "mpv");
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    EXPECT_EQ(session.PlayerPath(), bin + "/mpv");
+    form.StartPlayer();
+    EXPECT_EQ(WaitForFile(played), "\n");
+    form.close();
+  }
+  setenv("PATH", oldPath.c_str(), 1);
+}
+
+// What the album database editor stored for the disc in the drive is what
+// the window has afterwards; the window does not write its old record over it.
+TEST_F(MainFormDiscTest, AlbumEditorEditsOfTheDiscInTheDriveAreKept) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  SetField(form.Album().Artist, "Before");
+  SetField(form.Album().Tracks[0].Title, "Old title");
+  const std::string file = session.AlbumFolder() + AlbumFileName(form.Album().DiscId);
+  QTimer::singleShot(0, [&] {
+    // While the editor is open, its edit lands in the album file.
+    AlbumRecord edited{};
+    ASSERT_TRUE(ReadAlbumFile(file, edited));
+    SetField(edited.Artist, "Edited");
+    SetField(edited.Tracks[0].Title, "New title");
+    WriteFileAtomically(file, std::string(reinterpret_cast<const char*>(&edited), sizeof edited));
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
+  form.OpenAlbumEditor();
+  EXPECT_EQ(std::string(FieldText(form.Album().Artist)), "Edited");
+  EXPECT_EQ(form.TrackList()->topLevelItem(0)->text(0).toStdString(), "New title");
+  form.close();  // saves the disc: the edit survives
+  AlbumRecord stored{};
+  ASSERT_TRUE(ReadAlbumFile(file, stored));
+  EXPECT_EQ(std::string(FieldText(stored.Artist)), "Edited");
+  EXPECT_EQ(std::string(FieldText(stored.Tracks[0].Title)), "New title");
+  // The artist box lists the database's artists in order.
+  WriteFileAtomically(session.AlbumFolder() + "12.dat", [] {
+    AlbumRecord other{};
+    SetField(other.Artist, "Abba");
+    other.DiscId = 12;
+    return std::string(reinterpret_cast<const char*>(&other), sizeof other);
+  }());
+  Session next(context_);
+  TMainForm again(next, window_);
+  auto* box = again.findChild<QComboBox*>("GroupEdit");
+  ASSERT_EQ(box->count(), 2);
+  EXPECT_EQ(box->itemText(0).toStdString(), "Abba");
+  EXPECT_EQ(box->itemText(1).toStdString(), "Edited");
+  // The editor does not open during a rip.
+  again.SetState(WindowState::Copying);
+  bool opened = false;
+  QTimer::singleShot(0, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      opened = true;
+      modal->close();
+    }
+  });
+  again.OpenAlbumEditor();
+  EXPECT_FALSE(opened);
+  again.SetState(WindowState::Idle);
+  again.close();
+}
+
+// Leaving the settings dialog puts the stored drive type back on the
+// transport, whatever the read-command detection left there.
+TEST_F(MainFormDiscTest, SettingsDialogRestoresTheDriveTypeOnEveryWayOut) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.Settings().DriveTypes[0] = 3;
+  for (bool ok : {false, true}) {
+    SetField(form.Settings().OutputFolder, folder_);
+    form.SettingsFormOpened = [&session, ok](TSettingsForm& f) {
+      session.CurrentTransport().SetDriveType(20);  // as the detection leaves it
+      QTimer::singleShot(0, &f, [&f, ok] { ok ? f.SpeedButton2Click() : f.SpeedButton1Click(); });
+    };
+    form.OpenSettings();
+    EXPECT_EQ(session.CurrentTransport().DriveType(), form.Settings().DriveTypes[0]) << ok;
+  }
   form.close();
 }
 
