@@ -1,6 +1,8 @@
 #include "app/CliCommands.h"
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "app/CliOptions.h"
@@ -13,6 +15,36 @@
 
 namespace sonarvex {
 namespace {
+
+// The signal that asked a running rip to stop (0: none). Set by the handler
+// only; the ripping loop reads it at every block.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int sig) { gStopSignal = sig; }
+
+// SIGINT and SIGTERM stop the rip at the next block while it runs; a second
+// one ends the program at once (the handler is reset after the first).
+class StopSignals {
+ public:
+  StopSignals() {
+    gStopSignal = 0;
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, &oldInt_);
+    sigaction(SIGTERM, &sa, &oldTerm_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction oldInt_{}, oldTerm_{};
+};
 
 std::string MsfText(Msf m) {
   char b[16];
@@ -31,9 +63,15 @@ class CliRipHost : public RipHost {
   bool RowTicked(int row) override { return ticked_[row]; }
   void SetRowTicked(int row, bool on) override { ticked_[row] = on; }
   void SetRowStatus(int row, const std::string& text) override {
+    // A stopped rip says so in one line of its own (see Rip).
+    if (gStopSignal != 0) return;
     err_ << "\r" << (row + 1) << ": " << text << "        " << std::flush;
-    if (text.rfind("копирование", 0) != 0 && text.rfind("сжатие", 0) != 0) err_ << "\n";
+    progressShown_ = text.rfind("копирование", 0) == 0 || text.rfind("сжатие", 0) == 0;
+    if (!progressShown_) err_ << "\n";
   }
+  bool Interrupted() override { return gStopSignal != 0; }
+  // Whether a progress line is still open on standard error.
+  bool ProgressShown() const { return progressShown_; }
   void SetRowImage(int, int) override {}
   void SelectRow(int) override {}
   std::string RowCaption(int row) override {
@@ -68,6 +106,7 @@ class CliRipHost : public RipHost {
   std::vector<bool> ticked_;
   WindowState state_ = WindowState::Idle;
   int done_ = 0;
+  bool progressShown_ = false;
   bool ejectRequested_ = false;
   std::string missingFolder_;
 };
@@ -195,7 +234,22 @@ class Cli {
     settings.ShutdownAfterCopy = 0;
 
     CliRipHost host(out_, err_, album, ticked);
-    Session::RipResult result = session_->Rip(sender, host);
+    Session::RipResult result;
+    int stopSignal = 0;
+    {
+      StopSignals signals;
+      result = session_->Rip(sender, host);
+      stopSignal = gStopSignal;
+    }
+    if (stopSignal != 0) {
+      // The loop has deleted the track it was writing; the temporary folder
+      // goes with the session when it is empty.
+      session_->SaveCurrentAlbum();
+      if (host.ProgressShown()) err_ << "\n";
+      err_ << "Копирование прервано сигналом " << (stopSignal == SIGINT ? "SIGINT" : "SIGTERM")
+           << ": незаконченный файл удалён, готовые дорожки сохранены.\n";
+      return 128 + stopSignal;
+    }
     if (host.EjectRequested()) StartStopUnit(session_->CurrentTransport(), true);
     // The copied marks are kept with the album, as the window keeps them.
     session_->SaveCurrentAlbum();

@@ -10,9 +10,26 @@ namespace {
 
 constexpr char kForbidden[] = {'*', '|', '<', '>', '"', ':', '/', '?'};
 constexpr std::size_t kMaxRelativeLength = 260;
-constexpr std::size_t kMaxNameBytes = 255;  // of one path part, in UTF-8
 
-bool Forbidden(char c) { return std::memchr(kForbidden, c, sizeof kForbidden) != nullptr; }
+// The forbidden characters, and control characters (TAB, CR, LF, ...) which
+// would break names and the command line's one-line-per-track output.
+bool Forbidden(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u < 0x20 || u == 0x7F) return true;
+  return std::memchr(kForbidden, c, sizeof kForbidden) != nullptr;
+}
+
+// Drops the last UTF-8 character of s.
+void PopUtf8(std::string& s) {
+  while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80) s.pop_back();
+  if (!s.empty()) s.pop_back();
+}
+
+std::string_view FileExtension(std::string_view name) {
+  auto dot = name.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || name.size() - dot > 8) return {};
+  return name.substr(dot);
+}
 
 // Cyrillic code letters in CP1251.
 constexpr char kCyrA = '\xC0', kCyrD = '\xC4', kCyrT = '\xD2', kCyrN = '\xCD';
@@ -23,9 +40,12 @@ std::string TwoDigitNumber(int n) {
 }
 
 // Cuts a part to the bytes a file name may have once it is UTF-8, keeping
-// what follows its last '.' when keepSuffix (the extension).
+// what follows its last '.' when keepSuffix (the file name itself, with its
+// extension, which also needs room for the partial suffix).
 std::string FitPart(const std::string& part, bool keepSuffix) {
-  if (Cp1251ToUtf8(part).size() <= kMaxNameBytes) return part;
+  const std::size_t maxBytes =
+      keepSuffix ? kMaxFileNameBytes - std::strlen(kPartialSuffix) : kMaxFileNameBytes;
+  if (Cp1251ToUtf8(part).size() <= maxBytes) return part;
   std::string suffix;
   std::string stem = part;
   if (keepSuffix) {
@@ -35,7 +55,7 @@ std::string FitPart(const std::string& part, bool keepSuffix) {
       stem = part.substr(0, dot);
     }
   }
-  while (!stem.empty() && Cp1251ToUtf8(stem + suffix).size() > kMaxNameBytes) stem.pop_back();
+  while (!stem.empty() && Cp1251ToUtf8(stem + suffix).size() > maxBytes) stem.pop_back();
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem.empty()) stem = "_";
   return stem + suffix;
@@ -162,6 +182,20 @@ std::string FilterFileName(std::string_view input, std::size_t from) {
     }
   }
   return s;
+}
+
+std::string NumberedOutputPath(const std::string& nativePath, int n) {
+  const auto slash = nativePath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : nativePath.substr(0, slash + 1);
+  const std::string name = nativePath.substr(folder.size());
+  const std::string ext(FileExtension(name));
+  std::string stem = name.substr(0, name.size() - ext.size());
+  const std::string number = " (" + std::to_string(n) + ")";
+  const std::size_t room = kMaxFileNameBytes - std::strlen(kPartialSuffix);
+  while (!stem.empty() && stem.size() + number.size() + ext.size() > room) PopUtf8(stem);
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  if (stem.empty()) stem = "_";
+  return folder + stem + number + ext;
 }
 
 std::string ToNativePath(std::string_view namingPath) {

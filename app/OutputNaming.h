@@ -35,7 +35,8 @@ const char* OutputExtension(int outputKind);
 // track i; any other code ends the expansion.
 std::string ExpandFormat(std::string_view format, int i, const NamingInput& in);
 
-// Replaces or removes the characters a file name may not hold, from the
+// Replaces or removes the characters a file name may not hold (control
+// characters included: a tab or a line end from a title), from the
 // 1-based position `from` on (the characters before it are context only).
 std::string FilterFileName(std::string_view s, std::size_t from = 1);
 
@@ -53,6 +54,15 @@ std::string RelativeOutputName(int i, const NamingInput& in);
 // user gave up): then the result is empty.
 std::string BuildOutputPath(int i, const NamingInput& in,
                             const std::function<bool(const std::string&)>& folderMissing);
+
+// While a file is written it carries this suffix; the final name is kept
+// short enough for the suffix to fit a file name too.
+inline constexpr const char* kPartialSuffix = ".part";
+inline constexpr std::size_t kMaxFileNameBytes = 255;  // of one path part, in UTF-8
+
+// A native output path with " (n)" before the extension of its file name,
+// the stem shortened where the name and its partial suffix would not fit.
+std::string NumberedOutputPath(const std::string& nativePath, int n);
 
 // Naming form to a native path: '\' to '/', CP1251 to UTF-8.
 std::string ToNativePath(std::string_view namingPath);

@@ -25,6 +25,10 @@ constexpr const char* kNoOgg = "Кодирование в OGG невозможн
 constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
 constexpr int kChunkDefault = 26;
 constexpr const char* kAborted = "Копирование прервано.";
+constexpr const char* kUnreadableStatus = "Ошибка чтения";
+constexpr const char* kNothingToCopy =
+    "Копировать нечего: среди отмеченных дорожек нет звуковых (дорожки с данными не "
+    "копируются).";
 
 // Percent done of a range: the classic x / (total / 100), which needs total
 // of at least 100; shorter ranges are computed directly.
@@ -38,7 +42,15 @@ unsigned PercentDone(std::uint64_t remaining, std::uint64_t total) {
 
 std::string ParentFolder(const std::string& path) {
   auto slash = path.rfind('/');
+  if (slash == 0) return "/";
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Two folder paths that differ at most in a trailing '/'.
+bool SameFolder(std::string a, std::string b) {
+  while (a.size() > 1 && a.back() == '/') a.pop_back();
+  while (b.size() > 1 && b.back() == '/') b.pop_back();
+  return a == b;
 }
 
 }  // namespace
@@ -78,6 +90,15 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     dialogs_.Message(kNoOgg, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
+  // A grab with no ticked audio track would copy nothing: say so.
+  bool anyAudio = false;
+  for (int i = 0, rows = TrackRows(); i < rows && !anyAudio; ++i)
+    anyAudio = host_.RowTicked(i) && album_.Tracks[i].AudioFlag;
+  if (!anyAudio) {
+    failure_ = kNothingToCopy;
+    dialogs_.Message(kNothingToCopy, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    return;
+  }
   int last = album_.TrackCount > 0 ? std::min<int>(album_.TrackCount, kMaxAlbumTracks) - 1 : 0;
   std::uint64_t needed =
       2352ull * static_cast<std::uint32_t>(std::max<std::int32_t>(0, album_.Tracks[last].StartSector));
@@ -114,6 +135,10 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   CopyTracks();
   drive_.LockMedium(false);
   if (settings_.EjectAfterCopy && outcome_ != Outcome::NotStarted) host_.Eject();
+}
+
+int RipPipeline::TrackRows() {
+  return std::max(0, std::min<int>({host_.RowCount(), album_.TrackCount, kMaxAlbumTracks - 1}));
 }
 
 RipPipeline::Range RipPipeline::TrackRange(int i) {
@@ -169,6 +194,10 @@ int RipPipeline::CheckChunk(std::uint8_t* buffer, std::uint32_t count, std::uint
 
 void RipPipeline::CompressionProgress(std::uint64_t done, std::uint64_t total, int* cancel, int) {
   host_.Pump();
+  if (host_.Interrupted()) {
+    if (cancel) *cancel = 1;
+    return;
+  }
   if (host_.State() != WindowState::Compressing) {
     if (dialogs_.Message(kAskCancelCompress, kProgramTitle, MsgIcon::Question,
                          MsgButtons::YesNo) == IdYes) {
@@ -192,9 +221,21 @@ void RipPipeline::Fail(const std::string& text) {
   dialogs_.Message(text, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 
+std::string RipPipeline::UniqueInGrab(const std::string& out) {
+  std::string path = out;
+  for (int n = 2; writtenInGrab_.count(path) != 0; ++n) path = NumberedOutputPath(out, n);
+  return path;
+}
+
 RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   host_.SelectRow(i);
   host_.SetCaption(std::string(kProgramTitle) + " - " + host_.RowCaption(i));
+
+  // A fresh account has no music folder yet: the default output folder is
+  // made when it is first used rather than failing the first rip.
+  const std::string folderNative = Cp1251ToUtf8(FieldText(settings_.OutputFolder));
+  if (!DirectoryExists(folderNative) && SameFolder(folderNative, DefaultOutputFolder()))
+    MakeDirectories(folderNative);
 
   // The name takes the extension of this grab's kind; the settings record
   // itself keeps the user's choice.
@@ -211,13 +252,28 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     failure_ = MissingFolderMessage(Cp1251ToUtf8(FieldText(settings_.OutputFolder)));
     return TrackResult::Failed;
   }
-  const std::string out = ToNativePath(outNaming);
+  // Two tracks of one grab never share a file: the later one is numbered.
+  // A file of an earlier grab under the name is replaced, as always.
+  const std::string out = UniqueInGrab(ToNativePath(outNaming));
   // Everything is written under a partial name and renamed when complete, so
   // a cancelled or failed track never leaves a half file under its name.
-  const std::string partial = out + ".part";
+  const std::string partial = out + kPartialSuffix;
+  // The folders this track makes are removed again when it leaves nothing.
+  std::vector<std::string> madeFolders;
+  for (std::string f = ParentFolder(out); !f.empty() && f != "." && !DirectoryExists(f);
+       f = ParentFolder(f)) {
+    madeFolders.push_back(f);
+    if (f.find('/') == std::string::npos) break;
+  }
+  auto removeMadeFolders = [&] {
+    for (const auto& f : madeFolders) RemoveEmptyDirectory(f);
+  };
   MakeDirectories(tempFolder_);
   if (!MakeDirectories(ParentFolder(out))) {
-    Fail("Не удалось создать папку '" + ParentFolder(out) + "'.");
+    const int err = errno;
+    removeMadeFolders();
+    Fail("Не удалось создать папку '" + ParentFolder(out) + "': " + std::strerror(err) + ". " +
+         kAborted);
     return TrackResult::Failed;
   }
   // A partial file left by an earlier run is removed only when it is
@@ -228,10 +284,12 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     case StaleFile::Removed:
       break;
     case StaleFile::Foreign:
+      removeMadeFolders();
       Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted);
       return TrackResult::Failed;
     case StaleFile::Error:
       Fail(CreateFailureText(partial, errno) + " " + kAborted);
+      removeMadeFolders();
       return TrackResult::Failed;
   }
   std::string tempName = FilterFileName(std::string(FieldText(album_.Tracks[i].Title)) + ".wav");
@@ -244,6 +302,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   // file's name there is replaced (a link itself, never its target).
   if (compress && !onTheFly && !RemoveForReplacement(temp)) {
     Fail(CreateFailureText(temp, errno) + " " + kAborted);
+    removeMadeFolders();
     return TrackResult::Failed;
   }
   if (!compress) temp = partial;
@@ -264,38 +323,58 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       encoder_.Abort();
     else
       encoder_.AbortWav();
+    removeMadeFolders();
   };
   auto failed = [&](const WriteResult& r) {
     discard();
     Fail(r.message + " " + kAborted);
     return TrackResult::Failed;
   };
+  auto cancelled = [&] {
+    host_.SetRowStatus(i, "Отменено");
+    discard();
+    return TrackResult::Cancelled;
+  };
 
   WriteResult opened = onTheFly ? encoder_.Open(tag, partial) : encoder_.CreateWav(temp, !compress);
-  if (!opened) return failed(opened);
+  if (!opened) {
+    removeMadeFolders();
+    if (opened.Cancelled()) return cancelled();
+    Fail((opened.message.empty() ? CreateFailureText(onTheFly ? partial : temp, 0)
+                                 : opened.message) +
+         " " + kAborted);
+    return TrackResult::Failed;
+  }
   const std::uint32_t d = album_.FirstTrackOffset;
   while (start < end) {
     host_.Pump();
+    if (host_.Interrupted()) return cancelled();
     if (host_.State() != WindowState::Copying) {
       if (dialogs_.Message(kAskCancelCopy, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
-          IdYes) {
-        host_.SetRowStatus(i, "Отменено");
-        discard();
-        return TrackResult::Cancelled;
-      }
+          IdYes)
+        return cancelled();
       host_.SetState(WindowState::Copying);
     }
     const std::uint32_t count = std::min(chunk, end - start);
     bool ok = drive_.ReadCdda(buffer.data(), start, count);
-    for (int attempt = 0; !ok && attempt < readRetries_; ++attempt) {
+    for (int attempt = 0; !ok && attempt < readRetries_ && !host_.Interrupted(); ++attempt) {
       host_.Pump();
       ok = drive_.ReadCdda(buffer.data(), start, count);
     }
+    if (!ok && host_.Interrupted()) return cancelled();
     if (!ok) {
       discard();
-      Fail("Ошибка чтения диска (сектор " + std::to_string(start) +
-           "). Копирование прервано.");
-      return TrackResult::Failed;
+      if (!drive_.MediumReady()) {
+        // The disc is gone or was changed: no later track can be read either.
+        Fail("Ошибка чтения диска (сектор " + std::to_string(start) +
+             "). Копирование прервано.");
+        return TrackResult::Failed;
+      }
+      // A sector that cannot be read fails this track alone.
+      host_.SetRowStatus(i, kUnreadableStatus);
+      unreadableRows_.push_back(i);
+      unreadableSectors_.push_back(start);
+      return TrackResult::Unreadable;
     }
     if (settings_.NoiseCorrection && total - d >= end - start && end - start > d)
       CheckChunk(buffer.data(), count, start);
@@ -323,12 +402,14 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     if (converted.Cancelled()) {
       // Cancelled while compressing: the track is not copied.
       ::unlink(partial.c_str());
+      removeMadeFolders();
       host_.SetRowStatus(i, "Отменено");
       host_.SetState(WindowState::Copying);
       return TrackResult::CompressionCancelled;
     }
     if (!converted) {
       // The writer has deleted what it wrote.
+      removeMadeFolders();
       Fail(converted.message + " " + kAborted);
       return TrackResult::Failed;
     }
@@ -338,10 +419,12 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   if (::rename(partial.c_str(), out.c_str()) != 0) {
     const int err = errno;
     ::unlink(partial.c_str());
+    removeMadeFolders();
     Fail("Не удалось переименовать файл '" + partial + "' в '" + out + "': " +
          std::strerror(err) + ". " + kAborted);
     return TrackResult::Failed;
   }
+  writtenInGrab_.insert(out);
   host_.SetRowStatus(i, "Скопирован");
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
@@ -369,11 +452,14 @@ void RipPipeline::CopyTracks() {
   host_.SetTimerEnabled(false);
   host_.SetVolume(255);
   outcome_ = Outcome::Done;
-  const int rows = std::min<int>({host_.RowCount(), album_.TrackCount, kMaxAlbumTracks - 1});
+  writtenInGrab_.clear();
+  unreadableRows_.clear();
+  unreadableSectors_.clear();
+  const int rows = TrackRows();
   for (int i = 0; i < rows; ++i) {
     if (!host_.RowTicked(i) || !album_.Tracks[i].AudioFlag) continue;
     TrackResult r = CopyTrack(i);
-    if (r == TrackResult::Cancelled) {
+    if (r == TrackResult::Cancelled || host_.Interrupted()) {
       outcome_ = Outcome::Cancelled;
       FinishGrab(false);
       return;
@@ -386,6 +472,17 @@ void RipPipeline::CopyTracks() {
       FinishGrab(false);
       return;
     }
+  }
+  if (!unreadableRows_.empty()) {
+    // The other tracks are done; the user learns which ones could not be read.
+    std::string list;
+    for (std::size_t k = 0; k < unreadableRows_.size(); ++k) {
+      if (k) list += ", ";
+      list += std::to_string(unreadableRows_[k] + 1) + " (сектор " +
+              std::to_string(unreadableSectors_[k]) + ")";
+    }
+    Fail("Не удалось прочитать дорожки: " + list +
+         ". Эти сектора не читаются и после повторных попыток; дорожки не скопированы.");
   }
   FinishGrab(true);
 }

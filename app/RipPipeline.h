@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/SafeFile.h"
 #include "records/OutputKind.h"
@@ -50,6 +52,9 @@ class RipHost {
   virtual bool OutputFolderMissing(const std::string& folderUtf8) = 0;
   // A track was finished ("Скопирован") with this output file (UTF-8 path).
   virtual void TrackDone(int /*row*/, const std::string& /*path*/) {}
+  // The program was asked to stop (a signal on the command line): the grab
+  // ends at the next block without a question, leaving nothing of the track.
+  virtual bool Interrupted() { return false; }
 };
 
 // The drive, through the transport the settings choose.
@@ -62,6 +67,10 @@ class RipDrive {
   virtual void SetReadSpeed(int factor) = 0;
   virtual void LockMedium(bool lock) = 0;
   virtual void Seek(std::uint32_t lba) = 0;
+  // Whether the disc is still in the drive and unchanged; asked after a read
+  // failed for good, to tell a bad sector (the grab goes on with the next
+  // track) from a disc that is gone (the grab stops).
+  virtual bool MediumReady() { return true; }
 };
 
 // The encoder and WAV file writer. Every operation that writes says what
@@ -109,7 +118,7 @@ class RipPipeline {
               std::string tempFolder);
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
-  // How many times a failing read is tried again before the grab stops.
+  // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
   void GrabCommand(GrabSender sender);
@@ -133,10 +142,17 @@ class RipPipeline {
   enum class Outcome { Done, Cancelled, Failed, NotStarted };
   Outcome LastOutcome() const { return outcome_; }
   const std::string& FailureText() const { return failure_; }
+  // The rows (0-based) whose sectors could not be read in the last grab.
+  const std::vector<int>& UnreadableRows() const { return unreadableRows_; }
 
  private:
-  enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed };
+  enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed, Unreadable };
   TrackResult CopyTrack(int row);
+  // The output path of this track, numbered when an earlier track of the same
+  // grab was written under the same name.
+  std::string UniqueInGrab(const std::string& out);
+  // The rows that can hold tracks of the album.
+  int TrackRows();
   void Fail(const std::string& text);
   void FinishGrab(bool normalEnd);
 
@@ -158,6 +174,11 @@ class RipPipeline {
   bool rereading_ = false;
   Outcome outcome_ = Outcome::NotStarted;
   std::string failure_;
+  // Output paths written in this grab (native), and the unreadable rows
+  // with the sector that failed.
+  std::set<std::string> writtenInGrab_;
+  std::vector<int> unreadableRows_;
+  std::vector<std::uint32_t> unreadableSectors_;
 };
 
 }  // namespace sonarvex

@@ -1,6 +1,7 @@
 #include "app/SettingsStore.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,49 +27,90 @@ SettingsStore::SettingsStore(std::string programFolder, Dialogs& dialogs)
   if (programFolder_.empty() || programFolder_.back() != '/') programFolder_ += '/';
 }
 
+void SettingsStore::ApplyDefaults(SettingsRecord& s) const {
+  const DefaultFolderChoice folder = ChooseDefaultOutputFolder();
+  ApplyFirstStartDefaults(s, folder.Folder.c_str());
+  if (!folder.PassedOver.empty())
+    dialogs_.Message("Папку '" + folder.PassedOver +
+                         "' нельзя сохранить в настройках: путь длиннее 260 байт или содержит "
+                         "символы вне кодировки Windows-1251. Музыка будет сохраняться в '" +
+                         folder.Folder + "'; другую папку можно выбрать в настройках.",
+                     kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+}
+
 void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s) const {
   const std::string path = SettingFolder() + fileName;
   s.ReadSpeed = 30;
   s.NameHasTitle = 1;
-  if (::access(path.c_str(), F_OK) == 0) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-      dialogs_.Message(kReadFailed, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-      return;
-    }
-    // Read as far as the file goes; a shorter file changes only its length.
+  struct stat st{};
+  if (::lstat(path.c_str(), &st) == 0 || errno != ENOENT) {
+    // Read-only and without blocking: a file the user protected is still
+    // read, and a FIFO or a device is refused, not waited on.
+    std::string problem;
+    const int fd = OpenRegularFile(path, &problem);
     SettingsRecord image;
     std::memcpy(&image, &s, sizeof s);
-    auto* p = reinterpret_cast<char*>(&image);
-    std::size_t got = 0;
-    bool failed = false;
-    while (got < sizeof image) {
-      ssize_t n = ::read(fd, p + got, sizeof image - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failed = true;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
+    bool failed = fd < 0;
+    if (fd >= 0) {
+      // Read as far as the file goes; a shorter file changes only its length.
+      auto* p = reinterpret_cast<char*>(&image);
+      std::size_t got = 0;
+      while (got < sizeof image) {
+        ssize_t n = ::read(fd, p + got, sizeof image - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+          failed = true;
+          problem = ReadProblemText(path, errno);
+        }
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+      }
+      struct stat opened{};
+      if (!failed && ::fstat(fd, &opened) == 0 &&
+          (::access(path.c_str(), W_OK) != 0 || (opened.st_mode & 0222) == 0) &&
+          readOnly_.insert(fileName).second)
+        dialogs_.Message("Файл настроек '" + path +
+                             "' защищён от записи: изменения настроек не будут сохранены.",
+                         kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+      ::close(fd);
     }
-    ::close(fd);
     if (failed) {
-      dialogs_.Message(kReadFailed, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-      return;
+      if (!FieldText(s.OutputFolder).empty()) {
+        // Settings loaded before stay as they are.
+        dialogs_.Message(kReadFailed, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+        return;
+      }
+      // Nothing was loaded yet: the program starts with the defaults rather
+      // than with blank settings.
+      if (problem.empty()) problem = ReadProblemText(path, errno);
+      dialogs_.Message(std::string(kReadFailed) + ": " + problem +
+                           ". Используются настройки по умолчанию.",
+                       kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+      ApplyDefaults(s);
+    } else {
+      std::memcpy(&s, &image, sizeof s);
     }
-    std::memcpy(&s, &image, sizeof s);
   } else {
-    ApplyFirstStartDefaults(s, DefaultOutputFolder());
+    ApplyDefaults(s);
   }
   if (s.EditColor == 0 || s.WindowColor == 0) {
     s.EditColor = kDefaultEditColor;
     s.WindowColor = kDefaultWindowColor;
   }
-  if (FieldText(s.OutputFolder).empty()) SetField(s.OutputFolder, Utf8ToCp1251(programFolder_));
+  if (FieldText(s.OutputFolder).empty()) {
+    // The program folder, when the record can hold it whole.
+    const std::string folder = OutputFolderFits(programFolder_) ? programFolder_
+                                                                 : std::string(DefaultOutputFolder());
+    SetField(s.OutputFolder, Utf8ToCp1251(folder));
+  }
   if (s.Volume == 0) s.Volume = 255;
 }
 
 bool SettingsStore::EnsureSettingFolder() const { return MakeDirectories(SettingFolder()); }
 
 bool SettingsStore::SaveRecord(const std::string& fileName, const SettingsRecord& s) const {
+  // A settings file the user protected is left alone; LoadRecord said so.
+  if (readOnly_.count(fileName) != 0) return false;
   bool ok = EnsureSettingFolder();
   if (ok) {
     // The record holds the proxy password: keep it to its owner.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 
 #include "records/SettingsRecord.h"
@@ -28,12 +29,16 @@ class SettingsStore {
   // ReadSpeed 30 and NameHasTitle 1 first; then the file's bytes over the
   // record (as far as the file goes) or, without a file, the first-start
   // defaults; the colour reset; an empty OutputFolder becomes the program
-  // folder; Volume 0 becomes 255. An unreadable file shows the warning and
-  // leaves the record as it was.
+  // folder; Volume 0 becomes 255. An unreadable file (or a FIFO, a device, a
+  // folder: only regular files are read, never blocking) shows the warning
+  // and leaves the record as it was, or, when nothing was loaded yet (no
+  // output folder), gives the defaults. A file protected from writing is
+  // read; the user is told once that settings will not be saved to it.
   void LoadRecord(const std::string& fileName, SettingsRecord& s) const;
 
   // Writes the record to setting/<fileName> (atomically; setting/ is created
-  // when missing). A failure shows the warning and returns false.
+  // when missing). A failure shows the warning and returns false; a file
+  // found protected from writing is not written (false, no message).
   bool SaveRecord(const std::string& fileName, const SettingsRecord& s) const;
 
   // Creates setting/ when missing; false when it cannot be created.
@@ -51,8 +56,14 @@ class SettingsStore {
                                 XdgAssociations& xdg) const;
 
  private:
+  // The first-start defaults; says so when the XDG music folder had to be
+  // passed over.
+  void ApplyDefaults(SettingsRecord& s) const;
+
   std::string programFolder_;
   Dialogs& dialogs_;
+  // Settings files found protected from writing.
+  mutable std::set<std::string> readOnly_;
 };
 
 }  // namespace sonarvex

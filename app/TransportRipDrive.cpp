@@ -20,4 +20,6 @@ void TransportRipDrive::Seek(std::uint32_t sector) {
   sonarvex::Seek(transport_, static_cast<std::int32_t>(sector) + shift_);
 }
 
+bool TransportRipDrive::MediumReady() { return TestUnitReadySense(transport_) == 0; }
+
 }  // namespace sonarvex

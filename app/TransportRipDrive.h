@@ -19,6 +19,8 @@ class TransportRipDrive : public RipDrive {
   void SetReadSpeed(int factor) override;
   void LockMedium(bool lock) override;
   void Seek(std::uint32_t sector) override;
+  // TEST UNIT READY answers GOOD: the disc is there and was not changed.
+  bool MediumReady() override;
 
  private:
   Transport& transport_;

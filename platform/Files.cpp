@@ -6,13 +6,44 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
 namespace sonarvex {
 
-std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t maxBytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+std::string ReadProblemText(const std::string& path, int err) {
+  if (err == EINVAL) return "'" + path + "' не является обычным файлом";
+  return "не удалось прочитать файл '" + path + "': " + std::strerror(err != 0 ? err : EIO);
+}
+
+int OpenRegularFile(const std::string& path, std::string* problem) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int err = errno;
+    if (problem) *problem = err == ENOENT ? std::string() : ReadProblemText(path, err);
+    errno = err;
+    return -1;
+  }
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (problem) *problem = ReadProblemText(path, EINVAL);
+    errno = EINVAL;
+    return -1;
+  }
+  // Reads of a regular file never block; the flag is dropped all the same.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t maxBytes,
+                                         std::string* problem) {
+  if (problem) problem->clear();
+  int fd = OpenRegularFile(path, problem);
   if (fd < 0) return std::nullopt;
   std::string out;
   char buffer[65536];
@@ -21,7 +52,9 @@ std::optional<std::string> ReadFileBytes(const std::string& path, std::size_t ma
     ssize_t n = ::read(fd, buffer, want);
     if (n < 0) {
       if (errno == EINTR) continue;
+      const int err = errno;
       ::close(fd);
+      if (problem) *problem = ReadProblemText(path, err);
       return std::nullopt;
     }
     if (n == 0) break;
@@ -88,7 +121,9 @@ bool DirectoryExists(const std::string& path) {
 bool MakeDirectories(const std::string& path) {
   std::error_code ec;
   std::filesystem::create_directories(path, ec);
-  return DirectoryExists(path);
+  if (DirectoryExists(path)) return true;
+  errno = ec ? ec.value() : ENOTDIR;
+  return false;
 }
 
 void RemoveEmptyDirectory(const std::string& path) { ::rmdir(path.c_str()); }

@@ -9,9 +9,22 @@
 
 namespace sonarvex {
 
-// Reads at most maxBytes of a file; nullopt when it cannot be opened or read.
+// Reads at most maxBytes of a regular file; nullopt when it cannot be opened
+// or read, or is not a regular file. Opening never blocks: a FIFO or a device
+// at path is refused, not waited on. problem (when given) says why a file
+// that is there was not read; it stays empty when nothing is at path.
 std::optional<std::string> ReadFileBytes(const std::string& path,
-                                         std::size_t maxBytes = static_cast<std::size_t>(-1));
+                                         std::size_t maxBytes = static_cast<std::size_t>(-1),
+                                         std::string* problem = nullptr);
+
+// Opens a regular file for reading without blocking on a FIFO or a device:
+// O_NONBLOCK first, then fstat. The descriptor, or -1 with errno set (EINVAL
+// for something that is not a regular file) and problem saying why.
+int OpenRegularFile(const std::string& path, std::string* problem = nullptr);
+
+// "'PATH' не является обычным файлом" for EINVAL from OpenRegularFile, else
+// "не удалось прочитать файл 'PATH': REASON".
+std::string ReadProblemText(const std::string& path, int err);
 
 // Replaces the file at path with data: writes a temporary file in the same
 // folder, flushes it to disk and renames it over the target, so that a failure
@@ -22,7 +35,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, unsigne
 bool FileExists(const std::string& path);       // a regular file (or a link to one)
 bool DirectoryExists(const std::string& path);  // a folder (or a link to one)
 
-// Creates the folder and its missing parents; true when it exists afterwards.
+// Creates the folder and its missing parents; true when it exists afterwards
+// (else errno says why).
 bool MakeDirectories(const std::string& path);
 
 // Removes an empty folder; fails silently otherwise.

@@ -62,15 +62,39 @@ std::string XdgMusicFolder(const std::string& home) {
 }
 }  // namespace
 
+bool OutputFolderFits(const std::string& utf8) {
+  const std::string cp = Utf8ToCp1251(utf8);
+  return !utf8.empty() && cp.size() < sizeof(SettingsRecord::OutputFolder) && Cp1251ToUtf8(cp) == utf8;
+}
+
+DefaultFolderChoice ChooseDefaultOutputFolder() {
+  const char* h = std::getenv("HOME");
+  std::string home = h && *h ? h : "/tmp";
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  auto slashed = [](std::string f) {
+    if (!f.empty() && f.back() != '/') f += '/';
+    return f;
+  };
+  DefaultFolderChoice choice;
+  const std::string music = slashed(XdgMusicFolder(home));
+  // A folder the record cannot hold would be cut or garbled there and every
+  // rip would fail: such a folder is passed over, never cut.
+  const std::string candidates[] = {music, slashed(home + "/Music"), "/tmp/Music/"};
+  for (const auto& c : candidates) {
+    if (c.empty()) continue;
+    if (OutputFolderFits(c)) {
+      choice.Folder = c;
+      break;
+    }
+    if (choice.PassedOver.empty()) choice.PassedOver = c;
+  }
+  return choice;
+}
+
 const char* DefaultOutputFolder() {
-  static const std::string folder = [] {
-    const char* h = std::getenv("HOME");
-    std::string home = h && *h ? h : "/tmp";
-    std::string music = XdgMusicFolder(home);
-    if (music.empty()) music = home + "/Music";
-    if (music.back() != '/') music += '/';
-    return music;
-  }();
+  // Chosen afresh on every call: HOME and the XDG folders may change.
+  thread_local std::string folder;
+  folder = ChooseDefaultOutputFolder().Folder;
   return folder.c_str();
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace sonarvex {
 
@@ -192,7 +193,18 @@ inline constexpr std::uint32_t kDefaultEditColor = 13758462;
 void ApplyFirstStartDefaults(SettingsRecord& s, const char* outputFolder);
 
 // The default output folder: the user's XDG music folder (else ~/Music/),
-// ending in '/'.
+// ending in '/'; only a folder that OutputFolder can hold whole (CP1251, at
+// most 260 bytes) is chosen.
 const char* DefaultOutputFolder();
+
+// The same choice, with the folder that was passed over (empty when none):
+// the XDG music folder when the record could not hold it.
+struct DefaultFolderChoice {
+  std::string Folder;
+  std::string PassedOver;
+};
+DefaultFolderChoice ChooseDefaultOutputFolder();
+// Whether OutputFolder can hold this native folder path whole.
+bool OutputFolderFits(const std::string& utf8);
 
 }  // namespace sonarvex

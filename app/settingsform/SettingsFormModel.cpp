@@ -304,6 +304,12 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
     if (failedControl) *failedControl = "FormatEdit";
     return false;
   }
+  if (c_.UseFormatString && !FormatNamesTrack(c_.FormatEdit)) {
+    dialogs_.Message(kFormatWithoutTrackMessage, kBadFormatCaption, MsgIcon::Information,
+                     MsgButtons::Ok);
+    if (failedControl) *failedControl = "FormatEdit";
+    return false;
+  }
   // The output folder must fit its field; the number edits their fields.
   FolderResult folder = CheckOutputFolder(c_.WorkDir);
   if (!folder.Error.empty()) {

@@ -245,6 +245,22 @@ bool FormatStringValid(std::string_view text) {
   return text.substr(0, text.size() - 1).find('%') != std::string_view::npos;
 }
 
+bool FormatNamesTrack(std::string_view utf8) {
+  // Walks the codes as the expansion does: a run of '%' is one separator and
+  // any code other than A, D, T, N (Latin or Cyrillic) ends the expansion.
+  const std::string f = Utf8ToCp1251(utf8);
+  std::size_t pos = f.find('%');
+  while (pos != std::string::npos) {
+    while (pos < f.size() && f[pos] == '%') ++pos;
+    if (pos >= f.size()) return false;
+    const char code = f[pos];
+    if (code == 'T' || code == 'N' || code == '\xD2' || code == '\xCD') return true;
+    if (code != 'A' && code != 'D' && code != '\xC0' && code != '\xC4') return false;
+    pos = f.find('%', pos);
+  }
+  return false;
+}
+
 std::optional<std::string> FormatPreview(std::string_view text, bool discPresent,
                                          const NamingInput& naming) {
   if (text.empty() || text == "%") return std::string();

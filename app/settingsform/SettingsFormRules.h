@@ -70,6 +70,10 @@ std::string FormatHint();
 // OK accepts a format string that is not empty, does not end with '\' or
 // '%', and has a '%' before its last character.
 bool FormatStringValid(std::string_view text);
+// Whether the expansion of a format string names the track (%T or %N, or
+// their Cyrillic letters, before any code that ends the expansion): without
+// either every track of a disc would get the same name.
+bool FormatNamesTrack(std::string_view utf8);
 // The preview below the edit: nullopt leaves it as it is, "" clears it,
 // anything else is shown. `text` and the result are UTF-8.
 std::optional<std::string> FormatPreview(std::string_view text, bool discPresent,
@@ -106,6 +110,9 @@ const std::vector<ColourItem>& ColourItems();
 // Messages.
 inline constexpr const char* kBadFormatMessage = "Неверная сторока формата имени файлов.";
 inline constexpr const char* kBadFormatCaption = "Sonarvex";
+inline constexpr const char* kFormatWithoutTrackMessage =
+    "В строке формата нет ни названия трека (%T), ни его номера (%N): все треки диска "
+    "получили бы одно и то же имя.";
 std::string CreateFolderQuestion(const std::string& folderUtf8);
 inline constexpr const char* kCreateFolderCaption = "???";
 inline constexpr const char* kSectorsRangeMessage = "Читать секторов: введите число от 1 до 255.";

@@ -378,9 +378,10 @@ void DataHeader(std::int32_t lba, std::uint8_t mode, std::uint8_t* out) {
 }  // namespace
 
 std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string* error) {
-  auto text = ReadFileBytes(cuePath, kMaxCueBytes + 1);
+  std::string problem;
+  auto text = ReadFileBytes(cuePath, kMaxCueBytes + 1, &problem);
   if (!text) {
-    if (error) *error = "нет файла «" + cuePath + "»";
+    if (error) *error = problem.empty() ? "нет файла «" + cuePath + "»" : problem;
     return std::nullopt;
   }
   auto sheet = ParseCueSheet(*text, error);
@@ -397,11 +398,16 @@ std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string*
     std::string name = f.name;
     std::replace(name.begin(), name.end(), '\\', '/');
     const std::string path = !name.empty() && name[0] == '/' ? name : JoinPath(folder, name);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file, opened without blocking: a FIFO or a device named
+    // by the sheet would hang every tray close.
+    std::string refused;
+    const int fd = OpenRegularFile(path, &refused);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
       if (fd >= 0) ::close(fd);
-      if (error) *error = "нет файла «" + f.name + "», указанного в CUE-файле";
+      if (error)
+        *error = refused.empty() ? "нет файла «" + f.name + "», указанного в CUE-файле"
+                                 : refused + " (указан в CUE-файле)";
       return std::nullopt;
     }
     files.push_back(std::make_shared<BinFile>(fd));

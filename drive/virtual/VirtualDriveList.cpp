@@ -83,8 +83,15 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
 int LoadVirtualDrives(const std::string& programFolder, DeviceDirectory& directory,
                       Dialogs& dialogs) {
   const std::string listPath = JoinPath(programFolder, kVirtualDriveListName);
-  auto text = ReadFileBytes(listPath, 1 << 20);
-  if (!text) return 0;
+  std::string problem;
+  auto text = ReadFileBytes(listPath, 1 << 20, &problem);
+  if (!text) {
+    if (!problem.empty())
+      dialogs.Message("Не подключены виртуальные приводы из " +
+                          std::string(kVirtualDriveListName) + ": " + problem + ".",
+                      kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    return 0;
+  }
   auto setup = CreateVirtualDrives(ParseVirtualDriveList(*text, programFolder));
   for (auto& d : setup.drives) directory.AddVirtual(d);
   if (!setup.problems.empty()) {

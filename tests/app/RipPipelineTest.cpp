@@ -239,7 +239,13 @@ TEST_F(RipTest, DataTracksAndFailures) {
   a_.Tracks[1].AudioFlag = 0;
   host_.ticked = {false, true, false};
   RipPipeline rip = Make();
+  // Nothing but a data track ticked: nothing is copied, and the user is told.
+  dialogs_.ExpectMessage(
+      "Копировать нечего: среди отмеченных дорожек нет звуковых (дорожки с данными не "
+      "копируются).",
+      "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::NotStarted);
   EXPECT_TRUE(drive_.reads.empty());  // the ticked data track is skipped
   EXPECT_EQ(host_.status[1], "");
 

@@ -25,6 +25,7 @@ class FakeDrive : public RipDrive {
   bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) override {
     reads.push_back({lba, sectors});
     if (failFrom && lba + sectors > *failFrom) return false;
+    if (badSector && lba <= *badSector && *badSector < lba + sectors) return false;
     for (std::uint32_t s = 0; s < sectors; ++s) {
       std::uint16_t v = static_cast<std::uint16_t>(lba + s);
       for (int k = 0; k < kBytesPerSector / 2; ++k)
@@ -35,11 +36,15 @@ class FakeDrive : public RipDrive {
   void SetReadSpeed(int f) override { speeds.push_back(f); }
   void LockMedium(bool l) override { locks.push_back(l); }
   void Seek(std::uint32_t lba) override { seeks.push_back(lba); }
+  // A disc that stops answering from failFrom on is no longer ready; one
+  // with a bad sector still is.
+  bool MediumReady() override { return !failFrom; }
   std::vector<std::pair<std::uint32_t, std::uint32_t>> reads;
   std::vector<int> speeds;
   std::vector<bool> locks;
   std::vector<std::uint32_t> seeks;
   std::optional<std::uint32_t> failFrom;
+  std::optional<std::uint32_t> badSector;
 };
 
 // Writes WAV data raw (header "WAVE") and "encodes" by copying. Files are
