@@ -39,7 +39,11 @@ class AudioWriterTest : public ::testing::Test {
   }
   // The writers of every kind the program can write here.
   std::vector<std::pair<std::string, AudioWriter*>> Writers(EncoderSet& enc, WavWriter& wav) {
-    return {{"wav", &wav}, {"lame", &enc.Lame()}, {"acm", &enc.Acm()}, {"ogg", &enc.Vorbis()}};
+    return {{"wav", &wav},
+            {"lame", &enc.Lame()},
+            {"acm", &enc.Acm()},
+            {"ogg", &enc.Vorbis()},
+            {"wma", &enc.Wma()}};
   }
   test::TempDir dir_;
   std::string target_, src_;
@@ -78,7 +82,7 @@ TEST_F(AudioWriterTest, NoWriterWritesThroughALinkOrOverAFile) {
 }
 
 TEST_F(AudioWriterTest, EncoderSetReplacesALinkAtTheNameWithItsFile) {
-  for (int kind : {1, 3}) {
+  for (int kind : {1, 2, 3}) {
     SettingsRecord s = Defaults();
     s.OutputKind = static_cast<std::uint8_t>(kind);
     ScriptedDialogs dialogs;
@@ -103,11 +107,12 @@ TEST_F(AudioWriterTest, ResultsOfAnUnusableWriterAndAClosedSet) {
   SettingsRecord s = Defaults();
   ScriptedDialogs dialogs;
   EncoderSet enc(s, dialogs);
-  // WMA: the described message, and no file.
-  WriteResult r = enc.Open(nullptr, dir_.File("x.wma"), OutputKind::Wma);
+  // A WMA writer without its encoder: the described message, and no file.
+  WmaWriter missing("no-such-encoder");
+  WriteResult r = missing.Open(nullptr, dir_.File("x.wma"));
   EXPECT_EQ(r.message, "Кодирование в WMA невозможно т.к. кодер не установлен.");
-  EXPECT_FALSE(enc.IsOpen());
-  EXPECT_TRUE(enc.ConvertFile(src_, dir_.File("y.wma"), nullptr, OutputKind::Wma).Failed());
+  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_TRUE(missing.ConvertFile(src_, dir_.File("y.wma"), nullptr).Failed());
   EXPECT_FALSE(FileExists(dir_.File("x.wma")));
   EXPECT_FALSE(FileExists(dir_.File("y.wma")));
   // Writing to a closed set is no success.
