@@ -100,19 +100,23 @@ struct MediaPlayer::Impl {
     bool announce;
     {
       std::lock_guard<std::mutex> lock(self->waitMutex);
+      announce = stream->announce;
+    }
+    // The owner hears of it before a waiter wakes up.
+    if (announce) {
+      std::lock_guard<std::mutex> lock(self->callbackMutex);
+      if (self->callback) self->callback(event, detail);
+    }
+    {
+      std::lock_guard<std::mutex> lock(self->waitMutex);
       if (event == StreamEvent::EndOfStream) {
         stream->ended = true;
       } else {
         stream->failed = true;
         if (stream->error.empty()) stream->error = detail;
       }
-      announce = stream->announce;
     }
     self->waitChanged.notify_all();
-    if (announce) {
-      std::lock_guard<std::mutex> lock(self->callbackMutex);
-      if (self->callback) self->callback(event, detail);
-    }
     return GST_BUS_DROP;
   }
 
@@ -160,6 +164,7 @@ struct MediaPlayer::Impl {
     } else if (!options.audioDevice.empty()) {
       if (GstElement* a = gst_element_factory_make("alsasink", nullptr)) {
         g_object_set(a, "device", options.audioDevice.c_str(), nullptr);
+        if (!options.audioDeviceSync) g_object_set(a, "sync", FALSE, nullptr);
         g_object_set(stream->pipeline, "audio-sink", a, nullptr);
       }
     }
@@ -274,7 +279,11 @@ bool MediaPlayer::SetMediaPosition(int hundredths) {
   const bool ok = gst_element_seek_simple(
       impl_->current->pipeline, GST_FORMAT_TIME,
       static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), seconds * GST_SECOND);
-  if (ok) impl_->ResetEnd();
+  if (ok) {
+    impl_->ResetEnd();
+    // A flushing seek prerolls again; wait (briefly) so the position is the new one.
+    gst_element_get_state(impl_->current->pipeline, nullptr, nullptr, 2 * GST_SECOND);
+  }
   return ok;
 }
 

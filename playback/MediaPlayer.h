@@ -5,10 +5,12 @@
 // hundredths of a decibel (0 full, -10000 silent).
 //
 // Stream events: a bus sync handler takes GStreamer's end-of-stream and
-// error messages on the streaming thread that posts them. It records them
-// (WaitForEnd wakes on them, no polling) and calls the event callback there;
-// the owner hands that call to its own thread (a queued invocation onto the
-// GUI thread, or a CallQueue) before touching the player.
+// error messages on the thread that posts them (a streaming thread, or the
+// caller of PlayMedia when the stream had already ended). It calls the event
+// callback there and then records them (WaitForEnd wakes on them, no
+// polling). The callback must only hand the event to the owner's thread (a
+// queued invocation onto the GUI thread, or a CallQueue); the owner touches
+// the player from there.
 //
 // The player's calls are not locked against each other: use it from one
 // thread at a time (WaitForEnd and InterruptWait may be used from others).
@@ -25,6 +27,10 @@ struct MediaPlayerOptions {
   // The ALSA device for the sound (alsasink); empty: the desktop's own
   // choice (autoaudiosink).
   std::string audioDevice;
+  // Whether that device's sink keeps time with the clock. A device that
+  // plays nowhere (ALSA's file and null plugins) has no clock of its own:
+  // without syncing it gets every sample, as fast as they come.
+  bool audioDeviceSync = true;
   // Tests and machines without sound or display: audio and video go to
   // sinks that drop them, keeping time with the clock (or as fast as the
   // data comes when fakeSinksSync is off).
@@ -37,7 +43,8 @@ struct MediaPlayerOptions {
 class MediaPlayer {
  public:
   enum class StreamEvent { EndOfStream, Error };
-  // Called on a GStreamer thread; `detail` is the error text.
+  // Called on a GStreamer thread or inside PlayMedia; `detail` is the error
+  // text. Post it on, never call the player from it.
   using EventCallback = std::function<void(StreamEvent event, const std::string& detail)>;
 
   explicit MediaPlayer(MediaPlayerOptions options = {});
