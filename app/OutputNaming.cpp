@@ -27,7 +27,7 @@ void PopUtf8(std::string& s) {
 
 std::string_view FileExtension(std::string_view name) {
   auto dot = name.rfind('.');
-  if (dot == std::string_view::npos || dot == 0 || name.size() - dot > 8) return {};
+  if (dot == std::string_view::npos || name.size() - dot > 8) return {};
   return name.substr(dot);
 }
 

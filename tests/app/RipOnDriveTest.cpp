@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "../drive/DriveRig.h"
 #include "RipTestDoubles.h"
@@ -118,6 +119,130 @@ TEST_P(RipOnDriveTest, DiscTakenOutMidTrackStopsWithoutAFile) {
   EXPECT_FALSE(FileExists(Out(1)));
   EXPECT_EQ(host_->status[0], "Ошибка");
   EXPECT_TRUE(host_->ticked[0]);
+}
+
+TEST_P(RipOnDriveTest, AnUnreadableSectorFailsItsTrackAloneAndTheGrabGoesOn) {
+  test::DriveRig rig({BuildAudioDisc({300, 300, 300})});
+  Read(rig);
+  VirtualDriveFaults faults;
+  faults.failReadsFirst = faults.failReadsLast = 410;  // in track 2, in the chunk from 404
+  rig.Drive().SetFaults(faults);
+  dialogs_.ExpectMessage(
+      "Не удалось прочитать дорожки: 2 (сектор 404). Эти сектора не читаются и после "
+      "повторных попыток; дорожки не скопированы.",
+      "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+  Rip(rig, {true, true, true});
+  EXPECT_EQ(outcome_, RipPipeline::Outcome::Failed);
+  // The tracks before and after it are copied whole.
+  EXPECT_EQ(std::filesystem::file_size(Out(0)), 48u + 300 * 2352);
+  EXPECT_EQ(std::filesystem::file_size(Out(2)), 48u + 300 * 2352);
+  EXPECT_EQ(host_->status[0], "Скопирован");
+  EXPECT_EQ(host_->status[2], "Скопирован");
+  // The bad one leaves nothing, says why, stays ticked and is not marked copied.
+  EXPECT_FALSE(FileExists(Out(1)));
+  EXPECT_FALSE(FileExists(Out(1) + ".part"));
+  EXPECT_EQ(host_->status[1], "Ошибка чтения");
+  EXPECT_EQ(host_->ticked, (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(album_.Tracks[1].CopiedFlag, 0);
+  EXPECT_EQ(album_.Tracks[2].CopiedFlag, 1);
+}
+
+// Names through the whole loop: what lands on disk.
+TEST_P(RipOnDriveTest, TracksOfOneGrabNeverShareAFile) {
+  test::DriveRig rig({BuildAudioDisc({30, 40, 50})});
+  Read(rig);
+  s_.NameHasNumber = 0;
+  for (int i = 0; i < 3; ++i) SetField(album_.Tracks[i].Title, Utf8ToCp1251("Интерлюдия"));
+  const std::string out = folder_ + "out/";
+  // A file of an earlier grab under the name is replaced, as always.
+  WriteFileAtomically(out + "Интерлюдия.wav", "earlier");
+  Rip(rig, {true, true, true});
+  ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
+  EXPECT_EQ(host_->done, (std::vector<std::string>{out + "Интерлюдия.wav",
+                                                   out + "Интерлюдия (2).wav",
+                                                   out + "Интерлюдия (3).wav"}));
+  EXPECT_EQ(std::filesystem::file_size(out + "Интерлюдия.wav"), 48u + 30 * 2352);
+  EXPECT_EQ(std::filesystem::file_size(out + "Интерлюдия (2).wav"), 48u + 40 * 2352);
+  EXPECT_EQ(std::filesystem::file_size(out + "Интерлюдия (3).wav"), 48u + 50 * 2352);
+  // A second grab replaces its own earlier files instead of numbering on.
+  Rip(rig, {true, true, true});
+  EXPECT_EQ(host_->done[2], out + "Интерлюдия (3).wav");
+
+  // A format string without a per-track code gives every track one name.
+  std::filesystem::remove_all(out);
+  MakeDirectories(out);
+  s_.UseFormatString = 1;
+  SetField(s_.FormatString, "%t - %a");
+  Rip(rig, {true, true, true});
+  ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
+  ASSERT_EQ(host_->done.size(), 3u);
+  std::set<std::string> names(host_->done.begin(), host_->done.end());
+  EXPECT_EQ(names.size(), 3u);
+  EXPECT_EQ(std::filesystem::file_size(host_->done[1]), 48u + 40 * 2352);
+  EXPECT_EQ(std::filesystem::file_size(host_->done[2]), 48u + 50 * 2352);
+}
+
+TEST_P(RipOnDriveTest, LongNamesAreCutSoThatThePartialFileFitsToo) {
+  test::DriveRig rig({BuildAudioDisc({30, 30})});
+  Read(rig);
+  // 49 Cyrillic letters each: 98 bytes of UTF-8 for every part of the name.
+  std::string artist, album, title;
+  for (int k = 0; k < 49; ++k) artist += "Я", album += "Д", title += "ж";
+  SetField(album_.Artist, Utf8ToCp1251(artist));
+  SetField(album_.AlbumTitle, Utf8ToCp1251(album));
+  SetField(album_.Tracks[0].Title, Utf8ToCp1251(title.substr(0, 96) + "а"));
+  SetField(album_.Tracks[1].Title, Utf8ToCp1251(title.substr(0, 96) + "б"));
+  s_.NameHasArtist = s_.NameHasAlbum = 1;
+  Rip(rig, {true, true});
+  ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
+  ASSERT_EQ(host_->done.size(), 2u);
+  EXPECT_NE(host_->done[0], host_->done[1]);  // cut to the same name: numbered
+  for (const auto& path : host_->done) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    EXPECT_LE(name.size() + std::strlen(".part"), 255u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".wav");
+    EXPECT_EQ(std::filesystem::file_size(path), 48u + 30 * 2352);
+  }
+  // A folder that cannot be made is named with the reason.
+  s_.NameHasArtist = s_.NameHasAlbum = 0;
+  s_.FolderPerArtist = 1;
+  WriteFileAtomically(folder_ + "out/" + artist, "a file, not a folder");
+  const std::string message = "Не удалось создать папку '" + folder_ + "out/" + artist + "': " +
+                              std::strerror(ENOTDIR) + ". Копирование прервано.";
+  dialogs_.ExpectMessage(message, "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+  Rip(rig, {true, false});
+  EXPECT_EQ(outcome_, RipPipeline::Outcome::Failed);
+}
+
+TEST_P(RipOnDriveTest, ControlCharactersOfTitlesNeverReachFileNames) {
+  test::DriveRig rig({BuildAudioDisc({30})});
+  Read(rig);
+  SetField(album_.Tracks[0].Title, "A\tB\r\nC\x7F" "D");
+  Rip(rig, {true});
+  ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
+  ASSERT_EQ(host_->done.size(), 1u);
+  EXPECT_EQ(host_->done[0], folder_ + "out/0 - A B  C D.wav");
+  EXPECT_TRUE(FileExists(host_->done[0]));
+}
+
+TEST_P(RipOnDriveTest, TheDefaultMusicFolderIsMadeOnFirstUse) {
+  // A fresh account: no music folder yet, no XDG folders.
+  const std::string home = folder_ + "home";
+  MakeDirectories(home);
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome ? oldHome : "";
+  const char* oldCfg = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedCfg = oldCfg ? oldCfg : "";
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
+  SetField(s_.OutputFolder, Utf8ToCp1251(DefaultOutputFolder()));
+  test::DriveRig rig({BuildAudioDisc({30})});
+  Read(rig);
+  Rip(rig, {true});
+  if (oldHome) setenv("HOME", savedHome.c_str(), 1); else unsetenv("HOME");
+  if (oldCfg) setenv("XDG_CONFIG_HOME", savedCfg.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(outcome_, RipPipeline::Outcome::Done);
+  EXPECT_TRUE(FileExists(home + "/Music/0 - Track1.wav"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, RipOnDriveTest,

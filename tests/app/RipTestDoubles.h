@@ -158,7 +158,9 @@ class FakeHost : public RipHost {
   int VolumePosition() override { return 200; }
   void Eject() override { ++ejects; }
   bool OutputFolderMissing(const std::string&) override { return false; }
+  void TrackDone(int, const std::string& path) override { done.push_back(path); }
   std::vector<bool> ticked;
+  std::vector<std::string> done;
   std::vector<std::string> status, history;
   std::vector<int> images;
   std::string caption;
