@@ -1,6 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cmath>
 #include <cstring>
@@ -10,6 +16,8 @@
 #include <sstream>
 
 #include "app/CliCommands.h"
+#include "metadata/DiscId.h"
+#include "records/AlbumRecord.h"
 #include "records/SettingsRecord.h"
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
@@ -318,6 +326,230 @@ TEST_F(CliTest, RipNeverWritesThroughLinks) {
   ASSERT_EQ(lstat(out.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
 }
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// The command line in a child process that may take at most `seconds`: a
+// program that blocks (on a FIFO) is stopped and reported as hung. prepare
+// runs in the child first.
+struct BoundedRun {
+  int status = -1;
+  bool hung = false;
+  std::string out, err;
+};
+
+class CliChildTest : public CliTest {
+ protected:
+  BoundedRun RunBounded(const std::vector<std::string>& args, bool withDemo = true,
+                        const std::function<bool()>& prepare = {}, int seconds = 20) {
+    const std::string outFile = home_ + "child.out", errFile = home_ + "child.err";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, 2);
+      alarm(static_cast<unsigned>(seconds));
+      if (prepare && !prepare()) _exit(77);
+      std::vector<std::string> all = {"--home", home_};
+      if (withDemo) all.insert(all.end(), {"--image", cue_});
+      all.insert(all.end(), args.begin(), args.end());
+      CliEnvironment env;
+      env.ExecutableFolder = home_;
+      env.ScanSystemDrives = false;
+      std::ostringstream out, err;
+      int rc = RunCli(all, out, err, env);
+      WriteFileAtomically(outFile, out.str());
+      std::string e = err.str();
+      ssize_t ignored = write(2, e.data(), e.size());
+      (void)ignored;
+      _exit(rc);
+    }
+    BoundedRun r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFileBytes(outFile).value_or("");
+    r.err = ReadFileBytes(errFile).value_or("");
+    return r;
+  }
+  std::string DiscIdFile() {
+    EXPECT_EQ(Run({"toc"}), 0);
+    const std::string id = Lines().at(0);
+    return std::to_string(SignedDiscId(static_cast<std::uint32_t>(std::stoul(id, nullptr, 16)))) +
+           ".dat";
+  }
+};
+
+TEST_F(CliChildTest, FifosWhereFilesAreExpectedAreRefusedNotWaitedOn) {
+  const std::string refused = "не является обычным файлом";
+  // A sheet that is a FIFO.
+  const std::string fifoCue = home_ + "fifo.cue";
+  ASSERT_EQ(mkfifo(fifoCue.c_str(), 0600), 0);
+  BoundedRun r = RunBounded({"--image", fifoCue, "drives"}, false);
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("'" + fifoCue + "' " + refused), std::string::npos) << r.err;
+  // A sheet naming a FIFO.
+  const std::string fifoBin = home_ + "fifo.bin", sheet = home_ + "names-fifo.cue";
+  ASSERT_EQ(mkfifo(fifoBin.c_str(), 0600), 0);
+  WriteFileAtomically(sheet, "FILE \"fifo.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  r = RunBounded({"--image", sheet, "drives"}, false);
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+  // The list of software drives.
+  ASSERT_EQ(mkfifo((home_ + "setting/vdrives.lst").c_str(), 0600), 0);
+  r = RunBounded({"drives"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("vdrives.lst"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+  std::filesystem::remove(home_ + "setting/vdrives.lst");
+  // The album database: a stored album whose tag file is a FIFO.
+  const std::string album = home_ + "setting/albums/" + DiscIdFile();
+  MakeDirectories(home_ + "setting/albums");
+  WriteFileAtomically(album, std::string(sizeof(AlbumRecord), '\0'));
+  ASSERT_EQ(mkfifo((album + ".tag").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::filesystem::remove_all(home_ + "setting/albums");
+  // The profile list.
+  ASSERT_EQ(mkfifo((home_ + "setting/prof.lst").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The settings: refused, and the program goes on with the defaults.
+  std::filesystem::remove(home_ + "setting/set.dat");
+  ASSERT_EQ(mkfifo((home_ + "setting/set.dat").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Не удалось прочитать настройки из файла 'set.dat': '" + home_ +
+                       "setting/set.dat' " + refused + ". Используются настройки по умолчанию."),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(CliChildTest, ProtectedSettingsAreReadAndSaidOnceNotToBeSaved) {
+  const std::string setting = home_ + "setting";
+  // Protected as a user protects it; root writes anything, so for root the
+  // folder becomes a read-only mount in the child's own namespace.
+  auto protect = [&] {
+    if (geteuid() != 0) return chmod((setting + "/set.dat").c_str(), 0444) == 0;
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(setting.c_str(), setting.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, setting.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+  };
+  BoundedRun r = RunBounded({"rip", "--format", "wav", "--tracks", "1"}, true, protect);
+  if (r.status == 77) GTEST_SKIP() << "the settings file cannot be protected here";
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The stored settings were used: their folder and their naming.
+  EXPECT_EQ(r.out, "1\t" + home_ + "music/0 - Track1.wav\n");
+  const std::string said =
+      "Файл настроек '" + setting + "/set.dat' защищён от записи: изменения настроек не будут "
+      "сохранены.";
+  const auto at = r.err.find(said);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << "said once";
+}
+
+TEST_F(CliTest, ARipThatCopiesNothingSaysSoAndExitsOne) {
+  // A disc with nothing but a data track, as a second drive.
+  const std::string sheet = home_ + "data.cue";
+  WriteFileAtomically(home_ + "data.bin", std::string(300 * 2352, '\0'));
+  WriteFileAtomically(sheet, "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  EXPECT_EQ(Run({"--image", sheet, "rip", "--drive", "1", "--format", "wav"}), 1);
+  EXPECT_NE(err_.str().find("Копировать нечего: среди отмеченных дорожек нет звуковых"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(out_.str(), "");
+}
+
+// A signal sent to a running command-line rip: the built program, on a long
+// noisy track encoded slowly enough to be caught mid-way.
+struct SignalCase {
+  int signal;
+  bool onTheFly;
+};
+
+class CliSignalTest : public CliTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliSignalTest, StopsAtTheNextBlockLeavesNothingAndExitsWithTheSignal) {
+  const SignalCase c = GetParam();
+  char self[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string exe(self, static_cast<std::size_t>(n));
+  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
+  // Two minutes of noise.
+  std::string pcm(120 * 75 * 2352, '\0');
+  std::uint32_t x = 12345;
+  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFileAtomically(home_ + "long.bin", pcm);
+  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
+                                   "--format", "mp3", "--tracks", "1"};
+  if (c.onTheFly) argv.push_back("--on-the-fly");
+  const std::string errFile = home_ + "signal.err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    int null = ::open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execv(exe.c_str(), args.data());
+    _exit(127);
+  }
+  // The signal goes when the partial output exists: encoding has begun.
+  const std::string part = home_ + "music/0 - Track1.mp3.part";
+  bool seen = false;
+  for (int k = 0; k < 20000 && !seen; ++k) {
+    seen = access(part.c_str(), F_OK) == 0;
+    if (!seen) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        const std::string err = ReadFileBytes(errFile).value_or("");
+        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+        FAIL() << "finished before the signal: " << err;
+      }
+      usleep(1000);
+    }
+  }
+  ASSERT_TRUE(seen);
+  kill(pid, c.signal);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const std::string err = ReadFileBytes(errFile).value_or("");
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself: " << err;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << err;
+  // Nothing of the track, no temporary folder.
+  EXPECT_FALSE(FileExists(part));
+  EXPECT_FALSE(FileExists(home_ + "music/0 - Track1.mp3"));
+  EXPECT_FALSE(DirectoryExists(home_ + "TempFiles"));
+  // One line says so, the last one.
+  const std::string said = std::string("Копирование прервано сигналом ") +
+                           (c.signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                           ": незаконченный файл удалён, готовые дорожки сохранены.\n";
+  ASSERT_GE(err.size(), said.size()) << err;
+  EXPECT_EQ(err.substr(err.size() - said.size()), said) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
+                         ::testing::Values(SignalCase{SIGINT, true}, SignalCase{SIGTERM, false}),
+                         [](const ::testing::TestParamInfo<SignalCase>& info) {
+                           return std::string(info.param.signal == SIGINT ? "Int" : "Term") +
+                                  (info.param.onTheFly ? "OnTheFly" : "FromWav");
+                         });
 
 }  // namespace
 }  // namespace sonarvex

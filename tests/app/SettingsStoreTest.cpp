@@ -124,6 +124,46 @@ TEST_F(SettingsStoreTest, ColourVolumeAndFolderRules) {
   EXPECT_EQ(FieldText(s.OutputFolder), folder_);
 }
 
+// The default folder is one the record holds whole; a music folder it cannot
+// hold is passed over, and the user is told.
+TEST_F(SettingsStoreTest, DefaultFolderIsNeverCutAndAPassedOverOneIsNamed) {
+  const char* oldHome = std::getenv("HOME");
+  const char* oldCfg = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedHome = oldHome ? oldHome : "", savedCfg = oldCfg ? oldCfg : "";
+  auto restore = [&] {
+    if (oldHome) setenv("HOME", savedHome.c_str(), 1); else unsetenv("HOME");
+    if (oldCfg) setenv("XDG_CONFIG_HOME", savedCfg.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+  };
+  // An XDG music folder CP1251 cannot hold.
+  MakeDirectories(folder_ + "cfg");
+  ASSERT_TRUE(WriteFileAtomically(folder_ + "cfg/user-dirs.dirs",
+                                  "XDG_MUSIC_DIR=\"$HOME/Música\"\n"));
+  setenv("XDG_CONFIG_HOME", (folder_ + "cfg").c_str(), 1);
+  setenv("HOME", (folder_ + "home").c_str(), 1);
+  dialogs_.ExpectMessage("Папку '" + folder_ + "home/Música/' нельзя сохранить в настройках: путь "
+                         "длиннее 260 байт или содержит символы вне кодировки Windows-1251. "
+                         "Музыка будет сохраняться в '" + folder_ + "home/Music/'; другую папку "
+                         "можно выбрать в настройках.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  SettingsStore store(folder_, dialogs_);
+  SettingsRecord s{};
+  store.LoadRecord("set.dat", s);
+  EXPECT_EQ(Cp1251ToUtf8(FieldText(s.OutputFolder)), folder_ + "home/Music/");
+  // A home too long for the record: its music folder is passed over whole.
+  const std::string home = "/" + std::string(255, 'h');
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (folder_ + "none").c_str(), 1);
+  dialogs_.ExpectMessage("Папку '" + home + "/Music/' нельзя сохранить в настройках: путь "
+                         "длиннее 260 байт или содержит символы вне кодировки Windows-1251. "
+                         "Музыка будет сохраняться в '/tmp/Music/'; другую папку можно выбрать "
+                         "в настройках.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  SettingsRecord t{};
+  store.LoadRecord("set.dat", t);
+  restore();
+  EXPECT_EQ(std::string(FieldText(t.OutputFolder)), "/tmp/Music/");
+}
+
 TEST_F(SettingsStoreTest, UnreadableFileWarnsAndKeepsTheRecord) {
   SettingsStore store(folder_, dialogs_);
   WriteSetting("mine.prof", std::string(1220, '\x09'));

@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <csignal>
 #include <filesystem>
 
 #include "platform/Files.h"
@@ -72,6 +75,34 @@ TEST(IniStore, RoundTripAndGarbage) {
   bad.Load();
   EXPECT_FALSE(bad.GetInt("S", "Top").has_value());
   EXPECT_EQ(bad.GetInt("S", "Left"), 7);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace sonarvex
+
+namespace sonarvex {
+
+// A FIFO, a device or a folder where a file is expected is refused at once
+// (the reading runs in a child that is stopped if it blocks).
+TEST(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
+  std::string dir = TempFolder();
+  ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    alarm(10);
+    std::string problem;
+    bool ok = !ReadFileBytes(dir + "fifo", 100, &problem) &&
+              problem == "'" + dir + "fifo' не является обычным файлом" &&
+              !ReadFileBytes("/dev/zero", 100, &problem) &&
+              problem == "'/dev/zero' не является обычным файлом" &&
+              !ReadFileBytes(dir, 100, &problem) && !ReadFileBytes(dir + "none", 100, &problem) &&
+              problem.empty();
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_FALSE(WIFSIGNALED(status)) << "blocked";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   std::filesystem::remove_all(dir);
 }
 

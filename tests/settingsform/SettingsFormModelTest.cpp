@@ -183,6 +183,30 @@ TEST_F(ModelTest, FormatStringRejectedKeepsTheDialogOpenWithNothingStored) {
   EXPECT_EQ(FieldText(settings_.FormatString), "%N. %A - %T");
 }
 
+TEST_F(ModelTest, FormatStringThatNamesNoTrackIsRefusedSayingWhy) {
+  const SettingsRecord before = settings_;
+  // Lower-case codes end the expansion; a code after them never counts.
+  for (const char* same : {"%t - %a", "%A - %D", "%A\\%D", "%x %T", "%Д - %А"}) {
+    auto m = Open();
+    m->Controls().UseFormatString = true;
+    m->Controls().FormatEdit = same;
+    dialogs_.ExpectMessage(
+        "В строке формата нет ни названия трека (%T), ни его номера (%N): все треки диска "
+        "получили бы одно и то же имя.",
+        "Sonarvex", MsgIcon::Information, MsgButtons::Ok);
+    std::string failed;
+    EXPECT_FALSE(m->Ok(&failed)) << same;
+    EXPECT_EQ(failed, "FormatEdit");
+    EXPECT_TRUE(SameSettings(before)) << same;
+  }
+  for (const char* named : {"%A - %N", "%D\\%T", "%Н %А", "x%Т"}) {
+    auto m = Open();
+    m->Controls().UseFormatString = true;
+    m->Controls().FormatEdit = named;
+    EXPECT_TRUE(m->Ok()) << named;
+  }
+}
+
 TEST_F(ModelTest, NumberEditsWithTextNegativeAndTooLarge) {
   auto m = Open();
   m->Controls().NumSecReadEdit = "много";
