@@ -101,7 +101,9 @@ TEST(VolumeRouting, EachTargetGetsTheLevelInItsOwnUnits) {
 
   // Nothing to send to (no mixer, no file loaded): nothing breaks.
   EXPECT_EQ(ApplyVolumeLevel(10, {false, false, false}, outputs), VolumeTarget::Mixer);
-  MediaPlayer media({{}, true, true, 1000});
+  MediaPlayerOptions fake;
+  fake.fakeSinks = true;
+  MediaPlayer media(fake);
   outputs.media = &media;
   EXPECT_EQ(ApplyVolumeLevel(10, {true, false, false}, outputs), VolumeTarget::MediaFile);
   EXPECT_EQ(drive.volumes, std::vector<int>{77});
