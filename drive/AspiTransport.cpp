@@ -51,8 +51,7 @@ bool AspiTransport::SelectDevice(int index, std::uint8_t driveType) {
 
 int AspiTransport::WaitLimitMs(const CommandBlock& block) const {
   if (waitLimitMs_ > 0) return waitLimitMs_;
-  if (block.op == Operation::BlankDisc || block.op == Operation::CloseSession) return 20 * 60000;
-  return 60000;
+  return CommandTimeoutMs(block, 60000);
 }
 
 CommandResult AspiTransport::Execute(const CommandBlock& block, std::uint8_t* buffer) {

@@ -38,6 +38,7 @@ class AspiTransport : public Transport {
 
   explicit AspiTransport(const DeviceDirectory& directory) : directory_(directory) {}
 
+  const DeviceDirectory& Directory() const { return directory_; }
   TransportKind Kind() const override { return TransportKind::Aspi; }
   CommandResult SuccessCode() const override { return kComplete; }
 
@@ -63,8 +64,8 @@ class AspiTransport : public Transport {
   int SetCDVolume(std::uint8_t volume) override;
 
   // How long a request may stay pending before it counts as failed. Zero (the
-  // default) means: 20 minutes for blanking and closing a session, one minute
-  // for everything else.
+  // default) means: 20 minutes for blanking, closing a session and flushing
+  // the cache (IsLongCommand), one minute for everything else.
   void SetWaitLimitMs(int ms) { waitLimitMs_ = ms; }
   int WaitLimitMs(const CommandBlock& block) const;
 

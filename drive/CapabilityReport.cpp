@@ -1,6 +1,9 @@
 #include "drive/CapabilityReport.h"
 
+#include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
 #include "drive/DriveCommands.h"
+#include "drive/SptiTransport.h"
 #include "drive/Transport.h"
 #include "platform/Cp1251.h"
 
@@ -12,6 +15,10 @@ DriveCapabilities QueryCapabilities(Transport& transport) {
   Inquiry(transport, inquiry);
   caps.identification = Cp1251ToUtf8(IdentificationText(inquiry, 28));
   ModeSenseCapabilities(transport, caps.reply);
+  if (const auto* spti = dynamic_cast<const SptiTransport*>(&transport))
+    caps.unreachable = spti->Directory().Problems();
+  else if (const auto* aspi = dynamic_cast<const AspiTransport*>(&transport))
+    caps.unreachable = aspi->Directory().Problems();
   return caps;
 }
 
@@ -48,7 +55,13 @@ std::vector<std::string> CapabilityReportLines(const std::string& identification
 }
 
 std::vector<std::string> CapabilityReportLines(const DriveCapabilities& caps) {
-  return CapabilityReportLines(caps.identification, caps.reply, sizeof caps.reply);
+  auto lines = CapabilityReportLines(caps.identification, caps.reply, sizeof caps.reply);
+  if (!caps.unreachable.empty()) {
+    lines.emplace_back();
+    lines.push_back(kUnreachableDrivesReportHeading);
+    lines.insert(lines.end(), caps.unreachable.begin(), caps.unreachable.end());
+  }
+  return lines;
 }
 
 }  // namespace sonarvex

@@ -29,6 +29,18 @@ bool ShortAudioRead(const CommandBlock& block, const ScsiOutcome& outcome) {
          outcome.delivered && outcome.status == 0 && outcome.residual > 0;
 }
 
+bool IsLongCommand(const CommandBlock& block) {
+  switch (block.bytes[0]) {
+    case 0xA1:  // BLANK
+    case 0x5B:  // CLOSE TRACK/SESSION
+    case 0x35:  // SYNCHRONIZE CACHE (10)
+    case 0x91:  // SYNCHRONIZE CACHE (16)
+      return true;
+    default:
+      return false;
+  }
+}
+
 void SetSense(std::array<std::uint8_t, kSenseLength>& sense, std::uint8_t key, std::uint8_t asc,
               std::uint8_t ascq) {
   sense.fill(0);
@@ -93,6 +105,11 @@ class SgIoDevice : public ScsiDevice {
 
 std::shared_ptr<ScsiDevice> OpenSgIoDevice(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return SgIoDeviceFromDescriptor(fd);
+}
+
+std::shared_ptr<ScsiDevice> SgIoDeviceFromDescriptor(int fd) {
   if (fd < 0) return nullptr;
   return std::make_shared<SgIoDevice>(fd);
 }

@@ -59,8 +59,19 @@ void SetSense(std::array<std::uint8_t, kSenseLength>& sense, std::uint8_t key, s
               std::uint8_t ascq);
 inline std::uint8_t SenseKey(const std::uint8_t* sense) { return sense[2] & 0x0F; }
 
+// Commands that may keep a drive busy for many minutes (BLANK, CLOSE
+// TRACK/SESSION, SYNCHRONIZE CACHE) get this long to complete on both
+// transports; the others get the transport's ordinary time.
+inline constexpr int kLongCommandTimeoutMs = 20 * 60000;
+bool IsLongCommand(const CommandBlock& block);
+inline int CommandTimeoutMs(const CommandBlock& block, int ordinaryMs) {
+  return IsLongCommand(block) ? kLongCommandTimeoutMs : ordinaryMs;
+}
+
 // SG_IO on a device node (/dev/sr0, /dev/sg1), opened O_RDWR | O_NONBLOCK.
-// Null when it cannot be opened.
+// Null when it cannot be opened (errno says why).
 std::shared_ptr<ScsiDevice> OpenSgIoDevice(const std::string& path);
+// SG_IO on a node already open; the device owns the descriptor.
+std::shared_ptr<ScsiDevice> SgIoDeviceFromDescriptor(int fd);
 
 }  // namespace sonarvex

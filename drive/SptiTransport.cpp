@@ -21,9 +21,17 @@ void SptiTransport::Close() {
 }
 
 CommandResult SptiTransport::Execute(const CommandBlock& block, std::uint8_t* buffer) {
-  if (!device_) return kNoDevice;
-  const ScsiOutcome out = ExecuteBlock(*device_, block, buffer, kTimeoutMs);
-  if (!out.delivered) return kRequestFailed;
+  if (!device_) {
+    lastSense_.fill(0);
+    return kNoDevice;
+  }
+  const ScsiOutcome out = ExecuteBlock(*device_, block, buffer, CommandTimeoutMs(block, kTimeoutMs));
+  // A request that never reached the drive has no sense data: the sense of
+  // an earlier command must not stand for it.
+  if (!out.delivered) {
+    lastSense_.fill(0);
+    return kRequestFailed;
+  }
   lastSense_ = out.sense;
   std::this_thread::yield();
   if (ShortAudioRead(block, out)) return kRequestFailed;

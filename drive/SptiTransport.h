@@ -13,10 +13,13 @@ class SptiTransport : public Transport {
  public:
   static constexpr CommandResult kNoDevice = 170;
   static constexpr CommandResult kRequestFailed = 4;
+  // The time a command may take; blanking, closing a session and flushing
+  // the cache get kLongCommandTimeoutMs.
   static constexpr int kTimeoutMs = 30000;
 
   explicit SptiTransport(const DeviceDirectory& directory) : directory_(directory) {}
 
+  const DeviceDirectory& Directory() const { return directory_; }
   TransportKind Kind() const override { return TransportKind::Spti; }
   CommandResult SuccessCode() const override { return 0; }
 
@@ -28,7 +31,8 @@ class SptiTransport : public Transport {
 
   // 170 without a device; 4 when the request could not be carried out (an
   // audio read that delivered fewer bytes than asked included);
-  // otherwise the SCSI status byte (0 GOOD, 2 CHECK CONDITION).
+  // otherwise the SCSI status byte (0 GOOD, 2 CHECK CONDITION). Without a
+  // device, or when the request was not carried out, the sense data is zero.
   CommandResult Execute(const CommandBlock& block, std::uint8_t* buffer) override;
   bool TestUnitReady() override;
   // 255 without a device; otherwise sets all four ports and returns 0.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "drive/virtual/CueImage.h"
+#include "platform/Cp1251.h"
 
 namespace sonarvex {
 
@@ -47,6 +48,30 @@ void PutAddress(std::uint8_t* p, std::int32_t lba, bool msf) {
 }
 void PutText(std::uint8_t* p, const std::string& s, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) p[i] = i < s.size() ? static_cast<std::uint8_t>(s[i]) : ' ';
+}
+
+constexpr std::size_t kVendorLength = 8, kProductLength = 16;
+constexpr char kEllipsis = '\x85';  // "…" in CP1251
+
+// The file name of an image as the drive list shows it: CP1251, without
+// ".cue", control characters as '?', at most `room` characters (the middle
+// given up for "…").
+std::string ImageLabel(const std::string& imagePath, std::size_t room) {
+  std::string name = imagePath.substr(imagePath.find_last_of('/') + 1);
+  if (name.size() > 4) {
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (ext == ".cue") name.resize(name.size() - 4);
+  }
+  name = Utf8ToCp1251(name);
+  for (char& c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F || u == 0x98) c = '?';
+  }
+  if (name.size() <= room) return name;
+  const std::size_t tail = room / 3;
+  const std::size_t head = room - 1 - tail;
+  return name.substr(0, head) + kEllipsis + name.substr(name.size() - tail);
 }
 
 }  // namespace
@@ -95,8 +120,47 @@ std::shared_ptr<VirtualDrive> VirtualDrive::FromCueImage(const std::string& cueP
                                                          VirtualDriveConfig config) {
   auto drive = std::make_shared<VirtualDrive>(std::move(config));
   drive->imagePath_ = cuePath;
+  drive->NameAfterImage("CD", cuePath);
   if (auto disc = LoadCueImage(cuePath, error)) drive->disc_ = std::move(*disc);
   return drive;
+}
+
+void VirtualDrive::SetBurnTarget(std::string cuePath, bool rewritable) {
+  NameAfterImage(rewritable ? "CD-RW" : "CD-R", cuePath);
+  burnTarget_ = std::move(cuePath);
+  rewritable_ = rewritable;
+}
+
+std::string VirtualDrive::Identification() const {
+  std::lock_guard lock(mutex_);
+  std::uint8_t text[kVendorLength + kProductLength];
+  PutText(text, config_.vendor, kVendorLength);
+  PutText(text + kVendorLength, config_.product, kProductLength);
+  return std::string(reinterpret_cast<const char*>(text), sizeof text);
+}
+
+void VirtualDrive::NameAfterImage(const std::string& kind, const std::string& imagePath) {
+  std::lock_guard lock(mutex_);
+  config_.vendor = "Virtual";
+  config_.product = kind + " ";
+  const std::size_t room = kProductLength > config_.product.size() ? kProductLength - config_.product.size() : 0;
+  config_.product += ImageLabel(imagePath, room);
+  imageProduct_ = config_.product;
+  namedAfterImage_ = true;
+}
+
+bool VirtualDrive::NamedAfterImage() const {
+  std::lock_guard lock(mutex_);
+  return namedAfterImage_;
+}
+
+void VirtualDrive::NumberName(int n) {
+  std::lock_guard lock(mutex_);
+  const std::string suffix = " " + std::to_string(n);
+  std::string product = (namedAfterImage_ ? imageProduct_ : config_.product).substr(0, kProductLength);
+  while (!product.empty() && product.back() == ' ') product.pop_back();
+  if (product.size() + suffix.size() > kProductLength) product.resize(kProductLength - suffix.size());
+  config_.product = product + suffix;
 }
 
 void VirtualDrive::InsertDisc(VirtualDisc disc) {

@@ -58,8 +58,9 @@ class VirtualDrive : public ScsiDevice {
   explicit VirtualDrive(VirtualDriveConfig config = {});
   ~VirtualDrive() override;
 
-  // A drive whose disc is the CUE/BIN image at cuePath. When the image cannot
-  // be loaded the drive has no disc and error says why. The image is loaded
+  // A drive whose disc is the CUE/BIN image at cuePath, named after it
+  // ("Virtual CD <name>", see NameAfterImage). When the image cannot be
+  // loaded the drive has no disc and error says why. The image is loaded
   // again each time the tray closes.
   static std::shared_ptr<VirtualDrive> FromCueImage(const std::string& cuePath,
                                                     std::string* error,
@@ -78,11 +79,8 @@ class VirtualDrive : public ScsiDevice {
 
   // Recorder drives: the .cue file a written disc becomes, and whether the
   // blank medium is rewritable. The writing itself belongs to the recorder
-  // side.
-  void SetBurnTarget(std::string cuePath, bool rewritable) {
-    burnTarget_ = std::move(cuePath);
-    rewritable_ = rewritable;
-  }
+  // side. The drive is named after the file ("Virtual CD-R <name>").
+  void SetBurnTarget(std::string cuePath, bool rewritable);
   const std::string& BurnTarget() const { return burnTarget_; }
   bool Rewritable() const { return rewritable_; }
 
@@ -91,6 +89,21 @@ class VirtualDrive : public ScsiDevice {
   void Unplug();
   void Plug();
   bool Attached() const;
+
+  // The identification the drive list shows: inquiry bytes 8..31 (vendor
+  // and product, CP1251, padded with blanks).
+  std::string Identification() const;
+  // Names the drive after an image file, within the 24 characters the drive
+  // list shows: vendor "Virtual", product the kind ("CD", "CD-R", "CD-RW"), a
+  // blank and the file name without ".cue". A name too long for the product
+  // field keeps its start and its end with "…" between them, so that
+  // "Album CD1" and "Album CD2" stay apart.
+  void NameAfterImage(const std::string& kind, const std::string& imagePath);
+  bool NamedAfterImage() const;
+  // Ends the product (as NameAfterImage gave it) with " n", shortening the
+  // name where needed: for a drive whose name another software drive
+  // already shows.
+  void NumberName(int n);
 
   void SetFaults(const VirtualDriveFaults& faults);
   void SetConfig(const VirtualDriveConfig& config);
@@ -151,6 +164,8 @@ class VirtualDrive : public ScsiDevice {
   std::string imagePath_;
   std::string burnTarget_;
   bool rewritable_ = false;
+  bool namedAfterImage_ = false;
+  std::string imageProduct_;  // the product NameAfterImage gave, before any number
   bool trayOpen_ = false;
   bool locked_ = false;
   bool attached_ = true;
