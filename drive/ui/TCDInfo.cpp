@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextCursor>
 #include <QVBoxLayout>
 
 #include "drive/CapabilityReport.h"
@@ -28,6 +29,9 @@ TCDInfo::TCDInfo(QWidget* owner, const std::vector<std::string>& lines,
   InfoBox->setFont(font);
   InfoBox->clear();
   for (const auto& line : lines) InfoBox->appendPlainText(Q(line));
+  // The report is read from its first line on, also when a long line (a
+  // drive that could not be opened) is wider than the memo.
+  InfoBox->moveCursor(QTextCursor::Start);
   SpeedButton4 = new QPushButton("Copy", this);
   SpeedButton4->setObjectName("SpeedButton4");
   SpeedButton1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), "Ok", this);

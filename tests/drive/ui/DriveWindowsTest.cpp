@@ -17,6 +17,16 @@
 #include "platform/ScriptedDialogs.h"
 #include "tests/drive/DriveRig.h"
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QScrollBar>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
 namespace sonarvex {
 namespace {
 
@@ -181,6 +191,55 @@ TEST(TCDInfo, ShowsTheReportAndCopiesIt) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), info.InfoBox->toPlainText());
   info.SpeedButton1->click();
   EXPECT_EQ(info.result(), QDialog::Accepted);
+}
+
+TEST(TCDInfo, NamesTheDrivesThatCannotBeOpened) {
+  App();
+  // A fake device folder whose only optical drive refuses the user.
+  const std::string root = test::MakeTempFolder();
+  std::filesystem::create_directories(root + "/dev");
+  std::ofstream(root + "/dev/sr0") << "";
+  // As root the node can belong to the group "cdrom" that root is not in, as
+  // on a Debian system; the reason then names the group.
+  bool cdromGroup = false;
+  if (::geteuid() == 0)
+    if (const struct group* g = ::getgrnam("cdrom"))
+      cdromGroup = ::chown((root + "/dev/sr0").c_str(), 0, g->gr_gid) == 0 &&
+                   ::chmod((root + "/dev/sr0").c_str(), 0660) == 0;
+  DeviceFolders folders;
+  folders.dev = root + "/dev";
+  folders.scsiGeneric = root + "/none";
+  folders.open = [](const std::string&) {
+    errno = EACCES;
+    return -1;
+  };
+  DeviceDirectory directory(true, folders);
+  auto drive = std::make_shared<VirtualDrive>();
+  drive->InsertDisc(BuildAudioDisc({3000}));
+  directory.AddVirtual(drive);
+  SptiTransport spti(directory);
+  ASSERT_TRUE(spti.SelectDevice(1, 0));
+  TCDInfo info(nullptr, CapabilityReportLines(QueryCapabilities(spti)));
+  const QStringList shown = info.InfoBox->toPlainText().split('\n');
+  ASSERT_EQ(shown.size(), 24);
+  EXPECT_EQ(shown[0], Q("Привод : SONARVEXVirtual CD      1.0 "));
+  EXPECT_EQ(shown[22], Q("Недоступные приводы:"));
+  EXPECT_EQ(shown[23], Q(root + "/dev/sr0: нет прав доступа" +
+                         (cdromGroup ? ": пользователь не входит в группу cdrom"
+                                     : " на чтение и запись")));
+  // Shown from its start, though the last line is wider than the memo.
+  info.show();
+  QApplication::processEvents();
+  EXPECT_EQ(info.InfoBox->textCursor().position(), 0);
+  EXPECT_EQ(info.InfoBox->horizontalScrollBar()->value(), 0);
+  // For a person to look at: SONARVEX_SHOTS=<folder>.
+  if (const char* shots = std::getenv("SONARVEX_SHOTS")) {
+    info.resize(560, 520);
+    info.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(info.grab().save(QDir(shots).filePath("drive-report-unreachable.png")));
+  }
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace
