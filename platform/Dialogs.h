@@ -40,6 +40,12 @@ class Dialogs {
 
   virtual int Message(const std::string& text, const std::string& caption, MsgIcon icon,
                       MsgButtons buttons) = 0;
+  // A message that does not wait for the user (a missing sound device at
+  // start-up must not hold the program up). Shown as a message box by
+  // default.
+  virtual void Notice(const std::string& text, const std::string& caption, MsgIcon icon) {
+    Message(text, caption, icon, MsgButtons::Ok);
+  }
 
   // File choosers return native paths; an empty result means cancelled.
   virtual std::vector<std::string> OpenFiles(const std::string& title,
@@ -83,6 +89,20 @@ class WindowlessDialogs : public Dialogs {
   std::optional<std::string> ChooseFolder(const std::string&, const std::string&) override {
     return std::nullopt;
   }
+};
+
+// Turns every message box of a component into a notice of another service.
+class NoticeDialogs : public WindowlessDialogs {
+ public:
+  explicit NoticeDialogs(Dialogs& target) : target_(target) {}
+  int Message(const std::string& text, const std::string& caption, MsgIcon icon,
+              MsgButtons) override {
+    target_.Notice(text, caption, icon);
+    return IdOk;
+  }
+
+ private:
+  Dialogs& target_;
 };
 
 }  // namespace sonarvex

@@ -22,6 +22,20 @@ QString FilterText(const std::vector<FileFilter>& filters) {
 
 }  // namespace
 
+void QtDialogs::Notice(const std::string& text, const std::string& caption, MsgIcon icon) {
+  auto* box = new QMessageBox(parent_);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->setWindowTitle(Q(caption));
+  box->setText(Q(text));
+  box->setIcon(icon == MsgIcon::Error         ? QMessageBox::Critical
+               : icon == MsgIcon::Warning     ? QMessageBox::Warning
+               : icon == MsgIcon::Information ? QMessageBox::Information
+                                              : QMessageBox::NoIcon);
+  box->addButton(Q("ОК"), QMessageBox::AcceptRole);
+  box->show();
+}
+
 int QtDialogs::Message(const std::string& text, const std::string& caption, MsgIcon icon,
                        MsgButtons buttons) {
   QMessageBox box(parent_);

@@ -15,6 +15,8 @@ class QtDialogs : public Dialogs {
 
   int Message(const std::string& text, const std::string& caption, MsgIcon icon,
               MsgButtons buttons) override;
+  // A message box that is shown and not waited for.
+  void Notice(const std::string& text, const std::string& caption, MsgIcon icon) override;
   std::vector<std::string> OpenFiles(const std::string& title,
                                      const std::vector<FileFilter>& filters,
                                      const std::string& folder, bool multiple) override;

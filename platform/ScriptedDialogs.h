@@ -24,6 +24,11 @@ class ScriptedDialogs : public Dialogs {
 
   int Message(const std::string& text, const std::string& caption, MsgIcon icon,
               MsgButtons buttons) override;
+  // Notices need no script: they are kept, as "caption|text".
+  void Notice(const std::string& text, const std::string& caption, MsgIcon) override {
+    notices_.push_back(caption + "|" + text);
+  }
+  const std::vector<std::string>& Notices() const { return notices_; }
   std::vector<std::string> OpenFiles(const std::string& title,
                                      const std::vector<FileFilter>& filters,
                                      const std::string& folder, bool multiple) override;
@@ -59,6 +64,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<Step> script_;
   std::vector<std::string> failures_;
   std::vector<std::string> shown_;
+  std::vector<std::string> notices_;
 };
 
 const char* ToString(MsgIcon icon);
