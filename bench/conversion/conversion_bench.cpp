@@ -1,0 +1,174 @@
+// Times the WMA batch of the conversion engine on four generated WMA files
+// with DecodeFilesAtOnce 1 and 2, and the WAV to WMA conversion against
+// "ffmpeg -c:a wmav2" on the same WAV at the same bitrate, and prints the
+// ratios (below 1.0: faster).
+//
+//   conversion_bench [SECONDS] [FOLDER]
+//
+// SECONDS is the length of each generated file (default 240); the files go
+// below FOLDER (default /dev/shm when it exists, else /tmp). On a disk the
+// WMA batch is bound by writing and syncing its WAV outputs rather than by
+// decoding; tmpfs shows what the readers on several cores gain.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec/EncoderSet.h"
+#include "codec/WavFile.h"
+#include "conversion/ConvertEngine.h"
+#include "platform/ConsoleDialogs.h"
+#include "platform/ProgramFolder.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace sonarvex;
+namespace fs = std::filesystem;
+
+void MakeWav(const std::string& path, int seconds) {
+  int h = CreateWavFile(path, CdAudioFormat);
+  if (h < 0) std::exit(1);
+  std::mt19937 rng(1);
+  std::normal_distribution<double> noise(0.0, 600.0);
+  std::vector<std::int16_t> block(44100 * 2);
+  std::uint32_t total = 0;
+  for (int s = 0; s < seconds; ++s) {
+    for (int i = 0; i < 44100; ++i) {
+      const double t = (s * 44100.0 + i) / 44100.0;
+      double l = 0, r = 0;
+      for (int k = 1; k <= 6; ++k) {
+        const double f = 110.0 * k * (1.0 + 0.01 * std::sin(0.3 * t * k));
+        l += 3000.0 / k * std::sin(2 * M_PI * f * t);
+        r += 3000.0 / k * std::sin(2 * M_PI * f * 1.5 * t + k);
+      }
+      block[2 * i] = static_cast<std::int16_t>(std::lround(l + noise(rng)));
+      block[2 * i + 1] = static_cast<std::int16_t>(std::lround(r + noise(rng)));
+    }
+    WriteWavData(h, block.data(), block.size() * 2);
+    total += static_cast<std::uint32_t>(block.size() * 2);
+  }
+  FinishWavFile(h, total, CdAudioFormat);
+}
+
+bool RunProgram(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+double Seconds(const std::function<void()>& f) {
+  const auto t0 = std::chrono::steady_clock::now();
+  f();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The best of three runs.
+double Best(const std::function<void()>& f) {
+  double best = 1e9;
+  for (int i = 0; i < 3; ++i) best = std::min(best, Seconds(f));
+  return best;
+}
+
+struct QuietHost : ConvertHost {};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::max(10, std::atoi(argv[1])) : 240;
+  std::string base = argc > 2 ? argv[2] : (fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp");
+  std::string tmpl = base + "/sonarvex-convbench-XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) return 1;
+  const std::string dir = tmpl;
+  std::printf("files in %s\n", dir.c_str());
+  const std::string wav = dir + "/src.wav";
+  MakeWav(wav, seconds);
+
+  SettingsRecord settings{};
+  ApplyFirstStartDefaults(settings, (dir + "/").c_str());
+  settings.WmaBitrateIndex = 6;  // 128 kbit/s
+  ConsoleDialogs dialogs;
+  EncoderSet encoders(settings, dialogs);
+  if (!encoders.Wma().Available()) {
+    std::fprintf(stderr, "no WMA encoder\n");
+    return 1;
+  }
+  QuietHost host;
+  ConvertEngineContext context;
+  context.settings = &settings;
+  context.encoders = &encoders;
+  context.dialogs = &dialogs;
+  context.host = &host;
+  context.programFolder = ExecutableFolder();
+  if (context.programFolder.empty() || context.programFolder.back() != '/') context.programFolder += '/';
+  context.tempFolder = dir + "/TempFile/";
+
+  // WAV to WMA: ours against ffmpeg on the same file at the same bitrate.
+  double ours = 0, peer = 0;
+  {
+    ConvertEngine engine(context);
+    if (!engine.Create()) return 1;
+    engine.outputFolder = dir + "/wma";
+    engine.SetDirection(kWavToWma);
+    ours = Best([&] {
+      engine.RemoveAll();
+      engine.AddFile(wav);
+      fs::remove(dir + "/wma/src.wma");
+      engine.Run();
+      if (engine.Rows()[0].state != kStateDone) std::exit(1);
+    });
+    peer = Best([&] {
+      if (!RunProgram({"ffmpeg", "-v", "error", "-nostdin", "-y", "-i", wav, "-c:a", "wmav2", "-b:a",
+                       "128k", dir + "/peer.wma"}))
+        std::exit(1);
+    });
+    engine.Close();
+  }
+  std::printf("WAV -> WMA, %d s at 128 kbit/s: ours %.2f s, ffmpeg -c:a wmav2 %.2f s, ratio %.3f\n",
+              seconds, ours, peer, ours / peer);
+
+  // Four WMA files (copies of the encoded one), decoded to WAV.
+  std::vector<std::string> wmas;
+  for (int i = 0; i < 4; ++i) {
+    wmas.push_back(dir + "/in" + std::to_string(i) + ".wma");
+    fs::copy_file(dir + "/wma/src.wma", wmas.back(), fs::copy_options::overwrite_existing);
+  }
+  auto batch = [&](int atOnce) {
+    settings.DecodeFilesAtOnce = static_cast<std::uint8_t>(atOnce);
+    ConvertEngine engine(context);
+    if (!engine.Create()) std::exit(1);
+    engine.outputFolder = dir + "/wav" + std::to_string(atOnce);
+    engine.SetDirection(kWmaToWav);
+    return Best([&] {
+      engine.RemoveAll();
+      for (const std::string& w : wmas) engine.AddFile(w);
+      fs::remove_all(engine.outputFolder);
+      engine.Run();
+      for (const ConvertRow& r : engine.Rows())
+        if (r.state != kStateDone) std::exit(1);
+    });
+  };
+  const double one = batch(1);
+  const double two = batch(2);
+  std::printf("WMA -> WAV, 4 files of %d s: 1 at once %.2f s, 2 at once %.2f s, ratio %.3f "
+              "(%u cores)\n",
+              seconds, one, two, two / one, std::thread::hardware_concurrency());
+  fs::remove_all(dir);
+  return 0;
+}
