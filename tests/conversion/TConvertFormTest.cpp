@@ -1,0 +1,202 @@
+// The conversion window under the offscreen platform: it opens with the
+// engine's rows, runs a batch, closes on Escape when idle and refuses to
+// close while busy, edits a row's tag in the tag dialog without the disc
+// controls, and is not created without libkelpra.so. With
+// SONARVEX_SCREENSHOT_DIR set (under xvfb-run) it leaves screenshots there.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "conversion/TConvertForm.h"
+#include "metadata/LinkLabel.h"
+#include "metadata/TID3Form.h"
+#include "platform/Cp1251.h"
+#include "platform/Files.h"
+#include "tests/conversion/ConversionTestUtil.h"
+
+namespace sonarvex {
+namespace {
+
+QApplication& App() {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "conversion_ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+void Screenshot(QWidget& w, const std::string& name) {
+  const char* dir = std::getenv("SONARVEX_SCREENSHOT_DIR");
+  if (dir == nullptr) return;
+  w.show();
+  w.raise();
+  for (int i = 0; i < 40; ++i) {
+    QApplication::processEvents();
+    QTest::qWait(10);
+  }
+  test::Run(std::string("import -window root ") + test::Quote(std::string(dir) + "/" + name + ".png"));
+}
+
+class ConvertFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    ApplyFirstStartDefaults(settings_, (dir_.Path() + "/").c_str());
+    settings_.ConvertDirection = kWavToOgg;
+    settings_.WindowColor = kDefaultWindowColor;
+    settings_.EditColor = kDefaultEditColor;
+    encoders_ = std::make_unique<EncoderSet>(settings_, dialogs_);
+    context_.settings = &settings_;
+    context_.encoders = encoders_.get();
+    context_.dialogs = &dialogs_;
+    context_.programFolder = std::string(SONARVEX_BIN_DIR) + "/";
+    context_.tempFolder = dir_.Path() + "/TempFile/";
+  }
+  test::TempDir dir_;
+  SettingsRecord settings_{};
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<EncoderSet> encoders_;
+  ConvertFormContext context_;
+};
+
+TEST_F(ConvertFormTest, OpensWithItsControlsRunsABatchAndClosesOnEscape) {
+  TConvertForm form(context_);
+  ASSERT_TRUE(form.Created());
+  EXPECT_EQ(form.windowTitle().toStdString(), "Конвертирование файлов");
+  ASSERT_EQ(form.DirectionBox()->count(), 8);
+  EXPECT_EQ(form.DirectionBox()->currentText().toStdString(), "WAVE -> OGG");
+  EXPECT_FALSE(form.FormatBox()->isVisibleTo(&form));
+  EXPECT_TRUE(form.TagSpeedButton()->isEnabled());
+  EXPECT_FALSE(form.CancelButton()->isVisibleTo(&form));
+  std::vector<std::string> wavs;
+  for (const char* n : {"a.wav", "b.wav"}) {
+    wavs.push_back(dir_.File(n));
+    test::MakeWav(wavs.back(), 0.5);
+  }
+  form.AddFiles({QString::fromStdString(wavs[0]), QString::fromStdString(wavs[1]),
+                 QString::fromStdString(dir_.File("c.mp3"))});
+  ASSERT_EQ(form.ListView()->topLevelItemCount(), 2);
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(0).toStdString(), "a.wav");
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(1).toStdString(), "Ждет начала");
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(2).toStdString(), dir_.Path() + "/");
+  // Unticking in the list unticks the row.
+  form.ListView()->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+  EXPECT_FALSE(form.Engine().Rows()[1].checked);
+  form.SaveDirBox()->setChecked(true);
+  Screenshot(form, "convert-idle");
+  form.show();
+  QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(1).toStdString(), "Готово");
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(form.ListView()->topLevelItem(1)->text(1).toStdString(), "Ждет начала");
+  EXPECT_TRUE(FileExists(dir_.File("a.ogg")));
+  EXPECT_FALSE(FileExists(dir_.File("b.ogg")));
+  EXPECT_TRUE(form.StartButton()->isVisible());
+  // Choosing MP3 -> MP3 shows the bitrate box; MP3 rows come from their list.
+  form.DirectionBox()->setCurrentIndex(1);
+  EXPECT_TRUE(form.FormatBox()->isVisibleTo(&form));
+  EXPECT_FALSE(form.TagSpeedButton()->isEnabled());
+  EXPECT_EQ(form.ListView()->topLevelItemCount(), 1);
+  QTest::keyClick(&form, Qt::Key_Escape);
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(settings_.ConvertDirection, 1);
+  EXPECT_EQ(settings_.ConvertSaveToFolder, 1);
+  EXPECT_TRUE(dialogs_.Clean());
+}
+
+TEST_F(ConvertFormTest, ClosingIsRefusedWhileBusyAndCancelAsksFirst) {
+  TConvertForm form(context_);
+  ASSERT_TRUE(form.Created());
+  test::MakeWav(dir_.File("long.wav"), 30.0);
+  test::MakeWav(dir_.File("next.wav"), 1.0);
+  form.AddFiles({QString::fromStdString(dir_.File("long.wav")),
+                 QString::fromStdString(dir_.File("next.wav"))});
+  form.SaveDirBox()->setChecked(true);
+  form.show();
+  dialogs_.ExpectMessage("Остановить процесс???", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdYes);
+  bool visibleAfterClose = false, visibleAfterEscape = false, cancelShown = false;
+  std::string busyTitle;
+  QTimer::singleShot(150, &form, [&] {
+    busyTitle = form.windowTitle().toStdString();
+    cancelShown = form.CancelButton()->isVisible();
+    form.close();
+    visibleAfterClose = form.isVisible();
+    QTest::keyClick(&form, Qt::Key_Escape);
+    visibleAfterEscape = form.isVisible();
+    QTest::mouseClick(form.CancelButton(), Qt::LeftButton);
+  });
+  QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  EXPECT_EQ(busyTitle, "Конвертирование файлов - [long.wav] - 1/2");
+  EXPECT_TRUE(cancelShown);
+  EXPECT_TRUE(visibleAfterClose);
+  EXPECT_TRUE(visibleAfterEscape);
+  EXPECT_EQ(form.Engine().Rows()[0].state, "Остановлено");
+  EXPECT_EQ(form.Engine().Rows()[1].state, "Ждет начала");
+  EXPECT_FALSE(FileExists(dir_.File("long.ogg")));
+  EXPECT_FALSE(FileExists(dir_.File("next.ogg")));
+  EXPECT_FALSE(form.CancelButton()->isVisible());
+  EXPECT_TRUE(dialogs_.Clean());
+  form.close();
+  EXPECT_FALSE(form.isVisible());
+}
+
+TEST_F(ConvertFormTest, TheTagDialogOfARowHasNoDiscControls) {
+  TConvertForm form(context_);
+  ASSERT_TRUE(form.Created());
+  test::MakeWav(dir_.File("t.wav"), 0.2);
+  form.AddFiles({QString::fromStdString(dir_.File("t.wav"))});
+  form.show();
+  bool chooser = true, link = true, compilation = true;
+  std::string title;
+  QTimer::singleShot(50, &form, [&] {
+    auto* dlg = qobject_cast<TID3Form*>(form.OpenTagDialog());
+    ASSERT_NE(dlg, nullptr);
+    chooser = dlg->TitleBox1()->isVisible();
+    link = dlg->Label13()->isVisible();
+    compilation = dlg->CopyComp()->isVisible();
+    auto* titleBox = dlg->findChild<QLineEdit*>("TitleBox");
+    ASSERT_NE(titleBox, nullptr);
+    title = titleBox->text().toStdString();
+    titleBox->setText("Новое название");
+    dlg->close();
+  });
+  form.TagSpeedButtonClick();
+  EXPECT_FALSE(chooser);
+  EXPECT_FALSE(link);
+  EXPECT_FALSE(compilation);
+  EXPECT_EQ(title, "t.wav");
+  const ConvertRow& row = form.Engine().Rows()[0];
+  ASSERT_NE(row.tag, nullptr);
+  EXPECT_EQ(FieldUtf8(row.tag->Title), "Новое название");
+  EXPECT_EQ(row.tag->TagsOn, 1);
+  // The batch writes it.
+  form.SaveDirBox()->setChecked(true);
+  QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  const std::string comments = test::Run("vorbiscomment -l " + test::Quote(dir_.File("t.ogg")));
+  EXPECT_NE(comments.find("TITLE=Новое название"), std::string::npos) << comments;
+  Screenshot(form, "convert-done");
+}
+
+TEST_F(ConvertFormTest, NotCreatedWithoutTheDecoderLibrary) {
+  context_.programFolder = dir_.Path() + "/";
+  dialogs_.ExpectMessage("Нет необходимой библиотеки libkelpra.so", "Sonarvex v3.2",
+                         MsgIcon::Warning, MsgButtons::Ok);
+  TConvertForm form(context_);
+  EXPECT_FALSE(form.Created());
+  EXPECT_TRUE(dialogs_.Clean());
+}
+
+}  // namespace
+}  // namespace sonarvex
