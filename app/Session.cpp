@@ -1,9 +1,12 @@
 #include "app/Session.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "app/EncoderRipAdapter.h"
+#include "app/ProgramFolders.h"
 #include "app/TransportRipDrive.h"
 #include "codec/EncoderSet.h"
 #include "drive/AspiTransport.h"
@@ -43,17 +46,26 @@ std::vector<std::string> ReadExtensions(const std::string& file) {
 Session::Session(const SessionContext& context)
     : context_(context),
       dialogs_(*context.DialogService),
-      store_(context.ProgramFolder, *context.DialogService) {
+      store_(context.ProgramFolder, *context.DialogService, context.SettingFolder) {
   if (context_.ProgramFolder.empty() || context_.ProgramFolder.back() != '/')
     context_.ProgramFolder += '/';
-  albumFolder_ = sonarvex::AlbumFolder(context_.ProgramFolder);
+  auto folder = [](const std::string& given, const std::string& own) {
+    if (given.empty()) return own;
+    return given.back() == '/' ? given : given + '/';
+  };
+  albumFolder_ = folder(context_.AlbumFolder, sonarvex::AlbumFolder(context_.ProgramFolder));
   MigrateAlbumFolder(albumFolder_);
-  tempFolder_ = context_.ProgramFolder + "TempFiles/";
+  tempFolder_ = folder(context_.TempFolder, context_.ProgramFolder + "TempFiles/");
+  libraryFolder_ = folder(context_.LibraryFolder, context_.ProgramFolder);
   std::memset(&album_, 0, sizeof album_);
   std::memset(&settings_, 0, sizeof settings_);
 
   directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives);
-  LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
+  if (context_.SettingFolder.empty())
+    LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
+  else
+    LoadVirtualDriveList(store_.SettingFolder() + "vdrives.lst", store_.SettingFolder(),
+                         *directory_, dialogs_);
   for (const auto& image : context_.Images) {
     std::string error;
     auto drive = VirtualDrive::FromCueImage(image, &error);
@@ -161,7 +173,9 @@ EncoderSet& Session::Encoders() {
 
 std::string Session::HelpDocument() const {
   for (const std::string& candidate :
-       {context_.ProgramFolder + "README.md", std::string("/usr/share/doc/sonarvex/README.md"),
+       {context_.ProgramFolder + "README.md",
+        context_.ProgramFolder + "../share/doc/sonarvex/README.md",
+        std::string("/usr/share/doc/sonarvex/README.md"),
         std::string("/usr/local/share/doc/sonarvex/README.md")})
     if (FileExists(candidate)) return candidate;
   return {};
@@ -177,9 +191,17 @@ bool Session::SaveExtensions() {
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
-  RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, tempFolder_);
+  // Installed, the temporary files go where the music goes when the cache
+  // lies on another file system.
+  const std::string temp =
+      context_.TempNearOutput
+          ? TempFolderForOutput(tempFolder_, Cp1251ToUtf8(FieldText(settings_.OutputFolder)),
+                                static_cast<int>(::getpid()))
+          : tempFolder_;
+  RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, temp);
   rip.SetPowerControl(power_.get());
   rip.GrabCommand(sender);
+  if (temp != tempFolder_) RemoveEmptyDirectory(temp);
   return RipResult{rip.LastOutcome(), rip.FailureText()};
 }
 

@@ -35,6 +35,16 @@ class XdgAssociations;
 
 struct SessionContext {
   std::string ProgramFolder;  // ends in '/'
+  // Where the state lives when it is not beside the program (installed, see
+  // ProgramFolders.h); each one left empty is the program folder's own:
+  // setting/, setting/albums/, TempFiles/, and libkelpra.so beside it.
+  std::string SettingFolder;
+  std::string AlbumFolder;
+  std::string TempFolder;
+  std::string LibraryFolder;
+  // A rip writes its temporary files on the output folder's file system when
+  // the temporary folder lies on another one.
+  bool TempNearOutput = false;
   Dialogs* DialogService = nullptr;
   XdgAssociations* Xdg = nullptr;  // the desktop's associations; none in some tests
   std::string ProgramPath;         // the executable, for the audio CD association
@@ -65,6 +75,8 @@ class Session : public ProgramFacts {
   const std::string& AlbumFolder() const { return albumFolder_; }
   const std::string& TempFolder() const { return tempFolder_; }
   std::string SettingFolder() const { return store_.SettingFolder(); }
+  // Where libkelpra.so lies.
+  const std::string& LibraryFolder() const { return libraryFolder_; }
 
   Dialogs& Dialog() { return dialogs_; }
   SettingsStore& Store() { return store_; }
@@ -159,6 +171,7 @@ class Session : public ProgramFacts {
   ProfileList profiles_;
   std::string albumFolder_;
   std::string tempFolder_;
+  std::string libraryFolder_;
   std::string startError_;
   std::unique_ptr<DeviceDirectory> directory_;
   std::unique_ptr<SptiTransport> spti_;

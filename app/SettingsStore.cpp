@@ -22,9 +22,15 @@ constexpr const char* kPlacementSection = "Sonarvex";
 constexpr const char* kAudioCdSection = "AudioCD";
 }  // namespace
 
-SettingsStore::SettingsStore(std::string programFolder, Dialogs& dialogs)
-    : programFolder_(std::move(programFolder)), dialogs_(dialogs) {
+SettingsStore::SettingsStore(std::string programFolder, Dialogs& dialogs,
+                             std::string settingFolder)
+    : programFolder_(std::move(programFolder)),
+      settingFolder_(std::move(settingFolder)),
+      dialogs_(dialogs) {
   if (programFolder_.empty() || programFolder_.back() != '/') programFolder_ += '/';
+  portable_ = settingFolder_.empty();
+  if (portable_) settingFolder_ = programFolder_ + "setting/";
+  if (settingFolder_.back() != '/') settingFolder_ += '/';
 }
 
 void SettingsStore::ApplyDefaults(SettingsRecord& s) const {
@@ -99,8 +105,9 @@ void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s) c
   }
   if (FieldText(s.OutputFolder).empty()) {
     // The program folder, when the record can hold it whole.
-    const std::string folder = OutputFolderFits(programFolder_) ? programFolder_
-                                                                 : std::string(DefaultOutputFolder());
+    const std::string folder = portable_ && OutputFolderFits(programFolder_)
+                                   ? programFolder_
+                                   : std::string(DefaultOutputFolder());
     SetField(s.OutputFolder, Utf8ToCp1251(folder));
   }
   if (s.Volume == 0) s.Volume = 255;
@@ -111,14 +118,21 @@ bool SettingsStore::EnsureSettingFolder() const { return MakeDirectories(Setting
 bool SettingsStore::SaveRecord(const std::string& fileName, const SettingsRecord& s) const {
   // A settings file the user protected is left alone; LoadRecord said so.
   if (readOnly_.count(fileName) != 0) return false;
-  bool ok = EnsureSettingFolder();
-  if (ok) {
-    // The record holds the proxy password: keep it to its owner.
-    ok = WriteFileAtomically(SettingFolder() + fileName,
-                             std::string_view(reinterpret_cast<const char*>(&s), sizeof s), 0600);
+  const std::string path = SettingFolder() + fileName;
+  std::string problem;
+  if (!EnsureSettingFolder()) {
+    problem = "Не удалось создать папку '" + SettingFolder() + "': " + std::strerror(errno);
+  } else if (!WriteFileAtomically(path,
+                                  std::string_view(reinterpret_cast<const char*>(&s), sizeof s),
+                                  0600)) {
+    // The record holds the proxy password: the file is kept to its owner.
+    problem = "Не удалось записать файл '" + path + "': " + std::strerror(errno);
   }
-  if (!ok) dialogs_.Message(kWriteFailed, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-  return ok;
+  if (problem.empty()) return true;
+  // The message names the file and says why, after the program's own words.
+  dialogs_.Message(std::string(kWriteFailed) + " " + problem + ".", kProgramTitle,
+                   MsgIcon::Warning, MsgButtons::Ok);
+  return false;
 }
 
 WindowPlacement SettingsStore::LoadPlacement() const {

@@ -20,10 +20,13 @@ struct WindowPlacement {
 
 class SettingsStore {
  public:
-  // programFolder ends in '/'.
-  SettingsStore(std::string programFolder, Dialogs& dialogs);
+  // programFolder ends in '/'. The files live in settingFolder, or, when it
+  // is empty, in the program folder's setting/ (portable). An empty
+  // OutputFolder becomes the program folder when portable, else the user's
+  // music folder (an installed program's folder is not the user's).
+  SettingsStore(std::string programFolder, Dialogs& dialogs, std::string settingFolder = {});
 
-  std::string SettingFolder() const { return programFolder_ + "setting/"; }
+  const std::string& SettingFolder() const { return settingFolder_; }
 
   // The record part of loading a settings file (set.dat or a profile):
   // ReadSpeed 30 and NameHasTitle 1 first; then the file's bytes over the
@@ -37,8 +40,9 @@ class SettingsStore {
   void LoadRecord(const std::string& fileName, SettingsRecord& s) const;
 
   // Writes the record to setting/<fileName> (atomically; setting/ is created
-  // when missing). A failure shows the warning and returns false; a file
-  // found protected from writing is not written (false, no message).
+  // when missing). A failure shows the warning, followed by the file's path
+  // and the reason, and returns false; a file found protected from writing
+  // is not written (false, no message).
   bool SaveRecord(const std::string& fileName, const SettingsRecord& s) const;
 
   // Creates setting/ when missing; false when it cannot be created.
@@ -61,6 +65,8 @@ class SettingsStore {
   void ApplyDefaults(SettingsRecord& s) const;
 
   std::string programFolder_;
+  std::string settingFolder_;
+  bool portable_ = true;
   Dialogs& dialogs_;
   // Settings files found protected from writing.
   mutable std::set<std::string> readOnly_;

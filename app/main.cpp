@@ -1,10 +1,12 @@
-// sonarvex: the program. One instance at a time; its files live beside it.
+// sonarvex: the program. One instance at a time; its files live beside it
+// when it runs portable, else in the user's XDG folders (ProgramFolders.h).
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
 #include <clocale>
 #include <exception>
 
+#include "app/ProgramFolders.h"
 #include "app/Session.h"
 #include "app/TMainForm.h"
 #include "platform/ProgramFolder.h"
@@ -52,7 +54,11 @@ int main(int argc, char** argv) {
   sonarvex::QtDialogs dialogs;
   sonarvex::XdgAssociations xdg = sonarvex::XdgAssociations::FromEnvironment();
   sonarvex::SessionContext context;
-  context.ProgramFolder = sonarvex::ExecutableFolder();
+  const sonarvex::ProgramFolders folders =
+      sonarvex::ChooseProgramFolders(sonarvex::FolderEnvironment::FromProcess());
+  sonarvex::FillSessionContext(folders, context);
+  // Empty folders of runs that crashed are cleared away.
+  if (!folders.Portable) sonarvex::RemoveStaleRunFolders(folders.Cache);
   context.DialogService = &dialogs;
   context.Xdg = &xdg;
   context.ProgramPath = sonarvex::ExecutablePath();

@@ -96,7 +96,9 @@ bool WriteFileAtomically(const std::string& path, std::string_view data, unsigne
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) {
+    const int err = errno;  // the caller says why
     ::unlink(temp.c_str());
+    errno = err;
     return false;
   }
   // Make the rename itself durable.

@@ -82,20 +82,28 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
 
 int LoadVirtualDrives(const std::string& programFolder, DeviceDirectory& directory,
                       Dialogs& dialogs) {
-  const std::string listPath = JoinPath(programFolder, kVirtualDriveListName);
+  return LoadVirtualDriveList(JoinPath(programFolder, kVirtualDriveListName), programFolder,
+                              directory, dialogs);
+}
+
+int LoadVirtualDriveList(const std::string& listPath, const std::string& baseFolder,
+                         DeviceDirectory& directory, Dialogs& dialogs) {
+  // The list is named as the user knows it: setting/vdrives.lst beside the
+  // program, the full path elsewhere.
+  std::string listName = listPath;
+  if (listPath == JoinPath(baseFolder, kVirtualDriveListName)) listName = kVirtualDriveListName;
   std::string problem;
   auto text = ReadFileBytes(listPath, 1 << 20, &problem);
   if (!text) {
     if (!problem.empty())
-      dialogs.Message("Не подключены виртуальные приводы из " +
-                          std::string(kVirtualDriveListName) + ": " + problem + ".",
+      dialogs.Message("Не подключены виртуальные приводы из " + listName + ": " + problem + ".",
                       kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     return 0;
   }
-  auto setup = CreateVirtualDrives(ParseVirtualDriveList(*text, programFolder));
+  auto setup = CreateVirtualDrives(ParseVirtualDriveList(*text, baseFolder));
   for (auto& d : setup.drives) directory.AddVirtual(d);
   if (!setup.problems.empty()) {
-    std::string message = "Не подключены виртуальные приводы из " + std::string(kVirtualDriveListName) + ":";
+    std::string message = "Не подключены виртуальные приводы из " + listName + ":";
     for (const auto& p : setup.problems) message += "\n" + p;
     dialogs.Message(message, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
   }

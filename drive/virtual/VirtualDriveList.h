@@ -47,5 +47,9 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list);
 // that were skipped. Returns the number of drives added.
 int LoadVirtualDrives(const std::string& programFolder, DeviceDirectory& directory,
                       Dialogs& dialogs);
+// The same for a list at listPath whose relative image paths start from
+// baseFolder (an installed program keeps the list in its settings folder).
+int LoadVirtualDriveList(const std::string& listPath, const std::string& baseFolder,
+                         DeviceDirectory& directory, Dialogs& dialogs);
 
 }  // namespace sonarvex

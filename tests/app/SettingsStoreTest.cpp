@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -197,9 +198,12 @@ TEST_F(SettingsStoreTest, SaveWritesTheImageAndReportsFailure) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);  // it holds the proxy password
 
   // A profile file whose place is taken by a folder cannot be written: the
-  // message names set.dat whatever the file, and set.dat stays intact.
+  // message names set.dat whatever the file, then the file and the reason;
+  // set.dat stays intact.
   MakeDirectories(folder_ + "setting/bad.prof/x");
-  dialogs_.ExpectMessage(kWriteFailed, "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  dialogs_.ExpectMessage(std::string(kWriteFailed) + " Не удалось записать файл '" + folder_ +
+                             "setting/bad.prof': " + std::strerror(EISDIR) + ".",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   EXPECT_FALSE(store.SaveRecord("bad.prof", s));
   EXPECT_EQ(ReadFileBytes(folder_ + "setting/set.dat")->size(), 1220u);
 }
@@ -209,7 +213,9 @@ TEST_F(SettingsStoreTest, SettingFolderThatCannotBeCreated) {
   WriteFileAtomically(folder_ + "setting", "not a folder");
   SettingsStore store(folder_, dialogs_);
   SettingsRecord s{};
-  dialogs_.ExpectMessage(kWriteFailed, "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  dialogs_.ExpectMessage(std::string(kWriteFailed) + " Не удалось создать папку '" + folder_ +
+                             "setting/': " + std::strerror(EEXIST) + ".",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   EXPECT_FALSE(store.SaveRecord("set.dat", s));
   EXPECT_EQ(*ReadFileBytes(folder_ + "setting"), "not a folder");
 }
@@ -245,4 +251,28 @@ TEST_F(SettingsStoreTest, AudioCdAssociation) {
 }
 
 }  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+
+TEST(SettingsStoreInstalled, FilesLiveInTheSettingFolderAndAnEmptyOutputIsTheMusicFolder) {
+  char tmpl[] = "/tmp/sonarvex-store-XXXXXX";
+  const std::string root = std::string(mkdtemp(tmpl)) + "/";
+  ScriptedDialogs dialogs;
+  SettingsStore store(root + "bin/", dialogs, root + "config/sonarvex");
+  EXPECT_EQ(store.SettingFolder(), root + "config/sonarvex/");
+  SettingsRecord s{};
+  std::memset(&s, 0, sizeof s);
+  store.LoadRecord("set.dat", s);
+  // Blank the folder as a damaged file would, and load again.
+  std::memset(s.OutputFolder, 0, sizeof s.OutputFolder);
+  ASSERT_TRUE(store.SaveRecord("set.dat", s));
+  EXPECT_TRUE(FileExists(root + "config/sonarvex/set.dat"));
+  store.LoadRecord("set.dat", s);
+  EXPECT_EQ(std::string(s.OutputFolder), DefaultOutputFolder());
+  EXPECT_NE(std::string(s.OutputFolder).rfind(root + "bin/", 0), 0u);
+  EXPECT_FALSE(DirectoryExists(root + "bin"));
+  std::filesystem::remove_all(root);
+}
+
 }  // namespace sonarvex

@@ -10,6 +10,9 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -144,8 +147,9 @@ TEST_F(MainFormTest, UnwritableSettingsAreReported) {
   // The settings file's place is taken by a folder: the save fails with the
   // message, and nothing else goes wrong.
   MakeDirectories(folder_ + "setting/set.dat/x");
-  dialogs_.ExpectMessage("Неполучилось сохранить настройки в файл 'set.dat'.", "Sonarvex v3.2",
-                         MsgIcon::Warning, MsgButtons::Ok);
+  dialogs_.ExpectMessage("Неполучилось сохранить настройки в файл 'set.dat'. Не удалось записать "
+                         "файл '" + folder_ + "setting/set.dat': " + std::strerror(EISDIR) + ".",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   form.close();
   EXPECT_EQ(*ReadFileBytes(folder_ + "setting/prof.lst"), "-1\r\n");
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -217,7 +218,9 @@ TEST_F(ProfilesTest, AProfileFileThatCannotBeWrittenLeavesTheListAsItWas) {
   // A folder in the way of the new profile's file.
   std::filesystem::create_directories(setting_ + "Blocked.prof/inside");
   chooser_.Text("Blocked");
-  dialogs_.ExpectMessage("Неполучилось сохранить настройки в файл 'set.dat'.", kTitle,
+  dialogs_.ExpectMessage("Неполучилось сохранить настройки в файл 'set.dat'. Не удалось записать "
+                         "файл '" + setting_ + "Blocked.prof': " + std::strerror(EISDIR) + ".",
+                         kTitle,
                          MsgIcon::Warning, MsgButtons::Ok);
   EXPECT_FALSE(commands_->Save());
   EXPECT_EQ(ProfLst(), before);
