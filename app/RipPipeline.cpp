@@ -414,8 +414,9 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       return TrackResult::Failed;
     }
   }
-  // rename(2) replaces whatever is at the final name, a link included,
-  // without following it.
+  // The finished file is no partial file any more; rename(2) replaces
+  // whatever is at the final name, a link included, without following it.
+  ClearOwnMark(partial);
   if (::rename(partial.c_str(), out.c_str()) != 0) {
     const int err = errno;
     ::unlink(partial.c_str());

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,7 +49,18 @@ int CreateExclusiveFile(const std::string& path, bool readWrite, unsigned mode) 
   do {
     fd = ::open(path.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    const int saved = errno;
+    ::fsetxattr(fd, kOwnFileMark, "partial", 7, 0);  // not every file system keeps it
+    errno = saved;
+  }
   return fd;
+}
+
+void ClearOwnMark(const std::string& path) {
+  const int saved = errno;
+  ::lremovexattr(path.c_str(), kOwnFileMark);
+  errno = saved;
 }
 
 bool RemoveForReplacement(const std::string& path) {
@@ -80,6 +92,16 @@ StaleFile RemoveStalePartial(const std::string& path) {
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? StaleFile::None : StaleFile::Error;
   if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1)
     return StaleFile::Foreign;
+  // The program's mark settles it where the file system keeps marks: a file
+  // without one is somebody else's, whatever it holds.
+  char mark[16];
+  const ssize_t marked = ::lgetxattr(path.c_str(), kOwnFileMark, mark, sizeof mark);
+  if (marked >= 0) {
+    if (std::string(mark, static_cast<std::size_t>(marked)) != "partial") return StaleFile::Foreign;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return StaleFile::Error;
+    return StaleFile::Removed;
+  }
+  if (errno == ENODATA) return StaleFile::Foreign;
   int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ELOOP ? StaleFile::Foreign : StaleFile::Error;
   struct stat opened{};

@@ -36,9 +36,15 @@ std::string CreateFailureText(const std::string& path, int err);
 std::string WriteFailureText(const std::string& path, int err);
 
 // Creates a new regular file for writing (O_CREAT|O_EXCL|O_NOFOLLOW|O_CLOEXEC):
-// fails when anything, a symbolic link included, is at path. The descriptor,
-// or -1 with errno set.
+// fails when anything, a symbolic link included, is at path. The file carries
+// the program's mark (the extended attribute kOwnFileMark) where the file
+// system keeps such attributes, so that a leftover can later be told from a
+// user's file of the same name. The descriptor, or -1 with errno set.
 int CreateExclusiveFile(const std::string& path, bool readWrite = false, unsigned mode = 0644);
+
+inline constexpr const char* kOwnFileMark = "user.sonarvex";
+// Takes the mark off a finished file (nothing happens where there is none).
+void ClearOwnMark(const std::string& path);
 
 // Removes what is at path so that a new file can be created there, without
 // ever following a link (a link is removed, not its target). A folder is left
@@ -53,9 +59,10 @@ enum class StaleFile {
   Error,    // it could not be examined or removed (errno set)
 };
 
-// A regular file counts as the program's own when it belongs to this user,
-// has one link and is empty or starts as the program's writers start their
-// files: "RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS".
+// A regular file of this user with one link counts as the program's own when
+// it carries the program's mark. On a file system without extended
+// attributes the content decides: empty, or starting as the program's writers
+// start their files ("RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS").
 bool LooksLikeOwnOutput(const std::uint8_t* head, std::size_t size);
 StaleFile RemoveStalePartial(const std::string& path);
 

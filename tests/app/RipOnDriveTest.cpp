@@ -2,6 +2,7 @@
 // WAV files hold and what happens when the drive fails.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "drive/DiscModel.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "platform/SafeFile.h"
 #include "platform/ScriptedDialogs.h"
 
 namespace sonarvex {
@@ -483,11 +485,31 @@ TEST_P(RipThroughLinksTest, StalePartialFilesOnlyOfOurOwnAreRemoved) {
   EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
             RipPipeline::Outcome::Failed);
   EXPECT_EQ(*ReadFileBytes(part), "somebody's notes");
-  // A partial file of an earlier rip (it starts as our files start) goes.
+  // A partial file of an earlier rip (made by the program, starting as our
+  // files start) goes.
   std::string own = c.writer == Writer::Wav ? std::string("RIFF\0\0\0\0WAVEfmt ", 16)
                     : c.writer == Writer::Ogg ? std::string("OggS\0\2", 6)
                                               : std::string("ID3\3\0\0", 6);
-  WriteFileAtomically(part, own);
+  // The same bytes in a user's own file of that name (not made by the
+  // program) stay too, wherever the file system keeps the program's mark.
+  ::unlink(part.c_str());
+  int fd = CreateExclusiveFile(part);
+  ASSERT_GE(fd, 0);
+  char mark[16];
+  const bool marks = ::fgetxattr(fd, kOwnFileMark, mark, sizeof mark) > 0;
+  ::close(fd);
+  ::unlink(part.c_str());
+  if (marks) {
+    WriteFileAtomically(part, own);
+    EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
+              RipPipeline::Outcome::Failed);
+    EXPECT_EQ(*ReadFileBytes(part), own);
+    ::unlink(part.c_str());
+  }
+  fd = CreateExclusiveFile(part);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, own.data(), own.size()), static_cast<ssize_t>(own.size()));
+  ::close(fd);
   EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
             RipPipeline::Outcome::Done);
   EXPECT_FALSE(FileExists(part));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -55,18 +56,50 @@ TEST_F(SafeFileTest, ReplacementRemovesLinksNotTheirTargets) {
   EXPECT_TRUE(Exists(dir_ + "folder"));
 }
 
+// Whether the folder's file system keeps extended attributes.
+bool KeepsMarks(const std::string& dir) {
+  const std::string probe = dir + "probe";
+  int fd = CreateExclusiveFile(probe);
+  char value[16];
+  const bool kept = fd >= 0 && ::fgetxattr(fd, kOwnFileMark, value, sizeof value) > 0;
+  if (fd >= 0) ::close(fd);
+  ::unlink(probe.c_str());
+  return kept;
+}
+
+// A file this program created and left behind (a crash, a power cut).
+void LeaveOwnPartial(const std::string& path, const std::string& head) {
+  int fd = CreateExclusiveFile(path);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  ASSERT_EQ(::write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
+  ::close(fd);
+}
+
 TEST_F(SafeFileTest, OnlyOwnStalePartialFilesAreRemoved) {
   const std::string part = dir_ + "x.part";
   EXPECT_EQ(RemoveStalePartial(part), StaleFile::None);
+  const bool marks = KeepsMarks(dir_);
   // What the program's writers start their files with.
   for (const std::string& head :
        {std::string(), std::string("RIFF\x30\0\0\0WAVEfmt ", 16), std::string("ID3\3\0", 5),
         std::string("\xFF\xFB\x90\x64", 4), std::string("\xFF\xF3\x90\x64", 4),
         std::string("OggS\0\2", 6)}) {
-    WriteFileAtomically(part, head);
+    LeaveOwnPartial(part, head);
     EXPECT_EQ(RemoveStalePartial(part), StaleFile::Removed) << head.size();
     EXPECT_FALSE(Exists(part));
+    // The same bytes in a file the program did not make (a user's own
+    // download named like the partial file) stay, where marks are kept.
+    WriteFileAtomically(part, head);
+    EXPECT_EQ(RemoveStalePartial(part), marks ? StaleFile::Foreign : StaleFile::Removed)
+        << head.size();
+    EXPECT_EQ(Exists(part), marks);
+    ::unlink(part.c_str());
   }
+  // A finished file loses its mark.
+  LeaveOwnPartial(part, "OggS");
+  ClearOwnMark(part);
+  if (marks) EXPECT_EQ(RemoveStalePartial(part), StaleFile::Foreign);
+  ::unlink(part.c_str());
   // Anything else stays: other content, a RIFF that is no WAVE, a link (even
   // to one of our files), a file with a second name, a folder.
   for (const std::string& head : {std::string("notes"), std::string("RIFF\0\0\0\0AVI LIST", 16),
