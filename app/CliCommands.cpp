@@ -1,17 +1,26 @@
 #include "app/CliCommands.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
+#include "app/CliConvert.h"
 #include "app/CliOptions.h"
+#include "app/CliProgress.h"
+#include "app/ProgramFolders.h"
 #include "app/RipPipeline.h"
 #include "app/Session.h"
+#include "app/SettingsFields.h"
 #include "drive/DriveCommands.h"
 #include "metadata/CddbCommand.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Cp1251.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
 
 namespace sonarvex {
 namespace {
@@ -46,6 +55,12 @@ class StopSignals {
   struct sigaction oldInt_{}, oldTerm_{};
 };
 
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
 std::string MsfText(Msf m) {
   char b[16];
   std::snprintf(b, sizeof b, "%02d:%02d:%02d", m.minute, m.second, m.frame);
@@ -56,24 +71,23 @@ std::string MsfText(Msf m) {
 // chosen; progress goes to standard error, finished tracks to standard output.
 class CliRipHost : public RipHost {
  public:
-  CliRipHost(std::ostream& out, std::ostream& err, const AlbumRecord& album,
+  CliRipHost(std::ostream& out, CliProgress& progress, const AlbumRecord& album,
              std::vector<bool> ticked)
-      : out_(out), err_(err), album_(album), ticked_(std::move(ticked)) {}
+      : out_(out), progress_(progress), album_(album), ticked_(std::move(ticked)) {}
   int RowCount() override { return static_cast<int>(ticked_.size()); }
   bool RowTicked(int row) override { return ticked_[row]; }
   void SetRowTicked(int row, bool on) override { ticked_[row] = on; }
   void SetRowStatus(int row, const std::string& text) override {
     // A stopped rip says so in one line of its own (see Rip).
     if (gStopSignal != 0) return;
-    err_ << "\r" << (row + 1) << ": " << text << "        " << std::flush;
-    progressShown_ = text.rfind("копирование", 0) == 0 || text.rfind("сжатие", 0) == 0;
-    if (!progressShown_) err_ << "\n";
+    progress_.Status(row, text);
   }
   bool Interrupted() override { return gStopSignal != 0; }
-  // Whether a progress line is still open on standard error.
-  bool ProgressShown() const { return progressShown_; }
   void SetRowImage(int, int) override {}
-  void SelectRow(int) override {}
+  // The loop selects the row of the track it starts.
+  void SelectRow(int row) override {
+    progress_.Start(row, album_.Tracks[row].Size / 176400.0);
+  }
   std::string RowCaption(int row) override {
     return Cp1251ToUtf8(FieldText(album_.Tracks[row].Title));
   }
@@ -101,12 +115,11 @@ class CliRipHost : public RipHost {
 
  private:
   std::ostream& out_;
-  std::ostream& err_;
+  CliProgress& progress_;
   const AlbumRecord& album_;
   std::vector<bool> ticked_;
   WindowState state_ = WindowState::Idle;
   int done_ = 0;
-  bool progressShown_ = false;
   bool ejectRequested_ = false;
   std::string missingFolder_;
 };
@@ -114,22 +127,49 @@ class CliRipHost : public RipHost {
 class Cli {
  public:
   Cli(const CliOptions& o, std::ostream& out, std::ostream& err, const CliEnvironment& env)
-      : o_(o), out_(out), err_(err), env_(env), dialogs_() {}
+      : o_(o), out_(out), err_(err), env_(env), dialogs_() {
+    // Messages and the command's own lines share standard error, in order.
+    dialogs_.SetOutput([this](const std::string& line) {
+      if (progress_) progress_->CloseLine();
+      err_ << line << "\n" << std::flush;
+    });
+  }
 
   int Run() {
+    // Where the state lives: --home is a portable folder; otherwise beside
+    // the program when it runs portable, else the XDG folders.
+    ProgramFolders folders;
+    if (!o_.Home.empty())
+      folders = PortableFolders(o_.Home);
+    else if (!env_.Folders.ExecutableFolder.empty())
+      folders = ChooseProgramFolders(env_.Folders);
+    else
+      folders = PortableFolders(env_.ExecutableFolder);
+    if (!folders.Portable) {
+      // Empty folders of runs that crashed are cleared away.
+      RemoveStaleRunFolders(folders.Cache);
+    }
     SessionContext context;
-    context.ProgramFolder = o_.Home.empty() ? env_.ExecutableFolder : o_.Home;
-    if (context.ProgramFolder.empty() || context.ProgramFolder.back() != '/')
-      context.ProgramFolder += '/';
+    FillSessionContext(folders, context);
     context.DialogService = &dialogs_;
     context.ScanSystemDrives = env_.ScanSystemDrives;
     context.Images = o_.Images;
     session_ = std::make_unique<Session>(context);
     if (!session_->StartError().empty()) return Fail(session_->StartError());
-    session_->LoadActiveProfile();
+    if (int status = LoadProfile(); status != 0) return status;
+    if (o_.Verbosity > 0) {
+      err_ << "Настройки: " << session_->SettingFolder() << settingsFile_ << "\n"
+           << "База альбомов: " << session_->AlbumFolder() << "\n"
+           << "Временные файлы: " << session_->TempFolder() << "\n";
+    }
+    if (o_.Command == "settings") return Settings();
     const auto& drives = session_->Drives();
 
     if (o_.Command == "drives") return Drives();
+    if (o_.Command == "convert")
+      return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
+    // The play command: RunPlayCommand (app/CliPlay.h) goes here.
+    if (o_.Command == "play") return Fail("Команда play в этой сборке ещё не доступна.");
     const int stored = session_->Settings().DriveIndex;
     int drive = o_.Drive ? *o_.Drive : stored;
     if (drive >= static_cast<int>(drives.size()))
@@ -147,6 +187,85 @@ class Cli {
   int Fail(const std::string& reason) {
     err_ << reason << "\n";
     return 1;
+  }
+
+  // The active profile's settings, or those of --profile.
+  int LoadProfile() {
+    ProfileList& profiles = session_->Profiles();
+    profiles.Load(session_->SettingFolder());
+    settingsFile_ = profiles.ActiveFileName();
+    if (o_.Profile) {
+      std::string names;
+      settingsFile_.clear();
+      for (int k = 0; k < profiles.ProfileCount(); ++k) {
+        if (!ProfileList::IsUsableFileName(profiles.FileName(k))) continue;
+        const std::string caption = Cp1251ToUtf8(profiles.Caption(k));
+        if (caption == *o_.Profile) settingsFile_ = profiles.DiskFileName(k);
+        names += (names.empty() ? "" : ", ") + caption;
+      }
+      if (settingsFile_.empty())
+        return Fail("Нет профиля '" + *o_.Profile + "' в " + session_->SettingFolder() +
+                    "prof.lst" +
+                    (names.empty() ? std::string(": профилей нет.") : "; профили: " + names + "."));
+    }
+    session_->LoadSettings(settingsFile_);
+    return 0;
+  }
+
+  // settings show | settings set FIELD=VALUE...
+  int Settings() {
+    SettingsRecord& settings = session_->Settings();
+    if (o_.Arguments[0] == "show") {
+      for (const auto& [name, value] : SettingsFieldValues(settings))
+        out_ << name << "=" << value << "\n";
+      return 0;
+    }
+    const std::vector<std::string> assignments(o_.Arguments.begin() + 1, o_.Arguments.end());
+    SettingsLimits limits;
+    limits.DriveCount = static_cast<int>(session_->Drives().size());
+    for (const auto& a : assignments)
+      if (a.rfind("AcmFormatIndex=", 0) == 0)
+        limits.AcmFormatCount = static_cast<int>(session_->AcmFormatDescriptions().size());
+    if (auto refused = SetSettingsFields(settings, assignments, limits))
+      return Fail(*refused + " Настройки не изменены.");
+    // The store says what failed, naming the file and the reason.
+    if (!session_->SaveSettings(settingsFile_)) return 1;
+    if (o_.Verbosity > 0)
+      err_ << "Сохранено в " << session_->SettingFolder() << settingsFile_ << "\n";
+    return 0;
+  }
+
+  // The one-run overrides of the settings for a rip of `kind`.
+  int ApplyOverrides(SettingsRecord& settings, int kind) {
+    if (o_.Out) {
+      std::string folder = *o_.Out;
+      if (folder.front() != '/') {
+        std::error_code ec;
+        folder = (std::filesystem::current_path(ec) / folder).lexically_normal().string();
+      }
+      if (auto refused = OverrideOutputFolder(settings, folder))
+        return Fail("--out " + *o_.Out + ": " + *refused);
+      // A folder named on the command line is made when it is missing.
+      if (!MakeDirectories(folder))
+        return Fail("Не удалось создать папку '" + folder + "': " + std::strerror(errno) + ".");
+    }
+    if (o_.Name) {
+      if (auto refused = OverrideNameFormat(settings, *o_.Name))
+        return Fail("--name " + *o_.Name + ": " + *refused);
+    }
+    if (o_.Bitrate) {
+      if (auto refused = OverrideBitrate(settings, kind, *o_.Bitrate))
+        return Fail("--bitrate " + std::to_string(*o_.Bitrate) + ": " + *refused);
+    }
+    if (o_.Vbr) {
+      if (auto refused = OverrideVbr(settings, kind, *o_.Vbr))
+        return Fail("--vbr " + std::to_string(*o_.Vbr) + ": " + *refused);
+    }
+    if (o_.OggQuality) {
+      if (auto refused = OverrideOggQuality(settings, kind, *o_.OggQuality))
+        return Fail("--ogg-quality: " + *refused);
+    }
+    return 0;
   }
 
   int Drives() {
@@ -227,13 +346,16 @@ class Cli {
     if (format == "wav") sender = GrabSender::Wave;
     if (format == "ogg") sender = GrabSender::Ogg;
     if (format == "wma") sender = GrabSender::Wma;
+    const int kind = format == "wav" ? 0 : format == "wma" ? 2 : format == "ogg" ? 3 : 1;
+    if (int status = ApplyOverrides(settings, kind); status != 0) return status;
     // These two changes live in memory only: the command line never saves
     // the settings.
     if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;
     // Scripts run unattended: nothing but the grab itself changes the machine.
     settings.ShutdownAfterCopy = 0;
 
-    CliRipHost host(out_, err_, album, ticked);
+    progress_ = std::make_unique<CliProgress>(err_, env_.ErrIsTerminal, o_.Verbosity);
+    CliRipHost host(out_, *progress_, album, ticked);
     Session::RipResult result;
     int stopSignal = 0;
     {
@@ -245,7 +367,7 @@ class Cli {
       // The loop has deleted the track it was writing; the temporary folder
       // goes with the session when it is empty.
       session_->SaveCurrentAlbum();
-      if (host.ProgressShown()) err_ << "\n";
+      progress_->CloseLine();
       err_ << "Копирование прервано сигналом " << (stopSignal == SIGINT ? "SIGINT" : "SIGTERM")
            << ": незаконченный файл удалён, готовые дорожки сохранены.\n";
       return 128 + stopSignal;
@@ -263,6 +385,9 @@ class Cli {
       case RipPipeline::Outcome::Failed:
         if (!host.MissingFolder().empty())
           return Fail("the output folder " + host.MissingFolder() + " does not exist");
+        // The loop has shown its failure already (one line through the
+        // console dialogs); it is not said twice.
+        if (!result.failure.empty() && dialogs_.LastProblem() == OneLine(result.failure)) return 1;
         return Fail(result.failure);
     }
     return 1;
@@ -273,7 +398,11 @@ class Cli {
   std::ostream& err_;
   const CliEnvironment& env_;
   ConsoleDialogs dialogs_;
+  // Declared before the session: what the session says at its end still
+  // finds it.
+  std::unique_ptr<CliProgress> progress_;  // while a rip runs
   std::unique_ptr<Session> session_;
+  std::string settingsFile_;  // the settings file in use (set.dat or a profile)
 };
 
 }  // namespace
@@ -285,6 +414,15 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (!options) {
     err << "sonarvex-cli: " << error << "\n" << CliUsage();
     return 2;
+  }
+  // Help and version need no settings, drives or folders.
+  if (options->Command == "help") {
+    out << CliHelp(options->Arguments.empty() ? std::string() : options->Arguments[0]);
+    return 0;
+  }
+  if (options->Command == "version") {
+    out << "sonarvex-cli " << kProgramVersion << "\n";
+    return 0;
   }
   Cli cli(*options, out, err, env);
   return cli.Run();

@@ -7,14 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "app/ProgramFolders.h"
+
 namespace sonarvex {
 
 struct CliEnvironment {
-  std::string ExecutableFolder;  // the default program folder
+  // The program folder used portable when Folders is not filled (tests).
+  std::string ExecutableFolder;
+  // The process's folders: portable or the XDG folders (ProgramFolders.h).
+  FolderEnvironment Folders;
   bool ScanSystemDrives = true;  // look at the system's optical drives too
+  bool ErrIsTerminal = false;    // standard error is a terminal: live progress
 };
 
-// Runs one command; returns the exit status (0 done, 1 failed, 2 usage).
+// Runs one command; returns the exit status (0 done, 1 failed, 2 usage,
+// 128 + N stopped by signal N).
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
            const CliEnvironment& env);
 

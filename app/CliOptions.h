@@ -1,7 +1,7 @@
-// The command line of sonarvex-cli:
-//   sonarvex-cli [--home DIR] [--image FILE.cue]... COMMAND ...
-//   drives | toc [--drive N] | rip [--drive N] [--format wav|mp3|ogg]
-//   [--tracks LIST] [--on-the-fly] | cddb [--drive N] [--match K]
+// The command line of sonarvex-cli (CliHelp() gives the whole of it):
+//   sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]
+// Options may stand before or after the command; everything after
+// "convert" belongs to that command.
 #pragma once
 
 #include <optional>
@@ -10,15 +10,37 @@
 
 namespace sonarvex {
 
+// The program's version (the window's title says "Sonarvex v" and it).
+inline constexpr const char* kProgramVersion = "3.2";
+
 struct CliOptions {
-  std::string Home;  // program folder ("" = the executable's)
+  std::string Home;  // program folder ("" = the executable's, or the XDG folders)
   std::vector<std::string> Images;
-  std::string Command;  // "drives", "toc", "rip", "cddb"
+  // "drives", "toc", "rip", "cddb", "settings", "play", "convert", or the
+  // answers without a session: "help", "version".
+  std::string Command;
+  // What follows the command that is not an option: help's COMMAND,
+  // settings' show | set FIELD=VALUE..., play's FILE, convert's arguments
+  // (all of them, untouched).
+  std::vector<std::string> Arguments;
   std::optional<int> Drive;
-  std::string Format;  // "wav", "mp3", "ogg" ("" = the profile's)
+  std::string Format;  // "wav", "mp3", "ogg", "wma" ("" = the profile's)
   std::string Tracks;  // "1,3-5" ("" = all audio tracks)
   bool OnTheFly = false;
   int Match = 1;
+  std::optional<int> Track;  // play --track N
+
+  // The settings profile to use instead of the active one (its name as the
+  // profile menu shows it).
+  std::optional<std::string> Profile;
+  // Overrides of the settings for this run (rip only); never saved.
+  std::optional<std::string> Out;   // output folder
+  std::optional<std::string> Name;  // file name format (%A %D %T %N)
+  std::optional<int> Bitrate;       // kbit/s (MP3, Ogg or WMA, as the format says)
+  std::optional<int> Vbr;           // LAME VBR quality 0..9
+  std::optional<int> OggQuality;    // the Ogg quality slider's position, -100..1000
+  // -1 quiet (only failures), 0 normal, 1 verbose.
+  int Verbosity = 0;
 };
 
 // Parses argv[1..]; on a usage error returns nullopt and sets *error.
@@ -29,6 +51,15 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
 std::optional<std::vector<int>> ParseTrackList(const std::string& list, int maxTrack,
                                                std::string* error);
 
+// "--ogg-quality" values: a decimal number -1..10 with at most one decimal,
+// as the quality slider moves in steps of 0.1; the slider position (× 100).
+std::optional<int> ParseOggQuality(const std::string& text);
+
+// The short usage (after a usage error) and the help of the whole program
+// or of one command ("" when there is no such command).
 const char* CliUsage();
+std::string CliHelp(const std::string& command = {});
+// The commands help knows, in the order the help lists them.
+const std::vector<std::string>& CliCommandNames();
 
 }  // namespace sonarvex

@@ -1,4 +1,6 @@
 // sonarvex-cli: see CliCommands.h.
+#include <unistd.h>
+
 #include <clocale>
 #include <iostream>
 
@@ -11,5 +13,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   sonarvex::CliEnvironment env;
   env.ExecutableFolder = sonarvex::ExecutableFolder();
+  env.Folders = sonarvex::FolderEnvironment::FromProcess();
+  env.ErrIsTerminal = ::isatty(STDERR_FILENO) == 1;
   return sonarvex::RunCli(args, std::cout, std::cerr, env);
 }

@@ -26,7 +26,10 @@ int ConsoleDialogs::Message(const std::string& text, const std::string&, MsgIcon
   }
   if (buttons != MsgButtons::Ok && answer_) result = answer_(text, buttons);
   if (icon == MsgIcon::Warning || icon == MsgIcon::Error) lastProblem_ = line;
-  std::fprintf(stderr, "%s\n", line.c_str());
+  if (print_)
+    print_(line);
+  else
+    std::fprintf(stderr, "%s\n", line.c_str());
   return result;
 }
 

@@ -22,8 +22,13 @@ class ConsoleDialogs : public WindowlessDialogs {
   // The last warning or error shown (one line), for the program's exit text.
   const std::string& LastProblem() const { return lastProblem_; }
 
+  // Where the lines go (standard error when not set): a front end that
+  // writes its own lines to a stream keeps them in one order there.
+  void SetOutput(std::function<void(const std::string& line)> print) { print_ = std::move(print); }
+
  private:
   std::function<int(const std::string&, MsgButtons)> answer_;
+  std::function<void(const std::string&)> print_;
   std::string lastProblem_;
 };
 

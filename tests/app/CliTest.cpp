@@ -16,6 +16,8 @@
 #include <sstream>
 
 #include "app/CliCommands.h"
+#include "app/CliOptions.h"
+#include "platform/Dialogs.h"
 #include "metadata/DiscId.h"
 #include "records/AlbumRecord.h"
 #include "records/SettingsRecord.h"
@@ -325,6 +327,158 @@ TEST_F(CliTest, RipNeverWritesThroughLinks) {
   struct stat st{};
   ASSERT_EQ(lstat(out.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+
+TEST_F(CliTest, HelpAndVersionAnswerWithoutTouchingAnything) {
+  const std::string empty = home_ + "empty/";
+  MakeDirectories(empty);
+  CliEnvironment env;
+  env.ExecutableFolder = empty;
+  env.ScanSystemDrives = false;
+  auto run = [&](std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunCli(args, out_, err_, env);
+  };
+  ASSERT_EQ(run({"--help"}), 0);
+  const std::string help = out_.str();
+  for (const char* word : {"drives", "toc [--drive N]", "rip ", "cddb", "settings show",
+                           "settings set FIELD=VALUE", "play", "convert", "help [COMMAND]",
+                           "--home", "--image", "--profile", "-q, --quiet", "-v, --verbose",
+                           "--version", "--out DIR", "--name FORMAT", "--bitrate K", "--vbr Q",
+                           "--ogg-quality Q", "--tracks", "--on-the-fly", "--match", "Exit status"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  EXPECT_EQ(run({"-h"}), 0);
+  EXPECT_EQ(out_.str(), help);
+  EXPECT_EQ(run({"help"}), 0);
+  EXPECT_EQ(out_.str(), help);
+  ASSERT_EQ(run({"help", "rip"}), 0);
+  const std::string rip = out_.str();
+  EXPECT_NE(rip.find("--ogg-quality"), std::string::npos);
+  EXPECT_EQ(rip.find("settings set"), std::string::npos);
+  EXPECT_EQ(run({"rip", "--help"}), 0);
+  EXPECT_EQ(out_.str(), rip);
+  EXPECT_EQ(run({"help", "nonsense"}), 2);
+  EXPECT_NE(err_.str().find("unknown command nonsense"), std::string::npos);
+  ASSERT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(out_.str(), "sonarvex-cli 3.2\n");
+  EXPECT_EQ(std::string(kProgramTitle), std::string("Sonarvex v") + kProgramVersion);
+  // Nothing was made: no settings, no temporary folder.
+  EXPECT_TRUE(std::filesystem::is_empty(empty));
+}
+
+TEST_F(CliTest, SettingsShowAndSetWithTheDialogsChecks) {
+  ASSERT_EQ(Run({"settings", "show"}), 0) << err_.str();
+  const std::string shown = out_.str();
+  EXPECT_NE(shown.find("OutputFolder=" + home_ + "music/\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nNameHasNumber=1\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nBitrateIndex=12\n"), std::string::npos);
+  const std::string before = *ReadFileBytes(home_ + "setting/set.dat");
+
+  // Refused as the dialog refuses: exit 1, one line, nothing written.
+  EXPECT_EQ(Run({"settings", "set", "ShowGrid=1", "SectorsPerRead=0"}), 1);
+  EXPECT_EQ(err_.str(),
+            "Поле SectorsPerRead: Читать секторов: введите число от 1 до 255. Настройки не "
+            "изменены.\n");
+  EXPECT_EQ(Run({"settings", "set", "UseFormatString=1", "FormatString=%A"}), 1);
+  EXPECT_NE(err_.str().find("(%T)"), std::string::npos);
+  EXPECT_EQ(Run({"settings", "set", "DriveIndex=1"}), 1);  // one drive only
+  EXPECT_EQ(*ReadFileBytes(home_ + "setting/set.dat"), before);
+  EXPECT_EQ(Run({"settings", "set", "SectorsPerRead"}), 2);  // not FIELD=VALUE
+
+  ASSERT_EQ(Run({"settings", "set", "SectorsPerRead=40", "ProxyHost=proxy.local",
+                 "OutputFolder=" + home_ + "elsewhere"}),
+            0)
+      << err_.str();
+  auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+  ASSERT_TRUE(bytes && bytes->size() == sizeof(SettingsRecord));
+  SettingsRecord s;
+  std::memcpy(&s, bytes->data(), sizeof s);
+  EXPECT_EQ(s.SectorsPerRead, 40);
+  EXPECT_EQ(s.ProxyEnabled, 1);
+  EXPECT_EQ(std::string(s.OutputFolder), home_ + "elsewhere/");
+  EXPECT_EQ(s.NameHasNumber, 1);  // the rest as it was
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("\nSectorsPerRead=40\n"), std::string::npos);
+}
+
+TEST_F(CliTest, AProfileChosenForOneRun) {
+  EditSettings([&](SettingsRecord& s) { SetField(s.OutputFolder, home_ + "rock/"); });
+  std::filesystem::copy_file(home_ + "setting/set.dat", home_ + "setting/Rock.prof");
+  EditSettings([&](SettingsRecord& s) { SetField(s.OutputFolder, home_ + "music/"); });
+  WriteFileAtomically(home_ + "setting/prof.lst", "-1\r\nRock.prof\r\n");
+  ASSERT_EQ(Run({"--profile", "Rock", "settings", "show"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("OutputFolder=" + home_ + "rock/\n"), std::string::npos);
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + home_ + "music/\n"), std::string::npos);
+  // settings set with --profile writes that profile's file.
+  ASSERT_EQ(Run({"--profile", "Rock", "settings", "set", "ShowGrid=1"}), 0) << err_.str();
+  SettingsRecord rock;
+  std::memcpy(&rock, ReadFileBytes(home_ + "setting/Rock.prof")->data(), sizeof rock);
+  EXPECT_EQ(rock.ShowGrid, 1);
+  EXPECT_EQ(Run({"--profile", "Jazz", "drives"}), 1);
+  EXPECT_NE(err_.str().find("Нет профиля 'Jazz'"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("профили: Rock."), std::string::npos) << err_.str();
+}
+
+TEST_F(CliTest, OverridesChangeTheSettingsForOneRunOnly) {
+  const std::string before = *ReadFileBytes(home_ + "setting/set.dat");
+  ASSERT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--out", home_ + "other/new",
+                 "--name", "%N-%T", "--bitrate", "96"}),
+            0)
+      << err_.str();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string mp3 = home_ + "other/new/01-Track1.mp3";
+  EXPECT_EQ(lines[0], "1\t" + mp3);
+  ASSERT_TRUE(FileExists(mp3));
+  // Nothing of it is kept.
+  EXPECT_EQ(*ReadFileBytes(home_ + "setting/set.dat"), before);
+  // Refusals name the option and why; nothing is ripped.
+  EXPECT_EQ(Run({"rip", "--format", "wav", "--tracks", "1", "--vbr", "2"}), 1);
+  EXPECT_EQ(err_.str(), "--vbr 2: --vbr задаётся только для mp3.\n");
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--bitrate", "100"}), 1);
+  EXPECT_NE(err_.str().find("32, 40, 48"), std::string::npos);
+  EXPECT_EQ(Run({"rip", "--format", "ogg", "--tracks", "1", "--name", "%A"}), 1);
+  EXPECT_TRUE(out_.str().empty());
+  // A relative --out is taken from the current folder.
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(home_);
+  const int rc = Run({"rip", "--format", "ogg", "--tracks", "2", "--out", "rel", "--ogg-quality",
+                      "2.5"});
+  std::filesystem::current_path(cwd);
+  ASSERT_EQ(rc, 0) << err_.str();
+  EXPECT_EQ(Lines().at(0), "2\t" + home_ + "rel/1 - Track2.ogg");
+
+  std::string ffprobe = FindInPath("ffprobe");
+  if (ffprobe.empty()) GTEST_SKIP() << "no ffprobe";
+  std::string rate = Capture({ffprobe, "-v", "quiet", "-show_entries", "format=bit_rate", "-of",
+                              "default=nw=1:nk=1", mp3});
+  const long bps = std::atol(rate.c_str());
+  EXPECT_GT(bps, 90000) << rate;  // 96 kbit/s, not the profile's 224
+  EXPECT_LT(bps, 102000) << rate;
+}
+
+TEST_F(CliTest, WithoutATerminalProgressIsOneLinePerTrack) {
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1,2"}), 0) << err_.str();
+  const std::string err = err_.str();
+  EXPECT_EQ(err.find('\r'), std::string::npos);
+  std::istringstream in(err);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 2u) << err;
+  EXPECT_EQ(lines[0].rfind("1: Скопирован, 0:12 за ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("2: Скопирован, 0:09 за ", 0), 0u) << lines[1];
+  EXPECT_NE(lines[0].find(" с"), std::string::npos);
+  // Quiet: nothing but the results.
+  ASSERT_EQ(Run({"-q", "rip", "--format", "wav", "--tracks", "1"}), 0);
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Lines().size(), 1u);
+  // Verbose: the files in use first.
+  ASSERT_EQ(Run({"-v", "drives"}), 0);
+  EXPECT_NE(err_.str().find("Настройки: " + home_ + "setting/set.dat\n"), std::string::npos)
+      << err_.str();
 }
 
 }  // namespace
