@@ -19,6 +19,11 @@
 #include "metadata/DiscId.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "platform/IniStore.h"
+#include "playback/CdMixer.h"
+#include "playback/MediaPlayer.h"
+#include "playback/NHandler.h"
+#include "playback/PcmOutput.h"
 #include "platform/Shell.h"
 #include "platform/System.h"
 #include "platform/XdgAssociations.h"
@@ -166,6 +171,39 @@ void Session::SortArtists() {
   });
 }
 
+std::string Session::SoundDevice() const {
+  IniStore ini(store_.SettingFolder() + "placement.ini");
+  ini.Load();
+  auto device = ini.Get("Audio", "Device");
+  return device && !device->empty() ? *device : std::string("default");
+}
+
+NHandler& Session::Digital() {
+  if (!digital_) {
+    Poster post = post_;
+    if (!post) post = [](std::function<void()> f) { f(); };
+    digital_ = std::make_unique<NHandler>(MakeAlsaPcmOutput(SoundDevice()), std::move(post));
+  }
+  return *digital_;
+}
+
+MediaPlayer& Session::Media() {
+  if (!media_) {
+    // A device named in placement.ini takes the sound; else the desktop's own.
+    IniStore ini(store_.SettingFolder() + "placement.ini");
+    ini.Load();
+    MediaPlayerOptions options;
+    if (auto device = ini.Get("Audio", "Device")) options.audioDevice = *device;
+    media_ = std::make_unique<MediaPlayer>(options);
+  }
+  return *media_;
+}
+
+CdMixer& Session::Mixer() {
+  if (!mixer_) mixer_ = std::make_unique<CdMixer>();
+  return *mixer_;
+}
+
 EncoderSet& Session::Encoders() {
   if (!encoders_) encoders_ = std::make_unique<EncoderSet>(settings_, dialogs_);
   return *encoders_;
@@ -208,6 +246,9 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
 void Session::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
+  if (digital_) digital_->Terminate();
+  if (media_) media_->CloseMedia();
+  if (mixer_) mixer_->Close();
   RemoveEmptyDirectory(tempFolder_);
   if (!drives_.empty()) {
     Transport& t = CurrentTransport();

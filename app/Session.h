@@ -8,6 +8,7 @@
 // Qt-free: the questions a Session asks go through the Dialogs service.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,7 +26,10 @@
 namespace sonarvex {
 
 class AspiTransport;
+class CdMixer;
 class DeviceDirectory;
+class MediaPlayer;
+class NHandler;
 class Dialogs;
 class EncoderSet;
 class PowerControl;
@@ -127,6 +131,22 @@ class Session : public ProgramFacts {
 
   // The encoders, made on first use (a WAV rip never needs them).
   EncoderSet& Encoders();
+
+  // Playback. The players hand their work to the front end's thread through
+  // the poster (the window posts to its event loop, the command line to its
+  // queue); set it before the first use of Digital().
+  using Poster = std::function<void(std::function<void()>)>;
+  void SetPoster(Poster post) { post_ = std::move(post); }
+  // The ALSA device sound goes to: setting/placement.ini [Audio] Device=,
+  // "default" when not set.
+  std::string SoundDevice() const;
+  // The digital CD player, the media file player and the mixer's CD line,
+  // each made on first use; the digital player still needs its Init.
+  NHandler& Digital();
+  bool DigitalMade() const { return digital_ != nullptr; }
+  MediaPlayer& Media();
+  bool MediaMade() const { return media_ != nullptr; }
+  CdMixer& Mixer();
   PowerControl& Power() { return *power_; }
 
   // The MP3 player of the desktop (else a known player on the PATH; empty
@@ -183,6 +203,10 @@ class Session : public ProgramFacts {
   DiscView view_;
   std::vector<std::string> artists_;
   std::unique_ptr<EncoderSet> encoders_;
+  Poster post_;
+  std::unique_ptr<NHandler> digital_;
+  std::unique_ptr<MediaPlayer> media_;
+  std::unique_ptr<CdMixer> mixer_;
   std::shared_ptr<PowerControl> power_;
   std::string playerPath_;
   std::vector<std::string> extensions_;

@@ -12,8 +12,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPainter>
 #include <QSlider>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -23,6 +25,10 @@
 #include "app/MainFormRules.h"
 #include "app/PositionBar.h"
 #include "app/Session.h"
+#include "conversion/TConvertForm.h"
+#include "playback/CdMixer.h"
+#include "playback/NHandler.h"
+#include "playback/VolumeRouting.h"
 #include "drive/AspiTransport.h"
 #include "drive/DriveCommands.h"
 #include "drive/PlayPosition.h"
@@ -34,6 +40,7 @@
 #include "app/settingsform/ProfileCommands.h"
 #include "app/settingsform/SettingsFormHost.h"
 #include "app/settingsform/SettingsFormModel.h"
+#include "app/settingsform/SettingsFormRules.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "drive/ui/TReadCommandForm.h"
 #include "app/OutputNaming.h"
@@ -83,8 +90,7 @@ enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
 bool TMainForm::Available(const std::string& component) {
   // Windows that come with later parts of the program: their commands are
   // present but stay disabled until the window exists.
-  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1", "ConvertButton",
-                                                "N25",          "SpeedButton7", "N7",
+  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1", "SpeedButton7", "N7",
                                                 "SpeedButton8", "M3U1"};
   return kNotYet.count(component) == 0;
 }
@@ -280,8 +286,12 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
   // Start-up, in order: the session has started the drives; the window
   // lists them, makes the encoders (a missing library is reported now) and
   // loads the profiles, which loads the settings and reads the disc.
+  session_.SetPoster([this](std::function<void()> call) {
+    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+  });
   RebuildDriveList();
   session_.Encoders();
+  OpenMixer();
   LoadProfiles();
   state_ = WindowState::Idle;
   positionBar_->SetScale(1000);
@@ -342,6 +352,7 @@ void TMainForm::BuildToolbar(QWidget* parent) {
   connect(toolbar_[0], &QToolButton::clicked, this, &TMainForm::Refresh);
   connect(toolbar_[9], &QToolButton::clicked, this, &TMainForm::StartPlayer);
   connect(toolbar_[8], &QToolButton::clicked, this, [this] { OpenSettings(); });
+  connect(toolbar_[6], &QToolButton::clicked, this, [this] { ConvertFiles(); });
   connect(toolbar_[1], &QToolButton::clicked, this, [this] { Grab(GrabSender::Mp3Button); });
   connect(toolbar_[2], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wma); });
   connect(toolbar_[3], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wave); });
@@ -611,6 +622,7 @@ void TMainForm::BuildMenus() {
   on("Eject1", [this] { Eject(); });
   on("SysInfo", [this] { DriveReport(); });
   on("N6", [this] { OpenSettings(); });
+  on("N25", [this] { ConvertFiles(); });
   on("MP3", [this] { Grab(GrabSender::Mp3Menu); });
   on("OGG1", [this] { Grab(GrabSender::Ogg); });
   on("WMA1", [this] { Grab(GrabSender::Wma); });
@@ -797,10 +809,19 @@ bool TMainForm::SaveSettings(const std::string& fileName) {
 
 void TMainForm::OpenSettings() { OpenSettings(nullptr); }
 
-void TMainForm::OpenSettings(bool* accepted) {
+void TMainForm::OpenSettings(bool* accepted) { OpenSettings(accepted, this, false); }
+
+void TMainForm::OpenSettings(bool* accepted, QWidget* owner, bool mp3Sheet) {
   if (settingsForm_) return;
-  TSettingsForm form(settings_, album_, tags_, *hosts_, session_, dialogs_, this);
+  if (mp3Sheet) settings_.SettingsPage = kAudioSettingsPage;
+  TSettingsForm form(settings_, album_, tags_, *hosts_, session_, dialogs_, owner);
   settingsForm_ = &form;
+  if (mp3Sheet) {
+    // From the conversion window: the MP3 sheet, nothing to play.
+    if (auto* sheets = form.findChild<QTabWidget*>("PageControl2")) sheets->setCurrentIndex(0);
+    for (const char* name : {"SpeedButton11", "SpeedButton16"})
+      if (auto* button = form.findChild<QWidget*>(name)) button->setEnabled(false);
+  }
   if (SettingsFormOpened) SettingsFormOpened(form);
   form.exec();
   settingsForm_ = nullptr;
@@ -949,6 +970,11 @@ void TMainForm::Play(bool tickedOnly) {
   if (state_ == WindowState::Searching || state_ == WindowState::Copying) return;
   if (state_ == WindowState::Paused) {
     state_ = WindowState::Playing;
+    if (DigitalPlaying()) {
+      session_.Digital().SetBufferVolume(volumeBar_->value());
+      session_.Digital().Pause(false);
+      return;
+    }
     int next = std::min<int>(currentTrack_ + 1, album_.TrackCount);
     PlayAudioMSF(CurrentTransport(), pausePosition_, album_.Tracks[next].Start);
     return;
@@ -976,13 +1002,24 @@ void TMainForm::PlayTrack(int i) {
   setWindowTitle(U(kProgramTitle) + " - " + title);
   currentTrack_ = i;
   listView_->setCurrentItem(listView_->topLevelItem(i));
-  if (!suppressPlay_)
+  if (suppressPlay_) return;
+  if (settings_.DigitalPlayback) {
+    if (!DigitalReady()) return;
+    session_.Digital().Play(i, album_, CurrentTransport());
+    session_.Digital().SetBufferVolume(volumeBar_->value());
+  } else {
     PlayAudioMSF(CurrentTransport(), album_.Tracks[i].Start, album_.Tracks[i + 1].Start);
+  }
 }
 
 void TMainForm::Pause() {
   if (state_ != WindowState::Playing) return;
   state_ = WindowState::Paused;
+  if (DigitalPlaying()) {
+    pausePosition_ = session_.Digital().Position().Absolute();
+    session_.Digital().Pause(true);
+    return;
+  }
   SubChannelPosition p;
   ReadSubChannel(CurrentTransport(), p);
   pausePosition_ = p.Absolute();
@@ -1013,7 +1050,10 @@ void TMainForm::Stop() {
   timePanel_->clear();
   if (state_ != WindowState::Copying) {
     state_ = WindowState::Idle;
-    if (DiscPresent()) StopPlayScan(CurrentTransport());
+    if (DigitalPlaying())
+      session_.Digital().Stop();
+    else if (DiscPresent())
+      StopPlayScan(CurrentTransport());
     UpdateCaption();
   } else {
     state_ = WindowState::Idle;  // the ripping loop asks whether to cancel
@@ -1042,14 +1082,62 @@ void TMainForm::Seek(double position) {
   if (state_ != WindowState::Playing || !DiscPresent()) return;
   int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
   if (currentTrack_ < 0 || currentTrack_ >= count) return;
+  if (DigitalPlaying()) {
+    session_.Digital().Seek(static_cast<std::int32_t>(position) +
+                            album_.Tracks[currentTrack_].StartSector);
+    return;
+  }
   int sector = static_cast<int>(position) + album_.Tracks[currentTrack_].StartSector +
                album_.FirstTrackOffset;
   PlayAudioMSF(CurrentTransport(), FramesToMsf(sector), album_.Tracks[currentTrack_ + 1].Start);
 }
 
 void TMainForm::SetVolume(int v) {
-  settings_.Volume = static_cast<std::uint8_t>(std::clamp(v, 0, 255));
-  if (settings_.VolumeOnDrive && !session_.Drives().empty()) CurrentTransport().SetCDVolume(settings_.Volume);
+  const int level = std::clamp(v, 0, 255);
+  VolumeOutputs outputs;
+  outputs.digital = digitalTried_ ? &session_.Digital() : nullptr;
+  outputs.drive = session_.Drives().empty() ? nullptr : &CurrentTransport();
+  outputs.mixer = &session_.Mixer();
+  if (ApplyVolumeLevel(level, VolumeModeNow(), outputs) != VolumeTarget::MediaFile)
+    settings_.Volume = static_cast<std::uint8_t>(level);
+}
+
+VolumeMode TMainForm::VolumeModeNow() const {
+  VolumeMode mode;
+  mode.digitalPlayback = settings_.DigitalPlayback != 0;
+  mode.volumeOnDrive = settings_.VolumeOnDrive != 0;
+  return mode;
+}
+
+void TMainForm::OpenMixer() {
+  // A machine without a mixer (a server, the tests) is told so without
+  // holding the start up.
+  NoticeDialogs notice(dialogs_);
+  if (!session_.Mixer().Open(session_.SoundDevice(), notice)) return;
+  QPointer<TMainForm> self(this);
+  session_.Mixer().SetChangeCallback([self](int volume) {
+    QMetaObject::invokeMethod(self, [self, volume] {
+      if (!self || !MixerChangeMovesBar(self->VolumeModeNow())) return;
+      const int level = BarLevelFromMixer(volume);
+      self->settings_.Volume = static_cast<std::uint8_t>(level);
+      QSignalBlocker block(self->volumeBar_);
+      self->volumeBar_->setValue(level);
+    }, Qt::QueuedConnection);
+  });
+}
+
+bool TMainForm::DigitalReady() {
+  // The sound device is looked at when digital playback is first used: a
+  // machine without one is told so then, once.
+  if (!digitalTried_) {
+    digitalTried_ = true;
+    digitalUsable_ = session_.Digital().Init(dialogs_);
+  }
+  return digitalUsable_;
+}
+
+bool TMainForm::DigitalPlaying() const {
+  return settings_.DigitalPlayback && digitalTried_ && digitalUsable_;
 }
 
 void TMainForm::Grab(GrabSender sender) {
@@ -1057,6 +1145,31 @@ void TMainForm::Grab(GrabSender sender) {
   if (!DiscPresent() || session_.Drives().empty()) return;
   session_.Rip(sender, *hosts_);
   UpdateCaption();
+}
+
+void TMainForm::ConvertFiles() {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
+  if (state_ != WindowState::Idle) Stop();
+  if (mp3Config_) mp3Config_->close();
+  ConvertFormContext context = ConvertFormContextFor(session_);
+  context.player = &session_.Media();
+  context.openMp3Settings = [this](QWidget* owner) { OpenSettings(nullptr, owner, true); };
+  menuBar()->setEnabled(false);
+  timer1_->stop();
+  {
+    TConvertForm form(context, this);
+    if (ConvertFormOpened) ConvertFormOpened(form);
+    if (form.Created()) {
+      // The conversion window takes the main window's place and gives it back.
+      form.setGeometry(geometry());
+      hide();
+      form.exec();
+      setGeometry(form.geometry());
+      show();
+    }
+  }
+  menuBar()->setEnabled(true);
+  timer1_->start();
 }
 
 bool TMainForm::OpenSettingsForFolder() {
@@ -1178,7 +1291,12 @@ void TMainForm::OnTimer() {
     return;
   }
   SubChannelPosition p;
-  ReadSubChannel(t, p);
+  if (DigitalPlaying()) {
+    if (session_.Digital().Busy()) return;
+    p = session_.Digital().Position();
+  } else {
+    ReadSubChannel(t, p);
+  }
   int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
   auto where = LocatePlayPosition(album_, count, p.Absolute());
   if (!where) return;

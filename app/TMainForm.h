@@ -33,8 +33,10 @@ class QWidget;
 namespace sonarvex {
 
 class Dialogs;
+struct VolumeMode;
 class PositionBar;
 class Session;
+class TConvertForm;
 class TMP3Config;
 class TSettingsForm;
 class Transport;
@@ -60,6 +62,11 @@ class TMainForm : public QMainWindow {
   // Opens the settings dialog (modal) and applies what it changed.
   void OpenSettings();
   void OpenSettings(bool* accepted);
+  // owner: the window the dialog belongs to; mp3Sheet: opened on the audio
+  // page's MP3 sheet without the play buttons (from the conversion window).
+  void OpenSettings(bool* accepted, QWidget* owner, bool mp3Sheet);
+  // The conversion window (F5), shown in the main window's place.
+  void ConvertFiles();
   // The output folder is missing: the settings dialog on its first page;
   // true when it was confirmed.
   bool OpenSettingsForFolder();
@@ -115,6 +122,8 @@ class TMainForm : public QMainWindow {
   TSettingsForm* SettingsForm() const { return settingsForm_; }
   // Runs when the settings dialog has just been created (tests answer it).
   std::function<void(TSettingsForm&)> SettingsFormOpened;
+  // Runs when the conversion window has just been created.
+  std::function<void(TConvertForm&)> ConvertFormOpened;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -141,6 +150,11 @@ class TMainForm : public QMainWindow {
   void RebuildDriveList();
   // Selects the stored drive with its stored drive type on the current transport.
   void RestoreDrive();
+  // Digital playback: the player is initialised on first use.
+  bool DigitalReady();
+  bool DigitalPlaying() const;
+  void OpenMixer();
+  VolumeMode VolumeModeNow() const;
   void PlayTrack(int i);
   void SaveCurrentAlbum();
   void FillArtistBox(bool fromAlbum);
@@ -159,6 +173,8 @@ class TMainForm : public QMainWindow {
   int currentTrack_ = 0;
   bool lastReady_ = false;
   bool suppressPlay_ = false;
+  bool digitalTried_ = false;   // the digital player's Init has run
+  bool digitalUsable_ = false;  // and found the sound device
   Msf pausePosition_{};
   EjectToggle eject_;
   bool playTickedOnly_ = false;

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "app/OutputNaming.h"
+#include "metadata/CddbClient.h"
 
 namespace sonarvex {
 
 // Pages of the dialog (index = SettingsPage) and of its audio page.
 inline constexpr int kPageCount = 8;
+// The page of the audio formats (its first sheet is MP3).
+inline constexpr int kAudioSettingsPage = 3;
 inline constexpr int kAudioPageCount = 4;
 const std::vector<std::string>& PageCaptions();       // "Файлы" ... "Вид"
 const std::vector<std::string>& AudioPageCaptions();  // "MP3", "OGG", "WMA", "Нормализация"
@@ -94,9 +97,8 @@ FolderResult CheckOutputFolder(std::string_view utf8);
 // `fieldSize` bytes (one byte is the terminating NUL) in CP1251.
 std::string FitField(std::string_view utf8, std::size_t fieldSize);
 
-// The CDDB server offered when the field is empty.
-inline constexpr const char* kDefaultCddbHost = "gnudb.gnudb.org";
-inline constexpr const char* kDefaultCddbPath = "/~cddb/cddb.cgi";
+// The CDDB server offered when the field is empty: kDefaultCddbHost and
+// kDefaultCddbPath of the CDDB client.
 
 // Colours: the choices of the two colour boxes.
 inline constexpr std::uint32_t kSystemWindowColor = 0x8000000A;  // inactive border

@@ -27,6 +27,7 @@
 #include "app/Session.h"
 #include "app/TMainForm.h"
 #include "app/settingsform/TSettingsForm.h"
+#include "conversion/TConvertForm.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/Transport.h"
 #include "drive/virtual/DemoDisc.h"
@@ -342,6 +343,40 @@ TEST_F(MainFormDiscTest, SettingsDialogRestoresTheDriveTypeOnEveryWayOut) {
     form.OpenSettings();
     EXPECT_EQ(session.CurrentTransport().DriveType(), form.Settings().DriveTypes[0]) << ok;
   }
+  form.close();
+}
+
+// F5 opens the conversion window in the main window's place; the main
+// window hides meanwhile and takes the conversion window's place back.
+TEST_F(MainFormDiscTest, ConversionWindowTakesTheMainWindowsPlace) {
+  std::filesystem::copy_file(std::string(SONARVEX_BIN_DIR) + "/libkelpra.so", folder_ + "libkelpra.so");
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.setGeometry(100, 80, 700, 480);
+  form.show();
+  bool mainHidden = false;
+  std::string caption;
+  form.ConvertFormOpened = [&](TConvertForm& convert) {
+    QTimer::singleShot(0, &convert, [&, c = &convert] {
+      mainHidden = !form.isVisible();
+      caption = c->windowTitle().toStdString();
+      c->setGeometry(120, 90, 720, 500);
+      c->close();
+    });
+  };
+  form.findChild<QAction*>("N25")->trigger();
+  EXPECT_TRUE(mainHidden);
+  EXPECT_EQ(caption, "Конвертирование файлов");
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(form.geometry().size(), QSize(720, 500));
+  EXPECT_TRUE(form.findChild<QToolButton*>("ConvertButton")->isEnabled());
+  // Not while a rip runs.
+  form.SetState(WindowState::Copying);
+  bool opened = false;
+  form.ConvertFormOpened = [&](TConvertForm&) { opened = true; };
+  form.ConvertFiles();
+  EXPECT_FALSE(opened);
+  form.SetState(WindowState::Idle);
   form.close();
 }
 
