@@ -10,6 +10,7 @@
 
 #include "app/CliConvert.h"
 #include "app/CliOptions.h"
+#include "app/CliPlay.h"
 #include "app/CliProgress.h"
 #include "app/ProgramFolders.h"
 #include "app/RipPipeline.h"
@@ -168,14 +169,23 @@ class Cli {
     if (o_.Command == "drives") return Drives();
     if (o_.Command == "convert")
       return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
-    // The play command: RunPlayCommand (app/CliPlay.h) goes here.
-    if (o_.Command == "play") return Fail("Команда play в этой сборке ещё не доступна.");
+    if (o_.Command == "play" && !o_.Arguments.empty()) {
+      PlayRequest request;
+      request.file = o_.Arguments[0];
+      return RunPlayCommand(*session_, request, out_, err_);
+    }
     const int stored = session_->Settings().DriveIndex;
     int drive = o_.Drive ? *o_.Drive : stored;
     if (drive >= static_cast<int>(drives.size()))
       return Fail(drives.empty() ? "no drive found"
                                  : "no drive " + std::to_string(drive) + " (" +
                                        std::to_string(drives.size()) + " drives)");
+    if (o_.Command == "play") {
+      PlayRequest request;
+      request.drive = drive;
+      request.track = o_.Track.value_or(0);
+      return RunPlayCommand(*session_, request, out_, err_);
+    }
     if (!session_->ReadDisc(drive).present)
       return Fail("no disc in drive " + std::to_string(drive));
     if (o_.Command == "toc") return Toc();
