@@ -3,9 +3,15 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <memory>
+#include <string>
 
+#include "app/CliOptions.h"
 #include "app/ProgramFolders.h"
 #include "app/Session.h"
 #include "app/TMainForm.h"
@@ -36,12 +42,46 @@ class Application : public QApplication {
   }
 };
 
+const char* kUsage =
+    "usage: sonarvex [-h | --help] [--version] [DEVICE]\n"
+    "The window of Sonarvex, the audio CD ripper. One instance runs at a time:\n"
+    "a second start brings the running window to the front. DEVICE (as the\n"
+    "desktop gives it for an audio CD) is accepted; the stored drive is shown.\n"
+    "Files: beside the program when a setting/ folder is there, else\n"
+    "$XDG_CONFIG_HOME/sonarvex/, $XDG_DATA_HOME/sonarvex/, $XDG_CACHE_HOME/sonarvex/.\n"
+    "Without a window: sonarvex-cli --help.\n";
+
+// Brings the window to the front (from the taskbar, from behind others).
+void RaiseWindow(QWidget& window) {
+  window.setWindowState((window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  window.show();
+  window.raise();
+  window.activateWindow();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A second instance ends at once, showing nothing.
+  // Answers that need no display, before anything starts.
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[k], "--version") == 0) {
+      std::printf("sonarvex %s\n", sonarvex::kProgramVersion);
+      return 0;
+    }
+  }
+  // A second instance hands its request to the running one, which comes to
+  // the front, and ends; nothing else of the running one is touched.
   sonarvex::SingleInstance instance("Sonarvex v3.x mutex");
-  if (!instance.Acquired()) return 0;
+  if (!instance.Acquired()) {
+    std::string request = "raise";
+    for (int k = 1; k < argc; ++k) request += std::string("\n") + argv[k];
+    instance.HandOver(request);
+    return 0;
+  }
 
   Application app(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
@@ -50,6 +90,9 @@ int main(int argc, char** argv) {
   // The standard dialogs and menus speak the program's language.
   sonarvex::InstallQtRussian(app);
   if (QIcon::themeName().isEmpty() || QIcon::themeName() == "hicolor") QIcon::setThemeName("Adwaita");
+  // The program's own icon: the installed theme's, else the one built in.
+  app.setWindowIcon(QIcon::fromTheme("sonarvex", QIcon(":/sonarvex/sonarvex.svg")));
+  app.setDesktopFileName("sonarvex");
 
   sonarvex::QtDialogs dialogs;
   sonarvex::XdgAssociations xdg = sonarvex::XdgAssociations::FromEnvironment();
@@ -69,5 +112,14 @@ int main(int argc, char** argv) {
   sonarvex::TMainForm window(session);
   dialogs.SetParent(&window);
   window.show();
+
+  // Later starts knock here.
+  std::unique_ptr<QSocketNotifier> knock;
+  if (instance.Listen()) {
+    knock = std::make_unique<QSocketNotifier>(instance.ListenFd(), QSocketNotifier::Read);
+    QObject::connect(knock.get(), &QSocketNotifier::activated, &window, [&instance, &window] {
+      if (instance.TakeRequest(200)) RaiseWindow(window);
+    });
+  }
   return app.exec();
 }
