@@ -4,8 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include <cstdio>
+
 #include "drive/virtual/CueImage.h"
 #include "platform/Cp1251.h"
+#include "platform/Files.h"
 
 namespace sonarvex {
 
@@ -69,6 +72,7 @@ std::string ImageLabel(const std::string& imagePath, std::size_t room) {
     if (u < 0x20 || u == 0x7F || u == 0x98) c = '?';
   }
   if (name.size() <= room) return name;
+  if (room < 3) return name.substr(0, room);
   const std::size_t tail = room / 3;
   const std::size_t head = room - 1 - tail;
   return name.substr(0, head) + kEllipsis + name.substr(name.size() - tail);
@@ -121,14 +125,52 @@ std::shared_ptr<VirtualDrive> VirtualDrive::FromCueImage(const std::string& cueP
   auto drive = std::make_shared<VirtualDrive>(std::move(config));
   drive->imagePath_ = cuePath;
   drive->NameAfterImage("CD", cuePath);
-  if (auto disc = LoadCueImage(cuePath, error)) drive->disc_ = std::move(*disc);
+  if (auto disc = LoadCueImage(cuePath, error)) {
+    drive->disc_ = std::move(*disc);
+    drive->medium_ = MediumState::Complete;
+  }
   return drive;
 }
 
 void VirtualDrive::SetBurnTarget(std::string cuePath, bool rewritable) {
   NameAfterImage(rewritable ? "CD-RW" : "CD-R", cuePath);
+  std::lock_guard lock(mutex_);
   burnTarget_ = std::move(cuePath);
   rewritable_ = rewritable;
+  LoadBurnMedium();
+}
+
+void VirtualDrive::LoadBurnMedium() {
+  AbortBurn();
+  disc_.reset();
+  medium_ = MediumState::Blank;
+  if (!FileExists(burnTarget_)) return;
+  // A written image: the disc is complete (readable when the image loads).
+  medium_ = MediumState::Complete;
+  std::string error;
+  if (auto disc = LoadCueImage(burnTarget_, &error)) disc_ = std::move(*disc);
+}
+
+void VirtualDrive::AbortBurn() {
+  if (burn_.bin) burn_.bin->Abort();
+  const int writeType = burn_.writeType, blockType = burn_.blockType;
+  const bool testWrite = burn_.testWrite;
+  burn_ = BurnState{};
+  // The write parameters page stays as selected.
+  burn_.writeType = writeType;
+  burn_.blockType = blockType;
+  burn_.testWrite = testWrite;
+  if (medium_ == MediumState::Written) medium_ = MediumState::Blank;
+}
+
+MediumState VirtualDrive::Medium() const {
+  std::lock_guard lock(mutex_);
+  return trayOpen_ ? MediumState::None : medium_;
+}
+
+bool VirtualDrive::Erasable() const {
+  std::lock_guard lock(mutex_);
+  return rewritable_;
 }
 
 std::string VirtualDrive::Identification() const {
@@ -165,7 +207,9 @@ void VirtualDrive::NumberName(int n) {
 
 void VirtualDrive::InsertDisc(VirtualDisc disc) {
   std::lock_guard lock(mutex_);
+  AbortBurn();
   disc_ = std::move(disc);
+  medium_ = MediumState::Complete;
   trayOpen_ = false;
   mediumChanged_ = true;
   play_ = {};
@@ -173,7 +217,9 @@ void VirtualDrive::InsertDisc(VirtualDisc disc) {
 
 void VirtualDrive::RemoveDisc() {
   std::lock_guard lock(mutex_);
+  AbortBurn();
   disc_.reset();
+  medium_ = MediumState::None;
   trayOpen_ = true;
   play_ = {};
 }
@@ -184,7 +230,7 @@ bool VirtualDrive::TrayOpen() const {
 }
 bool VirtualDrive::HasDisc() const {
   std::lock_guard lock(mutex_);
-  return disc_.has_value() && !trayOpen_;
+  return medium_ != MediumState::None && !trayOpen_;
 }
 bool VirtualDrive::Locked() const {
   std::lock_guard lock(mutex_);
@@ -257,8 +303,19 @@ bool VirtualDrive::MediumReady(ScsiOutcome& out) {
     Check(out, 2, 0x3A, 0x02);
     return false;
   }
-  if (!disc_) {
+  if (medium_ == MediumState::None) {
     Check(out, 2, 0x3A, 0x01);
+    return false;
+  }
+  return true;
+}
+
+// A medium with something to read: a blank disc or one being written has no
+// table of contents and no sectors a reader may ask for.
+bool VirtualDrive::DiscReadable(ScsiOutcome& out) {
+  if (!MediumReady(out)) return false;
+  if (!disc_ || medium_ != MediumState::Complete) {
+    Check(out, 5, 0x24, 0x00);
     return false;
   }
   return true;
@@ -330,7 +387,7 @@ ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
         Good(out, r, 0);
         break;
       case 0x25: {  // READ CAPACITY
-        if (!MediumReady(out)) break;
+        if (!DiscReadable(out)) break;
         std::uint8_t c[8];
         PutBe32(c, static_cast<std::uint32_t>(std::max(0, disc_->leadOutLba - 1)));
         PutBe32(c + 4, 2048);
@@ -338,7 +395,7 @@ ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
         break;
       }
       case 0x2B: {  // SEEK
-        if (!MediumReady(out)) break;
+        if (!DiscReadable(out)) break;
         const std::int32_t lba = Be32(r.cdb + 2);
         if (lba < 0 || lba >= disc_->leadOutLba) {
           Check(out, 5, 0x21, 0x00);
@@ -353,7 +410,7 @@ ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
       case 0x43: DoReadToc(r, out); break;
       case 0x47: DoPlay(r, out); break;
       case 0x4B:  // PAUSE/RESUME
-        if (!MediumReady(out)) break;
+        if (!DiscReadable(out)) break;
         if (r.cdb[8] & 1) {
           if (play_.paused) {
             play_.paused = false;
@@ -381,8 +438,25 @@ ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
         Good(out, r, 0);
         break;
       case 0xBD: DoMechanismStatus(r, out); break;
+      case 0x2A: DoWrite(r, out, lock); break;
+      case 0x35:  // SYNCHRONIZE CACHE
+        if (!MediumReady(out)) break;
+        Good(out, r, 0);
+        break;
+      case 0x54:  // SEND OPC INFORMATION
+        if (!MediumReady(out)) break;
+        if (!IsRecorder()) {
+          Check(out, 5, 0x20, 0x00);
+          break;
+        }
+        ++stats_.opcs;
+        Good(out, r, 0);
+        break;
+      case 0x5B: DoCloseSession(r, out, lock); break;
+      case 0x5D: DoSendCueSheet(r, out); break;
+      case 0xA1: DoBlank(r, out, lock); break;
       default:
-        if (!ExecuteRecorderCommand(r, out)) Check(out, 5, 0x20, 0x00);
+        Check(out, 5, 0x20, 0x00);
         break;
     }
   }
@@ -405,7 +479,7 @@ void VirtualDrive::DoInquiry(const ScsiRequest& r, ScsiOutcome& out) {
 }
 
 void VirtualDrive::DoReadToc(const ScsiRequest& r, ScsiOutcome& out) {
-  if (!MediumReady(out)) return;
+  if (!DiscReadable(out)) return;
   const bool msf = (r.cdb[1] & 0x02) != 0;
   int format = r.cdb[2] & 0x0F;
   if (format == 0) format = r.cdb[9] >> 6;
@@ -467,7 +541,7 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     Check(out, 5, 0x20, 0x00);
     return;
   }
-  if (!MediumReady(out)) return;
+  if (!DiscReadable(out)) return;
   const std::int32_t lba = Be32(r.cdb + 2);
   std::uint32_t count;
   switch (form) {
@@ -483,6 +557,7 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
   const int readNo = stats_.audioReads;
   if (faults_.removeMediumAfterReads >= 0 && readNo > faults_.removeMediumAfterReads) {
     disc_.reset();
+    medium_ = MediumState::None;
     trayOpen_ = true;
     Check(out, 2, 0x3A, 0x02);
     return;
@@ -553,7 +628,7 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
 }
 
 void VirtualDrive::DoPlay(const ScsiRequest& r, ScsiOutcome& out) {
-  if (!MediumReady(out)) return;
+  if (!DiscReadable(out)) return;
   const std::uint8_t* c = r.cdb;
   std::int32_t start = c[3] == 0xFF && c[4] == 0xFF && c[5] == 0xFF
                            ? play_.positionLba
@@ -586,7 +661,7 @@ void VirtualDrive::DoPlay(const ScsiRequest& r, ScsiOutcome& out) {
 }
 
 void VirtualDrive::DoSubChannel(const ScsiRequest& r, ScsiOutcome& out) {
-  if (!MediumReady(out)) return;
+  if (!DiscReadable(out)) return;
   const bool msf = (r.cdb[1] & 0x02) != 0;
   const bool subQ = (r.cdb[2] & 0x40) != 0;
   const std::size_t alloc = Be16(r.cdb + 7);
@@ -636,19 +711,23 @@ void VirtualDrive::DoStartStop(const ScsiRequest& r, ScsiOutcome& out) {
       return;
     }
     play_ = {};
+    AbortBurn();
     trayOpen_ = true;
     Good(out, r, 0);
     return;
   }
   if (trayOpen_) {
     trayOpen_ = false;
-    if (!imagePath_.empty()) {
+    if (!burnTarget_.empty()) {
+      LoadBurnMedium();
+    } else if (!imagePath_.empty()) {
       std::string error;
       auto disc = LoadCueImage(imagePath_, &error);
       if (disc) disc_ = std::move(*disc);
       else disc_.reset();
+      medium_ = disc_ ? MediumState::Complete : MediumState::None;
     }
-    if (disc_) mediumChanged_ = true;
+    if (medium_ != MediumState::None) mediumChanged_ = true;
   }
   Good(out, r, 0);
 }
@@ -685,6 +764,25 @@ void VirtualDrive::DoModeSelect(const ScsiRequest& r, ScsiOutcome& out) {
     if (code == 0x0E && pageLength >= 10) {
       stats_.volume[0] = p[at + 9];
       stats_.volume[1] = p[at + 11];
+    } else if (code == 0x05 && IsRecorder()) {
+      if (pageLength < 0x0E) {
+        Check(out, 5, 0x26, 0x00);
+        return;
+      }
+      const int writeType = p[at + 2] & 0x0F;
+      const bool testWrite = (p[at + 2] & 0x10) != 0;
+      const int blockType = p[at + 4] & 0x0F;
+      // Packet, track at once, session at once, raw; test writes only where
+      // the capabilities page offers them.
+      if (writeType > 3 || (testWrite && !(config_.capabilities[3] & 0x04))) {
+        Check(out, 5, 0x26, 0x00);
+        return;
+      }
+      burn_.writeType = writeType;
+      burn_.testWrite = testWrite;
+      burn_.blockType = blockType;
+      stats_.writeType = writeType;
+      stats_.testWrite = testWrite;
     } else if (code != 0x05) {
       Check(out, 5, 0x26, 0x00);
       return;
@@ -710,7 +808,30 @@ void VirtualDrive::DoDiscInfo(const ScsiRequest& r, ScsiOutcome& out) {
   if (!MediumReady(out)) return;
   std::uint8_t d[34] = {};
   PutBe16(d, 32);
-  d[2] = 0x0E;  // complete disc, last session complete
+  const std::size_t alloc = Be16(r.cdb + 7);
+  const std::uint8_t erasable = rewritable_ ? 0x10 : 0x00;
+  if (medium_ != MediumState::Complete || !disc_) {
+    // Blank: disc status 0, last session empty; being written: status 1
+    // (incomplete), session incomplete.
+    const bool open = medium_ == MediumState::Written;
+    d[2] = static_cast<std::uint8_t>(erasable | (open ? 0x05 : 0x00));
+    if (medium_ == MediumState::Complete) d[2] = static_cast<std::uint8_t>(erasable | 0x0E);
+    d[3] = 1;
+    d[4] = 1;
+    d[5] = 1;
+    d[6] = 1;
+    d[7] = 0x20;  // unrestricted use
+    // Lead-in start 97:26:66 of a typical blank, last possible lead-out 79:59:74.
+    d[17] = 97;
+    d[18] = 26;
+    d[19] = 66;
+    d[21] = 79;
+    d[22] = 59;
+    d[23] = 74;
+    Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+    return;
+  }
+  d[2] = static_cast<std::uint8_t>(0x0E | erasable);  // complete disc, last session complete
   const auto& tracks = disc_->tracks;
   const int sessions = disc_->Sessions();
   d[3] = static_cast<std::uint8_t>(tracks.empty() ? 1 : tracks.front().number);
@@ -721,8 +842,211 @@ void VirtualDrive::DoDiscInfo(const ScsiRequest& r, ScsiOutcome& out) {
       d[6] = static_cast<std::uint8_t>(t.number);
     }
   std::memset(d + 16, 0xFF, 8);
-  const std::size_t alloc = Be16(r.cdb + 7);
   Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
+}
+
+
+// Time passes for a writing or blanking drive without holding up the other
+// commands (which a real drive would answer in between, or queue).
+void VirtualDrive::Busy(std::unique_lock<std::mutex>& lock, std::int64_t ms) {
+  if (!config_.simulateWriteTime || ms <= 0) return;
+  wake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return !attached_; });
+}
+
+// The write speed as a factor of 1x (176 kB/s); the highest the drive offers
+// when the host asked for the maximum.
+int VirtualDrive::WriteFactor() const {
+  std::uint32_t kb = stats_.writeSpeed;
+  const std::uint32_t max = Be16(config_.capabilities.data() + 18);
+  if (kb == 0 || kb == 0xFFFF || (max && kb > max)) kb = max ? max : 7056;
+  return std::max<int>(1, static_cast<int>(kb / 176));
+}
+
+void VirtualDrive::DoSendCueSheet(const ScsiRequest& r, ScsiOutcome& out) {
+  if (!MediumReady(out)) return;
+  if (!IsRecorder()) {
+    Check(out, 5, 0x20, 0x00);
+    return;
+  }
+  if (medium_ != MediumState::Blank) {
+    Check(out, 5, 0x30, 0x05);  // cannot write this medium
+    return;
+  }
+  // A cue sheet belongs to session at once with raw audio blocks.
+  if (burn_.writeType != 2 || burn_.blockType != 0) {
+    Check(out, 5, 0x2C, 0x00);
+    return;
+  }
+  const std::uint32_t size = static_cast<std::uint32_t>(r.cdb[6]) << 16 | Be16(r.cdb + 7);
+  if (!r.data || size > r.length) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  CueSheetProblem problem;
+  auto layout = CheckCueSheet(r.data, size, &problem);
+  if (!layout) {
+    Check(out, 5, problem.asc, problem.ascq);
+    return;
+  }
+  AbortBurn();
+  burn_.cue = std::move(*layout);
+  burn_.nextLba = burn_.cue->firstLba;
+  ++stats_.cueSheets;
+  Good(out, r, size);
+}
+
+void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock) {
+  if (!MediumReady(out)) return;
+  if (!IsRecorder()) {
+    Check(out, 5, 0x20, 0x00);
+    return;
+  }
+  if (!burn_.cue) {
+    if (medium_ == MediumState::Complete) Check(out, 5, 0x30, 0x05);
+    else Check(out, 5, 0x2C, 0x00);  // no cue sheet: nothing to write into
+    return;
+  }
+  const std::int32_t lba = Be32(r.cdb + 2);
+  const std::uint32_t count = Be16(r.cdb + 7);
+  ++stats_.writes;
+  if (faults_.removeMediumAfterWrites >= 0 && stats_.writes > faults_.removeMediumAfterWrites) {
+    AbortBurn();
+    disc_.reset();
+    medium_ = MediumState::None;
+    trayOpen_ = true;
+    Check(out, 2, 0x3A, 0x00);
+    return;
+  }
+  if (count == 0) {
+    Good(out, r, 0);
+    return;
+  }
+  if (!r.data || r.length != count * static_cast<std::uint32_t>(kRawSectorBytes)) {
+    Check(out, 5, 0x24, 0x00);  // blocks must be raw 2352-byte audio
+    return;
+  }
+  // Session at once: every block in order, from the first track's pregap to
+  // the lead-out.
+  if (lba != burn_.nextLba || static_cast<std::int64_t>(lba) + count > burn_.cue->leadOutLba) {
+    Check(out, 5, 0x21, 0x02);  // invalid address for write
+    return;
+  }
+  if (!burn_.started) {
+    burn_.started = true;
+    if (!burn_.testWrite) {
+      const std::string binPath = BinPathForCue(burnTarget_) + ".part";
+      RemoveStalePartial(binPath);
+      burn_.bin = std::make_unique<OutputFile>();
+      if (!burn_.bin->Create(binPath)) {
+        burn_.bin.reset();
+        burn_.started = false;
+        Check(out, 3, 0x0C, 0x00);
+        return;
+      }
+      medium_ = MediumState::Written;
+    }
+  }
+  const bool fail = faults_.failWriteAtLba != VirtualDriveFaults::kNever &&
+                    faults_.failWriteAtLba >= lba &&
+                    faults_.failWriteAtLba < lba + static_cast<std::int32_t>(count);
+  bool stored = true;
+  if (burn_.bin) {
+    // The pregap before LBA 0 has no place in the image; a failed write
+    // leaves its sectors silent, as the laser left them unusable.
+    const std::int32_t skip = std::max<std::int32_t>(0, -lba);
+    if (skip < static_cast<std::int32_t>(count)) {
+      const std::size_t bytes = static_cast<std::size_t>(count - static_cast<std::uint32_t>(skip)) * kRawSectorBytes;
+      if (fail) {
+        std::vector<std::uint8_t> zero(bytes, 0);
+        stored = burn_.bin->Write(zero.data(), bytes).Ok();
+      } else {
+        stored = burn_.bin->Write(r.data + static_cast<std::size_t>(skip) * kRawSectorBytes, bytes).Ok();
+      }
+    }
+  }
+  burn_.nextLba = lba + static_cast<std::int32_t>(count);
+  stats_.writtenSectors += static_cast<int>(count);
+  Busy(lock, static_cast<std::int64_t>(count) * 1000 / (75 * WriteFactor()));
+  if (fail || !stored) {
+    ++stats_.writeErrors;
+    Check(out, 3, 0x0C, 0x00);
+    return;
+  }
+  Good(out, r, r.length);
+}
+
+void VirtualDrive::DoCloseSession(const ScsiRequest& r, ScsiOutcome& out,
+                                  std::unique_lock<std::mutex>& lock) {
+  if (!MediumReady(out)) return;
+  if (!IsRecorder()) {
+    Check(out, 5, 0x20, 0x00);
+    return;
+  }
+  ++stats_.sessionsClosed;
+  if (!burn_.cue || !burn_.started || burn_.testWrite) {
+    // Nothing written (or a test write): the disc stays as it was.
+    AbortBurn();
+    Good(out, r, 0);
+    return;
+  }
+  Busy(lock, 500);
+  const CueSheetLayout cue = *burn_.cue;
+  const std::int32_t end = std::min(burn_.nextLba, cue.leadOutLba);
+  if (end <= 0 || !burn_.bin) {
+    // Only the pregap was written: no track to close.
+    AbortBurn();
+    Good(out, r, 0);
+    return;
+  }
+  // A session closed early (the host stopped writing) ends where the data
+  // ends: the tracks not reached are not on the disc.
+  const std::string binPath = BinPathForCue(burnTarget_);
+  const std::string partPath = burn_.bin->Path();
+  WriteResult done = burn_.bin->Finish(true);
+  burn_.bin.reset();
+  if (done.Ok() && std::rename(partPath.c_str(), binPath.c_str()) != 0) done = WriteResult::Failure("rename");
+  if (done.Ok()) {
+    ClearOwnMark(binPath);
+    const std::string binName = binPath.substr(binPath.find_last_of('/') + 1);
+    if (!WriteFileAtomically(burnTarget_, WrittenCueText(cue, end, binName))) done = WriteResult::Failure("cue");
+  }
+  if (!done.Ok()) {
+    std::remove(partPath.c_str());
+    AbortBurn();
+    Check(out, 3, 0x0C, 0x00);
+    return;
+  }
+  burn_.cue.reset();
+  burn_.started = false;
+  LoadBurnMedium();
+  Good(out, r, 0);
+}
+
+void VirtualDrive::DoBlank(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock) {
+  if (!MediumReady(out)) return;
+  if (!IsRecorder()) {
+    Check(out, 5, 0x20, 0x00);
+    return;
+  }
+  if (!rewritable_) {
+    Check(out, 5, 0x30, 0x05);  // a CD-R cannot be blanked
+    return;
+  }
+  const int type = r.cdb[1] & 0x07;
+  if (type > 1) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  ++stats_.blanks;
+  Busy(lock, type == 0 ? 3000 : 1000);
+  AbortBurn();
+  const std::string binPath = BinPathForCue(burnTarget_);
+  std::remove(burnTarget_.c_str());
+  std::remove(binPath.c_str());
+  RemoveStalePartial(binPath + ".part");
+  disc_.reset();
+  medium_ = MediumState::Blank;
+  Good(out, r, 0);
 }
 
 }  // namespace sonarvex

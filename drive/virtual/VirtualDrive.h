@@ -4,14 +4,19 @@
 // fault injection for tests. It is a ScsiDevice, so both transports reach it
 // through their ordinary code paths.
 //
-// The recorder side (blank media, BLANK, OPC, cue sheet, WRITE(10), CLOSE
-// SESSION) plugs in through ExecuteRecorderCommand.
+// The drive is a recorder too (SetBurnTarget): its medium then is a blank
+// CD-R or CD-RW that takes the write parameters page, a cue sheet, OPC and
+// raw audio written in order from track 1's pregap, and becomes a CUE/BIN
+// image when the session is closed. Reading and recording commands go
+// through one dispatch, on one medium state.
 #pragma once
 
 #include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +24,8 @@
 
 #include "drive/ScsiDevice.h"
 #include "drive/virtual/VirtualDisc.h"
+#include "drive/virtual/VirtualRecorder.h"
+#include "platform/SafeFile.h"
 
 namespace sonarvex {
 
@@ -31,6 +38,9 @@ struct VirtualDriveConfig {
   std::uint16_t acceptedReadForms = 0x1FF;
   // The capabilities page 2A from its page code on (page byte k at [k]).
   std::array<std::uint8_t, 20> capabilities = DefaultCapabilities(false);
+  // Writing and blanking take the time a drive at the set write speed would
+  // take (so that progress and cancel can be seen); false makes them instant.
+  bool simulateWriteTime = true;
 
   static std::array<std::uint8_t, 20> DefaultCapabilities(bool recorder);
 };
@@ -51,7 +61,17 @@ struct VirtualDriveFaults {
   std::uint32_t shortReadBytes = 0;
   // Commands never complete: the caller waits until its time-out.
   bool neverAnswer = false;
+  // A WRITE touching this LBA fails with a write error (3/0C/00); the drive
+  // moves on past it as a real one does.
+  static constexpr std::int32_t kNever = std::numeric_limits<std::int32_t>::min();
+  std::int32_t failWriteAtLba = kNever;
+  // After this many WRITE commands the medium is gone (-1: never).
+  int removeMediumAfterWrites = -1;
 };
+
+// What is in the drive: nothing, a blank disc, a disc being written (its
+// session still open), a complete disc (readable).
+enum class MediumState { None, Blank, Written, Complete };
 
 class VirtualDrive : public ScsiDevice {
  public:
@@ -76,10 +96,14 @@ class VirtualDrive : public ScsiDevice {
   bool HasDisc() const;
   bool Locked() const;
   const std::string& ImagePath() const { return imagePath_; }
+  MediumState Medium() const;
+  bool Erasable() const;
 
-  // Recorder drives: the .cue file a written disc becomes, and whether the
-  // blank medium is rewritable. The writing itself belongs to the recorder
-  // side. The drive is named after the file ("Virtual CD-R <name>").
+  // Recorder drives: the .cue file a written disc becomes (with the BIN
+  // beside it, see BinPathForCue), and whether the medium is rewritable.
+  // When the image exists the disc is complete (and a CD-R refuses further
+  // writing), else blank; BLANK on a CD-RW removes the image. The drive is
+  // named after the file ("Virtual CD-R <name>").
   void SetBurnTarget(std::string cuePath, bool rewritable);
   const std::string& BurnTarget() const { return burnTarget_; }
   bool Rewritable() const { return rewritable_; }
@@ -115,6 +139,12 @@ class VirtualDrive : public ScsiDevice {
     int audioReads = 0;
     int commands = 0;
     std::uint16_t readSpeed = 0, writeSpeed = 0;
+    int writes = 0;            // WRITE commands received
+    int writtenSectors = 0;    // sectors accepted (test writes too)
+    int writeErrors = 0;
+    int blanks = 0, opcs = 0, cueSheets = 0, sessionsClosed = 0;
+    bool testWrite = false;    // the write parameters' test flag
+    int writeType = -1;        // the write parameters' write type (-1: never set)
     std::array<std::uint8_t, 4> volume{255, 255, 255, 255};
   };
   Stats GetStats() const;
@@ -122,14 +152,18 @@ class VirtualDrive : public ScsiDevice {
   std::vector<std::vector<std::uint8_t>> CommandLog() const;
 
  protected:
-  // Hook for the recorder side: return true when the command was handled.
-  virtual bool ExecuteRecorderCommand(const ScsiRequest& request, ScsiOutcome& outcome) {
-    (void)request;
-    (void)outcome;
-    return false;
-  }
 
  private:
+  // The session being written.
+  struct BurnState {
+    int writeType = 1;  // track at once until the host says otherwise
+    int blockType = 8;
+    bool testWrite = false;
+    std::optional<CueSheetLayout> cue;
+    std::int32_t nextLba = 0;
+    bool started = false;
+    std::unique_ptr<OutputFile> bin;
+  };
   struct PlayState {
     bool playing = false;
     bool paused = false;
@@ -143,6 +177,16 @@ class VirtualDrive : public ScsiDevice {
   void Good(ScsiOutcome& out, const ScsiRequest& r, std::uint32_t transferred);
   void UpdatePlay();
   bool MediumReady(ScsiOutcome& out);
+  bool DiscReadable(ScsiOutcome& out);
+  bool IsRecorder() const { return !burnTarget_.empty(); }
+  void LoadBurnMedium();
+  void AbortBurn();
+  void Busy(std::unique_lock<std::mutex>& lock, std::int64_t ms);
+  int WriteFactor() const;
+  void DoSendCueSheet(const ScsiRequest& r, ScsiOutcome& out);
+  void DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
+  void DoCloseSession(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
+  void DoBlank(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
   void DoInquiry(const ScsiRequest& r, ScsiOutcome& out);
   void DoReadToc(const ScsiRequest& r, ScsiOutcome& out);
   void DoRead(const ScsiRequest& r, ScsiOutcome& out, int form);
@@ -161,6 +205,8 @@ class VirtualDrive : public ScsiDevice {
   VirtualDriveFaults faults_;
   std::function<std::int64_t()> clock_;
   std::optional<VirtualDisc> disc_;
+  MediumState medium_ = MediumState::None;
+  BurnState burn_;
   std::string imagePath_;
   std::string burnTarget_;
   bool rewritable_ = false;

@@ -1,0 +1,125 @@
+#include "drive/virtual/VirtualRecorder.h"
+
+#include <cstdio>
+
+namespace sonarvex {
+
+namespace {
+
+constexpr int kMaxFrames = 100 * 4500 - 1;  // 99:59:74
+
+std::optional<CueSheetLayout> Refuse(CueSheetProblem* problem, std::string text,
+                                     std::uint8_t asc = 0x26, std::uint8_t ascq = 0x00) {
+  if (problem) *problem = CueSheetProblem{asc, ascq, std::move(text)};
+  return std::nullopt;
+}
+
+std::string Msf(std::int32_t lba) {
+  char s[16];
+  const std::int32_t f = lba < 0 ? 0 : lba;
+  std::snprintf(s, sizeof s, "%02d:%02d:%02d", f / 4500, (f / 75) % 60, f % 75);
+  return s;
+}
+
+}  // namespace
+
+std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_t size,
+                                            CueSheetProblem* problem) {
+  if (!data || size == 0 || size % 8 != 0)
+    return Refuse(problem, "the cue sheet is not a whole number of 8-byte entries");
+  const std::size_t n = size / 8;
+  if (n < 3) return Refuse(problem, "a cue sheet needs a lead-in, a track and a lead-out");
+  CueSheetLayout layout;
+  std::int32_t lastAddress = -151;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* e = data + 8 * i;
+    const std::string at = "entry " + std::to_string(i) + ": ";
+    if ((e[0] & 0x0F) != 0x01) return Refuse(problem, at + "ADR is not 1");
+    const std::uint8_t control = e[0] >> 4;
+    const int tno = e[1], index = e[2], form = e[3];
+    if (e[5] > 99 || e[6] > 59 || e[7] > 74) return Refuse(problem, at + "address is not a valid MSF");
+    const std::int32_t frames = e[5] * 4500 + e[6] * 75 + e[7];
+    if (frames > kMaxFrames) return Refuse(problem, at + "address beyond the disc");
+    const std::int32_t lba = frames - 150;
+    if (i == 0) {
+      if (tno != 0 || form != 0x01) return Refuse(problem, at + "the first entry must be the lead-in");
+      continue;
+    }
+    if (i == n - 1) {
+      if (tno != 0xAA || index != 1 || form != 0x01)
+        return Refuse(problem, at + "the last entry must be the lead-out");
+      if (lba <= lastAddress || layout.tracks.empty() || lba <= layout.tracks.back().index1)
+        return Refuse(problem, at + "the lead-out must follow the last track", 0x21, 0x02);
+      layout.leadOutLba = lba;
+      continue;
+    }
+    if (tno == 0 || tno == 0xAA) return Refuse(problem, at + "lead-in or lead-out in the middle");
+    if (form != 0x00) return Refuse(problem, at + "only raw audio tracks are accepted");
+    if (control & 0x04) return Refuse(problem, at + "a data track in an audio cue sheet");
+    if (index > 1) return Refuse(problem, at + "index numbers above 1 are not accepted");
+    if (lba < lastAddress || (lba == lastAddress && i > 1))
+      return Refuse(problem, at + "addresses go backwards", 0x21, 0x02);
+    const bool newTrack = layout.tracks.empty() || layout.tracks.back().number != tno;
+    if (newTrack) {
+      const int expected = layout.tracks.empty() ? 1 : layout.tracks.back().number + 1;
+      if (tno != expected) return Refuse(problem, at + "track numbers out of order");
+      if (!layout.tracks.empty() && layout.tracks.back().index1 == CueSheetTrack::kNoIndex0)
+        return Refuse(problem, at + "the track before has no INDEX 01");
+      CueSheetTrack t;
+      t.number = tno;
+      t.control = control;
+      t.index1 = CueSheetTrack::kNoIndex0;  // not seen yet
+      layout.tracks.push_back(t);
+    }
+    CueSheetTrack& t = layout.tracks.back();
+    if (index == 0) {
+      if (!newTrack) return Refuse(problem, at + "INDEX 00 after INDEX 01");
+      t.index0 = lba;
+    } else {
+      if (t.index1 != CueSheetTrack::kNoIndex0) return Refuse(problem, at + "INDEX 01 twice");
+      t.index1 = lba;
+    }
+    lastAddress = lba;
+  }
+  if (layout.tracks.empty()) return Refuse(problem, "no tracks");
+  if (layout.tracks.back().index1 == CueSheetTrack::kNoIndex0)
+    return Refuse(problem, "the last track has no INDEX 01");
+  const CueSheetTrack& first = layout.tracks.front();
+  // Session at once: the first track's pregap starts the program area at
+  // 00:00:00, its audio at LBA 0.
+  if (first.index1 != 0 || (first.index0 != CueSheetTrack::kNoIndex0 && first.index0 != -150))
+    return Refuse(problem, "track 1 must start at 00:02:00 with its pregap at 00:00:00", 0x21, 0x02);
+  layout.firstLba = first.index0 != CueSheetTrack::kNoIndex0 ? first.index0 : first.index1;
+  return layout;
+}
+
+std::string WrittenCueText(const CueSheetLayout& layout, std::int32_t endLba,
+                           const std::string& binName) {
+  std::string text = "FILE \"" + binName + "\" BINARY\n";
+  for (const auto& t : layout.tracks) {
+    if (t.index1 >= endLba) break;
+    char head[32];
+    std::snprintf(head, sizeof head, "  TRACK %02d AUDIO\n", t.number);
+    text += head;
+    std::string flags;
+    if (t.control & 0x02) flags += " DCP";
+    if (t.control & 0x08) flags += " 4CH";
+    if (t.control & 0x01) flags += " PRE";
+    if (!flags.empty()) text += "    FLAGS" + flags + "\n";
+    if (t.index0 != CueSheetTrack::kNoIndex0 && t.index0 >= 0 && t.index0 < t.index1)
+      text += "    INDEX 00 " + Msf(t.index0) + "\n";
+    text += "    INDEX 01 " + Msf(t.index1) + "\n";
+  }
+  return text;
+}
+
+std::string BinPathForCue(const std::string& cuePath) {
+  if (cuePath.size() > 4) {
+    std::string ext = cuePath.substr(cuePath.size() - 4);
+    for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (ext == ".cue") return cuePath.substr(0, cuePath.size() - 4) + ".bin";
+  }
+  return cuePath + ".bin";
+}
+
+}  // namespace sonarvex

@@ -1,0 +1,57 @@
+// The recording side of the software drive: the cue sheet a host sends for a
+// session-at-once audio disc (checked as a recorder checks it), and the
+// CUE/BIN image the written session becomes.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+// One track of a cue sheet.
+struct CueSheetTrack {
+  int number = 0;
+  std::uint8_t control = 0;  // 0 audio; 1 pre-emphasis, 2 copy permitted, 8 four channels
+  // LBA of the INDEX 00 entry (the track's pregap), or kNoIndex0.
+  std::int32_t index0 = std::numeric_limits<std::int32_t>::min();
+  std::int32_t index1 = 0;
+  static constexpr std::int32_t kNoIndex0 = std::numeric_limits<std::int32_t>::min();
+};
+
+struct CueSheetLayout {
+  std::vector<CueSheetTrack> tracks;
+  std::int32_t firstLba = 0;  // where writing starts: track 1's INDEX 00 (the pregap) or INDEX 01
+  std::int32_t leadOutLba = 0;
+};
+
+// Why a cue sheet was refused: the sense (key 5, ILLEGAL REQUEST) a drive
+// gives, and a text for test failures.
+struct CueSheetProblem {
+  std::uint8_t asc = 0x26, ascq = 0x00;  // invalid field in parameter list
+  std::string text;
+};
+
+// Checks an MMC cue sheet (8-byte entries) for a session-at-once audio disc
+// whose blocks the host sends raw (2352 bytes): a lead-in entry first, the
+// tracks in ascending order with INDEX 00/01 entries at ascending
+// addresses, track numbers 1.. without gaps, the lead-out last; every
+// address within the disc; audio tracks only (data form 00h for the tracks,
+// 01h for lead-in and lead-out).
+std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_t size,
+                                            CueSheetProblem* problem);
+
+// The .cue text of a written session whose sectors LBA 0..endLba-1 lie in
+// the BIN file binName: the tracks that start before endLba, each with
+// INDEX 00 where the cue sheet gave one at LBA 0 or later, and INDEX 01.
+// Track 1's pregap (LBA -150..-1) has no place in a BIN file, which starts
+// at LBA 0.
+std::string WrittenCueText(const CueSheetLayout& layout, std::int32_t endLba,
+                           const std::string& binName);
+
+// "PATH.bin" for "PATH.cue" (any other name: PATH + ".bin").
+std::string BinPathForCue(const std::string& cuePath);
+
+}  // namespace sonarvex
