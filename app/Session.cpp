@@ -18,6 +18,7 @@
 #include "metadata/AlbumDatabase.h"
 #include "metadata/DiscId.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Files.h"
 #include "platform/IniStore.h"
 #include "playback/CdMixer.h"
@@ -95,7 +96,7 @@ Session::Session(const SessionContext& context)
 Session::~Session() { Shutdown(); }
 
 void Session::LoadSettings(const std::string& fileName) {
-  store_.LoadRecord(fileName, settings_);
+  store_.LoadRecord(fileName, settings_, &settingsTexts_);
   playerPath_.clear();
   if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
   // Without an associated player, a well-known one that is installed.
@@ -118,7 +119,7 @@ bool Session::SaveSettings(const std::string& fileName) {
     store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
                                     *context_.Xdg);
   if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
-  return store_.SaveRecord(fileName, settings_);
+  return store_.SaveRecord(fileName, settings_, &settingsTexts_);
 }
 
 Transport& Session::CurrentTransport() { return ActiveTransport(*spti_, *aspi_, settings_.UseSpti); }
@@ -136,6 +137,7 @@ const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
   // The disc being left keeps its titles, tags and copied marks.
   if (saveFirst) SaveCurrentAlbum();
   std::memset(&album_, 0, sizeof album_);
+  albumTexts_.Clear();
   tags_.Clear();
   view_ = DiscView();
   const int index = drive >= 0 ? drive : settings_.DriveIndex;
@@ -143,8 +145,13 @@ const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
     const std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
     view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
                                [this](std::uint32_t id, AlbumRecord& a) {
-                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_);
+                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_,
+                                                  &albumTexts_);
                                });
+    // The rows show the titles in full.
+    for (std::size_t i = 0; i < view_.rows.size(); ++i)
+      if (view_.rows[i].audio)
+        view_.rows[i].caption = TrackTitleText(album_, albumTexts_, static_cast<int>(i));
   }
   return view_;
 }
@@ -152,7 +159,7 @@ const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
 void Session::SaveCurrentAlbum() {
   if (!view_.present) return;
   const std::size_t before = artists_.size();
-  SaveAlbum(albumFolder_, album_, tags_, &artists_);
+  SaveAlbum(albumFolder_, album_, tags_, &artists_, &albumTexts_);
   if (artists_.size() != before) SortArtists();
 }
 

@@ -20,6 +20,7 @@
 #include "drive/DiscModel.h"
 #include "drive/TransportSetup.h"
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 #include "records/TagBuffer.h"
 
@@ -85,6 +86,9 @@ class Session : public ProgramFacts {
   Dialogs& Dialog() { return dialogs_; }
   SettingsStore& Store() { return store_; }
   SettingsRecord& Settings() { return settings_; }
+  // The full texts of the settings' text fields (see RecordTexts.h): the
+  // output folder, the format string, the server and proxy texts.
+  RecordTexts& SettingsTexts() { return settingsTexts_; }
   ProfileList& Profiles() { return profiles_; }
 
   // Reads a settings file (set.dat or a profile) into the settings, then
@@ -112,6 +116,9 @@ class Session : public ProgramFacts {
 
   // The current disc.
   AlbumRecord& Album() { return album_; }
+  // The full texts of the album record (album, artist, year, genre, track
+  // titles); the tag buffer holds those of the tags.
+  RecordTexts& AlbumTexts() { return albumTexts_; }
   TagBuffer& Tags() { return tags_; }
   const DiscView& View() const { return view_; }
   bool DiscPresent() const { return view_.present; }
@@ -188,6 +195,7 @@ class Session : public ProgramFacts {
   Dialogs& dialogs_;
   SettingsStore store_;
   SettingsRecord settings_{};
+  RecordTexts settingsTexts_;
   ProfileList profiles_;
   std::string albumFolder_;
   std::string tempFolder_;
@@ -199,6 +207,7 @@ class Session : public ProgramFacts {
   TransportFlags flags_;
   std::vector<DriveEntry> drives_;
   AlbumRecord album_{};
+  RecordTexts albumTexts_;
   TagBuffer tags_;
   DiscView view_;
   std::vector<std::string> artists_;

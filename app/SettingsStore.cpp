@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/IniStore.h"
@@ -44,7 +45,8 @@ void SettingsStore::ApplyDefaults(SettingsRecord& s) const {
                      kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
 }
 
-void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s) const {
+void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s,
+                               RecordTexts* texts) const {
   const std::string path = SettingFolder() + fileName;
   s.ReadSpeed = 30;
   s.NameHasTitle = 1;
@@ -93,11 +95,14 @@ void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s) c
                            ". Используются настройки по умолчанию.",
                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
       ApplyDefaults(s);
+      if (texts) texts->Clear();
     } else {
       std::memcpy(&s, &image, sizeof s);
+      if (texts) *texts = ValidSettingsTexts(s, ReadCompanion(path));
     }
   } else {
     ApplyDefaults(s);
+    if (texts) texts->Clear();
   }
   if (s.EditColor == 0 || s.WindowColor == 0) {
     s.EditColor = kDefaultEditColor;
@@ -115,16 +120,17 @@ void SettingsStore::LoadRecord(const std::string& fileName, SettingsRecord& s) c
 
 bool SettingsStore::EnsureSettingFolder() const { return MakeDirectories(SettingFolder()); }
 
-bool SettingsStore::SaveRecord(const std::string& fileName, const SettingsRecord& s) const {
+bool SettingsStore::SaveRecord(const std::string& fileName, const SettingsRecord& s,
+                               const RecordTexts* texts) const {
   // A settings file the user protected is left alone; LoadRecord said so.
   if (readOnly_.count(fileName) != 0) return false;
   const std::string path = SettingFolder() + fileName;
   std::string problem;
   if (!EnsureSettingFolder()) {
     problem = "Не удалось создать папку '" + SettingFolder() + "': " + std::strerror(errno);
-  } else if (!WriteFileAtomically(path,
-                                  std::string_view(reinterpret_cast<const char*>(&s), sizeof s),
-                                  0600)) {
+  } else if (const std::string_view bytes(reinterpret_cast<const char*>(&s), sizeof s);
+             texts ? !WriteRecordFiles(path, bytes, ValidSettingsTexts(s, *texts), 0600)
+                   : !WriteFileAtomically(path, bytes, 0600)) {
     // The record holds the proxy password: the file is kept to its owner.
     problem = "Не удалось записать файл '" + path + "': " + std::strerror(errno);
   }

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 
 namespace sonarvex {
@@ -37,13 +38,20 @@ class SettingsStore {
   // and leaves the record as it was, or, when nothing was loaded yet (no
   // output folder), gives the defaults. A file protected from writing is
   // read; the user is told once that settings will not be saved to it.
-  void LoadRecord(const std::string& fileName, SettingsRecord& s) const;
+  // With texts, the full texts of the file's companion that match the record
+  // come with it (none without a file).
+  void LoadRecord(const std::string& fileName, SettingsRecord& s,
+                  RecordTexts* texts = nullptr) const;
 
   // Writes the record to setting/<fileName> (atomically; setting/ is created
   // when missing). A failure shows the warning, followed by the file's path
   // and the reason, and returns false; a file found protected from writing
   // is not written (false, no message).
-  bool SaveRecord(const std::string& fileName, const SettingsRecord& s) const;
+  // With texts, the companion "<fileName>.utf8" holds those that CP1251
+  // cannot (mode 0600 as well: the password may be among them); without
+  // any, a companion left from before is removed.
+  bool SaveRecord(const std::string& fileName, const SettingsRecord& s,
+                  const RecordTexts* texts = nullptr) const;
 
   // Creates setting/ when missing; false when it cannot be created.
   bool EnsureSettingFolder() const;

@@ -12,6 +12,7 @@
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -68,6 +69,17 @@ void CollectForMigration(const std::string& folder, std::vector<std::string>& fi
   }
 }
 
+// The comparison key of a name without regard to case: the Latin and
+// Cyrillic letters folded; a name beyond code page 1251 folds its ASCII.
+std::string CaseKey(const std::string& utf8) {
+  const std::string cp1251 = Utf8ToCp1251(utf8);
+  if (Cp1251ToUtf8(cp1251) == utf8) return Cp1251Lower(cp1251);
+  std::string key = utf8;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return "\x01" + key;
+}
+
 }  // namespace
 
 std::string AlbumFolder(const std::string& programFolder) {
@@ -109,24 +121,30 @@ void ReadTagFile(const std::string& path, int trackCount, TagBuffer& tags) {
   std::vector<std::uint8_t> bytes(want, 0);
   if (auto data = ReadFileBytes(path, want)) std::memcpy(bytes.data(), data->data(), data->size());
   tags.Assign(std::move(bytes));
+  tags.AssignTexts(ReadCompanion(path));
+  tags.AssignTexts(tags.ValidTexts());
 }
 
 bool LoadAlbum(const std::string& albumFolder, std::int32_t discId, AlbumRecord& album,
-               TagBuffer& tags) {
+               TagBuffer& tags, RecordTexts* albumTexts) {
   std::string path = FindAlbumFile(albumFolder, discId);
   if (path.empty()) return false;
   AlbumRecord loaded = album;
   if (!ReadAlbumFile(path, loaded)) return false;
   album = loaded;
+  if (albumTexts) *albumTexts = ValidAlbumTexts(album, ReadCompanion(path));
   ReadTagFile(path + ".tag", AlbumTrackCount(album), tags);
   return true;
 }
 
-bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuffer& tags) {
+bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuffer& tags,
+                      RecordTexts* albumTexts) {
   const AlbumRecord disc = album;
   AlbumRecord stored{};
+  RecordTexts storedTexts;
   // The track count of the tags follows the disc, not the stored record.
-  bool known = LoadAlbum(albumFolder, disc.DiscId, stored, tags);
+  bool known = LoadAlbum(albumFolder, disc.DiscId, stored, tags, &storedTexts);
+  if (albumTexts) *albumTexts = known ? storedTexts : RecordTexts();
   if (known) {
     album = stored;
     album.TrackCount = disc.TrackCount;
@@ -153,9 +171,10 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
 }
 
 bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const TagBuffer& tags,
-               std::vector<std::string>* artistList) {
+               std::vector<std::string>* artistList, const RecordTexts* albumTexts) {
   if (FieldText(album.Artist).empty() && FieldText(album.AlbumTitle).empty()) return false;
-  std::string artist = Cp1251ToUtf8(FieldText(album.Artist));
+  const RecordTexts texts = albumTexts ? ValidAlbumTexts(album, *albumTexts) : RecordTexts();
+  std::string artist = AlbumText(album, texts, AlbumField::Artist);
   if (artistList && !artist.empty()) {
     bool listed = false;
     for (const std::string& a : *artistList) listed = listed || a == artist;
@@ -167,13 +186,14 @@ bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const T
   // "123.DAT") is the one that is found again, so it is the one replaced.
   if (std::string existing = FindAlbumFile(albumFolder, album.DiscId); !existing.empty())
     path = existing;
-  if (!WriteFileAtomically(
-          path, std::string_view(reinterpret_cast<const char*>(&album), sizeof album)))
+  if (!WriteRecordFiles(path, std::string_view(reinterpret_cast<const char*>(&album), sizeof album),
+                        texts))
     return false;
   const auto& bytes = tags.Bytes();
   if (!bytes.empty())
-    WriteFileAtomically(path + ".tag",
-                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    WriteRecordFiles(path + ".tag",
+                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                     tags.ValidTexts());
   return true;
 }
 
@@ -185,12 +205,15 @@ std::vector<std::string> CollectArtists(const std::string& albumFolder) {
     if (!data) continue;
     std::string field = data->size() > 50 ? data->substr(50) : std::string();
     std::string artist(FieldText(field.data(), field.size()));
-    std::string key = Cp1251Lower(artist);
+    // The full artist of the companion while it still matches the record.
+    const RecordTexts texts = ReadCompanion(path);
+    std::string full = texts.Get(AlbumFieldName(AlbumField::Artist), artist.c_str(), artist.size() + 1);
+    std::string key = CaseKey(full);
     bool seen = false;
     for (const std::string& l : lowered) seen = seen || l == key;
     if (seen) continue;
     lowered.push_back(key);
-    artists.push_back(Cp1251ToUtf8(artist));
+    artists.push_back(full);
   }
   return artists;
 }

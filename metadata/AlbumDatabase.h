@@ -3,7 +3,10 @@
 //   "<identifier>.dat"      the 9360-byte AlbumRecord (identifier = the signed
 //                           decimal disc identifier, "-" for the top bit set)
 //   "<identifier>.dat.tag"  the tag buffer (number of tracks x 1529 bytes)
-// Files are replaced atomically, so a failed save keeps what was stored.
+// and, only when some text does not survive code page 1251, the companion of
+// each ("<identifier>.dat.utf8", "<identifier>.dat.tag.utf8", see
+// RecordTexts.h) with the full texts. Files are replaced atomically, so a
+// failed save keeps what was stored.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 
 namespace sonarvex {
@@ -32,31 +36,38 @@ std::string FindAlbumFile(const std::string& albumFolder, std::int32_t discId);
 // overwrites only its length); false when it cannot be read.
 bool ReadAlbumFile(const std::string& path, AlbumRecord& album);
 // Replaces the tag buffer with trackCount records read from the start of the
-// tag file, zero-filled beyond its end or when it cannot be read.
+// tag file, zero-filled beyond its end or when it cannot be read; the texts
+// of its companion that match the records come with it.
 void ReadTagFile(const std::string& path, int trackCount, TagBuffer& tags);
 
-// Looks the disc up and loads its album record and tags; false (nothing
-// changed) when the database has no file for it.
+// Looks the disc up and loads its album record and tags, and into albumTexts
+// (when given) the full texts of the album file's companion that match the
+// record; false (nothing changed) when the database has no file for it.
 bool LoadAlbum(const std::string& albumFolder, std::int32_t discId, AlbumRecord& album,
-               TagBuffer& tags);
+               TagBuffer& tags, RecordTexts* albumTexts = nullptr);
 
 // The table-of-contents refresh: album holds what the disc itself defines
 // (track count, identifier, first-track offset and every row's addresses,
 // lengths, sizes and audio flags, the rest zero). Loads the stored album over
 // it and puts the disc's own fields back; without a stored album every row is
 // titled "Track%d". Returns whether the disc was known.
-bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuffer& tags);
+bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuffer& tags,
+                      RecordTexts* albumTexts = nullptr);
 
 // Stores the current disc under its identifier. Nothing is stored when both
 // the artist and the album title are empty. artistList (the artist box's list,
 // UTF-8; may be null) gets the artist added when it does not hold it yet
 // (exact comparison). The tag file is written only when the album file was
-// and the buffer is not empty. Returns whether the album file was written.
+// and the buffer is not empty. Each file gets its companion when some of its
+// texts (albumTexts, the tag buffer's) do not survive code page 1251; one
+// left from before is removed otherwise. Returns whether the album file was
+// written.
 bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const TagBuffer& tags,
-               std::vector<std::string>* artistList = nullptr);
+               std::vector<std::string>* artistList = nullptr,
+               const RecordTexts* albumTexts = nullptr);
 
-// The distinct artists (UTF-8) of all album files, compared without regard to
-// case, in listing order.
+// The distinct artists (UTF-8, in full when a companion holds them) of all
+// album files, compared without regard to case, in listing order.
 std::vector<std::string> CollectArtists(const std::string& albumFolder);
 
 // Flattens an album folder of the older layout (marker "artn.dat", album files

@@ -3,6 +3,7 @@
 #include "records/SettingsRecord.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 
 namespace sonarvex {
@@ -51,6 +52,10 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   lookup.SetLimits(options.limits);
   lookup.SetServerPort(options.serverPort);
   if (!options.rawToc.empty()) lookup.SetRawToc(options.rawToc);
+  RecordTexts ownTexts;
+  RecordTexts& albumTexts = options.albumTexts ? *options.albumTexts : ownTexts;
+  lookup.SetAlbumTexts(&albumTexts);
+  lookup.SetSettingsTexts(options.settingsTexts);
   result.outcome = lookup.Run();
   if (result.matches.empty() && lookup.Matches().count == 1)
     result.matches.push_back(ServerTextToUtf8(lookup.Matches().entries[0].title));
@@ -62,10 +67,10 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
     result.failure = lookup.FailureReason();
     if (result.failure.empty() && !result.messages.empty()) result.failure = result.messages.back();
   }
-  result.artist = Cp1251ToUtf8(FieldText(album.Artist));
-  result.album = Cp1251ToUtf8(FieldText(album.AlbumTitle));
+  result.artist = AlbumText(album, albumTexts, AlbumField::Artist);
+  result.album = AlbumText(album, albumTexts, AlbumField::AlbumTitle);
   for (int i = 0; i < AlbumTrackCount(album); ++i)
-    result.titles.push_back(Cp1251ToUtf8(FieldText(album.Tracks[i].Title)));
+    result.titles.push_back(TrackTitleText(album, albumTexts, i));
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "metadata/CddbClient.h"
 #include "metadata/CddbLookup.h"
 #include "records/TagBuffer.h"
@@ -20,6 +21,10 @@ struct CddbCommandOptions {
   CddbLimits limits;        // network bounds
   int serverPort = 80;      // the CDDB server's port
   std::vector<std::uint8_t> rawToc;  // optional: the disc's raw table of contents
+  // The full texts of the album record (filled in full from the answer) and
+  // of the settings (server and proxy); optional.
+  RecordTexts* albumTexts = nullptr;
+  const RecordTexts* settingsTexts = nullptr;
 };
 
 struct CddbCommandResult {

@@ -6,6 +6,7 @@
 
 #include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
+#include "records/TextFields.h"
 #include "metadata/DiscId.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
@@ -34,19 +35,23 @@ std::string CddbLookup::ReasonText() const {
 }
 
 LookupOutcome CddbLookup::Run() {
+  RecordTexts ownTexts;
+  RecordTexts& albumTexts = albumTexts_ ? *albumTexts_ : ownTexts;
+  const RecordTexts noTexts;
+  const RecordTexts& settingsTexts = settingsTexts_ ? *settingsTexts_ : noTexts;
+  auto setting = [&](SettingsField f) { return SettingsText(settings_, settingsTexts, f); };
   for (;;) {
     std::unique_ptr<CddbClient> client =
         clientFactory_ ? clientFactory_(dialogs_, limits_)
                        : std::make_unique<CddbClient>(dialogs_, limits_);
     client->SetPump(pump_);
-    client->SetReadHandler([this](std::string_view body) {
-      return ParseXmcd(body, album_, tags_, dialogs_, view_);
+    client->SetReadHandler([this, &albumTexts](std::string_view body) {
+      return ParseXmcd(body, album_, albumTexts, tags_, dialogs_, view_);
     });
     if (settings_.ProxyEnabled) {
       if (settings_.ProxyPort == 0) settings_.ProxyPort = 80;
-      client->SetProxy(std::string(FieldText(settings_.ProxyHost)), settings_.ProxyPort,
-                       std::string(FieldText(settings_.ProxyUser)),
-                       std::string(FieldText(settings_.ProxyPassword)));
+      client->SetProxy(setting(SettingsField::ProxyHost), settings_.ProxyPort,
+                       setting(SettingsField::ProxyUser), setting(SettingsField::ProxyPassword));
     }
 
     const CddbTocTable toc = TocTableFromAlbum(album_);
@@ -59,8 +64,8 @@ LookupOutcome CddbLookup::Run() {
 
     CddbServer server;
     server.port = serverPort_;
-    server.host = std::string(FieldText(settings_.CddbHost));
-    server.cgiPath = std::string(FieldText(settings_.CddbPath));
+    server.host = setting(SettingsField::CddbHost);
+    server.cgiPath = setting(SettingsField::CddbPath);
     if (server.host.empty()) server.host = kDefaultCddbHost;
     // "host:port" names a server on another port than 80.
     if (auto colon = server.host.rfind(':'); colon != std::string::npos && colon > 0 &&
@@ -114,7 +119,7 @@ LookupOutcome CddbLookup::Run() {
     if (!read)
       dialogs_.Message("Не получилось прочитать данные об этом диске." + ReasonText(),
                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-    SaveAlbum(albumFolder_, album_, tags_, artistList_);
+    SaveAlbum(albumFolder_, album_, tags_, artistList_, &albumTexts);
     return read ? LookupOutcome::Done : LookupOutcome::ReadFailed;
   }
 }

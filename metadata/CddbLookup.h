@@ -14,6 +14,7 @@
 
 #include "records/AlbumRecord.h"
 #include "metadata/CddbClient.h"
+#include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 
 namespace sonarvex {
@@ -62,6 +63,11 @@ class CddbLookup {
   void SetRawToc(std::vector<std::uint8_t> toc) { rawToc_ = std::move(toc); }
   // The artist box's list, to which SaveAlbum adds the artist.
   void SetArtistList(std::vector<std::string>* list) { artistList_ = list; }
+  // The full texts of the album record (the titles the answer gives go there
+  // in full and are stored with the album) and of the settings (server and
+  // proxy texts). Without them only what code page 1251 holds is kept.
+  void SetAlbumTexts(RecordTexts* texts) { albumTexts_ = texts; }
+  void SetSettingsTexts(const RecordTexts* texts) { settingsTexts_ = texts; }
   // Makes the client (tests give one with fixed hello fields).
   void SetClientFactory(std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> f) {
     clientFactory_ = std::move(f);
@@ -87,6 +93,8 @@ class CddbLookup {
   int serverPort_ = 80;
   std::vector<std::uint8_t> rawToc_;
   std::vector<std::string>* artistList_ = nullptr;
+  RecordTexts* albumTexts_ = nullptr;
+  const RecordTexts* settingsTexts_ = nullptr;
   std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
   CddbQueryTable table_;
   std::string failure_;

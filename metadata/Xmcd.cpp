@@ -7,6 +7,7 @@
 #include "metadata/AlbumView.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -37,6 +38,12 @@ std::string LineToUtf8(std::string_view line) {
 
 bool ParseXmcd(std::string_view body, AlbumRecord& album, TagBuffer& tags, Dialogs& dialogs,
                AlbumView* view) {
+  RecordTexts texts;
+  return ParseXmcd(body, album, texts, tags, dialogs, view);
+}
+
+bool ParseXmcd(std::string_view body, AlbumRecord& album, RecordTexts& albumTexts,
+               TagBuffer& tags, Dialogs& dialogs, AlbumView* view) {
   // The status line goes; the rest is cut at every CR and LF.
   std::vector<std::string> lines;
   std::size_t firstLf = body.find('\n');
@@ -95,33 +102,38 @@ bool ParseXmcd(std::string_view body, AlbumRecord& album, TagBuffer& tags, Dialo
     }
     if (!albumTitle.empty() && albumTitle.front() == ' ') albumTitle.remove_prefix(1);
     if (!artist.empty() && artist.back() == ' ') artist.remove_suffix(1);
-    SetFieldUtf8(album.AlbumTitle, albumTitle);
-    SetFieldUtf8(album.Artist, artist);
+    SetAlbumText(album, albumTexts, AlbumField::AlbumTitle, albumTitle);
+    SetAlbumText(album, albumTexts, AlbumField::Artist, artist);
     if (view) {
-      view->SetAlbumName(FieldUtf8(album.AlbumTitle));
-      view->SetArtist(FieldUtf8(album.Artist));
+      view->SetAlbumName(AlbumText(album, albumTexts, AlbumField::AlbumTitle));
+      view->SetArtist(AlbumText(album, albumTexts, AlbumField::Artist));
     }
     found = true;
   }
-  if (const std::string* year = find("DYEAR")) SetFieldUtf8(album.Year, *year);
-  if (const std::string* genre = find("DGENRE")) SetFieldUtf8(album.Genre, *genre);
+  if (const std::string* year = find("DYEAR")) SetAlbumText(album, albumTexts, AlbumField::Year, *year);
+  if (const std::string* genre = find("DGENRE"))
+    SetAlbumText(album, albumTexts, AlbumField::Genre, *genre);
+  const std::string artist = AlbumText(album, albumTexts, AlbumField::Artist);
+  const std::string albumTitle = AlbumText(album, albumTexts, AlbumField::AlbumTitle);
+  const std::string year = AlbumText(album, albumTexts, AlbumField::Year);
+  const std::string genre = AlbumText(album, albumTexts, AlbumField::Genre);
   // Tracks without their TTITLE keep the titles they had.
   for (int k = 0; k < trackCount; ++k) {
     const std::string* title = find("TTITLE" + std::to_string(k));
     if (!title) continue;
-    AlbumTrackEntry& entry = album.Tracks[k];
-    SetFieldUtf8(entry.Title, *title);
-    if (view) view->SetTrackCaption(k, FieldUtf8(entry.Title));
-    TrackTagRecord tag = tags.Get(k, trackCount);
-    SetField(tag.Title, FieldText(entry.Title));
-    SetField(tag.Artist, FieldText(album.Artist));
-    SetField(tag.OriginalArtist, FieldText(album.Artist));
-    SetField(tag.Album, FieldText(album.AlbumTitle));
-    SetField(tag.Year, FieldText(album.Year));
-    SetField(tag.Genre, FieldText(album.Genre));
-    SetField(tag.TrackNumber, std::to_string(k + 1));
-    tag.TagsOn = 1;
-    tags.Set(k, trackCount, tag);
+    SetTrackTitleText(album, albumTexts, k, *title);
+    const std::string full = TrackTitleText(album, albumTexts, k);
+    if (view) view->SetTrackCaption(k, full);
+    TrackTags tag = tags.GetTags(k, trackCount);
+    tag.Set(TagField::Title, full);
+    tag.Set(TagField::Artist, artist);
+    tag.Set(TagField::OriginalArtist, artist);
+    tag.Set(TagField::Album, albumTitle);
+    tag.Set(TagField::Year, year);
+    tag.Set(TagField::Genre, genre);
+    tag.Set(TagField::TrackNumber, std::to_string(k + 1));
+    tag.Record.TagsOn = 1;
+    tags.SetTags(k, trackCount, tag);
     found = true;
   }
   // An answer without any title is no record of this disc.

@@ -6,12 +6,14 @@
 
 #include <csignal>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
 
 #include "TempFolder.h"
 #include "metadata/AlbumDatabase.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -278,6 +280,159 @@ TEST(AlbumDatabase, MigrationFlattensTheOlderLayout) {
   WriteRaw(folder + "Keep/5.dat", "five");
   MigrateAlbumFolder(folder);
   EXPECT_TRUE(FileExists(folder + "Keep/5.dat"));
+}
+
+// ---- Texts beyond code page 1251 ------------------------------------------
+
+// A disc named with texts of several scripts, as a lookup leaves it.
+struct WorldDisc {
+  AlbumRecord album{};
+  RecordTexts texts;
+  TagBuffer tags;
+  WorldDisc(std::int32_t id) {
+    album.DiscId = id;
+    album.TrackCount = 3;
+    SetAlbumText(album, texts, AlbumField::Artist, "Björk");
+    SetAlbumText(album, texts, AlbumField::AlbumTitle, "Homogenic — 東京");
+    const char* titles[] = {"Jóga", "Ελληνικά", "Кино 🎸"};
+    for (int i = 0; i < 3; ++i) {
+      SetTrackTitleText(album, texts, i, titles[i]);
+      TrackTags t;
+      t.Set(TagField::Title, titles[i]);
+      t.Set(TagField::Comment, "コメント");
+      t.Record.TagsOn = 1;
+      tags.SetTags(i, 3, t);
+    }
+  }
+};
+
+TEST(AlbumDatabaseTexts, FullTextsRoundTripThroughTheCompanions) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  WorldDisc disc(4242);
+  ASSERT_TRUE(SaveAlbum(folder, disc.album, disc.tags, nullptr, &disc.texts));
+  EXPECT_TRUE(FileExists(folder + "4242.dat.utf8"));
+  EXPECT_TRUE(FileExists(folder + "4242.dat.tag.utf8"));
+  // The records themselves keep their layout and CP1251 renderings.
+  EXPECT_EQ(fs::file_size(folder + "4242.dat"), 9360u);
+  EXPECT_EQ(fs::file_size(folder + "4242.dat.tag"), 3u * 1529u);
+  auto raw = ReadFileBytes(folder + "4242.dat", 9360);
+  EXPECT_EQ(raw->substr(50, 6), std::string("Bj?rk\0", 6));
+
+  AlbumRecord album{};
+  RecordTexts texts;
+  TagBuffer tags;
+  ASSERT_TRUE(LoadAlbum(folder, 4242, album, tags, &texts));
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::Artist), "Björk");
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::AlbumTitle), "Homogenic — 東京");
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Ελληνικά");
+  EXPECT_EQ(TrackTitleText(album, texts, 2), "Кино 🎸");
+  EXPECT_EQ(tags.GetTags(0, 3).Get(TagField::Title), "Jóga");
+  EXPECT_EQ(tags.GetTags(2, 3).Get(TagField::Comment), "コメント");
+  EXPECT_EQ(CollectArtists(folder), std::vector<std::string>{"Björk"});
+
+  // The disc read keeps the full texts too.
+  AlbumRecord fromDisc{};
+  fromDisc.DiscId = 4242;
+  fromDisc.TrackCount = 3;
+  RecordTexts discTexts;
+  TagBuffer discTags;
+  ASSERT_TRUE(LoadAlbumForDisc(folder, fromDisc, discTags, &discTexts));
+  EXPECT_EQ(TrackTitleText(fromDisc, discTexts, 0), "Jóga");
+  EXPECT_EQ(discTags.GetTags(1, 3).Get(TagField::Title), "Ελληνικά");
+}
+
+TEST(AlbumDatabaseTexts, RecordsThatFitCp1251AreWrittenAsBeforeWithoutCompanion) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  AlbumRecord plain = Named(77, "Кино", "Группа крови");
+  TagBuffer tags = Tags(2, "комментарий");
+  ASSERT_TRUE(SaveAlbum(folder, plain, tags));
+  const std::string before = *ReadFileBytes(folder + "77.dat", 9360);
+  const std::string tagsBefore = *ReadFileBytes(folder + "77.dat.tag", 1 << 20);
+
+  // Written through the texts: the same bytes, and no companion.
+  RecordTexts texts;
+  AlbumRecord again = Named(77, "", "");
+  SetAlbumText(again, texts, AlbumField::Artist, "Кино");
+  SetAlbumText(again, texts, AlbumField::AlbumTitle, "Группа крови");
+  ASSERT_TRUE(SaveAlbum(folder, again, tags, nullptr, &texts));
+  EXPECT_EQ(*ReadFileBytes(folder + "77.dat", 9360), before);
+  EXPECT_EQ(*ReadFileBytes(folder + "77.dat.tag", 1 << 20), tagsBefore);
+  EXPECT_FALSE(FileExists(folder + "77.dat.utf8"));
+  EXPECT_FALSE(FileExists(folder + "77.dat.tag.utf8"));
+
+  // A companion left from an earlier save goes once nothing needs it.
+  WorldDisc disc(77);
+  ASSERT_TRUE(SaveAlbum(folder, disc.album, disc.tags, nullptr, &disc.texts));
+  ASSERT_TRUE(FileExists(folder + "77.dat.utf8"));
+  ASSERT_TRUE(SaveAlbum(folder, again, tags, nullptr, &texts));
+  EXPECT_FALSE(FileExists(folder + "77.dat.utf8"));
+  EXPECT_FALSE(FileExists(folder + "77.dat.tag.utf8"));
+}
+
+TEST(AlbumDatabaseTexts, WindowsRecordsWithoutCompanionLoadUnchanged) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  MakeDirectories(folder);
+  AlbumRecord windows = Named(88, "Ария", "Герой асфальта");
+  SetField(windows.Tracks[0].Title, "What? Why?");  // a "?" of its own
+  WriteRaw(folder + "88.dat", std::string(reinterpret_cast<const char*>(&windows), sizeof windows));
+  AlbumRecord album{};
+  RecordTexts texts;
+  TagBuffer tags;
+  ASSERT_TRUE(LoadAlbum(folder, 88, album, tags, &texts));
+  EXPECT_EQ(std::memcmp(&album, &windows, sizeof album), 0);
+  EXPECT_TRUE(texts.Empty());
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::Artist), "Ария");
+  EXPECT_EQ(TrackTitleText(album, texts, 0), "What? Why?");
+}
+
+TEST(AlbumDatabaseTexts, ARecordChangedByAnotherProgramLoadsItsOwnText) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  WorldDisc disc(99);
+  ASSERT_TRUE(SaveAlbum(folder, disc.album, disc.tags, nullptr, &disc.texts));
+  // The Windows program renames track 1 and the artist in the record only.
+  std::string raw = *ReadFileBytes(folder + "99.dat", 9360);
+  AlbumRecord edited{};
+  std::memcpy(&edited, raw.data(), sizeof edited);
+  SetFieldUtf8(edited.Artist, "Бьорк");
+  SetFieldUtf8(edited.Tracks[1].Title, "Греческая");
+  WriteRaw(folder + "99.dat", std::string(reinterpret_cast<const char*>(&edited), sizeof edited));
+  std::string tagRaw = *ReadFileBytes(folder + "99.dat.tag", 1 << 20);
+  TrackTagRecord t2{};
+  std::memcpy(&t2, tagRaw.data() + 2 * 1529, 1529);
+  SetFieldUtf8(t2.Comment, "изменено");
+  std::memcpy(tagRaw.data() + 2 * 1529, &t2, 1529);
+  WriteRaw(folder + "99.dat.tag", tagRaw);
+
+  AlbumRecord album{};
+  RecordTexts texts;
+  TagBuffer tags;
+  ASSERT_TRUE(LoadAlbum(folder, 99, album, tags, &texts));
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::Artist), "Бьорк");
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Греческая");
+  // What the other program left alone keeps its full text.
+  EXPECT_EQ(TrackTitleText(album, texts, 2), "Кино 🎸");
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::AlbumTitle), "Homogenic — 東京");
+  EXPECT_EQ(tags.GetTags(2, 3).Get(TagField::Comment), "изменено");
+  EXPECT_EQ(tags.GetTags(1, 3).Get(TagField::Comment), "コメント");
+  EXPECT_EQ(CollectArtists(folder), std::vector<std::string>{"Бьорк"});
+}
+
+TEST(AlbumDatabaseTexts, ArtistsBeyondCp1251AreNotMergedByTheirQuestionMarks) {
+  TempFolder tmp;
+  const std::string folder = AlbumFolder(tmp.Path());
+  RecordTexts a, b;
+  AlbumRecord one = Named(1, "", "x"), two = Named(2, "", "y");
+  SetAlbumText(one, a, AlbumField::Artist, "東京事変");
+  SetAlbumText(two, b, AlbumField::Artist, "椎名林檎");
+  ASSERT_TRUE(SaveAlbum(folder, one, TagBuffer(), nullptr, &a));
+  ASSERT_TRUE(SaveAlbum(folder, two, TagBuffer(), nullptr, &b));
+  auto artists = CollectArtists(folder);
+  std::sort(artists.begin(), artists.end());
+  EXPECT_EQ(artists, (std::vector<std::string>{"東京事変", "椎名林檎"}));
 }
 
 }  // namespace

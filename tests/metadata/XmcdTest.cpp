@@ -7,6 +7,7 @@
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
 #include "platform/ScriptedDialogs.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -199,6 +200,57 @@ TEST(Xmcd, TextEncodingAndFieldLengths) {
     EXPECT_EQ(FieldText(tags.Get(0, 1).Title).size(), 49u);
   }
   EXPECT_TRUE(dialogs.Clean());
+}
+
+TEST(XmcdTexts, TitlesOfEveryScriptReachTheRowsTheRecordAndTheTags) {
+  AlbumRecord a = Disc(5);
+  RecordTexts texts;
+  TagBuffer tags;
+  ScriptedDialogs dialogs;
+  RecordingView view;
+  std::string body = std::string(kStatus) +
+                     "# xmcd\r\nDISCID=940aac0d\r\nDTITLE=Björk / Jóga – Ørsted\r\n"
+                     "DYEAR=1997\r\nDGENRE=Électronique\r\n"
+                     "TTITLE0=Ça plane pour moi\r\nTTITLE1=Σίγουρος Ρος\r\n"
+                     "TTITLE2=Группа крови\r\nTTITLE3=東京事変 – 群青日和\r\nTTITLE4=Party 🎉\r\n.\r\n";
+  ASSERT_TRUE(ParseXmcd(body, a, texts, tags, dialogs, &view));
+  const char* titles[] = {"Ça plane pour moi", "Σίγουρος Ρος", "Группа крови",
+                          "東京事変 – 群青日和", "Party 🎉"};
+  EXPECT_EQ(view.artist, "Björk");
+  EXPECT_EQ(view.album, "Jóga – Ørsted");
+  EXPECT_EQ(AlbumText(a, texts, AlbumField::Artist), "Björk");
+  EXPECT_EQ(AlbumText(a, texts, AlbumField::Genre), "Électronique");
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_EQ(view.rows[k], titles[k]);
+    EXPECT_EQ(TrackTitleText(a, texts, k), titles[k]);
+    TrackTags t = tags.GetTags(k, 5);
+    EXPECT_EQ(t.Get(TagField::Title), titles[k]);
+    EXPECT_EQ(t.Get(TagField::Artist), "Björk");
+    EXPECT_EQ(t.Get(TagField::OriginalArtist), "Björk");
+    EXPECT_EQ(t.Get(TagField::Album), "Jóga – Ørsted");
+    EXPECT_EQ(t.Get(TagField::Genre), "Électronique");
+  }
+  // The record holds the CP1251 renderings, as the Windows program reads them.
+  EXPECT_EQ(std::string(FieldText(a.Artist)), "Bj?rk");
+  EXPECT_EQ(std::string(FieldText(a.Tracks[2].Title)), Utf8ToCp1251("Группа крови"));
+  // Titles that fit CP1251 need no companion entry.
+  EXPECT_EQ(texts.Find(TrackTitleKey(2)), nullptr);
+}
+
+TEST(XmcdTexts, LongTitlesAreCutAtFortyNineCharacters) {
+  AlbumRecord a = Disc(2);
+  RecordTexts texts;
+  TagBuffer tags;
+  ScriptedDialogs dialogs;
+  std::string longJapanese;
+  for (int i = 0; i < 70; ++i) longJapanese += "曲";
+  std::string body = std::string(kStatus) + "DTITLE=A / B\r\nTTITLE0=" + longJapanese +
+                     "\r\nTTITLE1=x\r\n.\r\n";
+  ASSERT_TRUE(ParseXmcd(body, a, texts, tags, dialogs, nullptr));
+  std::string expected;
+  for (int i = 0; i < 49; ++i) expected += "曲";
+  EXPECT_EQ(TrackTitleText(a, texts, 0), expected);
+  EXPECT_EQ(tags.GetTags(0, 2).Get(TagField::Title), expected);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+// The text fields of the album, tag and settings records by name, with their
+// full texts (RecordTexts): what the program reads and writes of them in
+// UTF-8. The names are the keys of the companion files.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
+#include "records/SettingsRecord.h"
+#include "records/TrackTagRecord.h"
+
+namespace sonarvex {
+
+// ---- Tag records -----------------------------------------------------------
+
+enum class TagField {
+  Title, Artist, Album, Comment, TrackNumber, Url, EncodedBy, Copyright,
+  OriginalArtist, Composer, Genre, Year,
+};
+inline constexpr TagField kTagFields[] = {
+    TagField::Title,     TagField::Artist,         TagField::Album,    TagField::Comment,
+    TagField::TrackNumber, TagField::Url,          TagField::EncodedBy, TagField::Copyright,
+    TagField::OriginalArtist, TagField::Composer,  TagField::Genre,    TagField::Year};
+
+// "Title", "Artist", ... (the record's field names).
+const char* TagFieldName(TagField f);
+char* TagFieldData(TrackTagRecord& r, TagField f);
+const char* TagFieldData(const TrackTagRecord& r, TagField f);
+std::size_t TagFieldSize(TagField f);
+
+// One track's tag record with the full texts of its fields (keys: the field
+// names).
+struct TrackTags {
+  TrackTagRecord Record{};
+  RecordTexts Texts;
+
+  TrackTags() = default;
+  explicit TrackTags(const TrackTagRecord& r) : Record(r) {}
+  TrackTags(const TrackTagRecord& r, RecordTexts t) : Record(r), Texts(std::move(t)) {}
+
+  bool On() const { return Record.TagsOn != 0; }
+  std::string Get(TagField f) const;
+  void Set(TagField f, std::string_view utf8);
+  // Only the entries that still match their fields.
+  RecordTexts ValidTexts() const;
+};
+
+// ---- Album records ---------------------------------------------------------
+
+enum class AlbumField { AlbumTitle, Artist, Year, Genre };
+const char* AlbumFieldName(AlbumField f);  // "Album", "Artist", "Year", "Genre"
+// "Title.<k>": the title of row k.
+std::string TrackTitleKey(int k);
+
+std::string AlbumText(const AlbumRecord& a, const RecordTexts& t, AlbumField f);
+void SetAlbumText(AlbumRecord& a, RecordTexts& t, AlbumField f, std::string_view utf8);
+std::string TrackTitleText(const AlbumRecord& a, const RecordTexts& t, int k);
+void SetTrackTitleText(AlbumRecord& a, RecordTexts& t, int k, std::string_view utf8);
+// The entries of t that still match the album's fields.
+RecordTexts ValidAlbumTexts(const AlbumRecord& a, const RecordTexts& t);
+
+// ---- Settings records ------------------------------------------------------
+
+enum class SettingsField {
+  OutputFolder, CddbHost, ProxyHost, CddbPath, ProxyUser, ProxyPassword, ConvertFolder,
+  FormatString,
+};
+const char* SettingsFieldName(SettingsField f);
+std::string SettingsText(const SettingsRecord& s, const RecordTexts& t, SettingsField f);
+void SetSettingsText(SettingsRecord& s, RecordTexts& t, SettingsField f, std::string_view utf8);
+RecordTexts ValidSettingsTexts(const SettingsRecord& s, const RecordTexts& t);
+
+}  // namespace sonarvex

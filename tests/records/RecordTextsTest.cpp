@@ -1,0 +1,157 @@
+// Full texts beside the CP1251 record fields: what the field and the
+// companion hold, when an entry counts, the companion file's text.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/Cp1251.h"
+#include "platform/Files.h"
+#include "records/RecordTexts.h"
+#include "records/TagBuffer.h"
+#include "records/TextFields.h"
+
+namespace sonarvex {
+namespace {
+
+TEST(RecordTexts, TextsCp1251HoldsStayInTheFieldAlone) {
+  char field[50];
+  RecordTexts t;
+  t.Set("Title", field, "Группа крови — “Live”");
+  EXPECT_EQ(Cp1251ToUtf8(FieldText(field)), "Группа крови — “Live”");
+  EXPECT_TRUE(t.Empty());
+  EXPECT_EQ(t.Get("Title", field), "Группа крови — “Live”");
+}
+
+TEST(RecordTexts, OtherScriptsAreKeptWholeBesideTheField) {
+  for (const std::string text : {"Björk: Jóga / Ørsted", "Σίγουρος Ρος", "東京事変 – 群青日和",
+                                 "Motörhead 🤘"}) {
+    char field[50];
+    RecordTexts t;
+    t.Set("Title", field, text);
+    EXPECT_EQ(std::string(FieldText(field)), Utf8ToCp1251(text)) << text;
+    EXPECT_NE(std::string(FieldText(field)).find('?'), std::string::npos) << text;
+    EXPECT_EQ(t.Get("Title", field), text);
+    ASSERT_NE(t.Find("Title"), nullptr);
+  }
+}
+
+TEST(RecordTexts, LimitsCountCharactersNotBytes) {
+  char field[50];
+  RecordTexts t;
+  std::string japanese;
+  for (int i = 0; i < 60; ++i) japanese += "東";
+  t.Set("Title", field, japanese);
+  EXPECT_EQ(CharacterCount(t.Get("Title", field)), 49u);
+  EXPECT_EQ(FieldText(field).size(), 49u);
+
+  std::string cyrillic;
+  for (int i = 0; i < 60; ++i) cyrillic += "ж";
+  t.Set("Other", field, cyrillic);
+  EXPECT_EQ(CharacterCount(t.Get("Other", field)), 49u);
+  EXPECT_EQ(CutToCharacters("a😀b", 2), "a😀");
+}
+
+TEST(RecordTexts, AFieldChangedElsewhereWins) {
+  char field[50];
+  RecordTexts t;
+  t.Set("Title", field, "東京");
+  SetField(field, Utf8ToCp1251("Москва"));  // another program rewrote the field
+  EXPECT_EQ(t.Get("Title", field), "Москва");
+  // The same characters CP1251 cannot hold but another text: the field's.
+  SetField(field, "?? ");
+  EXPECT_EQ(t.Get("Title", field), "?? ");
+}
+
+TEST(RecordTexts, CompanionTextRoundTripsEscapes) {
+  RecordTexts t;
+  t.Put("Comment", "line 1\nline 2\r\\end = x");
+  t.Put("Title.3", "東京");
+  RecordTexts back = RecordTexts::Parse(t.Serialize());
+  EXPECT_EQ(back, t);
+  // Not UTF-8, no "=", comments: skipped.
+  RecordTexts odd = RecordTexts::Parse("# c\nnoequals\nA=\xC0\xC1\nB=ok\n");
+  EXPECT_EQ(odd.Find("A"), nullptr);
+  ASSERT_NE(odd.Find("B"), nullptr);
+  EXPECT_EQ(*odd.Find("B"), "ok");
+}
+
+TEST(RecordTexts, CompanionIsWrittenOnlyWhenSomethingIsLost) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "sonarvex-texts-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::string record = pattern + "/r.dat";
+  RecordTexts lossy;
+  lossy.Put("Title", "東京");
+  ASSERT_TRUE(WriteRecordFiles(record, "??", lossy));
+  EXPECT_TRUE(FileExists(CompanionPath(record)));
+  EXPECT_EQ(ReadCompanion(record), lossy);
+  ASSERT_TRUE(WriteRecordFiles(record, "ab", RecordTexts()));
+  EXPECT_FALSE(FileExists(CompanionPath(record)));
+  EXPECT_EQ(*ReadFileBytes(record, 100), "ab");
+  fs::remove_all(pattern);
+}
+
+TEST(TrackTags, TagBufferKeepsTextsPerTrackAndDropsThemWithChangedFields) {
+  TagBuffer buffer;
+  TrackTags tags;
+  tags.Set(TagField::Title, "Jóga");
+  tags.Set(TagField::Artist, "Björk");
+  tags.Set(TagField::Comment, "Кино");
+  tags.Record.TagsOn = 1;
+  buffer.SetTags(1, 3, tags);
+  TrackTags back = buffer.GetTags(1, 3);
+  EXPECT_EQ(back.Get(TagField::Title), "Jóga");
+  EXPECT_EQ(back.Get(TagField::Artist), "Björk");
+  EXPECT_EQ(back.Get(TagField::Comment), "Кино");
+  EXPECT_EQ(buffer.GetTags(0, 3).Get(TagField::Title), "");
+
+  // A raw record that changes the title keeps the artist's full text.
+  TrackTagRecord raw = buffer.Get(1, 3);
+  SetField(raw.Title, "New");
+  buffer.Set(1, 3, raw);
+  back = buffer.GetTags(1, 3);
+  EXPECT_EQ(back.Get(TagField::Title), "New");
+  EXPECT_EQ(back.Get(TagField::Artist), "Björk");
+
+  // Another track count replaces the buffer, texts included.
+  EXPECT_EQ(buffer.GetTags(1, 4).Get(TagField::Artist), "");
+  EXPECT_TRUE(buffer.Texts().Empty());
+}
+
+TEST(TrackTags, TrackNumberFieldTakesThreeCharacters) {
+  TrackTags tags;
+  tags.Set(TagField::TrackNumber, "12345");
+  EXPECT_EQ(std::string(FieldText(tags.Record.TrackNumber)), "123");
+  EXPECT_EQ(tags.Record.Url[0], 0);
+}
+
+TEST(AlbumTexts, TitlesOfRowsAndAlbumFields) {
+  AlbumRecord a{};
+  RecordTexts t;
+  SetAlbumText(a, t, AlbumField::Artist, "Sigur Rós");
+  SetTrackTitleText(a, t, 4, "Hoppípolla");
+  SetTrackTitleText(a, t, 5, "Без названия");
+  EXPECT_EQ(AlbumText(a, t, AlbumField::Artist), "Sigur Rós");
+  EXPECT_EQ(TrackTitleText(a, t, 4), "Hoppípolla");
+  EXPECT_EQ(TrackTitleText(a, t, 5), "Без названия");
+  EXPECT_EQ(t.Entries().size(), 2u);
+  RecordTexts valid = ValidAlbumTexts(a, t);
+  EXPECT_EQ(valid, t);
+  SetField(a.Artist, "Other");
+  EXPECT_EQ(ValidAlbumTexts(a, t).Entries().size(), 1u);
+}
+
+TEST(SettingsTexts, OutputFolderBeyondCp1251) {
+  SettingsRecord s{};
+  RecordTexts t;
+  SetSettingsText(s, t, SettingsField::OutputFolder, "/home/u/東京/");
+  EXPECT_EQ(SettingsText(s, t, SettingsField::OutputFolder), "/home/u/東京/");
+  SetSettingsText(s, t, SettingsField::OutputFolder, "/home/u/Música/");
+  EXPECT_EQ(SettingsText(s, t, SettingsField::OutputFolder), "/home/u/Música/");
+  SetSettingsText(s, t, SettingsField::OutputFolder, "/home/u/Музыка/");
+  EXPECT_TRUE(t.Empty());
+}
+
+}  // namespace
+}  // namespace sonarvex
