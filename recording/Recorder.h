@@ -1,0 +1,151 @@
+// The recording layer: the drives that can be reached for writing, the WAV
+// files of a compilation, their track table and cue sheet, and the drive
+// operations of an audio disc written in one session at once (raw 2352-byte
+// audio, buffer underrun protection on), blanking, OPC, speed, lock, eject,
+// and the disc and mechanism state.
+//
+// It works on the program's two transports with a choice of its own: the
+// generic SCSI transport whenever it finds a drive, else pass-through.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "drive/CommandBlock.h"
+
+namespace sonarvex {
+
+class AspiTransport;
+class Dialogs;
+class SptiTransport;
+class Transport;
+
+inline constexpr const char* kRecorderMessageCaption = "Sonarvex";
+inline constexpr const char* kLeadInStatus = "Запись Lead-In ...";
+
+class Recorder {
+ public:
+  static constexpr int kMaxDrives = 16;
+  static constexpr int kProbedNumbers = 8;
+  static constexpr std::size_t kCapabilitiesLength = 36;
+  static constexpr int kMaxTracks = 99;
+  static constexpr int kCueSheetEntries = 200;
+  static constexpr std::uint32_t kSmallBufferBytes = 176400;
+  // WaitReady gives up after this long (a drive still "becoming ready" after
+  // ten minutes is not going to be).
+  static constexpr int kWaitReadyLimitMs = 10 * 60 * 1000;
+
+  struct Drive {
+    int device = 0;              // the number to select on the recording transport
+    std::string identification;  // inquiry bytes 8..35 (UTF-8), trailing blanks kept
+    std::array<std::uint8_t, kCapabilitiesLength> capabilities{};  // mode header + page 2A
+    bool CanWriteCdr() const { return (capabilities[11] & 0x01) != 0; }
+    bool CanTestWrite() const { return (capabilities[11] & 0x04) != 0; }
+  };
+
+  // Called before each write with (current sector, track start, error count,
+  // track end).
+  using WriteProgressCallback =
+      std::function<void(std::int32_t current, std::int32_t trackStart, int errors, std::int32_t trackEnd)>;
+  // Replaces the status line with a text and returns the text it had.
+  using StatusCallback = std::function<std::string(const std::string& text)>;
+
+  Recorder(SptiTransport& spti, AspiTransport& aspi, Dialogs& dialogs);
+  ~Recorder();
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  // Chooses the transport, lists the drives and selects the first.
+  void Create();
+  // Closes the pass-through device and gives back the generic layer.
+  void Destroy();
+
+  bool UsesSpti() const { return useSpti_; }
+  Transport& CurrentTransport();
+  const std::vector<Drive>& Drives() const { return drives_; }
+  int DeviceCount() const { return static_cast<int>(drives_.size()); }
+  int CurrentDevice() const { return device_; }
+  // The entry of the current device, or null.
+  const Drive* CurrentDrive() const;
+
+  bool SelectDevice(int device);
+
+  // False for an empty list.
+  bool SetFiles(const std::vector<std::string>& files);
+  const std::vector<std::string>& Files() const { return files_; }
+
+  bool InitWriteProcess(bool testWrite, WriteProgressCallback progress);
+  bool SendCUEToCD();
+  bool WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool>& cancel);
+
+  bool CloseSession();
+  bool BlankMinimal();
+  bool BlankFull();
+  bool DoOPC();
+  bool SetSpeed(int factor);
+  bool Lock(bool lock);
+  bool Eject(bool eject);
+  bool IsReady();
+  bool MediaChanged();
+  // TEST UNIT READY until the drive is no longer becoming ready, 100 ms
+  // apart, at most kWaitReadyLimitMs (SetWaitReadyLimitMs); 0 ready, 1
+  // failed, 2 still not ready.
+  int WaitReady();
+  void SetWaitReadyLimitMs(int ms) { waitReadyLimitMs_ = ms; }
+  bool DiscInfo(std::uint8_t (&buffer)[kDiscInfoLength]);
+  int Mechanism();
+
+  // The disc as the recording window sees it.
+  struct DiscState {
+    bool ready = false;
+    int status = 0;  // disc status bits 0..1 (0 blank, 1 incomplete, 2 complete)
+    bool erasable = false;
+    bool Blank() const { return ready && status == 0; }
+  };
+  DiscState ReadDiscState();
+
+  // TrackTable: entry 0 = 0, entry k+1 = entry k + sectors of file k.
+  const std::vector<std::int32_t>& TrackTable() const { return trackTable_; }
+  std::int32_t TotalSectors() const { return trackTable_.empty() ? 0 : trackTable_.back(); }
+  // The cue sheet as sent (8 bytes an entry).
+  const std::vector<std::uint8_t>& CueSheet() const { return cueSheet_; }
+  int ErrorCount() const { return errorCount_; }
+
+  std::array<double, 100>& Gains() { return gains_; }
+  void SetNormalize(bool on) { normalize_ = on; }
+  bool Normalize() const { return normalize_; }
+  void SetStatusCallback(StatusCallback status) { status_ = std::move(status); }
+
+  // The buffer WriteTrack uses for a number of sectors per write.
+  static std::size_t WriteBufferBytes(int sectorsPerWrite);
+  // The cue sheet of a track table (lead-in, track 1's pregap, the tracks,
+  // the lead-out), 8 bytes an entry.
+  static std::vector<std::uint8_t> BuildCueSheet(const std::vector<std::int32_t>& trackTable);
+
+ private:
+  bool Ok(CommandResult result);
+
+  SptiTransport& spti_;
+  AspiTransport& aspi_;
+  Dialogs& dialogs_;
+  bool useSpti_ = true;
+  bool aspiLoaded_ = false;
+  int device_ = -1;
+  std::vector<std::string> files_;
+  WriteProgressCallback progress_;
+  std::atomic<int> errorCount_{0};
+  std::uint8_t mediaState_ = 0xFF;
+  std::vector<Drive> drives_;
+  std::vector<std::int32_t> trackTable_;
+  std::vector<std::uint8_t> cueSheet_;
+  std::array<double, 100> gains_{};
+  bool normalize_ = false;
+  StatusCallback status_;
+  int waitReadyLimitMs_ = kWaitReadyLimitMs;
+};
+
+}  // namespace sonarvex

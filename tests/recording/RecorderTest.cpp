@@ -1,0 +1,330 @@
+// The recording layer on the software recorder: the drive list and its
+// transport, the track table and cue sheet bytes, the writes of a track
+// (pregap at -150, sectors per write, buffer size), normalization, cancel,
+// write errors, test writes, blanking, and the bounded wait.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "codec/SampleOps.h"
+#include "drive/DriveCommands.h"
+#include "platform/ScriptedDialogs.h"
+#include "recording/Recorder.h"
+#include "tests/recording/RecordingRig.h"
+
+namespace sonarvex {
+namespace {
+
+using test::RecordingRig;
+
+std::vector<std::vector<std::uint8_t>> Writes(VirtualDrive& d) {
+  std::vector<std::vector<std::uint8_t>> w;
+  for (auto& b : d.CommandLog())
+    if (b[0] == 0x2A) w.push_back(b);
+  return w;
+}
+std::int32_t Lba(const std::vector<std::uint8_t>& b) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[2]) << 24 | b[3] << 16 | b[4] << 8 | b[5]);
+}
+int Count(const std::vector<std::uint8_t>& b) { return b[7] << 8 | b[8]; }
+
+TEST(Recorder, ListsTheDrivesOnTheGenericTransportWithTheirCapabilities) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  EXPECT_FALSE(rec.UsesSpti());  // the generic layer found drives
+  ASSERT_EQ(rec.DeviceCount(), 2);
+  EXPECT_EQ(rec.Drives()[0].device, 0);
+  EXPECT_FALSE(rec.Drives()[0].CanWriteCdr());
+  EXPECT_TRUE(rec.Drives()[1].CanWriteCdr());
+  EXPECT_TRUE(rec.Drives()[1].CanTestWrite());
+  EXPECT_EQ(rec.Drives()[1].identification.size(), 28u);
+  EXPECT_EQ(rec.Drives()[1].identification.substr(0, 8), "Virtual ");
+  EXPECT_EQ(rec.Drives()[1].identification.substr(24), "1.0 ");
+  EXPECT_EQ(rec.CurrentDevice(), 0);
+  EXPECT_TRUE(rec.SelectDevice(1));
+  EXPECT_FALSE(rec.SelectDevice(5));
+  EXPECT_EQ(rec.CurrentDevice(), 1);  // the previous device stays selected
+  EXPECT_TRUE(rec.ReadDiscState().Blank());
+}
+
+TEST(Recorder, TrackTableAndCueSheetOfTwoFiles) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  ASSERT_TRUE(rec.SelectDevice(rig.RecorderDevice()));
+  // 1000 sectors and 100 bytes (the odd bytes are not recorded), 2000 sectors.
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 1000 * 2352 + 100));
+  const auto b = test::WriteCdWav(rig.dir.File("b.wav"), test::PatternAudio(2, 2000 * 2352));
+  EXPECT_FALSE(rec.SetFiles({}));
+  ASSERT_TRUE(rec.SetFiles({a, b}));
+  ASSERT_TRUE(rec.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  EXPECT_EQ(rec.TrackTable(), (std::vector<std::int32_t>{0, 1000, 3000}));
+  const std::vector<std::uint8_t> expected = {
+      0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x01, 0x02, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x19,
+      0x01, 0xAA, 0x01, 0x01, 0x00, 0x00, 0x2A, 0x00};
+  EXPECT_EQ(rec.CueSheet(), expected);
+  // The blocks the drive received: write parameters, then the cue sheet of 40 bytes.
+  const auto log = rig.recorder->CommandLog();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], (std::vector<std::uint8_t>{0x55, 0x10, 0, 0, 0, 0, 0, 0, 60, 0}));
+  EXPECT_EQ(log.back(), (std::vector<std::uint8_t>{0x5D, 0, 0, 0, 0, 0, 0, 0, 40, 0}));
+  EXPECT_EQ(rig.recorder->GetStats().writeType, 2);
+  EXPECT_EQ(rig.recorder->GetStats().cueSheets, 1);
+}
+
+TEST(Recorder, MissingFileStopsThePreparationWithItsMessage) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  const std::string missing = rig.dir.File("gone.wav");
+  dialogs.ExpectMessage("Невозможно открыть для чтения файл '" + missing + "'!", "Sonarvex", MsgIcon::Error,
+                        MsgButtons::Ok);
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 10 * 2352));
+  rec.SetFiles({a, missing});
+  EXPECT_FALSE(rec.SendCUEToCD());
+  EXPECT_EQ(rig.recorder->GetStats().cueSheets, 0);
+  std::string why;
+  EXPECT_TRUE(dialogs.Clean(&why)) << why;
+}
+
+TEST(Recorder, WritesThePregapAtMinus150ThenTheTrackInBlocksOfTheSetSize) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto audio = test::PatternAudio(3, 100 * 2352);
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), audio);
+  rec.SetFiles({a});
+  std::vector<std::string> statuses;
+  std::string line = "before";
+  rec.SetStatusCallback([&](const std::string& text) {
+    statuses.push_back(text);
+    std::string old = line;
+    line = text;
+    return old;
+  });
+  std::vector<std::int32_t> progress;
+  ASSERT_TRUE(rec.InitWriteProcess(false, [&](std::int32_t cur, std::int32_t start, int errors, std::int32_t end) {
+    EXPECT_EQ(start, 0);
+    EXPECT_EQ(end, 100);
+    EXPECT_EQ(errors, 0);
+    progress.push_back(cur);
+  }));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(rec.WriteTrack(0, 38, cancel));
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Запись Lead-In ...", "before"}));
+  EXPECT_EQ(line, "before");
+  const auto writes = Writes(*rig.recorder);
+  ASSERT_EQ(writes.size(), 33u);
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_EQ(Lba(writes[static_cast<std::size_t>(i)]), -150 + 5 * i);
+    EXPECT_EQ(Count(writes[static_cast<std::size_t>(i)]), 5);
+  }
+  EXPECT_EQ(writes[0][2], 0xFF);  // -150 as a 32-bit LBA: FF FF FF 6A
+  EXPECT_EQ(writes[0][5], 0x6A);
+  EXPECT_EQ(Count(writes[30]), 38);
+  EXPECT_EQ(Count(writes[31]), 38);
+  EXPECT_EQ(Count(writes[32]), 24);
+  EXPECT_EQ(Lba(writes[32]), 76);
+  EXPECT_EQ(progress, (std::vector<std::int32_t>{0, 38, 76}));
+  ASSERT_TRUE(rec.CloseSession());
+
+  // The disc holds the file's audio from LBA 0.
+  std::string error;
+  auto written = VirtualDrive::FromCueImage(rig.cue, &error);
+  ASSERT_TRUE(written->HasDisc()) << error;
+  auto bin = ReadFileBytes(BinPathForCue(rig.cue));
+  ASSERT_TRUE(bin);
+  ASSERT_EQ(bin->size(), audio.size());
+  EXPECT_EQ(std::memcmp(bin->data(), audio.data(), audio.size()), 0);
+}
+
+TEST(Recorder, BufferSizeFollowsTheSectorsPerWrite) {
+  EXPECT_EQ(Recorder::WriteBufferBytes(10), 176400u);
+  EXPECT_EQ(Recorder::WriteBufferBytes(74), 176400u);
+  EXPECT_EQ(Recorder::WriteBufferBytes(75), 75u * 2352);
+  EXPECT_EQ(Recorder::WriteBufferBytes(100), 100u * 2352);
+}
+
+TEST(Recorder, NormalizeAppliesTheFilesGainWhileWriting) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  auto audio = test::PatternAudio(4, 20 * 2352);
+  // Keep the samples small so a gain of 2 does not clip.
+  for (std::size_t i = 1; i < audio.size(); i += 2) audio[i] = static_cast<std::uint8_t>(audio[i] & 0x0F);
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), audio);
+  rec.SetFiles({a});
+  rec.SetNormalize(true);
+  rec.Gains()[0] = 2.0;
+  ASSERT_TRUE(rec.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(rec.WriteTrack(0, 15, cancel));
+  ASSERT_TRUE(rec.CloseSession());
+  auto expected = audio;
+  ApplyGain(expected.data(), expected.size(), 2.0);
+  auto bin = ReadFileBytes(BinPathForCue(rig.cue));
+  ASSERT_TRUE(bin);
+  ASSERT_EQ(bin->size(), expected.size());
+  EXPECT_EQ(std::memcmp(bin->data(), expected.data(), expected.size()), 0);
+}
+
+TEST(Recorder, CancelledBeforeTheTrackWritesNothingAndStopsWithinATrack) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 300 * 2352));
+  rec.SetFiles({a});
+  std::atomic<bool> cancel{true};
+  std::atomic<bool>* flag = &cancel;
+  ASSERT_TRUE(rec.InitWriteProcess(false, [&](std::int32_t cur, std::int32_t, int, std::int32_t) {
+    if (cur >= 60) flag->store(true);
+  }));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  EXPECT_FALSE(rec.WriteTrack(0, 30, cancel));
+  EXPECT_TRUE(Writes(*rig.recorder).empty());
+  cancel = false;
+  ASSERT_TRUE(rec.WriteTrack(0, 30, cancel));
+  // The pregap and the writes at 0, 30, 60: the flag stops the next one.
+  EXPECT_EQ(Writes(*rig.recorder).size(), 30u + 3u);
+}
+
+TEST(Recorder, WriteErrorsAreCountedAndWritingGoesOn) {
+  RecordingRig rig;
+  VirtualDriveFaults faults;
+  faults.failWriteAtLba = 40;
+  rig.recorder->SetFaults(faults);
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 100 * 2352));
+  rec.SetFiles({a});
+  std::vector<int> errors;
+  ASSERT_TRUE(rec.InitWriteProcess(false, [&](std::int32_t, std::int32_t, int e, std::int32_t) { errors.push_back(e); }));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(rec.WriteTrack(0, 25, cancel));
+  EXPECT_EQ(errors, (std::vector<int>{0, 0, 1, 1}));
+  EXPECT_EQ(rec.ErrorCount(), 1);
+  EXPECT_EQ(Writes(*rig.recorder).size(), 30u + 4u);  // not repeated
+}
+
+TEST(Recorder, TestWriteLeavesTheDiscBlank) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 50 * 2352));
+  rec.SetFiles({a});
+  ASSERT_TRUE(rec.InitWriteProcess(true, nullptr));
+  EXPECT_TRUE(rig.recorder->GetStats().testWrite);
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(rec.WriteTrack(0, 15, cancel));
+  ASSERT_TRUE(rec.CloseSession());
+  EXPECT_TRUE(rec.ReadDiscState().Blank());
+  EXPECT_FALSE(FileExists(rig.cue));
+}
+
+TEST(Recorder, BlankingACdrwAndTheDiscState) {
+  RecordingRig rig(true);
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  Recorder::DiscState s = rec.ReadDiscState();
+  EXPECT_TRUE(s.Blank());
+  EXPECT_TRUE(s.erasable);
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 50 * 2352));
+  rec.SetFiles({a});
+  ASSERT_TRUE(rec.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(rec.WriteTrack(0, 15, cancel));
+  ASSERT_TRUE(rec.CloseSession());
+  s = rec.ReadDiscState();
+  EXPECT_EQ(s.status, 2);
+  EXPECT_FALSE(s.Blank());
+  ASSERT_TRUE(rec.BlankMinimal());
+  EXPECT_EQ(rec.WaitReady(), 0);
+  EXPECT_TRUE(rec.ReadDiscState().Blank());
+  EXPECT_TRUE(rec.BlankFull());
+  EXPECT_EQ(rig.recorder->GetStats().blanks, 2);
+}
+
+TEST(Recorder, WaitReadyGivesUpAtItsBound) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  VirtualDriveFaults faults;
+  faults.notReadyCommands = 3;
+  rig.recorder->SetFaults(faults);
+  EXPECT_EQ(rec.WaitReady(), 0);  // becoming ready three times, then ready
+  faults.notReadyCommands = 1000000;
+  rig.recorder->SetFaults(faults);
+  rec.SetWaitReadyLimitMs(300);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(rec.WaitReady(), 2);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(ms, 290);
+  EXPECT_LT(ms, 1500);
+}
+
+TEST(Recorder, MechanismLockEjectAndMediaChange) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  EXPECT_TRUE(rec.MediaChanged());  // first look
+  EXPECT_FALSE(rec.MediaChanged());
+  EXPECT_EQ(rec.Mechanism(), 1);
+  EXPECT_TRUE(rec.Lock(true));
+  EXPECT_FALSE(rec.Eject(true));
+  EXPECT_TRUE(rec.Lock(false));
+  EXPECT_TRUE(rec.Eject(true));
+  EXPECT_EQ(rec.Mechanism(), 5);
+  EXPECT_TRUE(rec.MediaChanged());
+  EXPECT_TRUE(rec.Eject(false));
+  EXPECT_FALSE(rec.IsReady());  // the drive reports the new medium once
+  EXPECT_EQ(rec.WaitReady(), 0);
+  EXPECT_TRUE(rec.ReadDiscState().Blank());
+  EXPECT_TRUE(rec.SetSpeed(4));
+  EXPECT_EQ(rig.recorder->GetStats().writeSpeed, 705);
+  EXPECT_TRUE(rec.DoOPC());
+}
+
+TEST(Recorder, PassThroughWhenTheGenericLayerFindsNothing) {
+  // With no drive at all the generic layer reports none, and the recording
+  // layer stays on pass-through with an empty list.
+  DeviceDirectory directory(false);
+  SptiTransport spti(directory);
+  AspiTransport aspi(directory);
+  ScriptedDialogs dialogs;
+  Recorder rec(spti, aspi, dialogs);
+  rec.Create();
+  EXPECT_TRUE(rec.UsesSpti());
+  EXPECT_EQ(rec.DeviceCount(), 0);
+  EXPECT_EQ(rec.CurrentDrive(), nullptr);
+}
+
+}  // namespace
+}  // namespace sonarvex

@@ -1,0 +1,67 @@
+// Test rig for the recording layer: a software reader and a software
+// recorder (instant writes) reached through the program's transports, and
+// CD-audio WAV files whose every sector can be told apart.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/AudioFormat.h"
+#include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
+#include "drive/SptiTransport.h"
+#include "drive/virtual/VirtualDisc.h"
+#include "drive/virtual/VirtualDrive.h"
+#include "platform/Files.h"
+#include "tests/codec/CodecTestUtil.h"
+
+namespace sonarvex::test {
+
+struct RecordingRig {
+  TempDir dir;
+  DeviceDirectory directory{false};
+  SptiTransport spti{directory};
+  AspiTransport aspi{directory};
+  std::shared_ptr<VirtualDrive> reader, recorder;
+  std::string cue;
+
+  // A reader first (device 0) unless noReader, then the recorder.
+  explicit RecordingRig(bool rewritable = false, bool noReader = false) {
+    if (!noReader) {
+      reader = std::make_shared<VirtualDrive>();
+      reader->InsertDisc(BuildAudioDisc({1000}));
+      directory.AddVirtual(reader);
+    }
+    VirtualDriveConfig config;
+    config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
+    config.simulateWriteTime = false;
+    recorder = std::make_shared<VirtualDrive>(config);
+    cue = dir.File("out.cue");
+    recorder->SetBurnTarget(cue, rewritable);
+    directory.AddVirtual(recorder);
+  }
+  int RecorderDevice() const { return reader ? 1 : 0; }
+};
+
+// Sample value of byte pair i of the file with this seed.
+inline std::vector<std::uint8_t> PatternAudio(int seed, std::size_t bytes) {
+  std::vector<std::uint8_t> v(bytes);
+  std::uint32_t x = 0x9E3779B9u * static_cast<std::uint32_t>(seed + 1);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    x = x * 1664525u + 1013904223u;
+    v[i] = static_cast<std::uint8_t>(x >> 24);
+  }
+  return v;
+}
+
+// A CD-audio WAV holding exactly these bytes of audio.
+inline std::string WriteCdWav(const std::string& path, const std::vector<std::uint8_t>& audio) {
+  std::vector<std::int16_t> samples(audio.size() / 2);
+  std::memcpy(samples.data(), audio.data(), samples.size() * 2);
+  WriteWav(path, samples, CdAudioFormat);
+  return path;
+}
+
+}  // namespace sonarvex::test
