@@ -1,0 +1,71 @@
+# Installation and the Debian package.
+#
+#   cmake --install build [--prefix DIR]     installs the program
+#   cd build && cpack -G DEB                 builds sonarvex_<version>_<arch>.deb
+#
+# Layout below the prefix: bin/sonarvex and bin/sonarvex-cli; the MP3 decoder
+# in the private folder lib/sonarvex/ (the program looks there, relative to
+# its executable); the desktop entry, the icon, the AppStream metadata, the
+# manual pages, the bash completion and the README (the window's help) in
+# share/. Installed, the program keeps its state in the user's XDG folders.
+include(GNUInstallDirs)
+
+if(TARGET sonarvex)
+  install(TARGETS sonarvex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(TARGETS sonarvex-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET kelpra)
+  install(TARGETS kelpra LIBRARY DESTINATION lib/sonarvex)
+endif()
+
+set(SONARVEX_DATA ${CMAKE_SOURCE_DIR}/data)
+install(FILES ${SONARVEX_DATA}/sonarvex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${SONARVEX_DATA}/sonarvex.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${SONARVEX_DATA}/io.sonarvex.Sonarvex.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${SONARVEX_DATA}/sonarvex-cli.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME sonarvex-cli)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sonarvex)
+
+# Manual pages, compressed as Debian keeps them.
+find_program(GZIP_PROGRAM gzip)
+foreach(page sonarvex.1 sonarvex-cli.1)
+  if(GZIP_PROGRAM)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_SOURCE_DIR}/doc/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+      DEPENDS ${CMAKE_SOURCE_DIR}/doc/${page} VERBATIM)
+    list(APPEND SONARVEX_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  else()
+    list(APPEND SONARVEX_MAN_PAGES ${CMAKE_SOURCE_DIR}/doc/${page})
+  endif()
+endforeach()
+add_custom_target(manpages ALL DEPENDS ${SONARVEX_MAN_PAGES})
+install(FILES ${SONARVEX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The Debian package.
+set(CPACK_PACKAGE_NAME sonarvex)
+set(CPACK_PACKAGE_VENDOR "Sonarvex")
+set(CPACK_PACKAGE_CONTACT "Sonarvex developers <sonarvex@users.noreply.example>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio CD ripper with a Russian user interface")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Sonarvex rips audio CDs to WAV, MP3, Ogg Vorbis and WMA, names the files from\n"
+  "CDDB data or its own album database and tags them; it also records audio CDs,\n"
+  "converts audio files and plays tracks and files. sonarvex-cli rips without a\n"
+  "window.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://sonarvex.io/")
+# Libraries the program links come from dpkg-shlibdeps; those it loads at run
+# time (encoders, the Qt platform and SVG plugins, GStreamer) are named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-translations-l10n, xdg-utils, hicolor-icon-theme")
+set(CPACK_GENERATOR DEB)
+include(CPack)
