@@ -1,0 +1,96 @@
+// The recording thread: blanks a rewritable disc (minimal or full) or writes
+// the compilation (after the peak pass when normalizing), then does the
+// after-recording actions. The window (or the command line) is its host: it
+// gets the phase texts, the status line, the progress, the rows written and
+// the end, each on the recording thread; a window hands them on to its own
+// thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "records/RecordingSettings.h"
+
+namespace sonarvex {
+
+class Dialogs;
+class Recorder;
+
+inline constexpr const char* kPeakPhase = "Расчет пиковых значений ...";
+inline constexpr const char* kTestWritePhase = "Тестовая запись ...";
+inline constexpr const char* kWritePhase = "Запись диска ...";
+inline constexpr const char* kOpcStatus = "Запись OPC ...";
+inline constexpr const char* kLeadOutStatus = "Запись Lead-Out ...";
+inline constexpr const char* kDeleteSourcesQuestion = "Удалить исходные WAV файлы?";
+
+class WriteThreadHost {
+ public:
+  virtual ~WriteThreadHost() = default;
+  // The progress window's caption.
+  virtual void SetPhase(const std::string& text) = 0;
+  // Hides or shows the error count and its label.
+  virtual void ShowErrorCount(bool visible) = 0;
+  // Replaces the status line; returns the text it had.
+  virtual std::string SetStatus(const std::string& text) = 0;
+  virtual void Progress(std::int32_t current, std::int32_t trackStart, int errors, std::int32_t trackEnd) = 0;
+  // Row `row` was written (its image becomes 1).
+  virtual void TrackDone(int row) = 0;
+  // The drive work is over: enable the window, close the progress window.
+  virtual void WriteFinished() = 0;
+  // Plays the sound file of the settings (the host falls back to the
+  // desktop's player itself).
+  virtual void PlaySound(const std::string& path) = 0;
+  // The source files were deleted: clear the list.
+  virtual void SourcesDeleted() = 0;
+  // The blanking window may close now.
+  virtual void CloseBlankWindow() = 0;
+  // The completion routine (refresh the disc state); not called after a
+  // failed peak pass, which sends nothing to the drive.
+  virtual void Completed() = 0;
+  // Last of all, on every path.
+  virtual void Ended() {}
+};
+
+class TWriteThread {
+ public:
+  enum Mode { kBlankMinimal = 1, kBlankFull = 2, kWrite = 3 };
+
+  TWriteThread(Recorder& recorder, WriteThreadHost& host, Dialogs& dialogs, const std::atomic<bool>& cancel);
+  ~TWriteThread();  // waits for the thread
+
+  // Set before Start.
+  int mode = kWrite;
+  bool testWrite = false;
+  RecordingSettings settings{};
+  // The compilation: full paths and the names the list shows.
+  std::vector<std::string> files, names;
+
+  // Runs Execute on a thread of its own (with the settings' priority).
+  void Start();
+  void Wait();
+  bool Running() const { return running_; }
+  // The work itself, on the calling thread.
+  void Execute();
+
+  // The peak pass: gains of every file, normalize switched off when every
+  // file has the same level and the settings say so. False when a file
+  // could not be opened (after its message) or the user cancelled.
+  bool PeakPass();
+
+  // Scheduling priority of the calling thread: 0 normal, 1 idle, 2 highest
+  // allowed (failures are ignored).
+  static void ApplyPriority(int priority);
+
+ private:
+  Recorder& recorder_;
+  WriteThreadHost& host_;
+  Dialogs& dialogs_;
+  const std::atomic<bool>& cancel_;
+  std::thread thread_;
+  std::atomic<bool> running_{false};
+};
+
+}  // namespace sonarvex
