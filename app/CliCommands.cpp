@@ -313,6 +313,9 @@ class Cli {
     CddbCommandOptions options;
     options.match = o_.Match;
     options.rawToc.assign(view.toc, view.toc + kTocLength);
+    // The titles in full, and the server and proxy texts as the user gave them.
+    options.albumTexts = &session_->AlbumTexts();
+    options.settingsTexts = &session_->SettingsTexts();
     CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
                                          session_->Tags(), session_->AlbumFolder(), options);
     if (!r.ok) {
