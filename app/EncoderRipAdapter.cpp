@@ -46,9 +46,9 @@ void EncoderRipAdapter::InstallProgress() {
   });
 }
 
-WriteResult EncoderRipAdapter::Open(const TrackTagRecord& tag, const std::string& outPath) {
+WriteResult EncoderRipAdapter::Open(const TrackTags& tag, const std::string& outPath) {
   Encoder().SetSourceFormat(nullptr);
-  return Encoder().Open(&tag, outPath, kind_);
+  return Encoder().Open(tag, outPath, kind_);
 }
 
 WriteResult EncoderRipAdapter::Write(const std::uint8_t* data, std::size_t bytes) {
@@ -62,10 +62,10 @@ void EncoderRipAdapter::Abort() {
 }
 
 WriteResult EncoderRipAdapter::ConvertFile(const std::string& wavPath, const std::string& outPath,
-                                           const TrackTagRecord& tag, int peak) {
+                                           const TrackTags& tag, int peak) {
   cancelled_ = false;
   Encoder().SetPeak(static_cast<std::int16_t>(std::clamp(peak, 0, 32767)));
-  WriteResult r = Encoder().ConvertFile(wavPath, outPath, &tag, kind_);
+  WriteResult r = Encoder().ConvertFile(wavPath, outPath, tag, kind_);
   if (r && cancelled_) return WriteResult::Cancel();
   return r;
 }

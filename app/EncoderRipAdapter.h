@@ -23,12 +23,12 @@ class EncoderRipAdapter : public RipEncoder {
   bool VorbisAvailable() override;
   void Configure(const SettingsRecord& settings, OutputKind kind,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) override;
-  WriteResult Open(const TrackTagRecord& tag, const std::string& outPath) override;
+  WriteResult Open(const TrackTags& tag, const std::string& outPath) override;
   WriteResult Write(const std::uint8_t* data, std::size_t bytes) override;
   WriteResult Close() override;
   void Abort() override;
   WriteResult ConvertFile(const std::string& wavPath, const std::string& outPath,
-                          const TrackTagRecord& tag, int peak) override;
+                          const TrackTags& tag, int peak) override;
   WriteResult CreateWav(const std::string& path, bool durable) override;
   WriteResult WriteWav(const std::uint8_t* data, std::size_t bytes) override;
   WriteResult FinishWav(std::uint64_t dataBytes) override;

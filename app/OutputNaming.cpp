@@ -4,6 +4,7 @@
 
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -31,21 +32,22 @@ std::string_view FileExtension(std::string_view name) {
   return name.substr(dot);
 }
 
-// Cyrillic code letters in CP1251.
-constexpr char kCyrA = '\xC0', kCyrD = '\xC4', kCyrT = '\xD2', kCyrN = '\xCD';
+// The Cyrillic code letters А, Д, Т, Н in UTF-8.
+constexpr std::string_view kCyrA = "\xD0\x90", kCyrD = "\xD0\x94", kCyrT = "\xD0\xA2",
+                           kCyrN = "\xD0\x9D";
 
 std::string TwoDigitNumber(int n) {
   std::string s = std::to_string(n);
   return s.size() < 2 ? "0" + s : s;
 }
 
-// Cuts a part to the bytes a file name may have once it is UTF-8, keeping
-// what follows its last '.' when keepSuffix (the file name itself, with its
-// extension, which also needs room for the partial suffix).
+// Cuts a part to the bytes a file name may have (UTF-8), at a character
+// boundary, keeping what follows its last '.' when keepSuffix (the file name
+// itself, with its extension, which also needs room for the partial suffix).
 std::string FitPart(const std::string& part, bool keepSuffix) {
   const std::size_t maxBytes =
       keepSuffix ? kMaxFileNameBytes - std::strlen(kPartialSuffix) : kMaxFileNameBytes;
-  if (Cp1251ToUtf8(part).size() <= maxBytes) return part;
+  if (part.size() <= maxBytes) return part;
   std::string suffix;
   std::string stem = part;
   if (keepSuffix) {
@@ -55,7 +57,7 @@ std::string FitPart(const std::string& part, bool keepSuffix) {
       stem = part.substr(0, dot);
     }
   }
-  while (!stem.empty() && Cp1251ToUtf8(stem + suffix).size() > maxBytes) stem.pop_back();
+  while (!stem.empty() && stem.size() + suffix.size() > maxBytes) PopUtf8(stem);
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem.empty()) stem = "_";
   return stem + suffix;
@@ -108,23 +110,25 @@ const char* OutputExtension(int outputKind) {
 TrackNames NamesOfTrack(const NamingInput& in, int i) {
   TrackNames n;
   const AlbumRecord& a = in.Album;
-  TrackTagRecord tag{};
+  const RecordTexts noTexts;
+  const RecordTexts& albumTexts = in.AlbumTexts ? *in.AlbumTexts : noTexts;
+  TrackTags tag;
   bool fromTag = false;
   if (a.Compilation) {
-    tag = in.Tags.Get(i, a.TrackCount);
-    fromTag = tag.TagsOn != 0;
+    tag = in.Tags.GetTags(i, a.TrackCount);
+    fromTag = tag.On();
   }
   if (fromTag) {
-    n.Artist = FieldText(tag.Artist);
-    n.Album = FieldText(tag.Album);
-    n.Title = FieldText(tag.Title);
+    n.Artist = tag.Get(TagField::Artist);
+    n.Album = tag.Get(TagField::Album);
+    n.Title = tag.Get(TagField::Title);
   } else {
-    n.Artist = FieldText(a.Artist);
-    n.Album = FieldText(a.AlbumTitle);
-    if (i >= 0 && i < kMaxAlbumTracks) n.Title = FieldText(a.Tracks[i].Title);
+    n.Artist = AlbumText(a, albumTexts, AlbumField::Artist);
+    n.Album = AlbumText(a, albumTexts, AlbumField::AlbumTitle);
+    n.Title = TrackTitleText(a, albumTexts, i);
   }
-  if (n.Artist.empty()) n.Artist = Utf8ToCp1251("Неиз.Исполнитель");
-  if (n.Album.empty()) n.Album = Utf8ToCp1251("Неиз.Альбом");
+  if (n.Artist.empty()) n.Artist = "Неиз.Исполнитель";
+  if (n.Album.empty()) n.Album = "Неиз.Альбом";
   if (n.Title.empty()) n.Title = "Track" + std::to_string(i + 1);
   return n;
 }
@@ -146,16 +150,20 @@ std::string ExpandFormat(std::string_view format, int i, const NamingInput& in) 
     std::size_t next = f.find('%', pos);
     std::string piece = f.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
     if (piece.empty()) break;
-    char code = piece[0];
-    std::string rest = piece.substr(1);
-    if (code == 'A' || code == kCyrA) {
-      result += n.Artist + rest;
-    } else if (code == 'D' || code == kCyrD) {
-      result += n.Album + rest;
-    } else if (code == 'T' || code == kCyrT) {
-      result += n.Title + rest;
-    } else if (code == 'N' || code == kCyrN) {
-      result += TwoDigitNumber(i + 1) + rest;
+    const std::string_view p = piece;
+    auto code = [&p](char latin, std::string_view cyrillic) {
+      if (p[0] == latin) return std::size_t{1};
+      return p.substr(0, cyrillic.size()) == cyrillic ? cyrillic.size() : std::size_t{0};
+    };
+    std::size_t len = 0;
+    if ((len = code('A', kCyrA)) != 0) {
+      result += n.Artist + piece.substr(len);
+    } else if ((len = code('D', kCyrD)) != 0) {
+      result += n.Album + piece.substr(len);
+    } else if ((len = code('T', kCyrT)) != 0) {
+      result += n.Title + piece.substr(len);
+    } else if ((len = code('N', kCyrN)) != 0) {
+      result += TwoDigitNumber(i + 1) + piece.substr(len);
     } else {
       break;  // an unknown code ends the expansion
     }
@@ -202,18 +210,23 @@ std::string ToNativePath(std::string_view namingPath) {
   std::string s(namingPath);
   for (char& c : s)
     if (c == '\\') c = '/';
-  return Cp1251ToUtf8(s);
+  return s;
 }
 
 std::string ToNamingPath(std::string_view nativePath) {
-  std::string s = Utf8ToCp1251(nativePath);
+  std::string s(nativePath);
   for (char& c : s)
     if (c == '/') c = '\\';
   return s;
 }
 
-std::string OutputFolderForNaming(const SettingsRecord& s) {
-  std::string folder(FieldText(s.OutputFolder));
+std::string OutputFolderText(const SettingsRecord& s, const RecordTexts* texts) {
+  const RecordTexts none;
+  return SettingsText(s, texts ? *texts : none, SettingsField::OutputFolder);
+}
+
+std::string OutputFolderForNaming(const SettingsRecord& s, const RecordTexts* texts) {
+  std::string folder = OutputFolderText(s, texts);
   for (char& c : folder)
     if (c == '/') c = '\\';
   if (!folder.empty() && folder.back() != '\\') folder += '\\';
@@ -226,18 +239,22 @@ std::string MissingFolderMessage(const std::string& folderUtf8) {
 
 std::string RelativeOutputName(int i, const NamingInput& in) {
   const SettingsRecord& s = in.Settings;
-  std::string folder = OutputFolderForNaming(s);
+  std::string folder = OutputFolderForNaming(s, in.SettingsTexts);
   std::string r;
   if (s.UseFormatString) {
-    r = ExpandFormat(FieldText(s.FormatString), i, in) + OutputExtension(s.OutputKind);
+    const RecordTexts none;
+    const std::string format =
+        SettingsText(s, in.SettingsTexts ? *in.SettingsTexts : none, SettingsField::FormatString);
+    r = ExpandFormat(format, i, in) + OutputExtension(s.OutputKind);
   } else {
+    // The limit counts characters.
     r = FixedSchemeName(i, in, true);
-    if (r.size() > kMaxRelativeLength) r = FixedSchemeName(i, in, false);
-    if (r.size() > kMaxRelativeLength) {
+    if (CharacterCount(r) > kMaxRelativeLength) r = FixedSchemeName(i, in, false);
+    if (CharacterCount(r) > kMaxRelativeLength) {
       // Still too long: shorten the file name itself, keeping its extension.
       std::string ext = OutputExtension(s.OutputKind);
       std::size_t keep = kMaxRelativeLength - ext.size();
-      r = r.substr(0, keep);
+      r = CutToCharacters(r, keep);
       while (!r.empty() && r.back() == ' ') r.pop_back();
       r += ext;
     }
@@ -250,11 +267,11 @@ std::string RelativeOutputName(int i, const NamingInput& in) {
 
 std::string BuildOutputPath(int i, const NamingInput& in,
                             const std::function<bool(const std::string&)>& folderMissing) {
-  while (!DirectoryExists(ToNativePath(OutputFolderForNaming(in.Settings)))) {
-    std::string folder = Cp1251ToUtf8(FieldText(in.Settings.OutputFolder));
+  while (!DirectoryExists(ToNativePath(OutputFolderForNaming(in.Settings, in.SettingsTexts)))) {
+    std::string folder = OutputFolderText(in.Settings, in.SettingsTexts);
     if (!folderMissing || !folderMissing(folder)) return {};
   }
-  return OutputFolderForNaming(in.Settings) + RelativeOutputName(i, in);
+  return OutputFolderForNaming(in.Settings, in.SettingsTexts) + RelativeOutputName(i, in);
 }
 
 }  // namespace sonarvex

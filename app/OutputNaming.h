@@ -1,9 +1,10 @@
 // Output file names of ripped tracks.
 //
-// Naming works on CP1251 text with '\' as the folder separator: titles may
-// hold a '\' to make sub-folders. The output folder (stored in native form)
-// is turned into that form first, and the finished name is turned back into
-// a native UTF-8 path only when a file is touched (ToNativePath).
+// Naming works on the full texts (UTF-8, every script) with '\' as the
+// folder separator: titles may hold a '\' to make sub-folders. The output
+// folder (stored in native form) is turned into that form first, and the
+// finished name is turned back into a native path only when a file is
+// touched (ToNativePath).
 #pragma once
 
 #include <functional>
@@ -12,6 +13,7 @@
 
 #include "records/SettingsRecord.h"
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 
 namespace sonarvex {
@@ -19,10 +21,14 @@ namespace sonarvex {
 struct NamingInput {
   const SettingsRecord& Settings;
   const AlbumRecord& Album;
-  TagBuffer& Tags;
+  TagBuffer& Tags;  // with the full texts of the tags
+  // The full texts of the album and of the settings (output folder, format
+  // string); without them the fields' own texts.
+  const RecordTexts* AlbumTexts = nullptr;
+  const RecordTexts* SettingsTexts = nullptr;
 };
 
-// Artist, album and title of track i (CP1251), with the fallback texts.
+// Artist, album and title of track i (UTF-8), with the fallback texts.
 struct TrackNames {
   std::string Artist, Album, Title;
 };
@@ -40,9 +46,11 @@ std::string ExpandFormat(std::string_view format, int i, const NamingInput& in);
 // 1-based position `from` on (the characters before it are context only).
 std::string FilterFileName(std::string_view s, std::size_t from = 1);
 
-// The output folder of the settings in naming form ('\' separators, CP1251,
+// The output folder of the settings in naming form ('\' separators, UTF-8,
 // ending in '\').
-std::string OutputFolderForNaming(const SettingsRecord& s);
+std::string OutputFolderForNaming(const SettingsRecord& s, const RecordTexts* texts = nullptr);
+// The output folder in full (native form, UTF-8).
+std::string OutputFolderText(const SettingsRecord& s, const RecordTexts* texts);
 
 // The relative name below the output folder for track i, filtered, with no
 // part that is empty or only dots and no part longer than a file name may be.
@@ -64,7 +72,7 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;  // of one path part, in U
 // the stem shortened where the name and its partial suffix would not fit.
 std::string NumberedOutputPath(const std::string& nativePath, int n);
 
-// Naming form to a native path: '\' to '/', CP1251 to UTF-8.
+// Naming form to a native path: '\' to '/'.
 std::string ToNativePath(std::string_view namingPath);
 // Native path to naming form.
 std::string ToNamingPath(std::string_view nativePath);

@@ -10,6 +10,7 @@
 
 #include "app/OutputNaming.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/SafeFile.h"
@@ -102,7 +103,7 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   int last = album_.TrackCount > 0 ? std::min<int>(album_.TrackCount, kMaxAlbumTracks) - 1 : 0;
   std::uint64_t needed =
       2352ull * static_cast<std::uint32_t>(std::max<std::int32_t>(0, album_.Tracks[last].StartSector));
-  if (!CheckFreeSpace(needed, Cp1251ToUtf8(FieldText(settings_.OutputFolder)))) return;
+  if (!CheckFreeSpace(needed, OutputFolderText(settings_, settingsTexts_))) return;
 
   host_.SetTimerEnabled(false);
   drive_.SetReadSpeed(settings_.ReadSpeed);
@@ -233,7 +234,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
 
   // A fresh account has no music folder yet: the default output folder is
   // made when it is first used rather than failing the first rip.
-  const std::string folderNative = Cp1251ToUtf8(FieldText(settings_.OutputFolder));
+  const std::string folderNative = OutputFolderText(settings_, settingsTexts_);
   if (!DirectoryExists(folderNative) && SameFolder(folderNative, DefaultOutputFolder()))
     MakeDirectories(folderNative);
 
@@ -241,7 +242,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   // itself keeps the user's choice.
   SettingsRecord namingSettings = settings_;
   namingSettings.OutputKind = static_cast<std::uint8_t>(kind_);
-  NamingInput naming{namingSettings, album_, tags_};
+  NamingInput naming{namingSettings, album_, tags_, albumTexts_, settingsTexts_};
   std::string outNaming = BuildOutputPath(i, naming, [&](const std::string& folder) {
     const bool chosen = host_.OutputFolderMissing(folder);
     namingSettings = settings_;  // the folder the user chose
@@ -249,7 +250,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     return chosen;
   });
   if (outNaming.empty()) {
-    failure_ = MissingFolderMessage(Cp1251ToUtf8(FieldText(settings_.OutputFolder)));
+    failure_ = MissingFolderMessage(OutputFolderText(settings_, settingsTexts_));
     return TrackResult::Failed;
   }
   // Two tracks of one grab never share a file: the later one is numbered.
@@ -292,10 +293,12 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       removeMadeFolders();
       return TrackResult::Failed;
   }
-  std::string tempName = FilterFileName(std::string(FieldText(album_.Tracks[i].Title)) + ".wav");
+  const RecordTexts noTexts;
+  std::string tempName =
+      FilterFileName(TrackTitleText(album_, albumTexts_ ? *albumTexts_ : noTexts, i) + ".wav");
   std::replace(tempName.begin(), tempName.end(), '\\', '_');
   if (tempName.find_first_not_of('.') == std::string::npos) tempName = "_";
-  std::string temp = tempFolder_ + Cp1251ToUtf8(tempName);
+  std::string temp = tempFolder_ + tempName;
   const bool compress = compress_;
   const bool onTheFly = compress && settings_.OnTheFlyEncoding;
   // The temporary folder is the program's own: whatever has the temporary
@@ -315,7 +318,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   int peak = 0;
   const std::uint32_t chunk = settings_.SectorsPerRead ? settings_.SectorsPerRead : kChunkDefault;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
-  const TrackTagRecord tag = tags_.Get(i, album_.TrackCount);
+  const TrackTags tag = tags_.GetTags(i, album_.TrackCount);
 
   // Closes and deletes what this track has written so far.
   auto discard = [&] {

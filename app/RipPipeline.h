@@ -87,7 +87,8 @@ class RipEncoder {
   virtual void Configure(const SettingsRecord& settings, OutputKind kind,
                          std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) = 0;
   // Streamed encoding (on the fly) into a new file (nothing may be at outPath).
-  virtual WriteResult Open(const TrackTagRecord& tag, const std::string& outPath) = 0;
+  // tag: the track's tag record with its full texts.
+  virtual WriteResult Open(const TrackTags& tag, const std::string& outPath) = 0;
   virtual WriteResult Write(const std::uint8_t* data, std::size_t bytes) = 0;
   virtual WriteResult Close() = 0;
   // Closes and deletes the streamed file.
@@ -95,7 +96,7 @@ class RipEncoder {
   // Encoding a finished WAV file into a new file; Cancelled when the user
   // stopped it through the progress routine.
   virtual WriteResult ConvertFile(const std::string& wavPath, const std::string& outPath,
-                                  const TrackTagRecord& tag, int peak) = 0;
+                                  const TrackTags& tag, int peak) = 0;
   // A new CD-format WAV file: header at creation, sizes at the end. durable:
   // synced to disk when finished (an output, not a temporary file).
   virtual WriteResult CreateWav(const std::string& path, bool durable) = 0;
@@ -116,6 +117,12 @@ class RipPipeline {
   RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
               SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
               std::string tempFolder);
+  // The full texts of the album and of the settings (names and folders in
+  // every script); without them the records' own texts.
+  void SetTexts(const RecordTexts* albumTexts, const RecordTexts* settingsTexts) {
+    albumTexts_ = albumTexts;
+    settingsTexts_ = settingsTexts;
+  }
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
   // How many times a failing read is tried again before the track fails.
@@ -163,6 +170,8 @@ class RipPipeline {
   SettingsRecord& settings_;
   AlbumRecord& album_;
   TagBuffer& tags_;
+  const RecordTexts* albumTexts_ = nullptr;
+  const RecordTexts* settingsTexts_ = nullptr;
   std::string tempFolder_;  // native, ends in '/'
   // The output kind of the grab and whether it compresses (not WAV).
   OutputKind kind_;

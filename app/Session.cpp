@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/EncoderRipAdapter.h"
+#include "app/OutputNaming.h"
 #include "app/ProgramFolders.h"
 #include "app/TransportRipDrive.h"
 #include "codec/EncoderSet.h"
@@ -240,11 +241,12 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
   // lies on another file system.
   const std::string temp =
       context_.TempNearOutput
-          ? TempFolderForOutput(tempFolder_, Cp1251ToUtf8(FieldText(settings_.OutputFolder)),
+          ? TempFolderForOutput(tempFolder_, OutputFolderText(settings_, &settingsTexts_),
                                 static_cast<int>(::getpid()))
           : tempFolder_;
   RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, temp);
   rip.SetPowerControl(power_.get());
+  rip.SetTexts(&albumTexts_, &settingsTexts_);
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
   return RipResult{rip.LastOutcome(), rip.FailureText()};

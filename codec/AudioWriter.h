@@ -17,6 +17,8 @@
 #include "codec/ProgressCallback.h"
 #include "platform/SafeFile.h"
 #include "records/SettingsRecord.h"
+#include "records/RecordTexts.h"
+#include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
 
 namespace sonarvex {
@@ -52,6 +54,10 @@ class AudioWriter {
 
   // The raw tag for the next Open (only MP3 writers use it; size 0: no tag).
   virtual void SetRawTag(bool /*on*/, const void* /*bytes*/, std::uint32_t /*size*/) {}
+  // The full texts (UTF-8, keys: the tag record's field names) of the tag
+  // record given to Open and ConvertFile, while they run; nullptr: the
+  // record's own texts. The caller keeps them alive meanwhile.
+  void SetTagTexts(const RecordTexts* texts) { tagTexts_ = texts; }
 
   // The format of the PCM given to Write; reset to CdAudioFormat by Close.
   void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
@@ -63,11 +69,16 @@ class AudioWriter {
  protected:
   // The gain ConvertFile applies: 1.0 unless normalising.
   double ConvertGain() const { return normalize_ ? gain_ : 1.0; }
+  // A tag record with its full texts.
+  TrackTags FullTag(const TrackTagRecord& tag) const {
+    return tagTexts_ ? TrackTags(tag, *tagTexts_) : TrackTags(tag);
+  }
 
   AudioFormatRecord source_ = CdAudioFormat;
   ProgressCallback progress_;
   bool normalize_ = false;
   double gain_ = 1.0;
+  const RecordTexts* tagTexts_ = nullptr;
 };
 
 // "Исходный файл 'PATH' недоступен."

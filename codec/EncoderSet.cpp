@@ -74,6 +74,15 @@ WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outpu
   return r;
 }
 
+WriteResult EncoderSet::Open(const TrackTags& tag, const std::string& outputName,
+                             OutputKind kind) {
+  AudioWriter* writer = WriterFor(kind);
+  if (writer) writer->SetTagTexts(&tag.Texts);
+  WriteResult r = Open(&tag.Record, outputName, kind);
+  if (writer) writer->SetTagTexts(nullptr);
+  return r;
+}
+
 WriteResult EncoderSet::Write(const void* pcm, std::size_t byteCount) {
   if (!open_) return WriteResult::Failure("Файл не открыт для записи.");
   if (writer_ == nullptr || pcm == nullptr) return {};
@@ -129,6 +138,15 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
   if (!RemoveForReplacement(outputName))
     return WriteResult::Failure(CreateFailureText(outputName, errno));
   return writer->ConvertFile(sourceWav, outputName, tag);
+}
+
+WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                                    const TrackTags& tag, OutputKind kind) {
+  AudioWriter* writer = WriterFor(kind);
+  if (writer) writer->SetTagTexts(&tag.Texts);
+  WriteResult r = ConvertFile(sourceWav, outputName, &tag.Record, kind);
+  if (writer) writer->SetTagTexts(nullptr);
+  return r;
 }
 
 }  // namespace sonarvex

@@ -21,6 +21,7 @@
 #include "codec/VorbisWriter.h"
 #include "codec/WmaWriter.h"
 #include "records/OutputKind.h"
+#include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
 #include "platform/Dialogs.h"
 
@@ -71,6 +72,8 @@ class EncoderSet {
   // leaves the set closed and says why.
   WriteResult Open(const TrackTagRecord* tag, const std::string& outputName);
   WriteResult Open(const TrackTagRecord* tag, const std::string& outputName, OutputKind kind);
+  // The same with the tag's full texts (UTF-8, every script).
+  WriteResult Open(const TrackTags& tag, const std::string& outputName, OutputKind kind);
   // Interleaved signed 16-bit little-endian samples in the source format.
   // A failure deletes the partial file; Close then reports it again.
   WriteResult Write(const void* pcm, std::size_t byteCount);
@@ -88,6 +91,8 @@ class EncoderSet {
                           const TrackTagRecord* tag);
   WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
                           const TrackTagRecord* tag, OutputKind kind);
+  WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
+                          const TrackTags& tag, OutputKind kind);
 
   // The LAME version text for the choosers; empty without the library.
   std::string LameVersionText() const { return lame_->VersionText(); }

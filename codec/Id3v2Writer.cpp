@@ -13,11 +13,16 @@ using Bytes = std::vector<unsigned char>;
 
 void Append(Bytes& b, std::string_view s) { b.insert(b.end(), s.begin(), s.end()); }
 
-// UTF-16LE with a byte order mark; every CP1251 character lies in the BMP.
-void AppendUtf16(Bytes& b, std::string_view cp1251) {
+void AppendUnit(Bytes& b, std::uint32_t u) {
+  b.push_back(static_cast<unsigned char>(u));
+  b.push_back(static_cast<unsigned char>(u >> 8));
+}
+
+// UTF-16LE with a byte order mark; characters beyond the BMP as surrogate
+// pairs.
+void AppendUtf16(Bytes& b, std::string_view utf8) {
   b.push_back(0xFF);
   b.push_back(0xFE);
-  const std::string utf8 = Cp1251ToUtf8(cp1251);
   for (std::size_t i = 0; i < utf8.size();) {
     unsigned char c = static_cast<unsigned char>(utf8[i]);
     std::uint32_t cp;
@@ -29,9 +34,14 @@ void AppendUtf16(Bytes& b, std::string_view cp1251) {
     for (std::size_t k = 1; k < len && i + k < utf8.size(); ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     i += len;
-    if (cp > 0xFFFF) cp = 0xFFFD;
-    b.push_back(static_cast<unsigned char>(cp));
-    b.push_back(static_cast<unsigned char>(cp >> 8));
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+    if (cp > 0xFFFF) {
+      cp -= 0x10000;
+      AppendUnit(b, 0xD800 + (cp >> 10));
+      AppendUnit(b, 0xDC00 + (cp & 0x3FF));
+    } else {
+      AppendUnit(b, cp);
+    }
   }
 }
 
@@ -78,7 +88,7 @@ void UrlFrame(Bytes& out, std::string_view url) {
     Append(body, url);
   } else {
     static const char* hex = "0123456789ABCDEF";
-    for (unsigned char c : Cp1251ToUtf8(url)) {
+    for (unsigned char c : url) {
       if (c < 0x80) {
         body.push_back(c);
       } else {
@@ -93,22 +103,22 @@ void UrlFrame(Bytes& out, std::string_view url) {
 
 }  // namespace
 
-Bytes BuildId3v2(const TrackTagRecord& t) {
+Bytes BuildId3v2(const TrackTags& t) {
   Bytes out;
-  if (t.TagsOn == 0) return out;
+  if (!t.On()) return out;
   Append(out, std::string_view("ID3\x03\x00\x00\x00\x00\x00\x00", 10));
-  TextFrame(out, "TIT2", FieldText(t.Title));
-  CommentFrame(out, FieldText(t.Comment));
-  TextFrame(out, "TPE1", FieldText(t.Artist));
-  TextFrame(out, "TALB", FieldText(t.Album));
-  TextFrame(out, "TRCK", FieldText(t.TrackNumber));
-  TextFrame(out, "TCOP", FieldText(t.Copyright));
-  TextFrame(out, "TOPE", FieldText(t.OriginalArtist));
-  TextFrame(out, "TCOM", FieldText(t.Composer));
-  TextFrame(out, "TCON", FieldText(t.Genre));
-  TextFrame(out, "TYER", FieldText(t.Year));
-  TextFrame(out, "TENC", FieldText(t.EncodedBy), true);
-  UrlFrame(out, FieldText(t.Url));
+  TextFrame(out, "TIT2", t.Get(TagField::Title));
+  CommentFrame(out, t.Get(TagField::Comment));
+  TextFrame(out, "TPE1", t.Get(TagField::Artist));
+  TextFrame(out, "TALB", t.Get(TagField::Album));
+  TextFrame(out, "TRCK", t.Get(TagField::TrackNumber));
+  TextFrame(out, "TCOP", t.Get(TagField::Copyright));
+  TextFrame(out, "TOPE", t.Get(TagField::OriginalArtist));
+  TextFrame(out, "TCOM", t.Get(TagField::Composer));
+  TextFrame(out, "TCON", t.Get(TagField::Genre));
+  TextFrame(out, "TYER", t.Get(TagField::Year));
+  TextFrame(out, "TENC", t.Get(TagField::EncodedBy), true);
+  UrlFrame(out, t.Get(TagField::Url));
   const std::uint32_t size = static_cast<std::uint32_t>(out.size() - 10);
   out[6] = static_cast<unsigned char>((size >> 21) & 0x7F);
   out[7] = static_cast<unsigned char>((size >> 14) & 0x7F);
@@ -117,7 +127,9 @@ Bytes BuildId3v2(const TrackTagRecord& t) {
   return out;
 }
 
-long WriteId3v2(const TrackTagRecord& tag, std::FILE* out) {
+Bytes BuildId3v2(const TrackTagRecord& t) { return BuildId3v2(TrackTags(t)); }
+
+long WriteId3v2(const TrackTags& tag, std::FILE* out) {
   if (out == nullptr) return 0;
   const Bytes bytes = BuildId3v2(tag);
   if (bytes.empty()) return 0;
@@ -125,21 +137,27 @@ long WriteId3v2(const TrackTagRecord& tag, std::FILE* out) {
   return static_cast<long>(bytes.size());
 }
 
-std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& t) {
+long WriteId3v2(const TrackTagRecord& tag, std::FILE* out) { return WriteId3v2(TrackTags(tag), out); }
+
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& t) {
   std::vector<std::pair<std::string, std::string>> out;
-  if (t.TagsOn == 0) return out;
-  auto add = [&](const char* key, std::string_view text) {
-    if (!text.empty()) out.emplace_back(key, Cp1251ToUtf8(text));
+  if (!t.On()) return out;
+  auto add = [&](const char* key, TagField f) {
+    std::string text = t.Get(f);
+    if (!text.empty()) out.emplace_back(key, std::move(text));
   };
-  add("COMMENT", FieldText(t.Comment));
-  add("TRACKNUMBER", FieldText(t.TrackNumber));
-  add("GENRE", FieldText(t.Genre));
-  add("DATE", FieldText(t.Year));
-  add("TITLE", FieldText(t.Title));
-  add("ARTIST", FieldText(t.Artist));
-  add("ALBUM", FieldText(t.Album));
+  add("COMMENT", TagField::Comment);
+  add("TRACKNUMBER", TagField::TrackNumber);
+  add("GENRE", TagField::Genre);
+  add("DATE", TagField::Year);
+  add("TITLE", TagField::Title);
+  add("ARTIST", TagField::Artist);
+  add("ALBUM", TagField::Album);
   return out;
 }
 
-}  // namespace sonarvex
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& t) {
+  return VorbisCommentsFor(TrackTags(t));
+}
 
+}  // namespace sonarvex

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
 
 namespace sonarvex {
@@ -14,18 +15,23 @@ namespace sonarvex {
 // Writes the tag at the stream's current position (offset 0 of a new file):
 // the header and always the twelve frames TIT2, COMM, TPE1, TALB, TRCK, TCOP,
 // TOPE, TCOM, TCON, TYER, TENC, WXXX, no padding. ASCII text is written as it
-// stands under encoding 0; text with other characters as UTF-16 with a byte
-// order mark (encoding 1). Nothing when the record's tags-on flag is 0.
+// stands under encoding 0; text with other characters (the full texts, any
+// script) as UTF-16 with a byte order mark (encoding 1), characters beyond
+// the BMP as surrogate pairs. Nothing when the record's tags-on flag is 0.
 // Returns the number of bytes written (0 for no tag); the stream is left at
 // the end of the tag.
+long WriteId3v2(const TrackTags& tag, std::FILE* out);
 long WriteId3v2(const TrackTagRecord& tag, std::FILE* out);
 
 // The tag in memory (empty when the tags-on flag is 0).
+std::vector<unsigned char> BuildId3v2(const TrackTags& tag);
 std::vector<unsigned char> BuildId3v2(const TrackTagRecord& tag);
 
 // The Vorbis comments of a record, in the order they are added: COMMENT,
 // TRACKNUMBER, GENRE, DATE, TITLE, ARTIST, ALBUM, each only when its text is
-// not empty; values in UTF-8. Empty when the tags-on flag is 0.
+// not empty; values in UTF-8 (the full texts). Empty when the tags-on flag
+// is 0.
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& tag);
 std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& tag);
 
 }  // namespace sonarvex

@@ -38,12 +38,19 @@ int WmaBitrateFor(int index) {
   return kWmaBitrates[index];
 }
 
+std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTags& full) {
+  if (!full.On()) return {};
+  const TrackTags* tag = &full;
+  return {{"title", tag->Get(TagField::Title)},         {"artist", tag->Get(TagField::Artist)},
+          {"album", tag->Get(TagField::Album)},         {"comment", tag->Get(TagField::Comment)},
+          {"date", tag->Get(TagField::Year)},           {"genre", tag->Get(TagField::Genre)},
+          {"track", tag->Get(TagField::TrackNumber)},
+          {"encoded_by", tag->Get(TagField::EncodedBy)}};
+}
+
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTagRecord* tag) {
-  if (tag == nullptr || tag->TagsOn == 0) return {};
-  return {{"title", FieldUtf8(tag->Title)},       {"artist", FieldUtf8(tag->Artist)},
-          {"album", FieldUtf8(tag->Album)},       {"comment", FieldUtf8(tag->Comment)},
-          {"date", FieldUtf8(tag->Year)},         {"genre", FieldUtf8(tag->Genre)},
-          {"track", FieldUtf8(tag->TrackNumber)}, {"encoded_by", FieldUtf8(tag->EncodedBy)}};
+  if (tag == nullptr) return {};
+  return WmaAttributesFor(TrackTags(*tag));
 }
 
 struct WmaWriter::Stream {
@@ -183,7 +190,9 @@ WriteResult WmaWriter::Open(const TrackTagRecord* tag, const std::string& fileNa
   if (s->st == nullptr || avcodec_parameters_from_context(s->st->codecpar, s->codec) < 0)
     return WriteResult::Failure(kWmaMemoryErrorText);
   s->st->time_base = s->codec->time_base;
-  for (const auto& [key, value] : WmaAttributesFor(tag))
+  const std::vector<std::pair<std::string, std::string>> attributes =
+      tag ? WmaAttributesFor(FullTag(*tag)) : std::vector<std::pair<std::string, std::string>>();
+  for (const auto& [key, value] : attributes)
     av_dict_set(&s->format->metadata, key.c_str(), value.c_str(), 0);
 
   const int r = avformat_write_header(s->format, nullptr);

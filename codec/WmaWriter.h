@@ -37,6 +37,7 @@ int WmaBitrateFor(int index);
 // artist, album, comment, year, genre, track, encoded-by, as FFmpeg's
 // metadata keys with UTF-8 values (empty texts included). Empty when the
 // record is null or its tags-on flag is 0.
+std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTags& tag);
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTagRecord* tag);
 
 class WmaWriter : public AudioWriter {

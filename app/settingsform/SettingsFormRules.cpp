@@ -265,7 +265,7 @@ std::optional<std::string> FormatPreview(std::string_view text, bool discPresent
                                          const NamingInput& naming) {
   if (text.empty() || text == "%") return std::string();
   if (!discPresent || text.back() == '%') return std::nullopt;
-  return Cp1251ToUtf8(ExpandFormat(Utf8ToCp1251(text), 0, naming)) + ".mp3";
+  return ExpandFormat(text, 0, naming) + ".mp3";
 }
 
 std::string ExtensionEntry(std::string_view utf8) {

@@ -7,6 +7,7 @@
 #include "app/OutputNaming.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -25,10 +26,9 @@ class NamingTest : public ::testing::Test {
     SetFieldUtf8(a_.Tracks[2].Title, "Title");
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
-  std::string Rel(int i) { return Cp1251ToUtf8(RelativeOutputName(i, in_)); }
-  std::string Expand(const char* f, int i) {
-    return Cp1251ToUtf8(ExpandFormat(Utf8ToCp1251(f), i, in_));
-  }
+  // Naming works on the full texts (UTF-8).
+  std::string Rel(int i) { return RelativeOutputName(i, in_); }
+  std::string Expand(const char* f, int i) { return ExpandFormat(f, i, in_); }
 
   std::string folder_;
   SettingsRecord s_{};
@@ -160,6 +160,68 @@ TEST_F(NamingTest, MissingOutputFolderAsksUntilItExists) {
   // Giving up gives no path.
   SetField(s_.OutputFolder, folder_ + "never/");
   EXPECT_EQ(BuildOutputPath(2, in_, [](const std::string&) { return false; }), "");
+}
+
+// ---- Every script --------------------------------------------------------
+
+class NamingTextsTest : public NamingTest {
+ protected:
+  void SetUp() override {
+    NamingTest::SetUp();
+    in_.AlbumTexts = &albumTexts_;
+    in_.SettingsTexts = &settingsTexts_;
+  }
+  RecordTexts albumTexts_, settingsTexts_;
+};
+
+TEST_F(NamingTextsTest, LettersOfEveryScriptStayInNames) {
+  SetAlbumText(a_, albumTexts_, AlbumField::Artist, "Björk");
+  SetAlbumText(a_, albumTexts_, AlbumField::AlbumTitle, "Σίγουρος Ρος");
+  SetTrackTitleText(a_, albumTexts_, 0, "東京事変 – 群青日和 🎸");
+  SetTrackTitleText(a_, albumTexts_, 2, "Jóga: a/b? <Ørsted> \"½\"");
+  s_.FolderPerArtist = s_.FolderPerAlbum = 1;
+  s_.NameHasTitle = 1;
+  EXPECT_EQ(Rel(0), "Björk\\Σίγουρος Ρος\\東京事変 – 群青日和 🎸.mp3");
+  // Only the described characters are replaced.
+  EXPECT_EQ(Rel(2), "Björk\\Σίγουρος Ρος\\Jóga  a b   Ørsted   ½ .mp3");
+  EXPECT_EQ(ToNativePath(BuildOutputPath(0, in_, nullptr)),
+            folder_ + "Björk/Σίγουρος Ρος/東京事変 – 群青日和 🎸.mp3");
+}
+
+TEST_F(NamingTextsTest, FormatStringAndOutputFolderInFull) {
+  const std::string tokyo = folder_ + "東京/";
+  ASSERT_TRUE(MakeDirectories(tokyo));
+  SetSettingsText(s_, settingsTexts_, SettingsField::OutputFolder, tokyo);
+  SetSettingsText(s_, settingsTexts_, SettingsField::FormatString, "%N · %A — %T");
+  s_.UseFormatString = 1;
+  SetAlbumText(a_, albumTexts_, AlbumField::Artist, "Motörhead");
+  SetTrackTitleText(a_, albumTexts_, 2, "Ace of Spades ♠");
+  EXPECT_EQ(ToNativePath(BuildOutputPath(2, in_, nullptr)),
+            tokyo + "03 · Motörhead — Ace of Spades ♠.mp3");
+  // The Cyrillic codes in a UTF-8 format string.
+  EXPECT_EQ(Expand("%Н %А", 2), "03 Motörhead");
+}
+
+TEST_F(NamingTextsTest, PartsAreCutAtCharacterBoundariesOfUtf8) {
+  std::string japanese;
+  for (int i = 0; i < 49; ++i) japanese += "曲";  // 147 bytes
+  SetAlbumText(a_, albumTexts_, AlbumField::Artist, japanese);
+  SetAlbumText(a_, albumTexts_, AlbumField::AlbumTitle, japanese);
+  SetTrackTitleText(a_, albumTexts_, 2, japanese);
+  s_.NameHasArtist = s_.NameHasAlbum = s_.NameHasTitle = 1;
+  const std::string name = Rel(2);
+  EXPECT_LE(name.size() + std::strlen(kPartialSuffix), 255u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
+  // Whole characters only.
+  const std::string stem = name.substr(0, name.size() - 4);
+  EXPECT_TRUE(IsNonAsciiUtf8(stem));
+  EXPECT_EQ(stem.rfind("曲") + 3, stem.size());
+}
+
+TEST_F(NamingTextsTest, ControlCharactersStillLeaveNames) {
+  SetTrackTitleText(a_, albumTexts_, 2, "東京\tnight\n");
+  s_.NameHasTitle = 1;
+  EXPECT_EQ(Rel(2), "東京 night .mp3");
 }
 
 }  // namespace

@@ -58,14 +58,14 @@ class FakeEncoder : public RipEncoder {
     kind = static_cast<int>(k);
     progress = std::move(p);
   }
-  WriteResult Open(const TrackTagRecord&, const std::string& out) override {
+  WriteResult Open(const TrackTags&, const std::string& out) override {
     opened.push_back(out);
     return Create(out);
   }
   WriteResult Write(const std::uint8_t* d, std::size_t n) override { return Put(d, n); }
   WriteResult Close() override { return Finish(); }
   void Abort() override { Drop(); }
-  WriteResult ConvertFile(const std::string& wav, const std::string& out, const TrackTagRecord&,
+  WriteResult ConvertFile(const std::string& wav, const std::string& out, const TrackTags&,
                           int p) override {
     peak = p;
     converted.push_back(wav);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 
 #include "codec/Id3v2Writer.h"
 #include "platform/Cp1251.h"
@@ -125,6 +126,86 @@ TEST(VorbisCommentMappingTest, OrderAndUtf8) {
   EXPECT_TRUE(VorbisCommentsFor(EmptyTag()).empty());
   t.TagsOn = 0;
   EXPECT_TRUE(VorbisCommentsFor(t).empty());
+}
+
+// ---- Full texts ------------------------------------------------------------
+
+// The text of a UTF-16LE body with a byte order mark, as UTF-8.
+std::string Utf16Body(const std::vector<unsigned char>& tag, std::size_t from, std::size_t to) {
+  std::string out;
+  EXPECT_EQ(tag[from], 0xFF);
+  EXPECT_EQ(tag[from + 1], 0xFE);
+  for (std::size_t i = from + 2; i + 1 < to; i += 2) {
+    std::uint32_t u = tag[i] | tag[i + 1] << 8;
+    if (u >= 0xD800 && u < 0xDC00) {
+      std::uint32_t low = tag[i + 2] | tag[i + 3] << 8;
+      u = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    if (u < 0x80) {
+      out += static_cast<char>(u);
+    } else if (u < 0x800) {
+      out += static_cast<char>(0xC0 | u >> 6);
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else if (u < 0x10000) {
+      out += static_cast<char>(0xE0 | u >> 12);
+      out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | u >> 18);
+      out += static_cast<char>(0x80 | (u >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (u >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (u & 0x3F));
+    }
+  }
+  return out;
+}
+
+TEST(Id3v2TextsTest, FullTextsOfEveryScriptInUtf16) {
+  TrackTags t;
+  t.Record.TagsOn = 1;
+  t.Set(TagField::Title, "東京事変 – 群青日和 🎸");
+  t.Set(TagField::Artist, "Björk");
+  t.Set(TagField::Album, "Σίγουρος Ρος");
+  t.Set(TagField::Comment, "Кино");
+  t.Set(TagField::TrackNumber, "7");
+  auto tag = BuildId3v2(t);
+  std::map<std::string, std::string> texts;
+  for (const Frame& f : Frames(tag)) {
+    if (f.id == "COMM" || f.id == "WXXX") continue;
+    if (tag[f.body] == 1)
+      texts[f.id] = Utf16Body(tag, f.body + 1, f.body + f.size);
+    else
+      texts[f.id] = std::string(tag.begin() + f.body + 1, tag.begin() + f.body + f.size);
+  }
+  EXPECT_EQ(texts["TIT2"], "東京事変 – 群青日和 🎸");
+  EXPECT_EQ(texts["TPE1"], "Björk");
+  EXPECT_EQ(texts["TALB"], "Σίγουρος Ρος");
+  EXPECT_EQ(texts["TRCK"], "7");
+  // The same record without its full texts gives the CP1251 renderings.
+  auto lossy = BuildId3v2(t.Record);
+  EXPECT_NE(lossy, tag);
+}
+
+TEST(Id3v2TextsTest, TextsThatFitCp1251GiveTheSameTagAsTheRecord) {
+  TrackTags t;
+  t.Record.TagsOn = 1;
+  t.Set(TagField::Title, "Группа крови");
+  t.Set(TagField::Comment, "Комментарий");
+  t.Set(TagField::Url, "http://пример.рф/");
+  EXPECT_TRUE(t.Texts.Empty());
+  EXPECT_EQ(BuildId3v2(t), BuildId3v2(t.Record));
+}
+
+TEST(Id3v2TextsTest, VorbisCommentsCarryTheFullTexts) {
+  TrackTags t;
+  t.Record.TagsOn = 1;
+  t.Set(TagField::Title, "Jóga 🎵");
+  t.Set(TagField::Artist, "Björk");
+  auto comments = VorbisCommentsFor(t);
+  ASSERT_EQ(comments.size(), 2u);
+  EXPECT_EQ(comments[0], (std::pair<std::string, std::string>{"TITLE", "Jóga 🎵"}));
+  EXPECT_EQ(comments[1], (std::pair<std::string, std::string>{"ARTIST", "Björk"}));
 }
 
 }  // namespace
