@@ -3,6 +3,7 @@
 // CD-audio WAV files whose every sector can be told apart.
 #pragma once
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -52,6 +53,22 @@ inline std::vector<std::uint8_t> PatternAudio(int seed, std::size_t bytes) {
   for (std::size_t i = 0; i < bytes; ++i) {
     x = x * 1664525u + 1013904223u;
     v[i] = static_cast<std::uint8_t>(x >> 24);
+  }
+  return v;
+}
+
+// Audio that sounds like audio (a tone per seed, a slow ramp in the low bits
+// so that no two sectors are alike): peers that guess the byte order from
+// the signal, as cd-paranoia does, guess it right.
+inline std::vector<std::uint8_t> ToneAudio(int seed, std::size_t bytes) {
+  std::vector<std::uint8_t> v(bytes);
+  const double step = 2 * 3.141592653589793 * (220.0 + 70.0 * seed) / 44100.0;
+  for (std::size_t i = 0; i + 1 < bytes; i += 2) {
+    const std::size_t frame = i / 4;
+    const auto s = static_cast<std::int16_t>(9000.0 * std::sin(step * static_cast<double>(frame)) +
+                                             static_cast<double>((frame / 588) % 64));
+    v[i] = static_cast<std::uint8_t>(s & 0xFF);
+    v[i + 1] = static_cast<std::uint8_t>((s >> 8) & 0xFF);
   }
   return v;
 }

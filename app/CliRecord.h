@@ -1,0 +1,33 @@
+// "sonarvex-cli burn" and "sonarvex-cli blank": the recording layer and the
+// recording thread without a window.
+//
+//   burn [--drive N] [--test] [--speed X] [--overburn] FILE.wav...
+//   blank [--drive N] [--full]
+//
+// N counts the drives that can write CD-R, from 0 (default: the recording
+// window's last choice). X is a write speed factor (1..254) or "max".
+// Files that are not CD audio are converted first, as the recording window
+// does. Progress and messages go to standard error; burn prints one line
+// "NUMBER TAB FILE" a track written on standard output.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+class Session;
+
+// Exit codes: 0 done, 1 refused or failed (a write error included), 2 usage
+// error, 128 + signal when SIGINT or SIGTERM stopped it (the session is
+// still closed).
+int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
+                   std::ostream& err);
+int RunBlankCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err);
+
+const char* BurnUsage();
+const char* BlankUsage();
+
+}  // namespace sonarvex
