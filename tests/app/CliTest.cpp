@@ -21,6 +21,9 @@
 #include "metadata/DiscId.h"
 #include "records/AlbumRecord.h"
 #include "records/SettingsRecord.h"
+#include "records/RecordTexts.h"
+#include "records/TextFields.h"
+#include "metadata/AlbumDatabase.h"
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
 #include "LoopbackServer.h"
@@ -704,6 +707,100 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
                            return std::string(info.param.signal == SIGINT ? "Int" : "Term") +
                                   (info.param.onTheFly ? "OnTheFly" : "FromWav");
                          });
+
+// Titles in every script: from a CDDB answer through the album database to
+// the file names and the tags of WAV, MP3 and Ogg files, into an output folder
+// whose name code page 1251 cannot hold either.
+TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
+  const std::vector<std::string> titles = {"Ça plane pour moi", "Σίγουρος Ρος: Ελληνικά",
+                                           "Группа крови", "東京事変 – 群青日和 🎸"};
+  // What the names hold: only the described characters replaced.
+  const std::vector<std::string> named = {"Ça plane pour moi", "Σίγουρος Ρος  Ελληνικά",
+                                          "Группа крови", "東京事変 – 群青日和 🎸"};
+  {
+    test::LoopbackServer server([&](const std::string& request,
+                                    test::LoopbackServer::Connection& c) {
+      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        std::string id = request.substr(at + 11, 8);
+        c.Send(test::HttpResponse("200 misc " + id + " Björk / Jóga – Ørsted\r\n"));
+      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+        std::string id = request.substr(rd + 15, 8);
+        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                  "DISCID=" + id + "\r\nDTITLE=Björk / Jóga – Ørsted\r\n"
+                                  "DYEAR=1997\r\nDGENRE=Électronique\r\nTTITLE0=" + titles[0] +
+                                  "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" + titles[2] +
+                                  "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n.\r\n"));
+      }
+    });
+    // The output folder "東京" as the program stores it: set.dat with "??"
+    // and its full name in the companion.
+    const std::string folder = home_ + "東京/";
+    ASSERT_TRUE(MakeDirectories(folder));
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    RecordTexts texts;
+    SetSettingsText(s, texts, SettingsField::OutputFolder, folder);
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    s.FolderPerArtist = 1;
+    ASSERT_TRUE(WriteRecordFiles(home_ + "setting/set.dat",
+                                 std::string(reinterpret_cast<char*>(&s), sizeof s), texts));
+    ASSERT_FALSE(texts.Empty());
+
+    ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
+    auto lines = Lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "Björk");
+    EXPECT_EQ(lines[1], "Jóga – Ørsted");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(lines[2 + i], titles[i]);
+  }  // the server is gone: the album database gives the titles back
+
+  const std::string dir = home_ + "東京/Björk/";
+  for (const char* format : {"wav", "mp3", "ogg"}) {
+    ASSERT_EQ(Run({"rip", "--format", format, "--tracks", "1-4"}), 0) << err_.str();
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u) << out_.str();
+    for (int i = 0; i < 4; ++i) {
+      const std::string path = dir + std::to_string(i) + " - " + named[i] + "." + format;
+      EXPECT_EQ(lines[i], std::to_string(i + 1) + "\t" + path);
+      EXPECT_TRUE(FileExists(path)) << path;
+    }
+  }
+
+  // The album database keeps the full texts.
+  AlbumRecord album{};
+  RecordTexts albumTexts;
+  TagBuffer tags;
+  const auto files = ListAlbumFiles(AlbumFolder(home_));
+  ASSERT_EQ(files.size(), 1u);
+  const std::string name = files[0].substr(files[0].rfind('/') + 1);
+  ASSERT_TRUE(LoadAlbum(AlbumFolder(home_), std::stoi(name), album, tags, &albumTexts));
+  EXPECT_EQ(AlbumText(album, albumTexts, AlbumField::Artist), "Björk");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(TrackTitleText(album, albumTexts, i), titles[i]);
+    EXPECT_EQ(tags.GetTags(i, album.TrackCount).Get(TagField::Title), titles[i]);
+  }
+
+  const std::string mutagen = FindInPath("mutagen-inspect"), vorbiscomment = FindInPath("vorbiscomment");
+  if (mutagen.empty() || vorbiscomment.empty())
+    GTEST_SKIP() << "mutagen-inspect or vorbiscomment is not installed";
+  for (int i = 0; i < 4; ++i) {
+    const std::string stem = dir + std::to_string(i) + " - " + named[i];
+    const std::string id3 = Capture({mutagen, stem + ".mp3"});
+    EXPECT_NE(id3.find("TIT2=" + titles[i] + "\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TPE1=Björk\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TALB=Jóga – Ørsted\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TCON=Électronique\n"), std::string::npos) << id3;
+    const std::string vorbis = Capture({vorbiscomment, "-l", stem + ".ogg"});
+    EXPECT_NE(vorbis.find("TITLE=" + titles[i] + "\n"), std::string::npos) << vorbis;
+    EXPECT_NE(vorbis.find("ARTIST=Björk\n"), std::string::npos) << vorbis;
+    EXPECT_NE(vorbis.find("ALBUM=Jóga – Ørsted\n"), std::string::npos) << vorbis;
+    const std::string oggInspect = Capture({mutagen, stem + ".ogg"});
+    EXPECT_NE(oggInspect.find("TITLE=" + titles[i] + "\n"), std::string::npos) << oggInspect;
+  }
+}
 
 }  // namespace
 }  // namespace sonarvex
