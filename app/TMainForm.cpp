@@ -1,5 +1,7 @@
 #include "app/TMainForm.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -24,7 +26,10 @@
 #include "app/Icons.h"
 #include "app/MainFormRules.h"
 #include "app/PositionBar.h"
+#include "app/MediaSearch.h"
 #include "app/Session.h"
+#include "playback/MediaPlayer.h"
+#include "playback/SoundVolume.h"
 #include "conversion/TConvertForm.h"
 #include "playback/CdMixer.h"
 #include "playback/NHandler.h"
@@ -90,8 +95,7 @@ enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
 bool TMainForm::Available(const std::string& component) {
   // Windows that come with later parts of the program: their commands are
   // present but stay disabled until the window exists.
-  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1", "SpeedButton7", "N7",
-                                                "SpeedButton8", "M3U1"};
+  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1"};
   return kNotYet.count(component) == 0;
 }
 
@@ -353,6 +357,8 @@ void TMainForm::BuildToolbar(QWidget* parent) {
   connect(toolbar_[9], &QToolButton::clicked, this, &TMainForm::StartPlayer);
   connect(toolbar_[8], &QToolButton::clicked, this, [this] { OpenSettings(); });
   connect(toolbar_[6], &QToolButton::clicked, this, [this] { ConvertFiles(); });
+  connect(toolbar_[10], &QToolButton::clicked, this, [this] { SearchMedia(); });
+  connect(toolbar_[11], &QToolButton::clicked, this, [this] { CreateM3uList(); });
   connect(toolbar_[1], &QToolButton::clicked, this, [this] { Grab(GrabSender::Mp3Button); });
   connect(toolbar_[2], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wma); });
   connect(toolbar_[3], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wave); });
@@ -623,6 +629,8 @@ void TMainForm::BuildMenus() {
   on("SysInfo", [this] { DriveReport(); });
   on("N6", [this] { OpenSettings(); });
   on("N25", [this] { ConvertFiles(); });
+  on("N7", [this] { SearchMedia(); });
+  on("M3U1", [this] { CreateM3uList(); });
   on("MP3", [this] { Grab(GrabSender::Mp3Menu); });
   on("OGG1", [this] { Grab(GrabSender::Ogg); });
   on("WMA1", [this] { Grab(GrabSender::Wma); });
@@ -905,6 +913,10 @@ void TMainForm::ReadDisc(bool saveFirst) {
   // The disc being left keeps its titles, tags and copied marks.
   if (saveFirst) SaveCurrentAlbum();
   timer1_->stop();
+  // The file list (a media search) gives way to the disc.
+  if (filePlaying_) StopFile();
+  if (state_ == WindowState::FileList || state_ == WindowState::Searching) state_ = WindowState::Idle;
+  SetComponentEnabled("M3U1", false);
   m3uVisible_ = false;
   LayoutToolbar();
   positionBar_->SetPosition(0);
@@ -968,6 +980,11 @@ void TMainForm::TickAll(bool on) {
 void TMainForm::Play(bool tickedOnly) {
   playTickedOnly_ = tickedOnly;
   if (state_ == WindowState::Searching || state_ == WindowState::Copying) return;
+  if (state_ == WindowState::FileList && filePlaying_ && filePaused_) {
+    filePaused_ = false;
+    session_.Media().PlayMedia();
+    return;
+  }
   if (state_ == WindowState::Paused) {
     state_ = WindowState::Playing;
     if (DigitalPlaying()) {
@@ -986,7 +1003,10 @@ void TMainForm::Play(bool tickedOnly) {
   if (tickedOnly)
     while (i < rows && listView_->topLevelItem(i)->checkState(ColTrack) != Qt::Checked) ++i;
   if (i >= rows) return;
-  if (state_ == WindowState::FileList) return;  // files play with the file player
+  if (state_ == WindowState::FileList) {
+    PlayFile(i);
+    return;
+  }
   PlayTrack(i);
 }
 
@@ -1013,6 +1033,11 @@ void TMainForm::PlayTrack(int i) {
 }
 
 void TMainForm::Pause() {
+  if (filePlaying_) {
+    filePaused_ = true;
+    session_.Media().PauseMedia();
+    return;
+  }
   if (state_ != WindowState::Playing) return;
   state_ = WindowState::Paused;
   if (DigitalPlaying()) {
@@ -1028,7 +1053,14 @@ void TMainForm::Pause() {
 
 void TMainForm::Step(int s) {
   if (state_ == WindowState::Searching) return;
-  if (state_ == WindowState::FileList) return;  // files step with the file player
+  if (state_ == WindowState::FileList) {
+    StopFile();
+    QTreeWidgetItem* current = listView_->currentItem();
+    const int selected = current ? listView_->indexOfTopLevelItem(current) : -1;
+    const int target = selected + s;
+    if (target >= 0 && target < listView_->topLevelItemCount()) PlayFile(target);
+    return;
+  }
   int rows = std::min<int>(listView_->topLevelItemCount(), album_.TrackCount);
   int target = currentTrack_ + s;
   if (target < 0 || target >= rows) return;
@@ -1042,6 +1074,10 @@ void TMainForm::Step(int s) {
 }
 
 void TMainForm::Stop() {
+  if (filePlaying_) {
+    StopFile();
+    return;
+  }
   if (state_ == WindowState::Searching || state_ == WindowState::FileList) {
     state_ = WindowState::Idle;
     return;
@@ -1079,6 +1115,10 @@ void TMainForm::SetTimePanel(int track, int sector) {
 }
 
 void TMainForm::Seek(double position) {
+  if (filePlaying_) {
+    session_.Media().SetMediaPosition(static_cast<int>(position));
+    return;
+  }
   if (state_ != WindowState::Playing || !DiscPresent()) return;
   int count = std::min<int>(album_.TrackCount, kMaxAlbumTracks - 1);
   if (currentTrack_ < 0 || currentTrack_ >= count) return;
@@ -1095,6 +1135,7 @@ void TMainForm::Seek(double position) {
 void TMainForm::SetVolume(int v) {
   const int level = std::clamp(v, 0, 255);
   VolumeOutputs outputs;
+  outputs.media = filePlaying_ ? &session_.Media() : nullptr;
   outputs.digital = digitalTried_ ? &session_.Digital() : nullptr;
   outputs.drive = session_.Drives().empty() ? nullptr : &CurrentTransport();
   outputs.mixer = &session_.Mixer();
@@ -1104,6 +1145,7 @@ void TMainForm::SetVolume(int v) {
 
 VolumeMode TMainForm::VolumeModeNow() const {
   VolumeMode mode;
+  mode.filePlaying = filePlaying_;
   mode.digitalPlayback = settings_.DigitalPlayback != 0;
   mode.volumeOnDrive = settings_.VolumeOnDrive != 0;
   return mode;
@@ -1170,6 +1212,126 @@ void TMainForm::ConvertFiles() {
   }
   menuBar()->setEnabled(true);
   timer1_->start();
+}
+
+void TMainForm::SearchMedia() {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing ||
+      state_ == WindowState::Searching)
+    return;
+  if (state_ != WindowState::Idle) Stop();
+  if (session_.Extensions().empty()) {
+    settings_.SettingsPage = kSearchSettingsPage;
+    OpenSettings();
+    if (session_.Extensions().empty()) return;
+  }
+  auto folder = dialogs_.ChooseFolder("Выберете папку где искать", std::string());
+  if (!folder || folder->empty()) return;
+  state_ = WindowState::Searching;
+  SetControlsEnabled(false);
+  SetComponentEnabled("SpeedButton13", false);
+  SetComponentEnabled("SpeedButton16", true);
+  for (QWidget* w : std::initializer_list<QWidget*>{cdromBox_, trackPanel_, allTimePanel_, sizePanel_})
+    w->hide();
+  bool stopAsked = false;
+  MediaSearchHost host;
+  host.enteringFolder = [this](const std::string& f) { findLabel_->setText(Q(f)); };
+  host.cancelled = [this, &stopAsked] {
+    hosts_->Pump();
+    if (stopAsked) return true;
+    if (state_ != WindowState::Searching) {
+      if (dialogs_.Message("Тормазнуть поиск???", kProgramTitle, MsgIcon::Question,
+                           MsgButtons::YesNo) == IdYes) {
+        stopAsked = true;
+        return true;
+      }
+      state_ = WindowState::Searching;
+    }
+    return false;
+  };
+  bool cancelled = false;
+  std::vector<std::string> found =
+      SearchMediaFiles(*folder, session_.Extensions(), host, &cancelled);
+  for (QWidget* w : std::initializer_list<QWidget*>{cdromBox_, trackPanel_, allTimePanel_, sizePanel_})
+    w->show();
+  findLabel_->clear();
+  if (cancelled) {
+    state_ = WindowState::Idle;
+    SetControlsEnabled(DiscPresent());
+    ReadDisc();
+    return;
+  }
+  listView_->blockSignals(true);
+  listView_->clear();
+  std::uint64_t total = 0;
+  for (const std::string& path : found) {
+    auto* item = new QTreeWidgetItem(listView_);
+    item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
+    item->setText(ColTrack, Q(path));
+    item->setCheckState(ColTrack, Qt::Checked);
+    item->setIcon(ColTrack, QIcon(ListImage(2)));
+    struct stat st {};
+    const std::uint64_t size = ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    total += size;
+    item->setText(ColSize, Q(FoundFileSizeText(size)));
+  }
+  listView_->blockSignals(false);
+  trackPanel_->setText(Q("Найдено: " + std::to_string(found.size())));
+  sizePanel_->setText(Q("Размер: " + std::to_string(total / 1048576) + "Mb"));
+  allTimePanel_->clear();
+  state_ = WindowState::FileList;
+  SetControlsEnabled(true);
+  SetComponentEnabled("M3U1", true);
+  findChild<QAction*>("M3U1")->setVisible(true);
+  m3uVisible_ = true;
+  LayoutToolbar();
+  SetComponentEnabled("SpeedButton8", true);
+}
+
+void TMainForm::CreateM3uList() {
+  if (state_ != WindowState::FileList) return;
+  std::optional<std::string> path;
+  for (;;) {
+    path = dialogs_.SaveFile("", {FileFilter{"*.m3u", {"*.m3u"}}}, ".m3u", std::string());
+    if (!path || path->empty()) return;
+    if (!FileExists(*path)) break;
+    if (dialogs_.Message("Выбранный файл уже существует. Заменить???", kProgramTitle,
+                         MsgIcon::Question, MsgButtons::YesNo) == IdYes)
+      break;
+  }
+  std::vector<std::string> files;
+  for (int i = 0; i < listView_->topLevelItemCount(); ++i)
+    if (listView_->topLevelItem(i)->checkState(ColTrack) == Qt::Checked)
+      files.push_back(S(listView_->topLevelItem(i)->text(ColTrack)));
+  std::string error;
+  if (!WriteM3uList(*path, files, &error))
+    dialogs_.Message(error, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+}
+
+void TMainForm::PlayFile(int row) {
+  if (row < 0 || row >= listView_->topLevelItemCount()) return;
+  if (filePlaying_) StopFile();
+  listView_->setCurrentItem(listView_->topLevelItem(row));
+  const std::string path = S(listView_->topLevelItem(row)->text(ColTrack));
+  MediaPlayer& player = session_.Media();
+  if (!player.OpenMediaFile(path)) {
+    // What the player cannot play goes to the desktop's own program.
+    ShellOpen(path);
+    return;
+  }
+  filePlaying_ = true;
+  filePaused_ = false;
+  positionBar_->SetScale(std::max(1, player.GetMediaLength()));
+  positionBar_->SetPosition(0);
+  player.SetMediaVolume(MediaVolumeFromBar(volumeBar_->value()));
+  player.PlayMedia();
+}
+
+void TMainForm::StopFile() {
+  if (!filePlaying_) return;
+  session_.Media().CloseMedia();
+  filePlaying_ = false;
+  filePaused_ = false;
+  positionBar_->SetPosition(0);
 }
 
 bool TMainForm::OpenSettingsForFolder() {
@@ -1277,6 +1439,17 @@ void TMainForm::RenameSelected() {
 
 void TMainForm::OnTimer() {
   if (positionBar_->Dragging()) return;
+  if (filePlaying_) {
+    const int position = session_.Media().GetMediaPosition();
+    positionBar_->SetPosition(position);
+    if (position >= positionBar_->Scale()) {
+      // At its end the file is stopped and rewound.
+      positionBar_->SetPosition(0);
+      session_.Media().RewindMedia();
+      filePaused_ = true;
+    }
+    return;
+  }
   if (state_ != WindowState::Idle && state_ != WindowState::Paused &&
       state_ != WindowState::Playing)
     return;

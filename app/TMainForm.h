@@ -67,6 +67,11 @@ class TMainForm : public QMainWindow {
   void OpenSettings(bool* accepted, QWidget* owner, bool mp3Sheet);
   // The conversion window (F5), shown in the main window's place.
   void ConvertFiles();
+  // The media search (Ctrl+F): found files fill the list (FileList state),
+  // which can be played and written as an M3U list (Ctrl+L).
+  void SearchMedia();
+  void CreateM3uList();
+  bool FilePlaying() const { return filePlaying_; }
   // The output folder is missing: the settings dialog on its first page;
   // true when it was confirmed.
   bool OpenSettingsForFolder();
@@ -154,6 +159,8 @@ class TMainForm : public QMainWindow {
   bool DigitalReady();
   bool DigitalPlaying() const;
   void OpenMixer();
+  void PlayFile(int row);
+  void StopFile();
   VolumeMode VolumeModeNow() const;
   void PlayTrack(int i);
   void SaveCurrentAlbum();
@@ -173,6 +180,8 @@ class TMainForm : public QMainWindow {
   int currentTrack_ = 0;
   bool lastReady_ = false;
   bool suppressPlay_ = false;
+  bool filePlaying_ = false;  // a file of the list plays with the media player
+  bool filePaused_ = false;
   bool digitalTried_ = false;   // the digital player's Init has run
   bool digitalUsable_ = false;  // and found the sound device
   Msf pausePosition_{};

@@ -18,6 +18,8 @@ namespace sonarvex {
 inline constexpr int kPageCount = 8;
 // The page of the audio formats (its first sheet is MP3).
 inline constexpr int kAudioSettingsPage = 3;
+// The page of the search extensions.
+inline constexpr int kSearchSettingsPage = 6;
 inline constexpr int kAudioPageCount = 4;
 const std::vector<std::string>& PageCaptions();       // "Файлы" ... "Вид"
 const std::vector<std::string>& AudioPageCaptions();  // "MP3", "OGG", "WMA", "Нормализация"

@@ -20,11 +20,15 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <thread>
 
 #include "app/MainFormRules.h"
+#include "app/PositionBar.h"
 #include "app/Session.h"
+#include "playback/MediaPlayer.h"
+#include "platform/Shell.h"
 #include "app/TMainForm.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "conversion/TConvertForm.h"
@@ -377,6 +381,109 @@ TEST_F(MainFormDiscTest, ConversionWindowTakesTheMainWindowsPlace) {
   form.ConvertFiles();
   EXPECT_FALSE(opened);
   form.SetState(WindowState::Idle);
+  form.close();
+}
+
+// Ctrl+F walks a folder tree (dot folders skipped, any case of extension,
+// names in any script), the found files fill the list; Ctrl+L writes the
+// ticked ones as an M3U list; a refresh brings the disc back.
+TEST_F(MainFormDiscTest, MediaSearchFillsTheListAndWritesAnM3uList) {
+  const std::string media = folder_ + "media/";
+  MakeDirectories(media + "Альбом");
+  MakeDirectories(media + ".hidden");
+  WriteFileAtomically(media + "Песня.MP3", std::string(1024, 'a'));
+  WriteFileAtomically(media + "big.wav", std::string(1048576, 'b'));
+  WriteFileAtomically(media + "notes.txt", "x");
+  WriteFileAtomically(media + "Альбом/東京.mp3", std::string(10, 'c'));
+  WriteFileAtomically(media + ".hidden/secret.mp3", "d");
+  int pumps = 0;
+  TMainForm* formPtr = nullptr;
+  window_.Pump = [&] {
+    // Stop pressed once during the search, answered "No": it goes on.
+    if (++pumps == 2) formPtr->Stop();
+  };
+  Session session(context_);
+  TMainForm form(session, window_);
+  formPtr = &form;
+  session.SetSearchExtensions({".mp3", ".wav"});
+  dialogs_.ExpectFolder(media);
+  dialogs_.ExpectMessage("Тормазнуть поиск???", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdNo);
+  form.findChild<QAction*>("N7")->trigger();
+  EXPECT_EQ(form.State(), WindowState::FileList);
+  QTreeWidget* list = form.TrackList();
+  std::map<std::string, std::string> rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    rows[list->topLevelItem(i)->text(0).toStdString()] = list->topLevelItem(i)->text(2).toStdString();
+  EXPECT_EQ(rows, (std::map<std::string, std::string>{{media + "Песня.MP3", "1Kb"},
+                                                       {media + "big.wav", "1Mb"},
+                                                       {media + "Альбом/東京.mp3", "10Byte"}}));
+  EXPECT_EQ(Text(form, "TrackPanel").toStdString(), "Найдено: 3");
+  EXPECT_EQ(Text(form, "SizePanel").toStdString(), "Размер: 1Mb");
+  if (const char* shots = std::getenv("SONARVEX_SHOTS")) {
+    form.resize(760, 460);
+    form.grab().save(QString::fromUtf8(shots) + "/file-list.png");
+  }
+  EXPECT_FALSE(form.findChild<QToolButton*>("SpeedButton8")->isHidden());
+  EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton8")->isEnabled());
+
+  // The M3U list of the ticked rows; an existing file is replaced only on "Yes".
+  int unticked = -1;
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    if (list->topLevelItem(i)->text(0).toStdString() == media + "big.wav") unticked = i;
+  list->topLevelItem(unticked)->setCheckState(0, Qt::Unchecked);
+  const std::string m3u = folder_ + "list.m3u";
+  dialogs_.ExpectSaveFile(m3u);
+  form.findChild<QAction*>("M3U1")->trigger();
+  std::string expected = "#EXTM3U\r\n";
+  for (int i = 0; i < list->topLevelItemCount(); ++i)
+    if (i != unticked) expected += list->topLevelItem(i)->text(0).toStdString() + "\r\n";
+  EXPECT_EQ(*ReadFileBytes(m3u), expected);
+  dialogs_.ExpectSaveFile(m3u);
+  dialogs_.ExpectMessage("Выбранный файл уже существует. Заменить???", "Sonarvex v3.2",
+                         MsgIcon::Question, MsgButtons::YesNo, IdNo);
+  dialogs_.ExpectSaveFile("");
+  for (int i = 0; i < list->topLevelItemCount(); ++i) list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+  form.CreateM3uList();
+  EXPECT_EQ(*ReadFileBytes(m3u), expected);
+
+  // A refresh shows the disc again.
+  form.Refresh();
+  EXPECT_EQ(form.State(), WindowState::Idle);
+  EXPECT_EQ(list->topLevelItemCount(), 5);
+  EXPECT_FALSE(form.findChild<QAction*>("M3U1")->isEnabled());
+  form.close();
+}
+
+// A found file plays through the media file player (its sound goes to ALSA's
+// null device here), with the position bar on its length.
+TEST_F(MainFormDiscTest, AFoundFilePlaysThroughTheMediaPlayer) {
+  std::string why;
+  if (!MediaPlayer::Available(&why)) GTEST_SKIP() << why;
+  if (FindInPath("ffmpeg").empty()) GTEST_SKIP() << "ffmpeg is not installed to make a sound file";
+  const std::string media = folder_ + "media/";
+  MakeDirectories(media);
+  ASSERT_EQ(RunProgram({"ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i",
+                        "sine=frequency=440:duration=3", "-ac", "2", "-ar", "44100",
+                        media + "tone.wav"}),
+            0);
+  WriteFileAtomically(folder_ + "setting/placement.ini", "[Audio]\nDevice=null\n");
+  Session session(context_);
+  TMainForm form(session, window_);
+  session.SetSearchExtensions({".wav"});
+  dialogs_.ExpectFolder(media);
+  form.SearchMedia();
+  ASSERT_EQ(form.TrackList()->topLevelItemCount(), 1);
+  form.TrackList()->setCurrentItem(form.TrackList()->topLevelItem(0));
+  form.Play(false);
+  ASSERT_TRUE(form.FilePlaying());
+  EXPECT_NEAR(form.findChild<PositionBar*>("PaintBox1")->Scale(), 300, 5);
+  form.Pause();
+  form.Play(false);  // resumes
+  EXPECT_TRUE(form.FilePlaying());
+  form.Stop();
+  EXPECT_FALSE(form.FilePlaying());
+  EXPECT_EQ(form.State(), WindowState::FileList);
   form.close();
 }
 
