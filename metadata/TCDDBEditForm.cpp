@@ -17,6 +17,7 @@
 #include "metadata/TID3Form.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/QtText.h"
@@ -159,24 +160,26 @@ void TCDDBEditForm::BuildTree() {
     auto entry = std::make_unique<AlbumEntry>();
     // A file that cannot be read has no album to show.
     if (!ReadAlbumFile(path, entry->record)) continue;
+    entry->texts = ValidAlbumTexts(entry->record, ReadCompanion(path));
     entry->albumPath = path;
     entry->tagPath = path + ".tag";
     ReadTagFile(entry->tagPath, AlbumTrackCount(entry->record), entry->tags);
     entry->modified = 0;
     compilationBox_->setChecked(entry->record.Compilation != 0);
 
-    const std::string artistKey = Cp1251Lower(FieldText(entry->record.Artist));
+    const QString artist = Q(AlbumText(entry->record, entry->texts, AlbumField::Artist));
     QTreeWidgetItem* artistNode = nullptr;
     for (int i = 0; i < tree_->topLevelItemCount() && !artistNode; ++i) {
       QTreeWidgetItem* node = tree_->topLevelItem(i);
-      if (Cp1251Lower(Utf8ToCp1251(S(node->text(0)))) == artistKey) artistNode = node;
+      if (node->text(0).compare(artist, Qt::CaseInsensitive) == 0) artistNode = node;
     }
     if (!artistNode) {
-      artistNode = new QTreeWidgetItem(tree_, {FromField(entry->record.Artist)});
+      artistNode = new QTreeWidgetItem(tree_, {artist});
       artistNode->setIcon(0, QIcon(images_(3)));
       artistNode->setFlags(artistNode->flags() | Qt::ItemIsEditable);
     }
-    auto* albumNode = new QTreeWidgetItem(artistNode, {FromField(entry->record.AlbumTitle)});
+    auto* albumNode = new QTreeWidgetItem(
+        artistNode, {Q(AlbumText(entry->record, entry->texts, AlbumField::AlbumTitle))});
     albumNode->setIcon(0, QIcon(images_(1)));
     albumNode->setFlags(albumNode->flags() | Qt::ItemIsEditable);
     entries_[albumNode] = std::move(entry);
@@ -192,7 +195,7 @@ void TCDDBEditForm::ListTracks(AlbumEntry& entry) {
   for (int i = 0; i < n; ++i) {
     const AlbumTrackEntry& t = entry.record.Tracks[i];
     auto* row = new QTreeWidgetItem(list_);
-    row->setText(0, FromField(t.Title));
+    row->setText(0, Q(TrackTitleText(entry.record, entry.texts, i)));
     row->setText(1, TwoDigits(t.Length.minute) + ":" + TwoDigits(t.Length.second) + ":" +
                         TwoDigits(t.Length.frame));
     row->setText(2, FormatFixed("%2.2f", t.Size / 1048576.0) + QString::fromUtf8(" Мб"));
@@ -233,10 +236,10 @@ void TCDDBEditForm::ListViewEdited(QTreeWidgetItem* row, int column) {
   if (!entry) return;
   int k = row->data(0, kTrackRole).toInt();
   if (k < 0 || k >= AlbumTrackCount(entry->record)) return;
-  ToField(entry->record.Tracks[k].Title, row->text(0));
+  SetTrackTitleText(entry->record, entry->texts, k, S(row->text(0)));
   entry->modified = 1;
   updating_ = true;
-  row->setText(0, FromField(entry->record.Tracks[k].Title));  // as stored
+  row->setText(0, Q(TrackTitleText(entry->record, entry->texts, k)));  // as stored
   updating_ = false;
 }
 
@@ -244,16 +247,16 @@ void TCDDBEditForm::TreeViewEdited(QTreeWidgetItem* node, int column) {
   if (updating_ || column != 0 || !node) return;
   updating_ = true;
   if (AlbumEntry* entry = EntryOf(node)) {
-    ToField(entry->record.AlbumTitle, node->text(0));
+    SetAlbumText(entry->record, entry->texts, AlbumField::AlbumTitle, S(node->text(0)));
     entry->modified = 1;
-    node->setText(0, FromField(entry->record.AlbumTitle));
+    node->setText(0, Q(AlbumText(entry->record, entry->texts, AlbumField::AlbumTitle)));
   } else {
     QString shown;
     for (int i = 0; i < node->childCount(); ++i) {
       if (AlbumEntry* e = EntryOf(node->child(i))) {
-        ToField(e->record.Artist, node->text(0));
+        SetAlbumText(e->record, e->texts, AlbumField::Artist, S(node->text(0)));
         e->modified = 1;
-        shown = FromField(e->record.Artist);
+        shown = Q(AlbumText(e->record, e->texts, AlbumField::Artist));
       }
     }
     if (node->childCount() > 0) node->setText(0, shown);
@@ -280,26 +283,26 @@ void TCDDBEditForm::ID3v21Click() {
   int current = 0;
   if (QTreeWidgetItem* row = list_->currentItem()) current = row->data(0, kTrackRole).toInt();
   if (current < 0 || current >= n) current = 0;
-  form.LoadTag(entry->tags.Get(current, n));
+  form.LoadTag(entry->tags.GetTags(current, n));
   for (int i = 0; i < list_->topLevelItemCount(); ++i)
     form.TitleBox1()->addItem(list_->topLevelItem(i)->text(0));
   form.TitleBox1()->setCurrentIndex(current);
   form.SetOkHandler([&] {
     current = form.TitleBox1()->currentIndex();
     if (current < 0 || current >= n) current = 0;
-    TrackTagRecord tag;
-    form.StoreTag(tag);
-    entry->tags.Set(current, n, tag);
+    TrackTags tag;
+    form.StoreTags(tag);
+    entry->tags.SetTags(current, n, tag);
     entry->modified = 1;
     form.accept();
   });
   form.SetChooserHandler([&](int index) {
     if (index == current || index < 0 || index >= n) return;
-    TrackTagRecord tag;
-    form.StoreTag(tag);
-    entry->tags.Set(current, n, tag);
+    TrackTags tag;
+    form.StoreTags(tag);
+    entry->tags.SetTags(current, n, tag);
     entry->modified = 1;
-    form.LoadTag(entry->tags.Get(index, n));
+    form.LoadTag(entry->tags.GetTags(index, n));
     current = index;
   });
   if (tagFormHook_) tagFormHook_(form);
@@ -322,6 +325,8 @@ void TCDDBEditForm::DelAlbumClick() {
     return;
   ::unlink(entry->albumPath.c_str());
   ::unlink(entry->tagPath.c_str());
+  ::unlink(CompanionPath(entry->albumPath).c_str());
+  ::unlink(CompanionPath(entry->tagPath).c_str());
   entry->modified = 0;
   RemoveNode(node);
   updating_ = true;
@@ -339,6 +344,8 @@ void TCDDBEditForm::DelArtistLabelClick() {
     if (AlbumEntry* e = EntryOf(node->child(i))) {
       ::unlink(e->albumPath.c_str());
       ::unlink(e->tagPath.c_str());
+      ::unlink(CompanionPath(e->albumPath).c_str());
+      ::unlink(CompanionPath(e->tagPath).c_str());
       e->modified = 0;
     }
   }
@@ -356,10 +363,12 @@ void TCDDBEditForm::TreeViewDeletion(QTreeWidgetItem* node) {
   AlbumEntry& e = *it->second;
   if (e.modified) {
     const auto& bytes = e.tags.Bytes();
-    if (WriteFileAtomically(e.albumPath, std::string_view(reinterpret_cast<const char*>(&e.record),
-                                                          sizeof e.record)))
-      WriteFileAtomically(e.tagPath, std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                                      bytes.size()));
+    if (WriteRecordFiles(e.albumPath,
+                         std::string_view(reinterpret_cast<const char*>(&e.record), sizeof e.record),
+                         ValidAlbumTexts(e.record, e.texts)))
+      WriteRecordFiles(e.tagPath,
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                       e.tags.ValidTexts());
     e.modified = 0;
   }
   entries_.erase(it);

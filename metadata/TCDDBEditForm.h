@@ -12,6 +12,7 @@
 #include <string>
 
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 #include "metadata/UiHelpers.h"
 
@@ -30,6 +31,7 @@ class TID3Form;
 // One album file held in memory, owned by its tree node.
 struct AlbumEntry {
   AlbumRecord record{};
+  RecordTexts texts;  // the album's full texts (the tag buffer holds the tags')
   std::uint8_t modified = 0;
   TagBuffer tags;  // number of tracks x 1529 bytes
   std::string albumPath;

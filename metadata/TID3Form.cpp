@@ -15,24 +15,23 @@
 #include "metadata/LinkLabel.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/QtText.h"
 
 namespace sonarvex {
 namespace {
 
-// Record text (CP1251) to the screen and back. The memo shows line feeds; the
-// record keeps the CR LF pairs of the stored files.
-template <std::size_t N>
-QString FromField(const char (&field)[N]) {
-  QString text = Q(Cp1251ToUtf8(FieldText(field)));
+// Texts to the screen and back. The memo shows line feeds; the record keeps
+// the CR LF pairs of the stored files.
+QString FromText(const std::string& utf8) {
+  QString text = Q(utf8);
   text.replace("\r\n", "\n");
   return text;
 }
-template <std::size_t N>
-void ToField(char (&field)[N], const QString& text) {
+std::string ToText(const QString& text) {
   QString t = text;
   t.replace("\r\n", "\n").replace("\n", "\r\n");
-  SetField(field, Utf8ToCp1251(S(t)));
+  return S(t);
 }
 
 QLineEdit* Edit(QWidget* parent, const char* name, int maxLength) {
@@ -48,17 +47,24 @@ TID3Form::TID3Form(QWidget* parent) : QDialog(parent) { Build(); }
 
 TID3Form::TID3Form(QWidget* parent, AlbumRecord& album, TagBuffer& tags, AlbumView* view,
                    int selectedRow, const std::string& encoderName, const FormColors& colors)
+    : TID3Form(parent, album, ownTexts_, tags, view, selectedRow, encoderName, colors) {}
+
+TID3Form::TID3Form(QWidget* parent, AlbumRecord& album, RecordTexts& albumTexts, TagBuffer& tags,
+                   AlbumView* view, int selectedRow, const std::string& encoderName,
+                   const FormColors& colors)
     : QDialog(parent),
       album_(&album),
+      albumTexts_(&albumTexts),
       copy_(album),
       tags_(&tags),
       view_(view),
       encoderName_(encoderName) {
+  copyTexts_ = albumTexts;  // (the dialog's own texts are made by now)
   Build();
   const int n = TrackCount();
-  for (int i = 0; i < n; ++i) titleBox1_->addItem(FromField(copy_.Tracks[i].Title));
+  for (int i = 0; i < n; ++i) titleBox1_->addItem(FromText(TrackTitleText(copy_, copyTexts_, i)));
   current_ = selectedRow >= 0 && selectedRow < n ? selectedRow : 0;
-  LoadTag(tags_->Get(current_, n));
+  LoadTag(tags_->GetTags(current_, n));
   copyComp_->setChecked(copy_.Compilation != 0);
   ApplyFormColors(this, colors);
 }
@@ -200,31 +206,34 @@ void TID3Form::Edited(bool titleChanged) {
   checkBox1_->setChecked(true);
 }
 
-void TID3Form::LoadTag(const TrackTagRecord& record) {
+void TID3Form::LoadTag(const TrackTagRecord& record) { LoadTag(TrackTags(record)); }
+
+void TID3Form::LoadTag(const TrackTags& record) {
   loading_ = true;
   if (DiscMode()) titleBox1_->setCurrentIndex(current_);
-  titleBox_->setText(FromField(record.Title));
-  artistEdit_->setText(FromField(record.Artist));
-  albumEdit_->setText(FromField(record.Album));
-  yearEdit_->setText(FromField(record.Year));
-  genreBox_->setEditText(FromField(record.Genre));
-  commentBox_->setPlainText(FromField(record.Comment));
-  composerEdit_->setText(FromField(record.Composer));
-  trackEdit_->setText(FromField(record.TrackNumber));
-  oArtistEdit_->setText(FromField(record.OriginalArtist));
-  copyrightEdit_->setText(FromField(record.Copyright));
-  urlEdit_->setText(FromField(record.Url));
-  encodedEdit_->setText(FromField(record.EncodedBy));
-  const bool tagged = record.TagsOn != 0;
+  titleBox_->setText(FromText(record.Get(TagField::Title)));
+  artistEdit_->setText(FromText(record.Get(TagField::Artist)));
+  albumEdit_->setText(FromText(record.Get(TagField::Album)));
+  yearEdit_->setText(FromText(record.Get(TagField::Year)));
+  genreBox_->setEditText(FromText(record.Get(TagField::Genre)));
+  commentBox_->setPlainText(FromText(record.Get(TagField::Comment)));
+  composerEdit_->setText(FromText(record.Get(TagField::Composer)));
+  trackEdit_->setText(FromText(record.Get(TagField::TrackNumber)));
+  oArtistEdit_->setText(FromText(record.Get(TagField::OriginalArtist)));
+  copyrightEdit_->setText(FromText(record.Get(TagField::Copyright)));
+  urlEdit_->setText(FromText(record.Get(TagField::Url)));
+  encodedEdit_->setText(FromText(record.Get(TagField::EncodedBy)));
+  const bool tagged = record.On();
   if (DiscMode() && !tagged) {
     // Never tagged: start from the album.
-    artistEdit_->setText(FromField(copy_.Artist));
-    copyrightEdit_->setText(FromField(copy_.Artist));
-    albumEdit_->setText(FromField(copy_.AlbumTitle));
+    const std::string artist = AlbumText(copy_, copyTexts_, AlbumField::Artist);
+    artistEdit_->setText(FromText(artist));
+    copyrightEdit_->setText(FromText(artist));
+    albumEdit_->setText(FromText(AlbumText(copy_, copyTexts_, AlbumField::AlbumTitle)));
     if (current_ >= 0 && current_ < kMaxAlbumTracks)
-      titleBox_->setText(FromField(copy_.Tracks[current_].Title));
-    genreBox_->setEditText(FromField(copy_.Genre));
-    yearEdit_->setText(FromField(copy_.Year));
+      titleBox_->setText(FromText(TrackTitleText(copy_, copyTexts_, current_)));
+    genreBox_->setEditText(FromText(AlbumText(copy_, copyTexts_, AlbumField::Genre)));
+    yearEdit_->setText(FromText(AlbumText(copy_, copyTexts_, AlbumField::Year)));
     trackEdit_->setText(QString::number(current_ + 1));
     encodedEdit_->setText(Q(encoderName_));
   }
@@ -233,20 +242,26 @@ void TID3Form::LoadTag(const TrackTagRecord& record) {
 }
 
 void TID3Form::StoreTag(TrackTagRecord& record) const {
-  record = TrackTagRecord{};
-  record.TagsOn = checkBox1_->isChecked() ? 1 : 0;
-  ToField(record.Title, titleBox_->text());
-  ToField(record.Artist, artistEdit_->text());
-  ToField(record.Album, albumEdit_->text());
-  ToField(record.Year, yearEdit_->text());
-  ToField(record.Genre, genreBox_->currentText());
-  ToField(record.Comment, commentBox_->toPlainText());
-  ToField(record.Composer, composerEdit_->text());
-  ToField(record.OriginalArtist, oArtistEdit_->text());
-  ToField(record.Copyright, copyrightEdit_->text());
-  ToField(record.Url, urlEdit_->text());
-  ToField(record.EncodedBy, encodedEdit_->text());
-  ToField(record.TrackNumber, trackEdit_->text());
+  TrackTags tags;
+  StoreTags(tags);
+  record = tags.Record;
+}
+
+void TID3Form::StoreTags(TrackTags& record) const {
+  record = TrackTags();
+  record.Record.TagsOn = checkBox1_->isChecked() ? 1 : 0;
+  record.Set(TagField::Title, ToText(titleBox_->text()));
+  record.Set(TagField::Artist, ToText(artistEdit_->text()));
+  record.Set(TagField::Album, ToText(albumEdit_->text()));
+  record.Set(TagField::Year, ToText(yearEdit_->text()));
+  record.Set(TagField::Genre, ToText(genreBox_->currentText()));
+  record.Set(TagField::Comment, ToText(commentBox_->toPlainText()));
+  record.Set(TagField::Composer, ToText(composerEdit_->text()));
+  record.Set(TagField::OriginalArtist, ToText(oArtistEdit_->text()));
+  record.Set(TagField::Copyright, ToText(copyrightEdit_->text()));
+  record.Set(TagField::Url, ToText(urlEdit_->text()));
+  record.Set(TagField::EncodedBy, ToText(encodedEdit_->text()));
+  record.Set(TagField::TrackNumber, ToText(trackEdit_->text()));
 }
 
 void TID3Form::TitleBox1Change(int index) {
@@ -256,40 +271,42 @@ void TID3Form::TitleBox1Change(int index) {
   }
   if (index == current_ || index < 0) return;
   const int n = TrackCount();
-  TrackTagRecord left;
-  StoreTag(left);
-  tags_->Set(current_, n, left);
+  TrackTags left;
+  StoreTags(left);
+  tags_->SetTags(current_, n, left);
   current_ = index;
-  LoadTag(tags_->Get(current_, n));
+  LoadTag(tags_->GetTags(current_, n));
 }
 
 void TID3Form::Label13Click() {
   if (!DiscMode()) return;
   AlbumRecord& album = *album_;
-  auto fill = [](auto& field, const QString& text) {
-    if (FieldText(field).empty() && !text.isEmpty()) ToField(field, text);
+  RecordTexts& texts = *albumTexts_;
+  auto fill = [&](AlbumField f, const QString& text) {
+    if (AlbumText(album, texts, f).empty() && !text.isEmpty())
+      SetAlbumText(album, texts, f, ToText(text));
   };
-  fill(album.Year, yearEdit_->text());
-  fill(album.Genre, genreBox_->currentText());
-  fill(album.Artist, artistEdit_->text());
-  fill(album.AlbumTitle, albumEdit_->text());
+  fill(AlbumField::Year, yearEdit_->text());
+  fill(AlbumField::Genre, genreBox_->currentText());
+  fill(AlbumField::Artist, artistEdit_->text());
+  fill(AlbumField::AlbumTitle, albumEdit_->text());
   const int n = TrackCount();
   for (int i = 0; i < titleBox1_->count() && i < n; ++i) {
-    TrackTagRecord tag = tags_->Get(i, n);
-    SetField(tag.Title, FieldText(album.Tracks[i].Title));
-    SetField(tag.Artist, FieldText(album.Artist));
-    SetField(tag.Album, FieldText(album.AlbumTitle));
-    SetField(tag.Year, FieldText(album.Year));
-    SetField(tag.Genre, FieldText(album.Genre));
-    ToField(tag.OriginalArtist, oArtistEdit_->text());
-    ToField(tag.EncodedBy, encodedEdit_->text());
-    ToField(tag.Url, urlEdit_->text());
-    ToField(tag.Comment, commentBox_->toPlainText());
-    ToField(tag.Composer, composerEdit_->text());
-    ToField(tag.Copyright, copyrightEdit_->text());
-    SetField(tag.TrackNumber, std::to_string(i + 1));
-    tag.TagsOn = 1;
-    tags_->Set(i, n, tag);
+    TrackTags tag = tags_->GetTags(i, n);
+    tag.Set(TagField::Title, TrackTitleText(album, texts, i));
+    tag.Set(TagField::Artist, AlbumText(album, texts, AlbumField::Artist));
+    tag.Set(TagField::Album, AlbumText(album, texts, AlbumField::AlbumTitle));
+    tag.Set(TagField::Year, AlbumText(album, texts, AlbumField::Year));
+    tag.Set(TagField::Genre, AlbumText(album, texts, AlbumField::Genre));
+    tag.Set(TagField::OriginalArtist, ToText(oArtistEdit_->text()));
+    tag.Set(TagField::EncodedBy, ToText(encodedEdit_->text()));
+    tag.Set(TagField::Url, ToText(urlEdit_->text()));
+    tag.Set(TagField::Comment, ToText(commentBox_->toPlainText()));
+    tag.Set(TagField::Composer, ToText(composerEdit_->text()));
+    tag.Set(TagField::Copyright, ToText(copyrightEdit_->text()));
+    tag.Set(TagField::TrackNumber, std::to_string(i + 1));
+    tag.Record.TagsOn = 1;
+    tags_->SetTags(i, n, tag);
   }
   checkBox1_->setChecked(true);
 }
@@ -301,23 +318,25 @@ void TID3Form::SpeedButton2Click() {
     return;
   }
   AlbumRecord& album = *album_;
+  RecordTexts& texts = *albumTexts_;
   const int n = TrackCount();
   album.Compilation = copyComp_->isChecked() ? 1 : 0;
-  TrackTagRecord tag;
-  StoreTag(tag);
-  tags_->Set(current_, n, tag);
+  TrackTags tag;
+  StoreTags(tag);
+  tags_->SetTags(current_, n, tag);
   for (int i = 0; i < titleBox1_->count() && i < n; ++i) {
-    ToField(album.Tracks[i].Title, titleBox1_->itemText(i));
-    if (view_) view_->SetTrackCaption(i, Cp1251ToUtf8(FieldText(album.Tracks[i].Title)));
+    SetTrackTitleText(album, texts, i, ToText(titleBox1_->itemText(i)));
+    if (view_) view_->SetTrackCaption(i, TrackTitleText(album, texts, i));
   }
-  if (FieldText(copy_.AlbumTitle).empty() && !albumEdit_->text().isEmpty()) {
-    ToField(album.AlbumTitle, albumEdit_->text());
-    if (view_) view_->SetAlbumName(Cp1251ToUtf8(FieldText(album.AlbumTitle)));
+  if (AlbumText(copy_, copyTexts_, AlbumField::AlbumTitle).empty() &&
+      !albumEdit_->text().isEmpty()) {
+    SetAlbumText(album, texts, AlbumField::AlbumTitle, ToText(albumEdit_->text()));
+    if (view_) view_->SetAlbumName(AlbumText(album, texts, AlbumField::AlbumTitle));
   }
-  if (FieldText(copy_.Artist).empty()) {
+  if (AlbumText(copy_, copyTexts_, AlbumField::Artist).empty()) {
     QString artist = artistEdit_->text().isEmpty() ? oArtistEdit_->text() : artistEdit_->text();
-    if (!artist.isEmpty()) ToField(album.Artist, artist);
-    if (view_) view_->SetArtist(Cp1251ToUtf8(FieldText(album.Artist)));
+    if (!artist.isEmpty()) SetAlbumText(album, texts, AlbumField::Artist, ToText(artist));
+    if (view_) view_->SetArtist(AlbumText(album, texts, AlbumField::Artist));
   }
   accept();
 }

@@ -38,10 +38,18 @@ class TID3Form : public QDialog {
   // version text, or the ACM codec's name).
   TID3Form(QWidget* parent, AlbumRecord& album, TagBuffer& tags, AlbumView* view, int selectedRow,
            const std::string& encoderName, const FormColors& colors = {});
+  // Disc mode with the album's full texts (the tag buffer holds those of the
+  // tags): every text is shown and stored in full.
+  TID3Form(QWidget* parent, AlbumRecord& album, RecordTexts& albumTexts, TagBuffer& tags,
+           AlbumView* view, int selectedRow, const std::string& encoderName,
+           const FormColors& colors = {});
 
   void LoadTag(const TrackTagRecord& record);
-  // Clears the record and writes the controls into it.
+  void LoadTag(const TrackTags& tags);
+  // Clears the record and writes the controls into it (StoreTags: with the
+  // full texts).
   void StoreTag(TrackTagRecord& record) const;
+  void StoreTags(TrackTags& tags) const;
 
   bool DiscMode() const { return album_ != nullptr; }
   int CurrentTrack() const { return current_; }
@@ -71,7 +79,10 @@ class TID3Form : public QDialog {
 
   // Disc mode state.
   AlbumRecord* album_ = nullptr;  // the main window's record
+  RecordTexts ownTexts_;          // without the caller's texts
+  RecordTexts* albumTexts_ = &ownTexts_;
   AlbumRecord copy_{};            // taken when the dialog opened
+  RecordTexts copyTexts_;
   TagBuffer* tags_ = nullptr;
   AlbumView* view_ = nullptr;
   std::string encoderName_;

@@ -31,6 +31,7 @@
 #include "platform/Files.h"
 #include "platform/QtText.h"
 #include "platform/ScriptedDialogs.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -298,6 +299,30 @@ TEST(ID3Form, RecordModeLeavesTheDiscAlone) {
   EXPECT_EQ(FieldText(out.Artist).size(), 49u);
 }
 
+TEST(ID3Form, FullTextsAreShownEditedAndStored) {
+  AlbumRecord album = NamedDisc();
+  RecordTexts texts;
+  SetAlbumText(album, texts, AlbumField::Artist, "Björk");
+  SetTrackTitleText(album, texts, 1, "Jóga");
+  TagBuffer tags;
+  View view;
+  TID3Form form(nullptr, album, texts, tags, &view, 1, "enc");
+  QLineEdit* title = Find<QLineEdit>(&form, "TitleBox");
+  EXPECT_EQ(title->text(), QString::fromUtf8("Jóga"));
+  EXPECT_EQ(Find<QLineEdit>(&form, "ArtistEdit")->text(), QString::fromUtf8("Björk"));
+  EXPECT_EQ(form.TitleBox1()->itemText(1), QString::fromUtf8("Jóga"));
+  title->selectAll();
+  title->insert(QString::fromUtf8("東京事変 🎸"));
+  Find<QPlainTextEdit>(&form, "CommentBox")->setPlainText(QString::fromUtf8("Σχόλιο\nδεύτερη"));
+  form.SpeedButton2Click();
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "東京事変 🎸");
+  EXPECT_EQ(view.rows[1], "東京事変 🎸");
+  TrackTags t = tags.GetTags(1, 3);
+  EXPECT_EQ(t.Get(TagField::Title), "東京事変 🎸");
+  EXPECT_EQ(t.Get(TagField::Artist), "Björk");
+  EXPECT_EQ(t.Get(TagField::Comment), "Σχόλιο\r\nδεύτερη");
+}
+
 // --- TCDDBEditForm ---
 
 class Editor : public ::testing::Test {
@@ -467,6 +492,32 @@ TEST_F(Editor, TagEditingKeepsTheEditsOfTheTrackLeft) {
 }
 
 // Screenshots for a person to look at: SONARVEX_SCREENSHOTS=<folder>.
+TEST_F(Editor, FullTextsAreShownAndWrittenWithTheirCompanions) {
+  AlbumRecord a = NamedDisc(2);
+  a.DiscId = 7;
+  RecordTexts texts;
+  SetAlbumText(a, texts, AlbumField::Artist, "Sigur Rós");
+  SetAlbumText(a, texts, AlbumField::AlbumTitle, "Ágætis byrjun");
+  ASSERT_TRUE(SaveAlbum(folder, a, TagBuffer(), nullptr, &texts));
+  {
+    TCDDBEditForm form(folder, dialogs);
+    QTreeWidgetItem* artist = Node(form, QString::fromUtf8("Sigur Rós"));
+    ASSERT_NE(artist, nullptr);
+    EXPECT_EQ(artist->child(0)->text(0), QString::fromUtf8("Ágætis byrjun"));
+    form.TreeView()->setCurrentItem(artist->child(0));
+    form.ListView()->topLevelItem(0)->setText(0, QString::fromUtf8("Svefn-g-englar 🌙"));
+    EXPECT_EQ(form.ListView()->topLevelItem(0)->text(0), QString::fromUtf8("Svefn-g-englar 🌙"));
+    form.close();
+  }
+  AlbumRecord back{};
+  RecordTexts backTexts;
+  TagBuffer tags;
+  ASSERT_TRUE(LoadAlbum(folder, 7, back, tags, &backTexts));
+  EXPECT_EQ(TrackTitleText(back, backTexts, 0), "Svefn-g-englar 🌙");
+  EXPECT_EQ(AlbumText(back, backTexts, AlbumField::Artist), "Sigur Rós");
+  EXPECT_TRUE(dialogs.Clean());
+}
+
 TEST(Screenshots, Forms) {
   const char* out = std::getenv("SONARVEX_SCREENSHOTS");
   if (!out) GTEST_SKIP() << "set SONARVEX_SCREENSHOTS to a folder";
