@@ -1,0 +1,118 @@
+// The recording window: the compilation list with its totals, adding files
+// and folders, project files, the drive selector and the disc state, the
+// checks and questions before a recording, blanking, the drive report, and
+// the progress window while the recording thread runs.
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "records/RecordingSettings.h"
+#include "recording/Compilation.h"
+#include "recording/Recorder.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+
+namespace sonarvex {
+
+class Session;
+class TProgressForm;
+class TWriteThread;
+class GuiWriteHost;
+
+class TMainWriteForm : public QDialog {
+  Q_OBJECT
+ public:
+  TMainWriteForm(Session& session, QWidget* parent = nullptr);
+  ~TMainWriteForm() override;
+
+  // True when the recording layer found a drive that can write CD-R.
+  bool HasWriter() const;
+
+  // Commands.
+  void AddFiles(const std::vector<std::string>& paths);
+  void AddFileButtonClick();
+  void AddFolderButtonClick();
+  void LoadProjectClick();
+  void SaveProjectClick();
+  void DeleteButtonClick();
+  void Record(bool testWrite);
+  void Blank(bool full, bool fromMenu);
+  void EjectButtonClick();
+  void SettingButtonClick();
+  void CDInfoButtonClick();
+  void ConvertButtonClick();
+  void RefreshDiscState();
+  void SelectDrive(int entry);
+  bool Busy() const { return busy_; }
+
+  Compilation& List() { return compilation_; }
+  Recorder& Layer() { return recorder_; }
+  RecordingSettings& Settings() { return settings_; }
+  std::atomic<bool>& CancelFlag() { return cancel_; }
+
+  QTreeWidget* ListView;
+  QLabel* SizePanel;
+  QLabel* TimePanel;
+  QLabel* FilePanel;
+  QComboBox* CDROMBox;
+  QToolButton* StartWriteButton;
+  QToolButton* TestWriteButton;
+  QToolButton* EraseButton;
+  QToolButton* CDInfoButton;
+  QToolButton* AddFileButton;
+  QToolButton* AddFolderButton;
+  QToolButton* DeleteButton;
+  QToolButton* ConvertButton;
+  QToolButton* SettingButton;
+  QToolButton* EjectButton;
+  QToolButton* CloseButton;
+  QAction* QuickEraseItem;  // "Быстрая очистка RW диска"
+  QAction* FullEraseItem;   // "Полная очистка  RW диска"
+  QAction* QuickErasePopup;
+  QAction* FullErasePopup;
+  QAction* StartWriteItem;
+  QAction* TestWriteItem;
+  QTimer* Timer1;
+  TProgressForm* ProgressForm;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  friend class GuiWriteHost;
+  void BuildUi();
+  void FillList();
+  void UpdateTotals();
+  void FillDriveBox();
+  void StartThread(int mode, bool testWrite);
+  void ThreadEnded();
+
+  Session& session_;
+  Dialogs& dialogs_;
+  Recorder recorder_;
+  RecordingSettings settings_;
+  Compilation compilation_;
+  std::vector<int> driveDevices_;
+  std::atomic<bool> cancel_{false};
+  bool busy_ = false;
+  bool discBlank_ = false, discErasable_ = false;
+  int ejectToggle_ = 0;
+  std::unique_ptr<GuiWriteHost> host_;
+  std::unique_ptr<TWriteThread> thread_;
+  QDialog* blankWindow_ = nullptr;
+};
+
+}  // namespace sonarvex

@@ -1,0 +1,51 @@
+// "Настройка записи": the recording settings on three pages.
+#pragma once
+
+#include <QDialog>
+
+#include "records/RecordingSettings.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QTabWidget;
+
+namespace sonarvex {
+
+class Dialogs;
+
+class TWriteSettingForm : public QDialog {
+  Q_OBJECT
+ public:
+  TWriteSettingForm(RecordingSettings& settings, Dialogs& dialogs, QWidget* parent = nullptr);
+
+  void ApplyButtonClick();  // "Ok": store and close
+  void BrowseClick();
+
+  QTabWidget* Pages;
+  QComboBox* SpeedBox;
+  QComboBox* PriorityBox;
+  QLineEdit* BlockCountBox;
+  QCheckBox* AskBox;
+  QCheckBox* NormalizeBox;
+  QLineEdit* MinEdit;
+  QLineEdit* MaxEdit;
+  QLineEdit* SetMinEdit;
+  QLineEdit* SetMaxEdit;
+  QCheckBox* DisableNormalize;
+  QCheckBox* AddComFiles;
+  QCheckBox* PlaySoundBox;
+  QLineEdit* FileNameEdit;
+  QCheckBox* EjectAfterBurn;
+  QCheckBox* DelWAVAfterBurn;
+  QCheckBox* AskBeforeDel;
+
+ private:
+  RecordingSettings& settings_;
+  Dialogs& dialogs_;
+};
+
+// A number of the dialog's edits; `fallback` for text that is not one.
+int ParseSettingNumber(const std::string& text, int fallback, int max);
+
+}  // namespace sonarvex

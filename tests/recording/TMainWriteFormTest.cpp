@@ -1,0 +1,167 @@
+// The recording window offscreen on a Session with a software recorder:
+// the drive selector, the disc state and the commands it enables, the
+// checks and questions before recording, a recording through the thread
+// with the rows marked, the time panel colour, the settings dialog's 38
+// default, wset.dat written when the window closes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "app/Session.h"
+#include "platform/ScriptedDialogs.h"
+#include "recording/TMainWriteForm.h"
+#include "recording/TWriteSettingForm.h"
+#include "tests/recording/RecordingRig.h"
+
+namespace sonarvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "recording_ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+class WindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    home_ = dir_.Path() + "/home/";
+    fs::create_directories(home_ + "setting");
+    cue_ = dir_.File("disc.cue");
+    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + cue_ + "\n");
+    SessionContext c;
+    c.ProgramFolder = home_;
+    c.DialogService = &dialogs_;
+    c.ScanSystemDrives = false;
+    session_ = std::make_unique<Session>(c);
+    session_->LoadActiveProfile();
+  }
+  test::TempDir dir_;
+  std::string home_, cue_;
+  ScriptedDialogs dialogs_;
+  std::unique_ptr<Session> session_;
+};
+
+TEST_F(WindowTest, OpensWithTheRecorderAndItsBlankDisc) {
+  TMainWriteForm form(*session_);
+  EXPECT_TRUE(form.HasWriter());
+  EXPECT_EQ(form.CDROMBox->count(), 1);
+  EXPECT_TRUE(form.CDROMBox->itemText(0).startsWith("Virtual CD-R"));
+  EXPECT_TRUE(form.StartWriteButton->isEnabled());
+  EXPECT_TRUE(form.TestWriteButton->isEnabled());
+  EXPECT_FALSE(form.QuickEraseItem->isEnabled());  // a CD-R
+  EXPECT_FALSE(form.FullEraseItem->isEnabled());
+  EXPECT_EQ(form.windowTitle().toStdString(), "Sonarvex v3.2 - Запись AudioCD");
+  EXPECT_EQ(form.FilePanel->text().toStdString(), "Файлов 0");
+  EXPECT_EQ(form.TimePanel->text().toStdString(), "Время 00:00:00");
+}
+
+TEST_F(WindowTest, EmptyListIsRefused) {
+  TMainWriteForm form(*session_);
+  dialogs_.ExpectMessage("Добавьте файлы для записи!!!", "Sonarvex v3.2", MsgIcon::Information, MsgButtons::Ok);
+  form.Record(false);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
+TEST_F(WindowTest, RecordsAfterTheQuestionAndMarksTheRows) {
+  TMainWriteForm form(*session_);
+  const auto a = test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, 60 * 2352));
+  const auto b = test::WriteCdWav(dir_.File("b.wav"), test::PatternAudio(2, 40 * 2352));
+  form.AddFiles({a, b});
+  ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
+  EXPECT_EQ(form.ListView->topLevelItem(1)->text(1).toStdString(), "b.wav");
+  EXPECT_EQ(form.ListView->topLevelItem(1)->text(4).toStdString(), dir_.Path() + "/");
+  EXPECT_EQ(form.FilePanel->text().toStdString(), "Файлов 2");
+  dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
+  form.Record(false);
+  EXPECT_FALSE(form.isEnabled());
+  for (int i = 0; i < 500 && form.Busy(); ++i) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  QApplication::processEvents();
+  EXPECT_FALSE(form.Busy());
+  EXPECT_TRUE(form.isEnabled());
+  EXPECT_TRUE(FileExists(cue_));
+  EXPECT_EQ(form.ListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_EQ(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_FALSE(form.StartWriteButton->isEnabled());  // the disc is complete now
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  // A complete CD-R: the next recording asks for a blank disc.
+  dialogs_.ExpectMessage("Вставьте чистый CD-R/RW диск.", "Sonarvex v3.2", MsgIcon::Information, MsgButtons::Ok);
+  form.Record(false);
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
+TEST_F(WindowTest, SeventyNineMinutesAskAndOrangePanel) {
+  TMainWriteForm form(*session_);
+  form.List().Rows().push_back(CompilationRow{"/x/", "long.wav", 79u * 4500 * 2352, 2});
+  form.AddFiles({});
+  const QColor window = form.palette().color(QPalette::Window);
+  EXPECT_EQ(form.TimePanel->palette().color(QPalette::Window), QColor(0xEC, 0x9A, 0x64));
+  dialogs_.ExpectMessage("Общее время не должно превышать 79 минут!!!\nПродолжить?", "Sonarvex v3.2",
+                         MsgIcon::Information, MsgButtons::YesNo, IdNo);
+  form.Record(false);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  form.List().Rows()[0].bytes = (76u * 4500 - 1) * 2352;
+  form.AddFiles({});
+  EXPECT_EQ(form.TimePanel->palette().color(QPalette::Window), window);
+}
+
+TEST_F(WindowTest, SettingsDialogStores38ForAnEmptyFieldAndWsetDatIsWritten) {
+  {
+    TMainWriteForm form(*session_);
+    EXPECT_EQ(form.Settings().SectorsPerWrite, 15);
+    TWriteSettingForm settings(form.Settings(), dialogs_, &form);
+    settings.BlockCountBox->clear();
+    settings.ApplyButtonClick();
+    EXPECT_EQ(form.Settings().SectorsPerWrite, 38);
+  }
+  auto bytes = ReadFileBytes(home_ + "setting/wset.dat");
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(bytes->size(), 280u);
+  EXPECT_EQ((*bytes)[4], 38);
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// Shows the window with a compilation for SONARVEX_SHOW_SECONDS seconds, so
+// that a screenshot of the X server can be taken (run under xvfb-run).
+TEST_F(WindowTest, ShownForAScreenshot) {
+  const char* seconds = std::getenv("SONARVEX_SHOW_SECONDS");
+  if (!seconds || QGuiApplication::platformName() == "offscreen")
+    GTEST_SKIP() << "set SONARVEX_SHOW_SECONDS and run on a display to look at the window";
+  TMainWriteForm form(*session_);
+  form.AddFiles({test::WriteCdWav(dir_.File("Первый трек.wav"), test::ToneAudio(1, 900 * 2352)),
+                 test::WriteCdWav(dir_.File("second.wav"), test::ToneAudio(2, 2000 * 2352))});
+  form.List().Rows().push_back(CompilationRow{"/music/", "long.wav", 75u * 4500 * 2352, 2});
+  form.AddFiles({});
+  form.move(0, 0);
+  form.show();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(seconds));
+  while (std::chrono::steady_clock::now() < end) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+}  // namespace
+}  // namespace sonarvex
