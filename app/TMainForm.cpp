@@ -58,6 +58,7 @@
 #include "metadata/TCDDBEditForm.h"
 #include "metadata/TID3Form.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/QtText.h"
@@ -392,13 +393,15 @@ void TMainForm::BuildTrackList() {
     if (col != ColTrack) return;
     int row = listView_->indexOfTopLevelItem(item);
     if (row < 0 || row >= album_.TrackCount || row >= kMaxAlbumTracks) return;
-    std::string title = Utf8ToCp1251(S(item->text(ColTrack)));
-    if (title == FieldText(album_.Tracks[row].Title)) return;
-    SetField(album_.Tracks[row].Title, title);
-    TrackTagRecord tag = tags_.Get(row, album_.TrackCount);
-    if (tag.TagsOn) {
-      SetField(tag.Title, title);
-      tags_.Set(row, album_.TrackCount, tag);
+    // The title is kept in full (any script), cut at 49 characters.
+    RecordTexts& texts = session_.AlbumTexts();
+    const std::string title = S(item->text(ColTrack));
+    if (title == TrackTitleText(album_, texts, row)) return;
+    SetTrackTitleText(album_, texts, row, title);
+    TrackTags tag = tags_.GetTags(row, album_.TrackCount);
+    if (tag.On()) {
+      tag.Set(TagField::Title, title);
+      tags_.SetTags(row, album_.TrackCount, tag);
     }
   });
   connect(listView_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -433,10 +436,10 @@ void TMainForm::BuildArtistPanel(QWidget* parent) {
   row->addWidget(albumNameEdit_, 1);
   // Each change goes into the album record (at most 49 characters fit).
   connect(groupEdit_, &QComboBox::editTextChanged, this, [this](const QString& text) {
-    SetField(album_.Artist, Utf8ToCp1251(S(text)));
+    SetAlbumText(album_, session_.AlbumTexts(), AlbumField::Artist, S(text));
   });
   connect(albumNameEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
-    SetField(album_.AlbumTitle, Utf8ToCp1251(S(text)));
+    SetAlbumText(album_, session_.AlbumTexts(), AlbumField::AlbumTitle, S(text));
   });
 }
 
@@ -884,7 +887,8 @@ void TMainForm::FillArtistBox(bool fromAlbum) {
   session_.SortArtists();
   const auto& artists = session_.Artists();
   groupEdit_->blockSignals(true);
-  QString text = fromAlbum ? Q(Cp1251ToUtf8(FieldText(album_.Artist))) : groupEdit_->currentText();
+  QString text = fromAlbum ? Q(AlbumText(album_, session_.AlbumTexts(), AlbumField::Artist))
+                            : groupEdit_->currentText();
   groupEdit_->clear();
   for (const auto& a : artists) groupEdit_->addItem(Q(a));
   groupEdit_->setEditText(text);
@@ -925,8 +929,8 @@ void TMainForm::ReadDisc(bool saveFirst) {
   groupEdit_->setEditText(QString());
   albumNameEdit_->clear();
   const DiscView& view = session_.ReadDisc(-1, false);
-  groupEdit_->setEditText(Q(Cp1251ToUtf8(FieldText(album_.Artist))));
-  albumNameEdit_->setText(Q(Cp1251ToUtf8(FieldText(album_.AlbumTitle))));
+  groupEdit_->setEditText(Q(AlbumText(album_, session_.AlbumTexts(), AlbumField::Artist)));
+  albumNameEdit_->setText(Q(AlbumText(album_, session_.AlbumTexts(), AlbumField::AlbumTitle)));
   groupEdit_->blockSignals(false);
   albumNameEdit_->blockSignals(false);
   lastReady_ = view.present;
@@ -1018,7 +1022,7 @@ void TMainForm::PlayTrack(int i) {
   if (!album_.Tracks[i].AudioFlag && i != 0) i = 0;
   state_ = WindowState::Playing;
   positionBar_->SetScale(album_.Tracks[i + 1].StartSector - album_.Tracks[i].StartSector);
-  QString title = Q(Cp1251ToUtf8(FieldText(album_.Tracks[i].Title)));
+  QString title = Q(TrackTitleText(album_, session_.AlbumTexts(), i));
   setWindowTitle(U(kProgramTitle) + " - " + title);
   currentTrack_ = i;
   listView_->setCurrentItem(listView_->topLevelItem(i));
@@ -1366,7 +1370,7 @@ void TMainForm::OpenTagEditor() {
   int row = item ? listView_->indexOfTopLevelItem(item) : -1;
   std::string encoderName = settings_.UseLame ? session_.LameVersionText()
                                               : session_.Encoders().Acm().CodecName();
-  TID3Form form(this, album_, tags_, hosts_.get(), row, encoderName,
+  TID3Form form(this, album_, session_.AlbumTexts(), tags_, hosts_.get(), row, encoderName,
                 FormColors{settings_.WindowColor, settings_.EditColor});
   form.exec();
 }
@@ -1381,6 +1385,8 @@ void TMainForm::CddbLookupCommand() {
   const DiscView& view = session_.View();
   lookup.SetRawToc(std::vector<std::uint8_t>(view.toc, view.toc + kTocLength));
   lookup.SetArtistList(&session_.Artists());
+  lookup.SetAlbumTexts(&session_.AlbumTexts());
+  lookup.SetSettingsTexts(&session_.SettingsTexts());
   lookup.Run();
   FillArtistBox(false);
   // Titles may have changed: the rows show them.
@@ -1389,7 +1395,7 @@ void TMainForm::CddbLookupCommand() {
   for (int i = 0; i < count; ++i)
     if (album_.Tracks[i].AudioFlag)
       listView_->topLevelItem(i)->setText(ColTrack,
-                                          Q(Cp1251ToUtf8(FieldText(album_.Tracks[i].Title))));
+                                          Q(TrackTitleText(album_, session_.AlbumTexts(), i)));
 }
 
 void TMainForm::OpenAlbumEditor() {

@@ -332,6 +332,38 @@ TEST_F(MainFormDiscTest, AlbumEditorEditsOfTheDiscInTheDriveAreKept) {
   again.close();
 }
 
+// A row renamed (F4) to a title of several scripts and an artist beyond
+// code page 1251 come back whole after a restart.
+TEST_F(MainFormDiscTest, RenamesInEveryScriptSurviveARestart) {
+  const QString title = QString::fromUtf8("Björk ø 東京 – ½ 🎸");
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    QTreeWidget* list = form.TrackList();
+    ASSERT_GE(list->topLevelItemCount(), 2);
+    list->setCurrentItem(list->topLevelItem(1));
+    QTest::keyClick(list, Qt::Key_F4);  // opens the in-place editor
+    list->topLevelItem(1)->setText(0, title);  // what the editor commits
+    auto* artist = form.findChild<QComboBox*>("GroupEdit");
+    artist->setEditText(QString::fromUtf8("Sigur Rós"));
+    form.findChild<QLineEdit*>("AlbumNameEdit")->setText(QString::fromUtf8("Ágætis byrjun"));
+    form.close();
+  }
+  Session session(context_);
+  TMainForm form(session, window_);
+  EXPECT_EQ(form.TrackList()->topLevelItem(1)->text(0), title);
+  EXPECT_EQ(form.findChild<QComboBox*>("GroupEdit")->currentText(), QString::fromUtf8("Sigur Rós"));
+  EXPECT_EQ(form.findChild<QLineEdit*>("AlbumNameEdit")->text(),
+            QString::fromUtf8("Ágætis byrjun"));
+  // The album file keeps its CP1251 rendering; the companion the full text.
+  const std::string file = session.AlbumFolder() + AlbumFileName(form.Album().DiscId);
+  AlbumRecord stored{};
+  ASSERT_TRUE(ReadAlbumFile(file, stored));
+  EXPECT_EQ(std::string(FieldText(stored.Tracks[1].Title)), Utf8ToCp1251(title.toStdString()));
+  EXPECT_TRUE(FileExists(file + ".utf8"));
+  form.close();
+}
+
 // Leaving the settings dialog puts the stored drive type back on the
 // transport, whatever the read-command detection left there.
 TEST_F(MainFormDiscTest, SettingsDialogRestoresTheDriveTypeOnEveryWayOut) {
