@@ -51,11 +51,7 @@ set(CPACK_PACKAGE_CONTACT "Sonarvex developers <sonarvex@users.noreply.example>"
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio CD ripper with a Russian user interface")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Sonarvex rips audio CDs to WAV, MP3, Ogg Vorbis and WMA, names the files from\n"
-  "CDDB data or its own album database and tags them; it also records audio CDs,\n"
-  "converts audio files and plays tracks and files. sonarvex-cli rips without a\n"
-  "window.")
-string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+  "Sonarvex rips audio CDs to WAV, MP3, Ogg Vorbis and WMA, names the files from\nCDDB data or its own album database and tags them. It also records audio CDs,\nconverts audio files and plays tracks and files. sonarvex-cli rips without a\nwindow.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
