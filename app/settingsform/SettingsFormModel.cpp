@@ -5,6 +5,7 @@
 
 #include "app/settingsform/SettingsFormRules.h"
 #include "platform/Cp1251.h"
+#include "records/TextFields.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 
@@ -27,11 +28,30 @@ int StoredDriveType(const std::array<std::uint8_t, 16>& types, int drive) {
   return types[drive] <= 23 ? types[drive] : 0;
 }
 
+// The output folder as typed (any script): not empty, ending in '/', at most
+// 260 characters (the record's limit).
+FolderResult CheckFolderText(const std::string& utf8) {
+  FolderResult r;
+  if (utf8.empty()) {
+    r.Error = "Укажите папку, в которую складывать музыку.";
+    return r;
+  }
+  std::string folder = utf8;
+  if (folder.back() != '/') folder += '/';
+  if (CharacterCount(folder) > 260) {
+    r.Error = "Слишком длинный путь к папке: допускается не более 260 символов.";
+    return r;
+  }
+  r.Stored = folder;
+  return r;
+}
+
 }  // namespace
 
 SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbum, TagBuffer& tags,
                                      SettingsFormHost& host, ProgramFacts& program,
-                                     Dialogs& dialogs)
+                                     Dialogs& dialogs, RecordTexts* liveTexts,
+                                     const RecordTexts* albumTexts)
     : live_(live),
       liveAlbum_(liveAlbum),
       tags_(tags),
@@ -40,6 +60,9 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
       dialogs_(dialogs) {
   std::memcpy(&settings_, &live_, sizeof settings_);
   std::memcpy(&album_, &liveAlbum_, sizeof album_);
+  liveTexts_ = liveTexts;
+  if (liveTexts_) settingsTexts_ = *liveTexts_;
+  if (albumTexts) albumTexts_ = *albumTexts;
   digitalPlaybackAtOpen_ = live_.DigitalPlayback != 0;
   codecItems_.push_back(program_.LameVersionText());
   std::string acm = program_.AcmCodecName();
@@ -55,7 +78,8 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
 
 void SettingsFormModel::LoadControls() {
   const SettingsRecord& s = settings_;
-  c_.WorkDir = FieldUtf8(s.OutputFolder);
+  auto text = [&](SettingsField f) { return SettingsText(s, settingsTexts_, f); };
+  c_.WorkDir = text(SettingsField::OutputFolder);
   c_.File_UseTrackName = s.NameHasTitle;
   c_.File_UseAlbumName = s.NameHasAlbum;
   c_.File_UseArtistName = s.NameHasArtist;
@@ -63,7 +87,7 @@ void SettingsFormModel::LoadControls() {
   c_.Dir_AsArtistName = s.FolderPerArtist;
   c_.Dir_AsAlbumName = s.FolderPerAlbum;
   c_.UseFormatString = s.UseFormatString;
-  c_.FormatEdit = FieldUtf8(s.FormatString);
+  c_.FormatEdit = text(SettingsField::FormatString);
 
   c_.EjectACopy = s.EjectAfterCopy;
   c_.PriorityBox = s.HighPriority;
@@ -119,16 +143,16 @@ void SettingsFormModel::LoadControls() {
   c_.ErrorCorectionBox = s.NoiseCorrection;
 
   // FreeDB.
-  c_.ServerEdit = FieldUtf8(s.CddbHost);
-  c_.PathEdit = FieldUtf8(s.CddbPath);
+  c_.ServerEdit = text(SettingsField::CddbHost);
+  c_.PathEdit = text(SettingsField::CddbPath);
   if (c_.ServerEdit.empty()) {
     c_.ServerEdit = kDefaultCddbHost;
     c_.PathEdit = kDefaultCddbPath;
   }
-  c_.ProxyEdit = FieldUtf8(s.ProxyHost);
+  c_.ProxyEdit = text(SettingsField::ProxyHost);
   c_.PortEdit = std::to_string(s.ProxyPort);
-  c_.UserEdit = FieldUtf8(s.ProxyUser);
-  c_.PasswordEdit = FieldUtf8(s.ProxyPassword);
+  c_.UserEdit = text(SettingsField::ProxyUser);
+  c_.PasswordEdit = text(SettingsField::ProxyPassword);
 
   c_.ExtListBox = program_.SearchExtensions();
 
@@ -153,7 +177,7 @@ void SettingsFormModel::LoadControls() {
 
 std::vector<std::string> SettingsFormModel::TrackItems() const {
   std::vector<std::string> v;
-  for (int i = 0; i < range_.TrackCount(); ++i) v.push_back(FieldUtf8(album_.Tracks[i].Title));
+  for (int i = 0; i < range_.TrackCount(); ++i) v.push_back(TrackTitleText(album_, albumTexts_, i));
   return v;
 }
 
@@ -194,7 +218,7 @@ std::string SettingsFormModel::CleanFormat(const std::string& text) const {
 }
 
 std::optional<std::string> SettingsFormModel::Preview() const {
-  NamingInput in{settings_, album_, tags_};
+  NamingInput in{settings_, album_, tags_, &albumTexts_, &settingsTexts_};
   return FormatPreview(c_.FormatEdit, host_.DiscPresent(), in);
 }
 
@@ -311,7 +335,10 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
     return false;
   }
   // The output folder must fit its field; the number edits their fields.
-  FolderResult folder = CheckOutputFolder(c_.WorkDir);
+  // Without the full texts to keep it in, a folder CP1251 cannot hold is
+  // refused rather than stored with "?".
+  FolderResult folder = liveTexts_ ? CheckFolderText(c_.WorkDir) : CheckOutputFolder(c_.WorkDir);
+  if (!liveTexts_ && folder.Error.empty()) folder.Stored = Cp1251ToUtf8(folder.Stored);
   if (!folder.Error.empty()) {
     dialogs_.Message(folder.Error, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     if (failedControl) *failedControl = "WorkDir";
@@ -328,8 +355,8 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
     }
   }
   // 3. The trailing separator.
-  c_.WorkDir = Cp1251ToUtf8(folder.Stored);
-  SetField(settings_.OutputFolder, folder.Stored);
+  c_.WorkDir = folder.Stored;
+  SetSettingsText(settings_, settingsTexts_, SettingsField::OutputFolder, folder.Stored);
   // 4. The search extensions.
   program_.SetSearchExtensions(c_.ExtListBox);
   // 5. Every field. A range slider moved by the play position applies the
@@ -339,6 +366,7 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
   // 6. Both copies back into the main window.
   std::memcpy(&liveBeforeOk_, &live_, sizeof live_);
   std::memcpy(&live_, &settings_, sizeof live_);
+  if (liveTexts_) *liveTexts_ = ValidSettingsTexts(settings_, settingsTexts_);
   std::memcpy(&liveAlbum_, &album_, sizeof album_);
   accepted_ = true;
   return true;
@@ -355,7 +383,8 @@ void SettingsFormModel::StoreControls() {
   s.FolderPerArtist = c_.Dir_AsArtistName;
   s.FolderPerAlbum = c_.Dir_AsAlbumName;
   s.UseFormatString = c_.UseFormatString;
-  SetField(s.FormatString, Utf8ToCp1251(FitField(CleanFormatText(c_.FormatEdit), 51)));
+  SetSettingsText(s, settingsTexts_, SettingsField::FormatString,
+                  FitField(CleanFormatText(c_.FormatEdit), 51));
 
   s.EjectAfterCopy = c_.EjectACopy;
   s.HighPriority = c_.PriorityBox;
@@ -405,13 +434,16 @@ void SettingsFormModel::StoreControls() {
   s.UseSpti = c_.SPTIBtn;
   s.NoiseCorrection = c_.ErrorCorectionBox;
 
-  SetFieldUtf8(s.CddbHost, FitField(Trimmed(c_.ServerEdit), sizeof s.CddbHost));
-  SetFieldUtf8(s.CddbPath, FitField(c_.PathEdit, sizeof s.CddbPath));
-  SetFieldUtf8(s.ProxyHost, FitField(Trimmed(c_.ProxyEdit), sizeof s.ProxyHost));
+  auto set = [&](SettingsField f, const std::string& utf8) {
+    SetSettingsText(s, settingsTexts_, f, utf8);  // cut to the field in characters
+  };
+  set(SettingsField::CddbHost, Trimmed(c_.ServerEdit));
+  set(SettingsField::CddbPath, c_.PathEdit);
+  set(SettingsField::ProxyHost, Trimmed(c_.ProxyEdit));
   if (!Trimmed(c_.PortEdit).empty())
     s.ProxyPort = static_cast<std::int32_t>(ReadNumberEdit(c_.PortEdit, 80, 1, 65535).Value);
-  SetFieldUtf8(s.ProxyUser, FitField(c_.UserEdit, sizeof s.ProxyUser));
-  SetFieldUtf8(s.ProxyPassword, FitField(c_.PasswordEdit, sizeof s.ProxyPassword));
+  set(SettingsField::ProxyUser, c_.UserEdit);
+  set(SettingsField::ProxyPassword, c_.PasswordEdit);
   s.ProxyEnabled = !FieldText(s.ProxyHost).empty();
 
   s.ShowPlayerButton = c_.ShowPlayer;

@@ -18,6 +18,7 @@
 #include "app/ProgramFacts.h"
 #include "app/settingsform/SettingsFormHost.h"
 #include "records/AlbumRecord.h"
+#include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 
 namespace sonarvex {
@@ -84,12 +85,17 @@ class SettingsFormModel {
   // Create: copies the main window's records and sets every control from
   // them. When the stored DecodeFilesAtOnce is outside 1..10 the live
   // settings get 1 at once.
+  // liveTexts: the full texts of the settings (output folder, format string,
+  // server and proxy texts), edited in a copy and copied back on OK like the
+  // record; albumTexts: the album's, for the track names and the preview.
   SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbum, TagBuffer& tags,
-                    SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs);
+                    SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs,
+                    RecordTexts* liveTexts = nullptr, const RecordTexts* albumTexts = nullptr);
 
   SettingsControls& Controls() { return c_; }
   const SettingsControls& Controls() const { return c_; }
   const SettingsRecord& SettingsCopy() const { return settings_; }
+  const RecordTexts& SettingsTextsCopy() const { return settingsTexts_; }
   const AlbumRecord& AlbumCopy() const { return album_; }
   SettingsFormHost& Host() { return host_; }
 
@@ -161,6 +167,9 @@ class SettingsFormModel {
   ProgramFacts& program_;
   Dialogs& dialogs_;
   SettingsRecord settings_{};
+  RecordTexts* liveTexts_ = nullptr;
+  RecordTexts settingsTexts_;
+  RecordTexts albumTexts_;
   SettingsRecord liveBeforeOk_{};
   AlbumRecord album_{};
   SettingsControls c_;

@@ -180,11 +180,6 @@ std::vector<std::string_view> Utf8Chars(std::string_view s) {
   return out;
 }
 
-bool HasCp1251Form(std::string_view utf8Char) {
-  if (utf8Char.size() == 1) return static_cast<unsigned char>(utf8Char[0]) < 0x80;
-  std::string cp = Utf8ToCp1251(utf8Char);
-  return cp.size() == 1 && cp != "?";
-}
 }  // namespace
 
 bool FormatCharRefused(char32_t c) {
@@ -201,21 +196,8 @@ bool FormatCharRefused(char32_t c) {
     default:
       break;
   }
-  if (c < 0x20) return true;
-  if (c < 0x80) return false;
-  // Characters outside CP1251 cannot be stored in the record.
-  std::string u;
-  if (c < 0x800) {
-    u += static_cast<char>(0xC0 | (c >> 6));
-    u += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    u += static_cast<char>(0xE0 | (c >> 12));
-    u += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    u += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    return true;
-  }
-  return !HasCp1251Form(u);
+  // Letters of every script are taken: the settings keep the full text.
+  return c < 0x20;
 }
 
 std::string CleanFormatText(std::string_view utf8) {
@@ -227,8 +209,8 @@ std::string CleanFormatText(std::string_view utf8) {
       if (FormatCharRefused(static_cast<char32_t>(c))) continue;
       if (c == '%' && !out.empty() && out.back() == '%') continue;
       out += c;
-    } else if (HasCp1251Form(ch)) {
-      out += ch;
+    } else {
+      out += ch;  // letters of every script: the settings keep them in full
     }
   }
   return out;

@@ -124,8 +124,10 @@ QPixmap ArrowPicture(bool atStart, int rowHeight) {
 
 TSettingsForm::TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
                              SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs,
-                             QWidget* owner)
-    : QDialog(owner), model_(settings, album, tags, host, program, dialogs) {
+                             QWidget* owner, RecordTexts* settingsTexts,
+                             const RecordTexts* albumTexts)
+    : QDialog(owner),
+      model_(settings, album, tags, host, program, dialogs, settingsTexts, albumTexts) {
   setObjectName("SettingsForm");
   setWindowTitle(Q("Настройки"));
   chooseColour_ = [this](std::uint32_t current) -> std::optional<std::uint32_t> {

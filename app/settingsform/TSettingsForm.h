@@ -30,7 +30,8 @@ class TSettingsForm : public QDialog {
   // the program holds and the message service. The caller shows the dialog modally and frees it.
   TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
                 SettingsFormHost& host, ProgramFacts& program, Dialogs& dialogs,
-                QWidget* owner = nullptr);
+                QWidget* owner = nullptr, RecordTexts* settingsTexts = nullptr,
+                const RecordTexts* albumTexts = nullptr);
 
   SettingsFormModel& Model() { return model_; }
   bool Accepted() const { return model_.Accepted(); }

@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/XdgAssociations.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -254,6 +255,63 @@ TEST_F(SettingsStoreTest, AudioCdAssociation) {
 }  // namespace sonarvex
 
 namespace sonarvex {
+
+// ---- Texts beyond code page 1251 -----------------------------------------
+
+TEST_F(SettingsStoreTest, FoldersAndServerTextsInEveryScriptRoundTripThroughCompanions) {
+  SettingsStore store(folder_, dialogs_);
+  for (const std::string name : {"set.dat", "Работа.prof"}) {
+    SettingsRecord s{};
+    ApplyFirstStartDefaults(s, "/music/");
+    RecordTexts texts;
+    SetSettingsText(s, texts, SettingsField::OutputFolder, "/home/u/Música/東京/");
+    SetSettingsText(s, texts, SettingsField::FormatString, "%N · %T");
+    SetSettingsText(s, texts, SettingsField::ProxyPassword, "pässwörd€");
+    ASSERT_TRUE(store.SaveRecord(name, s, &texts));
+    const std::string path = folder_ + "setting/" + name;
+    EXPECT_EQ(ReadFileBytes(path)->size(), 1220u);
+    ASSERT_TRUE(FileExists(path + ".utf8"));
+    struct stat st{};
+    stat((path + ".utf8").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // it may hold the proxy password
+
+    SettingsRecord back{};
+    RecordTexts backTexts;
+    store.LoadRecord(name, back, &backTexts);
+    EXPECT_EQ(std::memcmp(back.OutputFolder, s.OutputFolder, sizeof s.OutputFolder), 0);
+    EXPECT_EQ(SettingsText(back, backTexts, SettingsField::OutputFolder), "/home/u/Música/東京/");
+    EXPECT_EQ(SettingsText(back, backTexts, SettingsField::FormatString), "%N · %T");
+    EXPECT_EQ(SettingsText(back, backTexts, SettingsField::ProxyPassword), "pässwörd€");
+  }
+}
+
+TEST_F(SettingsStoreTest, SettingsThatFitCp1251AreWrittenAsBeforeWithoutCompanion) {
+  SettingsStore store(folder_, dialogs_);
+  SettingsRecord s{};
+  ApplyFirstStartDefaults(s, "/music/");
+  RecordTexts texts;
+  SetSettingsText(s, texts, SettingsField::OutputFolder, "/home/u/Музыка/");
+  ASSERT_TRUE(store.SaveRecord("set.dat", s));
+  const std::string plain = *ReadFileBytes(folder_ + "setting/set.dat");
+  ASSERT_TRUE(store.SaveRecord("set.dat", s, &texts));
+  EXPECT_EQ(*ReadFileBytes(folder_ + "setting/set.dat"), plain);
+  EXPECT_FALSE(FileExists(folder_ + "setting/set.dat.utf8"));
+
+  // A companion from before goes once nothing needs it; one the record no
+  // longer matches (the Windows program changed the folder) is not used.
+  RecordTexts tokyo;
+  SetSettingsText(s, tokyo, SettingsField::OutputFolder, "/東京/");
+  ASSERT_TRUE(store.SaveRecord("set.dat", s, &tokyo));
+  ASSERT_TRUE(FileExists(folder_ + "setting/set.dat.utf8"));
+  SettingsRecord edited = s;
+  SetFieldUtf8(edited.OutputFolder, "C:\\music\\");
+  WriteSetting("set.dat", std::string(reinterpret_cast<const char*>(&edited), sizeof edited));
+  SettingsRecord back{};
+  RecordTexts backTexts;
+  store.LoadRecord("set.dat", back, &backTexts);
+  EXPECT_EQ(SettingsText(back, backTexts, SettingsField::OutputFolder), "C:\\music\\");
+  EXPECT_TRUE(backTexts.Empty());
+}
 
 TEST(SettingsStoreInstalled, FilesLiveInTheSettingFolderAndAnEmptyOutputIsTheMusicFolder) {
   char tmpl[] = "/tmp/sonarvex-store-XXXXXX";

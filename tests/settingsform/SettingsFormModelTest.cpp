@@ -8,6 +8,7 @@
 #include "app/settingsform/SettingsFormRules.h"
 #include "platform/Cp1251.h"
 #include "platform/ScriptedDialogs.h"
+#include "records/TextFields.h"
 #include "tests/settingsform/FakeHost.h"
 
 namespace sonarvex {
@@ -252,6 +253,41 @@ TEST_F(ModelTest, NumberEditsWithTextNegativeAndTooLarge) {
   ASSERT_TRUE(m->Ok());
   EXPECT_EQ(settings_.SectorsPerRead, 255);
   EXPECT_EQ(settings_.NormHighTarget, 100);
+}
+
+TEST_F(ModelTest, FoldersAndTextsOfEveryScriptAreKeptWithTheFullTexts) {
+  RecordTexts live;
+  SetSettingsText(settings_, live, SettingsField::CddbHost, "музыка.рф");
+  for (const std::string name : {"Música", "東京"}) {
+    auto m = std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, host_, dialogs_,
+                                                 &live, nullptr);
+    EXPECT_EQ(m->Controls().ServerEdit, "музыка.рф");
+    const std::string folder = folder_ + name;
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    m->Controls().WorkDir = folder;
+    m->Controls().UseFormatString = true;
+    m->Controls().FormatEdit = "%N — %T ♪";
+    m->Controls().UserEdit = "Jürgen";
+    ASSERT_TRUE(m->Ok());
+    EXPECT_EQ(SettingsText(settings_, live, SettingsField::OutputFolder), folder + "/");
+    EXPECT_EQ(SettingsText(settings_, live, SettingsField::FormatString), "%N — %T ♪");
+    EXPECT_EQ(SettingsText(settings_, live, SettingsField::ProxyUser), "Jürgen");
+    // The dialog opened again shows them as they were stored.
+    auto again = std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, host_,
+                                                     dialogs_, &live, nullptr);
+    EXPECT_EQ(again->Controls().WorkDir, folder + "/");
+    EXPECT_EQ(again->Controls().FormatEdit, "%N — %T ♪");
+  }
+  // The limit counts characters: 260 of them fit, whatever their bytes.
+  std::string longName = "/";
+  for (int i = 0; i < 258; ++i) longName += "東";
+  auto m = std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, host_, dialogs_,
+                                               &live, nullptr);
+  m->Controls().WorkDir = longName;
+  dialogs_.ExpectMessage("Директории '" + longName + "' не существует. Создать???", "???",
+                         MsgIcon::Question, MsgButtons::YesNo, IdNo);
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(SettingsText(settings_, live, SettingsField::OutputFolder), longName + "/");
 }
 
 TEST_F(ModelTest, OutputFolderChecksAndCreation) {

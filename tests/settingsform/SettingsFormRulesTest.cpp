@@ -62,7 +62,7 @@ TEST(SettingsFormRules, FormatStringEditingAndValidation) {
   EXPECT_EQ(CleanFormatText("%%%N"), "%N");
   EXPECT_EQ(CleanFormatText("%А - %Т"), "%А - %Т");  // Cyrillic codes stay
   EXPECT_EQ(CleanFormatText("a\\b%T"), "a\\b%T");    // '\' makes folders
-  EXPECT_EQ(CleanFormatText("日本%T"), "%T");        // no CP1251 form
+  EXPECT_EQ(CleanFormatText("日本%T 🎵"), "日本%T 🎵");  // every script is kept
   EXPECT_TRUE(FormatCharRefused(':'));
   EXPECT_FALSE(FormatCharRefused('\\'));
 
