@@ -11,6 +11,7 @@
 #include "app/CliConvert.h"
 #include "app/CliOptions.h"
 #include "app/CliPlay.h"
+#include "app/CliRecord.h"
 #include "app/CliProgress.h"
 #include "app/ProgramFolders.h"
 #include "app/RipPipeline.h"
@@ -169,6 +170,8 @@ class Cli {
     if (o_.Command == "drives") return Drives();
     if (o_.Command == "convert")
       return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
+    if (o_.Command == "burn") return RunBurnCommand(*session_, o_.Arguments, out_, err_);
+    if (o_.Command == "blank") return RunBlankCommand(*session_, o_.Arguments, out_, err_);
     if (o_.Command == "play" && !o_.Arguments.empty()) {
       PlayRequest request;
       request.file = o_.Arguments[0];

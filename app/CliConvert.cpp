@@ -225,7 +225,8 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   context.host = &host;
   context.programFolder = libraryFolder.empty() || libraryFolder.back() == '/' ? libraryFolder
                                                                                : libraryFolder + "/";
-  context.tempFolder = session.ProgramFolder() + "TempFile/";
+  const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
+  context.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
   context.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
   ConvertEngine engine(context);
   host.SetEngine(&engine);

@@ -70,6 +70,15 @@ const CommandHelp kCommands[] = {
      "  --bitrate K     the bitrate of an MP3 to MP3 conversion\n"
      "  --out DIR       output folder (default: each source's own folder)\n"
      "  --at-once N     WMA files decoded at once (default: the settings')\n"},
+    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav...",
+     "  Records an audio CD from WAV files on a drive that writes (files that\n"
+     "  are not CD audio are converted first); one line a written track.\n"
+     "  --drive N       the N-th drive that writes (default the first)\n"
+     "  --test          a test write: the disc stays blank\n"
+     "  --speed X|max   the write speed\n"
+     "  --overburn      record more than 79 minutes\n"},
+    {"blank", "blank [--drive N] [--full]",
+     "  Blanks a rewritable disc (quickly, or the whole disc with --full).\n"},
     {"help", "help [COMMAND]", "  This help, or the help of one command.\n"},
 };
 
@@ -104,7 +113,7 @@ const std::vector<std::string>& CliCommandNames() {
 
 const char* CliUsage() {
   return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-         "commands: drives, toc, rip, cddb, settings, play, convert, help\n"
+         "commands: drives, toc, rip, cddb, settings, play, convert, burn, blank, help\n"
          "'sonarvex-cli --help' describes them all.\n";
 }
 
@@ -187,8 +196,8 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
   };
   for (; k < args.size(); ++k) {
     const std::string& a = args[k];
-    if (o.Command == "convert") {
-      // The conversion command reads its own arguments.
+    if (o.Command == "convert" || o.Command == "burn" || o.Command == "blank") {
+      // The conversion and recording commands read their own arguments.
       if (a == "--help" || a == "-h") help = true;
       o.Arguments.push_back(a);
       continue;
@@ -357,7 +366,8 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       *error = "play takes --track N (with --drive N) or one FILE";
       return std::nullopt;
     }
-  } else if (o.Command != "convert" && !o.Arguments.empty()) {
+  } else if (o.Command != "convert" && o.Command != "burn" && o.Command != "blank" &&
+             !o.Arguments.empty()) {
     *error = "unexpected argument " + o.Arguments[0] + " for " + o.Command;
     return std::nullopt;
   }

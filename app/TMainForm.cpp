@@ -31,6 +31,7 @@
 #include "playback/MediaPlayer.h"
 #include "playback/SoundVolume.h"
 #include "conversion/TConvertForm.h"
+#include "recording/TMainWriteForm.h"
 #include "playback/CdMixer.h"
 #include "playback/NHandler.h"
 #include "playback/VolumeRouting.h"
@@ -96,7 +97,7 @@ enum Column { ColTrack, ColTime, ColSize, ColMp3, ColState };
 bool TMainForm::Available(const std::string& component) {
   // Windows that come with later parts of the program: their commands are
   // present but stay disabled until the window exists.
-  static const std::set<std::string> kNotYet = {"BurnCDButton", "AudioCD1"};
+  static const std::set<std::string> kNotYet = {};
   return kNotYet.count(component) == 0;
 }
 
@@ -359,6 +360,7 @@ void TMainForm::BuildToolbar(QWidget* parent) {
   connect(toolbar_[8], &QToolButton::clicked, this, [this] { OpenSettings(); });
   connect(toolbar_[6], &QToolButton::clicked, this, [this] { ConvertFiles(); });
   connect(toolbar_[10], &QToolButton::clicked, this, [this] { SearchMedia(); });
+  connect(toolbar_[4], &QToolButton::clicked, this, [this] { RecordAudioCd(); });
   connect(toolbar_[11], &QToolButton::clicked, this, [this] { CreateM3uList(); });
   connect(toolbar_[1], &QToolButton::clicked, this, [this] { Grab(GrabSender::Mp3Button); });
   connect(toolbar_[2], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wma); });
@@ -633,6 +635,7 @@ void TMainForm::BuildMenus() {
   on("N6", [this] { OpenSettings(); });
   on("N25", [this] { ConvertFiles(); });
   on("N7", [this] { SearchMedia(); });
+  on("AudioCD1", [this] { RecordAudioCd(); });
   on("M3U1", [this] { CreateM3uList(); });
   on("MP3", [this] { Grab(GrabSender::Mp3Menu); });
   on("OGG1", [this] { Grab(GrabSender::Ogg); });
@@ -825,7 +828,8 @@ void TMainForm::OpenSettings(bool* accepted) { OpenSettings(accepted, this, fals
 void TMainForm::OpenSettings(bool* accepted, QWidget* owner, bool mp3Sheet) {
   if (settingsForm_) return;
   if (mp3Sheet) settings_.SettingsPage = kAudioSettingsPage;
-  TSettingsForm form(settings_, album_, tags_, *hosts_, session_, dialogs_, owner);
+  TSettingsForm form(settings_, album_, tags_, *hosts_, session_, dialogs_, owner,
+                     &session_.SettingsTexts(), &session_.AlbumTexts());
   settingsForm_ = &form;
   if (mp3Sheet) {
     // From the conversion window: the MP3 sheet, nothing to play.
@@ -1216,6 +1220,39 @@ void TMainForm::ConvertFiles() {
   }
   menuBar()->setEnabled(true);
   timer1_->start();
+}
+
+void TMainForm::RecordAudioCd() {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing ||
+      state_ == WindowState::Searching)
+    return;
+  if (state_ != WindowState::Idle) Stop();
+  if (mp3Config_) mp3Config_->close();
+  menuBar()->setEnabled(false);
+  timer1_->stop();
+  session_.Spti().Close();
+  const QString title = qApp->applicationDisplayName();
+  qApp->setApplicationDisplayName(U(kProgramTitle) + U(" - Запись AudioCD"));
+  {
+    TMainWriteForm form(session_, this);
+    if (RecordFormOpened) RecordFormOpened(form);
+    if (!form.HasWriter()) {
+      dialogs_.Message("К сожалению диски записывать нечем... :(", kProgramTitle,
+                       MsgIcon::Information, MsgButtons::Ok);
+    } else {
+      // The recording window takes the main window's place and gives it back.
+      form.setGeometry(geometry());
+      hide();
+      form.exec();
+      setGeometry(form.geometry());
+    }
+  }
+  qApp->setApplicationDisplayName(title);
+  RestoreDrive();
+  menuBar()->setEnabled(true);
+  timer1_->start();
+  show();
+  ReadDisc();
 }
 
 void TMainForm::SearchMedia() {

@@ -37,6 +37,7 @@ struct VolumeMode;
 class PositionBar;
 class Session;
 class TConvertForm;
+class TMainWriteForm;
 class TMP3Config;
 class TSettingsForm;
 class Transport;
@@ -70,6 +71,8 @@ class TMainForm : public QMainWindow {
   // The media search (Ctrl+F): found files fill the list (FileList state),
   // which can be played and written as an M3U list (Ctrl+L).
   void SearchMedia();
+  // The recording window (F10), shown in the main window's place.
+  void RecordAudioCd();
   void CreateM3uList();
   bool FilePlaying() const { return filePlaying_; }
   // The output folder is missing: the settings dialog on its first page;
@@ -129,6 +132,8 @@ class TMainForm : public QMainWindow {
   std::function<void(TSettingsForm&)> SettingsFormOpened;
   // Runs when the conversion window has just been created.
   std::function<void(TConvertForm&)> ConvertFormOpened;
+  // Runs when the recording window has just been created.
+  std::function<void(TMainWriteForm&)> RecordFormOpened;
 
  protected:
   void closeEvent(QCloseEvent* e) override;

@@ -10,8 +10,12 @@ ConvertFormContext ConvertFormContextFor(Session& session) {
   c.settings = &session.Settings();
   c.encoders = &session.Encoders();
   c.dialogs = &session.Dialog();
-  c.programFolder = session.ProgramFolder();
-  c.tempFolder = session.ProgramFolder() + "TempFile/";
+  // libkelpra.so lies beside the program, or in the private library folder
+  // of an installed one; the temporary WAV files go beside the program when
+  // it runs portable, else into this run's temporary folder.
+  c.programFolder = session.LibraryFolder();
+  const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
+  c.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
   c.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
   return c;
 }

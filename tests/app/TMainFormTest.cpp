@@ -32,6 +32,7 @@
 #include "app/TMainForm.h"
 #include "app/settingsform/TSettingsForm.h"
 #include "conversion/TConvertForm.h"
+#include "recording/TMainWriteForm.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/Transport.h"
 #include "drive/virtual/DemoDisc.h"
@@ -516,6 +517,40 @@ TEST_F(MainFormDiscTest, AFoundFilePlaysThroughTheMediaPlayer) {
   form.Stop();
   EXPECT_FALSE(form.FilePlaying());
   EXPECT_EQ(form.State(), WindowState::FileList);
+  form.close();
+}
+
+// F10: without a drive that writes the user is told so; with the software
+// recorder the recording window takes the main window's place.
+TEST_F(MainFormDiscTest, RecordingWindowNeedsADriveThatWrites) {
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    dialogs_.ExpectMessage("К сожалению диски записывать нечем... :(", "Sonarvex v3.2",
+                           MsgIcon::Information, MsgButtons::Ok);
+    form.findChild<QAction*>("AudioCD1")->trigger();
+    EXPECT_TRUE(form.DiscPresent());
+    form.close();
+  }
+  std::string lines = *ReadFileBytes(folder_ + "setting/vdrives.lst");
+  WriteFileAtomically(folder_ + "setting/vdrives.lst", lines + "burn:" + folder_ + "burned.cue\n");
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.setGeometry(100, 80, 700, 480);
+  form.show();
+  bool mainHidden = false;
+  form.RecordFormOpened = [&](TMainWriteForm& record) {
+    QTimer::singleShot(0, &record, [&, r = &record] {
+      mainHidden = !form.isVisible();
+      r->setGeometry(110, 90, 760, 520);
+      r->close();
+    });
+  };
+  form.findChild<QAction*>("AudioCD1")->trigger();
+  EXPECT_TRUE(mainHidden);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(form.geometry().size(), QSize(760, 520));
+  EXPECT_TRUE(form.DiscPresent());
   form.close();
 }
 
