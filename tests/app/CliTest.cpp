@@ -804,3 +804,52 @@ TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+class CliFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sonarvex-clifolder-XXXXXX";
+    home_ = std::string(mkdtemp(tmpl)) + "/";
+    std::string error;
+    cue_ = WriteDemoDisc(home_ + "images", &error);
+    ASSERT_FALSE(cue_.empty()) << error;
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> all = {"--home", home_, "--image", cue_};
+    all.insert(all.end(), args.begin(), args.end());
+    CliEnvironment env;
+    env.ExecutableFolder = home_;
+    env.ScanSystemDrives = false;
+    return RunCli(all, out_, err_, env);
+  }
+  std::string home_, cue_;
+  std::ostringstream out_, err_;
+};
+
+// An output folder in any script, given once with --out or stored with
+// settings set, is kept whole and the rips land in it.
+TEST_F(CliFolderTest, OutputFoldersInAnyScript) {
+  const std::string tokyo = home_ + "東京/";
+  ASSERT_EQ(Run({"settings", "set", "OutputFolder=" + tokyo, "FolderPerAlbum=0", "FolderPerArtist=0"}), 0)
+      << err_.str();
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + tokyo + "\n"), std::string::npos) << out_.str();
+  MakeDirectories(tokyo);
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1"}), 0) << err_.str();
+  EXPECT_EQ(out_.str().rfind("1\t" + tokyo, 0), 0u) << out_.str();
+  const std::string musica = home_ + "Música";
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "2", "--out", musica}), 0) << err_.str();
+  EXPECT_EQ(out_.str().rfind("2\t" + musica + "/", 0), 0u) << out_.str();
+  // --out is for that run only.
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + tokyo + "\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sonarvex
