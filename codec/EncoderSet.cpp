@@ -14,6 +14,7 @@ EncoderSet::EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLi
   lame_ = std::make_unique<LameWriter>(dialogs, names.Lame);
   wma_ = std::make_unique<WmaWriter>();
   vorbis_ = std::make_unique<VorbisWriter>(names.Ogg, names.Vorbis, names.VorbisEnc);
+  flac_ = std::make_unique<FlacWriter>(names.Flac);
 }
 
 EncoderSet::~EncoderSet() {
@@ -38,6 +39,7 @@ AudioWriter* EncoderSet::WriterFor(OutputKind kind) {
       return acm_.get();
     case OutputKind::Wma: return wma_.get();
     case OutputKind::Ogg: return vorbis_.get();
+    case OutputKind::Flac: return flac_.get();
     case OutputKind::Wav: break;
   }
   return nullptr;
@@ -127,7 +129,8 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
   // Every writer gets the progress routine, the normalisation and the
   // source's format, so that each kind behaves the same.
   for (AudioWriter* w : {static_cast<AudioWriter*>(acm_.get()), static_cast<AudioWriter*>(lame_.get()),
-                         static_cast<AudioWriter*>(wma_.get()), static_cast<AudioWriter*>(vorbis_.get())}) {
+                         static_cast<AudioWriter*>(wma_.get()), static_cast<AudioWriter*>(vorbis_.get()),
+                         static_cast<AudioWriter*>(flac_.get())}) {
     w->SetProgress(progress_);
     w->SetNormalize(s.NormalizeEnabled != 0);
     w->SetGain(gain);

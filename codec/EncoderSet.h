@@ -1,6 +1,6 @@
-// The single front object for all compressed output: it owns the four
-// writers (ACM/codec-layer MP3, LAME MP3, WMA, Ogg Vorbis) and picks one by
-// the settings' OutputKind and UseLame.
+// The single front object for all compressed output: it owns the five
+// writers (ACM/codec-layer MP3, LAME MP3, WMA, Ogg Vorbis, FLAC) and picks
+// one by the output kind (the settings' OutputKind unless given) and UseLame.
 //
 // Streamed use (ripping on the fly): SetSourceFormat, Open, Write..., Close.
 // Whole files: SetPeak, SetProgressCallback, ConvertFile.
@@ -16,6 +16,7 @@
 #include "codec/AcmMp3Writer.h"
 #include "codec/AudioFormat.h"
 #include "codec/AudioWriter.h"
+#include "codec/FlacWriter.h"
 #include "codec/LameWriter.h"
 #include "codec/ProgressCallback.h"
 #include "codec/VorbisWriter.h"
@@ -34,13 +35,14 @@ struct CodecLibraryNames {
   std::string Ogg = kOggLibraryName;
   std::string Vorbis = kVorbisLibraryName;
   std::string VorbisEnc = kVorbisEncLibraryName;
+  std::string Flac = kFlacLibraryName;
 };
 
 class EncoderSet {
  public:
   // Creates the writers: the MP3 drivers are enumerated, the LAME library is
-  // loaded (a missing one is reported once through dialogs), then WMA and the
-  // Vorbis libraries. settings is read at every Open and ConvertFile.
+  // loaded (a missing one is reported once through dialogs), then WMA, the
+  // Vorbis libraries and libFLAC (missing ones quietly disable their kind). settings is read at every Open and ConvertFile.
   EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names = {},
              std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers = InstalledMp3Drivers());
   ~EncoderSet();
@@ -105,6 +107,10 @@ class EncoderSet {
   const WmaWriter& Wma() const { return *wma_; }
   VorbisWriter& Vorbis() { return *vorbis_; }
   const VorbisWriter& Vorbis() const { return *vorbis_; }
+  // The FLAC writer: its level (SetLevel, from the INI store) and the disc's
+  // tags beyond the tag record (SetDiscTags) are set on it directly.
+  FlacWriter& Flac() { return *flac_; }
+  const FlacWriter& Flac() const { return *flac_; }
 
  private:
   std::string outputName_;
@@ -112,6 +118,7 @@ class EncoderSet {
   std::unique_ptr<LameWriter> lame_;
   std::unique_ptr<WmaWriter> wma_;
   std::unique_ptr<VorbisWriter> vorbis_;
+  std::unique_ptr<FlacWriter> flac_;
   ProgressCallback progress_;
   bool rawTag_ = false;
   std::uint32_t rawTagSize_ = 0;

@@ -1,0 +1,97 @@
+// Lossless FLAC output through libFLAC (libFLAC.so.12, loaded at run time:
+// without it FLAC output alone is unavailable). The encoder runs with its
+// verify mode on, so every frame is decoded again and compared with the
+// input before the file counts as written. Tags are Vorbis comments in UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codec/AudioFormat.h"
+#include "codec/AudioWriter.h"
+#include "records/TrackTagRecord.h"
+
+namespace sonarvex {
+
+class IniStore;
+
+inline constexpr const char* kFlacLibraryName = "libFLAC.so.12";
+
+// Compression levels the encoder knows; 5 unless the user chose another.
+inline constexpr int kFlacMinLevel = 0;
+inline constexpr int kFlacMaxLevel = 8;
+inline constexpr int kFlacDefaultLevel = 5;
+// Where the level is kept in the settings folder's INI store.
+inline constexpr const char* kFlacIniSection = "FLAC";
+inline constexpr const char* kFlacIniLevelKey = "Level";
+
+// The level a stored value names: out of range or not a number gives the default.
+int FlacLevelFrom(const IniStore& ini);
+void StoreFlacLevel(IniStore& ini, int level);
+
+// The tags of a track that its tag record has no field for.
+struct FlacDiscTags {
+  std::string AlbumArtist;  // written as ALBUMARTIST when not empty (compilations)
+  int TrackTotal = 0;       // written as TRACKTOTAL when above 0
+};
+
+// The Vorbis comments of a FLAC file for a track (nothing when its tags are off).
+std::vector<std::pair<std::string, std::string>> FlacCommentsFor(const TrackTags& tag,
+                                                                 const FlacDiscTags& disc);
+
+class FlacWriter : public AudioWriter {
+ public:
+  explicit FlacWriter(const std::string& library = kFlacLibraryName);
+  ~FlacWriter() override;
+  FlacWriter(const FlacWriter&) = delete;
+  FlacWriter& operator=(const FlacWriter&) = delete;
+
+  bool Available() const override { return loaded_; }
+  // The settings record has no FLAC fields; the level comes from SetLevel.
+  void Configure(const SettingsRecord&) override {}
+  // Clamped to 0..8.
+  void SetLevel(int level);
+  int Level() const { return level_; }
+  // Applies from the next Open or ConvertFile until changed.
+  void SetDiscTags(FlacDiscTags tags) { disc_ = std::move(tags); }
+
+  WriteResult Open(const TrackTagRecord* tag, const std::string& fileName) override;
+  WriteResult Write(const void* pcm, std::size_t byteCount) override;
+  // Flushes the last frames, lets the encoder rewrite the stream header with
+  // the sample count and MD5 signature, and finishes the file.
+  WriteResult Close() override;
+  void Abort() override;
+  WriteResult ConvertFile(const std::string& source, const std::string& output,
+                          const TrackTagRecord* tag) override;
+  bool IsOpen() const override { return open_; }
+
+  // The number of samples per channel the next Open announces to the
+  // encoder (0: unknown, the header is completed at Close).
+  void SetExpectedFrames(std::uint64_t frames) { expectedFrames_ = frames; }
+
+  struct Library;
+  struct Stream;  // the callbacks' view of the file
+
+ private:
+  WriteResult Fail(WriteResult r);
+  WriteResult EncoderFailure(const std::string& what);
+  void Release();
+
+  std::unique_ptr<Library> lib_;
+  std::unique_ptr<Stream> stream_;
+  void* encoder_ = nullptr;
+  std::vector<void*> metadata_;
+  std::vector<std::int32_t> samples_;
+  FlacDiscTags disc_;
+  std::uint64_t expectedFrames_ = 0;
+  int level_ = kFlacDefaultLevel;
+  bool open_ = false;
+  bool loaded_ = false;
+  WriteResult error_;
+  std::string fileName_;
+};
+
+}  // namespace sonarvex
