@@ -12,6 +12,7 @@
 #include "app/CliOptions.h"
 #include "app/CliPlay.h"
 #include "app/CliRecord.h"
+#include "records/TextFields.h"
 #include "app/CliProgress.h"
 #include "app/ProgramFolders.h"
 #include "app/RipPipeline.h"
@@ -91,8 +92,10 @@ class CliRipHost : public RipHost {
     progress_.Start(row, album_.Tracks[row].Size / 176400.0);
   }
   std::string RowCaption(int row) override {
-    return Cp1251ToUtf8(FieldText(album_.Tracks[row].Title));
+    return texts_ ? TrackTitleText(album_, *texts_, row) : Cp1251ToUtf8(FieldText(album_.Tracks[row].Title));
   }
+  // The full titles beside the album record.
+  void SetTexts(const RecordTexts* texts) { texts_ = texts; }
   void SetCaption(const std::string&) override {}
   void Pump() override {}
   WindowState State() override { return state_; }
@@ -119,6 +122,7 @@ class CliRipHost : public RipHost {
   std::ostream& out_;
   CliProgress& progress_;
   const AlbumRecord& album_;
+  const RecordTexts* texts_ = nullptr;
   std::vector<bool> ticked_;
   WindowState state_ = WindowState::Idle;
   int done_ = 0;
@@ -229,8 +233,12 @@ class Cli {
   int Settings() {
     SettingsRecord& settings = session_->Settings();
     if (o_.Arguments[0] == "show") {
-      for (const auto& [name, value] : SettingsFieldValues(settings))
+      for (auto [name, value] : SettingsFieldValues(settings)) {
+        // Texts kept whole beside the record are shown whole.
+        if (name == "OutputFolder")
+          value = SettingsText(settings, session_->SettingsTexts(), SettingsField::OutputFolder);
         out_ << name << "=" << value << "\n";
+      }
       return 0;
     }
     const std::vector<std::string> assignments(o_.Arguments.begin() + 1, o_.Arguments.end());
@@ -239,7 +247,7 @@ class Cli {
     for (const auto& a : assignments)
       if (a.rfind("AcmFormatIndex=", 0) == 0)
         limits.AcmFormatCount = static_cast<int>(session_->AcmFormatDescriptions().size());
-    if (auto refused = SetSettingsFields(settings, assignments, limits))
+    if (auto refused = SetSettingsFields(settings, assignments, limits, &session_->SettingsTexts()))
       return Fail(*refused + " Настройки не изменены.");
     // The store says what failed, naming the file and the reason.
     if (!session_->SaveSettings(settingsFile_)) return 1;
@@ -256,7 +264,7 @@ class Cli {
         std::error_code ec;
         folder = (std::filesystem::current_path(ec) / folder).lexically_normal().string();
       }
-      if (auto refused = OverrideOutputFolder(settings, folder))
+      if (auto refused = OverrideOutputFolder(settings, folder, &session_->SettingsTexts()))
         return Fail("--out " + *o_.Out + ": " + *refused);
       // A folder named on the command line is made when it is missing.
       if (!MakeDirectories(folder))
@@ -372,6 +380,7 @@ class Cli {
 
     progress_ = std::make_unique<CliProgress>(err_, env_.ErrIsTerminal, o_.Verbosity);
     CliRipHost host(out_, *progress_, album, ticked);
+    host.SetTexts(&session_->AlbumTexts());
     Session::RipResult result;
     int stopSignal = 0;
     {

@@ -350,13 +350,19 @@ std::vector<std::pair<std::string, std::string>> SettingsFieldValues(const Setti
 
 std::optional<std::string> SetSettingsFields(SettingsRecord& s,
                                              const std::vector<std::string>& assignments,
-                                             const SettingsLimits& limits) {
+                                             const SettingsLimits& limits, RecordTexts* texts) {
   SettingsRecord copy;
   std::memcpy(&copy, &s, sizeof copy);
+  RecordTexts textsCopy = texts ? *texts : RecordTexts();
   for (const std::string& a : assignments) {
     const auto eq = a.find('=');
     const std::string name = a.substr(0, eq);
     const std::string value = eq == std::string::npos ? std::string() : a.substr(eq + 1);
+    if (name == "OutputFolder" && texts) {
+      if (auto refused = OverrideOutputFolder(copy, value, &textsCopy))
+        return "Поле " + name + ": " + *refused;
+      continue;
+    }
     const Field* f = FindField(name);
     if (!f) return "Нет поля настроек '" + name + "'; их список выводит команда settings show.";
     if (!f->Set)
@@ -379,11 +385,17 @@ std::optional<std::string> SetSettingsFields(SettingsRecord& s,
   copy.ProxyEnabled = !FieldText(copy.ProxyHost).empty();
   copy.Lame.VbrEnabled = copy.Lame.VbrMethod >= 0;
   std::memcpy(&s, &copy, sizeof s);
+  if (texts) *texts = std::move(textsCopy);
   return std::nullopt;
 }
 
-std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder) {
-  return SetFolder(s.OutputFolder, folder);
+std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder,
+                                                RecordTexts* texts) {
+  if (!texts) return SetFolder(s.OutputFolder, folder);
+  FolderResult checked = CheckFolderText(folder);
+  if (!checked.Error.empty()) return checked.Error;
+  SetSettingsText(s, *texts, SettingsField::OutputFolder, checked.Stored);
+  return std::nullopt;
 }
 
 std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& format) {

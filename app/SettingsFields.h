@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 
 namespace sonarvex {
@@ -30,13 +31,17 @@ std::vector<std::pair<std::string, std::string>> SettingsFieldValues(const Setti
 // After the assignments the dialog's OK rules apply: NameHasTitle when no
 // name part is chosen, ProxyEnabled from the proxy host, VbrEnabled from
 // the VBR method, and a format string in use must be valid.
+// texts: the full texts kept beside the record; with them the output folder
+// may be in any script (without, it must fit code page 1251).
 std::optional<std::string> SetSettingsFields(SettingsRecord& s,
                                              const std::vector<std::string>& assignments,
-                                             const SettingsLimits& limits = {});
+                                             const SettingsLimits& limits = {},
+                                             RecordTexts* texts = nullptr);
 
 // The one-run overrides. Each returns the reason when the value is refused.
 // kind: the output of the rip (0 WAV, 1 MP3, 2 WMA, 3 Ogg).
-std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder);
+std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder,
+                                                RecordTexts* texts = nullptr);
 std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& format);
 std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits);
 std::optional<std::string> OverrideVbr(SettingsRecord& s, int kind, int quality);

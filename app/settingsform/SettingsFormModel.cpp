@@ -28,24 +28,6 @@ int StoredDriveType(const std::array<std::uint8_t, 16>& types, int drive) {
   return types[drive] <= 23 ? types[drive] : 0;
 }
 
-// The output folder as typed (any script): not empty, ending in '/', at most
-// 260 characters (the record's limit).
-FolderResult CheckFolderText(const std::string& utf8) {
-  FolderResult r;
-  if (utf8.empty()) {
-    r.Error = "Укажите папку, в которую складывать музыку.";
-    return r;
-  }
-  std::string folder = utf8;
-  if (folder.back() != '/') folder += '/';
-  if (CharacterCount(folder) > 260) {
-    r.Error = "Слишком длинный путь к папке: допускается не более 260 символов.";
-    return r;
-  }
-  r.Stored = folder;
-  return r;
-}
-
 }  // namespace
 
 SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbum, TagBuffer& tags,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/Cp1251.h"
+#include "records/RecordTexts.h"
 
 namespace sonarvex {
 
@@ -259,6 +260,25 @@ std::string ExtensionEntry(std::string_view utf8) {
 std::string CreateFolderQuestion(const std::string& folderUtf8) {
   return "Директории '" + folderUtf8 + "' не существует. Создать???";
 }
+
+// The output folder as typed (any script): not empty, ending in '/', at most
+// 260 characters (the record's limit).
+FolderResult CheckFolderText(const std::string& utf8) {
+  FolderResult r;
+  if (utf8.empty()) {
+    r.Error = "Укажите папку, в которую складывать музыку.";
+    return r;
+  }
+  std::string folder = utf8;
+  if (folder.back() != '/') folder += '/';
+  if (CharacterCount(folder) > 260) {
+    r.Error = "Слишком длинный путь к папке: допускается не более 260 символов.";
+    return r;
+  }
+  r.Stored = folder;
+  return r;
+}
+
 
 FolderResult CheckOutputFolder(std::string_view utf8) {
   FolderResult r;

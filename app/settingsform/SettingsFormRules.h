@@ -94,6 +94,9 @@ struct FolderResult {
   std::string Error;   // message text, empty when fine
 };
 FolderResult CheckOutputFolder(std::string_view utf8);
+// The same for a folder kept whole beside the record (any script): Stored is
+// the UTF-8 folder ending in '/', at most 260 characters.
+FolderResult CheckFolderText(const std::string& utf8);
 
 // Text fields of the record: the longest prefix of utf8 that fits a field of
 // `fieldSize` bytes (one byte is the terminating NUL) in CP1251.
