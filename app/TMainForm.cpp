@@ -201,6 +201,7 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
       QCoreApplication::processEvents();
   }
   void SetState(WindowState s) override { f.state_ = s; }
+  bool Interrupted() override { return f.closeRequested_; }
   void SetControlsEnabled(bool on) override { f.SetControlsEnabled(on); }
   void SetTimerEnabled(bool on) override {
     if (on)
@@ -1194,7 +1195,13 @@ void TMainForm::Grab(GrabSender sender) {
   if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
   if (!DiscPresent() || session_.Drives().empty()) return;
   session_.Rip(sender, *hosts_);
+  // However the grab ended, it is over.
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) {
+    state_ = WindowState::Idle;
+    SetControlsEnabled(DiscPresent());
+  }
   UpdateCaption();
+  if (closeRequested_) QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void TMainForm::ConvertFiles() {
@@ -1587,6 +1594,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {
+  if (state_ == WindowState::Copying || state_ == WindowState::Compressing) {
+    // A running grab stops at its next block and deletes what it was
+    // writing; the window closes once it has.
+    closeRequested_ = true;
+    e->ignore();
+    return;
+  }
   Shutdown();
   e->accept();
 }

@@ -185,6 +185,7 @@ class TMainForm : public QMainWindow {
   int currentTrack_ = 0;
   bool lastReady_ = false;
   bool suppressPlay_ = false;
+  bool closeRequested_ = false;  // the window was closed during a grab
   bool filePlaying_ = false;  // a file of the list plays with the media player
   bool filePaused_ = false;
   bool digitalTried_ = false;   // the digital player's Init has run

@@ -649,6 +649,38 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
   form.close();
 }
 
+// Closing the window during a grab stops it at the next block: nothing half
+// written stays, neither the partial file nor the temporary WAV; then the
+// window closes.
+TEST_F(MainFormDiscTest, ClosingDuringARipLeavesNothingHalfWritten) {
+  TMainForm* formPtr = nullptr;
+  bool closeAsked = false;
+  window_.Pump = [&] {
+    if (!closeAsked && formPtr->State() == WindowState::Copying &&
+        formPtr->TrackList()->topLevelItem(0)->text(4).startsWith(QString::fromUtf8("копирование"))) {
+      closeAsked = true;
+      formPtr->close();
+    }
+  };
+  Session session(context_);
+  TMainForm form(session, window_);
+  formPtr = &form;
+  form.show();
+  MakeDirectories(folder_ + "music");
+  SetField(form.Settings().OutputFolder, folder_ + "music/");
+  form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
+  form.Grab(GrabSender::Mp3Menu);
+  EXPECT_TRUE(closeAsked);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(form.isVisible());
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder_ + "music"))
+    left.push_back(e.path().string());
+  EXPECT_TRUE(left.empty()) << left.front();
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "TempFiles") &&
+               !std::filesystem::is_empty(folder_ + "TempFiles"));
+}
+
 TEST_F(MainFormDiscTest, SettingsDialogFromTheWindow) {
   Session session(context_);
   TMainForm form(session, window_);
