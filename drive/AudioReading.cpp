@@ -4,6 +4,7 @@
 
 #include "drive/DriveCommands.h"
 #include "drive/Transport.h"
+#include "platform/IniStore.h"
 
 namespace sonarvex {
 
@@ -43,6 +44,81 @@ bool ReadAudioSectors(Transport& transport, std::int32_t first, std::int32_t cou
         return true;
       });
   return failures == 0;
+}
+
+std::string ReadOffsetKey(const std::string& driveIdentification) {
+  std::string key;
+  for (char c : driveIdentification) {
+    const auto u = static_cast<unsigned char>(c);
+    key += (u < 0x20 || c == '=' || c == '[' || c == ']' || u == 0x7F) ? '_' : c;
+  }
+  const auto begin = key.find_first_not_of(' ');
+  if (begin == std::string::npos) return {};
+  return key.substr(begin, key.find_last_not_of(' ') - begin + 1);
+}
+
+int ReadOffsetFor(const IniStore& ini, const std::string& driveIdentification) {
+  const auto v = ini.GetInt(kReadOffsetIniSection, ReadOffsetKey(driveIdentification));
+  if (!v || *v < -kMaxReadOffset || *v > kMaxReadOffset) return 0;
+  return static_cast<int>(*v);
+}
+
+bool StoreReadOffset(IniStore& ini, const std::string& driveIdentification, int samples) {
+  if (samples < -kMaxReadOffset || samples > kMaxReadOffset) return false;
+  const std::string key = ReadOffsetKey(driveIdentification);
+  if (samples == 0)
+    ini.Remove(kReadOffsetIniSection, key);
+  else
+    ini.SetInt(kReadOffsetIniSection, key, samples);
+  return true;
+}
+
+int ReadAudioRangeCorrected(Transport& transport, std::int32_t first, std::int32_t count,
+                            int offsetSamples, std::int32_t audioEnd, int sectorsPerRead,
+                            const AudioChunkSink& sink) {
+  if (offsetSamples == 0) return ReadAudioRange(transport, first, count, sectorsPerRead, sink);
+  const int per = std::min(EffectiveSectorsPerRead(sectorsPerRead), 0xFFFF);
+  const std::int64_t shift = static_cast<std::int64_t>(offsetSamples) * 4;
+  const std::int64_t sector = kBytesPerSector;
+  auto floorDiv = [](std::int64_t a, std::int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
+  std::vector<std::uint8_t> drive;
+  std::vector<std::uint8_t> chunk(static_cast<std::size_t>(per) * kBytesPerSector);
+  int failures = 0;
+  for (std::int32_t lba = first, left = count; left > 0;) {
+    const int n = static_cast<int>(std::min<std::int32_t>(per, left));
+    // The drive's bytes that hold the true audio of this chunk.
+    const std::int64_t from = lba * sector + shift;
+    const std::int64_t to = (lba + n) * sector + shift;
+    const std::int64_t firstSector = floorDiv(from, sector);
+    const std::int64_t lastSector = floorDiv(to - 1, sector);
+    const std::int64_t readFirst = std::max<std::int64_t>(firstSector, 0);
+    const std::int64_t readLast = std::min<std::int64_t>(lastSector, audioEnd - 1);
+    drive.assign(static_cast<std::size_t>(lastSector - firstSector + 1) * kBytesPerSector, 0);
+    // A chunk wholly beyond the disc needs no request: it is silence.
+    CommandResult result = transport.SuccessCode();
+    bool failed = false;
+    for (std::int64_t at = readFirst; at <= readLast;) {
+      const std::int64_t m = std::min<std::int64_t>(per, readLast - at + 1);
+      std::uint8_t* dest = drive.data() + (at - firstSector) * sector;
+      const CommandResult r = ReadCDDA(transport, dest, static_cast<std::int32_t>(at),
+                                       static_cast<std::uint32_t>(m) * kBytesPerSector);
+      if (!transport.Succeeded(r)) {
+        if (!failed) result = r;
+        failed = true;
+      } else if (!failed) {
+        result = r;
+      }
+      at += m;
+    }
+    if (failed) ++failures;
+    const std::int64_t skip = from - firstSector * sector;
+    std::copy(drive.begin() + skip, drive.begin() + skip + static_cast<std::int64_t>(n) * sector,
+              chunk.begin());
+    if (sink && !sink(lba, n, chunk.data(), result)) break;
+    lba += n;
+    left -= n;
+  }
+  return failures;
 }
 
 std::vector<DetectionRow> RunReadCommandDetection(

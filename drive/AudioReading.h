@@ -38,6 +38,42 @@ int ReadAudioRange(Transport& transport, std::int32_t first, std::int32_t count,
 bool ReadAudioSectors(Transport& transport, std::int32_t first, std::int32_t count,
                       int sectorsPerRead, std::vector<std::uint8_t>& out);
 
+// ---- The drive's read offset -------------------------------------------------
+//
+// Few drives start an audio read exactly at the sector asked for. The read
+// offset (in samples, counted as AccurateRip counts it) says how far off a
+// drive is: a drive with offset +N delivers audio that lies N samples
+// earlier on the disc, so the corrected read takes what the drive gives N
+// samples later (reading into the next track where it must), and -N the
+// other way. Audio that would have to come from before the disc's first
+// sector or from beyond its audio end is silence.
+
+class IniStore;
+
+inline constexpr int kMaxReadOffset = 5880;  // ten sectors either way
+// Where the offsets are kept in the settings folder's INI store: one key a
+// drive, named by its identification text.
+inline constexpr const char* kReadOffsetIniSection = "ReadOffset";
+
+// The offset stored for a drive (0 when none, or an unusable value).
+int ReadOffsetFor(const IniStore& ini, const std::string& driveIdentification);
+// Stores it (0 removes the key); false for a value beyond kMaxReadOffset.
+bool StoreReadOffset(IniStore& ini, const std::string& driveIdentification, int samples);
+// The INI key of a drive: its identification text with '=', '[', ']' and
+// control characters replaced by '_' and the ends trimmed.
+std::string ReadOffsetKey(const std::string& driveIdentification);
+
+// Reads the true audio of sectors first .. first+count-1 from a drive with
+// the given read offset, in chunks of sectorsPerRead sectors handed to the
+// sink with the true positions. The drive is asked only for sectors in
+// 0 .. audioEnd-1 (audioEnd: the sector after the disc's last audio
+// sector); the rest is silence. A chunk's result is the first failed
+// request's code, else the last one's. Returns the number of chunks that
+// had a failed request. With offset 0 this reads exactly as ReadAudioRange.
+int ReadAudioRangeCorrected(Transport& transport, std::int32_t first, std::int32_t count,
+                            int offsetSamples, std::int32_t audioEnd, int sectorsPerRead,
+                            const AudioChunkSink& sink);
+
 // One row of the detection list.
 struct DetectionRow {
   int number = 0;       // 1..27

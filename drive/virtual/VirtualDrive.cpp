@@ -612,6 +612,26 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
       }
       const int offset = ((shift % kRawSectorBytes) + kRawSectorBytes) % kRawSectorBytes;
       data = raw.data() + offset;
+    } else if (config_.readOffsetSamples != 0 && track->Audio()) {
+      // The sector as a drive with a read offset delivers it.
+      const std::int64_t from = static_cast<std::int64_t>(at) * kRawSectorBytes -
+                                static_cast<std::int64_t>(config_.readOffsetSamples) * 4;
+      std::vector<std::uint8_t> source(kRawSectorBytes);
+      std::fill(raw.begin(), raw.begin() + kRawSectorBytes, 0);
+      for (std::int64_t done = 0; done < kRawSectorBytes;) {
+        const std::int64_t pos = from + done;
+        const std::int64_t sector = pos >= 0 ? pos / kRawSectorBytes : -((-pos + kRawSectorBytes - 1) / kRawSectorBytes);
+        const std::int64_t within = pos - sector * kRawSectorBytes;
+        const std::int64_t n = std::min<std::int64_t>(kRawSectorBytes - within, kRawSectorBytes - done);
+        if (sector >= 0 && sector < disc_->leadOutLba) {
+          if (!disc_->read(static_cast<std::int32_t>(sector), source.data())) {
+            Check(out, 3, 0x11, 0x00);
+            return;
+          }
+          std::memcpy(raw.data() + done, source.data() + within, static_cast<std::size_t>(n));
+        }
+        done += n;
+      }
     } else if (!disc_->read(at, raw.data())) {
       Check(out, 3, 0x11, 0x00);
       return;

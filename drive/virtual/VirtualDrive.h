@@ -41,6 +41,11 @@ struct VirtualDriveConfig {
   // Writing and blanking take the time a drive at the set write speed would
   // take (so that progress and cancel can be seen); false makes them instant.
   bool simulateWriteTime = true;
+  // The drive's read offset in samples, as AccurateRip counts it: a drive
+  // with offset +N delivers, for every sector asked for, the audio that
+  // starts N samples earlier on the disc (-N: later). What would come from
+  // before the disc's start or beyond its lead-out is silence.
+  int readOffsetSamples = 0;
 
   static std::array<std::uint8_t, 20> DefaultCapabilities(bool recorder);
 };

@@ -39,7 +39,24 @@ VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
     VirtualDriveLine entry;
     entry.line = lineNo;
     std::string_view path = line;
-    if (line.substr(0, 7) == "burnrw:") {
+    if (line.substr(0, 7) == "offset=") {
+      const std::size_t space = line.find_first_of(" \t");
+      const std::string number(line.substr(7, space == std::string_view::npos ? line.size() - 7 : space - 7));
+      std::size_t used = 0;
+      long value = 0;
+      bool ok = !number.empty() && number.find_first_not_of("+-0123456789") == std::string::npos;
+      try {
+        if (ok) value = std::stol(number, &used);
+      } catch (...) {
+        ok = false;
+      }
+      if (!ok || used != number.size() || value < -kMaxVirtualReadOffset || value > kMaxVirtualReadOffset) {
+        result.problems.push_back(LineText(lineNo) + "неверный сдвиг чтения '" + number + "'");
+        continue;
+      }
+      entry.readOffsetSamples = static_cast<int>(value);
+      path = space == std::string_view::npos ? std::string_view() : Trim(line.substr(space));
+    } else if (line.substr(0, 7) == "burnrw:") {
       entry.kind = VirtualDriveLine::Kind::BurnRw;
       path = Trim(line.substr(7));
     } else if (line.substr(0, 5) == "burn:") {
@@ -62,7 +79,9 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
   for (const auto& e : list.entries) {
     if (e.kind == VirtualDriveLine::Kind::Image) {
       std::string error;
-      auto drive = VirtualDrive::FromCueImage(e.path, &error);
+      VirtualDriveConfig config;
+      config.readOffsetSamples = e.readOffsetSamples;
+      auto drive = VirtualDrive::FromCueImage(e.path, &error, config);
       if (!drive->HasDisc()) {
         setup.problems.push_back(LineText(e.line) + error);
         continue;

@@ -1,9 +1,11 @@
 // The software drives the user declares in setting/vdrives.lst, one a line:
 // the path of a .cue image (a drive with that disc), "burn:" + path of a
 // .cue file (a recorder with a blank CD-R that writes that image) or
-// "burnrw:" + path (the same with a blank CD-RW). Blank lines and lines
-// starting with '#' are ignored. Relative paths are taken from the program
-// folder.
+// "burnrw:" + path (the same with a blank CD-RW). An image line may start
+// with "offset=N " (N in samples, -5880..+5880): the drive then reads with
+// that read offset, as a real drive of that model would. Blank lines and
+// lines starting with '#' are ignored. Relative paths are taken from the
+// program folder.
 #pragma once
 
 #include <memory>
@@ -22,6 +24,7 @@ struct VirtualDriveLine {
   Kind kind = Kind::Image;
   std::string path;  // absolute
   int line = 0;
+  int readOffsetSamples = 0;
 };
 
 struct VirtualDriveListParse {
@@ -30,6 +33,8 @@ struct VirtualDriveListParse {
 };
 
 inline constexpr const char* kVirtualDriveListName = "setting/vdrives.lst";
+// The largest read offset a line may give (ten sectors).
+inline constexpr int kMaxVirtualReadOffset = 5880;
 
 VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
                                             const std::string& programFolder);
