@@ -1,0 +1,73 @@
+// What a rip leaves beside its files: a UTF-8 log of how it was read and
+// what came out, and a cue sheet that describes the ripped files as the disc
+// (pregaps, catalogue number, ISRCs, titles), so that it can be burned again.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/SafeFile.h"
+
+namespace sonarvex {
+
+// CRC-32 (the polynomial of zlib and of rip logs), continued from crc
+// (start with 0).
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t bytes);
+
+struct RipLogTrack {
+  int number = 0;
+  std::string file;             // as written (UTF-8); empty when the track failed
+  std::uint32_t crc32 = 0;      // of the audio (the PCM, no header)
+  bool verified = false;        // AccurateRip was asked
+  std::uint32_t arV1 = 0, arV2 = 0;
+  std::string arResult;         // "точно (достоверность N)", "не совпадает", "нет в базе"
+  int readErrors = 0;
+  int retries = 0;
+  std::string failure;          // why the track was not ripped (empty: ripped)
+};
+
+struct RipLogInfo {
+  std::string programVersion;
+  std::string date;             // as the caller formats it
+  std::string drive;            // the identification text
+  int readOffset = 0;           // samples
+  std::string readCommand;
+  std::string readSpeed;
+  std::string artist, album;
+  std::string arDisc;           // the disc's AccurateRip identifiers; empty without verification
+  std::vector<RipLogTrack> tracks;
+};
+
+std::string RipLogText(const RipLogInfo& info);
+
+struct CueTrack {
+  int number = 0;
+  std::string file;              // the ripped file's name, relative to the cue sheet
+  std::string title, performer;
+  std::string isrc;              // 12 characters, or empty
+  std::int32_t startLba = 0;     // INDEX 01 on the disc
+  std::int32_t pregapSectors = 0;  // INDEX 00 .. INDEX 01 (0: none)
+  std::int32_t sectors = 0;      // INDEX 01 up to the next track's INDEX 01 (or the lead-out)
+};
+
+struct CueSheetInfo {
+  std::string catalog;           // 13 digits, or empty
+  std::string performer, title;
+  std::vector<CueTrack> tracks;
+};
+
+// The cue sheet of files ripped one a track from INDEX 01 to the next
+// track's INDEX 01: a track's pregap lies at the end of the previous file
+// (INDEX 00 there); track 1's pregap, which no file holds, is a PREGAP.
+// Files are named by their extension: WAVE for .wav, else the extension in
+// capitals (FLAC, MP3...).
+std::string CueSheetText(const CueSheetInfo& info);
+// "mm:ss:ff" of a sector count.
+std::string CueTime(std::int32_t sectors);
+
+// Writes a text file (created exclusively; what is at the name is replaced).
+WriteResult WriteTextFile(const std::string& path, const std::string& text);
+
+}  // namespace sonarvex
