@@ -7,6 +7,15 @@
 
 namespace sonarvex {
 
+namespace detail {
+OwnEncoderParts::OwnEncoderParts(const SettingsRecord& s, Dialogs& dialogs)
+    : settings(s), set(std::make_unique<EncoderSet>(settings, dialogs)) {}
+OwnEncoderParts::~OwnEncoderParts() = default;
+}  // namespace detail
+
+OwnEncoderRipAdapter::OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs)
+    : detail::OwnEncoderParts(settings, dialogs), EncoderRipAdapter(*set) {}
+
 EncoderRipAdapter::~EncoderRipAdapter() {
   // Anything still being written when the rip ends was not finished.
   wav_.Abort();

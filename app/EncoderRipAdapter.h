@@ -3,12 +3,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "app/RipPipeline.h"
 #include "codec/WavWriter.h"
 
 namespace sonarvex {
 
+class Dialogs;
 class EncoderSet;
 
 class EncoderRipAdapter : public RipEncoder {
@@ -45,6 +47,25 @@ class EncoderRipAdapter : public RipEncoder {
   OutputKind kind_ = OutputKind::Mp3;
   bool cancelled_ = false;
   WavWriter wav_;
+};
+
+namespace detail {
+// The settings and writers an OwnEncoderRipAdapter owns; a base of it so
+// that they outlive the adapter part, which aborts what is still open.
+struct OwnEncoderParts {
+  OwnEncoderParts(const SettingsRecord& settings, Dialogs& dialogs);
+  ~OwnEncoderParts();
+  SettingsRecord settings;
+  std::unique_ptr<EncoderSet> set;
+};
+}  // namespace detail
+
+// An encoder with writers of its own on its own copy of the settings: each
+// worker of the ripping loop's encoder pool compresses with one, so that no
+// writer is shared between threads. Made on the grab's thread.
+class OwnEncoderRipAdapter : private detail::OwnEncoderParts, public EncoderRipAdapter {
+ public:
+  OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs);
 };
 
 }  // namespace sonarvex

@@ -6,6 +6,13 @@
 #include <cstring>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "app/OutputNaming.h"
@@ -216,7 +223,11 @@ void RipPipeline::CompressionProgress(std::uint64_t done, std::uint64_t total, i
   }
 }
 
-void RipPipeline::Fail(const std::string& text) {
+void RipPipeline::Fail(const std::string& text, bool stopEncoders) {
+  if (pool_) {
+    FailPooled(text, stopEncoders);
+    return;
+  }
   outcome_ = Outcome::Failed;
   failure_ = text;
   dialogs_.Message(text, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
@@ -225,10 +236,214 @@ void RipPipeline::Fail(const std::string& text) {
 std::string RipPipeline::UniqueInGrab(const std::string& out) {
   std::string path = out;
   for (int n = 2; writtenInGrab_.count(path) != 0; ++n) path = NumberedOutputPath(out, n);
+  writtenInGrab_.insert(path);
   return path;
 }
 
-RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
+// One track on its way through the grab. The grab's thread fills it; in a
+// pooled grab a worker then compresses it, writing only `result` (under the
+// pool's lock) and the progress counters.
+struct RipPipeline::TrackJob {
+  int row = 0;
+  std::string out, partial, temp;
+  // The folders this track makes, removed again when it leaves nothing.
+  std::vector<std::string> madeFolders;
+  TrackTags tag;
+  bool compress = false, onTheFly = false;
+  int peak = 0;
+  WriteResult result;
+  std::atomic<std::uint64_t> done{0}, total{0};
+  std::atomic<bool> started{false};
+  bool finished = false;  // under the pool's lock
+  int shownPercent = -1;  // grab thread only
+  // In a pooled grab other tracks may still be going to the folders this
+  // one made: they are removed, where empty, when the grab ends.
+  std::vector<std::string>* deferFolders = nullptr;
+
+  void RemoveMadeFolders() const {
+    if (deferFolders)
+      deferFolders->insert(deferFolders->end(), madeFolders.begin(), madeFolders.end());
+    else
+      for (const auto& f : madeFolders) RemoveEmptyDirectory(f);
+  }
+};
+
+// Message boxes of the workers' encoders: kept until the grab's thread
+// shows them.
+class RipPipeline::PoolDialogs : public WindowlessDialogs {
+ public:
+  int Message(const std::string& text, const std::string& caption, MsgIcon icon,
+              MsgButtons) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.push_back({text, caption, icon});
+    return IdOk;
+  }
+  struct Shown {
+    std::string text, caption;
+    MsgIcon icon;
+  };
+  std::vector<Shown> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Shown> out;
+    out.swap(pending_);
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Shown> pending_;
+};
+
+// The workers that compress finished temporary WAV files. Each has its own
+// encoder; a job is taken by the first free worker. Everything the workers
+// share with the grab's thread is under mutex_ or atomic.
+class RipPipeline::EncoderPool {
+ public:
+  using Job = std::shared_ptr<TrackJob>;
+  EncoderPool(std::vector<std::unique_ptr<RipEncoder>> encoders, const SettingsRecord& settings,
+              OutputKind kind)
+      : encoders_(std::move(encoders)), settings_(settings), kind_(kind) {
+    for (auto& e : encoders_) threads_.emplace_back([this, enc = e.get()] { Run(*enc); });
+  }
+  ~EncoderPool() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      closing_ = true;
+    }
+    wake_.notify_all();
+    for (auto& t : threads_) t.join();
+  }
+
+  void Submit(Job job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      order_.push_back(job);
+      queue_.push_back(std::move(job));
+      ++outstanding_;
+    }
+    wake_.notify_one();
+  }
+  // Jobs no worker has taken yet.
+  std::size_t Waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+  }
+  // Jobs submitted and not yet taken back with TakeFinished.
+  std::size_t Outstanding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_;
+  }
+  // The finished jobs, in the order they were submitted: a job that ends
+  // before an earlier one is handed back after it, so that tracks are
+  // completed in the order of the disc.
+  std::vector<Job> TakeFinished() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Job> out;
+    while (!order_.empty() && order_.front()->finished) {
+      out.push_back(order_.front());
+      order_.pop_front();
+    }
+    outstanding_ -= out.size();
+    return out;
+  }
+  // The first compression that failed (the others are stopped at once).
+  std::string TakeFailure() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string text;
+    text.swap(failure_);
+    return text;
+  }
+  // The jobs being compressed now, for their percentages.
+  std::vector<Job> Running() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+  }
+  // Every running compression stops before its next block; waiting jobs
+  // end cancelled without being started.
+  void CancelAll() { cancel_.store(true); }
+  bool Cancelling() const { return cancel_.load(); }
+  // Until a job finishes, at most for the given time (the grab's thread
+  // keeps the window alive meanwhile).
+  void WaitForChange(std::chrono::milliseconds most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, most, [&] { return changed(); });
+  }
+
+ private:
+  void Run(RipEncoder& encoder) {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        job = queue_.front();
+        queue_.pop_front();
+        running_.push_back(job);
+      }
+      WriteResult r = WriteResult::Cancel();
+      if (!cancel_.load()) {
+        TrackJob* j = job.get();
+        encoder.Configure(settings_, kind_,
+                          [this, j](std::uint64_t done, std::uint64_t total, int* cancel, int) {
+                            j->total.store(total);
+                            j->done.store(done);
+                            j->started.store(true);
+                            if (cancel && cancel_.load()) *cancel = 1;
+                          });
+        r = encoder.ConvertFile(job->temp, job->partial, job->tag, job->peak);
+      }
+      ::unlink(job->temp.c_str());
+      // A writer may keep what it wrote when cancelled: nothing of the track stays.
+      if (r.Cancelled()) ::unlink(job->partial.c_str());
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (r.Failed()) {
+          // A full disk fails every other track too: all of them stop now.
+          if (!failedOnce_) failure_ = r.message;
+          failedOnce_ = true;
+          cancel_.store(true);
+        }
+        job->result = std::move(r);
+        job->finished = true;
+        running_.erase(std::find(running_.begin(), running_.end(), job));
+        ++changes_;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::vector<std::unique_ptr<RipEncoder>> encoders_;
+  const SettingsRecord settings_;
+  const OutputKind kind_;
+  std::vector<std::thread> threads_;
+  std::mutex mutex_;
+  std::condition_variable wake_, changed_;
+  // Whether anything finished since the grab's thread last looked.
+  bool changed() {
+    if (changes_ == seenChanges_) return false;
+    seenChanges_ = changes_;
+    return true;
+  }
+
+  std::deque<Job> queue_, order_;
+  std::vector<Job> running_;
+  std::string failure_;
+  bool failedOnce_ = false;
+  std::uint64_t changes_ = 0, seenChanges_ = 0;
+  std::size_t outstanding_ = 0;
+  bool closing_ = false;
+  std::atomic<bool> cancel_{false};
+};
+
+void RipPipeline::ForgetTrack(const TrackJob& job) {
+  writtenInGrab_.erase(job.out);
+  tempsInUse_.erase(job.temp);
+}
+
+RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
+  job.row = i;
+  if (pool_) job.deferFolders = &deferredFolders_;
   host_.SelectRow(i);
   host_.SetCaption(std::string(kProgramTitle) + " - " + host_.RowCaption(i));
 
@@ -251,30 +466,29 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   });
   if (outNaming.empty()) {
     failure_ = MissingFolderMessage(OutputFolderText(settings_, settingsTexts_));
+    stopReading_ = true;
     return TrackResult::Failed;
   }
   // Two tracks of one grab never share a file: the later one is numbered.
   // A file of an earlier grab under the name is replaced, as always.
   const std::string out = UniqueInGrab(ToNativePath(outNaming));
+  job.out = out;
   // Everything is written under a partial name and renamed when complete, so
   // a cancelled or failed track never leaves a half file under its name.
   const std::string partial = out + kPartialSuffix;
-  // The folders this track makes are removed again when it leaves nothing.
-  std::vector<std::string> madeFolders;
+  job.partial = partial;
   for (std::string f = ParentFolder(out); !f.empty() && f != "." && !DirectoryExists(f);
        f = ParentFolder(f)) {
-    madeFolders.push_back(f);
+    job.madeFolders.push_back(f);
     if (f.find('/') == std::string::npos) break;
   }
-  auto removeMadeFolders = [&] {
-    for (const auto& f : madeFolders) RemoveEmptyDirectory(f);
-  };
   MakeDirectories(tempFolder_);
   if (!MakeDirectories(ParentFolder(out))) {
     const int err = errno;
-    removeMadeFolders();
+    job.RemoveMadeFolders();
     Fail("Не удалось создать папку '" + ParentFolder(out) + "': " + std::strerror(err) + ". " +
-         kAborted);
+             kAborted,
+         false);
     return TrackResult::Failed;
   }
   // A partial file left by an earlier run is removed only when it is
@@ -285,12 +499,13 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     case StaleFile::Removed:
       break;
     case StaleFile::Foreign:
-      removeMadeFolders();
-      Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted);
+      job.RemoveMadeFolders();
+      Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted,
+           false);
       return TrackResult::Failed;
     case StaleFile::Error:
-      Fail(CreateFailureText(partial, errno) + " " + kAborted);
-      removeMadeFolders();
+      Fail(CreateFailureText(partial, errno) + " " + kAborted, false);
+      job.RemoveMadeFolders();
       return TrackResult::Failed;
   }
   const RecordTexts noTexts;
@@ -299,26 +514,37 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   std::replace(tempName.begin(), tempName.end(), '\\', '_');
   if (tempName.find_first_not_of('.') == std::string::npos) tempName = "_";
   std::string temp = tempFolder_ + tempName;
-  const bool compress = compress_;
-  const bool onTheFly = compress && settings_.OnTheFlyEncoding;
+  // Tracks of one title wait side by side for the pool: each has its own file.
+  for (int n = 2; tempsInUse_.count(temp) != 0; ++n)
+    temp = tempFolder_ + NumberedOutputPath(tempName, n);
+  job.compress = compress_;
+  job.onTheFly = compress_ && settings_.OnTheFlyEncoding;
   // The temporary folder is the program's own: whatever has the temporary
   // file's name there is replaced (a link itself, never its target).
-  if (compress && !onTheFly && !RemoveForReplacement(temp)) {
+  if (job.compress && !job.onTheFly && !RemoveForReplacement(temp)) {
     Fail(CreateFailureText(temp, errno) + " " + kAborted);
-    removeMadeFolders();
+    job.RemoveMadeFolders();
     return TrackResult::Failed;
   }
-  if (!compress) temp = partial;
+  if (!job.compress) temp = partial;
+  job.temp = temp;
+  if (job.compress && !job.onTheFly) tempsInUse_.insert(temp);
+  job.tag = tags_.GetTags(i, album_.TrackCount);
+  return TrackResult::Copied;
+}
 
+RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
+  const int i = job.row;
   Range range = TrackRange(i);
   std::uint32_t start = range.Start;
   const std::uint32_t end = range.End;
   const std::uint32_t total = end - start;
   unsigned lastPercent = 0;
-  int peak = 0;
+  int& peak = job.peak;
+  peak = 0;
   const std::uint32_t chunk = settings_.SectorsPerRead ? settings_.SectorsPerRead : kChunkDefault;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
-  const TrackTags tag = tags_.GetTags(i, album_.TrackCount);
+  const bool onTheFly = job.onTheFly;
 
   // Closes and deletes what this track has written so far.
   auto discard = [&] {
@@ -326,7 +552,7 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       encoder_.Abort();
     else
       encoder_.AbortWav();
-    removeMadeFolders();
+    job.RemoveMadeFolders();
   };
   auto failed = [&](const WriteResult& r) {
     discard();
@@ -339,11 +565,15 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
     return TrackResult::Cancelled;
   };
 
-  WriteResult opened = onTheFly ? encoder_.Open(tag, partial) : encoder_.CreateWav(temp, !compress);
+  WriteResult opened =
+      onTheFly ? encoder_.Open(job.tag, job.partial) : encoder_.CreateWav(job.temp, !job.compress);
   if (!opened) {
-    removeMadeFolders();
-    if (opened.Cancelled()) return cancelled();
-    Fail((opened.message.empty() ? CreateFailureText(onTheFly ? partial : temp, 0)
+    job.RemoveMadeFolders();
+    if (opened.Cancelled()) {
+      host_.SetRowStatus(i, "Отменено");
+      return TrackResult::Cancelled;
+    }
+    Fail((opened.message.empty() ? CreateFailureText(onTheFly ? job.partial : job.temp, 0)
                                  : opened.message) +
          " " + kAborted);
     return TrackResult::Failed;
@@ -352,6 +582,11 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   while (start < end) {
     host_.Pump();
     if (host_.Interrupted()) return cancelled();
+    if (pool_) {
+      ServicePool();
+      // A failure of another track stopped the grab.
+      if (stopReading_) return cancelled();
+    }
     if (host_.State() != WindowState::Copying) {
       if (dialogs_.Message(kAskCancelCopy, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
           IdYes)
@@ -369,8 +604,8 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       discard();
       if (!drive_.MediumReady()) {
         // The disc is gone or was changed: no later track can be read either.
-        Fail("Ошибка чтения диска (сектор " + std::to_string(start) +
-             "). Копирование прервано.");
+        Fail("Ошибка чтения диска (сектор " + std::to_string(start) + "). Копирование прервано.",
+             false);
         return TrackResult::Failed;
       }
       // A sector that cannot be read fails this track alone.
@@ -393,48 +628,71 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
       lastPercent = percent;
     }
   }
-  WriteResult closed = onTheFly ? encoder_.Close()
-                                : encoder_.FinishWav(static_cast<std::uint64_t>(total) * kBytesPerSector);
+  WriteResult closed = onTheFly
+                           ? encoder_.Close()
+                           : encoder_.FinishWav(static_cast<std::uint64_t>(total) * kBytesPerSector);
   if (!closed) return failed(closed);
-  if (compress && !onTheFly) {
-    compressionRow_ = i;
-    host_.SetState(WindowState::Compressing);
-    WriteResult converted = encoder_.ConvertFile(temp, partial, tag, peak);
-    if (host_.State() == WindowState::Compressing) host_.SetState(WindowState::Copying);
-    ::unlink(temp.c_str());
-    if (converted.Cancelled()) {
-      // Cancelled while compressing: the track is not copied.
-      ::unlink(partial.c_str());
-      removeMadeFolders();
-      host_.SetRowStatus(i, "Отменено");
-      host_.SetState(WindowState::Copying);
-      return TrackResult::CompressionCancelled;
-    }
-    if (!converted) {
-      // The writer has deleted what it wrote.
-      removeMadeFolders();
-      Fail(converted.message + " " + kAborted);
-      return TrackResult::Failed;
-    }
-  }
+  return TrackResult::Copied;
+}
+
+RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
+  const int i = job.row;
+  const std::string& partial = job.partial;
+  const std::string& out = job.out;
   // The finished file is no partial file any more; rename(2) replaces
   // whatever is at the final name, a link included, without following it.
   ClearOwnMark(partial);
   if (::rename(partial.c_str(), out.c_str()) != 0) {
     const int err = errno;
     ::unlink(partial.c_str());
-    removeMadeFolders();
+    job.RemoveMadeFolders();
     Fail("Не удалось переименовать файл '" + partial + "' в '" + out + "': " +
          std::strerror(err) + ". " + kAborted);
     return TrackResult::Failed;
   }
-  writtenInGrab_.insert(out);
   host_.SetRowStatus(i, "Скопирован");
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
   host_.SetRowTicked(i, false);
   host_.TrackDone(i, out);
   return TrackResult::Copied;
+}
+
+RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
+  TrackJob job;
+  TrackResult r = PrepareTrack(i, job);
+  if (r == TrackResult::Copied) r = ReadTrack(job);
+  if (r != TrackResult::Copied) {
+    ForgetTrack(job);
+    return r;
+  }
+  tempsInUse_.erase(job.temp);
+  if (job.compress && !job.onTheFly) {
+    compressionRow_ = i;
+    host_.SetState(WindowState::Compressing);
+    WriteResult converted = encoder_.ConvertFile(job.temp, job.partial, job.tag, job.peak);
+    if (host_.State() == WindowState::Compressing) host_.SetState(WindowState::Copying);
+    ::unlink(job.temp.c_str());
+    if (converted.Cancelled()) {
+      // Cancelled while compressing: the track is not copied.
+      ::unlink(job.partial.c_str());
+      job.RemoveMadeFolders();
+      ForgetTrack(job);
+      host_.SetRowStatus(i, "Отменено");
+      host_.SetState(WindowState::Copying);
+      return TrackResult::CompressionCancelled;
+    }
+    if (!converted) {
+      // The writer has deleted what it wrote.
+      job.RemoveMadeFolders();
+      ForgetTrack(job);
+      Fail(converted.message + " " + kAborted);
+      return TrackResult::Failed;
+    }
+  }
+  r = CompleteTrack(job);
+  if (r != TrackResult::Copied) ForgetTrack(job);
+  return r;
 }
 
 void RipPipeline::FinishGrab(bool normalEnd) {
@@ -444,6 +702,171 @@ void RipPipeline::FinishGrab(bool normalEnd) {
   host_.SetTimerEnabled(true);
   if (settings_.HighPriority) SetHighPriority(false);
   if (normalEnd && settings_.ShutdownAfterCopy && power_) power_->PowerOff();
+}
+
+int RipPipeline::WorkersFor(int tracks) const {
+  int n = workers_;
+  if (n <= 0) n = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::max(1, std::min(n, tracks));
+}
+
+void RipPipeline::FailPooled(const std::string& text, bool stopEncoders) {
+  if (pooledFailure_.empty()) pooledFailure_ = text;
+  stopReading_ = true;
+  if (stopEncoders) pool_->CancelAll();
+}
+
+void RipPipeline::ServicePool() {
+  for (const auto& m : poolDialogs_->Take())
+    if (shownPoolMessages_.insert(m.text).second)
+      dialogs_.Message(m.text, m.caption, m.icon, MsgButtons::Ok);
+  const std::string failure = pool_->TakeFailure();
+  if (!failure.empty()) FailPooled(failure + " " + kAborted, true);
+  for (const auto& job : pool_->TakeFinished()) {
+    tempsInUse_.erase(job->temp);
+    if (job->result.Ok()) {
+      if (CompleteTrack(*job) != TrackResult::Copied) {
+        ForgetTrack(*job);
+        host_.SetRowStatus(job->row, "Ошибка");
+      }
+      continue;
+    }
+    job->RemoveMadeFolders();
+    ForgetTrack(*job);
+    if (job->result.Cancelled()) {
+      host_.SetRowStatus(job->row, "Отменено");
+      compressionCancelled_ = true;
+    } else {
+      // The writer has deleted what it wrote; the pool has stopped the
+      // others already.
+      host_.SetRowStatus(job->row, "Ошибка");
+      FailPooled(job->result.message + " " + kAborted, true);
+    }
+  }
+  for (const auto& job : pool_->Running()) {
+    if (!job->started.load()) continue;
+    const std::uint64_t total = job->total.load(), done = job->done.load();
+    const int percent = static_cast<int>(
+        total >= 100 ? std::min<std::uint64_t>(done / (total / 100), 100)
+        : total > 0  ? std::min<std::uint64_t>(done * 100 / total, 100)
+                     : 0);
+    if (percent != job->shownPercent) {
+      job->shownPercent = percent;
+      host_.SetRowStatus(job->row, "сжатие " + std::to_string(percent) + "%");
+    }
+  }
+}
+
+void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
+  PoolDialogs poolDialogs;
+  std::vector<std::unique_ptr<RipEncoder>> encoders;
+  for (int k = 0; k < workers; ++k) encoders.push_back(makeEncoder_(poolDialogs));
+  // What making the writers says (a missing library) the program's own
+  // encoder has said already.
+  poolDialogs.Take();
+  shownPoolMessages_.clear();
+  stopReading_ = false;
+  compressionCancelled_ = false;
+  pooledFailure_.clear();
+  deferredFolders_.clear();
+  tempsInUse_.clear();
+  bool cancelled = false;
+  bool failed = false;
+  {
+    EncoderPool pool(std::move(encoders), settings_, kind_);
+    pool_ = &pool;
+    poolDialogs_ = &poolDialogs;
+    // Keeps the window alive until `done` says so. A change of the window
+    // state away from `own` asks `question`; Yes stops every worker.
+    auto await = [&](const std::function<bool()>& done, WindowState own, const char* question) {
+      while (!done()) {
+        host_.Pump();
+        if (host_.Interrupted() && !pool.Cancelling()) {
+          cancelled = true;
+          stopReading_ = true;
+          pool.CancelAll();
+        }
+        if (question && !pool.Cancelling() && host_.State() != own) {
+          if (dialogs_.Message(question, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
+              IdYes) {
+            pool.CancelAll();
+            stopReading_ = true;
+            if (own == WindowState::Copying) cancelled = true;
+          } else {
+            host_.SetState(own);
+          }
+        }
+        ServicePool();
+        if (!done()) pool.WaitForChange(std::chrono::milliseconds(40));
+      }
+    };
+    for (int i : rows) {
+      if (stopReading_) break;
+      if (!host_.RowTicked(i)) continue;
+      auto job = std::make_shared<TrackJob>();
+      TrackResult r = PrepareTrack(i, *job);
+      if (r == TrackResult::Copied) r = ReadTrack(*job);
+      if (r == TrackResult::Copied) {
+        pool.Submit(job);
+        // The drive waits for the encoders only while `workers` read tracks
+        // wait for them.
+        await([&] { return stopReading_ || pool.Waiting() < static_cast<std::size_t>(workers); },
+              WindowState::Copying, kAskCancelCopy);
+        continue;
+      }
+      ForgetTrack(*job);
+      if (r == TrackResult::Cancelled) {
+        // Stopped by the user or by the failure of another track.
+        if (!stopReading_) cancelled = true;
+        stopReading_ = true;
+        pool.CancelAll();
+      } else if (r == TrackResult::Failed) {
+        host_.SetRowStatus(i, "Ошибка");
+        failed = true;
+        stopReading_ = true;
+      }
+    }
+    // Every worker ends before the grab does.
+    const bool compressing = !cancelled && !pool.Cancelling();
+    if (compressing) host_.SetState(WindowState::Compressing);
+    await([&] { return pool.Outstanding() == 0; }, WindowState::Compressing,
+          compressing ? kAskCancelCompress : nullptr);
+    if (compressing && host_.State() == WindowState::Compressing)
+      host_.SetState(WindowState::Copying);
+    pool_ = nullptr;
+    poolDialogs_ = nullptr;
+  }
+  for (const auto& f : deferredFolders_) RemoveEmptyDirectory(f);
+  deferredFolders_.clear();
+  tempsInUse_.clear();
+  if (cancelled) {
+    outcome_ = Outcome::Cancelled;
+    FinishGrab(false);
+    return;
+  }
+  if (!pooledFailure_.empty() || failed) {
+    if (!pooledFailure_.empty()) Fail(pooledFailure_);
+    outcome_ = Outcome::Failed;
+    host_.SetState(WindowState::Idle);
+    FinishGrab(false);
+    return;
+  }
+  if (compressionCancelled_) outcome_ = Outcome::Cancelled;
+  ReportUnreadable();
+  FinishGrab(true);
+}
+
+void RipPipeline::ReportUnreadable() {
+  if (unreadableRows_.empty()) return;
+  // The other tracks are done; the user learns which ones could not be read.
+  std::string list;
+  for (std::size_t k = 0; k < unreadableRows_.size(); ++k) {
+    if (k) list += ", ";
+    list += std::to_string(unreadableRows_[k] + 1) + " (сектор " +
+            std::to_string(unreadableSectors_[k]) + ")";
+  }
+  Fail("Не удалось прочитать дорожки: " + list +
+       ". Эти сектора не читаются и после повторных попыток; дорожки не скопированы.");
 }
 
 void RipPipeline::CopyTracks() {
@@ -457,11 +880,22 @@ void RipPipeline::CopyTracks() {
   host_.SetVolume(255);
   outcome_ = Outcome::Done;
   writtenInGrab_.clear();
+  tempsInUse_.clear();
   unreadableRows_.clear();
   unreadableSectors_.clear();
-  const int rows = TrackRows();
-  for (int i = 0; i < rows; ++i) {
-    if (!host_.RowTicked(i) || !album_.Tracks[i].AudioFlag) continue;
+  std::vector<int> rows;
+  for (int i = 0, n = TrackRows(); i < n; ++i)
+    if (host_.RowTicked(i) && album_.Tracks[i].AudioFlag) rows.push_back(i);
+  // Finished temporary files are compressed by the pool; streamed encoding
+  // and WAV output go track by track.
+  const bool pooled = makeEncoder_ && compress_ && !settings_.OnTheFlyEncoding;
+  const int workers = pooled ? WorkersFor(static_cast<int>(rows.size())) : 1;
+  if (workers > 1) {
+    CopyTracksPooled(rows, workers);
+    return;
+  }
+  for (int i : rows) {
+    if (!host_.RowTicked(i)) continue;
     TrackResult r = CopyTrack(i);
     if (r == TrackResult::Cancelled || host_.Interrupted()) {
       outcome_ = Outcome::Cancelled;
@@ -477,17 +911,7 @@ void RipPipeline::CopyTracks() {
       return;
     }
   }
-  if (!unreadableRows_.empty()) {
-    // The other tracks are done; the user learns which ones could not be read.
-    std::string list;
-    for (std::size_t k = 0; k < unreadableRows_.size(); ++k) {
-      if (k) list += ", ";
-      list += std::to_string(unreadableRows_[k] + 1) + " (сектор " +
-              std::to_string(unreadableSectors_[k]) + ")";
-    }
-    Fail("Не удалось прочитать дорожки: " + list +
-         ". Эти сектора не читаются и после повторных попыток; дорожки не скопированы.");
-  }
+  ReportUnreadable();
   FinishGrab(true);
 }
 

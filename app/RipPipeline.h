@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -125,6 +126,23 @@ class RipPipeline {
   }
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
+
+  // Makes the encoder of one worker of the encoder pool, on the grab's
+  // thread before the workers start. Its messages go to `dialogs`, which
+  // shows them on the grab's thread.
+  using EncoderFactory = std::function<std::unique_ptr<RipEncoder>(Dialogs& dialogs)>;
+  // While the drive reads the next track, up to `workers` finished
+  // temporary WAV files are compressed at once, each by a worker with an
+  // encoder of its own. 0: one worker per processor. With one worker (or
+  // without a factory) the tracks are read and compressed one after the
+  // other on the grab's thread.
+  void SetEncoderPool(int workers, EncoderFactory make) {
+    workers_ = workers;
+    makeEncoder_ = std::move(make);
+  }
+  // The workers a grab of `tracks` compressed tracks uses: the setting (or
+  // the number of processors), at most one per track.
+  int WorkersFor(int tracks) const;
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
@@ -154,13 +172,35 @@ class RipPipeline {
 
  private:
   enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed, Unreadable };
+  struct TrackJob;
+  class EncoderPool;
+  class PoolDialogs;
   TrackResult CopyTrack(int row);
+  // The steps of one track: the names and folders, the reading into the
+  // temporary (or final) WAV file or the streamed encoder, and the rename
+  // of the finished file.
+  TrackResult PrepareTrack(int row, TrackJob& job);
+  TrackResult ReadTrack(TrackJob& job);
+  TrackResult CompleteTrack(TrackJob& job);
+  // Takes back what a track that failed or was cancelled had made.
+  void ForgetTrack(const TrackJob& job);
+  // The grab with the encoder pool.
+  void CopyTracksPooled(const std::vector<int>& rows, int workers);
+  // On the grab's thread: the pool's messages, its finished tracks and the
+  // compression percentages of the running ones.
+  void ServicePool();
+  // A failure in a pooled grab: remembered (shown when every worker has
+  // ended); stopEncoders also stops the running compressions (a write
+  // failure: the disk is full), else they finish.
+  void FailPooled(const std::string& text, bool stopEncoders);
+  // Names the tracks whose sectors could not be read.
+  void ReportUnreadable();
   // The output path of this track, numbered when an earlier track of the same
   // grab was written under the same name.
   std::string UniqueInGrab(const std::string& out);
   // The rows that can hold tracks of the album.
   int TrackRows();
-  void Fail(const std::string& text);
+  void Fail(const std::string& text, bool stopEncoders = true);
   void FinishGrab(bool normalEnd);
 
   RipHost& host_;
@@ -188,6 +228,18 @@ class RipPipeline {
   std::set<std::string> writtenInGrab_;
   std::vector<int> unreadableRows_;
   std::vector<std::uint32_t> unreadableSectors_;
+  // The encoder pool (see SetEncoderPool); pool_ is set while a pooled
+  // grab runs. Temporary WAV names in use by tracks not yet compressed.
+  int workers_ = 1;
+  EncoderFactory makeEncoder_;
+  EncoderPool* pool_ = nullptr;
+  PoolDialogs* poolDialogs_ = nullptr;
+  std::set<std::string> tempsInUse_;
+  std::string pooledFailure_;
+  bool stopReading_ = false;
+  bool compressionCancelled_ = false;
+  std::set<std::string> shownPoolMessages_;
+  std::vector<std::string> deferredFolders_;
 };
 
 }  // namespace sonarvex

@@ -234,7 +234,27 @@ bool Session::SaveExtensions() {
   return WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
 }
 
-Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
+int Session::RipWorkers() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  const auto n = ini.GetInt("Rip", "Workers");
+  // "auto", a missing or a nonsensical value: one worker per processor.
+  if (!n || *n < 0) return 0;
+  return static_cast<int>(std::min<long long>(*n, kMaxRipWorkers));
+}
+
+bool Session::SetRipWorkers(int workers) {
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  if (workers <= 0)
+    ini.Set("Rip", "Workers", "auto");
+  else
+    ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
+  return ini.Save();
+}
+
+Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
   // Installed, the temporary files go where the music goes when the cache
@@ -247,6 +267,13 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host) {
   RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, temp);
   rip.SetPowerControl(power_.get());
   rip.SetTexts(&albumTexts_, &settingsTexts_);
+  // Every worker of the pool compresses with writers of its own; the
+  // program's own encoder is made first, so that a missing library is
+  // reported once.
+  rip.SetEncoderPool(workers < 0 ? RipWorkers() : workers, [this](Dialogs& d) {
+    Encoders();
+    return std::make_unique<OwnEncoderRipAdapter>(settings_, d);
+  });
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
   return RipResult{rip.LastOutcome(), rip.FailureText()};

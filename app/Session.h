@@ -171,7 +171,17 @@ class Session : public ProgramFacts {
     RipPipeline::Outcome outcome = RipPipeline::Outcome::NotStarted;
     std::string failure;  // what failed, for Failed
   };
-  RipResult Rip(GrabSender sender, RipHost& host);
+  // workers: how many tracks are compressed at once (see
+  // RipPipeline::SetEncoderPool); negative: the setting RipWorkers().
+  RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
+
+  // The number of compression workers of a rip, kept in setting/sonarvex.ini
+  // ([Rip] Workers=, "auto" or a number): 0 means auto, one per processor.
+  int RipWorkers() const;
+  // Stores it (0: auto); false when the file could not be written.
+  bool SetRipWorkers(int workers);
+  // The most workers the setting and --jobs accept.
+  static constexpr int kMaxRipWorkers = 64;
 
   // Stops play, unlocks the tray and closes the transports, removes the
   // empty temporary folder. Settings and album are saved by the caller.
