@@ -385,7 +385,7 @@ class Cli {
     int stopSignal = 0;
     {
       StopSignals signals;
-      result = session_->Rip(sender, host);
+      result = session_->Rip(sender, host, o_.Jobs.value_or(-1));
       stopSignal = gStopSignal;
     }
     if (stopSignal != 0) {

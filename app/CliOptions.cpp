@@ -34,7 +34,7 @@ const CommandHelp kCommands[] = {
      "  --drive N       the drive (default: the one the settings choose)\n"},
     {"rip",
      "rip [--drive N] [--format wav|mp3|ogg|wma] [--tracks LIST] [--on-the-fly]\n"
-     "      [--out DIR] [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
+     "      [--jobs N] [--out DIR] [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
      "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
      "  goes to standard error: on a terminal one updating line per track\n"
@@ -43,6 +43,9 @@ const CommandHelp kCommands[] = {
      "  --format F        wav, mp3, ogg or wma (default: the settings' kind)\n"
      "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
      "  --on-the-fly      encode while reading\n"
+     "  --jobs N          compress up to N tracks at once while the next one is\n"
+     "                    read (1..64; default: the setting, else one per\n"
+     "                    processor)\n"
      "  These change the settings for this run only (nothing is saved):\n"
      "  --out DIR         output folder (made when missing)\n"
      "  --name FORMAT     file names from a format: %A artist, %D album,\n"
@@ -91,7 +94,7 @@ const CommandHelp* FindCommand(const std::string& name) {
 // Which options each command takes (beyond the global ones).
 bool Allowed(const std::string& command, const std::string& option) {
   static const std::set<std::string> kRip = {"--drive",   "--format", "--tracks",
-                                             "--on-the-fly", "--out", "--name",
+                                             "--on-the-fly", "--jobs", "--out", "--name",
                                              "--bitrate", "--vbr",    "--ogg-quality"};
   if (command == "rip") return kRip.count(option) != 0;
   if (command == "toc") return option == "--drive";
@@ -247,6 +250,11 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       given.push_back(a);
     } else if (a == "--on-the-fly") {
       o.OnTheFly = true;
+      given.push_back(a);
+    } else if (a == "--jobs") {
+      auto n = number(a, 1, 64, "number of jobs");
+      if (!n) return std::nullopt;
+      o.Jobs = *n;
       given.push_back(a);
     } else if (a == "--match") {
       auto n = number(a, 1, 1000, "match number");

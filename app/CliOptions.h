@@ -27,6 +27,8 @@ struct CliOptions {
   std::string Format;  // "wav", "mp3", "ogg", "wma" ("" = the profile's)
   std::string Tracks;  // "1,3-5" ("" = all audio tracks)
   bool OnTheFly = false;
+  // rip --jobs N: tracks compressed at once (none: the setting).
+  std::optional<int> Jobs;
   int Match = 1;
   std::optional<int> Track;  // play --track N
 

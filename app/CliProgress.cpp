@@ -48,10 +48,17 @@ CliProgress::CliProgress(std::ostream& err, bool terminal, int verbosity, Clock 
 }
 
 void CliProgress::Start(int row, double trackSeconds) {
-  row_ = row;
-  trackSeconds_ = trackSeconds;
-  trackStart_ = phaseStart_ = clock_();
-  phase_.clear();
+  Track& t = tracks_[row];
+  t = Track{};
+  t.seconds = trackSeconds;
+  t.start = t.phaseStart = clock_();
+}
+
+CliProgress::Track& CliProgress::Row(int row) {
+  auto it = tracks_.find(row);
+  if (it != tracks_.end()) return it->second;
+  Start(row, 0);
+  return tracks_[row];
 }
 
 void CliProgress::CloseLine() {
@@ -60,49 +67,66 @@ void CliProgress::CloseLine() {
   lineOpen_ = false;
 }
 
+void CliProgress::Redraw() {
+  int running = 0;
+  for (const auto& [row, t] : tracks_) running += t.running ? 1 : 0;
+  // Speed and time left while one track runs; several share the line.
+  std::string line;
+  for (const auto& [row, t] : tracks_) {
+    if (!t.running) continue;
+    if (!line.empty()) line += "  ";
+    line += running == 1 ? t.line : t.status;
+  }
+  if (line.empty()) return;
+  // Back to the line's start, then clear what a longer line left.
+  err_ << "\r" << line << "\033[K" << std::flush;
+  lineOpen_ = true;
+}
+
 void CliProgress::Status(int row, const std::string& text) {
   if (verbosity_ < 0) return;
-  if (row != row_) Start(row, 0);
+  Track& t = Row(row);
   const double now = clock_();
   std::string phase;
   int percent = 0;
   const std::string prefix = std::to_string(row + 1) + ": ";
   if (RunningStatus(text, &phase, &percent)) {
     if (!terminal_) return;
-    if (phase != phase_) {
+    if (phase != t.phase) {
       // Reading and compressing each run at their own speed; the first
       // phase starts with the track.
-      if (!phase_.empty()) phaseStart_ = now;
-      phase_ = phase;
+      if (!t.phase.empty()) t.phaseStart = now;
+      t.phase = phase;
     }
-    std::string line = prefix + text;
-    const double elapsed = now - phaseStart_;
+    t.running = true;
+    t.status = t.line = prefix + text;
+    const double elapsed = now - t.phaseStart;
     if (percent > 0 && elapsed > 0.05) {
-      if (trackSeconds_ > 0)
-        line += "  " + Fixed1(trackSeconds_ * percent / 100.0 / elapsed) + "×";
-      line += "  осталось " + MinutesSeconds(elapsed * (100 - percent) / percent);
+      if (t.seconds > 0) t.line += "  " + Fixed1(t.seconds * percent / 100.0 / elapsed) + "×";
+      t.line += "  осталось " + MinutesSeconds(elapsed * (100 - percent) / percent);
     }
-    // Back to the line's start, then clear what a longer line left.
-    err_ << "\r" << line << "\033[K" << std::flush;
-    lineOpen_ = true;
+    Redraw();
     return;
   }
   // The track has ended. A failed one is told by the failure's own line,
   // which stays the last one.
+  t.running = false;
   if (text == "Ошибка") {
     CloseLine();
     return;
   }
   std::string line = prefix + text;
-  const double took = now - trackStart_;
-  if (text == "Скопирован" && trackSeconds_ > 0) {
-    line += ", " + MinutesSeconds(trackSeconds_) + " за " + Fixed1(took) + " с";
-    if (took > 0.05) line += " (" + Fixed1(trackSeconds_ / took) + "×)";
+  const double took = now - t.start;
+  if (text == "Скопирован" && t.seconds > 0) {
+    line += ", " + MinutesSeconds(t.seconds) + " за " + Fixed1(took) + " с";
+    if (took > 0.05) line += " (" + Fixed1(t.seconds / took) + "×)";
   }
   if (terminal_) err_ << "\r" << line << "\033[K\n";
   else err_ << line << "\n";
   err_ << std::flush;
   lineOpen_ = false;
+  // The tracks still running go on in a new line.
+  if (terminal_) Redraw();
 }
 
 }  // namespace sonarvex

@@ -1,11 +1,14 @@
 // The progress of a command-line rip on standard error. On a terminal: one
-// line per track that updates itself, with the percentage, the speed (how
-// many times faster than playing) and the time left. Otherwise (a log file,
+// line that updates itself, with the percentage, the speed (how many times
+// faster than playing) and the time left of the running track; while
+// several tracks run (one read, others compressed) the line shows each of
+// them, "1: сжатие 40%  2: сжатие 12%  3: копирование 55%". Otherwise (a log file,
 // a pipe): nothing while a track runs and one line when it ends, so logs
 // hold one line per track.
 #pragma once
 
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 
@@ -28,15 +31,24 @@ class CliProgress {
   bool LineOpen() const { return lineOpen_; }
 
  private:
+  struct Track {
+    double seconds = 0;
+    double start = 0;
+    double phaseStart = 0;
+    std::string phase;
+    std::string status;  // "N: " and the loop's text
+    std::string line;    // the same with speed and time left
+    bool running = false;
+  };
+  Track& Row(int row);
+  // The updating line of every running track.
+  void Redraw();
+
   std::ostream& err_;
   bool terminal_;
   int verbosity_;
   Clock clock_;
-  int row_ = -1;
-  double trackSeconds_ = 0;
-  double trackStart_ = 0;
-  double phaseStart_ = 0;
-  std::string phase_;
+  std::map<int, Track> tracks_;
   bool lineOpen_ = false;
 };
 

@@ -7,7 +7,7 @@ namespace sonarvex {
 TEST(CliOptions, ParsesTheCommands) {
   std::string err;
   auto o = ParseCli({"--home", "/h", "--image", "a.cue", "--image", "b.cue", "rip", "--drive",
-                     "1", "--format", "ogg", "--tracks", "1,3-5", "--on-the-fly"},
+                     "1", "--format", "ogg", "--tracks", "1,3-5", "--on-the-fly", "--jobs", "3"},
                     &err);
   ASSERT_TRUE(o) << err;
   EXPECT_EQ(o->Home, "/h");
@@ -17,6 +17,7 @@ TEST(CliOptions, ParsesTheCommands) {
   EXPECT_EQ(o->Format, "ogg");
   EXPECT_EQ(o->Tracks, "1,3-5");
   EXPECT_TRUE(o->OnTheFly);
+  EXPECT_EQ(o->Jobs, 3);
   o = ParseCli({"cddb", "--match", "2"}, &err);
   ASSERT_TRUE(o);
   EXPECT_EQ(o->Match, 2);
@@ -28,7 +29,8 @@ TEST(CliOptions, UsageErrors) {
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {}, {"--home"}, {"play"}, {"--bogus", "drives"}, {"drives", "--drive", "1"},
            {"toc", "--drive", "x"}, {"rip", "--format", "flac"}, {"toc", "--tracks", "1"},
-           {"cddb", "--match", "0"}, {"rip", "--drive"}}) {
+           {"cddb", "--match", "0"}, {"rip", "--drive"}, {"rip", "--jobs", "0"},
+           {"rip", "--jobs", "65"}, {"toc", "--jobs", "2"}}) {
     err.clear();
     EXPECT_FALSE(ParseCli(bad, &err)) << (bad.empty() ? "" : bad[0]);
     EXPECT_FALSE(err.empty());

@@ -250,6 +250,36 @@ TEST(CliProgress, OnATerminalOneUpdatingLineWithSpeedAndTimeLeft) {
   EXPECT_FALSE(p.LineOpen());
 }
 
+TEST(CliProgress, SeveralRunningTracksShareTheLine) {
+  std::ostringstream err;
+  FakeClock clock;
+  CliProgress p(err, true, 0, clock.Fn());
+  p.Start(0, 60.0);
+  p.Status(0, "копирование 100%");
+  p.Start(1, 30.0);
+  clock.now += 1;
+  err.str("");
+  p.Status(0, "сжатие 0%");
+  clock.now += 1;
+  err.str("");
+  p.Status(0, "сжатие 40%");
+  EXPECT_EQ(err.str(), "\r1: сжатие 40%  24.0×  осталось 0:02\033[K");
+  err.str("");
+  p.Status(1, "копирование 10%");
+  EXPECT_EQ(err.str(), "\r1: сжатие 40%  2: копирование 10%\033[K");
+  // A finished track gets its own line; the running one goes on below it,
+  // alone again with its speed (10% of 30 s in 2 s) and the time it started.
+  err.str("");
+  clock.now += 1;
+  p.Status(0, "Скопирован");
+  EXPECT_EQ(err.str(),
+            "\r1: Скопирован, 1:00 за 3.0 с (20.0×)\033[K\n"
+            "\r2: копирование 10%  1.5×  осталось 0:18\033[K");
+  err.str("");
+  p.Status(1, "сжатие 50%");
+  EXPECT_EQ(err.str(), "\r2: сжатие 50%\033[K");
+}
+
 TEST(CliProgress, QuietShowsNothing) {
   std::ostringstream err;
   CliProgress p(err, true, -1);
