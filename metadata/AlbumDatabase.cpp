@@ -119,7 +119,9 @@ void ReadTagFile(const std::string& path, int trackCount, TagBuffer& tags) {
   if (trackCount < 0) trackCount = 0;
   std::size_t want = static_cast<std::size_t>(trackCount) * sizeof(TrackTagRecord);
   std::vector<std::uint8_t> bytes(want, 0);
-  if (auto data = ReadFileBytes(path, want)) std::memcpy(bytes.data(), data->data(), data->size());
+  // A disc without tracks has no tag bytes to read (and no buffer to copy into).
+  if (auto data = ReadFileBytes(path, want); data && !data->empty())
+    std::memcpy(bytes.data(), data->data(), data->size());
   tags.Assign(std::move(bytes));
   tags.AssignTexts(ReadCompanion(path));
   tags.AssignTexts(tags.ValidTexts());

@@ -165,6 +165,12 @@ TEST(AlbumDatabase, TagFilesOfAnyLength) {
   ASSERT_TRUE(LoadAlbum(folder, 42, out, t));
   EXPECT_EQ(t.Get(0, 3).TagsOn, 1);
   EXPECT_EQ(t.Get(2, 3).TagsOn, 0);
+  // A record of a disc without tracks beside a tag file: nothing to read.
+  AlbumRecord empty = Named(43, "A", "B", 0);
+  WriteRaw(folder + "43.dat", std::string(reinterpret_cast<const char*>(&empty), sizeof empty));
+  WriteRaw(folder + "43.dat.tag", std::string(1529, '\x01'));
+  ASSERT_TRUE(LoadAlbum(folder, 43, out, t));
+  EXPECT_TRUE(t.Bytes().empty());
 }
 
 TEST(AlbumDatabase, SaveRules) {
