@@ -1,15 +1,22 @@
 // Ripping speed and memory: `sonarvex-cli rip` against the peers that do the
 // same work, on a disc image made here (synthesised audio, CUE/BIN).
 //
-//   rip_bench [MINUTES] [RUNS]     (default 24 minutes, best of 3 runs)
+//   rip_bench [MINUTES] [RUNS] [LONG]   (default 24 minutes, 5 runs, 70)
 //
-// Prints, for each comparison, both times and the ratio ours / peer, and the
-// peak resident memory of our rips of a disc of MINUTES and of MINUTES / 2
-// (it must not grow with the disc).
+// MP3 and Ogg rips with one and with two encoder workers are compared with
+// lame and oggenc given exactly our encoder settings (LAME -q 5 at
+// 224 kbit/s joint stereo; Vorbis quality 4), run two at a time with
+// `xargs -P 2` on the WAV files of the same disc. After a warm-up run of
+// each, the runs alternate ours and the peer's; every figure is the median
+// with the spread (lowest .. highest) of RUNS runs, and the ratios are of
+// medians. Then the peak resident memory of our two-worker MP3 rip of discs
+// of MINUTES / 2, MINUTES and LONG minutes (it must not grow with the disc;
+// LONG 0 leaves the long disc out).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -107,6 +114,10 @@ std::string MakeHome(const std::string& folder) {
   s[792 + 12] = 0xFF;  // no VBR
   s[816] = 255;
   s[822] = 1;
+  // Ogg Vorbis by quality, 4 (thousandths 400).
+  const std::int32_t oggQuality = 400;
+  std::memcpy(s.data() + 1208, &oggQuality, sizeof oggQuality);
+  s[1212] = 1;
   const std::uint32_t colors[2] = {13758449, 13758462};
   std::memcpy(s.data() + 1116, colors, sizeof colors);
   sonarvex::WriteFileAtomically(folder + "/setting/set.dat",
@@ -132,15 +143,45 @@ RunResult Best(const std::vector<std::string>& argv, int runs, const std::string
   return best;
 }
 
+RunResult Checked(RunResult r) {
+  if (r.status != 0) {
+    std::fprintf(stderr, "a run failed with %d\n", r.status);
+    std::exit(1);
+  }
+  return r;
+}
+
+struct Stats {
+  double median = 0, low = 0, high = 0;
+  std::string Text() const {
+    char b[96];
+    std::snprintf(b, sizeof b, "median %.2f s (%.2f .. %.2f)", median, low, high);
+    return b;
+  }
+};
+
+Stats Summarise(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  Stats s;
+  s.low = v.front();
+  s.high = v.back();
+  const std::size_t n = v.size();
+  s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+  return s;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int minutes = argc > 1 ? std::atoi(argv[1]) : 24;
-  int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  int runs = argc > 2 ? std::atoi(argv[2]) : 5;
+  const int longMinutes = argc > 3 ? std::atoi(argv[3]) : 70;
+  if (runs < 1) runs = 1;
   if (minutes < 2) minutes = 2;
   std::string cli = sonarvex::ExecutableFolder() + "sonarvex-cli";
   std::string paranoia = sonarvex::FindInPath("cd-paranoia");
   std::string lame = sonarvex::FindInPath("lame");
+  std::string oggenc = sonarvex::FindInPath("oggenc");
   if (paranoia.empty() || lame.empty()) {
     std::fprintf(stderr, "needs cd-paranoia and lame\n");
     return 1;
@@ -171,32 +212,81 @@ int main(int argc, char** argv) {
               ours.seconds, peer.seconds, ours.seconds / peer.seconds);
   std::printf("peak memory of the WAV rip: %ld kB\n", ours.maxRssKb);
 
-  // MP3: our rip (reading and LAME at 224 kbit/s) against lame on the same
-  // WAV data, track by track.
-  RunResult mp3 = Best({cli, "--home", home, "--image", cue, "rip", "--format", "mp3"}, runs, out);
-  // WAVs for lame: from our own WAV rip.
+  // WAV files of the disc for the peers: from our own WAV rip.
   std::filesystem::remove_all(out);
   std::filesystem::create_directories(out);
   Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav"});
-  std::vector<std::string> wavs;
-  for (auto& e : std::filesystem::directory_iterator(out))
-    if (e.path().extension() == ".wav") wavs.push_back(e.path());
-  double lameBest = 1e9;
-  for (int k = 0; k < runs; ++k) {
-    double total = 0;
-    for (const auto& w : wavs)
-      total += Run({lame, "--quiet", "--noreplaygain", "-b", "224", "-m", "j", w, w + ".mp3"}).seconds;
-    lameBest = std::min(lameBest, total);
-  }
-  std::printf("MP3 rip    ours %.2f s   lame %.2f s   ratio %.3f (ours / peer)\n", mp3.seconds,
-              lameBest, mp3.seconds / lameBest);
-  std::printf("peak memory of the MP3 rip: %ld kB\n", mp3.maxRssKb);
+  const std::string wavDir = root + "/wav";
+  std::filesystem::rename(out, wavDir);
+  std::filesystem::create_directories(out);
+  std::string list;
+  for (auto& e : std::filesystem::directory_iterator(wavDir))
+    if (e.path().extension() == ".wav") list += e.path().string() + "\n";
+  const std::string listFile = root + "/wavs.txt";
+  sonarvex::WriteFileAtomically(listFile, list);
+  const std::string peerOut = root + "/peer";
 
-  // Memory must not grow with the disc: the same rip of half the disc.
-  std::string halfCue = MakeImage(root + "/half", minutes / 2);
-  RunResult half = Best({cli, "--home", home, "--image", halfCue, "rip", "--format", "mp3"}, 1, out);
-  std::printf("peak memory, MP3 rip of %d minutes: %ld kB; of %d minutes: %ld kB\n", minutes / 2,
-              half.maxRssKb, minutes, mp3.maxRssKb);
+  struct Format {
+    const char* name;
+    const char* format;
+    std::string peer;  // the peer's command for one file {} into peerOut
+  };
+  const std::vector<Format> formats = {
+      {"MP3", "mp3",
+       lame + " --quiet --noreplaygain -q 5 -b 224 -m j \"$1\" \"" + peerOut +
+           "/$(basename \"$1\" .wav).mp3\""},
+      {"Ogg", "ogg",
+       (oggenc.empty() ? std::string("false") : oggenc) + " -Q -q 4 -o \"" + peerOut +
+           "/$(basename \"$1\" .wav).ogg\" \"$1\""}};
+  for (const Format& f : formats) {
+    if (std::string(f.format) == "ogg" && oggenc.empty()) {
+      std::printf("Ogg: no oggenc, skipped\n");
+      continue;
+    }
+    auto ours = [&](int jobs) {
+      std::filesystem::remove_all(out);
+      std::filesystem::create_directories(out);
+      return Checked(Run({cli, "--home", home, "--image", cue, "rip", "--format", f.format,
+                          "--jobs", std::to_string(jobs)}));
+    };
+    auto peer = [&] {
+      std::filesystem::remove_all(peerOut);
+      std::filesystem::create_directories(peerOut);
+      return Checked(Run({"sh", "-c",
+                          "xargs -d '\\n' -P 2 -n 1 sh -c '" + f.peer + "' peer < \"" + listFile +
+                              "\""}));
+    };
+    // Warm-up: the image, the WAV files and the libraries in the page cache.
+    ours(1);
+    ours(2);
+    peer();
+    std::vector<double> one, two, par;
+    for (int k = 0; k < runs; ++k) {
+      one.push_back(ours(1).seconds);
+      par.push_back(peer().seconds);
+      two.push_back(ours(2).seconds);
+    }
+    const Stats s1 = Summarise(one), s2 = Summarise(two), sp = Summarise(par);
+    std::printf("%s rip, 1 worker   %s\n", f.name, s1.Text().c_str());
+    std::printf("%s rip, 2 workers  %s\n", f.name, s2.Text().c_str());
+    std::printf("%s peer, 2 at once %s\n", f.name, sp.Text().c_str());
+    std::printf("%s ratios: 2 workers / 1 worker %.3f, 2 workers / peer %.3f\n", f.name,
+                s2.median / s1.median, s2.median / sp.median);
+  }
+
+  // Memory must not grow with the disc.
+  std::vector<int> lengths = {minutes / 2, minutes};
+  if (longMinutes > 0) lengths.push_back(longMinutes);
+  for (int m : lengths) {
+    std::string mcue = m == minutes ? cue : MakeImage(root + "/m" + std::to_string(m), m);
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directories(out);
+    RunResult r = Checked(
+        Run({cli, "--home", home, "--image", mcue, "rip", "--format", "mp3", "--jobs", "2"}));
+    std::printf("peak memory, MP3 rip with 2 workers of %d minutes: %ld kB (%.1f s)\n", m,
+                r.maxRssKb, r.seconds);
+    if (m != minutes) std::filesystem::remove_all(root + "/m" + std::to_string(m));
+  }
   std::filesystem::remove_all(root);
   return 0;
 }
