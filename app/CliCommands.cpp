@@ -12,6 +12,7 @@
 #include "app/CliOptions.h"
 #include "app/CliPlay.h"
 #include "app/CliRecord.h"
+#include "drive/DeviceDirectory.h"
 #include "records/TextFields.h"
 #include "app/CliProgress.h"
 #include "app/ProgramFolders.h"
@@ -159,6 +160,7 @@ class Cli {
     FillSessionContext(folders, context);
     context.DialogService = &dialogs_;
     context.ScanSystemDrives = env_.ScanSystemDrives;
+    context.Devices = env_.Devices;
     context.Images = o_.Images;
     session_ = std::make_unique<Session>(context);
     if (!session_->StartError().empty()) return Fail(session_->StartError());
@@ -170,6 +172,11 @@ class Cli {
     }
     if (o_.Command == "settings") return Settings();
     const auto& drives = session_->Drives();
+    // Drives that could not be opened (no permission...) are named once.
+    if (o_.Command != "convert") {
+      const std::string problems = session_->Directory().ProblemsMessage();
+      if (!problems.empty() && o_.Verbosity >= 0) err_ << problems << "\n";
+    }
 
     if (o_.Command == "drives") return Drives();
     if (o_.Command == "convert")

@@ -3,6 +3,7 @@
 // program folder, and rips with the same loop as the main window.
 #pragma once
 
+#include "drive/DeviceDirectory.h"
 #include <ostream>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ struct CliEnvironment {
   // The process's folders: portable or the XDG folders (ProgramFolders.h).
   FolderEnvironment Folders;
   bool ScanSystemDrives = true;  // look at the system's optical drives too
+  DeviceFolders Devices;         // where they are looked for (tests give their own)
   bool ErrIsTerminal = false;    // standard error is a terminal: live progress
 };
 

@@ -67,7 +67,7 @@ Session::Session(const SessionContext& context)
   std::memset(&album_, 0, sizeof album_);
   std::memset(&settings_, 0, sizeof settings_);
 
-  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives);
+  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives, context_.Devices);
   if (context_.SettingFolder.empty())
     LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
   else

@@ -17,6 +17,7 @@
 #include "app/ProgramFacts.h"
 #include "app/RipPipeline.h"
 #include "app/SettingsStore.h"
+#include "drive/DeviceDirectory.h"
 #include "drive/DiscModel.h"
 #include "drive/TransportSetup.h"
 #include "records/AlbumRecord.h"
@@ -55,6 +56,8 @@ struct SessionContext {
   std::string ProgramPath;         // the executable, for the audio CD association
   // Look at the system's optical drives too (tests use software drives only).
   bool ScanSystemDrives = true;
+  // Where the system's drives are looked for (tests give their own).
+  DeviceFolders Devices;
   // Disc images given on the command line, each one more software drive.
   std::vector<std::string> Images;
   // Power control for "shut down after copying"; the system's when null.

@@ -36,6 +36,7 @@
 #include "playback/NHandler.h"
 #include "playback/VolumeRouting.h"
 #include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
 #include "drive/DriveCommands.h"
 #include "drive/PlayPosition.h"
 #include "drive/SptiTransport.h"
@@ -299,6 +300,9 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
   RebuildDriveList();
   session_.Encoders();
   OpenMixer();
+  // Drives the program could not open are named once, with the reason.
+  if (const std::string problems = session_.Directory().ProblemsMessage(); !problems.empty())
+    dialogs_.Notice(problems, kProgramTitle, MsgIcon::Warning);
   LoadProfiles();
   state_ = WindowState::Idle;
   positionBar_->SetScale(1000);

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 
+#include "app/CliCommands.h"
 #include "app/Session.h"
 #include "drive/virtual/DemoDisc.h"
 #include "metadata/AlbumDatabase.h"
@@ -170,6 +172,42 @@ TEST_F(SessionTest, RipsWithTheCommandsOutputKindAndLeavesTheSettingsAlone) {
   EXPECT_EQ(std::memcmp(&before, &s, sizeof s), 0);
   EXPECT_EQ(power_->calls, 1);
   EXPECT_EQ(session.Album().Tracks[0].CopiedFlag, 1);
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// A drive node the user may not open is named once, with the reason: by the
+// window as a notice that does not hold start-up, on standard error by the
+// command line.
+TEST_F(SessionTest, DrivesThatCannotBeOpenedAreNamed) {
+  const std::string dev = home_ + "dev/";
+  MakeDirectories(dev);
+  WriteFileAtomically(dev + "sr0", "");
+  context_.ScanSystemDrives = true;
+  context_.Devices.dev = dev;
+  context_.Devices.scsiGeneric = home_ + "no-sg";
+  context_.Devices.open = [](const std::string&) {
+    errno = EACCES;
+    return -1;
+  };
+  Session session(context_);
+  const std::string problems = session.Directory().ProblemsMessage();
+  ASSERT_FALSE(problems.empty());
+  EXPECT_NE(problems.find(dev + "sr0"), std::string::npos) << problems;
+  EXPECT_NE(problems.find("нет прав доступа"), std::string::npos) << problems;
+
+  std::ostringstream out, err;
+  CliEnvironment env;
+  env.ExecutableFolder = home_;
+  env.ScanSystemDrives = true;
+  env.Devices = context_.Devices;
+  EXPECT_EQ(RunCli({"--home", home_, "--image", cue_, "drives"}, out, err, env), 0);
+  EXPECT_NE(err.str().find(problems), std::string::npos) << err.str();
+  EXPECT_NE(out.str().find("Virtual CD demo"), std::string::npos) << out.str();
 }
 
 }  // namespace

@@ -554,6 +554,27 @@ TEST_F(MainFormDiscTest, RecordingWindowNeedsADriveThatWrites) {
   form.close();
 }
 
+TEST_F(MainFormDiscTest, DrivesThatCannotBeOpenedAreANoticeAtStart) {
+  const std::string dev = folder_ + "dev/";
+  MakeDirectories(dev);
+  WriteFileAtomically(dev + "sr0", "");
+  context_.ScanSystemDrives = true;
+  context_.Devices.dev = dev;
+  context_.Devices.scsiGeneric = folder_ + "no-sg";
+  context_.Devices.open = [](const std::string&) {
+    errno = EACCES;
+    return -1;
+  };
+  Session session(context_);
+  TMainForm form(session, window_);
+  bool named = false;
+  for (const std::string& n : dialogs_.Notices())
+    named = named || n.find(dev + "sr0") != std::string::npos;
+  EXPECT_TRUE(named);
+  EXPECT_TRUE(form.DiscPresent());
+  form.close();
+}
+
 TEST_F(MainFormDiscTest, EjectTwiceThenTrayNoticedByTheTimer) {
   Session session(context_);
   TMainForm form(session, window_);
@@ -671,7 +692,10 @@ TEST_F(MainFormDiscTest, ClosingDuringARipLeavesNothingHalfWritten) {
   form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
   form.Grab(GrabSender::Mp3Menu);
   EXPECT_TRUE(closeAsked);
-  QCoreApplication::processEvents();
+  for (int i = 0; i < 200 && form.isVisible(); ++i) {
+    QCoreApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   EXPECT_FALSE(form.isVisible());
   std::vector<std::string> left;
   for (const auto& e : std::filesystem::recursive_directory_iterator(folder_ + "music"))
