@@ -80,6 +80,7 @@ bool LooksLikeOwnOutput(const std::uint8_t* head, std::size_t size) {
     return true;
   if (size >= 3 && std::memcmp(head, "ID3", 3) == 0) return true;
   if (size >= 4 && std::memcmp(head, "OggS", 4) == 0) return true;
+  if (size >= 4 && std::memcmp(head, "fLaC", 4) == 0) return true;
   // An MPEG audio frame: eleven sync bits, a valid version and layer III.
   if (size >= 2 && head[0] == 0xFF && (head[1] & 0xE0) == 0xE0 && (head[1] & 0x18) != 0x08 &&
       (head[1] & 0x06) == 0x02)

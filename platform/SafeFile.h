@@ -62,7 +62,8 @@ enum class StaleFile {
 // A regular file of this user with one link counts as the program's own when
 // it carries the program's mark. On a file system without extended
 // attributes the content decides: empty, or starting as the program's writers
-// start their files ("RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS").
+// start their files ("RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS",
+// "fLaC").
 bool LooksLikeOwnOutput(const std::uint8_t* head, std::size_t size);
 StaleFile RemoveStalePartial(const std::string& path);
 
