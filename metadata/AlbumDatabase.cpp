@@ -172,9 +172,26 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
   return known;
 }
 
+namespace {
+
+// Whether the user gave the disc anything beyond what the disc alone gives
+// ("Track1"... and no tags): a rename or a tag edit of a disc without artist
+// and album is kept too.
+bool HasOwnTitlesOrTags(const AlbumRecord& album, const TagBuffer& tags) {
+  for (int i = 0; i < AlbumTrackCount(album); ++i)
+    if (FieldText(album.Tracks[i].Title) != "Track" + std::to_string(i + 1)) return true;
+  for (std::uint8_t b : tags.Bytes())
+    if (b != 0) return true;
+  return false;
+}
+
+}  // namespace
+
 bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const TagBuffer& tags,
                std::vector<std::string>* artistList, const RecordTexts* albumTexts) {
-  if (FieldText(album.Artist).empty() && FieldText(album.AlbumTitle).empty()) return false;
+  if (FieldText(album.Artist).empty() && FieldText(album.AlbumTitle).empty() &&
+      !HasOwnTitlesOrTags(album, tags))
+    return false;
   const RecordTexts texts = albumTexts ? ValidAlbumTexts(album, *albumTexts) : RecordTexts();
   std::string artist = AlbumText(album, texts, AlbumField::Artist);
   if (artistList && !artist.empty()) {

@@ -55,7 +55,8 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
                       RecordTexts* albumTexts = nullptr);
 
 // Stores the current disc under its identifier. Nothing is stored when both
-// the artist and the album title are empty. artistList (the artist box's list,
+// the artist and the album title are empty and every track keeps the title
+// the disc alone gives ("Track1"...) with no tags. artistList (the artist box's list,
 // UTF-8; may be null) gets the artist added when it does not hold it yet
 // (exact comparison). The tag file is written only when the album file was
 // and the buffer is not empty. Each file gets its companion when some of its

@@ -575,6 +575,21 @@ TEST_F(MainFormDiscTest, DrivesThatCannotBeOpenedAreANoticeAtStart) {
   form.close();
 }
 
+// A rename of a disc that has no artist and no album is kept for the next start.
+TEST_F(MainFormDiscTest, RenameOfADiscWithoutArtistOrAlbumSurvivesARestart) {
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    ASSERT_EQ(std::string(FieldText(form.Album().Artist)), "");
+    form.TrackList()->topLevelItem(1)->setText(0, QString::fromUtf8("Своё название"));
+    form.close();
+  }
+  Session session(context_);
+  TMainForm again(session, window_);
+  EXPECT_EQ(again.TrackList()->topLevelItem(1)->text(0).toStdString(), "Своё название");
+  again.close();
+}
+
 TEST_F(MainFormDiscTest, EjectTwiceThenTrayNoticedByTheTimer) {
   Session session(context_);
   TMainForm form(session, window_);

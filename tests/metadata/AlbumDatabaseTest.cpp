@@ -177,9 +177,20 @@ TEST(AlbumDatabase, SaveRules) {
   TempFolder tmp;
   const std::string folder = tmp.Path() + "/albums/";
   std::vector<std::string> list{"kino"};
-  // Both artist and album empty: not stored even with titles.
-  EXPECT_FALSE(SaveAlbum(folder, Named(1, "", ""), Tags(2, "x"), &list));
+  // Both artist and album empty and nothing but what the disc gives: not stored.
+  AlbumRecord bare = Named(1, "", "");
+  SetField(bare.Tracks[0].Title, "Track1");
+  SetField(bare.Tracks[1].Title, "Track2");
+  EXPECT_FALSE(SaveAlbum(folder, bare, TagBuffer(), &list));
   EXPECT_FALSE(FileExists(folder + "1.dat"));
+  // A renamed track or a tag of such a disc is kept all the same.
+  SetField(bare.Tracks[1].Title, "Renamed");
+  EXPECT_TRUE(SaveAlbum(folder, bare, TagBuffer(), &list));
+  SetField(bare.Tracks[1].Title, "Track2");
+  EXPECT_TRUE(SaveAlbum(folder, bare, Tags(2, "x"), &list));
+  EXPECT_EQ(list, (std::vector<std::string>{"kino"})) << "no artist to list";
+  std::filesystem::remove(folder + "1.dat");
+  std::filesystem::remove(folder + "1.dat.tag");
   // A differently cased name is added to the list again.
   EXPECT_TRUE(SaveAlbum(folder, Named(1, "Kino", ""), TagBuffer(), &list));
   EXPECT_TRUE(SaveAlbum(folder, Named(2, "Kino", "Other"), TagBuffer(), &list));
