@@ -7,6 +7,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/deps.sh
 jobs=$(nproc)
+# Compiler cache hits whatever folder the checkout is in.
+export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
 fuzz_seconds=${SONARVEX_FUZZ_SECONDS:-5}
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
