@@ -12,11 +12,6 @@
 namespace sonarvex {
 namespace {
 
-std::string_view AfterEquals(std::string_view line) {
-  std::size_t eq = line.find('=');
-  return eq == std::string_view::npos ? line.substr(line.size()) : line.substr(eq + 1);
-}
-
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }

@@ -98,7 +98,7 @@ class ThreadDialogs : public WindowlessDialogs {
 // The recording thread's host: every call is handed to the window's thread.
 class GuiWriteHost : public WriteThreadHost {
  public:
-  explicit GuiWriteHost(TMainWriteForm& form) : form_(form), dialogs(&form, form.dialogs_) {}
+  explicit GuiWriteHost(TMainWriteForm& form) : dialogs(&form, form.dialogs_), form_(form) {}
   void SetPhase(const std::string& text) override {
     OnGuiThread(&form_, [this, text] { form_.ProgressForm->setWindowTitle(Q(text)); }, false);
   }

@@ -211,7 +211,9 @@ TEST(ReadOffsetListTest, AnOffsetOnAListLineMakesTheDriveReadWithIt) {
     SCOPED_TRACE(d);
     spti.SelectDevice(d, 0);
     EXPECT_EQ(ReadTrack(spti, track, offsets[d], reference.leadOutLba), truth);
-    if (offsets[d] != 0) EXPECT_NE(ReadTrack(spti, track, 0, reference.leadOutLba), truth);
+    if (offsets[d] != 0) {
+      EXPECT_NE(ReadTrack(spti, track, 0, reference.leadOutLba), truth);
+    }
   }
   std::system(("rm -rf " + folder).c_str());
 }

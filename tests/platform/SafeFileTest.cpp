@@ -98,7 +98,9 @@ TEST_F(SafeFileTest, OnlyOwnStalePartialFilesAreRemoved) {
   // A finished file loses its mark.
   LeaveOwnPartial(part, "OggS");
   ClearOwnMark(part);
-  if (marks) EXPECT_EQ(RemoveStalePartial(part), StaleFile::Foreign);
+  if (marks) {
+    EXPECT_EQ(RemoveStalePartial(part), StaleFile::Foreign);
+  }
   ::unlink(part.c_str());
   // Anything else stays: other content, a RIFF that is no WAVE, a link (even
   // to one of our files), a file with a second name, a folder.
