@@ -55,7 +55,7 @@ inline constexpr const char* kStateDone = "Готово";
 inline constexpr const char* kStateCannotRead = "невозможно прочитать";
 inline constexpr const char* kStateNoSound = "не содержит звука";
 inline constexpr const char* kStateReadError = "ошибка чтения";
-// States the window shows where the described program had none.
+// Row states of the program's own, for outcomes the classic texts do not name.
 inline constexpr const char* kStateDecodeError = "ошибка декодирования";
 inline constexpr const char* kStateWriteError = "ошибка записи";
 inline constexpr const char* kStateStopped = "Остановлено";

@@ -98,7 +98,7 @@ class NHandler {
   bool Busy() const { return busy_; }
   // The buffer volume in hundredths of a decibel (0 full, -10000 silent).
   int BufferVolume() const { return bufferVolume_; }
-  // Sectors queued since the track start (the Part's "position").
+  // Sectors queued since the track start (the player's position).
   std::int32_t QueuedPosition() const { return position_; }
   // Reads that failed twice and were played as silence since Play.
   int FailedReads() const { return failedReads_; }

@@ -714,7 +714,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
 TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
   const std::vector<std::string> titles = {"Ça plane pour moi", "Σίγουρος Ρος: Ελληνικά",
                                            "Группа крови", "東京事変 – 群青日和 🎸"};
-  // What the names hold: only the described characters replaced.
+  // What the names hold: only the forbidden characters replaced.
   const std::vector<std::string> named = {"Ça plane pour moi", "Σίγουρος Ρος  Ελληνικά",
                                           "Группа крови", "東京事変 – 群青日和 🎸"};
   {

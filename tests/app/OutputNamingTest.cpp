@@ -182,7 +182,7 @@ TEST_F(NamingTextsTest, LettersOfEveryScriptStayInNames) {
   s_.FolderPerArtist = s_.FolderPerAlbum = 1;
   s_.NameHasTitle = 1;
   EXPECT_EQ(Rel(0), "Björk\\Σίγουρος Ρος\\東京事変 – 群青日和 🎸.mp3");
-  // Only the described characters are replaced.
+  // Only the forbidden characters are replaced.
   EXPECT_EQ(Rel(2), "Björk\\Σίγουρος Ρος\\Jóga  a b   Ørsted   ½ .mp3");
   EXPECT_EQ(ToNativePath(BuildOutputPath(0, in_, nullptr)),
             folder_ + "Björk/Σίγουρος Ρος/東京事変 – 群青日和 🎸.mp3");

@@ -107,7 +107,7 @@ TEST_F(AudioWriterTest, ResultsOfAnUnusableWriterAndAClosedSet) {
   SettingsRecord s = Defaults();
   ScriptedDialogs dialogs;
   EncoderSet enc(s, dialogs);
-  // A WMA writer without its encoder: the described message, and no file.
+  // A WMA writer without its encoder: the program's message, and no file.
   WmaWriter missing("no-such-encoder");
   WriteResult r = missing.Open(nullptr, dir_.File("x.wma"));
   EXPECT_EQ(r.message, "Кодирование в WMA невозможно т.к. кодер не установлен.");

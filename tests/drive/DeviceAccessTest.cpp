@@ -202,7 +202,7 @@ TEST_F(FakeSystem, DriveReportListsTheDrivesThatCannotBeOpened) {
     EXPECT_EQ(lines[22], "Недоступные приводы:");
     EXPECT_EQ(lines[23], dev_ + "/sr0, " + dev_ + "/sg0: нет прав доступа на чтение и запись");
   }
-  // Every drive opens: the report is the described 21 lines.
+  // Every drive opens: the report is its usual 21 lines.
   DriveRig rig({BuildAudioDisc({300})});
   ASSERT_TRUE(rig.spti.SelectDevice(0, 0));
   EXPECT_EQ(CapabilityReportLines(QueryCapabilities(rig.spti)).size(), 21u);
