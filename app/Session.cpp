@@ -179,11 +179,17 @@ void Session::SortArtists() {
   });
 }
 
-std::string Session::SoundDevice() const {
+// The ALSA device named in placement.ini, "" when none is.
+std::string Session::NamedSoundDevice() const {
   IniStore ini(store_.SettingFolder() + "placement.ini");
   ini.Load();
   auto device = ini.Get("Audio", "Device");
-  return device && !device->empty() ? *device : std::string("default");
+  return device ? *device : std::string();
+}
+
+std::string Session::SoundDevice() const {
+  std::string device = NamedSoundDevice();
+  return device.empty() ? std::string("default") : device;
 }
 
 NHandler& Session::Digital() {
@@ -198,10 +204,8 @@ NHandler& Session::Digital() {
 MediaPlayer& Session::Media() {
   if (!media_) {
     // A device named in placement.ini takes the sound; else the desktop's own.
-    IniStore ini(store_.SettingFolder() + "placement.ini");
-    ini.Load();
     MediaPlayerOptions options;
-    if (auto device = ini.Get("Audio", "Device")) options.audioDevice = *device;
+    options.audioDevice = NamedSoundDevice();
     media_ = std::make_unique<MediaPlayer>(options);
   }
   return *media_;

@@ -150,6 +150,7 @@ class Session : public ProgramFacts {
   // The ALSA device sound goes to: setting/placement.ini [Audio] Device=,
   // "default" when not set.
   std::string SoundDevice() const;
+  std::string NamedSoundDevice() const;
   // The digital CD player, the media file player and the mixer's CD line,
   // each made on first use; the digital player still needs its Init.
   NHandler& Digital();

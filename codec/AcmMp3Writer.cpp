@@ -130,26 +130,12 @@ void AcmMp3Writer::Abort() {
 
 WriteResult AcmMp3Writer::ConvertFile(const std::string& source, const std::string& output,
                                       const TrackTagRecord* tag) {
-  WavSourceReader reader;
-  reader.Open(source, true);
-  if (!reader.IsOpen()) {
-    dialogs_.Warning("Исходный файл недоступен.");
-    return WriteResult::Failure(SourceUnavailableText(source));
-  }
-  source_ = reader.Format();
-  if (WriteResult r = Open(tag, output); !r) return r;
-  WriteResult fed = FeedSamples(reader, srcBlock_, false, progress_, ConvertGain(),
-                                [this](const std::uint8_t* data, std::uint32_t bytes) {
-                                  return Write(data, bytes);
-                                });
-  reader.Close();
-  if (fed.Failed()) {
-    Abort();
-    return fed;
-  }
-  // Cancelled: what was encoded so far is finished and kept.
-  WriteResult closed = Close();
-  return closed ? fed : closed;
+  WholeFileRules rules;
+  rules.stopAtDataSize = false;  // a chunk after the data is encoded too
+  rules.keepOnCancel = true;
+  rules.blockBytes = [this] { return srcBlock_; };
+  rules.sourceUnavailable = [this] { dialogs_.Warning("Исходный файл недоступен."); };
+  return ConvertWholeFile(source, output, tag, rules);
 }
 
 }  // namespace sonarvex

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "codec/AudioFormat.h"
@@ -69,6 +70,22 @@ class AudioWriter {
  protected:
   // The gain ConvertFile applies: 1.0 unless normalising.
   double ConvertGain() const { return normalize_ ? gain_ : 1.0; }
+  // What differs between the writers' whole-file encodes.
+  struct WholeFileRules {
+    bool stopAtDataSize = true;  // else read to the end of the file
+    bool keepOnCancel = false;   // a cancelled file is finished and kept
+    // How many source bytes a block holds (asked once the writer is open).
+    std::function<std::uint32_t()> blockBytes;
+    // Told when the source cannot be opened (besides the result).
+    std::function<void()> sourceUnavailable;
+  };
+  // The whole-file encode of every writer: the source opened in any-PCM
+  // mode (its format becomes the source format), this writer opened on
+  // outputName, the source fed block by block with the progress callback
+  // and the gain, then closed. A failure deletes the output; so does a
+  // cancel, unless the rules keep it.
+  WriteResult ConvertWholeFile(const std::string& sourceWav, const std::string& outputName,
+                               const TrackTagRecord* tag, const WholeFileRules& rules);
   // A tag record with its full texts.
   TrackTags FullTag(const TrackTagRecord& tag) const {
     return tagTexts_ ? TrackTags(tag, *tagTexts_) : TrackTags(tag);

@@ -283,22 +283,9 @@ void FlacWriter::Abort() {
 
 WriteResult FlacWriter::ConvertFile(const std::string& source, const std::string& output,
                                     const TrackTagRecord* tag) {
-  WavSourceReader reader;
-  reader.Open(source, true);
-  if (!reader.IsOpen()) return WriteResult::Failure(SourceUnavailableText(source));
-  source_ = reader.Format();
-  if (WriteResult r = Open(tag, output); !r) return r;
-  const std::uint32_t blockBytes = static_cast<std::uint32_t>(source_.Channels) * 2u * 4096u;
-  WriteResult fed = FeedSamples(reader, blockBytes, true, progress_, ConvertGain(),
-                                [this](const std::uint8_t* data, std::uint32_t bytes) {
-                                  return Write(data, bytes);
-                                });
-  reader.Close();
-  if (!fed) {
-    Abort();  // cancelled or failed: no half file is left
-    return fed;
-  }
-  return Close();
+  WholeFileRules rules;
+  rules.blockBytes = [this] { return static_cast<std::uint32_t>(source_.Channels) * 2u * 4096u; };
+  return ConvertWholeFile(source, output, tag, rules);
 }
 
 }  // namespace sonarvex

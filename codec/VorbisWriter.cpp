@@ -266,21 +266,9 @@ void VorbisWriter::Abort() {
 
 WriteResult VorbisWriter::ConvertFile(const std::string& source, const std::string& output,
                                       const TrackTagRecord* tag) {
-  WavSourceReader reader;
-  reader.Open(source, true);
-  if (!reader.IsOpen()) return WriteResult::Failure(SourceUnavailableText(source));
-  source_ = reader.Format();
-  if (WriteResult r = Open(tag, output); !r) return r;
-  WriteResult fed = FeedSamples(reader, blockSize_, true, progress_, ConvertGain(),
-                                [this](const std::uint8_t* data, std::uint32_t bytes) {
-                                  return Write(data, bytes);
-                                });
-  reader.Close();
-  if (!fed) {
-    Abort();  // cancelled or failed: no half file is left
-    return fed;
-  }
-  return Close();
+  WholeFileRules rules;
+  rules.blockBytes = [this] { return blockSize_; };
+  return ConvertWholeFile(source, output, tag, rules);
 }
 
 }  // namespace sonarvex

@@ -53,25 +53,38 @@ void WavWriter::Abort() {
 
 WriteResult WavWriter::ConvertFile(const std::string& sourceWav, const std::string& outputName,
                                    const TrackTagRecord* tag) {
-  WavSourceReader reader;
-  reader.Open(sourceWav, true);
-  if (!reader.IsOpen()) return WriteResult::Failure(SourceUnavailableText(sourceWav));
-  source_ = reader.Format();
-  if (WriteResult r = Open(tag, outputName); !r) return r;
-  WriteResult fed = FeedSamples(reader, 65536, true, progress_, ConvertGain(),
-                                [this](const std::uint8_t* data, std::uint32_t bytes) {
-                                  return Write(data, bytes);
-                                });
-  reader.Close();
-  if (!fed) {
-    Abort();
-    return fed;
-  }
-  return Close();
+  WholeFileRules rules;
+  rules.blockBytes = [] { return 65536u; };
+  return ConvertWholeFile(sourceWav, outputName, tag, rules);
 }
 
 std::string SourceUnavailableText(const std::string& path) {
   return "Исходный файл '" + path + "' недоступен.";
+}
+
+WriteResult AudioWriter::ConvertWholeFile(const std::string& sourceWav,
+                                          const std::string& outputName,
+                                          const TrackTagRecord* tag, const WholeFileRules& rules) {
+  WavSourceReader reader;
+  reader.Open(sourceWav, true);
+  if (!reader.IsOpen()) {
+    if (rules.sourceUnavailable) rules.sourceUnavailable();
+    return WriteResult::Failure(SourceUnavailableText(sourceWav));
+  }
+  source_ = reader.Format();
+  if (WriteResult r = Open(tag, outputName); !r) return r;
+  WriteResult fed = FeedSamples(reader, rules.blockBytes(), rules.stopAtDataSize, progress_,
+                                ConvertGain(), [this](const std::uint8_t* data, std::uint32_t bytes) {
+                                  return Write(data, bytes);
+                                });
+  reader.Close();
+  if (fed.Failed() || (!fed && !rules.keepOnCancel)) {
+    Abort();  // no half file is left
+    return fed;
+  }
+  // Cancelled and kept: what was encoded so far is finished.
+  WriteResult closed = Close();
+  return closed ? fed : closed;
 }
 
 }  // namespace sonarvex

@@ -312,21 +312,9 @@ void WmaWriter::Abort() {
 WriteResult WmaWriter::ConvertFile(const std::string& source, const std::string& output,
                                    const TrackTagRecord* tag) {
   if (unavailable_ != 0) return WriteResult::Failure(kWmaUnavailableText);
-  WavSourceReader reader;
-  reader.Open(source, true);
-  if (!reader.IsOpen()) return WriteResult::Failure(SourceUnavailableText(source));
-  source_ = reader.Format();
-  if (WriteResult r = Open(tag, output); !r) return r;
-  WriteResult fed = FeedSamples(reader, 32768, true, progress_, ConvertGain(),
-                                [this](const std::uint8_t* data, std::uint32_t bytes) {
-                                  return Write(data, bytes);
-                                });
-  reader.Close();
-  if (!fed) {
-    Abort();  // cancelled or failed: no half file is left
-    return fed;
-  }
-  return Close();
+  WholeFileRules rules;
+  rules.blockBytes = [] { return 32768u; };
+  return ConvertWholeFile(source, output, tag, rules);
 }
 
 }  // namespace sonarvex
