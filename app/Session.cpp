@@ -9,6 +9,8 @@
 #include "app/OutputNaming.h"
 #include "app/ProgramFolders.h"
 #include "app/TransportRipDrive.h"
+#include "accuraterip/ArClient.h"
+#include "drive/AudioReading.h"
 #include "codec/EncoderSet.h"
 #include "drive/AspiTransport.h"
 #include "drive/DeviceDirectory.h"
@@ -255,6 +257,96 @@ bool Session::SetRipWorkers(int workers) {
     ini.Set("Rip", "Workers", "auto");
   else
     ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
+  return ini.Save();
+}
+
+namespace {
+bool IniFlag(const IniStore& ini, const char* section, const char* key, bool otherwise) {
+  const auto v = ini.Get(section, key);
+  if (!v || v->empty()) return otherwise;
+  return *v == "1" || *v == "yes" || *v == "true" || *v == "on";
+}
+}  // namespace
+
+int Session::FlacLevel() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return FlacLevelFrom(ini);
+}
+
+bool Session::SetFlacLevel(int level) {
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  StoreFlacLevel(ini, level);
+  return ini.Save();
+}
+
+int Session::ReadOffset(int driveIndex) const {
+  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return 0;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return ReadOffsetFor(ini, drives_[static_cast<std::size_t>(driveIndex)].name);
+}
+
+bool Session::SetReadOffset(int driveIndex, int samples) {
+  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return false;
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  if (!StoreReadOffset(ini, drives_[static_cast<std::size_t>(driveIndex)].name, samples))
+    return false;
+  return ini.Save();
+}
+
+int Session::CurrentReadOffset() const { return ReadOffset(settings_.DriveIndex); }
+
+std::string Session::CurrentDriveName() const {
+  const int i = settings_.DriveIndex;
+  if (i < 0 || i >= static_cast<int>(drives_.size())) return {};
+  return drives_[static_cast<std::size_t>(i)].name;
+}
+
+bool Session::RipLogLossless() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return IniFlag(ini, "Rip", "LogLossless", true);
+}
+
+bool Session::RipLogCompressed() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return IniFlag(ini, "Rip", "LogCompressed", false);
+}
+
+bool Session::RipLogFor(OutputKind kind) const {
+  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLossless()
+                                                             : RipLogCompressed();
+}
+
+bool Session::SetRipLog(bool lossless, bool compressed) {
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  ini.Set("Rip", "LogLossless", lossless ? "1" : "0");
+  ini.Set("Rip", "LogCompressed", compressed ? "1" : "0");
+  return ini.Save();
+}
+
+std::string Session::AccurateRipServer() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  const auto v = ini.Get(kArIniSection, kArIniServerKey);
+  return v ? *v : std::string();
+}
+
+bool Session::SetAccurateRipServer(const std::string& hostPort) {
+  ArServer parsed;
+  if (!hostPort.empty() && !ParseArServer(hostPort, parsed)) return false;
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  ini.Set(kArIniSection, kArIniServerKey, hostPort);
   return ini.Save();
 }
 

@@ -187,6 +187,30 @@ class Session : public ProgramFacts {
   // The most workers the setting and --jobs accept.
   static constexpr int kMaxRipWorkers = 64;
 
+  // FLAC compression level 0..8 ([FLAC] Level=, 5 when not set).
+  int FlacLevel() const;
+  bool SetFlacLevel(int level);
+  // The read offset, in samples, of drive `driveIndex` of the drive list
+  // ([ReadOffset], keyed by the drive's identification text; 0 when none).
+  int ReadOffset(int driveIndex) const;
+  // false: no such drive, a value beyond kMaxReadOffset, or not written.
+  bool SetReadOffset(int driveIndex, int samples);
+  // Of the drive the settings select.
+  int CurrentReadOffset() const;
+  // The identification text of the drive the settings select ("" when none).
+  std::string CurrentDriveName() const;
+  // Whether a rip leaves a log and a cue sheet beside its files:
+  // [Rip] LogLossless= for WAV and FLAC (on when not set) and
+  // [Rip] LogCompressed= for MP3, Ogg Vorbis and WMA (off when not set).
+  bool RipLogLossless() const;
+  bool RipLogCompressed() const;
+  bool RipLogFor(OutputKind kind) const;
+  bool SetRipLog(bool lossless, bool compressed);
+  // The AccurateRip server ([AccurateRip] Server=HOST[:PORT]); "" when
+  // verification is off.
+  std::string AccurateRipServer() const;
+  bool SetAccurateRipServer(const std::string& hostPort);
+
   // Stops play, unlocks the tray and closes the transports, removes the
   // empty temporary folder. Settings and album are saved by the caller.
   void Shutdown();
