@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "accuraterip/AccurateRip.h"
 #include "app/CliConvert.h"
 #include "app/CliOptions.h"
 #include "app/CliPlay.h"
@@ -112,8 +113,27 @@ class CliRipHost : public RipHost {
     return false;
   }
   void TrackDone(int row, const std::string& path) override {
-    out_ << (row + 1) << "\t" << path << "\n" << std::flush;
     ++done_;
+    if (verifying_) {
+      pending_.emplace_back(row, path);
+      return;
+    }
+    out_ << (row + 1) << "\t" << path << "\n" << std::flush;
+  }
+  void TrackVerified(int row, const std::string& path, std::uint32_t v1, std::uint32_t v2,
+                     const std::string& word) override {
+    std::erase_if(pending_, [&](const auto& p) { return p.first == row; });
+    out_ << (row + 1) << "\t" << path << "\t" << ArHex(v1) << "\t" << ArHex(v2) << "\t" << word
+         << "\n"
+         << std::flush;
+  }
+  // With verification the line of a track is printed with its result.
+  void SetVerifying(bool on) { verifying_ = on; }
+  // The tracks the check did not reach keep their plain line.
+  void FlushUnverified() {
+    for (const auto& [row, path] : pending_) out_ << (row + 1) << "\t" << path << "\n";
+    out_ << std::flush;
+    pending_.clear();
   }
   int Done() const { return done_; }
   bool EjectRequested() const { return ejectRequested_; }
@@ -127,6 +147,8 @@ class CliRipHost : public RipHost {
   std::vector<bool> ticked_;
   WindowState state_ = WindowState::Idle;
   int done_ = 0;
+  bool verifying_ = false;
+  std::vector<std::pair<int, std::string>> pending_;
   bool ejectRequested_ = false;
   std::string missingFolder_;
 };
@@ -200,6 +222,7 @@ class Cli {
       request.track = o_.Track.value_or(0);
       return RunPlayCommand(*session_, request, out_, err_);
     }
+    if (o_.Command == "offset") return Offset(drive);
     if (!session_->ReadDisc(drive).present)
       return Fail("no disc in drive " + std::to_string(drive));
     if (o_.Command == "toc") return Toc();
@@ -233,6 +256,21 @@ class Cli {
                     (names.empty() ? std::string(": профилей нет.") : "; профили: " + names + "."));
     }
     session_->LoadSettings(settingsFile_);
+    return 0;
+  }
+
+  // offset | offset set SAMPLES: the drive's read offset.
+  int Offset(int drive) {
+    const std::string& name = session_->Drives()[static_cast<std::size_t>(drive)].name;
+    if (o_.Arguments.empty()) {
+      out_ << session_->ReadOffset(drive) << "\t" << name << "\n";
+      return 0;
+    }
+    const int samples = std::stoi(o_.Arguments[1]);
+    if (!session_->SetReadOffset(drive, samples))
+      return Fail("Не удалось сохранить смещение чтения в " + session_->SettingFolder() +
+                  "sonarvex.ini.");
+    out_ << samples << "\t" << name << "\n";
     return 0;
   }
 
@@ -377,7 +415,12 @@ class Cli {
     if (format == "wav") sender = GrabSender::Wave;
     if (format == "ogg") sender = GrabSender::Ogg;
     if (format == "wma") sender = GrabSender::Wma;
-    const int kind = format == "wav" ? 0 : format == "wma" ? 2 : format == "ogg" ? 3 : 1;
+    if (format == "flac") sender = GrabSender::Flac;
+    const int kind = format == "wav"    ? 0
+                     : format == "wma"  ? 2
+                     : format == "ogg"  ? 3
+                     : format == "flac" ? 4
+                                        : 1;
     if (int status = ApplyOverrides(settings, kind); status != 0) return status;
     // These two changes live in memory only: the command line never saves
     // the settings.
@@ -392,7 +435,17 @@ class Cli {
     int stopSignal = 0;
     {
       StopSignals signals;
-      result = session_->Rip(sender, host, o_.Jobs.value_or(-1));
+      Session::RipChoices choices;
+      choices.workers = o_.Jobs.value_or(-1);
+      choices.verify = o_.Verify;
+      if (!o_.ArServer.empty()) {
+        choices.arServer = o_.ArServer;
+        // Naming a server asks for the check unless --no-verify says otherwise.
+        if (!choices.verify) choices.verify = true;
+      }
+      // With the check, a track's line waits for its result.
+      host.SetVerifying(choices.verify.value_or(!session_->AccurateRipServer().empty()));
+      result = session_->Rip(sender, host, choices);
       stopSignal = gStopSignal;
     }
     if (stopSignal != 0) {
@@ -407,8 +460,17 @@ class Cli {
     if (host.EjectRequested()) StartStopUnit(session_->CurrentTransport(), true);
     // The copied marks are kept with the album, as the window keeps them.
     session_->SaveCurrentAlbum();
+    // Lines of tracks that were copied but could not be checked.
+    host.FlushUnverified();
     switch (result.outcome) {
       case RipPipeline::Outcome::Done:
+        if (!result.verifyFailure.empty()) {
+          // The loop has said why (one line through the console dialogs).
+          if (dialogs_.LastProblem().find(OneLine(result.verifyFailure)) != std::string::npos)
+            return 1;
+          return Fail("AccurateRip: " + result.verifyFailure);
+        }
+        if (result.mismatch) return Fail("AccurateRip: не все дорожки совпадают с базой.");
         return 0;
       case RipPipeline::Outcome::NotStarted:
         return Fail(dialogs_.LastProblem().empty() ? "nothing was ripped" : dialogs_.LastProblem());

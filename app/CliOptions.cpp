@@ -33,19 +33,30 @@ const CommandHelp kCommands[] = {
      "  START SECTOR and audio|data, then the lead-out.\n"
      "  --drive N       the drive (default: the one the settings choose)\n"},
     {"rip",
-     "rip [--drive N] [--format wav|mp3|ogg|wma] [--tracks LIST] [--on-the-fly]\n"
-     "      [--jobs N] [--out DIR] [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
+     "rip [--drive N] [--format wav|mp3|ogg|wma|flac] [--tracks LIST] [--on-the-fly]\n"
+     "      [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
+     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
      "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
      "  goes to standard error: on a terminal one updating line per track\n"
      "  (percentage, speed, time left), otherwise one line per finished track.\n"
      "  --drive N         the drive (default: the one the settings choose)\n"
-     "  --format F        wav, mp3, ogg or wma (default: the settings' kind)\n"
+     "  --format F        wav, mp3, ogg, wma or flac (default: the settings' kind)\n"
      "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
      "  --on-the-fly      encode while reading\n"
      "  --jobs N          compress up to N tracks at once while the next one is\n"
      "                    read (1..64; default: the setting, else one per\n"
      "                    processor)\n"
+     "  --verify          check every track against the AccurateRip database\n"
+     "                    (default when a server is set); the line per track\n"
+     "                    becomes NUMBER TAB PATH TAB V1 TAB V2 TAB RESULT, RESULT\n"
+     "                    being 'match N' (N: confidence), 'mismatch' or\n"
+     "                    'absent'; a mismatch or an unreachable database\n"
+     "                    makes the exit status 1\n"
+     "  --no-verify       no check\n"
+     "  --accuraterip S   the AccurateRip server HOST[:PORT] for this run\n"
+     "  A log and a cue sheet are written beside the files (for WAV and FLAC\n"
+     "  unless the settings say otherwise).\n"
      "  These change the settings for this run only (nothing is saved):\n"
      "  --out DIR         output folder (made when missing)\n"
      "  --name FORMAT     file names from a format: %A artist, %D album,\n"
@@ -80,6 +91,9 @@ const CommandHelp kCommands[] = {
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
      "  --overburn      record more than 79 minutes\n"},
+    {"offset", "offset [--drive N] | offset set SAMPLES [--drive N]",
+     "  Shows or sets the drive's read offset in samples (-5880..5880): every\n"
+     "  audio read of that drive is corrected by it.\n"},
     {"blank", "blank [--drive N] [--full]",
      "  Blanks a rewritable disc (quickly, or the whole disc with --full).\n"},
     {"help", "help [COMMAND]", "  This help, or the help of one command.\n"},
@@ -95,9 +109,11 @@ const CommandHelp* FindCommand(const std::string& name) {
 bool Allowed(const std::string& command, const std::string& option) {
   static const std::set<std::string> kRip = {"--drive",   "--format", "--tracks",
                                              "--on-the-fly", "--jobs", "--out", "--name",
-                                             "--bitrate", "--vbr",    "--ogg-quality"};
+                                             "--bitrate", "--vbr",    "--ogg-quality",
+                                             "--verify", "--no-verify", "--accuraterip"};
   if (command == "rip") return kRip.count(option) != 0;
-  if (command == "toc") return option == "--drive";
+  if (command == "toc" || command == "offset") return option == "--drive";
+  if (command == "verify") return option == "--accuraterip";
   if (command == "cddb") return option == "--drive" || option == "--match";
   if (command == "play") return option == "--drive" || option == "--track";
   return false;
@@ -116,7 +132,7 @@ const std::vector<std::string>& CliCommandNames() {
 
 const char* CliUsage() {
   return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-         "commands: drives, toc, rip, cddb, settings, play, convert, burn, blank, help\n"
+         "commands: drives, toc, rip, cddb, settings, play, convert, burn, blank, offset, help\n"
          "'sonarvex-cli --help' describes them all.\n";
 }
 
@@ -237,7 +253,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     } else if (a == "--format") {
       auto v = value(a);
       if (!v) return std::nullopt;
-      if (*v != "wav" && *v != "mp3" && *v != "ogg" && *v != "wma") {
+      if (*v != "wav" && *v != "mp3" && *v != "ogg" && *v != "wma" && *v != "flac") {
         *error = "unknown format " + *v;
         return std::nullopt;
       }
@@ -255,6 +271,14 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto n = number(a, 1, 64, "number of jobs");
       if (!n) return std::nullopt;
       o.Jobs = *n;
+      given.push_back(a);
+    } else if (a == "--verify" || a == "--no-verify") {
+      o.Verify = a == "--verify";
+      given.push_back(a);
+    } else if (a == "--accuraterip") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.ArServer = *v;
       given.push_back(a);
     } else if (a == "--match") {
       auto n = number(a, 1, 1000, "match number");
@@ -300,6 +324,9 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       }
       o.OggQuality = *q;
       given.push_back(a);
+    } else if (o.Command == "offset" && o.Arguments.size() == 1 && o.Arguments[0] == "set" &&
+               a.size() > 1 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') {
+      o.Arguments.push_back(a);  // a negative offset
     } else if (a.size() > 1 && a[0] == '-') {
       *error = "unknown option " + a;
       return std::nullopt;
@@ -367,6 +394,15 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
         *error = "settings set takes FIELD=VALUE, not " + o.Arguments[i];
         return std::nullopt;
       }
+    }
+  } else if (o.Command == "offset") {
+    const auto& a = o.Arguments;
+    int n = 0;
+    const bool negative = a.size() == 2 && !a[1].empty() && a[1][0] == '-';
+    if (!(a.empty() || (a.size() == 2 && a[0] == "set" &&
+                        ParseNumber(negative ? a[1].substr(1) : a[1], 0, 5880, &n)))) {
+      *error = "offset takes nothing or set SAMPLES (-5880..5880)";
+      return std::nullopt;
     }
   } else if (o.Command == "play") {
     const bool file = o.Arguments.size() == 1;

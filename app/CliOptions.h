@@ -24,11 +24,15 @@ struct CliOptions {
   // (all of them, untouched).
   std::vector<std::string> Arguments;
   std::optional<int> Drive;
-  std::string Format;  // "wav", "mp3", "ogg", "wma" ("" = the profile's)
+  std::string Format;  // "wav", "mp3", "ogg", "wma", "flac" ("" = the profile's)
   std::string Tracks;  // "1,3-5" ("" = all audio tracks)
   bool OnTheFly = false;
   // rip --jobs N: tracks compressed at once (none: the setting).
   std::optional<int> Jobs;
+  // rip --verify / --no-verify (none: when a server is set).
+  std::optional<bool> Verify;
+  // --accuraterip HOST[:PORT]: the AccurateRip server for this run.
+  std::string ArServer;
   int Match = 1;
   std::optional<int> Track;  // play --track N
 

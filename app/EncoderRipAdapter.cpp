@@ -16,6 +16,12 @@ OwnEncoderParts::~OwnEncoderParts() = default;
 OwnEncoderRipAdapter::OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs)
     : detail::OwnEncoderParts(settings, dialogs), EncoderRipAdapter(*set) {}
 
+OwnEncoderRipAdapter::OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs,
+                                           int flacLevel, FlacDiscTags flacDisc)
+    : OwnEncoderRipAdapter(settings, dialogs) {
+  SetFlacOptions(flacLevel, std::move(flacDisc));
+}
+
 EncoderRipAdapter::~EncoderRipAdapter() {
   // Anything still being written when the rip ends was not finished.
   wav_.Abort();
@@ -34,12 +40,18 @@ bool EncoderRipAdapter::WmaAvailable() { return Encoder().Wma().Available(); }
 
 bool EncoderRipAdapter::VorbisAvailable() { return Encoder().Vorbis().Available(); }
 
+bool EncoderRipAdapter::FlacAvailable() { return Encoder().Flac().Available(); }
+
 void EncoderRipAdapter::Configure(
     const SettingsRecord&, OutputKind kind,
     std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) {
   kind_ = kind;
   progress_ = std::move(progress);
   if (encoder_) InstallProgress();
+  if (kind == OutputKind::Flac) {
+    Encoder().Flac().SetLevel(flacLevel_);
+    Encoder().Flac().SetDiscTags(flacDisc_);
+  }
 }
 
 void EncoderRipAdapter::InstallProgress() {

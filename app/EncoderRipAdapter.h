@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/RipPipeline.h"
+#include "codec/FlacWriter.h"
 #include "codec/WavWriter.h"
 
 namespace sonarvex {
@@ -23,6 +24,12 @@ class EncoderRipAdapter : public RipEncoder {
 
   bool WmaAvailable() override;
   bool VorbisAvailable() override;
+  bool FlacAvailable() override;
+  // The FLAC level and the disc's tags for FLAC files of the next grabs.
+  void SetFlacOptions(int level, FlacDiscTags disc) {
+    flacLevel_ = level;
+    flacDisc_ = std::move(disc);
+  }
   void Configure(const SettingsRecord& settings, OutputKind kind,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) override;
   WriteResult Open(const TrackTags& tag, const std::string& outPath) override;
@@ -46,6 +53,8 @@ class EncoderRipAdapter : public RipEncoder {
   std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress_;
   OutputKind kind_ = OutputKind::Mp3;
   bool cancelled_ = false;
+  int flacLevel_ = kFlacDefaultLevel;
+  FlacDiscTags flacDisc_;
   WavWriter wav_;
 };
 
@@ -66,6 +75,9 @@ struct OwnEncoderParts {
 class OwnEncoderRipAdapter : private detail::OwnEncoderParts, public EncoderRipAdapter {
  public:
   OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs);
+  // With the FLAC options of the program's own adapter.
+  OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs, int flacLevel,
+                       FlacDiscTags flacDisc);
 };
 
 }  // namespace sonarvex

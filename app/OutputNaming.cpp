@@ -103,6 +103,7 @@ const char* OutputExtension(int outputKind) {
     case 1: return ".mp3";
     case 2: return ".wma";
     case 3: return ".ogg";
+    case 4: return ".flac";
     default: return ".wav";
   }
 }

@@ -30,6 +30,8 @@ constexpr const char* kAskCancelCopy = "Вы хотите прервать ко�
 constexpr const char* kAskCancelCompress = "Вы хотите останоить сжатие???";
 constexpr const char* kNoWma = "Кодирование в WMA невозможно т.к. кодер не установлен.";
 constexpr const char* kNoOgg = "Кодирование в OGG невозможно т.к. нет необходимых библиотек.";
+constexpr const char* kNoFlac =
+    "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.";
 constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
 constexpr int kChunkDefault = 26;
 constexpr const char* kAborted = "Копирование прервано.";
@@ -98,6 +100,10 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     dialogs_.Message(kNoOgg, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
+  if (sender == GrabSender::Flac && !encoder_.FlacAvailable()) {
+    dialogs_.Message(kNoFlac, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
+    return;
+  }
   // A grab with no ticked audio track would copy nothing: say so.
   bool anyAudio = false;
   for (int i = 0, rows = TrackRows(); i < rows && !anyAudio; ++i)
@@ -134,6 +140,9 @@ void RipPipeline::GrabCommand(GrabSender sender) {
       break;
     case GrabSender::Ogg:
       kind_ = OutputKind::Ogg;
+      break;
+    case GrabSender::Flac:
+      kind_ = OutputKind::Flac;
       break;
   }
   encoder_.Configure(settings_, kind_,
@@ -545,6 +554,11 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
   const std::uint32_t chunk = settings_.SectorsPerRead ? settings_.SectorsPerRead : kChunkDefault;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
   const bool onTheFly = job.onTheFly;
+  if (watcher_) {
+    const std::uint32_t whole = static_cast<std::uint32_t>(album_.Tracks[i].StartSector);
+    const std::uint32_t wholeEnd = static_cast<std::uint32_t>(album_.Tracks[i + 1].StartSector);
+    watcher_->TrackReading(i, start, end, start == whole && end == wholeEnd);
+  }
 
   // Closes and deletes what this track has written so far.
   auto discard = [&] {
@@ -596,6 +610,7 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     const std::uint32_t count = std::min(chunk, end - start);
     bool ok = drive_.ReadCdda(buffer.data(), start, count);
     for (int attempt = 0; !ok && attempt < readRetries_ && !host_.Interrupted(); ++attempt) {
+      if (watcher_) watcher_->TrackRetry(i);
       host_.Pump();
       ok = drive_.ReadCdda(buffer.data(), start, count);
     }
@@ -610,6 +625,7 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
       }
       // A sector that cannot be read fails this track alone.
       host_.SetRowStatus(i, kUnreadableStatus);
+      if (watcher_) watcher_->TrackUnreadable(i, start);
       unreadableRows_.push_back(i);
       unreadableSectors_.push_back(start);
       return TrackResult::Unreadable;
@@ -617,6 +633,7 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     if (settings_.NoiseCorrection && total - d >= end - start && end - start > d)
       CheckChunk(buffer.data(), count, start);
     const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
+    if (watcher_) watcher_->TrackAudio(i, buffer.data(), bytes);
     if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
     WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
                                    : encoder_.WriteWav(buffer.data(), bytes);
@@ -654,6 +671,7 @@ RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
   host_.SetRowTicked(i, false);
+  if (watcher_) watcher_->TrackCopied(i, out);
   host_.TrackDone(i, out);
   return TrackResult::Copied;
 }
@@ -701,6 +719,8 @@ void RipPipeline::FinishGrab(bool normalEnd) {
   host_.SetControlsEnabled(true);
   host_.SetTimerEnabled(true);
   if (settings_.HighPriority) SetHighPriority(false);
+  // What is reported of the grab is written before the computer goes off.
+  if (watcher_) watcher_->GrabEnding(normalEnd);
   if (normalEnd && settings_.ShutdownAfterCopy && power_) power_->PowerOff();
 }
 
@@ -886,6 +906,7 @@ void RipPipeline::CopyTracks() {
   std::vector<int> rows;
   for (int i = 0, n = TrackRows(); i < n; ++i)
     if (host_.RowTicked(i) && album_.Tracks[i].AudioFlag) rows.push_back(i);
+  if (watcher_) watcher_->GrabStarted(kind_, rows);
   // Finished temporary files are compressed by the pool; streamed encoding
   // and WAV output go track by track.
   const bool pooled = makeEncoder_ && compress_ && !settings_.OnTheFlyEncoding;

@@ -53,6 +53,10 @@ class RipHost {
   virtual bool OutputFolderMissing(const std::string& folderUtf8) = 0;
   // A track was finished ("Скопирован") with this output file (UTF-8 path).
   virtual void TrackDone(int /*row*/, const std::string& /*path*/) {}
+  // After the grab: a copied track was checked against the AccurateRip
+  // database (its two checksums; word: "match N", "mismatch", "absent").
+  virtual void TrackVerified(int /*row*/, const std::string& /*path*/, std::uint32_t /*v1*/,
+                             std::uint32_t /*v2*/, const std::string& /*word*/) {}
   // The program was asked to stop (a signal on the command line): the grab
   // ends at the next block without a question, leaving nothing of the track.
   virtual bool Interrupted() { return false; }
@@ -83,6 +87,7 @@ class RipEncoder {
   // Whether the writer for an output kind can be used (WMA, Ogg Vorbis).
   virtual bool WmaAvailable() = 0;
   virtual bool VorbisAvailable() = 0;
+  virtual bool FlacAvailable() { return false; }
   // The settings (encoder options), the output kind of the grab and the
   // progress routine.
   virtual void Configure(const SettingsRecord& settings, OutputKind kind,
@@ -111,7 +116,30 @@ class RipEncoder {
 };
 
 // Which command started the grab.
-enum class GrabSender { Mp3Button, Mp3Menu, Wma, Wave, Ogg };
+enum class GrabSender { Mp3Button, Mp3Menu, Wma, Wave, Ogg, Flac };
+
+// Watches a grab for what is reported after it (the rip log, the cue sheet,
+// the AccurateRip verification). Called on the grab's thread.
+class RipWatcher {
+ public:
+  virtual ~RipWatcher() = default;
+  // The grab starts with the ticked audio rows it will copy.
+  virtual void GrabStarted(OutputKind /*kind*/, const std::vector<int>& /*rows*/) {}
+  // A track's reading starts: its sectors (from the first track, end
+  // exclusive) and whether they are the whole track (no copy range).
+  virtual void TrackReading(int /*row*/, std::uint32_t /*start*/, std::uint32_t /*end*/,
+                            bool /*wholeTrack*/) {}
+  // The track's audio as read, in order (16-bit stereo, little-endian).
+  virtual void TrackAudio(int /*row*/, const std::uint8_t* /*pcm*/, std::size_t /*bytes*/) {}
+  // A read of the track failed and is tried again.
+  virtual void TrackRetry(int /*row*/) {}
+  // A sector of the track could not be read even after the retries.
+  virtual void TrackUnreadable(int /*row*/, std::uint32_t /*sector*/) {}
+  // The track is finished under its final name.
+  virtual void TrackCopied(int /*row*/, const std::string& /*path*/) {}
+  // The grab ends; the computer may be switched off after this returns.
+  virtual void GrabEnding(bool /*normalEnd*/) {}
+};
 
 class RipPipeline {
  public:
@@ -126,6 +154,7 @@ class RipPipeline {
   }
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
+  void SetWatcher(RipWatcher* watcher) { watcher_ = watcher; }
 
   // Makes the encoder of one worker of the encoder pool, on the grab's
   // thread before the workers start. Its messages go to `dialogs`, which
@@ -217,6 +246,7 @@ class RipPipeline {
   OutputKind kind_;
   bool compress_;
   PowerControl* power_ = nullptr;
+  RipWatcher* watcher_ = nullptr;
   int readRetries_ = 3;
   int compressionRow_ = 0;
   std::int16_t lastCompressionPercent_ = 0;

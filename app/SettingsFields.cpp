@@ -434,7 +434,8 @@ std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbit
       return std::nullopt;
     }
     default:
-      return std::string("у WAV нет битрейта: --bitrate задаётся для mp3, ogg и wma.");
+      return std::string(kind == 4 ? "у FLAC нет битрейта" : "у WAV нет битрейта") +
+             ": --bitrate задаётся для mp3, ogg и wma.";
   }
 }
 

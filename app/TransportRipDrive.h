@@ -15,6 +15,15 @@ class TransportRipDrive : public RipDrive {
   TransportRipDrive(Transport& transport, int firstTrackOffset)
       : transport_(transport), shift_(firstTrackOffset - 150) {}
 
+  // Every read is corrected by the drive's read offset (samples): the audio
+  // comes from where it truly lies on the disc, silence before the disc's
+  // first sector and from audioEnd (the sector after the last audio sector,
+  // counted as the album counts) on.
+  void SetReadOffset(int samples, std::uint32_t audioEnd) {
+    offset_ = samples;
+    audioEnd_ = static_cast<std::int32_t>(audioEnd) + shift_;
+  }
+
   bool ReadCdda(std::uint8_t* buffer, std::uint32_t sector, std::uint32_t sectors) override;
   void SetReadSpeed(int factor) override;
   void LockMedium(bool lock) override;
@@ -25,6 +34,8 @@ class TransportRipDrive : public RipDrive {
  private:
   Transport& transport_;
   int shift_;
+  int offset_ = 0;
+  std::int32_t audioEnd_ = 0;
 };
 
 }  // namespace sonarvex
