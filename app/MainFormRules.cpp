@@ -7,7 +7,8 @@ namespace sonarvex {
 
 bool ToolbarButtonVisible(const SettingsRecord& s, const std::string& name, bool m3uVisible) {
   if (name == "WMAButton") return s.ShowWmaButton != 0;
-  if (name == "SpeedButton18") return s.ShowWaveButton != 0;
+  // The FLAC button stands beside the WAV button and is shown with it.
+  if (name == "SpeedButton18" || name == "FlacButton") return s.ShowWaveButton != 0;
   if (name == "BurnCDButton") return s.ShowBurnButton != 0;
   if (name == "SpeedButton7") return s.ShowFindButton != 0;
   if (name == "ConvertButton") return s.ShowConvertButton != 0;
@@ -76,7 +77,7 @@ std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
        {"SpeedButton10", "SpeedButton9", "SpeedButton2", "SpeedButton18", "WMAButton", "WMA1",
         "OGG1", "SpeedButton11", "SpeedButton12", "SpeedButton13", "SpeedButton14",
         "SpeedButton15", "SpeedButton6", "CDDB2", "SpeedButton5", "GroupEdit", "AlbumNameEdit",
-        "SonarvexCD1", "N22", "WAVE1", "TagSpeedButton", "ID3v2", "ID3v21", "VolumeBar", "MP3",
+        "SonarvexCD1", "N22", "WAVE1", "FlacButton", "FLAC1", "TagSpeedButton", "ID3v2", "ID3v21", "VolumeBar", "MP3",
         "N40", "Play1"})
     set(name, on);
   set("M3U1", false);

@@ -14,9 +14,9 @@
 
 namespace sonarvex {
 
-// The twelve buttons laid out left to right, in this order.
-inline constexpr const char* kToolbarOrder[12] = {
-    "SpeedButton1", "SpeedButton2", "WMAButton", "SpeedButton18", "BurnCDButton",
+// The thirteen buttons laid out left to right, in this order.
+inline constexpr const char* kToolbarOrder[13] = {
+    "SpeedButton1", "SpeedButton2", "WMAButton", "SpeedButton18", "FlacButton", "BurnCDButton",
     "TagSpeedButton", "ConvertButton", "SpeedButton6", "SettingButton", "SpeedButton4",
     "SpeedButton7", "SpeedButton8"};
 
@@ -24,7 +24,7 @@ inline constexpr const char* kToolbarOrder[12] = {
 // always visible except SpeedButton8 (shown after a search has found files).
 bool ToolbarButtonVisible(const SettingsRecord& s, const std::string& name, bool m3uVisible);
 
-// Left edge of each of the twelve buttons (-1 when hidden): each visible
+// Left edge of each of the buttons (-1 when hidden): each visible
 // button sits at buttonWidth x (number of visible buttons before it).
 std::vector<int> ToolbarLefts(const std::vector<bool>& visible, int buttonWidth);
 

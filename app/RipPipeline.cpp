@@ -229,6 +229,7 @@ void RipPipeline::CompressionProgress(std::uint64_t done, std::uint64_t total, i
   if (static_cast<int>(percent) != lastCompressionPercent_) {
     host_.SetRowStatus(compressionRow_, "сжатие " + std::to_string(percent) + "%");
     lastCompressionPercent_ = static_cast<std::int16_t>(percent);
+    TrackProgress(compressionRow_, 1, percent / 100.0);
   }
 }
 
@@ -446,6 +447,7 @@ class RipPipeline::EncoderPool {
 };
 
 void RipPipeline::ForgetTrack(const TrackJob& job) {
+  TrackOver(job.row);
   writtenInGrab_.erase(job.out);
   tempsInUse_.erase(job.temp);
 }
@@ -643,6 +645,8 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     if (percent != lastPercent) {
       host_.SetRowStatus(i, "копирование " + std::to_string(percent) + "%");
       lastPercent = percent;
+      // Encoded on the fly, what is read is compressed as well.
+      TrackProgress(i, percent / 100.0, job.onTheFly ? percent / 100.0 : 0);
     }
   }
   WriteResult closed = onTheFly
@@ -668,6 +672,7 @@ RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
     return TrackResult::Failed;
   }
   host_.SetRowStatus(i, "Скопирован");
+  TrackOver(i);
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
   host_.SetRowTicked(i, false);
@@ -713,7 +718,25 @@ RipPipeline::TrackResult RipPipeline::CopyTrack(int i) {
   return r;
 }
 
+void RipPipeline::TrackProgress(int row, double read, double compressed) {
+  auto it = progress_.find(row);
+  if (it == progress_.end()) return;
+  it->second.read = std::max(it->second.read, read);
+  it->second.compressed = std::max(it->second.compressed, compressed);
+  double done = 0, total = 0;
+  for (const auto& [r, p] : progress_) {
+    total += p.weight;
+    done += p.weight * (compress_ ? (p.read + p.compressed) / 2 : p.read);
+  }
+  const int percent = total > 0 ? static_cast<int>(done * 100 / total) : 100;
+  if (percent != shownOverall_) {
+    shownOverall_ = percent;
+    host_.SetOverallProgress(percent);
+  }
+}
+
 void RipPipeline::FinishGrab(bool normalEnd) {
+  host_.SetOverallProgress(-1);
   host_.SetVolume(host_.VolumePosition());
   if (normalEnd) host_.SetState(WindowState::Idle);
   host_.SetControlsEnabled(true);
@@ -773,6 +796,7 @@ void RipPipeline::ServicePool() {
     if (percent != job->shownPercent) {
       job->shownPercent = percent;
       host_.SetRowStatus(job->row, "сжатие " + std::to_string(percent) + "%");
+      TrackProgress(job->row, 1, percent / 100.0);
     }
   }
 }
@@ -907,6 +931,13 @@ void RipPipeline::CopyTracks() {
   for (int i = 0, n = TrackRows(); i < n; ++i)
     if (host_.RowTicked(i) && album_.Tracks[i].AudioFlag) rows.push_back(i);
   if (watcher_) watcher_->GrabStarted(kind_, rows);
+  progress_.clear();
+  shownOverall_ = -1;
+  for (int i : rows) {
+    const Range r = TrackRange(i);
+    progress_[i].weight = std::max<double>(1, static_cast<double>(r.End) - r.Start);
+  }
+  host_.SetOverallProgress(0);
   // Finished temporary files are compressed by the pool; streamed encoding
   // and WAV output go track by track.
   const bool pooled = makeEncoder_ && compress_ && !settings_.OnTheFlyEncoding;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -51,6 +52,8 @@ class RipHost {
   // The output folder does not exist: show the message and let the user pick
   // another one (it is stored in the settings). False: the user gave up.
   virtual bool OutputFolderMissing(const std::string& folderUtf8) = 0;
+  // The whole grab's progress, 0..100, while it runs; -1 when it has ended.
+  virtual void SetOverallProgress(int /*percent*/) {}
   // A track was finished ("Скопирован") with this output file (UTF-8 path).
   virtual void TrackDone(int /*row*/, const std::string& /*path*/) {}
   // After the grab: a copied track was checked against the AccurateRip
@@ -222,6 +225,10 @@ class RipPipeline {
   // ended); stopEncoders also stops the running compressions (a write
   // failure: the disk is full), else they finish.
   void FailPooled(const std::string& text, bool stopEncoders);
+  // The overall progress: a track's reading and compressing (when it is
+  // compressed) count half each, tracks weighed by their length.
+  void TrackProgress(int row, double read, double compressed);
+  void TrackOver(int row) { TrackProgress(row, 1, 1); }
   // Names the tracks whose sectors could not be read.
   void ReportUnreadable();
   // The output path of this track, numbered when an earlier track of the same
@@ -255,6 +262,11 @@ class RipPipeline {
   std::string failure_;
   // Output paths written in this grab (native), and the unreadable rows
   // with the sector that failed.
+  struct Progress {
+    double weight = 0, read = 0, compressed = 0;
+  };
+  std::map<int, Progress> progress_;
+  int shownOverall_ = -1;
   std::set<std::string> writtenInGrab_;
   std::vector<int> unreadableRows_;
   std::vector<std::uint32_t> unreadableSectors_;

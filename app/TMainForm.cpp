@@ -195,6 +195,13 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
   }
   std::string RowCaption(int row) override { return S(Item(row)->text(ColTrack)); }
   void SetCaption(const std::string& text) override { f.setWindowTitle(Q(text)); }
+  // The grab's progress as a whole stands in the time panel while it runs.
+  void SetOverallProgress(int percent) override {
+    if (percent < 0)
+      f.timePanel_->clear();
+    else
+      f.timePanel_->setText(Q("Всего " + std::to_string(percent) + "%"));
+  }
   void Pump() override {
     if (f.context_.Pump)
       f.context_.Pump();
@@ -338,11 +345,12 @@ void TMainForm::BuildToolbar(QWidget* parent) {
     const char* label;
     unsigned rgb;
   };
-  const Def defs[12] = {
+  const Def defs[13] = {
       {"SpeedButton1", "Обновить информацию о диске", "view-refresh", "↻", 0x3c78c8},
       {"SpeedButton2", "Сграбить в MP3", "", "MP3", 0x2a8a4a},
       {"WMAButton", "Сграбить в WMA", "", "WMA", 0x8a5a2a},
       {"SpeedButton18", "Сграбить в WAVE", "", "WAV", 0x2a6a8a},
+      {"FlacButton", "Сграбить в FLAC", "", "FLAC", 0x2a7a7a},
       {"BurnCDButton", "Создать AudioCD", "media-optical-burn", "CD", 0xb03a2e},
       {"TagSpeedButton", "ID3v2...", "", "ID3", 0x7a4ab0},
       {"ConvertButton", "Конвертирование файлов WAVE, MP3, WMA", "", "⇄", 0x4a7a2a},
@@ -361,17 +369,18 @@ void TMainForm::BuildToolbar(QWidget* parent) {
                               0x903030);
 
   connect(toolbar_[0], &QToolButton::clicked, this, &TMainForm::Refresh);
-  connect(toolbar_[9], &QToolButton::clicked, this, &TMainForm::StartPlayer);
-  connect(toolbar_[8], &QToolButton::clicked, this, [this] { OpenSettings(); });
-  connect(toolbar_[6], &QToolButton::clicked, this, [this] { ConvertFiles(); });
-  connect(toolbar_[10], &QToolButton::clicked, this, [this] { SearchMedia(); });
-  connect(toolbar_[4], &QToolButton::clicked, this, [this] { RecordAudioCd(); });
-  connect(toolbar_[11], &QToolButton::clicked, this, [this] { CreateM3uList(); });
+  connect(toolbar_[10], &QToolButton::clicked, this, &TMainForm::StartPlayer);
+  connect(toolbar_[9], &QToolButton::clicked, this, [this] { OpenSettings(); });
+  connect(toolbar_[7], &QToolButton::clicked, this, [this] { ConvertFiles(); });
+  connect(toolbar_[11], &QToolButton::clicked, this, [this] { SearchMedia(); });
+  connect(toolbar_[5], &QToolButton::clicked, this, [this] { RecordAudioCd(); });
+  connect(toolbar_[12], &QToolButton::clicked, this, [this] { CreateM3uList(); });
   connect(toolbar_[1], &QToolButton::clicked, this, [this] { Grab(GrabSender::Mp3Button); });
   connect(toolbar_[2], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wma); });
   connect(toolbar_[3], &QToolButton::clicked, this, [this] { Grab(GrabSender::Wave); });
-  connect(toolbar_[5], &QToolButton::clicked, this, &TMainForm::OpenTagEditor);
-  connect(toolbar_[7], &QToolButton::clicked, this, &TMainForm::CddbLookupCommand);
+  connect(toolbar_[4], &QToolButton::clicked, this, [this] { Grab(GrabSender::Flac); });
+  connect(toolbar_[6], &QToolButton::clicked, this, &TMainForm::OpenTagEditor);
+  connect(toolbar_[8], &QToolButton::clicked, this, &TMainForm::CddbLookupCommand);
   connect(exitButton_, &QToolButton::clicked, this, &QWidget::close);
   connect(profButton_, &QToolButton::clicked, this, [this] {
     if (state_ == WindowState::Copying || !profMenu_) return;
@@ -596,6 +605,7 @@ void TMainForm::BuildMenus() {
   AddAction(act, "OGG1", U("OGG"), QKeySequence("F8"));
   AddAction(act, "WMA1", U("&WMA"), QKeySequence("F7"));
   AddAction(act, "WAVE1", U("W&AVE"), QKeySequence("F6"));
+  AddAction(act, "FLAC1", U("F&LAC"), QKeySequence("F11"));
   act->addSeparator();
   AddAction(act, "ID3v2", U("ID3v2"), QKeySequence("F3"));
   AddAction(act, "CDDB1", U("Редактор локальной CDDB"));
@@ -646,6 +656,7 @@ void TMainForm::BuildMenus() {
   on("OGG1", [this] { Grab(GrabSender::Ogg); });
   on("WMA1", [this] { Grab(GrabSender::Wma); });
   on("WAVE1", [this] { Grab(GrabSender::Wave); });
+  on("FLAC1", [this] { Grab(GrabSender::Flac); });
   on("ID3v2", [this] { OpenTagEditor(); });
   on("CDDB2", [this] { CddbLookupCommand(); });
   on("CDDB1", [this] { OpenAlbumEditor(); });

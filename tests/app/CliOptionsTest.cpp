@@ -18,6 +18,15 @@ TEST(CliOptions, ParsesTheCommands) {
   EXPECT_EQ(o->Tracks, "1,3-5");
   EXPECT_TRUE(o->OnTheFly);
   EXPECT_EQ(o->Jobs, 3);
+  o = ParseCli({"rip", "--format", "flac", "--verify", "--accuraterip", "h:8080"}, &err);
+  ASSERT_TRUE(o) << err;
+  EXPECT_EQ(o->Format, "flac");
+  EXPECT_EQ(o->Verify, true);
+  EXPECT_EQ(o->ArServer, "h:8080");
+  o = ParseCli({"offset", "set", "-1164", "--drive", "1"}, &err);
+  ASSERT_TRUE(o) << err;
+  EXPECT_EQ(o->Arguments, (std::vector<std::string>{"set", "-1164"}));
+  EXPECT_EQ(o->Drive, 1);
   o = ParseCli({"cddb", "--match", "2"}, &err);
   ASSERT_TRUE(o);
   EXPECT_EQ(o->Match, 2);
@@ -28,9 +37,11 @@ TEST(CliOptions, UsageErrors) {
   std::string err;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {}, {"--home"}, {"play"}, {"--bogus", "drives"}, {"drives", "--drive", "1"},
-           {"toc", "--drive", "x"}, {"rip", "--format", "flac"}, {"toc", "--tracks", "1"},
+           {"toc", "--drive", "x"}, {"rip", "--format", "aiff"}, {"toc", "--tracks", "1"},
            {"cddb", "--match", "0"}, {"rip", "--drive"}, {"rip", "--jobs", "0"},
-           {"rip", "--jobs", "65"}, {"toc", "--jobs", "2"}}) {
+           {"rip", "--jobs", "65"}, {"toc", "--jobs", "2"}, {"toc", "--verify"},
+           {"offset", "set"}, {"offset", "set", "5881"}, {"offset", "set", "-x"},
+           {"offset", "7"}, {"rip", "--accuraterip"}}) {
     err.clear();
     EXPECT_FALSE(ParseCli(bad, &err)) << (bad.empty() ? "" : bad[0]);
     EXPECT_FALSE(err.empty());

@@ -13,8 +13,9 @@ TEST(MainFormRules, ToolbarClosesGaps) {
   for (const char* n : kToolbarOrder) all.push_back(ToolbarButtonVisible(s, n, false));
   std::vector<int> lefts = ToolbarLefts(all, 38);
   EXPECT_EQ(lefts[0], 0);
-  EXPECT_EQ(lefts[10], 380);
-  EXPECT_EQ(lefts[11], -1);  // the M3U button until a search found files
+  EXPECT_EQ(lefts[4], 4 * 38);  // FLAC beside WAV
+  EXPECT_EQ(lefts[11], 418);
+  EXPECT_EQ(lefts[12], -1);  // the M3U button until a search found files
 
   // Every optional button hidden: the rest sit side by side.
   s.ShowWmaButton = s.ShowWaveButton = s.ShowBurnButton = s.ShowFindButton = 0;
@@ -23,13 +24,14 @@ TEST(MainFormRules, ToolbarClosesGaps) {
   for (const char* n : kToolbarOrder) few.push_back(ToolbarButtonVisible(s, n, true));
   lefts = ToolbarLefts(few, 38);
   std::map<std::string, int> at;
-  for (int i = 0; i < 12; ++i) at[kToolbarOrder[i]] = lefts[i];
+  for (int i = 0; i < 13; ++i) at[kToolbarOrder[i]] = lefts[i];
   EXPECT_EQ(at["SpeedButton1"], 0);
   EXPECT_EQ(at["SpeedButton2"], 38);
   EXPECT_EQ(at["TagSpeedButton"], 76);
   EXPECT_EQ(at["SettingButton"], 114);
   EXPECT_EQ(at["SpeedButton8"], 152);
   EXPECT_EQ(at["WMAButton"], -1);
+  EXPECT_EQ(at["FlacButton"], -1);
   EXPECT_EQ(at["SpeedButton4"], -1);
 }
 
