@@ -795,6 +795,8 @@ void TMainForm::RecomputeSizes() {
     if (!t.AudioFlag) continue;
     sum += t.Size;
     listView_->topLevelItem(i)->setText(ColMp3, Q(ExpectedSizeText(t.Size, r)));
+    listView_->topLevelItem(i)->setToolTip(
+        ColMp3, Q("FLAC: около " + ExpectedSizeText(t.Size, kFlacCompressionRatio)));
   }
   sizePanel_->setText(Q(SizePanelText(sum, r, settings_.ShowCompressedSize != 0)));
 }

@@ -17,6 +17,10 @@ double LameCompressionRatio(const LameSettings& lame);
 // format without data rate.
 double AcmCompressionRatio(const AudioFormatRecord& format);
 
+// FLAC keeps CD audio at about 0.6 of its size (music varies from about
+// 0.4 to 0.8).
+inline constexpr double kFlacCompressionRatio = 1 / 0.6;
+
 // By UseLame: the LAME ratio, or the ratio of the ACM format AcmFormatIndex
 // (infinite when no such format exists). Expected size = bytes / ratio.
 double ExpectedCompressionRatio(const SettingsRecord& settings, const AcmMp3Writer& acm);
