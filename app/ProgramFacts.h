@@ -1,5 +1,6 @@
 // What the program holds that its dialogs ask about: the drive list and the
-// transports, the encoders it can offer, the search extension list. The
+// transports, the encoders it can offer, the search extension list and the
+// options kept outside the settings record (setting/sonarvex.ini). The
 // Session answers it; tests give a fake.
 #pragma once
 
@@ -31,6 +32,31 @@ class ProgramFacts {
   // The search extension list (".mp3", ...).
   virtual std::vector<std::string> SearchExtensions() = 0;
   virtual void SetSearchExtensions(const std::vector<std::string>& extensions) = 0;
+
+  // The options of the INI store. Each setter stores at once and gives false
+  // when the value is refused or the file could not be written.
+  // How many tracks a rip compresses at once: 0 is "auto" (one per
+  // processor), at most 64.
+  virtual int IniRipWorkers() = 0;
+  virtual bool SetIniRipWorkers(int workers) = 0;
+  // Whether FLAC can be written (libFLAC was found), and its compression
+  // level 0..8.
+  virtual bool FlacAvailable() = 0;
+  virtual int IniFlacLevel() = 0;
+  virtual bool SetIniFlacLevel(int level) = 0;
+  // The read offset in samples (at most 5880 either way) of drive `drive`,
+  // an index into DriveNames(); 0 when none is stored.
+  virtual int IniReadOffset(int drive) = 0;
+  virtual bool SetIniReadOffset(int drive, int samples) = 0;
+  // Whether a rip leaves a log and a cue sheet beside its files: lossless
+  // (WAV and FLAC) and compressed (MP3, Ogg Vorbis, WMA).
+  virtual bool IniRipLogLossless() = 0;
+  virtual bool IniRipLogCompressed() = 0;
+  virtual bool SetIniRipLog(bool lossless, bool compressed) = 0;
+  // The AccurateRip server, HOST[:PORT]; "" when verification is off. The
+  // setter refuses a text ParseArServer does not accept.
+  virtual std::string IniAccurateRipServer() = 0;
+  virtual bool SetIniAccurateRipServer(const std::string& hostPort) = 0;
 };
 
 }  // namespace sonarvex

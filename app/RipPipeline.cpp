@@ -250,6 +250,74 @@ std::string RipPipeline::UniqueInGrab(const std::string& out) {
   return path;
 }
 
+// The audio of a track being read, on its way to the worker that encodes it
+// on the fly: blocks in the order read, at most `capacity` bytes waiting.
+class PcmStream {
+ public:
+  explicit PcmStream(std::size_t capacity) : capacity_(capacity) {}
+  // Hands a block to the worker; while too much waits, runs `idle` (the
+  // window stays alive) between short waits. False when the stream was
+  // aborted (the worker failed or was stopped).
+  bool Push(std::vector<std::uint8_t> block, const std::function<void()>& idle) {
+    for (;;) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (aborted_) return false;
+        if (queued_ < capacity_ || blocks_.empty()) {
+          queued_ += block.size();
+          blocks_.push_back(std::move(block));
+          ready_.notify_all();
+          return true;
+        }
+        room_.wait_for(lock, std::chrono::milliseconds(40));
+        if (queued_ < capacity_ && !aborted_) continue;
+      }
+      if (idle) idle();
+    }
+  }
+  bool Aborted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return aborted_;
+  }
+  // The track has been read whole.
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    ready_.notify_all();
+  }
+  // Nothing more comes: the reader or the worker gave up.
+  void Abort() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+    ready_.notify_all();
+    room_.notify_all();
+  }
+  // The next block; false at the end of the track (`*aborted` tells why).
+  bool Pop(std::vector<std::uint8_t>& block, bool* aborted) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait(lock, [&] { return aborted_ || closed_ || !blocks_.empty(); });
+    *aborted = aborted_;
+    if (aborted_ || blocks_.empty()) return false;
+    block = std::move(blocks_.front());
+    blocks_.pop_front();
+    queued_ -= block.size();
+    room_.notify_all();
+    return true;
+  }
+
+ private:
+  const std::size_t capacity_;
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<std::vector<std::uint8_t>> blocks_;
+  std::size_t queued_ = 0;
+  bool closed_ = false, aborted_ = false;
+};
+
+// At most this much of a track's audio waits for its worker (about six
+// minutes of CD audio) before the drive waits.
+constexpr std::size_t kStreamCapacity = 64u << 20;
+
 // One track on its way through the grab. The grab's thread fills it; in a
 // pooled grab a worker then compresses it, writing only `result` (under the
 // pool's lock) and the progress counters.
@@ -261,6 +329,11 @@ struct RipPipeline::TrackJob {
   TrackTags tag;
   bool compress = false, onTheFly = false;
   int peak = 0;
+  // Encoded on the fly by a worker of the pool: the audio as it is read,
+  // its length, and whether the reader gave the track up (it has said why).
+  std::shared_ptr<PcmStream> stream;
+  std::uint64_t streamBytes = 0;
+  std::atomic<bool> readerGaveUp{false};
   WriteResult result;
   std::atomic<std::uint64_t> done{0}, total{0};
   std::atomic<bool> started{false};
@@ -333,6 +406,14 @@ class RipPipeline::EncoderPool {
     }
     wake_.notify_one();
   }
+  bool IsFinished(const Job& job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return job->finished || std::find(queue_.begin(), queue_.end(), job) != queue_.end();
+  }
+  bool FailedJob(const Job& job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return job->finished && job->result.Failed();
+  }
   // Jobs no worker has taken yet.
   std::size_t Waiting() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -392,7 +473,9 @@ class RipPipeline::EncoderPool {
         running_.push_back(job);
       }
       WriteResult r = WriteResult::Cancel();
-      if (!cancel_.load()) {
+      if (job->stream) {
+        r = Stream(encoder, *job);
+      } else if (!cancel_.load()) {
         TrackJob* j = job.get();
         encoder.Configure(settings_, kind_,
                           [this, j](std::uint64_t done, std::uint64_t total, int* cancel, int) {
@@ -403,7 +486,7 @@ class RipPipeline::EncoderPool {
                           });
         r = encoder.ConvertFile(job->temp, job->partial, job->tag, job->peak);
       }
-      ::unlink(job->temp.c_str());
+      if (!job->stream) ::unlink(job->temp.c_str());
       // A writer may keep what it wrote when cancelled: nothing of the track stays.
       if (r.Cancelled()) ::unlink(job->partial.c_str());
       {
@@ -421,6 +504,45 @@ class RipPipeline::EncoderPool {
       }
       changed_.notify_all();
     }
+  }
+
+  // Encodes a track on the fly from its stream as the drive reads it.
+  WriteResult Stream(RipEncoder& encoder, TrackJob& job) {
+    PcmStream& stream = *job.stream;
+    if (cancel_.load() || stream.Aborted()) {
+      stream.Abort();
+      return WriteResult::Cancel();
+    }
+    encoder.Configure(settings_, kind_, nullptr);
+    job.total.store(job.streamBytes);
+    job.started.store(true);
+    WriteResult r = encoder.Open(job.tag, job.partial);
+    if (!r) {
+      stream.Abort();
+      return r;
+    }
+    std::vector<std::uint8_t> block;
+    bool aborted = false;
+    std::uint64_t done = 0;
+    while (stream.Pop(block, &aborted)) {
+      if (cancel_.load()) {
+        aborted = true;
+        break;
+      }
+      r = encoder.Write(block.data(), block.size());
+      if (!r) {
+        stream.Abort();
+        return r;  // the writer has deleted the file
+      }
+      done += block.size();
+      job.done.store(done);
+    }
+    if (aborted || cancel_.load()) {
+      stream.Abort();
+      encoder.Abort();
+      return WriteResult::Cancel();
+    }
+    return encoder.Close();
   }
 
   std::vector<std::unique_ptr<RipEncoder>> encoders_;
@@ -563,8 +685,12 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
   }
 
   // Closes and deletes what this track has written so far.
+  PcmStream* stream = job.stream.get();
   auto discard = [&] {
-    if (onTheFly)
+    if (stream) {
+      job.readerGaveUp.store(true);
+      stream->Abort();
+    } else if (onTheFly)
       encoder_.Abort();
     else
       encoder_.AbortWav();
@@ -581,8 +707,9 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     return TrackResult::Cancelled;
   };
 
-  WriteResult opened =
-      onTheFly ? encoder_.Open(job.tag, job.partial) : encoder_.CreateWav(job.temp, !job.compress);
+  WriteResult opened = stream     ? WriteResult{}
+                       : onTheFly ? encoder_.Open(job.tag, job.partial)
+                                  : encoder_.CreateWav(job.temp, !job.compress);
   if (!opened) {
     job.RemoveMadeFolders();
     if (opened.Cancelled()) {
@@ -637,9 +764,18 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
     if (watcher_) watcher_->TrackAudio(i, buffer.data(), bytes);
     if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
-    WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
-                                   : encoder_.WriteWav(buffer.data(), bytes);
-    if (!written) return failed(written);
+    if (stream) {
+      // The worker's failure (a full disk) is told by the pool.
+      if (!stream->Push(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + bytes), [&] {
+            host_.Pump();
+            ServicePool();
+          }))
+        return cancelled();
+    } else {
+      WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
+                                     : encoder_.WriteWav(buffer.data(), bytes);
+      if (!written) return failed(written);
+    }
     start += chunk;
     unsigned percent = PercentDone(start >= end ? 0 : end - start, total);
     if (percent != lastPercent) {
@@ -648,6 +784,10 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
       // Encoded on the fly, what is read is compressed as well.
       TrackProgress(i, percent / 100.0, job.onTheFly ? percent / 100.0 : 0);
     }
+  }
+  if (stream) {
+    stream->Close();
+    return TrackResult::Copied;
   }
   WriteResult closed = onTheFly
                            ? encoder_.Close()
@@ -767,6 +907,13 @@ void RipPipeline::ServicePool() {
   if (!failure.empty()) FailPooled(failure + " " + kAborted, true);
   for (const auto& job : pool_->TakeFinished()) {
     tempsInUse_.erase(job->temp);
+    // A track the drive could not read (or the reader stopped) has been
+    // answered for by the reader; its worker only let it go.
+    if (job->readerGaveUp.load()) {
+      ::unlink(job->partial.c_str());
+      if (job->result.Failed()) host_.SetRowStatus(job->row, "Ошибка");
+      continue;
+    }
     if (job->result.Ok()) {
       if (CompleteTrack(*job) != TrackResult::Copied) {
         ForgetTrack(*job);
@@ -849,9 +996,26 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
       if (!host_.RowTicked(i)) continue;
       auto job = std::make_shared<TrackJob>();
       TrackResult r = PrepareTrack(i, *job);
-      if (r == TrackResult::Copied) r = ReadTrack(*job);
-      if (r == TrackResult::Copied) {
+      // Encoded on the fly, a worker takes the track as the drive reads it.
+      const bool streamed = r == TrackResult::Copied && job->onTheFly;
+      if (streamed) {
+        const Range range = TrackRange(i);
+        job->stream = std::make_shared<PcmStream>(kStreamCapacity);
+        job->streamBytes = static_cast<std::uint64_t>(range.End - range.Start) * kBytesPerSector;
         pool.Submit(job);
+      }
+      if (r == TrackResult::Copied) r = ReadTrack(*job);
+      if (r != TrackResult::Copied && streamed) {
+        job->readerGaveUp.store(true);
+        job->stream->Abort();
+        // Its worker lets it go at once; a failure of that worker (a full
+        // disk) is what stopped the reader, not the user.
+        await([&] { return pool.IsFinished(job); }, WindowState::Copying, nullptr);
+        ServicePool();
+        if (pool.FailedJob(job)) host_.SetRowStatus(i, "Ошибка");
+      }
+      if (r == TrackResult::Copied) {
+        if (!streamed) pool.Submit(job);
         // The drive waits for the encoders only while `workers` read tracks
         // wait for them.
         await([&] { return stopReading_ || pool.Waiting() < static_cast<std::size_t>(workers); },
@@ -938,9 +1102,9 @@ void RipPipeline::CopyTracks() {
     progress_[i].weight = std::max<double>(1, static_cast<double>(r.End) - r.Start);
   }
   host_.SetOverallProgress(0);
-  // Finished temporary files are compressed by the pool; streamed encoding
-  // and WAV output go track by track.
-  const bool pooled = makeEncoder_ && compress_ && !settings_.OnTheFlyEncoding;
+  // Finished temporary files, or the audio of tracks encoded on the fly,
+  // are compressed by the pool; WAV output goes track by track.
+  const bool pooled = makeEncoder_ && compress_;
   const int workers = pooled ? WorkersFor(static_cast<int>(rows.size())) : 1;
   if (workers > 1) {
     CopyTracksPooled(rows, workers);

@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cstring>
 
 #include "app/EncoderRipAdapter.h"
 #include "app/OutputNaming.h"
 #include "app/ProgramFolders.h"
 #include "app/TransportRipDrive.h"
+#include "app/RipReport.h"
+#include "app/CliOptions.h"
+#include "drive/CommandBlock.h"
 #include "accuraterip/ArClient.h"
 #include "drive/AudioReading.h"
 #include "codec/EncoderSet.h"
@@ -351,8 +355,62 @@ bool Session::SetAccurateRipServer(const std::string& hostPort) {
 }
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
+  RipChoices choices;
+  choices.workers = workers;
+  return Rip(sender, host, choices);
+}
+
+namespace {
+
+// The sector after the last audio track (album sectors).
+std::uint32_t AudioEndOf(const AlbumRecord& album) {
+  const int count = std::clamp<int>(album.TrackCount, 0, kMaxAlbumTracks - 1);
+  std::int32_t end = 0;
+  for (int i = 0; i < count; ++i)
+    if (album.Tracks[i].AudioFlag) end = std::max(end, album.Tracks[i + 1].StartSector);
+  return static_cast<std::uint32_t>(std::max<std::int32_t>(end, 0));
+}
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+OutputKind KindOfGrab(GrabSender sender, const SettingsRecord& settings) {
+  switch (sender) {
+    case GrabSender::Mp3Button: return settings.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
+    case GrabSender::Mp3Menu: return OutputKind::Mp3;
+    case GrabSender::Wma: return OutputKind::Wma;
+    case GrabSender::Wave: return OutputKind::Wav;
+    case GrabSender::Ogg: return OutputKind::Ogg;
+    case GrabSender::Flac: return OutputKind::Flac;
+  }
+  return OutputKind::Mp3;
+}
+
+}  // namespace
+
+Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
+  // FLAC files carry the album artist when the tracks' artists differ.
+  FlacDiscTags flacDisc;
+  const int count = std::clamp<int>(album_.TrackCount, 0, kMaxAlbumTracks - 1);
+  const std::string albumArtist = AlbumText(album_, albumTexts_, AlbumField::Artist);
+  for (int i = 0; i < count; ++i) {
+    if (!album_.Tracks[i].AudioFlag) continue;
+    ++flacDisc.TrackTotal;
+    if (tags_.GetTags(i, album_.TrackCount).Get(TagField::Artist) != albumArtist)
+      flacDisc.AlbumArtist = albumArtist;
+  }
+  const int flacLevel = FlacLevel();
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
+  encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
+  const int readOffset = CurrentReadOffset();
+  drive.SetReadOffset(readOffset, AudioEndOf(album_));
   // Installed, the temporary files go where the music goes when the cache
   // lies on another file system.
   const std::string temp =
@@ -366,14 +424,59 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
-  rip.SetEncoderPool(workers < 0 ? RipWorkers() : workers, [this](Dialogs& d) {
-    Encoders();
-    return std::make_unique<OwnEncoderRipAdapter>(settings_, d);
-  });
+  rip.SetEncoderPool(choices.workers < 0 ? RipWorkers() : choices.workers,
+                     [this, flacLevel, flacDisc](Dialogs& d) {
+                       Encoders();
+                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
+                                                                     flacDisc);
+                     });
+
+  // What is reported after the grab.
+  RipReport::Options report;
+  const std::string storedServer = AccurateRipServer();
+  report.verify = choices.verify.value_or(!storedServer.empty());
+  const std::string serverText = !choices.arServer.empty() ? choices.arServer
+                                 : !storedServer.empty()   ? storedServer
+                                                           : std::string(kDefaultArHost);
+  if (report.verify && !ParseArServer(serverText, report.server)) {
+    dialogs_.Message("Адрес сервера AccurateRip указан неверно: " + serverText, kProgramTitle,
+                     MsgIcon::Error, MsgButtons::Ok);
+    return RipResult{RipPipeline::Outcome::NotStarted,
+                     "Адрес сервера AccurateRip указан неверно: " + serverText};
+  }
+  report.writeLog = choices.writeLog.value_or(RipLogFor(KindOfGrab(sender, settings_)));
+  report.log.programVersion = kProgramVersion;
+  report.log.date = LocalTimeText();
+  report.log.drive = CurrentDriveName();
+  while (!report.log.drive.empty() && report.log.drive.back() == ' ') report.log.drive.pop_back();
+  report.log.readOffset = readOffset;
+  const int driveIndex = std::clamp<int>(settings_.DriveIndex, 0, 15);
+  report.log.readCommand =
+      std::string(ReadCommandName(ReadCommandForDriveType(settings_.DriveTypes[driveIndex])));
+  report.log.readSpeed = settings_.ReadSpeed == 255 || settings_.ReadSpeed == 0
+                             ? std::string("максимальная")
+                             : std::to_string(settings_.ReadSpeed) + "x";
+  report.log.artist = albumArtist;
+  report.log.album = AlbumText(album_, albumTexts_, AlbumField::AlbumTitle);
+  report.cue.performer = report.log.artist;
+  report.cue.title = report.log.album;
+  report.pump = [&host] { host.Pump(); };
+  report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
+  RipReport watcher(host, dialogs_, album_, tags_, report);
+  rip.SetWatcher(&watcher);
+
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
-  return RipResult{rip.LastOutcome(), rip.FailureText()};
+  RipResult result{rip.LastOutcome(), rip.FailureText()};
+  result.verified = report.verify;
+  result.verifyFailure = watcher.VerifyFailure();
+  result.mismatch = watcher.AnyMismatch();
+  result.logPath = watcher.LogPath();
+  result.cuePath = watcher.CuePath();
+  return result;
 }
+
+RipDiscExtras Session::ReadDiscExtrasOfCurrent() { return {}; }
 
 void Session::Shutdown() {
   if (shutDown_) return;
@@ -410,5 +513,22 @@ std::vector<std::string> Session::AcmFormatDescriptions() {
 bool Session::LameAvailable() { return Encoders().Lame().Available(); }
 bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
 bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
+bool Session::FlacAvailable() { return Encoders().Flac().Available(); }
+
+int Session::IniRipWorkers() { return RipWorkers(); }
+bool Session::SetIniRipWorkers(int workers) { return SetRipWorkers(workers); }
+int Session::IniFlacLevel() { return FlacLevel(); }
+bool Session::SetIniFlacLevel(int level) { return SetFlacLevel(level); }
+int Session::IniReadOffset(int drive) { return ReadOffset(drive); }
+bool Session::SetIniReadOffset(int drive, int samples) { return SetReadOffset(drive, samples); }
+bool Session::IniRipLogLossless() { return RipLogLossless(); }
+bool Session::IniRipLogCompressed() { return RipLogCompressed(); }
+bool Session::SetIniRipLog(bool lossless, bool compressed) {
+  return SetRipLog(lossless, compressed);
+}
+std::string Session::IniAccurateRipServer() { return AccurateRipServer(); }
+bool Session::SetIniAccurateRipServer(const std::string& hostPort) {
+  return SetAccurateRipServer(hostPort);
+}
 
 }  // namespace sonarvex

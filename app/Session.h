@@ -10,12 +10,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/ProfileList.h"
 #include "app/ProgramFacts.h"
 #include "app/RipPipeline.h"
+#include "app/RipReport.h"
 #include "app/SettingsStore.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/DiscModel.h"
@@ -174,10 +176,29 @@ class Session : public ProgramFacts {
   struct RipResult {
     RipPipeline::Outcome outcome = RipPipeline::Outcome::NotStarted;
     std::string failure;  // what failed, for Failed
+    // The AccurateRip check: whether it ran, why it could not ask the
+    // database, whether a track did not match.
+    bool verified = false;
+    std::string verifyFailure;
+    bool mismatch = false;
+    // The rip log and the cue sheet written beside the files ("" when none).
+    std::string logPath, cuePath;
   };
-  // workers: how many tracks are compressed at once (see
-  // RipPipeline::SetEncoderPool); negative: the setting RipWorkers().
+  struct RipChoices {
+    // How many tracks are compressed at once (see
+    // RipPipeline::SetEncoderPool); negative: the setting RipWorkers().
+    int workers = -1;
+    // Check the copied tracks against the AccurateRip database; without a
+    // choice, when a server is set (AccurateRipServer()).
+    std::optional<bool> verify;
+    // The server for this rip ("HOST[:PORT]"); empty: the setting, else
+    // the public database.
+    std::string arServer;
+    // Write the rip log and the cue sheet; without a choice, RipLogFor.
+    std::optional<bool> writeLog;
+  };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
+  RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);
 
   // The number of compression workers of a rip, kept in setting/sonarvex.ini
   // ([Rip] Workers=, "auto" or a number): 0 means auto, one per processor.
@@ -211,6 +232,10 @@ class Session : public ProgramFacts {
   std::string AccurateRipServer() const;
   bool SetAccurateRipServer(const std::string& hostPort);
 
+  // What the drive tells of the current disc beyond its table of contents
+  // (catalogue number, ISRCs, pregaps), for the cue sheet of a rip.
+  RipDiscExtras ReadDiscExtrasOfCurrent();
+
   // Stops play, unlocks the tray and closes the transports, removes the
   // empty temporary folder. Settings and album are saved by the caller.
   void Shutdown();
@@ -227,6 +252,18 @@ class Session : public ProgramFacts {
   bool WmaAvailable() override;
   std::vector<std::string> SearchExtensions() override { return extensions_; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { extensions_ = e; }
+  int IniRipWorkers() override;
+  bool SetIniRipWorkers(int workers) override;
+  bool FlacAvailable() override;
+  int IniFlacLevel() override;
+  bool SetIniFlacLevel(int level) override;
+  int IniReadOffset(int drive) override;
+  bool SetIniReadOffset(int drive, int samples) override;
+  bool IniRipLogLossless() override;
+  bool IniRipLogCompressed() override;
+  bool SetIniRipLog(bool lossless, bool compressed) override;
+  std::string IniAccurateRipServer() override;
+  bool SetIniAccurateRipServer(const std::string& hostPort) override;
 
  private:
   SessionContext context_;

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "app/settingsform/SettingsFormRules.h"
+#include "codec/FlacWriter.h"
+#include "drive/AudioReading.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
 #include "platform/Dialogs.h"
@@ -55,7 +57,30 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
   driveItems_ = program_.DriveNames();
   aspiUsable_ = program_.AspiUsable();
   sptiUsable_ = program_.SptiUsable();
+  flacAvailable_ = program_.FlacAvailable();
   LoadControls();
+  LoadIniOptions();
+}
+
+void SettingsFormModel::LoadIniOptions() {
+  IniOptions& o = iniAtOpen_;
+  o.RipWorkers = Clamp(program_.IniRipWorkers(), 0, kMaxRipWorkersBox);
+  o.FlacLevel = Clamp(program_.IniFlacLevel(), kFlacMinLevel, kFlacMaxLevel);
+  o.LogLossless = program_.IniRipLogLossless();
+  o.LogCompressed = program_.IniRipLogCompressed();
+  o.ArServer = program_.IniAccurateRipServer();
+  o.ReadOffsets.clear();
+  for (std::size_t i = 0; i < driveItems_.size(); ++i)
+    o.ReadOffsets.push_back(
+        Clamp(program_.IniReadOffset(static_cast<int>(i)), -kMaxReadOffset, kMaxReadOffset));
+  readOffsets_ = o.ReadOffsets;
+
+  c_.RipWorkersBox = o.RipWorkers;
+  c_.RipLogLosslessBox = o.LogLossless;
+  c_.RipLogCompressedBox = o.LogCompressed;
+  c_.FlacLevelBox = o.FlacLevel;
+  c_.ReadOffsetBox = ReadOffsetOf(c_.DeviceName);
+  c_.ArServerEdit = o.ArServer;
 }
 
 void SettingsFormModel::LoadControls() {
@@ -205,8 +230,26 @@ std::optional<std::string> SettingsFormModel::Preview() const {
 }
 
 void SettingsFormModel::ChangeDrive(int index) {
+  KeepReadOffset();
   c_.DeviceName = index;
   c_.DriveTypeBox = StoredDriveType(driveTypes_, index);
+  c_.ReadOffsetBox = ReadOffsetOf(index);
+}
+
+void SettingsFormModel::ChangeReadOffset(int samples) {
+  c_.ReadOffsetBox = Clamp(samples, -kMaxReadOffset, kMaxReadOffset);
+  KeepReadOffset();
+}
+
+void SettingsFormModel::KeepReadOffset() {
+  if (c_.DeviceName >= 0 && c_.DeviceName < static_cast<int>(readOffsets_.size()))
+    readOffsets_[static_cast<std::size_t>(c_.DeviceName)] =
+        Clamp(c_.ReadOffsetBox, -kMaxReadOffset, kMaxReadOffset);
+}
+
+int SettingsFormModel::ReadOffsetOf(int drive) const {
+  if (drive < 0 || drive >= static_cast<int>(readOffsets_.size())) return 0;
+  return readOffsets_[static_cast<std::size_t>(drive)];
 }
 
 void SettingsFormModel::ChangeDriveType(int type) {
@@ -327,6 +370,14 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
     return false;
   }
   if (!CheckNumbers(failedControl)) return false;
+  const std::optional<std::string> arServer = ArServerSetting(c_.ArServerEdit);
+  if (!arServer) {
+    dialogs_.Message(BadArServerMessage(c_.ArServerEdit), kProgramTitle, MsgIcon::Warning,
+                     MsgButtons::Ok);
+    if (failedControl) *failedControl = "ArServerEdit";
+    return false;
+  }
+  c_.ArServerEdit = *arServer;
   // 2. Offer to create a missing folder.
   if (!digitalPlaybackAtOpen_ && !DirectoryExists(c_.WorkDir)) {
     if (dialogs_.Message(CreateFolderQuestion(c_.WorkDir), kCreateFolderCaption, MsgIcon::Question,
@@ -339,8 +390,10 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
   // 3. The trailing separator.
   c_.WorkDir = folder.Stored;
   SetSettingsText(settings_, settingsTexts_, SettingsField::OutputFolder, folder.Stored);
-  // 4. The search extensions.
+  // 4. The search extensions and the options of the INI store.
   program_.SetSearchExtensions(c_.ExtListBox);
+  if (!StoreIniOptions())
+    dialogs_.Message(kIniWriteFailedMessage, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
   // 5. Every field. A range slider moved by the play position applies the
   // start slider once more.
   if (timerMoved_ && range_.Track() >= 0) range_.MoveStart(range_.View().Start);
@@ -352,6 +405,23 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
   std::memcpy(&liveAlbum_, &album_, sizeof album_);
   accepted_ = true;
   return true;
+}
+
+bool SettingsFormModel::StoreIniOptions() {
+  const IniOptions& o = iniAtOpen_;
+  bool stored = true;
+  const int workers = Clamp(c_.RipWorkersBox, 0, kMaxRipWorkersBox);
+  if (workers != o.RipWorkers) stored &= program_.SetIniRipWorkers(workers);
+  const int level = Clamp(c_.FlacLevelBox, kFlacMinLevel, kFlacMaxLevel);
+  if (flacAvailable_ && level != o.FlacLevel) stored &= program_.SetIniFlacLevel(level);
+  KeepReadOffset();
+  for (std::size_t i = 0; i < readOffsets_.size() && i < o.ReadOffsets.size(); ++i)
+    if (readOffsets_[i] != o.ReadOffsets[i])
+      stored &= program_.SetIniReadOffset(static_cast<int>(i), readOffsets_[i]);
+  if (c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed)
+    stored &= program_.SetIniRipLog(c_.RipLogLosslessBox, c_.RipLogCompressedBox);
+  if (c_.ArServerEdit != o.ArServer) stored &= program_.SetIniAccurateRipServer(c_.ArServerEdit);
+  return stored;
 }
 
 void SettingsFormModel::StoreControls() {
@@ -392,7 +462,9 @@ void SettingsFormModel::StoreControls() {
   } else if (c_.FormatBox >= 0) {
     s.AcmFormatIndex = static_cast<std::uint16_t>(c_.FormatBox);
   }
-  s.OutputKind = static_cast<std::uint8_t>(Clamp(c_.PageControl2, 0, kAudioPageCount - 1));
+  // The FLAC sheet is not one the record keeps: the one kept stays.
+  if (c_.PageControl2 >= 0 && c_.PageControl2 < kAudioPageCount)
+    s.OutputKind = static_cast<std::uint8_t>(c_.PageControl2);
 
   s.OggUseQuality = c_.OggQualityBox;
   s.OggQuality = Clamp(c_.OggBar, -100, 1000);

@@ -4,6 +4,10 @@
 //
 // The window shows Controls() and writes the user's changes back into it,
 // then calls the rule for what changed; on OK it hands the controls to Ok().
+//
+// Beside the records the dialog edits the options of the INI store
+// (ProgramFacts: compression workers, rip logs, FLAC level, the drives' read
+// offsets, the AccurateRip server); OK stores those that changed.
 #pragma once
 
 #include <array>
@@ -40,6 +44,8 @@ struct SettingsControls {
   bool EjectACopy = false, PriorityBox = false, ShutComp = false, UseAsCDPlayerBox = false,
        VolumeOnCDBox = false, ShowGridBox = false, DPBox = false, LockCDBox = false,
        CheckBox1 = false, OnTheFlyEncodingBox = false;
+  int RipWorkersBox = 0;  // tracks compressed at once, 0: "авто"
+  bool RipLogLosslessBox = true, RipLogCompressedBox = false;
   // Аудио
   int CodecBox = 0;   // 0 LAME, 1 the MP3 codec
   int FormatBox = 0;  // LAME bitrate or codec format
@@ -52,6 +58,7 @@ struct SettingsControls {
   int DecodeFileBox = 0;
   std::string MinEdit, SetMinEdit, MaxEdit, SetMaxEdit;
   int PageControl2 = 0;
+  int FlacLevelBox = 5;  // the FLAC compression level, 0..8
   // CDROM
   int DeviceName = -1;
   int SpeedBox = 0;
@@ -60,8 +67,10 @@ struct SettingsControls {
   bool SPTIBtn = false;  // ASPIBtn is the other choice
   int DriveTypeBox = 0;  // the type of the drive shown in DeviceName
   bool ErrorCorectionBox = false;
+  int ReadOffsetBox = 0;  // the read offset of the drive shown in DeviceName
   // FreeDB
   std::string ServerEdit, PathEdit, ProxyEdit, PortEdit, UserEdit, PasswordEdit;
+  std::string ArServerEdit;  // the AccurateRip server, "" for none
   // Поиск
   std::vector<std::string> ExtListBox;
   // Вид
@@ -105,6 +114,8 @@ class SettingsFormModel {
   std::vector<std::string> TrackItems() const;
   bool AspiEnabled() const { return aspiUsable_; }
   bool SptiEnabled() const { return sptiUsable_; }
+  // The FLAC sheet's controls work only with libFLAC.
+  bool FlacEnabled() const { return flacAvailable_; }
 
   // Codec rule: CodecBox changed to `index`. The format chosen for the codec
   // that is left is kept in the copy for when the user comes back to it.
@@ -121,8 +132,13 @@ class SettingsFormModel {
   std::string CleanFormat(const std::string& text) const;
   std::optional<std::string> Preview() const;
 
-  // DeviceName changed: DriveTypeBox shows the chosen drive's type.
+  // DeviceName changed: DriveTypeBox and ReadOffsetBox show the chosen
+  // drive's type and read offset (the offset of the drive left is kept).
   void ChangeDrive(int index);
+  // ReadOffsetBox changed, for the drive shown.
+  void ChangeReadOffset(int samples);
+  // The read offset of drive `drive` as the dialog holds it now.
+  int ReadOffsetOf(int drive) const;
   // DriveTypeBox changed.
   void ChangeDriveType(int type);
   // The detection window, for the drive shown; true when a choice was taken
@@ -146,7 +162,9 @@ class SettingsFormModel {
   void SetActiveSlider(bool start) { activeStart_ = start; }
   bool ActiveSliderIsStart() const { return activeStart_; }
 
-  // OK: validates, asks, stores every field and copies both records back.
+  // OK: validates, asks, stores every field and copies both records back,
+  // and stores the options of the INI store that changed (a file that could
+  // not be written is reported; the dialog closes all the same).
   // false keeps the dialog open; failedControl names the control to focus.
   bool Ok(std::string* failedControl = nullptr);
   bool Accepted() const { return accepted_; }
@@ -156,7 +174,10 @@ class SettingsFormModel {
 
  private:
   void LoadControls();
+  void LoadIniOptions();
   void StoreControls();
+  void KeepReadOffset();
+  bool StoreIniOptions();
   void ApplyCodec(int index);
   bool CheckNumbers(std::string* failedControl);
 
@@ -178,6 +199,18 @@ class SettingsFormModel {
   std::vector<std::string> codecItems_, driveItems_, acmFormats_;
   std::array<std::uint8_t, 16> driveTypes_{};
   bool aspiUsable_ = false, sptiUsable_ = false;
+  bool flacAvailable_ = false;
+  // The options of the INI store as the dialog found them, and the read
+  // offset of every drive of DriveItems() as edited so far.
+  struct IniOptions {
+    int RipWorkers = 0;
+    int FlacLevel = 5;
+    bool LogLossless = true, LogCompressed = false;
+    std::string ArServer;
+    std::vector<int> ReadOffsets;
+  };
+  IniOptions iniAtOpen_;
+  std::vector<int> readOffsets_;
   bool digitalPlaybackAtOpen_ = false;
   bool activeStart_ = true;
   bool timerMoved_ = false;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "accuraterip/ArClient.h"
 #include "platform/Cp1251.h"
 #include "records/RecordTexts.h"
 
@@ -259,6 +260,22 @@ std::string ExtensionEntry(std::string_view utf8) {
 
 std::string CreateFolderQuestion(const std::string& folderUtf8) {
   return "Директории '" + folderUtf8 + "' не существует. Создать???";
+}
+
+std::optional<std::string> ArServerSetting(std::string_view text) {
+  const std::size_t b = text.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return std::string();
+  const std::size_t e = text.find_last_not_of(" \t");
+  std::string server(text.substr(b, e - b + 1));
+  ArServer parsed;
+  if (!ParseArServer(server, parsed)) return std::nullopt;
+  return server;
+}
+
+std::string BadArServerMessage(const std::string& textUtf8) {
+  return "Адрес сервера AccurateRip указан неверно: " + textUtf8 +
+         "\nУкажите сервер как ИМЯ или ИМЯ:ПОРТ либо оставьте поле пустым, чтобы не "
+         "проверять копии по AccurateRip.";
 }
 
 // The output folder as typed (any script): not empty, ending in '/', at most

@@ -23,6 +23,10 @@ inline constexpr int kSearchSettingsPage = 6;
 inline constexpr int kAudioPageCount = 4;
 const std::vector<std::string>& PageCaptions();       // "Файлы" ... "Вид"
 const std::vector<std::string>& AudioPageCaptions();  // "MP3", "OGG", "WMA", "Нормализация"
+// The FLAC sheet of the audio page, after those above. The record's
+// OutputKind keeps the sheet shown (one of the four); it never holds this one.
+inline constexpr int kFlacAudioPage = kAudioPageCount;
+inline constexpr const char* kFlacPageCaption = "FLAC";
 const std::vector<std::string>& ViewPageCaptions();  // "Кнопки", "Цветовая схема"
 
 // Item lists.
@@ -125,5 +129,22 @@ inline constexpr const char* kCreateFolderCaption = "???";
 inline constexpr const char* kSectorsRangeMessage = "Читать секторов: введите число от 1 до 255.";
 inline constexpr const char* kNormRangeMessage = "Нормализация: введите число от 0 до 100.";
 inline constexpr const char* kPortRangeMessage = "Порт: введите число от 1 до 65535.";
+// The AccurateRip server edit on OK: the text to store without the spaces
+// around it ("" turns verification off), or nullopt when it is not
+// HOST[:PORT] as ParseArServer reads it.
+std::optional<std::string> ArServerSetting(std::string_view text);
+std::string BadArServerMessage(const std::string& textUtf8);
+inline constexpr const char* kIniWriteFailedMessage =
+    "Не удалось сохранить часть настроек в файл setting/sonarvex.ini.";
+
+// The options kept in the INI store (setting/sonarvex.ini).
+// "Сжимать дорожек одновременно": 0 is "авто"; the most is the Session's
+// kMaxRipWorkers.
+inline constexpr int kMaxRipWorkersBox = 64;
+inline constexpr const char* kRipWorkersAutoText = "авто";
+// The FLAC sheet (levels kFlacMinLevel..kFlacMaxLevel of codec/FlacWriter.h)
+// without libFLAC: this note, the controls disabled.
+inline constexpr const char* kNoFlacNote =
+    "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.";
 
 }  // namespace sonarvex

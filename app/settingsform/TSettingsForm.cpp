@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -25,6 +26,8 @@
 
 #include "app/settingsform/SettingsFormRules.h"
 #include "app/settingsform/SettingsTabStyle.h"
+#include "codec/FlacWriter.h"
+#include "drive/AudioReading.h"
 #include "platform/Dialogs.h"
 #include "platform/QtText.h"
 
@@ -70,6 +73,23 @@ QToolButton* Button(const char* name, const QString& text, const QString& hint =
   b->setToolTip(hint);
   b->setAutoRaise(false);
   return b;
+}
+
+QSpinBox* Spin(const char* name, int min, int max) {
+  auto* b = Named(new QSpinBox, name);
+  b->setRange(min, max);
+  b->setAlignment(Qt::AlignRight);
+  return b;
+}
+
+// A caption and its control on one line, the rest of the line left empty.
+QHBoxLayout* LabelledRow(QLabel* label, QWidget* control) {
+  label->setBuddy(control);
+  auto* row = new QHBoxLayout;
+  row->addWidget(label);
+  row->addWidget(control);
+  row->addStretch(1);
+  return row;
 }
 
 void SetIndex(QComboBox* box, int index) {
@@ -240,7 +260,10 @@ TSettingsForm::TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBu
   connect(deviceName_, &QComboBox::currentIndexChanged, this, [this](int i) {
     model_.ChangeDrive(i);
     SetIndex(driveTypeBox_, model_.Controls().DriveTypeBox);
+    ShowReadOffset();
   });
+  connect(readOffsetBox_, &QSpinBox::valueChanged, this,
+          [this](int v) { model_.ChangeReadOffset(v); });
   connect(driveTypeBox_, &QComboBox::currentIndexChanged, this,
           [this](int i) { model_.ChangeDriveType(i); });
   connect(detReadCommand_, &QToolButton::clicked, this, [this] {
@@ -344,6 +367,18 @@ QWidget* TSettingsForm::BuildGeneralPage() {
   v->addWidget(lockCDBox_ = Check("LockCDBox", "Блокировать CDROM во время копирования"));
   v->addWidget(checkBox1_ = Check("CheckBox1", "Использовать нормализацию"));
   v->addWidget(onTheFlyEncodingBox_ = Check("OnTheFlyEncodingBox", "Кодировать на лету"));
+  v->addWidget(ripLogLosslessBox_ =
+                   Check("RipLogLosslessBox", "Журнал и cue-лист после копирования в WAV и FLAC"));
+  v->addWidget(ripLogCompressedBox_ = Check(
+                   "RipLogCompressedBox", "Журнал и cue-лист после копирования в MP3, OGG и WMA"));
+  for (QCheckBox* b : {ripLogLosslessBox_, ripLogCompressedBox_})
+    b->setToolTip(Q("Файлы .log и .cue рядом со скопированными дорожками"));
+  ripWorkersBox_ = Spin("RipWorkersBox", 0, kMaxRipWorkersBox);
+  ripWorkersBox_->setSpecialValueText(Q(kRipWorkersAutoText));
+  ripWorkersBox_->setToolTip(
+      Q("Сколько дорожек сжимается в одно время; авто — по одной на процессор"));
+  v->addLayout(LabelledRow(Named(new QLabel(Q("Сжимать дорожек одновременно:")), "RipWorkersLabel"),
+                           ripWorkersBox_));
   v->addStretch(1);
   return page;
 }
@@ -427,6 +462,19 @@ QWidget* TSettingsForm::BuildAudioPage() {
   ng->setRowStretch(2, 1);
   pageControl2_->addTab(norm, Q(AudioPageCaptions()[3]));
 
+  // FLAC (after the sheets the record keeps, see kFlacAudioPage)
+  auto* flac = new QWidget;
+  auto* fv = new QVBoxLayout(flac);
+  flacLevelBox_ = Spin("FlacLevelBox", kFlacMinLevel, kFlacMaxLevel);
+  flacLevelBox_->setToolTip(Q("0 — быстрее всего, 8 — самые маленькие файлы"));
+  flacLevelLabel_ = Named(new QLabel(Q("Уровень сжатия (0–8):")), "FlacLevelLabel");
+  fv->addLayout(LabelledRow(flacLevelLabel_, flacLevelBox_));
+  flacNote_ = Named(new QLabel(Q(kNoFlacNote)), "FlacNote");
+  flacNote_->setWordWrap(true);
+  fv->addWidget(flacNote_);
+  fv->addStretch(1);
+  pageControl2_->addTab(flac, Q(kFlacPageCaption));
+
   auto* page = new QWidget;
   auto* v = new QVBoxLayout(page);
   v->addWidget(pageControl2_);
@@ -458,8 +506,13 @@ QWidget* TSettingsForm::BuildCdromPage() {
   detReadCommand_ = Button("DetReadCommand", Q("?"), Q("Определить команду чтения AudioCD"));
   g->addWidget(detReadCommand_, 4, 2, Qt::AlignLeft);
   g->addWidget(errorCorectionBox_ = Check("ErrorCorectionBox", "Коррекция шума"), 5, 0, 1, 3);
+  readOffsetBox_ = Spin("ReadOffsetBox", -kMaxReadOffset, kMaxReadOffset);
+  readOffsetBox_->setToolTip(
+      Q("Поправка чтения выбранного устройства в сэмплах (как её считает AccurateRip)"));
+  readOffsetLabel_ = Named(new QLabel(Q("Смещение чтения (сэмплов):")), "ReadOffsetLabel");
+  g->addLayout(LabelledRow(readOffsetLabel_, readOffsetBox_), 6, 0, 1, 4);
   g->setColumnStretch(3, 1);
-  g->setRowStretch(6, 1);
+  g->setRowStretch(7, 1);
   return page;
 }
 
@@ -485,6 +538,13 @@ QWidget* TSettingsForm::BuildFreeDbPage() {
              passwordEdit_ = Edit("PasswordEdit", sizeof(SettingsRecord::ProxyPassword) - 1));
   passwordEdit_->setEchoMode(QLineEdit::Password);
   v->addWidget(proxy);
+  auto* arLabel =
+      Named(new QLabel(Q("Сервер AccurateRip (пусто — без проверки):")), "ArServerLabel");
+  arServerEdit_ = Edit("ArServerEdit", 255);
+  arServerEdit_->setToolTip(Q("ИМЯ или ИМЯ:ПОРТ, например www.accuraterip.com"));
+  arLabel->setBuddy(arServerEdit_);
+  v->addWidget(arLabel);
+  v->addWidget(arServerEdit_);
   v->addStretch(1);
   return page;
 }
@@ -578,6 +638,9 @@ void TSettingsForm::WriteWidgets() {
   check(lockCDBox_, c.LockCDBox);
   check(checkBox1_, c.CheckBox1);
   check(onTheFlyEncodingBox_, c.OnTheFlyEncodingBox);
+  check(ripLogLosslessBox_, c.RipLogLosslessBox);
+  check(ripLogCompressedBox_, c.RipLogCompressedBox);
+  ripWorkersBox_->setValue(c.RipWorkersBox);
 
   SetIndex(codecBox_, c.CodecBox);
   ShowCodec(model_.Codec());
@@ -600,6 +663,10 @@ void TSettingsForm::WriteWidgets() {
   setMinEdit_->setText(Q(c.SetMinEdit));
   maxEdit_->setText(Q(c.MaxEdit));
   setMaxEdit_->setText(Q(c.SetMaxEdit));
+  flacLevelBox_->setValue(c.FlacLevelBox);
+  for (QWidget* w : std::initializer_list<QWidget*>{flacLevelBox_, flacLevelLabel_})
+    w->setEnabled(model_.FlacEnabled());
+  flacNote_->setVisible(!model_.FlacEnabled());
   pageControl2_->setCurrentIndex(c.PageControl2);
 
   SetIndex(deviceName_, c.DeviceName);
@@ -612,6 +679,7 @@ void TSettingsForm::WriteWidgets() {
   check(sptiBtn_, c.SPTIBtn);
   check(aspiBtn_, !c.SPTIBtn);
   check(errorCorectionBox_, c.ErrorCorectionBox);
+  ShowReadOffset();
 
   serverEdit_->setText(Q(FitField(c.ServerEdit, sizeof(SettingsRecord::CddbHost))));
   pathEdit_->setText(Q(FitField(c.PathEdit, sizeof(SettingsRecord::CddbPath))));
@@ -619,6 +687,7 @@ void TSettingsForm::WriteWidgets() {
   portEdit_->setText(Q(c.PortEdit));
   userEdit_->setText(Q(c.UserEdit));
   passwordEdit_->setText(Q(c.PasswordEdit));
+  arServerEdit_->setText(Q(c.ArServerEdit));
   FillExtensions();
 
   check(showPlayer_, c.ShowPlayer);
@@ -671,6 +740,9 @@ void TSettingsForm::ReadWidgets() {
   c.LockCDBox = lockCDBox_->isChecked();
   c.CheckBox1 = checkBox1_->isChecked();
   c.OnTheFlyEncodingBox = onTheFlyEncodingBox_->isChecked();
+  c.RipLogLosslessBox = ripLogLosslessBox_->isChecked();
+  c.RipLogCompressedBox = ripLogCompressedBox_->isChecked();
+  c.RipWorkersBox = ripWorkersBox_->value();
   c.CodecBox = codecBox_->currentIndex();
   c.FormatBox = formatBox_->currentIndex();
   c.MaxBR = maxBR_->currentIndex();
@@ -690,6 +762,7 @@ void TSettingsForm::ReadWidgets() {
   c.SetMinEdit = S(setMinEdit_->text());
   c.MaxEdit = S(maxEdit_->text());
   c.SetMaxEdit = S(setMaxEdit_->text());
+  c.FlacLevelBox = flacLevelBox_->value();
   c.PageControl2 = pageControl2_->currentIndex();
   c.DeviceName = deviceName_->currentIndex();
   c.SpeedBox = speedBox_->currentIndex();
@@ -698,12 +771,14 @@ void TSettingsForm::ReadWidgets() {
   c.SPTIBtn = !aspiBtn_->isChecked();
   c.DriveTypeBox = driveTypeBox_->currentIndex();
   c.ErrorCorectionBox = errorCorectionBox_->isChecked();
+  c.ReadOffsetBox = readOffsetBox_->value();  // of the drive shown
   c.ServerEdit = S(serverEdit_->text());
   c.PathEdit = S(pathEdit_->text());
   c.ProxyEdit = S(proxyEdit_->text());
   c.PortEdit = S(portEdit_->text());
   c.UserEdit = S(userEdit_->text());
   c.PasswordEdit = S(passwordEdit_->text());
+  c.ArServerEdit = S(arServerEdit_->text());
   c.ShowPlayer = showPlayer_->isChecked();
   c.ShowConvert = showConvert_->isChecked();
   c.ShowFreeDB = showFreeDB_->isChecked();
@@ -737,6 +812,19 @@ void TSettingsForm::ApplyVbrRule() {
   maxBR_->setEnabled(on);
   label22_->setEnabled(on);
   vbrqBox_->setEnabled(on);
+}
+
+void TSettingsForm::ShowReadOffset() {
+  const SettingsControls& c = model_.Controls();
+  {
+    QSignalBlocker block(readOffsetBox_);
+    readOffsetBox_->setValue(c.ReadOffsetBox);
+  }
+  // Only a drive of the list has an offset.
+  const bool drive =
+      c.DeviceName >= 0 && c.DeviceName < static_cast<int>(model_.DriveItems().size());
+  readOffsetBox_->setEnabled(drive);
+  readOffsetLabel_->setEnabled(drive);
 }
 
 void TSettingsForm::ApplyFormatRule() {
@@ -797,7 +885,7 @@ void TSettingsForm::ApplyColours() {
   const QColor edit = FromColorRef(c.ControlColorBox, palette());
   for (QWidget* w : findChildren<QWidget*>()) {
     if (qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
-        qobject_cast<QListWidget*>(w)) {
+        qobject_cast<QListWidget*>(w) || qobject_cast<QAbstractSpinBox*>(w)) {
       QPalette p = w->palette();
       p.setColor(QPalette::Base, edit);
       p.setColor(QPalette::Button, edit);

@@ -1,5 +1,6 @@
 // The settings dialog "Настройки": eight pages over a private copy of the
-// settings and of the album record, copied back into the main window on OK.
+// settings and of the album record, copied back into the main window on OK,
+// and over the options of the INI store, stored through ProgramFacts on OK.
 // The window is thin: SettingsFormModel holds the values and the rules.
 #pragma once
 
@@ -17,6 +18,7 @@ class QLineEdit;
 class QListWidget;
 class QRadioButton;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 class QGroupBox;
@@ -69,6 +71,7 @@ class TSettingsForm : public QDialog {
   void ShowCodec(const CodecView& view);
   void ApplyVbrRule();
   void ApplyFormatRule();
+  void ShowReadOffset();
   void FormatEditChanged();
   void ShowRange();
   void UpdateArrow();
@@ -104,6 +107,8 @@ class TSettingsForm : public QDialog {
   // Общие
   QCheckBox *ejectACopy_, *priorityBox_, *shutComp_, *useAsCDPlayerBox_, *volumeOnCDBox_,
       *showGridBox_, *dpBox_, *lockCDBox_, *checkBox1_, *onTheFlyEncodingBox_;
+  QCheckBox *ripLogLosslessBox_, *ripLogCompressedBox_;
+  QSpinBox* ripWorkersBox_ = nullptr;
   // Аудио
   QComboBox *codecBox_, *formatBox_, *maxBR_, *vbrBox_, *vbrqBox_, *lameModeBox_, *lameQualityBox_;
   QLabel *label9_, *label22_, *vbrLabel_, *label24_, *label25_;
@@ -113,14 +118,19 @@ class TSettingsForm : public QDialog {
   QComboBox *oggMinBRBox_, *oggNomBRBox_, *oggMaxBRBox_, *wmaBitrateBox_, *decodeFileBox_;
   QCheckBox* useDRMBox_ = nullptr;
   QLineEdit *minEdit_, *setMinEdit_, *maxEdit_, *setMaxEdit_;
+  QLabel *flacLevelLabel_, *flacNote_;
+  QSpinBox* flacLevelBox_ = nullptr;
   // CDROM
   QComboBox *deviceName_, *speedBox_, *driveTypeBox_;
   QCheckBox *cbMaxSpeed_, *errorCorectionBox_;
   QLineEdit* numSecReadEdit_ = nullptr;
   QRadioButton *sptiBtn_, *aspiBtn_;
   QToolButton* detReadCommand_ = nullptr;
+  QLabel* readOffsetLabel_ = nullptr;
+  QSpinBox* readOffsetBox_ = nullptr;
   // FreeDB
   QLineEdit *serverEdit_, *pathEdit_, *proxyEdit_, *portEdit_, *userEdit_, *passwordEdit_;
+  QLineEdit* arServerEdit_ = nullptr;
   // Поиск
   QListWidget* extListBox_ = nullptr;
   QLineEdit* edit1_ = nullptr;

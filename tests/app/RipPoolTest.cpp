@@ -75,6 +75,16 @@ class GatedEncoder : public FakeEncoder {
     WriteResult r = FakeEncoder::ConvertFile(wav, out, tag, p);
     return r;
   }
+  // Encoded on the fly: an output whose name holds `failOn` fails as a full
+  // disk does, the writer deleting what it wrote.
+  WriteResult Write(const std::uint8_t* d, std::size_t n) override {
+    if (!failOn_.empty() && path.find(failOn_) != std::string::npos) {
+      const std::string failed = path;
+      Abort();
+      return WriteResult::Failure(WriteFailureText(failed, ENOSPC));
+    }
+    return FakeEncoder::Write(d, n);
+  }
 
  private:
   Gate& gate_;
@@ -349,17 +359,72 @@ TEST_F(RipPoolTest, StopAfterTheLastReadAsksToStopTheCompressions) {
   EXPECT_EQ(host_.state, WindowState::Idle);
 }
 
-TEST_F(RipPoolTest, WaveAndStreamedGrabsGoTrackByTrack) {
+TEST_F(RipPoolTest, WaveGoesTrackByTrackAndStreamedTracksGoToTheWorkers) {
   RipPipeline rip = Make(4);
   rip.GrabCommand(GrabSender::Wave);
   EXPECT_EQ(made_, 0);
   EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done);
+  // On the fly: each track is encoded by a worker while the drive reads it;
+  // the grab's own encoder writes nothing.
   s_.OnTheFlyEncoding = 1;
   host_.ticked = std::vector<bool>(kTracks, true);
+  gate_.Open();
   rip.GrabCommand(GrabSender::Mp3Menu);
-  EXPECT_EQ(made_, 0);
+  EXPECT_EQ(made_, 4);
   EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done);
-  EXPECT_EQ(enc_.opened.size(), 5u);
+  EXPECT_TRUE(enc_.opened.empty());
+  for (int i = 0; i < kTracks; ++i) {
+    auto bytes = ReadFileBytes(Out(i));
+    ASSERT_TRUE(bytes && bytes->size() == 200u * 2352) << i;
+    for (std::uint32_t sector = 0; sector < 200; ++sector) {
+      std::uint16_t v;
+      std::memcpy(&v, bytes->data() + sector * 2352, 2);
+      ASSERT_EQ(v, 200 * i + sector) << i;
+    }
+    EXPECT_EQ(host_.status[i], "Скопирован");
+  }
+  EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+}
+
+TEST_F(RipPoolTest, StreamedTracksFailAloneOrStopTheGrabOnAFullDisk) {
+  s_.OnTheFlyEncoding = 1;
+  {
+    SCOPED_TRACE("an unreadable sector");
+    drive_.badSector = 2 * 200 + 50;
+    dialogs_.ExpectMessage(
+        "Не удалось прочитать дорожки: 3 (сектор 426). Эти сектора не читаются и после "
+        "повторных попыток; дорожки не скопированы.",
+        "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+    RipPipeline rip = Make(2);
+    rip.GrabCommand(GrabSender::Mp3Menu);
+    for (int i : {0, 1, 3, 4}) EXPECT_EQ(host_.status[i], "Скопирован") << i;
+    EXPECT_EQ(host_.status[2], "Ошибка чтения");
+    EXPECT_FALSE(FileExists(Out(2)));
+    EXPECT_EQ(Files("out"), (std::vector<std::string>{"0 - Same.mp3", "1 - Same.mp3",
+                                                      "3 - Same.mp3", "4 - Same.mp3"}));
+    std::filesystem::remove_all(folder_ + "out");
+    MakeDirectories(folder_ + "out");
+    drive_.badSector.reset();
+    drive_.reads.clear();
+  }
+  {
+    SCOPED_TRACE("a full disk");
+    host_.ticked = std::vector<bool>(kTracks, true);
+    host_.status = std::vector<std::string>(kTracks);
+    const std::string part = Out(2) + ".part";
+    dialogs_.ExpectMessage("Не удалось записать файл '" + part + "': " + std::strerror(ENOSPC) +
+                               ". Копирование прервано.",
+                           "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+    RipPipeline rip = Make(2, "2 - Same.mp3.part");
+    rip.GrabCommand(GrabSender::Mp3Menu);
+    EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Failed);
+    EXPECT_EQ(host_.status[2], "Ошибка");
+    EXPECT_FALSE(ReadAnyOf(4));
+    for (const auto& f : Files("out")) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+    EXPECT_FALSE(FileExists(Out(2)));
+    EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+    EXPECT_EQ(host_.state, WindowState::Idle);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // A settings dialog host for tests: fixed answers, recorded calls.
 #pragma once
 
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,14 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   int selected = -1;
   std::vector<std::string> extensions{".mp3", ".wav"};
   std::optional<ReadCommandChoice> detection;
+  // The options of the INI store (read offsets by drive index).
+  int ripWorkers = 0;
+  bool flac = true;
+  int flacLevel = 5;
+  std::map<int, int> readOffsets;
+  bool logLossless = true, logCompressed = false;
+  std::string arServer;
+  bool iniWritable = true;  // false: every setter fails as an unwritable file does
 
   // Recorded.
   std::vector<ReadCommandRequest> detectRequests;
@@ -35,6 +45,8 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::vector<Play> plays;
   int stops = 0;
   std::optional<std::vector<std::string>> storedExtensions;
+  // Every setter call of the INI options, in order ("RipWorkers=2", ...).
+  std::vector<std::string> iniCalls;
 
   std::vector<std::string> DriveNames() override { return drives; }
   bool AspiUsable() override { return aspi; }
@@ -58,6 +70,50 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   void StopPlay() override { ++stops; }
   std::vector<std::string> SearchExtensions() override { return extensions; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { storedExtensions = e; }
+
+  int IniRipWorkers() override { return ripWorkers; }
+  bool SetIniRipWorkers(int w) override {
+    iniCalls.push_back("RipWorkers=" + std::to_string(w));
+    if (!iniWritable || w < 0 || w > 64) return false;
+    ripWorkers = w;
+    return true;
+  }
+  bool FlacAvailable() override { return flac; }
+  int IniFlacLevel() override { return flacLevel; }
+  bool SetIniFlacLevel(int level) override {
+    iniCalls.push_back("FlacLevel=" + std::to_string(level));
+    if (!iniWritable || level < 0 || level > 8) return false;
+    flacLevel = level;
+    return true;
+  }
+  int IniReadOffset(int drive) override {
+    auto i = readOffsets.find(drive);
+    return i == readOffsets.end() ? 0 : i->second;
+  }
+  bool SetIniReadOffset(int drive, int samples) override {
+    iniCalls.push_back("ReadOffset" + std::to_string(drive) + "=" + std::to_string(samples));
+    if (!iniWritable || drive < 0 || drive >= static_cast<int>(drives.size()) ||
+        std::abs(samples) > 5880)
+      return false;
+    readOffsets[drive] = samples;
+    return true;
+  }
+  bool IniRipLogLossless() override { return logLossless; }
+  bool IniRipLogCompressed() override { return logCompressed; }
+  bool SetIniRipLog(bool lossless, bool compressed) override {
+    iniCalls.push_back(std::string("RipLog=") + (lossless ? "1" : "0") + (compressed ? "1" : "0"));
+    if (!iniWritable) return false;
+    logLossless = lossless;
+    logCompressed = compressed;
+    return true;
+  }
+  std::string IniAccurateRipServer() override { return arServer; }
+  bool SetIniAccurateRipServer(const std::string& hostPort) override {
+    iniCalls.push_back("ArServer=" + hostPort);
+    if (!iniWritable) return false;
+    arServer = hostPort;
+    return true;
+  }
 };
 
 // A settings record as a first start leaves it, with every field in range.

@@ -570,5 +570,127 @@ TEST_F(ModelTest, SearchExtensionsAndAfterCloseSteps) {
   EXPECT_EQ(std::memcmp(&m->LiveBeforeOk(), &before, sizeof before), 0);
 }
 
+// The options of the INI store: shown from the facts, stored on OK when
+// changed, never on cancel.
+TEST_F(ModelTest, IniOptionsShownAndStoredOnOkOnlyWhenChanged) {
+  host_.ripWorkers = 4;
+  host_.flacLevel = 7;
+  host_.readOffsets = {{0, 6}, {1, -30}};
+  host_.logLossless = false;
+  host_.logCompressed = true;
+  host_.arServer = "ar.lan:8080";
+  {
+    auto m = Open();
+    const SettingsControls& c = m->Controls();
+    EXPECT_EQ(c.RipWorkersBox, 4);
+    EXPECT_EQ(c.FlacLevelBox, 7);
+    EXPECT_EQ(c.ReadOffsetBox, 6);  // drive 0, the one DriveIndex names
+    EXPECT_EQ(m->ReadOffsetOf(1), -30);
+    EXPECT_FALSE(c.RipLogLosslessBox);
+    EXPECT_TRUE(c.RipLogCompressedBox);
+    EXPECT_EQ(c.ArServerEdit, "ar.lan:8080");
+    EXPECT_TRUE(m->FlacEnabled());
+    m->Controls().RipWorkersBox = 0;
+    m->ChangeReadOffset(99);
+  }  // cancelled
+  EXPECT_TRUE(host_.iniCalls.empty());
+  {
+    auto m = Open();
+    ASSERT_TRUE(m->Ok());  // nothing changed: nothing written
+  }
+  EXPECT_TRUE(host_.iniCalls.empty());
+
+  auto m = Open();
+  SettingsControls& c = m->Controls();
+  c.RipWorkersBox = 0;
+  c.FlacLevelBox = 0;
+  m->ChangeReadOffset(102);
+  m->ChangeDrive(1);
+  EXPECT_EQ(c.ReadOffsetBox, -30);
+  c.ReadOffsetBox = 667;  // as the window reads it on OK
+  c.RipLogLosslessBox = true;
+  c.ArServerEdit = "  ";
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(host_.iniCalls,
+            (std::vector<std::string>{"RipWorkers=0", "FlacLevel=0", "ReadOffset0=102",
+                                      "ReadOffset1=667", "RipLog=11", "ArServer="}));
+  EXPECT_EQ(host_.ripWorkers, 0);
+  EXPECT_EQ(host_.flacLevel, 0);
+  EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{0, 102}, {1, 667}}));
+  EXPECT_TRUE(host_.logLossless);
+  EXPECT_TRUE(host_.logCompressed);
+  EXPECT_EQ(host_.arServer, "");
+  EXPECT_EQ(settings_.DriveIndex, 1);
+}
+
+TEST_F(ModelTest, IniOptionsOutOfRangeAndWithoutFlacOrDrives) {
+  host_.ripWorkers = 500;
+  host_.flacLevel = 12;
+  host_.readOffsets = {{0, 99999}};
+  host_.flac = false;
+  auto m = Open();
+  EXPECT_EQ(m->Controls().RipWorkersBox, kMaxRipWorkersBox);
+  EXPECT_EQ(m->Controls().FlacLevelBox, 8);
+  EXPECT_EQ(m->Controls().ReadOffsetBox, 5880);
+  EXPECT_FALSE(m->FlacEnabled());
+  m->ChangeReadOffset(-10000);
+  EXPECT_EQ(m->Controls().ReadOffsetBox, -5880);
+  m->Controls().FlacLevelBox = 1;  // the disabled sheet stores nothing
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(host_.iniCalls, std::vector<std::string>{"ReadOffset0=-5880"});
+
+  // No drive: no offset to show or store.
+  host_.drives.clear();
+  host_.iniCalls.clear();
+  m = Open();
+  EXPECT_EQ(m->Controls().DeviceName, -1);
+  m->ChangeReadOffset(12);
+  EXPECT_EQ(m->ReadOffsetOf(0), 0);
+  ASSERT_TRUE(m->Ok());
+  EXPECT_TRUE(host_.iniCalls.empty());
+}
+
+TEST_F(ModelTest, BadAccurateRipServerKeepsTheDialogOpen) {
+  const SettingsRecord before = settings_;
+  auto m = Open();
+  m->Controls().RipWorkersBox = 2;
+  m->Controls().ArServerEdit = "ar.lan:99999";
+  dialogs_.ExpectMessage(BadArServerMessage("ar.lan:99999"), kProgramTitle, MsgIcon::Warning,
+                         MsgButtons::Ok);
+  std::string failed;
+  EXPECT_FALSE(m->Ok(&failed));
+  EXPECT_EQ(failed, "ArServerEdit");
+  EXPECT_FALSE(m->Accepted());
+  EXPECT_TRUE(SameSettings(before));
+  EXPECT_TRUE(host_.iniCalls.empty());
+  EXPECT_FALSE(host_.storedExtensions);
+  m->Controls().ArServerEdit = " ar.lan:8080\t";
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(host_.arServer, "ar.lan:8080");
+  EXPECT_EQ(host_.ripWorkers, 2);
+}
+
+TEST_F(ModelTest, UnwritableIniIsReportedAndTheDialogStillCloses) {
+  host_.iniWritable = false;
+  auto m = Open();
+  m->Controls().RipWorkersBox = 3;
+  m->Controls().CBMaxSpeed = true;
+  dialogs_.ExpectMessage(kIniWriteFailedMessage, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+  ASSERT_TRUE(m->Ok());
+  EXPECT_TRUE(m->Accepted());
+  EXPECT_EQ(settings_.ReadSpeed, 255);
+}
+
+// The FLAC sheet follows the four the record keeps; leaving the dialog on it
+// keeps the stored one.
+TEST_F(ModelTest, FlacSheetIsNotStoredInTheRecord) {
+  settings_.OutputKind = 2;
+  auto m = Open();
+  EXPECT_EQ(m->Controls().PageControl2, 2);
+  m->Controls().PageControl2 = kFlacAudioPage;
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(settings_.OutputKind, 2);
+}
+
 }  // namespace
 }  // namespace sonarvex

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "app/Session.h"
 #include "app/settingsform/CopyRange.h"
 #include "app/settingsform/SettingsFormRules.h"
 #include "platform/Cp1251.h"
@@ -118,6 +119,23 @@ TEST(SettingsFormRules, ExtensionsFoldersAndFields) {
   EXPECT_EQ(FitField("abcdef", 4), "abc");
   EXPECT_EQ(FitField("жжжж", 3), "жж");
   EXPECT_EQ(FitField("ab", 25), "ab");
+}
+
+// The worker box offers what the Session stores.
+static_assert(kMaxRipWorkersBox == Session::kMaxRipWorkers);
+
+TEST(SettingsFormRules, AccurateRipServerEdit) {
+  EXPECT_EQ(ArServerSetting(""), "");
+  EXPECT_EQ(ArServerSetting("  \t "), "");
+  EXPECT_EQ(ArServerSetting("www.accuraterip.com"), "www.accuraterip.com");
+  EXPECT_EQ(ArServerSetting(" ar.lan:8080 "), "ar.lan:8080");
+  EXPECT_EQ(ArServerSetting("[::1]:81"), "[::1]:81");
+  for (const char* bad : {"ar.lan:", "ar.lan:0", "ar.lan:65536", "ar.lan:http", "::1", "ar lan",
+                          "http://ar.lan", ":80", "[::1"})
+    EXPECT_EQ(ArServerSetting(bad), std::nullopt) << bad;
+  EXPECT_EQ(
+      BadArServerMessage("ar lan").rfind("Адрес сервера AccurateRip указан неверно: ar lan\n", 0),
+      0u);
 }
 
 TEST(CopyRange, SlidersAndStoredRange) {

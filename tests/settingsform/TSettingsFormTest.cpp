@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -348,10 +349,11 @@ TEST_F(FormTest, EveryPageFitsItsCaptions) {
     }
     if (shots) f->grab().save(QString::fromStdString(std::string(shots) + "/" + shot + ".png"));
   };
+  EXPECT_EQ(pc2->count(), 5);
   for (int i = 0; i < 8; ++i) {
     pc1->setCurrentIndex(i);
     if (i == 3) {
-      for (int k = 0; k < 4; ++k) {
+      for (int k = 0; k < pc2->count(); ++k) {
         pc2->setCurrentIndex(k);
         check("page3_" + std::to_string(k));
       }
@@ -364,6 +366,210 @@ TEST_F(FormTest, EveryPageFitsItsCaptions) {
       check("page" + std::to_string(i));
     }
   }
+}
+
+// The options of the INI store, shown from the program's facts.
+TEST_F(FormTest, IniOptionsAreShownFromTheFacts) {
+  host_.ripWorkers = 3;
+  host_.flacLevel = 7;
+  host_.readOffsets = {{0, 6}, {1, -30}};
+  host_.logLossless = false;
+  host_.logCompressed = true;
+  host_.arServer = "ar.example:8080";
+  auto f = Open();
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "RipWorkersBox")->value(), 3);
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "FlacLevelBox")->value(), 7);
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "ReadOffsetBox")->value(), 6);
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "RipLogLosslessBox")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(f.get(), "RipLogCompressedBox")->isChecked());
+  EXPECT_EQ(Find<QLineEdit>(f.get(), "ArServerEdit")->text().toStdString(), "ar.example:8080");
+  EXPECT_EQ(Find<QCheckBox>(f.get(), "RipLogLosslessBox")->text().toStdString(),
+            "Журнал и cue-лист после копирования в WAV и FLAC");
+  EXPECT_EQ(Find<QCheckBox>(f.get(), "RipLogCompressedBox")->text().toStdString(),
+            "Журнал и cue-лист после копирования в MP3, OGG и WMA");
+  EXPECT_EQ(Find<QLabel>(f.get(), "RipWorkersLabel")->text().toStdString(),
+            "Сжимать дорожек одновременно:");
+  EXPECT_EQ(Find<QLabel>(f.get(), "ReadOffsetLabel")->text().toStdString(),
+            "Смещение чтения (сэмплов):");
+  EXPECT_EQ(Find<QLabel>(f.get(), "ArServerLabel")->text().toStdString(),
+            "Сервер AccurateRip (пусто — без проверки):");
+  EXPECT_EQ(Find<QLabel>(f.get(), "FlacLevelLabel")->text().toStdString(), "Уровень сжатия (0–8):");
+  auto* offset = Find<QSpinBox>(f.get(), "ReadOffsetBox");
+  EXPECT_EQ(offset->minimum(), -5880);
+  EXPECT_EQ(offset->maximum(), 5880);
+  auto* workers = Find<QSpinBox>(f.get(), "RipWorkersBox");
+  EXPECT_EQ(workers->minimum(), 0);
+  EXPECT_EQ(workers->maximum(), 64);
+  workers->setValue(0);
+  EXPECT_EQ(workers->text().toStdString(), "авто");
+
+  // The FLAC sheet comes after the four the record keeps.
+  auto* sheets = f->findChild<QTabWidget*>("PageControl2");
+  ASSERT_EQ(sheets->count(), 5);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(sheets->tabText(i).toStdString(), AudioPageCaptions()[static_cast<std::size_t>(i)]);
+  EXPECT_EQ(sheets->tabText(4).toStdString(), "FLAC");
+  EXPECT_TRUE(Find<QSpinBox>(f.get(), "FlacLevelBox")->isEnabled());
+  EXPECT_TRUE(Find<QLabel>(f.get(), "FlacNote")->isHidden());
+}
+
+TEST_F(FormTest, OkStoresTheIniOptions) {
+  host_.readOffsets = {{1, -30}};
+  host_.arServer = "ar.example";
+  {
+    auto f = Open();
+    Find<QSpinBox>(f.get(), "RipWorkersBox")->setValue(6);
+    Find<QSpinBox>(f.get(), "FlacLevelBox")->setValue(8);
+    Find<QCheckBox>(f.get(), "RipLogLosslessBox")->setChecked(false);
+    Find<QCheckBox>(f.get(), "RipLogCompressedBox")->setChecked(true);
+    auto* offset = Find<QSpinBox>(f.get(), "ReadOffsetBox");
+    f->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(4);
+    offset->setFocus();
+    offset->selectAll();
+    QTest::keyClicks(offset, "667");
+    EXPECT_EQ(offset->value(), 667);
+    auto* server = Find<QLineEdit>(f.get(), "ArServerEdit");
+    server->setText(" ar.lan:8080 ");
+    QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
+    ASSERT_TRUE(f->Accepted());
+  }
+  EXPECT_EQ(host_.ripWorkers, 6);
+  EXPECT_EQ(host_.flacLevel, 8);
+  EXPECT_FALSE(host_.logLossless);
+  EXPECT_TRUE(host_.logCompressed);
+  EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{0, 667}, {1, -30}}));
+  EXPECT_EQ(host_.arServer, "ar.lan:8080");
+  // A second OK without changes writes nothing.
+  host_.iniCalls.clear();
+  {
+    auto f = Open();
+    EXPECT_EQ(Find<QSpinBox>(f.get(), "ReadOffsetBox")->value(), 667);
+    f->SpeedButton2Click();
+    ASSERT_TRUE(f->Accepted());
+  }
+  EXPECT_TRUE(host_.iniCalls.empty());
+}
+
+TEST_F(FormTest, CancelEscAndCloseStoreNoIniOption) {
+  auto edit = [this](TSettingsForm* f) {
+    Find<QSpinBox>(f, "RipWorkersBox")->setValue(9);
+    Find<QSpinBox>(f, "FlacLevelBox")->setValue(1);
+    Find<QSpinBox>(f, "ReadOffsetBox")->setValue(48);
+    Find<QComboBox>(f, "DeviceName")->setCurrentIndex(1);
+    Find<QSpinBox>(f, "ReadOffsetBox")->setValue(-12);
+    Find<QCheckBox>(f, "RipLogCompressedBox")->setChecked(true);
+    Find<QLineEdit>(f, "ArServerEdit")->setText("ar.lan");
+  };
+  {
+    auto f = Open();
+    edit(f.get());
+    QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton1"), Qt::LeftButton);
+    EXPECT_FALSE(f->Accepted());
+  }
+  {
+    auto f = Open();
+    edit(f.get());
+    QTest::keyClick(f.get(), Qt::Key_Escape);
+    EXPECT_FALSE(f->Accepted());
+  }
+  {
+    auto f = Open();
+    edit(f.get());
+    f->close();
+  }
+  EXPECT_TRUE(host_.iniCalls.empty());
+  EXPECT_EQ(host_.ripWorkers, 0);
+  EXPECT_TRUE(host_.readOffsets.empty());
+  EXPECT_EQ(host_.arServer, "");
+}
+
+// The offset box shows the offset of the drive chosen in the dialog; the
+// offsets of every drive edited are kept until OK.
+TEST_F(FormTest, ReadOffsetFollowsTheDriveBox) {
+  host_.drives = {"Drive A", "Drive B", "Drive C"};
+  host_.readOffsets = {{0, 6}, {1, -30}, {2, 102}};
+  auto f = Open();
+  auto* device = Find<QComboBox>(f.get(), "DeviceName");
+  auto* offset = Find<QSpinBox>(f.get(), "ReadOffsetBox");
+  EXPECT_EQ(offset->value(), 6);
+  offset->setValue(12);
+  device->setCurrentIndex(1);
+  EXPECT_EQ(offset->value(), -30);
+  offset->setValue(48);
+  device->setCurrentIndex(2);
+  EXPECT_EQ(offset->value(), 102);
+  device->setCurrentIndex(0);
+  EXPECT_EQ(offset->value(), 12);
+  device->setCurrentIndex(1);
+  EXPECT_EQ(offset->value(), 48);
+  EXPECT_TRUE(host_.iniCalls.empty());  // nothing before OK
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_EQ(host_.iniCalls, (std::vector<std::string>{"ReadOffset0=12", "ReadOffset1=48"}));
+  EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{0, 12}, {1, 48}, {2, 102}}));
+  EXPECT_EQ(settings_.DriveIndex, 1);
+}
+
+TEST_F(FormTest, ReadOffsetNeedsADrive) {
+  host_.drives.clear();
+  auto f = Open();
+  EXPECT_FALSE(Find<QSpinBox>(f.get(), "ReadOffsetBox")->isEnabled());
+  EXPECT_FALSE(Find<QLabel>(f.get(), "ReadOffsetLabel")->isEnabled());
+}
+
+TEST_F(FormTest, BadAccurateRipServerRefusesOk) {
+  const SettingsRecord before = settings_;
+  auto f = Open();
+  Find<QSpinBox>(f.get(), "RipWorkersBox")->setValue(2);
+  auto* server = Find<QLineEdit>(f.get(), "ArServerEdit");
+  server->setText("ar.lan:http");
+  dialogs_.ExpectMessage(BadArServerMessage("ar.lan:http"), kProgramTitle, MsgIcon::Warning,
+                         MsgButtons::Ok);
+  QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
+  EXPECT_FALSE(f->Accepted());
+  EXPECT_TRUE(f->isVisible());
+  EXPECT_TRUE(Unchanged(before));
+  EXPECT_TRUE(host_.iniCalls.empty());
+  // The FreeDB page is shown with the server selected.
+  EXPECT_EQ(f->findChild<QTabWidget*>("PageControl1")->currentIndex(), 5);
+  EXPECT_TRUE(server->hasFocus());
+  EXPECT_EQ(server->selectedText().toStdString(), "ar.lan:http");
+
+  // Enter takes the same way.
+  dialogs_.ExpectMessage(BadArServerMessage("ar.lan:http"), kProgramTitle, MsgIcon::Warning,
+                         MsgButtons::Ok);
+  QTest::keyClick(server, Qt::Key_Return);
+  EXPECT_FALSE(f->Accepted());
+
+  server->setText("ar.lan:8080");
+  QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_EQ(host_.arServer, "ar.lan:8080");
+  EXPECT_EQ(host_.ripWorkers, 2);
+}
+
+TEST_F(FormTest, FlacControlsAreDisabledWithoutLibFlac) {
+  host_.flac = false;
+  host_.flacLevel = 3;
+  auto f = Open();
+  f->findChild<QTabWidget*>("PageControl1")->setCurrentIndex(3);
+  f->findChild<QTabWidget*>("PageControl2")->setCurrentIndex(kFlacAudioPage);
+  auto* level = Find<QSpinBox>(f.get(), "FlacLevelBox");
+  auto* note = Find<QLabel>(f.get(), "FlacNote");
+  EXPECT_FALSE(level->isEnabled());
+  EXPECT_FALSE(Find<QLabel>(f.get(), "FlacLevelLabel")->isEnabled());
+  EXPECT_EQ(level->value(), 3);
+  EXPECT_TRUE(note->isVisible());
+  EXPECT_EQ(note->text().toStdString(),
+            "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.");
+  const char* shots = std::getenv("SONARVEX_SHOTS");
+  if (shots) f->grab().save(QString::fromStdString(std::string(shots) + "/page3_4_noflac.png"));
+  // Leaving the dialog on the FLAC sheet keeps the sheet the record holds.
+  const std::uint8_t kept = settings_.OutputKind;
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_EQ(settings_.OutputKind, kept);
+  EXPECT_TRUE(host_.iniCalls.empty());
 }
 
 }  // namespace
