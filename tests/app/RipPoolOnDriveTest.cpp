@@ -105,12 +105,17 @@ TEST_F(RipPoolOnDriveTest, FourWorkersWriteTheFilesOfOneByteForByte) {
     GrabSender sender;
     bool lame;
     bool normalize;
+    bool onTheFly = false;
   };
   for (const Case& c : {Case{"lame", GrabSender::Mp3Menu, true, true},
                         Case{"codec layer", GrabSender::Mp3Menu, false, false},
-                        Case{"ogg", GrabSender::Ogg, true, true}}) {
+                        Case{"ogg", GrabSender::Ogg, true, true},
+                        Case{"flac", GrabSender::Flac, true, false},
+                        Case{"lame on the fly", GrabSender::Mp3Menu, true, false, true},
+                        Case{"ogg on the fly", GrabSender::Ogg, true, false, true}}) {
     s_.UseLame = c.lame;
     s_.NormalizeEnabled = c.normalize;
+    s_.OnTheFlyEncoding = c.onTheFly;
     QuietDialogs d1, d4;
     ASSERT_EQ(Rip(c.sender, 1, d1), RipPipeline::Outcome::Done) << c.name;
     auto one = FilesIn(folder_ + "out");
