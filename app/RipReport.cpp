@@ -48,7 +48,7 @@ RipReport::RipReport(RipHost& host, Dialogs& dialogs, const AlbumRecord& album, 
       album_(album),
       tags_(tags),
       options_(std::move(options)),
-      toc_(TocOf(album)) {}
+      toc_(options_.toc ? *options_.toc : TocOf(album)) {}
 
 RipReport::~RipReport() = default;
 
@@ -60,6 +60,18 @@ ArToc RipReport::TocOf(const AlbumRecord& album) {
   for (int i = 0; i < count; ++i)
     toc.tracks.push_back({album.Tracks[i].StartSector + shift, album.Tracks[i].AudioFlag != 0});
   toc.leadOut = album.Tracks[count].StartSector + shift;
+  return toc;
+}
+
+ArToc RipReport::TocOfReply(const std::uint8_t* reply, int trackCount) {
+  ArToc toc;
+  auto lba = [&](int i) {
+    const std::uint8_t* d = reply + 4 + 8 * i;
+    return (d[5] * 60 + d[6]) * 75 + d[7] - 150;
+  };
+  for (int i = 0; i < trackCount; ++i)
+    toc.tracks.push_back({lba(i), (reply[4 + 8 * i + 1] & 0x04) == 0});
+  toc.leadOut = lba(trackCount);
   return toc;
 }
 
@@ -202,9 +214,12 @@ void RipReport::WriteLogAndCue() {
     CueTrack ct;
     ct.number = t.row + 1;
     ct.file = NameFrom(folder, t.path);
+    const RecordTexts noTexts;
+    ct.title = TrackTitleText(album_, options_.albumTexts ? *options_.albumTexts : noTexts, t.row);
+    // A track names its performer where it is not the disc's (compilations).
     const TrackTags tag = tags_.GetTags(t.row, album_.TrackCount);
-    ct.title = tag.Get(TagField::Title);
-    ct.performer = tag.Get(TagField::Artist);
+    if (tag.On() && tag.Get(TagField::Artist) != cue.performer)
+      ct.performer = tag.Get(TagField::Artist);
     if (auto i = extras.isrc.find(t.row); i != extras.isrc.end()) ct.isrc = i->second;
     ct.startLba = album_.Tracks[t.row].StartSector + shift;
     ct.sectors = album_.Tracks[t.row + 1].StartSector - album_.Tracks[t.row].StartSector;

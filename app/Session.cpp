@@ -461,6 +461,9 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.cue.performer = report.log.artist;
   report.cue.title = report.log.album;
   report.pump = [&host] { host.Pump(); };
+  report.albumTexts = &albumTexts_;
+  if (view_.present && view_.trackCount > 0)
+    report.toc = RipReport::TocOfReply(view_.toc, std::min(view_.trackCount, kMaxTocTracks));
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
   RipReport watcher(host, dialogs_, album_, tags_, report);
   rip.SetWatcher(&watcher);
