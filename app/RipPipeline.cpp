@@ -877,13 +877,15 @@ void RipPipeline::TrackProgress(int row, double read, double compressed) {
 
 void RipPipeline::FinishGrab(bool normalEnd) {
   host_.SetOverallProgress(-1);
+  // What is reported of the grab (the database is asked, the log written)
+  // is done while the window still counts as copying, and before the
+  // computer may go off.
+  if (watcher_) watcher_->GrabEnding(normalEnd);
   host_.SetVolume(host_.VolumePosition());
   if (normalEnd) host_.SetState(WindowState::Idle);
   host_.SetControlsEnabled(true);
   host_.SetTimerEnabled(true);
   if (settings_.HighPriority) SetHighPriority(false);
-  // What is reported of the grab is written before the computer goes off.
-  if (watcher_) watcher_->GrabEnding(normalEnd);
   if (normalEnd && settings_.ShutdownAfterCopy && power_) power_->PowerOff();
 }
 
