@@ -359,5 +359,23 @@ TEST_F(ArchivalRipTest, EveryTrackIsCheckedAgainstTheDatabase) {
   for (const auto& r : Rows()) EXPECT_EQ(r.size(), 2u);
 }
 
+TEST_F(ArchivalRipTest, TracksCompressedSideBySideAreTheFilesOfOneAfterTheOther) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "jobs", {300, 227, 410, 120}, 5);
+  std::map<std::string, std::string> files[2];
+  for (int k = 0; k < 2; ++k) {
+    ClearMusic();
+    const std::string jobs = k == 0 ? "1" : "3";
+    ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--jobs", jobs, "--no-verify"}),
+              0)
+        << err_.str();
+    for (const auto& row : Rows()) {
+      ASSERT_EQ(row.size(), 2u);
+      files[k][row[1]] = *ReadFileBytes(row[1]);
+    }
+  }
+  ASSERT_EQ(files[0].size(), 4u);
+  EXPECT_TRUE(files[0] == files[1]);
+}
+
 }  // namespace
 }  // namespace sonarvex
