@@ -13,6 +13,7 @@
 #include "app/CliOptions.h"
 #include "app/CliPlay.h"
 #include "app/CliRecord.h"
+#include "app/CliVerify.h"
 #include "drive/DeviceDirectory.h"
 #include "records/TextFields.h"
 #include "app/CliProgress.h"
@@ -195,7 +196,7 @@ class Cli {
     if (o_.Command == "settings") return Settings();
     const auto& drives = session_->Drives();
     // Drives that could not be opened (no permission...) are named once.
-    if (o_.Command != "convert") {
+    if (o_.Command != "convert" && o_.Command != "verify") {
       const std::string problems = session_->Directory().ProblemsMessage();
       if (!problems.empty() && o_.Verbosity >= 0) err_ << problems << "\n";
     }
@@ -203,6 +204,7 @@ class Cli {
     if (o_.Command == "drives") return Drives();
     if (o_.Command == "convert")
       return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
+    if (o_.Command == "verify") return RunVerifyCommand(*session_, o_.Arguments, out_, err_);
     if (o_.Command == "burn") return RunBurnCommand(*session_, o_.Arguments, out_, err_);
     if (o_.Command == "blank") return RunBlankCommand(*session_, o_.Arguments, out_, err_);
     if (o_.Command == "play" && !o_.Arguments.empty()) {

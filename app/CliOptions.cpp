@@ -84,9 +84,18 @@ const CommandHelp kCommands[] = {
      "  --bitrate K     the bitrate of an MP3 to MP3 conversion\n"
      "  --out DIR       output folder (default: each source's own folder)\n"
      "  --at-once N     WMA files decoded at once (default: the settings')\n"},
-    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav...",
+    {"verify", "verify [--accuraterip HOST[:PORT]] FILE.cue",
+     "  Checks files ripped earlier against the AccurateRip database: the disc is\n"
+     "  rebuilt from the cue sheet (one WAV or FLAC file a track) and its entry\n"
+     "  fetched. Prints NUMBER TAB FILE TAB V1 TAB V2 TAB RESULT per track, RESULT\n"
+     "  being 'match N' (N: the confidence), 'mismatch' or 'absent'. Exit status 1\n"
+     "  when a track mismatches or the database cannot be asked.\n"
+     "  --accuraterip HOST[:PORT]  the server (default: the settings', else\n"
+     "                  www.accuraterip.com)\n"},
+    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav|FILE.cue...",
      "  Records an audio CD from WAV files on a drive that writes (files that\n"
-     "  are not CD audio are converted first); one line a written track.\n"
+     "  are not CD audio are converted first); one line a written track. A cue\n"
+     "  sheet (one WAV or FLAC file a track) brings its files in track order.\n"
      "  --drive N       the N-th drive that writes (default the first)\n"
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
@@ -132,7 +141,7 @@ const std::vector<std::string>& CliCommandNames() {
 
 const char* CliUsage() {
   return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-         "commands: drives, toc, rip, cddb, settings, play, convert, burn, blank, offset, help\n"
+         "commands: drives, toc, rip, cddb, settings, play, convert, verify, burn, blank, offset, help\n"
          "'sonarvex-cli --help' describes them all.\n";
 }
 
@@ -215,8 +224,8 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
   };
   for (; k < args.size(); ++k) {
     const std::string& a = args[k];
-    if (o.Command == "convert" || o.Command == "burn" || o.Command == "blank") {
-      // The conversion and recording commands read their own arguments.
+    if (o.Command == "convert" || o.Command == "burn" || o.Command == "blank" || o.Command == "verify") {
+      // The conversion, recording and verification commands read their own arguments.
       if (a == "--help" || a == "-h") help = true;
       o.Arguments.push_back(a);
       continue;
@@ -411,7 +420,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       return std::nullopt;
     }
   } else if (o.Command != "convert" && o.Command != "burn" && o.Command != "blank" &&
-             !o.Arguments.empty()) {
+             o.Command != "verify" && !o.Arguments.empty()) {
     *error = "unexpected argument " + o.Arguments[0] + " for " + o.Command;
     return std::nullopt;
   }

@@ -212,7 +212,7 @@ std::string AbsolutePath(const std::string& p) {
 }  // namespace
 
 const char* BurnUsage() {
-  return "Использование: sonarvex-cli burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav...\n";
+  return "Использование: sonarvex-cli burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav|FILE.cue...\n";
 }
 const char* BlankUsage() { return "Использование: sonarvex-cli blank [--drive N] [--full]\n"; }
 
@@ -241,6 +241,11 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
     ~Cleanup() { c.DeleteConverted(); }
   } cleanup{compilation};
   for (const auto& f : o.files) {
+    if (IsCueSheetPath(f)) {
+      // A cue sheet brings its files; why it could not is on err already.
+      if (!compilation.AddCueSheet(AbsolutePath(f), settings.SkipCompressedWav)) return 1;
+      continue;
+    }
     const std::size_t before = compilation.Rows().size();
     if (!compilation.AddFile(AbsolutePath(f), settings.SkipCompressedWav) ||
         compilation.Rows().size() == before) {

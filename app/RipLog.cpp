@@ -99,6 +99,12 @@ std::string CueSheetText(const CueSheetInfo& info) {
   if (!info.catalog.empty()) out += "CATALOG " + info.catalog + "\n";
   if (!info.performer.empty()) out += "PERFORMER " + Quoted(info.performer) + "\n";
   if (!info.title.empty()) out += "TITLE " + Quoted(info.title) + "\n";
+  for (const CueDataTrack& d : info.dataTracks) {
+    char line[80];
+    std::snprintf(line, sizeof line, "REM DATATRACK %02d START %d END %d\n", d.number,
+                  static_cast<int>(d.startLba), static_cast<int>(d.endLba));
+    out += line;
+  }
   for (std::size_t i = 0; i < info.tracks.size(); ++i) {
     const CueTrack& t = info.tracks[i];
     const CueTrack* previous = i > 0 ? &info.tracks[i - 1] : nullptr;

@@ -52,17 +52,29 @@ struct CueTrack {
   std::int32_t sectors = 0;      // INDEX 01 up to the next track's INDEX 01 (or the lead-out)
 };
 
+// A data track of the disc: no file holds it, but the disc's table of
+// contents (which the AccurateRip identifiers are computed from) has it.
+struct CueDataTrack {
+  int number = 0;
+  std::int32_t startLba = 0;
+  std::int32_t endLba = 0;       // the next track's start, or the disc's lead-out
+};
+
 struct CueSheetInfo {
   std::string catalog;           // 13 digits, or empty
   std::string performer, title;
   std::vector<CueTrack> tracks;
+  // The disc's data tracks (an enhanced CD's last one, a mixed-mode disc's
+  // first), written as "REM DATATRACK NN START LBA END LBA" lines so that
+  // the table of contents can be rebuilt from the sheet (sonarvex-cli verify).
+  std::vector<CueDataTrack> dataTracks;
 };
 
 // The cue sheet of files ripped one a track from INDEX 01 to the next
 // track's INDEX 01: a track's pregap lies at the end of the previous file
 // (INDEX 00 there); track 1's pregap, which no file holds, is a PREGAP.
 // Files are named by their extension: WAVE for .wav, else the extension in
-// capitals (FLAC, MP3...).
+// capitals (FLAC, MP3...). Data tracks are REM lines before the first FILE.
 std::string CueSheetText(const CueSheetInfo& info);
 // "mm:ss:ff" of a sector count.
 std::string CueTime(std::int32_t sectors);

@@ -2,15 +2,23 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
+#include "codec/FlacReader.h"
+#include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
+#include "drive/virtual/CueImage.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/SafeFile.h"
 
 namespace sonarvex {
 
@@ -28,7 +36,231 @@ std::string Lower(std::string s) {
   return Cp1251ToUtf8(Cp1251Lower(Utf8ToCp1251(s)));
 }
 
+constexpr std::size_t kMaxCueBytes = 1 << 20;
+// The most PCM a WAV file's 32-bit sizes can describe.
+constexpr std::uint64_t kMaxWavData = 0xFFFFFFFFull - 40;
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A line's words as the cue sheet parser splits them: "quoted text" is one word.
+std::vector<std::string> CueWords(std::string_view line) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i >= line.size()) break;
+    std::string w;
+    if (line[i] == '"') {
+      ++i;
+      while (i < line.size() && line[i] != '"') w.push_back(line[i++]);
+      if (i < line.size()) ++i;
+    } else {
+      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) w.push_back(line[i++]);
+    }
+    words.push_back(std::move(w));
+  }
+  return words;
+}
+
+// The lines of a text as the cue sheet parser counts them (LF, CR LF or a lone CR).
+std::vector<std::string_view> CueLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = text.size();
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+  }
+  return lines;
+}
+
+bool ParseLba(std::string_view s, std::int32_t* out) {
+  if (s.empty() || s.size() > 7) return false;
+  std::int32_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *out = v;
+  return true;
+}
+
+// "mm:ss:ff" in sectors.
+bool ParseCueTime(std::string_view s, std::int32_t* out) {
+  const auto a = s.find(':');
+  const auto b = a == std::string_view::npos ? a : s.find(':', a + 1);
+  std::int32_t m, sec, f;
+  if (b == std::string_view::npos || !ParseLba(s.substr(0, a), &m) || m > 999 ||
+      !ParseLba(s.substr(a + 1, b - a - 1), &sec) || sec > 59 || !ParseLba(s.substr(b + 1), &f) || f > 74)
+    return false;
+  *out = m * 4500 + sec * 75 + f;
+  return true;
+}
+
+std::string CueLine(int line) { return "строка " + std::to_string(line) + " CUE-файла"; }
+std::string Guillemets(const std::string& name) { return "«" + name + "»"; }
+
+// A sentence as a clause after a colon: its first letter small (Russian or
+// Latin), without its final full stop.
+std::string Clause(std::string text) {
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xD0) {
+    const auto c = static_cast<unsigned char>(text[1]);
+    if (c >= 0x90 && c <= 0x9F) text[1] = static_cast<char>(c + 0x20);  // А..П
+    else if (c >= 0xA0 && c <= 0xAF) text[0] = static_cast<char>(0xD1), text[1] = static_cast<char>(c - 0x20);  // Р..Я
+  } else if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+    text[0] = static_cast<char>(text[0] + 32);
+  }
+  return text;
+}
+
+// The file kind a cue sheet's file has by its first bytes.
+enum class Sniffed { Wave, Flac, Other };
+Sniffed SniffAudio(int fd) {
+  unsigned char head[12] = {};
+  ssize_t r;
+  do {
+    r = ::pread(fd, head, sizeof head, 0);
+  } while (r < 0 && errno == EINTR);
+  if (r >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0) return Sniffed::Wave;
+  if (r >= 4 && (std::memcmp(head, "fLaC", 4) == 0 || std::memcmp(head, "ID3", 3) == 0)) return Sniffed::Flac;
+  return Sniffed::Other;
+}
+
+// Where a file being made in the temporary folder is written until it is whole.
+std::string PartialName(const std::string& target) {
+  return FolderOf(target) + "." + NameOf(target) + ".part";
+}
+
 }  // namespace
+
+bool IsCueSheetPath(const std::string& path) {
+  return path.size() > 4 && UpperAscii(path.substr(path.size() - 4)) == ".CUE";
+}
+
+std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<AudioCueSheet> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  std::string problem;
+  auto bytes = ReadFileBytes(path, kMaxCueBytes + 1, &problem);
+  if (!bytes) return fail(problem.empty() ? "нет файла '" + path + "'" : problem);
+  std::string_view raw = *bytes;
+  if (raw.size() >= 3 && raw.substr(0, 3) == "\xEF\xBB\xBF") raw.remove_prefix(3);
+  // Sheets written by programs of the Windows era are in code page 1251.
+  const std::string text = IsAscii(raw) || IsNonAsciiUtf8(raw) ? std::string(raw) : Cp1251ToUtf8(raw);
+
+  // The disc image parser knows BINARY files only: the audio files' lines are
+  // handed to it as such (the layout it checks is the same), and what it
+  // leaves aside (the REM lines of data tracks) is read here.
+  AudioCueSheet out;
+  std::vector<int> fileLines, trackLines;
+  std::string forParser;
+  int lineNo = 0;
+  for (std::string_view line : CueLines(text)) {
+    ++lineNo;
+    const auto w = CueWords(line);
+    const std::string cmd = w.empty() ? std::string() : UpperAscii(w[0]);
+    if (cmd == "FILE" && w.size() >= 3 && !w[1].empty()) {
+      const std::string type = UpperAscii(w[2]);
+      if (type != "WAVE" && type != "FLAC")
+        return fail(CueLine(lineNo) + ": файлы типа " + w[2] + " не читаются (только WAVE и FLAC)");
+      fileLines.push_back(lineNo);
+      forParser += "FILE \"" + w[1] + "\" BINARY\n";
+      continue;
+    }
+    if (cmd == "TRACK") trackLines.push_back(lineNo);
+    if (cmd == "REM" && w.size() >= 2 && UpperAscii(w[1]) == "DATATRACK") {
+      AudioCueDataTrack d;
+      std::int32_t number = 0;
+      if (w.size() != 7 || !ParseLba(w[2], &number) || number < 1 || number > 99 ||
+          UpperAscii(w[3]) != "START" || !ParseLba(w[4], &d.start) || UpperAscii(w[5]) != "END" ||
+          !ParseLba(w[6], &d.end) || d.end <= d.start)
+        return fail(CueLine(lineNo) + ": неверная строка REM DATATRACK (нужно REM DATATRACK NN START LBA END LBA)");
+      d.number = number;
+      d.line = lineNo;
+      out.dataTracks.push_back(d);
+    } else if (cmd == "REM" && w.size() >= 2 && UpperAscii(w[1]) == "DATATRACKLENGTH") {
+      if (w.size() != 3 || !ParseCueTime(w[2], &out.dataTrackLength) || out.dataTrackLength == 0)
+        return fail(CueLine(lineNo) + ": неверная строка REM DATATRACKLENGTH (нужно mm:ss:ff)");
+    }
+    forParser.append(line.data(), line.size());
+    forParser += '\n';
+  }
+  std::string parseError;
+  const auto sheet = ParseCueSheet(forParser, &parseError);
+  if (!sheet) return fail(parseError);
+
+  // One file a track: each file holds exactly one INDEX 01.
+  const std::size_t fileCount = sheet->files.size();
+  if (fileLines.size() != fileCount || trackLines.size() != sheet->tracks.size())
+    return fail("CUE-файл не разобран");  // cannot happen: both count the same lines
+  std::vector<int> starting(fileCount, -1);
+  for (std::size_t k = 0; k < sheet->tracks.size(); ++k) {
+    const auto& t = sheet->tracks[k];
+    const auto f = static_cast<std::size_t>(t.file);
+    if (!t.audio)
+      return fail(CueLine(trackLines[k]) + ": дорожка " + std::to_string(t.number) +
+                  " с данными; читаются только звуковые дорожки");
+    if (starting[f] >= 0)
+      return fail(CueLine(fileLines[f]) + ": в файле " + Guillemets(sheet->files[f].name) +
+                  " начинается больше одной дорожки; читаются CUE-файлы с отдельным файлом для каждой дорожки");
+    starting[f] = static_cast<int>(k);
+  }
+  for (std::size_t f = 0; f < fileCount; ++f)
+    if (starting[f] < 0)
+      return fail(CueLine(fileLines[f]) + ": в файле " + Guillemets(sheet->files[f].name) +
+                  " не начинается ни одна дорожка (нет INDEX 01)");
+
+  const std::string folder = FolderOf(path);
+  for (std::size_t k = 0; k < sheet->tracks.size(); ++k) {
+    const auto& t = sheet->tracks[k];
+    const auto f = static_cast<std::size_t>(t.file);
+    AudioCueTrack a;
+    a.number = t.number;
+    a.name = sheet->files[f].name;
+    std::string name = a.name;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    a.path = name[0] == '/' ? name : JoinPath(folder, name);
+    a.fileLine = fileLines[f];
+    a.trackLine = trackLines[k];
+    a.index1 = t.index1;
+    a.pregap = t.pregap;
+    a.postgap = t.postgap;
+    // Only a regular file: anything else is not even opened (and a file
+    // that turns into something else meanwhile is refused without waiting
+    // on it).
+    struct stat st {};
+    if (::stat(a.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+      return fail(CueLine(a.fileLine) + ": " + Guillemets(a.name) + " не является обычным файлом");
+    const int fd = OpenRegularFile(a.path);
+    if (fd < 0) {
+      const int err = errno;
+      if (err == ENOENT) return fail(CueLine(a.fileLine) + ": нет файла " + Guillemets(a.name));
+      if (err == EINVAL)
+        return fail(CueLine(a.fileLine) + ": " + Guillemets(a.name) + " не является обычным файлом");
+      return fail(CueLine(a.fileLine) + ": не удалось открыть файл " + Guillemets(a.name) + ": " +
+                  std::strerror(err));
+    }
+    const Sniffed kind = SniffAudio(fd);
+    ::close(fd);
+    if (kind == Sniffed::Other)
+      return fail(CueLine(a.fileLine) + ": файл " + Guillemets(a.name) + " не является файлом WAV или FLAC");
+    a.kind = kind == Sniffed::Wave ? AudioCueTrack::Kind::Wave : AudioCueTrack::Kind::Flac;
+    out.tracks.push_back(std::move(a));
+  }
+  for (const AudioCueDataTrack& d : out.dataTracks)
+    for (const AudioCueTrack& a : out.tracks)
+      if (a.number == d.number)
+        return fail(CueLine(d.line) + ": дорожка " + std::to_string(d.number) + " уже есть в CUE-файле");
+  return out;
+}
 
 std::string SectorTimeText(std::uint32_t sectors) {
   char s[32];
@@ -57,39 +289,145 @@ std::vector<std::string> Compilation::Paths() const {
   return p;
 }
 
-bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
-  if (!tempFolder_.empty() && Lower(FolderOf(path)) == Lower(tempFolder_)) return false;
+std::string Compilation::FreeTempName(const std::string& name) const {
+  // Two sources of one name from different folders get different names.
+  std::string target = tempFolder_ + name;
+  for (int n = 2; FileExists(target) || FileExists(PartialName(target)); ++n) {
+    const auto dot = name.find_last_of('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    target = tempFolder_ + stem + " (" + std::to_string(n) + ")" + ext;
+  }
+  return target;
+}
+
+Compilation::Prepared Compilation::PrepareWav(const std::string& path, bool skipCompressed,
+                                              CompilationRow& row) {
+  if (!tempFolder_.empty() && Lower(FolderOf(path)) == Lower(tempFolder_)) return Prepared::InTempFolder;
   WavSourceReader reader;
   const int result = reader.Open(path, false);
   std::string used = path;
   if (result == WavSourceReader::kNeedsConversion && reader.IsOpen()) {
-    if (skipCompressed) return false;
+    if (skipCompressed) return Prepared::Skipped;
     MakeDirectories(tempFolder_);
-    // Two sources of one name from different folders get different names.
-    std::string target = tempFolder_ + NameOf(path);
-    for (int n = 2; FileExists(target); ++n) {
-      std::string name = NameOf(path);
-      const auto dot = name.find_last_of('.');
-      const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-      const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-      target = tempFolder_ + stem + " (" + std::to_string(n) + ")" + ext;
-    }
-    reader.SetConvertedFileName(target);
-    if (!reader.ConvertToCd(nullptr, false)) {
-      dialogs_.Message("Произошла ошибка при конвертировании файла " + path, kProgramTitle, MsgIcon::Warning,
-                       MsgButtons::Ok);
-      return false;
+    // Written under a partial name and renamed when whole: a converted file
+    // under its final name is always complete.
+    const std::string target = FreeTempName(NameOf(path));
+    const std::string partial = PartialName(target);
+    reader.SetConvertedFileName(partial);
+    if (!reader.ConvertToCd(nullptr, false) || ::rename(partial.c_str(), target.c_str()) != 0) {
+      reader.Close();
+      ::unlink(partial.c_str());
+      return Prepared::ConversionFailed;
     }
     converted_.push_back(target);
     used = target;
+  } else if (result == WavSourceReader::kCannotOpen) {
+    return Prepared::CannotOpen;
+  } else if (result == WavSourceReader::kNotWave) {
+    return Prepared::NotWave;
   } else if (result != WavSourceReader::kUsable) {
-    return false;
+    return Prepared::NotUsable;
   }
-  CompilationRow row;
+  row = CompilationRow{};
   row.folder = FolderOf(used);
   row.name = NameOf(used);
   row.bytes = reader.DataByteCount();
+  return Prepared::Ok;
+}
+
+bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
+  CompilationRow row;
+  const Prepared p = PrepareWav(path, skipCompressed, row);
+  if (p == Prepared::ConversionFailed)
+    dialogs_.Message("Произошла ошибка при конвертировании файла " + path, kProgramTitle, MsgIcon::Warning,
+                     MsgButtons::Ok);
+  if (p != Prepared::Ok) return false;
   rows_.push_back(std::move(row));
+  return true;
+}
+
+bool Compilation::DecodeFlac(const std::string& path, CompilationRow& row, std::string* why) {
+  FlacReader reader;
+  if (WriteResult r = reader.Open(path); !r) {
+    *why = Clause(r.message);
+    return false;
+  }
+  const std::uint64_t bytes = reader.PcmBytes();
+  if (bytes > kMaxWavData) {
+    *why = "звук файла " + Guillemets(path) + " длиннее, чем вмещает файл WAV";
+    return false;
+  }
+  MakeDirectories(tempFolder_);
+  std::string name = NameOf(path);
+  const auto dot = name.find_last_of('.');
+  name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".wav";
+  const std::string target = FreeTempName(name);
+  const std::string partial = PartialName(target);
+  RemoveForReplacement(partial);
+  OutputFile out;
+  WriteResult r = out.Create(partial);
+  std::uint8_t header[kWavHeaderSize];
+  BuildWavHeader(header, static_cast<std::uint32_t>(bytes), CdAudioFormat);
+  if (r) r = out.Write(header, sizeof header);
+  if (r) r = reader.ReadAll([&out](const std::uint8_t* pcm, std::size_t n) { return out.Write(pcm, n); });
+  if (r) r = out.Finish();
+  else out.Abort();
+  if (r && ::rename(partial.c_str(), target.c_str()) != 0) {
+    r = WriteResult::Failure(CreateFailureText(target, errno));
+    ::unlink(partial.c_str());
+  }
+  if (!r) {
+    *why = Clause(r.message);
+    return false;
+  }
+  converted_.push_back(target);
+  row = CompilationRow{};
+  row.folder = FolderOf(target);
+  row.name = NameOf(target);
+  row.bytes = static_cast<std::uint32_t>(bytes);
+  return true;
+}
+
+bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
+  const std::size_t convertedBefore = converted_.size();
+  auto refuse = [&](const std::string& why) {
+    // What was converted for this sheet goes again.
+    for (std::size_t i = convertedBefore; i < converted_.size(); ++i) std::remove(converted_[i].c_str());
+    converted_.resize(convertedBefore);
+    dialogs_.Message("CUE-файл '" + path + "' не загружен: " + why + ".", kProgramTitle, MsgIcon::Warning,
+                     MsgButtons::Ok);
+    return false;
+  };
+  std::string error;
+  const auto sheet = ReadAudioCueSheet(path, &error);
+  if (!sheet) return refuse(error);
+  std::vector<CompilationRow> rows;
+  for (const AudioCueTrack& t : sheet->tracks) {
+    const std::string where = CueLine(t.fileLine) + ": ";
+    CompilationRow row;
+    if (t.kind == AudioCueTrack::Kind::Flac) {
+      std::string why;
+      if (!DecodeFlac(t.path, row, &why)) return refuse(where + why);
+    } else {
+      switch (PrepareWav(t.path, skipCompressed, row)) {
+        case Prepared::Ok: break;
+        case Prepared::InTempFolder:
+          return refuse(where + "файл " + Guillemets(t.name) + " лежит во временной папке записи");
+        case Prepared::CannotOpen: return refuse(where + "не удалось открыть файл " + Guillemets(t.name));
+        case Prepared::NotWave: return refuse(where + "файл " + Guillemets(t.name) + " не является файлом WAV");
+        case Prepared::NotUsable:
+          return refuse(where + "в файле " + Guillemets(t.name) + " нет звука, который можно записать");
+        case Prepared::Skipped:
+          return refuse(where + "файл " + Guillemets(t.name) +
+                        " не в формате CD, а сжатые WAV файлы пропускаются (настройки записи)");
+        case Prepared::ConversionFailed:
+          return refuse(where + "не удалось преобразовать файл " + Guillemets(t.name) + " в формат CD");
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  rows_.insert(rows_.end(), rows.begin(), rows.end());
   return true;
 }
 

@@ -1,8 +1,8 @@
 // The compilation of a recording: its rows (folder, file, audio length),
-// the totals as the recording window shows them, adding files and folders
-// (WAV files that are not CD audio are converted into the temporary folder
-// first), moving rows, project files, the recording settings file, and the
-// checks made before a recording.
+// the totals as the recording window shows them, adding files, folders and
+// cue sheets (WAV files that are not CD audio and FLAC files are converted
+// into the temporary folder first), moving rows, project files, the
+// recording settings file, and the checks made before a recording.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +47,13 @@ class Compilation {
   bool AddFile(const std::string& path, bool skipCompressed);
   // Every .wav below the folder (folders starting with '.' are skipped).
   int AddFolder(const std::string& folder, bool skipCompressed);
+  // Adds the files of a cue sheet with one file a track (ReadAudioCueSheet),
+  // in track order: WAV files as AddFile adds them, FLAC files decoded into
+  // the temporary folder as CD-audio WAV. All or nothing: when the sheet
+  // cannot be read, or one of its files cannot be used, a message names the
+  // sheet, the line and the file and why, nothing is added and whatever was
+  // converted for it is deleted again.
+  bool AddCueSheet(const std::string& path, bool skipCompressed);
   void Remove(int row);
   void Clear() { rows_.clear(); }
   // Moves a row onto another: before the target, or to the end when the
@@ -69,11 +76,61 @@ class Compilation {
   void DeleteConverted();
 
  private:
+  enum class Prepared { Ok, InTempFolder, CannotOpen, NotWave, NotUsable, Skipped, ConversionFailed };
+  Prepared PrepareWav(const std::string& path, bool skipCompressed, CompilationRow& row);
+  bool DecodeFlac(const std::string& path, CompilationRow& row, std::string* why);
+  // A free name for name in the temporary folder ("a.wav", "a (2).wav"...).
+  std::string FreeTempName(const std::string& name) const;
+
   std::string tempFolder_;
   Dialogs& dialogs_;
   std::vector<CompilationRow> rows_;
   std::vector<std::string> converted_;
 };
+
+// Whether a path names a cue sheet (".cue", any case).
+bool IsCueSheetPath(const std::string& path);
+
+// A cue sheet whose files each hold one audio track from its INDEX 01 (a
+// track's pregap may lie at the end of the file before, as INDEX 00 there),
+// as a rip leaves it beside its files (app/RipLog.h, CueSheetText).
+struct AudioCueTrack {
+  enum class Kind { Wave, Flac };
+  int number = 0;
+  std::string name;   // the file as the sheet writes it
+  std::string path;   // resolved from the sheet's folder (an absolute name stays)
+  Kind kind = Kind::Wave;  // by the file's content, not by the sheet's word
+  int fileLine = 0;   // the FILE line (1-based)
+  int trackLine = 0;  // the TRACK line
+  std::int32_t index1 = 0;  // INDEX 01 in the file, sectors (0 in a rip's sheet)
+  std::int32_t pregap = 0;  // PREGAP, sectors not held by any file
+  std::int32_t postgap = 0;
+};
+
+// A data track the files do not hold, from "REM DATATRACK NN START LBA END LBA"
+// (END: where the next track or the lead-out begins).
+struct AudioCueDataTrack {
+  int number = 0;
+  std::int32_t start = 0;
+  std::int32_t end = 0;
+  int line = 0;
+};
+
+struct AudioCueSheet {
+  std::vector<AudioCueTrack> tracks;          // in track order, one a file
+  std::vector<AudioCueDataTrack> dataTracks;  // in the order of the sheet
+  // "REM DATATRACKLENGTH mm:ss:ff" (as other rippers write it for an
+  // enhanced CD's data track): its length in sectors; -1 when absent.
+  std::int32_t dataTrackLength = -1;
+};
+
+// Reads a cue sheet of WAVE and FLAC files, one a track (a FILE of another
+// type, a file holding no track or more than one, a data track in a file,
+// are refused). Every file must be a regular file, and a WAV or FLAC file
+// by its content. A sheet that is not UTF-8 is read as code page 1251.
+// nullopt with the reason ("строка N CUE-файла: ..." where a line is to
+// blame, naming the file where a file is).
+std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::string* error);
 
 // wset.dat in the settings folder: the defaults when it is missing or not
 // 280 bytes.

@@ -352,12 +352,19 @@ void TMainWriteForm::UpdateTotals() {
 }
 
 void TMainWriteForm::AddFiles(const std::vector<std::string>& paths) {
-  for (const auto& p : paths) compilation_.AddFile(p, settings_.SkipCompressedWav);
+  for (const auto& p : paths) {
+    // A cue sheet brings its files, in track order.
+    if (IsCueSheetPath(p)) compilation_.AddCueSheet(p, settings_.SkipCompressedWav);
+    else compilation_.AddFile(p, settings_.SkipCompressedWav);
+  }
   FillList();
 }
 
 void TMainWriteForm::AddFileButtonClick() {
-  AddFiles(dialogs_.OpenFiles("", {FileFilter{"WAVE files (*.wav)", {"*.wav"}}}, "", true));
+  AddFiles(dialogs_.OpenFiles("",
+                              {FileFilter{"WAVE files (*.wav)", {"*.wav"}},
+                               FileFilter{"Cue-листы (*.cue)", {"*.cue"}}},
+                              "", true));
 }
 
 void TMainWriteForm::AddFolderButtonClick() {
@@ -373,7 +380,9 @@ void TMainWriteForm::LoadProjectClick() {
   auto paths = LoadProject(files.front());
   if (!paths) return;
   compilation_.Clear();
-  AddFiles(*paths);
+  // A project lists the files themselves.
+  for (const auto& p : *paths) compilation_.AddFile(p, settings_.SkipCompressedWav);
+  FillList();
 }
 
 void TMainWriteForm::SaveProjectClick() {

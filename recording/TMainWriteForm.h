@@ -39,6 +39,7 @@ class TMainWriteForm : public QDialog {
   bool HasWriter() const;
 
   // Commands.
+  // WAV files, and cue sheets (.cue) with their files; dropped files come here too.
   void AddFiles(const std::vector<std::string>& paths);
   void AddFileButtonClick();
   void AddFolderButtonClick();

@@ -1,0 +1,94 @@
+// sonarvex-cli burn with a cue sheet: the sheet's files are written in
+// track order (a FLAC file decoded first); a sheet that cannot be used
+// writes nothing and says why.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "app/CliRecord.h"
+#include "app/Session.h"
+#include "codec/FlacReader.h"
+#include "platform/ConsoleDialogs.h"
+#include "platform/Files.h"
+#include "tests/recording/RecordingRig.h"
+
+namespace sonarvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliBurnCueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = dir_.Path() + "/home/";
+    fs::create_directories(home_ + "setting");
+    cdr_ = dir_.File("cdr.cue");
+    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + cdr_ + "\n");
+    SessionContext c;
+    c.ProgramFolder = home_;
+    c.DialogService = &dialogs_;
+    c.ScanSystemDrives = false;
+    session_ = std::make_unique<Session>(c);
+    session_->LoadActiveProfile();
+  }
+  int Burn(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunBurnCommand(*session_, args, out_, err_);
+  }
+
+  test::TempDir dir_;
+  std::string home_, cdr_;
+  ConsoleDialogs dialogs_;
+  std::unique_ptr<Session> session_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(CliBurnCueTest, TheSheetsFilesAreWrittenInTrackOrder) {
+  int rc = -1;
+  test::Run("command -v flac >/dev/null", &rc);
+  const bool flac = rc == 0 && FlacReader().Available();
+  fs::create_directories(dir_.File("rip"));
+  const auto a = test::ToneAudio(1, 120 * 2352);
+  const auto b = test::ToneAudio(2, 80 * 2352);
+  const auto c = test::ToneAudio(3, 60 * 2352);
+  test::WriteCdWav(dir_.File("rip/01 a.wav"), a);
+  test::WriteCdWav(dir_.File("rip/02 b.wav"), b);
+  test::WriteCdWav(dir_.File("rip/03 c.wav"), c);
+  std::string third = "03 c.wav";
+  if (flac) {
+    test::Run("cd " + test::Quote(dir_.File("rip")) + " && flac -s -f --delete-input-file '03 c.wav'", &rc);
+    ASSERT_EQ(rc, 0);
+    third = "03 c.flac";
+  }
+  WriteFileAtomically(dir_.File("rip/album.cue"),
+                      "FILE \"01 a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                      "  TRACK 02 AUDIO\n    INDEX 00 00:01:00\n"
+                      "FILE \"02 b.wav\" WAVE\n    INDEX 01 00:00:00\n"
+                      "FILE \"" + third + "\" " + (flac ? "FLAC" : "WAVE") +
+                          "\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
+  ASSERT_EQ(Burn({dir_.File("rip/album.cue")}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "1\t01 a.wav\n2\t02 b.wav\n3\t03 c.wav\n");
+  auto bin = ReadFileBytes(BinPathForCue(cdr_));
+  ASSERT_TRUE(bin);
+  std::string want(a.begin(), a.end());
+  want.append(b.begin(), b.end());
+  want.append(c.begin(), c.end());
+  ASSERT_EQ(bin->size(), want.size());
+  EXPECT_TRUE(*bin == want) << "the image differs from the sheet's files";
+  EXPECT_FALSE(fs::exists(home_ + "WCDDATF"));  // the decoded file is removed afterwards
+}
+
+TEST_F(CliBurnCueTest, ASheetThatCannotBeUsedWritesNothing) {
+  test::WriteCdWav(dir_.File("a.wav"), test::ToneAudio(1, 100 * 2352));
+  const std::string sheet = dir_.File("bad.cue");
+  WriteFileAtomically(sheet, "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                             "FILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
+  EXPECT_EQ(Burn({dir_.File("a.wav"), sheet}), 1);
+  EXPECT_EQ(err_.str(), "CUE-файл '" + sheet + "' не загружен: строка 4 CUE-файла: нет файла «b.wav».\n");
+  EXPECT_FALSE(FileExists(cdr_));
+}
+
+}  // namespace
+}  // namespace sonarvex

@@ -1,0 +1,131 @@
+// The recording window and cue sheets: "Добавить файлы..." offers them after
+// the WAVE files, a chosen or dropped sheet brings its files in track order,
+// a sheet that cannot be used adds nothing and says why, and a project file
+// still lists files only.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QTreeWidget>
+#include <QUrl>
+#include <filesystem>
+
+#include "app/Session.h"
+#include "platform/ScriptedDialogs.h"
+#include "recording/TMainWriteForm.h"
+#include "tests/recording/RecordingRig.h"
+
+namespace sonarvex {
+namespace {
+
+namespace fs = std::filesystem;
+
+QApplication& App() {
+  static int argc = 1;
+  static char name[] = "recording_cue_ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+// Scripted dialogs that also keep the filters the file chooser was given.
+class FilterDialogs : public ScriptedDialogs {
+ public:
+  std::vector<std::string> OpenFiles(const std::string& title, const std::vector<FileFilter>& filters,
+                                     const std::string& folder, bool multiple) override {
+    offered.clear();
+    for (const auto& f : filters) offered.push_back(f.description);
+    return ScriptedDialogs::OpenFiles(title, filters, folder, multiple);
+  }
+  std::vector<std::string> offered;
+};
+
+class WindowCueTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    App();
+    home_ = dir_.Path() + "/home/";
+    fs::create_directories(home_ + "setting");
+    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + dir_.File("disc.cue") + "\n");
+    SessionContext c;
+    c.ProgramFolder = home_;
+    c.DialogService = &dialogs_;
+    c.ScanSystemDrives = false;
+    session_ = std::make_unique<Session>(c);
+    session_->LoadActiveProfile();
+    a_ = test::WriteCdWav(dir_.File("01 a.wav"), test::PatternAudio(1, 30 * 2352));
+    b_ = test::WriteCdWav(dir_.File("02 b.wav"), test::PatternAudio(2, 20 * 2352));
+    sheet_ = dir_.File("Альбом.cue");
+    WriteFileAtomically(sheet_, "FILE \"02 b.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                "FILE \"01 a.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
+  }
+  std::vector<std::string> Names(TMainWriteForm& form) {
+    std::vector<std::string> names;
+    for (int i = 0; i < form.ListView->topLevelItemCount(); ++i)
+      names.push_back(form.ListView->topLevelItem(i)->text(1).toStdString());
+    return names;
+  }
+  void ExpectClean() {
+    std::string why;
+    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  }
+
+  test::TempDir dir_;
+  std::string home_, a_, b_, sheet_;
+  FilterDialogs dialogs_;
+  std::unique_ptr<Session> session_;
+};
+
+TEST_F(WindowCueTest, TheFileChooserOffersCueSheetsAfterWaveFiles) {
+  TMainWriteForm form(*session_);
+  dialogs_.ExpectOpenFiles({sheet_, a_});
+  form.AddFileButtonClick();
+  EXPECT_EQ(dialogs_.offered, (std::vector<std::string>{"WAVE files (*.wav)", "Cue-листы (*.cue)"}));
+  // The sheet's files in its track order, then the file chosen beside it.
+  EXPECT_EQ(Names(form), (std::vector<std::string>{"02 b.wav", "01 a.wav", "01 a.wav"}));
+  EXPECT_EQ(form.FilePanel->text().toStdString(), "Файлов 3");
+  EXPECT_EQ(form.TimePanel->text().toStdString(), "Время 00:01:05");  // 20 + 30 + 30 sectors
+  ExpectClean();
+}
+
+// The window with its drop handler within reach.
+class DropTarget : public TMainWriteForm {
+ public:
+  using TMainWriteForm::TMainWriteForm;
+  using TMainWriteForm::dropEvent;
+};
+
+TEST_F(WindowCueTest, ADroppedSheetIsLoaded) {
+  DropTarget form(*session_);
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(sheet_))});
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  form.dropEvent(&drop);
+  EXPECT_EQ(Names(form), (std::vector<std::string>{"02 b.wav", "01 a.wav"}));
+  ExpectClean();
+}
+
+TEST_F(WindowCueTest, ASheetThatCannotBeUsedAddsNothingAndSaysWhy) {
+  TMainWriteForm form(*session_);
+  fs::remove(a_);
+  dialogs_.ExpectMessage("CUE-файл '" + sheet_ + "' не загружен: строка 4 CUE-файла: нет файла «01 a.wav».",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  form.AddFiles({b_, sheet_});
+  EXPECT_EQ(Names(form), (std::vector<std::string>{"02 b.wav"}));
+  ExpectClean();
+}
+
+TEST_F(WindowCueTest, AProjectFileStillListsFilesOnly) {
+  TMainWriteForm form(*session_);
+  const std::string project = dir_.File("p.cgp");
+  ASSERT_TRUE(SaveProject(project, {a_, sheet_, b_}));
+  dialogs_.ExpectOpenFiles({project});
+  form.LoadProjectClick();
+  EXPECT_EQ(Names(form), (std::vector<std::string>{"01 a.wav", "02 b.wav"}));
+  ExpectClean();
+}
+
+}  // namespace
+}  // namespace sonarvex
