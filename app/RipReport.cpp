@@ -189,6 +189,11 @@ void RipReport::WriteLogAndCue() {
   CueSheetInfo cue = options_.cue;
   const RipDiscExtras extras = options_.extras ? options_.extras() : RipDiscExtras{};
   if (cue.catalog.empty()) cue.catalog = extras.catalog;
+  // Data tracks are in no file, but the disc's identifiers count them.
+  for (std::size_t i = 0; i < toc_.tracks.size(); ++i)
+    if (!toc_.tracks[i].audio)
+      cue.dataTracks.push_back({static_cast<int>(i) + 1, toc_.tracks[i].start,
+                                i + 1 < toc_.tracks.size() ? toc_.tracks[i + 1].start : toc_.leadOut});
   const std::int32_t shift = static_cast<std::int32_t>(album_.FirstTrackOffset) - 150;
   for (const Track& t : tracks_) {
     RipLogTrack lt;

@@ -22,6 +22,9 @@
 #include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 #include "records/TextFields.h"
+#include "recording/Compilation.h"
+#include "codec/FlacReader.h"
+#include "platform/ScriptedDialogs.h"
 
 namespace sonarvex {
 namespace {
@@ -230,6 +233,19 @@ TEST_F(ArchivalRipTest, FlacRipDecodesToWhatCdParanoiaReadsAndCarriesItsTags) {
             std::string::npos)
       << *cueText;
   EXPECT_NE(cueText->find("PERFORMER \"Кино\"\nTITLE \"東京\"\n"), std::string::npos) << *cueText;
+  {
+    // The recording window takes the sheet as a compilation: the tracks in
+    // order, decoded to CD audio of their exact length.
+    ScriptedDialogs dialogs;
+    Compilation compilation(home_ + "burn-temp/", dialogs);
+    ASSERT_TRUE(compilation.AddCueSheet(sheet, false));
+    ASSERT_EQ(compilation.Rows().size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+      FlacReader reader;
+      ASSERT_TRUE(reader.Open(rows[i][1]).Ok()) << rows[i][1];
+      EXPECT_EQ(compilation.Rows()[i].bytes, reader.PcmBytes()) << i;
+    }
+  }
 
   const std::string flac = FindInPath("flac"), metaflac = FindInPath("metaflac"),
                     paranoia = FindInPath("cd-paranoia");
@@ -352,6 +368,21 @@ TEST_F(ArchivalRipTest, EveryTrackIsCheckedAgainstTheDatabase) {
   rows = Rows();
   ASSERT_EQ(rows.size(), 3u);
   for (const auto& r : rows) EXPECT_EQ(r[4], "absent");
+
+  // The cue sheet beside the files checks them again, with the same result.
+  inDatabase = true;
+  ClearMusic();
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--accuraterip", host}), 0)
+      << err_.str();
+  const auto ripped = Rows();
+  ASSERT_EQ(Run({"verify", home_ + "music/Sonarvex.cue", "--accuraterip", host}), 0) << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 3u) << out_.str();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rows[i][2], ripped[i][2]);
+    EXPECT_EQ(rows[i][3], ripped[i][3]);
+    EXPECT_EQ(rows[i][4], "match 12");
+  }
 
   // No check asked for: the plain lines.
   ClearMusic();
