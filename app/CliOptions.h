@@ -16,7 +16,8 @@ inline constexpr const char* kProgramVersion = "3.2";
 struct CliOptions {
   std::string Home;  // program folder ("" = the executable's, or the XDG folders)
   std::vector<std::string> Images;
-  // "drives", "toc", "rip", "cddb", "settings", "play", "convert", or the
+  // "drives", "toc", "rip", "cddb", "settings", "play", "convert", "burn",
+  // "blank", "offset", "verify", or the
   // answers without a session: "help", "version".
   std::string Command;
   // What follows the command that is not an option: help's COMMAND,
