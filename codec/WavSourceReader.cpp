@@ -197,8 +197,9 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
                      dst))
     writeFailed = true;
   Close();
-  if (writeFailed) {
-    // A converted file that could not be written whole is no source.
+  if (writeFailed || failed) {
+    // A converted file that could not be read, converted or written whole
+    // is no source: it would stand for the whole file cut short.
     unlink(convertedName_.c_str());
     return false;
   }
