@@ -192,6 +192,36 @@ CommandBlock ReadSubChannel() {
   return b;
 }
 
+CommandBlock ReadMediaCatalogNumber() {
+  CommandBlock b =
+      Block(0x42, 10, Operation::ReadSubChannel, DataDirection::In, kSubChannelCodeLength);
+  b.bytes[2] = 0x40;
+  b.bytes[3] = 0x02;
+  Put16(b, 7, kSubChannelCodeLength);
+  return b;
+}
+
+CommandBlock ReadTrackIsrc(int track) {
+  CommandBlock b =
+      Block(0x42, 10, Operation::ReadSubChannel, DataDirection::In, kSubChannelCodeLength);
+  b.bytes[2] = 0x40;
+  b.bytes[3] = 0x03;
+  b.bytes[6] = static_cast<std::uint8_t>(track);
+  Put16(b, 7, kSubChannelCodeLength);
+  return b;
+}
+
+CommandBlock ReadCDWithQ(std::int32_t lba, std::uint16_t count, bool anySectorType) {
+  CommandBlock b = Block(0xBE, 12, Operation::ReadCDDA, DataDirection::In,
+                         static_cast<std::uint32_t>(count) * kSectorWithQLength);
+  b.bytes[1] = anySectorType ? 0x00 : 0x04;
+  Put32(b, 2, static_cast<std::uint32_t>(lba));
+  Put16(b, 7, count);
+  b.bytes[9] = anySectorType ? 0xF8 : 0x10;
+  b.bytes[10] = 0x02;
+  return b;
+}
+
 CommandBlock SetReadSpeed(int factor) {
   CommandBlock b = Block(0xBB, 12, Operation::SetSpeed);
   Put16(b, 2, SpeedField(factor));

@@ -65,6 +65,13 @@ inline constexpr std::uint32_t kWriteParamsLength = 60;
 inline constexpr std::uint32_t kAudioControlLength = 24;
 inline constexpr std::uint32_t kDiscInfoLength = 34;
 inline constexpr std::uint32_t kMechanismStatusLength = 32;
+// READ SUB-CHANNEL replies of formats 02h (media catalogue number) and 03h
+// (ISRC of a track): the 4-byte header and a 20-byte data block.
+inline constexpr std::uint32_t kSubChannelCodeLength = 24;
+// READ CD with sub-channel selection 010b: each sector's 2352 bytes followed
+// by 16 bytes of formatted Q sub-channel data.
+inline constexpr std::uint32_t kFormattedQLength = 16;
+inline constexpr std::uint32_t kSectorWithQLength = kBytesPerSector + kFormattedQLength;
 
 // The nine audio read command forms, by ReadCommand index.
 inline constexpr int kReadCommandCount = 9;
@@ -99,6 +106,18 @@ CommandBlock StartStopUnit(bool eject);
 CommandBlock LockMedium(bool lock);
 CommandBlock TestUnitReady();
 CommandBlock ReadSubChannel();
+// READ SUB-CHANNEL with SubQ, format 02h: the disc's media catalogue number
+// (kSubChannelCodeLength bytes).
+CommandBlock ReadMediaCatalogNumber();
+// READ SUB-CHANNEL with SubQ, format 03h: the ISRC of track 1..99.
+CommandBlock ReadTrackIsrc(int track);
+// READ CD of `count` sectors from lba with the formatted Q sub-channel
+// (selection 010b): kSectorWithQLength bytes a sector. anySectorType asks
+// for every sector type with sync, headers, user data and EDC/ECC (0xF8:
+// 2352 bytes whatever the sector holds); otherwise CD-DA sectors with user
+// data (0x10), as the standard audio read does. Its operation is ReadCDDA:
+// the transports treat a short transfer as a failed read.
+CommandBlock ReadCDWithQ(std::int32_t lba, std::uint16_t count, bool anySectorType);
 CommandBlock SetReadSpeed(int factor);
 CommandBlock SetWriteSpeed(int factor);
 CommandBlock ModeSenseCapabilities(std::uint32_t replyLength);

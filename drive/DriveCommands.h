@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,63 @@ struct SubChannelPosition {
 };
 // Fills `out` even when the command fails (zeros then).
 CommandResult ReadSubChannel(Transport& t, SubChannelPosition& out);
+
+// ---- The disc's codes and the Q sub-channel of a sector ----------------------
+
+// The media catalogue number of a READ SUB-CHANNEL format 02h reply: its 13
+// digits when the format code is 02h, MCVAL is set and N1..N13 are ASCII
+// digits, not all '0'; "" otherwise (no number, or one not to be trusted).
+std::string CatalogFromReply(const std::uint8_t (&reply)[kSubChannelCodeLength]);
+// The ISRC of a format 03h reply asked for `track`: its 12 characters when
+// the format code is 03h, TCVAL is set, the reply's track number is 0 or
+// `track`, and I1..I12 are 5 of A-Z/0-9 then 7 digits, not all '0'; ""
+// otherwise.
+std::string IsrcFromReply(const std::uint8_t (&reply)[kSubChannelCodeLength], int track);
+
+// READ SUB-CHANNEL formats 02h and 03h; the value is "" when the command
+// fails or the reply holds none.
+CommandResult ReadMediaCatalogNumber(Transport& t, std::string& catalog);
+CommandResult ReadTrackIsrc(Transport& t, int track, std::string& isrc);
+
+// CRC-16 with the polynomial x^16 + x^12 + x^5 + 1, initial value 0, not
+// inverted ("123456789" gives 0x31C3).
+std::uint16_t Crc16Ccitt(const std::uint8_t* data, std::size_t size);
+// The CRC of a Q sub-channel section as the CD standard records it: of its
+// first 10 bytes (control/ADR and the 9 data bytes), inverted.
+std::uint16_t SubQCrc(const std::uint8_t* q);
+
+enum class SubQKind : std::uint8_t {
+  Position,   // ADR 1: track, index and both times are usable
+  OtherMode,  // a good section of another mode (2: catalogue, 3: ISRC, ...)
+  BadCrc,     // the CRC does not check: nothing in it is to be used
+  Malformed,  // ADR 1 but fields out of range (not BCD, seconds >= 60, ...)
+};
+
+// Formatted Q sub-channel data (READ CD, selection 010b): byte 0
+// control (high nibble) / ADR, TNO, INDEX, MIN SEC FRAME, ZERO, AMIN ASEC
+// AFRAME, all BCD, then the CRC (10..11) or zero, three pad bytes and P.
+struct SubQ {
+  SubQKind kind = SubQKind::Malformed;
+  // The CRC field checked. False: the drive left it zero (MMC allows that),
+  // so only the fields' own sense vouches for the section.
+  bool crcChecked = false;
+  std::uint8_t control = 0, adr = 0;
+  int track = 0;                // 1..99, kLeadOutTrackNumber in the lead-out
+  int index = 0;                // 0 in a pregap (pause), 1.. in the track
+  std::int32_t relative = 0;    // MIN/SEC/FRAME in frames
+  std::int32_t absoluteLba = 0; // AMIN/ASEC/AFRAME less the 150 frames before LBA 0
+};
+inline constexpr int kLeadOutTrackNumber = 0xAA;
+
+// Reads 12 bytes. A CRC that checks as recorded (inverted) or as computed
+// (some drives undo the inversion) is good; a zero CRC field is taken as not
+// supplied; any other value is BadCrc.
+SubQ ParseFormattedQ(const std::uint8_t* q);
+
+// The formatted Q of one sector through READ CD (one sector, see
+// cdb::ReadCDWithQ); `q` is zero when the command fails.
+CommandResult ReadSectorQ(Transport& t, std::int32_t lba, bool anySectorType,
+                          std::uint8_t (&q)[kFormattedQLength]);
 
 CommandResult SetReadSpeed(Transport& t, int factor);
 CommandResult SetWriteSpeed(Transport& t, int factor);

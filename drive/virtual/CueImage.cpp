@@ -74,6 +74,25 @@ bool ParseTime(std::string_view s, int* frames) {
   return true;
 }
 
+// A catalogue number as CATALOG gives it: 13 digits.
+bool ValidCatalog(std::string_view s) {
+  if (s.size() != 13) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// An ISRC as a cue sheet gives it: 5 letters or digits, 7 digits.
+bool ValidIsrc(std::string_view s) {
+  if (s.size() != 12) return false;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    const bool digit = c >= '0' && c <= '9';
+    if (i < 5 ? !(digit || (c >= 'A' && c <= 'Z')) : !digit) return false;
+  }
+  return true;
+}
+
 std::string LineError(int line, const std::string& what) {
   return "строка " + std::to_string(line) + " CUE-файла: " + what;
 }
@@ -105,7 +124,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
     const auto w = Words(line);
     if (w.empty()) continue;
     const std::string cmd = Upper(w[0]);
-    CueTrack* track = sheet.tracks.empty() ? nullptr : &sheet.tracks.back();
+    CueImageTrack* track = sheet.tracks.empty() ? nullptr : &sheet.tracks.back();
 
     if (cmd == "FILE") {
       if (w.size() < 3 || w[1].empty()) return fail(LineError(lineNo, "неверная команда FILE"));
@@ -123,7 +142,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
         return fail(LineError(lineNo, "номера треков должны возрастать"));
       if (track && track->index1 < 0)
         return fail(LineError(lineNo, "у трека " + std::to_string(track->number) + " нет INDEX 01"));
-      CueTrack t;
+      CueImageTrack t;
       t.number = number;
       t.file = static_cast<int>(sheet.files.size()) - 1;
       t.session = session;
@@ -178,6 +197,10 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
         else if (f == "4CH") track->flags |= 0x08;
         else if (f == "PRE") track->flags |= 0x01;
       }
+    } else if (cmd == "CATALOG") {
+      if (w.size() >= 2 && ValidCatalog(w[1]) && sheet.catalog.empty()) sheet.catalog = w[1];
+    } else if (cmd == "ISRC") {
+      if (track && w.size() >= 2 && ValidIsrc(Upper(w[1]))) track->isrc = Upper(w[1]);
     } else if (cmd == "REM") {
       int number;
       if (w.size() >= 3 && Upper(w[1]) == "SESSION" && ParseNumber(w[2], 99, &number) && number >= 1) {
@@ -185,7 +208,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
         session = number;
       }
     }
-    // CATALOG, TITLE, PERFORMER, SONGWRITER, ISRC, CDTEXTFILE: not needed.
+    // TITLE, PERFORMER, SONGWRITER, CDTEXTFILE: not needed.
   }
   if (sheet.tracks.empty()) return fail("в CUE-файле нет треков");
   if (sheet.tracks.back().index1 < 0)
@@ -216,7 +239,7 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
   };
   std::vector<Mark> marks;
   for (int k = 0; k < n; ++k) {
-    const CueTrack& t = sheet.tracks[static_cast<std::size_t>(k)];
+    const CueImageTrack& t = sheet.tracks[static_cast<std::size_t>(k)];
     if (t.index1 < 0 || t.file < 0 || t.file >= static_cast<int>(sheet.files.size()))
       return fail("у трека " + std::to_string(t.number) + " нет INDEX 01");
     if (t.index0 >= 0 && t.index0File >= 0 && t.index0File <= t.file)
@@ -232,9 +255,10 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
   CueLayout layout;
   layout.tracks.resize(static_cast<std::size_t>(n));
   std::vector<std::int64_t> dataEnd(static_cast<std::size_t>(n), 0);  // before its POSTGAP
+  std::vector<std::int64_t> owned(static_cast<std::size_t>(n), 0);    // its first sector
   std::int64_t cursor = 0;  // next disc LBA
   int owner = -1;           // track whose sectors are being laid out
-  auto track = [&](int k) -> const CueTrack& { return sheet.tracks[static_cast<std::size_t>(k)]; };
+  auto track = [&](int k) -> const CueImageTrack& { return sheet.tracks[static_cast<std::size_t>(k)]; };
   auto silence = [&](int k, int sectors) {
     if (sectors <= 0) return;
     layout.segments.push_back(CueSegment{static_cast<std::int32_t>(cursor), sectors, -1, 0,
@@ -251,6 +275,7 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
         if (track(owner + 1).session != track(owner).session) cursor += kSessionGapFrames;
       }
       ++owner;
+      owned[static_cast<std::size_t>(owner)] = cursor;
       silence(owner, track(owner).pregap);
     }
   };
@@ -297,7 +322,7 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
   if (cursor > kMaxDiscLba) return fail("образ длиннее 99:59:74");
 
   for (int k = 0; k < n; ++k) {
-    const CueTrack& t = track(k);
+    const CueImageTrack& t = track(k);
     VirtualTrack& vt = layout.tracks[static_cast<std::size_t>(k)];
     vt.number = t.number;
     vt.control = static_cast<std::uint8_t>((t.audio ? 0 : 4) | (t.audio ? t.flags : (t.flags & 0x02)));
@@ -305,6 +330,8 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
     if (dataEnd[static_cast<std::size_t>(k)] <= vt.startLba) return fail("трек " + std::to_string(t.number) + " пустой");
     const std::int64_t end = k + 1 < n ? dataEnd[static_cast<std::size_t>(k)] + t.postgap : cursor;
     vt.sectors = static_cast<std::int32_t>(end - vt.startLba);
+    vt.pregapSectors = static_cast<std::int32_t>(vt.startLba - owned[static_cast<std::size_t>(k)]);
+    vt.isrc = t.audio ? t.isrc : std::string();
   }
   // A track runs on to the next track's start in the same session (its
   // pregap belongs to it in the table of contents).
@@ -421,6 +448,7 @@ std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string*
   disc.tracks = layout->tracks;
   disc.leadOutLba = layout->leadOutLba;
   disc.description = cuePath;
+  disc.catalog = sheet->catalog;
   auto segments = layout->segments;
   disc.read = [segments, files, swap](std::int32_t lba, std::uint8_t* out) {
     for (const auto& s : segments) {

@@ -18,7 +18,9 @@ struct CueFile {
   bool bigEndian = false;  // MOTOROLA
 };
 
-struct CueTrack {
+// One TRACK of a sheet. (Named apart from the rip's cue sheet track,
+// app/RipLog.h's CueTrack: one program may not hold two types of one name.)
+struct CueImageTrack {
   int number = 0;
   int file = 0;           // index into CueSheet::files: the file holding INDEX 01
   int sectorSize = 2352;  // 2352, 2336 or 2048 bytes in the file
@@ -30,15 +32,18 @@ struct CueTrack {
   int index1 = -1;
   int pregap = 0;  // sectors not in the file
   int postgap = 0;
+  std::string isrc;  // ISRC: 12 characters (5 of A-Z/0-9, 7 digits), "" when absent or malformed
 };
 
 struct CueSheet {
   std::vector<CueFile> files;
-  std::vector<CueTrack> tracks;
+  std::vector<CueImageTrack> tracks;
+  std::string catalog;  // CATALOG: 13 digits, "" when absent or malformed
 };
 
 // Parses the text of a CUE sheet; nullopt with a reason (Russian, for the
-// user) when it cannot be used.
+// user) when it cannot be used. A CATALOG or ISRC that is not a valid code is
+// left out, not an error; TITLE, PERFORMER and the like are skipped.
 std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error);
 
 // One stretch of disc sectors and where its bytes lie.
@@ -57,7 +62,11 @@ struct CueLayout {
   std::int32_t leadOutLba = 0;
 };
 
-// Lays the tracks out given the size of each file in bytes.
+// Lays the tracks out given the size of each file in bytes. A track's
+// pregapSectors are the sectors it owns before its INDEX 01: its PREGAP and
+// the file's sectors from its INDEX 00 (or, with no INDEX 00, from the start
+// of a file whose first mark is its INDEX 01); for track 1, every sector
+// from LBA 0.
 std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
                                         const std::vector<std::uint64_t>& fileSizes,
                                         std::string* error);

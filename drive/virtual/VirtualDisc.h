@@ -23,6 +23,12 @@ struct VirtualTrack {
   int session = 1;
   std::int32_t startLba = 0;  // LBA 0 is MSF 00:02:00
   std::int32_t sectors = 0;
+  // The sectors before startLba that are this track's pregap (Q sub-channel
+  // index 0), from INDEX 00 / PREGAP; they count in the previous track's
+  // `sectors`, as the table of contents has it. Sectors before the first
+  // track are its pregap whatever this says.
+  std::int32_t pregapSectors = 0;
+  std::string isrc;  // 12 characters (ISRC), or "" for none
   bool Audio() const { return (control & 0x04) == 0; }
 };
 
@@ -37,6 +43,7 @@ struct VirtualDisc {
   // tables of contents).
   std::optional<std::vector<std::uint8_t>> rawToc;
   std::string description;  // image path or a name
+  std::string catalog;      // the media catalogue number (13 digits, CATALOG), or ""
 
   int Sessions() const { return tracks.empty() ? 0 : tracks.back().session; }
   // The track holding an LBA, or null (gaps between sessions, lead-out).

@@ -78,7 +78,87 @@ std::string ImageLabel(const std::string& imagePath, std::size_t room) {
   return name.substr(0, head) + kEllipsis + name.substr(name.size() - tail);
 }
 
+std::uint8_t Bcd(int v) { return static_cast<std::uint8_t>((v / 10) << 4 | (v % 10)); }
+
+// The CRC of Q sections (CRC-16, x^16 + x^12 + x^5 + 1, over the 80 bits of
+// control, ADR and data, most significant bit first), before inversion.
+std::uint16_t QSectionCrc(const std::uint8_t* q) {
+  std::uint32_t reg = 0;
+  for (int bit = 0; bit < 80 + 16; ++bit) {
+    const int in = bit < 80 ? (q[bit / 8] >> (7 - bit % 8)) & 1 : 0;
+    reg = reg << 1 | static_cast<std::uint32_t>(in);
+    if (reg & 0x10000) reg ^= 0x11021;
+  }
+  return static_cast<std::uint16_t>(reg);
+}
+
+// Bits written most significant first into q[1..8].
+class QBits {
+ public:
+  explicit QBits(std::uint8_t* q) : q_(q) {}
+  void Put(int value, int bits) {
+    for (int b = bits - 1; b >= 0; --b, ++at_)
+      if ((value >> b) & 1) q_[1 + at_ / 8] |= static_cast<std::uint8_t>(0x80 >> (at_ % 8));
+  }
+
+ private:
+  std::uint8_t* q_;
+  int at_ = 0;
+};
+
 }  // namespace
+
+void FormattedSubQ(const VirtualDisc& disc, std::int32_t lba, std::uint8_t (&q)[16]) {
+  std::memset(q, 0, sizeof q);
+  const VirtualTrack* track = nullptr;
+  int index = 1;
+  for (const auto& t : disc.tracks)
+    if (t.pregapSectors > 0 && lba >= t.startLba - t.pregapSectors && lba < t.startLba) {
+      track = &t;
+      index = 0;
+      break;
+    }
+  if (!track) track = disc.TrackAt(lba);
+  if (!track && !disc.tracks.empty() && lba < disc.tracks.front().startLba) {
+    track = &disc.tracks.front();
+    index = 0;
+  }
+  const std::int32_t absolute = std::max<std::int32_t>(0, lba + 150);
+  const int control = track ? track->control & 0x0F : disc.tracks.empty() ? 0 : disc.tracks.back().control & 0x0F;
+  // Only codes of their right length are recorded (a disc built in code may
+  // hold anything there).
+  if (track && disc.catalog.size() == 13 && absolute % 100 == kCatalogQPhase) {
+    q[0] = static_cast<std::uint8_t>(control << 4 | 2);
+    QBits bits(q);
+    for (char c : disc.catalog) bits.Put(c - '0', 4);
+    q[9] = Bcd(absolute % 75);
+  } else if (track && index != 0 && track->isrc.size() == 12 && absolute % 100 == kIsrcQPhase) {
+    q[0] = static_cast<std::uint8_t>(control << 4 | 3);
+    QBits bits(q);
+    for (int i = 0; i < 5; ++i) bits.Put(track->isrc[static_cast<std::size_t>(i)] - '0', 6);
+    bits.Put(0, 2);
+    for (int i = 5; i < 12; ++i) bits.Put(track->isrc[static_cast<std::size_t>(i)] - '0', 4);
+    q[9] = Bcd(absolute % 75);
+  } else {
+    // The lead-out (and anything beyond the tracks) is track AA.
+    const bool leadOut = !track;
+    const std::int32_t relative = leadOut ? std::max(0, lba - disc.leadOutLba)
+                                  : index == 0 ? track->startLba - lba
+                                               : lba - track->startLba;
+    q[0] = static_cast<std::uint8_t>(control << 4 | 1);
+    q[1] = leadOut ? 0xAA : Bcd(track->number);
+    q[2] = Bcd(index);
+    q[3] = Bcd(std::min(relative / 4500, 99));
+    q[4] = Bcd((relative / 75) % 60);
+    q[5] = Bcd(relative % 75);
+    q[7] = Bcd(std::min(absolute / 4500, 99));
+    q[8] = Bcd((absolute / 75) % 60);
+    q[9] = Bcd(absolute % 75);
+  }
+  const std::uint16_t crc = static_cast<std::uint16_t>(~QSectionCrc(q));
+  q[10] = static_cast<std::uint8_t>(crc >> 8);
+  q[11] = static_cast<std::uint8_t>(crc);
+}
 
 std::array<std::uint8_t, 20> VirtualDriveConfig::DefaultCapabilities(bool recorder) {
   std::array<std::uint8_t, 20> p{};
@@ -541,6 +621,12 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     Check(out, 5, 0x20, 0x00);
     return;
   }
+  // READ CD with the formatted Q sub-channel: 16 bytes after each sector.
+  const bool withQ = r.cdb[0] == 0xBE && (r.cdb[10] & 0x07) == 0x02;
+  if (withQ && !config_.subChannelData) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
   if (!DiscReadable(out)) return;
   const std::int32_t lba = Be32(r.cdb + 2);
   std::uint32_t count;
@@ -643,6 +729,13 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     const std::uint32_t n = std::min(size, limit - written);
     std::memcpy(r.data + written, data, n);
     written += n;
+    if (withQ && written < limit) {
+      std::uint8_t q[16];
+      FormattedSubQ(*disc_, at, q);
+      const std::uint32_t m = std::min<std::uint32_t>(sizeof q, limit - written);
+      std::memcpy(r.data + written, q, m);
+      written += m;
+    }
   }
   Good(out, r, written);
 }
@@ -685,7 +778,24 @@ void VirtualDrive::DoSubChannel(const ScsiRequest& r, ScsiOutcome& out) {
   const bool msf = (r.cdb[1] & 0x02) != 0;
   const bool subQ = (r.cdb[2] & 0x40) != 0;
   const std::size_t alloc = Be16(r.cdb + 7);
-  std::uint8_t d[16] = {};
+  // The catalogue number (02h) and a track's ISRC (03h).
+  const bool code = subQ && (r.cdb[3] == 0x02 || r.cdb[3] == 0x03);
+  const VirtualTrack* isrcTrack = nullptr;
+  if (code) {
+    if (!config_.subChannelData) {
+      Check(out, 5, 0x24, 0x00);
+      return;
+    }
+    if (r.cdb[3] == 0x03) {
+      for (const auto& t : disc_->tracks)
+        if (t.number == r.cdb[6]) isrcTrack = &t;
+      if (!isrcTrack) {
+        Check(out, 5, 0x24, 0x00);
+        return;
+      }
+    }
+  }
+  std::uint8_t d[24] = {};
   if (play_.playing && !play_.paused) d[1] = 0x11;
   else if (play_.paused) d[1] = 0x12;
   else if (play_.completedPending) {
@@ -714,6 +824,24 @@ void VirtualDrive::DoSubChannel(const ScsiRequest& r, ScsiOutcome& out) {
       PutBe32(d + 12, static_cast<std::uint32_t>(rel));
     }
     size = 16;
+  } else if (code) {
+    PutBe16(d + 2, 20);
+    d[4] = r.cdb[3];
+    if (r.cdb[3] == 0x02) {
+      if (disc_->catalog.size() == 13) {
+        d[8] = 0x80;  // MCVAL
+        std::memcpy(d + 9, disc_->catalog.data(), 13);
+      }
+    } else {
+      const bool valid = isrcTrack->isrc.size() == 12;
+      d[5] = static_cast<std::uint8_t>((valid ? 0x30 : 0x10) | isrcTrack->control);
+      d[6] = static_cast<std::uint8_t>(isrcTrack->number);
+      if (valid) {
+        d[8] = 0x80;  // TCVAL
+        std::memcpy(d + 9, isrcTrack->isrc.data(), 12);
+      }
+    }
+    size = 24;
   }
   Reply(r, out, d, std::min(size, alloc));
 }

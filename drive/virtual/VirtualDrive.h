@@ -1,7 +1,8 @@
 // The software drive: an MMC drive that answers the program's command blocks
 // from a VirtualDisc, with a tray, a lock, an analog play position that
-// advances with the clock, configurable read forms and capabilities, and
-// fault injection for tests. It is a ScsiDevice, so both transports reach it
+// advances with the clock, configurable read forms and capabilities, the
+// disc's catalogue number, ISRCs and Q sub-channel (READ SUB-CHANNEL 02h/03h,
+// READ CD with formatted Q), and fault injection for tests. It is a ScsiDevice, so both transports reach it
 // through their ordinary code paths.
 //
 // The drive is a recorder too (SetBurnTarget): its medium then is a blank
@@ -46,6 +47,10 @@ struct VirtualDriveConfig {
   // starts N samples earlier on the disc (-N: later). What would come from
   // before the disc's start or beyond its lead-out is silence.
   int readOffsetSamples = 0;
+  // READ SUB-CHANNEL formats 02h/03h (catalogue number, ISRC) and READ CD
+  // with the formatted Q sub-channel (selection 010b). False: both answer
+  // ILLEGAL REQUEST, INVALID FIELD IN CDB (5/24/00), as a drive without them.
+  bool subChannelData = true;
 
   static std::array<std::uint8_t, 20> DefaultCapabilities(bool recorder);
 };
@@ -229,5 +234,17 @@ class VirtualDrive : public ScsiDevice {
 
 // Which read form (ReadCommand index 0..8) a block is, or -1.
 int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength);
+
+// The Q sub-channel of a sector of the disc as READ CD returns it formatted
+// (16 bytes: control/ADR, then BCD fields, the CRC as recorded, zero pad).
+// Mode 1 (position) everywhere: index 0 in a track's pregap (and before the
+// first track), the relative time counting down to INDEX 01 there and up
+// from it after; except that, as on a pressed disc, one section in every
+// 100 is mode 2 (the catalogue number; absolute frame % 100 ==
+// kCatalogQPhase) on a disc with a catalogue, and one in every 100 is mode 3
+// (the ISRC; % 100 == kIsrcQPhase) after INDEX 01 of a track with an ISRC.
+inline constexpr int kCatalogQPhase = 10;
+inline constexpr int kIsrcQPhase = 60;
+void FormattedSubQ(const VirtualDisc& disc, std::int32_t lba, std::uint8_t (&q)[16]);
 
 }  // namespace sonarvex
