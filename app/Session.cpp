@@ -15,6 +15,7 @@
 #include "drive/CommandBlock.h"
 #include "accuraterip/ArClient.h"
 #include "drive/AudioReading.h"
+#include "drive/DiscExtras.h"
 #include "codec/EncoderSet.h"
 #include "drive/AspiTransport.h"
 #include "drive/DeviceDirectory.h"
@@ -479,7 +480,18 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   return result;
 }
 
-RipDiscExtras Session::ReadDiscExtrasOfCurrent() { return {}; }
+RipDiscExtras Session::ReadDiscExtrasOfCurrent() {
+  RipDiscExtras r;
+  if (drives_.empty() || !view_.present) return r;
+  const DiscExtras x = ReadDiscExtras(CurrentTransport(), view_.toc);
+  r.catalog = x.catalog;
+  for (std::size_t row = 0; row < x.tracks.size(); ++row) {
+    if (!x.tracks[row].isrc.empty()) r.isrc[static_cast<int>(row)] = x.tracks[row].isrc;
+    if (x.tracks[row].pregapKnown)
+      r.pregap[static_cast<int>(row)] = x.tracks[row].pregapSectors;
+  }
+  return r;
+}
 
 void Session::Shutdown() {
   if (shutDown_) return;

@@ -408,5 +408,35 @@ TEST_F(ArchivalRipTest, TracksCompressedSideBySideAreTheFilesOfOneAfterTheOther)
   EXPECT_TRUE(files[0] == files[1]);
 }
 
+TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) {
+  // Three tracks; track 2 has a pregap of one second, track 3 one of 33
+  // sectors (INDEX 00 in the image), track 1 an ISRC, the disc a catalogue.
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "gaps", {300, 227, 410}, 3);
+  const std::string sheet =
+      "CATALOG 0724384960650\nFILE \"gaps.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    INDEX 00 " + CueTimeOf(300 - 75) + "\n    INDEX 01 " + CueTimeOf(300) +
+      "\n  TRACK 03 AUDIO\n    INDEX 00 " + CueTimeOf(527 - 33) + "\n    INDEX 01 " +
+      CueTimeOf(527) + "\n";
+  ASSERT_TRUE(WriteFileAtomically(image.cue, sheet));
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "wav", "--no-verify"}), 0) << err_.str();
+  auto cue = ReadFileBytes(home_ + "music/Sonarvex.cue");
+  ASSERT_TRUE(cue);
+  EXPECT_EQ(*cue,
+            "CATALOG 0724384960650\n"
+            "FILE \"0 - Track1.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track1\"\n"
+            "    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    TITLE \"Track2\"\n    INDEX 00 00:03:00\n"
+            "FILE \"1 - Track2.wav\" WAVE\n    INDEX 01 00:00:00\n"
+            "  TRACK 03 AUDIO\n    TITLE \"Track3\"\n    INDEX 00 00:02:44\n"
+            "FILE \"2 - Track3.wav\" WAVE\n    INDEX 01 00:00:00\n");
+  // The recording window takes it back: the three files, the whole program area.
+  ScriptedDialogs dialogs;
+  Compilation compilation(home_ + "burn-temp/", dialogs);
+  ASSERT_TRUE(compilation.AddCueSheet(home_ + "music/Sonarvex.cue", false));
+  ASSERT_EQ(compilation.Rows().size(), 3u);
+  EXPECT_EQ(compilation.TotalBytes(), image.audio.size());
+}
+
 }  // namespace
 }  // namespace sonarvex
