@@ -728,6 +728,8 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     }
     const std::uint32_t n = std::min(size, limit - written);
     std::memcpy(r.data + written, data, n);
+    if (at == faults_.corruptSectorLba)
+      for (std::uint32_t k = 100; k < n; k += 397) r.data[written + k] ^= 0x5A;
     written += n;
     if (withQ && written < limit) {
       std::uint8_t q[16];

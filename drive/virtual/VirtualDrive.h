@@ -67,6 +67,9 @@ struct VirtualDriveFaults {
   int notReadyCommands = 0;
   // After this many audio reads the medium is gone (-1: never).
   int removeMediumAfterReads = -1;
+  // Audio reads of this LBA return it with some of its bytes changed and
+  // GOOD status, as a scratch a drive does not notice reads (kNever: none).
+  std::int32_t corruptSectorLba = std::numeric_limits<std::int32_t>::min();
   // Audio reads transfer this many bytes less than asked.
   std::uint32_t shortReadBytes = 0;
   // Commands never complete: the caller waits until its time-out.

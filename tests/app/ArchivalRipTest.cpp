@@ -22,6 +22,14 @@
 #include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 #include "records/TextFields.h"
+#include "RipTestDoubles.h"
+#include "app/EncoderRipAdapter.h"
+#include "app/RipReport.h"
+#include "app/TransportRipDrive.h"
+#include "codec/EncoderSet.h"
+#include "drive/DiscModel.h"
+#include "drive/virtual/VirtualDisc.h"
+#include "drive/virtual/VirtualDrive.h"
 #include "recording/Compilation.h"
 #include "codec/FlacReader.h"
 #include "platform/ScriptedDialogs.h"
@@ -436,6 +444,63 @@ TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) 
   ASSERT_TRUE(compilation.AddCueSheet(home_ + "music/Sonarvex.cue", false));
   ASSERT_EQ(compilation.Rows().size(), 3u);
   EXPECT_EQ(compilation.TotalBytes(), image.audio.size());
+}
+
+// The ripping loop on the software drive, one of whose sectors comes back
+// wrong without the drive noticing: that track alone does not match the
+// database entry made from the true audio.
+TEST_F(ArchivalRipTest, ASectorReadWrongWithoutAnErrorFailsItsTrackAlone) {
+  VirtualDisc disc = BuildAudioDisc({300, 227, 410});
+  ArToc toc;
+  for (const auto& t : disc.tracks) toc.tracks.push_back({t.startLba, true});
+  toc.leadOut = disc.leadOutLba;
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  std::vector<std::uint32_t> v1s;
+  for (std::size_t i = 0; i < disc.tracks.size(); ++i) {
+    const std::int32_t end = i + 1 < disc.tracks.size() ? disc.tracks[i + 1].startLba : disc.leadOutLba;
+    std::string audio;
+    std::vector<std::uint8_t> sector(kSector);
+    for (std::int32_t lba = disc.tracks[i].startLba; lba < end; ++lba) {
+      ASSERT_TRUE(disc.read(lba, sector.data()));
+      audio.append(reinterpret_cast<const char*>(sector.data()), sector.size());
+    }
+    v1s.push_back(ArOf(audio, i == 0, i + 1 == disc.tracks.size()).first);
+  }
+  const std::string entry = EntryOf(ids, v1s, 5);
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (request.find(ArEntryPath(ids)) != std::string::npos) c.Send(test::HttpResponse(entry));
+  });
+
+  test::DriveRig rig({disc});
+  VirtualDriveFaults faults;
+  faults.corruptSectorLba = disc.tracks[1].startLba + 100;
+  rig.Drive().SetFaults(faults);
+  Transport& t = rig.Get(TransportKind::Spti);
+  AlbumRecord album{};
+  ScriptedDialogs quiet;
+  const DiscView view = ReadDisc(t, 0, 0, quiet, album);
+  ASSERT_TRUE(view.present);
+  SettingsRecord settings{};
+  ApplyFirstStartDefaults(settings, (home_ + "music/").c_str());
+  settings.FolderPerAlbum = settings.FolderPerArtist = 0;
+  FakeHost host(3);
+  TransportRipDrive drive(t, album.FirstTrackOffset);
+  EncoderSet encoders(settings, quiet);
+  EncoderRipAdapter adapter(encoders);
+  TagBuffer tags;
+  RipPipeline rip(host, drive, adapter, quiet, settings, album, tags, home_ + "TempFiles/");
+  RipReport::Options options;
+  options.verify = true;
+  options.server = {"127.0.0.1", server.Port()};
+  options.toc = RipReport::TocOfReply(view.toc, 3);
+  RipReport report(host, quiet, album, tags, options);
+  rip.SetWatcher(&report);
+  rip.GrabCommand(GrabSender::Wave);
+  ASSERT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(host.status[0], "точно (достоверность 5)");
+  EXPECT_EQ(host.status[1], "не совпадает");
+  EXPECT_EQ(host.status[2], "точно (достоверность 5)");
+  EXPECT_TRUE(report.AnyMismatch());
 }
 
 }  // namespace
