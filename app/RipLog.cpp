@@ -1,25 +1,14 @@
 #include "app/RipLog.h"
 
-#include <array>
+#include <zlib.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 namespace sonarvex {
 
 namespace {
-
-const std::array<std::uint32_t, 256>& CrcTable() {
-  static const std::array<std::uint32_t, 256> table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  return table;
-}
 
 std::string Hex8(std::uint32_t v, bool upper) {
   char text[9];
@@ -46,11 +35,16 @@ std::string FileType(const std::string& name) {
 }  // namespace
 
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t bytes) {
-  const auto& t = CrcTable();
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  crc = ~crc;
-  for (std::size_t i = 0; i < bytes; ++i) crc = t[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
+  // zlib's is many times faster than a byte-wise table on a whole disc.
+  const auto* p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (bytes > 0) {
+    const uInt n = static_cast<uInt>(std::min<std::size_t>(bytes, 1u << 30));
+    c = ::crc32(c, p, n);
+    p += n;
+    bytes -= n;
+  }
+  return static_cast<std::uint32_t>(c);
 }
 
 std::string RipLogText(const RipLogInfo& info) {

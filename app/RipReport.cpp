@@ -99,7 +99,7 @@ void RipReport::TrackReading(int row, std::uint32_t start, std::uint32_t end, bo
   t->crc32 = 0;
   t->checksummed = false;
   checksums_.erase(row);
-  if (wholeTrack && row < static_cast<int>(toc_.tracks.size()))
+  if (options_.verify && wholeTrack && row < static_cast<int>(toc_.tracks.size()))
     checksums_[row] = std::make_unique<ArChecksum>(
         static_cast<std::uint64_t>(end - start) * kArSamplesPerSector, IsFirstArTrack(toc_, row),
         IsLastArTrack(toc_, row));

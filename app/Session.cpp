@@ -467,7 +467,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     report.toc = RipReport::TocOfReply(view_.toc, std::min(view_.trackCount, kMaxTocTracks));
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
   RipReport watcher(host, dialogs_, album_, tags_, report);
-  rip.SetWatcher(&watcher);
+  // Without a check or a log nothing needs the checksums of the audio.
+  if (report.verify || report.writeLog) rip.SetWatcher(&watcher);
 
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);

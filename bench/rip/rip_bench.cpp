@@ -243,11 +243,14 @@ int main(int argc, char** argv) {
       std::printf("Ogg: no oggenc, skipped\n");
       continue;
     }
-    auto ours = [&](int jobs) {
+    auto ours = [&](int jobs, bool onTheFly = false) {
       std::filesystem::remove_all(out);
       std::filesystem::create_directories(out);
-      return Checked(Run({cli, "--home", home, "--image", cue, "rip", "--format", f.format,
-                          "--jobs", std::to_string(jobs)}));
+      std::vector<std::string> argv = {cli,       "--home", home,     "--image",
+                                       cue,       "rip",    "--format", f.format,
+                                       "--jobs",  std::to_string(jobs)};
+      if (onTheFly) argv.push_back("--on-the-fly");
+      return Checked(Run(argv));
     };
     auto peer = [&] {
       std::filesystem::remove_all(peerOut);
@@ -259,19 +262,24 @@ int main(int argc, char** argv) {
     // Warm-up: the image, the WAV files and the libraries in the page cache.
     ours(1);
     ours(2);
+    ours(2, true);
     peer();
-    std::vector<double> one, two, par;
+    std::vector<double> one, two, fly, par;
     for (int k = 0; k < runs; ++k) {
       one.push_back(ours(1).seconds);
       par.push_back(peer().seconds);
       two.push_back(ours(2).seconds);
+      fly.push_back(ours(2, true).seconds);
     }
-    const Stats s1 = Summarise(one), s2 = Summarise(two), sp = Summarise(par);
+    const Stats s1 = Summarise(one), s2 = Summarise(two), sf = Summarise(fly),
+                sp = Summarise(par);
     std::printf("%s rip, 1 worker   %s\n", f.name, s1.Text().c_str());
     std::printf("%s rip, 2 workers  %s\n", f.name, s2.Text().c_str());
+    std::printf("%s rip, 2 workers encoding on the fly %s\n", f.name, sf.Text().c_str());
     std::printf("%s peer, 2 at once %s\n", f.name, sp.Text().c_str());
-    std::printf("%s ratios: 2 workers / 1 worker %.3f, 2 workers / peer %.3f\n", f.name,
-                s2.median / s1.median, s2.median / sp.median);
+    std::printf("%s ratios: 2 workers / 1 worker %.3f, 2 workers / peer %.3f, "
+                "on the fly / peer %.3f\n",
+                f.name, s2.median / s1.median, s2.median / sp.median, sf.median / sp.median);
   }
 
   // Memory must not grow with the disc.
