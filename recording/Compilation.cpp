@@ -45,26 +45,6 @@ std::string UpperAscii(std::string s) {
   return s;
 }
 
-// A line's words as the cue sheet parser splits them: "quoted text" is one word.
-std::vector<std::string> CueWords(std::string_view line) {
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-    if (i >= line.size()) break;
-    std::string w;
-    if (line[i] == '"') {
-      ++i;
-      while (i < line.size() && line[i] != '"') w.push_back(line[i++]);
-      if (i < line.size()) ++i;
-    } else {
-      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i]))) w.push_back(line[i++]);
-    }
-    words.push_back(std::move(w));
-  }
-  return words;
-}
-
 // The lines of a text as the cue sheet parser counts them (LF, CR LF or a lone CR).
 std::vector<std::string_view> CueLines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -165,7 +145,7 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
   int lineNo = 0;
   for (std::string_view line : CueLines(text)) {
     ++lineNo;
-    const auto w = CueWords(line);
+    const auto w = CueLineWords(line);
     const std::string cmd = w.empty() ? std::string() : UpperAscii(w[0]);
     if (cmd == "FILE" && w.size() >= 3 && !w[1].empty()) {
       const std::string type = UpperAscii(w[2]);

@@ -27,27 +27,6 @@ std::string Upper(std::string_view s) {
   return u;
 }
 
-// Splits a line into words; "quoted text" is one word.
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
-    if (i >= line.size()) break;
-    std::string w;
-    if (line[i] == '"') {
-      ++i;
-      while (i < line.size() && line[i] != '"') w.push_back(line[i++]);
-      if (i < line.size()) ++i;
-    } else {
-      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
-        w.push_back(line[i++]);
-    }
-    words.push_back(std::move(w));
-  }
-  return words;
-}
-
 bool ParseNumber(std::string_view s, int maxValue, int* out) {
   if (s.empty() || s.size() > 6) return false;
   int v = 0;
@@ -99,6 +78,27 @@ std::string LineError(int line, const std::string& what) {
 
 }  // namespace
 
+std::vector<std::string> CueLineWords(std::string_view line) {
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    if (i >= line.size()) break;
+    std::string w;
+    if (line[i] == '"') {
+      ++i;
+      while (i < line.size() && line[i] != '"') w.push_back(line[i++]);
+      if (i < line.size()) ++i;
+    } else {
+      while (i < line.size() && !std::isspace(static_cast<unsigned char>(line[i])))
+        w.push_back(line[i++]);
+    }
+    words.push_back(std::move(w));
+  }
+  return words;
+}
+
+
 std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error) {
   auto fail = [&](std::string why) -> std::optional<CueSheet> {
     if (error) *error = std::move(why);
@@ -121,7 +121,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
     pos = end + 1;
     if (end < text.size() && text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
     ++lineNo;
-    const auto w = Words(line);
+    const auto w = CueLineWords(line);
     if (w.empty()) continue;
     const std::string cmd = Upper(w[0]);
     CueImageTrack* track = sheet.tracks.empty() ? nullptr : &sheet.tracks.back();

@@ -41,6 +41,9 @@ struct CueSheet {
   std::string catalog;  // CATALOG: 13 digits, "" when absent or malformed
 };
 
+// A cue sheet line's words: "quoted text" is one word (without its quotes).
+std::vector<std::string> CueLineWords(std::string_view line);
+
 // Parses the text of a CUE sheet; nullopt with a reason (Russian, for the
 // user) when it cannot be used. A CATALOG or ISRC that is not a valid code is
 // left out, not an error; TITLE, PERFORMER and the like are skipped.
