@@ -936,7 +936,8 @@ void RipPipeline::ServicePool() {
     }
   }
   for (const auto& job : pool_->Running()) {
-    if (!job->started.load()) continue;
+    // A track the reader gave up keeps the reader's word in its row.
+    if (!job->started.load() || job->readerGaveUp.load()) continue;
     const std::uint64_t total = job->total.load(), done = job->done.load();
     const int percent = static_cast<int>(
         total >= 100 ? std::min<std::uint64_t>(done / (total / 100), 100)
