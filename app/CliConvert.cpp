@@ -220,6 +220,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   CliConvertHost host(out, err);
   ConvertEngineContext context;
   context.settings = &settings;
+  context.settingsTexts = &session.SettingsTexts();
   context.encoders = &session.Encoders();
   context.dialogs = &dialogs;
   context.host = &host;

@@ -211,7 +211,9 @@ bool ConvertEngine::Create() {
   std::error_code ec;
   fs::create_directories(context_.tempFolder, ec);
   formatIndex = std::clamp<int>(settings_.ConvertFormatIndex, 0, 7);
-  outputFolder = FieldUtf8(settings_.ConvertFolder);
+  outputFolder = context_.settingsTexts
+                     ? SettingsText(settings_, *context_.settingsTexts, SettingsField::ConvertFolder)
+                     : FieldUtf8(settings_.ConvertFolder);
   saveToSourceFolder = settings_.ConvertSaveToFolder != 0;
   deleteSources = settings_.ConvertDeleteSource != 0;
   direction_ = std::clamp<int>(settings_.ConvertDirection, 0, kDirectionCount - 1);
@@ -223,7 +225,10 @@ bool ConvertEngine::Create() {
 
 bool ConvertEngine::Close() {
   if (busy_) return false;
-  SetFieldUtf8(settings_.ConvertFolder, outputFolder);
+  if (context_.settingsTexts)
+    SetSettingsText(settings_, *context_.settingsTexts, SettingsField::ConvertFolder, outputFolder);
+  else
+    SetFieldUtf8(settings_.ConvertFolder, outputFolder);
   settings_.ConvertSaveToFolder = saveToSourceFolder ? 1 : 0;
   settings_.ConvertDirection = static_cast<std::uint8_t>(direction_);
   settings_.ConvertDeleteSource = deleteSources ? 1 : 0;
@@ -376,13 +381,14 @@ std::string ConvertEngine::OutputPath(int row) const {
   return folder + WithExtension(r.name, ext);
 }
 
-TrackTagRecord* ConvertEngine::RowTag(int row) {
+TrackTags* ConvertEngine::RowTag(int row) {
   if (row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
   ConvertRow& r = rows_[static_cast<std::size_t>(row)];
   if (r.tag == nullptr) {
-    r.tag = std::make_unique<TrackTagRecord>();
-    r.tag->TagsOn = 1;
-    SetFieldUtf8(r.tag->Title, r.name);
+    r.tag = std::make_unique<TrackTags>();
+    r.tag->Record.TagsOn = 1;
+    // The title in full, whatever its script.
+    r.tag->Set(TagField::Title, r.name);
   }
   return r.tag.get();
 }
@@ -723,7 +729,8 @@ ConvertEngine::Outcome ConvertEngine::ConvertWav(int row) {
   const std::string part = output + ".part";
   if (WriteResult p = PreparePart(part); !p) return Fail(row, kStateWriteError, p.message);
   enc.SetProgressCallback(progress);
-  WriteResult w = enc.ConvertFile(input, part, r.tag.get(), kind);
+  WriteResult w = r.tag ? enc.ConvertFile(input, part, *r.tag, kind)
+                        : enc.ConvertFile(input, part, static_cast<const TrackTagRecord*>(nullptr), kind);
   enc.SetProgressCallback({});
   if (w.Cancelled()) {
     ::unlink(part.c_str());

@@ -23,6 +23,7 @@
 #include "conversion/Mp3DecoderLibrary.h"
 #include "platform/SafeFile.h"
 #include "records/SettingsRecord.h"
+#include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
 
 namespace sonarvex {
@@ -85,7 +86,7 @@ struct ConvertRow {
   std::string folder;  // its folder, with the trailing '/'
   std::string state = kStateWaiting;
   bool checked = true;
-  std::unique_ptr<TrackTagRecord> tag;
+  std::unique_ptr<TrackTags> tag;
   bool taken = false;  // started by the WMA batch
   std::string Path() const { return folder + name; }
 };
@@ -119,6 +120,9 @@ class ConvertHost {
 
 struct ConvertEngineContext {
   SettingsRecord* settings = nullptr;
+  // The settings' full texts (the output folder in every script); without
+  // them the record's own text.
+  RecordTexts* settingsTexts = nullptr;
   EncoderSet* encoders = nullptr;
   Dialogs* dialogs = nullptr;
   ConvertHost* host = nullptr;
@@ -177,7 +181,7 @@ class ConvertEngine {
 
   // The tag record of a row, made on first use (tags on, the title = the
   // file name); nullptr for a row that does not exist.
-  TrackTagRecord* RowTag(int row);
+  TrackTags* RowTag(int row);
 
   // Runs the batch over the checked rows; returns at its end or on cancel.
   void Run();

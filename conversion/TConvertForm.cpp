@@ -62,6 +62,7 @@ TConvertForm::TConvertForm(const ConvertFormContext& context, QWidget* parent)
   Build();
   ConvertEngineContext ec;
   ec.settings = context_.settings;
+  ec.settingsTexts = context_.settingsTexts;
   ec.encoders = context_.encoders;
   ec.dialogs = context_.dialogs;
   ec.host = this;
@@ -369,7 +370,7 @@ void TConvertForm::TagSpeedButtonClick() {
     if (row < 0) return;
     CurrentRow(row);
   }
-  TrackTagRecord* tag = engine_->RowTag(row);
+  TrackTags* tag = engine_->RowTag(row);
   TID3Form dialog(this);
   dialog.TitleBox1()->setVisible(false);
   dialog.Label13()->setVisible(false);
@@ -379,7 +380,7 @@ void TConvertForm::TagSpeedButtonClick() {
   dialog.exec();
   tagDialog_ = nullptr;
   // The edited fields are taken back whichever way the dialog closed.
-  dialog.StoreTag(*tag);
+  dialog.StoreTags(*tag);
 }
 
 void TConvertForm::PlayButtonClick() {

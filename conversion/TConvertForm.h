@@ -30,6 +30,7 @@ class Session;
 
 struct ConvertFormContext {
   SettingsRecord* settings = nullptr;
+  RecordTexts* settingsTexts = nullptr;  // the settings' full texts
   EncoderSet* encoders = nullptr;
   Dialogs* dialogs = nullptr;
   std::string programFolder;  // ends in '/': libkelpra.so lies there

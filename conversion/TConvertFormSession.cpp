@@ -8,6 +8,7 @@ namespace sonarvex {
 ConvertFormContext ConvertFormContextFor(Session& session) {
   ConvertFormContext c;
   c.settings = &session.Settings();
+  c.settingsTexts = &session.SettingsTexts();
   c.encoders = &session.Encoders();
   c.dialogs = &session.Dialog();
   // libkelpra.so lies beside the program, or in the private library folder

@@ -70,10 +70,10 @@ TEST(ConvertEngineTest, FilesGoToTheirListsAndRowsFollowTheDirection) {
   EXPECT_EQ(Names(e), std::vector<std::string>{"SONG.WAV"});
   EXPECT_TRUE(e.TagsApply());
   // A tag made for the row survives "WAVE -> MP3" to "WAVE -> WMA".
-  TrackTagRecord* tag = e.RowTag(0);
+  TrackTags* tag = e.RowTag(0);
   ASSERT_NE(tag, nullptr);
-  EXPECT_EQ(tag->TagsOn, 1);
-  EXPECT_EQ(FieldText(tag->Title), "SONG.WAV");
+  EXPECT_EQ(tag->Record.TagsOn, 1);
+  EXPECT_EQ(tag->Get(TagField::Title), "SONG.WAV");
   e.SetDirection(kWavToWma);
   EXPECT_EQ(e.Direction(), kWavToWma);
   ASSERT_EQ(e.Rows().size(), 1u);
@@ -194,6 +194,19 @@ TEST(ConvertEngineTest, MissingDecoderLibraryOrExport) {
     EXPECT_FALSE(rig.Engine().Create());
     EXPECT_TRUE(rig.dialogs.Clean());
   }
+}
+
+TEST(ConvertEngineTest, TheOutputFolderIsKeptInFullInAnyScript) {
+  test::EngineRig rig;
+  RecordTexts texts;
+  rig.context.settingsTexts = &texts;
+  SetSettingsText(rig.settings, texts, SettingsField::ConvertFolder, "/music/東京");
+  ConvertEngine e(rig.context);
+  ASSERT_TRUE(e.Create());
+  EXPECT_EQ(e.outputFolder, "/music/東京");
+  e.outputFolder = "/музыка/群青";
+  ASSERT_TRUE(e.Close());
+  EXPECT_EQ(SettingsText(rig.settings, texts, SettingsField::ConvertFolder), "/музыка/群青");
 }
 
 TEST(ConvertEngineTest, SettingsInAndOutAndTheTemporaryFolder) {

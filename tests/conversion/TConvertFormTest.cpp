@@ -169,7 +169,7 @@ TEST_F(ConvertFormTest, TheTagDialogOfARowHasNoDiscControls) {
     auto* titleBox = dlg->findChild<QLineEdit*>("TitleBox");
     ASSERT_NE(titleBox, nullptr);
     title = titleBox->text().toStdString();
-    titleBox->setText("Новое название");
+    titleBox->setText(QString::fromUtf8("Новое название 群青"));
     dlg->close();
   });
   form.TagSpeedButtonClick();
@@ -179,13 +179,13 @@ TEST_F(ConvertFormTest, TheTagDialogOfARowHasNoDiscControls) {
   EXPECT_EQ(title, "t.wav");
   const ConvertRow& row = form.Engine().Rows()[0];
   ASSERT_NE(row.tag, nullptr);
-  EXPECT_EQ(FieldUtf8(row.tag->Title), "Новое название");
-  EXPECT_EQ(row.tag->TagsOn, 1);
+  EXPECT_EQ(row.tag->Get(TagField::Title), "Новое название 群青");
+  EXPECT_EQ(row.tag->Record.TagsOn, 1);
   // The batch writes it.
   form.SaveDirBox()->setChecked(true);
   QTest::mouseClick(form.StartButton(), Qt::LeftButton);
   const std::string comments = test::Run("vorbiscomment -l " + test::Quote(dir_.File("t.ogg")));
-  EXPECT_NE(comments.find("TITLE=Новое название"), std::string::npos) << comments;
+  EXPECT_NE(comments.find("TITLE=Новое название 群青\n"), std::string::npos) << comments;
   Screenshot(form, "convert-done");
 }
 
