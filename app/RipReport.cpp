@@ -89,7 +89,11 @@ void RipReport::GrabStarted(OutputKind kind, const std::vector<int>& rows) {
   found_ = false;
   logPath_.clear();
   cuePath_.clear();
-  for (int row : rows) tracks_.push_back(Track{row});
+  for (int row : rows) {
+    Track t;
+    t.row = row;
+    tracks_.push_back(t);
+  }
 }
 
 void RipReport::TrackReading(int row, std::uint32_t start, std::uint32_t end, bool wholeTrack) {

@@ -442,8 +442,9 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   if (report.verify && !ParseArServer(serverText, report.server)) {
     dialogs_.Message("Адрес сервера AccurateRip указан неверно: " + serverText, kProgramTitle,
                      MsgIcon::Error, MsgButtons::Ok);
-    return RipResult{RipPipeline::Outcome::NotStarted,
-                     "Адрес сервера AccurateRip указан неверно: " + serverText};
+    RipResult refused;
+    refused.failure = "Адрес сервера AccurateRip указан неверно: " + serverText;
+    return refused;
   }
   report.writeLog = choices.writeLog.value_or(RipLogFor(KindOfGrab(sender, settings_)));
   report.log.programVersion = kProgramVersion;
@@ -472,7 +473,9 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
 
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
-  RipResult result{rip.LastOutcome(), rip.FailureText()};
+  RipResult result;
+  result.outcome = rip.LastOutcome();
+  result.failure = rip.FailureText();
   result.verified = report.verify;
   result.verifyFailure = watcher.VerifyFailure();
   result.mismatch = watcher.AnyMismatch();

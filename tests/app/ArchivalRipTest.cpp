@@ -79,7 +79,7 @@ NoiseImage MakeNoiseImage(const std::string& folder, const std::string& name,
   EXPECT_TRUE(WriteFileAtomically(folder + name + ".bin", bin));
   std::string cue = "FILE \"" + name + ".bin\" BINARY\n";
   for (std::size_t i = 0; i < lengths.size(); ++i) {
-    char number[8];
+    char number[24];
     std::snprintf(number, sizeof number, "%02zu", i + 1);
     cue += std::string("  TRACK ") + number + " AUDIO\n    INDEX 01 " + CueTimeOf(image.starts[i]) + "\n";
   }
