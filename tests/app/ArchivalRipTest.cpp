@@ -446,6 +446,45 @@ TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) 
   EXPECT_EQ(compilation.TotalBytes(), image.audio.size());
 }
 
+// An enhanced CD (audio, then a data track in a second session): the rip and
+// a later `verify` of its cue sheet ask the database for the same entry, one
+// counted with the data track where the drive says it lies, and agree.
+TEST_F(ArchivalRipTest, AnEnhancedCdIsCheckedTheSameWhenRippedAndWhenVerifiedLater) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "enh", {300, 227}, 9);
+  ASSERT_TRUE(WriteFileAtomically(home_ + "images/data.bin", std::string(2048u * 400, '\x11')));
+  ASSERT_TRUE(WriteFileAtomically(
+      image.cue, "FILE \"enh.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                 "  TRACK 02 AUDIO\n    INDEX 01 " + CueTimeOf(300) +
+                 "\nREM SESSION 02\nFILE \"data.bin\" BINARY\n  TRACK 03 MODE1/2048\n"
+                 "    INDEX 01 00:00:00\n"));
+  // The drive's table: the data track after the gap between the sessions.
+  ArToc toc;
+  toc.tracks = {{0, true}, {300, true}, {527 + 11400, false}};
+  toc.leadOut = 527 + 11400 + 400;
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  const std::vector<std::uint32_t> v1s = {ArOf(image.Track(0), true, false).first,
+                                          ArOf(image.Track(1), false, true).first};
+  const std::string entry = EntryOf(ids, v1s, 3);
+  std::vector<std::string> asked;
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    asked.push_back(request.substr(0, request.find(" HTTP/")));
+    if (request.find(ArEntryPath(ids)) != std::string::npos) c.Send(test::HttpResponse(entry));
+  });
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--accuraterip", host}), 0)
+      << err_.str();
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  for (const auto& r : rows) EXPECT_EQ(r.back(), "match 3");
+  ASSERT_EQ(Run({"verify", home_ + "music/Sonarvex.cue", "--accuraterip", host}), 0) << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  for (const auto& r : rows) EXPECT_EQ(r.back(), "match 3");
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0], asked[1]);
+  EXPECT_EQ(asked[0], "GET " + ArEntryPath(ids));
+}
+
 // The ripping loop on the software drive, one of whose sectors comes back
 // wrong without the drive noticing: that track alone does not match the
 // database entry made from the true audio.
