@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDataStream>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,9 +14,11 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPointer>
+#include <QSlider>
 #include <QThread>
 #include <QTimer>
 #include <QStyle>
+#include <functional>
 #include <mutex>
 #include <QToolBar>
 #include <QToolButton>
@@ -22,6 +26,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/PositionBar.h"
 #include "app/Session.h"
 #include "conversion/TConvertForm.h"
 #include "drive/CapabilityReport.h"
@@ -29,6 +34,8 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/QtText.h"
+#include "platform/Shell.h"
+#include "playback/MediaPlayer.h"
 #include "recording/RecordingFolders.h"
 #include "recording/TProgressForm.h"
 #include "recording/TWriteSettingForm.h"
@@ -93,6 +100,80 @@ class ThreadDialogs : public WindowlessDialogs {
   Dialogs& target_;
 };
 
+// The format an item view gives its dragged rows: per cell its row, its
+// column and its roles.
+constexpr const char* kItemRowsFormat = "application/x-qabstractitemmodeldatalist";
+
+// The row a drag from the list carries (the first cell's), or -1.
+int DraggedRow(const QMimeData* mime) {
+  QByteArray data = mime->data(kItemRowsFormat);
+  QDataStream stream(&data, QIODevice::ReadOnly);
+  if (stream.atEnd()) return -1;
+  int row = -1, column = -1;
+  QMap<int, QVariant> roles;
+  stream >> row >> column >> roles;
+  return stream.status() == QDataStream::Ok ? row : -1;
+}
+
+// The compilation list: a row dragged onto another is moved there by the
+// window (the list never moves its items itself), and files dropped from
+// the desktop are added.
+class CompilationListView : public QTreeWidget {
+ public:
+  explicit CompilationListView(QWidget* parent) : QTreeWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDropIndicatorShown(false);
+  }
+  std::function<void(int from, int to)> RowDropped;
+  std::function<void(const std::vector<std::string>&)> FilesDropped;
+
+ protected:
+  void startDrag(Qt::DropActions) override {
+    QTreeWidgetItem* item = currentItem();
+    if (!item) return;
+    auto* drag = new QDrag(this);
+    drag->setMimeData(model()->mimeData({indexFromItem(item)}));
+    // The drop reorders the compilation and refills the list; whatever the
+    // drop answers, nothing is removed here.
+    drag->exec(Qt::MoveAction);
+  }
+  bool Acceptable(const QDropEvent* e) const {
+    if (e->mimeData()->hasUrls()) return true;
+    // Rows come from this list only.
+    return e->mimeData()->hasFormat(kItemRowsFormat) && (e->source() == nullptr || e->source() == this);
+  }
+  void dragEnterEvent(QDragEnterEvent* e) override {
+    if (Acceptable(e)) e->acceptProposedAction();
+    else e->ignore();
+  }
+  void dragMoveEvent(QDragMoveEvent* e) override {
+    if (Acceptable(e)) e->acceptProposedAction();
+    else e->ignore();
+  }
+  void dropEvent(QDropEvent* e) override {
+    if (!Acceptable(e)) {
+      e->ignore();
+      return;
+    }
+    e->acceptProposedAction();
+    if (e->mimeData()->hasUrls()) {
+      std::vector<std::string> paths;
+      for (const QUrl& u : e->mimeData()->urls())
+        if (u.isLocalFile()) paths.push_back(S(u.toLocalFile()));
+      if (FilesDropped) FilesDropped(paths);
+      return;
+    }
+    const int from = DraggedRow(e->mimeData());
+    QTreeWidgetItem* target = itemAt(e->position().toPoint());
+    const int to = target ? indexOfTopLevelItem(target) : -1;
+    if (from >= 0 && to >= 0 && RowDropped) RowDropped(from, to);
+  }
+};
+
 }  // namespace
 
 // The recording thread's host: every call is handed to the window's thread.
@@ -133,7 +214,7 @@ class GuiWriteHost : public WriteThreadHost {
     }, false);
   }
   void PlaySound(const std::string& path) override {
-    OnGuiThread(&form_, [path] { (void)path; /* played by the media player when the window has one */ }, false);
+    OnGuiThread(&form_, [this, path] { form_.PlaySoundFile(path); }, false);
   }
   void SourcesDeleted() override {
     OnGuiThread(&form_, [this] {
@@ -164,13 +245,14 @@ class GuiWriteHost : public WriteThreadHost {
   std::string status_;
 };
 
-TMainWriteForm::TMainWriteForm(Session& session, QWidget* parent)
+TMainWriteForm::TMainWriteForm(Session& session, QWidget* parent, MediaPlayer* player)
     : QDialog(parent),
       session_(session),
       dialogs_(session.Dialog()),
       recorder_(session.Spti(), session.Aspi(), session.Dialog()),
       settings_(LoadRecordingSettings(session.SettingFolder())),
-      compilation_(RecordingTempFolder(session.ProgramFolder(), session.TempFolder()), session.Dialog()) {
+      compilation_(RecordingTempFolder(session.ProgramFolder(), session.TempFolder()), session.Dialog()),
+      player_(player) {
   MakeDirectories(compilation_.TempFolder());
   recorder_.Create();
   BuildUi();
@@ -184,6 +266,7 @@ TMainWriteForm::TMainWriteForm(Session& session, QWidget* parent)
 TMainWriteForm::~TMainWriteForm() {
   cancel_ = true;
   if (thread_) thread_->Wait();
+  if (playing_) Player().CloseMedia();
   settings_.DriveIndex = static_cast<std::uint8_t>(std::max(0, CDROMBox->currentIndex()));
   SaveRecordingSettings(session_.SettingFolder(), settings_, dialogs_);
   compilation_.DeleteConverted();
@@ -244,14 +327,51 @@ void TMainWriteForm::BuildUi() {
   help->addAction(Q("Помощь..."), QKeySequence("F1"), this, [] {});
   help->addAction(Q("О программе..."), this, [] {});
 
-  ListView = new QTreeWidget(this);
+  auto* list = new CompilationListView(this);
+  list->RowDropped = [this](int from, int to) { MoveRow(from, to); };
+  list->FilesDropped = [this](const std::vector<std::string>& paths) { AddFiles(paths); };
+  ListView = list;
   ListView->setObjectName("ListView");
   ListView->setRootIsDecorated(false);
   ListView->setHeaderLabels({Q("№"), Q("Файл"), Q("Время"), Q("Размер"), Q("Директория")});
   const int widths[] = {40, 200, 70, 70, 150};
   for (int i = 0; i < 5; ++i) ListView->setColumnWidth(i, widths[i]);
-  connect(ListView, &QTreeWidget::itemDoubleClicked, this, [] {});
+  connect(ListView, &QTreeWidget::itemDoubleClicked, this, [this] { PlayButtonClick(); });
   layout->addWidget(ListView);
+
+  // Listening: previous, play, stop, next, the volume and the position.
+  auto* transport = new QHBoxLayout;
+  auto media = [&](QToolButton*& b, const char* name, QStyle::StandardPixmap icon, const char* hint, auto slot) {
+    b = new QToolButton(this);
+    b->setObjectName(name);
+    b->setIcon(style()->standardIcon(icon));
+    b->setToolTip(Q(hint));
+    transport->addWidget(b);
+    connect(b, &QToolButton::clicked, this, slot);
+  };
+  media(PrevButton, "PrevButton", QStyle::SP_MediaSkipBackward, "Предыдущий файл", [this] { StepButtonClick(-1); });
+  media(PlayButton, "PlayButton", QStyle::SP_MediaPlay, "Прослушать", [this] { PlayButtonClick(); });
+  media(StopButton, "StopButton", QStyle::SP_MediaStop, "Остановить", [this] { StopButtonClick(); });
+  media(NextButton, "NextButton", QStyle::SP_MediaSkipForward, "Следующий файл", [this] { StepButtonClick(1); });
+  auto* volumeLabel = new QLabel(Q("Громкость"), this);
+  transport->addWidget(volumeLabel);
+  VolumeBar = new QSlider(Qt::Horizontal, this);
+  VolumeBar->setObjectName("VolumeBar");
+  VolumeBar->setRange(0, 255);
+  VolumeBar->setValue(255);
+  VolumeBar->setToolTip(Q("Громкость"));
+  VolumeBar->setFixedWidth(100);
+  transport->addWidget(VolumeBar);
+  connect(VolumeBar, &QSlider::valueChanged, this, [this] { VolumeChanged(); });
+  auto* positionLabel = new QLabel(Q("Позиция"), this);
+  transport->addWidget(positionLabel);
+  PaintBox1 = new PositionBar(this);
+  PaintBox1->setObjectName("PaintBox1");
+  PaintBox1->setMinimumWidth(150);
+  PaintBox1->SetScale(mediaLength_);
+  PaintBox1->Released = [this](double position) { PositionReleased(position); };
+  transport->addWidget(PaintBox1, 1);
+  layout->addLayout(transport);
 
   auto* bottom = new QHBoxLayout;
   CDROMBox = new QComboBox(this);
@@ -277,9 +397,7 @@ void TMainWriteForm::BuildUi() {
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(500);
-  connect(Timer1, &QTimer::timeout, this, [this] {
-    if (recorder_.MediaChanged()) RefreshDiscState();
-  });
+  connect(Timer1, &QTimer::timeout, this, [this] { TimerTick(); });
   resize(640, 420);
 }
 
@@ -424,6 +542,7 @@ void TMainWriteForm::Record(bool testWrite) {
   if (settings_.AskBeforeDiscOps &&
       dialogs_.Message("Начать запись ???", kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) != IdYes)
     return;
+  StopButtonClick();
   recorder_.SetFiles(compilation_.Paths());
   if (!recorder_.InitWriteProcess(testWrite, [this](std::int32_t c, std::int32_t st, int e, std::int32_t end) {
         host_->Progress(c, st, e, end);
@@ -477,6 +596,7 @@ void TMainWriteForm::Blank(bool full, bool fromMenu) {
       dialogs_.Message(full ? "Произвести полную чистку диска?" : "Произвести быструю чистку диска?", kProgramTitle,
                        MsgIcon::Information, MsgButtons::YesNo) != IdYes)
     return;
+  StopButtonClick();
   auto* window = new BlankWindow(Q(full ? "Полная чистка диска ..." : "Быстрая чистка диска ..."), this);
   blankWindow_ = window;
   Timer1->stop();
@@ -517,6 +637,7 @@ void TMainWriteForm::CDInfoButtonClick() {
 }
 
 void TMainWriteForm::ConvertButtonClick() {
+  StopButtonClick();
   TConvertForm form(session_, this);
   const QRect g = geometry();
   form.setGeometry(g);
@@ -524,6 +645,109 @@ void TMainWriteForm::ConvertButtonClick() {
   form.exec();
   setGeometry(form.geometry());
   show();
+}
+
+MediaPlayer& TMainWriteForm::Player() { return player_ ? *player_ : session_.Media(); }
+
+void TMainWriteForm::PlayRow(int row) {
+  const auto& rows = compilation_.Rows();
+  if (row < 0 || row >= static_cast<int>(rows.size())) return;
+  MediaPlayer& player = Player();
+  if (playing_) {
+    player.CloseMedia();
+    playing_ = false;
+  }
+  const std::string path = rows[static_cast<std::size_t>(row)].Path();
+  // The owner is this window; video gets a window of its own.
+  if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
+    // What the player cannot play goes to the desktop's own program.
+    ShellOpen(path);
+    return;
+  }
+  ListView->setCurrentItem(ListView->topLevelItem(row));
+  StartOpened(row);
+}
+
+void TMainWriteForm::StartOpened(int index) {
+  MediaPlayer& player = Player();
+  playing_ = true;
+  VolumeChanged();
+  mediaLength_ = player.GetMediaLength();
+  PaintBox1->SetScale(mediaLength_ > 0 ? mediaLength_ : 1000);
+  PaintBox1->SetPosition(0);
+  player.PlayMedia();
+  currentIndex_ = index;
+}
+
+void TMainWriteForm::PlayButtonClick() {
+  QTreeWidgetItem* item = ListView->currentItem();
+  if (!item) return;
+  PlayRow(ListView->indexOfTopLevelItem(item));
+}
+
+void TMainWriteForm::StepButtonClick(int step) {
+  const int n = static_cast<int>(compilation_.Rows().size());
+  int index = currentIndex_ + step;
+  if (index < 0 || index >= n) index = 0;
+  PlayRow(index);
+}
+
+void TMainWriteForm::StopButtonClick() {
+  // The Session's player is made on first use: nothing to close before.
+  if (player_ || session_.MediaMade()) Player().CloseMedia();
+  playing_ = false;
+  currentIndex_ = -1;
+  PaintBox1->SetPosition(0);
+}
+
+void TMainWriteForm::VolumeChanged() {
+  // 255 is full volume, each step down a tenth of a decibel.
+  if (playing_) Player().SetMediaVolume(VolumeBar->value() * 10 - 2550);
+}
+
+void TMainWriteForm::PositionReleased(double position) {
+  if (playing_) Player().SetMediaPosition(static_cast<int>(position));
+}
+
+void TMainWriteForm::TimerTick() {
+  if (recorder_.MediaChanged()) RefreshDiscState();
+  if (!playing_ || PaintBox1->Dragging()) return;
+  MediaPlayer& player = Player();
+  int position = player.GetMediaPosition();
+  // The last position a stream reports may fall a few hundredths short of
+  // its length: its end counts as reaching the length.
+  const bool atEnd = (mediaLength_ > 0 && position >= mediaLength_) ||
+                     player.WaitForEnd(0) == MediaPlayer::WaitResult::Ended;
+  if (atEnd) {
+    // At the end of a file the next row plays.
+    PaintBox1->SetPosition(0);
+    player.RewindMedia();
+    StepButtonClick(1);
+    position = 0;
+  }
+  PaintBox1->SetPosition(position);
+}
+
+void TMainWriteForm::PlaySoundFile(const std::string& path) {
+  if (path.empty()) return;  // no sound file chosen
+  MediaPlayer& player = Player();
+  if (playing_) {
+    player.CloseMedia();
+    playing_ = false;
+  }
+  if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
+    ShellOpen(path);
+    return;
+  }
+  StartOpened(0);
+}
+
+void TMainWriteForm::MoveRow(int from, int to) {
+  const int n = static_cast<int>(compilation_.Rows().size());
+  if (from < 0 || from >= n || to < 0 || to >= n || from == to) return;
+  const int at = compilation_.Move(from, to);
+  FillList();
+  ListView->setCurrentItem(ListView->topLevelItem(at));
 }
 
 void TMainWriteForm::keyPressEvent(QKeyEvent* event) {

@@ -1,7 +1,8 @@
 // The recording window: the compilation list with its totals, adding files
 // and folders, project files, the drive selector and the disc state, the
-// checks and questions before a recording, blanking, the drive report, and
-// the progress window while the recording thread runs.
+// checks and questions before a recording, blanking, the drive report, the
+// progress window while the recording thread runs, and listening to the
+// compilation's files with the media file player.
 #pragma once
 
 #include <QDialog>
@@ -16,6 +17,7 @@
 
 class QComboBox;
 class QLabel;
+class QSlider;
 class QMenu;
 class QAction;
 class QTimer;
@@ -24,6 +26,8 @@ class QTreeWidget;
 
 namespace sonarvex {
 
+class MediaPlayer;
+class PositionBar;
 class Session;
 class TProgressForm;
 class TWriteThread;
@@ -32,7 +36,8 @@ class GuiWriteHost;
 class TMainWriteForm : public QDialog {
   Q_OBJECT
  public:
-  TMainWriteForm(Session& session, QWidget* parent = nullptr);
+  // player: the media file player for listening; null takes the Session's.
+  TMainWriteForm(Session& session, QWidget* parent = nullptr, MediaPlayer* player = nullptr);
   ~TMainWriteForm() override;
 
   // True when the recording layer found a drive that can write CD-R.
@@ -56,6 +61,25 @@ class TMainWriteForm : public QDialog {
   void SelectDrive(int entry);
   bool Busy() const { return busy_; }
 
+  // Listening. Plays a row (stopping what plays); a file the player cannot
+  // open goes to the desktop's own program.
+  void PlayRow(int row);
+  void PlayButtonClick();       // the selected row
+  void StepButtonClick(int step);  // NextButton +1, PrevButton -1
+  void StopButtonClick();
+  void VolumeChanged();
+  void PositionReleased(double position);
+  // Timer1's work: the disc change, following what plays, the next row at
+  // the end of a file.
+  void TimerTick();
+  // The sound after a recording.
+  void PlaySoundFile(const std::string& path);
+  // Moves a row onto another (dragging in the list).
+  void MoveRow(int from, int to);
+  bool Playing() const { return playing_; }
+  int CurrentIndex() const { return currentIndex_; }
+  int MediaLength() const { return mediaLength_; }
+
   Compilation& List() { return compilation_; }
   Recorder& Layer() { return recorder_; }
   RecordingSettings& Settings() { return settings_; }
@@ -77,6 +101,12 @@ class TMainWriteForm : public QDialog {
   QToolButton* SettingButton;
   QToolButton* EjectButton;
   QToolButton* CloseButton;
+  QToolButton* PlayButton;
+  QToolButton* StopButton;
+  QToolButton* PrevButton;
+  QToolButton* NextButton;
+  QSlider* VolumeBar;    // 0..255
+  PositionBar* PaintBox1;  // "Позиция"
   QAction* QuickEraseItem;  // "Быстрая очистка RW диска"
   QAction* FullEraseItem;   // "Полная очистка  RW диска"
   QAction* QuickErasePopup;
@@ -100,6 +130,9 @@ class TMainWriteForm : public QDialog {
   void FillDriveBox();
   void StartThread(int mode, bool testWrite);
   void ThreadEnded();
+  MediaPlayer& Player();
+  // Applies the volume bar and starts a file just opened.
+  void StartOpened(int index);
 
   Session& session_;
   Dialogs& dialogs_;
@@ -114,6 +147,10 @@ class TMainWriteForm : public QDialog {
   std::unique_ptr<GuiWriteHost> host_;
   std::unique_ptr<TWriteThread> thread_;
   QDialog* blankWindow_ = nullptr;
+  MediaPlayer* player_;
+  bool playing_ = false;
+  int currentIndex_ = -1;
+  int mediaLength_ = 1000;  // hundredths of a second
 };
 
 }  // namespace sonarvex
