@@ -15,7 +15,14 @@ QString FilterText(const std::vector<FileFilter>& filters) {
   for (const auto& f : filters) {
     QStringList patterns;
     for (const auto& p : f.patterns) patterns << Q(p);
-    parts << Q(f.description) + " (" + patterns.join(' ') + ")";
+    const QString joined = patterns.join(' ');
+    const QString description = Q(f.description);
+    // A description that shows its patterns already ("WAVE files (*.wav)",
+    // "*.cgp") is not given them twice.
+    if (description.endsWith("(" + joined + ")") || description == joined)
+      parts << description;
+    else
+      parts << description + " (" + joined + ")";
   }
   return parts.join(";;");
 }
