@@ -248,7 +248,7 @@ class Cli {
       settingsFile_.clear();
       for (int k = 0; k < profiles.ProfileCount(); ++k) {
         if (!ProfileList::IsUsableFileName(profiles.FileName(k))) continue;
-        const std::string caption = Cp1251ToUtf8(profiles.Caption(k));
+        const std::string caption = ProfileList::LineText(profiles.Caption(k));
         if (caption == *o_.Profile) settingsFile_ = profiles.DiskFileName(k);
         names += (names.empty() ? "" : ", ") + caption;
       }

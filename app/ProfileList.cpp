@@ -60,8 +60,17 @@ std::string ProfileList::ActiveFileName() const {
   return DiskFileName(active_);
 }
 
-std::string ProfileList::DiskFileName(int k) const {
-  return Cp1251ToUtf8(FileName(k));
+std::string ProfileList::DiskFileName(int k) const { return LineText(FileName(k)); }
+
+std::string ProfileList::LineText(const std::string& line) {
+  return IsNonAsciiUtf8(line) ? line : Cp1251ToUtf8(line);
+}
+
+std::string ProfileList::LineOf(const std::string& utf8) {
+  std::string cp = Utf8ToCp1251(utf8);
+  // A CP1251 line that would read back as UTF-8 is kept as UTF-8 itself.
+  if (Cp1251ToUtf8(cp) == utf8 && !IsNonAsciiUtf8(cp)) return cp;
+  return utf8;
 }
 
 bool ProfileList::IsUsableFileName(const std::string& line) {

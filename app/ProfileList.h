@@ -31,8 +31,15 @@ class ProfileList {
   const std::string& FileName(int k) const { return lines_.at(static_cast<std::size_t>(k) + 1); }
   // The menu caption of profile k: the file name up to its first '.'.
   std::string Caption(int k) const;
-  // The lines hold CP1251 text; profile k's file name on disk is its UTF-8 form.
+  // Profile k's file name on disk (UTF-8): the text of its line.
   std::string DiskFileName(int k) const;
+
+  // A line's text (UTF-8). Lines hold CP1251, as the list always has, except
+  // names that CP1251 cannot hold, which are kept as UTF-8; a line is taken
+  // as UTF-8 when it is valid UTF-8 with other than ASCII in it.
+  static std::string LineText(const std::string& line);
+  // The line for a text: CP1251 when it holds the text whole, else UTF-8.
+  static std::string LineOf(const std::string& utf8);
 
   // A line names a file inside setting/ only when it is not empty, holds no
   // '/' and no NUL and is not "." or "..". Other lines (a damaged or edited

@@ -14,6 +14,14 @@ constexpr const char* kReplaceQuestion = "Данная конфигурация 
 constexpr const char* kDeleteLabel = "Что удалять будем?";
 constexpr const char* kListWriteFailed = "Не удалось записать список конфигураций 'prof.lst'.";
 constexpr const char* kSuffix = ".prof";
+
+// A profile name as names are compared: without regard to case where CP1251
+// holds it (Latin and Cyrillic), else as it stands.
+std::string FoldedName(const std::string& utf8) {
+  const std::string cp = Utf8ToCp1251(utf8);
+  if (Cp1251ToUtf8(cp) == utf8) return "c" + Cp1251Lower(cp);
+  return "u" + utf8;
+}
 }  // namespace
 
 ProfileCommands::ProfileCommands(ProfileList& list, std::string settingFolder, Dialogs& dialogs,
@@ -33,8 +41,6 @@ std::string ProfileCommands::CheckProfileName(const std::string& name) {
       return "Название конфигурации не может содержать символы \\ / : * ? \" < > |";
   }
   if (name.front() == '.') return "Название конфигурации не может начинаться с точки.";
-  if (Cp1251ToUtf8(Utf8ToCp1251(name)) != name)
-    return "В названии конфигурации есть символы, которые нельзя сохранить в списке конфигураций.";
   if (name.size() + std::string_view(kSuffix).size() > 255)
     return "Слишком длинное название конфигурации.";
   return {};
@@ -47,7 +53,7 @@ void ProfileCommands::RebuildMenu() {
     item.Name = "Prof" + std::to_string(k + 1);
     item.Tag = k;
     item.Visible = k < list_.ProfileCount();
-    item.Caption = item.Visible ? Cp1251ToUtf8(list_.Caption(k)) : std::string();
+    item.Caption = item.Visible ? ProfileList::LineText(list_.Caption(k)) : std::string();
     item.Checked = list_.Active() == k;
   }
   host_.ShowProfileMenu(menu_);
@@ -78,7 +84,7 @@ bool ProfileCommands::Save() {
     return false;
   }
   std::vector<std::string> names;
-  for (int k = 0; k < list_.ProfileCount(); ++k) names.push_back(Cp1251ToUtf8(list_.Caption(k)));
+  for (int k = 0; k < list_.ProfileCount(); ++k) names.push_back(ProfileList::LineText(list_.Caption(k)));
 
   std::string name;
   int existing = -1;
@@ -96,10 +102,10 @@ bool ProfileCommands::Save() {
       dialogs_.Message(why, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
       continue;
     }
-    const std::string wanted = Cp1251Lower(Utf8ToCp1251(name) + kSuffix);
+    const std::string wanted = FoldedName(name + kSuffix);
     existing = -1;
     for (int k = 0; k < list_.ProfileCount(); ++k)
-      if (Cp1251Lower(list_.FileName(k)) == wanted) existing = k;
+      if (FoldedName(ProfileList::LineText(list_.FileName(k))) == wanted) existing = k;
     if (existing < 0) break;
     if (dialogs_.Message(kReplaceQuestion, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
         IdYes)
@@ -108,7 +114,7 @@ bool ProfileCommands::Save() {
 
   const std::vector<std::string> oldLines = list_.Lines();
   const int oldActive = list_.Active();
-  const std::string line = Utf8ToCp1251(name) + kSuffix;
+  const std::string line = ProfileList::LineOf(name + kSuffix);
   int index;
   if (existing < 0) {
     list_.MutableLines().push_back(line);
@@ -136,13 +142,13 @@ bool ProfileCommands::Delete() {
   ChooserRequest req;
   req.Label = kDeleteLabel;
   for (int k = 0; k < list_.ProfileCount(); ++k)
-    req.Items.push_back(Cp1251ToUtf8(list_.FileName(k)));
+    req.Items.push_back(ProfileList::LineText(list_.FileName(k)));
   req.Index = 0;
   auto answer = chooser_.Choose(req);
   if (!answer) return false;
   const int k = answer->Index;
   if (k < 0 || k >= list_.ProfileCount()) return false;
-  const std::string fileUtf8 = Cp1251ToUtf8(list_.FileName(k));
+  const std::string fileUtf8 = ProfileList::LineText(list_.FileName(k));
   if (dialogs_.Message("Вы хотите удалить '" + fileUtf8 + "' ???", kProgramTitle, MsgIcon::Question,
                        MsgButtons::YesNo) != IdYes)
     return false;
