@@ -50,6 +50,12 @@ unsigned PercentDone(std::uint64_t remaining, std::uint64_t total) {
   return static_cast<unsigned>(std::min<std::uint64_t>(p, 100));
 }
 
+// Percent of a compression that has done `done` of `total`.
+int CompressedPercent(std::uint64_t done, std::uint64_t total) {
+  const std::uint64_t p = total >= 100 ? done / (total / 100) : total > 0 ? done * 100 / total : 0;
+  return static_cast<int>(std::min<std::uint64_t>(p, 100));
+}
+
 std::string ParentFolder(const std::string& path) {
   auto slash = path.rfind('/');
   if (slash == 0) return "/";
@@ -64,6 +70,18 @@ bool SameFolder(std::string a, std::string b) {
 }
 
 }  // namespace
+
+OutputKind GrabKind(GrabSender sender, const SettingsRecord& settings) {
+  switch (sender) {
+    case GrabSender::Mp3Button: return settings.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
+    case GrabSender::Mp3Menu: return OutputKind::Mp3;
+    case GrabSender::Wma: return OutputKind::Wma;
+    case GrabSender::Wave: return OutputKind::Wav;
+    case GrabSender::Ogg: return OutputKind::Ogg;
+    case GrabSender::Flac: return OutputKind::Flac;
+  }
+  return OutputKind::Mp3;
+}
 
 RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
                          SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
@@ -95,8 +113,7 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     dialogs_.Message(kNoWma, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
-  bool toOgg = sender == GrabSender::Ogg || (sender == GrabSender::Mp3Button && settings_.Mp3AsOgg);
-  if (toOgg && !encoder_.VorbisAvailable()) {
+  if (GrabKind(sender, settings_) == OutputKind::Ogg && !encoder_.VorbisAvailable()) {
     dialogs_.Message(kNoOgg, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
@@ -123,28 +140,8 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   if (settings_.LockTray) drive_.LockMedium(true);
   // The kind of this grab is handed down; the settings record keeps the
   // user's choice.
-  compress_ = true;
-  switch (sender) {
-    case GrabSender::Mp3Button:
-      kind_ = settings_.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
-      break;
-    case GrabSender::Mp3Menu:
-      kind_ = OutputKind::Mp3;
-      break;
-    case GrabSender::Wma:
-      kind_ = OutputKind::Wma;
-      break;
-    case GrabSender::Wave:
-      kind_ = OutputKind::Wav;
-      compress_ = false;
-      break;
-    case GrabSender::Ogg:
-      kind_ = OutputKind::Ogg;
-      break;
-    case GrabSender::Flac:
-      kind_ = OutputKind::Flac;
-      break;
-  }
+  kind_ = GrabKind(sender, settings_);
+  compress_ = kind_ != OutputKind::Wav;
   encoder_.Configure(settings_, kind_,
                      [this](std::uint64_t done, std::uint64_t total, int* cancel, int mode) {
                        CompressionProgress(done, total, cancel, mode);
@@ -223,10 +220,8 @@ void RipPipeline::CompressionProgress(std::uint64_t done, std::uint64_t total, i
     }
     host_.SetState(WindowState::Compressing);
   }
-  unsigned percent = total >= 100 ? static_cast<unsigned>(std::min<std::uint64_t>(done / (total / 100), 100))
-                     : total > 0  ? static_cast<unsigned>(std::min<std::uint64_t>(done * 100 / total, 100))
-                                  : 0;
-  if (static_cast<int>(percent) != lastCompressionPercent_) {
+  const int percent = CompressedPercent(done, total);
+  if (percent != lastCompressionPercent_) {
     host_.SetRowStatus(compressionRow_, "сжатие " + std::to_string(percent) + "%");
     lastCompressionPercent_ = static_cast<std::int16_t>(percent);
     TrackProgress(compressionRow_, 1, percent / 100.0);
@@ -938,11 +933,7 @@ void RipPipeline::ServicePool() {
   for (const auto& job : pool_->Running()) {
     // A track the reader gave up keeps the reader's word in its row.
     if (!job->started.load() || job->readerGaveUp.load()) continue;
-    const std::uint64_t total = job->total.load(), done = job->done.load();
-    const int percent = static_cast<int>(
-        total >= 100 ? std::min<std::uint64_t>(done / (total / 100), 100)
-        : total > 0  ? std::min<std::uint64_t>(done * 100 / total, 100)
-                     : 0);
+    const int percent = CompressedPercent(job->done.load(), job->total.load());
     if (percent != job->shownPercent) {
       job->shownPercent = percent;
       host_.SetRowStatus(job->row, "сжатие " + std::to_string(percent) + "%");

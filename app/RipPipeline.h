@@ -120,6 +120,9 @@ class RipEncoder {
 
 // Which command started the grab.
 enum class GrabSender { Mp3Button, Mp3Menu, Wma, Wave, Ogg, Flac };
+// The output kind of a grab started by that command (the MP3 button rips to
+// Ogg Vorbis when the settings say so).
+OutputKind GrabKind(GrabSender sender, const SettingsRecord& settings);
 
 // Watches a grab for what is reported after it (the rip log, the cue sheet,
 // the AccurateRip verification). Called on the grab's thread.

@@ -48,7 +48,8 @@ RipReport::RipReport(RipHost& host, Dialogs& dialogs, const AlbumRecord& album, 
       album_(album),
       tags_(tags),
       options_(std::move(options)),
-      toc_(options_.toc ? *options_.toc : TocOf(album)) {}
+      toc_(options_.toc ? *options_.toc : TocOf(album)),
+      ids_(ComputeArDiscIds(toc_)) {}
 
 RipReport::~RipReport() = default;
 
@@ -155,7 +156,7 @@ void RipReport::GrabEnding(bool) {
 }
 
 void RipReport::Verify() {
-  const ArDiscIds ids = ComputeArDiscIds(toc_);
+  const ArDiscIds& ids = ids_;
   if (ids.trackCount == 0) return;
   host_.SetCaption(std::string(kProgramTitle) + " - проверка по базе AccurateRip");
   ArClient client(options_.server, options_.limits);
@@ -186,10 +187,7 @@ void RipReport::WriteLogAndCue() {
       break;
     }
   RipLogInfo log = options_.log;
-  if (options_.verify && verifyFailure_.empty()) {
-    const ArDiscIds ids = ComputeArDiscIds(toc_);
-    log.arDisc = ArEntryPath(ids);
-  }
+  if (options_.verify && verifyFailure_.empty()) log.arDisc = ArEntryPath(ids_);
   CueSheetInfo cue = options_.cue;
   const RipDiscExtras extras = options_.extras ? options_.extras() : RipDiscExtras{};
   if (cue.catalog.empty()) cue.catalog = extras.catalog;

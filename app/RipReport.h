@@ -105,6 +105,7 @@ class RipReport : public RipWatcher {
   TagBuffer& tags_;
   Options options_;
   ArToc toc_;
+  ArDiscIds ids_;  // of toc_
   OutputKind kind_ = OutputKind::Wav;
   std::vector<Track> tracks_;
   std::map<int, std::unique_ptr<ArChecksum>> checksums_;

@@ -245,114 +245,115 @@ bool Session::SaveExtensions() {
   return WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
 }
 
-int Session::RipWorkers() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
+namespace {
+
+// What setting/sonarvex.ini holds beyond the settings record, read from one
+// loaded copy of it.
+int RipWorkersIn(const IniStore& ini, int most) {
   const auto n = ini.GetInt("Rip", "Workers");
   // "auto", a missing or a nonsensical value: one worker per processor.
   if (!n || *n < 0) return 0;
-  return static_cast<int>(std::min<long long>(*n, kMaxRipWorkers));
+  return static_cast<int>(std::min<long long>(*n, most));
 }
 
-bool Session::SetRipWorkers(int workers) {
-  if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  if (workers <= 0)
-    ini.Set("Rip", "Workers", "auto");
-  else
-    ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
-  return ini.Save();
-}
-
-namespace {
 bool IniFlag(const IniStore& ini, const char* section, const char* key, bool otherwise) {
   const auto v = ini.Get(section, key);
   if (!v || v->empty()) return otherwise;
   return *v == "1" || *v == "yes" || *v == "true" || *v == "on";
 }
-}  // namespace
 
-int Session::FlacLevel() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  return FlacLevelFrom(ini);
-}
-
-bool Session::SetFlacLevel(int level) {
-  if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  StoreFlacLevel(ini, level);
-  return ini.Save();
-}
-
-int Session::ReadOffset(int driveIndex) const {
-  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return 0;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  return ReadOffsetFor(ini, drives_[static_cast<std::size_t>(driveIndex)].name);
-}
-
-bool Session::SetReadOffset(int driveIndex, int samples) {
-  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return false;
-  if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  if (!StoreReadOffset(ini, drives_[static_cast<std::size_t>(driveIndex)].name, samples))
-    return false;
-  return ini.Save();
-}
-
-int Session::CurrentReadOffset() const { return ReadOffset(settings_.DriveIndex); }
-
-std::string Session::CurrentDriveName() const {
-  const int i = settings_.DriveIndex;
-  if (i < 0 || i >= static_cast<int>(drives_.size())) return {};
-  return drives_[static_cast<std::size_t>(i)].name;
-}
-
-bool Session::RipLogLossless() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  return IniFlag(ini, "Rip", "LogLossless", true);
-}
-
-bool Session::RipLogCompressed() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
+bool RipLogLosslessIn(const IniStore& ini) { return IniFlag(ini, "Rip", "LogLossless", true); }
+bool RipLogCompressedIn(const IniStore& ini) {
   return IniFlag(ini, "Rip", "LogCompressed", false);
 }
-
-bool Session::RipLogFor(OutputKind kind) const {
-  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLossless()
-                                                             : RipLogCompressed();
+bool RipLogIn(const IniStore& ini, OutputKind kind) {
+  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLosslessIn(ini)
+                                                             : RipLogCompressedIn(ini);
 }
 
-bool Session::SetRipLog(bool lossless, bool compressed) {
-  if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  ini.Set("Rip", "LogLossless", lossless ? "1" : "0");
-  ini.Set("Rip", "LogCompressed", compressed ? "1" : "0");
-  return ini.Save();
-}
-
-std::string Session::AccurateRipServer() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
+std::string ArServerIn(const IniStore& ini) {
   const auto v = ini.Get(kArIniSection, kArIniServerKey);
   return v ? *v : std::string();
 }
 
+}  // namespace
+
+IniStore Session::ProgramIni() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return ini;
+}
+
+bool Session::ChangeProgramIni(const std::function<bool(IniStore&)>& change) {
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini = ProgramIni();
+  return change(ini) && ini.Save();
+}
+
+int Session::RipWorkers() const { return RipWorkersIn(ProgramIni(), kMaxRipWorkers); }
+
+bool Session::SetRipWorkers(int workers) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    if (workers <= 0)
+      ini.Set("Rip", "Workers", "auto");
+    else
+      ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
+    return true;
+  });
+}
+
+int Session::FlacLevel() const { return FlacLevelFrom(ProgramIni()); }
+
+bool Session::SetFlacLevel(int level) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    StoreFlacLevel(ini, level);
+    return true;
+  });
+}
+
+const DriveEntry* Session::DriveAt(int driveIndex) const {
+  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return nullptr;
+  return &drives_[static_cast<std::size_t>(driveIndex)];
+}
+
+int Session::ReadOffset(int driveIndex) const {
+  const DriveEntry* drive = DriveAt(driveIndex);
+  return drive ? ReadOffsetFor(ProgramIni(), drive->name) : 0;
+}
+
+bool Session::SetReadOffset(int driveIndex, int samples) {
+  const DriveEntry* drive = DriveAt(driveIndex);
+  return drive && ChangeProgramIni([&](IniStore& ini) {
+           return StoreReadOffset(ini, drive->name, samples);
+         });
+}
+
+
+std::string Session::CurrentDriveName() const {
+  const DriveEntry* drive = DriveAt(settings_.DriveIndex);
+  return drive ? drive->name : std::string();
+}
+
+bool Session::RipLogLossless() const { return RipLogLosslessIn(ProgramIni()); }
+bool Session::RipLogCompressed() const { return RipLogCompressedIn(ProgramIni()); }
+
+bool Session::SetRipLog(bool lossless, bool compressed) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    ini.Set("Rip", "LogLossless", lossless ? "1" : "0");
+    ini.Set("Rip", "LogCompressed", compressed ? "1" : "0");
+    return true;
+  });
+}
+
+std::string Session::AccurateRipServer() const { return ArServerIn(ProgramIni()); }
+
 bool Session::SetAccurateRipServer(const std::string& hostPort) {
   ArServer parsed;
   if (!hostPort.empty() && !ParseArServer(hostPort, parsed)) return false;
-  if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
-  ini.Load();
-  ini.Set(kArIniSection, kArIniServerKey, hostPort);
-  return ini.Save();
+  return ChangeProgramIni([&](IniStore& ini) {
+    ini.Set(kArIniSection, kArIniServerKey, hostPort);
+    return true;
+  });
 }
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
@@ -381,17 +382,6 @@ std::string LocalTimeText() {
   return text;
 }
 
-OutputKind KindOfGrab(GrabSender sender, const SettingsRecord& settings) {
-  switch (sender) {
-    case GrabSender::Mp3Button: return settings.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
-    case GrabSender::Mp3Menu: return OutputKind::Mp3;
-    case GrabSender::Wma: return OutputKind::Wma;
-    case GrabSender::Wave: return OutputKind::Wav;
-    case GrabSender::Ogg: return OutputKind::Ogg;
-    case GrabSender::Flac: return OutputKind::Flac;
-  }
-  return OutputKind::Mp3;
-}
 
 }  // namespace
 
@@ -406,11 +396,14 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     if (tags_.GetTags(i, album_.TrackCount).Get(TagField::Artist) != albumArtist)
       flacDisc.AlbumArtist = albumArtist;
   }
-  const int flacLevel = FlacLevel();
+  // The options kept beside the settings record, read once for the rip.
+  const IniStore ini = ProgramIni();
+  const int flacLevel = FlacLevelFrom(ini);
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
   encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
-  const int readOffset = CurrentReadOffset();
+  const std::string driveName = CurrentDriveName();
+  const int readOffset = driveName.empty() ? 0 : ReadOffsetFor(ini, driveName);
   drive.SetReadOffset(readOffset, AudioEndOf(album_));
   // Installed, the temporary files go where the music goes when the cache
   // lies on another file system.
@@ -425,7 +418,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
-  rip.SetEncoderPool(choices.workers < 0 ? RipWorkers() : choices.workers,
+  rip.SetEncoderPool(choices.workers < 0 ? RipWorkersIn(ini, kMaxRipWorkers) : choices.workers,
                      [this, flacLevel, flacDisc](Dialogs& d) {
                        Encoders();
                        return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
@@ -434,7 +427,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
 
   // What is reported after the grab.
   RipReport::Options report;
-  const std::string storedServer = AccurateRipServer();
+  const std::string storedServer = ArServerIn(ini);
   report.verify = choices.verify.value_or(!storedServer.empty());
   const std::string serverText = !choices.arServer.empty() ? choices.arServer
                                  : !storedServer.empty()   ? storedServer
@@ -446,10 +439,10 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     refused.failure = "Адрес сервера AccurateRip указан неверно: " + serverText;
     return refused;
   }
-  report.writeLog = choices.writeLog.value_or(RipLogFor(KindOfGrab(sender, settings_)));
+  report.writeLog = choices.writeLog.value_or(RipLogIn(ini, GrabKind(sender, settings_)));
   report.log.programVersion = kProgramVersion;
   report.log.date = LocalTimeText();
-  report.log.drive = CurrentDriveName();
+  report.log.drive = driveName;
   while (!report.log.drive.empty() && report.log.drive.back() == ' ') report.log.drive.pop_back();
   report.log.readOffset = readOffset;
   const int driveIndex = std::clamp<int>(settings_.DriveIndex, 0, 15);

@@ -29,6 +29,8 @@
 
 namespace sonarvex {
 
+class IniStore;
+
 class AspiTransport;
 class CdMixer;
 class DeviceDirectory;
@@ -194,7 +196,7 @@ class Session : public ProgramFacts {
     // The server for this rip ("HOST[:PORT]"); empty: the setting, else
     // the public database.
     std::string arServer;
-    // Write the rip log and the cue sheet; without a choice, RipLogFor.
+    // Write the rip log and the cue sheet; without a choice, the log switch of the grab's kind.
     std::optional<bool> writeLog;
   };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
@@ -216,8 +218,6 @@ class Session : public ProgramFacts {
   int ReadOffset(int driveIndex) const;
   // false: no such drive, a value beyond kMaxReadOffset, or not written.
   bool SetReadOffset(int driveIndex, int samples);
-  // Of the drive the settings select.
-  int CurrentReadOffset() const;
   // The identification text of the drive the settings select ("" when none).
   std::string CurrentDriveName() const;
   // Whether a rip leaves a log and a cue sheet beside its files:
@@ -225,7 +225,6 @@ class Session : public ProgramFacts {
   // [Rip] LogCompressed= for MP3, Ogg Vorbis and WMA (off when not set).
   bool RipLogLossless() const;
   bool RipLogCompressed() const;
-  bool RipLogFor(OutputKind kind) const;
   bool SetRipLog(bool lossless, bool compressed);
   // The AccurateRip server ([AccurateRip] Server=HOST[:PORT]); "" when
   // verification is off.
@@ -235,6 +234,13 @@ class Session : public ProgramFacts {
   // What the drive tells of the current disc beyond its table of contents
   // (catalogue number, ISRCs, pregaps), for the cue sheet of a rip.
   RipDiscExtras ReadDiscExtrasOfCurrent();
+
+  // setting/sonarvex.ini as it stands (empty when missing), and a change of
+  // it written back (false: not written).
+  IniStore ProgramIni() const;
+  bool ChangeProgramIni(const std::function<bool(IniStore&)>& change);
+  // Drive `driveIndex` of the drive list, nullptr when there is none.
+  const DriveEntry* DriveAt(int driveIndex) const;
 
   // Stops play, unlocks the tray and closes the transports, removes the
   // empty temporary folder. Settings and album are saved by the caller.
