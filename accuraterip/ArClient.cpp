@@ -178,6 +178,15 @@ ArFetch ArClient::Fetch(const ArDiscIds& ids) {
     bool complete = false;
     body = DecodeChunked(body, &complete);
     if (!complete) return fail("ответ оборван");
+  } else if (const long long length = ContentLength(response); length == -2) {
+    return fail("ответ не по протоколу HTTP");
+  } else if (length >= 0) {
+    // A connection closed before the announced length arrived is an answer
+    // cut short, not a shorter entry.
+    if (body.size() < static_cast<std::size_t>(length))
+      return fail("ответ оборван (" + std::to_string(body.size()) + " байт из " +
+                  std::to_string(length) + ")");
+    body.resize(static_cast<std::size_t>(length));
   }
   std::string why;
   if (!ParseArEntry(body, result.submissions, &why)) return fail(why);

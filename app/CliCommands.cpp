@@ -377,12 +377,15 @@ class Cli {
     CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
                                          session_->Tags(), session_->AlbumFolder(), options);
     if (!r.ok) {
+      // Read but not stored: what was found is still shown.
+      if (r.outcome == LookupOutcome::Done)
+        for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
       std::string reason = !r.failure.empty()    ? r.failure
                            : r.messages.empty() ? std::string("lookup failed")
                                                 : r.messages.back();
       for (char& c : reason)
         if (c == '\n') c = ' ';
-      return Fail(reason);
+      return Fail(TerminalSafeText(reason));
     }
     for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
     return 0;

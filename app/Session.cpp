@@ -105,6 +105,18 @@ Session::~Session() { Shutdown(); }
 
 void Session::LoadSettings(const std::string& fileName) {
   store_.LoadRecord(fileName, settings_, &settingsTexts_);
+  // The base of later merges is the file as it lies on disk, before the
+  // loader's defaults: a field the loader filled in counts as this
+  // session's own value.
+  settingsFile_ = fileName;
+  settingsOnDisk_ = settings_;
+  settingsTextsOnDisk_ = ValidSettingsTexts(settings_, settingsTexts_);
+  const std::string path = store_.SettingFolder() + fileName;
+  if (const auto bytes = ReadFileBytes(path, sizeof(SettingsRecord) + 1);
+      bytes && bytes->size() == sizeof(SettingsRecord)) {
+    std::memcpy(&settingsOnDisk_, bytes->data(), sizeof settingsOnDisk_);
+    settingsTextsOnDisk_ = ValidSettingsTexts(settingsOnDisk_, ReadCompanion(path));
+  }
   playerPath_.clear();
   if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
   // Without an associated player, a well-known one that is installed.
@@ -122,12 +134,38 @@ void Session::LoadActiveProfile() {
   LoadSettings(profiles_.ActiveFileName());
 }
 
+int Session::TakeSettingsChangedOnDisk() {
+  if (settingsFile_.empty()) return 0;
+  const std::string path = store_.SettingFolder() + settingsFile_;
+  const auto bytes = ReadFileBytes(path, sizeof(SettingsRecord) + 1);
+  // Only a whole record counts: a file being replaced or cut short is not a
+  // change somebody made.
+  if (!bytes || bytes->size() != sizeof(SettingsRecord)) return 0;
+  SettingsRecord theirs;
+  std::memcpy(&theirs, bytes->data(), sizeof theirs);
+  const RecordTexts theirsTexts = ValidSettingsTexts(theirs, ReadCompanion(path));
+  if (std::memcmp(&theirs, &settingsOnDisk_, sizeof theirs) == 0 &&
+      theirsTexts == settingsTextsOnDisk_)
+    return 0;
+  const int taken = MergeSettings(settingsOnDisk_, settingsTextsOnDisk_, settings_, settingsTexts_,
+                                  theirs, theirsTexts);
+  settingsOnDisk_ = theirs;
+  settingsTextsOnDisk_ = theirsTexts;
+  return taken;
+}
+
 bool Session::SaveSettings(const std::string& fileName) {
   if (context_.Xdg)
     store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
                                     *context_.Xdg);
   if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
-  return store_.SaveRecord(fileName, settings_, &settingsTexts_);
+  // What another program stored in the same file meanwhile is not written over.
+  if (fileName == settingsFile_) TakeSettingsChangedOnDisk();
+  if (!store_.SaveRecord(fileName, settings_, &settingsTexts_)) return false;
+  settingsFile_ = fileName;
+  settingsOnDisk_ = settings_;
+  settingsTextsOnDisk_ = ValidSettingsTexts(settings_, settingsTexts_);
+  return true;
 }
 
 Transport& Session::CurrentTransport() { return ActiveTransport(*spti_, *aspi_, settings_.UseSpti); }

@@ -105,8 +105,17 @@ class Session : public ProgramFacts {
   // without a profile menu.
   void LoadActiveProfile();
   // Writes the settings to a settings file, with the profile list and the
-  // audio CD association; false when the file could not be written.
+  // audio CD association; false when the file could not be written. Fields
+  // that somebody else changed in that file since it was loaded (the
+  // command line while the window runs) and that this session left as they
+  // were keep the other's values (see TakeSettingsChangedOnDisk).
   bool SaveSettings(const std::string& fileName);
+  // Takes into the settings the fields another program changed in the loaded
+  // settings file since this session loaded or saved it, where this session
+  // left them as they were; the number of fields taken (0: nothing new).
+  int TakeSettingsChangedOnDisk();
+  // The settings file the settings were last loaded from or saved to.
+  const std::string& SettingsFileName() const { return settingsFile_; }
 
   // Drives.
   DeviceDirectory& Directory() { return *directory_; }
@@ -277,6 +286,11 @@ class Session : public ProgramFacts {
   SettingsStore store_;
   SettingsRecord settings_{};
   RecordTexts settingsTexts_;
+  // The settings file as last read or written by this session: the base of
+  // the merge with changes made on disk by others.
+  std::string settingsFile_;
+  SettingsRecord settingsOnDisk_{};
+  RecordTexts settingsTextsOnDisk_;
   ProfileList profiles_;
   std::string albumFolder_;
   std::string tempFolder_;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -318,6 +319,36 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
 
   qApp->installEventFilter(this);
   timer1_->start();
+
+  // A settings change made on the command line while the window runs
+  // reaches the window (and is not written over when it closes).
+  settingsWatcher_ = new QFileSystemWatcher(this);
+  settingsWatcher_->setObjectName("SettingsWatcher");
+  if (DirectoryExists(session_.SettingFolder()))
+    settingsWatcher_->addPath(Q(session_.SettingFolder()));
+  connect(settingsWatcher_, &QFileSystemWatcher::directoryChanged, this,
+          [this] { TakeSettingsChangedOnDisk(); });
+}
+
+void TMainForm::TakeSettingsChangedOnDisk() {
+  // Not while the settings dialog holds the record or a grab uses it: the
+  // change is taken at the next chance, at the latest when the window saves.
+  if (settingsForm_ || shutDown_ || state_ == WindowState::Copying ||
+      state_ == WindowState::Compressing)
+    return;
+  if (session_.TakeSettingsChangedOnDisk() == 0) return;
+  volumeBar_->blockSignals(true);
+  volumeBar_->setValue(settings_.Volume);
+  volumeBar_->blockSignals(false);
+  listView_->setStyleSheet(settings_.ShowGrid
+                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
+                                 "border-bottom: 1px solid #c0c0c0; }"
+                               : "");
+  LayoutToolbar();
+  if (state_ != WindowState::Searching && state_ != WindowState::FileList) {
+    RecomputeSizes();
+    ApplyColours();
+  }
 }
 
 TMainForm::~TMainForm() {

@@ -24,6 +24,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSlider;
+class QFileSystemWatcher;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
@@ -82,6 +83,8 @@ class TMainForm : public QMainWindow {
   void SetControlsEnabled(bool on);
   void LayoutToolbar();
   void ApplyColours();
+  // Takes the settings another program changed on disk (see Session).
+  void TakeSettingsChangedOnDisk();
   void RecomputeSizes();
   // Reads the disc of the current drive and fills the list; saveFirst: the
   // disc being left is saved first.
@@ -225,6 +228,7 @@ class TMainForm : public QMainWindow {
   QMenu* popupMenu1_ = nullptr;
   QMenu* profMenu_ = nullptr;
   QTimer* timer1_ = nullptr;
+  QFileSystemWatcher* settingsWatcher_ = nullptr;
 };
 
 }  // namespace sonarvex

@@ -188,7 +188,12 @@ bool HasOwnTitlesOrTags(const AlbumRecord& album, const TagBuffer& tags) {
 }  // namespace
 
 bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const TagBuffer& tags,
-               std::vector<std::string>* artistList, const RecordTexts* albumTexts) {
+               std::vector<std::string>* artistList, const RecordTexts* albumTexts,
+               std::string* problem) {
+  if (problem) problem->clear();
+  auto failed = [&](const std::string& file) {
+    if (problem) *problem = "Не удалось записать файл '" + file + "': " + std::strerror(errno);
+  };
   if (FieldText(album.Artist).empty() && FieldText(album.AlbumTitle).empty() &&
       !HasOwnTitlesOrTags(album, tags))
     return false;
@@ -199,20 +204,26 @@ bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const T
     for (const std::string& a : *artistList) listed = listed || a == artist;
     if (!listed) artistList->push_back(artist);
   }
-  MakeDirectories(albumFolder);
+  if (!MakeDirectories(albumFolder)) {
+    if (problem) *problem = "Не удалось создать папку '" + albumFolder + "': " + std::strerror(errno);
+    return false;
+  }
   std::string path = JoinPath(albumFolder, AlbumFileName(album.DiscId));
   // An existing file of the same number under another spelling ("0123.dat",
   // "123.DAT") is the one that is found again, so it is the one replaced.
   if (std::string existing = FindAlbumFile(albumFolder, album.DiscId); !existing.empty())
     path = existing;
   if (!WriteRecordFiles(path, std::string_view(reinterpret_cast<const char*>(&album), sizeof album),
-                        texts))
+                        texts)) {
+    failed(path);
     return false;
+  }
   const auto& bytes = tags.Bytes();
-  if (!bytes.empty())
-    WriteRecordFiles(path + ".tag",
-                     std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                     tags.ValidTexts());
+  if (!bytes.empty() &&
+      !WriteRecordFiles(path + ".tag",
+                        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                        tags.ValidTexts()))
+    failed(path + ".tag");
   return true;
 }
 

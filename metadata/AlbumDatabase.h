@@ -62,10 +62,11 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
 // and the buffer is not empty. Each file gets its companion when some of its
 // texts (albumTexts, the tag buffer's) do not survive code page 1251; one
 // left from before is removed otherwise. Returns whether the album file was
-// written.
+// written. problem (when given) says which file could not be written and
+// why; it stays empty when everything meant to be stored was.
 bool SaveAlbum(const std::string& albumFolder, const AlbumRecord& album, const TagBuffer& tags,
                std::vector<std::string>* artistList = nullptr,
-               const RecordTexts* albumTexts = nullptr);
+               const RecordTexts* albumTexts = nullptr, std::string* problem = nullptr);
 
 // The distinct artists (UTF-8, in full when a companion holds them) of all
 // album files, compared without regard to case, in listing order.

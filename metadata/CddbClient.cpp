@@ -113,6 +113,31 @@ bool IsChunkedResponse(std::string_view response) {
   return false;
 }
 
+long long ContentLength(std::string_view response) {
+  std::size_t sep = response.find("\r\n\r\n");
+  if (sep == std::string_view::npos) return -1;
+  std::string header(response.substr(0, sep));
+  for (char& c : header) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  long long found = -1;
+  std::size_t pos = 0;
+  while (pos < header.size()) {
+    std::string_view line = NextLine(header, pos);
+    if (line.substr(0, 15) != "content-length:") continue;
+    std::string_view value = line.substr(15);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    if (value.empty() || value.size() > 15) return -2;
+    long long n = 0;
+    for (char c : value) {
+      if (c < '0' || c > '9') return -2;
+      n = n * 10 + (c - '0');
+    }
+    if (found >= 0 && found != n) return -2;
+    found = n;
+  }
+  return found;
+}
+
 std::string DecodeChunked(std::string_view body, bool* complete) {
   std::string out;
   *complete = false;

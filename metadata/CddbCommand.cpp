@@ -62,8 +62,10 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   if (result.outcome == LookupOutcome::Cancelled)
     result.messages.push_back("Нет совпадения номер " + std::to_string(options.match) + " (всего " +
                               std::to_string(lookup.Matches().count) + ").");
-  result.ok = result.outcome == LookupOutcome::Done;
-  if (!result.ok) {
+  result.ok = result.outcome == LookupOutcome::Done && lookup.StoreProblem().empty();
+  if (result.outcome == LookupOutcome::Done && !result.ok)
+    result.failure = "Данные о диске не сохранены в базе альбомов. " + lookup.StoreProblem();
+  if (!result.ok && result.failure.empty()) {
     result.failure = lookup.FailureReason();
     if (result.failure.empty() && !result.messages.empty()) result.failure = result.messages.back();
   }
@@ -74,9 +76,31 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   return result;
 }
 
+std::string TerminalSafeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      // Escape sequences, bells, carriage returns and tabs of a server's
+      // text never reach the terminal as they are.
+      out += '?';
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      out += '?';  // a C1 control (CSI is U+009B)
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> CddbCommandLines(const CddbCommandResult& result) {
   std::vector<std::string> lines{result.artist, result.album};
   lines.insert(lines.end(), result.titles.begin(), result.titles.end());
+  for (std::string& line : lines) line = TerminalSafeText(line);
   return lines;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "records/AlbumRecord.h"
@@ -45,7 +46,12 @@ struct CddbCommandResult {
 CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
                                  const std::string& albumFolder, const CddbCommandOptions& options);
 
-// The lines the command prints: artist, album, then the track titles.
+// A text from a server fit to be printed on a terminal: control characters
+// (C0, DEL and C1, escape sequences among them) each become "?".
+std::string TerminalSafeText(std::string_view text);
+
+// The lines the command prints: artist, album, then the track titles, made
+// safe for a terminal.
 std::vector<std::string> CddbCommandLines(const CddbCommandResult& result);
 
 }  // namespace sonarvex

@@ -119,7 +119,11 @@ LookupOutcome CddbLookup::Run() {
     if (!read)
       dialogs_.Message("Не получилось прочитать данные об этом диске." + ReasonText(),
                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-    SaveAlbum(albumFolder_, album_, tags_, artistList_, &albumTexts);
+    SaveAlbum(albumFolder_, album_, tags_, artistList_, &albumTexts, &storeProblem_);
+    // The titles stay on screen; that they are not kept is said once.
+    if (!storeProblem_.empty())
+      dialogs_.Message("Данные о диске не сохранены в базе альбомов. " + storeProblem_ + ".",
+                       kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     return read ? LookupOutcome::Done : LookupOutcome::ReadFailed;
   }
 }

@@ -79,6 +79,9 @@ class CddbLookup {
   const CddbQueryTable& Matches() const { return table_; }
   // Why the last request failed (UTF-8, names the server); empty when it did not.
   const std::string& FailureReason() const { return failure_; }
+  // Why what was read could not be stored in the album database (names the
+  // file); empty when it was stored.
+  const std::string& StoreProblem() const { return storeProblem_; }
 
  private:
   SettingsRecord& settings_;
@@ -98,6 +101,7 @@ class CddbLookup {
   std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
   CddbQueryTable table_;
   std::string failure_;
+  std::string storeProblem_;
   // The failure reason as the line under a message, empty without one.
   std::string ReasonText() const;
 };

@@ -1,6 +1,7 @@
 #include "records/TextFields.h"
 
 #include <cstddef>
+#include <cstring>
 
 namespace sonarvex {
 namespace {
@@ -168,6 +169,140 @@ RecordTexts ValidSettingsTexts(const SettingsRecord& s, const RecordTexts& t) {
     fields.push_back({SettingsFieldName(f), field, size});
   }
   return ValidTexts(t, fields.data(), fields.size());
+}
+
+namespace {
+
+struct FieldSpan {
+  std::size_t offset;
+  std::size_t size;
+};
+
+#define SPAN(field)                                                \
+  FieldSpan {                                                      \
+    offsetof(SettingsRecord, field), sizeof(SettingsRecord::field) \
+  }
+#define LAME(field)                                                                             \
+  FieldSpan {                                                                                   \
+    offsetof(SettingsRecord, Lame) + offsetof(LameSettings, field), sizeof(LameSettings::field) \
+  }
+// Every field of the record but the text fields, in record order.
+constexpr FieldSpan kSettingsSpans[] = {
+    SPAN(NameHasTitle),
+    SPAN(NameHasAlbum),
+    SPAN(NameHasArtist),
+    SPAN(NameHasNumber),
+    SPAN(FolderPerAlbum),
+    SPAN(FolderPerArtist),
+    SPAN(CompressOutput),
+    SPAN(Reserved1),
+    SPAN(AcmFormatIndex),
+    SPAN(OutputKind),
+    SPAN(Reserved2),
+    SPAN(DriveIndex),
+    SPAN(ReadSpeed),
+    SPAN(CdPlayerAssociation),
+    SPAN(EjectAfterCopy),
+    SPAN(UseLame),
+    SPAN(ShutdownAfterCopy),
+    SPAN(SectorsPerRead),
+    SPAN(UseSpti),
+    SPAN(ShowGrid),
+    SPAN(HighPriority),
+    SPAN(ProxyEnabled),
+    SPAN(ProxyPort),
+    LAME(BitrateIndex),
+    LAME(MaxBitrateIndex),
+    LAME(Mode),
+    LAME(VbrMethod),
+    LAME(Reserved1),
+    LAME(VbrQuality),
+    LAME(VbrEnabled),
+    LAME(Reserved2),
+    LAME(Preset),
+    SPAN(Volume),
+    SPAN(DecodeFilesAtOnce),
+    SPAN(SettingsPage),
+    SPAN(NormalizeEnabled),
+    SPAN(VolumeOnDrive),
+    SPAN(DigitalPlayback),
+    SPAN(LockTray),
+    SPAN(NoiseCorrection),
+    SPAN(ColumnWidths),
+    SPAN(NormLowThreshold),
+    SPAN(NormHighThreshold),
+    SPAN(NormLowTarget),
+    SPAN(NormHighTarget),
+    SPAN(ShowWaveButton),
+    SPAN(ShowWmaButton),
+    SPAN(WmaDrm),
+    SPAN(WmaBitrateIndex),
+    SPAN(ShowBurnButton),
+    SPAN(ShowFindButton),
+    SPAN(ShowConvertButton),
+    SPAN(ShowCddbButton),
+    SPAN(ShowPlayerButton),
+    SPAN(ConvertDirection),
+    SPAN(ConvertSaveToFolder),
+    SPAN(ConvertDeleteSource),
+    SPAN(ConvertFormatIndex),
+    SPAN(ShowCompressedSize),
+    SPAN(Reserved3),
+    SPAN(WindowColor),
+    SPAN(EditColor),
+    SPAN(DriveTypes),
+    SPAN(UseFormatString),
+    SPAN(OnTheFlyEncoding),
+    SPAN(Reserved4),
+    SPAN(OggMinBitrateIndex),
+    SPAN(OggMaxBitrateIndex),
+    SPAN(OggNominalBitrateIndex),
+    SPAN(OggQuality),
+    SPAN(OggUseQuality),
+    SPAN(Reserved5),
+    SPAN(Mp3AsOgg),
+    SPAN(Reserved6),
+};
+#undef SPAN
+#undef LAME
+
+constexpr std::size_t SpannedBytes() {
+  std::size_t sum = 0;
+  for (const FieldSpan& f : kSettingsSpans) sum += f.size;
+  return sum;
+}
+// With the eight text fields the spans cover the record: a field added to the
+// record and not here fails to build.
+static_assert(SpannedBytes() + sizeof(SettingsRecord::OutputFolder) +
+                  sizeof(SettingsRecord::CddbHost) + sizeof(SettingsRecord::ProxyHost) +
+                  sizeof(SettingsRecord::CddbPath) + sizeof(SettingsRecord::ProxyUser) +
+                  sizeof(SettingsRecord::ProxyPassword) + sizeof(SettingsRecord::ConvertFolder) +
+                  sizeof(SettingsRecord::FormatString) ==
+              sizeof(SettingsRecord));
+
+}  // namespace
+
+int MergeSettings(const SettingsRecord& base, const RecordTexts& baseTexts, SettingsRecord& mine,
+                  RecordTexts& mineTexts, const SettingsRecord& theirs,
+                  const RecordTexts& theirsTexts) {
+  int taken = 0;
+  const auto* b = reinterpret_cast<const unsigned char*>(&base);
+  const auto* t = reinterpret_cast<const unsigned char*>(&theirs);
+  auto* m = reinterpret_cast<unsigned char*>(&mine);
+  for (const FieldSpan& f : kSettingsSpans) {
+    if (std::memcmp(m + f.offset, b + f.offset, f.size) != 0) continue;  // changed here
+    if (std::memcmp(t + f.offset, b + f.offset, f.size) == 0) continue;  // unchanged there
+    std::memcpy(m + f.offset, t + f.offset, f.size);
+    ++taken;
+  }
+  for (SettingsField f : kSettingsFields) {
+    const std::string was = SettingsText(base, baseTexts, f);
+    const std::string there = SettingsText(theirs, theirsTexts, f);
+    if (there == was || SettingsText(mine, mineTexts, f) != was) continue;
+    SetSettingsText(mine, mineTexts, f, there);
+    ++taken;
+  }
+  return taken;
 }
 
 }  // namespace sonarvex

@@ -73,4 +73,13 @@ std::string SettingsText(const SettingsRecord& s, const RecordTexts& t, Settings
 void SetSettingsText(SettingsRecord& s, RecordTexts& t, SettingsField f, std::string_view utf8);
 RecordTexts ValidSettingsTexts(const SettingsRecord& s, const RecordTexts& t);
 
+// A three-way merge of a settings record that somebody else (the command
+// line, another window) changed on disk while this copy was held: every field
+// this copy left as it was in `base` takes the value of `theirs`, every field
+// it changed keeps its own. Text fields compare and move their full texts.
+// Returns how many fields were taken from `theirs`.
+int MergeSettings(const SettingsRecord& base, const RecordTexts& baseTexts, SettingsRecord& mine,
+                  RecordTexts& mineTexts, const SettingsRecord& theirs,
+                  const RecordTexts& theirsTexts);
+
 }  // namespace sonarvex

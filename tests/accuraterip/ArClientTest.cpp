@@ -67,6 +67,38 @@ TEST(ArClientTest, ChunkedAndTrickledAnswersAreWhole) {
   EXPECT_EQ(f.submissions[0].tracks[1].crc, 2u);
 }
 
+// A connection that closes before the announced Content-Length arrived holds
+// an entry cut short: parsed as it stands, its later submissions (and their
+// confidences) would be missing and matches would read as mismatches.
+TEST(ArClientTest, AnAnswerCutShortIsAFailureNotAShorterEntry) {
+  const std::string body = EntryBytes(kDisc, 5, 0x11111111, 0x22222222) +
+                           EntryBytes(kDisc, 9, 0x33333333, 0x44444444);
+  ASSERT_EQ(body.size(), 62u);
+  LoopbackServer cut([&](const std::string&, Conn& c) {
+    c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+           body.substr(0, 31));
+  });
+  ArFetch f = ArClient(Local(cut)).Fetch(kDisc);
+  EXPECT_EQ(f.outcome, ArFetch::Outcome::Failed);
+  EXPECT_NE(f.message.find("ответ оборван (31 байт из 62)"), std::string::npos) << f.message;
+
+  // The whole entry under the same header is found, and bytes past the
+  // announced length are not taken for a further submission.
+  LoopbackServer whole([&](const std::string&, Conn& c) {
+    c.Send("HTTP/1.0 200 OK\r\ncontent-length:  " + std::to_string(body.size()) + "\r\n\r\n" + body +
+           "garbage");
+  });
+  f = ArClient(Local(whole)).Fetch(kDisc);
+  ASSERT_EQ(f.outcome, ArFetch::Outcome::Found) << f.message;
+  ASSERT_EQ(f.submissions.size(), 2u);
+  EXPECT_EQ(VerifyArTrack(f.submissions, kDisc, 2, 0, 0x44444444).confidence, 9);
+
+  LoopbackServer odd([&](const std::string&, Conn& c) {
+    c.Send("HTTP/1.0 200 OK\r\nContent-Length: 6x\r\n\r\n" + body);
+  });
+  EXPECT_EQ(ArClient(Local(odd)).Fetch(kDisc).outcome, ArFetch::Outcome::Failed);
+}
+
 TEST(ArClientTest, ADiscNotInTheDatabase) {
   LoopbackServer server([](const std::string&, Conn& c) {
     c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");

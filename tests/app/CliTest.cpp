@@ -192,6 +192,40 @@ double Snr(const std::string& original, const std::string& decoded) {
   return noise == 0 ? 200 : 10 * std::log10(signal / noise);
 }
 
+// A server's escape sequences and controls never reach the terminal raw, and
+// a lookup whose result cannot be stored in the album database is a failure
+// that names the place, not exit 0.
+TEST_F(CliTest, CddbPrintsNoControlsAndFailsWhenTheAlbumIsNotStored) {
+  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      std::string id = request.substr(at + 11, 8);
+      c.Send(test::HttpResponse("200 rock " + id + " A / B\r\n"));
+    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
+      std::string id = request.substr(rd + 15, 8);
+      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                "DISCID=" + id + "\r\nDTITLE=\x1b[2J\x1b]0;pwned\x07Art / Alb\xc2\x9bum\r\n"
+                                "TTITLE0=One\x08\x08\x08Две\r\nTTITLE1=Two\r\n.\r\n"));
+    }
+  });
+  EditSettings([&](SettingsRecord& s) {
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  });
+  // The album database's folder cannot be made: a file holds its place.
+  ASSERT_TRUE(WriteFileAtomically(home_ + "setting/albums", "not a folder"));
+  EXPECT_EQ(Run({"cddb"}), 1);
+  EXPECT_NE(err_.str().find("не сохранены"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find(home_ + "setting/albums"), std::string::npos) << err_.str();
+  const std::string printed = out_.str() + err_.str();
+  for (char c : printed)
+    EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+  EXPECT_EQ(printed.find("\xc2\x9b"), std::string::npos);
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Alb?um");
+  EXPECT_EQ(lines[2], "One???Две");
+}
+
 // The lookup through the command line against a CDDB server on loopback,
 // then rips that carry its titles in their tags and decode to what was read.
 TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {

@@ -22,8 +22,10 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include "app/CliCommands.h"
 #include "app/MainFormRules.h"
 #include "app/PositionBar.h"
 #include "app/Session.h"
@@ -43,6 +45,7 @@
 #include "platform/QtText.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/XdgAssociations.h"
+#include "records/TextFields.h"
 
 namespace sonarvex {
 namespace {
@@ -158,6 +161,58 @@ TEST_F(MainFormTest, UnwritableSettingsAreReported) {
                          "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   form.close();
   EXPECT_EQ(*ReadFileBytes(folder_ + "setting/prof.lst"), "-1\r\n");
+}
+
+// The command line changes the settings while the window runs: the change
+// reaches the window, and the window's close keeps it together with what
+// the window changed itself.
+TEST_F(MainFormTest, SettingsSetOnTheCommandLineWhileTheWindowRunsAreKept) {
+  {
+    Session first(context_);
+    first.LoadActiveProfile();
+    ASSERT_TRUE(first.SaveSettings(first.Profiles().ActiveFileName()));
+  }
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.show();
+  ASSERT_EQ(form.Settings().SectorsPerRead, 0);
+  ASSERT_EQ(form.Settings().ShowGrid, 0);
+  form.findChild<QSlider*>("VolumeBar")->setValue(90);  // the window's own change
+
+  std::ostringstream out, err;
+  CliEnvironment env;
+  env.ExecutableFolder = folder_;
+  env.ScanSystemDrives = false;
+  MakeDirectories(folder_ + "cli-music");
+  ASSERT_EQ(RunCli({"settings", "set", "SectorsPerRead=40", "ShowGrid=1",
+                    "OutputFolder=" + folder_ + "cli-music/Папка"},
+                   out, err, env),
+            0)
+      << err.str();
+
+  // The window sees it without a restart.
+  for (int i = 0; i < 100 && form.Settings().SectorsPerRead != 40; ++i) QTest::qWait(20);
+  EXPECT_EQ(form.Settings().SectorsPerRead, 40);
+  EXPECT_EQ(form.Settings().ShowGrid, 1);
+  EXPECT_EQ(form.Settings().Volume, 90);
+
+  // A change made while the window is not looking (no event loop) is still
+  // merged when the window closes, not written over.
+  ASSERT_EQ(RunCli({"settings", "set", "ReadSpeed=8"}, out, err, env), 0) << err.str();
+  form.close();
+
+  SettingsRecord saved;
+  auto bytes = ReadFileBytes(folder_ + "setting/set.dat");
+  ASSERT_TRUE(bytes && bytes->size() == sizeof saved);
+  std::memcpy(&saved, bytes->data(), sizeof saved);
+  EXPECT_EQ(saved.SectorsPerRead, 40);
+  EXPECT_EQ(saved.ShowGrid, 1);
+  EXPECT_EQ(saved.ReadSpeed, 8);
+  EXPECT_EQ(saved.Volume, 90);
+  Session next(context_);
+  next.LoadActiveProfile();
+  EXPECT_EQ(SettingsText(next.Settings(), next.SettingsTexts(), SettingsField::OutputFolder),
+            folder_ + "cli-music/Папка/");
 }
 
 // The demo disc in a software drive declared in setting/vdrives.lst.

@@ -155,3 +155,44 @@ TEST(SettingsTexts, OutputFolderBeyondCp1251) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// Three copies of one settings file: as loaded, as this program changed it,
+// as another program left it on disk meanwhile.
+TEST(SettingsMerge, FieldsChangedElsewhereAreTakenOwnChangesWin) {
+  SettingsRecord base{};
+  RecordTexts baseTexts;
+  SetSettingsText(base, baseTexts, SettingsField::OutputFolder, "/music/");
+  base.Lame.BitrateIndex = 9;
+  base.ReadSpeed = 30;
+
+  SettingsRecord mine = base, theirs = base;
+  RecordTexts mineTexts = baseTexts, theirsTexts = baseTexts;
+  mine.Volume = 90;                 // only here
+  mine.ReadSpeed = 4;               // both: this copy's value wins
+  mine.Lame.VbrQuality = 2;         // beside a field changed there
+  theirs.ReadSpeed = 8;
+  theirs.Lame.BitrateIndex = 0x0100;  // a multi-byte field moves whole
+  theirs.ColumnWidths[3] = 200;
+  SetSettingsText(theirs, theirsTexts, SettingsField::OutputFolder, "/музыка/日本/");
+  SetSettingsText(theirs, theirsTexts, SettingsField::FormatString, "%N %T");
+
+  EXPECT_EQ(MergeSettings(base, baseTexts, mine, mineTexts, theirs, theirsTexts), 4);
+  EXPECT_EQ(mine.Volume, 90);
+  EXPECT_EQ(mine.ReadSpeed, 4);
+  EXPECT_EQ(mine.Lame.BitrateIndex, 0x0100);
+  EXPECT_EQ(mine.ColumnWidths[3], 200);
+  EXPECT_EQ(SettingsText(mine, mineTexts, SettingsField::OutputFolder), "/музыка/日本/");
+  EXPECT_EQ(SettingsText(mine, mineTexts, SettingsField::FormatString), "%N %T");
+
+  // Nothing new on disk: nothing taken, nothing changed.
+  SettingsRecord again = mine;
+  RecordTexts againTexts = mineTexts;
+  EXPECT_EQ(MergeSettings(theirs, theirsTexts, again, againTexts, theirs, theirsTexts), 0);
+  EXPECT_EQ(std::memcmp(&again, &mine, sizeof again), 0);
+}
+
+}  // namespace
+}  // namespace sonarvex
