@@ -175,10 +175,12 @@ class Cli {
       folders = ChooseProgramFolders(env_.Folders);
     else
       folders = PortableFolders(env_.ExecutableFolder);
-    if (!folders.Portable) {
-      // Empty folders of runs that crashed are cleared away.
+    // What runs that were killed left behind is cleared away; files that a
+    // running writer holds stay.
+    if (!folders.Portable)
       RemoveStaleRunFolders(folders.Cache);
-    }
+    else
+      RemoveStaleTemporaryFiles(folders.Temp);
     SessionContext context;
     FillSessionContext(folders, context);
     context.DialogService = &dialogs_;
@@ -443,6 +445,9 @@ class Cli {
       Session::RipChoices choices;
       choices.workers = o_.Jobs.value_or(-1);
       choices.verify = o_.Verify;
+      // Unattended, a file already there is kept unless --overwrite says otherwise.
+      choices.existing = o_.Overwrite ? RipPipeline::ExistingFiles::Replace
+                                      : RipPipeline::ExistingFiles::Number;
       if (!o_.ArServer.empty()) {
         choices.arServer = o_.ArServer;
         // Naming a server asks for the check unless --no-verify says otherwise.

@@ -34,7 +34,7 @@ const CommandHelp kCommands[] = {
      "  --drive N       the drive (default: the one the settings choose)\n"},
     {"rip",
      "rip [--drive N] [--format wav|mp3|ogg|wma|flac] [--tracks LIST] [--on-the-fly]\n"
-     "      [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
+     "      [--overwrite] [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
      "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
      "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
@@ -44,6 +44,10 @@ const CommandHelp kCommands[] = {
      "  --format F        wav, mp3, ogg, wma or flac (default: the settings' kind)\n"
      "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
      "  --on-the-fly      encode while reading\n"
+     "  --overwrite       replace a file that is at a track's output name; without\n"
+     "                    it the file stays and the track is written under the\n"
+     "                    next free name, 'NAME (2).EXT' (the path printed says\n"
+     "                    which)\n"
      "  --jobs N          compress up to N tracks at once while the next one is\n"
      "                    read (1..64; default: the setting, else one per\n"
      "                    processor)\n"
@@ -117,7 +121,7 @@ const CommandHelp* FindCommand(const std::string& name) {
 // Which options each command takes (beyond the global ones).
 bool Allowed(const std::string& command, const std::string& option) {
   static const std::set<std::string> kRip = {"--drive",   "--format", "--tracks",
-                                             "--on-the-fly", "--jobs", "--out", "--name",
+                                             "--on-the-fly", "--overwrite", "--jobs", "--out", "--name",
                                              "--bitrate", "--vbr",    "--ogg-quality",
                                              "--verify", "--no-verify", "--accuraterip"};
   if (command == "rip") return kRip.count(option) != 0;
@@ -275,6 +279,9 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       given.push_back(a);
     } else if (a == "--on-the-fly") {
       o.OnTheFly = true;
+      given.push_back(a);
+    } else if (a == "--overwrite") {
+      o.Overwrite = true;
       given.push_back(a);
     } else if (a == "--jobs") {
       auto n = number(a, 1, 64, "number of jobs");

@@ -28,6 +28,7 @@ struct CliOptions {
   std::string Format;  // "wav", "mp3", "ogg", "wma", "flac" ("" = the profile's)
   std::string Tracks;  // "1,3-5" ("" = all audio tracks)
   bool OnTheFly = false;
+  bool Overwrite = false;  // rip: replace files that are at the output names
   // rip --jobs N: tracks compressed at once (none: the setting).
   std::optional<int> Jobs;
   // rip --verify / --no-verify (none: when a server is set).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "codec/CompressionRatio.h"
 #include "codec/EncoderSet.h"
 #include "codec/SampleOps.h"
 
@@ -112,6 +113,25 @@ void EncoderRipAdapter::FindPeak(const std::uint8_t* data, std::size_t bytes, in
   std::int16_t p = static_cast<std::int16_t>(std::clamp(peak, 0, 32767));
   sonarvex::FindPeak(data, bytes, p);
   peak = p;
+}
+
+double EncoderRipAdapter::ExpectedRatio(const SettingsRecord& settings, OutputKind kind) {
+  // CD audio bytes a second over the writer's bytes a second.
+  auto atKbits = [](double kbits) { return kbits > 0 ? 176400.0 / (kbits * 125) : 1.0; };
+  switch (kind) {
+    case OutputKind::Wav: return 1;
+    case OutputKind::Flac: return kFlacCompressionRatio;
+    case OutputKind::Mp3: return ExpectedCompressionRatio(settings, Encoder().Acm());
+    case OutputKind::Wma: {
+      static constexpr int kWmaKbits[] = {32, 40, 48, 64, 80, 96, 128, 160, 192};
+      return atKbits(kWmaKbits[std::min<int>(settings.WmaBitrateIndex, 8)]);
+    }
+    case OutputKind::Ogg:
+      // Vorbis at its quality varies with the music: counted at the most a
+      // stereo stream commonly takes.
+      return atKbits(320);
+  }
+  return 1;
 }
 
 }  // namespace sonarvex

@@ -43,6 +43,7 @@ class EncoderRipAdapter : public RipEncoder {
   WriteResult FinishWav(std::uint64_t dataBytes) override;
   void AbortWav() override;
   void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) override;
+  double ExpectedRatio(const SettingsRecord& settings, OutputKind kind) override;
 
  private:
   EncoderSet& Encoder();

@@ -193,6 +193,8 @@ std::string FilterFileName(std::string_view input, std::size_t from) {
   return s;
 }
 
+std::string FitFileName(const std::string& name) { return FitPart(name, true); }
+
 std::string NumberedOutputPath(const std::string& nativePath, int n) {
   const auto slash = nativePath.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : nativePath.substr(0, slash + 1);

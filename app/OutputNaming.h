@@ -72,6 +72,10 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;  // of one path part, in U
 // the stem shortened where the name and its partial suffix would not fit.
 std::string NumberedOutputPath(const std::string& nativePath, int n);
 
+// A file name (no folder) cut to the bytes a name may have, at a character
+// boundary, keeping its extension and room for the partial suffix.
+std::string FitFileName(const std::string& name);
+
 // Naming form to a native path: '\' to '/'.
 std::string ToNativePath(std::string_view namingPath);
 // Native path to naming form.

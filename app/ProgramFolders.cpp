@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "app/Session.h"
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
+#include "platform/SafeFile.h"
 
 namespace sonarvex {
 namespace {
@@ -147,9 +149,34 @@ void RemoveStaleRunFolders(const std::string& cacheFolder) {
     const int pid = std::atoi(digits.c_str());
     // A run that still exists keeps its folder.
     if (pid == ::getpid() || ::kill(pid, 0) == 0 || errno == EPERM) continue;
-    RemoveEmptyDirectory(JoinPath(cacheFolder, name));
+    const std::string folder = JoinPath(cacheFolder, name);
+    RemoveStaleTemporaryFiles(folder);
+    RemoveEmptyDirectory(folder);
   }
   ::closedir(dir);
+}
+
+void RemoveStaleTemporaryFiles(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : names) {
+    const std::string path = JoinPath(folder, name);
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) != 0 || st.st_uid != ::geteuid()) continue;
+    if (S_ISDIR(st.st_mode)) {
+      RemoveStaleTemporaryFiles(path);
+      RemoveEmptyDirectory(path);
+    } else if (!LockedByAnotherWriter(path)) {
+      // A link goes itself, never what it points to.
+      ::unlink(path.c_str());
+    }
+  }
 }
 
 }  // namespace sonarvex

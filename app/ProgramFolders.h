@@ -59,8 +59,15 @@ void FillSessionContext(const ProgramFolders& folders, SessionContext& context);
 std::string TempFolderForOutput(const std::string& runTemp, const std::string& outputFolder,
                                 int processId);
 
-// Removes the empty temporary folders that runs which no longer exist left
-// in `cacheFolder` (after a crash); folders holding files stay.
+// Removes the temporary folders that runs which no longer exist left in
+// `cacheFolder` (after a crash or a kill), with what they hold; a file
+// whose lock a running writer holds stays, and so does its folder.
 void RemoveStaleRunFolders(const std::string& cacheFolder);
+
+// Removes what runs that ended without clearing up left in a temporary
+// folder shared by the runs (the portable TempFiles/): files whose lock no
+// running writer holds, and the folders they leave empty. The folder itself
+// stays.
+void RemoveStaleTemporaryFiles(const std::string& folder);
 
 }  // namespace sonarvex

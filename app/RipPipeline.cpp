@@ -1,5 +1,8 @@
 #include "app/RipPipeline.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -36,6 +39,7 @@ constexpr const char* kNoSpace = "Вы уверены, что вам хвати�
 constexpr int kChunkDefault = 26;
 constexpr const char* kAborted = "Копирование прервано.";
 constexpr const char* kUnreadableStatus = "Ошибка чтения";
+constexpr const char* kSkippedStatus = "Пропущен";
 constexpr const char* kNothingToCopy =
     "Копировать нечего: среди отмеченных дорожек нет звуковых (дорожки с данными не "
     "копируются).";
@@ -106,6 +110,27 @@ bool RipPipeline::CheckFreeSpace(std::uint64_t needed, const std::string& folder
   return dialogs_.Message(kNoSpace, "Sonarvex", MsgIcon::Warning, MsgButtons::YesNo) == IdYes;
 }
 
+std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
+  std::uint64_t audio = 0, largest = 0, files = 0;
+  for (int i = 0, rows = TrackRows(); i < rows; ++i) {
+    if (!host_.RowTicked(i) || !album_.Tracks[i].AudioFlag) continue;
+    const Range r = TrackRange(i);
+    const std::uint64_t bytes = static_cast<std::uint64_t>(r.End - r.Start) * kBytesPerSector;
+    audio += bytes;
+    largest = std::max(largest, bytes);
+    ++files;
+  }
+  if (kind == OutputKind::Wav) return audio + files * 44;
+  double ratio = encoder_.ExpectedRatio(settings_, kind);
+  // A ratio that cannot be told counts the audio whole.
+  if (!(ratio >= 1) || ratio > 1000) ratio = 1;
+  // Each file's tags and headers: a little room of its own.
+  std::uint64_t needed = static_cast<std::uint64_t>(static_cast<double>(audio) / ratio) +
+                         files * 64 * 1024;
+  if (!settings_.OnTheFlyEncoding) needed += largest + 44;
+  return needed;
+}
+
 void RipPipeline::GrabCommand(GrabSender sender) {
   outcome_ = Outcome::NotStarted;
   failure_.clear();
@@ -130,10 +155,9 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     dialogs_.Message(kNothingToCopy, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
     return;
   }
-  int last = album_.TrackCount > 0 ? std::min<int>(album_.TrackCount, kMaxAlbumTracks) - 1 : 0;
-  std::uint64_t needed =
-      2352ull * static_cast<std::uint32_t>(std::max<std::int32_t>(0, album_.Tracks[last].StartSector));
-  if (!CheckFreeSpace(needed, OutputFolderText(settings_, settingsTexts_))) return;
+  if (!CheckFreeSpace(NeededBytes(GrabKind(sender, settings_)),
+                      OutputFolderText(settings_, settingsTexts_)))
+    return;
 
   host_.SetTimerEnabled(false);
   drive_.SetReadSpeed(settings_.ReadSpeed);
@@ -238,13 +262,6 @@ void RipPipeline::Fail(const std::string& text, bool stopEncoders) {
   dialogs_.Message(text, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 
-std::string RipPipeline::UniqueInGrab(const std::string& out) {
-  std::string path = out;
-  for (int n = 2; writtenInGrab_.count(path) != 0; ++n) path = NumberedOutputPath(out, n);
-  writtenInGrab_.insert(path);
-  return path;
-}
-
 // The audio of a track being read, on its way to the worker that encodes it
 // on the fly: blocks in the order read, at most `capacity` bytes waiting.
 class PcmStream {
@@ -319,6 +336,11 @@ constexpr std::size_t kStreamCapacity = 64u << 20;
 struct RipPipeline::TrackJob {
   int row = 0;
   std::string out, partial, temp;
+  std::string name;      // the output name before any number was added
+  bool replace = false;  // the file at `out` may be replaced (the user said so)
+  // The partial and temporary files are this run's until the hold ends:
+  // their locks outlast their writers' closing them.
+  FileLockHold partialLock, tempLock;
   // The folders this track makes, removed again when it leaves nothing.
   std::vector<std::string> madeFolders;
   TrackTags tag;
@@ -569,6 +591,108 @@ void RipPipeline::ForgetTrack(const TrackJob& job) {
   tempsInUse_.erase(job.temp);
 }
 
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// rename(2) that refuses to replace: EEXIST when something is at `to`.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without it: a hard link is made only where nothing is.
+  if (::link(from.c_str(), to.c_str()) == 0) {
+    ::unlink(from.c_str());
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // Nor links (FAT): look, then rename.
+  if (Exists(to)) {
+    errno = EEXIST;
+    return false;
+  }
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+RipPipeline::TrackResult RipPipeline::ChooseOutput(TrackJob& job, const std::string& name) {
+  constexpr int kMostNumbers = 999;
+  for (int n = 1; n <= kMostNumbers; ++n) {
+    const std::string candidate = n == 1 ? name : NumberedOutputPath(name, n);
+    // Two tracks of one grab never share a file: the later one is numbered.
+    if (writtenInGrab_.count(candidate) != 0) continue;
+    const std::string partial = candidate + kPartialSuffix;
+    // A partial file left by an earlier run is removed only when it is
+    // recognisably the program's own and no running writer holds it;
+    // anything else there (a link above all) stops the track untouched.
+    switch (RemoveStalePartial(partial)) {
+      case StaleFile::None:
+      case StaleFile::Removed:
+        break;
+      case StaleFile::InUse:
+        // Another run is writing this name now: it stays that run's.
+        continue;
+      case StaleFile::Foreign:
+        Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted,
+             false);
+        return TrackResult::Failed;
+      case StaleFile::Error:
+        Fail(CreateFailureText(partial, errno) + " " + kAborted, false);
+        return TrackResult::Failed;
+    }
+    bool replace = false;
+    if (Exists(candidate)) {
+      // A file that was there before: replaced only with the user's word.
+      if (existing_ == ExistingFiles::Number) continue;
+      replace = existing_ == ExistingFiles::Replace || replaceAll_;
+      if (!replace) {
+        const int answer =
+            dialogs_.Message("Файл '" + candidate + "' уже существует. Заменить его?",
+                             kProgramTitle, MsgIcon::Question, MsgButtons::YesYesAllNo);
+        if (answer == IdYesAll) replaceAll_ = true;
+        if (answer != IdYes && answer != IdYesAll) {
+          host_.SetRowStatus(job.row, kSkippedStatus);
+          return TrackResult::Skipped;
+        }
+        replace = true;
+      }
+    }
+    job.name = name;
+    job.out = candidate;
+    job.partial = partial;
+    job.replace = replace;
+    job.partialLock = FileLockHold(partial);
+    writtenInGrab_.insert(candidate);
+    return TrackResult::Copied;
+  }
+  Fail("Не удалось подобрать свободное имя для файла '" + name + "'. " + kAborted, false);
+  return TrackResult::Failed;
+}
+
+bool RipPipeline::RenameIntoPlace(TrackJob& job) {
+  if (job.replace) return ::rename(job.partial.c_str(), job.out.c_str()) == 0;
+  if (RenameNoReplace(job.partial, job.out)) return true;
+  if (errno != EEXIST) return false;
+  // A file appeared at the name while the track was written: it stays, and
+  // the track takes the next free numbered name.
+  for (int n = 2; n <= 999; ++n) {
+    const std::string candidate = NumberedOutputPath(job.name, n);
+    if (writtenInGrab_.count(candidate) != 0 || Exists(candidate + kPartialSuffix)) continue;
+    if (RenameNoReplace(job.partial, candidate)) {
+      writtenInGrab_.erase(job.out);
+      writtenInGrab_.insert(candidate);
+      job.out = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
 RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
   job.row = i;
   if (pool_) job.deferFolders = &deferredFolders_;
@@ -597,53 +721,35 @@ RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
     stopReading_ = true;
     return TrackResult::Failed;
   }
-  // Two tracks of one grab never share a file: the later one is numbered.
-  // A file of an earlier grab under the name is replaced, as always.
-  const std::string out = UniqueInGrab(ToNativePath(outNaming));
-  job.out = out;
-  // Everything is written under a partial name and renamed when complete, so
-  // a cancelled or failed track never leaves a half file under its name.
-  const std::string partial = out + kPartialSuffix;
-  job.partial = partial;
-  for (std::string f = ParentFolder(out); !f.empty() && f != "." && !DirectoryExists(f);
+  const std::string name = ToNativePath(outNaming);
+  for (std::string f = ParentFolder(name); !f.empty() && f != "." && !DirectoryExists(f);
        f = ParentFolder(f)) {
     job.madeFolders.push_back(f);
     if (f.find('/') == std::string::npos) break;
   }
   MakeDirectories(tempFolder_);
-  if (!MakeDirectories(ParentFolder(out))) {
+  if (!MakeDirectories(ParentFolder(name))) {
     const int err = errno;
     job.RemoveMadeFolders();
-    Fail("Не удалось создать папку '" + ParentFolder(out) + "': " + std::strerror(err) + ". " +
+    Fail("Не удалось создать папку '" + ParentFolder(name) + "': " + std::strerror(err) + ". " +
              kAborted,
          false);
     return TrackResult::Failed;
   }
-  // A partial file left by an earlier run is removed only when it is
-  // recognisably the program's own; anything else there (a link above all)
-  // stops the track untouched.
-  switch (RemoveStalePartial(partial)) {
-    case StaleFile::None:
-    case StaleFile::Removed:
-      break;
-    case StaleFile::Foreign:
-      job.RemoveMadeFolders();
-      Fail("Файл '" + partial + "' уже существует и создан не этой программой. " + kAborted,
-           false);
-      return TrackResult::Failed;
-    case StaleFile::Error:
-      Fail(CreateFailureText(partial, errno) + " " + kAborted, false);
-      job.RemoveMadeFolders();
-      return TrackResult::Failed;
+  if (TrackResult chosen = ChooseOutput(job, name); chosen != TrackResult::Copied) {
+    job.RemoveMadeFolders();
+    return chosen;
   }
+  const std::string partial = job.partial;
   const RecordTexts noTexts;
   std::string tempName =
       FilterFileName(TrackTitleText(album_, albumTexts_ ? *albumTexts_ : noTexts, i) + ".wav");
   std::replace(tempName.begin(), tempName.end(), '\\', '_');
   if (tempName.find_first_not_of('.') == std::string::npos) tempName = "_";
   std::string temp = tempFolder_ + tempName;
-  // Tracks of one title wait side by side for the pool: each has its own file.
-  for (int n = 2; tempsInUse_.count(temp) != 0; ++n)
+  // Tracks of one title wait side by side for the pool: each has its own
+  // file; so has another run that shares the temporary folder.
+  for (int n = 2; tempsInUse_.count(temp) != 0 || LockedByAnotherWriter(temp); ++n)
     temp = tempFolder_ + NumberedOutputPath(tempName, n);
   job.compress = compress_;
   job.onTheFly = compress_ && settings_.OnTheFlyEncoding;
@@ -656,9 +762,38 @@ RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
   }
   if (!job.compress) temp = partial;
   job.temp = temp;
+  if (job.compress && !job.onTheFly) job.tempLock = FileLockHold(temp);
   if (job.compress && !job.onTheFly) tempsInUse_.insert(temp);
   job.tag = tags_.GetTags(i, album_.TrackCount);
   return TrackResult::Copied;
+}
+
+std::uint32_t RipPipeline::FirstUnreadableSector(std::uint32_t start, std::uint32_t count) {
+  // Halves the failing piece while a half of it fails; the first sector
+  // that fails alone is the one. Reads that succeed now and then do not
+  // hide it: each piece is tried twice before it counts as readable.
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(count) * kBytesPerSector);
+  auto fails = [&](std::uint32_t from, std::uint32_t n) {
+    for (int attempt = 0; attempt < 2; ++attempt)
+      if (drive_.ReadCdda(buffer.data(), from, n)) return false;
+    return true;
+  };
+  std::uint32_t from = start, n = count;
+  while (n > 1) {
+    host_.Pump();
+    if (host_.Interrupted()) break;
+    const std::uint32_t half = n / 2;
+    if (fails(from, half)) {
+      n = half;
+    } else if (fails(from + half, n - half)) {
+      from += half;
+      n -= half;
+    } else {
+      // Each half reads alone: the chunk as a whole is what fails.
+      return from;
+    }
+  }
+  return from;
 }
 
 RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
@@ -747,11 +882,13 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
              false);
         return TrackResult::Failed;
       }
-      // A sector that cannot be read fails this track alone.
+      // A sector that cannot be read fails this track alone; the user is
+      // told which one, not where its chunk began.
+      const std::uint32_t bad = FirstUnreadableSector(start, count);
       host_.SetRowStatus(i, kUnreadableStatus);
-      if (watcher_) watcher_->TrackUnreadable(i, start);
+      if (watcher_) watcher_->TrackUnreadable(i, bad);
       unreadableRows_.push_back(i);
-      unreadableSectors_.push_back(start);
+      unreadableSectors_.push_back(bad);
       return TrackResult::Unreadable;
     }
     if (settings_.NoiseCorrection && total - d >= end - start && end - start > d)
@@ -794,25 +931,32 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
 RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
   const int i = job.row;
   const std::string& partial = job.partial;
-  const std::string& out = job.out;
-  // The finished file is no partial file any more; rename(2) replaces
-  // whatever is at the final name, a link included, without following it.
+  // The file at the partial name must still be the one this run wrote:
+  // nothing else is ever put under the track's name.
+  if (job.partialLock.LostFile()) {
+    job.RemoveMadeFolders();
+    Fail("Файл '" + partial + "' был удалён или заменён, пока дорожка записывалась. " + kAborted);
+    return TrackResult::Failed;
+  }
+  // The finished file is no partial file any more; a rename replaces a link
+  // at the final name, never following it.
   ClearOwnMark(partial);
-  if (::rename(partial.c_str(), out.c_str()) != 0) {
+  if (!RenameIntoPlace(job)) {
     const int err = errno;
     ::unlink(partial.c_str());
     job.RemoveMadeFolders();
-    Fail("Не удалось переименовать файл '" + partial + "' в '" + out + "': " +
+    Fail("Не удалось переименовать файл '" + partial + "' в '" + job.out + "': " +
          std::strerror(err) + ". " + kAborted);
     return TrackResult::Failed;
   }
+  job.partialLock.Release();
   host_.SetRowStatus(i, "Скопирован");
   TrackOver(i);
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
   host_.SetRowTicked(i, false);
-  if (watcher_) watcher_->TrackCopied(i, out);
-  host_.TrackDone(i, out);
+  if (watcher_) watcher_->TrackCopied(i, job.out);
+  host_.TrackDone(i, job.out);
   return TrackResult::Copied;
 }
 
@@ -1082,6 +1226,7 @@ void RipPipeline::CopyTracks() {
   host_.SetVolume(255);
   outcome_ = Outcome::Done;
   writtenInGrab_.clear();
+  replaceAll_ = false;
   tempsInUse_.clear();
   unreadableRows_.clear();
   unreadableSectors_.clear();

@@ -116,6 +116,11 @@ class RipEncoder {
   // Largest absolute sample value of a block of 16-bit stereo PCM, folded
   // into peak.
   virtual void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) = 0;
+  // CD audio bytes per output byte the writer of `kind` is expected to make
+  // with these settings (1: as big as the audio).
+  virtual double ExpectedRatio(const SettingsRecord& /*settings*/, OutputKind /*kind*/) {
+    return 1;
+  }
 };
 
 // Which command started the grab.
@@ -181,10 +186,21 @@ class RipPipeline {
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
+  // What happens to a file that is at a track's output name before the grab
+  // writes it: the user is asked (Yes, Yes for all, No: the track is
+  // skipped), it is replaced (the user said so beforehand), or the track
+  // gets the next free numbered name ("NAME (2).mp3"), as the rip log does.
+  enum class ExistingFiles { Ask, Replace, Number };
+  void SetExistingFiles(ExistingFiles e) { existing_ = e; }
+
   void GrabCommand(GrabSender sender);
   void CopyTracks();
   void CompressionProgress(std::uint64_t done, std::uint64_t total, int* cancel, int mode);
   bool CheckFreeSpace(std::uint64_t needed, const std::string& folder);
+  // The bytes a grab of the ticked audio rows into `kind` is expected to
+  // take on the output's disk: the files at the writer's expected ratio,
+  // and the largest track's temporary WAV file when one is written.
+  std::uint64_t NeededBytes(OutputKind kind);
 
   // The sample range of track i after the copy-range rules (sectors
   // relative to the first track); clears the range flag of a bad range.
@@ -206,7 +222,7 @@ class RipPipeline {
   const std::vector<int>& UnreadableRows() const { return unreadableRows_; }
 
  private:
-  enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed, Unreadable };
+  enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed, Unreadable, Skipped };
   struct TrackJob;
   class EncoderPool;
   class PoolDialogs;
@@ -232,11 +248,19 @@ class RipPipeline {
   // compressed) count half each, tracks weighed by their length.
   void TrackProgress(int row, double read, double compressed);
   void TrackOver(int row) { TrackProgress(row, 1, 1); }
+  // The first sector of a chunk that fails to read alone (the chunk's
+  // start when none does).
+  std::uint32_t FirstUnreadableSector(std::uint32_t start, std::uint32_t count);
   // Names the tracks whose sectors could not be read.
   void ReportUnreadable();
-  // The output path of this track, numbered when an earlier track of the same
-  // grab was written under the same name.
-  std::string UniqueInGrab(const std::string& out);
+  // Chooses the output path of a track from its name: numbered when an
+  // earlier track of the same grab has the name or another run is writing
+  // it, and by the ExistingFiles rule when a file is there.
+  TrackResult ChooseOutput(TrackJob& job, const std::string& name);
+  // Renames the finished partial file to its output name; a file that has
+  // appeared there meanwhile is only replaced when the user said so, else
+  // the next free numbered name is taken. False with errno set.
+  bool RenameIntoPlace(TrackJob& job);
   // The rows that can hold tracks of the album.
   int TrackRows();
   void Fail(const std::string& text, bool stopEncoders = true);
@@ -258,6 +282,8 @@ class RipPipeline {
   PowerControl* power_ = nullptr;
   RipWatcher* watcher_ = nullptr;
   int readRetries_ = 3;
+  ExistingFiles existing_ = ExistingFiles::Ask;
+  bool replaceAll_ = false;  // "Yes for all" in this grab
   int compressionRow_ = 0;
   std::int16_t lastCompressionPercent_ = 0;
   bool rereading_ = false;

@@ -239,17 +239,25 @@ void RipReport::WriteLogAndCue() {
   std::string base = FilterFileName(
       (cue.performer.empty() ? std::string() : cue.performer + " - ") + cue.title);
   if (base.find_first_not_of(". ") == std::string::npos) base = "Sonarvex";
-  const std::string logPath = FreeName(folder + base + ".log");
+  // The names are cut as the tracks' names are: a long artist and album
+  // still leave a log and a cue sheet.
+  const std::string logPath = FreeName(folder + FitFileName(base + ".log"));
   if (WriteResult r = WriteTextFile(logPath, RipLogText(log)); r)
     logPath_ = logPath;
   else
-    dialogs_.Message(r.message, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    ReportFailure(r.message);
   if (cue.tracks.empty()) return;
-  const std::string cuePath = FreeName(folder + base + ".cue");
+  const std::string cuePath = FreeName(folder + FitFileName(base + ".cue"));
   if (WriteResult r = WriteTextFile(cuePath, CueSheetText(cue)); r)
     cuePath_ = cuePath;
   else
-    dialogs_.Message(r.message, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    ReportFailure(r.message);
+}
+
+void RipReport::ReportFailure(const std::string& message) {
+  // The first failure is the run's; each one is said once.
+  if (writeFailure_.empty()) writeFailure_ = message;
+  dialogs_.Message(message, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 
 }  // namespace sonarvex

@@ -88,6 +88,9 @@ class RipReport : public RipWatcher {
   // The files written after the grab (empty when none).
   const std::string& LogPath() const { return logPath_; }
   const std::string& CuePath() const { return cuePath_; }
+  // Why the log or the cue sheet could not be written (empty: both were, or
+  // were not to be); the rip then counts as failed.
+  const std::string& WriteFailure() const { return writeFailure_; }
 
   // The table of contents of an album as AccurateRip counts it.
   static ArToc TocOf(const AlbumRecord& album);
@@ -98,6 +101,7 @@ class RipReport : public RipWatcher {
   Track* Find(int row);
   void Verify();
   void WriteLogAndCue();
+  void ReportFailure(const std::string& message);
 
   RipHost& host_;
   Dialogs& dialogs_;
@@ -112,6 +116,7 @@ class RipReport : public RipWatcher {
   std::string verifyFailure_;
   bool found_ = false;
   std::string logPath_, cuePath_;
+  std::string writeFailure_;
 };
 
 }  // namespace sonarvex

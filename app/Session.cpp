@@ -186,8 +186,10 @@ const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
   albumTexts_.Clear();
   tags_.Clear();
   view_ = DiscView();
+  discDrive_ = -1;
   const int index = drive >= 0 ? drive : settings_.DriveIndex;
   if (index < static_cast<int>(drives_.size())) {
+    discDrive_ = index;
     const std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
     view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
                                [this](std::uint32_t id, AlbumRecord& a) {
@@ -440,7 +442,11 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
   encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
-  const std::string driveName = CurrentDriveName();
+  // The drive of the disc being ripped gives its name, offset and read
+  // command, whichever drive the settings select.
+  const int ripDrive = RipDriveIndex();
+  const DriveEntry* ripEntry = DriveAt(ripDrive);
+  const std::string driveName = ripEntry ? ripEntry->name : std::string();
   const int readOffset = driveName.empty() ? 0 : ReadOffsetFor(ini, driveName);
   drive.SetReadOffset(readOffset, AudioEndOf(album_));
   // Installed, the temporary files go where the music goes when the cache
@@ -453,6 +459,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, temp);
   rip.SetPowerControl(power_.get());
   rip.SetTexts(&albumTexts_, &settingsTexts_);
+  rip.SetExistingFiles(choices.existing);
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
@@ -483,7 +490,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.log.drive = driveName;
   while (!report.log.drive.empty() && report.log.drive.back() == ' ') report.log.drive.pop_back();
   report.log.readOffset = readOffset;
-  const int driveIndex = std::clamp<int>(settings_.DriveIndex, 0, 15);
+  const int driveIndex = std::clamp<int>(ripDrive, 0, 15);
   report.log.readCommand =
       std::string(ReadCommandName(ReadCommandForDriveType(settings_.DriveTypes[driveIndex])));
   report.log.readSpeed = settings_.ReadSpeed == 255 || settings_.ReadSpeed == 0
@@ -512,6 +519,12 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   result.mismatch = watcher.AnyMismatch();
   result.logPath = watcher.LogPath();
   result.cuePath = watcher.CuePath();
+  // A log or cue sheet that could not be written fails the rip: the files
+  // are there, but not all that was asked for.
+  if (!watcher.WriteFailure().empty() && result.outcome == RipPipeline::Outcome::Done) {
+    result.outcome = RipPipeline::Outcome::Failed;
+    result.failure = watcher.WriteFailure();
+  }
   return result;
 }
 

@@ -207,6 +207,9 @@ class Session : public ProgramFacts {
     std::string arServer;
     // Write the rip log and the cue sheet; without a choice, the log switch of the grab's kind.
     std::optional<bool> writeLog;
+    // A file at a track's output name: the window asks; the command line
+    // replaces it with --overwrite, else numbers the new one.
+    RipPipeline::ExistingFiles existing = RipPipeline::ExistingFiles::Ask;
   };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
   RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);
@@ -229,6 +232,9 @@ class Session : public ProgramFacts {
   bool SetReadOffset(int driveIndex, int samples);
   // The identification text of the drive the settings select ("" when none).
   std::string CurrentDriveName() const;
+  // The drive a rip reads from: the one whose disc was read last (the
+  // transport's current device), else the one the settings select.
+  int RipDriveIndex() const { return discDrive_ >= 0 ? discDrive_ : settings_.DriveIndex; }
   // Whether a rip leaves a log and a cue sheet beside its files:
   // [Rip] LogLossless= for WAV and FLAC (on when not set) and
   // [Rip] LogCompressed= for MP3, Ogg Vorbis and WMA (off when not set).
@@ -305,6 +311,7 @@ class Session : public ProgramFacts {
   RecordTexts albumTexts_;
   TagBuffer tags_;
   DiscView view_;
+  int discDrive_ = -1;  // the drive view_ was read from
   std::vector<std::string> artists_;
   std::unique_ptr<EncoderSet> encoders_;
   Poster post_;

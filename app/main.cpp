@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
   // A second instance hands its request to the running one, which comes to
   // the front, and ends; nothing else of the running one is touched.
   sonarvex::SingleInstance instance("Sonarvex v3.x mutex");
-  if (!instance.Acquired()) {
+  // A lock that cannot be taken at all is said; the program runs without it
+  // rather than not at all.
+  if (!instance.Problem().empty()) std::fprintf(stderr, "%s\n", instance.Problem().c_str());
+  if (!instance.Acquired() && instance.Problem().empty()) {
     std::string request = "raise";
     for (int k = 1; k < argc; ++k) request += std::string("\n") + argv[k];
     instance.HandOver(request);
@@ -100,8 +103,12 @@ int main(int argc, char** argv) {
   const sonarvex::ProgramFolders folders =
       sonarvex::ChooseProgramFolders(sonarvex::FolderEnvironment::FromProcess());
   sonarvex::FillSessionContext(folders, context);
-  // Empty folders of runs that crashed are cleared away.
-  if (!folders.Portable) sonarvex::RemoveStaleRunFolders(folders.Cache);
+  // What runs that were killed left behind is cleared away; files that a
+  // running writer holds stay.
+  if (!folders.Portable)
+    sonarvex::RemoveStaleRunFolders(folders.Cache);
+  else
+    sonarvex::RemoveStaleTemporaryFiles(folders.Temp);
   context.DialogService = &dialogs;
   context.Xdg = &xdg;
   context.ProgramPath = sonarvex::ExecutablePath();

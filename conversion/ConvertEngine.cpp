@@ -426,6 +426,8 @@ ConvertEngine::Outcome ConvertEngine::Fail(int row, const char* state, const std
 
 ConvertEngine::Outcome ConvertEngine::Finish(int row, const std::string& part,
                                              const std::string& output, WriteResult r) {
+  // The finished file is no partial file any more.
+  if (r) ClearOwnMark(part);
   if (r && std::rename(part.c_str(), output.c_str()) != 0)
     r = WriteResult::Failure(WriteFailureText(output, errno));
   if (!r) {

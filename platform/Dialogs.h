@@ -13,7 +13,15 @@ namespace sonarvex {
 
 enum class MsgIcon { None, Information, Warning, Error, Question };
 
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
+enum class MsgButtons {
+  Ok,
+  OkCancel,
+  YesNo,
+  YesNoCancel,
+  RetryCancel,
+  AbortRetryIgnore,
+  YesYesAllNo,  // "Да", "Да для всех", "Нет"
+};
 
 // Answers of a message box.
 enum MsgAnswer : int {
@@ -24,6 +32,7 @@ enum MsgAnswer : int {
   IdIgnore = 5,
   IdYes = 6,
   IdNo = 7,
+  IdYesAll = 8,  // "Да для всех"
 };
 
 // The caption of every message box unless a window names another.

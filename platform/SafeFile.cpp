@@ -1,12 +1,16 @@
 #include "platform/SafeFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 namespace sonarvex {
 namespace {
@@ -43,18 +47,131 @@ std::string WriteFailureText(const std::string& path, int err) {
   return "Не удалось записать файл '" + path + "': " + Reason(err) + ".";
 }
 
+namespace {
+
+// The files whose lock a FileLockHold keeps: path -> a second descriptor of
+// the file created there (-1 until it is created).
+std::mutex gHoldsMutex;
+std::map<std::string, int>& Holds() {
+  static std::map<std::string, int> holds;
+  return holds;
+}
+
+void KeepLockIfHeld(const std::string& path, int fd) {
+  std::lock_guard<std::mutex> lock(gHoldsMutex);
+  auto it = Holds().find(path);
+  if (it == Holds().end()) return;
+  if (it->second >= 0) ::close(it->second);
+  // A duplicate shares the open file and with it the lock, which lasts
+  // until every descriptor of it is closed.
+  it->second = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+void MarkAndLock(int fd) {
+  const int saved = errno;
+  ::fsetxattr(fd, kOwnFileMark, "partial", 7, 0);  // not every file system keeps it
+  // A new file: nobody else can hold its lock yet.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  errno = saved;
+}
+
+std::string FolderPart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
 int CreateExclusiveFile(const std::string& path, bool readWrite, unsigned mode) {
   const int access = readWrite ? O_RDWR : O_WRONLY;
-  int fd;
+  int fd = -1;
+#ifdef O_TMPFILE
+  // Unnamed first: marked and locked before any other run can see it.
+  do {
+    fd = ::open(FolderPart(path).c_str(), O_TMPFILE | access | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    MarkAndLock(fd);
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      KeepLockIfHeld(path, fd);
+      return fd;
+    }
+    const int err = errno;
+    ::close(fd);
+    fd = -1;
+    // Something is at the name (a link included): refused as O_EXCL refuses.
+    if (err == EEXIST) {
+      errno = EEXIST;
+      return -1;
+    }
+    // Otherwise (no /proc, a file system that cannot link it) the classic way.
+  }
+#endif
   do {
     fd = ::open(path.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd >= 0) {
-    const int saved = errno;
-    ::fsetxattr(fd, kOwnFileMark, "partial", 7, 0);  // not every file system keeps it
-    errno = saved;
+    MarkAndLock(fd);
+    KeepLockIfHeld(path, fd);
   }
   return fd;
+}
+
+FileLockHold::FileLockHold(std::string path) : path_(std::move(path)) {
+  std::lock_guard<std::mutex> lock(gHoldsMutex);
+  auto [it, added] = Holds().emplace(path_, -1);
+  if (!added && it->second >= 0) {
+    ::close(it->second);
+    it->second = -1;
+  }
+}
+
+FileLockHold::~FileLockHold() { Release(); }
+
+FileLockHold::FileLockHold(FileLockHold&& other) noexcept : path_(std::move(other.path_)) {
+  other.path_.clear();
+}
+
+FileLockHold& FileLockHold::operator=(FileLockHold&& other) noexcept {
+  if (this != &other) {
+    Release();
+    path_ = std::move(other.path_);
+    other.path_.clear();
+  }
+  return *this;
+}
+
+void FileLockHold::Release() {
+  if (path_.empty()) return;
+  std::lock_guard<std::mutex> lock(gHoldsMutex);
+  auto it = Holds().find(path_);
+  if (it != Holds().end()) {
+    if (it->second >= 0) ::close(it->second);
+    Holds().erase(it);
+  }
+  path_.clear();
+}
+
+bool FileLockHold::LostFile() const {
+  if (path_.empty()) return false;
+  std::lock_guard<std::mutex> lock(gHoldsMutex);
+  auto it = Holds().find(path_);
+  if (it == Holds().end() || it->second < 0) return false;
+  struct stat held{}, now{};
+  if (::fstat(it->second, &held) != 0) return false;
+  return ::lstat(path_.c_str(), &now) != 0 || held.st_dev != now.st_dev ||
+         held.st_ino != now.st_ino;
+}
+
+bool LockedByAnotherWriter(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // a lock taken here goes with it
+  return locked;
 }
 
 void ClearOwnMark(const std::string& path) {
@@ -93,32 +210,51 @@ StaleFile RemoveStalePartial(const std::string& path) {
   if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? StaleFile::None : StaleFile::Error;
   if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1)
     return StaleFile::Foreign;
-  // The program's mark settles it where the file system keeps marks: a file
-  // without one is somebody else's, whatever it holds.
-  char mark[16];
-  const ssize_t marked = ::lgetxattr(path.c_str(), kOwnFileMark, mark, sizeof mark);
-  if (marked >= 0) {
-    if (std::string(mark, static_cast<std::size_t>(marked)) != "partial") return StaleFile::Foreign;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return StaleFile::Error;
-    return StaleFile::Removed;
-  }
-  if (errno == ENODATA) return StaleFile::Foreign;
   int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno == ELOOP ? StaleFile::Foreign : StaleFile::Error;
   struct stat opened{};
-  std::uint8_t head[12];
-  ssize_t got = -1;
-  // The file read must be the one examined (not swapped in between).
-  if (::fstat(fd, &opened) == 0 && opened.st_dev == st.st_dev && opened.st_ino == st.st_ino) {
+  // The file examined must be the one opened (not swapped in between).
+  if (::fstat(fd, &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+    ::close(fd);
+    return StaleFile::Foreign;
+  }
+  // The program's mark settles it where the file system keeps marks: a file
+  // without one is somebody else's, whatever it holds. Elsewhere the content
+  // decides.
+  bool own = false;
+  char mark[16];
+  const ssize_t marked = ::fgetxattr(fd, kOwnFileMark, mark, sizeof mark);
+  if (marked >= 0) {
+    own = std::string(mark, static_cast<std::size_t>(marked)) == "partial";
+  } else if (errno != ENODATA) {
+    std::uint8_t head[12];
+    ssize_t got;
     do {
       got = ::pread(fd, head, sizeof head, 0);
     } while (got < 0 && errno == EINTR);
+    // A short file is judged by what it has; the signatures need their bytes.
+    own = got >= 0 && LooksLikeOwnOutput(head, static_cast<std::size_t>(got));
   }
+  if (!own) {
+    ::close(fd);
+    return StaleFile::Foreign;
+  }
+  // A writer that still runs holds its file's lock: the file is not stale.
+  // Held here, the lock keeps the file ours until it is gone.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) return StaleFile::InUse;
+    errno = err;
+    return StaleFile::Error;
+  }
+  const bool removed = ::unlink(path.c_str()) == 0 || errno == ENOENT;
+  const int err = errno;
   ::close(fd);
-  if (got < 0) return StaleFile::Foreign;
-  // A short file is judged by what it has; the signatures need their bytes.
-  if (!LooksLikeOwnOutput(head, static_cast<std::size_t>(got))) return StaleFile::Foreign;
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return StaleFile::Error;
+  if (!removed) {
+    errno = err;
+    return StaleFile::Error;
+  }
   return StaleFile::Removed;
 }
 

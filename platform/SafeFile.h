@@ -39,7 +39,12 @@ std::string WriteFailureText(const std::string& path, int err);
 // fails when anything, a symbolic link included, is at path. The file carries
 // the program's mark (the extended attribute kOwnFileMark) where the file
 // system keeps such attributes, so that a leftover can later be told from a
-// user's file of the same name. The descriptor, or -1 with errno set.
+// user's file of the same name, and an exclusive lock (flock) for as long as
+// its descriptor is open (or a FileLockHold keeps it), so that a file another
+// run is writing is never taken for a leftover. Where the file system allows
+// it the file is made unnamed, marked and locked first and then given its
+// name, so that no other run ever sees it unlocked. The descriptor, or -1
+// with errno set.
 int CreateExclusiveFile(const std::string& path, bool readWrite = false, unsigned mode = 0644);
 
 inline constexpr const char* kOwnFileMark = "user.sonarvex";
@@ -51,19 +56,47 @@ void ClearOwnMark(const std::string& path);
 // alone. True when nothing is at path afterwards.
 bool RemoveForReplacement(const std::string& path);
 
+// Keeps the lock of the file that is next created at `path` (by
+// CreateExclusiveFile, whichever writer calls it) after its writer closes
+// it, until the hold ends: a finished partial file stays its run's until it
+// has been renamed. Works across threads.
+class FileLockHold {
+ public:
+  FileLockHold() = default;
+  explicit FileLockHold(std::string path);
+  ~FileLockHold();
+  FileLockHold(FileLockHold&& other) noexcept;
+  FileLockHold& operator=(FileLockHold&& other) noexcept;
+  FileLockHold(const FileLockHold&) = delete;
+  FileLockHold& operator=(const FileLockHold&) = delete;
+  // Whether a file was created under this hold and is no longer at the
+  // path (removed or replaced by somebody else).
+  bool LostFile() const;
+  void Release();
+
+ private:
+  std::string path_;
+};
+
+// Whether another open file (of another run, or another writer of this
+// one) holds the lock of the file at path. False when nothing is there.
+bool LockedByAnotherWriter(const std::string& path);
+
 // A stale partial output from an earlier run.
 enum class StaleFile {
   None,     // nothing at the path
   Removed,  // one of the program's own partial files, now removed
   Foreign,  // something else (a link, a folder, another user's or program's file): left alone
   Error,    // it could not be examined or removed (errno set)
+  InUse,    // one of the program's own files that a running writer still holds: left alone
 };
 
 // A regular file of this user with one link counts as the program's own when
 // it carries the program's mark. On a file system without extended
 // attributes the content decides: empty, or starting as the program's writers
 // start their files ("RIFF....WAVE", "ID3", an MPEG audio frame sync, "OggS",
-// "fLaC").
+// "fLaC"). Only a file whose lock is free is stale: one a running writer
+// holds is InUse.
 bool LooksLikeOwnOutput(const std::uint8_t* head, std::size_t size);
 StaleFile RemoveStalePartial(const std::string& path);
 

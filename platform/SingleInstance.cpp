@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace sonarvex {
 namespace {
@@ -28,27 +29,112 @@ bool Address(const std::string& path, sockaddr_un* addr) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const std::string& name, std::string folder) {
-  if (folder.empty()) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    folder = runtime && *runtime ? runtime : "/tmp";
+namespace {
+
+std::string Reason(int err) { return std::strerror(err); }
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v && *v == '/' ? std::string(v) : std::string();
+}
+
+}  // namespace
+
+bool SingleInstance::MakePrivateFolder(const std::string& folder, std::string* problem) {
+  // The parents as usual, the folder itself for the user alone.
+  for (std::size_t at = 1; (at = folder.find('/', at)) != std::string::npos; ++at)
+    ::mkdir(folder.substr(0, at).c_str(), 0700);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    *problem = "не удалось создать папку '" + folder + "': " + Reason(errno);
+    return false;
   }
-  std::string file;
-  for (char c : name) file += (c == ' ' || c == '/') ? '_' : c;
+  struct stat st{};
+  if (::lstat(folder.c_str(), &st) != 0) {
+    *problem = "не удалось открыть папку '" + folder + "': " + Reason(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    *problem = "'" + folder + "' не является папкой";
+    return false;
+  }
+  if (st.st_uid != ::getuid()) {
+    *problem = "папка '" + folder + "' принадлежит другому пользователю";
+    return false;
+  }
+  if ((st.st_mode & 022) != 0 && ::chmod(folder.c_str(), st.st_mode & 0700) != 0) {
+    *problem = "не удалось закрыть папку '" + folder + "' для других: " + Reason(errno);
+    return false;
+  }
+  return true;
+}
+
+bool SingleInstance::Take(const std::string& folder, const std::string& file) {
   const std::string base = folder + "/" + file + "-" + std::to_string(::getuid());
   path_ = base + ".lock";
   socketPath_ = base + ".sock";
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    // Without a lock file we cannot tell; run rather than refuse to start.
-    fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    return;
+  if (!MakePrivateFolder(folder, &problem_)) return false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      problem_ = "не удалось открыть файл '" + path_ + "': " + Reason(errno);
+      // A link or something else under the name, in the user's own folder:
+      // it is not a lock another instance holds; made anew once.
+      if (attempt == 0 && (errno == ELOOP || errno == EISDIR) && ::unlink(path_.c_str()) == 0)
+        continue;
+      return false;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 022) != 0) {
+      ::close(fd);
+      problem_ = "файл '" + path_ + "' создан не этой программой или открыт для записи другим";
+      if (attempt == 0 && ::unlink(path_.c_str()) == 0) continue;
+      return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      ::close(fd);
+      // Another instance holds it: no problem, just not ours.
+      if (err == EWOULDBLOCK) {
+        problem_.clear();
+        return true;
+      }
+      problem_ = "не удалось заблокировать файл '" + path_ + "': " + Reason(err);
+      return false;
+    }
+    problem_.clear();
+    fd_ = fd;
+    return true;
   }
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return;
+  return false;
+}
+
+SingleInstance::SingleInstance(const std::string& name, std::string folder) {
+  std::string file;
+  for (char c : name) file += (c == ' ' || c == '/') ? '_' : c;
+  std::vector<std::string> folders;
+  if (!folder.empty()) {
+    folders.push_back(folder);
+  } else {
+    // The session's runtime folder is the user's alone; without one, a
+    // folder nobody else can make: below the user's cache folder, else in
+    // /tmp under a name that is checked to be the user's.
+    const std::string runtime = Env("XDG_RUNTIME_DIR");
+    if (!runtime.empty()) folders.push_back(runtime);
+    const std::string cache = Env("XDG_CACHE_HOME");
+    const std::string home = Env("HOME");
+    if (!cache.empty())
+      folders.push_back(cache + "/sonarvex");
+    else if (!home.empty())
+      folders.push_back(home + "/.cache/sonarvex");
+    folders.push_back("/tmp/sonarvex-" + std::to_string(::getuid()));
   }
-  fd_ = fd;
+  std::string first;
+  for (const std::string& f : folders) {
+    if (Take(f, file)) return;
+    if (first.empty()) first = problem_;
+  }
+  problem_ = "Не удалось проверить, запущена ли уже программа: " + first + ".";
 }
 
 SingleInstance::~SingleInstance() {

@@ -2,7 +2,9 @@
 // ten, writes the WAV file and calls the caller back.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,6 +105,21 @@ class WavOutput {
         return false;
       }
     }
+    // A caller that names a partial file (".part") renames it itself when
+    // the call is over: the file is written under that very name, locked
+    // (flock) while it is written so that another run never takes it for a
+    // leftover, and carries the caller's mark of its partial files.
+    static const std::string kPartSuffix = ".part";
+    if (path.size() > kPartSuffix.size() &&
+        path.compare(path.size() - kPartSuffix.size(), kPartSuffix.size(), kPartSuffix) == 0) {
+      fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd_ < 0) return false;
+      const int saved = errno;
+      ::flock(fd_, LOCK_EX | LOCK_NB);
+      ::fsetxattr(fd_, "user.sonarvex", "partial", 7, 0);
+      errno = saved;
+      temp_ = path_ = path;
+    }
     std::random_device rd;
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       char suffix[24];
@@ -148,7 +165,7 @@ class WavOutput {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) return Fail("close");
-    if (::rename(temp_.c_str(), path_.c_str()) != 0) return Fail("rename");
+    if (temp_ != path_ && ::rename(temp_.c_str(), path_.c_str()) != 0) return Fail("rename");
     temp_.clear();
     return true;
   }

@@ -315,6 +315,32 @@ TEST_F(ArchivalRipTest, ReadsAreCorrectedByTheDrivesOffset) {
   EXPECT_NE(Run({"offset", "set", "6000"}), 0);
 }
 
+// Two drives, one of them off by a read offset: the offset stored for the
+// drive a rip reads from is the one that corrects it, whichever drive the
+// settings select.
+TEST_F(ArchivalRipTest, TheOffsetOfTheDriveRippedFromIsUsed) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "noise", {300, 227}, 5);
+  ASSERT_TRUE(WriteFileAtomically(home_ + "setting/vdrives.lst",
+                                  image.cue + "\noffset=667 " + image.cue + "\n"));
+  ASSERT_EQ(Run({"drives"}), 0) << err_.str();
+  const auto drives = Rows();
+  ASSERT_EQ(drives.size(), 2u);
+  ASSERT_NE(drives[0].back(), drives[1].back()) << "the two drives share one name";
+  ASSERT_EQ(Run({"offset", "set", "667", "--drive", "1"}), 0) << err_.str();
+  ASSERT_EQ(Run({"offset", "--drive", "0"}), 0);
+  EXPECT_EQ(out_.str().rfind("0\t", 0), 0u) << out_.str();
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--drive", "1"}), 0) << err_.str();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(WavAudio(rows[i][1]) == image.Track(i)) << i;
+  auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
+  ASSERT_TRUE(log);
+  EXPECT_NE(log->find("Сдвиг чтения: +667\n"), std::string::npos) << *log;
+  std::string name = drives[1].back();
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  EXPECT_NE(log->find("Привод: " + name + "\n"), std::string::npos) << *log;
+}
+
 TEST_F(ArchivalRipTest, EveryTrackIsCheckedAgainstTheDatabase) {
   const std::vector<std::int32_t> lengths = {300, 227, 410};
   const NoiseImage image = MakeNoiseImage(home_ + "images/", "clean", lengths, 11);

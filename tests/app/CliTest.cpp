@@ -359,11 +359,19 @@ TEST_F(CliTest, RipNeverWritesThroughLinks) {
   ASSERT_EQ(unlink((out + ".part").c_str()), 0);
 
   ASSERT_EQ(symlink(target.c_str(), out.c_str()), 0);
+  // Without --overwrite what is at the name stays: the track is numbered.
   EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1"}), 0) << err_.str();
   EXPECT_EQ(*ReadFileBytes(target), "precious");
   struct stat st{};
   ASSERT_EQ(lstat(out.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(out_.str(), "1\t" + home_ + "music/0 - Track1 (2).mp3\n");
+  // With it the link is replaced, never written through.
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--overwrite"}), 0) << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  ASSERT_EQ(lstat(out.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(out_.str(), "1\t" + out + "\n");
 }
 
 
@@ -741,6 +749,77 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
                            return std::string(info.param.signal == SIGINT ? "Int" : "Term") +
                                   (info.param.onTheFly ? "OnTheFly" : "FromWav");
                          });
+
+// Two runs into one folder: a partial file belongs to the run that writes
+// it. The second run leaves the first one's alone and writes under the next
+// free name; both files come out whole.
+TEST_F(CliTest, TwoRunsIntoOneFolderNeverTakeEachOthersPartialFiles) {
+  char self[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string exe(self, static_cast<std::size_t>(n));
+  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
+  std::string pcm(120 * 75 * 2352, '\0');
+  std::uint32_t x = 4321;
+  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFileAtomically(home_ + "long.bin", pcm);
+  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  auto start = [&](const std::string& tag) {
+    std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
+                                     "--format", "mp3", "--tracks", "1", "--on-the-fly"};
+    pid_t pid = fork();
+    if (pid == 0) {
+      int err = ::open((home_ + tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, 2);
+      int out = ::open((home_ + tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      std::vector<char*> args;
+      for (auto& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      execv(exe.c_str(), args.data());
+      _exit(127);
+    }
+    return pid;
+  };
+  auto finish = [](pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const std::string part = home_ + "music/0 - Track1.mp3.part";
+  const pid_t first = start("first");
+  bool seen = false;
+  for (int k = 0; k < 20000 && !seen; ++k) {
+    seen = access(part.c_str(), F_OK) == 0;
+    if (!seen) {
+      int status = 0;
+      if (waitpid(first, &status, WNOHANG) == first) {
+        const std::string err = ReadFileBytes(home_ + "first.err").value_or("");
+        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+        FAIL() << "finished before the second run started: " << err;
+      }
+      usleep(1000);
+    }
+  }
+  ASSERT_TRUE(seen);
+  // The first run waits, half-way, while the second one runs whole.
+  kill(first, SIGSTOP);
+  const int second = finish(start("second"));
+  kill(first, SIGCONT);
+  const int firstStatus = finish(first);
+  EXPECT_EQ(firstStatus, 0) << ReadFileBytes(home_ + "first.err").value_or("");
+  EXPECT_EQ(second, 0) << ReadFileBytes(home_ + "second.err").value_or("");
+  EXPECT_EQ(ReadFileBytes(home_ + "first.out").value_or(""), "1\t" + home_ + "music/0 - Track1.mp3\n");
+  EXPECT_EQ(ReadFileBytes(home_ + "second.out").value_or(""),
+            "1\t" + home_ + "music/0 - Track1 (2).mp3\n");
+  const auto a = ReadFileBytes(home_ + "music/0 - Track1.mp3");
+  const auto b = ReadFileBytes(home_ + "music/0 - Track1 (2).mp3");
+  ASSERT_TRUE(a && b);
+  EXPECT_GT(a->size(), 100000u);
+  EXPECT_TRUE(*a == *b) << a->size() << " " << b->size();
+  EXPECT_FALSE(FileExists(part));
+}
 
 // Titles in every script: from a CDDB answer through the album database to
 // the file names and the tags of WAV, MP3 and Ogg files, into an output folder

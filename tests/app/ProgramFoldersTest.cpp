@@ -3,8 +3,10 @@
 // run on the installed folders writes nothing beside the program.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -12,6 +14,7 @@
 #include "app/Session.h"
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
+#include "platform/SafeFile.h"
 #include "platform/ScriptedDialogs.h"
 
 namespace sonarvex {
@@ -120,8 +123,60 @@ TEST_F(ProgramFoldersTest, StaleEmptyRunFoldersAreRemoved) {
   RemoveStaleRunFolders(cache);
   EXPECT_FALSE(DirectoryExists(cache + "run-999999999"));
   EXPECT_TRUE(DirectoryExists(cache + "run-" + std::to_string(::getpid())));  // this run
-  EXPECT_TRUE(FileExists(cache + "run-999999998/Track1.wav"));  // files are never removed
+  // A run that is gone leaves nothing of its own: its files go with it.
+  EXPECT_FALSE(DirectoryExists(cache + "run-999999998"));
   EXPECT_TRUE(DirectoryExists(cache + "other"));
+}
+
+// A run killed hard (SIGKILL) while it writes leaves its partial files and
+// its folder; the next start clears them, but never a file that a running
+// writer holds.
+TEST_F(ProgramFoldersTest, WhatAKilledRunLeftIsClearedAtTheNextStart) {
+  const std::string cache = root_ + "cache/";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  // Writes like a run converting a file, then waits to be killed.
+  auto writer = [&](const std::string& folder) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      const std::string run = folder.empty() ? cache + "run-" + std::to_string(getpid()) : folder;
+      MakeDirectories(run + "/TempFile");
+      const int fd = CreateExclusiveFile(run + "/TempFile/NAME.wav.part");
+      const char c = fd >= 0 ? 'y' : 'n';
+      if (::write(ready[1], &c, 1) != 1) _exit(1);
+      for (;;) pause();
+    }
+    char c = 0;
+    EXPECT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_EQ(c, 'y');
+    return pid;
+  };
+  const pid_t killed = writer("");
+  // A writer whose run folder looks stale (another process namespace): its
+  // held file stays.
+  const pid_t alive = writer(cache + "run-999999997");
+  kill(killed, SIGKILL);
+  waitpid(killed, nullptr, 0);
+  const std::string killedRun = cache + "run-" + std::to_string(killed);
+  ASSERT_TRUE(FileExists(killedRun + "/TempFile/NAME.wav.part"));
+  RemoveStaleRunFolders(cache);
+  EXPECT_FALSE(DirectoryExists(killedRun));
+  EXPECT_TRUE(FileExists(cache + "run-999999997/TempFile/NAME.wav.part"));
+  kill(alive, SIGKILL);
+  waitpid(alive, nullptr, 0);
+
+  // Portable, the runs share TempFiles/: what nobody holds goes.
+  const std::string temp = root_ + "TempFiles/";
+  MakeDirectories(temp);
+  const int fd = CreateExclusiveFile(temp + "Track1.wav");  // a writer of this run
+  ASSERT_GE(fd, 0);
+  WriteFileAtomically(temp + "Track2.wav", "left by a killed run");
+  RemoveStaleTemporaryFiles(temp);
+  EXPECT_TRUE(FileExists(temp + "Track1.wav"));
+  EXPECT_FALSE(FileExists(temp + "Track2.wav"));
+  ::close(fd);
+  close(ready[0]);
+  close(ready[1]);
 }
 
 TEST_F(ProgramFoldersTest, AnInstalledSessionKeepsItsStateInTheXdgFolders) {

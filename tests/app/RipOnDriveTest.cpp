@@ -54,6 +54,7 @@ class RipOnDriveTest : public ::testing::TestWithParam<TransportKind> {
     EncoderSet encoder(s_, dialogs_);
     EncoderRipAdapter adapter(encoder);
     RipPipeline rip(*host_, drive, adapter, dialogs_, s_, album_, tags_, folder_ + "TempFiles/");
+    rip.SetExistingFiles(existing_);
     rip.GrabCommand(GrabSender::Wave);
     outcome_ = rip.LastOutcome();
   }
@@ -69,6 +70,7 @@ class RipOnDriveTest : public ::testing::TestWithParam<TransportKind> {
   ScriptedDialogs dialogs_;
   std::unique_ptr<FakeHost> host_;
   RipPipeline::Outcome outcome_ = RipPipeline::Outcome::NotStarted;
+  RipPipeline::ExistingFiles existing_ = RipPipeline::ExistingFiles::Ask;
 };
 
 TEST_P(RipOnDriveTest, FilesHoldTheTracksEvenWhenTheFirstTrackStartsLate) {
@@ -130,7 +132,7 @@ TEST_P(RipOnDriveTest, AnUnreadableSectorFailsItsTrackAloneAndTheGrabGoesOn) {
   faults.failReadsFirst = faults.failReadsLast = 410;  // in track 2, in the chunk from 404
   rig.Drive().SetFaults(faults);
   dialogs_.ExpectMessage(
-      "Не удалось прочитать дорожки: 2 (сектор 404). Эти сектора не читаются и после "
+      "Не удалось прочитать дорожки: 2 (сектор 410). Эти сектора не читаются и после "
       "повторных попыток; дорожки не скопированы.",
       "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
   Rip(rig, {true, true, true});
@@ -156,7 +158,9 @@ TEST_P(RipOnDriveTest, TracksOfOneGrabNeverShareAFile) {
   s_.NameHasNumber = 0;
   for (int i = 0; i < 3; ++i) SetField(album_.Tracks[i].Title, Utf8ToCp1251("Интерлюдия"));
   const std::string out = folder_ + "out/";
-  // A file of an earlier grab under the name is replaced, as always.
+  // A file of an earlier grab under the name is replaced when the user said
+  // so beforehand.
+  existing_ = RipPipeline::ExistingFiles::Replace;
   WriteFileAtomically(out + "Интерлюдия.wav", "earlier");
   Rip(rig, {true, true, true});
   ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
@@ -280,10 +284,12 @@ const char* Extension(Writer w) {
   return w == Writer::Wav ? ".wav" : w == Writer::Ogg ? ".ogg" : ".mp3";
 }
 
-// Records what the rip shows; questions are answered No, as a script would.
+// Records what the rip shows; questions are answered No, as a script would,
+// but for the free-space question: the rip is to run into the full disk.
 class RecordingDialogs : public WindowlessDialogs {
  public:
   int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
+    if (text == "Вы уверены, что вам хватит места на жестком диске?") return IdYes;
     shown.push_back(text);
     return IdNo;
   }
@@ -334,6 +340,7 @@ class RipWriteFailureTest : public ::testing::Test {
     EncoderRipAdapter adapter(encoder);
     TagBuffer tags;
     RipPipeline rip(host, drive, adapter, dialogs, s_, album, tags, tempFolder);
+    rip.SetExistingFiles(existing_);
     rip.GrabCommand(w == Writer::Wav ? GrabSender::Wave
                     : w == Writer::Ogg ? GrabSender::Ogg
                                        : GrabSender::Mp3Menu);
@@ -346,6 +353,7 @@ class RipWriteFailureTest : public ::testing::Test {
   std::string folder_;
   SettingsRecord s_{};
   std::string status_;
+  RipPipeline::ExistingFiles existing_ = RipPipeline::ExistingFiles::Ask;
 };
 
 struct FullDiskCase {
@@ -462,6 +470,8 @@ TEST_P(RipThroughLinksTest, LinkAtTheFinalNameIsReplacedNotWrittenThrough) {
   const LinkCase c = GetParam();
   const std::string target = Target();
   ASSERT_EQ(symlink(target.c_str(), Out(c.writer).c_str()), 0);
+  // The user said beforehand that what is at the name is replaced.
+  existing_ = RipPipeline::ExistingFiles::Replace;
   // A link where the temporary WAV goes is replaced too (the folder is the program's own).
   MakeDirectories(folder_ + "TempFiles");
   ASSERT_EQ(symlink(target.c_str(), (folder_ + "TempFiles/Track1.wav").c_str()), 0);

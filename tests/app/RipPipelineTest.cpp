@@ -277,12 +277,70 @@ TEST_F(RipTest, DataTracksAndFailures) {
   EXPECT_FALSE(FileExists(Out("0 - T1.wav")));
 }
 
+// A file that was at an output name before the grab is replaced only when
+// the user says so.
 TEST_F(RipTest, ExistingOutputIsReplaced) {
   WriteFileAtomically(Out("0 - T1.wav"), "old");
   host_.ticked = {true, false, false};
+  dialogs_.ExpectMessage("Файл '" + Out("0 - T1.wav") + "' уже существует. Заменить его?",
+                         "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesYesAllNo, IdYes);
   RipPipeline rip = Make();
   rip.GrabCommand(GrabSender::Wave);
   EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
+}
+
+TEST_F(RipTest, ExistingOutputsStayUnlessTheUserSaysOtherwise) {
+  for (const char* name : {"0 - T1.wav", "1 - T2.wav", "2 - T3.wav"})
+    WriteFileAtomically(Out(name), std::string("old ") + name);
+  auto question = [&](const char* name, int answer) {
+    dialogs_.ExpectMessage("Файл '" + Out(name) + "' уже существует. Заменить его?",
+                           "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesYesAllNo, answer);
+  };
+  // No: the track is skipped and its file stays; the grab goes on.
+  question("0 - T1.wav", IdNo);
+  // Yes for all: this one and every later one in the grab, without asking.
+  question("1 - T2.wav", IdYesAll);
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(*ReadFileBytes(Out("0 - T1.wav")), "old 0 - T1.wav");
+  EXPECT_EQ(host_.status[0], "Пропущен");
+  EXPECT_EQ(a_.Tracks[0].CopiedFlag, 0);
+  EXPECT_EQ(SizeOf(Out("1 - T2.wav")), 4u + 700 * 2352);
+  EXPECT_EQ(SizeOf(Out("2 - T3.wav")), 4u + 300 * 2352);
+  EXPECT_EQ(host_.done, (std::vector<std::string>{Out("1 - T2.wav"), Out("2 - T3.wav")}));
+
+  // Unattended, the file stays and the track takes the next free number.
+  host_.ticked = {true, false, false};
+  WriteFileAtomically(Out("0 - T1 (2).wav"), "old too");
+  RipPipeline numbered = Make();
+  numbered.SetExistingFiles(RipPipeline::ExistingFiles::Number);
+  numbered.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(*ReadFileBytes(Out("0 - T1.wav")), "old 0 - T1.wav");
+  EXPECT_EQ(*ReadFileBytes(Out("0 - T1 (2).wav")), "old too");
+  EXPECT_EQ(SizeOf(Out("0 - T1 (3).wav")), 4u + 300 * 2352);
+  EXPECT_EQ(host_.done.back(), Out("0 - T1 (3).wav"));
+  // With the user's word given beforehand (--overwrite) it is replaced.
+  host_.ticked = {true, false, false};
+  RipPipeline replacing = Make();
+  replacing.SetExistingFiles(RipPipeline::ExistingFiles::Replace);
+  replacing.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
+}
+
+// A file that appears at the name while the track is written (another
+// program) is not replaced either.
+TEST_F(RipTest, AFileThatAppearsWhileTheTrackIsWrittenStays) {
+  host_.ticked = {true, false, false};
+  host_.onPump = [&](int pumps) {
+    if (pumps == 3) WriteFileAtomically(Out("0 - T1.wav"), "appeared");
+  };
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(*ReadFileBytes(Out("0 - T1.wav")), "appeared");
+  EXPECT_EQ(SizeOf(Out("0 - T1 (2).wav")), 4u + 300 * 2352);
+  EXPECT_EQ(host_.done, std::vector<std::string>{Out("0 - T1 (2).wav")});
 }
 
 TEST_F(RipTest, NoiseCorrectionRereadsSuspectPairs) {
@@ -318,6 +376,45 @@ TEST_F(RipTest, NotEnoughSpaceQuestion) {
   rip.GrabCommand(GrabSender::Wave);
   EXPECT_TRUE(drive_.reads.empty());
   EXPECT_TRUE(host_.timer);
+}
+
+
+// The free space a grab asks for is what the ticked tracks take in the
+// chosen format, not the whole disc as WAV.
+TEST_F(RipTest, FreeSpaceCountsTheTickedTracksOnly) {
+  a_.Tracks[2].StartSector = 0x7FFFFF00;  // a last track far larger than any disk
+  a_.Tracks[3].StartSector = 0x7FFFFFFF;
+  host_.ticked = {true, false, false};
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(SizeOf(Out("0 - T1.wav")), 4u + 300 * 2352);
+}
+
+TEST_F(RipTest, FreeSpaceNeededFollowsTheFormat) {
+  host_.ticked = {true, false, true};
+  enc_.ratio = 10;
+  RipPipeline rip = Make();
+  const std::uint64_t audio = 600ull * 2352;
+  EXPECT_EQ(rip.NeededBytes(OutputKind::Wav), audio + 2 * 44);
+  // Compressed: the files at their ratio, and one track's temporary WAV file.
+  EXPECT_EQ(rip.NeededBytes(OutputKind::Mp3), audio / 10 + 2 * 65536 + 300 * 2352 + 44);
+  s_.OnTheFlyEncoding = 1;
+  EXPECT_EQ(rip.NeededBytes(OutputKind::Mp3), audio / 10 + 2 * 65536);
+}
+
+// A chunk that cannot be read is narrowed down to the sector that fails.
+TEST_F(RipTest, TheUnreadableSectorItselfIsReported) {
+  drive_.badSector = 317;  // in the chunk from 300
+  host_.ticked = {false, true, false};
+  dialogs_.ExpectMessage(
+      "Не удалось прочитать дорожки: 2 (сектор 317). Эти сектора не читаются и после "
+      "повторных попыток; дорожки не скопированы.",
+      "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
+  RipPipeline rip = Make();
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Failed);
+  EXPECT_FALSE(FileExists(Out("1 - T2.wav")));
 }
 
 }  // namespace

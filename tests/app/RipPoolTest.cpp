@@ -261,14 +261,14 @@ TEST_F(RipPoolTest, TheDriveWaitsOnlyWhileAsManyTracksWaitAsThereAreWorkers) {
 }
 
 TEST_F(RipPoolTest, AnUnreadableTrackFailsAloneWhileOthersCompress) {
-  drive_.badSector = 2 * 200 + 50;  // in track 2, in its read from 426
+  drive_.badSector = 2 * 200 + 50;  // in track 2, in its read from 426; reported itself
   host_.ticked = {true, true, true, false, false};
   host_.onPump = [&](int) {
     // Tracks 0 and 1 are held at the gate until track 2 has failed.
     if (host_.status[2] == "Ошибка чтения" && gate_.Arrived() == 2) gate_.Open();
   };
   dialogs_.ExpectMessage(
-      "Не удалось прочитать дорожки: 3 (сектор 426). Эти сектора не читаются и после "
+      "Не удалось прочитать дорожки: 3 (сектор 450). Эти сектора не читаются и после "
       "повторных попыток; дорожки не скопированы.",
       "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
   RipPipeline rip = Make(3);
@@ -392,7 +392,7 @@ TEST_F(RipPoolTest, StreamedTracksFailAloneOrStopTheGrabOnAFullDisk) {
     SCOPED_TRACE("an unreadable sector");
     drive_.badSector = 2 * 200 + 50;
     dialogs_.ExpectMessage(
-        "Не удалось прочитать дорожки: 3 (сектор 426). Эти сектора не читаются и после "
+        "Не удалось прочитать дорожки: 3 (сектор 450). Эти сектора не читаются и после "
         "повторных попыток; дорожки не скопированы.",
         "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
     RipPipeline rip = Make(2);

@@ -3,6 +3,7 @@
 // grab with a copy range and an unreadable track.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "../drive/DriveRig.h"
@@ -115,6 +116,80 @@ TEST(RipReportTest, TheLogNamesEveryTrackAndTheCueSheetOnlyWholeTracks) {
             "CATALOG 0724384960650\nPERFORMER \"Кино\"\nTITLE \"Группа крови\"\n"
             "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track1\"\n"
             "    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n");
+  std::filesystem::remove_all(folder);
+}
+
+
+// A grab of one copied track whose log and cue sheet go beside `file`.
+void ReportOneTrack(RipReport& report, const std::string& file) {
+  const std::vector<std::uint8_t> pcm(2352, 7);
+  report.GrabStarted(OutputKind::Wav, {0});
+  report.TrackReading(0, 0, 1000, true);
+  report.TrackAudio(0, pcm.data(), pcm.size());
+  report.TrackCopied(0, file);
+  report.GrabEnding(true);
+}
+
+AlbumRecord OneTrackAlbum() {
+  AlbumRecord album{};
+  album.TrackCount = 1;
+  album.FirstTrackOffset = 150;
+  album.Tracks[0].AudioFlag = 1;
+  album.Tracks[1].StartSector = 1000;
+  SetField(album.Tracks[0].Title, "Track1");
+  return album;
+}
+
+TEST(RipReportTest, LongArtistAndAlbumNamesAreCutLikeTrackNames) {
+  const std::string folder = test::MakeTempFolder() + "/";
+  AlbumRecord album = OneTrackAlbum();
+  TagBuffer tags;
+  FakeHost host(1);
+  ScriptedDialogs dialogs;
+  RipReport::Options options;
+  options.writeLog = true;
+  std::string artist, title;
+  for (int k = 0; k < 100; ++k) artist += "Ж";   // 200 bytes
+  for (int k = 0; k < 70; ++k) title += "Ёж";    // 280 bytes
+  options.cue.performer = artist;
+  options.cue.title = title;
+  RipReport report(host, dialogs, album, tags, options);
+  ReportOneTrack(report, folder + "01.wav");
+  EXPECT_TRUE(report.WriteFailure().empty()) << report.WriteFailure();
+  for (const std::string& path : {report.LogPath(), report.CuePath()}) {
+    ASSERT_FALSE(path.empty());
+    ASSERT_TRUE(FileExists(path)) << path;
+    const std::string name = path.substr(folder.size());
+    EXPECT_LE(name.size(), 255u) << name;
+    EXPECT_EQ(name.rfind(artist + " - ", 0), 0u) << name;
+    // Cut at a character boundary: the name is whole UTF-8.
+    EXPECT_EQ(Utf8ToCp1251(name).find('?'), std::string::npos) << name;
+  }
+  EXPECT_EQ(report.LogPath().substr(report.LogPath().size() - 4), ".log");
+  EXPECT_EQ(report.CuePath().substr(report.CuePath().size() - 4), ".cue");
+  std::filesystem::remove_all(folder);
+}
+
+TEST(RipReportTest, ALogThatCannotBeWrittenIsAFailureNamingTheFile) {
+  const std::string folder = test::MakeTempFolder() + "/";
+  AlbumRecord album = OneTrackAlbum();
+  TagBuffer tags;
+  FakeHost host(1);
+  ScriptedDialogs dialogs;
+  // The track's folder is gone when the log is written.
+  const std::string log = folder + "gone/Sonarvex.log";
+  dialogs.ExpectMessage(CreateFailureText(log, ENOENT), "Sonarvex v3.2", MsgIcon::Error,
+                        MsgButtons::Ok);
+  dialogs.ExpectMessage(CreateFailureText(folder + "gone/Sonarvex.cue", ENOENT), "Sonarvex v3.2",
+                        MsgIcon::Error, MsgButtons::Ok);
+  RipReport::Options options;
+  options.writeLog = true;
+  RipReport report(host, dialogs, album, tags, options);
+  ReportOneTrack(report, folder + "gone/01.wav");
+  EXPECT_EQ(report.WriteFailure(), CreateFailureText(log, ENOENT));
+  EXPECT_TRUE(report.LogPath().empty());
+  std::string why;
+  EXPECT_TRUE(dialogs.Clean(&why)) << why;
   std::filesystem::remove_all(folder);
 }
 

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,7 +76,14 @@ class FakeEncoder : public RipEncoder {
     if (cancel) return WriteResult::Cancel();
     if (failConvert) return WriteResult::Failure("Не удалось записать файл '" + out + "': " +
                                                  std::strerror(ENOSPC) + ".");
-    std::filesystem::copy_file(wav, out);
+    // Created exclusively, as the real writers create their files.
+    std::ifstream in(wav, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int fd = CreateExclusiveFile(out);
+    if (fd < 0) return WriteResult::Failure(CreateFailureText(out, errno));
+    const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    ::close(fd);
+    if (!written) return WriteResult::Failure(WriteFailureText(out, EIO));
     return {};
   }
   WriteResult CreateWav(const std::string& path, bool) override {
@@ -94,7 +103,9 @@ class FakeEncoder : public RipEncoder {
       p = std::max(p, std::abs(static_cast<int>(v)));
     }
   }
+  double ExpectedRatio(const SettingsRecord&, OutputKind) override { return ratio; }
   bool wma = false, vorbis = true, failWrites = false, failConvert = false;
+  double ratio = 1;
   int kind = -1, peak = -1;
   std::uint64_t finishedBytes = 0;
   FILE* file = nullptr;

@@ -3,7 +3,9 @@
 // without a crash, a hang or a read outside the file (run under ASan too).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "DecoderTestUtil.h"
@@ -58,6 +61,7 @@ struct CallbackLog {
   std::vector<uint32_t> batchBytes;
   std::string message, caption;
   uint32_t messageType = 0;
+  std::function<void()> onProgress;
 };
 CallbackLog* gLog = nullptr;
 
@@ -65,6 +69,7 @@ void OnProgress(uint32_t, uint32_t, uint8_t*, uint32_t bytes) {
   ++gLog->progress;
   gLog->batchBytes.push_back(bytes);
   if (gLog->cancelOnFirstProgress && gLog->status) *gLog->status = MP3_STATUS_CANCEL;
+  if (gLog->onProgress) gLog->onProgress();
 }
 
 uint8_t OnEvent(MP3_DECODER_OPTIONS*, int32_t event, intptr_t, intptr_t) {
@@ -661,6 +666,33 @@ TEST_F(RobustnessTest, DamagedStreamsDecodeWithoutFault) {
     WriteFile(tmp_ / "bad.mp3", bad);
     Survive(tmp_ / "bad.mp3");
   }
+}
+
+
+// A caller that names its partial file gets it written under that name,
+// locked while it is written: nothing under a second, random partial name
+// that a killed run would leave behind.
+TEST_F(ExportTest, APartialOutputNameIsWrittenAsItIsAndLocked) {
+  const std::string mp3 = Encode(tmp_, "part", 44100, 2, "-b 128", 2.0);
+  if (mp3.empty()) GTEST_SKIP() << "lame not installed";
+  const std::string part = tmp_ / "part.wav.part";
+  std::vector<std::vector<std::string>> seen;
+  int lockedByWriter = 0;
+  log_.onProgress = [&] {
+    seen.push_back(OtherFiles());
+    const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) ++lockedByWriter;
+    if (fd >= 0) ::close(fd);
+  };
+  Run(mp3, part, true);
+  EXPECT_EQ(status_, 0);
+  ASSERT_FALSE(seen.empty());
+  for (const auto& names : seen)
+    EXPECT_EQ(names, std::vector<std::string>({"part.mp3", "part.wav", "part.wav.part"}));
+  EXPECT_EQ(lockedByWriter, static_cast<int>(seen.size()));
+  const auto wav = ReadFileBytes(part);
+  ASSERT_GT(wav.size(), 46u);
+  EXPECT_EQ(Le32(wav, 42), wav.size() - 46);
 }
 
 }  // namespace
