@@ -26,8 +26,8 @@ extern "C" void OnRecordStop(int sig) {
   gRecordCancel.store(true);
 }
 
-// SIGINT and SIGTERM stop the writing at the next block; the session is
-// still closed and the tray unlocked (a second signal ends the program).
+// SIGINT and SIGTERM stop the writing at the next block; the session is left
+// open and the tray unlocked (a second signal ends the program).
 class RecordStopSignals {
  public:
   RecordStopSignals() {
@@ -270,6 +270,9 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   std::vector<std::string> names;
   for (const auto& r : compilation.Rows()) names.push_back(r.name);
   rec.SetFiles(compilation.Paths());
+  // Every file is checked before the drive is given anything to do; the
+  // one that cannot be written is named with the reason on err.
+  if (!rec.CheckFiles()) return 1;
   StreamHost* hostPtr = nullptr;
   if (!rec.InitWriteProcess(o.test, [&](std::int32_t c, std::int32_t s, int e, std::int32_t end) {
         if (hostPtr) hostPtr->Progress(c, s, e, end);
@@ -301,16 +304,17 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   thread.Execute();
   rec.Destroy();
 
-  if (gRecordSignal != 0) {
-    err << "Запись прервана\n";
-    return 128 + static_cast<int>(gRecordSignal);
+  switch (thread.Result()) {
+    case TWriteThread::Outcome::Done:
+      err << (o.test ? "Тестовая запись завершена\n" : "Диск записан\n");
+      return 0;
+    case TWriteThread::Outcome::Cancelled:
+      err << (o.test ? "Тестовая запись прервана\n" : "Запись прервана: сессия диска не закрыта\n");
+      return gRecordSignal != 0 ? 128 + static_cast<int>(gRecordSignal) : 1;
+    default:
+      // The thread named what failed, once.
+      return 1;
   }
-  if (rec.ErrorCount() > 0) {
-    err << "Ошибок записи: " << rec.ErrorCount() << "\n";
-    return 1;
-  }
-  err << (o.test ? "Тестовая запись завершена\n" : "Диск записан\n");
-  return 0;
 }
 
 int RunBlankCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,

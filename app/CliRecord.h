@@ -7,8 +7,10 @@
 // N counts the drives that can write CD-R, from 0 (default: the recording
 // window's last choice). X is a write speed factor (1..254) or "max".
 // Files that are not CD audio are converted first, as the recording window
-// does. Progress and messages go to standard error; burn prints one line
-// "NUMBER TAB FILE" a track written on standard output.
+// does. Every file is checked before the drive starts. Progress and messages
+// go to standard error; burn prints one line "NUMBER TAB FILE" on standard
+// output for each track written whole. A write that fails or is stopped
+// leaves the disc's session open (the failure named once on standard error).
 #pragma once
 
 #include <ostream>
@@ -21,7 +23,7 @@ class Session;
 
 // Exit codes: 0 done, 1 refused or failed (a write error included), 2 usage
 // error, 128 + signal when SIGINT or SIGTERM stopped it (the session is
-// still closed).
+// left open).
 int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
                    std::ostream& err);
 int RunBlankCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,

@@ -62,6 +62,7 @@ CommandResult AspiTransport::Execute(const CommandBlock& block, std::uint8_t* bu
   r.cdb = block.bytes;
   r.status = kError;
   lastSense_.fill(0);
+  lastDetail_.clear();
   if (current_ >= 0) {
     r.slot = table_[static_cast<std::size_t>(current_)];
     // A device that could not be opened when selected (or went away) is
@@ -74,6 +75,7 @@ CommandResult AspiTransport::Execute(const CommandBlock& block, std::uint8_t* bu
         r.status = out.status == 0 && !ShortAudioRead(block, out) ? kComplete : kError;
         for (int i = 0; i < kAspiSenseLength; ++i)
           lastSense_[static_cast<std::size_t>(i)] = out.sense[static_cast<std::size_t>(i)];
+        lastDetail_ = out.detail;
       } else if (!out.timedOut) {
         device_.reset();
       }

@@ -30,6 +30,10 @@ struct ScsiOutcome {
   std::uint8_t status = 0;  // SCSI status byte: 0 GOOD, 2 CHECK CONDITION
   std::array<std::uint8_t, kSenseLength> sense{};  // fixed-format sense, zero when none
   std::uint32_t residual = 0;                     // bytes asked for but not transferred
+  // What the device can say beyond its sense, in a sentence (the software
+  // drive names the error of the image file it could not write); usually
+  // empty.
+  std::string detail;
 };
 
 class ScsiDevice {

@@ -21,6 +21,7 @@ void SptiTransport::Close() {
 }
 
 CommandResult SptiTransport::Execute(const CommandBlock& block, std::uint8_t* buffer) {
+  lastDetail_.clear();
   if (!device_) {
     lastSense_.fill(0);
     return kNoDevice;
@@ -33,6 +34,7 @@ CommandResult SptiTransport::Execute(const CommandBlock& block, std::uint8_t* bu
     return kRequestFailed;
   }
   lastSense_ = out.sense;
+  lastDetail_ = out.detail;
   std::this_thread::yield();
   if (ShortAudioRead(block, out)) return kRequestFailed;
   return out.status;

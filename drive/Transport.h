@@ -41,12 +41,15 @@ class Transport {
   // Sense bytes of the last executed command (32 on SPTI, 14 meaningful on
   // ASPI; all zero when the drive returned none).
   const std::array<std::uint8_t, kSenseLength>& LastSense() const { return lastSense_; }
+  // The device's own words on the last executed command (ScsiOutcome::detail).
+  const std::string& LastDetail() const { return lastDetail_; }
 
   std::uint8_t DriveType() const { return driveType_; }
   void SetDriveType(std::uint8_t driveType) { driveType_ = driveType; }
 
  protected:
   std::array<std::uint8_t, kSenseLength> lastSense_{};
+  std::string lastDetail_;
   std::uint8_t driveType_ = 0;
 };
 

@@ -1,6 +1,13 @@
 #include "recording/Recorder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -11,6 +18,7 @@
 #include "drive/SptiTransport.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
 
 namespace sonarvex {
 
@@ -138,21 +146,67 @@ std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<std::int32_t
   return cue;
 }
 
+bool Recorder::MeasureFile(const std::string& path, std::int32_t* sectors) {
+  auto refuse = [&](const std::string& why) {
+    dialogs_.Message("Невозможно записать файл '" + path + "': " + why + ".", kRecorderMessageCaption,
+                     MsgIcon::Error, MsgButtons::Ok);
+    return false;
+  };
+  // Only a regular file is opened (a pipe or a device would hold the
+  // recording up, or never end).
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) {
+      dialogs_.Message("Невозможно открыть для чтения файл '" + path + "'!", kRecorderMessageCaption,
+                       MsgIcon::Error, MsgButtons::Ok);
+      return false;
+    }
+    if (err == EINVAL) return refuse("это не обычный файл");
+    return refuse(std::strerror(err));
+  }
+  struct stat st {};
+  const bool statted = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!statted) return refuse(std::strerror(errno));
+  WavSourceReader reader;
+  if (reader.Open(path, false) != WavSourceReader::kUsable) {
+    dialogs_.Message("Невозможно открыть для чтения файл '" + path + "'!", kRecorderMessageCaption,
+                     MsgIcon::Error, MsgButtons::Ok);
+    return false;
+  }
+  // What the file holds, not what its header promises.
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  const std::uint64_t held = size > reader.DataStart() ? size - reader.DataStart() : 0;
+  const std::uint32_t promised = reader.DataByteCount();
+  const std::uint64_t bytes = std::min<std::uint64_t>(promised, held);
+  reader.Close();
+  if (bytes < kBytesPerSector)
+    return refuse(promised >= kBytesPerSector && held == 0 ? "в нём нет звука, хотя заголовок его обещает"
+                                                           : "в нём нет звука (ни одного целого сектора)");
+  *sectors = static_cast<std::int32_t>(bytes / kBytesPerSector);
+  return true;
+}
+
+bool Recorder::CheckFiles() {
+  std::int32_t sectors = 0;
+  for (const auto& path : files_)
+    if (!MeasureFile(path, &sectors)) return false;
+  return !files_.empty();
+}
+
 bool Recorder::SendCUEToCD() {
   if (files_.empty()) return false;
   // A disc holds at most 99 tracks: more cannot be put into a cue sheet.
   if (static_cast<int>(files_.size()) > kMaxTracks) return false;
   trackTable_.assign(1, 0);
   for (const auto& path : files_) {
-    WavSourceReader reader;
-    if (reader.Open(path, false) != WavSourceReader::kUsable) {
-      dialogs_.Message("Невозможно открыть для чтения файл '" + path + "'!", kRecorderMessageCaption,
-                       MsgIcon::Error, MsgButtons::Ok);
+    std::int32_t sectors = 0;
+    if (!MeasureFile(path, &sectors)) {
+      trackTable_.assign(1, 0);
       return false;
     }
-    const auto sectors = static_cast<std::int32_t>(reader.DataByteCount() / kBytesPerSector);
     trackTable_.push_back(trackTable_.back() + sectors);
-    reader.Close();
   }
   cueSheet_ = BuildCueSheet(trackTable_);
   return Ok(SendCueSheet(CurrentTransport(), cueSheet_.data(), static_cast<std::uint32_t>(cueSheet_.size() / 8)));
@@ -163,13 +217,44 @@ std::size_t Recorder::WriteBufferBytes(int sectorsPerWrite) {
                               : static_cast<std::size_t>(sectorsPerWrite) * kBytesPerSector;
 }
 
+std::string Recorder::DriveReason() {
+  const auto& s = CurrentTransport().LastSense();
+  const int key = s[2] & 0x0F, asc = s[12], ascq = s[13];
+  std::string text;
+  if (key == 0 && asc == 0) text = "привод не ответил";
+  else if (asc == 0x3A) text = "в приводе нет диска";
+  else if (key == 2 && asc == 0x04) text = "привод не готов";
+  else if (asc == 0x21 && ascq == 0x00) text = "сектор за пределами диска (диск заполнен)";
+  else if (asc == 0x21 && ascq == 0x02) text = "неверный адрес записи";
+  else if (asc == 0x0C) text = "ошибка записи";
+  else if (asc == 0x30) text = "диск нельзя записать";
+  else if (asc == 0x2C) text = "неверная последовательность команд";
+  else {
+    char code[48];
+    std::snprintf(code, sizeof code, "ошибка привода (%X/%02X/%02X)", key, asc, ascq);
+    text = code;
+  }
+  std::string detail = CurrentTransport().LastDetail();
+  while (!detail.empty() && (detail.back() == '.' || detail.back() == ' ')) detail.pop_back();
+  if (!detail.empty()) text += ": " + detail;
+  return text;
+}
+
 bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool>& cancel) {
+  failure_.clear();
   if (cancel.load()) return false;
   if (index < 0 || index >= static_cast<int>(files_.size()) ||
-      index + 1 >= static_cast<int>(trackTable_.size()) || sectorsPerWrite <= 0)
+      index + 1 >= static_cast<int>(trackTable_.size()) || sectorsPerWrite <= 0) {
+    failure_ = "трек " + std::to_string(index + 1) + " не подготовлен к записи";
     return false;
+  }
+  const std::string& path = files_[static_cast<std::size_t>(index)];
+  const std::string track = "трек " + std::to_string(index + 1) + ", файл '" + path + "': ";
   WavSourceReader reader;
-  if (reader.Open(files_[static_cast<std::size_t>(index)], false) != WavSourceReader::kUsable) return false;
+  if (reader.Open(path, false) != WavSourceReader::kUsable) {
+    failure_ = track + "файл не открывается для чтения";
+    return false;
+  }
   Transport& t = CurrentTransport();
   const std::int32_t trackStart = trackTable_[static_cast<std::size_t>(index)];
   const std::int32_t trackEnd = trackTable_[static_cast<std::size_t>(index) + 1];
@@ -182,10 +267,17 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     // Track 1's pregap: 150 sectors of silence at LBA -150..-1, in front of
     // the track's first sector at LBA 0, as session at once lays it out.
     std::memset(buffer.data(), 0, kSmallBufferBytes <= buffer.size() ? kSmallBufferBytes : buffer.size());
-    for (std::int32_t lba = -150; lba < 0; lba += 5)
-      if (!Ok(WriteSectors(t, buffer.data(), lba, 5, kBytesPerSector))) ++errorCount_;
-    WaitReady();
+    for (std::int32_t lba = -150; lba < 0 && failure_.empty(); lba += 5)
+      if (!Ok(WriteSectors(t, buffer.data(), lba, 5, kBytesPerSector))) {
+        ++errorCount_;
+        failure_ = "привод не записал Lead-In: " + DriveReason();
+      }
+    if (failure_.empty()) WaitReady();
     if (status_) status_(previous);
+    if (!failure_.empty()) {
+      if (progress_) progress_(trackStart, trackStart, errorCount_, trackEnd);
+      return false;
+    }
   }
 
   std::int32_t current = trackStart;
@@ -196,19 +288,36 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     if (progress_) progress_(current, trackStart, errorCount_, trackEnd);
     const std::uint32_t want = static_cast<std::uint32_t>(count) * kBytesPerSector;
     std::uint32_t got = 0;
-    if (!reader.Read(buffer.data(), want, &got)) got = 0;
-    if (got < want) std::memset(buffer.data() + got, 0, want - got);
+    errno = 0;
+    const bool read = reader.Read(buffer.data(), want, &got);
+    if (!read || got < want) {
+      // The file ended (or failed) before the track: what follows would be
+      // silence the user never recorded.
+      const int err = errno;
+      failure_ = track + (err != 0 && !read ? std::string("файл не читается: ") + std::strerror(err)
+                                            : std::string("файл кончился раньше, чем при подготовке записи"));
+      return false;
+    }
     if (normalize_) ApplyGain(buffer.data(), want, gain);
-    if (got == 0) break;
-    if (!Ok(WriteSectors(t, buffer.data(), current, static_cast<std::uint16_t>(count), kBytesPerSector)))
+    if (!Ok(WriteSectors(t, buffer.data(), current, static_cast<std::uint16_t>(count), kBytesPerSector))) {
       ++errorCount_;
-    current += sectorsPerWrite;
+      failure_ = track + "привод не записал секторы " + std::to_string(current) + "–" +
+                 std::to_string(current + count - 1) + ": " + DriveReason();
+      if (progress_) progress_(current, trackStart, errorCount_, trackEnd);
+      return false;
+    }
+    current += count;
   }
   reader.Close();
-  return true;
+  return current >= trackEnd;
 }
 
-bool Recorder::CloseSession() { return Ok(sonarvex::CloseSession(CurrentTransport())); }
+bool Recorder::CloseSession() {
+  failure_.clear();
+  if (Ok(sonarvex::CloseSession(CurrentTransport()))) return true;
+  failure_ = "привод не закрыл сессию: " + DriveReason();
+  return false;
+}
 bool Recorder::BlankMinimal() { return Ok(BlankDisc(CurrentTransport(), 1)); }
 bool Recorder::BlankFull() { return Ok(BlankDisc(CurrentTransport(), 0)); }
 bool Recorder::DoOPC() { return Ok(SendOPC(CurrentTransport())); }

@@ -78,10 +78,23 @@ class Recorder {
   bool SetFiles(const std::vector<std::string>& files);
   const std::vector<std::string>& Files() const { return files_; }
 
+  // Checks every file before anything is sent to the drive: it exists, is a
+  // regular file that can be read, is CD audio, and holds at least one whole
+  // sector of it. The first that fails is named with the reason (a message)
+  // and the result is false.
+  bool CheckFiles();
   bool InitWriteProcess(bool testWrite, WriteProgressCallback progress);
+  // Measures the files (as CheckFiles checks them: a file holding less audio
+  // than its header claims gives the sectors it holds) and sends the cue sheet.
   bool SendCUEToCD();
+  // Writes one track (the first with track 1's pregap before it). True only
+  // when every sector of it was read from its file and taken by the drive.
+  // Writing stops at the first failure: FailureText then says what failed;
+  // it is empty when the cancel flag stopped it.
   bool WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool>& cancel);
+  const std::string& FailureText() const { return failure_; }
 
+  // False (with FailureText) when the drive does not close the session.
   bool CloseSession();
   bool BlankMinimal();
   bool BlankFull();
@@ -128,6 +141,11 @@ class Recorder {
 
  private:
   bool Ok(CommandResult result);
+  // Measures one file as CheckFiles checks it; false after its message.
+  bool MeasureFile(const std::string& path, std::int32_t* sectors);
+  // Why the drive refused the last command, from its sense (and its own
+  // words where it gave some).
+  std::string DriveReason();
 
   SptiTransport& spti_;
   AspiTransport& aspi_;
@@ -145,6 +163,7 @@ class Recorder {
   std::array<double, 100> gains_{};
   bool normalize_ = false;
   StatusCallback status_;
+  std::string failure_;
   int waitReadyLimitMs_ = kWaitReadyLimitMs;
 };
 

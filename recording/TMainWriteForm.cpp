@@ -544,6 +544,9 @@ void TMainWriteForm::Record(bool testWrite) {
     return;
   StopButtonClick();
   recorder_.SetFiles(compilation_.Paths());
+  // A file gone, emptied or unreadable since it was added is named now,
+  // before the drive is given anything to do.
+  if (!recorder_.CheckFiles()) return;
   if (!recorder_.InitWriteProcess(testWrite, [this](std::int32_t c, std::int32_t st, int e, std::int32_t end) {
         host_->Progress(c, st, e, end);
       })) {

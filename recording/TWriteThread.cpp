@@ -93,6 +93,7 @@ bool TWriteThread::PeakPass() {
 }
 
 void TWriteThread::Execute() {
+  outcome_ = Outcome::None;
   if (mode == kBlankMinimal) {
     recorder_.BlankMinimal();
     recorder_.WaitReady();
@@ -104,6 +105,7 @@ void TWriteThread::Execute() {
       host_.SetPhase(kPeakPhase);
       host_.ShowErrorCount(false);
       if (!PeakPass()) {
+        outcome_ = Outcome::PeakPassFailed;
         host_.WriteFinished();
         host_.Ended();
         return;
@@ -116,19 +118,41 @@ void TWriteThread::Execute() {
     recorder_.DoOPC();
     recorder_.WaitReady();
     const int perWrite = settings.SectorsPerWrite > 0 ? settings.SectorsPerWrite : 15;
+    // A track counts as written only when all of it was; the first failure
+    // (or the cancel flag) ends the writing, and the session then stays
+    // open: closing it would make a disc of what was never meant to be one.
+    std::size_t written = 0;
+    std::string failure;
     for (std::size_t i = 0; i < files.size(); ++i) {
-      host_.SetStatus("Трек " + std::to_string(i + 1) + " - " + (i < names.size() ? names[i] : files[i]));
-      recorder_.WriteTrack(static_cast<int>(i), perWrite, cancel_);
-      host_.TrackDone(static_cast<int>(i));
       if (cancel_.load()) break;
+      host_.SetStatus("Трек " + std::to_string(i + 1) + " - " + (i < names.size() ? names[i] : files[i]));
+      if (!recorder_.WriteTrack(static_cast<int>(i), perWrite, cancel_)) {
+        failure = recorder_.FailureText();
+        break;
+      }
+      host_.TrackDone(static_cast<int>(i));
+      ++written;
     }
-    host_.SetStatus(kLeadOutStatus);
-    recorder_.CloseSession();
+    bool closed = false;
+    if (written == files.size() && !files.empty()) {
+      host_.SetStatus(kLeadOutStatus);
+      closed = recorder_.CloseSession();
+      if (!closed) failure = recorder_.FailureText();
+    }
     recorder_.Lock(false);
+    outcome_ = closed ? Outcome::Done : failure.empty() ? Outcome::Cancelled : Outcome::Failed;
     host_.WriteFinished();
+    if (outcome_ == Outcome::Failed) {
+      while (!failure.empty() && failure.back() == '.') failure.pop_back();
+      dialogs_.Message(testWrite ? "Тестовая запись не завершена: " + failure + "."
+                                 : "Запись диска не завершена: " + failure + ". Сессия диска не закрыта.",
+                       kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    }
     if (settings.PlaySound) host_.PlaySound(Cp1251ToUtf8(FieldText(settings.SoundFile)));
-    if (settings.EjectAfterBurn && !testWrite) recorder_.Eject(true);
-    if (settings.DeleteWavAfterBurn) {
+    const bool complete = outcome_ == Outcome::Done && !testWrite && recorder_.ErrorCount() == 0;
+    if (settings.EjectAfterBurn && complete) recorder_.Eject(true);
+    // The sources go only after a real disc was written whole.
+    if (settings.DeleteWavAfterBurn && complete) {
       const bool keep = settings.AskBeforeDelete &&
                         dialogs_.Message(kDeleteSourcesQuestion, kProgramTitle, MsgIcon::Question,
                                          MsgButtons::YesNo) != IdYes;

@@ -57,6 +57,11 @@ class WriteThreadHost {
 class TWriteThread {
  public:
   enum Mode { kBlankMinimal = 1, kBlankFull = 2, kWrite = 3 };
+  // How a write ended: every track written and the session closed; stopped
+  // by the cancel flag; stopped by a failure (named to the user once); the
+  // peak pass failed (nothing was sent to the drive). A write that did not
+  // end Done leaves the session open, deletes no source and does not eject.
+  enum class Outcome { None, Done, Cancelled, Failed, PeakPassFailed };
 
   TWriteThread(Recorder& recorder, WriteThreadHost& host, Dialogs& dialogs, const std::atomic<bool>& cancel);
   ~TWriteThread();  // waits for the thread
@@ -72,6 +77,8 @@ class TWriteThread {
   void Start();
   void Wait();
   bool Running() const { return running_; }
+  // After a write (Execute or Wait).
+  Outcome Result() const { return outcome_; }
   // The work itself, on the calling thread.
   void Execute();
 
@@ -91,6 +98,7 @@ class TWriteThread {
   const std::atomic<bool>& cancel_;
   std::thread thread_;
   std::atomic<bool> running_{false};
+  std::atomic<Outcome> outcome_{Outcome::None};
 };
 
 }  // namespace sonarvex

@@ -1,6 +1,7 @@
 #include "drive/virtual/VirtualDrive.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -975,9 +976,10 @@ void VirtualDrive::DoDiscInfo(const ScsiRequest& r, ScsiOutcome& out) {
     d[17] = 97;
     d[18] = 26;
     d[19] = 66;
-    d[21] = 79;
-    d[22] = 59;
-    d[23] = 74;
+    const std::int32_t last = std::max<std::int32_t>(0, config_.lastLeadOutLba + 150);
+    d[21] = static_cast<std::uint8_t>(std::min<std::int32_t>(last / 4500, 255));
+    d[22] = static_cast<std::uint8_t>((last / 75) % 60);
+    d[23] = static_cast<std::uint8_t>(last % 75);
     Reply(r, out, d, std::min<std::size_t>(sizeof d, alloc));
     return;
   }
@@ -1081,16 +1083,22 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
     Check(out, 5, 0x21, 0x02);  // invalid address for write
     return;
   }
+  // The blank holds no more than it holds.
+  if (static_cast<std::int64_t>(lba) + count > config_.lastLeadOutLba) {
+    Check(out, 5, 0x21, 0x00);
+    return;
+  }
   if (!burn_.started) {
     burn_.started = true;
     if (!burn_.testWrite) {
       const std::string binPath = BinPathForCue(burnTarget_) + ".part";
       RemoveStalePartial(binPath);
       burn_.bin = std::make_unique<OutputFile>();
-      if (!burn_.bin->Create(binPath)) {
+      if (WriteResult created = burn_.bin->Create(binPath); !created) {
         burn_.bin.reset();
         burn_.started = false;
         Check(out, 3, 0x0C, 0x00);
+        out.detail = created.message;
         return;
       }
       medium_ = MediumState::Written;
@@ -1099,7 +1107,7 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
   const bool fail = faults_.failWriteAtLba != VirtualDriveFaults::kNever &&
                     faults_.failWriteAtLba >= lba &&
                     faults_.failWriteAtLba < lba + static_cast<std::int32_t>(count);
-  bool stored = true;
+  WriteResult stored;
   if (burn_.bin) {
     // The pregap before LBA 0 has no place in the image; a failed write
     // leaves its sectors silent, as the laser left them unusable.
@@ -1108,9 +1116,9 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
       const std::size_t bytes = static_cast<std::size_t>(count - static_cast<std::uint32_t>(skip)) * kRawSectorBytes;
       if (fail) {
         std::vector<std::uint8_t> zero(bytes, 0);
-        stored = burn_.bin->Write(zero.data(), bytes).Ok();
+        stored = burn_.bin->Write(zero.data(), bytes);
       } else {
-        stored = burn_.bin->Write(r.data + static_cast<std::size_t>(skip) * kRawSectorBytes, bytes).Ok();
+        stored = burn_.bin->Write(r.data + static_cast<std::size_t>(skip) * kRawSectorBytes, bytes);
       }
     }
   }
@@ -1120,6 +1128,9 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
   if (fail || !stored) {
     ++stats_.writeErrors;
     Check(out, 3, 0x0C, 0x00);
+    // The image file could not take the sectors (its file system is full,
+    // say): the reason goes with the sense.
+    if (!stored) out.detail = stored.message;
     return;
   }
   Good(out, r, r.length);
@@ -1154,16 +1165,24 @@ void VirtualDrive::DoCloseSession(const ScsiRequest& r, ScsiOutcome& out,
   const std::string partPath = burn_.bin->Path();
   WriteResult done = burn_.bin->Finish(true);
   burn_.bin.reset();
-  if (done.Ok() && std::rename(partPath.c_str(), binPath.c_str()) != 0) done = WriteResult::Failure("rename");
+  bool renamed = false;
+  if (done.Ok()) {
+    renamed = std::rename(partPath.c_str(), binPath.c_str()) == 0;
+    if (!renamed) done = WriteResult::Failure(CreateFailureText(binPath, errno));
+  }
   if (done.Ok()) {
     ClearOwnMark(binPath);
     const std::string binName = binPath.substr(binPath.find_last_of('/') + 1);
-    if (!WriteFileAtomically(burnTarget_, WrittenCueText(cue, end, binName))) done = WriteResult::Failure("cue");
+    if (!WriteFileAtomically(burnTarget_, WrittenCueText(cue, end, binName)))
+      done = WriteResult::Failure(CreateFailureText(burnTarget_, errno));
   }
   if (!done.Ok()) {
-    std::remove(partPath.c_str());
+    std::remove(renamed ? binPath.c_str() : partPath.c_str());
     AbortBurn();
+    // The session stays open: the disc is neither blank nor complete.
+    medium_ = MediumState::Written;
     Check(out, 3, 0x0C, 0x00);
+    out.detail = done.message;
     return;
   }
   burn_.cue.reset();

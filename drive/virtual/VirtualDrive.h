@@ -25,6 +25,7 @@
 
 #include "drive/ScsiDevice.h"
 #include "drive/virtual/VirtualDisc.h"
+#include "drive/virtual/VirtualDriveFaults.h"
 #include "drive/virtual/VirtualRecorder.h"
 #include "platform/SafeFile.h"
 
@@ -51,35 +52,15 @@ struct VirtualDriveConfig {
   // with the formatted Q sub-channel (selection 010b). False: both answer
   // ILLEGAL REQUEST, INVALID FIELD IN CDB (5/24/00), as a drive without them.
   bool subChannelData = true;
+  // A recorder's blank: where its lead-out may start at the latest (READ
+  // DISC INFORMATION gives it; 79:59:74 on the 80-minute CD-R this models).
+  // Audio cannot be written beyond it: a WRITE reaching past it fails with
+  // ILLEGAL REQUEST, LOGICAL BLOCK ADDRESS OUT OF RANGE (5/21/00), whatever
+  // the cue sheet promised.
+  std::int32_t lastLeadOutLba = kBlankLastLeadOutLba;
+  static constexpr std::int32_t kBlankLastLeadOutLba = 79 * 4500 + 59 * 75 + 74 - 150;
 
   static std::array<std::uint8_t, 20> DefaultCapabilities(bool recorder);
-};
-
-// Faults a test can switch on at any time.
-struct VirtualDriveFaults {
-  // Audio reads touching LBAs first..last fail with a medium error.
-  std::int32_t failReadsFirst = -1, failReadsLast = -1;
-  // Every n-th audio read fails with a medium error (0: never).
-  int failEveryNthRead = 0;
-  // Every second audio read returns data shifted by this many bytes.
-  int jitterBytes = 0;
-  // The next n commands answer "becoming ready" (2/04/01).
-  int notReadyCommands = 0;
-  // After this many audio reads the medium is gone (-1: never).
-  int removeMediumAfterReads = -1;
-  // Audio reads of this LBA return it with some of its bytes changed and
-  // GOOD status, as a scratch a drive does not notice reads (kNever: none).
-  std::int32_t corruptSectorLba = std::numeric_limits<std::int32_t>::min();
-  // Audio reads transfer this many bytes less than asked.
-  std::uint32_t shortReadBytes = 0;
-  // Commands never complete: the caller waits until its time-out.
-  bool neverAnswer = false;
-  // A WRITE touching this LBA fails with a write error (3/0C/00); the drive
-  // moves on past it as a real one does.
-  static constexpr std::int32_t kNever = std::numeric_limits<std::int32_t>::min();
-  std::int32_t failWriteAtLba = kNever;
-  // After this many WRITE commands the medium is gone (-1: never).
-  int removeMediumAfterWrites = -1;
 };
 
 // What is in the drive: nothing, a blank disc, a disc being written (its

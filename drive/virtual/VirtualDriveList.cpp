@@ -22,6 +22,103 @@ std::string Absolute(std::string_view path, const std::string& programFolder) {
 
 std::string LineText(int line) { return "строка " + std::to_string(line) + ": "; }
 
+// A whole number within lo..hi (a leading sign allowed).
+bool ParseNumber(const std::string& text, long lo, long hi, long& value) {
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("+-0123456789") != std::string::npos)
+    return false;
+  std::size_t used = 0;
+  try {
+    value = std::stol(text, &used);
+  } catch (...) {
+    return false;
+  }
+  return used == text.size() && value >= lo && value <= hi;
+}
+
+// "MM:SS:FF" as a count of frames.
+bool ParseMsf(const std::string& text, long& frames) {
+  const std::size_t a = text.find(':');
+  const std::size_t b = a == std::string::npos ? a : text.find(':', a + 1);
+  long m = 0, sec = 0, f = 0;
+  if (b == std::string::npos || !ParseNumber(text.substr(0, a), 0, 99, m) ||
+      !ParseNumber(text.substr(a + 1, b - a - 1), 0, 59, sec) || !ParseNumber(text.substr(b + 1), 0, 74, f) ||
+      text.find_first_of("+-") != std::string::npos)
+    return false;
+  frames = m * 4500 + sec * 75 + f;
+  return true;
+}
+
+constexpr long kMaxLba = 100L * 4500;
+constexpr long kMaxCount = 1000000000L;
+
+enum class OptionResult { Applied, Unknown, Bad };
+
+bool IsRecorderOption(std::string_view name) {
+  return name == "fail-write" || name == "remove-after-writes" || name == "capacity";
+}
+
+// How an option's value is written, for the message about a wrong one.
+std::string OptionForm(std::string_view name) {
+  if (name == "fail-read") return "нужно fail-read=LBA или fail-read=LBA-LBA";
+  if (name == "capacity") return "нужно capacity=MM:SS:FF";
+  if (name == "fail-write" || name == "corrupt") return "нужен номер сектора";
+  if (name == "jitter") return "нужно число байтов от -2352 до 2352, не 0";
+  if (name == "short-read") return "нужно число байтов от 1 до 2352";
+  return "нужно целое число";
+}
+
+OptionResult ApplyOption(std::string_view name, const std::string& value, VirtualDriveLine& entry) {
+  VirtualDriveFaults& f = entry.faults;
+  long v = 0;
+  if (name == "offset") {
+    if (!ParseNumber(value, -kMaxVirtualReadOffset, kMaxVirtualReadOffset, v)) return OptionResult::Bad;
+    entry.readOffsetSamples = static_cast<int>(v);
+  } else if (name == "fail-read") {
+    // LBA or FIRST-LAST (the dash after the first digit, so that neither
+    // number takes a sign).
+    const std::size_t dash = value.find('-', 1);
+    long first = 0, last = 0;
+    if (value.find('+') != std::string::npos || value.empty() || value[0] == '-') return OptionResult::Bad;
+    if (!ParseNumber(value.substr(0, dash), 0, kMaxLba, first)) return OptionResult::Bad;
+    last = first;
+    if (dash != std::string::npos && !ParseNumber(value.substr(dash + 1), first, kMaxLba, last))
+      return OptionResult::Bad;
+    f.failReadsFirst = static_cast<std::int32_t>(first);
+    f.failReadsLast = static_cast<std::int32_t>(last);
+  } else if (name == "fail-every-read") {
+    if (!ParseNumber(value, 1, kMaxCount, v)) return OptionResult::Bad;
+    f.failEveryNthRead = static_cast<int>(v);
+  } else if (name == "jitter") {
+    if (!ParseNumber(value, -2352, 2352, v) || v == 0) return OptionResult::Bad;
+    f.jitterBytes = static_cast<int>(v);
+  } else if (name == "short-read") {
+    if (!ParseNumber(value, 1, 2352, v)) return OptionResult::Bad;
+    f.shortReadBytes = static_cast<std::uint32_t>(v);
+  } else if (name == "corrupt") {
+    if (!ParseNumber(value, 0, kMaxLba, v)) return OptionResult::Bad;
+    f.corruptSectorLba = static_cast<std::int32_t>(v);
+  } else if (name == "not-ready") {
+    if (!ParseNumber(value, 1, kMaxCount, v)) return OptionResult::Bad;
+    f.notReadyCommands = static_cast<int>(v);
+  } else if (name == "remove-after-reads") {
+    if (!ParseNumber(value, 0, kMaxCount, v)) return OptionResult::Bad;
+    f.removeMediumAfterReads = static_cast<int>(v);
+  } else if (name == "fail-write") {
+    if (!ParseNumber(value, -150, kMaxLba, v)) return OptionResult::Bad;
+    f.failWriteAtLba = static_cast<std::int32_t>(v);
+  } else if (name == "remove-after-writes") {
+    if (!ParseNumber(value, 0, kMaxCount, v)) return OptionResult::Bad;
+    f.removeMediumAfterWrites = static_cast<int>(v);
+  } else if (name == "capacity") {
+    // At least one sector after track 1's pregap.
+    if (!ParseMsf(value, v) || v < 151) return OptionResult::Bad;
+    entry.lastLeadOutLba = static_cast<std::int32_t>(v - 150);
+  } else {
+    return OptionResult::Unknown;
+  }
+  return OptionResult::Applied;
+}
+
 }  // namespace
 
 VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
@@ -38,33 +135,51 @@ VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
     if (line.empty() || line[0] == '#') continue;
     VirtualDriveLine entry;
     entry.line = lineNo;
-    std::string_view path = line;
-    if (line.substr(0, 7) == "offset=") {
-      const std::size_t space = line.find_first_of(" \t");
-      const std::string number(line.substr(7, space == std::string_view::npos ? line.size() - 7 : space - 7));
-      std::size_t used = 0;
-      long value = 0;
-      bool ok = !number.empty() && number.find_first_not_of("+-0123456789") == std::string::npos;
-      try {
-        if (ok) value = std::stol(number, &used);
-      } catch (...) {
-        ok = false;
-      }
-      if (!ok || used != number.size() || value < -kMaxVirtualReadOffset || value > kMaxVirtualReadOffset) {
-        result.problems.push_back(LineText(lineNo) + "неверный сдвиг чтения '" + number + "'");
-        continue;
-      }
-      entry.readOffsetSamples = static_cast<int>(value);
-      path = space == std::string_view::npos ? std::string_view() : Trim(line.substr(space));
-    } else if (line.substr(0, 7) == "burnrw:") {
+    std::string_view rest = line;
+    std::string problem;
+    bool readerOnly = false, recorderOnly = false;
+    // The options in front of the drive.
+    while (problem.empty() && !rest.empty()) {
+      const std::size_t space = rest.find_first_of(" \t");
+      const std::string_view word = rest.substr(0, space);
+      const std::size_t eq = word.find('=');
+      if (eq == std::string_view::npos) break;
+      const std::string_view name = word.substr(0, eq);
+      const std::string value(word.substr(eq + 1));
+      const OptionResult r = ApplyOption(name, value, entry);
+      if (r == OptionResult::Unknown) break;
+      if (r == OptionResult::Bad)
+        problem = name == "offset" ? "неверный сдвиг чтения '" + value + "'"
+                                   : "неверное значение в " + std::string(word) + " (" + OptionForm(name) + ")";
+      readerOnly = readerOnly || name == "offset";
+      recorderOnly = recorderOnly || IsRecorderOption(name);
+      rest = space == std::string_view::npos ? std::string_view() : Trim(rest.substr(space));
+    }
+    if (!problem.empty()) {
+      result.problems.push_back(LineText(lineNo) + problem);
+      continue;
+    }
+    std::string_view path = rest;
+    if (rest.substr(0, 7) == "burnrw:") {
       entry.kind = VirtualDriveLine::Kind::BurnRw;
-      path = Trim(line.substr(7));
-    } else if (line.substr(0, 5) == "burn:") {
+      path = Trim(rest.substr(7));
+    } else if (rest.substr(0, 5) == "burn:") {
       entry.kind = VirtualDriveLine::Kind::Burn;
-      path = Trim(line.substr(5));
+      path = Trim(rest.substr(5));
     }
     if (path.empty()) {
       result.problems.push_back(LineText(lineNo) + "не указан путь к CUE-файлу");
+      continue;
+    }
+    const bool recorder = entry.kind != VirtualDriveLine::Kind::Image;
+    if (recorder && readerOnly) {
+      result.problems.push_back(LineText(lineNo) + "offset= задаётся только для привода с образом диска");
+      continue;
+    }
+    if (!recorder && recorderOnly) {
+      result.problems.push_back(LineText(lineNo) +
+                                "fail-write=, remove-after-writes= и capacity= задаются только для "
+                                "записывающего привода (burn:, burnrw:)");
       continue;
     }
     entry.path = Absolute(path, programFolder);
@@ -86,13 +201,16 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
         setup.problems.push_back(LineText(e.line) + error);
         continue;
       }
+      drive->SetFaults(e.faults);
       setup.drives.push_back(std::move(drive));
     } else {
       VirtualDriveConfig config;
       config.product = e.kind == VirtualDriveLine::Kind::BurnRw ? "Virtual CD-RW" : "Virtual CD-R";
       config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
+      if (e.lastLeadOutLba >= 0) config.lastLeadOutLba = e.lastLeadOutLba;
       auto drive = std::make_shared<VirtualDrive>(config);
       drive->SetBurnTarget(e.path, e.kind == VirtualDriveLine::Kind::BurnRw);
+      drive->SetFaults(e.faults);
       setup.drives.push_back(std::move(drive));
     }
   }

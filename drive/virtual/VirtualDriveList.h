@@ -1,17 +1,37 @@
 // The software drives the user declares in setting/vdrives.lst, one a line:
 // the path of a .cue image (a drive with that disc), "burn:" + path of a
 // .cue file (a recorder with a blank CD-R that writes that image) or
-// "burnrw:" + path (the same with a blank CD-RW). An image line may start
-// with "offset=N " (N in samples, -5880..+5880): the drive then reads with
-// that read offset, as a real drive of that model would. Blank lines and
-// lines starting with '#' are ignored. Relative paths are taken from the
-// program folder.
+// "burnrw:" + path (the same with a blank CD-RW). Blank lines and lines
+// starting with '#' are ignored. Relative paths are taken from the program
+// folder.
+//
+// A line may start with options, each a word NAME=VALUE followed by blanks;
+// the first word that is not a known option begins the drive (so a path
+// may hold blanks, and a relative path that looks like an option is written
+// as "./NAME=..."):
+//   offset=N              reads with a read offset of N samples (-5880..+5880),
+//                         as a real drive of that model would (image drives)
+//   fail-read=LBA[-LBA]   audio reads touching these sectors fail (medium error)
+//   fail-every-read=N     every N-th audio read fails
+//   jitter=BYTES          every second audio read comes shifted by BYTES
+//   short-read=BYTES      audio reads deliver BYTES less than asked
+//   corrupt=LBA           reads of this sector return changed audio, GOOD status
+//   not-ready=N           the first N commands answer "becoming ready"
+//   remove-after-reads=N  the disc is gone after N audio reads
+//   fail-write=LBA        the WRITE touching this sector fails (recorders)
+//   remove-after-writes=N the disc is gone after N WRITE commands (recorders)
+//   capacity=MM:SS:FF     where the blank's lead-out may start at the latest
+//                         (recorders; 79:59:74 when not given)
+// A line with an option that cannot be used is skipped with the reason.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "drive/virtual/VirtualDriveFaults.h"
 
 namespace sonarvex {
 
@@ -25,6 +45,9 @@ struct VirtualDriveLine {
   std::string path;  // absolute
   int line = 0;
   int readOffsetSamples = 0;
+  VirtualDriveFaults faults;
+  // The blank's last possible lead-out (LBA); -1: the drive's own.
+  std::int32_t lastLeadOutLba = -1;
 };
 
 struct VirtualDriveListParse {

@@ -13,6 +13,8 @@
 #include "drive/DriveCommands.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
+#include "drive/virtual/CueImage.h"
+#include "tests/app/SmallDisk.h"
 #include "tests/drive/DriveRig.h"
 
 namespace sonarvex {
@@ -355,6 +357,103 @@ TEST_P(Recorder, WritingTakesTimeAtTheSetSpeed) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(ms, 180);
   EXPECT_LT(ms, 2000);
+}
+
+TEST_P(Recorder, WritesBeyondTheBlanksCapacityAreRefused) {
+  DriveRig rig;
+  AddRecorder(rig, false);
+  Transport& t = T(rig);
+  std::uint8_t info[kDiscInfoLength] = {};
+  ASSERT_TRUE(t.Succeeded(ReadDiscInfo(t, info)));
+  EXPECT_EQ(info[21], 79);  // last possible lead-out 79:59:74
+  EXPECT_EQ(info[22], 59);
+  EXPECT_EQ(info[23], 74);
+  // An 82-minute cue sheet is taken (an overburn may be tried), but the
+  // sectors beyond 79:59:74 cannot be written; test writes make it quick.
+  const std::int32_t total = 82 * 4500;
+  ASSERT_TRUE(t.Succeeded(ModeSelectWriteParams(t, 0, 0, true, 2)));
+  auto sheet = CueSheet({total});
+  ASSERT_TRUE(t.Succeeded(SendCueSheet(t, sheet.data(), 4)));
+  std::vector<std::uint8_t> buf(75 * 2352, 0);
+  for (std::int32_t lba = -150; lba < 0; lba += 75)
+    ASSERT_TRUE(t.Succeeded(WriteSectors(t, buf.data(), lba, 75, 2352)));
+  const std::int32_t capacity = VirtualDriveConfig::kBlankLastLeadOutLba;
+  std::int32_t lba = 0;
+  for (; lba + 75 <= capacity; lba += 75)
+    ASSERT_TRUE(t.Succeeded(WriteSectors(t, buf.data(), lba, 75, 2352))) << lba;
+  EXPECT_FALSE(t.Succeeded(WriteSectors(t, buf.data(), lba, 75, 2352)));
+  EXPECT_EQ(SenseKey(t.LastSense().data()), 5);
+  EXPECT_EQ(t.LastSense()[12], 0x21);
+  EXPECT_EQ(t.LastSense()[13], 0x00);
+  // What still fits is written.
+  const auto rest = static_cast<std::uint16_t>(capacity - lba);
+  EXPECT_TRUE(t.Succeeded(WriteSectors(t, buf.data(), lba, rest, 2352)));
+}
+
+TEST_P(Recorder, ASmallerBlankSaysSoAndHoldsNoMore) {
+  DriveRig rig;
+  auto drive = AddRecorder(rig, false);
+  VirtualDriveConfig config;
+  config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
+  config.simulateWriteTime = false;
+  config.lastLeadOutLba = 2 * 4500 - 150;  // 02:00:00
+  drive->SetConfig(config);
+  Transport& t = T(rig);
+  std::uint8_t info[kDiscInfoLength] = {};
+  ASSERT_TRUE(t.Succeeded(ReadDiscInfo(t, info)));
+  EXPECT_EQ(info[21], 2);
+  EXPECT_EQ(info[22], 0);
+  EXPECT_EQ(info[23], 0);
+  // Three minutes of audio: the writes past two minutes fail; whatever the
+  // disc holds ends within the blank.
+  EXPECT_GT(Burn(t, {3 * 4500}, false, 75), 0);
+  if (auto disc = LoadCueImage(cue_, nullptr)) {
+    EXPECT_LE(disc->leadOutLba, config.lastLeadOutLba);
+  }
+}
+
+TEST_P(Recorder, AnImageThatCannotBeWrittenNamesTheReasonWithTheSense) {
+  // The image's folder holds 64 KiB: the writes that need more fail, and the
+  // drive says why beside its sense.
+  const std::string small = JoinPath(folder_, "small");
+  std::filesystem::create_directories(small);
+  const std::string cue = JoinPath(small, "disc.cue");
+  const TransportKind kind = GetParam();
+  test::ChildReport r = test::RunWithSmallDisk(small, 64 * 1024, [&]() -> std::string {
+    DriveRig rig;
+    VirtualDriveConfig config;
+    config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
+    config.simulateWriteTime = false;
+    auto d = std::make_shared<VirtualDrive>(config);
+    d->SetBurnTarget(cue, false);
+    rig.directory.AddVirtual(d);
+    rig.aspi.Load();
+    rig.aspi.Enumerate();
+    Transport& t = rig.Get(kind, 0, 0);
+    if (!t.Succeeded(ModeSelectWriteParams(t, 0, 0, false, 2))) return "setup=mode\n";
+    auto sheet = CueSheet({400});
+    if (!t.Succeeded(SendCueSheet(t, sheet.data(), 4))) return "setup=cue\n";
+    std::vector<std::uint8_t> buf(50 * 2352, 7);
+    for (std::int32_t lba = -150; lba < 400; lba += 50)
+      if (!t.Succeeded(WriteSectors(t, buf.data(), lba, 50, 2352)))
+        return "failed=" + std::to_string(lba) + "\nkey=" + std::to_string(SenseKey(t.LastSense().data())) +
+               "\nasc=" + std::to_string(t.LastSense()[12]) + "\ndetail=" + t.LastDetail() + "\n";
+    if (!t.Succeeded(CloseSession(t)))
+      return "failed=close\nkey=" + std::to_string(SenseKey(t.LastSense().data())) +
+             "\nasc=" + std::to_string(t.LastSense()[12]) + "\ndetail=" + t.LastDetail() + "\n";
+    return "failed=none\n";
+  });
+  if (r.Get("mode") == "none") GTEST_SKIP() << "neither a tmpfs nor a file size limit could be set up";
+  ASSERT_TRUE(r.Get("setup").empty()) << r.Get("setup");
+  ASSERT_NE(r.Get("failed"), "none");
+  EXPECT_EQ(r.Get("key"), "3");
+  EXPECT_EQ(r.Get("asc"), "12");  // 0Ch, write error
+  const std::string detail = r.Get("detail");
+  EXPECT_NE(detail.find("disc.bin"), std::string::npos) << detail;
+  EXPECT_TRUE(detail.find(std::strerror(ENOSPC)) != std::string::npos ||
+              detail.find(std::strerror(EFBIG)) != std::string::npos)
+      << detail;
+  EXPECT_FALSE(FileExists(cue));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, Recorder, testing::Values(TransportKind::Spti, TransportKind::Aspi),

@@ -4,10 +4,15 @@
 // write errors, test writes, blanking, and the bounded wait.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
+#include <cstring>
+#include <filesystem>
 
 #include "codec/SampleOps.h"
 #include "drive/DriveCommands.h"
+#include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "recording/Recorder.h"
 #include "tests/recording/RecordingRig.h"
@@ -23,6 +28,13 @@ std::vector<std::vector<std::uint8_t>> Writes(VirtualDrive& d) {
     if (b[0] == 0x2A) w.push_back(b);
   return w;
 }
+// Where a WAV file's audio starts (after "data" and its size).
+std::size_t AudioStart(const std::string& wav) {
+  const auto bytes = ReadFileBytes(wav);
+  const auto at = bytes ? bytes->find("data") : std::string::npos;
+  return at == std::string::npos ? 0 : at + 8;
+}
+
 std::int32_t Lba(const std::vector<std::uint8_t>& b) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(b[2]) << 24 | b[3] << 16 | b[4] << 8 | b[5]);
 }
@@ -92,6 +104,73 @@ TEST(Recorder, MissingFileStopsThePreparationWithItsMessage) {
   EXPECT_EQ(rig.recorder->GetStats().cueSheets, 0);
   std::string why;
   EXPECT_TRUE(dialogs.Clean(&why)) << why;
+}
+
+// A header with no audio behind it, an empty data chunk, a folder, a pipe:
+// each is named with the reason before the drive is given anything to do.
+TEST(Recorder, EveryFileIsCheckedBeforeTheDriveIsUsed) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto good = test::WriteCdWav(rig.dir.File("good.wav"), test::PatternAudio(1, 10 * 2352));
+  // A header that promises five minutes, and nothing after it.
+  const auto promised = test::WriteCdWav(rig.dir.File("promised.wav"), test::PatternAudio(2, 2352));
+  std::filesystem::resize_file(promised, AudioStart(promised));
+  {
+    auto bytes = *ReadFileBytes(promised);
+    const std::uint32_t claimed = 5u * 4500 * 2352;
+    std::memcpy(&bytes[bytes.size() - 4], &claimed, 4);
+    WriteFileAtomically(promised, bytes);
+  }
+  const auto empty = test::WriteCdWav(rig.dir.File("empty.wav"), {});
+  const auto crumb = test::WriteCdWav(rig.dir.File("crumb.wav"), test::PatternAudio(3, 2000));
+  const std::string folder = rig.dir.File("folder.wav");
+  std::filesystem::create_directories(folder);
+  const std::string fifo = rig.dir.File("pipe.wav");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {promised, "в нём нет звука, хотя заголовок его обещает"},
+      {empty, "в нём нет звука (ни одного целого сектора)"},
+      {crumb, "в нём нет звука (ни одного целого сектора)"},
+      {folder, "это не обычный файл"},
+      {fifo, "это не обычный файл"},
+  };
+  const int commands = rig.recorder->GetStats().commands;
+  for (const auto& [path, why] : cases) {
+    SCOPED_TRACE(path);
+    dialogs.ExpectMessage("Невозможно записать файл '" + path + "': " + why + ".", "Sonarvex", MsgIcon::Error,
+                          MsgButtons::Ok);
+    rec.SetFiles({good, path});
+    EXPECT_FALSE(rec.CheckFiles());
+    dialogs.ExpectMessage("Невозможно записать файл '" + path + "': " + why + ".", "Sonarvex", MsgIcon::Error,
+                          MsgButtons::Ok);
+    EXPECT_FALSE(rec.SendCUEToCD());
+  }
+  std::string why;
+  EXPECT_TRUE(dialogs.Clean(&why)) << why;
+  EXPECT_EQ(rig.recorder->GetStats().commands, commands);  // nothing sent
+  EXPECT_EQ(rig.recorder->GetStats().writes, 0);
+  rec.SetFiles({good});
+  EXPECT_TRUE(rec.CheckFiles());
+}
+
+TEST(Recorder, AFileShorterThanItsHeaderIsMeasuredByWhatItHolds) {
+  RecordingRig rig;
+  ScriptedDialogs dialogs;
+  Recorder rec(rig.spti, rig.aspi, dialogs);
+  rec.Create();
+  rec.SelectDevice(rig.RecorderDevice());
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 100 * 2352));
+  std::filesystem::resize_file(a, AudioStart(a) + 40 * 2352 + 100);
+  rec.SetFiles({a});
+  ASSERT_TRUE(rec.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  EXPECT_EQ(rec.TrackTable(), (std::vector<std::int32_t>{0, 40}));
+  std::atomic<bool> cancel{false};
+  EXPECT_TRUE(rec.WriteTrack(0, 15, cancel)) << rec.FailureText();
+  EXPECT_TRUE(rec.CloseSession()) << rec.FailureText();
 }
 
 TEST(Recorder, WritesThePregapAtMinus150ThenTheTrackInBlocksOfTheSetSize) {
@@ -198,12 +277,14 @@ TEST(Recorder, CancelledBeforeTheTrackWritesNothingAndStopsWithinATrack) {
   EXPECT_FALSE(rec.WriteTrack(0, 30, cancel));
   EXPECT_TRUE(Writes(*rig.recorder).empty());
   cancel = false;
-  ASSERT_TRUE(rec.WriteTrack(0, 30, cancel));
+  // Stopped within the track: not written, and no failure to name.
+  EXPECT_FALSE(rec.WriteTrack(0, 30, cancel));
+  EXPECT_EQ(rec.FailureText(), "");
   // The pregap and the writes at 0, 30, 60: the flag stops the next one.
   EXPECT_EQ(Writes(*rig.recorder).size(), 30u + 3u);
 }
 
-TEST(Recorder, WriteErrorsAreCountedAndWritingGoesOn) {
+TEST(Recorder, AWriteErrorIsCountedAndStopsTheTrackNamingItsSectors) {
   RecordingRig rig;
   VirtualDriveFaults faults;
   faults.failWriteAtLba = 40;
@@ -218,10 +299,13 @@ TEST(Recorder, WriteErrorsAreCountedAndWritingGoesOn) {
   ASSERT_TRUE(rec.InitWriteProcess(false, [&](std::int32_t, std::int32_t, int e, std::int32_t) { errors.push_back(e); }));
   ASSERT_TRUE(rec.SendCUEToCD());
   std::atomic<bool> cancel{false};
-  ASSERT_TRUE(rec.WriteTrack(0, 25, cancel));
-  EXPECT_EQ(errors, (std::vector<int>{0, 0, 1, 1}));
+  // A disc written at once has no place for the sectors later: the first
+  // failed write ends the track, which is then not written.
+  EXPECT_FALSE(rec.WriteTrack(0, 25, cancel));
+  EXPECT_EQ(errors, (std::vector<int>{0, 0, 1}));
   EXPECT_EQ(rec.ErrorCount(), 1);
-  EXPECT_EQ(Writes(*rig.recorder).size(), 30u + 4u);  // not repeated
+  EXPECT_EQ(Writes(*rig.recorder).size(), 30u + 2u);  // not repeated, none after it
+  EXPECT_EQ(rec.FailureText(), "трек 1, файл '" + a + "': привод не записал секторы 25–49: ошибка записи");
 }
 
 TEST(Recorder, TestWriteLeavesTheDiscBlank) {

@@ -137,6 +137,115 @@ TEST_F(WindowTest, SettingsDialogStores38ForAnEmptyFieldAndWsetDatIsWritten) {
   EXPECT_EQ((*bytes)[4], 38);
 }
 
+// After-recording deletion of the sources: only after a real disc was
+// written whole, and only then the question.
+class WindowSourcesTest : public WindowTest {
+ protected:
+  // Restarts the session with the recorder declared with these options.
+  void Declare(const std::string& options) {
+    session_.reset();
+    WriteFileAtomically(home_ + "setting/vdrives.lst", options + "burn:" + cue_ + "\n");
+    SessionContext c;
+    c.ProgramFolder = home_;
+    c.DialogService = &dialogs_;
+    c.ScanSystemDrives = false;
+    session_ = std::make_unique<Session>(c);
+    session_->LoadActiveProfile();
+  }
+  std::vector<std::string> Sources(TMainWriteForm& form, int sectors) {
+    std::vector<std::string> files = {
+        test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, static_cast<std::size_t>(sectors) * 2352)),
+        test::WriteCdWav(dir_.File("b.wav"), test::PatternAudio(2, static_cast<std::size_t>(sectors) * 2352))};
+    form.AddFiles(files);
+    form.Settings().AskBeforeDiscOps = 0;
+    form.Settings().DeleteWavAfterBurn = 1;
+    return files;
+  }
+  static void WaitForTheThread(TMainWriteForm& form) {
+    for (int i = 0; i < 3000 && form.Busy(); ++i) {
+      QApplication::processEvents();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    QApplication::processEvents();
+    ASSERT_FALSE(form.Busy());
+  }
+};
+
+TEST_F(WindowSourcesTest, ATestWriteDeletesNothingAndAsksNothing) {
+  for (int ask : {0, 1}) {
+    SCOPED_TRACE(ask);
+    TMainWriteForm form(*session_);
+    const auto files = Sources(form, 40);
+    form.Settings().AskBeforeDelete = static_cast<std::uint8_t>(ask);
+    form.Record(true);
+    WaitForTheThread(form);
+    EXPECT_TRUE(FileExists(files[0]));
+    EXPECT_TRUE(FileExists(files[1]));
+    EXPECT_EQ(form.ListView->topLevelItemCount(), 2);
+    EXPECT_TRUE(form.StartWriteButton->isEnabled());  // still blank
+    std::string why;
+    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  }
+}
+
+TEST_F(WindowSourcesTest, ACancelledWriteDeletesNothingAndLeavesTheDiscOpen) {
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 3000);  // a second at the drive's speed
+  form.Settings().AskBeforeDelete = 0;
+  form.Record(false);
+  // Once the drive writes, the user confirms "Отмена???".
+  for (int i = 0; i < 1000 && !FileExists(BinPathForCue(cue_) + ".part"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(FileExists(BinPathForCue(cue_) + ".part"));
+  form.CancelFlag() = true;
+  WaitForTheThread(form);
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
+  EXPECT_NE(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_FALSE(FileExists(cue_));
+  EXPECT_FALSE(form.StartWriteButton->isEnabled());  // an open disc is not blank
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
+TEST_F(WindowSourcesTest, AWriteWithAnErrorDeletesNothingAndSaysWhatFailed) {
+  Declare("fail-write=50 ");
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 40);
+  form.Settings().AskBeforeDelete = 1;
+  form.Settings().SectorsPerWrite = 20;
+  dialogs_.ExpectMessage("Запись диска не завершена: трек 2, файл '" + files[1] +
+                             "': привод не записал секторы 40–59: ошибка записи. Сессия диска не закрыта.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  form.Record(false);
+  WaitForTheThread(form);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;  // and no question about the sources
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
+  EXPECT_EQ(form.ListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_NE(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_FALSE(FileExists(cue_));
+}
+
+TEST_F(WindowSourcesTest, AWholeWriteAsksAndDeletes) {
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 40);
+  form.Settings().AskBeforeDelete = 1;
+  dialogs_.ExpectMessage("Удалить исходные WAV файлы?", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo,
+                         IdYes);
+  form.Record(false);
+  WaitForTheThread(form);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  EXPECT_FALSE(FileExists(files[0]));
+  EXPECT_FALSE(FileExists(files[1]));
+  EXPECT_EQ(form.ListView->topLevelItemCount(), 0);
+  EXPECT_TRUE(FileExists(cue_));
+}
+
 }  // namespace
 }  // namespace sonarvex
 

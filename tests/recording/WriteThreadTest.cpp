@@ -5,6 +5,7 @@
 // of a 22 kHz file, project files, wset.dat).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <mutex>
 
@@ -125,7 +126,7 @@ TEST_F(WriteThreadTest, WritesTheCompilationAndEjects) {
   EXPECT_EQ(std::memcmp(bin->data(), all.data(), all.size()), 0);
 }
 
-TEST_F(WriteThreadTest, CancelDuringTrackTwoOfFiveClosesTheSessionWithTracksOneAndTwo) {
+TEST_F(WriteThreadTest, CancelDuringTrackTwoOfFiveLeavesTheSessionOpenWithTrackOneDone) {
   const auto files = MakeFiles({100, 300, 100, 100, 100});
   // The user confirms the cancel while track 2 is being written.
   host_.onProgress = [&](std::int32_t cur) {
@@ -134,16 +135,18 @@ TEST_F(WriteThreadTest, CancelDuringTrackTwoOfFiveClosesTheSessionWithTracksOneA
   settings_.SectorsPerWrite = 25;
   TWriteThread th(rec_, host_, dialogs_, cancel_);
   Run(th, files);
-  EXPECT_EQ(host_.done, (std::vector<int>{0, 1}));
-  EXPECT_EQ(rig_.recorder->GetStats().sessionsClosed, 1);
+  // Track 2 was not written whole: only track 1 is shown done, and the
+  // session is not closed into a disc of one and a half tracks.
+  EXPECT_EQ(host_.done, (std::vector<int>{0}));
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Cancelled);
+  EXPECT_EQ(rig_.recorder->GetStats().sessionsClosed, 0);
   EXPECT_FALSE(rig_.recorder->Locked());
-  std::string error;
-  auto disc = VirtualDrive::FromCueImage(rig_.cue, &error);
-  ASSERT_TRUE(disc->HasDisc()) << error;
-  auto text = ReadFileBytes(rig_.cue);
-  ASSERT_TRUE(text);
-  EXPECT_NE(text->find("TRACK 02"), std::string::npos);
-  EXPECT_EQ(text->find("TRACK 03"), std::string::npos);
+  EXPECT_FALSE(FileExists(rig_.cue));
+  EXPECT_EQ(rig_.recorder->Medium(), MediumState::Written);
+  const Recorder::DiscState state = rec_.ReadDiscState();
+  EXPECT_TRUE(state.ready);
+  EXPECT_EQ(state.status, 1);  // incomplete: open
+  EXPECT_EQ(host_.events, (std::vector<std::string>{"finished", "completed", "ended"}));
 }
 
 TEST_F(WriteThreadTest, TestWriteDoesNotEjectAndLeavesTheDiscBlank) {
@@ -246,6 +249,102 @@ TEST_F(WriteThreadTest, AnswerNoKeepsTheSources) {
   TWriteThread th(rec_, host_, dialogs_, cancel_);
   Run(th, files);
   EXPECT_TRUE(FileExists(files[0]));
+}
+
+// The sources are deleted only after a real disc was written whole.
+TEST_F(WriteThreadTest, ATestWriteKeepsTheSourcesAndDoesNotAskAboutThem) {
+  settings_.DeleteWavAfterBurn = 1;
+  for (int ask : {0, 1}) {
+    SCOPED_TRACE(ask);
+    settings_.AskBeforeDelete = static_cast<std::uint8_t>(ask);
+    const auto files = MakeFiles({20, 20});
+    HostLog host;
+    TWriteThread th(rec_, host, dialogs_, cancel_);
+    th.files = files;
+    th.testWrite = true;
+    th.settings = settings_;
+    ASSERT_TRUE(rec_.SetFiles(files));
+    ASSERT_TRUE(rec_.InitWriteProcess(true, nullptr));
+    ASSERT_TRUE(rec_.SendCUEToCD());
+    th.Start();
+    th.Wait();
+    EXPECT_EQ(th.Result(), TWriteThread::Outcome::Done);
+    EXPECT_TRUE(FileExists(files[0]));
+    EXPECT_TRUE(FileExists(files[1]));
+    EXPECT_EQ(std::count(host.events.begin(), host.events.end(), "deleted"), 0);
+  }
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;  // no question either
+}
+
+TEST_F(WriteThreadTest, ACancelledWriteKeepsTheSources) {
+  settings_.DeleteWavAfterBurn = 1;
+  settings_.AskBeforeDelete = 0;
+  settings_.EjectAfterBurn = 1;
+  settings_.SectorsPerWrite = 20;
+  const auto files = MakeFiles({100, 100});
+  host_.onProgress = [&](std::int32_t cur) {
+    if (cur >= 40) cancel_ = true;
+  };
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  Run(th, files);
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Cancelled);
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  EXPECT_TRUE(host_.done.empty());
+  EXPECT_FALSE(rig_.recorder->TrayOpen());  // an unfinished disc is not ejected
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
+TEST_F(WriteThreadTest, AFailedWriteKeepsTheSourcesNamesTheFailureOnceAndLeavesTheDiscOpen) {
+  settings_.DeleteWavAfterBurn = 1;
+  settings_.AskBeforeDelete = 0;
+  settings_.EjectAfterBurn = 1;
+  settings_.SectorsPerWrite = 25;
+  VirtualDriveFaults faults;
+  faults.failWriteAtLba = 130;  // in track 2
+  rig_.recorder->SetFaults(faults);
+  const auto files = MakeFiles({100, 100, 100});
+  dialogs_.ExpectMessage("Запись диска не завершена: трек 2, файл '" + files[1] +
+                             "': привод не записал секторы 125–149: ошибка записи. Сессия диска не закрыта.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  Run(th, files);
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Failed);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+  for (const auto& f : files) EXPECT_TRUE(FileExists(f)) << f;
+  EXPECT_EQ(host_.done, (std::vector<int>{0}));
+  const auto stats = rig_.recorder->GetStats();
+  EXPECT_EQ(stats.writeErrors, 1);
+  EXPECT_EQ(stats.sessionsClosed, 0);
+  EXPECT_EQ(stats.writtenSectors, 150 + 150);  // nothing written after the failure
+  EXPECT_FALSE(FileExists(rig_.cue));
+  EXPECT_EQ(rec_.ReadDiscState().status, 1);
+  EXPECT_FALSE(rig_.recorder->TrayOpen());
+  EXPECT_FALSE(rig_.recorder->Locked());
+}
+
+TEST_F(WriteThreadTest, AFileCutShortAfterThePreparationFailsItsTrack) {
+  const auto files = MakeFiles({60, 60});
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  th.files = files;
+  th.settings = settings_;
+  ASSERT_TRUE(rec_.SetFiles(files));
+  ASSERT_TRUE(rec_.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec_.SendCUEToCD());
+  std::filesystem::resize_file(files[1], 30 * 2352);
+  dialogs_.ExpectMessage("Запись диска не завершена: трек 2, файл '" + files[1] +
+                             "': файл кончился раньше, чем при подготовке записи. Сессия диска не закрыта.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  th.Start();
+  th.Wait();
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Failed);
+  EXPECT_EQ(host_.done, (std::vector<int>{0}));
+  EXPECT_EQ(rig_.recorder->GetStats().sessionsClosed, 0);
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
 }
 
 TEST(WriteThreadBlank, BlanksACdrwAndClosesTheBlankWindow) {
