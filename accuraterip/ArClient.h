@@ -1,7 +1,8 @@
-// Fetches a disc's AccurateRip database entry over HTTP/1.0 (one connection
-// per request, closed before returning). Network input is bounded like the
-// CDDB client's: each wait for data lasts at most ArLimits::waitMs, the whole
-// fetch at most ArLimits::totalMs, and a response may not grow beyond
+// Fetches a disc's AccurateRip database entry over HTTP/1.0 through the
+// program's HTTP client (one connection per request, closed before
+// returning). Network input is bounded like the CDDB client's: connecting and
+// each wait for data last at most ArLimits::waitMs, the whole fetch at most
+// ArLimits::totalMs, and a response may not grow beyond
 // ArLimits::maxResponseBytes.
 #pragma once
 

@@ -1,12 +1,6 @@
 #include "metadata/CddbClient.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +12,7 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
+#include "platform/HttpClient.h"
 
 namespace sonarvex {
 namespace {
@@ -319,15 +314,21 @@ std::string CddbClient::HelloText() {
          kCddbClientVersion + "&proto=" + std::to_string(kCddbProtocolLevel);
 }
 
+std::string CddbClient::HostHeader(const CddbServer& server) const {
+  std::string host = server.host.find(':') != std::string::npos ? "[" + server.host + "]" : server.host;
+  if (server.port != 80) host += ":" + std::to_string(server.port);
+  return "Host: " + host;
+}
+
 std::string CddbClient::ProxyHeaderLines(const CddbServer& server) const {
   if (!proxyUser_.empty())
     return "Proxy-Authorization: Basic " + Base64Encode(proxyUser_ + ":" + proxyPassword_) +
-           "\r\nHost: " + server.host;
-  return "Host: " + server.host;
+           "\r\n" + HostHeader(server);
+  return HostHeader(server);
 }
 
-std::string CddbClient::QueryRequest(const CddbServer& server, std::uint32_t discId,
-                                     const CddbTocTable& toc) {
+std::string CddbClient::QueryTarget(const CddbServer& server, std::uint32_t discId,
+                                    const CddbTocTable& toc) {
   int count = std::clamp<int>(toc.count, 1, 100);
   int n = count - 1;
   std::string args = "?cmd=cddb+query+" + Hex8(discId, false) + "+" + std::to_string(n) + "+";
@@ -338,18 +339,31 @@ std::string CddbClient::QueryRequest(const CddbServer& server, std::uint32_t dis
   }
   const CddbTocEntry& leadOut = toc.entries[n];
   args += "+" + std::to_string(leadOut.minutes * 60 + leadOut.seconds);
-  args += "&" + HelloText();
-  if (proxyHost_.empty()) return "GET " + server.cgiPath + args + " HTTP/1.0\r\n\r\n";
-  return "GET http://" + server.host + server.cgiPath + args + " HTTP/1.0\r\n" +
-         ProxyHeaderLines(server) + "\r\n\r\n";
+  return server.cgiPath + args + "&" + HelloText();
+}
+
+std::string CddbClient::ReadTarget(const CddbServer& server, std::uint32_t discId,
+                                   const std::string& category) {
+  return server.cgiPath + "?cmd=cddb+read+" + category + "+" + Hex8(discId, true) + "&" +
+         HelloText();
+}
+
+std::string CddbClient::RequestText(const CddbServer& server, const std::string& target) const {
+  if (proxyHost_.empty()) return "GET " + target + " HTTP/1.0\r\n\r\n";
+  CddbServer to = server;
+  if (to.port <= 0 || to.port > 65535) to.port = 80;
+  return "GET " + HttpUrl(to.host, to.port, target) + " HTTP/1.0\r\n" + ProxyHeaderLines(to) +
+         "\r\n\r\n";
+}
+
+std::string CddbClient::QueryRequest(const CddbServer& server, std::uint32_t discId,
+                                     const CddbTocTable& toc) {
+  return RequestText(server, QueryTarget(server, discId, toc));
 }
 
 std::string CddbClient::ReadRequest(const CddbServer& server, std::uint32_t discId,
                                     const std::string& category) {
-  std::string args = "?cmd=cddb+read+" + category + "+" + Hex8(discId, true) + "&" + HelloText();
-  if (proxyHost_.empty()) return "GET " + server.cgiPath + args + " HTTP/1.0\r\n\r\n";
-  return "GET http://" + server.host + server.cgiPath + args + " HTTP/1.0\r\n" +
-         ProxyHeaderLines(server) + "\r\n\r\n";
+  return RequestText(server, ReadTarget(server, discId, category));
 }
 
 std::string CddbClient::Peer(const CddbServer& server) const {
@@ -377,222 +391,116 @@ long long CddbClient::BudgetLeftMs() const {
   return std::max<long long>(0, limits_.totalMs - spent);
 }
 
-bool CddbClient::WaitFor(int socket, short events, int maxMs) {
-  const long long start = NowMs();
-  for (;;) {
-    long long left = std::min<long long>(maxMs - (NowMs() - start), BudgetLeftMs());
-    if (left <= 0) {
+namespace {
+
+// In the query's status-check mode: whether body is a whole answer whose
+// status is not 210..219 (those end with the terminator). Before the server
+// has closed, the status line must be whole.
+bool CompleteByStatus(std::string_view body, bool closed) {
+  if (!closed && body.find('\n') == std::string_view::npos) return false;
+  if (body.size() < 3) return false;
+  int code = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (body[i] < '0' || body[i] > '9') return true;  // not a status: nothing more to wait for
+    code = code * 10 + (body[i] - '0');
+  }
+  return code < 210 || code > 219;
+}
+
+}  // namespace
+
+bool CddbClient::Fetch(const CddbServer& server, const std::string& target, bool statusCheck,
+                       std::string& response, bool* sendFailed) {
+  const bool viaProxy = !proxyHost_.empty();
+  // Through a proxy the server's port only matters when it is one: the
+  // proxy is what is connected to.
+  CddbServer to = server;
+  if (viaProxy && (to.port <= 0 || to.port > 65535)) to.port = 80;
+  if (to.port <= 0 || to.port > 65535 || (viaProxy && (proxyPort_ <= 0 || proxyPort_ > 65535))) {
+    lastError_ = kWsaEinval;
+    return Fail(peer_ + ": неверный номер порта");
+  }
+  HttpRequest request;
+  request.url = HttpUrl(to.host, to.port, target);
+  if (request.url.empty() || (viaProxy && HttpUrl(proxyHost_, proxyPort_, "/").empty())) {
+    lastError_ = kWsaEinval;
+    return Fail(peer_ + ": адрес не найден");
+  }
+  const long long budget = BudgetLeftMs();
+  if (budget <= 0) {
+    lastError_ = ETIMEDOUT;
+    return Fail(peer_ + ": время ожидания ответа истекло");
+  }
+  if (viaProxy) {
+    request.proxy = {proxyHost_, proxyPort_, proxyUser_, proxyPassword_};
+    // What the proxy receives: the absolute address, the authorisation and
+    // the server's name last ("Host:" alone takes away the one the HTTP
+    // client would put first; the named one then comes after the others).
+    request.headers = {"Host:", "Proxy-Connection:", HostHeader(to)};
+  }
+  request.limits.waitMs = limits_.waitMs;
+  request.limits.totalMs = budget;
+  request.limits.maxResponseBytes = limits_.maxResponseBytes;
+  request.limits.pumpIntervalMs = limits_.pumpIntervalMs;
+  request.pump = pump_;
+  const std::string_view terminator = kCddbTerminator;
+  std::size_t searched = 0;  // the terminator search resumes here
+  request.complete = [&](std::string_view body) {
+    if (body.find(terminator, searched) != std::string_view::npos) return true;
+    searched = body.size() >= terminator.size() ? body.size() - terminator.size() + 1 : 0;
+    return statusCheck && CompleteByStatus(body, false);
+  };
+
+  HttpResult r = HttpGet(request);
+  std::string body = std::move(r.body);
+  if (std::size_t at = body.find(terminator); at != std::string::npos) body.resize(at);
+  response = r.header + body;
+  switch (r.failure) {
+    case HttpFailure::None:
+    case HttpFailure::ClosedEarly:
+    case HttpFailure::ReceiveFailed: {
+      if (r.failure == HttpFailure::ReceiveFailed) lastError_ = r.osError;
+      // An error status names the cause better than an answer cut short.
+      if (r.status != 200 && r.status != 0) return CheckHttpStatus(server, response);
+      // A status answer that the server ended by closing is still complete
+      // (a read answer then fails on its status, which names the cause); so
+      // is a chunked one whose last chunk came.
+      if (r.endedEarly || CompleteByStatus(body, true) ||
+          (r.failure == HttpFailure::None && IsChunkedResponse(r.header)))
+        return true;
+      return Fail(peer_ + ": соединение закрыто до конца ответа");
+    }
+    case HttpFailure::NothingReceived:
+      return Fail(peer_ + ": соединение закрыто без ответа");
+    case HttpFailure::BadAddress:
+    case HttpFailure::NotResolved:
+      lastError_ = kWsaEinval;
+      return Fail(peer_ + ": адрес не найден");
+    case HttpFailure::ConnectFailed: {
+      const int error = r.osError;
+      lastError_ = error;
+      return Fail(peer_ + ": " + (error == ECONNREFUSED  ? std::string("соединение отклонено")
+                                  : error == ETIMEDOUT   ? std::string("время ожидания истекло")
+                                  : error == EHOSTUNREACH || error == ENETUNREACH
+                                      ? std::string("нет маршрута к серверу")
+                                      : std::string(std::strerror(error))));
+    }
+    case HttpFailure::WaitTimedOut:
+    case HttpFailure::TotalTimedOut:
       lastError_ = ETIMEDOUT;
       return Fail(peer_ + ": время ожидания ответа истекло");
-    }
-    int slice = static_cast<int>(std::min<long long>(left, std::max(1, limits_.pumpIntervalMs)));
-    struct pollfd p{socket, events, 0};
-    int r = ::poll(&p, 1, slice);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      lastError_ = errno;
-      return Fail(peer_ + ": " + std::strerror(errno));
-    }
-    // Errors and hang-ups count as ready: the following connect check, send
-    // or recv reports them.
-    if (r > 0) return true;
-    if (pump_) pump_();
-  }
-}
-
-void CddbClient::CloseSocket(int& socket) {
-  if (socket >= 0) ::close(socket);
-  socket = -1;
-}
-
-int CddbClient::Connect(const CddbServer& server) {
-  const bool viaProxy = !proxyHost_.empty();
-  const std::string& host = viaProxy ? proxyHost_ : server.host;
-  const int port = viaProxy ? proxyPort_ : server.port;
-  if (port <= 0 || port > 65535) {
-    lastError_ = kWsaEinval;
-    Fail(peer_ + ": неверный номер порта");
-    return -1;
-  }
-  struct sockaddr_storage address{};
-  socklen_t addressLength = 0;
-  struct in_addr v4{};
-  if (::inet_pton(AF_INET, host.c_str(), &v4) == 1) {
-    auto* sin = reinterpret_cast<sockaddr_in*>(&address);
-    sin->sin_family = AF_INET;
-    sin->sin_addr = v4;
-    sin->sin_port = htons(static_cast<std::uint16_t>(port));
-    addressLength = sizeof(sockaddr_in);
-  } else {
-    struct addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    struct addrinfo* list = nullptr;
-    const int found = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-    if (found != 0 || !list) {
-      if (list) ::freeaddrinfo(list);
-      lastError_ = kWsaEinval;
-      Fail(peer_ + ": адрес не найден" +
-           (found != 0 && found != EAI_NONAME ? std::string(" (") + ::gai_strerror(found) + ")"
-                                              : std::string()));
-      return -1;
-    }
-    std::memcpy(&address, list->ai_addr, std::min<std::size_t>(list->ai_addrlen, sizeof address));
-    addressLength = list->ai_addrlen;
-    ::freeaddrinfo(list);
-    if (address.ss_family == AF_INET)
-      reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<std::uint16_t>(port));
-    else if (address.ss_family == AF_INET6)
-      reinterpret_cast<sockaddr_in6*>(&address)->sin6_port =
-          htons(static_cast<std::uint16_t>(port));
-    else {
-      lastError_ = kWsaEinval;
-      Fail(peer_ + ": адрес не найден");
-      return -1;
-    }
-  }
-  auto connectFailed = [this](int error) {
-    lastError_ = error;
-    Fail(peer_ + ": " + (error == ECONNREFUSED  ? std::string("соединение отклонено")
-                         : error == ETIMEDOUT   ? std::string("время ожидания истекло")
-                         : error == EHOSTUNREACH || error == ENETUNREACH
-                             ? std::string("нет маршрута к серверу")
-                             : std::string(std::strerror(error))));
-  };
-  int s = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s < 0) {
-    connectFailed(errno);
-    return -1;
-  }
-  if (::connect(s, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
-    if (errno != EINPROGRESS) {
-      connectFailed(errno);
-      CloseSocket(s);
-      return -1;
-    }
-    // Bounded only by the client's total network time.
-    if (!WaitFor(s, POLLOUT, limits_.totalMs)) {
-      CloseSocket(s);
-      return -1;
-    }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0) {
-      connectFailed(err ? err : errno);
-      CloseSocket(s);
-      return -1;
-    }
-  }
-  return s;
-}
-
-bool CddbClient::SendAll(int socket, std::string_view data) {
-  while (!data.empty()) {
-    ssize_t n = ::send(socket, data.data(), data.size(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!WaitFor(socket, POLLOUT, limits_.waitMs)) return false;
-        continue;
-      }
-      lastError_ = errno;
-      return Fail(peer_ + ": запрос не отправлен (" + std::strerror(errno) + ")");
-    }
-    data.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-bool CddbClient::Receive(int socket, std::string_view terminator, std::string& out,
-                         std::size_t chunk, bool statusCheck) {
-  if (chunk < 2) chunk = 2;
-  std::vector<char> buffer(chunk);
-  std::size_t capacity = chunk;
-  std::size_t used = 0;
-  std::size_t searched = 0;  // terminator search resumes here (plain bodies)
-  int chunked = -1;          // unknown until the header is complete
-  auto keep = [&] { out.assign(buffer.data(), used); };
-  // In the status-check mode: true when text is a whole response whose status
-  // is not 210..219 (those end with the terminator).
-  auto completeByStatus = [&](std::string_view text, bool closed) {
-    std::size_t sep = text.find("\r\n\r\n");
-    if (sep == std::string_view::npos) return false;  // header not complete yet
-    std::string_view body = text.substr(sep + 4);
-    // Wait for the whole status line unless the peer has closed.
-    if (!closed && body.find('\n') == std::string_view::npos) return false;
-    if (body.size() < 3) return false;
-    int code = ResponseStatusCode(text);
-    return code < 210 || code > 219;
-  };
-  // A chunked response as the parsers see it: the header and the decoded
-  // body, cut at the terminator. True when it is complete.
-  auto decoded = [&](bool closed) {
-    std::string_view text(buffer.data(), used);
-    std::size_t sep = text.find("\r\n\r\n");
-    bool last = false;
-    std::string whole = std::string(text.substr(0, sep + 4)) + DecodeChunked(text.substr(sep + 4), &last);
-    std::size_t at = whole.find(terminator, sep + 4);
-    bool complete = at != std::string::npos || last ||
-                    ((statusCheck || closed) && completeByStatus(whole, closed));
-    if (at != std::string::npos) whole.resize(at);
-    out = std::move(whole);
-    return complete;
-  };
-  for (;;) {
-    if (!WaitFor(socket, POLLIN, limits_.waitMs)) {
-      keep();
-      return false;
-    }
-    std::size_t want = capacity - used - 1;
-    ssize_t n = ::recv(socket, buffer.data() + used, want, 0);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-    if (n <= 0) {
-      if (n < 0) lastError_ = errno;
-      bool complete;
-      if (chunked == 1) {
-        complete = decoded(true);
-      } else {
-        keep();
-        // A status answer that the server ended by closing is still complete
-        // (a read answer then fails on its status, which names the cause).
-        complete = completeByStatus(out, true);
-      }
-      if (!complete)
-        Fail(peer_ + (used == 0 ? ": соединение закрыто без ответа"
-                                : ": соединение закрыто до конца ответа"));
-      return complete;
-    }
-    used += static_cast<std::size_t>(n);
-    buffer[used] = 0;
-    if (used > limits_.maxResponseBytes) {
-      keep();
+    case HttpFailure::TooLarge:
       lastError_ = EMSGSIZE;
       return Fail(peer_ + ": ответ больше " + std::to_string(limits_.maxResponseBytes / 1024) +
                   " КБ");
-    }
-    if (static_cast<std::size_t>(n) == want) {
-      capacity += chunk;
-      buffer.resize(capacity);
-    }
-    std::string_view text(buffer.data(), used);
-    if (chunked < 0 && text.find("\r\n\r\n") != std::string_view::npos)
-      chunked = IsChunkedResponse(text) ? 1 : 0;
-    if (chunked == 1) {
-      if (decoded(false)) return true;
-      continue;
-    }
-    if (statusCheck && completeByStatus(text, false)) {
-      keep();
-      return true;
-    }
-    std::size_t from = searched;
-    std::size_t at = text.find(terminator, from);
-    if (at != std::string_view::npos) {
-      used = at;  // the terminator ends the response
-      keep();
-      return true;
-    }
-    searched = used >= terminator.size() ? used - terminator.size() + 1 : 0;
+    case HttpFailure::SendFailed:
+      lastError_ = r.osError;
+      if (sendFailed) *sendFailed = true;
+      return Fail(peer_ + ": запрос не отправлен (" + std::strerror(r.osError) + ")");
+    case HttpFailure::NotHttp:
+      return Fail(peer_ + ": ответ не по протоколу HTTP");
+    default:
+      return Fail(peer_ + ": " + HttpFailureText(r));
   }
 }
 
@@ -602,20 +510,9 @@ bool CddbClient::Query(const CddbServer& server, std::uint32_t discId, const Cdd
   sendFailed = false;
   failure_.clear();
   peer_ = Peer(server);
-  int s = Connect(server);
-  if (s < 0) return false;
-  const std::string request = QueryRequest(server, discId, toc);
-  bool sent = false;
-  for (int attempt = 0; attempt < 5 && !sent; ++attempt) sent = SendAll(s, request);
-  if (!sent) {
-    CloseSocket(s);
-    sendFailed = true;
-    return false;
-  }
   std::string response;
-  bool ok = Receive(s, kCddbTerminator, response, 4096, true);
-  CloseSocket(s);
-  if (!ok || !CheckHttpStatus(server, response)) return false;
+  if (!Fetch(server, QueryTarget(server, discId, toc), true, response, &sendFailed)) return false;
+  if (!CheckHttpStatus(server, response)) return false;
   // Matches beyond the table are reported once, not once each.
   bool overflowShown = false;
   QueryAnswer answer = ParseQueryResponse(response, table, [this, &overflowShown] {
@@ -640,15 +537,8 @@ bool CddbClient::Read(const CddbServer& server, std::uint32_t discId,
   std::string response;
   {
     RequestTimer timer(*this);
-    int s = Connect(server);
-    if (s < 0) return false;
-    if (!SendAll(s, ReadRequest(server, discId, category))) {
-      CloseSocket(s);
+    if (!Fetch(server, ReadTarget(server, discId, category), false, response, nullptr))
       return false;
-    }
-    bool ok = Receive(s, kCddbTerminator, response, 4096, false);
-    CloseSocket(s);
-    if (!ok) return false;
   }
   if (!CheckHttpStatus(server, response)) return false;
   // An answer without a header/body separator carries no record; a read

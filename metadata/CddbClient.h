@@ -1,8 +1,9 @@
 // The client side of the CDDB protocol carried over HTTP/1.0 ("cddb.cgi"): a
 // query that lists the database entries matching a disc, and a read that
-// fetches one entry as an xmcd record. Requests go to the server directly or
-// through an HTTP proxy with optional Basic authorisation. Every request opens
-// its own TCP connection and closes it before returning.
+// fetches one entry as an xmcd record. Requests go through the program's HTTP
+// client (platform/HttpClient.h) to the server directly or through an HTTP
+// proxy with optional Basic authorisation; each request has its own
+// connection, closed before it returns.
 //
 // Network input is bounded: each wait for data lasts at most CddbLimits::waitMs,
 // all the waits of one client together at most CddbLimits::totalMs, and a
@@ -114,10 +115,6 @@ class CddbClient {
   virtual std::string HelloText();
   virtual std::string UserName();
   virtual std::string HostName();
-  // Reads one response into out. statusCheck: the query's mode, in which a
-  // response whose status is not 210..219 is complete after its status line.
-  virtual bool Receive(int socket, std::string_view terminator, std::string& out,
-                       std::size_t chunk, bool statusCheck);
 
   // Outcomes: sendFailed set and false (every send attempt failed), false
   // (no connection, time-out, error status), true with an empty table (no
@@ -128,13 +125,14 @@ class CddbClient {
   // false when the request failed or there is no handler.
   bool Read(const CddbServer& server, std::uint32_t discId, const std::string& category);
 
-  // The request texts, as sent.
+  // The request lines and the headers of this client (the HTTP client adds
+  // its own: Host when not through a proxy, User-Agent, Accept).
   std::string QueryRequest(const CddbServer& server, std::uint32_t discId, const CddbTocTable& toc);
   std::string ReadRequest(const CddbServer& server, std::uint32_t discId,
                           const std::string& category);
 
-  // The last sockets-level error (an errno value, or 10022 when a host name
-  // could not be resolved).
+  // The last network error (an errno value, or 10022 when a host name could
+  // not be resolved).
   int LastError() const { return lastError_; }
   // Why the last request failed, for the user (UTF-8, names the server);
   // empty after a request that succeeded.
@@ -143,11 +141,18 @@ class CddbClient {
   long long BudgetLeftMs() const;
 
  private:
-  int Connect(const CddbServer& server);
-  bool SendAll(int socket, std::string_view data);
-  // Waits until the socket is ready; false on error or when the wait ran out.
-  bool WaitFor(int socket, short events, int maxMs);
-  void CloseSocket(int& socket);
+  // Path and query of the requests.
+  std::string QueryTarget(const CddbServer& server, std::uint32_t discId, const CddbTocTable& toc);
+  std::string ReadTarget(const CddbServer& server, std::uint32_t discId,
+                         const std::string& category);
+  std::string RequestText(const CddbServer& server, const std::string& target) const;
+  // Fetches one answer into response (header and body, the body cut at the
+  // terminator). statusCheck: the query's mode, in which an answer whose
+  // status is not 210..219 is complete after its status line. *sendFailed
+  // is set when the request could not be sent.
+  bool Fetch(const CddbServer& server, const std::string& target, bool statusCheck,
+             std::string& response, bool* sendFailed);
+  std::string HostHeader(const CddbServer& server) const;
   std::string ProxyHeaderLines(const CddbServer& server) const;
   // The server (or proxy) the requests go to, as the failure texts name it.
   std::string Peer(const CddbServer& server) const;
@@ -166,7 +171,7 @@ class CddbClient {
   std::string proxyPassword_;
   int lastError_ = 0;
   std::string failure_;
-  std::string peer_;  // of the running request, for Receive's failures
+  std::string peer_;  // of the running request, for Fetch's failures
   // Network time: what finished requests used, and when the running one began
   // (steady clock, ms; -1 when none runs).
   long long spentMs_ = 0;

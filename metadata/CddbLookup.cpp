@@ -34,25 +34,87 @@ std::string CddbLookup::ReasonText() const {
   return failure_.empty() ? std::string() : "\n\nПричина: " + failure_ + ".";
 }
 
-LookupOutcome CddbLookup::Run() {
-  RecordTexts ownTexts;
-  RecordTexts& albumTexts = albumTexts_ ? *albumTexts_ : ownTexts;
+namespace {
+
+// The CDDB server as a source: a query lists the matches (kept in the
+// lookup's table), applying one reads its xmcd record into the album.
+class CddbSource : public MetadataSource {
+ public:
+  CddbSource(std::unique_ptr<CddbClient> client, CddbServer server, CddbQueryTable& table)
+      : client_(std::move(client)), server_(std::move(server)), table_(table) {}
+
+  Answer Query(const CddbTocTable& toc, std::uint32_t discId,
+               std::vector<std::string>& titles) override {
+    table_ = CddbQueryTable{};
+    bool sendFailed = false;
+    const bool answered = client_->Query(server_, discId, toc, table_, sendFailed);
+    if (sendFailed) return Answer::SendFailed;
+    if (table_.count <= 0) return answered ? Answer::NoMatch : Answer::Failed;
+    for (int i = 0; i < table_.count; ++i)
+      titles.push_back(ServerTextToUtf8(table_.entries[i].title));
+    return Answer::Matches;
+  }
+
+  bool Apply(int index) override {
+    if (index < 0 || index >= table_.count) return false;
+    const CDDBQueryResult& match = table_.entries[index];
+    return client_->Read(server_, match.discId, match.category);
+  }
+
+  std::string FailureReason() const override { return client_->FailureReason(); }
+
+ private:
+  std::unique_ptr<CddbClient> client_;
+  CddbServer server_;
+  CddbQueryTable& table_;
+};
+
+}  // namespace
+
+std::unique_ptr<MetadataSource> CddbLookup::MakeCddbSource(RecordTexts& albumTexts) {
   const RecordTexts noTexts;
   const RecordTexts& settingsTexts = settingsTexts_ ? *settingsTexts_ : noTexts;
   auto setting = [&](SettingsField f) { return SettingsText(settings_, settingsTexts, f); };
-  for (;;) {
-    std::unique_ptr<CddbClient> client =
-        clientFactory_ ? clientFactory_(dialogs_, limits_)
-                       : std::make_unique<CddbClient>(dialogs_, limits_);
-    client->SetPump(pump_);
-    client->SetReadHandler([this, &albumTexts](std::string_view body) {
-      return ParseXmcd(body, album_, albumTexts, tags_, dialogs_, view_);
-    });
-    if (settings_.ProxyEnabled) {
-      if (settings_.ProxyPort == 0) settings_.ProxyPort = 80;
-      client->SetProxy(setting(SettingsField::ProxyHost), settings_.ProxyPort,
-                       setting(SettingsField::ProxyUser), setting(SettingsField::ProxyPassword));
+  std::unique_ptr<CddbClient> client = clientFactory_
+                                           ? clientFactory_(dialogs_, limits_)
+                                           : std::make_unique<CddbClient>(dialogs_, limits_);
+  client->SetPump(pump_);
+  client->SetReadHandler([this, &albumTexts](std::string_view body) {
+    return ParseXmcd(body, album_, albumTexts, tags_, dialogs_, view_);
+  });
+  if (settings_.ProxyEnabled) {
+    if (settings_.ProxyPort == 0) settings_.ProxyPort = 80;
+    client->SetProxy(setting(SettingsField::ProxyHost), settings_.ProxyPort,
+                     setting(SettingsField::ProxyUser), setting(SettingsField::ProxyPassword));
+  }
+
+  CddbServer server;
+  server.port = serverPort_;
+  server.host = setting(SettingsField::CddbHost);
+  server.cgiPath = setting(SettingsField::CddbPath);
+  if (server.host.empty()) server.host = kDefaultCddbHost;
+  // "host:port" names a server on another port than 80.
+  if (auto colon = server.host.rfind(':'); colon != std::string::npos && colon > 0 &&
+                                           colon + 1 < server.host.size() &&
+                                           server.host.size() - colon <= 6 &&
+                                           server.host.find_first_not_of("0123456789", colon + 1) ==
+                                               std::string::npos) {
+    int port = std::atoi(server.host.c_str() + colon + 1);
+    if (port > 0 && port < 65536) {
+      server.port = port;
+      server.host.resize(colon);
     }
+  }
+  if (server.cgiPath.empty()) server.cgiPath = kDefaultCddbPath;
+  return std::make_unique<CddbSource>(std::move(client), std::move(server), table_);
+}
+
+LookupOutcome CddbLookup::Run() {
+  RecordTexts ownTexts;
+  RecordTexts& albumTexts = albumTexts_ ? *albumTexts_ : ownTexts;
+  for (;;) {
+    std::unique_ptr<MetadataSource> source =
+        sourceFactory_ ? sourceFactory_() : MakeCddbSource(albumTexts);
 
     const CddbTocTable toc = TocTableFromAlbum(album_);
     const std::uint32_t id = ComputeDiscId(toc);
@@ -61,43 +123,23 @@ LookupOutcome CddbLookup::Run() {
     char idText[16];
     std::snprintf(idText, sizeof idText, "%08X", id);
     SetField(album_.CddbId, idText);
-
-    CddbServer server;
-    server.port = serverPort_;
-    server.host = setting(SettingsField::CddbHost);
-    server.cgiPath = setting(SettingsField::CddbPath);
-    if (server.host.empty()) server.host = kDefaultCddbHost;
-    // "host:port" names a server on another port than 80.
-    if (auto colon = server.host.rfind(':'); colon != std::string::npos && colon > 0 &&
-                                             colon + 1 < server.host.size() &&
-                                             server.host.size() - colon <= 6 &&
-                                             server.host.find_first_not_of("0123456789", colon + 1) ==
-                                                 std::string::npos) {
-      int port = std::atoi(server.host.c_str() + colon + 1);
-      if (port > 0 && port < 65536) {
-        server.port = port;
-        server.host.resize(colon);
-      }
-    }
-    if (server.cgiPath.empty()) server.cgiPath = kDefaultCddbPath;
     table_ = CddbQueryTable{};
 
-    bool sendFailed = false;
-    bool answered = client->Query(server, id, toc, table_, sendFailed);
-    failure_ = client->FailureReason();
-    if (sendFailed) {
+    std::vector<std::string> titles;
+    const MetadataSource::Answer answer = source->Query(toc, id, titles);
+    failure_ = source->FailureReason();
+    if (answer == MetadataSource::Answer::SendFailed) {
       dialogs_.Message("Не получилось установить соединение." + ReasonText(), kProgramTitle,
                        MsgIcon::Information, MsgButtons::Ok);
       return LookupOutcome::SendFailed;
     }
-    if (table_.count <= 0) {
-      if (answered) {
-        client.reset();
+    if (answer == MetadataSource::Answer::NoMatch || titles.empty()) {
+      source.reset();
+      if (answer != MetadataSource::Answer::Failed) {
         dialogs_.Message("В базе нет информации об этом диске.", kProgramTitle,
                          MsgIcon::Information, MsgButtons::Ok);
         return LookupOutcome::NoMatch;
       }
-      client.reset();
       if (dialogs_.Message(
               "Не получилось установить соединение c сервером.\nПопробовать еще раз?" + ReasonText(),
               kProgramTitle, MsgIcon::Information, MsgButtons::YesNo) == IdYes)
@@ -106,16 +148,12 @@ LookupOutcome CddbLookup::Run() {
     }
 
     int chosen = 0;
-    if (table_.count > 1) {
-      std::vector<std::string> titles;
-      for (int i = 0; i < table_.count; ++i)
-        titles.push_back(ServerTextToUtf8(table_.entries[i].title));
+    if (titles.size() > 1) {
       chosen = chooser_.Choose(titles);
-      if (chosen < 0 || chosen >= table_.count) return LookupOutcome::Cancelled;
+      if (chosen < 0 || chosen >= static_cast<int>(titles.size())) return LookupOutcome::Cancelled;
     }
-    const CDDBQueryResult& match = table_.entries[chosen];
-    bool read = client->Read(server, match.discId, match.category);
-    failure_ = client->FailureReason();
+    bool read = source->Apply(chosen);
+    failure_ = source->FailureReason();
     if (!read)
       dialogs_.Message("Не получилось прочитать данные об этом диске." + ReasonText(),
                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);

@@ -1,7 +1,7 @@
 // The lookup command of the main window: computes the disc identifier,
-// queries the CDDB server, lets the user choose among several matches, reads
-// the chosen entry into the album record, the track titles and the tags, and
-// stores the result in the album database. Every outcome is shown through the
+// queries the source (the CDDB server), lets the user choose among several
+// matches, has the source apply the chosen entry to the album record, the
+// track titles and the tags, and stores the result in the album database. Every outcome is shown through the
 // Dialogs service; the chooser and the main window's boxes are interfaces, so
 // that the window and the command line run the same flow.
 #pragma once
@@ -14,6 +14,7 @@
 
 #include "records/AlbumRecord.h"
 #include "metadata/CddbClient.h"
+#include "metadata/MetadataSource.h"
 #include "records/RecordTexts.h"
 #include "records/TagBuffer.h"
 
@@ -72,10 +73,15 @@ class CddbLookup {
   void SetClientFactory(std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> f) {
     clientFactory_ = std::move(f);
   }
+  // Makes the source the disc is looked up in, once per attempt; without it
+  // the CDDB server of the settings is asked.
+  void SetSourceFactory(std::function<std::unique_ptr<MetadataSource>()> f) {
+    sourceFactory_ = std::move(f);
+  }
 
   LookupOutcome Run();
 
-  // The matches of the last query attempt.
+  // The matches of the last CDDB query attempt.
   const CddbQueryTable& Matches() const { return table_; }
   // Why the last request failed (UTF-8, names the server); empty when it did not.
   const std::string& FailureReason() const { return failure_; }
@@ -99,11 +105,14 @@ class CddbLookup {
   RecordTexts* albumTexts_ = nullptr;
   const RecordTexts* settingsTexts_ = nullptr;
   std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
+  std::function<std::unique_ptr<MetadataSource>()> sourceFactory_;
   CddbQueryTable table_;
   std::string failure_;
   std::string storeProblem_;
   // The failure reason as the line under a message, empty without one.
   std::string ReasonText() const;
+  // The CDDB source of the settings.
+  std::unique_ptr<MetadataSource> MakeCddbSource(RecordTexts& albumTexts);
 };
 
 }  // namespace sonarvex

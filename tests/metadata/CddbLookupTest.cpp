@@ -264,6 +264,67 @@ TEST_F(Lookup, ThroughAProxy) {
   EXPECT_NE(proxy.Requests()[0].find("\r\nHost: cddb.example\r\n"), std::string::npos);
 }
 
+// Another source behind the lookup's seam: the lookup queries it, lets the
+// user choose, has it apply the choice, and stores the album itself; a
+// source that could not answer gets the retry question with its reason.
+struct FakeSource : MetadataSource {
+  AlbumRecord& album;
+  std::vector<Answer> answers;  // one per query, in order
+  int queries = 0;
+  int applied = -1;
+  std::uint32_t askedId = 0;
+  explicit FakeSource(AlbumRecord& a) : album(a) {}
+  Answer Query(const CddbTocTable& toc, std::uint32_t discId,
+               std::vector<std::string>& titles) override {
+    askedId = discId;
+    EXPECT_EQ(toc.count, 4);
+    const Answer a = answers.at(static_cast<std::size_t>(queries++));
+    if (a == Answer::Matches) titles = {"Первый / Один", "Второй / Два"};
+    return a;
+  }
+  bool Apply(int index) override {
+    applied = index;
+    SetField(album.Artist, index == 1 ? "Second" : "First");
+    return true;
+  }
+  std::string FailureReason() const override {
+    return queries == 1 ? "источник: нет ответа" : "";
+  }
+};
+
+TEST_F(Lookup, AnotherSourceBehindTheSeam) {
+  FakeSource source(album);
+  source.answers = {MetadataSource::Answer::Failed, MetadataSource::Answer::Matches};
+  CddbLookup lookup(settings, album, tags, dialogs, chooser, &view, folder);
+  lookup.SetSourceFactory([&] {
+    // A proxy to the test's source, which outlives the lookup's attempts.
+    struct Borrowed : MetadataSource {
+      MetadataSource& s;
+      explicit Borrowed(MetadataSource& x) : s(x) {}
+      Answer Query(const CddbTocTable& t, std::uint32_t id, std::vector<std::string>& v) override {
+        return s.Query(t, id, v);
+      }
+      bool Apply(int i) override { return s.Apply(i); }
+      std::string FailureReason() const override { return s.FailureReason(); }
+    };
+    return std::make_unique<Borrowed>(source);
+  });
+  dialogs.ExpectMessage("Не получилось установить соединение c сервером.\nПопробовать еще раз?"
+                        "\n\nПричина: источник: нет ответа.",
+                        kProgramTitle, MsgIcon::Information, MsgButtons::YesNo, IdYes);
+  chooser.answer = 1;
+  EXPECT_EQ(lookup.Run(), LookupOutcome::Done);
+  ExpectClean();
+  EXPECT_EQ(source.queries, 2);
+  EXPECT_EQ(source.askedId, ComputeDiscId(TocTableFromAlbum(album)));
+  EXPECT_EQ(chooser.seen, (std::vector<std::string>{"Первый / Один", "Второй / Два"}));
+  EXPECT_EQ(source.applied, 1);
+  AlbumRecord stored{};
+  TagBuffer t;
+  ASSERT_TRUE(LoadAlbum(folder, album.DiscId, stored, t));
+  EXPECT_EQ(FieldText(stored.Artist), "Second");
+}
+
 TEST(CddbCommand, TakesMatchKAndStores) {
   TempFolder tmp;
   SettingsRecord settings{};
