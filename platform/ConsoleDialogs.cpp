@@ -20,7 +20,8 @@ int ConsoleDialogs::Message(const std::string& text, const std::string&, MsgIcon
   int result = IdOk;
   switch (buttons) {
     case MsgButtons::Ok: result = IdOk; break;
-    case MsgButtons::YesNo: result = IdNo; break;
+    case MsgButtons::YesNo:
+    case MsgButtons::YesAllNo: result = IdNo; break;
     case MsgButtons::AbortRetryIgnore: result = IdAbort; break;
     default: result = IdCancel; break;
   }

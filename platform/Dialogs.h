@@ -13,7 +13,9 @@ namespace sonarvex {
 
 enum class MsgIcon { None, Information, Warning, Error, Question };
 
-enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore };
+// YesAllNo: "Да", "Да для всех", "Нет" (a question asked for each item of a
+// batch, answered once for all of them).
+enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel, AbortRetryIgnore, YesAllNo };
 
 // Answers of a message box.
 enum MsgAnswer : int {
@@ -24,6 +26,7 @@ enum MsgAnswer : int {
   IdIgnore = 5,
   IdYes = 6,
   IdNo = 7,
+  IdYesToAll = 8,
 };
 
 // The caption of every message box unless a window names another.

@@ -84,6 +84,11 @@ int QtDialogs::Message(const std::string& text, const std::string& caption, MsgI
                  {"Повторить", QMessageBox::AcceptRole, IdRetry},
                  {"Пропустить", QMessageBox::AcceptRole, IdIgnore}};
       break;
+    case MsgButtons::YesAllNo:
+      choices = {{"Да", QMessageBox::YesRole, IdYes},
+                 {"Да для всех", QMessageBox::YesRole, IdYesToAll},
+                 {"Нет", QMessageBox::NoRole, IdNo}};
+      break;
   }
   std::vector<QPushButton*> pushed;
   for (const auto& c : choices) pushed.push_back(box.addButton(QString::fromUtf8(c.label), c.role));
@@ -94,7 +99,8 @@ int QtDialogs::Message(const std::string& text, const std::string& caption, MsgI
   // Closed with Esc or the title bar: the "no" side of the choice.
   switch (buttons) {
     case MsgButtons::Ok: return IdOk;
-    case MsgButtons::YesNo: return IdNo;
+    case MsgButtons::YesNo:
+    case MsgButtons::YesAllNo: return IdNo;
     case MsgButtons::AbortRetryIgnore: return IdAbort;
     default: return IdCancel;
   }

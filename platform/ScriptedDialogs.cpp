@@ -21,6 +21,7 @@ const char* ToString(MsgButtons buttons) {
     case MsgButtons::YesNoCancel: return "YesNoCancel";
     case MsgButtons::RetryCancel: return "RetryCancel";
     case MsgButtons::AbortRetryIgnore: return "AbortRetryIgnore";
+    case MsgButtons::YesAllNo: return "YesAllNo";
   }
   return "?";
 }

@@ -92,7 +92,8 @@ TEST_F(CliConvertTest, WithoutOutBesideTheSourceAndLowerBitrate) {
   test::Mp3Frame f;
   ASSERT_TRUE(test::FindMp3Frame(test::ReadAll(S("song(2).mp3")), 0, &f));
   EXPECT_EQ(f.bitrateKbps, 96);
-  // A target not below the source: nothing to do, said on stderr, exit 0.
+  // A target not below the source: nothing to do, said on stderr, exit 0
+  // (the output that is there is not even asked about).
   EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "192", S("song.mp3")}), 0);
   EXPECT_TRUE(out_.str().empty());
   EXPECT_NE(err_.str().find("не перекодирован"), std::string::npos);
