@@ -113,7 +113,9 @@ class CliConvertHost : public ConvertHost {
   }
   void FileFailed(const std::string& source, const std::string& why) override {
     EndProgress();
-    err_ << source << ": " << why << "\n";
+    // A reason that names the file already is said as it is.
+    if (why.find("'" + source + "'") == std::string::npos) err_ << source << ": ";
+    err_ << why << "\n";
     ++failed_;
   }
   void FileSkipped(const std::string& source, const std::string& why) override {
