@@ -50,7 +50,7 @@ class CliConvertTest : public ::testing::Test {
   int Program(const std::string& args, std::string* err) {
     const std::string errFile = dir_.File("stderr");
     int rc = -1;
-    test::Run("timeout 30 " + std::string(SONARVEX_BIN_DIR) + "/sonarvex-cli --home " +
+    test::Run("timeout -k 5 30 " + std::string(SONARVEX_BIN_DIR) + "/sonarvex-cli --home " +
                   test::Quote(home_) + " " + args + " >/dev/null 2>" + test::Quote(errFile),
               &rc);
     const auto e = test::ReadAll(errFile);
@@ -164,9 +164,8 @@ TEST_F(CliConvertTest, WavsThatAreNotCdAudioConvertAsInTheWindow) {
       EXPECT_NEAR(m.hz, 440.0, 5.0) << n;
     }
     EXPECT_EQ(Run({"--to", to, S("header.wav")}), 1);
-    EXPECT_NE(err_.str().find("\nНе удалось прочитать файл '" + S("header.wav") + "': в файле нет звука.\n"),
-              std::string::npos)
-        << err_.str();
+    // The file and the reason, said once.
+    EXPECT_EQ(err_.str(), "Не удалось прочитать файл '" + S("header.wav") + "': в файле нет звука.\n");
     EXPECT_FALSE(FileExists(S(std::string("header.") + to)));
   }
 }
