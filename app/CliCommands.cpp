@@ -169,9 +169,13 @@ class Cli {
     // Where the state lives: --home is a portable folder; otherwise beside
     // the program when it runs portable, else the XDG folders.
     ProgramFolders folders;
-    if (!o_.Home.empty())
+    if (!o_.Home.empty()) {
       folders = PortableFolders(o_.Home);
-    else if (!env_.Folders.ExecutableFolder.empty())
+      // libkelpra.so belongs to the program, not to the folder of its state.
+      const std::string own = !env_.Folders.ExecutableFolder.empty() ? env_.Folders.ExecutableFolder
+                                                                     : env_.ExecutableFolder;
+      if (!own.empty()) folders.Library = PortableFolders(own).Library;
+    } else if (!env_.Folders.ExecutableFolder.empty())
       folders = ChooseProgramFolders(env_.Folders);
     else
       folders = PortableFolders(env_.ExecutableFolder);

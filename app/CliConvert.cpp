@@ -113,7 +113,9 @@ class CliConvertHost : public ConvertHost {
   }
   void FileFailed(const std::string& source, const std::string& why) override {
     EndProgress();
-    err_ << source << ": " << why << "\n";
+    // A reason that names the file already is said as it is.
+    if (why.find("'" + source + "'") == std::string::npos) err_ << source << ": ";
+    err_ << why << "\n";
     ++failed_;
   }
   void FileSkipped(const std::string& source, const std::string& why) override {
@@ -142,6 +144,9 @@ class CliConvertDialogs : public WindowlessDialogs {
     std::string line = text;
     for (char& c : line)
       if (c == '\n') c = ' ';
+    // Nobody answers a question here: it is "no" (a file that is there is
+    // kept; --overwrite replaces it), and the item reports itself.
+    if (buttons == MsgButtons::YesYesAllNo) return IdNo;
     err_ << line << "\n";
     problem_ = line;
     return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? IdNo : IdOk;
@@ -156,7 +161,7 @@ class CliConvertDialogs : public WindowlessDialogs {
 }  // namespace
 
 const char* ConvertUsage() {
-  return "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] FILE...";
+  return "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...";
 }
 
 int RunConvertCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
@@ -167,6 +172,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   };
   std::string to, outDir;
   int bitrate = -1, atOnce = -1;
+  bool overwrite = false;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -184,6 +190,8 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
       if (!value(&v) || !ParseInt(v, 1, 100000, &bitrate)) return usage("--bitrate needs a number");
     } else if (a == "--at-once") {
       if (!value(&v) || !ParseInt(v, 1, 255, &atOnce)) return usage("--at-once needs 1..255");
+    } else if (a == "--overwrite") {
+      overwrite = true;
     } else if (a == "--") {
       files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
@@ -239,6 +247,8 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     engine.outputFolder = outDir.empty() ? "" : Absolute(outDir);
     engine.saveToSourceFolder = outDir.empty();
     engine.deleteSources = false;
+    engine.overwrite = overwrite;
+    bool newBatch = true;
     if (formatIndex >= 0) engine.formatIndex = formatIndex;
     for (const auto& [direction, list] : byDirection) {
       if (engine.Status() == 1) break;
@@ -256,7 +266,9 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
         status = 1;
         continue;
       }
-      engine.Run();
+      // One batch for the whole command: no two outputs share a name.
+      engine.Run(newBatch);
+      newBatch = false;
       for (const ConvertRow& r : engine.Rows())
         if (r.state != kStateDone) status = 1;
     }

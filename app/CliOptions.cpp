@@ -81,13 +81,17 @@ const CommandHelp kCommands[] = {
     {"play", "play [--drive N] --track N | play FILE",
      "  Plays a disc track digitally through the sound device, or a media\n"
      "  file; returns when it has ended (Ctrl+C stops it).\n"},
-    {"convert", "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] FILE...",
+    {"convert",
+     "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...",
      "  Converts audio files as the conversion window does: the direction of\n"
      "  each file comes from its extension and --to. Prints SOURCE TAB OUTPUT\n"
-     "  per finished file.\n"
+     "  per finished file. A file already at an output name is kept and its\n"
+     "  source reported as skipped (exit status 1); two outputs of one run never\n"
+     "  share a name (the later one gets \" (2)\" before its extension).\n"
      "  --bitrate K     the bitrate of an MP3 to MP3 conversion\n"
      "  --out DIR       output folder (default: each source's own folder)\n"
-     "  --at-once N     WMA files decoded at once (default: the settings')\n"},
+     "  --at-once N     WMA files decoded at once (default: the settings')\n"
+     "  --overwrite     replace files that are at output names\n"},
     {"verify", "verify [--accuraterip HOST[:PORT]] FILE.cue",
      "  Checks files ripped earlier against the AccurateRip database: the disc is\n"
      "  rebuilt from the cue sheet (one WAV or FLAC file a track) and its entry\n"

@@ -58,45 +58,87 @@ bool WavSourceReader::ReadExact(void* buf, std::size_t n) {
 }
 
 int WavSourceReader::Open(const std::string& name, bool anyPcm) {
-  if (name.empty()) return kCannotOpen;
+  problem_.clear();
+  problemIsWrite_ = false;
+  if (name.empty()) {
+    problem_ = "Не задано имя исходного файла.";
+    return kCannotOpen;
+  }
   if (fd_ >= 0) return kAlreadyOpen;
   sourceName_ = name;
-  fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) return kCannotOpen;
+  // Non-blocking, so that a FIFO or a device never holds the open up; only
+  // a regular file is read.
+  fd_ = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) {
+    SetProblem(std::strerror(errno));
+    return kCannotOpen;
+  }
   struct stat st {};
   if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    SetProblem(S_ISDIR(st.st_mode) ? "это папка" : "это не обычный файл");
     Close();
     return kCannotOpen;
   }
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 
-  std::uint8_t head[8];
-  if (!ReadExact(head, 8) || std::memcmp(head, "RIFF", 4) != 0 || !ReadExact(head, 8) ||
-      std::memcmp(head, "WAVE", 4) != 0) {
+  std::uint8_t head[12];
+  if (!ReadExact(head, 12) || std::memcmp(head, "RIFF", 4) != 0 ||
+      std::memcmp(head + 8, "WAVE", 4) != 0) {
+    SetProblem("это не файл WAV");
     Close();
     return kNotWave;
   }
 
+  // The chunks up to "data": "fmt " is kept, every other chunk (LIST,
+  // fact, cue, JUNK...) is skipped, each padded to an even size.
   std::memset(area_, 0, sizeof area_);
-  std::uint8_t word[4];
-  if (!ReadExact(word, 4)) {
-    Close();
-    return kNeedsConversion;
+  bool haveFormat = false;
+  std::uint8_t chunk[8];
+  for (;;) {
+    if (!ReadExact(chunk, 8)) {
+      SetProblem(haveFormat ? "в файле нет блока звуковых данных" : "в файле нет описания формата");
+      Close();
+      return kNeedsConversion;
+    }
+    const std::uint32_t size = Get32(chunk + 4);
+    if (std::memcmp(chunk, "data", 4) == 0) {
+      if (!haveFormat) {
+        SetProblem("в файле нет описания формата");
+        Close();
+        return kNeedsConversion;
+      }
+      dataBytes_ = size;
+      break;
+    }
+    const std::uint64_t padded = static_cast<std::uint64_t>(size) + (size & 1u);
+    if (std::memcmp(chunk, "fmt ", 4) == 0 && !haveFormat) {
+      fmtSize_ = size;
+      const std::uint32_t kept = std::min<std::uint32_t>(fmtSize_, kFormatAreaSize);
+      // A short fmt chunk keeps what could be read; the area is zero beyond it.
+      if (!ReadExact(area_, kept)) {
+        SetProblem("описание формата обрезано");
+        Close();
+        return kNeedsConversion;
+      }
+      haveFormat = true;
+      if (padded > kept && lseek(fd_, static_cast<off_t>(padded - kept), SEEK_CUR) < 0) {
+        SetProblem(std::strerror(errno));
+        Close();
+        return kNeedsConversion;
+      }
+      continue;
+    }
+    const off_t at = lseek(fd_, 0, SEEK_CUR);
+    // A chunk that claims more than the file holds ends the walk.
+    if (at < 0 || static_cast<std::uint64_t>(at) + padded > static_cast<std::uint64_t>(st.st_size) ||
+        lseek(fd_, static_cast<off_t>(padded), SEEK_CUR) < 0) {
+      SetProblem(haveFormat ? "в файле нет блока звуковых данных" : "в файле нет описания формата");
+      Close();
+      return kNeedsConversion;
+    }
   }
-  fmtSize_ = Get32(word);
-  const std::uint32_t kept = std::min<std::uint32_t>(fmtSize_, kFormatAreaSize);
-  // A short fmt chunk keeps what could be read; the area is zero beyond it.
-  bool ok = ReadExact(area_, kept);
-  if (ok && fmtSize_ > kept) ok = lseek(fd_, static_cast<off_t>(fmtSize_ - kept), SEEK_CUR) >= 0;
-  if (ok) ok = ReadExact(word, 4);
-  if (ok && std::memcmp(word, "fact", 4) == 0) {
-    ok = lseek(fd_, 8, SEEK_CUR) >= 0 && ReadExact(word, 4);
-  }
-  if (!ok || std::memcmp(word, "data", 4) != 0 || !ReadExact(word, 4)) {
-    Close();
-    return kNeedsConversion;
-  }
-  dataBytes_ = Get32(word);
   off_t pos = lseek(fd_, 0, SEEK_CUR);
+  fileSize_ = static_cast<std::uint64_t>(st.st_size);
   dataStart_ = static_cast<std::uint32_t>(std::min<off_t>(pos, 0xFFFFFFFF));
   format_ = reinterpret_cast<const AudioFormatRecord*>(area_);
 
@@ -109,7 +151,18 @@ int WavSourceReader::Open(const std::string& name, bool anyPcm) {
       f.SampleRate > 0 && f.BitsPerSample >= 8 && f.BitsPerSample <= 32 &&
       f.BitsPerSample % 8 == 0)
     return kUsable;
+  SetProblem("формат звука не поддерживается");
   return kNeedsConversion;
+}
+
+void WavSourceReader::SetProblem(const std::string& reason) {
+  problem_ = "Не удалось прочитать файл '" + sourceName_ + "': " + reason + ".";
+  problemIsWrite_ = false;
+}
+
+std::uint64_t WavSourceReader::AudioBytes() const {
+  if (fd_ < 0 || fileSize_ <= dataStart_) return 0;
+  return std::min<std::uint64_t>(dataBytes_, fileSize_ - dataStart_);
 }
 
 bool WavSourceReader::Read(void* buffer, std::uint32_t byteCount, std::uint32_t* bytesRead) {
@@ -127,23 +180,41 @@ bool WavSourceReader::Read(void* buffer, std::uint32_t byteCount, std::uint32_t*
 }
 
 bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSuggestion) {
-  if (convertedName_.empty() || fd_ < 0) return false;
+  if (fd_ < 0) return false;
+  if (convertedName_.empty()) {
+    problem_ = "Не задано имя файла для преобразованного звука.";
+    return false;
+  }
   // Writing the result over the file being read would destroy the source.
-  if (SameFile(fd_, convertedName_)) return false;
+  if (SameFile(fd_, convertedName_)) {
+    problem_ = CreateFailureText(convertedName_, EEXIST);
+    problemIsWrite_ = true;
+    return false;
+  }
+  if (AudioBytes() == 0) {
+    SetProblem("в файле нет звука");
+    return false;
+  }
   const std::size_t fmtBytes = std::min<std::size_t>(fmtSize_, kFormatAreaSize);
   auto stream = AudioConversionStream::Open(area_, fmtBytes, CdAudioFormat);
-  if (!stream) {
-    if (!allowSuggestion) return false;
-    if (!AudioConversionStream::SuggestPcmFormat(area_, fmtBytes, &suggested_)) return false;
+  if (!stream && allowSuggestion &&
+      AudioConversionStream::SuggestPcmFormat(area_, fmtBytes, &suggested_))
     stream = AudioConversionStream::Open(area_, fmtBytes, suggested_);
-    if (!stream) return false;
+  if (!stream) {
+    SetProblem("формат звука не поддерживается");
+    return false;
   }
   const AudioFormatRecord dst = stream->Destination();
   const std::uint32_t srcBlock = std::min(kSourceBlock, dataBytes_);
   convertedSize_ = stream->DestinationSize(dataBytes_);
 
   int out = CreateWavFile(convertedName_, dst);
-  if (out == kInvalidWavHandle) return false;
+  if (out == kInvalidWavHandle) {
+    problem_ = CreateFailureText(convertedName_, errno);
+    problemIsWrite_ = true;
+    return false;
+  }
+  int writeErrno = 0;
 
   std::vector<std::uint8_t> src(std::max<std::uint32_t>(srcBlock, 1));
   std::vector<std::uint8_t> pcm;
@@ -174,6 +245,7 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
       break;
     }
     if (!pcm.empty() && !WriteWavData(out, pcm.data(), pcm.size())) {
+      writeErrno = errno;
       failed = writeFailed = true;
       break;
     }
@@ -187,15 +259,33 @@ bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSu
     std::uint32_t used = 0;
     pcm.clear();
     if (stream->Convert(nullptr, 0, true, pcm, &used) && !pcm.empty()) {
-      if (WriteWavData(out, pcm.data(), pcm.size())) produced += pcm.size();
-      else writeFailed = true;
+      if (WriteWavData(out, pcm.data(), pcm.size())) {
+        produced += pcm.size();
+      } else {
+        writeErrno = errno;
+        writeFailed = true;
+      }
     }
   }
   stream.reset();
   // The header gets the true size of what was written.
   if (!FinishWavFile(out, static_cast<std::uint32_t>(std::min<std::uint64_t>(produced, 0xFFFFFFD7u)),
-                     dst))
+                     dst) &&
+      !writeFailed) {
+    writeErrno = errno;
     writeFailed = true;
+  }
+  if (writeFailed) {
+    problem_ = WriteFailureText(convertedName_, writeErrno != 0 ? writeErrno : EIO);
+    problemIsWrite_ = true;
+  } else if (failed) {
+    SetProblem("звук не декодируется");
+  } else if (produced == 0) {
+    // Data that decode to nothing (a header that names another format
+    // than the data hold) are no audio either.
+    SetProblem("в файле нет звука, который можно декодировать");
+    failed = true;
+  }
   Close();
   if (writeFailed || failed) {
     // A converted file that could not be read, converted or written whole

@@ -1,4 +1,6 @@
-// Opens a WAV file, finds its format and sample data, and tells the caller
+// Opens a WAV file (a regular file only; a FIFO or device is refused without
+// waiting on it), walks its chunks to the format and the sample data (other
+// chunks such as LIST are skipped), and tells the caller
 // whether the data can be used as they are. Data in another format are
 // converted by the codec layer into a CD-format WAV file (or, when allowed, a
 // 16-bit PCM file at the source's own rate and channel count), which the
@@ -57,6 +59,16 @@ class WavSourceReader {
   const AudioFormatRecord& SuggestedFormat() const { return suggested_; }
   const std::string& SourceName() const { return sourceName_; }
 
+  // Why the last Open or ConvertToCd failed: a sentence naming the file and
+  // the reason ("Не удалось прочитать файл '...': это не обычный файл.", or
+  // the failure to write the converted file), empty when nothing failed.
+  const std::string& Problem() const { return problem_; }
+  // Whether that failure was writing the converted file (a full disk...).
+  bool ProblemIsWrite() const { return problemIsWrite_; }
+  // The sample bytes the open file really holds: the data chunk's size, or
+  // less when the file ends before it.
+  std::uint64_t AudioBytes() const;
+
   const std::string& ConvertedFileName() const { return convertedName_; }
   void SetConvertedFileName(std::string name) { convertedName_ = std::move(name); }
 
@@ -66,6 +78,7 @@ class WavSourceReader {
 
  private:
   bool ReadExact(void* buf, std::size_t n);
+  void SetProblem(const std::string& reason);
 
   alignas(4) std::uint8_t area_[kFormatAreaSize];
   int fd_ = -1;
@@ -77,6 +90,9 @@ class WavSourceReader {
   std::uint32_t fmtSize_ = 0;
   std::string sourceName_;
   std::string convertedName_;
+  std::string problem_;
+  bool problemIsWrite_ = false;
+  std::uint64_t fileSize_ = 0;
   std::function<void()> pump_;
 };
 

@@ -1,5 +1,6 @@
 #include "conversion/ConvertEngine.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
 #include "codec/WmaFileReader.h"
+#include "conversion/Mp3StreamInfo.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 
@@ -52,6 +54,19 @@ bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Gives a finished partial file its name. Without leave to replace, a file
+// that appeared at the name meanwhile stays and the rename fails (EEXIST).
+int RenameOutput(const std::string& part, const std::string& output, bool replace) {
+  if (replace) return std::rename(part.c_str(), output.c_str());
+  if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without that rename: a new link fails just as well when
+  // the name is taken.
+  if (::link(part.c_str(), output.c_str()) != 0) return -1;
+  ::unlink(part.c_str());
+  return 0;
+}
+
 // Makes room for a partial output: a partial file of an earlier run goes,
 // anything else at that name stays and the file is not written.
 WriteResult PreparePart(const std::string& part) {
@@ -78,7 +93,12 @@ void DecoderMessage(MP3_DECODER_OWNER* owner, const char* text, const char* capt
                       type == MP3_MB_ICONERROR ? MsgIcon::Error : MsgIcon::Warning, MsgButtons::Ok);
 }
 
-void DecoderProgress(std::uint32_t position, std::uint32_t length, std::uint8_t*, std::uint32_t) {
+// The decoded bytes of the current MP3 (counted through the progress routine).
+thread_local std::uint64_t* activeDecodedBytes = nullptr;
+
+void DecoderProgress(std::uint32_t position, std::uint32_t length, std::uint8_t*,
+                     std::uint32_t pcmBytes) {
+  if (activeDecodedBytes != nullptr) *activeDecodedBytes += pcmBytes;
   if (activeEngine != nullptr) activeEngine->Progress(position, length, nullptr, 0);
 }
 
@@ -117,6 +137,18 @@ bool DirectionTakes(int direction, SourceKind kind) {
   return false;
 }
 
+std::string ReplaceQuestionText(const std::string& path) {
+  return "Файл '" + path + "' уже существует. Заменить?";
+}
+
+std::string NumberedName(const std::string& path, int n) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  const bool ext = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::string suffix = " (" + std::to_string(n) + ")";
+  return ext ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
+}
+
 std::string ProgressText(int percent, int mode) {
   return std::string(mode == -1 ? "Преобр. WAV " : "") + std::to_string(percent) + "% завершено";
 }
@@ -144,7 +176,10 @@ struct ConvertEngine::Mp3Call {
   ConvertEngine* engine = nullptr;
   int row = -1;
   int target = 0;  // kbit/s
+  std::string output;
   std::string part;
+  Outcome claim = Outcome::Done;
+  bool partMine = false;  // the partial name is free for this file's output
   bool opened = false;
   bool skipped = false;
   WriteResult failure;
@@ -159,6 +194,14 @@ struct ConvertEngine::Mp3Call {
           call->skipped = true;
           return 0;
         }
+        call->claim = e.ClaimOutput(call->row, call->output);
+        if (call->claim != Outcome::Done) return 0;
+        call->part = call->output + ".part";
+        if (WriteResult r = PreparePart(call->part); !r) {
+          call->failure = r;
+          return 0;
+        }
+        call->partMine = true;
         e.settings_.Lame.BitrateIndex = call->target;
         const AudioFormatRecord format =
             MakePcmFormat(o->waveFormat.samplesPerSec, o->waveFormat.channels);
@@ -174,6 +217,7 @@ struct ConvertEngine::Mp3Call {
         return 1;
       }
       case MP3_EVENT_BATCH: {
+        e.decodedBytes_ += static_cast<std::uint64_t>(b);
         if (!call->failure.Ok() || !call->opened) return 1;
         WriteResult r = e.context_.encoders->Write(reinterpret_cast<const void*>(a),
                                                    static_cast<std::size_t>(b));
@@ -428,7 +472,7 @@ ConvertEngine::Outcome ConvertEngine::Finish(int row, const std::string& part,
                                              const std::string& output, WriteResult r) {
   // The finished file is no partial file any more.
   if (r) ClearOwnMark(part);
-  if (r && std::rename(part.c_str(), output.c_str()) != 0)
+  if (r && RenameOutput(part, output, replaceCurrent_) != 0)
     r = WriteResult::Failure(WriteFailureText(output, errno));
   if (!r) {
     ::unlink(part.c_str());
@@ -438,8 +482,55 @@ ConvertEngine::Outcome ConvertEngine::Finish(int row, const std::string& part,
   return Outcome::Done;
 }
 
-void ConvertEngine::Run() {
+ConvertEngine::Outcome ConvertEngine::ClaimOutput(int row, std::string& output) {
+  auto taken = [&](const std::string& p) {
+    return std::find(claimed_.begin(), claimed_.end(), p) != claimed_.end();
+  };
+  if (taken(output)) {
+    int n = 2;
+    while (taken(NumberedName(output, n))) ++n;
+    output = NumberedName(output, n);
+  }
+  replaceCurrent_ = false;
+  struct stat st{};
+  if (::lstat(output.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return Fail(row, kStateWriteError, CreateFailureText(output, EISDIR));
+    if (!overwrite && !replaceAll_) {
+      const int answer = context_.dialogs->Message(ReplaceQuestionText(output), kProgramTitle,
+                                                   MsgIcon::Question, MsgButtons::YesYesAllNo);
+      if (answer == IdYesAll) {
+        replaceAll_ = true;
+      } else if (answer != IdYes) {
+        SetState(row, kStateSkipped);
+        host_.FileSkipped(rows_[static_cast<std::size_t>(row)].Path(),
+                          "файл '" + output + "' уже существует и не заменён");
+        return Outcome::Declined;
+      }
+    }
+    replaceCurrent_ = true;
+  }
+  claimed_.push_back(output);
+  return Outcome::Done;
+}
+
+bool ConvertEngine::CutShort(const std::string& source, std::string* why) const {
+  Mp3StreamInfo info;
+  if (!InspectMp3Source(source, &info).empty() || decodedBlockAlign_ <= 0) return false;
+  const std::uint64_t want = info.MinimumSamples();
+  const std::uint64_t got = decodedBytes_ / static_cast<std::uint64_t>(decodedBlockAlign_);
+  // A frame's worth of slack for how encoders count the header frame.
+  if (want == 0 || got + static_cast<std::uint64_t>(info.samplesPerFrame) >= want) return false;
+  *why = ReadFailure(source, "файл обрезан: декодировано " + std::to_string(got) + " из " +
+                                 std::to_string(want) + " отсчётов, о которых говорит его заголовок");
+  return true;
+}
+
+void ConvertEngine::Run(bool newBatch) {
   if (busy_) return;
+  if (newBatch) {
+    claimed_.clear();
+    replaceAll_ = false;
+  }
   if (!outputFolder.empty() && !saveToSourceFolder) {
     std::error_code ec;
     fs::create_directories(outputFolder, ec);
@@ -478,6 +569,8 @@ void ConvertEngine::Run() {
       if (o == Outcome::Done || o == Outcome::Skipped) {
         SetState(i, kStateDone);
         SetChecked(i, false);
+      } else if (o == Outcome::Declined) {
+        // The row shows it was skipped; it stays checked for another run.
       } else if (o == Outcome::Cancelled) {
         SetState(i, kStateStopped);
       } else if (status_ != 1) {
@@ -493,9 +586,15 @@ void ConvertEngine::Run() {
 
 ConvertEngine::Outcome ConvertEngine::ConvertMp3ToWav(int row) {
   const std::string source = rows_[static_cast<std::size_t>(row)].Path();
-  const std::string output = OutputPath(row);
+  if (!decoder_.Loaded()) return Fail(row, kStateDecodeError, kMp3DecoderMissingText);
+  Mp3StreamInfo info;
+  if (const std::string why = InspectMp3Source(source, &info); !why.empty())
+    return Fail(row, kStateReadError, ReadFailure(source, why));
+  std::string output = OutputPath(row);
+  if (Outcome c = ClaimOutput(row, output); c != Outcome::Done) return c;
   const std::string part = output + ".part";
   if (WriteResult r = PreparePart(part); !r) return Fail(row, kStateWriteError, r.message);
+  decodedBytes_ = 0;
   DecoderOwner owner{{&DecoderMessage}, context_.dialogs};
   MP3_DECODER_OPTIONS o{};
   o.inputFile = source.c_str();
@@ -506,8 +605,11 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToWav(int row) {
   o.ownerWindow = &owner.base;
   o.reserved3 = -1;
   activeEngine = this;
+  activeDecodedBytes = &decodedBytes_;
   decoder_.Convert()(&o);
   activeEngine = nullptr;
+  activeDecodedBytes = nullptr;
+  decodedBlockAlign_ = o.waveFormat.blockAlign;
   switch (status_) {
     case MP3_STATUS_CANCEL: ::unlink(part.c_str()); return Outcome::Cancelled;
     case MP3_STATUS_CANNOT_CREATE:
@@ -522,19 +624,29 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToWav(int row) {
   }
   // The library says nothing when it cannot read its input.
   if (!Exists(part)) return Fail(row, kStateReadError, ReadFailure(source, std::strerror(EIO)));
+  if (std::string why; CutShort(source, &why)) {
+    ::unlink(part.c_str());
+    return Fail(row, kStateDecodeError, why);
+  }
   return Finish(row, part, output, {});
 }
 
 ConvertEngine::Outcome ConvertEngine::ConvertMp3ToMp3(int row) {
   const std::string source = rows_[static_cast<std::size_t>(row)].Path();
+  if (!decoder_.Loaded()) return Fail(row, kStateDecodeError, kMp3DecoderMissingText);
+  Mp3StreamInfo info;
+  if (const std::string why = InspectMp3Source(source, &info); !why.empty())
+    return Fail(row, kStateReadError, ReadFailure(source, why));
   std::string output = OutputPath(row);
   if (output == source) output = output.substr(0, output.size() - 4) + "(2).mp3";
+  decodedBytes_ = 0;
   Mp3Call call{};
   call.engine = this;
   call.row = row;
   call.target = kFormatBitrates[std::clamp(formatIndex, 0, 7)];
-  call.part = output + ".part";
-  if (WriteResult r = PreparePart(call.part); !r) return Fail(row, kStateWriteError, r.message);
+  // The output is claimed (and a file there asked about) only once the
+  // source is known to need re-encoding.
+  call.output = output;
 
   SettingsRecord& s = settings_;
   const std::uint8_t normalize = s.NormalizeEnabled, useLame = s.UseLame, vbr = s.Lame.VbrEnabled;
@@ -547,7 +659,6 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToMp3(int row) {
   DecoderOwner owner{{&DecoderMessage}, context_.dialogs};
   MP3_DECODER_OPTIONS& o = call.options;
   o.inputFile = source.c_str();
-  o.outputFile = call.part.c_str();
   o.eventCallback = &Mp3Call::Event;
   o.writeWav = 0;
   o.status = &status_;
@@ -556,6 +667,10 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToMp3(int row) {
   activeEngine = this;
   decoder_.Convert()(&o);
   activeEngine = nullptr;
+  decodedBlockAlign_ = o.waveFormat.blockAlign;
+  std::string cutShort;
+  if (call.opened && call.failure.Ok() && status_ == 0 && CutShort(source, &cutShort))
+    call.failure = WriteResult::Failure(cutShort);
 
   WriteResult closed;
   if (call.opened) {
@@ -570,17 +685,18 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToMp3(int row) {
   s.Lame.VbrEnabled = vbr;
   s.Lame.BitrateIndex = bitrateIndex;
 
+  if (call.claim != Outcome::Done) return call.claim;
   if (!call.failure.Ok()) {
-    ::unlink(call.part.c_str());
+    if (call.partMine) ::unlink(call.part.c_str());
     if (status_ == MP3_STATUS_CANCEL) status_ = 0;  // the write failure stopped the walk
-    return Fail(row, kStateWriteError, call.failure.message);
+    return Fail(row, cutShort.empty() ? kStateWriteError : kStateDecodeError, call.failure.message);
   }
   if (status_ == MP3_STATUS_CANCEL) {
-    ::unlink(call.part.c_str());
+    if (call.partMine) ::unlink(call.part.c_str());
     return Outcome::Cancelled;
   }
   if (status_ == MP3_STATUS_CANNOT_DECODE) {
-    ::unlink(call.part.c_str());
+    if (call.partMine) ::unlink(call.part.c_str());
     return Fail(row, kStateDecodeError, ReadFailure(source, "не получилось декодировать файл"));
   }
   if (call.skipped) {
@@ -589,7 +705,7 @@ ConvertEngine::Outcome ConvertEngine::ConvertMp3ToMp3(int row) {
     return Outcome::Skipped;
   }
   if (!call.opened) return Fail(row, kStateReadError, ReadFailure(source, std::strerror(EIO)));
-  return Finish(row, call.part, output, closed);
+  return Finish(row, call.part, call.output, closed);
 }
 
 ConvertEngine::Outcome ConvertEngine::ConvertAvi(int row) {
@@ -603,7 +719,8 @@ ConvertEngine::Outcome ConvertEngine::ConvertAvi(int row) {
     case AviSoundReader::OpenResult::Ok: break;
   }
   const bool mp3 = avi.Format().FormatTag == kFormatMpegLayer3;
-  const std::string output = WithExtension(OutputPath(row), mp3 ? ".mp3" : ".wav");
+  std::string output = WithExtension(OutputPath(row), mp3 ? ".mp3" : ".wav");
+  if (Outcome c = ClaimOutput(row, output); c != Outcome::Done) return c;
   const std::string part = output + ".part";
   if (WriteResult r = PreparePart(part); !r) return Fail(row, kStateWriteError, r.message);
   OutputFile file;
@@ -623,8 +740,10 @@ ConvertEngine::Outcome ConvertEngine::ConvertAvi(int row) {
       auto put = [&](std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) header.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
       };
-      const char* riff = "RIFF\0\0\0\0WAVEfmt ";
-      header.insert(header.end(), riff, riff + 16);
+      static constexpr std::uint8_t riff[16] = {'R', 'I', 'F', 'F', 0,   0,   0,   0,
+                                                 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+      header.reserve(64 + extra.size());
+      header.assign(std::begin(riff), std::end(riff));
       put(fmtSize + (fmtSize & 1), 4);
       const AudioFormatRecord& f = avi.Format();
       put(f.FormatTag, 2);
@@ -699,35 +818,48 @@ ConvertEngine::Outcome ConvertEngine::ConvertWav(int row) {
   s.OutputKind = static_cast<std::uint8_t>(kind);
   s.NormalizeEnabled = 0;
   EncoderSet& enc = *context_.encoders;
-  AudioWriter* writer = enc.WriterFor(kind);
   ProgressCallback progress = [this](std::uint32_t done, std::uint32_t total, bool* cancel,
                                      int mode) { Progress(done, total, cancel, mode); };
 
+  // Every encoder gets CD audio: any other WAV (another rate, channel
+  // count, sample width or a compressed format) is first converted into the
+  // temporary folder, as the recording side converts its files.
   std::string input = source;
-  // WMA takes CD audio; the other encoders any 16-bit PCM. What they cannot
-  // take is converted into the temporary folder first.
-  if (writer != nullptr && writer != &enc.Acm()) {
+  {
     WavSourceReader reader;
-    const int opened = reader.Open(source, kind != OutputKind::Wma);
+    const int opened = reader.Open(source, false);
+    if (opened == WavSourceReader::kUsable || opened == WavSourceReader::kNeedsConversion) {
+      if (reader.IsOpen() &&
+          reader.AudioBytes() < std::max<std::uint64_t>(reader.Format().BlockAlign, 1))
+        return Fail(row, kStateReadError, ReadFailure(source, "в файле нет звука"));
+    }
     if (opened == WavSourceReader::kNeedsConversion && reader.IsOpen()) {
+      std::error_code ec;
+      fs::create_directories(context_.tempFolder, ec);
       const std::string converted = context_.tempFolder + std::to_string(row) + "-" + r.name;
       ::unlink(converted.c_str());
       reader.SetConvertedFileName(converted);
       temporary_.push_back(converted);
       if (!reader.ConvertToCd(&progress, false)) {
-        reader.Close();
+        if (status_ == 1) return Outcome::Cancelled;
+        if (reader.ProblemIsWrite()) {
+          context_.dialogs->Warning(reader.Problem());
+          return Fail(row, kStateWriteError, reader.Problem());
+        }
         context_.dialogs->Warning(kSourceDecodeErrorText + r.name);
-        return Fail(row, kStateDecodeError, ReadFailure(source, "не получилось декодировать файл"));
+        return Fail(row, kStateDecodeError, reader.Problem());
       }
       input = converted;
     } else if (opened != WavSourceReader::kUsable) {
-      return Fail(row, kStateReadError, SourceUnavailableText(source));
+      return Fail(row, kStateReadError,
+                  reader.Problem().empty() ? SourceUnavailableText(source) : reader.Problem());
     }
     reader.Close();
   }
   if (status_ == 1) return Outcome::Cancelled;
 
-  const std::string output = OutputPath(row);
+  std::string output = OutputPath(row);
+  if (Outcome c = ClaimOutput(row, output); c != Outcome::Done) return c;
   const std::string part = output + ".part";
   if (WriteResult p = PreparePart(part); !p) return Fail(row, kStateWriteError, p.message);
   enc.SetProgressCallback(progress);
@@ -758,8 +890,10 @@ int ConvertEngine::NextWmaRow(int& lastStarted) {
 
 bool ConvertEngine::StartWmaReader(std::unique_ptr<WmaFileReader>& slot, int row, bool toMp3) {
   const std::string source = rows_[static_cast<std::size_t>(row)].Path();
+  std::string output = OutputPath(row);
+  if (ClaimOutput(row, output) != Outcome::Done) return false;
   auto reader = std::make_unique<WmaFileReader>(context_.encoders, toMp3);
-  if (!reader->Open(source, OutputPath(row))) {
+  if (!reader->Open(source, output)) {
     Fail(row, kStateReadError, reader->OpenFailure());
     return false;
   }

@@ -10,7 +10,10 @@
 //
 // Every output is written under its name + ".part" and renamed when
 // complete, so a failed, cancelled or interrupted file leaves nothing under
-// the output name and what was there stays until a file replaces it.
+// the output name. A file that is already at an output name is replaced only
+// when the user says so (a question for each, or `overwrite`); two outputs of
+// one batch never share a name: the later one gets " (2)", " (3)"... before
+// its extension.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +63,8 @@ inline constexpr const char* kStateReadError = "ошибка чтения";
 inline constexpr const char* kStateDecodeError = "ошибка декодирования";
 inline constexpr const char* kStateWriteError = "ошибка записи";
 inline constexpr const char* kStateStopped = "Остановлено";
+// The output's name was taken by a file the user chose to keep.
+inline constexpr const char* kStateSkipped = "Пропущен";
 inline constexpr const char* kWmaDecodingImpossibleText =
     "Декодирование WMA файлов невозможно т.к. необходимый компонент не установлен.";
 inline constexpr const char* kWmaDecoderMissingText =
@@ -68,6 +73,11 @@ inline constexpr const char* kWmaDecoderMissingText =
     "После перезапустите программу.";
 inline constexpr const char* kSourceDecodeErrorText = "Произошла ошибка во время декодирования файла ";
 inline constexpr const char* kStopQuestionText = "Остановить процесс???";
+// The question before an output replaces a file that is there ("Да", "Да для
+// всех", "Нет").
+std::string ReplaceQuestionText(const std::string& path);
+// The output name with " (n)" before its extension.
+std::string NumberedName(const std::string& path, int n);
 
 // The kind of source list a file goes to, by its extension (any case).
 enum class SourceKind { None, Wav, Mp3, Avi, Wma };
@@ -170,6 +180,9 @@ class ConvertEngine {
   bool saveToSourceFolder = false;  // SaveDirBox
   bool deleteSources = false;       // DelAfterEncodingBox
   int formatIndex = 0;              // FormatBox
+  // Files at output names are replaced without a question (the command
+  // line's --overwrite).
+  bool overwrite = false;
 
   // Whether the tag button and the delete-sources box apply (directions 5..7),
   // and whether FormatBox is shown (direction 1).
@@ -184,7 +197,10 @@ class ConvertEngine {
   TrackTags* RowTag(int row);
 
   // Runs the batch over the checked rows; returns at its end or on cancel.
-  void Run();
+  // newBatch: false continues the batch of the last run (the command line
+  // runs one batch per direction): its output names stay taken and an
+  // answer "Да для всех" holds.
+  void Run(bool newBatch = true);
   // The status byte: 1 asks the batch to stop after the current file.
   void RequestCancel() { status_ = 1; }
   std::uint8_t Status() const { return status_; }
@@ -205,7 +221,7 @@ class ConvertEngine {
   int WmaReadersRunning() const;
 
  private:
-  enum class Outcome { Done, Skipped, Failed, Cancelled };
+  enum class Outcome { Done, Skipped, Declined, Failed, Cancelled };
   struct Mp3Call;
 
   std::vector<std::string>& ListFor(int direction);
@@ -213,6 +229,13 @@ class ConvertEngine {
   void SetState(int row, const std::string& state);
   Outcome Fail(int row, const char* state, const std::string& why);
   Outcome Finish(int row, const std::string& part, const std::string& output, WriteResult r);
+  // Makes output a name no other output of the batch has and, when a file
+  // is there, asks whether to replace it. Done when the output may be
+  // written (and the name is taken), Declined or Failed otherwise (the row
+  // shows why).
+  Outcome ClaimOutput(int row, std::string& output);
+  // The decoded PCM of an MP3 against what its VBR header promises.
+  bool CutShort(const std::string& source, std::string* why) const;
 
   Outcome ConvertMp3ToWav(int row);
   Outcome ConvertMp3ToMp3(int row);
@@ -230,6 +253,11 @@ class ConvertEngine {
   std::vector<ConvertRow> rows_;
   std::vector<std::string> temporary_;
   std::vector<std::unique_ptr<WmaFileReader>> slots_;
+  std::vector<std::string> claimed_;  // output names of this batch
+  bool replaceAll_ = false;           // "Да для всех" was answered
+  bool replaceCurrent_ = false;       // the current output may replace a file
+  std::uint64_t decodedBytes_ = 0;    // PCM of the MP3 being decoded
+  int decodedBlockAlign_ = 0;
   int direction_ = 0;
   std::uint8_t status_ = 0;
   bool busy_ = false;

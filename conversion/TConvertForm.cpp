@@ -335,7 +335,8 @@ void TConvertForm::DirectionBoxChange(int index) {
 }
 
 void TConvertForm::StartButtonClick() {
-  if (engine_->Busy()) return;
+  // A window whose creation aborted (no libkelpra.so) runs nothing.
+  if (!created_ || engine_->Busy()) return;
   TakeChoices();
   if (std::none_of(engine_->Rows().begin(), engine_->Rows().end(),
                    [](const ConvertRow& r) { return r.checked; }))

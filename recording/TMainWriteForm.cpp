@@ -642,6 +642,8 @@ void TMainWriteForm::CDInfoButtonClick() {
 void TMainWriteForm::ConvertButtonClick() {
   StopButtonClick();
   TConvertForm form(session_, this);
+  // Without libkelpra.so (said by the form) there is no window to show.
+  if (!form.Created()) return;
   const QRect g = geometry();
   form.setGeometry(g);
   hide();

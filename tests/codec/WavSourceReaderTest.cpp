@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "codec/AudioConversionStream.h"
 #include "codec/WavSourceReader.h"
 #include "tests/codec/CodecTestUtil.h"
+#include "tests/codec/SignalCompare.h"
 
 namespace sonarvex {
 namespace {
@@ -86,12 +91,86 @@ TEST_F(ReaderTest, ResultCodesOfTheHeaderWalk) {
   EXPECT_EQ(buf[0], 1);
   r.Close();
 
+  // Chunks other than fmt and data (LIST, as FFmpeg writes it) are skipped.
   Bytes list;
   Chunk(list, "fmt ", Fmt(1, 2, 44100, 16, 4));
   Chunk(list, "LIST", Bytes(10, 0));
   Chunk(list, "data", pcm);
-  EXPECT_EQ(r.Open(Write("list.wav", Riff(list)), true), 11);
+  EXPECT_EQ(r.Open(Write("list.wav", Riff(list)), true), 1);
+  EXPECT_EQ(r.DataByteCount(), 400u);
+  r.Close();
+
+  // No data chunk at all: 11, closed, and the reason named.
+  Bytes noData;
+  Chunk(noData, "fmt ", Fmt(1, 2, 44100, 16, 4));
+  Chunk(noData, "LIST", Bytes(10, 0));
+  const std::string noDataPath = Write("nodata.wav", Riff(noData));
+  EXPECT_EQ(r.Open(noDataPath, true), 11);
   EXPECT_FALSE(r.IsOpen());
+  EXPECT_EQ(r.Problem(), "Не удалось прочитать файл '" + noDataPath +
+                             "': в файле нет блока звуковых данных.");
+}
+
+TEST_F(ReaderTest, ChunksOfOddSizeBeforeAndAfterTheFormatArePaddedAndSkipped) {
+  WavSourceReader r;
+  Bytes pcm(16, 9);
+  Bytes odd;
+  Chunk(odd, "JUNK", Bytes(3, 'j'));
+  odd.push_back(0);  // the pad byte of an odd chunk
+  Chunk(odd, "fmt ", Fmt(1, 2, 44100, 16, 4));
+  Chunk(odd, "LIST", Bytes(7, 'l'));
+  odd.push_back(0);
+  Chunk(odd, "data", pcm);
+  ASSERT_EQ(r.Open(Write("odd.wav", Riff(odd)), false), 1) << r.Problem();
+  EXPECT_EQ(r.DataStart(), 12u + 12u + 24u + 16u + 8u);
+  std::uint8_t b[16];
+  std::uint32_t got = 0;
+  ASSERT_TRUE(r.Read(b, 16, &got));
+  EXPECT_EQ(got, 16u);
+  EXPECT_EQ(b[0], 9);
+  EXPECT_EQ(r.AudioBytes(), 16u);
+  r.Close();
+
+  // A header without samples: it opens, and holds no audio.
+  Bytes empty;
+  Chunk(empty, "fmt ", Fmt(1, 1, 22050, 16, 2));
+  Chunk(empty, "data", {});
+  ASSERT_EQ(r.Open(Write("empty.wav", Riff(empty)), false), 11);
+  EXPECT_EQ(r.AudioBytes(), 0u);
+  r.SetConvertedFileName(dir_.File("empty-cd.wav"));
+  EXPECT_FALSE(r.ConvertToCd(nullptr, false));
+  EXPECT_NE(r.Problem().find("в файле нет звука"), std::string::npos) << r.Problem();
+  EXPECT_FALSE(test::ReadAll(dir_.File("empty-cd.wav")).size() > 0);
+}
+
+TEST_F(ReaderTest, AFifoIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = dir_.File("pipe.wav");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // A regression would block in open(); the alarm ends the test instead.
+  alarm(20);
+  WavSourceReader r;
+  EXPECT_EQ(r.Open(fifo, false), 12);
+  alarm(0);
+  EXPECT_FALSE(r.IsOpen());
+  EXPECT_EQ(r.Problem(), "Не удалось прочитать файл '" + fifo + "': это не обычный файл.");
+}
+
+TEST_F(ReaderTest, AFullDiskWhileConvertingNamesTheConvertedFileAndTheReason) {
+  const std::string src = dir_.File("mono.wav");
+  test::WriteWav(src, test::Tone(44100, 1, 22050), MakePcmFormat(22050, 1));
+  WavSourceReader r;
+  ASSERT_EQ(r.Open(src, false), 11);
+  r.SetConvertedFileName(dir_.File("cd.wav"));
+  bool ok = true;
+  {
+    test::FileSizeLimit limit(20000);
+    ok = r.ConvertToCd(nullptr, false);
+  }
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(r.ProblemIsWrite());
+  EXPECT_EQ(r.Problem(), "Не удалось записать файл '" + dir_.File("cd.wav") + "': " +
+                             std::strerror(EFBIG) + ".");
+  EXPECT_TRUE(test::ReadAll(dir_.File("cd.wav")).empty()) << "no partial converted file";
 }
 
 TEST_F(ReaderTest, LyingHeadersNeverReadOutOfBounds) {

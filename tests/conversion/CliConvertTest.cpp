@@ -1,6 +1,7 @@
 // "sonarvex-cli convert": the same batch without a window, the directions
 // from the extensions and --to, one line per finished file, exit 0/1/2.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -44,6 +45,18 @@ class CliConvertTest : public ::testing::Test {
     return RunConvertCommand(*session_, args, out_, err_, libs);
   }
   std::string S(const std::string& n) { return src_ + "/" + n; }
+  // The program itself on the same home folder, ended after 30 s so that a
+  // command that hangs fails the test (exit 124) instead of holding it up.
+  int Program(const std::string& args, std::string* err) {
+    const std::string errFile = dir_.File("stderr");
+    int rc = -1;
+    test::Run("timeout -k 5 30 " + std::string(SONARVEX_BIN_DIR) + "/sonarvex-cli --home " +
+                  test::Quote(home_) + " " + args + " >/dev/null 2>" + test::Quote(errFile),
+              &rc);
+    const auto e = test::ReadAll(errFile);
+    err->assign(e.begin(), e.end());
+    return rc;
+  }
 
   test::TempDir dir_;
   std::string home_, src_;
@@ -92,7 +105,8 @@ TEST_F(CliConvertTest, WithoutOutBesideTheSourceAndLowerBitrate) {
   test::Mp3Frame f;
   ASSERT_TRUE(test::FindMp3Frame(test::ReadAll(S("song(2).mp3")), 0, &f));
   EXPECT_EQ(f.bitrateKbps, 96);
-  // A target not below the source: nothing to do, said on stderr, exit 0.
+  // A target not below the source: nothing to do, said on stderr, exit 0
+  // (the output that is there is not even asked about).
   EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "192", S("song.mp3")}), 0);
   EXPECT_TRUE(out_.str().empty());
   EXPECT_NE(err_.str().find("не перекодирован"), std::string::npos);
@@ -103,8 +117,84 @@ TEST_F(CliConvertTest, AFailedFileExitsOneAndTheOthersAreConverted) {
   test::WriteAll(S("bad.wav"), {'n', 'o', 'p', 'e'});
   EXPECT_EQ(Run({"--to", "ogg", S("bad.wav"), S("good.wav")}), 1);
   EXPECT_EQ(out_.str(), S("good.wav") + "\t" + S("good.ogg") + "\n");
-  EXPECT_NE(err_.str().find(S("bad.wav") + ": "), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("'" + S("bad.wav") + "': "), std::string::npos) << err_.str();
   EXPECT_FALSE(FileExists(S("bad.ogg")));
+}
+
+TEST_F(CliConvertTest, OutputsOfOneRunNeverShareANameAndFilesThereAreKeptUnlessOverwrite) {
+  fs::create_directories(S("a"));
+  fs::create_directories(S("b"));
+  test::MakeWav(S("a/song.wav"), 0.5);
+  test::MakeWav(S("b/song.wav"), 1.0);
+  const std::string outDir = dir_.File("out");
+  EXPECT_EQ(Run({"--to", "mp3", "--out", outDir, S("a/song.wav"), S("b/song.wav")}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), S("a/song.wav") + "\t" + outDir + "/song.mp3\n" + S("b/song.wav") + "\t" +
+                            outDir + "/song (2).mp3\n");
+  // The same again: both names are taken by files that are now there.
+  const auto first = test::ReadAll(outDir + "/song.mp3");
+  const std::vector<std::uint8_t> mine = {'m', 'i', 'n', 'e'};
+  test::WriteAll(outDir + "/song (2).mp3", mine);
+  EXPECT_EQ(Run({"--to", "mp3", "--out", outDir, S("a/song.wav"), S("b/song.wav")}), 1);
+  EXPECT_TRUE(out_.str().empty()) << out_.str();
+  EXPECT_NE(err_.str().find(S("a/song.wav") + ": файл '" + outDir + "/song.mp3' уже существует и не заменён"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(test::ReadAll(outDir + "/song (2).mp3"), mine);
+  EXPECT_EQ(test::ReadAll(outDir + "/song.mp3"), first);
+  // With --overwrite they are replaced.
+  EXPECT_EQ(Run({"--to", "mp3", "--overwrite", "--out", outDir, S("b/song.wav"), S("a/song.wav")}), 0)
+      << err_.str();
+  EXPECT_EQ(out_.str(), S("b/song.wav") + "\t" + outDir + "/song.mp3\n" + S("a/song.wav") + "\t" +
+                            outDir + "/song (2).mp3\n");
+  EXPECT_NEAR(test::MeasureTone(outDir + "/song.mp3").seconds, 1.0, 0.1);
+  EXPECT_NEAR(test::MeasureTone(outDir + "/song (2).mp3").seconds, 0.5, 0.1);
+}
+
+TEST_F(CliConvertTest, WavsThatAreNotCdAudioConvertAsInTheWindow) {
+  test::MakeSineWav(S("m22.wav"), 5.0, 22050, 1, "pcm_s16le");
+  test::MakeSineWav(S("u8m8k.wav"), 5.0, 8000, 1, "pcm_u8");
+  test::MakeSineWav(S("list48.wav"), 5.0, 48000, 2, "pcm_s16le", false);
+  test::WriteWav(S("header.wav"), {}, CdAudioFormat);
+  for (const char* to : {"mp3", "ogg", "wma"}) {
+    SCOPED_TRACE(to);
+    EXPECT_EQ(Run({"--to", to, S("m22.wav"), S("u8m8k.wav"), S("list48.wav")}), 0) << err_.str();
+    for (const char* n : {"m22.", "u8m8k.", "list48."}) {
+      const test::ToneMeasure m = test::MeasureTone(S(std::string(n) + to));
+      EXPECT_NEAR(m.seconds, 5.0, 0.15) << n;
+      EXPECT_NEAR(m.hz, 440.0, 5.0) << n;
+    }
+    EXPECT_EQ(Run({"--to", to, S("header.wav")}), 1);
+    // The file and the reason, said once.
+    EXPECT_EQ(err_.str(), "Не удалось прочитать файл '" + S("header.wav") + "': в файле нет звука.\n");
+    EXPECT_FALSE(FileExists(S(std::string("header.") + to)));
+  }
+}
+
+TEST_F(CliConvertTest, HomeFolderDoesNotHideTheDecoderLibrary) {
+  test::MakeMp3(S("a.mp3"), 0.5, "-b 128");
+  std::string err;
+  EXPECT_EQ(Program("convert --to wav " + test::Quote(S("a.mp3")), &err), 0) << err;
+  EXPECT_TRUE(FileExists(S("a.wav")));
+  EXPECT_EQ(err.find("libkelpra.so"), std::string::npos) << err;
+}
+
+TEST_F(CliConvertTest, AFifoIsNoSourceAndNothingWaitsOnIt) {
+  for (const char* n : {"pipe.wav", "pipe.mp3"}) ASSERT_EQ(mkfifo(S(n).c_str(), 0600), 0);
+  std::string err;
+  EXPECT_EQ(Program("convert --to mp3 " + test::Quote(S("pipe.wav")), &err), 1) << err;
+  EXPECT_NE(err.find("Не удалось прочитать файл '" + S("pipe.wav") + "': это не обычный файл."),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(Program("convert --to wav " + test::Quote(S("pipe.mp3")), &err), 1) << err;
+  EXPECT_NE(err.find("Не удалось прочитать файл '" + S("pipe.mp3") + "': это не обычный файл."),
+            std::string::npos)
+      << err;
+  // Burning takes its WAV files through the same reader: a recorder that
+  // writes a disc image, and the FIFO refused at once.
+  WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + dir_.File("cdr.cue") + "\n");
+  EXPECT_EQ(Program("burn --drive 0 " + test::Quote(S("pipe.wav")), &err), 1) << err;
+  EXPECT_NE(err.find(S("pipe.wav")), std::string::npos) << err;
+  EXPECT_FALSE(FileExists(dir_.File("cdr.cue")));
 }
 
 TEST_F(CliConvertTest, WithoutTheDecoderLibraryNothingRuns) {

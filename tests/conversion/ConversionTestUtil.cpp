@@ -47,6 +47,37 @@ void MakeAvi(const std::string& path, double seconds, const std::string& audioCo
   if (rc != 0) throw std::runtime_error("ffmpeg " + path);
 }
 
+void MakeSineWav(const std::string& path, double seconds, int rate, int channels,
+                 const std::string& codec, bool bitexact) {
+  int rc = -1;
+  Run("ffmpeg -v error -nostdin -y -f lavfi -i sine=f=440:r=" + std::to_string(rate) +
+          ":d=" + std::to_string(seconds) + " -ac " + std::to_string(channels) + " -c:a " + codec +
+          (bitexact ? " -fflags +bitexact -flags:a +bitexact " : " ") + Quote(path),
+      &rc);
+  if (rc != 0) throw std::runtime_error("ffmpeg " + path);
+}
+
+ToneMeasure MeasureTone(const std::string& path) {
+  const auto pcm = DecodeWithFfmpeg(path, "-ac 1 -ar 44100");
+  ToneMeasure m;
+  m.seconds = static_cast<double>(pcm.size()) / 44100.0;
+  // Rising crossings through a small band around zero (silence is no tone).
+  long crossings = 0;
+  std::size_t first = 0, last = 0;
+  bool low = false;
+  for (std::size_t i = 0; i < pcm.size(); ++i) {
+    if (pcm[i] < -200) low = true;
+    if (low && pcm[i] > 200) {
+      if (crossings == 0) first = i;
+      last = i;
+      ++crossings;
+      low = false;
+    }
+  }
+  if (crossings > 1) m.hz = static_cast<double>(crossings - 1) * 44100.0 / static_cast<double>(last - first);
+  return m;
+}
+
 EngineRig::EngineRig() {
   ApplyFirstStartDefaults(settings, (dir.Path() + "/").c_str());
   encoders = std::make_unique<EncoderSet>(settings, dialogs);

@@ -61,6 +61,20 @@ void MakeWma(const std::string& path, double seconds, int rate = 44100,
 // An AVI with a test picture and, unless audioCodec is empty, a sine track.
 void MakeAvi(const std::string& path, double seconds, const std::string& audioCodec);
 
+// A 440 Hz sine of `seconds` made by ffmpeg as a WAV with the given codec
+// (pcm_s16le, pcm_u8, pcm_s24le...), rate and channels. bitexact: without
+// FFmpeg's LIST chunk.
+void MakeSineWav(const std::string& path, double seconds, int rate, int channels,
+                 const std::string& codec, bool bitexact = true);
+
+// The length and the pitch of an audio file, decoded by ffmpeg to 44100 Hz
+// mono: seconds, and the frequency from the rising zero crossings.
+struct ToneMeasure {
+  double seconds = 0;
+  double hz = 0;
+};
+ToneMeasure MeasureTone(const std::string& path);
+
 // An engine on a fresh folder, with the build's libkelpra.so.
 struct EngineRig {
   EngineRig();

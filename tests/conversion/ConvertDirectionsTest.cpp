@@ -252,10 +252,14 @@ TEST_F(DirectionTest, AFullDiskFailsTheRowKeepsWhatWasThereAndGoesOn) {
   E().SetDirection(kWavToOgg);
   E().AddFile(S("big.wav"));
   E().AddFile(S("small.wav"));
+  // Leave to replace the file is asked first; the failed write still keeps it.
+  rig_.dialogs.ExpectMessage("Файл '" + O("big.ogg") + "' уже существует. Заменить?", "Sonarvex v3.2",
+                             MsgIcon::Question, MsgButtons::YesYesAllNo, IdYes);
   {
     test::FileSizeLimit limit(40000);
     E().Run();
   }
+  EXPECT_TRUE(rig_.dialogs.Clean());
   EXPECT_EQ(E().Rows()[0].state, "ошибка записи");
   EXPECT_TRUE(E().Rows()[0].checked);
   EXPECT_EQ(E().Rows()[1].state, "Готово");

@@ -616,6 +616,31 @@ TEST_F(DecodeToolTest, FullDiskFailsNamingTheFileAndTheReason) {
   EXPECT_EQ(tmp_.Names(), std::vector<std::string>({"in.mp3"}));
 }
 
+TEST_F(DecodeToolTest, AFailedDecodeKeepsAnExistingOutputAndLeavesNoFile) {
+  std::vector<uint8_t> garbage(3000);
+  std::mt19937 rng(7);
+  for (auto& b : garbage) b = uint8_t(rng() & 0x7F);  // never a sync word
+  WriteFile(tmp_ / "garbage.mp3", garbage);
+  WriteFile(tmp_ / "empty.mp3", {});
+  const std::vector<uint8_t> mine = {'m', 'i', 'n', 'e'};
+  WriteFile(tmp_ / "p.wav", mine);
+  for (const char* in : {"garbage.mp3", "empty.mp3"}) {
+    SCOPED_TRACE(in);
+    std::string err;
+    EXPECT_EQ(Tool("'" + (tmp_ / in) + "' '" + (tmp_ / "p.wav") + "'", &err), 1);
+    EXPECT_NE(err.find(tmp_ / in), std::string::npos) << err;
+    EXPECT_NE(err.find("left as it was"), std::string::npos) << err;
+    EXPECT_EQ(ReadFileBytes(tmp_ / "p.wav"), mine);
+    EXPECT_EQ(tmp_.Names(), std::vector<std::string>({"empty.mp3", "garbage.mp3", "p.wav"}));
+  }
+  // A good decode replaces it.
+  WriteFile(tmp_ / "good.mp3", SilentFrames(30));
+  EXPECT_EQ(Tool("'" + (tmp_ / "good.mp3") + "' '" + (tmp_ / "p.wav") + "'"), 0);
+  const auto wav = ReadFileBytes(tmp_ / "p.wav");
+  ASSERT_GT(wav.size(), 46u);
+  EXPECT_EQ(wav.size(), Le32(wav, 42) + 46u);
+}
+
 // Robustness: every shared vector, and damaged copies of a real stream.
 class RobustnessTest : public ExportTest {
  protected:
