@@ -330,6 +330,18 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
           [this] { TakeSettingsChangedOnDisk(); });
 }
 
+void TMainForm::ApplyDisplaySettings() {
+  listView_->setStyleSheet(settings_.ShowGrid
+                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
+                                 "border-bottom: 1px solid #c0c0c0; }"
+                               : "");
+  LayoutToolbar();
+  if (state_ != WindowState::Searching && state_ != WindowState::FileList) {
+    RecomputeSizes();
+    ApplyColours();
+  }
+}
+
 void TMainForm::TakeSettingsChangedOnDisk() {
   // Not while the settings dialog holds the record or a grab uses it: the
   // change is taken at the next chance, at the latest when the window saves.
@@ -340,15 +352,7 @@ void TMainForm::TakeSettingsChangedOnDisk() {
   volumeBar_->blockSignals(true);
   volumeBar_->setValue(settings_.Volume);
   volumeBar_->blockSignals(false);
-  listView_->setStyleSheet(settings_.ShowGrid
-                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
-                                 "border-bottom: 1px solid #c0c0c0; }"
-                               : "");
-  LayoutToolbar();
-  if (state_ != WindowState::Searching && state_ != WindowState::FileList) {
-    RecomputeSizes();
-    ApplyColours();
-  }
+  ApplyDisplaySettings();
 }
 
 TMainForm::~TMainForm() {
@@ -905,15 +909,7 @@ void TMainForm::OpenSettings(bool* accepted, QWidget* owner, bool mp3Sheet) {
   }
   if (settings_.DriveIndex < session_.Drives().size())
     CurrentTransport().SetDriveType(settings_.DriveTypes[settings_.DriveIndex & 15]);
-  listView_->setStyleSheet(settings_.ShowGrid
-                               ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
-                                 "border-bottom: 1px solid #c0c0c0; }"
-                               : "");
-  LayoutToolbar();
-  if (state_ != WindowState::Searching && state_ != WindowState::FileList) {
-    RecomputeSizes();
-    ApplyColours();
-  }
+  ApplyDisplaySettings();
 }
 
 Transport& TMainForm::CurrentTransport() { return session_.CurrentTransport(); }

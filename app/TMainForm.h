@@ -83,6 +83,8 @@ class TMainForm : public QMainWindow {
   void SetControlsEnabled(bool on);
   void LayoutToolbar();
   void ApplyColours();
+  // The grid, the toolbar, the sizes and the colours as the settings say.
+  void ApplyDisplaySettings();
   // Takes the settings another program changed on disk (see Session).
   void TakeSettingsChangedOnDisk();
   void RecomputeSizes();
