@@ -76,7 +76,7 @@ inline std::vector<std::uint8_t> ToneAudio(int seed, std::size_t bytes) {
 // A CD-audio WAV holding exactly these bytes of audio.
 inline std::string WriteCdWav(const std::string& path, const std::vector<std::uint8_t>& audio) {
   std::vector<std::int16_t> samples(audio.size() / 2);
-  std::memcpy(samples.data(), audio.data(), samples.size() * 2);
+  if (!samples.empty()) std::memcpy(samples.data(), audio.data(), samples.size() * 2);
   WriteWav(path, samples, CdAudioFormat);
   return path;
 }
