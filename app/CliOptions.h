@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
+
 namespace sonarvex {
 
 // The program's version (the window's title says "Sonarvex v" and it).
-inline constexpr const char* kProgramVersion = "3.2";
+inline constexpr const char* kProgramVersion = SONARVEX_VERSION;
 
 struct CliOptions {
   std::string Home;  // program folder ("" = the executable's, or the XDG folders)

@@ -1523,7 +1523,8 @@ void TMainForm::OpenHelp() {
 }
 
 void TMainForm::ShowAbout() {
-  dialogs_.Message("Sonarvex v3.2\nАудио CD: копирование, сжатие, запись и воспроизведение.",
+  dialogs_.Message(std::string(kProgramTitle) +
+                       "\nАудио CD: копирование, сжатие, запись и воспроизведение.",
                    "О программе", MsgIcon::Information, MsgButtons::Ok);
 }
 

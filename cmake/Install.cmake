@@ -22,7 +22,10 @@ set(SONARVEX_DATA ${CMAKE_SOURCE_DIR}/data)
 install(FILES ${SONARVEX_DATA}/sonarvex.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${SONARVEX_DATA}/sonarvex.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${SONARVEX_DATA}/io.sonarvex.Sonarvex.metainfo.xml
+# The metadata and the manual pages carry the project's version.
+configure_file(${SONARVEX_DATA}/io.sonarvex.Sonarvex.metainfo.xml
+  ${CMAKE_BINARY_DIR}/data/io.sonarvex.Sonarvex.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/data/io.sonarvex.Sonarvex.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${SONARVEX_DATA}/sonarvex-cli.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME sonarvex-cli)
@@ -31,14 +34,15 @@ install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sonarvex)
 # Manual pages, compressed as Debian keeps them.
 find_program(GZIP_PROGRAM gzip)
 foreach(page sonarvex.1 sonarvex-cli.1)
+  configure_file(${CMAKE_SOURCE_DIR}/doc/${page} ${CMAKE_BINARY_DIR}/man-pages/${page} @ONLY)
   if(GZIP_PROGRAM)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-      COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_SOURCE_DIR}/doc/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
-      DEPENDS ${CMAKE_SOURCE_DIR}/doc/${page} VERBATIM)
+      COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_BINARY_DIR}/man-pages/${page} > ${CMAKE_BINARY_DIR}/man/${page}.gz
+      DEPENDS ${CMAKE_BINARY_DIR}/man-pages/${page} VERBATIM)
     list(APPEND SONARVEX_MAN_PAGES ${CMAKE_BINARY_DIR}/man/${page}.gz)
   else()
-    list(APPEND SONARVEX_MAN_PAGES ${CMAKE_SOURCE_DIR}/doc/${page})
+    list(APPEND SONARVEX_MAN_PAGES ${CMAKE_BINARY_DIR}/man-pages/${page})
   endif()
 endforeach()
 add_custom_target(manpages ALL DEPENDS ${SONARVEX_MAN_PAGES})

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
+
 namespace sonarvex {
 
 enum class MsgIcon { None, Information, Warning, Error, Question };
@@ -36,7 +38,7 @@ enum MsgAnswer : int {
 };
 
 // The caption of every message box unless a window names another.
-inline constexpr const char* kProgramTitle = "Sonarvex v3.2";
+inline constexpr const char* kProgramTitle = "Sonarvex v" SONARVEX_VERSION;
 
 struct FileFilter {
   std::string description;            // "Audio files"

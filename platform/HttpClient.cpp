@@ -1,5 +1,7 @@
 #include "platform/HttpClient.h"
 
+#include "platform/Version.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -9,9 +11,6 @@
 #include <memory>
 #include <mutex>
 
-#ifndef SONARVEX_VERSION
-#error "SONARVEX_VERSION is defined by the build (the project's version)"
-#endif
 
 namespace sonarvex {
 namespace {

@@ -16,6 +16,7 @@
 #include "drive/virtual/DemoDisc.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
+#include "platform/Version.h"
 
 namespace sonarvex {
 namespace {
@@ -92,6 +93,10 @@ TEST_F(InstallTest, DesktopEntryAndAppStreamMetadataPassTheirCheckers) {
   EXPECT_NE(entry.find("MimeType=x-content/audio-cdda;"), std::string::npos);
   EXPECT_NE(entry.find("Icon=sonarvex\n"), std::string::npos);
   EXPECT_NE(entry.find("GenericName[ru]="), std::string::npos);
+  // The release is the project's version.
+  const std::string meta =
+      *ReadFileBytes(prefix_ + "share/metainfo/io.sonarvex.Sonarvex.metainfo.xml");
+  EXPECT_NE(meta.find("<release version=\"" SONARVEX_VERSION "\""), std::string::npos) << meta;
 }
 
 TEST_F(InstallTest, ManualPagesFormatWithoutWarnings) {
@@ -109,6 +114,9 @@ TEST_F(InstallTest, ManualPagesFormatWithoutWarnings) {
                            "convert", "--out", "--name", "--bitrate", "--vbr", "--ogg-quality",
                            "--profile", "--quiet", "--verbose", "--version", "EXIT STATUS"})
     EXPECT_NE(cli.text.find(word), std::string::npos) << word;
+  // The footer names the project's version, the same the program reports.
+  EXPECT_NE(cli.text.find("Sonarvex " SONARVEX_VERSION), std::string::npos);
+  EXPECT_EQ(cli.text.find('@'), std::string::npos);
 }
 
 TEST_F(InstallTest, BashCompletionOffersTheCommandsAndOptions) {

@@ -19,6 +19,7 @@
 #include "LoopbackServer.h"
 #include "metadata/CddbClient.h"
 #include "platform/HttpClient.h"
+#include "platform/Version.h"
 #include "platform/ScriptedDialogs.h"
 
 namespace sonarvex {
