@@ -133,39 +133,6 @@ long long ContentLength(std::string_view response) {
   return found;
 }
 
-std::string DecodeChunked(std::string_view body, bool* complete) {
-  std::string out;
-  *complete = false;
-  std::size_t pos = 0;
-  for (;;) {
-    std::size_t eol = body.find("\r\n", pos);
-    if (eol == std::string_view::npos) return out;  // size line not complete yet
-    std::string_view sizeLine = body.substr(pos, eol - pos);
-    std::size_t size = 0;
-    std::size_t digits = 0;
-    for (char c : sizeLine) {
-      if (!IsHexDigit(c)) break;  // ";" starts an extension
-      if (size > (std::size_t(1) << 40)) return out;
-      size = size * 16 + static_cast<std::size_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-      ++digits;
-    }
-    if (digits == 0) return out;  // not a chunk: stop at what was decoded
-    pos = eol + 2;
-    if (size == 0) {
-      *complete = true;  // trailers, if any, are not needed
-      return out;
-    }
-    if (body.size() - pos < size) {
-      out.append(body.substr(pos));  // the chunk so far
-      return out;
-    }
-    out.append(body.substr(pos, size));
-    pos += size;
-    if (body.size() - pos < 2) return out;
-    pos += 2;  // the chunk's CR LF
-  }
-}
-
 bool ParseMatchLine(std::string_view line, CDDBQueryResult& out) {
   std::size_t space = line.find(' ');
   if (space == std::string_view::npos) return false;

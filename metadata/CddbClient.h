@@ -79,9 +79,6 @@ bool IsChunkedResponse(std::string_view response);
 // The body length the header announces (Content-Length); -1 when the header
 // has none, -2 when its value is not a decimal number (or two values differ).
 long long ContentLength(std::string_view response);
-// A chunked body decoded as far as it has arrived; *complete is set when the
-// last (empty) chunk was seen. Chunk extensions and trailers are skipped.
-std::string DecodeChunked(std::string_view body, bool* complete);
 
 enum class QueryAnswer { Failure, NoMatch, Matches };
 // Fills the table from a whole query response (HTTP header included, the

@@ -3,6 +3,7 @@
 // loop. The encoders here hold every compression at a gate, so that the
 // tests decide which tracks are compressing when the drive fails, the user
 // stops or the disk runs full.
+#include <atomic>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ struct Gate {
   std::condition_variable cv;
   bool open = false;
   int arrived = 0;    // compressions that reached the gate
+  std::atomic<int> fullDisks{0};  // writes that failed as on a full disk
   int cancelled = 0;  // compressions that ended cancelled
   int blocksAfterCancel = 0;
   void Open() {
@@ -80,6 +82,7 @@ class GatedEncoder : public FakeEncoder {
   WriteResult Write(const std::uint8_t* d, std::size_t n) override {
     if (!failOn_.empty() && path.find(failOn_) != std::string::npos) {
       const std::string failed = path;
+      ++gate_.fullDisks;
       Abort();
       return WriteResult::Failure(WriteFailureText(failed, ENOSPC));
     }
@@ -416,7 +419,17 @@ TEST_F(RipPoolTest, StreamedTracksFailAloneOrStopTheGrabOnAFullDisk) {
                                ". Копирование прервано.",
                            "Sonarvex v3.2", MsgIcon::Error, MsgButtons::Ok);
     RipPipeline rip = Make(2, "2 - Same.mp3.part");
+    // The drive is faster than any worker: track 3 is read only once the
+    // worker of track 2 has met the full disk, so that what the reader does
+    // after a worker's failure is what is checked, not which thread ran first.
+    drive_.beforeRead = [&](std::uint32_t lba) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (lba >= 3 * 200 && gate_.fullDisks.load() == 0 &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     rip.GrabCommand(GrabSender::Mp3Menu);
+    drive_.beforeRead = nullptr;
     EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Failed);
     EXPECT_EQ(host_.status[2], "Ошибка");
     EXPECT_FALSE(ReadAnyOf(4));

@@ -25,6 +25,7 @@ namespace sonarvex {
 class FakeDrive : public RipDrive {
  public:
   bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) override {
+    if (beforeRead) beforeRead(lba);
     reads.push_back({lba, sectors});
     if (failFrom && lba + sectors > *failFrom) return false;
     if (badSector && lba <= *badSector && *badSector < lba + sectors) return false;
@@ -47,6 +48,9 @@ class FakeDrive : public RipDrive {
   std::vector<std::uint32_t> seeks;
   std::optional<std::uint32_t> failFrom;
   std::optional<std::uint32_t> badSector;
+  // Runs before each read (a test holds the drive here until a worker got
+  // where it must).
+  std::function<void(std::uint32_t lba)> beforeRead;
 };
 
 // Writes WAV data raw (header "WAVE") and "encodes" by copying. Files are

@@ -495,16 +495,6 @@ TEST(CddbFailures, ReadAnswersThatAreNotRecords) {
 // HTTP/1.1 servers may send the body in chunks: it is decoded, in one piece
 // or trickled, for queries and reads.
 TEST(CddbFailures, ChunkedAnswersAreDecoded) {
-  bool complete = false;
-  EXPECT_EQ(DecodeChunked("4\r\nWiki\r\n6;ext=1\r\npedia \r\nE\r\nin \r\n\r\nchunks.\r\n0\r\n\r\n",
-                          &complete),
-            "Wikipedia in \r\n\r\nchunks.");
-  EXPECT_TRUE(complete);
-  EXPECT_EQ(DecodeChunked("4\r\nWi", &complete), "Wi");
-  EXPECT_FALSE(complete);
-  EXPECT_EQ(DecodeChunked("zz\r\n", &complete), "");
-  EXPECT_FALSE(complete);
-
   auto chunked = [](const std::string& body) {
     std::string out = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (std::size_t at = 0; at < body.size(); at += 7) {
