@@ -63,12 +63,6 @@ std::string SizePanelText(std::uint64_t sumBytes, double ratio, bool showCompres
   return Format("Разм %2.2f Мб", mb);
 }
 
-std::string TwoDigits(int n) {
-  std::string s = std::to_string(n);
-  if (s.size() < 2) s = "0" + s;
-  return s;
-}
-
 std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
   std::vector<EnableChange> out;
   std::map<std::string, bool> state;
@@ -101,22 +95,4 @@ std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
   for (const auto& [name, v] : state) out.push_back({name, v});
   return out;
 }
-
-double MarkerX(double p, double scale, int width) {
-  double span = width - 30;
-  if (scale <= 0 || span <= 0) return 0;
-  if (p > scale) p = scale;
-  double x = p * span / scale;
-  if (scale < width && p > 0) x += span / scale;
-  return x;
-}
-
-double MarkerPosition(double x, double scale, int width) {
-  double span = width - 30;
-  if (scale <= 0 || span <= 0) return 0;
-  if (scale < width && x > 0) x -= span / scale;
-  if (x < 0) x = 0;
-  return x * scale / span;
-}
-
 }  // namespace sonarvex

@@ -1,6 +1,7 @@
 // The rules of the main window that need no window: the toolbar layout, the
 // colour scheme, the expected compressed size texts, the enabling table, the
-// position bar mapping and the time texts.
+// time texts (TwoDigits is in records/RecordTexts.h, the position bar
+// mapping in playback/PositionScale.h).
 //
 // ControlsEnabledTable covers the components the enabling routine sets; the
 // window then lets N7 follow SpeedButton7.
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 
 namespace sonarvex {
@@ -46,9 +48,6 @@ std::string SizePanelText(std::uint64_t sumBytes, double ratio, bool showCompres
 // "%2.2f Мб" of bytes / 1048576.
 std::string MegabytesText(std::uint64_t bytes);
 
-// The decimal number left-padded with "0" to at least two characters.
-std::string TwoDigits(int n);
-
 // The enabling routine of the main window. Returns the new enabled state of
 // every component it governs (the others keep theirs).
 struct EnableChange {
@@ -57,8 +56,5 @@ struct EnableChange {
 };
 std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent);
 
-// Position bar: marker x for position p, and the position of a marker x.
-double MarkerX(double p, double scale, int width);
-double MarkerPosition(double x, double scale, int width);
 
 }  // namespace sonarvex

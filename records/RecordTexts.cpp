@@ -147,4 +147,10 @@ RecordTexts ValidTexts(const RecordTexts& texts, const TextField* fields, std::s
   return valid;
 }
 
+std::string TwoDigits(int n) {
+  std::string s = std::to_string(n);
+  if (s.size() < 2) s = "0" + s;
+  return s;
+}
+
 }  // namespace sonarvex

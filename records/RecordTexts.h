@@ -98,4 +98,7 @@ struct TextField {
 // The entries of `texts` that name one of the fields and match it.
 RecordTexts ValidTexts(const RecordTexts& texts, const TextField* fields, std::size_t count);
 
+// The decimal number left-padded with "0" to at least two characters.
+std::string TwoDigits(int n);
+
 }  // namespace sonarvex

@@ -10,7 +10,7 @@
 #include <QSignalBlocker>
 
 #include "codec/EncoderSet.h"
-#include "platform/QtText.h"
+#include "platform/ui/QtText.h"
 
 namespace sonarvex {
 namespace {

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "drive/CapabilityReport.h"
-#include "platform/QtText.h"
+#include "platform/ui/QtText.h"
 
 namespace sonarvex {
 

@@ -14,7 +14,7 @@
 #include "drive/CommandBlock.h"
 #include "drive/Transport.h"
 #include "platform/Dialogs.h"
-#include "platform/QtText.h"
+#include "platform/ui/QtText.h"
 
 namespace sonarvex {
 

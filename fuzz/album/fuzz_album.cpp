@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/OutputNaming.h"
+#include "rip/OutputNaming.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/NamingCheck.h"
 #include "metadata/AlbumDatabase.h"

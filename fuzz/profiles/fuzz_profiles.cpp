@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/ProfileList.h"
+#include "settings/ProfileList.h"
 #include "fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "app/MainFormRules.h"
-#include "app/OutputNaming.h"
-#include "app/SettingsStore.h"
+#include "rip/OutputNaming.h"
+#include "settings/SettingsStore.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/NamingCheck.h"
 #include "platform/Cp1251.h"

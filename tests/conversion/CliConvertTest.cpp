@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/CliConvert.h"
-#include "app/Session.h"
+#include "cli/CliConvert.h"
+#include "session/Session.h"
 #include "codec/WmaFileReader.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"

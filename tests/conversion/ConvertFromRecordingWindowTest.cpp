@@ -14,11 +14,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/Session.h"
-#include "conversion/TConvertForm.h"
+#include "session/Session.h"
+#include "conversion/ui/TConvertForm.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
-#include "recording/TMainWriteForm.h"
+#include "recording/ui/TMainWriteForm.h"
 #include "tests/conversion/ConversionTestUtil.h"
 
 namespace sonarvex {

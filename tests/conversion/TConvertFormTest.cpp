@@ -17,9 +17,9 @@
 
 #include <cstdlib>
 
-#include "conversion/TConvertForm.h"
-#include "metadata/LinkLabel.h"
-#include "metadata/TID3Form.h"
+#include "conversion/ui/TConvertForm.h"
+#include "metadata/ui/LinkLabel.h"
+#include "metadata/ui/TID3Form.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "tests/conversion/ConversionTestUtil.h"

@@ -14,7 +14,7 @@
 #include "platform/Files.h"
 #include "platform/Shell.h"
 #include "drive/virtual/CueImage.h"
-#include "tests/app/SmallDisk.h"
+#include "tests/rip/SmallDisk.h"
 #include "tests/drive/DriveRig.h"
 
 namespace sonarvex {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/CliRecord.h"
-#include "app/Session.h"
+#include "cli/CliRecord.h"
+#include "session/Session.h"
 #include "codec/FlacReader.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"

@@ -14,13 +14,13 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/CliRecord.h"
-#include "app/Session.h"
+#include "cli/CliRecord.h"
+#include "session/Session.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
 #include "recording/Recorder.h"
 #include "recording/TWriteThread.h"
-#include "tests/app/SmallDisk.h"
+#include "tests/rip/SmallDisk.h"
 #include "tests/recording/RecordingRig.h"
 
 namespace sonarvex {

@@ -12,9 +12,9 @@
 #include <QUrl>
 #include <filesystem>
 
-#include "app/Session.h"
+#include "session/Session.h"
 #include "platform/ScriptedDialogs.h"
-#include "recording/TMainWriteForm.h"
+#include "recording/ui/TMainWriteForm.h"
 #include "tests/recording/RecordingRig.h"
 
 namespace sonarvex {

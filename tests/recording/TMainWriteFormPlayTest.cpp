@@ -19,12 +19,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/PositionBar.h"
-#include "app/Session.h"
+#include "playback/ui/PositionBar.h"
+#include "session/Session.h"
 #include "platform/Cp1251.h"
 #include "platform/ScriptedDialogs.h"
 #include "playback/MediaPlayer.h"
-#include "recording/TMainWriteForm.h"
+#include "recording/ui/TMainWriteForm.h"
 #include "tests/recording/RecordingRig.h"
 
 namespace sonarvex {

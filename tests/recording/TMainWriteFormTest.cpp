@@ -13,10 +13,10 @@
 #include <QTreeWidget>
 #include <filesystem>
 
-#include "app/Session.h"
+#include "session/Session.h"
 #include "platform/ScriptedDialogs.h"
-#include "recording/TMainWriteForm.h"
-#include "recording/TWriteSettingForm.h"
+#include "recording/ui/TMainWriteForm.h"
+#include "recording/ui/TWriteSettingForm.h"
 #include "tests/recording/RecordingRig.h"
 
 namespace sonarvex {

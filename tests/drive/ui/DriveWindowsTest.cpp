@@ -13,7 +13,7 @@
 #include "drive/CommandBlock.h"
 #include "drive/ui/TCDInfo.h"
 #include "drive/ui/TReadCommandForm.h"
-#include "platform/QtText.h"
+#include "platform/ui/QtText.h"
 #include "platform/ScriptedDialogs.h"
 #include "tests/drive/DriveRig.h"
 

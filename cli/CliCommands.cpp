@@ -1,0 +1,539 @@
+#include "cli/CliCommands.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "accuraterip/AccurateRip.h"
+#include "cli/CliConvert.h"
+#include "cli/CliOptions.h"
+#include "cli/CliPlay.h"
+#include "cli/CliRecord.h"
+#include "cli/CliVerify.h"
+#include "drive/DeviceDirectory.h"
+#include "records/TextFields.h"
+#include "cli/CliProgress.h"
+#include "session/ProgramFolders.h"
+#include "rip/RipPipeline.h"
+#include "session/Session.h"
+#include "settings/SettingsFields.h"
+#include "drive/DriveCommands.h"
+#include "metadata/CddbCommand.h"
+#include "platform/ConsoleDialogs.h"
+#include "platform/Cp1251.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+
+namespace sonarvex {
+namespace {
+
+// The signal that asked a running rip to stop (0: none). Set by the handler
+// only; the ripping loop reads it at every block.
+volatile std::sig_atomic_t gStopSignal = 0;
+
+extern "C" void OnStopSignal(int sig) { gStopSignal = sig; }
+
+// SIGINT and SIGTERM stop the rip at the next block while it runs; a second
+// one ends the program at once (the handler is reset after the first).
+class StopSignals {
+ public:
+  StopSignals() {
+    gStopSignal = 0;
+    struct sigaction sa{};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, &oldInt_);
+    sigaction(SIGTERM, &sa, &oldTerm_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction oldInt_{}, oldTerm_{};
+};
+
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+std::string MsfText(Msf m) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", m.minute, m.second, m.frame);
+  return b;
+}
+
+// The loop's host on a terminal: rows are the disc's tracks, ticked when
+// chosen; progress goes to standard error, finished tracks to standard output.
+class CliRipHost : public RipHost {
+ public:
+  CliRipHost(std::ostream& out, CliProgress& progress, const AlbumRecord& album,
+             std::vector<bool> ticked)
+      : out_(out), progress_(progress), album_(album), ticked_(std::move(ticked)) {}
+  int RowCount() override { return static_cast<int>(ticked_.size()); }
+  bool RowTicked(int row) override { return ticked_[row]; }
+  void SetRowTicked(int row, bool on) override { ticked_[row] = on; }
+  void SetRowStatus(int row, const std::string& text) override {
+    // A stopped rip says so in one line of its own (see Rip).
+    if (gStopSignal != 0) return;
+    progress_.Status(row, text);
+  }
+  bool Interrupted() override { return gStopSignal != 0; }
+  void SetRowImage(int, int) override {}
+  // The loop selects the row of the track it starts.
+  void SelectRow(int row) override {
+    progress_.Start(row, album_.Tracks[row].Size / 176400.0);
+  }
+  std::string RowCaption(int row) override {
+    return texts_ ? TrackTitleText(album_, *texts_, row) : Cp1251ToUtf8(FieldText(album_.Tracks[row].Title));
+  }
+  // The full titles beside the album record.
+  void SetTexts(const RecordTexts* texts) { texts_ = texts; }
+  void SetCaption(const std::string&) override {}
+  void Pump() override {}
+  WindowState State() override { return state_; }
+  void SetState(WindowState s) override { state_ = s; }
+  void Stop() override { state_ = WindowState::Idle; }
+  void SetControlsEnabled(bool) override {}
+  void SetTimerEnabled(bool) override {}
+  void SetVolume(int) override {}
+  int VolumePosition() override { return 255; }
+  void Eject() override { ejectRequested_ = true; }
+  bool OutputFolderMissing(const std::string& folder) override {
+    missingFolder_ = folder;
+    return false;
+  }
+  void TrackDone(int row, const std::string& path) override {
+    ++done_;
+    if (verifying_) {
+      pending_.emplace_back(row, path);
+      return;
+    }
+    out_ << (row + 1) << "\t" << path << "\n" << std::flush;
+  }
+  void TrackVerified(int row, const std::string& path, std::uint32_t v1, std::uint32_t v2,
+                     const std::string& word) override {
+    std::erase_if(pending_, [&](const auto& p) { return p.first == row; });
+    out_ << (row + 1) << "\t" << path << "\t" << ArHex(v1) << "\t" << ArHex(v2) << "\t" << word
+         << "\n"
+         << std::flush;
+  }
+  // With verification the line of a track is printed with its result.
+  void SetVerifying(bool on) { verifying_ = on; }
+  // The tracks the check did not reach keep their plain line.
+  void FlushUnverified() {
+    for (const auto& [row, path] : pending_) out_ << (row + 1) << "\t" << path << "\n";
+    out_ << std::flush;
+    pending_.clear();
+  }
+  int Done() const { return done_; }
+  bool EjectRequested() const { return ejectRequested_; }
+  const std::string& MissingFolder() const { return missingFolder_; }
+
+ private:
+  std::ostream& out_;
+  CliProgress& progress_;
+  const AlbumRecord& album_;
+  const RecordTexts* texts_ = nullptr;
+  std::vector<bool> ticked_;
+  WindowState state_ = WindowState::Idle;
+  int done_ = 0;
+  bool verifying_ = false;
+  std::vector<std::pair<int, std::string>> pending_;
+  bool ejectRequested_ = false;
+  std::string missingFolder_;
+};
+
+class Cli {
+ public:
+  Cli(const CliOptions& o, std::ostream& out, std::ostream& err, const CliEnvironment& env)
+      : o_(o), out_(out), err_(err), env_(env), dialogs_() {
+    // Messages and the command's own lines share standard error, in order.
+    dialogs_.SetOutput([this](const std::string& line) {
+      if (progress_) progress_->CloseLine();
+      err_ << line << "\n" << std::flush;
+    });
+  }
+
+  int Run() {
+    // Where the state lives: --home is a portable folder; otherwise beside
+    // the program when it runs portable, else the XDG folders.
+    ProgramFolders folders;
+    if (!o_.Home.empty()) {
+      folders = PortableFolders(o_.Home);
+      // libkelpra.so belongs to the program, not to the folder of its state.
+      const std::string own = !env_.Folders.ExecutableFolder.empty() ? env_.Folders.ExecutableFolder
+                                                                     : env_.ExecutableFolder;
+      if (!own.empty()) folders.Library = PortableFolders(own).Library;
+    } else if (!env_.Folders.ExecutableFolder.empty())
+      folders = ChooseProgramFolders(env_.Folders);
+    else
+      folders = PortableFolders(env_.ExecutableFolder);
+    // What runs that were killed left behind is cleared away; files that a
+    // running writer holds stay.
+    if (!folders.Portable)
+      RemoveStaleRunFolders(folders.Cache);
+    else
+      RemoveStaleTemporaryFiles(folders.Temp);
+    SessionContext context;
+    FillSessionContext(folders, context);
+    context.DialogService = &dialogs_;
+    context.ScanSystemDrives = env_.ScanSystemDrives;
+    context.Devices = env_.Devices;
+    context.Images = o_.Images;
+    session_ = std::make_unique<Session>(context);
+    if (!session_->StartError().empty()) return Fail(session_->StartError());
+    if (int status = LoadProfile(); status != 0) return status;
+    if (o_.Verbosity > 0) {
+      err_ << "Настройки: " << session_->SettingFolder() << settingsFile_ << "\n"
+           << "База альбомов: " << session_->AlbumFolder() << "\n"
+           << "Временные файлы: " << session_->TempFolder() << "\n";
+    }
+    if (o_.Command == "settings") return Settings();
+    const auto& drives = session_->Drives();
+    // Drives that could not be opened (no permission...) are named once.
+    if (o_.Command != "convert" && o_.Command != "verify") {
+      const std::string problems = session_->Directory().ProblemsMessage();
+      if (!problems.empty() && o_.Verbosity >= 0) err_ << problems << "\n";
+    }
+
+    if (o_.Command == "drives") return Drives();
+    if (o_.Command == "convert")
+      return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
+    if (o_.Command == "verify") return RunVerifyCommand(*session_, o_.Arguments, out_, err_);
+    if (o_.Command == "burn") return RunBurnCommand(*session_, o_.Arguments, out_, err_);
+    if (o_.Command == "blank") return RunBlankCommand(*session_, o_.Arguments, out_, err_);
+    if (o_.Command == "play" && !o_.Arguments.empty()) {
+      PlayRequest request;
+      request.file = o_.Arguments[0];
+      return RunPlayCommand(*session_, request, out_, err_);
+    }
+    const int stored = session_->Settings().DriveIndex;
+    int drive = o_.Drive ? *o_.Drive : stored;
+    if (drive >= static_cast<int>(drives.size()))
+      return Fail(drives.empty() ? "no drive found"
+                                 : "no drive " + std::to_string(drive) + " (" +
+                                       std::to_string(drives.size()) + " drives)");
+    if (o_.Command == "play") {
+      PlayRequest request;
+      request.drive = drive;
+      request.track = o_.Track.value_or(0);
+      return RunPlayCommand(*session_, request, out_, err_);
+    }
+    if (o_.Command == "offset") return Offset(drive);
+    if (!session_->ReadDisc(drive).present)
+      return Fail("no disc in drive " + std::to_string(drive));
+    if (o_.Command == "toc") return Toc();
+    if (o_.Command == "cddb") return Cddb();
+    return Rip();
+  }
+
+ private:
+  int Fail(const std::string& reason) {
+    err_ << reason << "\n";
+    return 1;
+  }
+
+  // The active profile's settings, or those of --profile.
+  int LoadProfile() {
+    ProfileList& profiles = session_->Profiles();
+    profiles.Load(session_->SettingFolder());
+    settingsFile_ = profiles.ActiveFileName();
+    if (o_.Profile) {
+      std::string names;
+      settingsFile_.clear();
+      for (int k = 0; k < profiles.ProfileCount(); ++k) {
+        if (!ProfileList::IsUsableFileName(profiles.FileName(k))) continue;
+        const std::string caption = ProfileList::LineText(profiles.Caption(k));
+        if (caption == *o_.Profile) settingsFile_ = profiles.DiskFileName(k);
+        names += (names.empty() ? "" : ", ") + caption;
+      }
+      if (settingsFile_.empty())
+        return Fail("Нет профиля '" + *o_.Profile + "' в " + session_->SettingFolder() +
+                    "prof.lst" +
+                    (names.empty() ? std::string(": профилей нет.") : "; профили: " + names + "."));
+    }
+    session_->LoadSettings(settingsFile_);
+    return 0;
+  }
+
+  // offset | offset set SAMPLES: the drive's read offset.
+  int Offset(int drive) {
+    const std::string& name = session_->Drives()[static_cast<std::size_t>(drive)].name;
+    if (o_.Arguments.empty()) {
+      out_ << session_->ReadOffset(drive) << "\t" << name << "\n";
+      return 0;
+    }
+    const int samples = std::stoi(o_.Arguments[1]);
+    if (!session_->SetReadOffset(drive, samples))
+      return Fail("Не удалось сохранить смещение чтения в " + session_->SettingFolder() +
+                  "sonarvex.ini.");
+    out_ << samples << "\t" << name << "\n";
+    return 0;
+  }
+
+  // settings show | settings set FIELD=VALUE...
+  int Settings() {
+    SettingsRecord& settings = session_->Settings();
+    if (o_.Arguments[0] == "show") {
+      for (auto [name, value] : SettingsFieldValues(settings)) {
+        // Texts kept whole beside the record are shown whole.
+        if (name == "OutputFolder")
+          value = SettingsText(settings, session_->SettingsTexts(), SettingsField::OutputFolder);
+        out_ << name << "=" << value << "\n";
+      }
+      return 0;
+    }
+    const std::vector<std::string> assignments(o_.Arguments.begin() + 1, o_.Arguments.end());
+    SettingsLimits limits;
+    limits.DriveCount = static_cast<int>(session_->Drives().size());
+    for (const auto& a : assignments)
+      if (a.rfind("AcmFormatIndex=", 0) == 0)
+        limits.AcmFormatCount = static_cast<int>(session_->AcmFormatDescriptions().size());
+    if (auto refused = SetSettingsFields(settings, assignments, limits, &session_->SettingsTexts()))
+      return Fail(*refused + " Настройки не изменены.");
+    // The store says what failed, naming the file and the reason.
+    if (!session_->SaveSettings(settingsFile_)) return 1;
+    if (o_.Verbosity > 0)
+      err_ << "Сохранено в " << session_->SettingFolder() << settingsFile_ << "\n";
+    return 0;
+  }
+
+  // The one-run overrides of the settings for a rip of `kind`.
+  int ApplyOverrides(SettingsRecord& settings, int kind) {
+    if (o_.Out) {
+      std::string folder = *o_.Out;
+      if (folder.front() != '/') {
+        std::error_code ec;
+        folder = (std::filesystem::current_path(ec) / folder).lexically_normal().string();
+      }
+      if (auto refused = OverrideOutputFolder(settings, folder, &session_->SettingsTexts()))
+        return Fail("--out " + *o_.Out + ": " + *refused);
+      // A folder named on the command line is made when it is missing.
+      if (!MakeDirectories(folder))
+        return Fail("Не удалось создать папку '" + folder + "': " + std::strerror(errno) + ".");
+    }
+    if (o_.Name) {
+      if (auto refused = OverrideNameFormat(settings, *o_.Name))
+        return Fail("--name " + *o_.Name + ": " + *refused);
+    }
+    if (o_.Bitrate) {
+      if (auto refused = OverrideBitrate(settings, kind, *o_.Bitrate))
+        return Fail("--bitrate " + std::to_string(*o_.Bitrate) + ": " + *refused);
+    }
+    if (o_.Vbr) {
+      if (auto refused = OverrideVbr(settings, kind, *o_.Vbr))
+        return Fail("--vbr " + std::to_string(*o_.Vbr) + ": " + *refused);
+    }
+    if (o_.OggQuality) {
+      if (auto refused = OverrideOggQuality(settings, kind, *o_.OggQuality))
+        return Fail("--ogg-quality: " + *refused);
+    }
+    return 0;
+  }
+
+  int Drives() {
+    const char* kind = session_->Settings().UseSpti ? "SPTI" : "ASPI";
+    const auto& drives = session_->Drives();
+    for (std::size_t k = 0; k < drives.size(); ++k)
+      out_ << k << "\t" << kind << "\t" << drives[k].name << "\n";
+    return 0;
+  }
+
+  // The table of contents as the drive reports it (the identifier is computed
+  // from the same addresses).
+  int Toc() {
+    const DiscView& view = session_->View();
+    const AlbumRecord& album = session_->Album();
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", view.discId);
+    out_ << id << "\n";
+    auto frames = [&view](int i) {
+      const std::uint8_t* d = view.toc + 4 + 8 * i;
+      return d[5] * kFramesPerMinute + d[6] * kFramesPerSecond + d[7];
+    };
+    for (int i = 0; i < view.trackCount; ++i) {
+      int start = frames(i);
+      out_ << (i + 1) << "\t" << MsfText(FramesToMsf(start)) << "\t"
+           << MsfText(FramesToMsf(frames(i + 1) - start)) << "\t" << (start - 150) << "\t"
+           << (album.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
+    }
+    out_ << "leadout\t" << MsfText(FramesToMsf(frames(view.trackCount))) << "\n";
+    return 0;
+  }
+
+  int Cddb() {
+    const DiscView& view = session_->View();
+    CddbCommandOptions options;
+    options.match = o_.Match;
+    options.rawToc.assign(view.toc, view.toc + kTocLength);
+    // The titles in full, and the server and proxy texts as the user gave them.
+    options.albumTexts = &session_->AlbumTexts();
+    options.settingsTexts = &session_->SettingsTexts();
+    CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
+                                         session_->Tags(), session_->AlbumFolder(), options);
+    if (!r.ok) {
+      // Read but not stored: what was found is still shown.
+      if (r.outcome == LookupOutcome::Done)
+        for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
+      std::string reason = !r.failure.empty()    ? r.failure
+                           : r.messages.empty() ? std::string("lookup failed")
+                                                : r.messages.back();
+      for (char& c : reason)
+        if (c == '\n') c = ' ';
+      return Fail(TerminalSafeText(reason));
+    }
+    for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
+    return 0;
+  }
+
+  int Rip() {
+    SettingsRecord& settings = session_->Settings();
+    const AlbumRecord& album = session_->Album();
+    const int tracks = session_->View().trackCount;
+    std::vector<bool> ticked(static_cast<std::size_t>(tracks), false);
+    if (o_.Tracks.empty()) {
+      for (int i = 0; i < tracks; ++i) ticked[i] = album.Tracks[i].AudioFlag != 0;
+    } else {
+      std::string error;
+      auto list = ParseTrackList(o_.Tracks, tracks, &error);
+      if (!list) {
+        err_ << error << "\n";
+        return 2;
+      }
+      for (int t : *list) {
+        if (!album.Tracks[t - 1].AudioFlag)
+          return Fail("track " + std::to_string(t) + " is a data track");
+        ticked[t - 1] = true;
+      }
+    }
+    GrabSender sender = GrabSender::Mp3Menu;
+    std::string format = o_.Format;
+    if (format.empty()) {
+      static const char* kKinds[] = {"wav", "mp3", "wma", "ogg"};
+      format = kKinds[settings.OutputKind < 4 ? settings.OutputKind : 1];
+    }
+    if (format == "wav") sender = GrabSender::Wave;
+    if (format == "ogg") sender = GrabSender::Ogg;
+    if (format == "wma") sender = GrabSender::Wma;
+    if (format == "flac") sender = GrabSender::Flac;
+    const int kind = format == "wav"    ? 0
+                     : format == "wma"  ? 2
+                     : format == "ogg"  ? 3
+                     : format == "flac" ? 4
+                                        : 1;
+    if (int status = ApplyOverrides(settings, kind); status != 0) return status;
+    // These two changes live in memory only: the command line never saves
+    // the settings.
+    if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;
+    // Scripts run unattended: nothing but the grab itself changes the machine.
+    settings.ShutdownAfterCopy = 0;
+
+    progress_ = std::make_unique<CliProgress>(err_, env_.ErrIsTerminal, o_.Verbosity);
+    CliRipHost host(out_, *progress_, album, ticked);
+    host.SetTexts(&session_->AlbumTexts());
+    Session::RipResult result;
+    int stopSignal = 0;
+    {
+      StopSignals signals;
+      Session::RipChoices choices;
+      choices.workers = o_.Jobs.value_or(-1);
+      choices.verify = o_.Verify;
+      // Unattended, a file already there is kept unless --overwrite says otherwise.
+      choices.existing = o_.Overwrite ? RipPipeline::ExistingFiles::Replace
+                                      : RipPipeline::ExistingFiles::Number;
+      if (!o_.ArServer.empty()) {
+        choices.arServer = o_.ArServer;
+        // Naming a server asks for the check unless --no-verify says otherwise.
+        if (!choices.verify) choices.verify = true;
+      }
+      // With the check, a track's line waits for its result.
+      host.SetVerifying(choices.verify.value_or(!session_->AccurateRipServer().empty()));
+      result = session_->Rip(sender, host, choices);
+      stopSignal = gStopSignal;
+    }
+    if (stopSignal != 0) {
+      // The loop has deleted the track it was writing; the temporary folder
+      // goes with the session when it is empty.
+      session_->SaveCurrentAlbum();
+      progress_->CloseLine();
+      err_ << "Копирование прервано сигналом " << (stopSignal == SIGINT ? "SIGINT" : "SIGTERM")
+           << ": незаконченный файл удалён, готовые дорожки сохранены.\n";
+      return 128 + stopSignal;
+    }
+    if (host.EjectRequested()) StartStopUnit(session_->CurrentTransport(), true);
+    // The copied marks are kept with the album, as the window keeps them.
+    session_->SaveCurrentAlbum();
+    // Lines of tracks that were copied but could not be checked.
+    host.FlushUnverified();
+    switch (result.outcome) {
+      case RipPipeline::Outcome::Done:
+        if (!result.verifyFailure.empty()) {
+          // The loop has said why (one line through the console dialogs).
+          if (dialogs_.LastProblem().find(OneLine(result.verifyFailure)) != std::string::npos)
+            return 1;
+          return Fail("AccurateRip: " + result.verifyFailure);
+        }
+        if (result.mismatch) return Fail("AccurateRip: не все дорожки совпадают с базой.");
+        return 0;
+      case RipPipeline::Outcome::NotStarted:
+        return Fail(dialogs_.LastProblem().empty() ? "nothing was ripped" : dialogs_.LastProblem());
+      case RipPipeline::Outcome::Cancelled:
+        return Fail("cancelled");
+      case RipPipeline::Outcome::Failed:
+        if (!host.MissingFolder().empty())
+          return Fail("the output folder " + host.MissingFolder() + " does not exist");
+        // The loop has shown its failure already (one line through the
+        // console dialogs); it is not said twice.
+        if (!result.failure.empty() && dialogs_.LastProblem() == OneLine(result.failure)) return 1;
+        return Fail(result.failure);
+    }
+    return 1;
+  }
+
+  const CliOptions& o_;
+  std::ostream& out_;
+  std::ostream& err_;
+  const CliEnvironment& env_;
+  ConsoleDialogs dialogs_;
+  // Declared before the session: what the session says at its end still
+  // finds it.
+  std::unique_ptr<CliProgress> progress_;  // while a rip runs
+  std::unique_ptr<Session> session_;
+  std::string settingsFile_;  // the settings file in use (set.dat or a profile)
+};
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+           const CliEnvironment& env) {
+  std::string error;
+  auto options = ParseCli(args, &error);
+  if (!options) {
+    err << "sonarvex-cli: " << error << "\n" << CliUsage();
+    return 2;
+  }
+  // Help and version need no settings, drives or folders.
+  if (options->Command == "help") {
+    out << CliHelp(options->Arguments.empty() ? std::string() : options->Arguments[0]);
+    return 0;
+  }
+  if (options->Command == "version") {
+    out << "sonarvex-cli " << kProgramVersion << "\n";
+    return 0;
+  }
+  Cli cli(*options, out, err, env);
+  return cli.Run();
+}
+
+}  // namespace sonarvex

@@ -1,0 +1,282 @@
+#include "cli/CliConvert.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <map>
+
+#include "session/Session.h"
+#include "codec/EncoderSet.h"
+#include "codec/WmaFileReader.h"
+#include "conversion/ConvertEngine.h"
+#include "platform/Dialogs.h"
+
+namespace sonarvex {
+
+namespace {
+
+volatile std::sig_atomic_t gConvertStop = 0;
+extern "C" void OnConvertStop(int) { gConvertStop = 1; }
+
+// SIGINT and SIGTERM stop the batch after the current file (a second one
+// ends the program at once).
+class ConvertStopSignals {
+ public:
+  ConvertStopSignals() {
+    gConvertStop = 0;
+    struct sigaction sa{};
+    sa.sa_handler = OnConvertStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART | SA_RESETHAND;
+    sigaction(SIGINT, &sa, &oldInt_);
+    sigaction(SIGTERM, &sa, &oldTerm_);
+  }
+  ~ConvertStopSignals() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  ConvertStopSignals(const ConvertStopSignals&) = delete;
+  ConvertStopSignals& operator=(const ConvertStopSignals&) = delete;
+
+ private:
+  struct sigaction oldInt_{}, oldTerm_{};
+};
+
+constexpr const char* kPairs =
+    "mp3->wav, mp3->mp3, wma/wmv/asf->wav, wma/wmv/asf->mp3, avi->mp3|wav, wav->mp3, "
+    "wav->wma, wav->ogg";
+
+// The direction of a source for a target, or -1 when the window has none.
+int DirectionFor(SourceKind kind, const std::string& to) {
+  switch (kind) {
+    case SourceKind::Mp3:
+      if (to == "wav") return kMp3ToWav;
+      if (to == "mp3") return kMp3ToMp3;
+      break;
+    case SourceKind::Wma:
+      if (to == "wav") return kWmaToWav;
+      if (to == "mp3") return kWmaToMp3;
+      break;
+    case SourceKind::Avi:
+      if (to == "wav" || to == "mp3") return kAviToMp3OrWav;
+      break;
+    case SourceKind::Wav:
+      if (to == "mp3") return kWavToMp3;
+      if (to == "wma") return kWavToWma;
+      if (to == "ogg") return kWavToOgg;
+      break;
+    case SourceKind::None: break;
+  }
+  return -1;
+}
+
+bool ParseInt(const std::string& s, int lo, int hi, int* v) {
+  if (s.empty() || s.size() > 6) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  *v = std::atoi(s.c_str());
+  return *v >= lo && *v <= hi;
+}
+
+std::string Absolute(const std::string& p) {
+  if (!p.empty() && p[0] == '/') return p;
+  const char* pwd = std::getenv("PWD");
+  char buf[4096];
+  std::string cwd = ::getcwd(buf, sizeof buf) != nullptr ? buf : (pwd != nullptr ? pwd : ".");
+  return cwd + "/" + p;
+}
+
+// Progress on standard error, finished files on standard output.
+class CliConvertHost : public ConvertHost {
+ public:
+  CliConvertHost(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  void SetEngine(ConvertEngine* e) { engine_ = e; }
+  void RowChanged(int row) override {
+    if (engine_ == nullptr || row < 0 || row >= static_cast<int>(engine_->Rows().size())) return;
+    const ConvertRow& r = engine_->Rows()[static_cast<std::size_t>(row)];
+    if (r.state.find("% завершено") == std::string::npos) return;
+    err_ << "\r" << r.name << ": " << r.state << "   " << std::flush;
+    progress_ = true;
+  }
+  bool Pump() override {
+    if (gConvertStop != 0 && engine_ != nullptr && engine_->Status() != 1) {
+      engine_->RequestCancel();
+      EndProgress();
+      err_ << "остановлено\n";
+    }
+    return true;
+  }
+  void FileDone(const std::string& source, const std::string& output) override {
+    EndProgress();
+    out_ << source << "\t" << output << "\n" << std::flush;
+  }
+  void FileFailed(const std::string& source, const std::string& why) override {
+    EndProgress();
+    // A reason that names the file already is said as it is.
+    if (why.find("'" + source + "'") == std::string::npos) err_ << source << ": ";
+    err_ << why << "\n";
+    ++failed_;
+  }
+  void FileSkipped(const std::string& source, const std::string& why) override {
+    EndProgress();
+    err_ << source << ": " << why << "\n";
+  }
+  int Failed() const { return failed_; }
+
+ private:
+  void EndProgress() {
+    if (progress_) err_ << "\n";
+    progress_ = false;
+  }
+  std::ostream& out_;
+  std::ostream& err_;
+  ConvertEngine* engine_ = nullptr;
+  bool progress_ = false;
+  int failed_ = 0;
+};
+
+// Message boxes of the batch as lines on standard error.
+class CliConvertDialogs : public WindowlessDialogs {
+ public:
+  explicit CliConvertDialogs(std::ostream& err) : err_(err) {}
+  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons buttons) override {
+    std::string line = text;
+    for (char& c : line)
+      if (c == '\n') c = ' ';
+    // Nobody answers a question here: it is "no" (a file that is there is
+    // kept; --overwrite replaces it), and the item reports itself.
+    if (buttons == MsgButtons::YesYesAllNo) return IdNo;
+    err_ << line << "\n";
+    problem_ = line;
+    return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? IdNo : IdOk;
+  }
+  const std::string& Problem() const { return problem_; }
+
+ private:
+  std::ostream& err_;
+  std::string problem_;
+};
+
+}  // namespace
+
+const char* ConvertUsage() {
+  return "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...";
+}
+
+int RunConvertCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
+                      std::ostream& err, const std::string& libraryFolder) {
+  auto usage = [&](const std::string& why) {
+    err << why << "\n" << "usage: sonarvex-cli " << ConvertUsage() << "\n";
+    return 2;
+  };
+  std::string to, outDir;
+  int bitrate = -1, atOnce = -1;
+  bool overwrite = false;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) return false;
+      *v = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "--to") {
+      if (!value(&to)) return usage("--to needs a value");
+    } else if (a == "--out") {
+      if (!value(&outDir) || outDir.empty()) return usage("--out needs a folder");
+    } else if (a == "--bitrate") {
+      if (!value(&v) || !ParseInt(v, 1, 100000, &bitrate)) return usage("--bitrate needs a number");
+    } else if (a == "--at-once") {
+      if (!value(&v) || !ParseInt(v, 1, 255, &atOnce)) return usage("--at-once needs 1..255");
+    } else if (a == "--overwrite") {
+      overwrite = true;
+    } else if (a == "--") {
+      files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
+      break;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage("unknown option " + a);
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (to != "wav" && to != "mp3" && to != "ogg" && to != "wma")
+    return usage("--to must be wav, mp3, ogg or wma");
+  if (files.empty()) return usage("no files");
+  int formatIndex = -1;
+  if (bitrate >= 0) {
+    for (int k = 0; k < 8; ++k)
+      if (kFormatBitrates[k] == bitrate) formatIndex = k;
+    if (formatIndex < 0) return usage("--bitrate must be 192, 160, 128, 112, 96, 80, 64 or 56");
+  }
+  // Every file's direction first: a pair the window does not have is a usage error.
+  std::map<int, std::vector<std::string>> byDirection;
+  for (const std::string& f : files) {
+    const int d = DirectionFor(SourceKindOf(f), to);
+    if (d < 0)
+      return usage("cannot convert '" + f + "' to " + to + "; the conversions are: " + kPairs);
+    byDirection[d].push_back(Absolute(f));
+  }
+
+  SettingsRecord& settings = session.Settings();
+  // The run's choices are not the window's: the settings are given back as
+  // they were.
+  const SettingsRecord original = settings;
+  if (atOnce > 0) settings.DecodeFilesAtOnce = static_cast<std::uint8_t>(atOnce);
+  CliConvertDialogs dialogs(err);
+  CliConvertHost host(out, err);
+  ConvertEngineContext context;
+  context.settings = &settings;
+  context.settingsTexts = &session.SettingsTexts();
+  context.encoders = &session.Encoders();
+  context.dialogs = &dialogs;
+  context.host = &host;
+  context.programFolder = libraryFolder.empty() || libraryFolder.back() == '/' ? libraryFolder
+                                                                               : libraryFolder + "/";
+  const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
+  context.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
+  context.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
+  ConvertEngine engine(context);
+  host.SetEngine(&engine);
+  int status = 0;
+  if (!engine.Create()) {
+    status = 1;
+  } else {
+    ConvertStopSignals signals;
+    engine.outputFolder = outDir.empty() ? "" : Absolute(outDir);
+    engine.saveToSourceFolder = outDir.empty();
+    engine.deleteSources = false;
+    engine.overwrite = overwrite;
+    bool newBatch = true;
+    if (formatIndex >= 0) engine.formatIndex = formatIndex;
+    for (const auto& [direction, list] : byDirection) {
+      if (engine.Status() == 1) break;
+      if (!engine.DirectionAvailable(direction)) {
+        err << (direction == kWavToWma ? kWmaUnavailableText : "direction not available") << "\n";
+        status = 1;
+        continue;
+      }
+      engine.RemoveAll();
+      engine.SetDirection(direction);
+      for (const std::string& f : list) engine.AddFile(f);
+      if (engine.Rows().size() != list.size()) {
+        // WMA files without a decoder.
+        err << kWmaDecodingImpossibleText << "\n";
+        status = 1;
+        continue;
+      }
+      // One batch for the whole command: no two outputs share a name.
+      engine.Run(newBatch);
+      newBatch = false;
+      for (const ConvertRow& r : engine.Rows())
+        if (r.state != kStateDone) status = 1;
+    }
+    engine.Close();
+  }
+  settings = original;
+  if (host.Failed() > 0) status = 1;
+  return status;
+}
+
+}  // namespace sonarvex

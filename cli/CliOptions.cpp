@@ -1,0 +1,471 @@
+#include "cli/CliOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <set>
+
+namespace sonarvex {
+namespace {
+
+bool ParseNumber(const std::string& text, int min, int max, int* out) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < min || v > max) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+struct CommandHelp {
+  const char* name;
+  const char* synopsis;
+  const char* text;
+};
+
+const CommandHelp kCommands[] = {
+    {"drives", "drives",
+     "  Lists the drives, one a line: INDEX TAB TRANSPORT TAB NAME. The system's\n"
+     "  optical drives come first, then the software drives (vdrives.lst and\n"
+     "  every --image).\n"},
+    {"toc", "toc [--drive N]",
+     "  Prints the CDDB disc identifier, then per track NUMBER, START, LENGTH,\n"
+     "  START SECTOR and audio|data, then the lead-out.\n"
+     "  --drive N       the drive (default: the one the settings choose)\n"},
+    {"rip",
+     "rip [--drive N] [--format wav|mp3|ogg|wma|flac] [--tracks LIST] [--on-the-fly]\n"
+     "      [--overwrite] [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
+     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
+     "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
+     "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
+     "  goes to standard error: on a terminal one updating line per track\n"
+     "  (percentage, speed, time left), otherwise one line per finished track.\n"
+     "  --drive N         the drive (default: the one the settings choose)\n"
+     "  --format F        wav, mp3, ogg, wma or flac (default: the settings' kind)\n"
+     "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
+     "  --on-the-fly      encode while reading\n"
+     "  --overwrite       replace a file that is at a track's output name; without\n"
+     "                    it the file stays and the track is written under the\n"
+     "                    next free name, 'NAME (2).EXT' (the path printed says\n"
+     "                    which)\n"
+     "  --jobs N          compress up to N tracks at once while the next one is\n"
+     "                    read (1..64; default: the setting, else one per\n"
+     "                    processor)\n"
+     "  --verify          check every track against the AccurateRip database\n"
+     "                    (default when a server is set); the line per track\n"
+     "                    becomes NUMBER TAB PATH TAB V1 TAB V2 TAB RESULT, RESULT\n"
+     "                    being 'match N' (N: confidence), 'mismatch' or\n"
+     "                    'absent'; a mismatch or an unreachable database\n"
+     "                    makes the exit status 1\n"
+     "  --no-verify       no check\n"
+     "  --accuraterip S   the AccurateRip server HOST[:PORT] for this run\n"
+     "  A log and a cue sheet are written beside the files (for WAV and FLAC\n"
+     "  unless the settings say otherwise).\n"
+     "  These change the settings for this run only (nothing is saved):\n"
+     "  --out DIR         output folder (made when missing)\n"
+     "  --name FORMAT     file names from a format: %A artist, %D album,\n"
+     "                    %T title, %N number; '\\' makes a sub-folder\n"
+     "  --bitrate K       kbit/s: MP3 32..320 (constant bitrate unless --vbr),\n"
+     "                    Ogg 32..350 (managed bitrate), WMA 32..192\n"
+     "  --vbr Q           MP3 variable bitrate, quality 0 (best) .. 9\n"
+     "  --ogg-quality Q   Ogg Vorbis quality -1 .. 10 (steps of 0.1)\n"},
+    {"cddb", "cddb [--drive N] [--match K]",
+     "  Looks the disc up on the CDDB server of the settings, stores the result\n"
+     "  in the album database and prints artist, album and the track titles.\n"
+     "  --match K       take the K-th of several matches (default 1)\n"},
+    {"settings", "settings show | settings set FIELD=VALUE...",
+     "  show: every field of the settings record, one FIELD=VALUE a line.\n"
+     "  set:  changes fields and saves the profile's settings file; the values\n"
+     "        are checked as the settings dialog checks them, and nothing is\n"
+     "        written when one is refused. Flags take 0 or 1.\n"},
+    {"play", "play [--drive N] --track N | play FILE",
+     "  Plays a disc track digitally through the sound device, or a media\n"
+     "  file; returns when it has ended (Ctrl+C stops it).\n"},
+    {"convert",
+     "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...",
+     "  Converts audio files as the conversion window does: the direction of\n"
+     "  each file comes from its extension and --to. Prints SOURCE TAB OUTPUT\n"
+     "  per finished file. A file already at an output name is kept and its\n"
+     "  source reported as skipped (exit status 1); two outputs of one run never\n"
+     "  share a name (the later one gets \" (2)\" before its extension).\n"
+     "  --bitrate K     the bitrate of an MP3 to MP3 conversion\n"
+     "  --out DIR       output folder (default: each source's own folder)\n"
+     "  --at-once N     WMA files decoded at once (default: the settings')\n"
+     "  --overwrite     replace files that are at output names\n"},
+    {"verify", "verify [--accuraterip HOST[:PORT]] FILE.cue",
+     "  Checks files ripped earlier against the AccurateRip database: the disc is\n"
+     "  rebuilt from the cue sheet (one WAV or FLAC file a track) and its entry\n"
+     "  fetched. Prints NUMBER TAB FILE TAB V1 TAB V2 TAB RESULT per track, RESULT\n"
+     "  being 'match N' (N: the confidence), 'mismatch' or 'absent'. Exit status 1\n"
+     "  when a track mismatches or the database cannot be asked.\n"
+     "  --accuraterip HOST[:PORT]  the server (default: the settings', else\n"
+     "                  www.accuraterip.com)\n"},
+    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav|FILE.cue...",
+     "  Records an audio CD from WAV files on a drive that writes (files that\n"
+     "  are not CD audio are converted first); one line a written track. A cue\n"
+     "  sheet (one WAV or FLAC file a track) brings its files in track order.\n"
+     "  --drive N       the N-th drive that writes (default the first)\n"
+     "  --test          a test write: the disc stays blank\n"
+     "  --speed X|max   the write speed\n"
+     "  --overburn      record more than 79 minutes\n"},
+    {"offset", "offset [--drive N] | offset set SAMPLES [--drive N]",
+     "  Shows or sets the drive's read offset in samples (-5880..5880): every\n"
+     "  audio read of that drive is corrected by it.\n"},
+    {"blank", "blank [--drive N] [--full]",
+     "  Blanks a rewritable disc (quickly, or the whole disc with --full).\n"},
+    {"help", "help [COMMAND]", "  This help, or the help of one command.\n"},
+};
+
+const CommandHelp* FindCommand(const std::string& name) {
+  for (const CommandHelp& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+// Which options each command takes (beyond the global ones).
+bool Allowed(const std::string& command, const std::string& option) {
+  static const std::set<std::string> kRip = {"--drive",   "--format", "--tracks",
+                                             "--on-the-fly", "--overwrite", "--jobs", "--out", "--name",
+                                             "--bitrate", "--vbr",    "--ogg-quality",
+                                             "--verify", "--no-verify", "--accuraterip"};
+  if (command == "rip") return kRip.count(option) != 0;
+  if (command == "toc" || command == "offset") return option == "--drive";
+  if (command == "verify") return option == "--accuraterip";
+  if (command == "cddb") return option == "--drive" || option == "--match";
+  if (command == "play") return option == "--drive" || option == "--track";
+  return false;
+}
+
+}  // namespace
+
+const std::vector<std::string>& CliCommandNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> n;
+    for (const CommandHelp& c : kCommands) n.push_back(c.name);
+    return n;
+  }();
+  return names;
+}
+
+const char* CliUsage() {
+  return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
+         "commands: drives, toc, rip, cddb, settings, play, convert, verify, burn, blank, offset, help\n"
+         "'sonarvex-cli --help' describes them all.\n";
+}
+
+std::string CliHelp(const std::string& command) {
+  if (!command.empty()) {
+    const CommandHelp* c = FindCommand(command);
+    if (!c) return {};
+    return std::string("usage: sonarvex-cli [OPTIONS] ") + c->synopsis + "\n" + c->text;
+  }
+  std::string h =
+      "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
+      "Sonarvex without a window: rips audio CDs and disc images to WAV, MP3,\n"
+      "Ogg Vorbis and WMA with the settings of the program.\n"
+      "\n"
+      "Options:\n"
+      "  -h, --help        this help ('help COMMAND' for one command)\n"
+      "  --version         the program's version\n"
+      "  --home DIR        keep every file of the program in DIR (setting/,\n"
+      "                    setting/albums/, TempFiles/), as a portable copy does\n"
+      "  --image FILE.cue  one more software drive holding that disc image\n"
+      "  --profile NAME    use the settings profile NAME for this run\n"
+      "  -q, --quiet       no progress, only failures\n"
+      "  -v, --verbose     also say which files and folders are used\n"
+      "\n"
+      "Commands:\n";
+  for (const CommandHelp& c : kCommands) h += std::string("  ") + c.synopsis + "\n" + c.text;
+  h +=
+      "\n"
+      "Files: beside the program when a setting/ folder is there (or in its\n"
+      "build tree), else settings in $XDG_CONFIG_HOME/sonarvex/, the album\n"
+      "database in $XDG_DATA_HOME/sonarvex/, temporary files under\n"
+      "$XDG_CACHE_HOME/sonarvex/.\n"
+      "Exit status: 0 done, 1 failed (one line on standard error saying why),\n"
+      "2 usage error, 128+N stopped by signal N.\n";
+  return h;
+}
+
+std::optional<int> ParseOggQuality(const std::string& text) {
+  // [-]D[D][.D]: -1.0 .. 10.0 in tenths.
+  std::string t = text;
+  bool negative = false;
+  if (!t.empty() && t[0] == '-') {
+    negative = true;
+    t.erase(0, 1);
+  }
+  const auto dot = t.find('.');
+  std::string whole = dot == std::string::npos ? t : t.substr(0, dot);
+  std::string tenth = dot == std::string::npos ? "0" : t.substr(dot + 1);
+  int w = 0, d = 0;
+  if (!ParseNumber(whole, 0, 10, &w) || tenth.size() != 1 || !ParseNumber(tenth, 0, 9, &d))
+    return std::nullopt;
+  int position = (w * 10 + d) * 10;
+  if (negative) position = -position;
+  if (position < -100 || position > 1000) return std::nullopt;
+  return position;
+}
+
+std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::string* error) {
+  CliOptions o;
+  std::vector<std::string> given;  // options that depend on the command
+  bool help = false, version = false;
+  std::size_t k = 0;
+  auto value = [&](const std::string& name) -> std::optional<std::string> {
+    if (k + 1 >= args.size()) {
+      *error = name + " needs a value";
+      return std::nullopt;
+    }
+    return args[++k];
+  };
+  auto number = [&](const std::string& name, int min, int max,
+                    const char* what) -> std::optional<int> {
+    auto v = value(name);
+    int n = 0;
+    if (!v) return std::nullopt;
+    if (!ParseNumber(*v, min, max, &n)) {
+      *error = std::string("bad ") + what + " " + *v;
+      return std::nullopt;
+    }
+    return n;
+  };
+  for (; k < args.size(); ++k) {
+    const std::string& a = args[k];
+    if (o.Command == "convert" || o.Command == "burn" || o.Command == "blank" || o.Command == "verify") {
+      // The conversion, recording and verification commands read their own arguments.
+      if (a == "--help" || a == "-h") help = true;
+      o.Arguments.push_back(a);
+      continue;
+    }
+    if (a == "--help" || a == "-h") {
+      help = true;
+    } else if (a == "--version") {
+      version = true;
+    } else if (a == "-q" || a == "--quiet") {
+      o.Verbosity = -1;
+    } else if (a == "-v" || a == "--verbose") {
+      o.Verbosity = 1;
+    } else if (a == "--home") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.Home = *v;
+    } else if (a == "--image") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.Images.push_back(*v);
+    } else if (a == "--profile") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      if (v->empty()) {
+        *error = "--profile needs a profile name";
+        return std::nullopt;
+      }
+      o.Profile = *v;
+    } else if (a == "--drive") {
+      auto n = number(a, 0, 255, "drive number");
+      if (!n) return std::nullopt;
+      o.Drive = *n;
+      given.push_back(a);
+    } else if (a == "--format") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      if (*v != "wav" && *v != "mp3" && *v != "ogg" && *v != "wma" && *v != "flac") {
+        *error = "unknown format " + *v;
+        return std::nullopt;
+      }
+      o.Format = *v;
+      given.push_back(a);
+    } else if (a == "--tracks") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.Tracks = *v;
+      given.push_back(a);
+    } else if (a == "--on-the-fly") {
+      o.OnTheFly = true;
+      given.push_back(a);
+    } else if (a == "--overwrite") {
+      o.Overwrite = true;
+      given.push_back(a);
+    } else if (a == "--jobs") {
+      auto n = number(a, 1, 64, "number of jobs");
+      if (!n) return std::nullopt;
+      o.Jobs = *n;
+      given.push_back(a);
+    } else if (a == "--verify" || a == "--no-verify") {
+      o.Verify = a == "--verify";
+      given.push_back(a);
+    } else if (a == "--accuraterip") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.ArServer = *v;
+      given.push_back(a);
+    } else if (a == "--match") {
+      auto n = number(a, 1, 1000, "match number");
+      if (!n) return std::nullopt;
+      o.Match = *n;
+      given.push_back(a);
+    } else if (a == "--track") {
+      auto n = number(a, 1, 99, "track number");
+      if (!n) return std::nullopt;
+      o.Track = *n;
+      given.push_back(a);
+    } else if (a == "--out") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      if (v->empty()) {
+        *error = "--out needs a folder";
+        return std::nullopt;
+      }
+      o.Out = *v;
+      given.push_back(a);
+    } else if (a == "--name") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      o.Name = *v;
+      given.push_back(a);
+    } else if (a == "--bitrate") {
+      auto n = number(a, 8, 350, "bitrate");
+      if (!n) return std::nullopt;
+      o.Bitrate = *n;
+      given.push_back(a);
+    } else if (a == "--vbr") {
+      auto n = number(a, 0, 9, "VBR quality (0..9)");
+      if (!n) return std::nullopt;
+      o.Vbr = *n;
+      given.push_back(a);
+    } else if (a == "--ogg-quality") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      auto q = ParseOggQuality(*v);
+      if (!q) {
+        *error = "bad Ogg quality " + *v + " (-1 .. 10, steps of 0.1)";
+        return std::nullopt;
+      }
+      o.OggQuality = *q;
+      given.push_back(a);
+    } else if (o.Command == "offset" && o.Arguments.size() == 1 && o.Arguments[0] == "set" &&
+               a.size() > 1 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') {
+      o.Arguments.push_back(a);  // a negative offset
+    } else if (a.size() > 1 && a[0] == '-') {
+      *error = "unknown option " + a;
+      return std::nullopt;
+    } else if (o.Command.empty()) {
+      o.Command = a;
+    } else {
+      o.Arguments.push_back(a);
+    }
+  }
+  if (help || o.Command == "help") {
+    // "help", "--help", "rip --help", "help rip".
+    std::string topic;
+    if (o.Command == "help") {
+      if (o.Arguments.size() > 1) {
+        *error = "help takes one command";
+        return std::nullopt;
+      }
+      if (!o.Arguments.empty()) topic = o.Arguments[0];
+    } else {
+      topic = o.Command;
+    }
+    if (!topic.empty() && !FindCommand(topic)) {
+      *error = "unknown command " + topic;
+      return std::nullopt;
+    }
+    o.Command = "help";
+    o.Arguments.clear();
+    if (!topic.empty()) o.Arguments.push_back(topic);
+    return o;
+  }
+  if (version) {
+    o.Command = "version";
+    o.Arguments.clear();
+    return o;
+  }
+  if (o.Command.empty()) {
+    *error = "no command given";
+    return std::nullopt;
+  }
+  if (!FindCommand(o.Command)) {
+    *error = "unknown command " + o.Command;
+    return std::nullopt;
+  }
+  for (const std::string& option : given) {
+    if (!Allowed(o.Command, option)) {
+      *error = "unexpected argument " + option + " for " + o.Command;
+      return std::nullopt;
+    }
+  }
+  if (o.Command == "settings") {
+    if (o.Arguments.empty() || (o.Arguments[0] != "show" && o.Arguments[0] != "set")) {
+      *error = "settings needs show or set";
+      return std::nullopt;
+    }
+    if (o.Arguments[0] == "show" && o.Arguments.size() > 1) {
+      *error = "unexpected argument " + o.Arguments[1] + " for settings show";
+      return std::nullopt;
+    }
+    if (o.Arguments[0] == "set" && o.Arguments.size() < 2) {
+      *error = "settings set needs FIELD=VALUE";
+      return std::nullopt;
+    }
+    for (std::size_t i = 1; i < o.Arguments.size(); ++i) {
+      if (o.Arguments[i].find('=') == std::string::npos || o.Arguments[i][0] == '=') {
+        *error = "settings set takes FIELD=VALUE, not " + o.Arguments[i];
+        return std::nullopt;
+      }
+    }
+  } else if (o.Command == "offset") {
+    const auto& a = o.Arguments;
+    int n = 0;
+    const bool negative = a.size() == 2 && !a[1].empty() && a[1][0] == '-';
+    if (!(a.empty() || (a.size() == 2 && a[0] == "set" &&
+                        ParseNumber(negative ? a[1].substr(1) : a[1], 0, 5880, &n)))) {
+      *error = "offset takes nothing or set SAMPLES (-5880..5880)";
+      return std::nullopt;
+    }
+  } else if (o.Command == "play") {
+    const bool file = o.Arguments.size() == 1;
+    if (o.Arguments.size() > 1 || file == o.Track.has_value() || (file && o.Drive)) {
+      *error = "play takes --track N (with --drive N) or one FILE";
+      return std::nullopt;
+    }
+  } else if (o.Command != "convert" && o.Command != "burn" && o.Command != "blank" &&
+             o.Command != "verify" && !o.Arguments.empty()) {
+    *error = "unexpected argument " + o.Arguments[0] + " for " + o.Command;
+    return std::nullopt;
+  }
+  return o;
+}
+
+std::optional<std::vector<int>> ParseTrackList(const std::string& list, int maxTrack,
+                                               std::string* error) {
+  std::vector<int> out;
+  std::set<int> seen;
+  std::size_t pos = 0;
+  if (list.empty()) {
+    *error = "empty track list";
+    return std::nullopt;
+  }
+  while (pos <= list.size()) {
+    std::size_t comma = list.find(',', pos);
+    std::string item = list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    int a = 0, b = 0;
+    std::size_t dash = item.find('-');
+    bool ok = dash == std::string::npos
+                  ? ParseNumber(item, 1, maxTrack, &a) && (b = a, true)
+                  : ParseNumber(item.substr(0, dash), 1, maxTrack, &a) &&
+                        ParseNumber(item.substr(dash + 1), 1, maxTrack, &b) && a <= b;
+    if (!ok) {
+      *error = "bad track list item '" + item + "' (tracks are 1.." + std::to_string(maxTrack) + ")";
+      return std::nullopt;
+    }
+    for (int t = a; t <= b; ++t)
+      if (seen.insert(t).second) out.push_back(t);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
+
+}  // namespace sonarvex

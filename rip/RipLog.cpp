@@ -1,0 +1,139 @@
+#include "rip/RipLog.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace sonarvex {
+
+namespace {
+
+std::string Hex8(std::uint32_t v, bool upper) {
+  char text[9];
+  std::snprintf(text, sizeof text, upper ? "%08X" : "%08x", v);
+  return text;
+}
+
+// A quoted cue sheet text: the quote mark has no escape there.
+std::string Quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) out += (c == '"') ? '\'' : (c == '\r' || c == '\n') ? ' ' : c;
+  return out + "\"";
+}
+
+std::string FileType(const std::string& name) {
+  const auto dot = name.rfind('.');
+  if (dot == std::string::npos) return "BINARY";
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (ext == "WAV") return "WAVE";
+  return ext;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t bytes) {
+  // zlib's is many times faster than a byte-wise table on a whole disc.
+  const auto* p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (bytes > 0) {
+    const uInt n = static_cast<uInt>(std::min<std::size_t>(bytes, 1u << 30));
+    c = ::crc32(c, p, n);
+    p += n;
+    bytes -= n;
+  }
+  return static_cast<std::uint32_t>(c);
+}
+
+std::string RipLogText(const RipLogInfo& info) {
+  std::string out;
+  out += "Sonarvex " + info.programVersion + ": журнал копирования\n";
+  if (!info.date.empty()) out += "Дата: " + info.date + "\n";
+  out += "\n";
+  out += "Привод: " + info.drive + "\n";
+  out += "Сдвиг чтения: " + std::string(info.readOffset > 0 ? "+" : "") +
+         std::to_string(info.readOffset) + "\n";
+  out += "Команда чтения: " + info.readCommand + "\n";
+  out += "Скорость чтения: " + info.readSpeed + "\n";
+  out += "Исполнитель: " + info.artist + "\n";
+  out += "Альбом: " + info.album + "\n";
+  if (!info.arDisc.empty()) out += "AccurateRip: " + info.arDisc + "\n";
+  int ok = 0;
+  for (const RipLogTrack& t : info.tracks) {
+    out += "\nДорожка " + std::to_string(t.number) + "\n";
+    if (!t.failure.empty()) {
+      out += "  Не скопирована: " + t.failure + "\n";
+    } else {
+      ++ok;
+      out += "  Файл: " + t.file + "\n";
+      out += "  CRC32: " + Hex8(t.crc32, true) + "\n";
+      if (t.verified)
+        out += "  AccurateRip: v1 " + Hex8(t.arV1, false) + ", v2 " + Hex8(t.arV2, false) + ", " +
+               t.arResult + "\n";
+    }
+    out += "  Ошибки чтения: " + std::to_string(t.readErrors) +
+           ", повторы: " + std::to_string(t.retries) + "\n";
+  }
+  out += "\nСкопировано дорожек: " + std::to_string(ok) + " из " +
+         std::to_string(info.tracks.size()) + "\n";
+  return out;
+}
+
+std::string CueTime(std::int32_t sectors) {
+  if (sectors < 0) sectors = 0;
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", sectors / 4500, sectors / 75 % 60, sectors % 75);
+  return text;
+}
+
+std::string CueSheetText(const CueSheetInfo& info) {
+  std::string out;
+  if (!info.catalog.empty()) out += "CATALOG " + info.catalog + "\n";
+  if (!info.performer.empty()) out += "PERFORMER " + Quoted(info.performer) + "\n";
+  if (!info.title.empty()) out += "TITLE " + Quoted(info.title) + "\n";
+  for (const CueDataTrack& d : info.dataTracks) {
+    char line[80];
+    std::snprintf(line, sizeof line, "REM DATATRACK %02d START %d END %d\n", d.number,
+                  static_cast<int>(d.startLba), static_cast<int>(d.endLba));
+    out += line;
+  }
+  for (std::size_t i = 0; i < info.tracks.size(); ++i) {
+    const CueTrack& t = info.tracks[i];
+    const CueTrack* previous = i > 0 ? &info.tracks[i - 1] : nullptr;
+    char number[8];
+    std::snprintf(number, sizeof number, "%02d", t.number);
+    // A pregap at the end of the previous file is announced there.
+    const bool pregapInPrevious = previous != nullptr && t.pregapSectors > 0 &&
+                                  t.pregapSectors <= previous->sectors;
+    if (!pregapInPrevious) out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
+    out += "  TRACK " + std::string(number) + " AUDIO\n";
+    if (!t.title.empty()) out += "    TITLE " + Quoted(t.title) + "\n";
+    if (!t.performer.empty()) out += "    PERFORMER " + Quoted(t.performer) + "\n";
+    if (!t.isrc.empty()) out += "    ISRC " + t.isrc + "\n";
+    if (pregapInPrevious) {
+      out += "    INDEX 00 " + CueTime(previous->sectors - t.pregapSectors) + "\n";
+      out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
+    } else if (t.pregapSectors > 0) {
+      out += "    PREGAP " + CueTime(t.pregapSectors) + "\n";
+    }
+    out += "    INDEX 01 00:00:00\n";
+  }
+  return out;
+}
+
+WriteResult WriteTextFile(const std::string& path, const std::string& text) {
+  if (!RemoveForReplacement(path)) return WriteResult::Failure(CreateFailureText(path, errno));
+  OutputFile file;
+  if (WriteResult r = file.Create(path); !r) return r;
+  if (WriteResult r = file.Write(text.data(), text.size()); !r) {
+    file.Abort();
+    return r;
+  }
+  WriteResult r = file.Finish();
+  if (r) ClearOwnMark(path);
+  return r;
+}
+
+}  // namespace sonarvex

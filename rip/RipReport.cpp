@@ -1,0 +1,263 @@
+#include "rip/RipReport.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "rip/OutputNaming.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "records/TagBuffer.h"
+#include "records/TextFields.h"
+
+namespace sonarvex {
+namespace {
+
+constexpr const char* kNotCopied = "копирование прервано";
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return "./";
+  return path.substr(0, slash + 1);
+}
+
+// The file's name as the cue sheet in `folder` names it: relative below the
+// folder, else the whole path.
+std::string NameFrom(const std::string& folder, const std::string& path) {
+  if (path.compare(0, folder.size(), folder) == 0) return path.substr(folder.size());
+  return path;
+}
+
+// A name beside the files that no file has yet ("NAME (2).log"...).
+std::string FreeName(const std::string& path) {
+  auto taken = [](const std::string& p) {
+    struct stat st;
+    return ::lstat(p.c_str(), &st) == 0;
+  };
+  std::string candidate = path;
+  for (int n = 2; taken(candidate) && n < 1000; ++n) candidate = NumberedOutputPath(path, n);
+  return candidate;
+}
+
+}  // namespace
+
+RipReport::RipReport(RipHost& host, Dialogs& dialogs, const AlbumRecord& album, TagBuffer& tags,
+                     Options options)
+    : host_(host),
+      dialogs_(dialogs),
+      album_(album),
+      tags_(tags),
+      options_(std::move(options)),
+      toc_(options_.toc ? *options_.toc : TocOf(album)),
+      ids_(ComputeArDiscIds(toc_)) {}
+
+RipReport::~RipReport() = default;
+
+ArToc RipReport::TocOf(const AlbumRecord& album) {
+  ArToc toc;
+  const int count = std::clamp<int>(album.TrackCount, 0, kMaxAlbumTracks - 1);
+  // Album sectors count from the first track; the table's from 00:02:00.
+  const std::int32_t shift = static_cast<std::int32_t>(album.FirstTrackOffset) - 150;
+  for (int i = 0; i < count; ++i)
+    toc.tracks.push_back({album.Tracks[i].StartSector + shift, album.Tracks[i].AudioFlag != 0});
+  toc.leadOut = album.Tracks[count].StartSector + shift;
+  return toc;
+}
+
+ArToc RipReport::TocOfReply(const std::uint8_t* reply, int trackCount) {
+  ArToc toc;
+  auto lba = [&](int i) {
+    const std::uint8_t* d = reply + 4 + 8 * i;
+    return (d[5] * 60 + d[6]) * 75 + d[7] - 150;
+  };
+  for (int i = 0; i < trackCount; ++i)
+    toc.tracks.push_back({lba(i), (reply[4 + 8 * i + 1] & 0x04) == 0});
+  toc.leadOut = lba(trackCount);
+  return toc;
+}
+
+RipReport::Track* RipReport::Find(int row) {
+  for (auto& t : tracks_)
+    if (t.row == row) return &t;
+  return nullptr;
+}
+
+void RipReport::GrabStarted(OutputKind kind, const std::vector<int>& rows) {
+  kind_ = kind;
+  tracks_.clear();
+  checksums_.clear();
+  verifyFailure_.clear();
+  found_ = false;
+  logPath_.clear();
+  cuePath_.clear();
+  for (int row : rows) {
+    Track t;
+    t.row = row;
+    tracks_.push_back(t);
+  }
+}
+
+void RipReport::TrackReading(int row, std::uint32_t start, std::uint32_t end, bool wholeTrack) {
+  Track* t = Find(row);
+  if (!t) return;
+  t->whole = wholeTrack;
+  t->crc32 = 0;
+  t->checksummed = false;
+  checksums_.erase(row);
+  if (options_.verify && wholeTrack && row < static_cast<int>(toc_.tracks.size()))
+    checksums_[row] = std::make_unique<ArChecksum>(
+        static_cast<std::uint64_t>(end - start) * kArSamplesPerSector, IsFirstArTrack(toc_, row),
+        IsLastArTrack(toc_, row));
+}
+
+void RipReport::TrackAudio(int row, const std::uint8_t* pcm, std::size_t bytes) {
+  Track* t = Find(row);
+  if (!t) return;
+  t->crc32 = Crc32(t->crc32, pcm, bytes);
+  auto c = checksums_.find(row);
+  if (c != checksums_.end()) c->second->Add(pcm, bytes);
+}
+
+void RipReport::TrackRetry(int row) {
+  if (Track* t = Find(row)) ++t->retries;
+}
+
+void RipReport::TrackUnreadable(int row, std::uint32_t sector) {
+  if (Track* t = Find(row)) {
+    ++t->readErrors;
+    t->unreadableSector = sector;
+  }
+}
+
+void RipReport::TrackCopied(int row, const std::string& path) {
+  Track* t = Find(row);
+  if (!t) return;
+  t->path = path;
+  auto c = checksums_.find(row);
+  if (c != checksums_.end()) {
+    t->v1 = c->second->V1();
+    t->v2 = c->second->V2();
+    t->checksummed = true;
+  }
+}
+
+bool RipReport::AnyMismatch() const {
+  return std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) {
+    return t.verified && t.verdict.status == ArStatus::Mismatch;
+  });
+}
+
+void RipReport::GrabEnding(bool) {
+  const bool anyCopied =
+      std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return !t.path.empty(); });
+  if (!anyCopied) return;
+  if (options_.verify) Verify();
+  if (options_.writeLog) WriteLogAndCue();
+}
+
+void RipReport::Verify() {
+  const ArDiscIds& ids = ids_;
+  if (ids.trackCount == 0) return;
+  host_.SetCaption(std::string(kProgramTitle) + " - проверка по базе AccurateRip");
+  ArClient client(options_.server, options_.limits);
+  if (options_.pump) client.SetPump(options_.pump);
+  const ArFetch fetch = client.Fetch(ids);
+  if (fetch.outcome == ArFetch::Outcome::Failed) {
+    verifyFailure_ = fetch.message;
+    dialogs_.Message("Не удалось проверить дорожки по базе AccurateRip: " + fetch.message,
+                     kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    return;
+  }
+  found_ = fetch.outcome == ArFetch::Outcome::Found;
+  for (Track& t : tracks_) {
+    if (t.path.empty() || !t.checksummed) continue;
+    t.verified = true;
+    t.verdict = found_ ? VerifyArTrack(fetch.submissions, ids, ArEntryIndex(toc_, t.row), t.v1, t.v2)
+                       : ArVerdict{};
+    host_.SetRowStatus(t.row, ArVerdictText(t.verdict));
+    host_.TrackVerified(t.row, t.path, t.v1, t.v2, ArVerdictWord(t.verdict));
+  }
+}
+
+void RipReport::WriteLogAndCue() {
+  std::string folder;
+  for (const Track& t : tracks_)
+    if (!t.path.empty()) {
+      folder = FolderOf(t.path);
+      break;
+    }
+  RipLogInfo log = options_.log;
+  if (options_.verify && verifyFailure_.empty()) log.arDisc = ArEntryPath(ids_);
+  CueSheetInfo cue = options_.cue;
+  const RipDiscExtras extras = options_.extras ? options_.extras() : RipDiscExtras{};
+  if (cue.catalog.empty()) cue.catalog = extras.catalog;
+  // Data tracks are in no file, but the disc's identifiers count them.
+  for (std::size_t i = 0; i < toc_.tracks.size(); ++i)
+    if (!toc_.tracks[i].audio)
+      cue.dataTracks.push_back({static_cast<int>(i) + 1, toc_.tracks[i].start,
+                                i + 1 < toc_.tracks.size() ? toc_.tracks[i + 1].start : toc_.leadOut});
+  const std::int32_t shift = static_cast<std::int32_t>(album_.FirstTrackOffset) - 150;
+  for (const Track& t : tracks_) {
+    RipLogTrack lt;
+    lt.number = t.row + 1;
+    lt.retries = t.retries;
+    lt.readErrors = t.readErrors;
+    if (t.path.empty()) {
+      lt.failure = t.unreadableSector
+                       ? "сектор " + std::to_string(*t.unreadableSector) + " не читается"
+                       : std::string(kNotCopied);
+    } else {
+      lt.file = NameFrom(folder, t.path);
+      lt.crc32 = t.crc32;
+      lt.verified = t.verified;
+      lt.arV1 = t.v1;
+      lt.arV2 = t.v2;
+      if (t.verified) lt.arResult = ArVerdictText(t.verdict);
+    }
+    log.tracks.push_back(lt);
+    // The cue sheet describes the files of whole tracks: a copy range is
+    // not the disc's track.
+    if (t.path.empty() || !t.whole) continue;
+    CueTrack ct;
+    ct.number = t.row + 1;
+    ct.file = NameFrom(folder, t.path);
+    const RecordTexts noTexts;
+    ct.title = TrackTitleText(album_, options_.albumTexts ? *options_.albumTexts : noTexts, t.row);
+    // A track names its performer where it is not the disc's (compilations).
+    const TrackTags tag = tags_.GetTags(t.row, album_.TrackCount);
+    if (tag.On() && tag.Get(TagField::Artist) != cue.performer)
+      ct.performer = tag.Get(TagField::Artist);
+    if (auto i = extras.isrc.find(t.row); i != extras.isrc.end()) ct.isrc = i->second;
+    ct.startLba = album_.Tracks[t.row].StartSector + shift;
+    ct.sectors = album_.Tracks[t.row + 1].StartSector - album_.Tracks[t.row].StartSector;
+    if (auto p = extras.pregap.find(t.row); p != extras.pregap.end()) ct.pregapSectors = p->second;
+    // Audio before the first track's INDEX 01 beyond the usual two seconds
+    // is that track's pregap.
+    if (t.row == 0 && ct.pregapSectors == 0 && ct.startLba > 0) ct.pregapSectors = ct.startLba;
+    cue.tracks.push_back(ct);
+  }
+  std::string base = FilterFileName(
+      (cue.performer.empty() ? std::string() : cue.performer + " - ") + cue.title);
+  if (base.find_first_not_of(". ") == std::string::npos) base = "Sonarvex";
+  // The names are cut as the tracks' names are: a long artist and album
+  // still leave a log and a cue sheet.
+  const std::string logPath = FreeName(folder + FitFileName(base + ".log"));
+  if (WriteResult r = WriteTextFile(logPath, RipLogText(log)); r)
+    logPath_ = logPath;
+  else
+    ReportFailure(r.message);
+  if (cue.tracks.empty()) return;
+  const std::string cuePath = FreeName(folder + FitFileName(base + ".cue"));
+  if (WriteResult r = WriteTextFile(cuePath, CueSheetText(cue)); r)
+    cuePath_ = cuePath;
+  else
+    ReportFailure(r.message);
+}
+
+void RipReport::ReportFailure(const std::string& message) {
+  // The first failure is the run's; each one is said once.
+  if (writeFailure_.empty()) writeFailure_ = message;
+  dialogs_.Message(message, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
+}
+
+}  // namespace sonarvex

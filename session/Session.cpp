@@ -1,0 +1,597 @@
+#include "session/Session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cstring>
+
+#include "rip/EncoderRipAdapter.h"
+#include "rip/OutputNaming.h"
+#include "session/ProgramFolders.h"
+#include "rip/TransportRipDrive.h"
+#include "rip/RipReport.h"
+#include "platform/Version.h"
+#include "drive/CommandBlock.h"
+#include "accuraterip/ArClient.h"
+#include "drive/AudioReading.h"
+#include "drive/DiscExtras.h"
+#include "codec/EncoderSet.h"
+#include "drive/AspiTransport.h"
+#include "drive/DeviceDirectory.h"
+#include "drive/DriveCommands.h"
+#include "drive/SptiTransport.h"
+#include "drive/virtual/VirtualDrive.h"
+#include "drive/virtual/VirtualDriveList.h"
+#include "metadata/AlbumDatabase.h"
+#include "metadata/DiscId.h"
+#include "platform/Cp1251.h"
+#include "records/TextFields.h"
+#include "platform/Files.h"
+#include "platform/IniStore.h"
+#include "playback/CdMixer.h"
+#include "playback/MediaPlayer.h"
+#include "playback/NHandler.h"
+#include "playback/PcmOutput.h"
+#include "platform/Shell.h"
+#include "platform/System.h"
+#include "platform/XdgAssociations.h"
+
+namespace sonarvex {
+namespace {
+
+std::vector<std::string> ReadExtensions(const std::string& file) {
+  std::vector<std::string> list;
+  auto ext = ReadFileBytes(file, 1 << 20);
+  if (!ext) return list;
+  std::size_t pos = 0;
+  while (pos < ext->size()) {
+    auto nl = ext->find('\n', pos);
+    std::string line = ext->substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) list.push_back(line);
+    pos = nl == std::string::npos ? ext->size() : nl + 1;
+  }
+  return list;
+}
+
+}  // namespace
+
+Session::Session(const SessionContext& context)
+    : context_(context),
+      dialogs_(*context.DialogService),
+      store_(context.ProgramFolder, *context.DialogService, context.SettingFolder) {
+  if (context_.ProgramFolder.empty() || context_.ProgramFolder.back() != '/')
+    context_.ProgramFolder += '/';
+  auto folder = [](const std::string& given, const std::string& own) {
+    if (given.empty()) return own;
+    return given.back() == '/' ? given : given + '/';
+  };
+  albumFolder_ = folder(context_.AlbumFolder, sonarvex::AlbumFolder(context_.ProgramFolder));
+  MigrateAlbumFolder(albumFolder_);
+  tempFolder_ = folder(context_.TempFolder, context_.ProgramFolder + "TempFiles/");
+  libraryFolder_ = folder(context_.LibraryFolder, context_.ProgramFolder);
+  std::memset(&album_, 0, sizeof album_);
+  std::memset(&settings_, 0, sizeof settings_);
+
+  directory_ = std::make_unique<DeviceDirectory>(context_.ScanSystemDrives, context_.Devices);
+  if (context_.SettingFolder.empty())
+    LoadVirtualDrives(context_.ProgramFolder, *directory_, dialogs_);
+  else
+    LoadVirtualDriveList(store_.SettingFolder() + "vdrives.lst", store_.SettingFolder(),
+                         *directory_, dialogs_);
+  for (const auto& image : context_.Images) {
+    std::string error;
+    auto drive = VirtualDrive::FromCueImage(image, &error);
+    // An image named on the command line must load now: a drive without its
+    // disc would only say "no disc" later.
+    if (!drive || !error.empty()) {
+      if (error.empty()) error = "the image could not be read";
+      if (startError_.empty()) startError_ = "cannot use image " + image + ": " + error;
+      continue;
+    }
+    directory_->AddVirtual(drive);
+  }
+  spti_ = std::make_unique<SptiTransport>(*directory_);
+  aspi_ = std::make_unique<AspiTransport>(*directory_);
+  ChooseTransportAtStartup(*aspi_, dialogs_, flags_, settings_.UseSpti);
+
+  power_ = context_.Power ? context_.Power : std::make_shared<SystemPowerControl>();
+  extensions_ = ReadExtensions(store_.SettingFolder() + "ext.dat");
+  ReloadArtists();
+}
+
+Session::~Session() { Shutdown(); }
+
+void Session::LoadSettings(const std::string& fileName) {
+  store_.LoadRecord(fileName, settings_, &settingsTexts_);
+  // The base of later merges is the file as it lies on disk, before the
+  // loader's defaults: a field the loader filled in counts as this
+  // session's own value.
+  settingsFile_ = fileName;
+  settingsOnDisk_ = settings_;
+  settingsTextsOnDisk_ = ValidSettingsTexts(settings_, settingsTexts_);
+  const std::string path = store_.SettingFolder() + fileName;
+  if (const auto bytes = ReadFileBytes(path, sizeof(SettingsRecord) + 1);
+      bytes && bytes->size() == sizeof(SettingsRecord)) {
+    std::memcpy(&settingsOnDisk_, bytes->data(), sizeof settingsOnDisk_);
+    settingsTextsOnDisk_ = ValidSettingsTexts(settingsOnDisk_, ReadCompanion(path));
+  }
+  playerPath_.clear();
+  if (context_.Xdg) playerPath_ = context_.Xdg->Mp3PlayerPath();
+  // Without an associated player, a well-known one that is installed.
+  for (const char* known : {"vlc", "mpv", "audacious", "rhythmbox", "totem", "celluloid",
+                            "smplayer", "mplayer"}) {
+    if (!playerPath_.empty()) break;
+    playerPath_ = FindInPath(known);
+  }
+  ChooseTransport();
+  RebuildDriveList();
+}
+
+void Session::LoadActiveProfile() {
+  profiles_.Load(store_.SettingFolder());
+  LoadSettings(profiles_.ActiveFileName());
+}
+
+int Session::TakeSettingsChangedOnDisk() {
+  if (settingsFile_.empty()) return 0;
+  const std::string path = store_.SettingFolder() + settingsFile_;
+  const auto bytes = ReadFileBytes(path, sizeof(SettingsRecord) + 1);
+  // Only a whole record counts: a file being replaced or cut short is not a
+  // change somebody made.
+  if (!bytes || bytes->size() != sizeof(SettingsRecord)) return 0;
+  SettingsRecord theirs;
+  std::memcpy(&theirs, bytes->data(), sizeof theirs);
+  const RecordTexts theirsTexts = ValidSettingsTexts(theirs, ReadCompanion(path));
+  if (std::memcmp(&theirs, &settingsOnDisk_, sizeof theirs) == 0 &&
+      theirsTexts == settingsTextsOnDisk_)
+    return 0;
+  const int taken = MergeSettings(settingsOnDisk_, settingsTextsOnDisk_, settings_, settingsTexts_,
+                                  theirs, theirsTexts);
+  settingsOnDisk_ = theirs;
+  settingsTextsOnDisk_ = theirsTexts;
+  return taken;
+}
+
+bool Session::SaveSettings(const std::string& fileName) {
+  if (context_.Xdg)
+    store_.ApplyCdPlayerAssociation(settings_.CdPlayerAssociation != 0, context_.ProgramPath,
+                                    *context_.Xdg);
+  if (store_.EnsureSettingFolder()) profiles_.Save(store_.SettingFolder());
+  // What another program stored in the same file meanwhile is not written over.
+  if (fileName == settingsFile_) TakeSettingsChangedOnDisk();
+  if (!store_.SaveRecord(fileName, settings_, &settingsTexts_)) return false;
+  settingsFile_ = fileName;
+  settingsOnDisk_ = settings_;
+  settingsTextsOnDisk_ = ValidSettingsTexts(settings_, settingsTexts_);
+  return true;
+}
+
+Transport& Session::CurrentTransport() { return ActiveTransport(*spti_, *aspi_, settings_.UseSpti); }
+
+void Session::ChooseTransport() { ChooseTransportAfterSettings(*spti_, flags_, settings_.UseSpti); }
+
+const std::vector<DriveEntry>& Session::RebuildDriveList() {
+  int index = settings_.DriveIndex;
+  drives_ = BuildDriveList(CurrentTransport(), settings_.DriveTypes, index);
+  settings_.DriveIndex = static_cast<std::uint8_t>(index < 0 ? 0 : index);
+  return drives_;
+}
+
+const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
+  // The disc being left keeps its titles, tags and copied marks.
+  if (saveFirst) SaveCurrentAlbum();
+  std::memset(&album_, 0, sizeof album_);
+  albumTexts_.Clear();
+  tags_.Clear();
+  view_ = DiscView();
+  discDrive_ = -1;
+  const int index = drive >= 0 ? drive : settings_.DriveIndex;
+  if (index < static_cast<int>(drives_.size())) {
+    discDrive_ = index;
+    const std::uint8_t type = settings_.DriveTypes[index < 16 ? index : 0];
+    view_ = sonarvex::ReadDisc(CurrentTransport(), drives_[index].device, type, dialogs_, album_,
+                               [this](std::uint32_t id, AlbumRecord& a) {
+                                 return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_,
+                                                  &albumTexts_);
+                               });
+    // The rows show the titles in full.
+    for (std::size_t i = 0; i < view_.rows.size(); ++i)
+      if (view_.rows[i].audio)
+        view_.rows[i].caption = TrackTitleText(album_, albumTexts_, static_cast<int>(i));
+  }
+  return view_;
+}
+
+void Session::SaveCurrentAlbum() {
+  if (!view_.present) return;
+  const std::size_t before = artists_.size();
+  SaveAlbum(albumFolder_, album_, tags_, &artists_, &albumTexts_);
+  if (artists_.size() != before) SortArtists();
+}
+
+void Session::ReloadArtists() {
+  artists_ = CollectArtists(albumFolder_);
+  SortArtists();
+}
+
+void Session::SortArtists() {
+  // Code point order (UTF-8 bytes compare that way), without regard to case
+  // for the Latin and Cyrillic letters.
+  auto key = [](const std::string& s) { return Cp1251Lower(Utf8ToCp1251(s)); };
+  std::stable_sort(artists_.begin(), artists_.end(), [&](const std::string& a, const std::string& b) {
+    std::string ka = key(a), kb = key(b);
+    return ka != kb ? Cp1251ToUtf8(ka) < Cp1251ToUtf8(kb) : a < b;
+  });
+}
+
+// The ALSA device named in placement.ini, "" when none is.
+std::string Session::NamedSoundDevice() const {
+  IniStore ini(store_.SettingFolder() + "placement.ini");
+  ini.Load();
+  auto device = ini.Get("Audio", "Device");
+  return device ? *device : std::string();
+}
+
+std::string Session::SoundDevice() const {
+  std::string device = NamedSoundDevice();
+  return device.empty() ? std::string("default") : device;
+}
+
+NHandler& Session::Digital() {
+  if (!digital_) {
+    Poster post = post_;
+    if (!post) post = [](std::function<void()> f) { f(); };
+    digital_ = std::make_unique<NHandler>(MakeAlsaPcmOutput(SoundDevice()), std::move(post));
+  }
+  return *digital_;
+}
+
+MediaPlayer& Session::Media() {
+  if (!media_) {
+    // A device named in placement.ini takes the sound; else the desktop's own.
+    MediaPlayerOptions options;
+    options.audioDevice = NamedSoundDevice();
+    media_ = std::make_unique<MediaPlayer>(options);
+  }
+  return *media_;
+}
+
+CdMixer& Session::Mixer() {
+  if (!mixer_) mixer_ = std::make_unique<CdMixer>();
+  return *mixer_;
+}
+
+EncoderSet& Session::Encoders() {
+  if (!encoders_) encoders_ = std::make_unique<EncoderSet>(settings_, dialogs_);
+  return *encoders_;
+}
+
+std::string Session::HelpDocument() const {
+  for (const std::string& candidate :
+       {context_.ProgramFolder + "README.md",
+        context_.ProgramFolder + "../share/doc/sonarvex/README.md",
+        std::string("/usr/share/doc/sonarvex/README.md"),
+        std::string("/usr/local/share/doc/sonarvex/README.md")})
+    if (FileExists(candidate)) return candidate;
+  return {};
+}
+
+bool Session::SaveExtensions() {
+  if (!store_.EnsureSettingFolder()) return false;
+  std::string ext;
+  for (const auto& e : extensions_) ext += e + "\r\n";
+  return WriteFileAtomically(store_.SettingFolder() + "ext.dat", ext);
+}
+
+namespace {
+
+// What setting/sonarvex.ini holds beyond the settings record, read from one
+// loaded copy of it.
+int RipWorkersIn(const IniStore& ini, int most) {
+  const auto n = ini.GetInt("Rip", "Workers");
+  // "auto", a missing or a nonsensical value: one worker per processor.
+  if (!n || *n < 0) return 0;
+  return static_cast<int>(std::min<long long>(*n, most));
+}
+
+bool IniFlag(const IniStore& ini, const char* section, const char* key, bool otherwise) {
+  const auto v = ini.Get(section, key);
+  if (!v || v->empty()) return otherwise;
+  return *v == "1" || *v == "yes" || *v == "true" || *v == "on";
+}
+
+bool RipLogLosslessIn(const IniStore& ini) { return IniFlag(ini, "Rip", "LogLossless", true); }
+bool RipLogCompressedIn(const IniStore& ini) {
+  return IniFlag(ini, "Rip", "LogCompressed", false);
+}
+bool RipLogIn(const IniStore& ini, OutputKind kind) {
+  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLosslessIn(ini)
+                                                             : RipLogCompressedIn(ini);
+}
+
+std::string ArServerIn(const IniStore& ini) {
+  const auto v = ini.Get(kArIniSection, kArIniServerKey);
+  return v ? *v : std::string();
+}
+
+}  // namespace
+
+IniStore Session::ProgramIni() const {
+  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+  ini.Load();
+  return ini;
+}
+
+bool Session::ChangeProgramIni(const std::function<bool(IniStore&)>& change) {
+  if (!store_.EnsureSettingFolder()) return false;
+  IniStore ini = ProgramIni();
+  return change(ini) && ini.Save();
+}
+
+int Session::RipWorkers() const { return RipWorkersIn(ProgramIni(), kMaxRipWorkers); }
+
+bool Session::SetRipWorkers(int workers) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    if (workers <= 0)
+      ini.Set("Rip", "Workers", "auto");
+    else
+      ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
+    return true;
+  });
+}
+
+int Session::FlacLevel() const { return FlacLevelFrom(ProgramIni()); }
+
+bool Session::SetFlacLevel(int level) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    StoreFlacLevel(ini, level);
+    return true;
+  });
+}
+
+const DriveEntry* Session::DriveAt(int driveIndex) const {
+  if (driveIndex < 0 || driveIndex >= static_cast<int>(drives_.size())) return nullptr;
+  return &drives_[static_cast<std::size_t>(driveIndex)];
+}
+
+int Session::ReadOffset(int driveIndex) const {
+  const DriveEntry* drive = DriveAt(driveIndex);
+  return drive ? ReadOffsetFor(ProgramIni(), drive->name) : 0;
+}
+
+bool Session::SetReadOffset(int driveIndex, int samples) {
+  const DriveEntry* drive = DriveAt(driveIndex);
+  return drive && ChangeProgramIni([&](IniStore& ini) {
+           return StoreReadOffset(ini, drive->name, samples);
+         });
+}
+
+
+std::string Session::CurrentDriveName() const {
+  const DriveEntry* drive = DriveAt(settings_.DriveIndex);
+  return drive ? drive->name : std::string();
+}
+
+bool Session::RipLogLossless() const { return RipLogLosslessIn(ProgramIni()); }
+bool Session::RipLogCompressed() const { return RipLogCompressedIn(ProgramIni()); }
+
+bool Session::SetRipLog(bool lossless, bool compressed) {
+  return ChangeProgramIni([&](IniStore& ini) {
+    ini.Set("Rip", "LogLossless", lossless ? "1" : "0");
+    ini.Set("Rip", "LogCompressed", compressed ? "1" : "0");
+    return true;
+  });
+}
+
+std::string Session::AccurateRipServer() const { return ArServerIn(ProgramIni()); }
+
+bool Session::SetAccurateRipServer(const std::string& hostPort) {
+  ArServer parsed;
+  if (!hostPort.empty() && !ParseArServer(hostPort, parsed)) return false;
+  return ChangeProgramIni([&](IniStore& ini) {
+    ini.Set(kArIniSection, kArIniServerKey, hostPort);
+    return true;
+  });
+}
+
+Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
+  RipChoices choices;
+  choices.workers = workers;
+  return Rip(sender, host, choices);
+}
+
+namespace {
+
+// The sector after the last audio track (album sectors).
+std::uint32_t AudioEndOf(const AlbumRecord& album) {
+  const int count = std::clamp<int>(album.TrackCount, 0, kMaxAlbumTracks - 1);
+  std::int32_t end = 0;
+  for (int i = 0; i < count; ++i)
+    if (album.Tracks[i].AudioFlag) end = std::max(end, album.Tracks[i + 1].StartSector);
+  return static_cast<std::uint32_t>(std::max<std::int32_t>(end, 0));
+}
+
+std::string LocalTimeText() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+
+}  // namespace
+
+Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
+  // FLAC files carry the album artist when the tracks' artists differ.
+  FlacDiscTags flacDisc;
+  const int count = std::clamp<int>(album_.TrackCount, 0, kMaxAlbumTracks - 1);
+  const std::string albumArtist = AlbumText(album_, albumTexts_, AlbumField::Artist);
+  for (int i = 0; i < count; ++i) {
+    if (!album_.Tracks[i].AudioFlag) continue;
+    ++flacDisc.TrackTotal;
+    if (tags_.GetTags(i, album_.TrackCount).Get(TagField::Artist) != albumArtist)
+      flacDisc.AlbumArtist = albumArtist;
+  }
+  // The options kept beside the settings record, read once for the rip.
+  const IniStore ini = ProgramIni();
+  const int flacLevel = FlacLevelFrom(ini);
+  EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
+  encoder.SetFlacOptions(flacLevel, flacDisc);
+  TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
+  // The drive of the disc being ripped gives its name, offset and read
+  // command, whichever drive the settings select.
+  const int ripDrive = RipDriveIndex();
+  const DriveEntry* ripEntry = DriveAt(ripDrive);
+  const std::string driveName = ripEntry ? ripEntry->name : std::string();
+  const int readOffset = driveName.empty() ? 0 : ReadOffsetFor(ini, driveName);
+  drive.SetReadOffset(readOffset, AudioEndOf(album_));
+  // Installed, the temporary files go where the music goes when the cache
+  // lies on another file system.
+  const std::string temp =
+      context_.TempNearOutput
+          ? TempFolderForOutput(tempFolder_, OutputFolderText(settings_, &settingsTexts_),
+                                static_cast<int>(::getpid()))
+          : tempFolder_;
+  RipPipeline rip(host, drive, encoder, dialogs_, settings_, album_, tags_, temp);
+  rip.SetPowerControl(power_.get());
+  rip.SetTexts(&albumTexts_, &settingsTexts_);
+  rip.SetExistingFiles(choices.existing);
+  // Every worker of the pool compresses with writers of its own; the
+  // program's own encoder is made first, so that a missing library is
+  // reported once.
+  rip.SetEncoderPool(choices.workers < 0 ? RipWorkersIn(ini, kMaxRipWorkers) : choices.workers,
+                     [this, flacLevel, flacDisc](Dialogs& d) {
+                       Encoders();
+                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
+                                                                     flacDisc);
+                     });
+
+  // What is reported after the grab.
+  RipReport::Options report;
+  const std::string storedServer = ArServerIn(ini);
+  report.verify = choices.verify.value_or(!storedServer.empty());
+  const std::string serverText = !choices.arServer.empty() ? choices.arServer
+                                 : !storedServer.empty()   ? storedServer
+                                                           : std::string(kDefaultArHost);
+  if (report.verify && !ParseArServer(serverText, report.server)) {
+    dialogs_.Message("Адрес сервера AccurateRip указан неверно: " + serverText, kProgramTitle,
+                     MsgIcon::Error, MsgButtons::Ok);
+    RipResult refused;
+    refused.failure = "Адрес сервера AccurateRip указан неверно: " + serverText;
+    return refused;
+  }
+  report.writeLog = choices.writeLog.value_or(RipLogIn(ini, GrabKind(sender, settings_)));
+  report.log.programVersion = kProgramVersion;
+  report.log.date = LocalTimeText();
+  report.log.drive = driveName;
+  while (!report.log.drive.empty() && report.log.drive.back() == ' ') report.log.drive.pop_back();
+  report.log.readOffset = readOffset;
+  const int driveIndex = std::clamp<int>(ripDrive, 0, 15);
+  report.log.readCommand =
+      std::string(ReadCommandName(ReadCommandForDriveType(settings_.DriveTypes[driveIndex])));
+  report.log.readSpeed = settings_.ReadSpeed == 255 || settings_.ReadSpeed == 0
+                             ? std::string("максимальная")
+                             : std::to_string(settings_.ReadSpeed) + "x";
+  report.log.artist = albumArtist;
+  report.log.album = AlbumText(album_, albumTexts_, AlbumField::AlbumTitle);
+  report.cue.performer = report.log.artist;
+  report.cue.title = report.log.album;
+  report.pump = [&host] { host.Pump(); };
+  report.albumTexts = &albumTexts_;
+  if (view_.present && view_.trackCount > 0)
+    report.toc = RipReport::TocOfReply(view_.toc, std::min(view_.trackCount, kMaxTocTracks));
+  report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
+  RipReport watcher(host, dialogs_, album_, tags_, report);
+  // Without a check or a log nothing needs the checksums of the audio.
+  if (report.verify || report.writeLog) rip.SetWatcher(&watcher);
+
+  rip.GrabCommand(sender);
+  if (temp != tempFolder_) RemoveEmptyDirectory(temp);
+  RipResult result;
+  result.outcome = rip.LastOutcome();
+  result.failure = rip.FailureText();
+  result.verified = report.verify;
+  result.verifyFailure = watcher.VerifyFailure();
+  result.mismatch = watcher.AnyMismatch();
+  result.logPath = watcher.LogPath();
+  result.cuePath = watcher.CuePath();
+  // A log or cue sheet that could not be written fails the rip: the files
+  // are there, but not all that was asked for.
+  if (!watcher.WriteFailure().empty() && result.outcome == RipPipeline::Outcome::Done) {
+    result.outcome = RipPipeline::Outcome::Failed;
+    result.failure = watcher.WriteFailure();
+  }
+  return result;
+}
+
+RipDiscExtras Session::ReadDiscExtrasOfCurrent() {
+  RipDiscExtras r;
+  if (drives_.empty() || !view_.present) return r;
+  const DiscExtras x = ReadDiscExtras(CurrentTransport(), view_.toc);
+  r.catalog = x.catalog;
+  for (std::size_t row = 0; row < x.tracks.size(); ++row) {
+    if (!x.tracks[row].isrc.empty()) r.isrc[static_cast<int>(row)] = x.tracks[row].isrc;
+    if (x.tracks[row].pregapKnown)
+      r.pregap[static_cast<int>(row)] = x.tracks[row].pregapSectors;
+  }
+  return r;
+}
+
+void Session::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (digital_) digital_->Terminate();
+  if (media_) media_->CloseMedia();
+  if (mixer_) mixer_->Close();
+  RemoveEmptyDirectory(tempFolder_);
+  if (!drives_.empty()) {
+    Transport& t = CurrentTransport();
+    StopPlayScan(t);
+    LockMedium(t, false);
+  }
+  spti_->Close();
+  aspi_->Unload();
+}
+
+std::vector<std::string> Session::DriveNames() {
+  std::vector<std::string> names;
+  for (const auto& d : drives_) names.push_back(d.name);
+  return names;
+}
+
+std::string Session::LameVersionText() { return Encoders().LameVersionText(); }
+
+std::string Session::AcmCodecName() {
+  return Encoders().Acm().CodecFound() ? Encoders().Acm().CodecName() : std::string();
+}
+
+std::vector<std::string> Session::AcmFormatDescriptions() {
+  return Encoders().Acm().FormatDescriptions();
+}
+
+bool Session::LameAvailable() { return Encoders().Lame().Available(); }
+bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
+bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
+bool Session::FlacAvailable() { return Encoders().Flac().Available(); }
+
+int Session::IniRipWorkers() { return RipWorkers(); }
+bool Session::SetIniRipWorkers(int workers) { return SetRipWorkers(workers); }
+int Session::IniFlacLevel() { return FlacLevel(); }
+bool Session::SetIniFlacLevel(int level) { return SetFlacLevel(level); }
+int Session::IniReadOffset(int drive) { return ReadOffset(drive); }
+bool Session::SetIniReadOffset(int drive, int samples) { return SetReadOffset(drive, samples); }
+bool Session::IniRipLogLossless() { return RipLogLossless(); }
+bool Session::IniRipLogCompressed() { return RipLogCompressed(); }
+bool Session::SetIniRipLog(bool lossless, bool compressed) {
+  return SetRipLog(lossless, compressed);
+}
+std::string Session::IniAccurateRipServer() { return AccurateRipServer(); }
+bool Session::SetIniAccurateRipServer(const std::string& hostPort) {
+  return SetAccurateRipServer(hostPort);
+}
+
+}  // namespace sonarvex

@@ -1,0 +1,968 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/CliCommands.h"
+#include "cli/CliOptions.h"
+#include "platform/Dialogs.h"
+#include "metadata/DiscId.h"
+#include "records/AlbumRecord.h"
+#include "records/SettingsRecord.h"
+#include "records/RecordTexts.h"
+#include "records/TextFields.h"
+#include "metadata/AlbumDatabase.h"
+#include "drive/virtual/DemoDisc.h"
+#include "platform/Files.h"
+#include "LoopbackServer.h"
+#include "tests/rip/SmallDisk.h"
+#include "platform/Cp1251.h"
+#include "platform/Shell.h"
+
+namespace sonarvex {
+namespace {
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sonarvex-cli-XXXXXX";
+    home_ = std::string(mkdtemp(tmpl)) + "/";
+    std::string error;
+    cue_ = WriteDemoDisc(home_ + "images", &error);
+    ASSERT_FALSE(cue_.empty()) << error;
+    MakeDirectories(home_ + "music");
+    // A first profile: output into music/, names "NN title" without folders.
+    SettingsRecord s{};
+    std::memset(&s, 0, sizeof s);
+    ApplyFirstStartDefaults(s, (home_ + "music/").c_str());
+    s.FolderPerAlbum = s.FolderPerArtist = 0;
+    s.NameHasTitle = 1;
+    s.NameHasNumber = 1;
+    s.WindowColor = 13758449;
+    s.EditColor = 13758462;
+    MakeDirectories(home_ + "setting");
+    WriteFileAtomically(home_ + "setting/set.dat",
+                        std::string(reinterpret_cast<char*>(&s), sizeof s));
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> all = {"--home", home_, "--image", cue_};
+    all.insert(all.end(), args.begin(), args.end());
+    CliEnvironment env;
+    env.ExecutableFolder = home_;
+    env.ScanSystemDrives = false;
+    return RunCli(all, out_, err_, env);
+  }
+  std::vector<std::string> Lines() {
+    std::vector<std::string> lines;
+    std::istringstream in(out_.str());
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+  }
+
+  // Changes the stored settings.
+  void EditSettings(const std::function<void(SettingsRecord&)>& edit) {
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes && bytes->size() == sizeof(SettingsRecord));
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    edit(s);
+    WriteFileAtomically(home_ + "setting/set.dat",
+                        std::string(reinterpret_cast<char*>(&s), sizeof s));
+  }
+  std::string Capture(const std::vector<std::string>& argv) {
+    std::string cmd;
+    for (const auto& a : argv) cmd += "'" + a + "' ";
+    FILE* p = popen((cmd + "2>/dev/null").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (p) pclose(p);
+    return out;
+  }
+
+  std::string home_, cue_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(CliTest, DrivesAndToc) {
+  ASSERT_EQ(Run({"drives"}), 0) << err_.str();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(0, 2), "0\t");
+  EXPECT_NE(lines[0].find("Virtual CD"), std::string::npos);
+
+  ASSERT_EQ(Run({"toc"}), 0) << err_.str();
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 7u);  // id, 4 audio tracks, the data track, the lead-out
+  EXPECT_EQ(lines[1], "1\t00:02:00\t00:12:00\t0\taudio");
+  EXPECT_EQ(lines[5].substr(lines[5].size() - 4), "data");
+  EXPECT_EQ(lines[6].rfind("leadout\t", 0), 0u);
+  // The CDDB identifier, computed here from the printed start times.
+  auto seconds = [](const std::string& msf) {
+    return std::stoi(msf.substr(0, 2)) * 60 + std::stoi(msf.substr(3, 2));
+  };
+  int n = 0;
+  std::vector<int> starts;
+  for (int k = 1; k <= 5; ++k) {
+    int s = seconds(lines[k].substr(lines[k].find('\t') + 1, 8));
+    starts.push_back(s);
+    for (int v = s; v > 0; v /= 10) n += v % 10;
+  }
+  int length = seconds(lines[6].substr(8)) - starts[0];
+  char expected[16];
+  std::snprintf(expected, sizeof expected, "%08x", ((n % 255) << 24) | (length << 8) | 5);
+  EXPECT_EQ(lines[0], expected);
+}
+
+TEST_F(CliTest, UsageAndFailures) {
+  EXPECT_EQ(Run({"frobnicate"}), 2);
+  EXPECT_EQ(Run({"rip", "--tracks", "9"}), 2);
+  EXPECT_EQ(Run({"rip", "--tracks", "5"}), 1);  // the data track
+  EXPECT_NE(err_.str().find("data track"), std::string::npos);
+  EXPECT_EQ(Run({"toc", "--drive", "3"}), 1);
+  EXPECT_EQ(err_.str().find('\n'), err_.str().size() - 1);  // one line
+  std::filesystem::remove_all(home_ + "music");
+  EXPECT_EQ(Run({"rip", "--format", "wav", "--tracks", "1"}), 1);
+  EXPECT_NE(err_.str().find("does not exist"), std::string::npos);
+}
+
+TEST_F(CliTest, WavRipMatchesCdParanoia) {
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1,3-4"}), 0) << err_.str();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "1\t" + home_ + "music/0 - Track1.wav");
+  EXPECT_EQ(lines[1], "3\t" + home_ + "music/2 - Track3.wav");
+  std::string paranoia = FindInPath("cd-paranoia");
+  if (paranoia.empty()) GTEST_SKIP() << "cd-paranoia is not installed";
+  for (int track : {1, 3, 4}) {
+    std::string raw = home_ + "p" + std::to_string(track) + ".raw";
+    ASSERT_EQ(RunProgram({paranoia, "-q", "-d", cue_, "-r", std::to_string(track), raw}), 0);
+    auto ours = ReadFileBytes(home_ + "music/" + std::to_string(track - 1) + " - Track" +
+                              std::to_string(track) + ".wav");
+    auto theirs = ReadFileBytes(raw);
+    ASSERT_TRUE(ours && theirs);
+    ASSERT_EQ(ours->size(), theirs->size() + 48) << track;
+    EXPECT_TRUE(ours->compare(48, std::string::npos, *theirs) == 0) << track;
+  }
+}
+
+// ffprobe's "key=value" lines with the keys in lower case and without the
+// "TAG:" prefix of stream tags.
+std::string LowerKeys(const std::string& text) {
+  std::istringstream in(text);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq);
+    if (key.rfind("TAG:", 0) == 0) key = key.substr(4);
+    for (char& ch : key) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    out += key + line.substr(eq) + "\n";
+  }
+  return out;
+}
+
+// Signal to noise ratio (dB) of decoded 16-bit PCM against the original.
+double Snr(const std::string& original, const std::string& decoded) {
+  std::size_t n = std::min(original.size(), decoded.size()) / 2;
+  double signal = 0, noise = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    std::int16_t a, b;
+    std::memcpy(&a, original.data() + 2 * k, 2);
+    std::memcpy(&b, decoded.data() + 2 * k, 2);
+    signal += double(a) * a;
+    noise += double(a - b) * (a - b);
+  }
+  return noise == 0 ? 200 : 10 * std::log10(signal / noise);
+}
+
+// A server's escape sequences and controls never reach the terminal raw, and
+// a lookup whose result cannot be stored in the album database is a failure
+// that names the place, not exit 0.
+TEST_F(CliTest, CddbPrintsNoControlsAndFailsWhenTheAlbumIsNotStored) {
+  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      std::string id = request.substr(at + 11, 8);
+      c.Send(test::HttpResponse("200 rock " + id + " A / B\r\n"));
+    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
+      std::string id = request.substr(rd + 15, 8);
+      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                "DISCID=" + id + "\r\nDTITLE=\x1b[2J\x1b]0;pwned\x07Art / Alb\xc2\x9bum\r\n"
+                                "TTITLE0=One\x08\x08\x08Две\r\nTTITLE1=Two\r\n.\r\n"));
+    }
+  });
+  EditSettings([&](SettingsRecord& s) {
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  });
+  // The album database's folder cannot be made: a file holds its place.
+  ASSERT_TRUE(WriteFileAtomically(home_ + "setting/albums", "not a folder"));
+  EXPECT_EQ(Run({"cddb"}), 1);
+  EXPECT_NE(err_.str().find("не сохранены"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find(home_ + "setting/albums"), std::string::npos) << err_.str();
+  const std::string printed = out_.str() + err_.str();
+  for (char c : printed)
+    EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+  EXPECT_EQ(printed.find("\xc2\x9b"), std::string::npos);
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Alb?um");
+  EXPECT_EQ(lines[2], "One???Две");
+}
+
+// The lookup through the command line against a CDDB server on loopback,
+// then rips that carry its titles in their tags and decode to what was read.
+TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {
+  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      std::string id = request.substr(at + 11, 8);
+      c.Send(test::HttpResponse("200 rock " + id + " Кино / Группа крови\r\n"));
+    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
+      std::string id = request.substr(rd + 15, 8);
+      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                "DISCID=" + id + "\r\nDTITLE=Кино / Группа крови\r\n"
+                                "DYEAR=1988\r\nDGENRE=Rock\r\nTTITLE0=Первая\r\n"
+                                "TTITLE1=Вторая\r\nTTITLE2=Третья\r\nTTITLE3=Четвёртая\r\n"
+                                "TTITLE4=Данные\r\n.\r\n"));
+    }
+  });
+  EditSettings([&](SettingsRecord& s) {
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  });
+  ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], "Кино");
+  EXPECT_EQ(lines[1], "Группа крови");
+  EXPECT_EQ(lines[2], "Первая");
+  EXPECT_EQ(lines[5], "Четвёртая");
+
+  // Without the server the titles come from the album database.
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1,2"}), 0) << err_.str();
+  lines = Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "1\t" + home_ + "music/0 - Первая.wav");
+  std::string wav1 = home_ + "music/0 - Первая.wav", wav2 = home_ + "music/1 - Вторая.wav";
+  ASSERT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1"}), 0) << err_.str();
+  ASSERT_EQ(Run({"rip", "--format", "ogg", "--tracks", "2", "--on-the-fly"}), 0) << err_.str();
+  std::string mp3 = home_ + "music/0 - Первая.mp3", ogg = home_ + "music/1 - Вторая.ogg";
+  ASSERT_TRUE(FileExists(mp3));
+  ASSERT_TRUE(FileExists(ogg));
+
+  std::string ffprobe = FindInPath("ffprobe"), ffmpeg = FindInPath("ffmpeg"),
+              oggdec = FindInPath("oggdec");
+  if (ffprobe.empty() || ffmpeg.empty() || oggdec.empty()) GTEST_SKIP() << "no ffmpeg/oggdec";
+  for (const std::string& file : {mp3, ogg}) {
+    std::string tags = Capture({ffprobe, "-v", "quiet", "-show_entries",
+                                "format_tags=title,artist,album", "-of", "default=nw=1", file});
+    if (file == ogg) tags += Capture({ffprobe, "-v", "quiet", "-show_entries",
+                                      "stream_tags=title,artist,album", "-of", "default=nw=1",
+                                      file});
+    tags = LowerKeys(tags);
+    EXPECT_NE(tags.find("artist=Кино"), std::string::npos) << file << "\n" << tags;
+    EXPECT_NE(tags.find("album=Группа крови"), std::string::npos) << file << "\n" << tags;
+    EXPECT_NE(tags.find(file == mp3 ? "title=Первая" : "title=Вторая"), std::string::npos) << tags;
+  }
+  // Decoded, they are the ripped PCM within the codecs' usual error.
+  std::string pcmMp3 = home_ + "mp3.raw", pcmOgg = home_ + "ogg.raw";
+  ASSERT_EQ(RunProgram({ffmpeg, "-v", "quiet", "-y", "-i", mp3, "-f", "s16le", pcmMp3}), 0);
+  ASSERT_EQ(RunProgram({oggdec, "-Q", "-R", "-o", pcmOgg, ogg}), 0);
+  std::string w1 = ReadFileBytes(wav1)->substr(48), w2 = ReadFileBytes(wav2)->substr(48);
+  std::string d1 = *ReadFileBytes(pcmMp3), d2 = *ReadFileBytes(pcmOgg);
+  EXPECT_EQ(d1.size(), w1.size());
+  EXPECT_EQ(d2.size(), w2.size());
+  EXPECT_GT(Snr(w1, d1), 20.0);
+  EXPECT_GT(Snr(w2, d2), 20.0);
+}
+
+// A rip onto a full disk fails with exit status 1 and one line naming the
+// file and the reason; nothing is left in the music folder or TempFiles. The
+// command line asks about free space first, so a full output folder is made
+// with a file size limit; a full temporary folder is a tiny file system.
+TEST_F(CliTest, RipOntoAFullDiskExitsOneAndLeavesNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    bool tempFolderFull;
+    std::string failedFile;
+  };
+  const std::string music = home_ + "music/0 - Track1.", temp = home_ + "TempFiles/Track1.wav";
+  const std::vector<Case> cases = {
+      {{"rip", "--format", "wav", "--tracks", "1"}, false, music + "wav.part"},
+      {{"rip", "--format", "mp3", "--tracks", "1", "--on-the-fly"}, false, music + "mp3.part"},
+      {{"rip", "--format", "ogg", "--tracks", "1", "--on-the-fly"}, false, music + "ogg.part"},
+      {{"rip", "--format", "mp3", "--tracks", "1"}, true, temp},
+      {{"rip", "--format", "ogg", "--tracks", "1"}, true, temp}};
+  for (const Case& c : cases) {
+    std::string name;
+    for (const auto& a : c.args) name += a + " ";
+    MakeDirectories(home_ + "TempFiles");
+    test::ChildReport r = test::RunWithSmallDisk(
+        c.tempFolderFull ? home_ + "TempFiles" : home_ + "music", 32 * 1024,
+        [&] {
+          const int rc = Run(c.args);
+          std::string left;
+          for (const char* folder : {"music", "TempFiles"}) {
+            std::error_code ec;
+            for (auto& e : std::filesystem::recursive_directory_iterator(home_ + folder, ec))
+              left += e.path().string() + ";";
+          }
+          std::string err = err_.str();
+          for (char& ch : err)
+            if (ch == '\n') ch = '|';
+          return "rc=" + std::to_string(rc) + "\nerr=" + err + "\nleft=" + left + "\n";
+        },
+        !c.tempFolderFull);
+    ASSERT_NE(r.Get("crashed"), "yes") << name;
+    const std::string mode = r.Get("mode");
+    if (mode == "none") GTEST_SKIP() << "neither a mount namespace nor a file size limit";
+    EXPECT_EQ(r.Get("rc"), "1") << name << r.Get("err");
+    const std::string err = r.Get("err");
+    // After the progress, one line says why.
+    ASSERT_GE(err.size(), 2u);
+    ASSERT_EQ(err.back(), '|') << err;
+    const std::size_t from = err.rfind('|', err.size() - 2);
+    const std::string last = err.substr(from == std::string::npos ? 0 : from + 1);
+    EXPECT_EQ(last.rfind("Не удалось записать файл '" + c.failedFile + "': ", 0), 0u) << err;
+    EXPECT_NE(last.find(std::strerror(mode == "tmpfs" ? ENOSPC : EFBIG)), std::string::npos) << err;
+    EXPECT_EQ(r.Get("left"), "") << name;
+  }
+}
+
+// A link left at the partial name is not written through; a link at the
+// final name is replaced by the file.
+TEST_F(CliTest, RipNeverWritesThroughLinks) {
+  const std::string target = home_ + "elsewhere";
+  WriteFileAtomically(target, "precious");
+  const std::string out = home_ + "music/0 - Track1.mp3";
+  ASSERT_EQ(symlink(target.c_str(), (out + ".part").c_str()), 0);
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--on-the-fly"}), 1);
+  EXPECT_NE(err_.str().find("уже существует и создан не этой программой"), std::string::npos)
+      << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  ASSERT_EQ(unlink((out + ".part").c_str()), 0);
+
+  ASSERT_EQ(symlink(target.c_str(), out.c_str()), 0);
+  // Without --overwrite what is at the name stays: the track is numbered.
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1"}), 0) << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  struct stat st{};
+  ASSERT_EQ(lstat(out.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(out_.str(), "1\t" + home_ + "music/0 - Track1 (2).mp3\n");
+  // With it the link is replaced, never written through.
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--overwrite"}), 0) << err_.str();
+  EXPECT_EQ(*ReadFileBytes(target), "precious");
+  ASSERT_EQ(lstat(out.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(out_.str(), "1\t" + out + "\n");
+}
+
+
+TEST_F(CliTest, HelpAndVersionAnswerWithoutTouchingAnything) {
+  const std::string empty = home_ + "empty/";
+  MakeDirectories(empty);
+  CliEnvironment env;
+  env.ExecutableFolder = empty;
+  env.ScanSystemDrives = false;
+  auto run = [&](std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunCli(args, out_, err_, env);
+  };
+  ASSERT_EQ(run({"--help"}), 0);
+  const std::string help = out_.str();
+  for (const char* word : {"drives", "toc [--drive N]", "rip ", "cddb", "settings show",
+                           "settings set FIELD=VALUE", "play", "convert", "help [COMMAND]",
+                           "--home", "--image", "--profile", "-q, --quiet", "-v, --verbose",
+                           "--version", "--out DIR", "--name FORMAT", "--bitrate K", "--vbr Q",
+                           "--ogg-quality Q", "--tracks", "--on-the-fly", "--match", "Exit status"})
+    EXPECT_NE(help.find(word), std::string::npos) << word;
+  EXPECT_EQ(run({"-h"}), 0);
+  EXPECT_EQ(out_.str(), help);
+  EXPECT_EQ(run({"help"}), 0);
+  EXPECT_EQ(out_.str(), help);
+  ASSERT_EQ(run({"help", "rip"}), 0);
+  const std::string rip = out_.str();
+  EXPECT_NE(rip.find("--ogg-quality"), std::string::npos);
+  EXPECT_EQ(rip.find("settings set"), std::string::npos);
+  EXPECT_EQ(run({"rip", "--help"}), 0);
+  EXPECT_EQ(out_.str(), rip);
+  EXPECT_EQ(run({"help", "nonsense"}), 2);
+  EXPECT_NE(err_.str().find("unknown command nonsense"), std::string::npos);
+  ASSERT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(out_.str(), "sonarvex-cli 3.2\n");
+  EXPECT_EQ(std::string(kProgramTitle), std::string("Sonarvex v") + kProgramVersion);
+  // Nothing was made: no settings, no temporary folder.
+  EXPECT_TRUE(std::filesystem::is_empty(empty));
+}
+
+TEST_F(CliTest, SettingsShowAndSetWithTheDialogsChecks) {
+  ASSERT_EQ(Run({"settings", "show"}), 0) << err_.str();
+  const std::string shown = out_.str();
+  EXPECT_NE(shown.find("OutputFolder=" + home_ + "music/\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nNameHasNumber=1\n"), std::string::npos);
+  EXPECT_NE(shown.find("\nBitrateIndex=12\n"), std::string::npos);
+  const std::string before = *ReadFileBytes(home_ + "setting/set.dat");
+
+  // Refused as the dialog refuses: exit 1, one line, nothing written.
+  EXPECT_EQ(Run({"settings", "set", "ShowGrid=1", "SectorsPerRead=0"}), 1);
+  EXPECT_EQ(err_.str(),
+            "Поле SectorsPerRead: Читать секторов: введите число от 1 до 255. Настройки не "
+            "изменены.\n");
+  EXPECT_EQ(Run({"settings", "set", "UseFormatString=1", "FormatString=%A"}), 1);
+  EXPECT_NE(err_.str().find("(%T)"), std::string::npos);
+  EXPECT_EQ(Run({"settings", "set", "DriveIndex=1"}), 1);  // one drive only
+  EXPECT_EQ(*ReadFileBytes(home_ + "setting/set.dat"), before);
+  EXPECT_EQ(Run({"settings", "set", "SectorsPerRead"}), 2);  // not FIELD=VALUE
+
+  ASSERT_EQ(Run({"settings", "set", "SectorsPerRead=40", "ProxyHost=proxy.local",
+                 "OutputFolder=" + home_ + "elsewhere"}),
+            0)
+      << err_.str();
+  auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+  ASSERT_TRUE(bytes && bytes->size() == sizeof(SettingsRecord));
+  SettingsRecord s;
+  std::memcpy(&s, bytes->data(), sizeof s);
+  EXPECT_EQ(s.SectorsPerRead, 40);
+  EXPECT_EQ(s.ProxyEnabled, 1);
+  EXPECT_EQ(std::string(s.OutputFolder), home_ + "elsewhere/");
+  EXPECT_EQ(s.NameHasNumber, 1);  // the rest as it was
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("\nSectorsPerRead=40\n"), std::string::npos);
+}
+
+TEST_F(CliTest, AProfileChosenForOneRun) {
+  EditSettings([&](SettingsRecord& s) { SetField(s.OutputFolder, home_ + "rock/"); });
+  std::filesystem::copy_file(home_ + "setting/set.dat", home_ + "setting/Rock.prof");
+  EditSettings([&](SettingsRecord& s) { SetField(s.OutputFolder, home_ + "music/"); });
+  WriteFileAtomically(home_ + "setting/prof.lst", "-1\r\nRock.prof\r\n");
+  ASSERT_EQ(Run({"--profile", "Rock", "settings", "show"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("OutputFolder=" + home_ + "rock/\n"), std::string::npos);
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + home_ + "music/\n"), std::string::npos);
+  // settings set with --profile writes that profile's file.
+  ASSERT_EQ(Run({"--profile", "Rock", "settings", "set", "ShowGrid=1"}), 0) << err_.str();
+  SettingsRecord rock;
+  std::memcpy(&rock, ReadFileBytes(home_ + "setting/Rock.prof")->data(), sizeof rock);
+  EXPECT_EQ(rock.ShowGrid, 1);
+  EXPECT_EQ(Run({"--profile", "Jazz", "drives"}), 1);
+  EXPECT_NE(err_.str().find("Нет профиля 'Jazz'"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("профили: Rock."), std::string::npos) << err_.str();
+}
+
+TEST_F(CliTest, OverridesChangeTheSettingsForOneRunOnly) {
+  const std::string before = *ReadFileBytes(home_ + "setting/set.dat");
+  ASSERT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--out", home_ + "other/new",
+                 "--name", "%N-%T", "--bitrate", "96"}),
+            0)
+      << err_.str();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string mp3 = home_ + "other/new/01-Track1.mp3";
+  EXPECT_EQ(lines[0], "1\t" + mp3);
+  ASSERT_TRUE(FileExists(mp3));
+  // Nothing of it is kept.
+  EXPECT_EQ(*ReadFileBytes(home_ + "setting/set.dat"), before);
+  // Refusals name the option and why; nothing is ripped.
+  EXPECT_EQ(Run({"rip", "--format", "wav", "--tracks", "1", "--vbr", "2"}), 1);
+  EXPECT_EQ(err_.str(), "--vbr 2: --vbr задаётся только для mp3.\n");
+  EXPECT_EQ(Run({"rip", "--format", "mp3", "--tracks", "1", "--bitrate", "100"}), 1);
+  EXPECT_NE(err_.str().find("32, 40, 48"), std::string::npos);
+  EXPECT_EQ(Run({"rip", "--format", "ogg", "--tracks", "1", "--name", "%A"}), 1);
+  EXPECT_TRUE(out_.str().empty());
+  // A relative --out is taken from the current folder.
+  const auto cwd = std::filesystem::current_path();
+  std::filesystem::current_path(home_);
+  const int rc = Run({"rip", "--format", "ogg", "--tracks", "2", "--out", "rel", "--ogg-quality",
+                      "2.5"});
+  std::filesystem::current_path(cwd);
+  ASSERT_EQ(rc, 0) << err_.str();
+  EXPECT_EQ(Lines().at(0), "2\t" + home_ + "rel/1 - Track2.ogg");
+
+  std::string ffprobe = FindInPath("ffprobe");
+  if (ffprobe.empty()) GTEST_SKIP() << "no ffprobe";
+  std::string rate = Capture({ffprobe, "-v", "quiet", "-show_entries", "format=bit_rate", "-of",
+                              "default=nw=1:nk=1", mp3});
+  const long bps = std::atol(rate.c_str());
+  EXPECT_GT(bps, 90000) << rate;  // 96 kbit/s, not the profile's 224
+  EXPECT_LT(bps, 102000) << rate;
+}
+
+TEST_F(CliTest, WithoutATerminalProgressIsOneLinePerTrack) {
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1,2"}), 0) << err_.str();
+  const std::string err = err_.str();
+  EXPECT_EQ(err.find('\r'), std::string::npos);
+  std::istringstream in(err);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  ASSERT_EQ(lines.size(), 2u) << err;
+  EXPECT_EQ(lines[0].rfind("1: Скопирован, 0:12 за ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("2: Скопирован, 0:09 за ", 0), 0u) << lines[1];
+  EXPECT_NE(lines[0].find(" с"), std::string::npos);
+  // Quiet: nothing but the results.
+  ASSERT_EQ(Run({"-q", "rip", "--format", "wav", "--tracks", "1"}), 0);
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Lines().size(), 1u);
+  // Verbose: the files in use first.
+  ASSERT_EQ(Run({"-v", "drives"}), 0);
+  EXPECT_NE(err_.str().find("Настройки: " + home_ + "setting/set.dat\n"), std::string::npos)
+      << err_.str();
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// The command line in a child process that may take at most `seconds`: a
+// program that blocks (on a FIFO) is stopped and reported as hung. prepare
+// runs in the child first.
+struct BoundedRun {
+  int status = -1;
+  bool hung = false;
+  std::string out, err;
+};
+
+class CliChildTest : public CliTest {
+ protected:
+  BoundedRun RunBounded(const std::vector<std::string>& args, bool withDemo = true,
+                        const std::function<bool()>& prepare = {}, int seconds = 20) {
+    const std::string outFile = home_ + "child.out", errFile = home_ + "child.err";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(fd, 2);
+      alarm(static_cast<unsigned>(seconds));
+      if (prepare && !prepare()) _exit(77);
+      std::vector<std::string> all = {"--home", home_};
+      if (withDemo) all.insert(all.end(), {"--image", cue_});
+      all.insert(all.end(), args.begin(), args.end());
+      CliEnvironment env;
+      env.ExecutableFolder = home_;
+      env.ScanSystemDrives = false;
+      std::ostringstream out, err;
+      int rc = RunCli(all, out, err, env);
+      WriteFileAtomically(outFile, out.str());
+      std::string e = err.str();
+      ssize_t ignored = write(2, e.data(), e.size());
+      (void)ignored;
+      _exit(rc);
+    }
+    BoundedRun r;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadFileBytes(outFile).value_or("");
+    r.err = ReadFileBytes(errFile).value_or("");
+    return r;
+  }
+  std::string DiscIdFile() {
+    EXPECT_EQ(Run({"toc"}), 0);
+    const std::string id = Lines().at(0);
+    return std::to_string(SignedDiscId(static_cast<std::uint32_t>(std::stoul(id, nullptr, 16)))) +
+           ".dat";
+  }
+};
+
+TEST_F(CliChildTest, FifosWhereFilesAreExpectedAreRefusedNotWaitedOn) {
+  const std::string refused = "не является обычным файлом";
+  // A sheet that is a FIFO.
+  const std::string fifoCue = home_ + "fifo.cue";
+  ASSERT_EQ(mkfifo(fifoCue.c_str(), 0600), 0);
+  BoundedRun r = RunBounded({"--image", fifoCue, "drives"}, false);
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("'" + fifoCue + "' " + refused), std::string::npos) << r.err;
+  // A sheet naming a FIFO.
+  const std::string fifoBin = home_ + "fifo.bin", sheet = home_ + "names-fifo.cue";
+  ASSERT_EQ(mkfifo(fifoBin.c_str(), 0600), 0);
+  WriteFileAtomically(sheet, "FILE \"fifo.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  r = RunBounded({"--image", sheet, "drives"}, false);
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+  // The list of software drives.
+  ASSERT_EQ(mkfifo((home_ + "setting/vdrives.lst").c_str(), 0600), 0);
+  r = RunBounded({"drives"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("vdrives.lst"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+  std::filesystem::remove(home_ + "setting/vdrives.lst");
+  // The album database: a stored album whose tag file is a FIFO.
+  const std::string album = home_ + "setting/albums/" + DiscIdFile();
+  MakeDirectories(home_ + "setting/albums");
+  WriteFileAtomically(album, std::string(sizeof(AlbumRecord), '\0'));
+  ASSERT_EQ(mkfifo((album + ".tag").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::filesystem::remove_all(home_ + "setting/albums");
+  // The profile list.
+  ASSERT_EQ(mkfifo((home_ + "setting/prof.lst").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The settings: refused, and the program goes on with the defaults.
+  std::filesystem::remove(home_ + "setting/set.dat");
+  ASSERT_EQ(mkfifo((home_ + "setting/set.dat").c_str(), 0600), 0);
+  r = RunBounded({"toc"});
+  EXPECT_FALSE(r.hung);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("Не удалось прочитать настройки из файла 'set.dat': '" + home_ +
+                       "setting/set.dat' " + refused + ". Используются настройки по умолчанию."),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(CliChildTest, ProtectedSettingsAreReadAndSaidOnceNotToBeSaved) {
+  const std::string setting = home_ + "setting";
+  // Protected as a user protects it; root writes anything, so for root the
+  // folder becomes a read-only mount in the child's own namespace.
+  auto protect = [&] {
+    if (geteuid() != 0) return chmod((setting + "/set.dat").c_str(), 0444) == 0;
+    return unshare(CLONE_NEWNS) == 0 &&
+           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount(setting.c_str(), setting.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+           mount(nullptr, setting.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+  };
+  BoundedRun r = RunBounded({"rip", "--format", "wav", "--tracks", "1"}, true, protect);
+  if (r.status == 77) GTEST_SKIP() << "the settings file cannot be protected here";
+  EXPECT_EQ(r.status, 0) << r.err;
+  // The stored settings were used: their folder and their naming.
+  EXPECT_EQ(r.out, "1\t" + home_ + "music/0 - Track1.wav\n");
+  const std::string said =
+      "Файл настроек '" + setting + "/set.dat' защищён от записи: изменения настроек не будут "
+      "сохранены.";
+  const auto at = r.err.find(said);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << "said once";
+}
+
+TEST_F(CliTest, ARipThatCopiesNothingSaysSoAndExitsOne) {
+  // A disc with nothing but a data track, as a second drive.
+  const std::string sheet = home_ + "data.cue";
+  WriteFileAtomically(home_ + "data.bin", std::string(300 * 2352, '\0'));
+  WriteFileAtomically(sheet, "FILE \"data.bin\" BINARY\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n");
+  EXPECT_EQ(Run({"--image", sheet, "rip", "--drive", "1", "--format", "wav"}), 1);
+  EXPECT_NE(err_.str().find("Копировать нечего: среди отмеченных дорожек нет звуковых"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(out_.str(), "");
+}
+
+// A signal sent to a running command-line rip: the built program, on a long
+// noisy track encoded slowly enough to be caught mid-way.
+struct SignalCase {
+  int signal;
+  bool onTheFly;
+};
+
+class CliSignalTest : public CliTest, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CliSignalTest, StopsAtTheNextBlockLeavesNothingAndExitsWithTheSignal) {
+  const SignalCase c = GetParam();
+  char self[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string exe(self, static_cast<std::size_t>(n));
+  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
+  // Two minutes of noise.
+  std::string pcm(120 * 75 * 2352, '\0');
+  std::uint32_t x = 12345;
+  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFileAtomically(home_ + "long.bin", pcm);
+  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
+                                   "--format", "mp3", "--tracks", "1"};
+  if (c.onTheFly) argv.push_back("--on-the-fly");
+  const std::string errFile = home_ + "signal.err";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    int null = ::open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execv(exe.c_str(), args.data());
+    _exit(127);
+  }
+  // The signal goes when the partial output exists: encoding has begun.
+  const std::string part = home_ + "music/0 - Track1.mp3.part";
+  bool seen = false;
+  for (int k = 0; k < 20000 && !seen; ++k) {
+    seen = access(part.c_str(), F_OK) == 0;
+    if (!seen) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        const std::string err = ReadFileBytes(errFile).value_or("");
+        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+        FAIL() << "finished before the signal: " << err;
+      }
+      usleep(1000);
+    }
+  }
+  ASSERT_TRUE(seen);
+  kill(pid, c.signal);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const std::string err = ReadFileBytes(errFile).value_or("");
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself: " << err;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << err;
+  // Nothing of the track, no temporary folder.
+  EXPECT_FALSE(FileExists(part));
+  EXPECT_FALSE(FileExists(home_ + "music/0 - Track1.mp3"));
+  EXPECT_FALSE(DirectoryExists(home_ + "TempFiles"));
+  // One line says so, the last one.
+  const std::string said = std::string("Копирование прервано сигналом ") +
+                           (c.signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                           ": незаконченный файл удалён, готовые дорожки сохранены.\n";
+  ASSERT_GE(err.size(), said.size()) << err;
+  EXPECT_EQ(err.substr(err.size() - said.size()), said) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
+                         ::testing::Values(SignalCase{SIGINT, true}, SignalCase{SIGTERM, false}),
+                         [](const ::testing::TestParamInfo<SignalCase>& info) {
+                           return std::string(info.param.signal == SIGINT ? "Int" : "Term") +
+                                  (info.param.onTheFly ? "OnTheFly" : "FromWav");
+                         });
+
+// Two runs into one folder: a partial file belongs to the run that writes
+// it. The second run leaves the first one's alone and writes under the next
+// free name; both files come out whole.
+TEST_F(CliTest, TwoRunsIntoOneFolderNeverTakeEachOthersPartialFiles) {
+  char self[4096] = {};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  std::string exe(self, static_cast<std::size_t>(n));
+  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
+  std::string pcm(120 * 75 * 2352, '\0');
+  std::uint32_t x = 4321;
+  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  WriteFileAtomically(home_ + "long.bin", pcm);
+  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  auto start = [&](const std::string& tag) {
+    std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
+                                     "--format", "mp3", "--tracks", "1", "--on-the-fly"};
+    pid_t pid = fork();
+    if (pid == 0) {
+      int err = ::open((home_ + tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(err, 2);
+      int out = ::open((home_ + tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      std::vector<char*> args;
+      for (auto& a : argv) args.push_back(a.data());
+      args.push_back(nullptr);
+      execv(exe.c_str(), args.data());
+      _exit(127);
+    }
+    return pid;
+  };
+  auto finish = [](pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  const std::string part = home_ + "music/0 - Track1.mp3.part";
+  const pid_t first = start("first");
+  bool seen = false;
+  for (int k = 0; k < 20000 && !seen; ++k) {
+    seen = access(part.c_str(), F_OK) == 0;
+    if (!seen) {
+      int status = 0;
+      if (waitpid(first, &status, WNOHANG) == first) {
+        const std::string err = ReadFileBytes(home_ + "first.err").value_or("");
+        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+        FAIL() << "finished before the second run started: " << err;
+      }
+      usleep(1000);
+    }
+  }
+  ASSERT_TRUE(seen);
+  // The first run waits, half-way, while the second one runs whole.
+  kill(first, SIGSTOP);
+  const int second = finish(start("second"));
+  kill(first, SIGCONT);
+  const int firstStatus = finish(first);
+  EXPECT_EQ(firstStatus, 0) << ReadFileBytes(home_ + "first.err").value_or("");
+  EXPECT_EQ(second, 0) << ReadFileBytes(home_ + "second.err").value_or("");
+  EXPECT_EQ(ReadFileBytes(home_ + "first.out").value_or(""), "1\t" + home_ + "music/0 - Track1.mp3\n");
+  EXPECT_EQ(ReadFileBytes(home_ + "second.out").value_or(""),
+            "1\t" + home_ + "music/0 - Track1 (2).mp3\n");
+  const auto a = ReadFileBytes(home_ + "music/0 - Track1.mp3");
+  const auto b = ReadFileBytes(home_ + "music/0 - Track1 (2).mp3");
+  ASSERT_TRUE(a && b);
+  EXPECT_GT(a->size(), 100000u);
+  EXPECT_TRUE(*a == *b) << a->size() << " " << b->size();
+  EXPECT_FALSE(FileExists(part));
+}
+
+// Titles in every script: from a CDDB answer through the album database to
+// the file names and the tags of WAV, MP3 and Ogg files, into an output folder
+// whose name code page 1251 cannot hold either.
+TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
+  const std::vector<std::string> titles = {"Ça plane pour moi", "Σίγουρος Ρος: Ελληνικά",
+                                           "Группа крови", "東京事変 – 群青日和 🎸"};
+  // What the names hold: only the forbidden characters replaced.
+  const std::vector<std::string> named = {"Ça plane pour moi", "Σίγουρος Ρος  Ελληνικά",
+                                          "Группа крови", "東京事変 – 群青日和 🎸"};
+  {
+    test::LoopbackServer server([&](const std::string& request,
+                                    test::LoopbackServer::Connection& c) {
+      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        std::string id = request.substr(at + 11, 8);
+        c.Send(test::HttpResponse("200 misc " + id + " Björk / Jóga – Ørsted\r\n"));
+      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+        std::string id = request.substr(rd + 15, 8);
+        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                  "DISCID=" + id + "\r\nDTITLE=Björk / Jóga – Ørsted\r\n"
+                                  "DYEAR=1997\r\nDGENRE=Électronique\r\nTTITLE0=" + titles[0] +
+                                  "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" + titles[2] +
+                                  "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n.\r\n"));
+      }
+    });
+    // The output folder "東京" as the program stores it: set.dat with "??"
+    // and its full name in the companion.
+    const std::string folder = home_ + "東京/";
+    ASSERT_TRUE(MakeDirectories(folder));
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    RecordTexts texts;
+    SetSettingsText(s, texts, SettingsField::OutputFolder, folder);
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    s.FolderPerArtist = 1;
+    ASSERT_TRUE(WriteRecordFiles(home_ + "setting/set.dat",
+                                 std::string(reinterpret_cast<char*>(&s), sizeof s), texts));
+    ASSERT_FALSE(texts.Empty());
+
+    ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
+    auto lines = Lines();
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_EQ(lines[0], "Björk");
+    EXPECT_EQ(lines[1], "Jóga – Ørsted");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(lines[2 + i], titles[i]);
+  }  // the server is gone: the album database gives the titles back
+
+  const std::string dir = home_ + "東京/Björk/";
+  for (const char* format : {"wav", "mp3", "ogg"}) {
+    ASSERT_EQ(Run({"rip", "--format", format, "--tracks", "1-4"}), 0) << err_.str();
+    auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4u) << out_.str();
+    for (int i = 0; i < 4; ++i) {
+      const std::string path = dir + std::to_string(i) + " - " + named[i] + "." + format;
+      EXPECT_EQ(lines[i], std::to_string(i + 1) + "\t" + path);
+      EXPECT_TRUE(FileExists(path)) << path;
+    }
+  }
+
+  // The album database keeps the full texts.
+  AlbumRecord album{};
+  RecordTexts albumTexts;
+  TagBuffer tags;
+  const auto files = ListAlbumFiles(AlbumFolder(home_));
+  ASSERT_EQ(files.size(), 1u);
+  const std::string name = files[0].substr(files[0].rfind('/') + 1);
+  ASSERT_TRUE(LoadAlbum(AlbumFolder(home_), std::stoi(name), album, tags, &albumTexts));
+  EXPECT_EQ(AlbumText(album, albumTexts, AlbumField::Artist), "Björk");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(TrackTitleText(album, albumTexts, i), titles[i]);
+    EXPECT_EQ(tags.GetTags(i, album.TrackCount).Get(TagField::Title), titles[i]);
+  }
+
+  const std::string mutagen = FindInPath("mutagen-inspect"), vorbiscomment = FindInPath("vorbiscomment");
+  if (mutagen.empty() || vorbiscomment.empty())
+    GTEST_SKIP() << "mutagen-inspect or vorbiscomment is not installed";
+  for (int i = 0; i < 4; ++i) {
+    const std::string stem = dir + std::to_string(i) + " - " + named[i];
+    const std::string id3 = Capture({mutagen, stem + ".mp3"});
+    EXPECT_NE(id3.find("TIT2=" + titles[i] + "\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TPE1=Björk\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TALB=Jóga – Ørsted\n"), std::string::npos) << id3;
+    EXPECT_NE(id3.find("TCON=Électronique\n"), std::string::npos) << id3;
+    const std::string vorbis = Capture({vorbiscomment, "-l", stem + ".ogg"});
+    EXPECT_NE(vorbis.find("TITLE=" + titles[i] + "\n"), std::string::npos) << vorbis;
+    EXPECT_NE(vorbis.find("ARTIST=Björk\n"), std::string::npos) << vorbis;
+    EXPECT_NE(vorbis.find("ALBUM=Jóga – Ørsted\n"), std::string::npos) << vorbis;
+    const std::string oggInspect = Capture({mutagen, stem + ".ogg"});
+    EXPECT_NE(oggInspect.find("TITLE=" + titles[i] + "\n"), std::string::npos) << oggInspect;
+  }
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+class CliFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sonarvex-clifolder-XXXXXX";
+    home_ = std::string(mkdtemp(tmpl)) + "/";
+    std::string error;
+    cue_ = WriteDemoDisc(home_ + "images", &error);
+    ASSERT_FALSE(cue_.empty()) << error;
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> all = {"--home", home_, "--image", cue_};
+    all.insert(all.end(), args.begin(), args.end());
+    CliEnvironment env;
+    env.ExecutableFolder = home_;
+    env.ScanSystemDrives = false;
+    return RunCli(all, out_, err_, env);
+  }
+  std::string home_, cue_;
+  std::ostringstream out_, err_;
+};
+
+// An output folder in any script, given once with --out or stored with
+// settings set, is kept whole and the rips land in it.
+TEST_F(CliFolderTest, OutputFoldersInAnyScript) {
+  const std::string tokyo = home_ + "東京/";
+  ASSERT_EQ(Run({"settings", "set", "OutputFolder=" + tokyo, "FolderPerAlbum=0", "FolderPerArtist=0"}), 0)
+      << err_.str();
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + tokyo + "\n"), std::string::npos) << out_.str();
+  MakeDirectories(tokyo);
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "1"}), 0) << err_.str();
+  EXPECT_EQ(out_.str().rfind("1\t" + tokyo, 0), 0u) << out_.str();
+  const std::string musica = home_ + "Música";
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--tracks", "2", "--out", musica}), 0) << err_.str();
+  EXPECT_EQ(out_.str().rfind("2\t" + musica + "/", 0), 0u) << out_.str();
+  // --out is for that run only.
+  ASSERT_EQ(Run({"settings", "show"}), 0);
+  EXPECT_NE(out_.str().find("OutputFolder=" + tokyo + "\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sonarvex

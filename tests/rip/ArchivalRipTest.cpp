@@ -1,0 +1,572 @@
+// Archival rips through the command line: FLAC files that decode to what
+// cd-paranoia reads, reads corrected by the drive's read offset, the
+// AccurateRip check against a database on loopback, and the log and cue
+// sheet left beside the files.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "../drive/DriveRig.h"
+#include "LoopbackServer.h"
+#include "accuraterip/AccurateRip.h"
+#include "cli/CliCommands.h"
+#include "drive/virtual/DemoDisc.h"
+#include "platform/Cp1251.h"
+#include "platform/Files.h"
+#include "platform/Shell.h"
+#include "records/RecordTexts.h"
+#include "records/SettingsRecord.h"
+#include "records/TextFields.h"
+#include "RipTestDoubles.h"
+#include "rip/EncoderRipAdapter.h"
+#include "rip/RipReport.h"
+#include "rip/TransportRipDrive.h"
+#include "codec/EncoderSet.h"
+#include "drive/DiscModel.h"
+#include "drive/virtual/VirtualDisc.h"
+#include "drive/virtual/VirtualDrive.h"
+#include "recording/Compilation.h"
+#include "codec/FlacReader.h"
+#include "platform/ScriptedDialogs.h"
+
+namespace sonarvex {
+namespace {
+
+constexpr std::int32_t kSector = 2352;
+
+// A disc image of audio tracks of noise whose first and last twelve sectors
+// are silent, as discs begin and end: a read offset of up to ten sectors
+// either way then has true audio to give at both ends.
+struct NoiseImage {
+  std::string cue;
+  std::string audio;  // the whole program area
+  std::vector<std::int32_t> starts;
+  std::int32_t end = 0;
+  std::string Track(int i) const {
+    const std::int32_t to = i + 1 < static_cast<int>(starts.size()) ? starts[i + 1] : end;
+    return audio.substr(static_cast<std::size_t>(starts[i]) * kSector,
+                        static_cast<std::size_t>(to - starts[i]) * kSector);
+  }
+};
+
+std::string CueTimeOf(std::int32_t sectors) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%02d:%02d:%02d", sectors / 4500, sectors / 75 % 60, sectors % 75);
+  return b;
+}
+
+NoiseImage MakeNoiseImage(const std::string& folder, const std::string& name,
+                          const std::vector<std::int32_t>& lengths, std::uint32_t seed,
+                          std::int32_t corruptSector = -1) {
+  NoiseImage image;
+  for (std::int32_t n : lengths) {
+    image.starts.push_back(image.end);
+    image.end += n;
+  }
+  image.audio.resize(static_cast<std::size_t>(image.end) * kSector);
+  std::uint32_t x = seed;
+  for (std::size_t k = 12 * kSector; k + 12 * kSector < image.audio.size(); ++k) {
+    x = x * 1664525u + 1013904223u;
+    image.audio[k] = static_cast<char>(x >> 24);
+  }
+  std::string bin = image.audio;
+  if (corruptSector >= 0) bin[static_cast<std::size_t>(corruptSector) * kSector + 1000] ^= 0x5A;
+  EXPECT_TRUE(WriteFileAtomically(folder + name + ".bin", bin));
+  std::string cue = "FILE \"" + name + ".bin\" BINARY\n";
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    char number[24];
+    std::snprintf(number, sizeof number, "%02zu", i + 1);
+    cue += std::string("  TRACK ") + number + " AUDIO\n    INDEX 01 " + CueTimeOf(image.starts[i]) + "\n";
+  }
+  image.cue = folder + name + ".cue";
+  EXPECT_TRUE(WriteFileAtomically(image.cue, cue));
+  return image;
+}
+
+// The audio of a WAV file (what follows its "data" chunk header).
+std::string WavAudio(const std::string& path) {
+  auto bytes = ReadFileBytes(path);
+  if (!bytes) return {};
+  const auto at = bytes->find("data", 12);
+  return at == std::string::npos ? std::string() : bytes->substr(at + 8);
+}
+
+// AccurateRip's two checksums of a track, computed here from the
+// description of the format: v1 adds each sample (a 32-bit word) times its
+// position; v2 adds both halves of the 64-bit products. The disc's first
+// track leaves out its first five sectors but one sample, the last its last
+// five sectors.
+std::pair<std::uint32_t, std::uint32_t> ArOf(const std::string& pcm, bool first, bool last) {
+  const std::uint64_t samples = pcm.size() / 4;
+  const std::uint64_t from = first ? 5 * 588 : 1;
+  const std::uint64_t to = last ? samples - 5 * 588 : samples;
+  std::uint32_t v1 = 0, v2 = 0;
+  for (std::uint64_t pos = 1; pos <= samples; ++pos) {
+    if (pos < from || pos > to) continue;
+    std::uint32_t word;
+    std::memcpy(&word, pcm.data() + (pos - 1) * 4, 4);
+    v1 += static_cast<std::uint32_t>(word * pos);
+    const std::uint64_t product = static_cast<std::uint64_t>(word) * (pos & 0xFFFFFFFFu);
+    v2 += static_cast<std::uint32_t>(product >> 32) + static_cast<std::uint32_t>(product);
+  }
+  return {v1, v2};
+}
+
+// A database entry of one submission with the given confidence.
+std::string EntryOf(const ArDiscIds& ids, const std::vector<std::uint32_t>& v1s,
+                    std::uint8_t confidence) {
+  std::string s(1, static_cast<char>(ids.trackCount));
+  auto put = [&](std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  };
+  put(ids.id1);
+  put(ids.id2);
+  put(ids.cddb);
+  for (std::uint32_t v : v1s) {
+    s.push_back(static_cast<char>(confidence));
+    put(v);
+    put(0);
+  }
+  return s;
+}
+
+class ArchivalRipTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = test::MakeTempFolder() + "/";
+    MakeDirectories(home_ + "music");
+    MakeDirectories(home_ + "images");
+    SettingsRecord s{};
+    std::memset(&s, 0, sizeof s);
+    ApplyFirstStartDefaults(s, (home_ + "music/").c_str());
+    s.FolderPerAlbum = s.FolderPerArtist = 0;
+    s.NameHasTitle = 1;
+    s.NameHasNumber = 1;
+    MakeDirectories(home_ + "setting");
+    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> all = {"--home", home_};
+    all.insert(all.end(), args.begin(), args.end());
+    CliEnvironment env;
+    env.ExecutableFolder = home_;
+    env.ScanSystemDrives = false;
+    return RunCli(all, out_, err_, env);
+  }
+  std::vector<std::vector<std::string>> Rows() {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream in(out_.str());
+    for (std::string line; std::getline(in, line);) {
+      std::vector<std::string> cells;
+      std::size_t from = 0;
+      for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+        cells.push_back(line.substr(from, tab - from));
+      cells.push_back(line.substr(from));
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+  void ClearMusic() {
+    std::filesystem::remove_all(home_ + "music");
+    MakeDirectories(home_ + "music");
+  }
+  std::string Capture(const std::vector<std::string>& argv, int* status = nullptr) {
+    std::string cmd;
+    for (const auto& a : argv) cmd += "'" + a + "' ";
+    FILE* p = popen((cmd + "2>&1").c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int rc = p ? pclose(p) : -1;
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+  }
+
+  std::string home_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(ArchivalRipTest, FlacRipDecodesToWhatCdParanoiaReadsAndCarriesItsTags) {
+  std::string error;
+  const std::string cue = WriteDemoDisc(home_ + "images", &error);
+  ASSERT_FALSE(cue.empty()) << error;
+  // Titles in Cyrillic and Japanese through the CDDB server on loopback.
+  const std::vector<std::string> titles = {"Группа крови", "東京事変 – 群青日和", "Кино", "夜"};
+  {
+    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Кино / 東京\r\n"));
+      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+        const std::string id = request.substr(rd + 15, 8);
+        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
+                                  id + "\r\nDTITLE=Кино / 東京\r\nDYEAR=1988\r\nTTITLE0=" + titles[0] +
+                                  "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" + titles[2] +
+                                  "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n.\r\n"));
+      }
+    });
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    ASSERT_EQ(Run({"--image", cue, "cddb"}), 0) << err_.str();
+  }
+  ASSERT_EQ(Run({"--image", cue, "rip", "--format", "flac", "--tracks", "1-4"}), 0) << err_.str();
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 4u) << out_.str();
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_EQ(rows[i].size(), 2u);
+    EXPECT_EQ(rows[i][1], home_ + "music/" + std::to_string(i) + " - " + titles[i] + ".flac");
+  }
+  // The log and the cue sheet are written beside them.
+  const std::string log = home_ + "music/Кино - 東京.log", sheet = home_ + "music/Кино - 東京.cue";
+  auto logText = ReadFileBytes(log);
+  auto cueText = ReadFileBytes(sheet);
+  ASSERT_TRUE(logText && cueText);
+  EXPECT_NE(logText->find("Привод: Virtual CD demo\n"), std::string::npos) << *logText;
+  EXPECT_NE(logText->find("Файл: 1 - 東京事変 – 群青日和.flac\n"), std::string::npos) << *logText;
+  EXPECT_NE(logText->find("CRC32: "), std::string::npos);
+  EXPECT_NE(cueText->find("FILE \"0 - Группа крови.flac\" FLAC\n  TRACK 01 AUDIO\n    TITLE \"Группа крови\"\n"),
+            std::string::npos)
+      << *cueText;
+  EXPECT_NE(cueText->find("PERFORMER \"Кино\"\nTITLE \"東京\"\n"), std::string::npos) << *cueText;
+  {
+    // The recording window takes the sheet as a compilation: the tracks in
+    // order, decoded to CD audio of their exact length.
+    ScriptedDialogs dialogs;
+    Compilation compilation(home_ + "burn-temp/", dialogs);
+    ASSERT_TRUE(compilation.AddCueSheet(sheet, false));
+    ASSERT_EQ(compilation.Rows().size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+      FlacReader reader;
+      ASSERT_TRUE(reader.Open(rows[i][1]).Ok()) << rows[i][1];
+      EXPECT_EQ(compilation.Rows()[i].bytes, reader.PcmBytes()) << i;
+    }
+  }
+
+  const std::string flac = FindInPath("flac"), metaflac = FindInPath("metaflac"),
+                    paranoia = FindInPath("cd-paranoia");
+  if (flac.empty() || metaflac.empty() || paranoia.empty())
+    GTEST_SKIP() << "flac, metaflac or cd-paranoia is not installed";
+  for (int i = 0; i < 4; ++i) {
+    const std::string file = rows[i][1];
+    int status = -1;
+    const std::string tested = Capture({flac, "-t", "-s", file}, &status);
+    EXPECT_EQ(status, 0) << tested;
+    const std::string raw = home_ + "p" + std::to_string(i) + ".raw";
+    const std::string decoded = home_ + "d" + std::to_string(i) + ".raw";
+    ASSERT_EQ(RunProgram({paranoia, "-q", "-d", cue, "-r", std::to_string(i + 1), raw}), 0);
+    ASSERT_EQ(RunProgram({flac, "-d", "-s", "--force-raw-format", "--endian=little", "--sign=signed",
+                          "-o", decoded, file}),
+              0);
+    auto ours = ReadFileBytes(decoded), theirs = ReadFileBytes(raw);
+    ASSERT_TRUE(ours && theirs);
+    EXPECT_TRUE(*ours == *theirs) << "track " << i + 1;
+    const std::string tags = Capture({metaflac, "--export-tags-to=-", file});
+    EXPECT_NE(tags.find("TITLE=" + titles[i] + "\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("ARTIST=Кино\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("ALBUM=東京\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("TRACKTOTAL=4\n"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("DATE=1988\n"), std::string::npos) << tags;
+  }
+}
+
+TEST_F(ArchivalRipTest, ReadsAreCorrectedByTheDrivesOffset) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "noise", {300, 227, 410}, 7);
+  for (int offset : {667, -1164}) {
+    SCOPED_TRACE(offset);
+    // A software drive that reads `offset` samples off, as real drives do.
+    ASSERT_TRUE(WriteFileAtomically(home_ + "setting/vdrives.lst",
+                                    "offset=" + std::to_string(offset) + " " + image.cue + "\n"));
+    ASSERT_EQ(Run({"offset", "set", "0"}), 0) << err_.str();
+    ClearMusic();
+    ASSERT_EQ(Run({"rip", "--format", "wav"}), 0) << err_.str();
+    auto rows = Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    // Without the setting the audio is shifted.
+    for (int i = 0; i < 3; ++i) EXPECT_NE(WavAudio(rows[i][1]), image.Track(i)) << i;
+
+    ASSERT_EQ(Run({"offset", "set", std::to_string(offset)}), 0) << err_.str();
+    ASSERT_EQ(Run({"offset"}), 0);
+    EXPECT_EQ(out_.str().rfind(std::to_string(offset) + "\t", 0), 0u) << out_.str();
+    ClearMusic();
+    ASSERT_EQ(Run({"rip", "--format", "wav"}), 0) << err_.str();
+    rows = Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(WavAudio(rows[i][1]) == image.Track(i)) << i;
+    auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
+    ASSERT_TRUE(log);
+    EXPECT_NE(log->find(std::string("Сдвиг чтения: ") + (offset > 0 ? "+" : "") +
+                        std::to_string(offset) + "\n"),
+              std::string::npos)
+        << *log;
+  }
+  EXPECT_NE(Run({"offset", "set", "6000"}), 0);
+}
+
+// Two drives, one of them off by a read offset: the offset stored for the
+// drive a rip reads from is the one that corrects it, whichever drive the
+// settings select.
+TEST_F(ArchivalRipTest, TheOffsetOfTheDriveRippedFromIsUsed) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "noise", {300, 227}, 5);
+  ASSERT_TRUE(WriteFileAtomically(home_ + "setting/vdrives.lst",
+                                  image.cue + "\noffset=667 " + image.cue + "\n"));
+  ASSERT_EQ(Run({"drives"}), 0) << err_.str();
+  const auto drives = Rows();
+  ASSERT_EQ(drives.size(), 2u);
+  ASSERT_NE(drives[0].back(), drives[1].back()) << "the two drives share one name";
+  ASSERT_EQ(Run({"offset", "set", "667", "--drive", "1"}), 0) << err_.str();
+  ASSERT_EQ(Run({"offset", "--drive", "0"}), 0);
+  EXPECT_EQ(out_.str().rfind("0\t", 0), 0u) << out_.str();
+  ASSERT_EQ(Run({"rip", "--format", "wav", "--drive", "1"}), 0) << err_.str();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  for (int i = 0; i < 2; ++i) EXPECT_TRUE(WavAudio(rows[i][1]) == image.Track(i)) << i;
+  auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
+  ASSERT_TRUE(log);
+  EXPECT_NE(log->find("Сдвиг чтения: +667\n"), std::string::npos) << *log;
+  std::string name = drives[1].back();
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  EXPECT_NE(log->find("Привод: " + name + "\n"), std::string::npos) << *log;
+}
+
+TEST_F(ArchivalRipTest, EveryTrackIsCheckedAgainstTheDatabase) {
+  const std::vector<std::int32_t> lengths = {300, 227, 410};
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "clean", lengths, 11);
+  // The same disc with one sector of track 2 read wrong.
+  const NoiseImage damaged = MakeNoiseImage(home_ + "images/", "damaged", lengths, 11, 400);
+  ArToc toc;
+  for (std::int32_t s : image.starts) toc.tracks.push_back({s, true});
+  toc.leadOut = image.end;
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  std::vector<std::uint32_t> v1s;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sums;
+  for (int i = 0; i < 3; ++i) {
+    sums.push_back(ArOf(image.Track(i), i == 0, i == 2));
+    v1s.push_back(sums.back().first);
+  }
+  bool inDatabase = true;
+  const std::string entry = EntryOf(ids, v1s, 12);
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (inDatabase && request.find(ArEntryPath(ids)) != std::string::npos)
+      c.Send(test::HttpResponse(entry));
+    else
+      c.Send("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+  });
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "wav", "--accuraterip", host}), 0)
+      << err_.str();
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u) << out_.str();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(rows[i].size(), 5u) << out_.str();
+    EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+    EXPECT_EQ(rows[i][2], ArHex(sums[i].first));
+    EXPECT_EQ(rows[i][3], ArHex(sums[i].second));
+    EXPECT_EQ(rows[i][4], "match 12");
+  }
+  auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
+  ASSERT_TRUE(log);
+  EXPECT_NE(log->find("AccurateRip: v1 " + ArHex(sums[1].first) + ", v2 " + ArHex(sums[1].second) +
+                      ", точно (достоверность 12)\n"),
+            std::string::npos)
+      << *log;
+
+  // One bad sector: that track alone does not match, and the run says so.
+  ClearMusic();
+  EXPECT_EQ(Run({"--image", damaged.cue, "rip", "--format", "wav", "--accuraterip", host}), 1);
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 3u) << out_.str();
+  EXPECT_EQ(rows[0][4], "match 12");
+  EXPECT_EQ(rows[1][4], "mismatch");
+  EXPECT_EQ(rows[2][4], "match 12");
+  EXPECT_NE(err_.str().find("AccurateRip"), std::string::npos) << err_.str();
+
+  // A disc the database does not know: every track is absent, the rip is fine.
+  inDatabase = false;
+  ClearMusic();
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "wav", "--accuraterip", host}), 0)
+      << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  for (const auto& r : rows) EXPECT_EQ(r[4], "absent");
+
+  // The cue sheet beside the files checks them again, with the same result.
+  inDatabase = true;
+  ClearMusic();
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--accuraterip", host}), 0)
+      << err_.str();
+  const auto ripped = Rows();
+  ASSERT_EQ(Run({"verify", home_ + "music/Sonarvex.cue", "--accuraterip", host}), 0) << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 3u) << out_.str();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rows[i][2], ripped[i][2]);
+    EXPECT_EQ(rows[i][3], ripped[i][3]);
+    EXPECT_EQ(rows[i][4], "match 12");
+  }
+
+  // No check asked for: the plain lines.
+  ClearMusic();
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "wav", "--no-verify"}), 0);
+  for (const auto& r : Rows()) EXPECT_EQ(r.size(), 2u);
+}
+
+TEST_F(ArchivalRipTest, TracksCompressedSideBySideAreTheFilesOfOneAfterTheOther) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "jobs", {300, 227, 410, 120}, 5);
+  std::map<std::string, std::string> files[2];
+  for (int k = 0; k < 2; ++k) {
+    ClearMusic();
+    const std::string jobs = k == 0 ? "1" : "3";
+    ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--jobs", jobs, "--no-verify"}),
+              0)
+        << err_.str();
+    for (const auto& row : Rows()) {
+      ASSERT_EQ(row.size(), 2u);
+      files[k][row[1]] = *ReadFileBytes(row[1]);
+    }
+  }
+  ASSERT_EQ(files[0].size(), 4u);
+  EXPECT_TRUE(files[0] == files[1]);
+}
+
+TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) {
+  // Three tracks; track 2 has a pregap of one second, track 3 one of 33
+  // sectors (INDEX 00 in the image), track 1 an ISRC, the disc a catalogue.
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "gaps", {300, 227, 410}, 3);
+  const std::string sheet =
+      "CATALOG 0724384960650\nFILE \"gaps.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    INDEX 00 " + CueTimeOf(300 - 75) + "\n    INDEX 01 " + CueTimeOf(300) +
+      "\n  TRACK 03 AUDIO\n    INDEX 00 " + CueTimeOf(527 - 33) + "\n    INDEX 01 " +
+      CueTimeOf(527) + "\n";
+  ASSERT_TRUE(WriteFileAtomically(image.cue, sheet));
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "wav", "--no-verify"}), 0) << err_.str();
+  auto cue = ReadFileBytes(home_ + "music/Sonarvex.cue");
+  ASSERT_TRUE(cue);
+  EXPECT_EQ(*cue,
+            "CATALOG 0724384960650\n"
+            "FILE \"0 - Track1.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track1\"\n"
+            "    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    TITLE \"Track2\"\n    INDEX 00 00:03:00\n"
+            "FILE \"1 - Track2.wav\" WAVE\n    INDEX 01 00:00:00\n"
+            "  TRACK 03 AUDIO\n    TITLE \"Track3\"\n    INDEX 00 00:02:44\n"
+            "FILE \"2 - Track3.wav\" WAVE\n    INDEX 01 00:00:00\n");
+  // The recording window takes it back: the three files, the whole program area.
+  ScriptedDialogs dialogs;
+  Compilation compilation(home_ + "burn-temp/", dialogs);
+  ASSERT_TRUE(compilation.AddCueSheet(home_ + "music/Sonarvex.cue", false));
+  ASSERT_EQ(compilation.Rows().size(), 3u);
+  EXPECT_EQ(compilation.TotalBytes(), image.audio.size());
+}
+
+// An enhanced CD (audio, then a data track in a second session): the rip and
+// a later `verify` of its cue sheet ask the database for the same entry, one
+// counted with the data track where the drive says it lies, and agree.
+TEST_F(ArchivalRipTest, AnEnhancedCdIsCheckedTheSameWhenRippedAndWhenVerifiedLater) {
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "enh", {300, 227}, 9);
+  ASSERT_TRUE(WriteFileAtomically(home_ + "images/data.bin", std::string(2048u * 400, '\x11')));
+  ASSERT_TRUE(WriteFileAtomically(
+      image.cue, "FILE \"enh.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                 "  TRACK 02 AUDIO\n    INDEX 01 " + CueTimeOf(300) +
+                 "\nREM SESSION 02\nFILE \"data.bin\" BINARY\n  TRACK 03 MODE1/2048\n"
+                 "    INDEX 01 00:00:00\n"));
+  // The drive's table: the data track after the gap between the sessions.
+  ArToc toc;
+  toc.tracks = {{0, true}, {300, true}, {527 + 11400, false}};
+  toc.leadOut = 527 + 11400 + 400;
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  const std::vector<std::uint32_t> v1s = {ArOf(image.Track(0), true, false).first,
+                                          ArOf(image.Track(1), false, true).first};
+  const std::string entry = EntryOf(ids, v1s, 3);
+  std::vector<std::string> asked;
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    asked.push_back(request.substr(0, request.find(" HTTP/")));
+    if (request.find(ArEntryPath(ids)) != std::string::npos) c.Send(test::HttpResponse(entry));
+  });
+  const std::string host = "127.0.0.1:" + std::to_string(server.Port());
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--accuraterip", host}), 0)
+      << err_.str();
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  for (const auto& r : rows) EXPECT_EQ(r.back(), "match 3");
+  ASSERT_EQ(Run({"verify", home_ + "music/Sonarvex.cue", "--accuraterip", host}), 0) << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  for (const auto& r : rows) EXPECT_EQ(r.back(), "match 3");
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0], asked[1]);
+  EXPECT_EQ(asked[0], "GET " + ArEntryPath(ids));
+}
+
+// The ripping loop on the software drive, one of whose sectors comes back
+// wrong without the drive noticing: that track alone does not match the
+// database entry made from the true audio.
+TEST_F(ArchivalRipTest, ASectorReadWrongWithoutAnErrorFailsItsTrackAlone) {
+  VirtualDisc disc = BuildAudioDisc({300, 227, 410});
+  ArToc toc;
+  for (const auto& t : disc.tracks) toc.tracks.push_back({t.startLba, true});
+  toc.leadOut = disc.leadOutLba;
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  std::vector<std::uint32_t> v1s;
+  for (std::size_t i = 0; i < disc.tracks.size(); ++i) {
+    const std::int32_t end = i + 1 < disc.tracks.size() ? disc.tracks[i + 1].startLba : disc.leadOutLba;
+    std::string audio;
+    std::vector<std::uint8_t> sector(kSector);
+    for (std::int32_t lba = disc.tracks[i].startLba; lba < end; ++lba) {
+      ASSERT_TRUE(disc.read(lba, sector.data()));
+      audio.append(reinterpret_cast<const char*>(sector.data()), sector.size());
+    }
+    v1s.push_back(ArOf(audio, i == 0, i + 1 == disc.tracks.size()).first);
+  }
+  const std::string entry = EntryOf(ids, v1s, 5);
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (request.find(ArEntryPath(ids)) != std::string::npos) c.Send(test::HttpResponse(entry));
+  });
+
+  test::DriveRig rig({disc});
+  VirtualDriveFaults faults;
+  faults.corruptSectorLba = disc.tracks[1].startLba + 100;
+  rig.Drive().SetFaults(faults);
+  Transport& t = rig.Get(TransportKind::Spti);
+  AlbumRecord album{};
+  ScriptedDialogs quiet;
+  const DiscView view = ReadDisc(t, 0, 0, quiet, album);
+  ASSERT_TRUE(view.present);
+  SettingsRecord settings{};
+  ApplyFirstStartDefaults(settings, (home_ + "music/").c_str());
+  settings.FolderPerAlbum = settings.FolderPerArtist = 0;
+  FakeHost host(3);
+  TransportRipDrive drive(t, album.FirstTrackOffset);
+  EncoderSet encoders(settings, quiet);
+  EncoderRipAdapter adapter(encoders);
+  TagBuffer tags;
+  RipPipeline rip(host, drive, adapter, quiet, settings, album, tags, home_ + "TempFiles/");
+  RipReport::Options options;
+  options.verify = true;
+  options.server = {"127.0.0.1", server.Port()};
+  options.toc = RipReport::TocOfReply(view.toc, 3);
+  RipReport report(host, quiet, album, tags, options);
+  rip.SetWatcher(&report);
+  rip.GrabCommand(GrabSender::Wave);
+  ASSERT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(host.status[0], "точно (достоверность 5)");
+  EXPECT_EQ(host.status[1], "не совпадает");
+  EXPECT_EQ(host.status[2], "точно (достоверность 5)");
+  EXPECT_TRUE(report.AnyMismatch());
+}
+
+}  // namespace
+}  // namespace sonarvex

@@ -1,0 +1,131 @@
+// The rip log and the cue sheet of a rip.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "rip/RipLog.h"
+
+namespace sonarvex {
+namespace {
+
+TEST(Crc32Test, KnownValuesAndPieces) {
+  EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
+  EXPECT_EQ(Crc32(0, "", 0), 0u);
+  // Continued over pieces it is the same as over the whole.
+  const std::string text = "The quick brown fox jumps over the lazy dog";
+  EXPECT_EQ(Crc32(0, text.data(), text.size()), 0x414FA339u);
+  EXPECT_EQ(Crc32(Crc32(0, text.data(), 10), text.data() + 10, text.size() - 10), 0x414FA339u);
+}
+
+TEST(RipLogTest, TheLogHoldsDriveReadingAndEveryTrack) {
+  RipLogInfo info;
+  info.programVersion = "3.2";
+  info.date = "2024-05-01 12:00";
+  info.drive = "SONARVEX Virtual CD 東京 1.0";
+  info.readOffset = 667;
+  info.readCommand = "Стандартная (MMC1)";
+  info.readSpeed = "максимальная";
+  info.artist = "Группа";
+  info.album = "Альбом 東京";
+  info.arDisc = "dBAR-002-00001234-00005678-0a000302";
+  RipLogTrack one;
+  one.number = 1;
+  one.file = "01 Песня.flac";
+  one.crc32 = 0xCBF43926;
+  one.verified = true;
+  one.arV1 = 0xab;
+  one.arV2 = 0xDEADBEEF;
+  one.arResult = "точно (достоверность 12)";
+  RipLogTrack two;
+  two.number = 2;
+  two.readErrors = 3;
+  two.retries = 9;
+  two.failure = "ошибка чтения сектора 1234";
+  info.tracks = {one, two};
+  EXPECT_EQ(RipLogText(info),
+            "Sonarvex 3.2: журнал копирования\n"
+            "Дата: 2024-05-01 12:00\n"
+            "\n"
+            "Привод: SONARVEX Virtual CD 東京 1.0\n"
+            "Сдвиг чтения: +667\n"
+            "Команда чтения: Стандартная (MMC1)\n"
+            "Скорость чтения: максимальная\n"
+            "Исполнитель: Группа\n"
+            "Альбом: Альбом 東京\n"
+            "AccurateRip: dBAR-002-00001234-00005678-0a000302\n"
+            "\n"
+            "Дорожка 1\n"
+            "  Файл: 01 Песня.flac\n"
+            "  CRC32: CBF43926\n"
+            "  AccurateRip: v1 000000ab, v2 deadbeef, точно (достоверность 12)\n"
+            "  Ошибки чтения: 0, повторы: 0\n"
+            "\n"
+            "Дорожка 2\n"
+            "  Не скопирована: ошибка чтения сектора 1234\n"
+            "  Ошибки чтения: 3, повторы: 9\n"
+            "\n"
+            "Скопировано дорожек: 1 из 2\n");
+  info.readOffset = -1164;
+  info.arDisc.clear();
+  const std::string text = RipLogText(info);
+  EXPECT_NE(text.find("Сдвиг чтения: -1164\n"), std::string::npos);
+  EXPECT_EQ(text.find("AccurateRip: dBAR"), std::string::npos);
+}
+
+TEST(CueSheetTest, PregapsCatalogueIsrcsAndTitles) {
+  EXPECT_EQ(CueTime(0), "00:00:00");
+  EXPECT_EQ(CueTime(4500 * 3 + 75 * 7 + 12), "03:07:12");
+  EXPECT_EQ(CueTime(-5), "00:00:00");
+
+  CueSheetInfo info;
+  info.catalog = "4006381333931";
+  info.performer = "Группа \"Кино\"";
+  info.title = "東京";
+  // Track 1 has a hidden 33-sector pregap; track 2 a 150-sector one at the
+  // end of track 1's file; track 3 none.
+  info.tracks = {
+      {1, "01 Первая.wav", "Первая", "", "USRC17607839", 33, 33, 20000},
+      {2, "02 Вторая.wav", "Вторая", "Другой", "", 20033, 150, 15000},
+      {3, "03 \"Третья\".flac", "", "", "", 35033, 0, 5000},
+  };
+  EXPECT_EQ(CueSheetText(info),
+            "CATALOG 4006381333931\n"
+            "PERFORMER \"Группа 'Кино'\"\n"
+            "TITLE \"東京\"\n"
+            "FILE \"01 Первая.wav\" WAVE\n"
+            "  TRACK 01 AUDIO\n"
+            "    TITLE \"Первая\"\n"
+            "    ISRC USRC17607839\n"
+            "    PREGAP 00:00:33\n"
+            "    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n"
+            "    TITLE \"Вторая\"\n"
+            "    PERFORMER \"Другой\"\n"
+            "    INDEX 00 04:24:50\n"  // 20000 - 150 = 19850 sectors
+            "FILE \"02 Вторая.wav\" WAVE\n"
+            "    INDEX 01 00:00:00\n"
+            "FILE \"03 'Третья'.flac\" FLAC\n"
+            "  TRACK 03 AUDIO\n"
+            "    INDEX 01 00:00:00\n");
+}
+
+TEST(RipLogFileTest, WrittenWholeAndReplacingWhatWasThere) {
+  char dir[] = "/tmp/sonarvex-riplog-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/rip.log";
+  std::ofstream(path) << "old text that is longer than the new one";
+  ASSERT_TRUE(WriteTextFile(path, "новый\n").Ok());
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_EQ(s.str(), "новый\n");
+  const WriteResult r = WriteTextFile(std::string(dir) + "/missing/rip.log", "x");
+  EXPECT_TRUE(r.Failed());
+  EXPECT_NE(r.message.find("missing/rip.log"), std::string::npos) << r.message;
+  std::system(("rm -rf " + std::string(dir)).c_str());
+}
+
+}  // namespace
+}  // namespace sonarvex
