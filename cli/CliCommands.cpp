@@ -271,11 +271,11 @@ class Cli {
   int Offset(int drive) {
     const std::string& name = session_->Drives()[static_cast<std::size_t>(drive)].name;
     if (o_.Arguments.empty()) {
-      out_ << session_->ReadOffset(drive) << "\t" << name << "\n";
+      out_ << session_->Options().ReadOffsetOf(name) << "\t" << name << "\n";
       return 0;
     }
     const int samples = std::stoi(o_.Arguments[1]);
-    if (!session_->SetReadOffset(drive, samples))
+    if (!session_->ChangeOptions([&](ProgramOptions& o) { o.ReadOffsets[name] = samples; }))
       return Fail("Не удалось сохранить смещение чтения в " + session_->SettingFolder() +
                   "sonarvex.ini.");
     out_ << samples << "\t" << name << "\n";
@@ -458,7 +458,7 @@ class Cli {
         if (!choices.verify) choices.verify = true;
       }
       // With the check, a track's line waits for its result.
-      host.SetVerifying(choices.verify.value_or(!session_->AccurateRipServer().empty()));
+      host.SetVerifying(choices.verify.value_or(!session_->Options().ArServer.empty()));
       result = session_->Rip(sender, host, choices);
       stopSignal = gStopSignal;
     }

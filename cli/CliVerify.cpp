@@ -242,7 +242,7 @@ int RunVerifyCommand(Session& session, const std::vector<std::string>& args, std
       return 2;
     }
   } else {
-    std::string stored = session.AccurateRipServer();
+    std::string stored = session.Options().ArServer;
     if (stored.empty()) stored = kDefaultArHost;
     if (!ParseArServer(stored, server)) {
       err << "Сервер AccurateRip в настройках неверен: '" << stored << "'.\n";

@@ -29,6 +29,7 @@
 #include "records/TextFields.h"
 #include "platform/Files.h"
 #include "platform/IniStore.h"
+#include "settings/ProgramOptions.h"
 #include "playback/CdMixer.h"
 #include "playback/MediaPlayer.h"
 #include "playback/NHandler.h"
@@ -287,68 +288,26 @@ bool Session::SaveExtensions() {
 
 namespace {
 
-// What setting/sonarvex.ini holds beyond the settings record, read from one
-// loaded copy of it.
-int RipWorkersIn(const IniStore& ini, int most) {
-  const auto n = ini.GetInt("Rip", "Workers");
-  // "auto", a missing or a nonsensical value: one worker per processor.
-  if (!n || *n < 0) return 0;
-  return static_cast<int>(std::min<long long>(*n, most));
-}
-
-bool IniFlag(const IniStore& ini, const char* section, const char* key, bool otherwise) {
-  const auto v = ini.Get(section, key);
-  if (!v || v->empty()) return otherwise;
-  return *v == "1" || *v == "yes" || *v == "true" || *v == "on";
-}
-
-bool RipLogLosslessIn(const IniStore& ini) { return IniFlag(ini, "Rip", "LogLossless", true); }
-bool RipLogCompressedIn(const IniStore& ini) {
-  return IniFlag(ini, "Rip", "LogCompressed", false);
-}
-bool RipLogIn(const IniStore& ini, OutputKind kind) {
-  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLosslessIn(ini)
-                                                             : RipLogCompressedIn(ini);
-}
-
-std::string ArServerIn(const IniStore& ini) {
-  const auto v = ini.Get(kArIniSection, kArIniServerKey);
-  return v ? *v : std::string();
-}
-
-}  // namespace
-
-IniStore Session::ProgramIni() const {
-  IniStore ini(store_.SettingFolder() + "sonarvex.ini");
+IniStore LoadedIni(const std::string& path) {
+  IniStore ini(path);
   ini.Load();
   return ini;
 }
 
-bool Session::ChangeProgramIni(const std::function<bool(IniStore&)>& change) {
+}  // namespace
+
+ProgramOptions Session::Options() {
+  return ReadProgramOptions(LoadedIni(store_.SettingFolder() + "sonarvex.ini"), DriveNames());
+}
+
+bool Session::ChangeOptions(const std::function<void(ProgramOptions&)>& change) {
   if (!store_.EnsureSettingFolder()) return false;
-  IniStore ini = ProgramIni();
-  return change(ini) && ini.Save();
-}
-
-int Session::RipWorkers() const { return RipWorkersIn(ProgramIni(), kMaxRipWorkers); }
-
-bool Session::SetRipWorkers(int workers) {
-  return ChangeProgramIni([&](IniStore& ini) {
-    if (workers <= 0)
-      ini.Set("Rip", "Workers", "auto");
-    else
-      ini.SetInt("Rip", "Workers", std::min(workers, kMaxRipWorkers));
-    return true;
-  });
-}
-
-int Session::FlacLevel() const { return FlacLevelFrom(ProgramIni()); }
-
-bool Session::SetFlacLevel(int level) {
-  return ChangeProgramIni([&](IniStore& ini) {
-    StoreFlacLevel(ini, level);
-    return true;
-  });
+  IniStore ini = LoadedIni(store_.SettingFolder() + "sonarvex.ini");
+  const ProgramOptions before = ReadProgramOptions(ini, DriveNames());
+  ProgramOptions now = before;
+  change(now);
+  const bool accepted = WriteProgramOptions(ini, before, now);
+  return ini.Save() && accepted;
 }
 
 const DriveEntry* Session::DriveAt(int driveIndex) const {
@@ -356,44 +315,9 @@ const DriveEntry* Session::DriveAt(int driveIndex) const {
   return &drives_[static_cast<std::size_t>(driveIndex)];
 }
 
-int Session::ReadOffset(int driveIndex) const {
-  const DriveEntry* drive = DriveAt(driveIndex);
-  return drive ? ReadOffsetFor(ProgramIni(), drive->name) : 0;
-}
-
-bool Session::SetReadOffset(int driveIndex, int samples) {
-  const DriveEntry* drive = DriveAt(driveIndex);
-  return drive && ChangeProgramIni([&](IniStore& ini) {
-           return StoreReadOffset(ini, drive->name, samples);
-         });
-}
-
-
 std::string Session::CurrentDriveName() const {
   const DriveEntry* drive = DriveAt(settings_.DriveIndex);
   return drive ? drive->name : std::string();
-}
-
-bool Session::RipLogLossless() const { return RipLogLosslessIn(ProgramIni()); }
-bool Session::RipLogCompressed() const { return RipLogCompressedIn(ProgramIni()); }
-
-bool Session::SetRipLog(bool lossless, bool compressed) {
-  return ChangeProgramIni([&](IniStore& ini) {
-    ini.Set("Rip", "LogLossless", lossless ? "1" : "0");
-    ini.Set("Rip", "LogCompressed", compressed ? "1" : "0");
-    return true;
-  });
-}
-
-std::string Session::AccurateRipServer() const { return ArServerIn(ProgramIni()); }
-
-bool Session::SetAccurateRipServer(const std::string& hostPort) {
-  ArServer parsed;
-  if (!hostPort.empty() && !ParseArServer(hostPort, parsed)) return false;
-  return ChangeProgramIni([&](IniStore& ini) {
-    ini.Set(kArIniSection, kArIniServerKey, hostPort);
-    return true;
-  });
 }
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, int workers) {
@@ -437,8 +361,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
       flacDisc.AlbumArtist = albumArtist;
   }
   // The options kept beside the settings record, read once for the rip.
-  const IniStore ini = ProgramIni();
-  const int flacLevel = FlacLevelFrom(ini);
+  const ProgramOptions options = Options();
+  const int flacLevel = options.FlacLevel;
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
   encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
@@ -447,7 +371,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   const int ripDrive = RipDriveIndex();
   const DriveEntry* ripEntry = DriveAt(ripDrive);
   const std::string driveName = ripEntry ? ripEntry->name : std::string();
-  const int readOffset = driveName.empty() ? 0 : ReadOffsetFor(ini, driveName);
+  const int readOffset = driveName.empty() ? 0 : options.ReadOffsetOf(driveName);
   drive.SetReadOffset(readOffset, AudioEndOf(album_));
   // Installed, the temporary files go where the music goes when the cache
   // lies on another file system.
@@ -463,7 +387,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
-  rip.SetEncoderPool(choices.workers < 0 ? RipWorkersIn(ini, kMaxRipWorkers) : choices.workers,
+  rip.SetEncoderPool(choices.workers < 0 ? options.RipWorkers : choices.workers,
                      [this, flacLevel, flacDisc](Dialogs& d) {
                        Encoders();
                        return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
@@ -472,7 +396,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
 
   // What is reported after the grab.
   RipReport::Options report;
-  const std::string storedServer = ArServerIn(ini);
+  const std::string storedServer = options.ArServer;
   report.verify = choices.verify.value_or(!storedServer.empty());
   const std::string serverText = !choices.arServer.empty() ? choices.arServer
                                  : !storedServer.empty()   ? storedServer
@@ -484,7 +408,9 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     refused.failure = "Адрес сервера AccurateRip указан неверно: " + serverText;
     return refused;
   }
-  report.writeLog = choices.writeLog.value_or(RipLogIn(ini, GrabKind(sender, settings_)));
+  const OutputKind grabKind = GrabKind(sender, settings_);
+  report.writeLog = choices.writeLog.value_or(
+      options.LogFor(grabKind == OutputKind::Wav || grabKind == OutputKind::Flac));
   report.log.programVersion = kProgramVersion;
   report.log.date = LocalTimeText();
   report.log.drive = driveName;
@@ -577,21 +503,5 @@ bool Session::LameAvailable() { return Encoders().Lame().Available(); }
 bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
 bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
 bool Session::FlacAvailable() { return Encoders().Flac().Available(); }
-
-int Session::IniRipWorkers() { return RipWorkers(); }
-bool Session::SetIniRipWorkers(int workers) { return SetRipWorkers(workers); }
-int Session::IniFlacLevel() { return FlacLevel(); }
-bool Session::SetIniFlacLevel(int level) { return SetFlacLevel(level); }
-int Session::IniReadOffset(int drive) { return ReadOffset(drive); }
-bool Session::SetIniReadOffset(int drive, int samples) { return SetReadOffset(drive, samples); }
-bool Session::IniRipLogLossless() { return RipLogLossless(); }
-bool Session::IniRipLogCompressed() { return RipLogCompressed(); }
-bool Session::SetIniRipLog(bool lossless, bool compressed) {
-  return SetRipLog(lossless, compressed);
-}
-std::string Session::IniAccurateRipServer() { return AccurateRipServer(); }
-bool Session::SetIniAccurateRipServer(const std::string& hostPort) {
-  return SetAccurateRipServer(hostPort);
-}
 
 }  // namespace sonarvex

@@ -197,10 +197,10 @@ class Session : public ProgramFacts {
   };
   struct RipChoices {
     // How many tracks are compressed at once (see
-    // RipPipeline::SetEncoderPool); negative: the setting RipWorkers().
+    // RipPipeline::SetEncoderPool); negative: the setting Options().RipWorkers.
     int workers = -1;
     // Check the copied tracks against the AccurateRip database; without a
-    // choice, when a server is set (AccurateRipServer()).
+    // choice, when a server is set (Options().ArServer).
     std::optional<bool> verify;
     // The server for this rip ("HOST[:PORT]"); empty: the setting, else
     // the public database.
@@ -214,46 +214,15 @@ class Session : public ProgramFacts {
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
   RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);
 
-  // The number of compression workers of a rip, kept in setting/sonarvex.ini
-  // ([Rip] Workers=, "auto" or a number): 0 means auto, one per processor.
-  int RipWorkers() const;
-  // Stores it (0: auto); false when the file could not be written.
-  bool SetRipWorkers(int workers);
-  // The most workers the setting and --jobs accept.
-  static constexpr int kMaxRipWorkers = 64;
-
-  // FLAC compression level 0..8 ([FLAC] Level=, 5 when not set).
-  int FlacLevel() const;
-  bool SetFlacLevel(int level);
-  // The read offset, in samples, of drive `driveIndex` of the drive list
-  // ([ReadOffset], keyed by the drive's identification text; 0 when none).
-  int ReadOffset(int driveIndex) const;
-  // false: no such drive, a value beyond kMaxReadOffset, or not written.
-  bool SetReadOffset(int driveIndex, int samples);
   // The identification text of the drive the settings select ("" when none).
   std::string CurrentDriveName() const;
   // The drive a rip reads from: the one whose disc was read last (the
   // transport's current device), else the one the settings select.
   int RipDriveIndex() const { return discDrive_ >= 0 ? discDrive_ : settings_.DriveIndex; }
-  // Whether a rip leaves a log and a cue sheet beside its files:
-  // [Rip] LogLossless= for WAV and FLAC (on when not set) and
-  // [Rip] LogCompressed= for MP3, Ogg Vorbis and WMA (off when not set).
-  bool RipLogLossless() const;
-  bool RipLogCompressed() const;
-  bool SetRipLog(bool lossless, bool compressed);
-  // The AccurateRip server ([AccurateRip] Server=HOST[:PORT]); "" when
-  // verification is off.
-  std::string AccurateRipServer() const;
-  bool SetAccurateRipServer(const std::string& hostPort);
-
   // What the drive tells of the current disc beyond its table of contents
   // (catalogue number, ISRCs, pregaps), for the cue sheet of a rip.
   RipDiscExtras ReadDiscExtrasOfCurrent();
 
-  // setting/sonarvex.ini as it stands (empty when missing), and a change of
-  // it written back (false: not written).
-  IniStore ProgramIni() const;
-  bool ChangeProgramIni(const std::function<bool(IniStore&)>& change);
   // Drive `driveIndex` of the drive list, nullptr when there is none.
   const DriveEntry* DriveAt(int driveIndex) const;
 
@@ -273,18 +242,10 @@ class Session : public ProgramFacts {
   bool WmaAvailable() override;
   std::vector<std::string> SearchExtensions() override { return extensions_; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { extensions_ = e; }
-  int IniRipWorkers() override;
-  bool SetIniRipWorkers(int workers) override;
+  // The options of setting/sonarvex.ini (see ProgramOptions).
+  ProgramOptions Options() override;
+  bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) override;
   bool FlacAvailable() override;
-  int IniFlacLevel() override;
-  bool SetIniFlacLevel(int level) override;
-  int IniReadOffset(int drive) override;
-  bool SetIniReadOffset(int drive, int samples) override;
-  bool IniRipLogLossless() override;
-  bool IniRipLogCompressed() override;
-  bool SetIniRipLog(bool lossless, bool compressed) override;
-  std::string IniAccurateRipServer() override;
-  bool SetIniAccurateRipServer(const std::string& hostPort) override;
 
  private:
   SessionContext context_;

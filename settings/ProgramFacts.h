@@ -4,8 +4,11 @@
 // Session answers it; tests give a fake.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "settings/ProgramOptions.h"
 
 namespace sonarvex {
 
@@ -33,30 +36,14 @@ class ProgramFacts {
   virtual std::vector<std::string> SearchExtensions() = 0;
   virtual void SetSearchExtensions(const std::vector<std::string>& extensions) = 0;
 
-  // The options of the INI store. Each setter stores at once and gives false
-  // when the value is refused or the file could not be written.
-  // How many tracks a rip compresses at once: 0 is "auto" (one per
-  // processor), at most 64.
-  virtual int IniRipWorkers() = 0;
-  virtual bool SetIniRipWorkers(int workers) = 0;
-  // Whether FLAC can be written (libFLAC was found), and its compression
-  // level 0..8.
+  // The options of setting/sonarvex.ini, read fresh (the read offsets of
+  // the drives of DriveNames()).
+  virtual ProgramOptions Options() = 0;
+  // Reads the options fresh, lets `change` alter them and stores what it
+  // changed; false when a value is refused or the file could not be written.
+  virtual bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) = 0;
+  // Whether FLAC can be written (libFLAC was found).
   virtual bool FlacAvailable() = 0;
-  virtual int IniFlacLevel() = 0;
-  virtual bool SetIniFlacLevel(int level) = 0;
-  // The read offset in samples (at most 5880 either way) of drive `drive`,
-  // an index into DriveNames(); 0 when none is stored.
-  virtual int IniReadOffset(int drive) = 0;
-  virtual bool SetIniReadOffset(int drive, int samples) = 0;
-  // Whether a rip leaves a log and a cue sheet beside its files: lossless
-  // (WAV and FLAC) and compressed (MP3, Ogg Vorbis, WMA).
-  virtual bool IniRipLogLossless() = 0;
-  virtual bool IniRipLogCompressed() = 0;
-  virtual bool SetIniRipLog(bool lossless, bool compressed) = 0;
-  // The AccurateRip server, HOST[:PORT]; "" when verification is off. The
-  // setter refuses a text ParseArServer does not accept.
-  virtual std::string IniAccurateRipServer() = 0;
-  virtual bool SetIniAccurateRipServer(const std::string& hostPort) = 0;
 };
 
 }  // namespace sonarvex

@@ -64,15 +64,15 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
 
 void SettingsFormModel::LoadIniOptions() {
   IniOptions& o = iniAtOpen_;
-  o.RipWorkers = Clamp(program_.IniRipWorkers(), 0, kMaxRipWorkersBox);
-  o.FlacLevel = Clamp(program_.IniFlacLevel(), kFlacMinLevel, kFlacMaxLevel);
-  o.LogLossless = program_.IniRipLogLossless();
-  o.LogCompressed = program_.IniRipLogCompressed();
-  o.ArServer = program_.IniAccurateRipServer();
+  const ProgramOptions stored = program_.Options();
+  o.RipWorkers = Clamp(stored.RipWorkers, 0, kMaxRipWorkersBox);
+  o.FlacLevel = Clamp(stored.FlacLevel, kFlacMinLevel, kFlacMaxLevel);
+  o.LogLossless = stored.LogLossless;
+  o.LogCompressed = stored.LogCompressed;
+  o.ArServer = stored.ArServer;
   o.ReadOffsets.clear();
-  for (std::size_t i = 0; i < driveItems_.size(); ++i)
-    o.ReadOffsets.push_back(
-        Clamp(program_.IniReadOffset(static_cast<int>(i)), -kMaxReadOffset, kMaxReadOffset));
+  for (const std::string& drive : driveItems_)
+    o.ReadOffsets.push_back(Clamp(stored.ReadOffsetOf(drive), -kMaxReadOffset, kMaxReadOffset));
   readOffsets_ = o.ReadOffsets;
 
   c_.RipWorkersBox = o.RipWorkers;
@@ -409,19 +409,32 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
 
 bool SettingsFormModel::StoreIniOptions() {
   const IniOptions& o = iniAtOpen_;
-  bool stored = true;
   const int workers = Clamp(c_.RipWorkersBox, 0, kMaxRipWorkersBox);
-  if (workers != o.RipWorkers) stored &= program_.SetIniRipWorkers(workers);
   const int level = Clamp(c_.FlacLevelBox, kFlacMinLevel, kFlacMaxLevel);
-  if (flacAvailable_ && level != o.FlacLevel) stored &= program_.SetIniFlacLevel(level);
   KeepReadOffset();
+  const bool workersChanged = workers != o.RipWorkers;
+  const bool levelChanged = flacAvailable_ && level != o.FlacLevel;
+  bool offsetsChanged = false;
   for (std::size_t i = 0; i < readOffsets_.size() && i < o.ReadOffsets.size(); ++i)
-    if (readOffsets_[i] != o.ReadOffsets[i])
-      stored &= program_.SetIniReadOffset(static_cast<int>(i), readOffsets_[i]);
-  if (c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed)
-    stored &= program_.SetIniRipLog(c_.RipLogLosslessBox, c_.RipLogCompressedBox);
-  if (c_.ArServerEdit != o.ArServer) stored &= program_.SetIniAccurateRipServer(c_.ArServerEdit);
-  return stored;
+    offsetsChanged |= readOffsets_[i] != o.ReadOffsets[i];
+  const bool logChanged =
+      c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed;
+  const bool serverChanged = c_.ArServerEdit != o.ArServer;
+  if (!workersChanged && !levelChanged && !offsetsChanged && !logChanged && !serverChanged)
+    return true;
+  // Only what the dialog changed is stored; the rest stays as it is on disk.
+  return program_.ChangeOptions([&](ProgramOptions& p) {
+    if (workersChanged) p.RipWorkers = workers;
+    if (levelChanged) p.FlacLevel = level;
+    for (std::size_t i = 0;
+         i < readOffsets_.size() && i < o.ReadOffsets.size() && i < driveItems_.size(); ++i)
+      if (readOffsets_[i] != o.ReadOffsets[i]) p.ReadOffsets[driveItems_[i]] = readOffsets_[i];
+    if (logChanged) {
+      p.LogLossless = c_.RipLogLosslessBox;
+      p.LogCompressed = c_.RipLogCompressedBox;
+    }
+    if (serverChanged) p.ArServer = c_.ArServerEdit;
+  });
 }
 
 void SettingsFormModel::StoreControls() {

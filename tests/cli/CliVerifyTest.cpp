@@ -271,7 +271,7 @@ TEST_F(CliVerifyTest, AnUnreachableServerEndsWithTheReason) {
 TEST_F(CliVerifyTest, TheServerOfTheSettingsIsAskedWithoutTheOption) {
   const std::string cue = Rip("wav");
   Database db(ComputeArDiscIds(toc_), EntryFor(toc_, {0, 1, 2}, {1, 1, 1}));
-  ASSERT_TRUE(session_->SetAccurateRipServer(db.Address()));
+  ASSERT_TRUE(session_->ChangeOptions([&](ProgramOptions& o) { o.ArServer = db.Address(); }));
   EXPECT_EQ(Verify({cue}), 0) << err_.str();
   EXPECT_EQ(db.Requests().size(), 1u);
 }

@@ -71,48 +71,68 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::vector<std::string> SearchExtensions() override { return extensions; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { storedExtensions = e; }
 
-  int IniRipWorkers() override { return ripWorkers; }
-  bool SetIniRipWorkers(int w) override {
-    iniCalls.push_back("RipWorkers=" + std::to_string(w));
-    if (!iniWritable || w < 0 || w > 64) return false;
-    ripWorkers = w;
-    return true;
-  }
   bool FlacAvailable() override { return flac; }
-  int IniFlacLevel() override { return flacLevel; }
-  bool SetIniFlacLevel(int level) override {
-    iniCalls.push_back("FlacLevel=" + std::to_string(level));
-    if (!iniWritable || level < 0 || level > 8) return false;
-    flacLevel = level;
-    return true;
+  ProgramOptions Options() override {
+    ProgramOptions o;
+    o.RipWorkers = ripWorkers;
+    o.FlacLevel = flacLevel;
+    o.LogLossless = logLossless;
+    o.LogCompressed = logCompressed;
+    o.ArServer = arServer;
+    for (const auto& [drive, samples] : readOffsets)
+      if (drive >= 0 && drive < static_cast<int>(drives.size()))
+        o.ReadOffsets[drives[static_cast<std::size_t>(drive)]] = samples;
+    return o;
   }
-  int IniReadOffset(int drive) override {
-    auto i = readOffsets.find(drive);
-    return i == readOffsets.end() ? 0 : i->second;
-  }
-  bool SetIniReadOffset(int drive, int samples) override {
-    iniCalls.push_back("ReadOffset" + std::to_string(drive) + "=" + std::to_string(samples));
-    if (!iniWritable || drive < 0 || drive >= static_cast<int>(drives.size()) ||
-        std::abs(samples) > 5880)
-      return false;
-    readOffsets[drive] = samples;
-    return true;
-  }
-  bool IniRipLogLossless() override { return logLossless; }
-  bool IniRipLogCompressed() override { return logCompressed; }
-  bool SetIniRipLog(bool lossless, bool compressed) override {
-    iniCalls.push_back(std::string("RipLog=") + (lossless ? "1" : "0") + (compressed ? "1" : "0"));
-    if (!iniWritable) return false;
-    logLossless = lossless;
-    logCompressed = compressed;
-    return true;
-  }
-  std::string IniAccurateRipServer() override { return arServer; }
-  bool SetIniAccurateRipServer(const std::string& hostPort) override {
-    iniCalls.push_back("ArServer=" + hostPort);
-    if (!iniWritable) return false;
-    arServer = hostPort;
-    return true;
+  // Records each option the change altered, as one store of it, in order.
+  bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) override {
+    const ProgramOptions before = Options();
+    ProgramOptions now = before;
+    change(now);
+    bool stored = true;
+    if (now.RipWorkers != before.RipWorkers) {
+      iniCalls.push_back("RipWorkers=" + std::to_string(now.RipWorkers));
+      if (iniWritable && now.RipWorkers >= 0 && now.RipWorkers <= 64)
+        ripWorkers = now.RipWorkers;
+      else
+        stored = false;
+    }
+    if (now.FlacLevel != before.FlacLevel) {
+      iniCalls.push_back("FlacLevel=" + std::to_string(now.FlacLevel));
+      if (iniWritable && now.FlacLevel >= 0 && now.FlacLevel <= 8)
+        flacLevel = now.FlacLevel;
+      else
+        stored = false;
+    }
+    for (const auto& [name, samples] : now.ReadOffsets) {
+      if (before.ReadOffsetOf(name) == samples) continue;
+      int drive = -1;
+      for (std::size_t d = 0; d < drives.size(); ++d)
+        if (drives[d] == name) drive = static_cast<int>(d);
+      iniCalls.push_back("ReadOffset" + std::to_string(drive) + "=" + std::to_string(samples));
+      if (iniWritable && drive >= 0 && std::abs(samples) <= 5880)
+        readOffsets[drive] = samples;
+      else
+        stored = false;
+    }
+    if (now.LogLossless != before.LogLossless || now.LogCompressed != before.LogCompressed) {
+      iniCalls.push_back(std::string("RipLog=") + (now.LogLossless ? "1" : "0") +
+                         (now.LogCompressed ? "1" : "0"));
+      if (iniWritable) {
+        logLossless = now.LogLossless;
+        logCompressed = now.LogCompressed;
+      } else {
+        stored = false;
+      }
+    }
+    if (now.ArServer != before.ArServer) {
+      iniCalls.push_back("ArServer=" + now.ArServer);
+      if (iniWritable)
+        arServer = now.ArServer;
+      else
+        stored = false;
+    }
+    return stored;
   }
 };
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "session/Session.h"
 #include "settings/CopyRange.h"
+#include "settings/ProgramOptions.h"
 #include "settings/SettingsFormRules.h"
 #include "platform/Cp1251.h"
 #include "tests/settings/FakeHost.h"
@@ -121,8 +121,8 @@ TEST(SettingsFormRules, ExtensionsFoldersAndFields) {
   EXPECT_EQ(FitField("ab", 25), "ab");
 }
 
-// The worker box offers what the Session stores.
-static_assert(kMaxRipWorkersBox == Session::kMaxRipWorkers);
+// The worker box offers what the options store.
+static_assert(kMaxRipWorkersBox == ProgramOptions::kMaxRipWorkers);
 
 TEST(SettingsFormRules, AccurateRipServerEdit) {
   EXPECT_EQ(ArServerSetting(""), "");

@@ -1,0 +1,72 @@
+#include "settings/ProgramOptions.h"
+
+#include <algorithm>
+
+#include "accuraterip/ArClient.h"
+#include "codec/FlacWriter.h"
+#include "drive/AudioReading.h"
+#include "platform/IniStore.h"
+
+namespace sonarvex {
+
+namespace {
+
+bool IniFlag(const IniStore& ini, const char* section, const char* key, bool otherwise) {
+  const auto v = ini.Get(section, key);
+  if (!v || v->empty()) return otherwise;
+  return *v == "1" || *v == "yes" || *v == "true" || *v == "on";
+}
+
+}  // namespace
+
+int ProgramOptions::ReadOffsetOf(const std::string& driveName) const {
+  const auto it = ReadOffsets.find(driveName);
+  return it == ReadOffsets.end() ? 0 : it->second;
+}
+
+ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::string>& driveNames) {
+  ProgramOptions o;
+  const auto workers = ini.GetInt("Rip", "Workers");
+  // "auto", a missing or a nonsensical value: one worker per processor.
+  o.RipWorkers = !workers || *workers < 0
+                     ? 0
+                     : static_cast<int>(std::min<long long>(*workers, ProgramOptions::kMaxRipWorkers));
+  o.FlacLevel = FlacLevelFrom(ini);
+  o.LogLossless = IniFlag(ini, "Rip", "LogLossless", true);
+  o.LogCompressed = IniFlag(ini, "Rip", "LogCompressed", false);
+  const auto server = ini.Get(kArIniSection, kArIniServerKey);
+  o.ArServer = server ? *server : std::string();
+  for (const std::string& name : driveNames)
+    if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
+  return o;
+}
+
+bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const ProgramOptions& now) {
+  bool written = true;
+  if (now.RipWorkers != before.RipWorkers) {
+    if (now.RipWorkers <= 0)
+      ini.Set("Rip", "Workers", "auto");
+    else
+      ini.SetInt("Rip", "Workers", std::min(now.RipWorkers, ProgramOptions::kMaxRipWorkers));
+  }
+  if (now.FlacLevel != before.FlacLevel) StoreFlacLevel(ini, now.FlacLevel);
+  if (now.LogLossless != before.LogLossless || now.LogCompressed != before.LogCompressed) {
+    ini.Set("Rip", "LogLossless", now.LogLossless ? "1" : "0");
+    ini.Set("Rip", "LogCompressed", now.LogCompressed ? "1" : "0");
+  }
+  if (now.ArServer != before.ArServer) {
+    ArServer parsed;
+    if (now.ArServer.empty() || ParseArServer(now.ArServer, parsed))
+      ini.Set(kArIniSection, kArIniServerKey, now.ArServer);
+    else
+      written = false;
+  }
+  // Offsets set or changed, and those taken away (stored as no entry).
+  for (const auto& [name, samples] : now.ReadOffsets)
+    if (before.ReadOffsetOf(name) != samples) written &= StoreReadOffset(ini, name, samples);
+  for (const auto& [name, samples] : before.ReadOffsets)
+    if (!now.ReadOffsets.count(name)) StoreReadOffset(ini, name, 0);
+  return written;
+}
+
+}  // namespace sonarvex

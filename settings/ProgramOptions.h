@@ -1,0 +1,46 @@
+// The options the program keeps in setting/sonarvex.ini beside the settings
+// record, read and written in one place: how many tracks a rip compresses at
+// once, the FLAC level, the rip log, the AccurateRip server and each drive's
+// read offset.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sonarvex {
+
+class IniStore;
+
+struct ProgramOptions {
+  // [Rip] Workers: 0 is "auto" (one per processor), at most kMaxRipWorkers.
+  int RipWorkers = 0;
+  // [FLAC] Level, 0..8.
+  int FlacLevel = 5;
+  // [Rip] LogLossless / LogCompressed: whether a rip leaves a log and a cue
+  // sheet beside lossless (WAV, FLAC) and compressed files.
+  bool LogLossless = true;
+  bool LogCompressed = false;
+  // [AccurateRip] Server, HOST[:PORT]; "" when verification is off.
+  std::string ArServer;
+  // [ReadOffset] in samples (at most 5880 either way), by drive name; a drive
+  // without an entry reads with 0.
+  std::map<std::string, int> ReadOffsets;
+
+  static constexpr int kMaxRipWorkers = 64;
+
+  int ReadOffsetOf(const std::string& driveName) const;
+  // Whether a rip to a lossless or compressed format leaves a log.
+  bool LogFor(bool lossless) const { return lossless ? LogLossless : LogCompressed; }
+};
+
+// The options in ini; the read offsets of the drives named.
+ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::string>& driveNames);
+
+// Writes into ini every option in which `now` differs from `before` (so a
+// value changed on disk by another run is kept when this one left it alone).
+// A refused value (a read offset out of range, an AccurateRip server that is
+// not HOST[:PORT]) is not written and makes the answer false; the others are.
+bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const ProgramOptions& now);
+
+}  // namespace sonarvex

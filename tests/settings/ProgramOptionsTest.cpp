@@ -1,0 +1,114 @@
+// The options of sonarvex.ini read and written through one object, on a real
+// file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/IniStore.h"
+#include "settings/ProgramOptions.h"
+
+namespace sonarvex {
+namespace {
+
+class ProgramOptionsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/sonarvex-options-XXXXXX";
+    folder_ = std::string(mkdtemp(tmpl)) + "/";
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+  IniStore Loaded() {
+    IniStore ini(folder_ + "sonarvex.ini");
+    ini.Load();
+    return ini;
+  }
+  std::string folder_;
+};
+
+const std::vector<std::string> kDrives{"PLEXTOR DVDR PX-716A 1.11", "TSSTcorp CDDVDW SH-224DB"};
+
+TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) {
+  const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_EQ(none.RipWorkers, 0);
+  EXPECT_EQ(none.FlacLevel, 5);
+  EXPECT_TRUE(none.LogLossless);
+  EXPECT_FALSE(none.LogCompressed);
+  EXPECT_EQ(none.ArServer, "");
+  EXPECT_TRUE(none.ReadOffsets.empty());
+  EXPECT_EQ(none.ReadOffsetOf(kDrives[0]), 0);
+
+  ProgramOptions now = none;
+  now.RipWorkers = 500;  // beyond the most: the most is stored
+  now.FlacLevel = 8;
+  now.LogLossless = false;
+  now.LogCompressed = true;
+  now.ArServer = "ar.lan:8080";
+  now.ReadOffsets[kDrives[0]] = 30;
+  now.ReadOffsets[kDrives[1]] = -1164;
+  IniStore ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, none, now));
+  ASSERT_TRUE(ini.Save());
+
+  const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_EQ(back.RipWorkers, ProgramOptions::kMaxRipWorkers);
+  EXPECT_EQ(back.FlacLevel, 8);
+  EXPECT_FALSE(back.LogLossless);
+  EXPECT_TRUE(back.LogCompressed);
+  EXPECT_TRUE(back.LogFor(false));
+  EXPECT_EQ(back.ArServer, "ar.lan:8080");
+  EXPECT_EQ(back.ReadOffsetOf(kDrives[0]), 30);
+  EXPECT_EQ(back.ReadOffsetOf(kDrives[1]), -1164);
+  // Only the drives asked about are read.
+  EXPECT_TRUE(ReadProgramOptions(Loaded(), {}).ReadOffsets.empty());
+
+  // An offset set back to 0 leaves no entry; "auto" workers are stored as such.
+  ProgramOptions again = back;
+  again.ReadOffsets.erase(kDrives[1]);
+  again.RipWorkers = 0;
+  ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, back, again));
+  ASSERT_TRUE(ini.Save());
+  EXPECT_FALSE(Loaded().Has("ReadOffset", kDrives[1]));
+  EXPECT_EQ(Loaded().Get("Rip", "Workers").value_or(""), "auto");
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).ReadOffsetOf(kDrives[0]), 30);
+}
+
+TEST_F(ProgramOptionsTest, OnlyWhatChangedIsWrittenSoAnotherRunsChangeIsKept) {
+  ProgramOptions before;  // what this run read
+  IniStore other = Loaded();
+  other.Set("Rip", "Workers", "3");  // another run stores a value meanwhile
+  other.Set("FLAC", "Level", "2");
+  ASSERT_TRUE(other.Save());
+
+  ProgramOptions now = before;
+  now.ArServer = "ar.example";
+  IniStore ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, before, now));
+  ASSERT_TRUE(ini.Save());
+  const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_EQ(back.RipWorkers, 3);
+  EXPECT_EQ(back.FlacLevel, 2);
+  EXPECT_EQ(back.ArServer, "ar.example");
+}
+
+TEST_F(ProgramOptionsTest, RefusedValuesAreNotWrittenAndTheOthersAre) {
+  const ProgramOptions before;
+  ProgramOptions now = before;
+  now.ArServer = "ar.lan:99999";
+  now.ReadOffsets[kDrives[0]] = 5881;
+  now.ReadOffsets[kDrives[1]] = -5880;
+  now.LogCompressed = true;
+  IniStore ini = Loaded();
+  EXPECT_FALSE(WriteProgramOptions(ini, before, now));
+  ASSERT_TRUE(ini.Save());
+  const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_EQ(back.ArServer, "");
+  EXPECT_EQ(back.ReadOffsetOf(kDrives[0]), 0);
+  EXPECT_EQ(back.ReadOffsetOf(kDrives[1]), -5880);
+  EXPECT_TRUE(back.LogCompressed);
+}
+
+}  // namespace
+}  // namespace sonarvex
