@@ -287,20 +287,6 @@ TEST(CueCodes, CatalogueIsrcsAndPregapsOfTheLayout) {
   EXPECT_EQ(disc.tracks[9].startLba, 13379 + 11400);
 }
 
-TEST(CueCodes, MalformedCodesAreLeftOutNotRefused) {
-  std::string error;
-  auto sheet = ParseCueSheet(
-      "CATALOG 12345\nISRC USRC17607839\nFILE \"a.bin\" BINARY\n"
-      " TRACK 01 AUDIO\n  ISRC USRC1760783\n  INDEX 01 00:00:00\n"
-      " TRACK 02 AUDIO\n  ISRC\n  INDEX 01 00:01:00\n"
-      " TRACK 03 AUDIO\n  ISRC US-C17607839\n  INDEX 01 00:02:00\n"
-      "CATALOG 1234567890123\nCATALOG 9999999999999\n",
-      &error);
-  ASSERT_TRUE(sheet) << error;
-  EXPECT_EQ(sheet->catalog, "1234567890123");  // the first valid one, wherever it stands
-  for (const auto& t : sheet->tracks) EXPECT_EQ(t.isrc, "") << t.number;
-}
-
 // The Q sub-channel as the software drive gives it with READ CD.
 std::vector<std::uint8_t> ReadQ(Transport& t, std::int32_t lba, int count, bool anyType = true) {
   std::vector<std::uint8_t> data(static_cast<std::size_t>(count) * kSectorWithQLength);
