@@ -56,9 +56,9 @@ TEST_F(CueImage, DemoDiscTrackListMatchesItsTable) {
   EXPECT_EQ(album.Tracks[4].StartSector, 3450);
   EXPECT_EQ(album.Tracks[1].StartSector, 900);
   // The raw table: the data track of the second session after the gap.
-  EXPECT_EQ(view.toc[4 + 8 * 4 + 1] & 0x0F, 4);
-  EXPECT_EQ(view.toc[4 + 8 * 4 + 5] * 4500 + view.toc[4 + 8 * 4 + 6] * 75 + view.toc[4 + 8 * 4 + 7],
-            3450 + 11400 + 150);
+  ASSERT_EQ(view.toc.TrackCount(), 5);
+  EXPECT_EQ(view.toc.tracks[4].control, 4);
+  EXPECT_EQ(view.toc.tracks[4].Frames(), 3450 + 11400 + 150);
   EXPECT_EQ(view.timePanel, "Время: 0:52:0");
 
   // The audio comes from the BIN file, track 2 at its offset.
