@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drive/DiscToc.h"
+
 namespace sonarvex {
 
 namespace {
@@ -20,6 +22,13 @@ int DigitSum(std::uint32_t n) {
 }
 
 }  // namespace
+
+ArToc ArTocOf(const DiscToc& toc) {
+  ArToc out;
+  for (const TocTrack& t : toc.tracks) out.tracks.push_back({t.startLba, t.Audio()});
+  out.leadOut = toc.leadOut.startLba;
+  return out;
+}
 
 ArDiscIds ComputeArDiscIds(const ArToc& toc) {
   ArDiscIds ids;

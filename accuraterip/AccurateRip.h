@@ -32,6 +32,12 @@ struct ArToc {
   std::int32_t leadOut = 0;
 };
 
+struct DiscToc;
+
+// The table as the drive read it: every track at its start, the lead-out of
+// the disc (of its last session).
+ArToc ArTocOf(const DiscToc& toc);
+
 struct ArDiscIds {
   int trackCount = 0;      // audio tracks
   std::uint32_t id1 = 0;   // the audio tracks' offsets added, with the lead-out

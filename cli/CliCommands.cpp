@@ -358,17 +358,14 @@ class Cli {
     char id[16];
     std::snprintf(id, sizeof id, "%08x", view.discId);
     out_ << id << "\n";
-    auto frames = [&view](int i) {
-      const std::uint8_t* d = view.toc + 4 + 8 * i;
-      return d[5] * kFramesPerMinute + d[6] * kFramesPerSecond + d[7];
-    };
-    for (int i = 0; i < view.trackCount; ++i) {
-      int start = frames(i);
-      out_ << (i + 1) << "\t" << MsfText(FramesToMsf(start)) << "\t"
-           << MsfText(FramesToMsf(frames(i + 1) - start)) << "\t" << (start - 150) << "\t"
+    const DiscToc& toc = view.toc;
+    for (int i = 0; i < view.trackCount && i < toc.TrackCount(); ++i) {
+      const TocTrack& t = toc.tracks[static_cast<std::size_t>(i)];
+      out_ << (i + 1) << "\t" << MsfText(FramesToMsf(t.Frames())) << "\t"
+           << MsfText(FramesToMsf(t.lengthFrames)) << "\t" << t.startLba << "\t"
            << (album.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
     }
-    out_ << "leadout\t" << MsfText(FramesToMsf(frames(view.trackCount))) << "\n";
+    out_ << "leadout\t" << MsfText(FramesToMsf(toc.leadOut.Frames())) << "\n";
     return 0;
   }
 
@@ -376,7 +373,7 @@ class Cli {
     const DiscView& view = session_->View();
     CddbCommandOptions options;
     options.match = o_.Match;
-    options.rawToc.assign(view.toc, view.toc + kTocLength);
+    options.toc = &view.toc;
     // The titles in full, and the server and proxy texts as the user gave them.
     options.albumTexts = &session_->AlbumTexts();
     options.settingsTexts = &session_->SettingsTexts();

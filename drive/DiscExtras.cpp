@@ -5,7 +5,6 @@
 #include <optional>
 #include <vector>
 
-#include "drive/DiscModel.h"
 #include "drive/DriveCommands.h"
 #include "drive/Transport.h"
 
@@ -233,16 +232,14 @@ std::optional<std::int32_t> ConfirmFirstPregap(Asking& asking, int number, std::
 
 }  // namespace
 
-DiscExtras ReadDiscExtras(Transport& transport, const std::uint8_t (&toc)[kTocLength],
+DiscExtras ReadDiscExtras(Transport& transport, const DiscToc& toc,
                           const DiscExtrasOptions& options) {
   DiscExtras out;
-  const int n = TocTrackCount(toc);
-  for (int i = 0; i < n; ++i) {
-    const std::uint8_t* d = toc + 4 + 8 * i;
+  for (const TocTrack& d : toc.tracks) {
     TrackExtras t;
-    t.number = d[2];
-    t.audio = (d[1] & 0x04) == 0;
-    t.startLba = d[5] * kFramesPerMinute + d[6] * kFramesPerSecond + d[7] - 150;
+    t.number = d.number;
+    t.audio = d.Audio();
+    t.startLba = d.startLba;
     out.tracks.push_back(t);
   }
   Asking asking(transport, out);
@@ -285,6 +282,18 @@ DiscExtras ReadDiscExtras(Transport& transport, const std::uint8_t (&toc)[kTocLe
     }
   }
   return out;
+}
+
+void ApplyDiscExtras(const DiscExtras& extras, DiscToc& toc) {
+  toc.catalog = extras.catalog;
+  const std::size_t n = std::min(extras.tracks.size(), toc.tracks.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const TrackExtras& x = extras.tracks[i];
+    TocTrack& t = toc.tracks[i];
+    t.isrc = x.isrc;
+    t.pregapKnown = x.pregapKnown;
+    t.pregapSectors = x.pregapKnown ? x.pregapSectors : 0;
+  }
 }
 
 }  // namespace sonarvex

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "drive/CommandBlock.h"
+#include "drive/DiscToc.h"
 
 namespace sonarvex {
 
@@ -62,15 +63,18 @@ struct DiscExtrasOptions {
   int maxQReadsPerTrack = 48;
 };
 
-// Reads the extras of the disc in the current device of the transport.
-// `toc` is a READ TOC reply as cdb::ReadTOC asks for it (format 0, MSF
-// addresses), e.g. DiscView::toc. Costs, on a disc of audio tracks: one
-// READ SUB-CHANNEL for the catalogue, one per audio track for its ISRC, and
-// single-sector READ CDs near each track's INDEX 01: 1 for a track without
-// a pregap, 3 for a pregap of exactly 2 seconds, about 10 to 14 for another
-// length within 10 seconds, a few more for longer ones (at most
+// Reads the extras of the disc in the current device of the transport whose
+// table of contents is `toc` (e.g. DiscView::toc). Costs, on a disc of audio
+// tracks: one READ SUB-CHANNEL for the catalogue, one per audio track for its
+// ISRC, and single-sector READ CDs near each track's INDEX 01: 1 for a track
+// without a pregap, 3 for a pregap of exactly 2 seconds, about 10 to 14 for
+// another length within 10 seconds, a few more for longer ones (at most
 // maxQReadsPerTrack); plus a few when sections are unreadable.
-DiscExtras ReadDiscExtras(Transport& transport, const std::uint8_t (&toc)[kTocLength],
+DiscExtras ReadDiscExtras(Transport& transport, const DiscToc& toc,
                           const DiscExtrasOptions& options = {});
+
+// Adds what was read to the table the extras were read for: the catalogue
+// number, and each track's ISRC and pregap (extras.tracks[i] is toc.tracks[i]).
+void ApplyDiscExtras(const DiscExtras& extras, DiscToc& toc);
 
 }  // namespace sonarvex

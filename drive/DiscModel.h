@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drive/CommandBlock.h"
+#include "drive/DiscToc.h"
 #include "records/AlbumRecord.h"
 
 namespace sonarvex {
@@ -18,36 +19,16 @@ class Transport;
 
 inline constexpr const char* kNoDiscSuffix = " - Диска нет";
 inline constexpr const char* kDriverUnavailable = "Драйвер CDROM'a не доступен";
-inline constexpr int kMaxTocTracks = kMaxAlbumTracks - 1;  // 99 tracks plus the lead-out
-
-// The disc identifier computed from the raw table of contents: the number of
-// tracks is the last track number of the header (at most 99), minutes and
-// seconds come from the descriptors' addresses.
-std::uint32_t DiscIdFromToc(const std::uint8_t (&toc)[kTocLength]);
-
-// Number of tracks the table of contents can stand for: byte 3, cut to 99 and
-// to the descriptors the reply's data length holds (the lead-out included).
-// -1 when not even a lead-out is there.
-int TocTrackCount(const std::uint8_t (&toc)[kTocLength]);
-
-// What the drive said about the sessions (READ TOC format 1).
-struct SessionInfo {
-  bool known = false;               // the drive answered
-  int firstTrackOfLastSession = 0;  // its track number
-};
-// Unknown when the reply holds no first track of the last session.
-SessionInfo SessionInfoFromReply(const std::uint8_t (&reply)[kSessionInfoLength]);
+static_assert(kMaxTocTracks == kMaxAlbumTracks - 1);  // 99 tracks plus the lead-out row
 
 // Writes the disc's fields of rows 0..N (start, length, start sector, size,
 // audio flag), the track count, the first-track offset and the disc
 // identifier into the record; titles become "Track%d" unless titlesKnown.
-// A track is data when bit 2 of its control nibble is set. A data track that
-// opens the last session (when the sessions are unknown: any data track after
-// the first) is moved back over the gap between the sessions and ends the
-// track before it there, unless that track would be left with no sectors.
-// Returns N (0 when no track is usable).
-int FillTracksFromToc(const std::uint8_t (&toc)[kTocLength], AlbumRecord& album,
-                      bool titlesKnown, const SessionInfo& sessions = {});
+// A data track that opens the last session (when the sessions are unknown:
+// any data track after the first) is moved back over the gap between the
+// sessions and ends the track before it there, unless that track would be
+// left with no sectors. Returns N, the table's track count.
+int FillTracksFromToc(const DiscToc& toc, AlbumRecord& album, bool titlesKnown);
 
 // One row of the main window's track list (UTF-8 texts).
 struct TrackRow {
@@ -82,8 +63,9 @@ struct DiscView {
   std::uint16_t firstTrackOffset = 0;
   std::uint32_t discId = 0;
   bool known = false;  // the album database had the disc
-  std::uint8_t toc[kTocLength] = {};
-  SessionInfo sessions;  // unknown when the drive did not answer
+  // The table of contents as the drive gave it (its sessions unknown when
+  // the drive did not answer); empty without a disc or a usable answer.
+  DiscToc toc;
   std::vector<TrackRow> rows;
   std::string trackPanel;  // "Треков: N" (empty without a disc)
   std::string timePanel;   // "Время: ..." (empty without a disc)

@@ -51,7 +51,7 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   CddbLookup lookup(settings, album, tags, dialogs, chooser, nullptr, albumFolder);
   lookup.SetLimits(options.limits);
   lookup.SetServerPort(options.serverPort);
-  if (!options.rawToc.empty()) lookup.SetRawToc(options.rawToc);
+  if (options.toc) lookup.SetDiscToc(*options.toc);
   RecordTexts ownTexts;
   RecordTexts& albumTexts = options.albumTexts ? *options.albumTexts : ownTexts;
   lookup.SetAlbumTexts(&albumTexts);

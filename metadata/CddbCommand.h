@@ -15,13 +15,14 @@
 
 namespace sonarvex {
 
+struct DiscToc;
 struct SettingsRecord;
 
 struct CddbCommandOptions {
   int match = 1;            // 1-based match to take when the server lists several
   CddbLimits limits;        // network bounds
   int serverPort = 80;      // the CDDB server's port
-  std::vector<std::uint8_t> rawToc;  // optional: the disc's raw table of contents
+  const DiscToc* toc = nullptr;  // optional: the disc's table of contents as the drive gave it
   // The full texts of the album record (filled in full from the answer) and
   // of the settings (server and proxy); optional.
   RecordTexts* albumTexts = nullptr;

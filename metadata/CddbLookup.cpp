@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "drive/DiscToc.h"
 #include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
 #include "records/TextFields.h"
@@ -109,6 +110,8 @@ std::unique_ptr<MetadataSource> CddbLookup::MakeCddbSource(RecordTexts& albumTex
   return std::make_unique<CddbSource>(std::move(client), std::move(server), table_);
 }
 
+void CddbLookup::SetDiscToc(const DiscToc& toc) { tocDiscId_ = CddbDiscId(toc); }
+
 LookupOutcome CddbLookup::Run() {
   RecordTexts ownTexts;
   RecordTexts& albumTexts = albumTexts_ ? *albumTexts_ : ownTexts;
@@ -118,8 +121,7 @@ LookupOutcome CddbLookup::Run() {
 
     const CddbTocTable toc = TocTableFromAlbum(album_);
     const std::uint32_t id = ComputeDiscId(toc);
-    album_.DiscId =
-        SignedDiscId(rawToc_.empty() ? id : DiscIdFromRawToc(rawToc_.data(), rawToc_.size()));
+    album_.DiscId = SignedDiscId(tocDiscId_ ? *tocDiscId_ : id);
     char idText[16];
     std::snprintf(idText, sizeof idText, "%08X", id);
     SetField(album_.CddbId, idText);

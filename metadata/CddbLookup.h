@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ namespace sonarvex {
 
 class AlbumView;
 class Dialogs;
+struct DiscToc;
 struct SettingsRecord;
 
 // Picks one of several matches (titles in UTF-8, in the server's order);
@@ -58,10 +60,10 @@ class CddbLookup {
   void SetLimits(const CddbLimits& limits) { limits_ = limits; }
   // The port of the CDDB server (80; tests use their own).
   void SetServerPort(int port) { serverPort_ = port; }
-  // The raw table of contents of the disc (READ TOC, MSF, format 0): the
-  // numeric identifier of the album record is computed from it. Without it the
+  // The table of contents of the disc as the drive gave it: the numeric
+  // identifier of the album record is computed from it. Without it the
   // identifier computed from the track rows is stored.
-  void SetRawToc(std::vector<std::uint8_t> toc) { rawToc_ = std::move(toc); }
+  void SetDiscToc(const DiscToc& toc);
   // The artist box's list, to which SaveAlbum adds the artist.
   void SetArtistList(std::vector<std::string>* list) { artistList_ = list; }
   // The full texts of the album record (the titles the answer gives go there
@@ -100,7 +102,7 @@ class CddbLookup {
   std::function<void()> pump_;
   CddbLimits limits_;
   int serverPort_ = 80;
-  std::vector<std::uint8_t> rawToc_;
+  std::optional<std::uint32_t> tocDiscId_;  // of the table SetDiscToc gave
   std::vector<std::string>* artistList_ = nullptr;
   RecordTexts* albumTexts_ = nullptr;
   const RecordTexts* settingsTexts_ = nullptr;

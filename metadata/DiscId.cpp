@@ -39,17 +39,4 @@ CddbTocTable TocTableFromAlbum(const AlbumRecord& album) {
   return toc;
 }
 
-std::uint32_t DiscIdFromRawToc(const std::uint8_t* toc, std::size_t size) {
-  if (toc == nullptr || size < 4) return 0;
-  int n = toc[3];
-  if (n > kMaxAlbumTracks - 1) n = kMaxAlbumTracks - 1;
-  CddbTocTable table{};
-  table.count = n + 1;
-  for (int i = 0; i <= n; ++i) {
-    std::size_t at = 4 + static_cast<std::size_t>(i) * 8;
-    if (at + 8 <= size) table.entries[i] = CddbTocEntry{toc[at + 5], toc[at + 6], toc[at + 7]};
-  }
-  return ComputeDiscId(table);
-}
-
 }  // namespace sonarvex

@@ -30,11 +30,6 @@ std::uint32_t ComputeDiscId(const CddbTocTable& toc);
 // row i, the last slot the lead-out row (row TrackCount). At most 99 tracks.
 CddbTocTable TocTableFromAlbum(const AlbumRecord& album);
 
-// The identifier straight from a raw READ TOC answer (MSF form, format 0):
-// the number of tracks is byte 3 of the header, the addresses come from the
-// 8-byte descriptors that follow it. Descriptors beyond the buffer count as 0.
-std::uint32_t DiscIdFromRawToc(const std::uint8_t* toc, std::size_t size);
-
 // The signed view stored in AlbumRecord::DiscId and used for file names.
 inline std::int32_t SignedDiscId(std::uint32_t id) { return static_cast<std::int32_t>(id); }
 

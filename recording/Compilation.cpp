@@ -14,7 +14,7 @@
 #include "codec/FlacReader.h"
 #include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
-#include "drive/virtual/CueImage.h"
+#include "records/CueSheet.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"

@@ -64,18 +64,6 @@ ArToc RipReport::TocOf(const AlbumRecord& album) {
   return toc;
 }
 
-ArToc RipReport::TocOfReply(const std::uint8_t* reply, int trackCount) {
-  ArToc toc;
-  auto lba = [&](int i) {
-    const std::uint8_t* d = reply + 4 + 8 * i;
-    return (d[5] * 60 + d[6]) * 75 + d[7] - 150;
-  };
-  for (int i = 0; i < trackCount; ++i)
-    toc.tracks.push_back({lba(i), (reply[4 + 8 * i + 1] & 0x04) == 0});
-  toc.leadOut = lba(trackCount);
-  return toc;
-}
-
 RipReport::Track* RipReport::Find(int row) {
   for (auto& t : tracks_)
     if (t.row == row) return &t;

@@ -45,8 +45,8 @@ class RipReport : public RipWatcher {
     std::function<void()> pump;
     // Asked once after the grab, when a cue sheet is written.
     std::function<RipDiscExtras()> extras;
-    // The disc's table of contents as the drive gave it; without it, the
-    // album's (whose data track of a later session has been moved over the
+    // The disc's table of contents as the drive gave it (ArTocOf); without
+    // it, the album's (whose data track of a later session has been moved over the
     // gap between the sessions).
     std::optional<ArToc> toc;
     // The album's full texts (the track titles of the cue sheet).
@@ -94,8 +94,6 @@ class RipReport : public RipWatcher {
 
   // The table of contents of an album as AccurateRip counts it.
   static ArToc TocOf(const AlbumRecord& album);
-  // The same from a READ TOC reply (MSF addresses) of trackCount tracks.
-  static ArToc TocOfReply(const std::uint8_t* reply, int trackCount);
 
  private:
   Track* Find(int row);

@@ -429,7 +429,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.pump = [&host] { host.Pump(); };
   report.albumTexts = &albumTexts_;
   if (view_.present && view_.trackCount > 0)
-    report.toc = RipReport::TocOfReply(view_.toc, std::min(view_.trackCount, kMaxTocTracks));
+    report.toc = ArTocOf(view_.toc);
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
   RipReport watcher(host, dialogs_, album_, tags_, report);
   // Without a check or a log nothing needs the checksums of the audio.
@@ -457,12 +457,13 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
 RipDiscExtras Session::ReadDiscExtrasOfCurrent() {
   RipDiscExtras r;
   if (drives_.empty() || !view_.present) return r;
-  const DiscExtras x = ReadDiscExtras(CurrentTransport(), view_.toc);
-  r.catalog = x.catalog;
-  for (std::size_t row = 0; row < x.tracks.size(); ++row) {
-    if (!x.tracks[row].isrc.empty()) r.isrc[static_cast<int>(row)] = x.tracks[row].isrc;
-    if (x.tracks[row].pregapKnown)
-      r.pregap[static_cast<int>(row)] = x.tracks[row].pregapSectors;
+  DiscToc toc = view_.toc;
+  ApplyDiscExtras(ReadDiscExtras(CurrentTransport(), toc), toc);
+  r.catalog = toc.catalog;
+  for (std::size_t row = 0; row < toc.tracks.size(); ++row) {
+    const TocTrack& t = toc.tracks[row];
+    if (!t.isrc.empty()) r.isrc[static_cast<int>(row)] = t.isrc;
+    if (t.pregapKnown) r.pregap[static_cast<int>(row)] = t.pregapSectors;
   }
   return r;
 }

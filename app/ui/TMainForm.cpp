@@ -1471,7 +1471,7 @@ void TMainForm::CddbLookupCommand() {
                     session_.AlbumFolder());
   lookup.SetPump([this] { hosts_->Pump(); });
   const DiscView& view = session_.View();
-  lookup.SetRawToc(std::vector<std::uint8_t>(view.toc, view.toc + kTocLength));
+  lookup.SetDiscToc(view.toc);
   lookup.SetArtistList(&session_.Artists());
   lookup.SetAlbumTexts(&session_.AlbumTexts());
   lookup.SetSettingsTexts(&session_.SettingsTexts());

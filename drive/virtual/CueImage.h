@@ -1,6 +1,6 @@
-// CUE/BIN disc images for the software drive: the CUE sheet parser, the
-// layout of its tracks on the disc, and the image as a VirtualDisc reading
-// its sectors from the BIN files.
+// CUE/BIN disc images for the software drive: the layout of a CUE sheet's
+// tracks on the disc (the sheet itself is parsed by records/CueSheet), and
+// the image as a VirtualDisc reading its sectors from the BIN files.
 #pragma once
 
 #include <cstdint>
@@ -10,44 +10,9 @@
 #include <vector>
 
 #include "drive/virtual/VirtualDisc.h"
+#include "records/CueSheet.h"
 
 namespace sonarvex {
-
-struct CueFile {
-  std::string name;        // as written in the sheet
-  bool bigEndian = false;  // MOTOROLA
-};
-
-// One TRACK of a sheet. (Named apart from the rip's cue sheet track,
-// app/RipLog.h's CueTrack: one program may not hold two types of one name.)
-struct CueImageTrack {
-  int number = 0;
-  int file = 0;           // index into CueSheet::files: the file holding INDEX 01
-  int sectorSize = 2352;  // 2352, 2336 or 2048 bytes in the file
-  bool audio = true;
-  std::uint8_t flags = 0;  // control bits from FLAGS (DCP 2, 4CH 8, PRE 1)
-  int session = 1;
-  int index0 = -1;  // file sectors, -1 when absent
-  int index0File = -1;  // the file INDEX 00 lies in (the one before `file` at most)
-  int index1 = -1;
-  int pregap = 0;  // sectors not in the file
-  int postgap = 0;
-  std::string isrc;  // ISRC: 12 characters (5 of A-Z/0-9, 7 digits), "" when absent or malformed
-};
-
-struct CueSheet {
-  std::vector<CueFile> files;
-  std::vector<CueImageTrack> tracks;
-  std::string catalog;  // CATALOG: 13 digits, "" when absent or malformed
-};
-
-// A cue sheet line's words: "quoted text" is one word (without its quotes).
-std::vector<std::string> CueLineWords(std::string_view line);
-
-// Parses the text of a CUE sheet; nullopt with a reason (Russian, for the
-// user) when it cannot be used. A CATALOG or ISRC that is not a valid code is
-// left out, not an error; TITLE, PERFORMER and the like are skipped.
-std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error);
 
 // One stretch of disc sectors and where its bytes lie.
 struct CueSegment {

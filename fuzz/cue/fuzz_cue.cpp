@@ -1,13 +1,13 @@
 // Fuzzes the CUE sheet parser with its layout, and the table-of-contents
-// reply parser of the disc model. The first byte chooses: even bytes feed a
+// answer parser with the disc model. The first byte chooses: even bytes feed a
 // CUE sheet, odd bytes a READ TOC reply.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 #include "drive/DiscModel.h"
 #include "drive/virtual/CueImage.h"
+#include "records/CueSheet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace sonarvex;
@@ -29,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  std::uint8_t reply[kTocLength] = {};
-  std::memcpy(reply, data, size < kTocLength ? size : kTocLength);
+  const auto parsed = ParseTocAnswer(data, size);
+  const DiscToc table = parsed ? *parsed : DiscToc{};
   AlbumRecord album{};
-  const int n = FillTracksFromToc(reply, album, false);
+  const int n = FillTracksFromToc(table, album, false);
   if (n < 0 || n > 99) __builtin_trap();
   auto rows = BuildTrackRows(album, n);
   (void)TimePanelText(album, n);
-  (void)DiscIdFromToc(reply);
+  (void)CddbDiscId(table);
   return 0;
 }

@@ -156,16 +156,16 @@ class PeerSheet : public testing::Test {
       EXPECT_EQ(static_cast<int>(theirs.size()), expectedTracks + 1);
       for (std::size_t i = 0; i < theirs.size() && i <= static_cast<std::size_t>(view.trackCount); ++i) {
         SCOPED_TRACE(i);
-        const std::uint8_t* d = view.toc + 4 + 8 * i;
-        EXPECT_EQ(d[5], theirs[i].m);
-        EXPECT_EQ(d[6], theirs[i].s);
-        EXPECT_EQ(d[7], theirs[i].f);
+        const Msf& d = view.toc.Descriptor(static_cast<int>(i)).address;
+        EXPECT_EQ(d.minute, theirs[i].m);
+        EXPECT_EQ(d.second, theirs[i].s);
+        EXPECT_EQ(d.frame, theirs[i].f);
         if (i < theirs.size() - 1) {
           EXPECT_EQ(album.Tracks[i].AudioFlag != 0, theirs[i].audio);
         }
       }
       if (theirs.size() >= 2) {
-        EXPECT_EQ(DiscIdFromToc(view.toc), CddbId(theirs));
+        EXPECT_EQ(CddbDiscId(view.toc), CddbId(theirs));
       }
     }
 

@@ -287,20 +287,6 @@ TEST(CueCodes, CatalogueIsrcsAndPregapsOfTheLayout) {
   EXPECT_EQ(disc.tracks[9].startLba, 13379 + 11400);
 }
 
-TEST(CueCodes, MalformedCodesAreLeftOutNotRefused) {
-  std::string error;
-  auto sheet = ParseCueSheet(
-      "CATALOG 12345\nISRC USRC17607839\nFILE \"a.bin\" BINARY\n"
-      " TRACK 01 AUDIO\n  ISRC USRC1760783\n  INDEX 01 00:00:00\n"
-      " TRACK 02 AUDIO\n  ISRC\n  INDEX 01 00:01:00\n"
-      " TRACK 03 AUDIO\n  ISRC US-C17607839\n  INDEX 01 00:02:00\n"
-      "CATALOG 1234567890123\nCATALOG 9999999999999\n",
-      &error);
-  ASSERT_TRUE(sheet) << error;
-  EXPECT_EQ(sheet->catalog, "1234567890123");  // the first valid one, wherever it stands
-  for (const auto& t : sheet->tracks) EXPECT_EQ(t.isrc, "") << t.number;
-}
-
 // The Q sub-channel as the software drive gives it with READ CD.
 std::vector<std::uint8_t> ReadQ(Transport& t, std::int32_t lba, int count, bool anyType = true) {
   std::vector<std::uint8_t> data(static_cast<std::size_t>(count) * kSectorWithQLength);
@@ -379,9 +365,12 @@ class VirtualDriveExtras : public testing::TestWithParam<TransportKind> {
     rig.AddDrive(std::move(disc), config);
     return rig.Get(GetParam());
   }
-  static void Toc(Transport& t, std::uint8_t (&toc)[kTocLength]) {
-    std::memset(toc, 0, kTocLength);
-    ASSERT_TRUE(t.Succeeded(ReadTOC(t, toc)));
+  static void Toc(Transport& t, DiscToc& toc) {
+    std::uint8_t answer[kTocLength] = {};
+    ASSERT_TRUE(t.Succeeded(ReadTOC(t, answer)));
+    auto parsed = ParseTocAnswer(answer, kTocLength);
+    ASSERT_TRUE(parsed);
+    toc = *parsed;
   }
   Image image_;
 };
@@ -486,12 +475,23 @@ void ExpectStandard(const DiscExtras& x) {
 TEST_P(VirtualDriveExtras, ReadsBackCatalogueIsrcsAndPregapsExactly) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const int before = rig.Drive().GetStats().commands;
   const DiscExtras x = ReadDiscExtras(t, toc);
   ExpectStandard(x);
   EXPECT_EQ(rig.Drive().GetStats().commands - before, x.commands);
+  // The same in the table of contents, the data track without either.
+  ApplyDiscExtras(x, toc);
+  EXPECT_EQ(toc.catalog, "4006381333931");
+  for (const Expected& e : kTracks) {
+    const TocTrack& k = toc.tracks[static_cast<std::size_t>(e.number - 1)];
+    EXPECT_EQ(k.isrc, e.isrc) << e.number;
+    EXPECT_TRUE(k.pregapKnown) << e.number;
+    EXPECT_EQ(k.pregapSectors, e.pregap) << e.number;
+  }
+  EXPECT_EQ(toc.tracks[9].isrc, "");
+  EXPECT_FALSE(toc.tracks[9].pregapKnown);
   // One catalogue and 9 ISRC requests; the Q reads of 9 searches.
   EXPECT_EQ(x.commands - x.subQReads, 10);
   EXPECT_LE(x.subQReads, 9 * 16);
@@ -512,7 +512,7 @@ TEST_P(VirtualDriveExtras, CostOfTheCommonCases) {
                                          " TRACK 02 AUDIO\n  INDEX 00 00:20:00\n  INDEX 01 00:22:00\n"
                                          " TRACK 03 AUDIO\n  INDEX 01 00:40:00\n",
                                          {{"a.bin", 2352u * 4500}}));
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const DiscExtras x = ReadDiscExtras(t, toc);
   ASSERT_EQ(x.tracks.size(), 3u);
@@ -541,7 +541,7 @@ TEST_P(VirtualDriveExtras, CatalogueAndIsrcSectionsOnTheWayAreStepped) {
     catalogSections += (q[0] & 0x0F) == 2;
     isrcSections += (q[0] & 0x0F) == 3;
   };
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const DiscExtras x = ReadDiscExtras(seen, toc);
   EXPECT_GE(catalogSections, 1);
@@ -560,7 +560,7 @@ TEST_P(VirtualDriveExtras, ARefusingDriveGivesEmptyValuesAndTheRipGoesOn) {
   config.subChannelData = false;
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard(), config);
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const DiscExtras x = ReadDiscExtras(t, toc);
   EXPECT_EQ(x.catalog, "");
@@ -587,7 +587,7 @@ TEST_P(VirtualDriveExtras, ADriveTakingOnlyTheCddaFormOfReadCd) {
   config.acceptedReadForms = 0x001;  // READ CD of CD-DA sectors with user data only
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard(), config);
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const DiscExtras x = ReadDiscExtras(t, toc);
   ExpectStandard(x);
@@ -602,7 +602,7 @@ TEST_P(VirtualDriveExtras, ADriveWithoutReadCdStillGivesTheCodes) {
   config.acceptedReadForms = 0x002;  // ReadNEC only
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard(), config);
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   const DiscExtras x = ReadDiscExtras(t, toc);
   EXPECT_EQ(x.catalog, "4006381333931");
@@ -619,7 +619,7 @@ TEST_P(VirtualDriveExtras, ADriveWithoutReadCdStillGivesTheCodes) {
 TEST_P(VirtualDriveExtras, OnlyWhatWasAskedFor) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   DiscExtrasOptions codes;
   codes.readPregaps = false;
@@ -651,7 +651,7 @@ TEST_P(VirtualDriveExtras, OnlyWhatWasAskedFor) {
 TEST_P(VirtualDriveExtras, BadSectionsAreSteppedOverByTheirNeighbours) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   // Every third section's CRC is off, and so is every one at the usual
   // first probes (INDEX 01 - 1, - 150, - 151, - 750), but for the two
@@ -681,7 +681,7 @@ TEST_P(VirtualDriveExtras, BadSectionsAreSteppedOverByTheirNeighbours) {
 TEST_P(VirtualDriveExtras, ADriveGivingNoCrcIsTakenAtItsWord) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   QFilter noCrc(t);
   noCrc.onQ = [](std::int32_t, std::uint8_t* q) { q[10] = q[11] = 0; };
@@ -691,7 +691,7 @@ TEST_P(VirtualDriveExtras, ADriveGivingNoCrcIsTakenAtItsWord) {
 TEST_P(VirtualDriveExtras, QLaggingASectorBehindStillGivesExactPregaps) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   for (int shift : {1, -1, 2}) {
     QFilter lag(t);
@@ -704,7 +704,7 @@ TEST_P(VirtualDriveExtras, QLaggingASectorBehindStillGivesExactPregaps) {
 TEST_P(VirtualDriveExtras, NoGoodSectionsMeanUnknownNotAGuess) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   QFilter garbage(t);
   garbage.onQ = [](std::int32_t, std::uint8_t* q) { q[11] ^= 0x5A; };
@@ -751,7 +751,7 @@ TEST_P(VirtualDriveExtras, NoGoodSectionsMeanUnknownNotAGuess) {
 TEST_P(VirtualDriveExtras, QContradictingTheTableIsNotBelieved) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   // Sections before track 3's INDEX 01 that say index 1 of track 3.
   QFilter early(t);
@@ -785,7 +785,7 @@ TEST_P(VirtualDriveExtras, QContradictingTheTableIsNotBelieved) {
 TEST_P(VirtualDriveExtras, ADiscTakenOutStopsTheAsking) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength];
+  DiscToc toc;
   Toc(t, toc);
   VirtualDriveFaults faults;
   faults.removeMediumAfterReads = rig.Drive().GetStats().audioReads + 5;
@@ -804,8 +804,10 @@ TEST_P(VirtualDriveExtras, ADiscTakenOutStopsTheAsking) {
 TEST_P(VirtualDriveExtras, NoTracksNoCommands) {
   DriveRig rig;
   Transport& t = Attach(rig, image_.Standard());
-  std::uint8_t toc[kTocLength] = {};
-  const DiscExtras x = ReadDiscExtras(t, toc);
+  const std::uint8_t answer[kTocLength] = {};
+  const auto toc = ParseTocAnswer(answer, kTocLength);
+  ASSERT_TRUE(toc);
+  const DiscExtras x = ReadDiscExtras(t, *toc);
   EXPECT_TRUE(x.tracks.empty());
   EXPECT_EQ(x.commands, 0);
 }

@@ -41,11 +41,29 @@ void MakeToc(std::uint8_t (&toc)[kTocLength], const std::vector<Desc>& tracks, D
   }
 }
 
+// The table ParseTocAnswer makes of the answer, with the drive's word on the
+// sessions when given.
+DiscToc Parsed(const std::uint8_t (&toc)[kTocLength], const SessionInfo& sessions = {}) {
+  auto parsed = ParseTocAnswer(toc, kTocLength);
+  EXPECT_TRUE(parsed);
+  DiscToc out = parsed ? *parsed : DiscToc{};
+  ApplySessionInfo(out, sessions);
+  return out;
+}
+
+SessionInfo OneSessionFrom(int firstTrack) {
+  SessionInfo s;
+  s.known = true;
+  s.firstTrackOfLastSession = firstTrack;
+  s.lastSession = 1;
+  return s;
+}
+
 TEST(DiscModel, StandardDiscRowsAndTexts) {
   std::uint8_t toc[kTocLength];
   MakeToc(toc, {{0, 0, 2, 0}, {0, 4, 2, 0}, {0, 9, 30, 37}}, {0, 74, 13, 42});
   AlbumRecord album{};
-  ASSERT_EQ(FillTracksFromToc(toc, album, false), 3);
+  ASSERT_EQ(FillTracksFromToc(Parsed(toc), album, false), 3);
   EXPECT_EQ(album.FirstTrackOffset, 150);
   EXPECT_EQ(album.TrackCount, 3);
   EXPECT_EQ(album.Tracks[0].StartSector, 0);
@@ -78,7 +96,7 @@ TEST(DiscModel, TimePanelHasNoPadding) {
   std::uint8_t toc[kTocLength];
   MakeToc(toc, {{0, 0, 2, 0}}, {0, 5, 7, 9});
   AlbumRecord album{};
-  FillTracksFromToc(toc, album, false);
+  FillTracksFromToc(Parsed(toc), album, false);
   EXPECT_EQ(TimePanelText(album, 1), "Время: 5:7:9");
 }
 
@@ -87,7 +105,7 @@ TEST(DiscModel, DiscIdentifierFromTheRawTable) {
   // Tracks at 2 s and 100 s, lead-out at 200 s: digit sums 2 + 1 = 3,
   // playing time 198 s, 2 tracks.
   MakeToc(toc, {{0, 0, 2, 0}, {0, 1, 40, 0}}, {0, 3, 20, 0});
-  EXPECT_EQ(DiscIdFromToc(toc), (3u << 24) | (198u << 8) | 2u);
+  EXPECT_EQ(CddbDiscId(Parsed(toc)), (3u << 24) | (198u << 8) | 2u);
 }
 
 TEST(DiscModel, AllDataDiscHasOnlyDataRows) {
@@ -112,7 +130,7 @@ TEST(DiscModel, EnhancedCdCorrection) {
   std::uint8_t toc[kTocLength];
   MakeToc(toc, {{0, 0, 2, 0}, {0, 20, 0, 0}, {4, 60, 0, 0}}, {4, 70, 0, 0});
   AlbumRecord album{};
-  ASSERT_EQ(FillTracksFromToc(toc, album, false), 3);
+  ASSERT_EQ(FillTracksFromToc(Parsed(toc), album, false), 3);
   EXPECT_EQ(album.Tracks[2].StartSector, 270000 - 150 - 11250 - 150);
   EXPECT_EQ(album.Tracks[2].StartSector, 258450);
   EXPECT_EQ(album.Tracks[2].AudioFlag, 0);
@@ -132,7 +150,7 @@ TEST(DiscModel, DataControlIsBitTwoAlone) {
   for (int i = 0; i < 6; ++i) tracks.push_back({controls[i], 0, 2 + 10 * i, 0});
   MakeToc(toc, tracks, {0, 1, 2, 0});
   AlbumRecord album{};
-  ASSERT_EQ(FillTracksFromToc(toc, album, false, SessionInfo{true, 1}), 6);
+  ASSERT_EQ(FillTracksFromToc(Parsed(toc, OneSessionFrom(1)), album, false), 6);
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(controls[i]);
     EXPECT_EQ(album.Tracks[i].AudioFlag, (controls[i] & 4) ? 0 : 1);
@@ -146,14 +164,14 @@ TEST(DiscModel, SecondSessionCorrectionOnlyWhereTheGapIsThere) {
   MakeToc(toc, {{0, 0, 2, 0}, {0, 0, 22, 0}, {4, 0, 42, 0}}, {4, 1, 0, 0});
   AlbumRecord album{};
   // The drive says the disc has one session: nothing moves.
-  ASSERT_EQ(FillTracksFromToc(toc, album, false, SessionInfo{true, 1}), 3);
+  ASSERT_EQ(FillTracksFromToc(Parsed(toc, OneSessionFrom(1)), album, false), 3);
   EXPECT_EQ(album.Tracks[1].Size, 1500u * 2352u);
   EXPECT_EQ(album.Tracks[2].StartSector, 3000);
   EXPECT_EQ(TimePanelText(album, 3), "Время: 1:0:0");
   // The drive did not say, and the 20 s track cannot hold the 11400
   // sectors between two sessions: no negative or empty track either.
   album = {};
-  FillTracksFromToc(toc, album, false);
+  FillTracksFromToc(Parsed(toc), album, false);
   EXPECT_EQ(album.Tracks[1].Size, 1500u * 2352u);
   EXPECT_EQ(album.Tracks[2].StartSector, 3000);
   // A reply naming track 3 as the last session's first track moves it.
@@ -163,7 +181,7 @@ TEST(DiscModel, SecondSessionCorrectionOnlyWhereTheGapIsThere) {
   EXPECT_EQ(info.firstTrackOfLastSession, 3);
   MakeToc(toc, {{0, 0, 2, 0}, {0, 20, 0, 0}, {4, 60, 0, 0}}, {4, 70, 0, 0});
   album = {};
-  FillTracksFromToc(toc, album, false, info);
+  FillTracksFromToc(Parsed(toc, info), album, false);
   EXPECT_EQ(album.Tracks[2].StartSector, 258450);
   EXPECT_EQ(album.Tracks[1].StartSector + MsfToFrames(album.Tracks[1].Length), 258450);
   // A reply too short to name a track leaves the sessions unknown.
@@ -185,20 +203,20 @@ TEST(DiscModel, TooManyTracksAreCutTo99PlusLeadOut) {
     p[7] = static_cast<std::uint8_t>(frames % 75);
   }
   AlbumRecord album{};
-  EXPECT_EQ(TocTrackCount(toc), 99);
-  EXPECT_EQ(FillTracksFromToc(toc, album, false), 99);
+  EXPECT_EQ(Parsed(toc).TrackCount(), 99);
+  EXPECT_EQ(FillTracksFromToc(Parsed(toc), album, false), 99);
   EXPECT_EQ(album.TrackCount, 99);
   EXPECT_EQ(album.Tracks[98].Size, 1000u * 2352u);
   EXPECT_EQ(album.Tracks[99].Size, 0u);  // lead-out row; nothing read past the table
   EXPECT_EQ(BuildTrackRows(album, 99).size(), 99u);
-  EXPECT_EQ(DiscIdFromToc(toc) & 0xFF, 99u);
+  EXPECT_EQ(CddbDiscId(Parsed(toc)) & 0xFF, 99u);
 }
 
 TEST(DiscModel, LeadOutBeforeATrackStartGivesZeroLength) {
   std::uint8_t toc[kTocLength];
   MakeToc(toc, {{0, 0, 2, 0}, {0, 10, 0, 0}}, {0, 5, 0, 0});
   AlbumRecord album{};
-  ASSERT_EQ(FillTracksFromToc(toc, album, false), 2);
+  ASSERT_EQ(FillTracksFromToc(Parsed(toc), album, false), 2);
   EXPECT_EQ(MsfToFrames(album.Tracks[1].Length), 0);
   EXPECT_EQ(album.Tracks[1].Size, 0u);
   EXPECT_EQ(BuildTrackRows(album, 2)[1].time, "00:00:00");
@@ -209,11 +227,11 @@ TEST(DiscModel, ShortReplyKeepsOnlyTheDescriptorsItHolds) {
   MakeToc(toc, {{0, 0, 2, 0}, {0, 1, 0, 0}, {0, 2, 0, 0}}, {0, 3, 0, 0});
   toc[3] = 10;  // header claims ten tracks, data length holds four descriptors
   AlbumRecord album{};
-  EXPECT_EQ(FillTracksFromToc(toc, album, false), 3);
+  EXPECT_EQ(FillTracksFromToc(Parsed(toc), album, false), 3);
   toc[0] = 0;
   toc[1] = 2;  // only the header
-  EXPECT_EQ(TocTrackCount(toc), -1);
-  EXPECT_EQ(FillTracksFromToc(toc, album, false), 0);
+  EXPECT_FALSE(ParseTocAnswer(toc, kTocLength));
+  EXPECT_EQ(FillTracksFromToc(DiscToc{}, album, false), 0);
   EXPECT_TRUE(BuildTrackRows(album, 0).empty());
 }
 
@@ -251,7 +269,7 @@ TEST_P(DiscOnBothTransports, DataTrackLastInOneSessionKeepsTheAudioLengths) {
     Transport& t = rig.Get(GetParam());
     const DiscView view = ReadDisc(t, 0, 0, dialogs, album);
     ASSERT_TRUE(view.present);
-    EXPECT_TRUE(view.sessions.known);
+    EXPECT_TRUE(view.toc.sessions.known);
     ASSERT_EQ(view.rows.size(), 3u);
     EXPECT_EQ(view.rows[1].time, audio == 15000 ? "03:20:00" : "00:40:00");
     EXPECT_EQ(album.Tracks[1].Size, static_cast<std::uint32_t>(audio) * 2352u);
@@ -319,7 +337,8 @@ TEST_P(DiscOnBothTransports, NoDiscState) {
   EXPECT_TRUE(view.rows.empty());
   EXPECT_EQ(view.CaptionSuffix(), " - Диска нет");
   EXPECT_EQ(album.TrackCount, 0);
-  for (std::uint8_t b : view.toc) ASSERT_EQ(b, 0);
+  EXPECT_TRUE(view.toc.tracks.empty());
+  EXPECT_EQ(view.toc.leadOut.Frames(), 0);
   EXPECT_TRUE(dialogs.Clean());
 }
 
@@ -345,6 +364,40 @@ TEST_P(DiscOnBothTransports, BrokenTableFromTheDriveNeverCrashes) {
   EXPECT_TRUE(shortView.present);
   EXPECT_EQ(shortView.trackCount, 0);
   EXPECT_FALSE(shortView.hasAudio);
+}
+
+TEST_P(DiscOnBothTransports, AnAnswerWithoutATableGivesADiscOfNoTracks) {
+  // The data length leaves no room for a lead-out: the disc is there, with
+  // no tracks, no commands and nothing taken from the descriptors.
+  VirtualDisc disc = BuildAudioDisc({1000, 2000});
+  std::vector<std::uint8_t> raw(4 + 8 * 3, 0);
+  raw[1] = 9;
+  raw[2] = 1;
+  raw[3] = 2;
+  for (int i = 0; i < 3; ++i) raw[4 + 8 * i + 6] = static_cast<std::uint8_t>(2 + 10 * i);
+  disc.rawToc = raw;
+  DriveRig rig({disc});
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  std::uint32_t looked = 1;
+  Transport& t = rig.Get(GetParam());
+  const DiscView view = ReadDisc(t, 0, 0, dialogs, album, [&](std::uint32_t id, AlbumRecord&) {
+    looked = id;
+    return false;
+  });
+  EXPECT_TRUE(view.present);
+  EXPECT_EQ(view.trackCount, 0);
+  EXPECT_TRUE(view.rows.empty());
+  EXPECT_FALSE(view.CommandsEnabled());
+  EXPECT_EQ(view.discId, 0u);
+  EXPECT_EQ(looked, 0u);
+  EXPECT_EQ(view.trackPanel, "Треков: 0");
+  EXPECT_EQ(view.timePanel, "Время: 0:0:0");
+  EXPECT_EQ(album.TrackCount, 0);
+  EXPECT_EQ(album.DiscId, 0);
+  EXPECT_EQ(FieldText(album.Tracks[0].Title), "");
+  EXPECT_TRUE(view.toc.tracks.empty());
+  EXPECT_TRUE(dialogs.Clean());
 }
 
 INSTANTIATE_TEST_SUITE_P(Drive, DiscOnBothTransports,

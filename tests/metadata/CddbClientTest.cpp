@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "LoopbackServer.h"
+#include "drive/DiscToc.h"
 #include "metadata/CddbClient.h"
 #include "metadata/DiscId.h"
 #include "platform/ScriptedDialogs.h"
@@ -80,11 +81,15 @@ TEST(DiscId, RawTocGivesTheSameIdentifierAsTheRows) {
     raw[4 + i * 8 + 7] = msf[i][2];
     album.Tracks[i].Start = {msf[i][0], msf[i][1], msf[i][2]};
   }
-  EXPECT_EQ(DiscIdFromRawToc(raw, sizeof raw), ComputeDiscId(TocTableFromAlbum(album)));
+  const auto toc = ParseTocAnswer(raw, sizeof raw);
+  ASSERT_TRUE(toc);
+  EXPECT_EQ(CddbDiscId(*toc), ComputeDiscId(TocTableFromAlbum(album)));
   EXPECT_EQ(ComputeDiscId(TocTableFromAlbum(album)) & 0xFF, 3u);
   // A header that claims more tracks than the buffer holds does not read past it.
   raw[3] = 255;
-  EXPECT_EQ(DiscIdFromRawToc(raw, 40) & 0xFF, 99u);
+  const auto cut = ParseTocAnswer(raw, 40);
+  ASSERT_TRUE(cut);
+  EXPECT_EQ(CddbDiscId(*cut) & 0xFF, 99u);
 }
 
 TEST(CddbRequests, DirectAndThroughProxy) {

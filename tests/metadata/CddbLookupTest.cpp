@@ -6,6 +6,7 @@
 
 #include "LoopbackServer.h"
 #include "TempFolder.h"
+#include "drive/DiscToc.h"
 #include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/AlbumView.h"
@@ -323,6 +324,41 @@ TEST_F(Lookup, AnotherSourceBehindTheSeam) {
   TagBuffer t;
   ASSERT_TRUE(LoadAlbum(folder, album.DiscId, stored, t));
   EXPECT_EQ(FieldText(stored.Artist), "Second");
+}
+
+TEST_F(Lookup, TheDrivesTableGivesTheIdentifierTheDiscWasReadUnder) {
+  // The drive's answer for the same three tracks, whose header claims ten
+  // tracks while its data length holds three and the lead-out: the disc is
+  // read (and looked up in the album database) as three tracks, and the
+  // album is stored under that identifier too.
+  std::uint8_t answer[kTocLength] = {};
+  answer[1] = 2 + 8 * 4;
+  answer[2] = 1;
+  answer[3] = 10;
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t* d = answer + 4 + 8 * i;
+    d[1] = 0x10;
+    d[2] = static_cast<std::uint8_t>(i < 3 ? i + 1 : 0xAA);
+    d[5] = album.Tracks[i].Start.minute;
+    d[6] = album.Tracks[i].Start.second;
+    d[7] = album.Tracks[i].Start.frame;
+  }
+  const auto toc = ParseTocAnswer(answer, sizeof answer);
+  ASSERT_TRUE(toc);
+  CddbLookup lookup(settings, album, tags, dialogs, chooser, &view, folder);
+  lookup.SetDiscToc(*toc);
+  lookup.SetSourceFactory([&] {
+    auto source = std::make_unique<FakeSource>(album);
+    source->answers = {MetadataSource::Answer::Matches};
+    return source;
+  });
+  EXPECT_EQ(lookup.Run(), LookupOutcome::Done);
+  ExpectClean();
+  EXPECT_EQ(static_cast<std::uint32_t>(album.DiscId), CddbDiscId(*toc));
+  EXPECT_EQ(album.DiscId & 0xFF, 3);
+  AlbumRecord stored{};
+  TagBuffer t;
+  EXPECT_TRUE(LoadAlbum(folder, album.DiscId, stored, t));
 }
 
 TEST(CddbCommand, TakesMatchKAndStores) {

@@ -557,7 +557,7 @@ TEST_F(ArchivalRipTest, ASectorReadWrongWithoutAnErrorFailsItsTrackAlone) {
   RipReport::Options options;
   options.verify = true;
   options.server = {"127.0.0.1", server.Port()};
-  options.toc = RipReport::TocOfReply(view.toc, 3);
+  options.toc = ArTocOf(view.toc);
   RipReport report(host, quiet, album, tags, options);
   rip.SetWatcher(&report);
   rip.GrabCommand(GrabSender::Wave);

@@ -9,6 +9,7 @@
 #include "../drive/DriveRig.h"
 #include "RipTestDoubles.h"
 #include "rip/RipReport.h"
+#include "drive/DiscToc.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
@@ -20,6 +21,10 @@ namespace {
 std::vector<std::uint8_t> TocReply(const std::vector<std::int32_t>& startsPlus150,
                                    std::int32_t leadOutPlus150, const std::vector<bool>& audio) {
   std::vector<std::uint8_t> reply(4 + 8 * (startsPlus150.size() + 1), 0);
+  reply[0] = static_cast<std::uint8_t>((reply.size() - 2) >> 8);
+  reply[1] = static_cast<std::uint8_t>(reply.size() - 2);
+  reply[2] = 1;
+  reply[3] = static_cast<std::uint8_t>(startsPlus150.size());
   auto put = [&](std::size_t i, std::int32_t frames, bool isAudio, int number) {
     std::uint8_t* d = reply.data() + 4 + 8 * i;
     d[1] = isAudio ? 0x10 : 0x14;
@@ -41,7 +46,9 @@ TEST(RipReportTest, AnEnhancedCdIsCountedFromTheDrivesTableNotTheMovedAlbum) {
   std::vector<bool> audio(11, true);
   audio[10] = false;
   const auto reply = TocReply(starts, 333801, audio);
-  const ArToc toc = RipReport::TocOfReply(reply.data(), 11);
+  const auto parsed = ParseTocAnswer(reply.data(), reply.size());
+  ASSERT_TRUE(parsed);
+  const ArToc toc = ArTocOf(*parsed);
   ASSERT_EQ(toc.tracks.size(), 11u);
   EXPECT_EQ(toc.tracks[10].start, 281735 - 150);
   EXPECT_FALSE(toc.tracks[10].audio);
