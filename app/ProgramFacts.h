@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "records/OutputKind.h"
+
 namespace sonarvex {
+
+struct FormatOption;
 
 class ProgramFacts {
  public:
@@ -25,9 +29,8 @@ class ProgramFacts {
   virtual std::string AcmCodecName() = 0;
   // The MP3 formats of that codec, as shown in the format list.
   virtual std::vector<std::string> AcmFormatDescriptions() = 0;
-  virtual bool LameAvailable() = 0;
-  virtual bool VorbisAvailable() = 0;
-  virtual bool WmaAvailable() = 0;
+  // Whether files of an output format can be written (its library was found).
+  virtual bool FormatAvailable(OutputKind kind) = 0;
 
   // The search extension list (".mp3", ...).
   virtual std::vector<std::string> SearchExtensions() = 0;
@@ -39,11 +42,10 @@ class ProgramFacts {
   // processor), at most 64.
   virtual int IniRipWorkers() = 0;
   virtual bool SetIniRipWorkers(int workers) = 0;
-  // Whether FLAC can be written (libFLAC was found), and its compression
-  // level 0..8.
-  virtual bool FlacAvailable() = 0;
-  virtual int IniFlacLevel() = 0;
-  virtual bool SetIniFlacLevel(int level) = 0;
+  // An option of an output format (FLAC's compression level): the stored
+  // value, else its default.
+  virtual int IniFormatOption(const FormatOption& option) = 0;
+  virtual bool SetIniFormatOption(const FormatOption& option, int value) = 0;
   // The read offset in samples (at most 5880 either way) of drive `drive`,
   // an index into DriveNames(); 0 when none is stored.
   virtual int IniReadOffset(int drive) = 0;

@@ -17,6 +17,7 @@
 #include "drive/AudioReading.h"
 #include "drive/DiscExtras.h"
 #include "codec/EncoderSet.h"
+#include "codec/FormatRegistry.h"
 #include "drive/AspiTransport.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/DriveCommands.h"
@@ -307,8 +308,7 @@ bool RipLogCompressedIn(const IniStore& ini) {
   return IniFlag(ini, "Rip", "LogCompressed", false);
 }
 bool RipLogIn(const IniStore& ini, OutputKind kind) {
-  return kind == OutputKind::Wav || kind == OutputKind::Flac ? RipLogLosslessIn(ini)
-                                                             : RipLogCompressedIn(ini);
+  return FormatFor(kind).lossless ? RipLogLosslessIn(ini) : RipLogCompressedIn(ini);
 }
 
 std::string ArServerIn(const IniStore& ini) {
@@ -342,11 +342,13 @@ bool Session::SetRipWorkers(int workers) {
   });
 }
 
-int Session::FlacLevel() const { return FlacLevelFrom(ProgramIni()); }
+int Session::FormatOptionValue(const FormatOption& option) const {
+  return StoredOptionValue(ProgramIni(), option);
+}
 
-bool Session::SetFlacLevel(int level) {
+bool Session::SetFormatOptionValue(const FormatOption& option, int value) {
   return ChangeProgramIni([&](IniStore& ini) {
-    StoreFlacLevel(ini, level);
+    StoreOptionValue(ini, option, value);
     return true;
   });
 }
@@ -426,21 +428,20 @@ std::string LocalTimeText() {
 }  // namespace
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
-  // FLAC files carry the album artist when the tracks' artists differ.
-  FlacDiscTags flacDisc;
+  // The options kept beside the settings record, read once for the rip.
+  const IniStore ini = ProgramIni();
+  FormatOptions formatOptions = StoredFormatOptions(ini);
+  // The files carry the album artist when the tracks' artists differ (as
+  // far as their tags hold one: FLAC's do).
   const int count = std::clamp<int>(album_.TrackCount, 0, kMaxAlbumTracks - 1);
   const std::string albumArtist = AlbumText(album_, albumTexts_, AlbumField::Artist);
   for (int i = 0; i < count; ++i) {
     if (!album_.Tracks[i].AudioFlag) continue;
-    ++flacDisc.TrackTotal;
+    ++formatOptions.disc.TrackTotal;
     if (tags_.GetTags(i, album_.TrackCount).Get(TagField::Artist) != albumArtist)
-      flacDisc.AlbumArtist = albumArtist;
+      formatOptions.disc.AlbumArtist = albumArtist;
   }
-  // The options kept beside the settings record, read once for the rip.
-  const IniStore ini = ProgramIni();
-  const int flacLevel = FlacLevelFrom(ini);
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
-  encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
   // The drive of the disc being ripped gives its name, offset and read
   // command, whichever drive the settings select.
@@ -460,14 +461,14 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetPowerControl(power_.get());
   rip.SetTexts(&albumTexts_, &settingsTexts_);
   rip.SetExistingFiles(choices.existing);
+  rip.SetFormatOptions(std::move(formatOptions));
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
   rip.SetEncoderPool(choices.workers < 0 ? RipWorkersIn(ini, kMaxRipWorkers) : choices.workers,
-                     [this, flacLevel, flacDisc](Dialogs& d) {
+                     [this](Dialogs& d) {
                        Encoders();
-                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
-                                                                     flacDisc);
+                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d);
                      });
 
   // What is reported after the grab.
@@ -573,15 +574,14 @@ std::vector<std::string> Session::AcmFormatDescriptions() {
   return Encoders().Acm().FormatDescriptions();
 }
 
-bool Session::LameAvailable() { return Encoders().Lame().Available(); }
-bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
-bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
-bool Session::FlacAvailable() { return Encoders().Flac().Available(); }
+bool Session::FormatAvailable(OutputKind kind) { return Encoders().Available(kind); }
 
 int Session::IniRipWorkers() { return RipWorkers(); }
 bool Session::SetIniRipWorkers(int workers) { return SetRipWorkers(workers); }
-int Session::IniFlacLevel() { return FlacLevel(); }
-bool Session::SetIniFlacLevel(int level) { return SetFlacLevel(level); }
+int Session::IniFormatOption(const FormatOption& option) { return FormatOptionValue(option); }
+bool Session::SetIniFormatOption(const FormatOption& option, int value) {
+  return SetFormatOptionValue(option, value);
+}
 int Session::IniReadOffset(int drive) { return ReadOffset(drive); }
 bool Session::SetIniReadOffset(int drive, int samples) { return SetReadOffset(drive, samples); }
 bool Session::IniRipLogLossless() { return RipLogLossless(); }

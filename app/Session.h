@@ -222,9 +222,10 @@ class Session : public ProgramFacts {
   // The most workers the setting and --jobs accept.
   static constexpr int kMaxRipWorkers = 64;
 
-  // FLAC compression level 0..8 ([FLAC] Level=, 5 when not set).
-  int FlacLevel() const;
-  bool SetFlacLevel(int level);
+  // An option of an output format as the INI store keeps it (FLAC's level:
+  // [FLAC] Level=, 5 when not set), and a new value stored.
+  int FormatOptionValue(const FormatOption& option) const;
+  bool SetFormatOptionValue(const FormatOption& option, int value);
   // The read offset, in samples, of drive `driveIndex` of the drive list
   // ([ReadOffset], keyed by the drive's identification text; 0 when none).
   int ReadOffset(int driveIndex) const;
@@ -268,16 +269,13 @@ class Session : public ProgramFacts {
   std::string LameVersionText() override;
   std::string AcmCodecName() override;
   std::vector<std::string> AcmFormatDescriptions() override;
-  bool LameAvailable() override;
-  bool VorbisAvailable() override;
-  bool WmaAvailable() override;
+  bool FormatAvailable(OutputKind kind) override;
   std::vector<std::string> SearchExtensions() override { return extensions_; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { extensions_ = e; }
   int IniRipWorkers() override;
   bool SetIniRipWorkers(int workers) override;
-  bool FlacAvailable() override;
-  int IniFlacLevel() override;
-  bool SetIniFlacLevel(int level) override;
+  int IniFormatOption(const FormatOption& option) override;
+  bool SetIniFormatOption(const FormatOption& option, int value) override;
   int IniReadOffset(int drive) override;
   bool SetIniReadOffset(int drive, int samples) override;
   bool IniRipLogLossless() override;

@@ -57,7 +57,7 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
   driveItems_ = program_.DriveNames();
   aspiUsable_ = program_.AspiUsable();
   sptiUsable_ = program_.SptiUsable();
-  flacAvailable_ = program_.FlacAvailable();
+  flacAvailable_ = program_.FormatAvailable(OutputKind::Flac);
   LoadControls();
   LoadIniOptions();
 }
@@ -65,7 +65,7 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
 void SettingsFormModel::LoadIniOptions() {
   IniOptions& o = iniAtOpen_;
   o.RipWorkers = Clamp(program_.IniRipWorkers(), 0, kMaxRipWorkersBox);
-  o.FlacLevel = Clamp(program_.IniFlacLevel(), kFlacMinLevel, kFlacMaxLevel);
+  o.FlacLevel = kFlacLevelOption.Clamped(program_.IniFormatOption(kFlacLevelOption));
   o.LogLossless = program_.IniRipLogLossless();
   o.LogCompressed = program_.IniRipLogCompressed();
   o.ArServer = program_.IniAccurateRipServer();
@@ -412,8 +412,9 @@ bool SettingsFormModel::StoreIniOptions() {
   bool stored = true;
   const int workers = Clamp(c_.RipWorkersBox, 0, kMaxRipWorkersBox);
   if (workers != o.RipWorkers) stored &= program_.SetIniRipWorkers(workers);
-  const int level = Clamp(c_.FlacLevelBox, kFlacMinLevel, kFlacMaxLevel);
-  if (flacAvailable_ && level != o.FlacLevel) stored &= program_.SetIniFlacLevel(level);
+  const int level = kFlacLevelOption.Clamped(c_.FlacLevelBox);
+  if (flacAvailable_ && level != o.FlacLevel)
+    stored &= program_.SetIniFormatOption(kFlacLevelOption, level);
   KeepReadOffset();
   for (std::size_t i = 0; i < readOffsets_.size() && i < o.ReadOffsets.size(); ++i)
     if (readOffsets_[i] != o.ReadOffsets[i])

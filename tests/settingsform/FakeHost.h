@@ -58,9 +58,7 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::string LameVersionText() override { return lame; }
   std::string AcmCodecName() override { return acm; }
   std::vector<std::string> AcmFormatDescriptions() override { return acmFormats; }
-  bool LameAvailable() override { return true; }
-  bool VorbisAvailable() override { return true; }
-  bool WmaAvailable() override { return true; }
+  bool FormatAvailable(OutputKind kind) override { return kind == OutputKind::Flac ? flac : true; }
   WindowState State() override { return state; }
   bool DiscPresent() override { return disc; }
   int SelectedTrack() override { return selected; }
@@ -78,9 +76,9 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
     ripWorkers = w;
     return true;
   }
-  bool FlacAvailable() override { return flac; }
-  int IniFlacLevel() override { return flacLevel; }
-  bool SetIniFlacLevel(int level) override {
+  // FLAC's level is the one option the formats keep in the INI store.
+  int IniFormatOption(const FormatOption&) override { return flacLevel; }
+  bool SetIniFormatOption(const FormatOption&, int level) override {
     iniCalls.push_back("FlacLevel=" + std::to_string(level));
     if (!iniWritable || level < 0 || level > 8) return false;
     flacLevel = level;
