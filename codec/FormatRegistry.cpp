@@ -36,9 +36,13 @@ std::string List(const int* table, int count) {
 }
 
 // CD audio bytes a second over a stream's bytes a second.
-double AtKbits(double kbits) { return kbits > 0 ? 176400.0 / (kbits * 125) : 1.0; }
+double AtKbits(double kbits) {
+  return kbits > 0 ? 176400.0 / (kbits * 125) : 1.0;
+}
 
-bool Always(const SettingsRecord&) { return true; }
+bool Always(const SettingsRecord&) {
+  return true;
+}
 
 std::unique_ptr<AudioWriter> MakeWav(const WriterEnvironment&) {
   return std::make_unique<WavWriter>();
@@ -90,47 +94,93 @@ std::optional<std::string> WmaBitrate(SettingsRecord& s, int kbits) {
   return std::nullopt;
 }
 
+// The formats in the order the command line lists them. A new format is
+// one more entry here (and its OutputKind).
 std::vector<OutputFormat> MakeFormats() {
   std::vector<OutputFormat> f;
-  f.push_back({OutputKind::Wav, "wav", ".wav", "WAV", true, false, TagStyle::None, {},
-               {{"wav", MakeWav, Always}},
-               nullptr,
-               {"WAVE1", "W&AVE", "F6", 3},
-               [](const SettingsRecord&, const EncoderSet&) { return 1.0; },
-               nullptr});
-  f.push_back({OutputKind::Mp3, "mp3", ".mp3", "MP3", false, true, TagStyle::Id3v2, {},
-               {{"acm", MakeAcm, [](const SettingsRecord& s) { return s.UseLame == 0; }},
-                {"lame", MakeLame, [](const SettingsRecord& s) { return s.UseLame != 0; }}},
-               nullptr,
-               {"MP3", "&MP3", "F9", 0},
-               [](const SettingsRecord& s, const EncoderSet& e) {
-                 return ExpectedCompressionRatio(s, e.Acm());
-               },
-               Mp3Bitrate});
-  f.push_back({OutputKind::Ogg, "ogg", ".ogg", "Ogg Vorbis", false, true, TagStyle::VorbisComments,
-               {},
-               {{"vorbis", MakeVorbis, Always}},
-               "Кодирование в OGG невозможно т.к. нет необходимых библиотек.",
-               {"OGG1", "OGG", "F8", 1},
-               // Vorbis at its quality varies with the music: counted at the
-               // most a stereo stream commonly takes.
-               [](const SettingsRecord&, const EncoderSet&) { return AtKbits(320); },
-               OggBitrate});
-  f.push_back({OutputKind::Wma, "wma", ".wma", "WMA", false, true, TagStyle::WmaAttributes, {},
-               {{"wma", MakeWma, Always}},
-               "Кодирование в WMA невозможно т.к. кодер не установлен.",
-               {"WMA1", "&WMA", "F7", 2},
-               [](const SettingsRecord& s, const EncoderSet&) {
-                 return AtKbits(kWmaKbits[std::min<int>(s.WmaBitrateIndex, 8)]);
-               },
-               WmaBitrate});
-  f.push_back({OutputKind::Flac, "flac", ".flac", "FLAC", true, true, TagStyle::VorbisComments,
-               {kFlacLevelOption},
-               {{"flac", MakeFlac, Always}},
-               "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.",
-               {"FLAC1", "F&LAC", "F11", 4},
-               [](const SettingsRecord&, const EncoderSet&) { return kFlacCompressionRatio; },
-               nullptr});
+  f.push_back({
+      .kind = OutputKind::Wav,
+      .name = "wav",
+      .extension = ".wav",
+      .title = "WAV",
+      .lossless = true,
+      .compressed = false,
+      .tags = TagStyle::None,
+      .options = {},
+      .encoders = {{"wav", MakeWav, Always}},
+      .missingText = nullptr,
+      .menu = {"WAVE1", "W&AVE", "F6", 3},
+      .expectedRatio = [](const SettingsRecord&, const EncoderSet&) { return 1.0; },
+      .setBitrate = nullptr,
+  });
+  f.push_back({
+      .kind = OutputKind::Mp3,
+      .name = "mp3",
+      .extension = ".mp3",
+      .title = "MP3",
+      .lossless = false,
+      .compressed = true,
+      .tags = TagStyle::Id3v2,
+      .options = {},
+      .encoders = {{"acm", MakeAcm, [](const SettingsRecord& s) { return s.UseLame == 0; }},
+                   {"lame", MakeLame, [](const SettingsRecord& s) { return s.UseLame != 0; }}},
+      .missingText = nullptr,
+      .menu = {"MP3", "&MP3", "F9", 0},
+      .expectedRatio = [](const SettingsRecord& s,
+                          const EncoderSet& e) { return ExpectedCompressionRatio(s, e.Acm()); },
+      .setBitrate = Mp3Bitrate,
+  });
+  f.push_back({
+      .kind = OutputKind::Ogg,
+      .name = "ogg",
+      .extension = ".ogg",
+      .title = "Ogg Vorbis",
+      .lossless = false,
+      .compressed = true,
+      .tags = TagStyle::VorbisComments,
+      .options = {},
+      .encoders = {{"vorbis", MakeVorbis, Always}},
+      .missingText = "Кодирование в OGG невозможно т.к. нет необходимых библиотек.",
+      .menu = {"OGG1", "OGG", "F8", 1},
+      // Vorbis at its quality varies with the music: counted at the most a
+      // stereo stream commonly takes.
+      .expectedRatio = [](const SettingsRecord&, const EncoderSet&) { return AtKbits(320); },
+      .setBitrate = OggBitrate,
+  });
+  f.push_back({
+      .kind = OutputKind::Wma,
+      .name = "wma",
+      .extension = ".wma",
+      .title = "WMA",
+      .lossless = false,
+      .compressed = true,
+      .tags = TagStyle::WmaAttributes,
+      .options = {},
+      .encoders = {{"wma", MakeWma, Always}},
+      .missingText = "Кодирование в WMA невозможно т.к. кодер не установлен.",
+      .menu = {"WMA1", "&WMA", "F7", 2},
+      .expectedRatio =
+          [](const SettingsRecord& s, const EncoderSet&) {
+            return AtKbits(kWmaKbits[std::min<int>(s.WmaBitrateIndex, 8)]);
+          },
+      .setBitrate = WmaBitrate,
+  });
+  f.push_back({
+      .kind = OutputKind::Flac,
+      .name = "flac",
+      .extension = ".flac",
+      .title = "FLAC",
+      .lossless = true,
+      .compressed = true,
+      .tags = TagStyle::VorbisComments,
+      .options = {kFlacLevelOption},
+      .encoders = {{"flac", MakeFlac, Always}},
+      .missingText = "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.",
+      .menu = {"FLAC1", "F&LAC", "F11", 4},
+      .expectedRatio = [](const SettingsRecord&,
+                          const EncoderSet&) { return kFlacCompressionRatio; },
+      .setBitrate = nullptr,
+  });
   return f;
 }
 

@@ -44,7 +44,9 @@ std::vector<std::int16_t> Material(std::size_t frames) {
   return pcm;
 }
 
-std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
 
 bool StartsWith(const std::vector<std::uint8_t>& bytes, std::string_view magic) {
   return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
@@ -88,8 +90,7 @@ TEST(FormatRegistryTest, UnknownNamesExtensionsAndKindsAreRefused) {
   EXPECT_EQ(FindFormat(static_cast<OutputKind>(255)), nullptr);
   // A value no format has is taken as WAV where one is needed.
   EXPECT_EQ(FormatFor(static_cast<OutputKind>(9)).kind, OutputKind::Wav);
-  for (int v : {-1, 5, 256, 260})
-    EXPECT_EQ(FormatForValue(v).kind, OutputKind::Wav) << v;
+  for (int v : {-1, 5, 256, 260}) EXPECT_EQ(FormatForValue(v).kind, OutputKind::Wav) << v;
   EXPECT_EQ(FormatForValue(4).kind, OutputKind::Flac);
 }
 
@@ -187,7 +188,10 @@ TEST_F(FormatWriterTest, FlacLevelAndDiscTagsReachTheStreamAsOnTheWriterItself) 
     ASSERT_TRUE(reader.Open(dir_.File("made" + std::to_string(l) + ".flac")).Ok());
     std::vector<std::int16_t> back(pcm_.size() + 16);
     std::size_t got = 0, total = 0;
-    while (reader.Read(reinterpret_cast<std::uint8_t*>(back.data()) + total, back.size() * 2 - total, &got).Ok() &&
+    while (reader
+               .Read(reinterpret_cast<std::uint8_t*>(back.data()) + total, back.size() * 2 - total,
+                     &got)
+               .Ok() &&
            got > 0)
       total += got;
     back.resize(total / 2);
@@ -274,8 +278,10 @@ TEST_F(FormatWriterTest, OggAndWmaFilesStartAsTheirContainersDo) {
       static const std::uint8_t kAsf[] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11};
       ASSERT_GE(bytes.size(), sizeof kAsf);
       EXPECT_EQ(std::memcmp(bytes.data(), kAsf, sizeof kAsf), 0);
-      const std::string probe = test::Run("ffprobe -v error -show_entries format=bit_rate:stream=codec_name "
-                                          "-of default=nw=1 " + test::Quote(dir_.File("a.wma")));
+      const std::string probe = test::Run(
+          "ffprobe -v error -show_entries format=bit_rate:stream=codec_name "
+          "-of default=nw=1 " +
+          test::Quote(dir_.File("a.wma")));
       if (!probe.empty()) {
         EXPECT_EQ(test::ProbeValue(probe, "codec_name"), "wmav2");
       }
