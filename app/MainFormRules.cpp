@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <map>
 
+#include "codec/FormatRegistry.h"
+
 namespace sonarvex {
 
 bool ToolbarButtonVisible(const SettingsRecord& s, const std::string& name, bool m3uVisible) {
@@ -68,12 +70,14 @@ std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
   std::map<std::string, bool> state;
   auto set = [&](const std::string& name, bool v) { state[name] = v; };
   for (const char* name :
-       {"SpeedButton10", "SpeedButton9", "SpeedButton2", "SpeedButton18", "WMAButton", "WMA1",
-        "OGG1", "SpeedButton11", "SpeedButton12", "SpeedButton13", "SpeedButton14",
+       {"SpeedButton10", "SpeedButton9", "SpeedButton2", "SpeedButton18", "WMAButton",
+        "SpeedButton11", "SpeedButton12", "SpeedButton13", "SpeedButton14",
         "SpeedButton15", "SpeedButton6", "CDDB2", "SpeedButton5", "GroupEdit", "AlbumNameEdit",
-        "SonarvexCD1", "N22", "WAVE1", "FlacButton", "FLAC1", "TagSpeedButton", "ID3v2", "ID3v21", "VolumeBar", "MP3",
+        "SonarvexCD1", "N22", "FlacButton", "TagSpeedButton", "ID3v2", "ID3v21", "VolumeBar",
         "N40", "Play1"})
     set(name, on);
+  // Every format's grab command.
+  for (const OutputFormat* format : GrabMenuFormats()) set(format->menu.action, on);
   set("M3U1", false);
   set("SpeedButton8", false);
   if (discPresent) {

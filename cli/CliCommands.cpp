@@ -21,6 +21,7 @@
 #include "rip/RipPipeline.h"
 #include "session/Session.h"
 #include "settings/SettingsFields.h"
+#include "codec/FormatRegistry.h"
 #include "drive/DriveCommands.h"
 #include "metadata/CddbCommand.h"
 #include "platform/ConsoleDialogs.h"
@@ -414,22 +415,20 @@ class Cli {
         ticked[t - 1] = true;
       }
     }
-    GrabSender sender = GrabSender::Mp3Menu;
-    std::string format = o_.Format;
-    if (format.empty()) {
-      static const char* kKinds[] = {"wav", "mp3", "wma", "ogg"};
-      format = kKinds[settings.OutputKind < 4 ? settings.OutputKind : 1];
+    // The format named (the options allow known names only), else the
+    // settings' kind; a stored value the record cannot hold means MP3, the
+    // record's default.
+    OutputKind kind = OutputKind::Mp3;
+    if (const OutputFormat* named = FindFormatByName(o_.Format)) {
+      kind = named->kind;
+    } else if (const OutputKind stored = OutputKindFromRecord(settings.OutputKind);
+               static_cast<std::uint8_t>(stored) == settings.OutputKind) {
+      kind = stored;
     }
-    if (format == "wav") sender = GrabSender::Wave;
-    if (format == "ogg") sender = GrabSender::Ogg;
-    if (format == "wma") sender = GrabSender::Wma;
-    if (format == "flac") sender = GrabSender::Flac;
-    const int kind = format == "wav"    ? 0
-                     : format == "wma"  ? 2
-                     : format == "ogg"  ? 3
-                     : format == "flac" ? 4
-                                        : 1;
-    if (int status = ApplyOverrides(settings, kind); status != 0) return status;
+    // The grab menu's command of the format: the MP3 button's Ogg choice does
+    // not apply.
+    const GrabSender sender{kind};
+    if (int status = ApplyOverrides(settings, static_cast<int>(kind)); status != 0) return status;
     // These two changes live in memory only: the command line never saves
     // the settings.
     if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;

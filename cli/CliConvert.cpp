@@ -8,6 +8,7 @@
 
 #include "session/Session.h"
 #include "codec/EncoderSet.h"
+#include "codec/FormatRegistry.h"
 #include "codec/WmaFileReader.h"
 #include "conversion/ConvertEngine.h"
 #include "platform/Dialogs.h"
@@ -48,27 +49,29 @@ constexpr const char* kPairs =
     "wav->wma, wav->ogg";
 
 // The direction of a source for a target, or -1 when the window has none.
-int DirectionFor(SourceKind kind, const std::string& to) {
-  switch (kind) {
-    case SourceKind::Mp3:
-      if (to == "wav") return kMp3ToWav;
-      if (to == "mp3") return kMp3ToMp3;
-      break;
-    case SourceKind::Wma:
-      if (to == "wav") return kWmaToWav;
-      if (to == "mp3") return kWmaToMp3;
-      break;
-    case SourceKind::Avi:
-      if (to == "wav" || to == "mp3") return kAviToMp3OrWav;
-      break;
-    case SourceKind::Wav:
-      if (to == "mp3") return kWavToMp3;
-      if (to == "wma") return kWavToWma;
-      if (to == "ogg") return kWavToOgg;
-      break;
-    case SourceKind::None: break;
-  }
+int DirectionFor(SourceKind kind, const OutputFormat& to) {
+  for (int d = 0; d < kDirectionCount; ++d)
+    if (DirectionTakes(d, kind) && DirectionMakes(d, to.kind)) return d;
   return -1;
+}
+
+// The formats some direction writes, in the command line's order.
+std::vector<const OutputFormat*> ConvertTargets() {
+  std::vector<const OutputFormat*> targets;
+  for (const OutputFormat& f : OutputFormats())
+    for (int d = 0; d < kDirectionCount; ++d)
+      if (DirectionMakes(d, f.kind)) {
+        targets.push_back(&f);
+        break;
+      }
+  return targets;
+}
+
+// The target --to names, nullptr when no direction writes it.
+const OutputFormat* ConvertTarget(const std::string& to) {
+  for (const OutputFormat* f : ConvertTargets())
+    if (to == f->name) return f;
+  return nullptr;
 }
 
 bool ParseInt(const std::string& s, int lo, int hi, int* v) {
@@ -161,7 +164,9 @@ class CliConvertDialogs : public WindowlessDialogs {
 }  // namespace
 
 const char* ConvertUsage() {
-  return "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...";
+  static const std::string usage = "convert --to " + JoinFormatNames(ConvertTargets(), "|", "|") +
+                                   " [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...";
+  return usage.c_str();
 }
 
 int RunConvertCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
@@ -201,8 +206,9 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
       files.push_back(a);
     }
   }
-  if (to != "wav" && to != "mp3" && to != "ogg" && to != "wma")
-    return usage("--to must be wav, mp3, ogg or wma");
+  const OutputFormat* target = ConvertTarget(to);
+  if (target == nullptr)
+    return usage("--to must be " + JoinFormatNames(ConvertTargets(), ", ", " or "));
   if (files.empty()) return usage("no files");
   int formatIndex = -1;
   if (bitrate >= 0) {
@@ -213,7 +219,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   // Every file's direction first: a pair the window does not have is a usage error.
   std::map<int, std::vector<std::string>> byDirection;
   for (const std::string& f : files) {
-    const int d = DirectionFor(SourceKindOf(f), to);
+    const int d = DirectionFor(SourceKindOf(f), *target);
     if (d < 0)
       return usage("cannot convert '" + f + "' to " + to + "; the conversions are: " + kPairs);
     byDirection[d].push_back(Absolute(f));

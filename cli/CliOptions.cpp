@@ -2,7 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <set>
+#include <utility>
+
+#include "codec/FormatRegistry.h"
 
 namespace sonarvex {
 namespace {
@@ -33,7 +37,7 @@ const CommandHelp kCommands[] = {
      "  START SECTOR and audio|data, then the lead-out.\n"
      "  --drive N       the drive (default: the one the settings choose)\n"},
     {"rip",
-     "rip [--drive N] [--format wav|mp3|ogg|wma|flac] [--tracks LIST] [--on-the-fly]\n"
+     "rip [--drive N] [--format @FORMATS|@] [--tracks LIST] [--on-the-fly]\n"
      "      [--overwrite] [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
      "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
@@ -41,7 +45,7 @@ const CommandHelp kCommands[] = {
      "  goes to standard error: on a terminal one updating line per track\n"
      "  (percentage, speed, time left), otherwise one line per finished track.\n"
      "  --drive N         the drive (default: the one the settings choose)\n"
-     "  --format F        wav, mp3, ogg, wma or flac (default: the settings' kind)\n"
+     "  --format F        @FORMATS or@ (default: the settings' kind)\n"
      "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
      "  --on-the-fly      encode while reading\n"
      "  --overwrite       replace a file that is at a track's output name; without\n"
@@ -153,11 +157,26 @@ const char* CliUsage() {
          "'sonarvex-cli --help' describes them all.\n";
 }
 
+namespace {
+
+// A help text with the output formats' names filled in: "@FORMATS|@" is
+// "wav|mp3|...", "@FORMATS or@" is "wav, mp3, ... or flac".
+std::string WithFormats(std::string text) {
+  const std::pair<const char*, std::string> marks[] = {
+      {"@FORMATS|@", JoinFormatNames("|", "|")}, {"@FORMATS or@", JoinFormatNames(", ", " or ")}};
+  for (const auto& [mark, names] : marks)
+    for (auto at = text.find(mark); at != std::string::npos; at = text.find(mark, at + names.size()))
+      text.replace(at, std::strlen(mark), names);
+  return text;
+}
+
+}  // namespace
+
 std::string CliHelp(const std::string& command) {
   if (!command.empty()) {
     const CommandHelp* c = FindCommand(command);
     if (!c) return {};
-    return std::string("usage: sonarvex-cli [OPTIONS] ") + c->synopsis + "\n" + c->text;
+    return WithFormats(std::string("usage: sonarvex-cli [OPTIONS] ") + c->synopsis + "\n" + c->text);
   }
   std::string h =
       "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
@@ -175,7 +194,8 @@ std::string CliHelp(const std::string& command) {
       "  -v, --verbose     also say which files and folders are used\n"
       "\n"
       "Commands:\n";
-  for (const CommandHelp& c : kCommands) h += std::string("  ") + c.synopsis + "\n" + c.text;
+  for (const CommandHelp& c : kCommands)
+    h += WithFormats(std::string("  ") + c.synopsis + "\n" + c.text);
   h +=
       "\n"
       "Files: beside the program when a setting/ folder is there (or in its\n"
@@ -270,7 +290,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     } else if (a == "--format") {
       auto v = value(a);
       if (!v) return std::nullopt;
-      if (*v != "wav" && *v != "mp3" && *v != "ogg" && *v != "wma" && *v != "flac") {
+      if (FindFormatByName(*v) == nullptr) {
         *error = "unknown format " + *v;
         return std::nullopt;
       }

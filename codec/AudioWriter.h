@@ -15,6 +15,7 @@
 #include <string>
 
 #include "codec/AudioFormat.h"
+#include "codec/FormatOptions.h"
 #include "codec/ProgressCallback.h"
 #include "platform/SafeFile.h"
 #include "records/SettingsRecord.h"
@@ -33,6 +34,10 @@ class AudioWriter {
   // Takes the writer's options from the settings record; applies from the
   // next Open or ConvertFile.
   virtual void Configure(const SettingsRecord& settings) = 0;
+  // Takes what the record does not hold: the options of the writer's format
+  // kept in the INI store and the disc's tags; applies from the next Open
+  // or ConvertFile. Writers without such options ignore them.
+  virtual void SetOptions(const FormatOptions& /*options*/) {}
 
   // Creates outputName (exclusively: nothing may be there) and starts the
   // stream. tag may be nullptr; with a raw tag set (MP3 writers) the raw bytes

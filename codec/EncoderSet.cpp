@@ -1,7 +1,10 @@
 #include "codec/EncoderSet.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
 
+#include "codec/FormatRegistry.h"
 #include "codec/SampleOps.h"
 #include "codec/WavSourceReader.h"
 
@@ -10,11 +13,12 @@ namespace sonarvex {
 EncoderSet::EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names,
                        std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers)
     : settings_(&settings) {
-  acm_ = std::make_unique<AcmMp3Writer>(dialogs, std::move(mp3Drivers));
-  lame_ = std::make_unique<LameWriter>(dialogs, names.Lame);
-  wma_ = std::make_unique<WmaWriter>();
-  vorbis_ = std::make_unique<VorbisWriter>(names.Ogg, names.Vorbis, names.VorbisEnc);
-  flac_ = std::make_unique<FlacWriter>(names.Flac);
+  const WriterEnvironment env{dialogs, names, &mp3Drivers};
+  for (const OutputFormat& format : OutputFormats()) {
+    if (!format.compressed) continue;  // WAV: written by the caller
+    for (const FormatEncoder& encoder : format.encoders)
+      writers_.push_back({&format, &encoder, encoder.make(env)});
+  }
 }
 
 EncoderSet::~EncoderSet() {
@@ -32,17 +36,26 @@ void EncoderSet::SetRawTag(const void* bytes, std::uint32_t size) {
   rawTagSize_ = bytes != nullptr ? size : 0;
 }
 
+AudioWriter& EncoderSet::Writer(const char* id) const {
+  const std::string_view wanted = id;
+  for (const Slot& slot : writers_)
+    if (wanted == slot.encoder->id) return *slot.writer;
+  // Every encoder the registry names has its writer here.
+  std::abort();
+}
+
 AudioWriter* EncoderSet::WriterFor(OutputKind kind) {
-  switch (kind) {
-    case OutputKind::Mp3:
-      if (settings_->UseLame != 0) return lame_.get();
-      return acm_.get();
-    case OutputKind::Wma: return wma_.get();
-    case OutputKind::Ogg: return vorbis_.get();
-    case OutputKind::Flac: return flac_.get();
-    case OutputKind::Wav: break;
-  }
+  for (const Slot& slot : writers_)
+    if (slot.format->kind == kind && slot.encoder->chosen(*settings_)) return slot.writer.get();
   return nullptr;
+}
+
+bool EncoderSet::Available(OutputKind kind) {
+  const OutputFormat* format = FindFormat(kind);
+  if (format == nullptr) return false;
+  if (!format->compressed) return true;
+  const AudioWriter* writer = WriterFor(kind);
+  return writer != nullptr && writer->Available();
 }
 
 WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outputName) {
@@ -50,7 +63,7 @@ WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outpu
 }
 
 WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outputName,
-                             OutputKind kind) {
+                             OutputKind kind, const FormatOptions& options) {
   if (open_) return WriteResult::Failure(CreateFailureText(outputName, EBUSY));
   const bool raw = rawTag_;
   rawTag_ = false;  // the raw tag applies to this one Open
@@ -63,6 +76,7 @@ WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outpu
     return {};
   }
   writer_->Configure(*settings_);
+  writer_->SetOptions(options);
   writer_->SetRawTag(raw, rawTagBytes_, rawTagSize_);
   writer_->SetSourceFormat(source_);
   // A raw tag is for MP3 files; the others get no tag then.
@@ -77,10 +91,10 @@ WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outpu
 }
 
 WriteResult EncoderSet::Open(const TrackTags& tag, const std::string& outputName,
-                             OutputKind kind) {
+                             OutputKind kind, const FormatOptions& options) {
   AudioWriter* writer = WriterFor(kind);
   if (writer) writer->SetTagTexts(&tag.Texts);
-  WriteResult r = Open(&tag.Record, outputName, kind);
+  WriteResult r = Open(&tag.Record, outputName, kind, options);
   if (writer) writer->SetTagTexts(nullptr);
   return r;
 }
@@ -114,7 +128,8 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
 }
 
 WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                                    const TrackTagRecord* tag, OutputKind kind) {
+                                    const TrackTagRecord* tag, OutputKind kind,
+                                    const FormatOptions& options) {
   const SettingsRecord& s = *settings_;
   AudioWriter* writer = WriterFor(kind);
   if (writer == nullptr) return {};  // WAV: nothing to encode
@@ -128,9 +143,8 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
   }
   // Every writer gets the progress routine, the normalisation and the
   // source's format, so that each kind behaves the same.
-  for (AudioWriter* w : {static_cast<AudioWriter*>(acm_.get()), static_cast<AudioWriter*>(lame_.get()),
-                         static_cast<AudioWriter*>(wma_.get()), static_cast<AudioWriter*>(vorbis_.get()),
-                         static_cast<AudioWriter*>(flac_.get())}) {
+  for (const Slot& slot : writers_) {
+    AudioWriter* w = slot.writer.get();
     w->SetProgress(progress_);
     w->SetNormalize(s.NormalizeEnabled != 0);
     w->SetGain(gain);
@@ -138,16 +152,18 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
     w->SetRawTag(false, nullptr, 0);
   }
   writer->Configure(s);
+  writer->SetOptions(options);
   if (!RemoveForReplacement(outputName))
     return WriteResult::Failure(CreateFailureText(outputName, errno));
   return writer->ConvertFile(sourceWav, outputName, tag);
 }
 
 WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                                    const TrackTags& tag, OutputKind kind) {
+                                    const TrackTags& tag, OutputKind kind,
+                                    const FormatOptions& options) {
   AudioWriter* writer = WriterFor(kind);
   if (writer) writer->SetTagTexts(&tag.Texts);
-  WriteResult r = ConvertFile(sourceWav, outputName, &tag.Record, kind);
+  WriteResult r = ConvertFile(sourceWav, outputName, &tag.Record, kind, options);
   if (writer) writer->SetTagTexts(nullptr);
   return r;
 }

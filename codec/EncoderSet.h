@@ -1,6 +1,7 @@
-// The single front object for all compressed output: it owns the five
-// writers (ACM/codec-layer MP3, LAME MP3, WMA, Ogg Vorbis, FLAC) and picks
-// one by the output kind (the settings' OutputKind unless given) and UseLame.
+// The single front object for all compressed output: it owns a writer of
+// every encoder the format registry names (ACM/codec-layer MP3, LAME MP3,
+// Ogg Vorbis, WMA, FLAC) and picks one by the output kind (the settings'
+// OutputKind unless given) and the settings (UseLame for MP3).
 //
 // Streamed use (ripping on the fly): SetSourceFormat, Open, Write..., Close.
 // Whole files: SetPeak, SetProgressCallback, ConvertFile.
@@ -28,6 +29,9 @@
 
 namespace sonarvex {
 
+struct FormatEncoder;
+struct OutputFormat;
+
 // The file names the encoder libraries are loaded by (tests point them
 // elsewhere to see a missing library).
 struct CodecLibraryNames {
@@ -40,9 +44,11 @@ struct CodecLibraryNames {
 
 class EncoderSet {
  public:
-  // Creates the writers: the MP3 drivers are enumerated, the LAME library is
-  // loaded (a missing one is reported once through dialogs), then WMA, the
-  // Vorbis libraries and libFLAC (missing ones quietly disable their kind). settings is read at every Open and ConvertFile.
+  // Creates the writers of the compressed formats in the registry's order:
+  // the MP3 drivers are enumerated, the LAME library is loaded (a missing
+  // one is reported once through dialogs), then the Vorbis libraries, WMA
+  // and libFLAC (missing ones quietly disable their kind). settings is read
+  // at every Open and ConvertFile.
   EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names = {},
              std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers = InstalledMp3Drivers());
   ~EncoderSet();
@@ -66,16 +72,22 @@ class EncoderSet {
   // The writer for an output kind (MP3: LAME when the settings' UseLame is
   // set, else the codec layer); nullptr for WAV, which EncoderSet does not write.
   AudioWriter* WriterFor(OutputKind kind);
+  // Whether files of the kind can be written on this computer: the library
+  // of the writer the settings choose is there (WAV needs none).
+  bool Available(OutputKind kind);
 
   // Starts a file of the given kind (without one: the settings' OutputKind).
   // Fails when already open (the open file is left alone). What is at the
   // name is removed first (a link is removed, never written through). With
   // kind WAV only the open flag is set. A writer that cannot start the file
-  // leaves the set closed and says why.
+  // leaves the set closed and says why. options: those of the kind's format
+  // kept outside the record, and the disc's tags.
   WriteResult Open(const TrackTagRecord* tag, const std::string& outputName);
-  WriteResult Open(const TrackTagRecord* tag, const std::string& outputName, OutputKind kind);
+  WriteResult Open(const TrackTagRecord* tag, const std::string& outputName, OutputKind kind,
+                   const FormatOptions& options = {});
   // The same with the tag's full texts (UTF-8, every script).
-  WriteResult Open(const TrackTags& tag, const std::string& outputName, OutputKind kind);
+  WriteResult Open(const TrackTags& tag, const std::string& outputName, OutputKind kind,
+                   const FormatOptions& options = {});
   // Interleaved signed 16-bit little-endian samples in the source format.
   // A failure deletes the partial file; Close then reports it again.
   WriteResult Write(const void* pcm, std::size_t byteCount);
@@ -92,33 +104,38 @@ class EncoderSet {
   WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
                           const TrackTagRecord* tag);
   WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                          const TrackTagRecord* tag, OutputKind kind);
+                          const TrackTagRecord* tag, OutputKind kind,
+                          const FormatOptions& options = {});
   WriteResult ConvertFile(const std::string& sourceWav, const std::string& outputName,
-                          const TrackTags& tag, OutputKind kind);
+                          const TrackTags& tag, OutputKind kind, const FormatOptions& options = {});
 
   // The LAME version text for the choosers; empty without the library.
-  std::string LameVersionText() const { return lame_->VersionText(); }
+  std::string LameVersionText() const { return Lame().VersionText(); }
 
-  AcmMp3Writer& Acm() { return *acm_; }
-  const AcmMp3Writer& Acm() const { return *acm_; }
-  LameWriter& Lame() { return *lame_; }
-  const LameWriter& Lame() const { return *lame_; }
-  WmaWriter& Wma() { return *wma_; }
-  const WmaWriter& Wma() const { return *wma_; }
-  VorbisWriter& Vorbis() { return *vorbis_; }
-  const VorbisWriter& Vorbis() const { return *vorbis_; }
-  // The FLAC writer: its level (SetLevel, from the INI store) and the disc's
-  // tags beyond the tag record (SetDiscTags) are set on it directly.
-  FlacWriter& Flac() { return *flac_; }
-  const FlacWriter& Flac() const { return *flac_; }
+  // The writers by their encoder, for what only they know (the codec
+  // layer's formats, the LAME version).
+  AcmMp3Writer& Acm() { return static_cast<AcmMp3Writer&>(Writer("acm")); }
+  const AcmMp3Writer& Acm() const { return static_cast<const AcmMp3Writer&>(Writer("acm")); }
+  LameWriter& Lame() { return static_cast<LameWriter&>(Writer("lame")); }
+  const LameWriter& Lame() const { return static_cast<const LameWriter&>(Writer("lame")); }
+  WmaWriter& Wma() { return static_cast<WmaWriter&>(Writer("wma")); }
+  const WmaWriter& Wma() const { return static_cast<const WmaWriter&>(Writer("wma")); }
+  VorbisWriter& Vorbis() { return static_cast<VorbisWriter&>(Writer("vorbis")); }
+  const VorbisWriter& Vorbis() const { return static_cast<const VorbisWriter&>(Writer("vorbis")); }
+  FlacWriter& Flac() { return static_cast<FlacWriter&>(Writer("flac")); }
+  const FlacWriter& Flac() const { return static_cast<const FlacWriter&>(Writer("flac")); }
 
  private:
+  // The writer made by the registry's encoder `id`.
+  AudioWriter& Writer(const char* id) const;
+
+  struct Slot {
+    const OutputFormat* format;
+    const FormatEncoder* encoder;
+    std::unique_ptr<AudioWriter> writer;
+  };
   std::string outputName_;
-  std::unique_ptr<AcmMp3Writer> acm_;
-  std::unique_ptr<LameWriter> lame_;
-  std::unique_ptr<WmaWriter> wma_;
-  std::unique_ptr<VorbisWriter> vorbis_;
-  std::unique_ptr<FlacWriter> flac_;
+  std::vector<Slot> writers_;
   ProgressCallback progress_;
   bool rawTag_ = false;
   std::uint32_t rawTagSize_ = 0;

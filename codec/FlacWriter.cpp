@@ -10,7 +10,6 @@
 #include "codec/DynamicLibrary.h"
 #include "codec/Id3v2Writer.h"
 #include "codec/WavSourceReader.h"
-#include "platform/IniStore.h"
 
 namespace sonarvex {
 
@@ -99,16 +98,6 @@ struct FlacWriter::Stream {
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
   }
 };
-
-int FlacLevelFrom(const IniStore& ini) {
-  const auto v = ini.GetInt(kFlacIniSection, kFlacIniLevelKey);
-  if (!v || *v < kFlacMinLevel || *v > kFlacMaxLevel) return kFlacDefaultLevel;
-  return static_cast<int>(*v);
-}
-
-void StoreFlacLevel(IniStore& ini, int level) {
-  ini.SetInt(kFlacIniSection, kFlacIniLevelKey, std::clamp(level, kFlacMinLevel, kFlacMaxLevel));
-}
 
 std::vector<std::pair<std::string, std::string>> FlacCommentsFor(const TrackTags& tag,
                                                                  const FlacDiscTags& disc) {

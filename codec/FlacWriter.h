@@ -12,11 +12,10 @@
 
 #include "codec/AudioFormat.h"
 #include "codec/AudioWriter.h"
+#include "codec/FormatOptions.h"
 #include "records/TrackTagRecord.h"
 
 namespace sonarvex {
-
-class IniStore;
 
 inline constexpr const char* kFlacLibraryName = "libFLAC.so.12";
 
@@ -28,15 +27,12 @@ inline constexpr int kFlacDefaultLevel = 5;
 inline constexpr const char* kFlacIniSection = "FLAC";
 inline constexpr const char* kFlacIniLevelKey = "Level";
 
-// The level a stored value names: out of range or not a number gives the default.
-int FlacLevelFrom(const IniStore& ini);
-void StoreFlacLevel(IniStore& ini, int level);
+// The level as an option of the format (FormatOptions carries its value).
+inline constexpr FormatOption kFlacLevelOption{kFlacIniSection, kFlacIniLevelKey, kFlacMinLevel,
+                                               kFlacMaxLevel, kFlacDefaultLevel};
 
 // The tags of a track that its tag record has no field for.
-struct FlacDiscTags {
-  std::string AlbumArtist;  // written as ALBUMARTIST when not empty (compilations)
-  int TrackTotal = 0;       // written as TRACKTOTAL when above 0
-};
+using FlacDiscTags = DiscTags;
 
 // The Vorbis comments of a FLAC file for a track (nothing when its tags are off).
 std::vector<std::pair<std::string, std::string>> FlacCommentsFor(const TrackTags& tag,
@@ -50,8 +46,13 @@ class FlacWriter : public AudioWriter {
   FlacWriter& operator=(const FlacWriter&) = delete;
 
   bool Available() const override { return loaded_; }
-  // The settings record has no FLAC fields; the level comes from SetLevel.
+  // The settings record has no FLAC fields; the level and the disc's tags
+  // come from the options (or SetLevel and SetDiscTags).
   void Configure(const SettingsRecord&) override {}
+  void SetOptions(const FormatOptions& options) override {
+    SetLevel(options.Value(kFlacLevelOption));
+    SetDiscTags(options.disc);
+  }
   // Clamped to 0..8.
   void SetLevel(int level);
   int Level() const { return level_; }

@@ -14,6 +14,7 @@
 
 #include "codec/AviSoundReader.h"
 #include "codec/EncoderSet.h"
+#include "codec/FormatRegistry.h"
 #include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
 #include "codec/WmaFileReader.h"
@@ -126,15 +127,40 @@ SourceKind SourceKindOf(const std::string& path) {
   return SourceKind::None;
 }
 
+namespace {
+
+// The directions in order: what each reads and writes.
+struct DirectionEnds {
+  SourceKind source;
+  OutputKind target;
+};
+constexpr DirectionEnds kDirectionEnds[kDirectionCount] = {
+    {SourceKind::Mp3, OutputKind::Wav}, {SourceKind::Mp3, OutputKind::Mp3},
+    {SourceKind::Wma, OutputKind::Wav}, {SourceKind::Wma, OutputKind::Mp3},
+    {SourceKind::Avi, OutputKind::Wav}, {SourceKind::Wav, OutputKind::Mp3},
+    {SourceKind::Wav, OutputKind::Wma}, {SourceKind::Wav, OutputKind::Ogg}};
+
+bool ValidDirection(int direction) { return direction >= 0 && direction < kDirectionCount; }
+
+}  // namespace
+
+SourceKind DirectionSource(int direction) {
+  return ValidDirection(direction) ? kDirectionEnds[direction].source : SourceKind::None;
+}
+
+OutputKind DirectionTarget(int direction) {
+  return ValidDirection(direction) ? kDirectionEnds[direction].target : OutputKind::Wav;
+}
+
+bool DirectionMakes(int direction, OutputKind kind) {
+  if (!ValidDirection(direction)) return false;
+  // The sound of an AVI file becomes WAV or MP3.
+  if (direction == kAviToMp3OrWav && kind == OutputKind::Mp3) return true;
+  return DirectionTarget(direction) == kind;
+}
+
 bool DirectionTakes(int direction, SourceKind kind) {
-  switch (kind) {
-    case SourceKind::Wav: return direction >= kWavToMp3 && direction <= kWavToOgg;
-    case SourceKind::Mp3: return direction == kMp3ToWav || direction == kMp3ToMp3;
-    case SourceKind::Wma: return direction == kWmaToWav || direction == kWmaToMp3;
-    case SourceKind::Avi: return direction == kAviToMp3OrWav;
-    case SourceKind::None: break;
-  }
-  return false;
+  return kind != SourceKind::None && DirectionSource(direction) == kind;
 }
 
 std::string ReplaceQuestionText(const std::string& path) {
@@ -413,16 +439,7 @@ std::string ConvertEngine::OutputPath(int row) const {
   const ConvertRow& r = rows_[static_cast<std::size_t>(row)];
   std::string folder = saveToSourceFolder ? r.folder : outputFolder;
   if (!folder.empty() && folder.back() != '/') folder += '/';
-  const char* ext = ".wav";
-  switch (direction_) {
-    case kMp3ToMp3:
-    case kWmaToMp3:
-    case kWavToMp3: ext = ".mp3"; break;
-    case kWavToWma: ext = ".wma"; break;
-    case kWavToOgg: ext = ".ogg"; break;
-    default: break;
-  }
-  return folder + WithExtension(r.name, ext);
+  return folder + WithExtension(r.name, FormatFor(DirectionTarget(direction_)).extension);
 }
 
 TrackTags* ConvertEngine::RowTag(int row) {
@@ -810,9 +827,7 @@ ConvertEngine::Outcome ConvertEngine::ConvertAvi(int row) {
 ConvertEngine::Outcome ConvertEngine::ConvertWav(int row) {
   const ConvertRow& r = rows_[static_cast<std::size_t>(row)];
   const std::string source = r.Path();
-  const OutputKind kind = direction_ == kWavToWma   ? OutputKind::Wma
-                          : direction_ == kWavToOgg ? OutputKind::Ogg
-                                                    : OutputKind::Mp3;
+  const OutputKind kind = DirectionTarget(direction_);
   SettingsRecord& s = settings_;
   s.CompressOutput = 1;
   s.OutputKind = static_cast<std::uint8_t>(kind);

@@ -25,6 +25,7 @@
 #include "codec/ProgressCallback.h"
 #include "conversion/Mp3DecoderLibrary.h"
 #include "platform/SafeFile.h"
+#include "records/OutputKind.h"
 #include "records/SettingsRecord.h"
 #include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
@@ -84,6 +85,12 @@ enum class SourceKind { None, Wav, Mp3, Avi, Wma };
 SourceKind SourceKindOf(const std::string& path);
 // Whether a source kind belongs to a direction.
 bool DirectionTakes(int direction, SourceKind kind);
+// What a direction reads, and the output kind it writes (the AVI direction:
+// WAV, or MP3 when asked).
+SourceKind DirectionSource(int direction);
+OutputKind DirectionTarget(int direction);
+// Whether a direction can write `kind`.
+bool DirectionMakes(int direction, OutputKind kind);
 
 // "N% завершено", with "Преобр. WAV " before it for mode -1.
 std::string ProgressText(int percent, int mode);
@@ -189,7 +196,7 @@ class ConvertEngine {
   bool TagsApply() const { return direction_ >= kWavToMp3; }
   bool FormatApplies() const { return direction_ == kMp3ToMp3; }
 
-  // The output path of row k (".wav", ".mp3", ".wma" or ".ogg" by direction).
+  // The output path of row k (with the extension of the direction's target).
   std::string OutputPath(int row) const;
 
   // The tag record of a row, made on first use (tags on, the title = the

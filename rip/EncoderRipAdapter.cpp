@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "codec/CompressionRatio.h"
 #include "codec/EncoderSet.h"
+#include "codec/FormatRegistry.h"
 #include "codec/SampleOps.h"
 
 namespace sonarvex {
@@ -16,12 +16,6 @@ OwnEncoderParts::~OwnEncoderParts() = default;
 
 OwnEncoderRipAdapter::OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs)
     : detail::OwnEncoderParts(settings, dialogs), EncoderRipAdapter(*set) {}
-
-OwnEncoderRipAdapter::OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs,
-                                           int flacLevel, FlacDiscTags flacDisc)
-    : OwnEncoderRipAdapter(settings, dialogs) {
-  SetFlacOptions(flacLevel, std::move(flacDisc));
-}
 
 EncoderRipAdapter::~EncoderRipAdapter() {
   // Anything still being written when the rip ends was not finished.
@@ -37,22 +31,15 @@ EncoderSet& EncoderRipAdapter::Encoder() {
   return *encoder_;
 }
 
-bool EncoderRipAdapter::WmaAvailable() { return Encoder().Wma().Available(); }
-
-bool EncoderRipAdapter::VorbisAvailable() { return Encoder().Vorbis().Available(); }
-
-bool EncoderRipAdapter::FlacAvailable() { return Encoder().Flac().Available(); }
+bool EncoderRipAdapter::Available(OutputKind kind) { return Encoder().Available(kind); }
 
 void EncoderRipAdapter::Configure(
-    const SettingsRecord&, OutputKind kind,
+    const SettingsRecord&, OutputKind kind, const FormatOptions& options,
     std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) {
   kind_ = kind;
+  options_ = options;
   progress_ = std::move(progress);
   if (encoder_) InstallProgress();
-  if (kind == OutputKind::Flac) {
-    Encoder().Flac().SetLevel(flacLevel_);
-    Encoder().Flac().SetDiscTags(flacDisc_);
-  }
 }
 
 void EncoderRipAdapter::InstallProgress() {
@@ -70,7 +57,7 @@ void EncoderRipAdapter::InstallProgress() {
 
 WriteResult EncoderRipAdapter::Open(const TrackTags& tag, const std::string& outPath) {
   Encoder().SetSourceFormat(nullptr);
-  return Encoder().Open(tag, outPath, kind_);
+  return Encoder().Open(tag, outPath, kind_, options_);
 }
 
 WriteResult EncoderRipAdapter::Write(const std::uint8_t* data, std::size_t bytes) {
@@ -87,7 +74,7 @@ WriteResult EncoderRipAdapter::ConvertFile(const std::string& wavPath, const std
                                            const TrackTags& tag, int peak) {
   cancelled_ = false;
   Encoder().SetPeak(static_cast<std::int16_t>(std::clamp(peak, 0, 32767)));
-  WriteResult r = Encoder().ConvertFile(wavPath, outPath, tag, kind_);
+  WriteResult r = Encoder().ConvertFile(wavPath, outPath, tag, kind_, options_);
   if (r && cancelled_) return WriteResult::Cancel();
   return r;
 }
@@ -116,22 +103,11 @@ void EncoderRipAdapter::FindPeak(const std::uint8_t* data, std::size_t bytes, in
 }
 
 double EncoderRipAdapter::ExpectedRatio(const SettingsRecord& settings, OutputKind kind) {
-  // CD audio bytes a second over the writer's bytes a second.
-  auto atKbits = [](double kbits) { return kbits > 0 ? 176400.0 / (kbits * 125) : 1.0; };
-  switch (kind) {
-    case OutputKind::Wav: return 1;
-    case OutputKind::Flac: return kFlacCompressionRatio;
-    case OutputKind::Mp3: return ExpectedCompressionRatio(settings, Encoder().Acm());
-    case OutputKind::Wma: {
-      static constexpr int kWmaKbits[] = {32, 40, 48, 64, 80, 96, 128, 160, 192};
-      return atKbits(kWmaKbits[std::min<int>(settings.WmaBitrateIndex, 8)]);
-    }
-    case OutputKind::Ogg:
-      // Vorbis at its quality varies with the music: counted at the most a
-      // stereo stream commonly takes.
-      return atKbits(320);
-  }
-  return 1;
+  const OutputFormat* format = FindFormat(kind);
+  if (format == nullptr) return 1;
+  // Uncompressed output is as big as the audio: no encoder is needed to tell.
+  if (!format->compressed) return 1;
+  return format->expectedRatio(settings, Encoder());
 }
 
 }  // namespace sonarvex

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "rip/RipPipeline.h"
-#include "codec/FlacWriter.h"
 #include "codec/WavWriter.h"
 
 namespace sonarvex {
@@ -22,15 +21,8 @@ class EncoderRipAdapter : public RipEncoder {
   explicit EncoderRipAdapter(std::function<EncoderSet&()> get) : get_(std::move(get)) {}
   ~EncoderRipAdapter() override;
 
-  bool WmaAvailable() override;
-  bool VorbisAvailable() override;
-  bool FlacAvailable() override;
-  // The FLAC level and the disc's tags for FLAC files of the next grabs.
-  void SetFlacOptions(int level, FlacDiscTags disc) {
-    flacLevel_ = level;
-    flacDisc_ = std::move(disc);
-  }
-  void Configure(const SettingsRecord& settings, OutputKind kind,
+  bool Available(OutputKind kind) override;
+  void Configure(const SettingsRecord& settings, OutputKind kind, const FormatOptions& options,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) override;
   WriteResult Open(const TrackTags& tag, const std::string& outPath) override;
   WriteResult Write(const std::uint8_t* data, std::size_t bytes) override;
@@ -53,9 +45,8 @@ class EncoderRipAdapter : public RipEncoder {
   EncoderSet* encoder_ = nullptr;
   std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress_;
   OutputKind kind_ = OutputKind::Mp3;
+  FormatOptions options_;
   bool cancelled_ = false;
-  int flacLevel_ = kFlacDefaultLevel;
-  FlacDiscTags flacDisc_;
   WavWriter wav_;
 };
 
@@ -76,9 +67,6 @@ struct OwnEncoderParts {
 class OwnEncoderRipAdapter : private detail::OwnEncoderParts, public EncoderRipAdapter {
  public:
   OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs);
-  // With the FLAC options of the program's own adapter.
-  OwnEncoderRipAdapter(const SettingsRecord& settings, Dialogs& dialogs, int flacLevel,
-                       FlacDiscTags flacDisc);
 };
 
 }  // namespace sonarvex

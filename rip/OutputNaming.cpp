@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/FormatRegistry.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "records/TextFields.h"
@@ -99,13 +100,7 @@ std::string FixedSchemeName(int i, const NamingInput& in, bool withAlbum) {
 }  // namespace
 
 const char* OutputExtension(int outputKind) {
-  switch (outputKind) {
-    case 1: return ".mp3";
-    case 2: return ".wma";
-    case 3: return ".ogg";
-    case 4: return ".flac";
-    default: return ".wav";
-  }
+  return FormatForValue(outputKind).extension;
 }
 
 TrackNames NamesOfTrack(const NamingInput& in, int i) {

@@ -34,7 +34,8 @@ struct TrackNames {
 };
 TrackNames NamesOfTrack(const NamingInput& in, int i);
 
-// ".wav", ".mp3", ".wma" or ".ogg" for OutputKind 0..3 (else ".wav").
+// The extension of the output format an OutputKind value names (".mp3"),
+// ".wav" for a value no format has.
 const char* OutputExtension(int outputKind);
 
 // Expands %A, %D, %T, %N (and their Cyrillic letters) of a format string for

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "rip/OutputNaming.h"
+#include "codec/FormatRegistry.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
 #include "platform/Dialogs.h"
@@ -31,10 +32,6 @@ namespace {
 
 constexpr const char* kAskCancelCopy = "Вы хотите прервать копироание ???";
 constexpr const char* kAskCancelCompress = "Вы хотите останоить сжатие???";
-constexpr const char* kNoWma = "Кодирование в WMA невозможно т.к. кодер не установлен.";
-constexpr const char* kNoOgg = "Кодирование в OGG невозможно т.к. нет необходимых библиотек.";
-constexpr const char* kNoFlac =
-    "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.";
 constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
 constexpr int kChunkDefault = 26;
 constexpr const char* kAborted = "Копирование прервано.";
@@ -76,15 +73,7 @@ bool SameFolder(std::string a, std::string b) {
 }  // namespace
 
 OutputKind GrabKind(GrabSender sender, const SettingsRecord& settings) {
-  switch (sender) {
-    case GrabSender::Mp3Button: return settings.Mp3AsOgg ? OutputKind::Ogg : OutputKind::Mp3;
-    case GrabSender::Mp3Menu: return OutputKind::Mp3;
-    case GrabSender::Wma: return OutputKind::Wma;
-    case GrabSender::Wave: return OutputKind::Wav;
-    case GrabSender::Ogg: return OutputKind::Ogg;
-    case GrabSender::Flac: return OutputKind::Flac;
-  }
-  return OutputKind::Mp3;
+  return sender.mp3Button && settings.Mp3AsOgg ? OutputKind::Ogg : sender.kind;
 }
 
 RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
@@ -120,7 +109,8 @@ std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
     largest = std::max(largest, bytes);
     ++files;
   }
-  if (kind == OutputKind::Wav) return audio + files * 44;
+  // Uncompressed (WAV): the audio and each file's header.
+  if (!FormatFor(kind).compressed) return audio + files * 44;
   double ratio = encoder_.ExpectedRatio(settings_, kind);
   // A ratio that cannot be told counts the audio whole.
   if (!(ratio >= 1) || ratio > 1000) ratio = 1;
@@ -134,16 +124,10 @@ std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
 void RipPipeline::GrabCommand(GrabSender sender) {
   outcome_ = Outcome::NotStarted;
   failure_.clear();
-  if (sender == GrabSender::Wma && !encoder_.WmaAvailable()) {
-    dialogs_.Message(kNoWma, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
-    return;
-  }
-  if (GrabKind(sender, settings_) == OutputKind::Ogg && !encoder_.VorbisAvailable()) {
-    dialogs_.Message(kNoOgg, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
-    return;
-  }
-  if (sender == GrabSender::Flac && !encoder_.FlacAvailable()) {
-    dialogs_.Message(kNoFlac, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
+  // A format whose library is missing says so before anything is read.
+  const OutputFormat& format = FormatFor(GrabKind(sender, settings_));
+  if (format.missingText != nullptr && !encoder_.Available(format.kind)) {
+    dialogs_.Message(format.missingText, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
   // A grab with no ticked audio track would copy nothing: say so.
@@ -165,8 +149,8 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   // The kind of this grab is handed down; the settings record keeps the
   // user's choice.
   kind_ = GrabKind(sender, settings_);
-  compress_ = kind_ != OutputKind::Wav;
-  encoder_.Configure(settings_, kind_,
+  compress_ = FormatFor(kind_).compressed;
+  encoder_.Configure(settings_, kind_, formatOptions_,
                      [this](std::uint64_t done, std::uint64_t total, int* cancel, int mode) {
                        CompressionProgress(done, total, cancel, mode);
                      });
@@ -401,8 +385,8 @@ class RipPipeline::EncoderPool {
  public:
   using Job = std::shared_ptr<TrackJob>;
   EncoderPool(std::vector<std::unique_ptr<RipEncoder>> encoders, const SettingsRecord& settings,
-              OutputKind kind)
-      : encoders_(std::move(encoders)), settings_(settings), kind_(kind) {
+              OutputKind kind, const FormatOptions& options)
+      : encoders_(std::move(encoders)), settings_(settings), kind_(kind), options_(options) {
     for (auto& e : encoders_) threads_.emplace_back([this, enc = e.get()] { Run(*enc); });
   }
   ~EncoderPool() {
@@ -494,7 +478,7 @@ class RipPipeline::EncoderPool {
         r = Stream(encoder, *job);
       } else if (!cancel_.load()) {
         TrackJob* j = job.get();
-        encoder.Configure(settings_, kind_,
+        encoder.Configure(settings_, kind_, options_,
                           [this, j](std::uint64_t done, std::uint64_t total, int* cancel, int) {
                             j->total.store(total);
                             j->done.store(done);
@@ -530,7 +514,7 @@ class RipPipeline::EncoderPool {
       stream.Abort();
       return WriteResult::Cancel();
     }
-    encoder.Configure(settings_, kind_, nullptr);
+    encoder.Configure(settings_, kind_, options_, nullptr);
     job.total.store(job.streamBytes);
     job.started.store(true);
     WriteResult r = encoder.Open(job.tag, job.partial);
@@ -565,6 +549,7 @@ class RipPipeline::EncoderPool {
   std::vector<std::unique_ptr<RipEncoder>> encoders_;
   const SettingsRecord settings_;
   const OutputKind kind_;
+  const FormatOptions options_;
   std::vector<std::thread> threads_;
   std::mutex mutex_;
   std::condition_variable wake_, changed_;
@@ -1102,7 +1087,7 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
   bool cancelled = false;
   bool failed = false;
   {
-    EncoderPool pool(std::move(encoders), settings_, kind_);
+    EncoderPool pool(std::move(encoders), settings_, kind_, formatOptions_);
     pool_ = &pool;
     poolDialogs_ = &poolDialogs;
     // Keeps the window alive until `done` says so. A change of the window

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/FormatOptions.h"
 #include "platform/SafeFile.h"
 #include "records/OutputKind.h"
 #include "records/SettingsRecord.h"
@@ -87,13 +88,13 @@ class RipDrive {
 class RipEncoder {
  public:
   virtual ~RipEncoder() = default;
-  // Whether the writer for an output kind can be used (WMA, Ogg Vorbis).
-  virtual bool WmaAvailable() = 0;
-  virtual bool VorbisAvailable() = 0;
-  virtual bool FlacAvailable() { return false; }
-  // The settings (encoder options), the output kind of the grab and the
-  // progress routine.
+  // Whether the writer for an output kind can be used (its library is there).
+  virtual bool Available(OutputKind kind) = 0;
+  // The settings (encoder options), the output kind of the grab, the
+  // options of its format kept outside the settings with the disc's tags,
+  // and the progress routine.
   virtual void Configure(const SettingsRecord& settings, OutputKind kind,
+                         const FormatOptions& options,
                          std::function<void(std::uint64_t, std::uint64_t, int*, int)> progress) = 0;
   // Streamed encoding (on the fly) into a new file (nothing may be at outPath).
   // tag: the track's tag record with its full texts.
@@ -123,10 +124,25 @@ class RipEncoder {
   }
 };
 
-// Which command started the grab.
-enum class GrabSender { Mp3Button, Mp3Menu, Wma, Wave, Ogg, Flac };
-// The output kind of a grab started by that command (the MP3 button rips to
-// Ogg Vorbis when the settings say so).
+// Which command started the grab: the grab menu's command of a format (or
+// the command line's --format), or a toolbar button. The MP3 button rips to
+// Ogg Vorbis when the settings say so (Mp3AsOgg).
+struct GrabSender {
+  OutputKind kind;
+  bool mp3Button = false;
+
+  static const GrabSender Mp3Button, Mp3Menu, Wma, Wave, Ogg, Flac;
+  friend bool operator==(const GrabSender& a, const GrabSender& b) {
+    return a.kind == b.kind && a.mp3Button == b.mp3Button;
+  }
+};
+inline constexpr GrabSender GrabSender::Mp3Button{OutputKind::Mp3, true};
+inline constexpr GrabSender GrabSender::Mp3Menu{OutputKind::Mp3};
+inline constexpr GrabSender GrabSender::Wma{OutputKind::Wma};
+inline constexpr GrabSender GrabSender::Wave{OutputKind::Wav};
+inline constexpr GrabSender GrabSender::Ogg{OutputKind::Ogg};
+inline constexpr GrabSender GrabSender::Flac{OutputKind::Flac};
+// The output kind of a grab started by that command.
 OutputKind GrabKind(GrabSender sender, const SettingsRecord& settings);
 
 // Watches a grab for what is reported after it (the rip log, the cue sheet,
@@ -163,6 +179,10 @@ class RipPipeline {
     albumTexts_ = albumTexts;
     settingsTexts_ = settingsTexts;
   }
+
+  // The options of the output formats kept outside the settings record and
+  // the disc's tags, for the encoders of the next grabs.
+  void SetFormatOptions(FormatOptions options) { formatOptions_ = std::move(options); }
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
   void SetWatcher(RipWatcher* watcher) { watcher_ = watcher; }
@@ -279,6 +299,7 @@ class RipPipeline {
   // The output kind of the grab and whether it compresses (not WAV).
   OutputKind kind_;
   bool compress_;
+  FormatOptions formatOptions_;
   PowerControl* power_ = nullptr;
   RipWatcher* watcher_ = nullptr;
   int readRetries_ = 3;

@@ -17,6 +17,7 @@
 #include "drive/AudioReading.h"
 #include "drive/DiscExtras.h"
 #include "codec/EncoderSet.h"
+#include "codec/FormatRegistry.h"
 #include "drive/AspiTransport.h"
 #include "drive/DeviceDirectory.h"
 #include "drive/DriveCommands.h"
@@ -346,25 +347,24 @@ std::string LocalTimeText() {
   return text;
 }
 
-
 }  // namespace
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
-  // FLAC files carry the album artist when the tracks' artists differ.
-  FlacDiscTags flacDisc;
+  // The options kept beside the settings record, read once for the rip.
+  const ProgramOptions options = Options();
+  FormatOptions formatOptions;
+  formatOptions.values = options.FormatValues;
+  // The files carry the album artist when the tracks' artists differ (as
+  // far as their tags hold one: FLAC's do).
   const int count = std::clamp<int>(album_.TrackCount, 0, kMaxAlbumTracks - 1);
   const std::string albumArtist = AlbumText(album_, albumTexts_, AlbumField::Artist);
   for (int i = 0; i < count; ++i) {
     if (!album_.Tracks[i].AudioFlag) continue;
-    ++flacDisc.TrackTotal;
+    ++formatOptions.disc.TrackTotal;
     if (tags_.GetTags(i, album_.TrackCount).Get(TagField::Artist) != albumArtist)
-      flacDisc.AlbumArtist = albumArtist;
+      formatOptions.disc.AlbumArtist = albumArtist;
   }
-  // The options kept beside the settings record, read once for the rip.
-  const ProgramOptions options = Options();
-  const int flacLevel = options.FlacLevel;
   EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
-  encoder.SetFlacOptions(flacLevel, flacDisc);
   TransportRipDrive drive(CurrentTransport(), album_.FirstTrackOffset);
   // The drive of the disc being ripped gives its name, offset and read
   // command, whichever drive the settings select.
@@ -384,14 +384,14 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetPowerControl(power_.get());
   rip.SetTexts(&albumTexts_, &settingsTexts_);
   rip.SetExistingFiles(choices.existing);
+  rip.SetFormatOptions(std::move(formatOptions));
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
   rip.SetEncoderPool(choices.workers < 0 ? options.RipWorkers : choices.workers,
-                     [this, flacLevel, flacDisc](Dialogs& d) {
+                     [this](Dialogs& d) {
                        Encoders();
-                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d, flacLevel,
-                                                                     flacDisc);
+                       return std::make_unique<OwnEncoderRipAdapter>(settings_, d);
                      });
 
   // What is reported after the grab.
@@ -408,9 +408,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     refused.failure = "Адрес сервера AccurateRip указан неверно: " + serverText;
     return refused;
   }
-  const OutputKind grabKind = GrabKind(sender, settings_);
-  report.writeLog = choices.writeLog.value_or(
-      options.LogFor(grabKind == OutputKind::Wav || grabKind == OutputKind::Flac));
+  report.writeLog =
+      choices.writeLog.value_or(options.LogFor(FormatFor(GrabKind(sender, settings_)).lossless));
   report.log.programVersion = kProgramVersion;
   report.log.date = LocalTimeText();
   report.log.drive = driveName;
@@ -500,9 +499,6 @@ std::vector<std::string> Session::AcmFormatDescriptions() {
   return Encoders().Acm().FormatDescriptions();
 }
 
-bool Session::LameAvailable() { return Encoders().Lame().Available(); }
-bool Session::VorbisAvailable() { return Encoders().Vorbis().Available(); }
-bool Session::WmaAvailable() { return Encoders().Wma().Available(); }
-bool Session::FlacAvailable() { return Encoders().Flac().Available(); }
+bool Session::FormatAvailable(OutputKind kind) { return Encoders().Available(kind); }
 
 }  // namespace sonarvex

@@ -237,15 +237,12 @@ class Session : public ProgramFacts {
   std::string LameVersionText() override;
   std::string AcmCodecName() override;
   std::vector<std::string> AcmFormatDescriptions() override;
-  bool LameAvailable() override;
-  bool VorbisAvailable() override;
-  bool WmaAvailable() override;
+  bool FormatAvailable(OutputKind kind) override;
   std::vector<std::string> SearchExtensions() override { return extensions_; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { extensions_ = e; }
   // The options of setting/sonarvex.ini (see ProgramOptions).
   ProgramOptions Options() override;
   bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) override;
-  bool FlacAvailable() override;
 
  private:
   SessionContext context_;

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "records/OutputKind.h"
 #include "settings/ProgramOptions.h"
 
 namespace sonarvex {
+
+struct FormatOption;
 
 class ProgramFacts {
  public:
@@ -28,9 +31,8 @@ class ProgramFacts {
   virtual std::string AcmCodecName() = 0;
   // The MP3 formats of that codec, as shown in the format list.
   virtual std::vector<std::string> AcmFormatDescriptions() = 0;
-  virtual bool LameAvailable() = 0;
-  virtual bool VorbisAvailable() = 0;
-  virtual bool WmaAvailable() = 0;
+  // Whether files of an output format can be written (its library was found).
+  virtual bool FormatAvailable(OutputKind kind) = 0;
 
   // The search extension list (".mp3", ...).
   virtual std::vector<std::string> SearchExtensions() = 0;
@@ -42,8 +44,6 @@ class ProgramFacts {
   // Reads the options fresh, lets `change` alter them and stores what it
   // changed; false when a value is refused or the file could not be written.
   virtual bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) = 0;
-  // Whether FLAC can be written (libFLAC was found).
-  virtual bool FlacAvailable() = 0;
 };
 
 }  // namespace sonarvex

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "accuraterip/ArClient.h"
-#include "codec/FlacWriter.h"
+#include "codec/FormatRegistry.h"
 #include "drive/AudioReading.h"
 #include "platform/IniStore.h"
 
@@ -19,6 +19,11 @@ bool IniFlag(const IniStore& ini, const char* section, const char* key, bool oth
 
 }  // namespace
 
+int ProgramOptions::FormatValue(const FormatOption& option) const {
+  const auto it = FormatValues.find(option.Id());
+  return it == FormatValues.end() ? option.def : option.Clamped(it->second);
+}
+
 int ProgramOptions::ReadOffsetOf(const std::string& driveName) const {
   const auto it = ReadOffsets.find(driveName);
   return it == ReadOffsets.end() ? 0 : it->second;
@@ -31,7 +36,7 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.RipWorkers = !workers || *workers < 0
                      ? 0
                      : static_cast<int>(std::min<long long>(*workers, ProgramOptions::kMaxRipWorkers));
-  o.FlacLevel = FlacLevelFrom(ini);
+  o.FormatValues = StoredFormatOptions(ini).values;
   o.LogLossless = IniFlag(ini, "Rip", "LogLossless", true);
   o.LogCompressed = IniFlag(ini, "Rip", "LogCompressed", false);
   const auto server = ini.Get(kArIniSection, kArIniServerKey);
@@ -49,7 +54,10 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
     else
       ini.SetInt("Rip", "Workers", std::min(now.RipWorkers, ProgramOptions::kMaxRipWorkers));
   }
-  if (now.FlacLevel != before.FlacLevel) StoreFlacLevel(ini, now.FlacLevel);
+  for (const OutputFormat& format : OutputFormats())
+    for (const FormatOption& option : format.options)
+      if (now.FormatValue(option) != before.FormatValue(option))
+        StoreOptionValue(ini, option, now.FormatValue(option));
   if (now.LogLossless != before.LogLossless || now.LogCompressed != before.LogCompressed) {
     ini.Set("Rip", "LogLossless", now.LogLossless ? "1" : "0");
     ini.Set("Rip", "LogCompressed", now.LogCompressed ? "1" : "0");

@@ -1,12 +1,14 @@
 // The options the program keeps in setting/sonarvex.ini beside the settings
 // record, read and written in one place: how many tracks a rip compresses at
-// once, the FLAC level, the rip log, the AccurateRip server and each drive's
-// read offset.
+// once, the options of the output formats (the FLAC level), the rip log, the
+// AccurateRip server and each drive's read offset.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
+
+#include "codec/FormatOptions.h"
 
 namespace sonarvex {
 
@@ -15,8 +17,9 @@ class IniStore;
 struct ProgramOptions {
   // [Rip] Workers: 0 is "auto" (one per processor), at most kMaxRipWorkers.
   int RipWorkers = 0;
-  // [FLAC] Level, 0..8.
-  int FlacLevel = 5;
+  // The options of the output formats ([FLAC] Level, ...), by
+  // FormatOption::Id(); a format option without a value has its default.
+  std::map<std::string, int> FormatValues;
   // [Rip] LogLossless / LogCompressed: whether a rip leaves a log and a cue
   // sheet beside lossless (WAV, FLAC) and compressed files.
   bool LogLossless = true;
@@ -30,6 +33,10 @@ struct ProgramOptions {
   static constexpr int kMaxRipWorkers = 64;
 
   int ReadOffsetOf(const std::string& driveName) const;
+  int FormatValue(const FormatOption& option) const;
+  void SetFormatValue(const FormatOption& option, int value) {
+    FormatValues[option.Id()] = option.Clamped(value);
+  }
   // Whether a rip to a lossless or compressed format leaves a log.
   bool LogFor(bool lossless) const { return lossless ? LogLossless : LogCompressed; }
 };

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "settings/SettingsFormRules.h"
+#include "codec/FormatRegistry.h"
 #include "platform/Cp1251.h"
 
 namespace sonarvex {
@@ -324,22 +325,6 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
-int IndexOf(const int* table, int count, int value) {
-  for (int k = 0; k < count; ++k)
-    if (table[k] == value) return k;
-  return -1;
-}
-
-std::string List(const int* table, int count) {
-  std::string t;
-  for (int k = 0; k < count; ++k) t += (k ? ", " : "") + std::to_string(table[k]);
-  return t;
-}
-
-constexpr int kLameKbits[15] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
-constexpr int kOggKbits[11] = {350, 256, 192, 160, 128, 96, 80, 64, 48, 40, 32};
-constexpr int kWmaKbits[9] = {32, 40, 48, 64, 80, 96, 128, 160, 192};
-
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> SettingsFieldValues(const SettingsRecord& s) {
@@ -406,37 +391,13 @@ std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::stri
 }
 
 std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits) {
-  switch (kind) {
-    case 1: {
-      const int index = IndexOf(kLameKbits + 1, 14, kbits);
-      if (index < 0) return "MP3 пишется с битрейтом " + List(kLameKbits + 1, 14) + " кбит/с.";
-      s.UseLame = 1;
-      s.Lame.BitrateIndex = index + 1;
-      // A bitrate alone means a constant one.
-      s.Lame.VbrEnabled = 0;
-      s.Lame.VbrMethod = -1;
-      return std::nullopt;
-    }
-    case 3: {
-      const int index = IndexOf(kOggKbits, 11, kbits);
-      if (index < 0) return "Ogg Vorbis пишется с битрейтом " + List(kOggKbits, 11) + " кбит/с.";
-      s.OggUseQuality = 0;
-      s.OggNominalBitrateIndex = index;
-      // The managed range holds the nominal bitrate (the list runs downwards).
-      if (s.OggMinBitrateIndex < index) s.OggMinBitrateIndex = index;
-      if (s.OggMaxBitrateIndex > index) s.OggMaxBitrateIndex = index;
-      return std::nullopt;
-    }
-    case 2: {
-      const int index = IndexOf(kWmaKbits, 9, kbits);
-      if (index < 0) return "WMA пишется с битрейтом " + List(kWmaKbits, 9) + " кбит/с.";
-      s.WmaBitrateIndex = static_cast<std::uint8_t>(index);
-      return std::nullopt;
-    }
-    default:
-      return std::string(kind == 4 ? "у FLAC нет битрейта" : "у WAV нет битрейта") +
-             ": --bitrate задаётся для mp3, ogg и wma.";
-  }
+  const OutputFormat& format = FormatForValue(kind);
+  if (format.setBitrate != nullptr) return format.setBitrate(s, kbits);
+  std::vector<const OutputFormat*> withBitrate;
+  for (const OutputFormat& f : OutputFormats())
+    if (f.setBitrate != nullptr) withBitrate.push_back(&f);
+  return std::string("у ") + format.title + " нет битрейта: --bitrate задаётся для " +
+         JoinFormatNames(withBitrate, ", ", " и ") + ".";
 }
 
 std::optional<std::string> OverrideVbr(SettingsRecord& s, int kind, int quality) {

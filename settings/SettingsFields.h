@@ -39,7 +39,8 @@ std::optional<std::string> SetSettingsFields(SettingsRecord& s,
                                              RecordTexts* texts = nullptr);
 
 // The one-run overrides. Each returns the reason when the value is refused.
-// kind: the output of the rip (0 WAV, 1 MP3, 2 WMA, 3 Ogg).
+// kind: the output of the rip, an OutputKind value (0 WAV, 1 MP3, 2 WMA,
+// 3 Ogg, 4 FLAC).
 std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder,
                                                 RecordTexts* texts = nullptr);
 std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& format);

@@ -57,7 +57,7 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
   driveItems_ = program_.DriveNames();
   aspiUsable_ = program_.AspiUsable();
   sptiUsable_ = program_.SptiUsable();
-  flacAvailable_ = program_.FlacAvailable();
+  flacAvailable_ = program_.FormatAvailable(OutputKind::Flac);
   LoadControls();
   LoadIniOptions();
 }
@@ -66,7 +66,7 @@ void SettingsFormModel::LoadIniOptions() {
   IniOptions& o = iniAtOpen_;
   const ProgramOptions stored = program_.Options();
   o.RipWorkers = Clamp(stored.RipWorkers, 0, kMaxRipWorkersBox);
-  o.FlacLevel = Clamp(stored.FlacLevel, kFlacMinLevel, kFlacMaxLevel);
+  o.FlacLevel = stored.FormatValue(kFlacLevelOption);
   o.LogLossless = stored.LogLossless;
   o.LogCompressed = stored.LogCompressed;
   o.ArServer = stored.ArServer;
@@ -410,7 +410,7 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
 bool SettingsFormModel::StoreIniOptions() {
   const IniOptions& o = iniAtOpen_;
   const int workers = Clamp(c_.RipWorkersBox, 0, kMaxRipWorkersBox);
-  const int level = Clamp(c_.FlacLevelBox, kFlacMinLevel, kFlacMaxLevel);
+  const int level = kFlacLevelOption.Clamped(c_.FlacLevelBox);
   KeepReadOffset();
   const bool workersChanged = workers != o.RipWorkers;
   const bool levelChanged = flacAvailable_ && level != o.FlacLevel;
@@ -425,7 +425,7 @@ bool SettingsFormModel::StoreIniOptions() {
   // Only what the dialog changed is stored; the rest stays as it is on disk.
   return program_.ChangeOptions([&](ProgramOptions& p) {
     if (workersChanged) p.RipWorkers = workers;
-    if (levelChanged) p.FlacLevel = level;
+    if (levelChanged) p.SetFormatValue(kFlacLevelOption, level);
     for (std::size_t i = 0;
          i < readOffsets_.size() && i < o.ReadOffsets.size() && i < driveItems_.size(); ++i)
       if (readOffsets_[i] != o.ReadOffsets[i]) p.ReadOffsets[driveItems_[i]] = readOffsets_[i];

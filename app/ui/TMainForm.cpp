@@ -52,7 +52,7 @@
 #include "settings/ui/TSettingsForm.h"
 #include "drive/ui/TReadCommandForm.h"
 #include "rip/OutputNaming.h"
-#include "codec/CompressionRatio.h"
+#include "codec/FormatRegistry.h"
 #include "codec/EncoderSet.h"
 #include "codec/ui/TMP3Config.h"
 #include "metadata/AlbumView.h"
@@ -636,11 +636,13 @@ void TMainForm::BuildMenus() {
   AddAction(act, "N1", U("&Обновить"), QKeySequence("F2"));
   AddAction(act, "CDDB2", U("Запрос CDDB"), QKeySequence("Ctrl+Space"));
   act->addSeparator();
-  AddAction(act, "MP3", U("&MP3"), QKeySequence("F9"));
-  AddAction(act, "OGG1", U("OGG"), QKeySequence("F8"));
-  AddAction(act, "WMA1", U("&WMA"), QKeySequence("F7"));
-  AddAction(act, "WAVE1", U("W&AVE"), QKeySequence("F6"));
-  AddAction(act, "FLAC1", U("F&LAC"), QKeySequence("F11"));
+  // A grab command for every output format.
+  for (const OutputFormat* format : GrabMenuFormats()) {
+    QAction* a = AddAction(act, format->menu.action, U(format->menu.caption),
+                           QKeySequence(format->menu.shortcut));
+    const GrabSender sender{format->kind};
+    connect(a, &QAction::triggered, this, [this, sender] { Grab(sender); });
+  }
   act->addSeparator();
   AddAction(act, "ID3v2", U("ID3v2"), QKeySequence("F3"));
   AddAction(act, "CDDB1", U("Редактор локальной CDDB"));
@@ -687,11 +689,6 @@ void TMainForm::BuildMenus() {
   on("N7", [this] { SearchMedia(); });
   on("AudioCD1", [this] { RecordAudioCd(); });
   on("M3U1", [this] { CreateM3uList(); });
-  on("MP3", [this] { Grab(GrabSender::Mp3Menu); });
-  on("OGG1", [this] { Grab(GrabSender::Ogg); });
-  on("WMA1", [this] { Grab(GrabSender::Wma); });
-  on("WAVE1", [this] { Grab(GrabSender::Wave); });
-  on("FLAC1", [this] { Grab(GrabSender::Flac); });
   on("ID3v2", [this] { OpenTagEditor(); });
   on("CDDB2", [this] { CddbLookupCommand(); });
   on("CDDB1", [this] { OpenAlbumEditor(); });
@@ -822,7 +819,11 @@ void TMainForm::DrawSizeBox() {
 }
 
 void TMainForm::RecomputeSizes() {
-  double r = ExpectedCompressionRatio(settings_, session_.Encoders().Acm());
+  // The column is the MP3 size; its tip the FLAC size.
+  const OutputFormat& mp3 = FormatFor(OutputKind::Mp3);
+  const OutputFormat& flac = FormatFor(OutputKind::Flac);
+  const double r = mp3.expectedRatio(settings_, session_.Encoders());
+  const double flacRatio = flac.expectedRatio(settings_, session_.Encoders());
   std::uint64_t sum = 0;
   int rows = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
   for (int i = 0; i < rows; ++i) {
@@ -831,7 +832,7 @@ void TMainForm::RecomputeSizes() {
     sum += t.Size;
     listView_->topLevelItem(i)->setText(ColMp3, Q(ExpectedSizeText(t.Size, r)));
     listView_->topLevelItem(i)->setToolTip(
-        ColMp3, Q("FLAC: около " + ExpectedSizeText(t.Size, kFlacCompressionRatio)));
+        ColMp3, Q(std::string(flac.title) + ": около " + ExpectedSizeText(t.Size, flacRatio)));
   }
   sizePanel_->setText(Q(SizePanelText(sum, r, settings_.ShowCompressedSize != 0)));
 }

@@ -465,7 +465,7 @@ QWidget* TSettingsForm::BuildAudioPage() {
   // FLAC (after the sheets the record keeps, see kFlacAudioPage)
   auto* flac = new QWidget;
   auto* fv = new QVBoxLayout(flac);
-  flacLevelBox_ = Spin("FlacLevelBox", kFlacMinLevel, kFlacMaxLevel);
+  flacLevelBox_ = Spin("FlacLevelBox", kFlacLevelOption.min, kFlacLevelOption.max);
   flacLevelBox_->setToolTip(Q("0 — быстрее всего, 8 — самые маленькие файлы"));
   flacLevelLabel_ = Named(new QLabel(Q("Уровень сжатия (0–8):")), "FlacLevelLabel");
   fv->addLayout(LabelledRow(flacLevelLabel_, flacLevelBox_));

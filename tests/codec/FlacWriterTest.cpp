@@ -8,6 +8,7 @@
 
 #include "codec/EncoderSet.h"
 #include "codec/FlacWriter.h"
+#include "codec/FormatRegistry.h"
 #include "platform/Files.h"
 #include "platform/IniStore.h"
 #include "platform/ScriptedDialogs.h"
@@ -80,7 +81,8 @@ TEST_F(FlacWriterTest, ConvertedFileDecodesToTheSourceAndCarriesEveryTagInFull) 
   SettingsRecord s = Defaults();
   ScriptedDialogs dialogs;
   EncoderSet enc(s, dialogs);
-  enc.Flac().SetDiscTags({"Сборник разных исполнителей", 12});
+  FormatOptions options;
+  options.disc = {"Сборник разных исполнителей", 12};
   TrackTags tag;
   tag.Record.TagsOn = 1;
   // Longer than the record's 50-byte fields in UTF-8 and outside code page
@@ -93,7 +95,7 @@ TEST_F(FlacWriterTest, ConvertedFileDecodesToTheSourceAndCarriesEveryTagInFull) 
   tag.Set(TagField::Genre, "Классика");
   tag.Set(TagField::Comment, "Ёж — 東京");
   const std::string out = dir_.File("тест 東京.flac");
-  const WriteResult r = enc.ConvertFile(wav, out, tag, OutputKind::Flac);
+  const WriteResult r = enc.ConvertFile(wav, out, tag, OutputKind::Flac, options);
   ASSERT_TRUE(r.Ok()) << r.message;
   EXPECT_TRUE(FlacTestPasses(out));
   EXPECT_EQ(FlacDecode(out), Bytes(pcm));
@@ -168,18 +170,18 @@ TEST_F(FlacWriterTest, LevelChoosesTheEncodersSettingsAndComesFromTheIniStore) {
   EXPECT_EQ(FlacDecode(dir_.File("l8.flac")), Bytes(pcm));
 
   IniStore ini(dir_.File("sonarvex.ini"));
-  EXPECT_EQ(FlacLevelFrom(ini), kFlacDefaultLevel);
+  EXPECT_EQ(StoredOptionValue(ini, kFlacLevelOption), kFlacDefaultLevel);
   ini.Set(kFlacIniSection, kFlacIniLevelKey, "9");
-  EXPECT_EQ(FlacLevelFrom(ini), kFlacDefaultLevel);
+  EXPECT_EQ(StoredOptionValue(ini, kFlacLevelOption), kFlacDefaultLevel);
   ini.Set(kFlacIniSection, kFlacIniLevelKey, "x");
-  EXPECT_EQ(FlacLevelFrom(ini), kFlacDefaultLevel);
-  StoreFlacLevel(ini, 8);
+  EXPECT_EQ(StoredOptionValue(ini, kFlacLevelOption), kFlacDefaultLevel);
+  StoreOptionValue(ini, kFlacLevelOption, 8);
   ASSERT_TRUE(ini.Save());
   IniStore again(dir_.File("sonarvex.ini"));
   again.Load();
-  EXPECT_EQ(FlacLevelFrom(again), 8);
-  StoreFlacLevel(again, 12);
-  EXPECT_EQ(FlacLevelFrom(again), 8);
+  EXPECT_EQ(StoredOptionValue(again, kFlacLevelOption), 8);
+  StoreOptionValue(again, kFlacLevelOption, 12);
+  EXPECT_EQ(StoredOptionValue(again, kFlacLevelOption), 8);
 }
 
 TEST_F(FlacWriterTest, ProgressReportsAndCancelLeavesNothing) {

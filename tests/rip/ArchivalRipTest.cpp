@@ -442,6 +442,37 @@ TEST_F(ArchivalRipTest, TracksCompressedSideBySideAreTheFilesOfOneAfterTheOther)
   EXPECT_TRUE(files[0] == files[1]);
 }
 
+// The level kept in the INI store reaches every FLAC file, whether the
+// grab's own encoder or a worker of the pool writes it.
+TEST_F(ArchivalRipTest, TheStoredFlacLevelReachesEveryWorkersFiles) {
+  if (!FlacWriter().Available()) GTEST_SKIP() << kFlacLibraryName << " cannot be loaded";
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "level", {300, 227, 410, 120}, 5);
+  for (const char* level : {"0", "8"}) {
+    WriteFileAtomically(home_ + "setting/sonarvex.ini", std::string("[FLAC]\nLevel=") + level + "\n");
+    std::map<std::string, std::string> files[2];
+    for (int k = 0; k < 2; ++k) {
+      SCOPED_TRACE(std::string("level ") + level + (k == 0 ? ", one worker" : ", three workers"));
+      ClearMusic();
+      ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--jobs", k == 0 ? "1" : "3",
+                     "--no-verify"}),
+                0)
+          << err_.str();
+      for (const auto& row : Rows()) {
+        ASSERT_EQ(row.size(), 2u);
+        const std::string bytes = *ReadFileBytes(row[1]);
+        ASSERT_GT(bytes.size(), 12u);
+        ASSERT_EQ(bytes.substr(0, 4), "fLaC");
+        // STREAMINFO's largest block: 1152 samples at level 0, 4096 at 8.
+        const int largest = static_cast<std::uint8_t>(bytes[10]) << 8 | static_cast<std::uint8_t>(bytes[11]);
+        EXPECT_EQ(largest, level[0] == '0' ? 1152 : 4096) << row[1];
+        files[k][row[1]] = bytes;
+      }
+    }
+    ASSERT_EQ(files[0].size(), 4u);
+    EXPECT_TRUE(files[0] == files[1]);
+  }
+}
+
 TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) {
   // Three tracks; track 2 has a pregap of one second, track 3 one of 33
   // sectors (INDEX 00 in the image), track 1 an ISRC, the disc a catalogue.

@@ -57,9 +57,10 @@ class FakeDrive : public RipDrive {
 // created exclusively, as the real writers create them.
 class FakeEncoder : public RipEncoder {
  public:
-  bool WmaAvailable() override { return wma; }
-  bool VorbisAvailable() override { return vorbis; }
-  void Configure(const SettingsRecord&, OutputKind k,
+  bool Available(OutputKind k) override {
+    return k == OutputKind::Wma ? wma : k == OutputKind::Ogg ? vorbis : k != OutputKind::Flac;
+  }
+  void Configure(const SettingsRecord&, OutputKind k, const FormatOptions&,
                  std::function<void(std::uint64_t, std::uint64_t, int*, int)> p) override {
     kind = static_cast<int>(k);
     progress = std::move(p);

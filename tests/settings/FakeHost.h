@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/FlacWriter.h"
 #include "records/SettingsRecord.h"
 #include "settings/ProgramFacts.h"
 #include "settings/SettingsFormHost.h"
@@ -58,9 +59,7 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::string LameVersionText() override { return lame; }
   std::string AcmCodecName() override { return acm; }
   std::vector<std::string> AcmFormatDescriptions() override { return acmFormats; }
-  bool LameAvailable() override { return true; }
-  bool VorbisAvailable() override { return true; }
-  bool WmaAvailable() override { return true; }
+  bool FormatAvailable(OutputKind kind) override { return kind == OutputKind::Flac ? flac : true; }
   WindowState State() override { return state; }
   bool DiscPresent() override { return disc; }
   int SelectedTrack() override { return selected; }
@@ -71,11 +70,10 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::vector<std::string> SearchExtensions() override { return extensions; }
   void SetSearchExtensions(const std::vector<std::string>& e) override { storedExtensions = e; }
 
-  bool FlacAvailable() override { return flac; }
   ProgramOptions Options() override {
     ProgramOptions o;
     o.RipWorkers = ripWorkers;
-    o.FlacLevel = flacLevel;
+    o.FormatValues[kFlacLevelOption.Id()] = flacLevel;
     o.LogLossless = logLossless;
     o.LogCompressed = logCompressed;
     o.ArServer = arServer;
@@ -97,10 +95,12 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
       else
         stored = false;
     }
-    if (now.FlacLevel != before.FlacLevel) {
-      iniCalls.push_back("FlacLevel=" + std::to_string(now.FlacLevel));
-      if (iniWritable && now.FlacLevel >= 0 && now.FlacLevel <= 8)
-        flacLevel = now.FlacLevel;
+    // FLAC's level is the one option the formats keep in the INI store.
+    const int level = now.FormatValue(kFlacLevelOption);
+    if (level != before.FormatValue(kFlacLevelOption)) {
+      iniCalls.push_back("FlacLevel=" + std::to_string(level));
+      if (iniWritable && level >= 0 && level <= 8)
+        flacLevel = level;
       else
         stored = false;
     }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "codec/FlacWriter.h"
 #include "platform/IniStore.h"
 #include "settings/ProgramOptions.h"
 
@@ -32,7 +33,7 @@ const std::vector<std::string> kDrives{"PLEXTOR DVDR PX-716A 1.11", "TSSTcorp CD
 TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) {
   const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
   EXPECT_EQ(none.RipWorkers, 0);
-  EXPECT_EQ(none.FlacLevel, 5);
+  EXPECT_EQ(none.FormatValue(kFlacLevelOption), 5);
   EXPECT_TRUE(none.LogLossless);
   EXPECT_FALSE(none.LogCompressed);
   EXPECT_EQ(none.ArServer, "");
@@ -41,7 +42,7 @@ TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) 
 
   ProgramOptions now = none;
   now.RipWorkers = 500;  // beyond the most: the most is stored
-  now.FlacLevel = 8;
+  now.SetFormatValue(kFlacLevelOption, 8);
   now.LogLossless = false;
   now.LogCompressed = true;
   now.ArServer = "ar.lan:8080";
@@ -53,7 +54,7 @@ TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) 
 
   const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
   EXPECT_EQ(back.RipWorkers, ProgramOptions::kMaxRipWorkers);
-  EXPECT_EQ(back.FlacLevel, 8);
+  EXPECT_EQ(back.FormatValue(kFlacLevelOption), 8);
   EXPECT_FALSE(back.LogLossless);
   EXPECT_TRUE(back.LogCompressed);
   EXPECT_TRUE(back.LogFor(false));
@@ -89,7 +90,7 @@ TEST_F(ProgramOptionsTest, OnlyWhatChangedIsWrittenSoAnotherRunsChangeIsKept) {
   ASSERT_TRUE(ini.Save());
   const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
   EXPECT_EQ(back.RipWorkers, 3);
-  EXPECT_EQ(back.FlacLevel, 2);
+  EXPECT_EQ(back.FormatValue(kFlacLevelOption), 2);
   EXPECT_EQ(back.ArServer, "ar.example");
 }
 
