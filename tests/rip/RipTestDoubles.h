@@ -146,6 +146,7 @@ class FakeEncoder : public RipEncoder {
   }
 };
 
+// The window: every row ticked at first; records what the loop tells it.
 class FakeHost : public RipHost {
  public:
   explicit FakeHost(int rows) : ticked(rows, true), status(rows), images(rows, 1) {}
@@ -170,7 +171,7 @@ class FakeHost : public RipHost {
   void SetControlsEnabled(bool on) override { controls = on; }
   void SetTimerEnabled(bool on) override { timer = on; }
   void SetVolume(int v) override { volume = v; }
-  int VolumePosition() override { return 200; }
+  int VolumePosition() override { return volumePosition; }
   void Eject() override { ++ejects; }
   bool OutputFolderMissing(const std::string&) override { return false; }
   void TrackDone(int, const std::string& path) override { done.push_back(path); }
@@ -182,6 +183,7 @@ class FakeHost : public RipHost {
   WindowState state = WindowState::Idle;
   bool controls = true, timer = true;
   int volume = 0, pumps = 0, ejects = 0;
+  int volumePosition = 200;  // the window's volume bar
   std::function<void(int)> onPump;
 };
 
