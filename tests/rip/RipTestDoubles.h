@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Dialogs.h"
 #include "rip/RipPipeline.h"
 #include "platform/SafeFile.h"
 
@@ -144,6 +145,18 @@ class FakeEncoder : public RipEncoder {
     file = nullptr;
     ::unlink(path.c_str());
   }
+};
+
+// Records what the rip shows; the free-space question is answered Yes (the
+// rip is to run into the full disk), every other one No, as a script would.
+class FullDiskDialogs : public WindowlessDialogs {
+ public:
+  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
+    if (text == "Вы уверены, что вам хватит места на жестком диске?") return IdYes;
+    shown.push_back(text);
+    return IdNo;
+  }
+  std::vector<std::string> shown;
 };
 
 // The window: every row ticked at first; records what the loop tells it.
