@@ -85,8 +85,7 @@ std::string BuiltCli() {
   const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return {};
   std::string exe(self, static_cast<std::size_t>(n));
-  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
-  return access(exe.c_str(), X_OK) == 0 ? exe : std::string();
+  return exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
 }
 
 pid_t StartProgram(const std::vector<std::string>& argv, const std::string& outFile,

@@ -41,7 +41,8 @@ ChildRun RunCliInChild(const std::string& folder, const std::vector<std::string>
                        const std::function<bool()>& prepare, const std::string& outFile,
                        const std::string& errFile);
 
-// The built sonarvex-cli beside the test binary; empty when it is not built.
+// Where the built sonarvex-cli is: beside the test binary (empty when the
+// test binary's own path cannot be read). It may not have been built.
 std::string BuiltCli();
 
 // Starts argv[0] with argv, its standard output and error into these files

@@ -640,7 +640,8 @@ class CliSignalTest : public CliTest, public ::testing::WithParamInterface<Signa
 TEST_P(CliSignalTest, StopsAtTheNextBlockLeavesNothingAndExitsWithTheSignal) {
   const SignalCase c = GetParam();
   const std::string exe = test::BuiltCli();
-  if (exe.empty()) GTEST_SKIP() << "sonarvex-cli is not built";
+  ASSERT_FALSE(exe.empty());
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
   WriteLongNoiseDisc(12345);
   std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
                                    "--format", "mp3", "--tracks", "1"};
@@ -688,7 +689,8 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
 // free name; both files come out whole.
 TEST_F(CliTest, TwoRunsIntoOneFolderNeverTakeEachOthersPartialFiles) {
   const std::string exe = test::BuiltCli();
-  if (exe.empty()) GTEST_SKIP() << "sonarvex-cli is not built";
+  ASSERT_FALSE(exe.empty());
+  if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
   WriteLongNoiseDisc(4321);
   auto start = [&](const std::string& tag) {
     return test::StartProgram({exe, "--home", home_, "--image", home_ + "long.cue", "rip", "--format", "mp3",
