@@ -30,11 +30,13 @@
 #include "tests/rip/SmallDisk.h"
 #include "platform/Cp1251.h"
 #include "platform/Shell.h"
+#include "tests/cli/CliRunner.h"
 
 namespace sonarvex {
 namespace {
 
-class CliTest : public ::testing::Test {
+// A home folder with the demo disc's image; the command line run in-process.
+class CliHomeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/sonarvex-cli-XXXXXX";
@@ -42,37 +44,36 @@ class CliTest : public ::testing::Test {
     std::string error;
     cue_ = WriteDemoDisc(home_ + "images", &error);
     ASSERT_FALSE(cue_.empty()) << error;
-    MakeDirectories(home_ + "music");
-    // A first profile: output into music/, names "NN title" without folders.
-    SettingsRecord s{};
-    std::memset(&s, 0, sizeof s);
-    ApplyFirstStartDefaults(s, (home_ + "music/").c_str());
-    s.FolderPerAlbum = s.FolderPerArtist = 0;
-    s.NameHasTitle = 1;
-    s.NameHasNumber = 1;
-    s.WindowColor = 13758449;
-    s.EditColor = 13758462;
-    MakeDirectories(home_ + "setting");
-    WriteFileAtomically(home_ + "setting/set.dat",
-                        std::string(reinterpret_cast<char*>(&s), sizeof s));
   }
   void TearDown() override { std::filesystem::remove_all(home_); }
 
   int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
     std::vector<std::string> all = {"--home", home_, "--image", cue_};
     all.insert(all.end(), args.begin(), args.end());
-    CliEnvironment env;
-    env.ExecutableFolder = home_;
-    env.ScanSystemDrives = false;
-    return RunCli(all, out_, err_, env);
+    return test::RunCliIn(home_, all, out_, err_);
   }
   std::vector<std::string> Lines() {
     std::vector<std::string> lines;
     std::istringstream in(out_.str());
     for (std::string l; std::getline(in, l);) lines.push_back(l);
     return lines;
+  }
+
+  std::string home_, cue_;
+  std::ostringstream out_, err_;
+};
+
+class CliTest : public CliHomeTest {
+ protected:
+  void SetUp() override {
+    CliHomeTest::SetUp();
+    if (HasFatalFailure()) return;
+    MakeDirectories(home_ + "music");
+    // A first profile: output into music/, names "NN title" without folders.
+    SettingsRecord s = test::FirstProfile(home_ + "music/");
+    s.WindowColor = 13758449;
+    s.EditColor = 13758462;
+    test::WriteSettingsFile(home_, s);
   }
 
   // Changes the stored settings.
@@ -82,22 +83,17 @@ class CliTest : public ::testing::Test {
     SettingsRecord s;
     std::memcpy(&s, bytes->data(), sizeof s);
     edit(s);
-    WriteFileAtomically(home_ + "setting/set.dat",
-                        std::string(reinterpret_cast<char*>(&s), sizeof s));
+    test::WriteSettingsFile(home_, s);
   }
-  std::string Capture(const std::vector<std::string>& argv) {
-    std::string cmd;
-    for (const auto& a : argv) cmd += "'" + a + "' ";
-    FILE* p = popen((cmd + "2>/dev/null").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    if (p) pclose(p);
-    return out;
+  std::string Capture(const std::vector<std::string>& argv) { return test::CaptureOutput(argv, false); }
+  // A disc image of one track of two minutes of noise: long.cue.
+  void WriteLongNoiseDisc(std::uint32_t seed) {
+    std::string pcm(120 * 75 * 2352, '\0');
+    std::uint32_t x = seed;
+    for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+    WriteFileAtomically(home_ + "long.bin", pcm);
+    WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
   }
-
-  std::string home_, cue_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(CliTest, DrivesAndToc) {
@@ -378,14 +374,7 @@ TEST_F(CliTest, RipNeverWritesThroughLinks) {
 TEST_F(CliTest, HelpAndVersionAnswerWithoutTouchingAnything) {
   const std::string empty = home_ + "empty/";
   MakeDirectories(empty);
-  CliEnvironment env;
-  env.ExecutableFolder = empty;
-  env.ScanSystemDrives = false;
-  auto run = [&](std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunCli(args, out_, err_, env);
-  };
+  auto run = [&](std::vector<std::string> args) { return test::RunCliIn(empty, args, out_, err_); };
   ASSERT_EQ(run({"--help"}), 0);
   const std::string help = out_.str();
   for (const char* word : {"drives", "toc [--drive N]", "rip ", "cddb", "settings show",
@@ -535,45 +524,14 @@ namespace {
 // The command line in a child process that may take at most `seconds`: a
 // program that blocks (on a FIFO) is stopped and reported as hung. prepare
 // runs in the child first.
-struct BoundedRun {
-  int status = -1;
-  bool hung = false;
-  std::string out, err;
-};
-
 class CliChildTest : public CliTest {
  protected:
-  BoundedRun RunBounded(const std::vector<std::string>& args, bool withDemo = true,
-                        const std::function<bool()>& prepare = {}, int seconds = 20) {
-    const std::string outFile = home_ + "child.out", errFile = home_ + "child.err";
-    pid_t pid = fork();
-    if (pid == 0) {
-      int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(fd, 2);
-      alarm(static_cast<unsigned>(seconds));
-      if (prepare && !prepare()) _exit(77);
-      std::vector<std::string> all = {"--home", home_};
-      if (withDemo) all.insert(all.end(), {"--image", cue_});
-      all.insert(all.end(), args.begin(), args.end());
-      CliEnvironment env;
-      env.ExecutableFolder = home_;
-      env.ScanSystemDrives = false;
-      std::ostringstream out, err;
-      int rc = RunCli(all, out, err, env);
-      WriteFileAtomically(outFile, out.str());
-      std::string e = err.str();
-      ssize_t ignored = write(2, e.data(), e.size());
-      (void)ignored;
-      _exit(rc);
-    }
-    BoundedRun r;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = ReadFileBytes(outFile).value_or("");
-    r.err = ReadFileBytes(errFile).value_or("");
-    return r;
+  test::ChildRun RunBounded(const std::vector<std::string>& args, bool withDemo = true,
+                            const std::function<bool()>& prepare = {}, int seconds = 20) {
+    std::vector<std::string> all = {"--home", home_};
+    if (withDemo) all.insert(all.end(), {"--image", cue_});
+    all.insert(all.end(), args.begin(), args.end());
+    return test::RunCliInChild(home_, all, seconds, prepare, home_ + "child.out", home_ + "child.err");
   }
   std::string DiscIdFile() {
     EXPECT_EQ(Run({"toc"}), 0);
@@ -588,7 +546,7 @@ TEST_F(CliChildTest, FifosWhereFilesAreExpectedAreRefusedNotWaitedOn) {
   // A sheet that is a FIFO.
   const std::string fifoCue = home_ + "fifo.cue";
   ASSERT_EQ(mkfifo(fifoCue.c_str(), 0600), 0);
-  BoundedRun r = RunBounded({"--image", fifoCue, "drives"}, false);
+  test::ChildRun r = RunBounded({"--image", fifoCue, "drives"}, false);
   EXPECT_FALSE(r.hung);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("'" + fifoCue + "' " + refused), std::string::npos) << r.err;
@@ -645,7 +603,7 @@ TEST_F(CliChildTest, ProtectedSettingsAreReadAndSaidOnceNotToBeSaved) {
            mount(setting.c_str(), setting.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
            mount(nullptr, setting.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
   };
-  BoundedRun r = RunBounded({"rip", "--format", "wav", "--tracks", "1"}, true, protect);
+  test::ChildRun r = RunBounded({"rip", "--format", "wav", "--tracks", "1"}, true, protect);
   if (r.status == 77) GTEST_SKIP() << "the settings file cannot be protected here";
   EXPECT_EQ(r.status, 0) << r.err;
   // The stored settings were used: their folder and their naming.
@@ -681,49 +639,25 @@ class CliSignalTest : public CliTest, public ::testing::WithParamInterface<Signa
 
 TEST_P(CliSignalTest, StopsAtTheNextBlockLeavesNothingAndExitsWithTheSignal) {
   const SignalCase c = GetParam();
-  char self[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  std::string exe(self, static_cast<std::size_t>(n));
-  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  const std::string exe = test::BuiltCli();
+  ASSERT_FALSE(exe.empty());
   if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
-  // Two minutes of noise.
-  std::string pcm(120 * 75 * 2352, '\0');
-  std::uint32_t x = 12345;
-  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
-  WriteFileAtomically(home_ + "long.bin", pcm);
-  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  WriteLongNoiseDisc(12345);
   std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
                                    "--format", "mp3", "--tracks", "1"};
   if (c.onTheFly) argv.push_back("--on-the-fly");
   const std::string errFile = home_ + "signal.err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int fd = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(fd, 2);
-    int null = ::open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    execv(exe.c_str(), args.data());
-    _exit(127);
-  }
+  const pid_t pid = test::StartProgram(argv, "", errFile);
   // The signal goes when the partial output exists: encoding has begun.
   const std::string part = home_ + "music/0 - Track1.mp3.part";
-  bool seen = false;
-  for (int k = 0; k < 20000 && !seen; ++k) {
-    seen = access(part.c_str(), F_OK) == 0;
-    if (!seen) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        const std::string err = ReadFileBytes(errFile).value_or("");
-        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
-        FAIL() << "finished before the signal: " << err;
-      }
-      usleep(1000);
-    }
+  const test::ChildWait wait =
+      test::WaitUntil(pid, [&] { return access(part.c_str(), F_OK) == 0; }, 20000, 1000);
+  if (wait == test::ChildWait::Ended) {
+    const std::string err = ReadFileBytes(errFile).value_or("");
+    if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+    FAIL() << "finished before the signal: " << err;
   }
+  const bool seen = wait == test::ChildWait::Ready;
   ASSERT_TRUE(seen);
   kill(pid, c.signal);
   int status = 0;
@@ -754,60 +688,31 @@ INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest,
 // it. The second run leaves the first one's alone and writes under the next
 // free name; both files come out whole.
 TEST_F(CliTest, TwoRunsIntoOneFolderNeverTakeEachOthersPartialFiles) {
-  char self[4096] = {};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  std::string exe(self, static_cast<std::size_t>(n));
-  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  const std::string exe = test::BuiltCli();
+  ASSERT_FALSE(exe.empty());
   if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
-  std::string pcm(120 * 75 * 2352, '\0');
-  std::uint32_t x = 4321;
-  for (std::size_t k = 0; k < pcm.size(); ++k) pcm[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
-  WriteFileAtomically(home_ + "long.bin", pcm);
-  WriteFileAtomically(home_ + "long.cue", "FILE \"long.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  WriteLongNoiseDisc(4321);
   auto start = [&](const std::string& tag) {
-    std::vector<std::string> argv = {exe, "--home", home_, "--image", home_ + "long.cue", "rip",
-                                     "--format", "mp3", "--tracks", "1", "--on-the-fly"};
-    pid_t pid = fork();
-    if (pid == 0) {
-      int err = ::open((home_ + tag + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(err, 2);
-      int out = ::open((home_ + tag + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      std::vector<char*> args;
-      for (auto& a : argv) args.push_back(a.data());
-      args.push_back(nullptr);
-      execv(exe.c_str(), args.data());
-      _exit(127);
-    }
-    return pid;
-  };
-  auto finish = [](pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return test::StartProgram({exe, "--home", home_, "--image", home_ + "long.cue", "rip", "--format", "mp3",
+                               "--tracks", "1", "--on-the-fly"},
+                              home_ + tag + ".out", home_ + tag + ".err");
   };
   const std::string part = home_ + "music/0 - Track1.mp3.part";
   const pid_t first = start("first");
-  bool seen = false;
-  for (int k = 0; k < 20000 && !seen; ++k) {
-    seen = access(part.c_str(), F_OK) == 0;
-    if (!seen) {
-      int status = 0;
-      if (waitpid(first, &status, WNOHANG) == first) {
-        const std::string err = ReadFileBytes(home_ + "first.err").value_or("");
-        if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
-        FAIL() << "finished before the second run started: " << err;
-      }
-      usleep(1000);
-    }
+  const test::ChildWait wait =
+      test::WaitUntil(first, [&] { return access(part.c_str(), F_OK) == 0; }, 20000, 1000);
+  if (wait == test::ChildWait::Ended) {
+    const std::string err = ReadFileBytes(home_ + "first.err").value_or("");
+    if (err.find("libmp3lame") != std::string::npos) GTEST_SKIP() << err;
+    FAIL() << "finished before the second run started: " << err;
   }
+  const bool seen = wait == test::ChildWait::Ready;
   ASSERT_TRUE(seen);
   // The first run waits, half-way, while the second one runs whole.
   kill(first, SIGSTOP);
-  const int second = finish(start("second"));
+  const int second = test::WaitForExit(start("second"));
   kill(first, SIGCONT);
-  const int firstStatus = finish(first);
+  const int firstStatus = test::WaitForExit(first);
   EXPECT_EQ(firstStatus, 0) << ReadFileBytes(home_ + "first.err").value_or("");
   EXPECT_EQ(second, 0) << ReadFileBytes(home_ + "second.err").value_or("");
   EXPECT_EQ(ReadFileBytes(home_ + "first.out").value_or(""), "1\t" + home_ + "music/0 - Track1.mp3\n");
@@ -921,29 +826,7 @@ TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
 namespace sonarvex {
 namespace {
 
-class CliFolderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/sonarvex-clifolder-XXXXXX";
-    home_ = std::string(mkdtemp(tmpl)) + "/";
-    std::string error;
-    cue_ = WriteDemoDisc(home_ + "images", &error);
-    ASSERT_FALSE(cue_.empty()) << error;
-  }
-  void TearDown() override { std::filesystem::remove_all(home_); }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> all = {"--home", home_, "--image", cue_};
-    all.insert(all.end(), args.begin(), args.end());
-    CliEnvironment env;
-    env.ExecutableFolder = home_;
-    env.ScanSystemDrives = false;
-    return RunCli(all, out_, err_, env);
-  }
-  std::string home_, cue_;
-  std::ostringstream out_, err_;
-};
+using CliFolderTest = CliHomeTest;
 
 // An output folder in any script, given once with --out or stored with
 // settings set, is kept whole and the rips land in it.

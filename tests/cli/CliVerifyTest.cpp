@@ -17,6 +17,8 @@
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
 #include "tests/codec/CodecTestUtil.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
@@ -107,15 +109,9 @@ class Database {
 class CliVerifyTest : public testing::Test {
  protected:
   void SetUp() override {
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
+    home_ = test::MakeHome(dir_.Path());
     fs::create_directories(dir_.File("rip"));
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    session_ = test::OpenSession(home_, dialogs_);
     // The disc: track 1 after a 32-sector pregap, track 2 with a 10-sector
     // pregap at the end of track 1's file, track 3 without.
     audio_ = {Audio(1, 40), Audio(2, 25), Audio(3, 33)};
@@ -377,18 +373,13 @@ TEST(CliVerifyCommandLine, HelpAndTheCommandThroughTheProgram) {
   const std::string home = dir.Path() + "/";
   fs::create_directories(home + "setting");
   std::ostringstream out, err;
-  CliEnvironment env;
-  env.ExecutableFolder = home;
-  env.ScanSystemDrives = false;
-  EXPECT_EQ(RunCli({"--home", home, "verify", "--help"}, out, err, env), 0);
+  EXPECT_EQ(test::RunCliIn(home, {"--home", home, "verify", "--help"}, out, err), 0);
   EXPECT_EQ(out.str().rfind("usage: sonarvex-cli [OPTIONS] verify [--accuraterip HOST[:PORT]] FILE.cue\n", 0), 0u)
       << out.str();
-  out.str("");
   // A sheet that is not there: the command runs and says so.
-  EXPECT_EQ(RunCli({"--home", home, "verify", "--accuraterip", "127.0.0.1:9", home + "none.cue"}, out, err, env), 1);
+  EXPECT_EQ(test::RunCliIn(home, {"--home", home, "verify", "--accuraterip", "127.0.0.1:9", home + "none.cue"}, out, err), 1);
   EXPECT_NE(err.str().find("CUE-файл '" + home + "none.cue' не проверен: нет файла"), std::string::npos) << err.str();
-  err.str("");
-  EXPECT_EQ(RunCli({"--home", home, "verify", "--accuraterip"}, out, err, env), 2);
+  EXPECT_EQ(test::RunCliIn(home, {"--home", home, "verify", "--accuraterip"}, out, err), 2);
 }
 
 }  // namespace

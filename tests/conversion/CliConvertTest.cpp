@@ -13,6 +13,8 @@
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
 #include "tests/conversion/ConversionTestUtil.h"
+#include "tests/cli/CliRunner.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
@@ -24,18 +26,12 @@ class CliConvertTest : public ::testing::Test {
   void SetUp() override {
     for (const char* tool : {"ffmpeg", "lame"})
       if (!test::ToolPresent(tool)) GTEST_SKIP() << tool << " is not installed";
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
+    home_ = test::MakeHome(dir_.Path());
     SettingsRecord s{};
     ApplyFirstStartDefaults(s, (home_ + "music/").c_str());
     s.DecodeFilesAtOnce = 1;
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    test::WriteSettingsFile(home_, s);
+    session_ = test::OpenSession(home_, dialogs_);
     src_ = dir_.File("in");
     fs::create_directories(src_);
   }
@@ -46,16 +42,12 @@ class CliConvertTest : public ::testing::Test {
   }
   std::string S(const std::string& n) { return src_ + "/" + n; }
   // The program itself on the same home folder, ended after 30 s so that a
-  // command that hangs fails the test (exit 124) instead of holding it up.
-  int Program(const std::string& args, std::string* err) {
-    const std::string errFile = dir_.File("stderr");
-    int rc = -1;
-    test::Run("timeout -k 5 30 " + std::string(SONARVEX_BIN_DIR) + "/sonarvex-cli --home " +
-                  test::Quote(home_) + " " + args + " >/dev/null 2>" + test::Quote(errFile),
-              &rc);
-    const auto e = test::ReadAll(errFile);
-    err->assign(e.begin(), e.end());
-    return rc;
+  // command that hangs fails the test (no exit status) instead of holding it up.
+  int Program(std::vector<std::string> args, std::string* err) {
+    args.insert(args.begin(), {std::string(SONARVEX_BIN_DIR) + "/sonarvex-cli", "--home", home_});
+    const test::ChildRun r = test::RunProgramBounded(args, 30, "", dir_.File("stderr"));
+    *err = r.err;
+    return r.status;
   }
 
   test::TempDir dir_;
@@ -173,7 +165,7 @@ TEST_F(CliConvertTest, WavsThatAreNotCdAudioConvertAsInTheWindow) {
 TEST_F(CliConvertTest, HomeFolderDoesNotHideTheDecoderLibrary) {
   test::MakeMp3(S("a.mp3"), 0.5, "-b 128");
   std::string err;
-  EXPECT_EQ(Program("convert --to wav " + test::Quote(S("a.mp3")), &err), 0) << err;
+  EXPECT_EQ(Program({"convert", "--to", "wav", S("a.mp3")}, &err), 0) << err;
   EXPECT_TRUE(FileExists(S("a.wav")));
   EXPECT_EQ(err.find("libkelpra.so"), std::string::npos) << err;
 }
@@ -181,18 +173,18 @@ TEST_F(CliConvertTest, HomeFolderDoesNotHideTheDecoderLibrary) {
 TEST_F(CliConvertTest, AFifoIsNoSourceAndNothingWaitsOnIt) {
   for (const char* n : {"pipe.wav", "pipe.mp3"}) ASSERT_EQ(mkfifo(S(n).c_str(), 0600), 0);
   std::string err;
-  EXPECT_EQ(Program("convert --to mp3 " + test::Quote(S("pipe.wav")), &err), 1) << err;
+  EXPECT_EQ(Program({"convert", "--to", "mp3", S("pipe.wav")}, &err), 1) << err;
   EXPECT_NE(err.find("Не удалось прочитать файл '" + S("pipe.wav") + "': это не обычный файл."),
             std::string::npos)
       << err;
-  EXPECT_EQ(Program("convert --to wav " + test::Quote(S("pipe.mp3")), &err), 1) << err;
+  EXPECT_EQ(Program({"convert", "--to", "wav", S("pipe.mp3")}, &err), 1) << err;
   EXPECT_NE(err.find("Не удалось прочитать файл '" + S("pipe.mp3") + "': это не обычный файл."),
             std::string::npos)
       << err;
   // Burning takes its WAV files through the same reader: a recorder that
   // writes a disc image, and the FIFO refused at once.
-  WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + dir_.File("cdr.cue") + "\n");
-  EXPECT_EQ(Program("burn --drive 0 " + test::Quote(S("pipe.wav")), &err), 1) << err;
+  test::DeclareRecorder(home_, dir_.File("cdr.cue"));
+  EXPECT_EQ(Program({"burn", "--drive", "0", S("pipe.wav")}, &err), 1) << err;
   EXPECT_NE(err.find(S("pipe.wav")), std::string::npos) << err;
   EXPECT_FALSE(FileExists(dir_.File("cdr.cue")));
 }

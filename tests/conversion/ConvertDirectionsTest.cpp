@@ -13,7 +13,7 @@
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "tests/codec/SignalCompare.h"
-#include "tests/conversion/ConversionTestUtil.h"
+#include "tests/conversion/BatchTest.h"
 
 namespace sonarvex {
 namespace {
@@ -28,21 +28,9 @@ long Frames(const std::vector<std::int16_t>& pcm, int channels = 2) {
   return static_cast<long>(pcm.size()) / channels;
 }
 
-class DirectionTest : public ::testing::Test {
+class DirectionTest : public test::BatchTest {
  protected:
-  void SetUp() override {
-    for (const char* tool : {"ffmpeg", "ffprobe", "lame"})
-      if (!test::ToolPresent(tool)) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(rig_.Engine().Create());
-    if (!rig_.encoders->Lame().Available()) GTEST_SKIP() << "libmp3lame.so.0 is missing";
-    src_ = rig_.dir.File("src");
-    out_ = rig_.dir.File("out");
-    fs::create_directories(src_);
-    rig_.Engine().outputFolder = out_;
-  }
-  ConvertEngine& E() { return rig_.Engine(); }
-  std::string S(const std::string& name) const { return src_ + "/" + name; }
-  std::string O(const std::string& name) const { return out_ + "/" + name; }
+  DirectionTest() : BatchTest(false) {}
   // No partial output anywhere below the output folder.
   void ExpectNoPartials() {
     if (!fs::exists(out_)) return;
@@ -50,9 +38,6 @@ class DirectionTest : public ::testing::Test {
       EXPECT_EQ(e.path().extension(), e.path().extension() == ".part" ? ".none" : e.path().extension())
           << e.path();
   }
-
-  test::EngineRig rig_;
-  std::string src_, out_;
 };
 
 TEST_F(DirectionTest, Mp3ToWavDecodesEachFileAndBadFilesFailAlone) {

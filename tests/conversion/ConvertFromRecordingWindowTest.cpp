@@ -20,11 +20,10 @@
 #include "platform/ScriptedDialogs.h"
 #include "recording/ui/TMainWriteForm.h"
 #include "tests/conversion/ConversionTestUtil.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
-
-namespace fs = std::filesystem;
 
 QApplication& App() {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -41,14 +40,8 @@ class ConvertFromRecordingWindowTest : public ::testing::Test {
     App();
     if (!test::ToolPresent("lame")) GTEST_SKIP() << "lame is not installed";
     // The program folder holds no libkelpra.so.
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    home_ = test::MakeHome(dir_.Path());
+    session_ = test::OpenSession(home_, dialogs_);
     ASSERT_FALSE(FileExists(session_->LibraryFolder() + "libkelpra.so"));
     test::MakeMp3(dir_.File("a.mp3"), 0.5, "-b 128");
   }

@@ -13,29 +13,16 @@
 #include "codec/WavFile.h"
 #include "platform/Files.h"
 #include "tests/codec/SignalCompare.h"
-#include "tests/conversion/ConversionTestUtil.h"
+#include "tests/conversion/BatchTest.h"
 
 namespace sonarvex {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ConvertSourcesTest : public ::testing::Test {
+class ConvertSourcesTest : public test::BatchTest {
  protected:
-  void SetUp() override {
-    for (const char* tool : {"ffmpeg", "ffprobe", "lame"})
-      if (!test::ToolPresent(tool)) GTEST_SKIP() << tool << " is not installed";
-    ASSERT_TRUE(rig_.Engine().Create());
-    if (!rig_.encoders->Lame().Available()) GTEST_SKIP() << "libmp3lame.so.0 is missing";
-    src_ = rig_.dir.File("src");
-    out_ = rig_.dir.File("out");
-    fs::create_directories(src_);
-    fs::create_directories(out_);
-    rig_.Engine().outputFolder = out_;
-  }
-  ConvertEngine& E() { return rig_.Engine(); }
-  std::string S(const std::string& name) const { return src_ + "/" + name; }
-  std::string O(const std::string& name) const { return out_ + "/" + name; }
+  ConvertSourcesTest() : BatchTest(true) {}
   void Start(int direction, const std::vector<std::string>& files) {
     E().RemoveAll();
     E().SetDirection(direction);
@@ -51,9 +38,6 @@ class ConvertSourcesTest : public ::testing::Test {
     rig_.dialogs.ExpectMessage(ReplaceQuestionText(path), "Sonarvex v3.2", MsgIcon::Question,
                                MsgButtons::YesYesAllNo, answer);
   }
-
-  test::EngineRig rig_;
-  std::string src_, out_;
 };
 
 TEST_F(ConvertSourcesTest, EveryPcmWavReachesEachEncoderAsCdAudio) {

@@ -12,6 +12,7 @@
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
 #include "tests/recording/RecordingRig.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
@@ -21,16 +22,10 @@ namespace fs = std::filesystem;
 class CliBurnCueTest : public testing::Test {
  protected:
   void SetUp() override {
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
+    home_ = test::MakeHome(dir_.Path());
     cdr_ = dir_.File("cdr.cue");
-    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + cdr_ + "\n");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    test::DeclareRecorder(home_, cdr_);
+    session_ = test::OpenSession(home_, dialogs_);
   }
   int Burn(std::vector<std::string> args) {
     out_.str("");

@@ -4,7 +4,6 @@
 // system fills up, and the built program stopped by SIGINT while it writes.
 // Each leaves the disc open, names the failure once and names no track that
 // was not written whole.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +20,9 @@
 #include "recording/Recorder.h"
 #include "recording/TWriteThread.h"
 #include "tests/rip/SmallDisk.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/recording/RecordingRig.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
@@ -37,25 +38,17 @@ std::size_t Occurrences(const std::string& text, const std::string& what) {
 class CliBurnFailureTest : public testing::Test {
  protected:
   void SetUp() override {
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
+    home_ = test::MakeHome(dir_.Path());
     cdr_ = dir_.File("cdr.cue");
   }
   // The recorder's line in vdrives.lst: options, then "burn:" and the image.
-  void Declare(const std::string& options, const std::string& cue) {
-    WriteFileAtomically(home_ + "setting/vdrives.lst", options + "burn:" + cue + "\n");
-  }
+  void Declare(const std::string& options, const std::string& cue) { test::DeclareRecorder(home_, cue, options); }
   int Burn(std::vector<std::string> args) {
     ConsoleDialogs dialogs;
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs;
-    c.ScanSystemDrives = false;
-    Session session(c);
-    session.LoadActiveProfile();
+    const auto session = test::OpenSession(home_, dialogs);
     out_.str("");
     err_.str("");
-    return RunBurnCommand(session, args, out_, err_);
+    return RunBurnCommand(*session, args, out_, err_);
   }
   std::string Wav(const std::string& name, int sectors) {
     return test::WriteCdWav(dir_.File(name), test::ToneAudio(1, static_cast<std::size_t>(sectors) * 2352));
@@ -157,39 +150,24 @@ TEST_F(CliBurnFailureTest, AnImageWhoseFileSystemFillsUpNamesTheReasonOnce) {
 // The built program, stopped by SIGINT two seconds into writing a track of
 // a minute at single speed.
 TEST_F(CliBurnFailureTest, SigintWhileWritingLeavesTheDiscOpenAndNamesNoTrack) {
-  char self[4096] = {};
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  std::string exe(self, static_cast<std::size_t>(n));
-  exe = exe.substr(0, exe.rfind('/') + 1) + "sonarvex-cli";
+  const std::string exe = test::BuiltCli();
+  ASSERT_FALSE(exe.empty());
   if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "sonarvex-cli is not built";
   Declare("", cdr_);
   const auto a = Wav("long.wav", 60 * 75);
   const std::string outFile = dir_.File("burn.out"), errFile = dir_.File("burn.err");
-  std::vector<std::string> argv = {exe, "--home", home_, "burn", "--speed", "1", a};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    dup2(err, 2);
-    std::vector<char*> args;
-    for (auto& s : argv) args.push_back(s.data());
-    args.push_back(nullptr);
-    execv(exe.c_str(), args.data());
-    _exit(127);
-  }
+  const pid_t pid = test::StartProgram({exe, "--home", home_, "burn", "--speed", "1", a}, outFile, errFile);
   ASSERT_GT(pid, 0);
   // The signal goes once the track is being written (after the lead-in).
-  bool writing = false;
-  for (int k = 0; k < 3000 && !writing; ++k) {
-    writing = ReadFileBytes(errFile).value_or("").find("Трек 1 - long.wav") != std::string::npos &&
-              FileExists(BinPathForCue(cdr_) + ".part");
-    int status = 0;
-    if (!writing && waitpid(pid, &status, WNOHANG) == pid)
-      FAIL() << "finished before the signal: " << ReadFileBytes(errFile).value_or("");
-    if (!writing) usleep(10000);
-  }
+  const test::ChildWait wait = test::WaitUntil(
+      pid,
+      [&] {
+        return ReadFileBytes(errFile).value_or("").find("Трек 1 - long.wav") != std::string::npos &&
+               FileExists(BinPathForCue(cdr_) + ".part");
+      },
+      3000, 10000);
+  if (wait == test::ChildWait::Ended) FAIL() << "finished before the signal: " << ReadFileBytes(errFile).value_or("");
+  const bool writing = wait == test::ChildWait::Ready;
   ASSERT_TRUE(writing) << ReadFileBytes(errFile).value_or("");
   usleep(2000000);
   kill(pid, SIGINT);

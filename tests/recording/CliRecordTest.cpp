@@ -15,6 +15,7 @@
 #include "records/SettingsRecord.h"
 #include "recording/Compilation.h"
 #include "tests/recording/RecordingRig.h"
+#include "tests/session/TestSession.h"
 
 namespace sonarvex {
 namespace {
@@ -24,8 +25,7 @@ namespace fs = std::filesystem;
 class CliRecordTest : public testing::Test {
  protected:
   void SetUp() override {
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
+    home_ = test::MakeHome(dir_.Path());
     cdr_ = dir_.File("cdr.cue");
     cdrw_ = dir_.File("cdrw.cue");
     // A reader first: the writers are counted among themselves (--drive 0 is
@@ -35,12 +35,7 @@ class CliRecordTest : public testing::Test {
   }
   void StartSession() {
     session_.reset();
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    session_ = test::OpenSession(home_, dialogs_);
   }
   int Burn(std::vector<std::string> args) {
     out_.str("");
@@ -186,17 +181,10 @@ TEST_F(CliRecordTest, A22kHzFileIsConvertedFirst) {
 
 TEST(CliRecordNoWriter, SaysThereIsNothingToWriteWith) {
   test::TempDir dir;
-  const std::string home = dir.Path() + "/";
-  fs::create_directories(home + "setting");
   ConsoleDialogs dialogs;
-  SessionContext c;
-  c.ProgramFolder = home;
-  c.DialogService = &dialogs;
-  c.ScanSystemDrives = false;
-  Session session(c);
-  session.LoadActiveProfile();
+  const auto session = test::OpenSession(test::MakeHome(dir.Path()), dialogs);
   std::ostringstream out, err;
-  EXPECT_EQ(RunBurnCommand(session, {"a.wav"}, out, err), 1);
+  EXPECT_EQ(RunBurnCommand(*session, {"a.wav"}, out, err), 1);
   EXPECT_NE(err.str().find("К сожалению диски записывать нечем... :("), std::string::npos) << err.str();
 }
 

@@ -40,6 +40,17 @@ std::int32_t Lba(const std::vector<std::uint8_t>& b) {
 }
 int Count(const std::vector<std::uint8_t>& b) { return b[7] << 8 | b[8]; }
 
+// The recording layer on the rig, created, with the recorder selected.
+struct RecorderRig : RecordingRig {
+  explicit RecorderRig(bool rewritable = false) : RecordingRig(rewritable) {
+    rec.Create();
+    selected = rec.SelectDevice(RecorderDevice());
+  }
+  ScriptedDialogs dialogs;
+  Recorder rec{spti, aspi, dialogs};
+  bool selected = false;
+};
+
 TEST(Recorder, ListsTheDrivesOnTheGenericTransportWithTheirCapabilities) {
   RecordingRig rig;
   ScriptedDialogs dialogs;
@@ -62,11 +73,9 @@ TEST(Recorder, ListsTheDrivesOnTheGenericTransportWithTheirCapabilities) {
 }
 
 TEST(Recorder, TrackTableAndCueSheetOfTwoFiles) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  ASSERT_TRUE(rec.SelectDevice(rig.RecorderDevice()));
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
+  ASSERT_TRUE(rig.selected);
   // 1000 sectors and 100 bytes (the odd bytes are not recorded), 2000 sectors.
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 1000 * 2352 + 100));
   const auto b = test::WriteCdWav(rig.dir.File("b.wav"), test::PatternAudio(2, 2000 * 2352));
@@ -90,14 +99,12 @@ TEST(Recorder, TrackTableAndCueSheetOfTwoFiles) {
 }
 
 TEST(Recorder, MissingFileStopsThePreparationWithItsMessage) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
+  ScriptedDialogs& dialogs = rig.dialogs;
   const std::string missing = rig.dir.File("gone.wav");
   dialogs.ExpectMessage("Невозможно открыть для чтения файл '" + missing + "'!", "Sonarvex", MsgIcon::Error,
                         MsgButtons::Ok);
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 10 * 2352));
   rec.SetFiles({a, missing});
   EXPECT_FALSE(rec.SendCUEToCD());
@@ -109,11 +116,9 @@ TEST(Recorder, MissingFileStopsThePreparationWithItsMessage) {
 // A header with no audio behind it, an empty data chunk, a folder, a pipe:
 // each is named with the reason before the drive is given anything to do.
 TEST(Recorder, EveryFileIsCheckedBeforeTheDriveIsUsed) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
+  ScriptedDialogs& dialogs = rig.dialogs;
   const auto good = test::WriteCdWav(rig.dir.File("good.wav"), test::PatternAudio(1, 10 * 2352));
   // A header that promises five minutes, and nothing after it.
   const auto promised = test::WriteCdWav(rig.dir.File("promised.wav"), test::PatternAudio(2, 2352));
@@ -157,11 +162,8 @@ TEST(Recorder, EveryFileIsCheckedBeforeTheDriveIsUsed) {
 }
 
 TEST(Recorder, AFileShorterThanItsHeaderIsMeasuredByWhatItHolds) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 100 * 2352));
   std::filesystem::resize_file(a, AudioStart(a) + 40 * 2352 + 100);
   rec.SetFiles({a});
@@ -174,11 +176,8 @@ TEST(Recorder, AFileShorterThanItsHeaderIsMeasuredByWhatItHolds) {
 }
 
 TEST(Recorder, WritesThePregapAtMinus150ThenTheTrackInBlocksOfTheSetSize) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   const auto audio = test::PatternAudio(3, 100 * 2352);
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), audio);
   rec.SetFiles({a});
@@ -235,11 +234,8 @@ TEST(Recorder, BufferSizeFollowsTheSectorsPerWrite) {
 }
 
 TEST(Recorder, NormalizeAppliesTheFilesGainWhileWriting) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   auto audio = test::PatternAudio(4, 20 * 2352);
   // Keep the samples small so a gain of 2 does not clip.
   for (std::size_t i = 1; i < audio.size(); i += 2) audio[i] = static_cast<std::uint8_t>(audio[i] & 0x0F);
@@ -261,11 +257,8 @@ TEST(Recorder, NormalizeAppliesTheFilesGainWhileWriting) {
 }
 
 TEST(Recorder, CancelledBeforeTheTrackWritesNothingAndStopsWithinATrack) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 300 * 2352));
   rec.SetFiles({a});
   std::atomic<bool> cancel{true};
@@ -285,14 +278,11 @@ TEST(Recorder, CancelledBeforeTheTrackWritesNothingAndStopsWithinATrack) {
 }
 
 TEST(Recorder, AWriteErrorIsCountedAndStopsTheTrackNamingItsSectors) {
-  RecordingRig rig;
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   VirtualDriveFaults faults;
   faults.failWriteAtLba = 40;
   rig.recorder->SetFaults(faults);
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 100 * 2352));
   rec.SetFiles({a});
   std::vector<int> errors;
@@ -309,11 +299,8 @@ TEST(Recorder, AWriteErrorIsCountedAndStopsTheTrackNamingItsSectors) {
 }
 
 TEST(Recorder, TestWriteLeavesTheDiscBlank) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   const auto a = test::WriteCdWav(rig.dir.File("a.wav"), test::PatternAudio(1, 50 * 2352));
   rec.SetFiles({a});
   ASSERT_TRUE(rec.InitWriteProcess(true, nullptr));
@@ -327,11 +314,8 @@ TEST(Recorder, TestWriteLeavesTheDiscBlank) {
 }
 
 TEST(Recorder, BlankingACdrwAndTheDiscState) {
-  RecordingRig rig(true);
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig(true);
+  Recorder& rec = rig.rec;
   Recorder::DiscState s = rec.ReadDiscState();
   EXPECT_TRUE(s.Blank());
   EXPECT_TRUE(s.erasable);
@@ -353,11 +337,8 @@ TEST(Recorder, BlankingACdrwAndTheDiscState) {
 }
 
 TEST(Recorder, WaitReadyGivesUpAtItsBound) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   VirtualDriveFaults faults;
   faults.notReadyCommands = 3;
   rig.recorder->SetFaults(faults);
@@ -373,11 +354,8 @@ TEST(Recorder, WaitReadyGivesUpAtItsBound) {
 }
 
 TEST(Recorder, MechanismLockEjectAndMediaChange) {
-  RecordingRig rig;
-  ScriptedDialogs dialogs;
-  Recorder rec(rig.spti, rig.aspi, dialogs);
-  rec.Create();
-  rec.SelectDevice(rig.RecorderDevice());
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
   EXPECT_TRUE(rec.MediaChanged());  // first look
   EXPECT_FALSE(rec.MediaChanged());
   EXPECT_EQ(rec.Mechanism(), 1);

@@ -15,20 +15,12 @@
 #include "session/Session.h"
 #include "platform/ScriptedDialogs.h"
 #include "recording/ui/TMainWriteForm.h"
-#include "tests/recording/RecordingRig.h"
+#include "tests/recording/WindowRig.h"
 
 namespace sonarvex {
 namespace {
 
 namespace fs = std::filesystem;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "recording_cue_ui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 // Scripted dialogs that also keep the filters the file chooser was given.
 class FilterDialogs : public ScriptedDialogs {
@@ -42,40 +34,19 @@ class FilterDialogs : public ScriptedDialogs {
   std::vector<std::string> offered;
 };
 
-class WindowCueTest : public testing::Test {
+using test::Names;
+
+class WindowCueTest : public test::WindowRig<FilterDialogs> {
  protected:
   void SetUp() override {
-    App();
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
-    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + dir_.File("disc.cue") + "\n");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
+    WindowRig::SetUp();
     a_ = test::WriteCdWav(dir_.File("01 a.wav"), test::PatternAudio(1, 30 * 2352));
     b_ = test::WriteCdWav(dir_.File("02 b.wav"), test::PatternAudio(2, 20 * 2352));
     sheet_ = dir_.File("Альбом.cue");
     WriteFileAtomically(sheet_, "FILE \"02 b.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                 "FILE \"01 a.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
   }
-  std::vector<std::string> Names(TMainWriteForm& form) {
-    std::vector<std::string> names;
-    for (int i = 0; i < form.ListView->topLevelItemCount(); ++i)
-      names.push_back(form.ListView->topLevelItem(i)->text(1).toStdString());
-    return names;
-  }
-  void ExpectClean() {
-    std::string why;
-    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
-  }
-
-  test::TempDir dir_;
-  std::string home_, a_, b_, sheet_;
-  FilterDialogs dialogs_;
-  std::unique_ptr<Session> session_;
+  std::string a_, b_, sheet_;
 };
 
 TEST_F(WindowCueTest, TheFileChooserOffersCueSheetsAfterWaveFiles) {

@@ -25,21 +25,13 @@
 #include "platform/ScriptedDialogs.h"
 #include "playback/MediaPlayer.h"
 #include "recording/ui/TMainWriteForm.h"
-#include "tests/recording/RecordingRig.h"
+#include "tests/recording/WindowRig.h"
 
 namespace sonarvex {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "recording_play_ui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
 
 // Runs the event loop until done() or the time is up.
 template <typename F>
@@ -53,35 +45,11 @@ bool RunUntil(F done, std::chrono::milliseconds limit) {
   return true;
 }
 
-std::vector<std::string> Names(TMainWriteForm& form) {
-  std::vector<std::string> names;
-  for (int i = 0; i < form.ListView->topLevelItemCount(); ++i)
-    names.push_back(form.ListView->topLevelItem(i)->text(1).toStdString());
-  return names;
-}
+using test::Captions;
+using test::Names;
 
-std::vector<std::string> Captions(TMainWriteForm& form) {
-  std::vector<std::string> captions;
-  for (int i = 0; i < form.ListView->topLevelItemCount(); ++i)
-    captions.push_back(form.ListView->topLevelItem(i)->text(0).toStdString());
-  return captions;
-}
-
-class WindowTest : public testing::Test {
+class WindowTest : public test::WindowRig<> {
  protected:
-  void SetUp() override {
-    App();
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
-    cue_ = dir_.File("disc.cue");
-    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + cue_ + "\n");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
-  }
   // CD-audio WAV files of the given lengths in sectors (75 a second).
   std::vector<std::string> Files(const std::vector<std::pair<std::string, int>>& files) {
     std::vector<std::string> paths;
@@ -90,14 +58,6 @@ class WindowTest : public testing::Test {
       paths.push_back(test::WriteCdWav(dir_.File(name), test::ToneAudio(seed++, std::size_t(sectors) * 2352)));
     return paths;
   }
-  void ExpectClean() {
-    std::string why;
-    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
-  }
-  test::TempDir dir_;
-  std::string home_, cue_;
-  ScriptedDialogs dialogs_;
-  std::unique_ptr<Session> session_;
 };
 
 // The same with a player whose sinks play nowhere.

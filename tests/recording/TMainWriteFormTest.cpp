@@ -17,41 +17,12 @@
 #include "platform/ScriptedDialogs.h"
 #include "recording/ui/TMainWriteForm.h"
 #include "recording/ui/TWriteSettingForm.h"
-#include "tests/recording/RecordingRig.h"
+#include "tests/recording/WindowRig.h"
 
 namespace sonarvex {
 namespace {
 
-namespace fs = std::filesystem;
-
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "recording_ui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
-class WindowTest : public testing::Test {
- protected:
-  void SetUp() override {
-    App();
-    home_ = dir_.Path() + "/home/";
-    fs::create_directories(home_ + "setting");
-    cue_ = dir_.File("disc.cue");
-    WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + cue_ + "\n");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
-  }
-  test::TempDir dir_;
-  std::string home_, cue_;
-  ScriptedDialogs dialogs_;
-  std::unique_ptr<Session> session_;
-};
+using WindowTest = test::WindowRig<>;
 
 TEST_F(WindowTest, OpensWithTheRecorderAndItsBlankDisc) {
   TMainWriteForm form(*session_);
@@ -141,17 +112,6 @@ TEST_F(WindowTest, SettingsDialogStores38ForAnEmptyFieldAndWsetDatIsWritten) {
 // written whole, and only then the question.
 class WindowSourcesTest : public WindowTest {
  protected:
-  // Restarts the session with the recorder declared with these options.
-  void Declare(const std::string& options) {
-    session_.reset();
-    WriteFileAtomically(home_ + "setting/vdrives.lst", options + "burn:" + cue_ + "\n");
-    SessionContext c;
-    c.ProgramFolder = home_;
-    c.DialogService = &dialogs_;
-    c.ScanSystemDrives = false;
-    session_ = std::make_unique<Session>(c);
-    session_->LoadActiveProfile();
-  }
   std::vector<std::string> Sources(TMainWriteForm& form, int sectors) {
     std::vector<std::string> files = {
         test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, static_cast<std::size_t>(sectors) * 2352)),

@@ -33,6 +33,7 @@
 #include "recording/Compilation.h"
 #include "codec/FlacReader.h"
 #include "platform/ScriptedDialogs.h"
+#include "tests/cli/CliRunner.h"
 
 namespace sonarvex {
 namespace {
@@ -141,26 +142,14 @@ class ArchivalRipTest : public ::testing::Test {
     home_ = test::MakeTempFolder() + "/";
     MakeDirectories(home_ + "music");
     MakeDirectories(home_ + "images");
-    SettingsRecord s{};
-    std::memset(&s, 0, sizeof s);
-    ApplyFirstStartDefaults(s, (home_ + "music/").c_str());
-    s.FolderPerAlbum = s.FolderPerArtist = 0;
-    s.NameHasTitle = 1;
-    s.NameHasNumber = 1;
-    MakeDirectories(home_ + "setting");
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    test::WriteSettingsFile(home_, test::FirstProfile(home_ + "music/"));
   }
   void TearDown() override { std::filesystem::remove_all(home_); }
 
   int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
     std::vector<std::string> all = {"--home", home_};
     all.insert(all.end(), args.begin(), args.end());
-    CliEnvironment env;
-    env.ExecutableFolder = home_;
-    env.ScanSystemDrives = false;
-    return RunCli(all, out_, err_, env);
+    return test::RunCliIn(home_, all, out_, err_);
   }
   std::vector<std::vector<std::string>> Rows() {
     std::vector<std::vector<std::string>> rows;
@@ -180,15 +169,7 @@ class ArchivalRipTest : public ::testing::Test {
     MakeDirectories(home_ + "music");
   }
   std::string Capture(const std::vector<std::string>& argv, int* status = nullptr) {
-    std::string cmd;
-    for (const auto& a : argv) cmd += "'" + a + "' ";
-    FILE* p = popen((cmd + "2>&1").c_str(), "r");
-    std::string out;
-    char buf[4096];
-    for (std::size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    const int rc = p ? pclose(p) : -1;
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+    return test::CaptureOutput(argv, true, status);
   }
 
   std::string home_;

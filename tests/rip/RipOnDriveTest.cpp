@@ -284,18 +284,6 @@ const char* Extension(Writer w) {
   return w == Writer::Wav ? ".wav" : w == Writer::Ogg ? ".ogg" : ".mp3";
 }
 
-// Records what the rip shows; questions are answered No, as a script would,
-// but for the free-space question: the rip is to run into the full disk.
-class RecordingDialogs : public WindowlessDialogs {
- public:
-  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
-    if (text == "Вы уверены, что вам хватит места на жестком диске?") return IdYes;
-    shown.push_back(text);
-    return IdNo;
-  }
-  std::vector<std::string> shown;
-};
-
 // Every file below folder (relative names), links included.
 std::vector<std::string> FilesBelow(const std::string& folder) {
   std::vector<std::string> out;
@@ -373,7 +361,7 @@ TEST_P(RipOnFullDiskTest, FailsNamingTheFileAndLeavesNothing) {
   const std::string temp = folder_ + "TempFiles/";
   test::ChildReport r = test::RunWithSmallDisk(small, 48 * 1024, [&] {
     MakeDirectories(folder_ + "out");
-    RecordingDialogs dialogs;
+    FullDiskDialogs dialogs;
     std::string failure;
     auto outcome = Rip(c.writer, c.onTheFly, dialogs, &failure, temp);
     std::string files;
@@ -454,7 +442,7 @@ TEST_P(RipThroughLinksTest, LinkAtThePartialNameStopsTheTrackUntouched) {
   const std::string target = Target();
   const std::string part = Out(c.writer) + ".part";
   ASSERT_EQ(symlink(target.c_str(), part.c_str()), 0);
-  RecordingDialogs dialogs;
+  FullDiskDialogs dialogs;
   std::string failure;
   EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, &failure, folder_ + "TempFiles/"),
             RipPipeline::Outcome::Failed);
@@ -475,7 +463,7 @@ TEST_P(RipThroughLinksTest, LinkAtTheFinalNameIsReplacedNotWrittenThrough) {
   // A link where the temporary WAV goes is replaced too (the folder is the program's own).
   MakeDirectories(folder_ + "TempFiles");
   ASSERT_EQ(symlink(target.c_str(), (folder_ + "TempFiles/Track1.wav").c_str()), 0);
-  RecordingDialogs dialogs;
+  FullDiskDialogs dialogs;
   std::string failure;
   EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, &failure, folder_ + "TempFiles/"),
             RipPipeline::Outcome::Done)
@@ -491,7 +479,7 @@ TEST_P(RipThroughLinksTest, StalePartialFilesOnlyOfOurOwnAreRemoved) {
   const std::string part = Out(c.writer) + ".part";
   // Another program's file under the partial name stays and stops the track.
   WriteFileAtomically(part, "somebody's notes");
-  RecordingDialogs dialogs;
+  FullDiskDialogs dialogs;
   EXPECT_EQ(Rip(c.writer, c.onTheFly, dialogs, nullptr, folder_ + "TempFiles/"),
             RipPipeline::Outcome::Failed);
   EXPECT_EQ(*ReadFileBytes(part), "somebody's notes");

@@ -20,18 +20,6 @@
 namespace sonarvex {
 namespace {
 
-// Records what the rip shows; the free-space question is answered Yes (the
-// rip is to run into the full disk), every other one No.
-class QuietDialogs : public WindowlessDialogs {
- public:
-  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
-    if (text == "Вы уверены, что вам хватит места на жестком диске?") return IdYes;
-    shown.push_back(text);
-    return IdNo;
-  }
-  std::vector<std::string> shown;
-};
-
 std::map<std::string, std::string> FilesIn(const std::string& folder) {
   std::map<std::string, std::string> out;
   std::error_code ec;
@@ -116,7 +104,7 @@ TEST_F(RipPoolOnDriveTest, FourWorkersWriteTheFilesOfOneByteForByte) {
     s_.UseLame = c.lame;
     s_.NormalizeEnabled = c.normalize;
     s_.OnTheFlyEncoding = c.onTheFly;
-    QuietDialogs d1, d4;
+    FullDiskDialogs d1, d4;
     ASSERT_EQ(Rip(c.sender, 1, d1), RipPipeline::Outcome::Done) << c.name;
     auto one = FilesIn(folder_ + "out");
     std::filesystem::remove_all(folder_ + "out");
@@ -144,7 +132,7 @@ TEST_F(RipPoolOnDriveTest, AFullDiskDuringAParallelRipLeavesNoFile) {
     const std::size_t room = sender == GrabSender::Ogg ? 600 * 1024 : 200 * 1024;
     MakeDirectories(folder_ + "out");
     test::ChildReport r = test::RunWithSmallDisk(folder_ + "out", room, [&] {
-      QuietDialogs dialogs;
+      FullDiskDialogs dialogs;
       std::string failure;
       auto outcome = Rip(sender, 3, dialogs, &failure);
       std::string files;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Dialogs.h"
 #include "rip/RipPipeline.h"
 #include "platform/SafeFile.h"
 
@@ -147,6 +148,19 @@ class FakeEncoder : public RipEncoder {
   }
 };
 
+// Records what the rip shows; the free-space question is answered Yes (the
+// rip is to run into the full disk), every other one No, as a script would.
+class FullDiskDialogs : public WindowlessDialogs {
+ public:
+  int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
+    if (text == "Вы уверены, что вам хватит места на жестком диске?") return IdYes;
+    shown.push_back(text);
+    return IdNo;
+  }
+  std::vector<std::string> shown;
+};
+
+// The window: every row ticked at first; records what the loop tells it.
 class FakeHost : public RipHost {
  public:
   explicit FakeHost(int rows) : ticked(rows, true), status(rows), images(rows, 1) {}
@@ -171,7 +185,7 @@ class FakeHost : public RipHost {
   void SetControlsEnabled(bool on) override { controls = on; }
   void SetTimerEnabled(bool on) override { timer = on; }
   void SetVolume(int v) override { volume = v; }
-  int VolumePosition() override { return 200; }
+  int VolumePosition() override { return volumePosition; }
   void Eject() override { ++ejects; }
   bool OutputFolderMissing(const std::string&) override { return false; }
   void TrackDone(int, const std::string& path) override { done.push_back(path); }
@@ -183,6 +197,7 @@ class FakeHost : public RipHost {
   WindowState state = WindowState::Idle;
   bool controls = true, timer = true;
   int volume = 0, pumps = 0, ejects = 0;
+  int volumePosition = 200;  // the window's volume bar
   std::function<void(int)> onPump;
 };
 

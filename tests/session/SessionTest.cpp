@@ -16,6 +16,7 @@
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "platform/System.h"
+#include "tests/rip/RipTestDoubles.h"
 
 namespace sonarvex {
 namespace {
@@ -27,38 +28,6 @@ class CountingPower : public PowerControl {
     return true;
   }
   int calls = 0;
-};
-
-// Ticks every row; remembers what the loop said.
-class TickAllHost : public RipHost {
- public:
-  explicit TickAllHost(int rows) : ticked_(static_cast<std::size_t>(rows), true) {}
-  int RowCount() override { return static_cast<int>(ticked_.size()); }
-  bool RowTicked(int row) override { return ticked_[row]; }
-  void SetRowTicked(int row, bool on) override { ticked_[row] = on; }
-  void SetRowStatus(int row, const std::string& text) override { status[row] = text; }
-  void SetRowImage(int, int) override {}
-  void SelectRow(int) override {}
-  std::string RowCaption(int) override { return {}; }
-  void SetCaption(const std::string&) override {}
-  void Pump() override {}
-  WindowState State() override { return state_; }
-  void SetState(WindowState s) override { state_ = s; }
-  void Stop() override { state_ = WindowState::Idle; }
-  void SetControlsEnabled(bool) override {}
-  void SetTimerEnabled(bool) override {}
-  void SetVolume(int) override {}
-  int VolumePosition() override { return 255; }
-  void Eject() override {}
-  bool OutputFolderMissing(const std::string&) override { return false; }
-  void TrackDone(int, const std::string& path) override { done.push_back(path); }
-
-  std::map<int, std::string> status;
-  std::vector<std::string> done;
-
- private:
-  std::vector<bool> ticked_;
-  WindowState state_ = WindowState::Idle;
 };
 
 class SessionTest : public ::testing::Test {
@@ -161,7 +130,8 @@ TEST_F(SessionTest, RipsWithTheCommandsOutputKindAndLeavesTheSettingsAlone) {
   s.ShutdownAfterCopy = 1;
   const SettingsRecord before = s;
 
-  TickAllHost host(session.View().trackCount);
+  FakeHost host(session.View().trackCount);
+  host.volumePosition = 255;
   Session::RipResult r = session.Rip(GrabSender::Wave, host);
   EXPECT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
   ASSERT_EQ(host.done.size(), static_cast<std::size_t>(DemoDiscLayout::kAudioTracks));

@@ -9,36 +9,16 @@
 #include "platform/Cp1251.h"
 #include "platform/ScriptedDialogs.h"
 #include "records/TextFields.h"
-#include "tests/settings/FakeHost.h"
+#include "tests/settings/SettingsDialogTest.h"
 
 namespace sonarvex {
 namespace {
 
-class ModelTest : public ::testing::Test {
+class ModelTest : public SettingsDialogTest {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/sonarvex-sform-XXXXXX";
-    folder_ = std::string(mkdtemp(tmpl)) + "/";
-    settings_ = TestSettings(folder_);
-    album_ = TestAlbum();
-  }
-  void TearDown() override {
-    std::string why;
-    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
-    std::filesystem::remove_all(folder_);
-  }
   std::unique_ptr<SettingsFormModel> Open() {
     return std::make_unique<SettingsFormModel>(settings_, album_, tags_, host_, host_, dialogs_);
   }
-  bool SameSettings(const SettingsRecord& a) const {
-    return std::memcmp(&a, &settings_, sizeof a) == 0;
-  }
-  std::string folder_;
-  SettingsRecord settings_{};
-  AlbumRecord album_{};
-  TagBuffer tags_;
-  FakeHost host_;
-  ScriptedDialogs dialogs_;
 };
 
 TEST_F(ModelTest, CancelChangesNothingButTheTwoDocumentedCases) {

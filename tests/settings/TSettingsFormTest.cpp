@@ -21,7 +21,7 @@
 #include "settings/ui/TSettingsForm.h"
 #include "platform/Cp1251.h"
 #include "platform/ScriptedDialogs.h"
-#include "tests/settings/FakeHost.h"
+#include "tests/settings/SettingsDialogTest.h"
 
 namespace sonarvex {
 namespace {
@@ -34,19 +34,11 @@ QApplication& App() {
   return *app;
 }
 
-class FormTest : public ::testing::Test {
+class FormTest : public SettingsDialogTest {
  protected:
   void SetUp() override {
     App();
-    char tmpl[] = "/tmp/sonarvex-sformui-XXXXXX";
-    folder_ = std::string(mkdtemp(tmpl)) + "/";
-    settings_ = TestSettings(folder_);
-    album_ = TestAlbum();
-  }
-  void TearDown() override {
-    std::string why;
-    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
-    std::filesystem::remove_all(folder_);
+    SettingsDialogTest::SetUp();
   }
   std::unique_ptr<TSettingsForm> Open() {
     auto f = std::make_unique<TSettingsForm>(settings_, album_, tags_, host_, host_, dialogs_);
@@ -61,15 +53,6 @@ class FormTest : public ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
-  bool Unchanged(const SettingsRecord& before) const {
-    return std::memcmp(&before, &settings_, sizeof before) == 0;
-  }
-  std::string folder_;
-  SettingsRecord settings_{};
-  AlbumRecord album_{};
-  TagBuffer tags_;
-  FakeHost host_;
-  ScriptedDialogs dialogs_;
 };
 
 TEST_F(FormTest, CancelEscAndCloseDiscardTheEdits) {
@@ -95,7 +78,7 @@ TEST_F(FormTest, CancelEscAndCloseDiscardTheEdits) {
     Find<QCheckBox>(f.get(), "ShowGridBox")->setChecked(true);
     f->close();
   }
-  EXPECT_TRUE(Unchanged(before));
+  EXPECT_TRUE(SameSettings(before));
   EXPECT_EQ(std::memcmp(&album_, &albumBefore, sizeof album_), 0);
   EXPECT_FALSE(host_.storedExtensions);
 }
@@ -171,7 +154,7 @@ TEST_F(FormTest, FormatStringTypingRulesPreviewAndRejection) {
   QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
   EXPECT_FALSE(f->Accepted());
   EXPECT_TRUE(f->isVisible());
-  EXPECT_TRUE(Unchanged(before));
+  EXPECT_TRUE(SameSettings(before));
   EXPECT_TRUE(edit->hasFocus());
 
   edit->setText("%");
@@ -528,7 +511,7 @@ TEST_F(FormTest, BadAccurateRipServerRefusesOk) {
   QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
   EXPECT_FALSE(f->Accepted());
   EXPECT_TRUE(f->isVisible());
-  EXPECT_TRUE(Unchanged(before));
+  EXPECT_TRUE(SameSettings(before));
   EXPECT_TRUE(host_.iniCalls.empty());
   // The FreeDB page is shown with the server selected.
   EXPECT_EQ(f->findChild<QTabWidget*>("PageControl1")->currentIndex(), 5);
