@@ -44,6 +44,28 @@ bool OpensLaterSession(const DiscToc& toc, int i, bool lastSessionMoved) {
   return first != toc.Descriptor(0).number && toc.Descriptor(i).number == first;
 }
 
+// The identifier of the table with the addresses of the rows.
+std::uint32_t RowsCddbDiscId(const DiscToc& toc, const AlbumRecord& rows) {
+  DiscToc moved = toc;
+  const int n = toc.TrackCount();
+  for (int i = 0; i < n; ++i) moved.tracks[static_cast<std::size_t>(i)].address = rows.Tracks[i].Start;
+  moved.leadOut.address = rows.Tracks[n].Start;
+  return CddbDiscId(moved);
+}
+
+// Whether a stored album was stored for the disc whose rows these are.
+bool StoredForRows(const AlbumRecord& stored, const AlbumRecord& rows) {
+  if (stored.TrackCount != rows.TrackCount) return false;
+  for (int i = 0; i <= rows.TrackCount && i < kMaxAlbumTracks; ++i) {
+    const AlbumTrackEntry& a = stored.Tracks[i];
+    const AlbumTrackEntry& b = rows.Tracks[i];
+    if (a.Start.minute != b.Start.minute || a.Start.second != b.Start.second ||
+        a.Start.frame != b.Start.frame || (a.AudioFlag != 0) != (b.AudioFlag != 0))
+      return false;
+  }
+  return true;
+}
+
 std::string TwoDigits(int value) {
   std::string s = std::to_string(value);
   return s.size() < 2 ? "0" + s : s;
@@ -72,6 +94,12 @@ int FillTracksFromToc(const DiscToc& toc, AlbumRecord& album, bool titlesKnown) 
       lastSessionMoved = SecondSessionCorrection(rec, album.Tracks[i - 1], d) || lastSessionMoved;
   }
   return n;
+}
+
+std::uint32_t CorrectedCddbDiscId(const DiscToc& toc) {
+  AlbumRecord rows{};
+  FillTracksFromToc(toc, rows, true);
+  return RowsCddbDiscId(toc, rows);
 }
 
 std::string SizeText(double megabytes) {
@@ -151,8 +179,23 @@ DiscView ReadDisc(Transport& transport, int device, std::uint8_t driveType, Dial
     ApplySessionInfo(view.toc, SessionInfoFromReply(sessionReply));
   view.discId = CddbDiscId(view.toc);
   view.known = lookup && lookup(view.discId, album);
+  std::uint32_t albumId = view.discId;
+  if (!view.known && lookup && tableRead) {
+    AlbumRecord rows{};
+    FillTracksFromToc(view.toc, rows, true);
+    const std::uint32_t corrected = RowsCddbDiscId(view.toc, rows);
+    if (corrected != view.discId) {
+      AlbumRecord stored{};
+      if (lookup(corrected, stored) && StoredForRows(stored, rows)) {
+        album = stored;
+        view.known = true;
+        albumId = corrected;
+      }
+    }
+  }
   if (tableRead) {
     view.trackCount = FillTracksFromToc(view.toc, album, view.known);
+    album.DiscId = static_cast<std::int32_t>(albumId);
   } else {
     album.FirstTrackOffset = 0;
     album.DiscId = static_cast<std::int32_t>(view.discId);

@@ -30,6 +30,12 @@ static_assert(kMaxTocTracks == kMaxAlbumTracks - 1);  // 99 tracks plus the lead
 // left with no sectors. Returns N, the table's track count.
 int FillTracksFromToc(const DiscToc& toc, AlbumRecord& album, bool titlesKnown);
 
+// The CDDB identifier of the rows FillTracksFromToc makes of the table: on
+// a disc whose data track opens a later session, the data track and the
+// lead-out moved back over the gap. Earlier versions asked the server with
+// it and may have stored albums under it; elsewhere it is CddbDiscId(toc).
+std::uint32_t CorrectedCddbDiscId(const DiscToc& toc);
+
 // One row of the main window's track list (UTF-8 texts).
 struct TrackRow {
   bool audio = true;
@@ -53,7 +59,9 @@ std::string TrackPanelText(int trackCount);
 std::string TimePanelText(const AlbumRecord& album, int trackCount);
 
 // Looks the disc up in the album database: fills the record (titles, artist,
-// album, copied flags, ...) and returns true when the disc is known.
+// album, copied flags, ...) and returns true when the disc is known. It may
+// be asked a second time (see ReadDisc); what it loaded for a record that is
+// then refused is the caller's to drop (the disc is not known).
 using AlbumLookup = std::function<bool(std::uint32_t discId, AlbumRecord& album)>;
 
 struct DiscView {
@@ -61,7 +69,7 @@ struct DiscView {
   bool hasAudio = false;  // at least one audio row
   int trackCount = 0;     // N
   std::uint16_t firstTrackOffset = 0;
-  std::uint32_t discId = 0;
+  std::uint32_t discId = 0;  // CddbDiscId of the table, as the servers know the disc
   bool known = false;  // the album database had the disc
   // The table of contents as the drive gave it (its sessions unknown when
   // the drive did not answer); empty without a disc or a usable answer.
@@ -81,7 +89,11 @@ struct DiscView {
 // the drive type: selects it on the transport (closing the open one on
 // SPTI first), sends INQUIRY and READ TOC in the transport's order, then the
 // multi-session information, zeroes and fills the album record (through
-// lookup when given), and builds the rows and panels. An SPTI device that cannot be opened shows
+// lookup when given), and builds the rows and panels. A disc the database
+// does not hold under discId is looked up under CorrectedCddbDiscId too; an
+// album stored there is taken only when it was stored for this table (the
+// same track count, row starts and audio flags), and then the record keeps
+// that identifier, so that the disc stays in its file. An SPTI device that cannot be opened shows
 // "Драйвер CDROM'a не доступен" and gives no disc.
 DiscView ReadDisc(Transport& transport, int device, std::uint8_t driveType, Dialogs& dialogs,
                   AlbumRecord& album, const AlbumLookup& lookup = {});

@@ -110,7 +110,20 @@ std::unique_ptr<MetadataSource> CddbLookup::MakeCddbSource(RecordTexts& albumTex
   return std::make_unique<CddbSource>(std::move(client), std::move(server), table_);
 }
 
-void CddbLookup::SetDiscToc(const DiscToc& toc) { tocDiscId_ = CddbDiscId(toc); }
+void CddbLookup::SetDiscToc(const DiscToc& toc) {
+  // An answer without even one track leaves the rows to be sent.
+  if (toc.TrackCount() == 0) {
+    discTable_.reset();
+    return;
+  }
+  CddbTocTable table{};
+  table.count = toc.TrackCount() + 1;
+  for (int i = 0; i < table.count; ++i) {
+    const Msf& m = toc.Descriptor(i).address;
+    table.entries[i] = CddbTocEntry{m.minute, m.second, m.frame};
+  }
+  discTable_ = table;
+}
 
 LookupOutcome CddbLookup::Run() {
   RecordTexts ownTexts;
@@ -119,9 +132,17 @@ LookupOutcome CddbLookup::Run() {
     std::unique_ptr<MetadataSource> source =
         sourceFactory_ ? sourceFactory_() : MakeCddbSource(albumTexts);
 
-    const CddbTocTable toc = TocTableFromAlbum(album_);
+    // The rows of an enhanced CD have the data track and the lead-out moved
+    // back over the gap between the sessions; the servers know the disc by
+    // the drive's own table.
+    const CddbTocTable rows = TocTableFromAlbum(album_);
+    const std::uint32_t rowsId = ComputeDiscId(rows);
+    const CddbTocTable toc = discTable_ ? *discTable_ : rows;
     const std::uint32_t id = ComputeDiscId(toc);
-    album_.DiscId = SignedDiscId(tocDiscId_ ? *tocDiscId_ : id);
+    // The album file: the disc's identifier, unless the disc was found
+    // stored under the one of its rows (as earlier versions asked with).
+    const bool storedUnderRowsId = discTable_ && album_.DiscId == SignedDiscId(rowsId);
+    album_.DiscId = SignedDiscId(storedUnderRowsId ? rowsId : id);
     char idText[16];
     std::snprintf(idText, sizeof idText, "%08X", id);
     SetField(album_.CddbId, idText);

@@ -60,9 +60,13 @@ class CddbLookup {
   void SetLimits(const CddbLimits& limits) { limits_ = limits; }
   // The port of the CDDB server (80; tests use their own).
   void SetServerPort(int port) { serverPort_ = port; }
-  // The table of contents of the disc as the drive gave it: the numeric
-  // identifier of the album record is computed from it. Without it the
-  // identifier computed from the track rows is stored.
+  // The table of contents of the disc as the drive gave it: the server is
+  // asked with its addresses (every track where it lies, the lead-out of the
+  // last session) and its identifier, as every CDDB entry is keyed, and the
+  // album record is stored under that identifier. A disc the album database
+  // found under the identifier of its corrected rows (a data track of a
+  // later session moved back over the gap, see FillTracksFromToc) keeps that
+  // file. Without it the track rows are sent and their identifier stored.
   void SetDiscToc(const DiscToc& toc);
   // The artist box's list, to which SaveAlbum adds the artist.
   void SetArtistList(std::vector<std::string>* list) { artistList_ = list; }
@@ -102,7 +106,7 @@ class CddbLookup {
   std::function<void()> pump_;
   CddbLimits limits_;
   int serverPort_ = 80;
-  std::optional<std::uint32_t> tocDiscId_;  // of the table SetDiscToc gave
+  std::optional<CddbTocTable> discTable_;  // of the table SetDiscToc gave
   std::vector<std::string>* artistList_ = nullptr;
   RecordTexts* albumTexts_ = nullptr;
   const RecordTexts* settingsTexts_ = nullptr;

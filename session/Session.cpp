@@ -198,6 +198,11 @@ const DiscView& Session::ReadDisc(int drive, bool saveFirst) {
                                  return LoadAlbum(albumFolder_, SignedDiscId(id), a, tags_,
                                                   &albumTexts_);
                                });
+    // An album the read refused (stored for another table) leaves nothing.
+    if (!view_.known) {
+      tags_.Clear();
+      albumTexts_.Clear();
+    }
     // The rows show the titles in full.
     for (std::size_t i = 0; i < view_.rows.size(); ++i)
       if (view_.rows[i].audio)

@@ -222,6 +222,57 @@ TEST_F(CliTest, CddbPrintsNoControlsAndFailsWhenTheAlbumIsNotStored) {
   EXPECT_EQ(lines[2], "One???Две");
 }
 
+// An enhanced CD (whipper's ladyhawke.toc, see tests/data/whipper): the
+// server is asked with the drive's own table, the identifier and offsets
+// its entries (and cd-discid) have, and the album is stored under it.
+TEST_F(CliTest, CddbAsksForAnEnhancedCdAsTheServersKnowIt) {
+  const std::string folder = home_ + "ladyhawke/";
+  ASSERT_TRUE(MakeDirectories(folder));
+  std::filesystem::copy_file(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/ladyhawke.cue",
+                             folder + "ladyhawke.cue");
+  // Sparse files: only the table of contents is read.
+  for (auto [name, sectors] : {std::pair<const char*, std::uintmax_t>{"ladyhawke-audio.bin", 195706},
+                               {"ladyhawke-data.bin", 3279}}) {
+    std::ofstream(folder + name).close();
+    std::filesystem::resize_file(folder + name, sectors * 2352);
+  }
+  cue_ = folder + "ladyhawke.cue";
+  ASSERT_EQ(Run({"toc"}), 0) << err_.str();
+  ASSERT_FALSE(Lines().empty());
+  EXPECT_EQ(Lines()[0], "c60af50d");
+
+  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      std::string id = request.substr(at + 11, 8);
+      c.Send(test::HttpResponse("200 misc " + id + " Ladyhawke / Ladyhawke\r\n"));
+    } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+      std::string id = request.substr(rd + 15, 8);
+      c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\n"
+                                "DISCID=" + id + "\r\nDTITLE=Ladyhawke / Ladyhawke\r\n"
+                                "TTITLE0=Magic\r\nTTITLE1=Manipulating Woman\r\n.\r\n"));
+    }
+  });
+  EditSettings([&](SettingsRecord& s) {
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+  });
+  ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "");  // no word of a wrong identifier in the answer
+  std::string query, read;
+  for (const std::string& r : server.Requests()) {
+    if (r.find("cddb+query+") != std::string::npos) query = r;
+    if (r.find("cddb+read+") != std::string::npos) read = r;
+  }
+  EXPECT_NE(query.find("?cmd=cddb+query+c60af50d+13+150+15687+31841+51016+66616+81352+99559+"
+                       "116070+133243+149997+161710+177832+207256+2807&"),
+            std::string::npos)
+      << query;
+  EXPECT_NE(read.find("cddb+read+misc+C60AF50D&"), std::string::npos) << read;
+  ASSERT_GE(Lines().size(), 3u);
+  EXPECT_EQ(Lines()[2], "Magic");
+  EXPECT_TRUE(FileExists(home_ + "setting/albums/" + AlbumFileName(SignedDiscId(0xc60af50du))));
+}
+
 // The lookup through the command line against a CDDB server on loopback,
 // then rips that carry its titles in their tags and decode to what was read.
 TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {

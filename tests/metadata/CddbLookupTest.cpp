@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 
 #include "LoopbackServer.h"
 #include "TempFolder.h"
+#include "drive/DiscModel.h"
 #include "drive/DiscToc.h"
 #include "records/SettingsRecord.h"
 #include "metadata/AlbumDatabase.h"
@@ -274,10 +276,12 @@ struct FakeSource : MetadataSource {
   int queries = 0;
   int applied = -1;
   std::uint32_t askedId = 0;
+  std::uint32_t* askedOut = nullptr;  // outlives the source when given
   explicit FakeSource(AlbumRecord& a) : album(a) {}
   Answer Query(const CddbTocTable& toc, std::uint32_t discId,
                std::vector<std::string>& titles) override {
     askedId = discId;
+    if (askedOut) *askedOut = discId;
     EXPECT_EQ(toc.count, 4);
     const Answer a = answers.at(static_cast<std::size_t>(queries++));
     if (a == Answer::Matches) titles = {"Первый / Один", "Второй / Два"};
@@ -359,6 +363,50 @@ TEST_F(Lookup, TheDrivesTableGivesTheIdentifierTheDiscWasReadUnder) {
   AlbumRecord stored{};
   TagBuffer t;
   EXPECT_TRUE(LoadAlbum(folder, album.DiscId, stored, t));
+}
+
+// An enhanced CD: the server is asked for the disc the drive's table names
+// (not its corrected rows); the album goes under that identifier, unless the
+// disc was found stored under the one of its rows, whose file it keeps.
+TEST_F(Lookup, AnEnhancedCdIsAskedForByTheDrivesTable) {
+  std::uint8_t answer[kTocLength] = {};
+  answer[1] = 2 + 8 * 4;
+  answer[2] = 1;
+  answer[3] = 3;
+  const int frames[4] = {150, 150 + 4500, 150 + 10500 + 11400, 150 + 10500 + 11400 + 900};
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t* d = answer + 4 + 8 * i;
+    d[1] = static_cast<std::uint8_t>(0x10 | (i >= 2 ? 4 : 0));
+    d[2] = static_cast<std::uint8_t>(i < 3 ? i + 1 : 0xAA);
+    d[5] = static_cast<std::uint8_t>(frames[i] / 4500);
+    d[6] = static_cast<std::uint8_t>(frames[i] / 75 % 60);
+    d[7] = static_cast<std::uint8_t>(frames[i] % 75);
+  }
+  const auto toc = ParseTocAnswer(answer, sizeof answer);
+  ASSERT_TRUE(toc);
+  for (bool foundUnderRows : {false, true}) {
+    SCOPED_TRACE(foundUnderRows);
+    album = AlbumRecord{};
+    FillTracksFromToc(*toc, album, false);
+    const std::uint32_t rowsId = ComputeDiscId(TocTableFromAlbum(album));
+    ASSERT_NE(rowsId, CddbDiscId(*toc));
+    if (foundUnderRows) album.DiscId = SignedDiscId(rowsId);
+    std::uint32_t asked = 0;
+    CddbLookup lookup(settings, album, tags, dialogs, chooser, &view, folder);
+    lookup.SetDiscToc(*toc);
+    lookup.SetSourceFactory([&] {
+      auto source = std::make_unique<FakeSource>(album);
+      source->answers = {MetadataSource::Answer::Matches};
+      source->askedOut = &asked;
+      return source;
+    });
+    EXPECT_EQ(lookup.Run(), LookupOutcome::Done);
+    EXPECT_EQ(asked, CddbDiscId(*toc));
+    char upper[16];
+    std::snprintf(upper, sizeof upper, "%08X", CddbDiscId(*toc));
+    EXPECT_EQ(FieldText(album.CddbId), upper);
+    EXPECT_EQ(static_cast<std::uint32_t>(album.DiscId), foundUnderRows ? rowsId : CddbDiscId(*toc));
+  }
 }
 
 TEST(CddbCommand, TakesMatchKAndStores) {
