@@ -339,6 +339,8 @@ TEST_F(LibcdioSheet, ANameInAnotherLetterCaseIsTheOneFileThatMatches) {
   ASSERT_TRUE(view.present);
   EXPECT_EQ(view.trackPanel, "Треков: 1");
   EXPECT_EQ(view.timePanel, "Время: 0:6:2");  // cd-info: leadout 00:06:02
+  EXPECT_EQ(album.FirstTrackNumber, 0);  // track 1: the album file as ever
+  EXPECT_EQ(view.rows[0].caption, "Track1");
 
   // Two files that differ from the name only in case: neither is taken.
   Bin("Cdda.bin");
@@ -369,6 +371,39 @@ TEST_F(LibcdioSheet, AFolderOfTheNameOrNothingLeavesTheFileMissing) {
   ASSERT_TRUE(disc) << error;
   ASSERT_EQ(disc->tracks.size(), 2u);
   EXPECT_EQ(disc->tracks[1].startLba, 225);  // INDEX 01 00:03:00
+}
+
+// cdda_4_5.cue numbers its tracks 4 and 5; cd-info lists them as 4 at LSN
+// 0 and 5 at LSN 150, the lead-out at 302. The rows and the record keep the
+// disc's numbers.
+TEST_F(LibcdioSheet, ADiscNumberedFromFourKeepsItsNumbers) {
+  const std::string cue = Sheet("cdda_4_5.cue");
+  ASSERT_FALSE(cue.empty());
+  Bin("cdda_4_5.bin");
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  ASSERT_TRUE(view.present);
+  ASSERT_EQ(view.toc.TrackCount(), 2);
+  EXPECT_EQ(view.toc.firstTrack, 4);
+  EXPECT_EQ(view.toc.lastTrack, 5);
+  EXPECT_EQ(view.toc.tracks[0].number, 4);
+  EXPECT_EQ(view.toc.tracks[0].startLba, 0);
+  EXPECT_EQ(view.toc.tracks[1].number, 5);
+  EXPECT_EQ(view.toc.tracks[1].startLba, 150);
+  EXPECT_EQ(view.toc.leadOut.startLba, 302);
+  EXPECT_EQ(view.trackPanel, "Треков: 2");
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0].caption, "Track4");
+  EXPECT_EQ(view.rows[1].caption, "Track5");
+  EXPECT_EQ(album.FirstTrackNumber, 4);
+  EXPECT_EQ(TrackNumberOfRow(album, 1), 5);
+  EXPECT_EQ(album.Tracks[1].StartSector, 150);
 }
 
 }  // namespace
