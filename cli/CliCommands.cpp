@@ -80,7 +80,9 @@ class CliRipHost : public RipHost {
  public:
   CliRipHost(std::ostream& out, CliProgress& progress, const AlbumRecord& album,
              std::vector<bool> ticked)
-      : out_(out), progress_(progress), album_(album), ticked_(std::move(ticked)) {}
+      : out_(out), progress_(progress), album_(album), ticked_(std::move(ticked)) {
+    progress_.SetFirstTrackNumber(TrackNumberOfRow(album_, 0));
+  }
   int RowCount() override { return static_cast<int>(ticked_.size()); }
   bool RowTicked(int row) override { return ticked_[row]; }
   void SetRowTicked(int row, bool on) override { ticked_[row] = on; }
@@ -120,12 +122,12 @@ class CliRipHost : public RipHost {
       pending_.emplace_back(row, path);
       return;
     }
-    out_ << (row + 1) << "\t" << path << "\n" << std::flush;
+    out_ << TrackNumberOfRow(album_, row) << "\t" << path << "\n" << std::flush;
   }
   void TrackVerified(int row, const std::string& path, std::uint32_t v1, std::uint32_t v2,
                      const std::string& word) override {
     std::erase_if(pending_, [&](const auto& p) { return p.first == row; });
-    out_ << (row + 1) << "\t" << path << "\t" << ArHex(v1) << "\t" << ArHex(v2) << "\t" << word
+    out_ << TrackNumberOfRow(album_, row) << "\t" << path << "\t" << ArHex(v1) << "\t" << ArHex(v2) << "\t" << word
          << "\n"
          << std::flush;
   }
@@ -133,7 +135,7 @@ class CliRipHost : public RipHost {
   void SetVerifying(bool on) { verifying_ = on; }
   // The tracks the check did not reach keep their plain line.
   void FlushUnverified() {
-    for (const auto& [row, path] : pending_) out_ << (row + 1) << "\t" << path << "\n";
+    for (const auto& [row, path] : pending_) out_ << TrackNumberOfRow(album_, row) << "\t" << path << "\n";
     out_ << std::flush;
     pending_.clear();
   }
@@ -362,7 +364,7 @@ class Cli {
     const DiscToc& toc = view.toc;
     for (int i = 0; i < view.trackCount && i < toc.TrackCount(); ++i) {
       const TocTrack& t = toc.tracks[static_cast<std::size_t>(i)];
-      out_ << (i + 1) << "\t" << MsfText(FramesToMsf(t.Frames())) << "\t"
+      out_ << TrackNumberOfRow(album, i) << "\t" << MsfText(FramesToMsf(t.Frames())) << "\t"
            << MsfText(FramesToMsf(t.lengthFrames)) << "\t" << t.startLba << "\t"
            << (album.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
     }
@@ -404,15 +406,17 @@ class Cli {
       for (int i = 0; i < tracks; ++i) ticked[i] = album.Tracks[i].AudioFlag != 0;
     } else {
       std::string error;
-      auto list = ParseTrackList(o_.Tracks, tracks, &error);
+      // The disc's own numbers: a disc numbered from 4 has tracks 4, 5, ...
+      const int first = TrackNumberOfRow(album, 0);
+      auto list = ParseTrackList(o_.Tracks, first, first + tracks - 1, &error);
       if (!list) {
         err_ << error << "\n";
         return 2;
       }
       for (int t : *list) {
-        if (!album.Tracks[t - 1].AudioFlag)
+        if (!album.Tracks[t - first].AudioFlag)
           return Fail("track " + std::to_string(t) + " is a data track");
-        ticked[t - 1] = true;
+        ticked[static_cast<std::size_t>(t - first)] = true;
       }
     }
     // The format named (the options allow known names only), else the

@@ -460,6 +460,11 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
 
 std::optional<std::vector<int>> ParseTrackList(const std::string& list, int maxTrack,
                                                std::string* error) {
+  return ParseTrackList(list, 1, maxTrack, error);
+}
+
+std::optional<std::vector<int>> ParseTrackList(const std::string& list, int minTrack, int maxTrack,
+                                               std::string* error) {
   std::vector<int> out;
   std::set<int> seen;
   std::size_t pos = 0;
@@ -473,11 +478,11 @@ std::optional<std::vector<int>> ParseTrackList(const std::string& list, int maxT
     int a = 0, b = 0;
     std::size_t dash = item.find('-');
     bool ok = dash == std::string::npos
-                  ? ParseNumber(item, 1, maxTrack, &a) && (b = a, true)
-                  : ParseNumber(item.substr(0, dash), 1, maxTrack, &a) &&
-                        ParseNumber(item.substr(dash + 1), 1, maxTrack, &b) && a <= b;
+                  ? ParseNumber(item, minTrack, maxTrack, &a) && (b = a, true)
+                  : ParseNumber(item.substr(0, dash), minTrack, maxTrack, &a) &&
+                        ParseNumber(item.substr(dash + 1), minTrack, maxTrack, &b) && a <= b;
     if (!ok) {
-      *error = "bad track list item '" + item + "' (tracks are 1.." + std::to_string(maxTrack) + ")";
+      *error = "bad track list item '" + item + "' (tracks are " + std::to_string(minTrack) + ".." + std::to_string(maxTrack) + ")";
       return std::nullopt;
     }
     for (int t = a; t <= b; ++t)

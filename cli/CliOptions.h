@@ -57,6 +57,9 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
 // 1..maxTrack. nullopt (with *error) for a malformed list.
 std::optional<std::vector<int>> ParseTrackList(const std::string& list, int maxTrack,
                                                std::string* error);
+// The same for a disc whose tracks are numbered minTrack..maxTrack.
+std::optional<std::vector<int>> ParseTrackList(const std::string& list, int minTrack, int maxTrack,
+                                               std::string* error);
 
 // "--ogg-quality" values: a decimal number -1..10 with at most one decimal,
 // as the quality slider moves in steps of 0.1; the slider position (× 100).

@@ -89,7 +89,7 @@ void CliProgress::Status(int row, const std::string& text) {
   const double now = clock_();
   std::string phase;
   int percent = 0;
-  const std::string prefix = std::to_string(row + 1) + ": ";
+  const std::string prefix = std::to_string(firstNumber_ + row) + ": ";
   if (RunningStatus(text, &phase, &percent)) {
     if (!terminal_) return;
     if (phase != t.phase) {

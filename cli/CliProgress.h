@@ -26,6 +26,9 @@ class CliProgress {
   // while it runs, anything else when it has ended ("Ошибка" shows nothing:
   // the failure's own line says why).
   void Status(int row, const std::string& text);
+  // The number shown for row 0 (a disc may be numbered from another track
+  // than 1).
+  void SetFirstTrackNumber(int number) { firstNumber_ = number; }
   // Ends an updating line that is still open (before another message).
   void CloseLine();
   bool LineOpen() const { return lineOpen_; }
@@ -50,6 +53,7 @@ class CliProgress {
   Clock clock_;
   std::map<int, Track> tracks_;
   bool lineOpen_ = false;
+  int firstNumber_ = 1;
 };
 
 // "M:SS" of whole seconds.

@@ -80,11 +80,16 @@ int FillTracksFromToc(const DiscToc& toc, AlbumRecord& album, bool titlesKnown) 
   album.FirstTrackOffset = static_cast<std::uint16_t>(d);
   album.DiscId = static_cast<std::int32_t>(CddbDiscId(toc));
   album.TrackCount = static_cast<std::uint8_t>(n);
+  // Numbered as the disc numbers its first track; the rows after it count on
+  // from there.
+  const int firstNumber = n > 0 ? toc.tracks.front().number : 1;
+  album.FirstTrackNumber =
+      firstNumber > 1 && firstNumber + n - 1 <= kMaxTocTracks ? static_cast<std::uint8_t>(firstNumber) : 0;
   bool lastSessionMoved = false;
   for (int i = 0; i <= n; ++i) {
     AlbumTrackEntry& rec = album.Tracks[i];
     const TocTrack& desc = toc.Descriptor(i);
-    if (!titlesKnown) SetField(rec.Title, "Track" + std::to_string(i + 1));
+    if (!titlesKnown) SetField(rec.Title, "Track" + std::to_string(TrackNumberOfRow(album, i)));
     rec.Length = FramesToMsf(desc.lengthFrames);
     rec.Start = desc.address;
     rec.Size = SizeOfLength(rec.Length);

@@ -152,6 +152,7 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
     album.TrackCount = disc.TrackCount;
     album.DiscId = disc.DiscId;
     album.FirstTrackOffset = disc.FirstTrackOffset;
+    album.FirstTrackNumber = disc.FirstTrackNumber;
     for (int i = 0; i < kMaxAlbumTracks; ++i) {
       AlbumTrackEntry& row = album.Tracks[i];
       const AlbumTrackEntry& d = disc.Tracks[i];
@@ -165,7 +166,7 @@ bool LoadAlbumForDisc(const std::string& albumFolder, AlbumRecord& album, TagBuf
   } else {
     for (int i = 0; i <= AlbumTrackCount(album); ++i) {
       char title[32];
-      std::snprintf(title, sizeof title, "Track%d", i + 1);
+      std::snprintf(title, sizeof title, "Track%d", TrackNumberOfRow(album, i));
       SetField(album.Tracks[i].Title, title);
     }
   }
@@ -179,7 +180,7 @@ namespace {
 // and album is kept too.
 bool HasOwnTitlesOrTags(const AlbumRecord& album, const TagBuffer& tags) {
   for (int i = 0; i < AlbumTrackCount(album); ++i)
-    if (FieldText(album.Tracks[i].Title) != "Track" + std::to_string(i + 1)) return true;
+    if (FieldText(album.Tracks[i].Title) != "Track" + std::to_string(TrackNumberOfRow(album, i))) return true;
   for (std::uint8_t b : tags.Bytes())
     if (b != 0) return true;
   return false;

@@ -126,7 +126,7 @@ bool ParseXmcd(std::string_view body, AlbumRecord& album, RecordTexts& albumText
     tag.Set(TagField::Album, albumTitle);
     tag.Set(TagField::Year, year);
     tag.Set(TagField::Genre, genre);
-    tag.Set(TagField::TrackNumber, std::to_string(k + 1));
+    tag.Set(TagField::TrackNumber, std::to_string(TrackNumberOfRow(album, k)));
     tag.Record.TagsOn = 1;
     tags.SetTags(k, trackCount, tag);
     found = true;

@@ -1,9 +1,11 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -136,6 +138,93 @@ std::string JoinPath(std::string_view folder, std::string_view name) {
   if (!out.empty() && out.back() != '/') out += '/';
   out += name;
   return out;
+}
+
+namespace {
+
+// Letter case folded for comparing names: ASCII and the Cyrillic letters of
+// UTF-8 (А..Я, Ѐ..Џ); other bytes as they are.
+std::string FoldCase(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out += static_cast<char>(c + 32);
+    } else if ((c == 0xD0 || c == 0xD1) && i + 1 < s.size()) {
+      const unsigned code = ((c & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
+      unsigned lower = code;
+      if (code >= 0x410 && code <= 0x42F) lower = code + 0x20;
+      else if (code >= 0x400 && code <= 0x40F) lower = code + 0x50;
+      out += static_cast<char>(0xC0 | (lower >> 6));
+      out += static_cast<char>(0x80 | (lower & 0x3F));
+      ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st{};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool ResolveListedFile(std::string_view folder, std::string_view name, std::string* path,
+                       std::string* problem) {
+  std::string written(name);
+  std::replace(written.begin(), written.end(), '\\', '/');
+  const bool absolute = !written.empty() && written[0] == '/';
+  std::string at = absolute ? std::string("/") : std::string(folder.empty() ? "." : folder);
+  *path = absolute ? written : JoinPath(at, written);
+  if (Exists(*path)) return true;
+
+  // Part by part: each part as written when it is there, else the one entry
+  // of its folder that differs from it only in case.
+  std::vector<std::string> parts;
+  for (std::size_t from = 0; from <= written.size();) {
+    const std::size_t slash = std::min(written.find('/', from), written.size());
+    if (slash > from) parts.push_back(written.substr(from, slash - from));
+    from = slash + 1;
+  }
+  std::string resolved = at;
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    const std::string& part = parts[k];
+    const bool last = k + 1 == parts.size();
+    std::string next = JoinPath(resolved, part);
+    if (part != "." && part != ".." && !Exists(next)) {
+      std::vector<std::string> matches;
+      const std::string folded = FoldCase(part);
+      if (DIR* dir = ::opendir(resolved.c_str())) {
+        while (const dirent* e = ::readdir(dir)) {
+          const std::string entry = e->d_name;
+          if (entry == "." || entry == ".." || FoldCase(entry) != folded) continue;
+          const std::string candidate = JoinPath(resolved, entry);
+          if (last ? FileExists(candidate) : DirectoryExists(candidate)) matches.push_back(entry);
+        }
+        ::closedir(dir);
+      }
+      if (matches.empty()) return true;  // missing: the path as written
+      if (matches.size() > 1) {
+        std::sort(matches.begin(), matches.end());
+        std::string shown = resolved;
+        while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+        std::string list;
+        for (const auto& m : matches) list += (list.empty() ? "«" : ", «") + m + "»";
+        if (problem)
+          *problem = "нет файла «" + std::string(name) + "», а без учёта регистра букв ему соответствуют несколько " +
+                     (last ? "файлов" : "папок") + " в папке «" + shown + "»: " + list + "; неясно, какой из них имеется в виду";
+        return false;
+      }
+      next = JoinPath(resolved, matches.front());
+    }
+    resolved = std::move(next);
+  }
+  *path = resolved;
+  return true;
 }
 
 }  // namespace sonarvex

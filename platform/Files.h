@@ -45,4 +45,16 @@ void RemoveEmptyDirectory(const std::string& path);
 // Joins a folder and a name with exactly one '/'.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// The file a name written in a cue sheet (or a like list of files) stands
+// for: backslashes are folder separators, a relative name is taken from
+// `folder`. Sheets written on systems whose file names ignore letter case
+// may name CDDA.BIN for cdda.bin: a part of the name that is not there as
+// written is looked up again without regard to case (Latin and Cyrillic
+// letters), and taken when exactly one entry of its folder matches. The
+// path is set in any case (as written when nothing matches, so that opening
+// it fails as usual); false, with `problem` (Russian, for the user) naming
+// the candidates, when several entries differ from the name only in case.
+bool ResolveListedFile(std::string_view folder, std::string_view name, std::string* path,
+                       std::string* problem);
+
 }  // namespace sonarvex

@@ -205,10 +205,10 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     AudioCueTrack a;
     a.number = t.number;
     a.name = sheet->files[f].name;
-    std::string name = a.name;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    a.path = name[0] == '/' ? name : JoinPath(folder, name);
     a.fileLine = fileLines[f];
+    std::string ambiguity;
+    if (!ResolveListedFile(folder, a.name, &a.path, &ambiguity))
+      return fail(CueLine(a.fileLine) + ": " + ambiguity);
     a.trackLine = trackLines[k];
     a.index1 = t.index1;
     a.pregap = t.pregap;

@@ -44,7 +44,11 @@ struct AlbumRecord {
   char CddbId[9];
   std::uint8_t Reserved4;
   std::uint16_t FirstTrackOffset;  // seconds x 75 + frames of track 1's start
-  std::uint8_t Reserved5[2];
+  // The number of the disc's first track when it is not 1 (a disc of a set
+  // numbered on from the one before); 0 for the usual 1, so that the album
+  // files of discs that start at track 1 stay as they always were.
+  std::uint8_t FirstTrackNumber;
+  std::uint8_t Reserved5;
 };
 #pragma pack(pop)
 
@@ -78,6 +82,12 @@ static_assert(offsetof(AlbumRecord, Genre) == 9326);
 static_assert(offsetof(AlbumRecord, CddbId) == 9346);
 static_assert(offsetof(AlbumRecord, Reserved4) == 9355);
 static_assert(offsetof(AlbumRecord, FirstTrackOffset) == 9356);
-static_assert(offsetof(AlbumRecord, Reserved5) == 9358);
+static_assert(offsetof(AlbumRecord, FirstTrackNumber) == 9358);
+static_assert(offsetof(AlbumRecord, Reserved5) == 9359);
+
+// The disc's number of row i of the record (row 0 is the first track).
+inline int TrackNumberOfRow(const AlbumRecord& album, int row) {
+  return (album.FirstTrackNumber != 0 ? album.FirstTrackNumber : 1) + row;
+}
 
 }  // namespace sonarvex

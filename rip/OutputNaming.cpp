@@ -88,7 +88,9 @@ std::string FixedSchemeName(int i, const NamingInput& in, bool withAlbum) {
   std::string r;
   if (s.FolderPerArtist) r += n.Artist + "\\";
   if (s.FolderPerAlbum) r += n.Album + "\\";
-  if (s.NameHasNumber) r += std::to_string(i) + " - ";
+  // One less than the track's number (0 for track 1), on a disc numbered
+  // from another track too.
+  if (s.NameHasNumber) r += std::to_string(TrackNumberOfRow(in.Album, i) - 1) + " - ";
   if (s.NameHasArtist) r += n.Artist + " - ";
   if (withAlbum && s.NameHasAlbum) r += n.Album + " - ";
   if (s.NameHasTitle) r += n.Title;
@@ -125,7 +127,7 @@ TrackNames NamesOfTrack(const NamingInput& in, int i) {
   }
   if (n.Artist.empty()) n.Artist = "Неиз.Исполнитель";
   if (n.Album.empty()) n.Album = "Неиз.Альбом";
-  if (n.Title.empty()) n.Title = "Track" + std::to_string(i + 1);
+  if (n.Title.empty()) n.Title = "Track" + std::to_string(TrackNumberOfRow(a, i));
   return n;
 }
 
@@ -159,7 +161,7 @@ std::string ExpandFormat(std::string_view format, int i, const NamingInput& in) 
     } else if ((len = code('T', kCyrT)) != 0) {
       result += n.Title + piece.substr(len);
     } else if ((len = code('N', kCyrN)) != 0) {
-      result += TwoDigitNumber(i + 1) + piece.substr(len);
+      result += TwoDigitNumber(TrackNumberOfRow(in.Album, i)) + piece.substr(len);
     } else {
       break;  // an unknown code ends the expansion
     }

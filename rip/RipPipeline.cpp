@@ -1193,7 +1193,7 @@ void RipPipeline::ReportUnreadable() {
   std::string list;
   for (std::size_t k = 0; k < unreadableRows_.size(); ++k) {
     if (k) list += ", ";
-    list += std::to_string(unreadableRows_[k] + 1) + " (сектор " +
+    list += std::to_string(TrackNumberOfRow(album_, unreadableRows_[k])) + " (сектор " +
             std::to_string(unreadableSectors_[k]) + ")";
   }
   Fail("Не удалось прочитать дорожки: " + list +

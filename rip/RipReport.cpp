@@ -182,12 +182,12 @@ void RipReport::WriteLogAndCue() {
   // Data tracks are in no file, but the disc's identifiers count them.
   for (std::size_t i = 0; i < toc_.tracks.size(); ++i)
     if (!toc_.tracks[i].audio)
-      cue.dataTracks.push_back({static_cast<int>(i) + 1, toc_.tracks[i].start,
+      cue.dataTracks.push_back({TrackNumberOfRow(album_, static_cast<int>(i)), toc_.tracks[i].start,
                                 i + 1 < toc_.tracks.size() ? toc_.tracks[i + 1].start : toc_.leadOut});
   const std::int32_t shift = static_cast<std::int32_t>(album_.FirstTrackOffset) - 150;
   for (const Track& t : tracks_) {
     RipLogTrack lt;
-    lt.number = t.row + 1;
+    lt.number = TrackNumberOfRow(album_, t.row);
     lt.retries = t.retries;
     lt.readErrors = t.readErrors;
     if (t.path.empty()) {
@@ -207,7 +207,7 @@ void RipReport::WriteLogAndCue() {
     // not the disc's track.
     if (t.path.empty() || !t.whole) continue;
     CueTrack ct;
-    ct.number = t.row + 1;
+    ct.number = TrackNumberOfRow(album_, t.row);
     ct.file = NameFrom(folder, t.path);
     const RecordTexts noTexts;
     ct.title = TrackTitleText(album_, options_.albumTexts ? *options_.albumTexts : noTexts, t.row);

@@ -227,9 +227,12 @@ std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string*
   std::vector<std::uint64_t> sizes;
   std::vector<bool> swap;
   for (const auto& f : sheet->files) {
-    std::string name = f.name;
-    std::replace(name.begin(), name.end(), '\\', '/');
-    const std::string path = !name.empty() && name[0] == '/' ? name : JoinPath(folder, name);
+    std::string path;
+    std::string ambiguity;
+    if (!ResolveListedFile(folder, f.name, &path, &ambiguity)) {
+      if (error) *error = ambiguity + " (указан в CUE-файле)";
+      return std::nullopt;
+    }
     // Only a regular file, opened without blocking: a FIFO or a device named
     // by the sheet would hang every tray close.
     std::string refused;

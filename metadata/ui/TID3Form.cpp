@@ -304,7 +304,7 @@ void TID3Form::Label13Click() {
     tag.Set(TagField::Comment, ToText(commentBox_->toPlainText()));
     tag.Set(TagField::Composer, ToText(composerEdit_->text()));
     tag.Set(TagField::Copyright, ToText(copyrightEdit_->text()));
-    tag.Set(TagField::TrackNumber, std::to_string(i + 1));
+    tag.Set(TagField::TrackNumber, std::to_string(TrackNumberOfRow(album, i)));
     tag.Record.TagsOn = 1;
     tags_->SetTags(i, n, tag);
   }

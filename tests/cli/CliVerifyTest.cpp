@@ -353,6 +353,33 @@ TEST_F(CliVerifyTest, SheetsAndFilesThatCannotBeCheckedSayWhy) {
   EXPECT_EQ(Verify({cue, cue}), 2);
 }
 
+// The sheet as a program on Windows may write it: the files' names in
+// another letter case. Each is found when it is the only match in its
+// folder; with two candidates the sheet is refused, naming both.
+TEST_F(CliVerifyTest, FileNamesInAnotherLetterCaseAreFoundWhenOnlyOneFileMatches) {
+  const std::string cue = Rip("wav");
+  std::string text = ReadFileBytes(cue).value_or("");
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"01 Один.wav", "01 ОДИН.WAV"},
+                                 {"02 Два.wav", "02 два.Wav"}}) {
+    const auto at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, from.size(), to);
+  }
+  WriteFileAtomically(cue, text);
+  Database db(ComputeArDiscIds(toc_), EntryFor(toc_, {0, 1, 2}, {5, 3, 7}));
+  ASSERT_EQ(Verify({"--accuraterip", db.Address(), cue}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), Line(1, "wav", "match 5") + Line(2, "wav", "match 3") + Line(3, "wav", "match 7"));
+
+  fs::copy_file(Path(1, "wav"), dir_.File("rip/01 один.wav"));
+  EXPECT_EQ(Verify({"--accuraterip", db.Address(), cue}), 1);
+  EXPECT_EQ(out_.str(), "");
+  EXPECT_NE(err_.str().find(": нет файла «01 ОДИН.WAV», а без учёта регистра букв ему соответствуют несколько "
+                            "файлов в папке «" + dir_.File("rip") + "»: «01 Один.wav», «01 один.wav»; неясно, "
+                            "какой из них имеется в виду.\n"),
+            std::string::npos)
+      << err_.str();
+}
+
 TEST(CueSheetDataTracks, AreRemLinesBeforeTheFirstFile) {
   CueSheetInfo info;
   info.title = "Диск";

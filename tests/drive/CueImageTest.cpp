@@ -300,5 +300,111 @@ TEST_F(CueImage, VirtualDriveList) {
   EXPECT_TRUE(quiet.Clean());
 }
 
+// Sheets from libcdio's test data (tests/data/libcdio/README.md); their BIN
+// files are made here, silent, at their real size.
+class LibcdioSheet : public CueImage {
+ protected:
+  std::string Sheet(const std::string& name) {
+    auto text = ReadFileBytes(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/libcdio/" + name);
+    if (!text) return "";
+    return Write(name, *text);
+  }
+  void Bin(const std::string& name, std::uint64_t bytes = 710304) {
+    std::filesystem::resize_file(Write(name, ""), bytes);
+  }
+};
+
+// cdda.cue was written on Windows: it names CDDA.BIN for cdda.bin, which
+// cd-info reads as one audio track at LSN 0 with the lead-out at 302.
+TEST_F(LibcdioSheet, ANameInAnotherLetterCaseIsTheOneFileThatMatches) {
+  const std::string cue = Sheet("cdda.cue");
+  ASSERT_FALSE(cue.empty());
+  Bin("cdda.bin");
+  std::string error;
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  ASSERT_EQ(disc->tracks.size(), 1u);
+  EXPECT_EQ(disc->tracks[0].number, 1);
+  EXPECT_EQ(disc->tracks[0].startLba, 0);
+  EXPECT_EQ(disc->leadOutLba, 302);
+  EXPECT_EQ(disc->catalog, "0000010271955");
+
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  ASSERT_TRUE(view.present);
+  EXPECT_EQ(view.trackPanel, "Треков: 1");
+  EXPECT_EQ(view.timePanel, "Время: 0:6:2");  // cd-info: leadout 00:06:02
+  EXPECT_EQ(album.FirstTrackNumber, 0);  // track 1: the album file as ever
+  EXPECT_EQ(view.rows[0].caption, "Track1");
+
+  // Two files that differ from the name only in case: neither is taken.
+  Bin("Cdda.bin");
+  EXPECT_FALSE(LoadCueImage(cue, &error));
+  EXPECT_EQ(error, "нет файла «CDDA.BIN», а без учёта регистра букв ему соответствуют несколько файлов в папке «" +
+                       folder_ + "»: «Cdda.bin», «cdda.bin»; неясно, какой из них имеется в виду (указан в CUE-файле)");
+  // The name as written is taken as it is.
+  Bin("CDDA.BIN", 2352 * 10);
+  disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  EXPECT_EQ(disc->leadOutLba, 10);
+}
+
+// p1.cue names BOING.BIN; only a folder (not a file) of another case, and
+// then nothing at all, leaves it missing as before.
+TEST_F(LibcdioSheet, AFolderOfTheNameOrNothingLeavesTheFileMissing) {
+  const std::string cue = Sheet("p1.cue");
+  ASSERT_FALSE(cue.empty());
+  std::string error;
+  EXPECT_FALSE(LoadCueImage(cue, &error));
+  EXPECT_EQ(error, "нет файла «BOING.BIN», указанного в CUE-файле");
+  std::filesystem::create_directory(JoinPath(folder_, "boing.bin"));
+  EXPECT_FALSE(LoadCueImage(cue, &error));
+  EXPECT_EQ(error, "нет файла «BOING.BIN», указанного в CUE-файле");
+  std::filesystem::remove(JoinPath(folder_, "boing.bin"));
+  Bin("Boing.Bin");
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  ASSERT_EQ(disc->tracks.size(), 2u);
+  EXPECT_EQ(disc->tracks[1].startLba, 225);  // INDEX 01 00:03:00
+}
+
+// cdda_4_5.cue numbers its tracks 4 and 5; cd-info lists them as 4 at LSN
+// 0 and 5 at LSN 150, the lead-out at 302. The rows and the record keep the
+// disc's numbers.
+TEST_F(LibcdioSheet, ADiscNumberedFromFourKeepsItsNumbers) {
+  const std::string cue = Sheet("cdda_4_5.cue");
+  ASSERT_FALSE(cue.empty());
+  Bin("cdda_4_5.bin");
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  ScriptedDialogs dialogs;
+  AlbumRecord album;
+  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  ASSERT_TRUE(view.present);
+  ASSERT_EQ(view.toc.TrackCount(), 2);
+  EXPECT_EQ(view.toc.firstTrack, 4);
+  EXPECT_EQ(view.toc.lastTrack, 5);
+  EXPECT_EQ(view.toc.tracks[0].number, 4);
+  EXPECT_EQ(view.toc.tracks[0].startLba, 0);
+  EXPECT_EQ(view.toc.tracks[1].number, 5);
+  EXPECT_EQ(view.toc.tracks[1].startLba, 150);
+  EXPECT_EQ(view.toc.leadOut.startLba, 302);
+  EXPECT_EQ(view.trackPanel, "Треков: 2");
+  ASSERT_EQ(view.rows.size(), 2u);
+  EXPECT_EQ(view.rows[0].caption, "Track4");
+  EXPECT_EQ(view.rows[1].caption, "Track5");
+  EXPECT_EQ(album.FirstTrackNumber, 4);
+  EXPECT_EQ(TrackNumberOfRow(album, 1), 5);
+  EXPECT_EQ(album.Tracks[1].StartSector, 150);
+}
+
 }  // namespace
 }  // namespace sonarvex

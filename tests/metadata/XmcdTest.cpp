@@ -68,6 +68,22 @@ TEST(Xmcd, FullRecordFillsAlbumRowsAndTags) {
   EXPECT_TRUE(dialogs.Clean());
 }
 
+// CDDB numbers the titles from 0 whatever the disc: on a disc whose first
+// track is 4, TTITLE0 is track 4's title and its tag says 4.
+TEST(Xmcd, TheTagsOfADiscNumberedFromFourCarryItsNumbers) {
+  AlbumRecord a = Disc(2);
+  a.FirstTrackNumber = 4;
+  TagBuffer tags;
+  ScriptedDialogs dialogs;
+  std::string body = std::string(kStatus) + "DISCID=940aac0d\r\nDTITLE=Artist / Album\r\nDYEAR=1999\r\n"
+                                            "DGENRE=Rock\r\nTTITLE0=Four\r\nTTITLE1=Five\r\n";
+  EXPECT_TRUE(ParseXmcd(body, a, tags, dialogs, nullptr));
+  EXPECT_EQ(FieldText(a.Tracks[0].Title), "Four");
+  EXPECT_EQ(FieldText(tags.Get(0, 2).TrackNumber), "4");
+  EXPECT_EQ(FieldText(tags.Get(1, 2).TrackNumber), "5");
+  EXPECT_TRUE(dialogs.Clean());
+}
+
 TEST(Xmcd, TitleSplitting) {
   struct Case {
     const char* value;

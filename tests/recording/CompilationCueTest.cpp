@@ -330,5 +330,41 @@ TEST_F(CompilationCueTest, TheSheetsDataTrackLinesAreReadBack) {
   EXPECT_EQ(error, "строка 1 CUE-файла: дорожка 1 уже есть в CUE-файле");
 }
 
+// A sheet written on Windows names its files in another letter case than
+// they have here: each name is found when exactly one file of its folder
+// matches; two that differ only in case are refused, naming both.
+TEST_F(CompilationCueTest, NamesInAnotherLetterCaseAreFoundWhenOnlyOneFileMatches) {
+  fs::create_directories(dir_.File("Disc 1"));
+  const auto a = test::WriteCdWav(dir_.File("Disc 1/track01.wav"), test::PatternAudio(1, 10 * 2352));
+  const auto b = test::WriteCdWav(dir_.File("песня.wav"), test::PatternAudio(2, 12 * 2352));
+  const std::string sheet = Sheet("WINDOWS.CUE",
+                                  "FILE \"DISC 1\\TRACK01.WAV\" WAVE\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+                                  "FILE \"ПЕСНЯ.Wav\" WAVE\r\n  TRACK 02 AUDIO\r\n    INDEX 01 00:00:00\r\n");
+  Compilation c(Temp(), dialogs_);
+  ASSERT_TRUE(c.AddCueSheet(sheet, false));
+  ASSERT_EQ(c.Rows().size(), 2u);
+  EXPECT_EQ(c.Rows()[0].Path(), a);
+  EXPECT_EQ(c.Rows()[1].Path(), b);
+  ExpectClean();
+
+  // A second file that differs only in case: which one is meant is unclear.
+  test::WriteCdWav(dir_.File("Песня.WAV"), test::PatternAudio(3, 12 * 2352));
+  ExpectRefusal(sheet, "строка 4 CUE-файла: нет файла «ПЕСНЯ.Wav», а без учёта регистра букв ему "
+                       "соответствуют несколько файлов в папке «" + dir_.Path() +
+                       "»: «Песня.WAV», «песня.wav»; неясно, какой из них имеется в виду");
+  EXPECT_FALSE(c.AddCueSheet(sheet, false));
+  EXPECT_EQ(c.Rows().size(), 2u);
+  ExpectClean();
+
+  // The name as written wins over any other case.
+  test::WriteCdWav(dir_.File("ПЕСНЯ.Wav"), test::PatternAudio(4, 14 * 2352));
+  Compilation exact(Temp(), dialogs_);
+  ASSERT_TRUE(exact.AddCueSheet(sheet, false));
+  ASSERT_EQ(exact.Rows().size(), 2u);
+  EXPECT_EQ(exact.Rows()[1].Path(), dir_.File("ПЕСНЯ.Wav"));
+  EXPECT_EQ(exact.Rows()[1].bytes, 14u * 2352);
+  ExpectClean();
+}
+
 }  // namespace
 }  // namespace sonarvex

@@ -580,5 +580,84 @@ TEST_F(ArchivalRipTest, ASectorReadWrongWithoutAnErrorFailsItsTrackAlone) {
   EXPECT_TRUE(report.AnyMismatch());
 }
 
+// libcdio's cdda_4_5.cue (tests/data/libcdio): a disc whose tracks are 4
+// and 5. The command line lists it, takes --tracks in its numbers, and the
+// files, their tags, the log and the cue sheet carry 4 and 5.
+TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbers) {
+  auto sheet = ReadFileBytes(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/libcdio/cdda_4_5.cue");
+  ASSERT_TRUE(sheet);
+  // Its BIN (302 sectors): noise here, track 5 from sector 150.
+  const NoiseImage image = MakeNoiseImage(home_ + "images/", "cdda_4_5", {150, 152}, 11);
+  ASSERT_TRUE(WriteFileAtomically(image.cue, *sheet));
+
+  ASSERT_EQ(Run({"--image", image.cue, "toc"}), 0) << err_.str();
+  auto rows = Rows();
+  ASSERT_EQ(rows.size(), 4u) << out_.str();
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"4", "00:02:00", "00:02:00", "0", "audio"}));
+  EXPECT_EQ(rows[2], (std::vector<std::string>{"5", "00:04:00", "00:02:02", "150", "audio"}));
+  EXPECT_EQ(rows[3], (std::vector<std::string>{"leadout", "00:06:02"}));
+
+  // Titles through the CDDB server on loopback: the tags are filled.
+  {
+    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Band / Second\r\n"));
+      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+        const std::string id = request.substr(rd + 15, 8);
+        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" + id +
+                                  "\r\nDTITLE=Band / Second\r\nTTITLE0=Four\r\nTTITLE1=Five\r\n.\r\n"));
+      }
+    });
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    ASSERT_EQ(Run({"--image", image.cue, "cddb"}), 0) << err_.str();
+  }
+
+  EXPECT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--tracks", "1", "--no-verify"}), 2);
+  EXPECT_NE(err_.str().find("(tracks are 4..5)"), std::string::npos) << err_.str();
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--tracks", "5", "--no-verify"}), 0)
+      << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 1u) << out_.str();
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"5", home_ + "music/4 - Five.flac"}));
+  ClearMusic();
+
+  // %N names the files by the disc's numbers.
+  {
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    s.UseFormatString = 1;
+    SetField(s.FormatString, "%N %T");
+    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+  }
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--no-verify"}), 0) << err_.str();
+  rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"4", home_ + "music/04 Four.flac"}));
+  EXPECT_EQ(rows[1], (std::vector<std::string>{"5", home_ + "music/05 Five.flac"}));
+  for (int i = 0; i < 2; ++i) {
+    auto flac = ReadFileBytes(rows[static_cast<std::size_t>(i)][1]);
+    ASSERT_TRUE(flac);
+    EXPECT_NE(flac->find("TRACKNUMBER=" + std::to_string(4 + i)), std::string::npos) << i;
+  }
+  auto log = ReadFileBytes(home_ + "music/Band - Second.log");
+  auto cue = ReadFileBytes(home_ + "music/Band - Second.cue");
+  ASSERT_TRUE(log && cue);
+  EXPECT_NE(log->find("\nДорожка 4\n  Файл: 04 Four.flac\n"), std::string::npos) << *log;
+  EXPECT_NE(log->find("\nДорожка 5\n  Файл: 05 Five.flac\n"), std::string::npos) << *log;
+  EXPECT_EQ(log->find("Дорожка 1\n"), std::string::npos) << *log;
+  EXPECT_NE(cue->find("FILE \"04 Four.flac\" FLAC\n  TRACK 04 AUDIO\n    TITLE \"Four\"\n"), std::string::npos)
+      << *cue;
+  EXPECT_NE(cue->find("FILE \"05 Five.flac\" FLAC\n  TRACK 05 AUDIO\n    TITLE \"Five\"\n"), std::string::npos)
+      << *cue;
+}
+
 }  // namespace
 }  // namespace sonarvex

@@ -72,6 +72,18 @@ TEST_F(NamingTest, FormatStrings) {
   EXPECT_EQ(Rel(2), "Artist\\03 Title.mp3");
 }
 
+// A disc whose first track is 4 (the second disc of a set numbered on):
+// the numbers in names are the disc's own.
+TEST_F(NamingTest, ADiscNumberedFromAnotherTrackNamesItsTracksByTheirNumbers) {
+  a_.FirstTrackNumber = 4;
+  EXPECT_EQ(Expand("%N. %A - %T", 2), "06. Artist - Title");
+  EXPECT_EQ(Expand("%Н", 0), "04");
+  // The fixed scheme's number stays one less than the track's number.
+  s_.NameHasNumber = s_.NameHasTitle = 1;
+  EXPECT_EQ(Rel(0), "3 - First.mp3");
+  EXPECT_EQ(Rel(1), "4 - Track5.mp3");  // the fallback title too
+}
+
 TEST_F(NamingTest, ForbiddenCharacters) {
   EXPECT_EQ(FilterFileName("C:\\music\\a:b"), "C:\\music\\a b");
   EXPECT_EQ(FilterFileName("x\\*b"), "x\\b");
