@@ -28,6 +28,16 @@ class CueImage : public testing::Test {
     WriteFileAtomically(path, data);
     return path;
   }
+  // The sheet's disc as the window reads it from a software drive.
+  DiscView ReadImage(const std::string& cue, AlbumRecord& album) {
+    std::string error;
+    auto drive = VirtualDrive::FromCueImage(cue, &error);
+    EXPECT_TRUE(drive->HasDisc()) << error;
+    DriveRig rig;
+    rig.directory.AddVirtual(drive);
+    ScriptedDialogs dialogs;
+    return ReadDisc(rig.spti, 0, 0, dialogs, album);
+  }
   std::string folder_;
 };
 
@@ -329,13 +339,8 @@ TEST_F(LibcdioSheet, ANameInAnotherLetterCaseIsTheOneFileThatMatches) {
   EXPECT_EQ(disc->leadOutLba, 302);
   EXPECT_EQ(disc->catalog, "0000010271955");
 
-  auto drive = VirtualDrive::FromCueImage(cue, &error);
-  ASSERT_TRUE(drive->HasDisc()) << error;
-  DriveRig rig;
-  rig.directory.AddVirtual(drive);
-  ScriptedDialogs dialogs;
   AlbumRecord album;
-  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  const DiscView view = ReadImage(cue, album);
   ASSERT_TRUE(view.present);
   EXPECT_EQ(view.trackPanel, "Треков: 1");
   EXPECT_EQ(view.timePanel, "Время: 0:6:2");  // cd-info: leadout 00:06:02
@@ -380,14 +385,8 @@ TEST_F(LibcdioSheet, ADiscNumberedFromFourKeepsItsNumbers) {
   const std::string cue = Sheet("cdda_4_5.cue");
   ASSERT_FALSE(cue.empty());
   Bin("cdda_4_5.bin");
-  std::string error;
-  auto drive = VirtualDrive::FromCueImage(cue, &error);
-  ASSERT_TRUE(drive->HasDisc()) << error;
-  DriveRig rig;
-  rig.directory.AddVirtual(drive);
-  ScriptedDialogs dialogs;
   AlbumRecord album;
-  const DiscView view = ReadDisc(rig.spti, 0, 0, dialogs, album);
+  const DiscView view = ReadImage(cue, album);
   ASSERT_TRUE(view.present);
   ASSERT_EQ(view.toc.TrackCount(), 2);
   EXPECT_EQ(view.toc.firstTrack, 4);
