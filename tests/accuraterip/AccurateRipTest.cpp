@@ -245,5 +245,41 @@ TEST(ArEntryTest, VerdictsPerTrack) {
   EXPECT_EQ(ArHex(0xAB), "000000ab");
 }
 
+
+TEST(ArEntryTest, AMixedModeDiscsEntryKeepsTheDataTracksPlace) {
+  // The database's answer for a published mixed-mode disc (data track 1,
+  // audio tracks 2..29; its identifiers are checked above): 28 values, the
+  // first the data track's empty one, so each audio track's value stands at
+  // its place in the table and the last audio track has none. Values as
+  // published by the ARver project (github.com/arcctgx/ARver,
+  // doc/data_track.md, commit 98d7e94; GPL-3.0): v1 only, confidence 1, 0
+  // for the empty slots.
+  const std::vector<std::uint32_t> crcs = {
+      0x00000000, 0xf7372315, 0x953b5f00, 0x7cc9a20d, 0x83f58407, 0x33754ce7, 0xefe4fc28,
+      0xbd1fe2a7, 0xa1ff10c6, 0xa84d3b16, 0x00a31f62, 0x4c856e88, 0xec88131e, 0x7e72262f,
+      0x5c5b588f, 0x62a24ed2, 0xbc6ef90f, 0x026de5e6, 0x982fddd8, 0x2a2734ed, 0x4dabe6e0,
+      0x0083e0c8, 0x00000000, 0x060d3d73, 0x75c6048b, 0xdd6ee61a, 0xe5ecb215, 0x00000000};
+  const ArDiscIds disc{28, 0x00517a54, 0x05a845d2, 0xaf0da31d};
+  std::vector<ArTrackValue> values;
+  for (std::uint32_t crc : crcs) values.push_back({static_cast<std::uint8_t>(crc ? 1 : 0), crc, 0});
+  std::vector<ArSubmission> entry;
+  ASSERT_TRUE(ParseArEntry(Submission(disc, values), entry, nullptr));
+
+  std::vector<std::int32_t> starts(29);
+  for (int i = 0; i < 29; ++i) starts[static_cast<std::size_t>(i)] = 150 + 1000 * i;
+  std::vector<bool> audio(29, true);
+  audio[0] = false;
+  const ArToc toc = TocFrom(starts, 150 + 29000, audio);
+  // Audio track 2 (the first) and 3 find their own values, not their
+  // neighbours'.
+  EXPECT_EQ(VerifyArTrack(entry, disc, ArEntryIndex(toc, 1), 0xf7372315, 0).status, ArStatus::Match);
+  EXPECT_EQ(VerifyArTrack(entry, disc, ArEntryIndex(toc, 2), 0x953b5f00, 0).status, ArStatus::Match);
+  EXPECT_EQ(VerifyArTrack(entry, disc, ArEntryIndex(toc, 2), 0xf7372315, 0).status, ArStatus::Mismatch);
+  EXPECT_EQ(VerifyArTrack(entry, disc, ArEntryIndex(toc, 26), 0xe5ecb215, 0).status, ArStatus::Match);
+  // The last audio track has no place in the answer: absent, never a
+  // mismatch.
+  EXPECT_EQ(VerifyArTrack(entry, disc, ArEntryIndex(toc, 28), 0x12345678, 0).status, ArStatus::Absent);
+}
+
 }  // namespace
 }  // namespace sonarvex
