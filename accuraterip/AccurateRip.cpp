@@ -57,12 +57,16 @@ ArDiscIds ComputeArDiscIds(const ArToc& toc) {
   return ids;
 }
 
+std::string ArDiscName(const ArDiscIds& ids) {
+  char name[64];
+  std::snprintf(name, sizeof name, "dBAR-%03d-%08x-%08x-%08x", ids.trackCount & 0xFFF, ids.id1, ids.id2,
+                ids.cddb);
+  return name;
+}
+
 std::string ArEntryPath(const ArDiscIds& ids) {
   const std::string hex = ArHex(ids.id1);
-  char name[64];
-  std::snprintf(name, sizeof name, "dBAR-%03d-%08x-%08x-%08x.bin", ids.trackCount & 0xFFF, ids.id1,
-                ids.id2, ids.cddb);
-  return std::string("/accuraterip/") + hex[7] + '/' + hex[6] + '/' + hex[5] + '/' + name;
+  return std::string("/accuraterip/") + hex[7] + '/' + hex[6] + '/' + hex[5] + '/' + ArDiscName(ids) + ".bin";
 }
 
 int ArEntryIndex(const ArToc&, int tocIndex0) { return tocIndex0 + 1; }

@@ -49,7 +49,11 @@ struct ArDiscIds {
 // mixed-mode discs, or last, as on enhanced CDs, is left out) with the
 // disc's true lead-out; the CDDB identifier takes every track.
 ArDiscIds ComputeArDiscIds(const ArToc& toc);
-// "dBAR-010-00164419-00b9f6e2-9e11600b.bin" below "/accuraterip/9/1/4/".
+// The disc's name in the database: "dBAR-010-00164419-00b9f6e2-9e11600b"
+// (the audio track count, the two identifiers, the CDDB identifier).
+std::string ArDiscName(const ArDiscIds& ids);
+// Its entry on the server: that name with ".bin" below
+// "/accuraterip/9/1/4/" (the last three digits of the first identifier).
 std::string ArEntryPath(const ArDiscIds& ids);
 
 // Where a track's values stand in a database entry: its position in the

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "accuraterip/AccurateRip.h"
@@ -40,66 +42,239 @@ std::string Clause(std::string text) {
   return text;
 }
 
-// The PCM size of a track's file, checked to be CD audio; nullopt with why.
-std::optional<std::uint64_t> AudioBytes(const AudioCueTrack& t, std::string* why) {
-  if (t.kind == AudioCueTrack::Kind::Flac) {
+// The PCM size of a sheet's file, checked to be CD audio; nullopt with why.
+std::optional<std::uint64_t> AudioBytes(const AudioCueFile& f, std::string* why) {
+  if (f.kind == AudioCueTrack::Kind::Flac) {
     FlacReader reader;
-    if (WriteResult r = reader.Open(t.path); !r) {
+    if (WriteResult r = reader.Open(f.path); !r) {
       *why = Clause(r.message);
       return std::nullopt;
     }
     return reader.PcmBytes();
   }
   WavSourceReader reader;
-  const int opened = reader.Open(t.path, false);
+  const int opened = reader.Open(f.path, false);
   if (opened != WavSourceReader::kUsable) {
     *why = opened == WavSourceReader::kCannotOpen
-               ? "не удалось открыть файл " + Guillemets(t.name)
-               : "файл " + Guillemets(t.name) +
+               ? "не удалось открыть файл " + Guillemets(f.name)
+               : "файл " + Guillemets(f.name) +
                      " не в формате CD (нужен WAV без сжатия: стерео, 44100 Гц, 16 бит)";
     return std::nullopt;
   }
   struct stat st {};
-  if (::stat(t.path.c_str(), &st) != 0 ||
+  if (::stat(f.path.c_str(), &st) != 0 ||
       static_cast<std::uint64_t>(st.st_size) <
           static_cast<std::uint64_t>(reader.DataStart()) + reader.DataByteCount()) {
-    *why = "файл " + Guillemets(t.name) + " обрывается: звука в нём меньше, чем сказано в заголовке";
+    *why = "файл " + Guillemets(f.name) + " обрывается: звука в нём меньше, чем сказано в заголовке";
     return std::nullopt;
   }
   return reader.DataByteCount();
 }
 
-// Feeds a track's PCM (exactly `bytes` of it) to the checksums.
-WriteResult FeedTrack(const AudioCueTrack& t, std::uint64_t bytes, ArChecksum& sum) {
-  if (t.kind == AudioCueTrack::Kind::Flac) {
+using PcmSink = std::function<WriteResult(const std::uint8_t*, std::size_t)>;
+
+// Hands a file's PCM (exactly `bytes` of it) to sink.
+WriteResult ReadFileAudio(const AudioCueFile& f, std::uint64_t bytes, const PcmSink& sink) {
+  if (f.kind == AudioCueTrack::Kind::Flac) {
     FlacReader reader;
-    if (WriteResult r = reader.Open(t.path); !r) return r;
+    if (WriteResult r = reader.Open(f.path); !r) return r;
     if (reader.PcmBytes() != bytes)
-      return WriteResult::Failure("Файл " + Guillemets(t.name) + " изменился во время проверки.");
-    return reader.ReadAll([&sum](const std::uint8_t* pcm, std::size_t n) {
-      sum.Add(pcm, n);
-      return WriteResult::Success();
-    });
+      return WriteResult::Failure("Файл " + Guillemets(f.name) + " изменился во время проверки.");
+    return reader.ReadAll(sink);
   }
   WavSourceReader reader;
-  if (reader.Open(t.path, false) != WavSourceReader::kUsable || reader.DataByteCount() != bytes)
-    return WriteResult::Failure("Файл " + Guillemets(t.name) + " изменился во время проверки.");
+  if (reader.Open(f.path, false) != WavSourceReader::kUsable || reader.DataByteCount() != bytes)
+    return WriteResult::Failure("Файл " + Guillemets(f.name) + " изменился во время проверки.");
   std::vector<std::uint8_t> block(64 * kSectorBytes);
   std::uint64_t done = 0;
   while (done < bytes) {
     const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(block.size(), bytes - done));
     std::uint32_t got = 0;
     if (!reader.Read(block.data(), want, &got))
-      return WriteResult::Failure("Не удалось прочитать файл " + Guillemets(t.name) + ": " +
+      return WriteResult::Failure("Не удалось прочитать файл " + Guillemets(f.name) + ": " +
                                   std::strerror(errno) + ".");
     if (got == 0)
-      return WriteResult::Failure("Файл " + Guillemets(t.name) +
+      return WriteResult::Failure("Файл " + Guillemets(f.name) +
                                   " обрывается: звука в нём меньше, чем сказано в заголовке.");
-    sum.Add(block.data(), got);
+    if (WriteResult r = sink(block.data(), got); !r) return r;
     done += got;
   }
   return {};
 }
+
+// Silence no file holds (PREGAP, POSTGAP), put in before the files' audio
+// at `at` (sectors into the files taken one after the other).
+struct Insertion {
+  std::int64_t at = 0;
+  std::int64_t sectors = 0;
+};
+
+// The disc as the sheet describes it: where each track's INDEX 01 lies
+// (sectors from the start of the files' audio with the silence put in),
+// where the audio ends, and the silence put in.
+struct DiscLayout {
+  std::vector<std::int64_t> starts;  // one a sheet track
+  std::int64_t end = 0;
+  std::vector<Insertion> insertions;  // in the order of `at`
+  std::vector<std::int64_t> fileSectors;
+};
+
+// Lays the sheet's tracks out over its files; nullopt with why.
+std::optional<DiscLayout> LayOut(const AudioCueLayout& sheet, std::vector<std::int64_t> fileSectors,
+                                 std::string* why) {
+  DiscLayout d;
+  std::vector<std::int64_t> fileStart;
+  std::int64_t total = 0;
+  for (std::int64_t n : fileSectors) {
+    fileStart.push_back(total);
+    total += n;
+  }
+  d.fileSectors = std::move(fileSectors);
+  auto where = [&](int file, std::int32_t at, const AudioCueLayoutTrack& t, const char* index)
+      -> std::optional<std::int64_t> {
+    const auto f = static_cast<std::size_t>(file);
+    if (at > d.fileSectors[f]) {
+      *why = CueLine(t.trackLine) + ": " + index + " дорожки " + std::to_string(t.number) + " (" +
+             CueTimeText(at) + ") лежит за концом файла " + Guillemets(sheet.files[f].name) + " (" +
+             CueTimeText(static_cast<std::int32_t>(d.fileSectors[f])) + ")";
+      return std::nullopt;
+    }
+    return fileStart[f] + at;
+  };
+  std::vector<std::int64_t> index1;
+  std::int64_t silence = 0;  // put in so far
+  for (std::size_t k = 0; k < sheet.tracks.size(); ++k) {
+    const AudioCueLayoutTrack& t = sheet.tracks[k];
+    const auto one = where(t.file, t.index1, t, "INDEX 01");
+    if (!one) return std::nullopt;
+    std::int64_t first = *one;
+    if (t.index0File >= 0) {
+      const auto zero = where(t.index0File, t.index0, t, "INDEX 00");
+      if (!zero) return std::nullopt;
+      first = *zero;
+    }
+    if (first > *one) {
+      *why = CueLine(t.trackLine) + ": INDEX 01 дорожки " + std::to_string(t.number) + " раньше её INDEX 00";
+      return std::nullopt;
+    }
+    if (k > 0 && first <= index1.back()) {
+      *why = CueLine(t.trackLine) + ": дорожка " + std::to_string(t.number) +
+             " начинается не после начала дорожки " + std::to_string(sheet.tracks[k - 1].number);
+      return std::nullopt;
+    }
+    // The previous track's POSTGAP, then this one's PREGAP, before the
+    // audio of this track's indexes.
+    const std::int64_t put = (k > 0 ? sheet.tracks[k - 1].postgap : 0) + t.pregap;
+    if (put > 0) d.insertions.push_back(Insertion{first, put});
+    silence += put;
+    index1.push_back(*one);
+    d.starts.push_back(*one + silence);
+  }
+  const std::int64_t lastPostgap = sheet.tracks.back().postgap;
+  if (lastPostgap > 0) d.insertions.push_back(Insertion{total, lastPostgap});
+  d.end = total + silence + lastPostgap;
+  if (d.end <= d.starts.back()) {
+    const AudioCueLayoutTrack& t = sheet.tracks.back();
+    *why = CueLine(t.trackLine) + ": у дорожки " + std::to_string(t.number) + " нет звука: её INDEX 01 в конце файла " +
+           Guillemets(sheet.files[static_cast<std::size_t>(t.file)].name);
+    return std::nullopt;
+  }
+  if (d.end > kMaxLba) {
+    *why = "звука в файлах больше, чем вмещает компакт-диск";
+    return std::nullopt;
+  }
+  return d;
+}
+
+// The disc's audio, fed file after file, with the silence put in, cut into
+// the tracks' AccurateRip ranges (INDEX 01 to the next track's INDEX 01,
+// the last one to the end). Audio before the first INDEX 01 counts for
+// nothing.
+class DiscFeed {
+ public:
+  using TrackDone = std::function<WriteResult(std::size_t track, const ArChecksum& sum)>;
+  using TrackStart = std::function<std::unique_ptr<ArChecksum>(std::size_t track, std::uint64_t samples)>;
+
+  DiscFeed(const DiscLayout& layout, TrackStart start, TrackDone done)
+      : layout_(layout), start_(std::move(start)), done_(std::move(done)) {}
+
+  WriteResult File(const std::uint8_t* pcm, std::size_t bytes) {
+    while (bytes > 0) {
+      if (WriteResult r = InsertAt(fileBytes_); !r) return r;
+      std::uint64_t take = bytes;
+      if (next_ < layout_.insertions.size())
+        take = std::min<std::uint64_t>(take, Bytes(layout_.insertions[next_].at) - fileBytes_);
+      if (WriteResult r = Disc(pcm, static_cast<std::size_t>(take)); !r) return r;
+      fileBytes_ += take;
+      pcm += take;
+      bytes -= static_cast<std::size_t>(take);
+    }
+    return {};
+  }
+
+  // After the last file: the silence at the end; every track whole.
+  WriteResult Finish() {
+    if (WriteResult r = InsertAt(fileBytes_); !r) return r;
+    if (discBytes_ != Bytes(layout_.end) || next_ != layout_.insertions.size())
+      return WriteResult::Failure("Звук в файлах изменился во время проверки.");
+    return {};
+  }
+
+ private:
+  static std::uint64_t Bytes(std::int64_t sectors) { return static_cast<std::uint64_t>(sectors) * kSectorBytes; }
+
+  WriteResult InsertAt(std::uint64_t at) {
+    while (next_ < layout_.insertions.size() && Bytes(layout_.insertions[next_].at) == at) {
+      std::uint64_t left = Bytes(layout_.insertions[next_++].sectors);
+      static const std::vector<std::uint8_t> zeros(64 * kSectorBytes);
+      while (left > 0) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+        if (WriteResult r = Disc(zeros.data(), n); !r) return r;
+        left -= n;
+      }
+    }
+    return {};
+  }
+
+  WriteResult Disc(const std::uint8_t* pcm, std::size_t bytes) {
+    const auto& starts = layout_.starts;
+    while (bytes > 0) {
+      const std::size_t following = current_ < 0 ? 0 : static_cast<std::size_t>(current_) + 1;
+      if (following < starts.size() && discBytes_ == Bytes(starts[following]) && !sum_) {
+        current_ = static_cast<int>(following);
+        const std::int64_t end = following + 1 < starts.size() ? starts[following + 1] : layout_.end;
+        sum_ = start_(following, Bytes(end - starts[following]) / 4);
+      }
+      std::uint64_t limit;
+      if (!sum_) {
+        // Before the first track's INDEX 01.
+        if (current_ >= 0) return WriteResult::Failure("Звук в файлах изменился во время проверки.");
+        limit = Bytes(starts.front());
+      } else {
+        const auto k = static_cast<std::size_t>(current_);
+        limit = Bytes(k + 1 < starts.size() ? starts[k + 1] : layout_.end);
+      }
+      const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, limit - discBytes_));
+      if (sum_) sum_->Add(pcm, take);
+      discBytes_ += take;
+      pcm += take;
+      bytes -= take;
+      if (sum_ && discBytes_ == limit) {
+        const std::unique_ptr<ArChecksum> sum = std::move(sum_);
+        if (WriteResult r = done_(static_cast<std::size_t>(current_), *sum); !r) return r;
+      }
+    }
+    return {};
+  }
+
+  const DiscLayout& layout_;
+  TrackStart start_;
+  TrackDone done_;
+  std::uint64_t fileBytes_ = 0, discBytes_ = 0;
+  std::size_t next_ = 0;  // the next insertion
+  int current_ = -1;      // the track being fed or the last one fed
+  std::unique_ptr<ArChecksum> sum_;
+};
 
 struct TocEntry {
   int number = 0;
@@ -108,9 +283,9 @@ struct TocEntry {
   int audioIndex = -1;  // into the sheet's tracks
 };
 
-// The disc's table of contents from the sheet and its files' lengths in
-// sectors; nullopt with why.
-std::optional<ArToc> RebuildToc(const AudioCueSheet& sheet, const std::vector<std::int32_t>& sectors,
+// The disc's table of contents from the sheet and its layout; nullopt with
+// why.
+std::optional<ArToc> RebuildToc(const AudioCueLayout& sheet, const DiscLayout& layout,
                                 std::vector<TocEntry>* entries, std::string* why) {
   const auto& tracks = sheet.tracks;
   const int firstAudio = tracks.front().number;
@@ -136,9 +311,10 @@ std::optional<ArToc> RebuildToc(const AudioCueSheet& sheet, const std::vector<st
   std::sort(before.begin(), before.end(), byNumber);
   std::sort(after.begin(), after.end(), byNumber);
 
-  std::int64_t cursor = 0;
+  // The files' audio starts at the disc's LBA 0, unless data tracks come
+  // first: then the first audio track starts where the last of them ends.
+  std::int64_t shift = 0;
   if (!before.empty()) {
-    // Audio after data tracks starts where the last of them ends.
     for (std::size_t i = 0; i < before.size(); ++i) {
       const int expected = i == 0 ? 1 : before[i - 1].number + 1;
       if (before[i].number != expected || (i > 0 && before[i].start < before[i - 1].end)) {
@@ -151,24 +327,20 @@ std::optional<ArToc> RebuildToc(const AudioCueSheet& sheet, const std::vector<st
       *why = CueLine(tracks.front().trackLine) + ": нет дорожки " + std::to_string(before.back().number + 1);
       return std::nullopt;
     }
-    cursor = before.back().end;
-  } else {
-    if (firstAudio != 1) {
-      *why = CueLine(tracks.front().trackLine) + ": диск начинается с дорожки " +
-             std::to_string(firstAudio) + ", а дорожки 1 в CUE-файле нет; проверяется только весь диск";
-      return std::nullopt;
-    }
-    cursor = tracks.front().pregap;
+    shift = before.back().end - layout.starts.front();
+  } else if (firstAudio != 1) {
+    *why = CueLine(tracks.front().trackLine) + ": диск начинается с дорожки " + std::to_string(firstAudio) +
+           ", а дорожки 1 в CUE-файле нет; проверяется только весь диск";
+    return std::nullopt;
   }
-  for (std::size_t k = 0; k < tracks.size(); ++k) {
-    entries->push_back(TocEntry{tracks[k].number, static_cast<std::int32_t>(cursor), true, static_cast<int>(k)});
-    cursor += sectors[k];
-    if (cursor > kMaxLba) {
-      *why = "звука в файлах больше, чем вмещает компакт-диск";
-      return std::nullopt;
-    }
+  for (std::size_t k = 0; k < tracks.size(); ++k)
+    entries->push_back(
+        TocEntry{tracks[k].number, static_cast<std::int32_t>(layout.starts[k] + shift), true, static_cast<int>(k)});
+  const std::int64_t audioEnd = layout.end + shift;
+  if (audioEnd > kMaxLba) {
+    *why = "звука в файлах больше, чем вмещает компакт-диск";
+    return std::nullopt;
   }
-  const std::int64_t audioEnd = cursor;
   if (after.empty() && sheet.dataTrackLength > 0) {
     // An enhanced CD's data track as other rippers describe it: its length,
     // one session gap after the audio.
@@ -255,32 +427,23 @@ int RunVerifyCommand(Session& session, const std::vector<std::string>& args, std
     return 1;
   };
   std::string why;
-  const auto sheet = ReadAudioCueSheet(cue, &why);
+  const auto sheet = ReadAudioCueLayout(cue, &why);
   if (!sheet) return refuse(why);
 
-  // Every file from its track's INDEX 01 to the next track's, in whole sectors.
-  std::vector<std::uint64_t> bytes;
-  std::vector<std::int32_t> sectors;
-  for (std::size_t k = 0; k < sheet->tracks.size(); ++k) {
-    const AudioCueTrack& t = sheet->tracks[k];
-    if (t.index1 != 0)
-      return refuse(CueLine(t.trackLine) + ": дорожка " + std::to_string(t.number) +
-                    " начинается не с начала файла " + Guillemets(t.name) + " (INDEX 01 " +
-                    CueTimeText(t.index1) + "); проверяются файлы, каждый с начала своей дорожки");
-    if ((k > 0 && t.pregap != 0) || t.postgap != 0)
-      return refuse(CueLine(t.trackLine) + ": у дорожки " + std::to_string(t.number) +
-                    (t.postgap != 0 ? " есть POSTGAP" : " есть PREGAP") +
-                    ", тишина, которой нет в файлах; проверяются файлы, лежащие на диске подряд");
-    const auto size = AudioBytes(t, &why);
-    if (!size) return refuse(CueLine(t.fileLine) + ": " + why);
+  // The files' audio, in whole sectors, laid out as the sheet says.
+  std::vector<std::int64_t> fileSectors;
+  for (const AudioCueFile& f : sheet->files) {
+    const auto size = AudioBytes(f, &why);
+    if (!size) return refuse(CueLine(f.line) + ": " + why);
     if (*size == 0 || *size % kSectorBytes != 0)
-      return refuse(CueLine(t.fileLine) + ": звук файла " + Guillemets(t.name) + " (" +
-                    std::to_string(*size) + " байт) — не целое число секторов по 2352 байта");
-    bytes.push_back(*size);
-    sectors.push_back(static_cast<std::int32_t>(std::min<std::uint64_t>(*size / kSectorBytes, kMaxLba + 1)));
+      return refuse(CueLine(f.line) + ": звук файла " + Guillemets(f.name) + " (" + std::to_string(*size) +
+                    " байт) — не целое число секторов по 2352 байта");
+    fileSectors.push_back(static_cast<std::int64_t>(std::min<std::uint64_t>(*size / kSectorBytes, kMaxLba + 1)));
   }
+  const auto layout = LayOut(*sheet, fileSectors, &why);
+  if (!layout) return refuse(why);
   std::vector<TocEntry> entries;
-  const auto toc = RebuildToc(*sheet, sectors, &entries, &why);
+  const auto toc = RebuildToc(*sheet, *layout, &entries, &why);
   if (!toc) return refuse(why);
 
   const ArDiscIds ids = ComputeArDiscIds(*toc);
@@ -293,25 +456,43 @@ int RunVerifyCommand(Session& session, const std::vector<std::string>& args, std
   const bool found = fetch.outcome == ArFetch::Outcome::Found;
   if (!found) err << "Диска нет в базе AccurateRip.\n";
 
+  // Each track's place in the table of contents.
+  std::vector<int> tocIndex(sheet->tracks.size(), -1);
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].audio) tocIndex[static_cast<std::size_t>(entries[i].audioIndex)] = static_cast<int>(i);
+
   bool mismatch = false;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const TocEntry& e = entries[i];
-    if (!e.audio) continue;
-    const auto k = static_cast<std::size_t>(e.audioIndex);
-    const AudioCueTrack& t = sheet->tracks[k];
-    const int tocIndex = static_cast<int>(i);
-    ArChecksum sum(bytes[k] / 4, IsFirstArTrack(*toc, tocIndex), IsLastArTrack(*toc, tocIndex));
-    if (WriteResult r = FeedTrack(t, bytes[k], sum); !r) {
+  DiscFeed feed(
+      *layout,
+      [&](std::size_t k, std::uint64_t samples) {
+        return std::make_unique<ArChecksum>(samples, IsFirstArTrack(*toc, tocIndex[k]),
+                                            IsLastArTrack(*toc, tocIndex[k]));
+      },
+      [&](std::size_t k, const ArChecksum& sum) {
+        const AudioCueLayoutTrack& t = sheet->tracks[k];
+        const ArVerdict verdict =
+            found ? VerifyArTrack(fetch.submissions, ids, ArEntryIndex(*toc, tocIndex[k]), sum.V1(), sum.V2())
+                  : ArVerdict{};
+        if (verdict.status == ArStatus::Mismatch) mismatch = true;
+        // A track is named by the file its INDEX 01 lies in (a disc image:
+        // the image for every track).
+        out << t.number << "\t" << sheet->files[static_cast<std::size_t>(t.file)].path << "\t" << ArHex(sum.V1())
+            << "\t" << ArHex(sum.V2()) << "\t" << ArVerdictWord(verdict) << "\n"
+            << std::flush;
+        return WriteResult::Success();
+      });
+  for (std::size_t f = 0; f < sheet->files.size(); ++f) {
+    const auto bytes = static_cast<std::uint64_t>(layout->fileSectors[f]) * kSectorBytes;
+    if (WriteResult r = ReadFileAudio(sheet->files[f], bytes,
+                                      [&feed](const std::uint8_t* pcm, std::size_t n) { return feed.File(pcm, n); });
+        !r) {
       err << r.message << "\n";
       return 1;
     }
-    const ArVerdict verdict =
-        found ? VerifyArTrack(fetch.submissions, ids, ArEntryIndex(*toc, tocIndex), sum.V1(), sum.V2())
-              : ArVerdict{};
-    if (verdict.status == ArStatus::Mismatch) mismatch = true;
-    out << t.number << "\t" << t.path << "\t" << ArHex(sum.V1()) << "\t" << ArHex(sum.V2()) << "\t"
-        << ArVerdictWord(verdict) << "\n"
-        << std::flush;
+  }
+  if (WriteResult r = feed.Finish(); !r) {
+    err << r.message << "\n";
+    return 1;
   }
   return mismatch ? 1 : 0;
 }

@@ -123,8 +123,19 @@ bool IsCueSheetPath(const std::string& path) {
   return path.size() > 4 && UpperAscii(path.substr(path.size() - 4)) == ".CUE";
 }
 
-std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::string* error) {
-  auto fail = [&](std::string why) -> std::optional<AudioCueSheet> {
+namespace {
+
+// A sheet of audio files as the disc image parser reads it, with the line
+// numbers of its FILE and TRACK lines and the data tracks of its REM lines.
+struct ParsedAudioCue {
+  CueSheet sheet;
+  std::vector<int> fileLines, trackLines;
+  std::vector<AudioCueDataTrack> dataTracks;
+  std::int32_t dataTrackLength = -1;
+};
+
+std::optional<ParsedAudioCue> ParseAudioCue(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<ParsedAudioCue> {
     if (error) *error = std::move(why);
     return std::nullopt;
   };
@@ -139,8 +150,7 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
   // The disc image parser knows BINARY files only: the audio files' lines are
   // handed to it as such (the layout it checks is the same), and what it
   // leaves aside (the REM lines of data tracks) is read here.
-  AudioCueSheet out;
-  std::vector<int> fileLines, trackLines;
+  ParsedAudioCue out;
   std::string forParser;
   int lineNo = 0;
   for (std::string_view line : CueLines(text)) {
@@ -151,11 +161,11 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
       const std::string type = UpperAscii(w[2]);
       if (type != "WAVE" && type != "FLAC")
         return fail(CueLine(lineNo) + ": файлы типа " + w[2] + " не читаются (только WAVE и FLAC)");
-      fileLines.push_back(lineNo);
+      out.fileLines.push_back(lineNo);
       forParser += "FILE \"" + w[1] + "\" BINARY\n";
       continue;
     }
-    if (cmd == "TRACK") trackLines.push_back(lineNo);
+    if (cmd == "TRACK") out.trackLines.push_back(lineNo);
     if (cmd == "REM" && w.size() >= 2 && UpperAscii(w[1]) == "DATATRACK") {
       AudioCueDataTrack d;
       std::int32_t number = 0;
@@ -174,20 +184,88 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     forParser += '\n';
   }
   std::string parseError;
-  const auto sheet = ParseCueSheet(forParser, &parseError);
+  auto sheet = ParseCueSheet(forParser, &parseError);
   if (!sheet) return fail(parseError);
+  out.sheet = std::move(*sheet);
+  if (out.fileLines.size() != out.sheet.files.size() || out.trackLines.size() != out.sheet.tracks.size())
+    return fail("CUE-файл не разобран");  // cannot happen: both count the same lines
+  for (std::size_t k = 0; k < out.sheet.tracks.size(); ++k)
+    if (!out.sheet.tracks[k].audio)
+      return fail(CueLine(out.trackLines[k]) + ": дорожка " + std::to_string(out.sheet.tracks[k].number) +
+                  " с данными; читаются только звуковые дорожки");
+  return out;
+}
+
+// A sheet's file: where it is and what it holds by its first bytes; the
+// reason ("строка N CUE-файла: ...") when it cannot be used.
+bool OpenListedAudio(const std::string& folder, const std::string& name, int line, std::string* path,
+                     AudioCueTrack::Kind* kind, std::string* why) {
+  std::string ambiguity;
+  if (!ResolveListedFile(folder, name, path, &ambiguity)) {
+    *why = CueLine(line) + ": " + ambiguity;
+    return false;
+  }
+  // Only a regular file: anything else is not even opened (and a file
+  // that turns into something else meanwhile is refused without waiting
+  // on it).
+  struct stat st {};
+  if (::stat(path->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    *why = CueLine(line) + ": " + Guillemets(name) + " не является обычным файлом";
+    return false;
+  }
+  const int fd = OpenRegularFile(*path);
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENOENT) *why = CueLine(line) + ": нет файла " + Guillemets(name);
+    else if (err == EINVAL) *why = CueLine(line) + ": " + Guillemets(name) + " не является обычным файлом";
+    else *why = CueLine(line) + ": не удалось открыть файл " + Guillemets(name) + ": " + std::strerror(err);
+    return false;
+  }
+  const Sniffed sniffed = SniffAudio(fd);
+  ::close(fd);
+  if (sniffed == Sniffed::Other) {
+    *why = CueLine(line) + ": файл " + Guillemets(name) + " не является файлом WAV или FLAC";
+    return false;
+  }
+  *kind = sniffed == Sniffed::Wave ? AudioCueTrack::Kind::Wave : AudioCueTrack::Kind::Flac;
+  return true;
+}
+
+// A data track given by a REM line that the sheet also has as a track.
+bool DataTrackTwice(const std::vector<AudioCueDataTrack>& data, const std::vector<CueImageTrack>& tracks,
+                    std::string* why) {
+  for (const AudioCueDataTrack& d : data)
+    for (const CueImageTrack& t : tracks)
+      if (t.number == d.number) {
+        *why = CueLine(d.line) + ": дорожка " + std::to_string(d.number) + " уже есть в CUE-файле";
+        return true;
+      }
+  return false;
+}
+
+}  // namespace
+
+std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<AudioCueSheet> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  std::string why;
+  const auto parsed = ParseAudioCue(path, &why);
+  if (!parsed) return fail(why);
+  const CueSheet* sheet = &parsed->sheet;
+  const std::vector<int>& fileLines = parsed->fileLines;
+  const std::vector<int>& trackLines = parsed->trackLines;
+  AudioCueSheet out;
+  out.dataTracks = parsed->dataTracks;
+  out.dataTrackLength = parsed->dataTrackLength;
 
   // One file a track: each file holds exactly one INDEX 01.
   const std::size_t fileCount = sheet->files.size();
-  if (fileLines.size() != fileCount || trackLines.size() != sheet->tracks.size())
-    return fail("CUE-файл не разобран");  // cannot happen: both count the same lines
   std::vector<int> starting(fileCount, -1);
   for (std::size_t k = 0; k < sheet->tracks.size(); ++k) {
     const auto& t = sheet->tracks[k];
     const auto f = static_cast<std::size_t>(t.file);
-    if (!t.audio)
-      return fail(CueLine(trackLines[k]) + ": дорожка " + std::to_string(t.number) +
-                  " с данными; читаются только звуковые дорожки");
     if (starting[f] >= 0)
       return fail(CueLine(fileLines[f]) + ": в файле " + Guillemets(sheet->files[f].name) +
                   " начинается больше одной дорожки; читаются CUE-файлы с отдельным файлом для каждой дорожки");
@@ -206,39 +284,52 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     a.number = t.number;
     a.name = sheet->files[f].name;
     a.fileLine = fileLines[f];
-    std::string ambiguity;
-    if (!ResolveListedFile(folder, a.name, &a.path, &ambiguity))
-      return fail(CueLine(a.fileLine) + ": " + ambiguity);
     a.trackLine = trackLines[k];
     a.index1 = t.index1;
     a.pregap = t.pregap;
     a.postgap = t.postgap;
-    // Only a regular file: anything else is not even opened (and a file
-    // that turns into something else meanwhile is refused without waiting
-    // on it).
-    struct stat st {};
-    if (::stat(a.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
-      return fail(CueLine(a.fileLine) + ": " + Guillemets(a.name) + " не является обычным файлом");
-    const int fd = OpenRegularFile(a.path);
-    if (fd < 0) {
-      const int err = errno;
-      if (err == ENOENT) return fail(CueLine(a.fileLine) + ": нет файла " + Guillemets(a.name));
-      if (err == EINVAL)
-        return fail(CueLine(a.fileLine) + ": " + Guillemets(a.name) + " не является обычным файлом");
-      return fail(CueLine(a.fileLine) + ": не удалось открыть файл " + Guillemets(a.name) + ": " +
-                  std::strerror(err));
-    }
-    const Sniffed kind = SniffAudio(fd);
-    ::close(fd);
-    if (kind == Sniffed::Other)
-      return fail(CueLine(a.fileLine) + ": файл " + Guillemets(a.name) + " не является файлом WAV или FLAC");
-    a.kind = kind == Sniffed::Wave ? AudioCueTrack::Kind::Wave : AudioCueTrack::Kind::Flac;
+    if (!OpenListedAudio(folder, a.name, a.fileLine, &a.path, &a.kind, &why)) return fail(why);
     out.tracks.push_back(std::move(a));
   }
-  for (const AudioCueDataTrack& d : out.dataTracks)
-    for (const AudioCueTrack& a : out.tracks)
-      if (a.number == d.number)
-        return fail(CueLine(d.line) + ": дорожка " + std::to_string(d.number) + " уже есть в CUE-файле");
+  if (DataTrackTwice(out.dataTracks, sheet->tracks, &why)) return fail(why);
+  return out;
+}
+
+std::optional<AudioCueLayout> ReadAudioCueLayout(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) -> std::optional<AudioCueLayout> {
+    if (error) *error = std::move(why);
+    return std::nullopt;
+  };
+  std::string why;
+  const auto parsed = ParseAudioCue(path, &why);
+  if (!parsed) return fail(why);
+  AudioCueLayout out;
+  out.dataTracks = parsed->dataTracks;
+  out.dataTrackLength = parsed->dataTrackLength;
+  const std::string folder = FolderOf(path);
+  for (std::size_t f = 0; f < parsed->sheet.files.size(); ++f) {
+    AudioCueFile file;
+    file.name = parsed->sheet.files[f].name;
+    file.line = parsed->fileLines[f];
+    if (!OpenListedAudio(folder, file.name, file.line, &file.path, &file.kind, &why)) return fail(why);
+    out.files.push_back(std::move(file));
+  }
+  for (std::size_t k = 0; k < parsed->sheet.tracks.size(); ++k) {
+    const CueImageTrack& t = parsed->sheet.tracks[k];
+    AudioCueLayoutTrack a;
+    a.number = t.number;
+    a.trackLine = parsed->trackLines[k];
+    a.file = t.file;
+    a.index1 = t.index1;
+    if (t.index0 >= 0) {
+      a.index0File = t.index0File;
+      a.index0 = t.index0;
+    }
+    a.pregap = t.pregap;
+    a.postgap = t.postgap;
+    out.tracks.push_back(a);
+  }
+  if (DataTrackTwice(out.dataTracks, parsed->sheet.tracks, &why)) return fail(why);
   return out;
 }
 

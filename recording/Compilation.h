@@ -132,6 +132,41 @@ struct AudioCueSheet {
 // blame, naming the file where a file is).
 std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::string* error);
 
+// A cue sheet of WAVE and FLAC files in any layout a ripper leaves: one
+// file for the whole disc (tracks at their INDEX 01 inside it), one file a
+// track with each track's pregap at the end of the file before (INDEX 00
+// there) or at the start of its own file (INDEX 00 00:00:00), or left out
+// (PREGAP). The files, taken one after the other, are the disc's audio.
+struct AudioCueFile {
+  std::string name;   // as the sheet writes it
+  std::string path;   // resolved from the sheet's folder
+  AudioCueTrack::Kind kind = AudioCueTrack::Kind::Wave;  // by the file's content
+  int line = 0;       // the FILE line
+};
+
+struct AudioCueLayoutTrack {
+  int number = 0;
+  int trackLine = 0;
+  int file = 0;               // into AudioCueLayout::files: the file holding INDEX 01
+  std::int32_t index1 = 0;    // sectors into that file
+  int index0File = -1;        // the file holding INDEX 00, -1 without one
+  std::int32_t index0 = 0;    // sectors into that file
+  std::int32_t pregap = 0;    // PREGAP: silence no file holds, before the track's indexes
+  std::int32_t postgap = 0;   // POSTGAP: silence after the track's audio
+};
+
+struct AudioCueLayout {
+  std::vector<AudioCueFile> files;
+  std::vector<AudioCueLayoutTrack> tracks;    // in track order
+  std::vector<AudioCueDataTrack> dataTracks;  // as in AudioCueSheet
+  std::int32_t dataTrackLength = -1;
+};
+
+// Reads such a sheet: the same checks of the text and the files as
+// ReadAudioCueSheet, without asking for one file a track (a file may hold
+// several tracks, or none when it only holds the gap before the next one).
+std::optional<AudioCueLayout> ReadAudioCueLayout(const std::string& path, std::string* error);
+
 // wset.dat in the settings folder: the defaults when it is missing or not
 // 280 bytes.
 RecordingSettings LoadRecordingSettings(const std::string& settingFolder);

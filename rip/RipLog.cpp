@@ -28,8 +28,16 @@ std::string FileType(const std::string& name) {
   if (dot == std::string::npos) return "BINARY";
   std::string ext = name.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  if (ext == "WAV") return "WAVE";
-  return ext;
+  if (ext == "MP3") return "MP3";
+  if (ext == "AIF" || ext == "AIFF") return "AIFF";
+  return "WAVE";
+}
+
+// A REM line's value: quoted when it holds a space (as other programs
+// write "REM GENRE \"Hard Rock\"").
+std::string RemValue(const std::string& s) {
+  if (s.empty() || s.find_first_of(" \t\"\r\n") != std::string::npos) return Quoted(s);
+  return s;
 }
 
 }  // namespace
@@ -90,6 +98,10 @@ std::string CueTime(std::int32_t sectors) {
 
 std::string CueSheetText(const CueSheetInfo& info) {
   std::string out;
+  if (!info.genre.empty()) out += "REM GENRE " + RemValue(info.genre) + "\n";
+  if (!info.date.empty()) out += "REM DATE " + RemValue(info.date) + "\n";
+  if (!info.discId.empty()) out += "REM DISCID " + RemValue(info.discId) + "\n";
+  if (!info.comment.empty()) out += "REM COMMENT " + Quoted(info.comment) + "\n";
   if (!info.catalog.empty()) out += "CATALOG " + info.catalog + "\n";
   if (!info.performer.empty()) out += "PERFORMER " + Quoted(info.performer) + "\n";
   if (!info.title.empty()) out += "TITLE " + Quoted(info.title) + "\n";

@@ -36,7 +36,8 @@ struct RipLogInfo {
   std::string readCommand;
   std::string readSpeed;
   std::string artist, album;
-  std::string arDisc;           // the disc's AccurateRip identifiers; empty without verification
+  std::string arDisc;           // the disc's AccurateRip name ("dBAR-010-00164419-00b9f6e2-9e11600b");
+                                // empty without verification
   std::vector<RipLogTrack> tracks;
 };
 
@@ -61,6 +62,11 @@ struct CueDataTrack {
 };
 
 struct CueSheetInfo {
+  // REM lines other programs read, each left out when empty.
+  std::string genre;             // REM GENRE
+  std::string date;              // REM DATE: the year
+  std::string discId;            // REM DISCID: the CDDB disc identifier, 8 hex digits (upper case)
+  std::string comment;           // REM COMMENT: the program that ripped
   std::string catalog;           // 13 digits, or empty
   std::string performer, title;
   std::vector<CueTrack> tracks;
@@ -73,8 +79,11 @@ struct CueSheetInfo {
 // The cue sheet of files ripped one a track from INDEX 01 to the next
 // track's INDEX 01: a track's pregap lies at the end of the previous file
 // (INDEX 00 there); track 1's pregap, which no file holds, is a PREGAP.
-// Files are named by their extension: WAVE for .wav, else the extension in
-// capitals (FLAC, MP3...). Data tracks are REM lines before the first FILE.
+// The REM lines of the disc come first (GENRE, DATE, DISCID, COMMENT), then
+// CATALOG, PERFORMER, TITLE. Files get the type other programs expect:
+// MP3 for .mp3, AIFF for .aif/.aiff, BINARY without an extension, else
+// WAVE (for .wav, and for FLAC, Ogg, WMA files as every other ripper
+// writes them). Data tracks are REM lines before the first FILE.
 std::string CueSheetText(const CueSheetInfo& info);
 // "mm:ss:ff" of a sector count.
 std::string CueTime(std::int32_t sectors);

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 #include "rip/OutputNaming.h"
 #include "platform/Dialogs.h"
@@ -37,6 +39,24 @@ std::string FreeName(const std::string& path) {
   std::string candidate = path;
   for (int n = 2; taken(candidate) && n < 1000; ++n) candidate = NumberedOutputPath(path, n);
   return candidate;
+}
+
+std::string Trimmed(std::string s) {
+  const auto first = s.find_first_not_of(" \t");
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+// The CDDB disc identifier in 8 upper-case hexadecimal digits: the one the
+// album was looked up with, else the one of the disc's table of contents.
+std::string CddbIdText(const AlbumRecord& album, std::uint32_t fromToc) {
+  std::string id;
+  for (std::size_t i = 0; i < sizeof album.CddbId && album.CddbId[i] != '\0'; ++i)
+    id += static_cast<char>(std::toupper(static_cast<unsigned char>(album.CddbId[i])));
+  if (id.size() == 8 && id.find_first_not_of("0123456789ABCDEF") == std::string::npos) return id;
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", fromToc);
+  return text;
 }
 
 }  // namespace
@@ -175,10 +195,17 @@ void RipReport::WriteLogAndCue() {
       break;
     }
   RipLogInfo log = options_.log;
-  if (options_.verify && verifyFailure_.empty()) log.arDisc = ArEntryPath(ids_);
+  if (options_.verify && verifyFailure_.empty()) log.arDisc = ArDiscName(ids_);
   CueSheetInfo cue = options_.cue;
   const RipDiscExtras extras = options_.extras ? options_.extras() : RipDiscExtras{};
   if (cue.catalog.empty()) cue.catalog = extras.catalog;
+  const RecordTexts noAlbumTexts;
+  const RecordTexts& albumTexts = options_.albumTexts ? *options_.albumTexts : noAlbumTexts;
+  if (cue.genre.empty()) cue.genre = Trimmed(AlbumText(album_, albumTexts, AlbumField::Genre));
+  if (cue.date.empty()) cue.date = Trimmed(AlbumText(album_, albumTexts, AlbumField::Year));
+  if (cue.discId.empty()) cue.discId = CddbIdText(album_, ids_.cddb);
+  if (cue.comment.empty() && !options_.log.programVersion.empty())
+    cue.comment = "Sonarvex " + options_.log.programVersion;
   // Data tracks are in no file, but the disc's identifiers count them.
   for (std::size_t i = 0; i < toc_.tracks.size(); ++i)
     if (!toc_.tracks[i].audio)

@@ -47,6 +47,7 @@ TEST(ArDiscIdsTest, AnEnhancedCdCountsItsAudioTracksWithTheDiscsLeadOut) {
   const ArDiscIds ids = ComputeArDiscIds(TocFrom(starts, 333801, audio));
   EXPECT_EQ(Name(ids), "dBAR-010-00164419-00b9f6e2-9e11600b.bin");
   EXPECT_EQ(ArEntryPath(ids), "/accuraterip/9/1/4/dBAR-010-00164419-00b9f6e2-9e11600b.bin");
+  EXPECT_EQ(ArDiscName(ids), "dBAR-010-00164419-00b9f6e2-9e11600b");
 }
 
 TEST(ArDiscIdsTest, AMixedModeDiscLeavesItsDataTrackOut) {

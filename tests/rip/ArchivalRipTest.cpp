@@ -19,6 +19,7 @@
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
+#include "platform/Version.h"
 #include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 #include "records/TextFields.h"
@@ -182,9 +183,11 @@ TEST_F(ArchivalRipTest, FlacRipDecodesToWhatCdParanoiaReadsAndCarriesItsTags) {
   ASSERT_FALSE(cue.empty()) << error;
   // Titles in Cyrillic and Japanese through the CDDB server on loopback.
   const std::vector<std::string> titles = {"Группа крови", "東京事変 – 群青日和", "Кино", "夜"};
+  std::string queried;  // the CDDB identifier the disc was asked for
   {
     test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
       if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        queried = request.substr(at + 11, 8);
         c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Кино / 東京\r\n"));
       } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
         const std::string id = request.substr(rd + 15, 8);
@@ -218,7 +221,17 @@ TEST_F(ArchivalRipTest, FlacRipDecodesToWhatCdParanoiaReadsAndCarriesItsTags) {
   EXPECT_NE(logText->find("Привод: Virtual CD demo\n"), std::string::npos) << *logText;
   EXPECT_NE(logText->find("Файл: 1 - 東京事変 – 群青日和.flac\n"), std::string::npos) << *logText;
   EXPECT_NE(logText->find("CRC32: "), std::string::npos);
-  EXPECT_NE(cueText->find("FILE \"0 - Группа крови.flac\" FLAC\n  TRACK 01 AUDIO\n    TITLE \"Группа крови\"\n"),
+  // Named as other programs name FLAC files, with the disc's REM lines
+  // first: the year of the CDDB entry, the identifier it was asked for (in
+  // upper case), the program.
+  std::string discId = queried;
+  for (char& c : discId) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_EQ(discId.size(), 8u);
+  EXPECT_NE(cueText->find("REM DATE 1988\nREM DISCID " + discId + "\nREM COMMENT \"Sonarvex " +
+                          std::string(kProgramVersion) + "\"\nPERFORMER \"Кино\"\n"),
+            std::string::npos)
+      << *cueText;
+  EXPECT_NE(cueText->find("FILE \"0 - Группа крови.flac\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Группа крови\"\n"),
             std::string::npos)
       << *cueText;
   EXPECT_NE(cueText->find("PERFORMER \"Кино\"\nTITLE \"東京\"\n"), std::string::npos) << *cueText;
@@ -360,6 +373,12 @@ TEST_F(ArchivalRipTest, EveryTrackIsCheckedAgainstTheDatabase) {
   }
   auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
   ASSERT_TRUE(log);
+  // The disc as the database names it, not the address of its entry.
+  const std::string entryPath = ArEntryPath(ids);
+  const std::string discName = entryPath.substr(entryPath.rfind('/') + 1, entryPath.size() - entryPath.rfind('/') - 5);
+  EXPECT_EQ(discName.rfind("dBAR-003-", 0), 0u) << discName;
+  EXPECT_NE(log->find("\nAccurateRip: " + discName + "\n"), std::string::npos) << *log;
+  EXPECT_EQ(log->find("/accuraterip/"), std::string::npos) << *log;
   EXPECT_NE(log->find("AccurateRip: v1 " + ArHex(sums[1].first) + ", v2 " + ArHex(sums[1].second) +
                       ", точно (достоверность 12)\n"),
             std::string::npos)
@@ -469,6 +488,7 @@ TEST_F(ArchivalRipTest, TheCueSheetOfARipHoldsTheDiscsPregapsCatalogueAndIsrcs) 
   auto cue = ReadFileBytes(home_ + "music/Sonarvex.cue");
   ASSERT_TRUE(cue);
   EXPECT_EQ(*cue,
+            "REM DISCID 11000C03\nREM COMMENT \"Sonarvex " + std::string(kProgramVersion) + "\"\n"
             "CATALOG 0724384960650\n"
             "FILE \"0 - Track1.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track1\"\n"
             "    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n"
@@ -598,9 +618,11 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
   EXPECT_EQ(rows[3], (std::vector<std::string>{"leadout", "00:06:02"}));
 
   // Titles through the CDDB server on loopback: the tags are filled.
+  std::string queried;  // the CDDB identifier the disc was asked for
   {
     test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
       if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        queried = request.substr(at + 11, 8);
         c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Band / Second\r\n"));
       } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
         const std::string id = request.substr(rd + 15, 8);
@@ -653,9 +675,9 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
   EXPECT_NE(log->find("\nДорожка 4\n  Файл: 04 Four.flac\n"), std::string::npos) << *log;
   EXPECT_NE(log->find("\nДорожка 5\n  Файл: 05 Five.flac\n"), std::string::npos) << *log;
   EXPECT_EQ(log->find("Дорожка 1\n"), std::string::npos) << *log;
-  EXPECT_NE(cue->find("FILE \"04 Four.flac\" FLAC\n  TRACK 04 AUDIO\n    TITLE \"Four\"\n"), std::string::npos)
+  EXPECT_NE(cue->find("FILE \"04 Four.flac\" WAVE\n  TRACK 04 AUDIO\n    TITLE \"Four\"\n"), std::string::npos)
       << *cue;
-  EXPECT_NE(cue->find("FILE \"05 Five.flac\" FLAC\n  TRACK 05 AUDIO\n    TITLE \"Five\"\n"), std::string::npos)
+  EXPECT_NE(cue->find("FILE \"05 Five.flac\" WAVE\n  TRACK 05 AUDIO\n    TITLE \"Five\"\n"), std::string::npos)
       << *cue;
 }
 

@@ -106,9 +106,42 @@ TEST(CueSheetTest, PregapsCatalogueIsrcsAndTitles) {
             "    INDEX 00 04:24:50\n"  // 20000 - 150 = 19850 sectors
             "FILE \"02 Вторая.wav\" WAVE\n"
             "    INDEX 01 00:00:00\n"
-            "FILE \"03 'Третья'.flac\" FLAC\n"
+            "FILE \"03 'Третья'.flac\" WAVE\n"
             "  TRACK 03 AUDIO\n"
             "    INDEX 01 00:00:00\n");
+}
+
+// The disc's REM lines and the file types as other programs write them:
+// WAVE for every file they decode (FLAC, Ogg, WMA too), MP3 for MP3.
+TEST(CueSheetTest, RemLinesAndFileTypesAreThoseOtherProgramsRead) {
+  CueSheetInfo info;
+  info.genre = "Hard Rock";
+  info.date = "1988";
+  info.discId = "2A0B1C03";
+  info.comment = "Sonarvex 3.2";
+  info.catalog = "4006381333931";
+  info.performer = "Кино";
+  info.title = "Группа крови";
+  const char* names[] = {"1.flac", "2.ogg", "3.wma", "4.mp3", "5.WAV", "6.aiff"};
+  for (int k = 0; k < 6; ++k)
+    info.tracks.push_back({k + 1, names[k], "", "", "", 1000 * k, 0, 1000});
+  EXPECT_EQ(CueSheetText(info),
+            "REM GENRE \"Hard Rock\"\n"
+            "REM DATE 1988\n"
+            "REM DISCID 2A0B1C03\n"
+            "REM COMMENT \"Sonarvex 3.2\"\n"
+            "CATALOG 4006381333931\n"
+            "PERFORMER \"Кино\"\n"
+            "TITLE \"Группа крови\"\n"
+            "FILE \"1.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"2.ogg\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"3.wma\" WAVE\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"4.mp3\" MP3\n  TRACK 04 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"5.WAV\" WAVE\n  TRACK 05 AUDIO\n    INDEX 01 00:00:00\n"
+            "FILE \"6.aiff\" AIFF\n  TRACK 06 AUDIO\n    INDEX 01 00:00:00\n");
+  info.genre = "Rock";
+  const std::string text = CueSheetText(info);
+  EXPECT_EQ(text.rfind("REM GENRE Rock\nREM DATE 1988\n", 0), 0u) << text;
 }
 
 TEST(RipLogFileTest, WrittenWholeAndReplacingWhatWasThere) {

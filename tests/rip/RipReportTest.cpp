@@ -68,6 +68,11 @@ TEST(RipReportTest, TheLogNamesEveryTrackAndTheCueSheetOnlyWholeTracks) {
     album.Tracks[i].AudioFlag = i < 3;
     SetField(album.Tracks[i].Title, "Track" + std::to_string(i + 1));
   }
+  // The album's genre, year and CDDB identifier (as the lookup stored it)
+  // go into the cue sheet's REM lines.
+  SetField(album.Genre, "Rock");
+  SetField(album.Year, "1988");
+  SetField(album.CddbId, "2a0b1c03");
   TagBuffer tags;
   FakeHost host(3);
   ScriptedDialogs dialogs;
@@ -120,6 +125,7 @@ TEST(RipReportTest, TheLogNamesEveryTrackAndTheCueSheetOnlyWholeTracks) {
   auto cue = ReadFileBytes(report.CuePath());
   ASSERT_TRUE(cue);
   EXPECT_EQ(*cue,
+            "REM GENRE Rock\nREM DATE 1988\nREM DISCID 2A0B1C03\nREM COMMENT \"Sonarvex 3.2\"\n"
             "CATALOG 0724384960650\nPERFORMER \"Кино\"\nTITLE \"Группа крови\"\n"
             "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Track1\"\n"
             "    ISRC GBAYE6700149\n    INDEX 01 00:00:00\n");
