@@ -179,6 +179,11 @@ bool WavSourceReader::Read(void* buffer, std::uint32_t byteCount, std::uint32_t*
   return true;
 }
 
+bool WavSourceReader::SeekData(std::uint64_t offset) {
+  if (fd_ < 0) return false;
+  return ::lseek(fd_, static_cast<off_t>(dataStart_ + offset), SEEK_SET) >= 0;
+}
+
 bool WavSourceReader::ConvertToCd(const ProgressCallback* progress, bool allowSuggestion) {
   if (fd_ < 0) return false;
   if (convertedName_.empty()) {

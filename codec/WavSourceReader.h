@@ -38,6 +38,8 @@ class WavSourceReader {
   // Plain read from the current position (not limited to the data chunk).
   // Returns false when no file is open or the read fails.
   bool Read(void* buffer, std::uint32_t byteCount, std::uint32_t* bytesRead);
+  // Moves the read position to `offset` bytes after the first sample byte.
+  bool SeekData(std::uint64_t offset);
   void Close();
 
   // Converts the open file into ConvertedFileName() (which the caller sets

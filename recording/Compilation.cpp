@@ -19,6 +19,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/SafeFile.h"
+#include "recording/Recorder.h"
 
 namespace sonarvex {
 
@@ -286,6 +287,21 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     a.fileLine = fileLines[f];
     a.trackLine = trackLines[k];
     a.index1 = t.index1;
+    if (t.index0 >= 0 && t.index0File >= 0 && t.index0File < t.file) {
+      if (t.index0File != t.file - 1 || k == 0 || sheet->tracks[k - 1].file != t.index0File)
+        return fail(CueLine(trackLines[k]) + ": INDEX 00 дорожки " + std::to_string(t.number) +
+                    " лежит не в файле предыдущей дорожки");
+      a.index0InPrevious = t.index0;
+    }
+    for (const CueIndexMark& i : t.indices) {
+      if (i.file != t.file) {
+        char name[16];
+        std::snprintf(name, sizeof name, "INDEX %02d", i.number);
+        return fail(CueLine(trackLines[k]) + ": " + name + " дорожки " + std::to_string(t.number) +
+                    " лежит не в файле её INDEX 01");
+      }
+      a.indices.push_back(i.frames);
+    }
     a.pregap = t.pregap;
     a.postgap = t.postgap;
     if (!OpenListedAudio(folder, a.name, a.fileLine, &a.path, &a.kind, &why)) return fail(why);
@@ -358,6 +374,12 @@ std::vector<std::string> Compilation::Paths() const {
   std::vector<std::string> p;
   for (const auto& r : rows_) p.push_back(r.Path());
   return p;
+}
+
+std::vector<TrackGaps> Compilation::Gaps() const {
+  std::vector<TrackGaps> g;
+  for (const auto& r : rows_) g.push_back(r.gaps);
+  return g;
 }
 
 std::string Compilation::FreeTempName(const std::string& name) const {
@@ -497,6 +519,37 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
       }
     }
     rows.push_back(std::move(row));
+  }
+  // The sheet's marks, checked against the audio the files hold: the disc
+  // is laid out as the recording will lay it out.
+  std::vector<std::string> paths;
+  std::vector<std::int32_t> sectors;
+  std::vector<TrackGaps> gaps;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    const AudioCueTrack& t = sheet->tracks[k];
+    TrackGaps& g = rows[k].gaps;
+    g.pregap = t.pregap;
+    g.index1 = t.index1;
+    g.indices = t.indices;
+    g.postgap = t.postgap;
+    if (t.index0InPrevious >= 0 && k > 0) {
+      const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352);
+      if (t.index0InPrevious > before)
+        return refuse(CueLine(t.trackLine) + ": INDEX 00 дорожки " + std::to_string(t.number) +
+                      " лежит за концом файла " + Guillemets(sheet->tracks[k - 1].name));
+      g.previousFile = rows[k - 1].Path();
+      g.previousTail = before - t.index0InPrevious;
+    }
+    paths.push_back(rows[k].Path());
+    sectors.push_back(static_cast<std::int32_t>(rows[k].bytes / 2352));
+    gaps.push_back(g);
+  }
+  Recorder::DiscPlan plan;
+  std::string why;
+  int file = 0;
+  if (!Recorder::PlanDisc(paths, sectors, gaps, plan, &why, &file)) {
+    const AudioCueTrack& t = sheet->tracks[static_cast<std::size_t>(file)];
+    return refuse(CueLine(t.trackLine) + ": " + why + " (файл " + Guillemets(t.name) + ")");
   }
   rows_.insert(rows_.end(), rows.begin(), rows.end());
   return true;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "records/RecordingSettings.h"
+#include "recording/TrackGaps.h"
 
 namespace sonarvex {
 
@@ -25,6 +26,9 @@ struct CompilationRow {
   std::string name;
   std::uint32_t bytes = 0;  // audio data length
   int image = 2;            // 2 added, 1 recorded
+  // From a cue sheet: its pregap, index points and gaps (none for a file
+  // added alone).
+  TrackGaps gaps{};
   std::string Path() const { return folder + name; }
 };
 
@@ -41,6 +45,7 @@ class Compilation {
   const std::vector<CompilationRow>& Rows() const { return rows_; }
   std::vector<CompilationRow>& Rows() { return rows_; }
   std::vector<std::string> Paths() const;
+  std::vector<TrackGaps> Gaps() const;
   const std::string& TempFolder() const { return tempFolder_; }
 
   // Adds one file as the recording window does; false when it was left out.
@@ -103,6 +108,10 @@ struct AudioCueTrack {
   int fileLine = 0;   // the FILE line (1-based)
   int trackLine = 0;  // the TRACK line
   std::int32_t index1 = 0;  // INDEX 01 in the file, sectors (0 in a rip's sheet)
+  // INDEX 00 in the file before (sectors into that file), -1 when the pregap
+  // is not there.
+  std::int32_t index0InPrevious = -1;
+  std::vector<std::int32_t> indices;  // INDEX 02, 03... in the file, sectors
   std::int32_t pregap = 0;  // PREGAP, sectors not held by any file
   std::int32_t postgap = 0;
 };

@@ -110,9 +110,11 @@ bool Recorder::SelectDevice(int device) {
   return true;
 }
 
-bool Recorder::SetFiles(const std::vector<std::string>& files) {
+bool Recorder::SetFiles(const std::vector<std::string>& files, std::vector<TrackGaps> gaps) {
   if (files.empty()) return false;
   files_ = files;
+  gaps_ = std::move(gaps);
+  gaps_.resize(files_.size());
   return true;
 }
 
@@ -123,27 +125,105 @@ bool Recorder::InitWriteProcess(bool testWrite, WriteProgressCallback progress) 
 
 std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<std::int32_t>& trackTable) {
   const std::size_t n = trackTable.empty() ? 0 : trackTable.size() - 1;
-  std::vector<std::uint8_t> cue((n + 3) * 8, 0);
-  auto entry = [&](std::size_t i) { return cue.data() + 8 * i; };
-  // Lead-in, then track 1's pregap at 00:00:00.
-  const std::uint8_t leadIn[8] = {0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0};
-  const std::uint8_t pregap[8] = {0x01, 0x01, 0x00, 0x00, 0, 0, 0, 0};
-  std::memcpy(entry(0), leadIn, 8);
-  std::memcpy(entry(1), pregap, 8);
-  for (std::size_t k = 0; k < n; ++k) {
-    std::uint8_t* e = entry(2 + k);
-    e[0] = 0x01;
-    e[1] = static_cast<std::uint8_t>(k + 1);
-    e[2] = 0x01;
-    PutMsf(e + 5, trackTable[k] + 150);
+  std::vector<TrackMarks> marks(n);
+  for (std::size_t k = 0; k < n; ++k) marks[k].index1 = trackTable[k];
+  return BuildCueSheet(marks, n ? trackTable[n] : 0);
+}
+
+std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut) {
+  std::vector<std::uint8_t> cue;
+  auto add = [&](std::uint8_t tno, std::uint8_t index, std::uint8_t form, std::int32_t lba) {
+    const std::uint8_t e[8] = {0x01, tno, index, form, 0, 0, 0, 0};
+    cue.insert(cue.end(), e, e + 8);
+    PutMsf(cue.data() + cue.size() - 3, lba + 150);
+  };
+  // Lead-in, then every track: track 1's pregap at 00:00:00 (and the
+  // pregaps of the others that have one), INDEX 01, the later index points.
+  add(0x00, 0x00, 0x01, -150);
+  if (marks.empty()) add(0x01, 0x00, 0x00, -150);
+  for (std::size_t k = 0; k < marks.size(); ++k) {
+    const auto tno = static_cast<std::uint8_t>(k + 1);
+    const TrackMarks& m = marks[k];
+    if (k == 0) add(tno, 0x00, 0x00, -150);
+    else if (m.index0 != TrackMarks::kNone && m.index0 < m.index1) add(tno, 0x00, 0x00, m.index0);
+    add(tno, 0x01, 0x00, m.index1);
+    for (std::size_t i = 0; i < m.indices.size(); ++i) add(tno, static_cast<std::uint8_t>(i + 2), 0x00, m.indices[i]);
   }
-  std::uint8_t* out = entry(n + 2);
-  out[0] = 0x01;
-  out[1] = 0xAA;
-  out[2] = 0x01;
-  out[3] = 0x01;
-  PutMsf(out + 5, (n ? trackTable[n] : 0) + 150);
+  add(0xAA, 0x01, 0x01, marks.empty() ? 0 : leadOut);
   return cue;
+}
+
+bool Recorder::PlanDisc(const std::vector<std::string>& files, const std::vector<std::int32_t>& sectors,
+                        const std::vector<TrackGaps>& gaps, DiscPlan& plan, std::string* why, int* file) {
+  plan = DiscPlan{};
+  const std::size_t n = files.size();
+  auto gap = [&](std::size_t k) -> const TrackGaps& {
+    static const TrackGaps kPlain;
+    return k < gaps.size() ? gaps[k] : kPlain;
+  };
+  auto fail = [&](std::size_t k, std::string reason) {
+    if (why) *why = std::move(reason);
+    if (file) *file = static_cast<int>(k);
+    plan = DiscPlan{};
+    return false;
+  };
+  if (sectors.size() != n) return fail(0, "файлы не измерены");
+  // The end of file k-1 that is track k's pregap (0: none, or the file
+  // before is not the one the sheet named).
+  std::vector<std::int32_t> tail(n + 1, 0);
+  for (std::size_t k = 1; k < n; ++k)
+    if (gap(k).previousTail > 0 && gap(k).previousFile == files[k - 1]) tail[k] = gap(k).previousTail;
+
+  std::int32_t cursor = 0;
+  auto put = [&](int f, std::int32_t from, std::int32_t count) {
+    if (count > 0) plan.segments.push_back(Segment{cursor, count, f, from});
+    cursor += std::max<std::int32_t>(count, 0);
+  };
+  plan.trackTable.assign(n + 1, 0);
+  plan.marks.assign(n, TrackMarks{});
+  // Track k begins: the POSTGAP of the track before, then its own PREGAP.
+  auto enter = [&](std::size_t k) {
+    if (k > 0) put(-1, 0, gap(k - 1).postgap);
+    plan.trackTable[k] = cursor;
+    put(-1, 0, gap(k).pregap);
+  };
+  for (std::size_t k = 0; k < n; ++k) {
+    const TrackGaps& g = gap(k);
+    if (g.pregap < 0 || g.postgap < 0 || g.index1 < 0) return fail(k, "неверные паузы трека");
+    if (tail[k] == 0) enter(k);
+    const std::int32_t bodyEnd = sectors[k] - tail[k + 1];
+    const auto f = static_cast<int>(k);
+    // (A file without a whole sector is the measuring's to refuse.)
+    if ((g.index1 > 0 || tail[k + 1] > 0) && g.index1 >= bodyEnd)
+      return fail(k, tail[k + 1] > 0 ? "INDEX 01 трека лежит не раньше INDEX 00 следующего трека"
+                                     : "INDEX 01 трека лежит за концом файла");
+    const std::int32_t fileLba = cursor;
+    put(f, 0, bodyEnd);
+    TrackMarks& m = plan.marks[k];
+    m.index1 = fileLba + g.index1;
+    std::int32_t last = g.index1;
+    for (std::size_t i = 0; i < g.indices.size(); ++i) {
+      const std::int32_t at = g.indices[i];
+      char name[16];
+      std::snprintf(name, sizeof name, "INDEX %02d", static_cast<int>(i + 2));
+      if (at <= last) return fail(k, std::string(name) + " трека лежит не после предыдущего индекса");
+      if (at >= bodyEnd) return fail(k, std::string(name) + " трека лежит за концом трека");
+      m.indices.push_back(fileLba + at);
+      last = at;
+    }
+    if (tail[k + 1] > 0) {
+      enter(k + 1);
+      put(f, bodyEnd, tail[k + 1]);
+    }
+  }
+  if (n > 0) put(-1, 0, gap(n - 1).postgap);
+  plan.trackTable[n] = cursor;
+  for (std::size_t k = 0; k < n; ++k) {
+    TrackMarks& m = plan.marks[k];
+    if (k == 0) m.index0 = -150;
+    else if (plan.trackTable[k] < m.index1) m.index0 = plan.trackTable[k];
+  }
+  return true;
 }
 
 bool Recorder::MeasureFile(const std::string& path, std::int32_t* sectors) {
@@ -200,15 +280,23 @@ bool Recorder::SendCUEToCD() {
   // A disc holds at most 99 tracks: more cannot be put into a cue sheet.
   if (static_cast<int>(files_.size()) > kMaxTracks) return false;
   trackTable_.assign(1, 0);
+  plan_ = DiscPlan{};
+  std::vector<std::int32_t> measured;
   for (const auto& path : files_) {
     std::int32_t sectors = 0;
-    if (!MeasureFile(path, &sectors)) {
-      trackTable_.assign(1, 0);
-      return false;
-    }
-    trackTable_.push_back(trackTable_.back() + sectors);
+    if (!MeasureFile(path, &sectors)) return false;
+    measured.push_back(sectors);
   }
-  cueSheet_ = BuildCueSheet(trackTable_);
+  std::string why;
+  int file = 0;
+  if (!PlanDisc(files_, measured, gaps_, plan_, &why, &file)) {
+    // The file changed since its cue sheet was read.
+    dialogs_.Message("Невозможно записать файл '" + files_[static_cast<std::size_t>(file)] + "': " + why + ".",
+                     kRecorderMessageCaption, MsgIcon::Error, MsgButtons::Ok);
+    return false;
+  }
+  trackTable_ = plan_.trackTable;
+  cueSheet_ = BuildCueSheet(plan_.marks, trackTable_.back());
   return Ok(SendCueSheet(CurrentTransport(), cueSheet_.data(), static_cast<std::uint32_t>(cueSheet_.size() / 8)));
 }
 
@@ -248,13 +336,25 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     failure_ = "трек " + std::to_string(index + 1) + " не подготовлен к записи";
     return false;
   }
-  const std::string& path = files_[static_cast<std::size_t>(index)];
-  const std::string track = "трек " + std::to_string(index + 1) + ", файл '" + path + "': ";
+  auto where = [&](int file) {
+    return "трек " + std::to_string(index + 1) + ", файл '" + files_[static_cast<std::size_t>(file)] + "': ";
+  };
+  // The file being read and the sector its next read gives.
   WavSourceReader reader;
-  if (reader.Open(path, false) != WavSourceReader::kUsable) {
-    failure_ = track + "файл не открывается для чтения";
-    return false;
-  }
+  int readerFile = -1;
+  std::int32_t readerSector = 0;
+  auto open = [&](int file) {
+    reader.Close();
+    readerFile = -1;
+    if (reader.Open(files_[static_cast<std::size_t>(file)], false) != WavSourceReader::kUsable) {
+      failure_ = where(file) + "файл не открывается для чтения";
+      return false;
+    }
+    readerFile = file;
+    readerSector = 0;
+    return true;
+  };
+  if (!open(index)) return false;
   Transport& t = CurrentTransport();
   const std::int32_t trackStart = trackTable_[static_cast<std::size_t>(index)];
   const std::int32_t trackEnd = trackTable_[static_cast<std::size_t>(index) + 1];
@@ -280,28 +380,49 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     }
   }
 
+  // Fills the buffer with the sectors from..from+count-1: silence where the
+  // plan has it, else the files' audio (with their gains).
+  auto fill = [&](std::int32_t from, std::int32_t count) {
+    std::memset(buffer.data(), 0, static_cast<std::size_t>(count) * kBytesPerSector);
+    for (const Segment& seg : plan_.segments) {
+      const std::int32_t lo = std::max(from, seg.lba);
+      const std::int32_t hi = std::min(from + count, seg.lba + seg.sectors);
+      if (lo >= hi || seg.file < 0) continue;
+      const std::int32_t sector = seg.fileSector + (lo - seg.lba);
+      if (seg.file != readerFile && !open(seg.file)) return false;
+      if (sector != readerSector && !reader.SeekData(static_cast<std::uint64_t>(sector) * kBytesPerSector)) {
+        failure_ = where(seg.file) + "файл не читается: " + std::strerror(errno);
+        return false;
+      }
+      std::uint8_t* at = buffer.data() + static_cast<std::size_t>(lo - from) * kBytesPerSector;
+      const std::uint32_t want = static_cast<std::uint32_t>(hi - lo) * kBytesPerSector;
+      std::uint32_t got = 0;
+      errno = 0;
+      const bool read = reader.Read(at, want, &got);
+      if (!read || got < want) {
+        // The file ended (or failed) before the track: what follows would be
+        // silence the user never recorded.
+        const int err = errno;
+        failure_ = where(seg.file) + (err != 0 && !read ? std::string("файл не читается: ") + std::strerror(err)
+                                                        : std::string("файл кончился раньше, чем при подготовке записи"));
+        return false;
+      }
+      readerSector = sector + (hi - lo);
+      if (normalize_ && static_cast<std::size_t>(seg.file) < gains_.size())
+        ApplyGain(at, want, gains_[static_cast<std::size_t>(seg.file)]);
+    }
+    return true;
+  };
+
   std::int32_t current = trackStart;
   std::int32_t count = sectorsPerWrite;
-  const double gain = index < static_cast<int>(gains_.size()) ? gains_[static_cast<std::size_t>(index)] : 1.0;
   while (current < trackEnd && !cancel.load()) {
     if (trackEnd - current < count) count = trackEnd - current;
     if (progress_) progress_(current, trackStart, errorCount_, trackEnd);
-    const std::uint32_t want = static_cast<std::uint32_t>(count) * kBytesPerSector;
-    std::uint32_t got = 0;
-    errno = 0;
-    const bool read = reader.Read(buffer.data(), want, &got);
-    if (!read || got < want) {
-      // The file ended (or failed) before the track: what follows would be
-      // silence the user never recorded.
-      const int err = errno;
-      failure_ = track + (err != 0 && !read ? std::string("файл не читается: ") + std::strerror(err)
-                                            : std::string("файл кончился раньше, чем при подготовке записи"));
-      return false;
-    }
-    if (normalize_) ApplyGain(buffer.data(), want, gain);
+    if (!fill(current, count)) return false;
     if (!Ok(WriteSectors(t, buffer.data(), current, static_cast<std::uint16_t>(count), kBytesPerSector))) {
       ++errorCount_;
-      failure_ = track + "привод не записал секторы " + std::to_string(current) + "–" +
+      failure_ = where(index) + "привод не записал секторы " + std::to_string(current) + "–" +
                  std::to_string(current + count - 1) + ": " + DriveReason();
       if (progress_) progress_(current, trackStart, errorCount_, trackEnd);
       return false;

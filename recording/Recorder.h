@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "drive/CommandBlock.h"
+#include "recording/TrackGaps.h"
 
 namespace sonarvex {
 
@@ -74,8 +75,8 @@ class Recorder {
 
   bool SelectDevice(int device);
 
-  // False for an empty list.
-  bool SetFiles(const std::vector<std::string>& files);
+  // False for an empty list. gaps: one a file, or none for plain files.
+  bool SetFiles(const std::vector<std::string>& files, std::vector<TrackGaps> gaps = {});
   const std::vector<std::string>& Files() const { return files_; }
 
   // Checks every file before anything is sent to the drive: it exists, is a
@@ -121,9 +122,40 @@ class Recorder {
   };
   DiscState ReadDiscState();
 
-  // TrackTable: entry 0 = 0, entry k+1 = entry k + sectors of file k.
+  // Where each track lies on the disc (LBA; track 1's INDEX 00 is at -150).
+  struct TrackMarks {
+    static constexpr std::int32_t kNone = -1000000;
+    std::int32_t index0 = kNone;  // its pregap, when it has one
+    std::int32_t index1 = 0;
+    std::vector<std::int32_t> indices;  // INDEX 02, 03...
+    bool operator==(const TrackMarks&) const = default;
+  };
+  // A stretch of the disc and what is written there: silence, or sectors of
+  // a file.
+  struct Segment {
+    std::int32_t lba = 0;
+    std::int32_t sectors = 0;
+    int file = -1;  // -1: silence
+    std::int32_t fileSector = 0;
+  };
+  struct DiscPlan {
+    std::vector<std::int32_t> trackTable;
+    std::vector<TrackMarks> marks;
+    std::vector<Segment> segments;
+  };
+  // Lays the files (of these sector counts) out on the disc with their
+  // gaps: every file whole, PREGAP and POSTGAP silence around it, the index
+  // marks where the gaps put them. False, with the reason (Russian) and the
+  // file it concerns, when the gaps do not fit the files.
+  static bool PlanDisc(const std::vector<std::string>& files, const std::vector<std::int32_t>& sectors,
+                       const std::vector<TrackGaps>& gaps, DiscPlan& plan, std::string* why, int* file);
+
+  // TrackTable: entry k = where track k begins (its pregap first), the last
+  // entry the lead-out. For plain files: entry 0 = 0, entry k+1 = entry k +
+  // sectors of file k.
   const std::vector<std::int32_t>& TrackTable() const { return trackTable_; }
   std::int32_t TotalSectors() const { return trackTable_.empty() ? 0 : trackTable_.back(); }
+  const std::vector<TrackMarks>& Marks() const { return plan_.marks; }
   // The cue sheet as sent (8 bytes an entry).
   const std::vector<std::uint8_t>& CueSheet() const { return cueSheet_; }
   int ErrorCount() const { return errorCount_; }
@@ -138,6 +170,9 @@ class Recorder {
   // The cue sheet of a track table (lead-in, track 1's pregap, the tracks,
   // the lead-out), 8 bytes an entry.
   static std::vector<std::uint8_t> BuildCueSheet(const std::vector<std::int32_t>& trackTable);
+  // The cue sheet of tracks with their marks: INDEX 00 of track 1 at
+  // 00:00:00 and of every other track with a pregap, INDEX 01, INDEX 02...
+  static std::vector<std::uint8_t> BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut);
 
  private:
   bool Ok(CommandResult result);
@@ -154,6 +189,8 @@ class Recorder {
   bool aspiLoaded_ = false;
   int device_ = -1;
   std::vector<std::string> files_;
+  std::vector<TrackGaps> gaps_;
+  DiscPlan plan_;
   WriteProgressCallback progress_;
   std::atomic<int> errorCount_{0};
   std::uint8_t mediaState_ = 0xFF;

@@ -1,6 +1,7 @@
 #include "records/CueSheet.h"
 
 #include <cctype>
+#include <cstdio>
 #include <utility>
 
 namespace sonarvex {
@@ -168,6 +169,15 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
         track->file = file;
       } else if (track->index1 < 0) {
         return fail(LineError(lineNo, "INDEX " + w[1] + " до INDEX 01"));
+      } else {
+        // INDEX 02 and later follow each other without gaps in their numbers.
+        const int expected = track->indices.empty() ? 2 : track->indices.back().number + 1;
+        if (number != expected) {
+          char want[16];
+          std::snprintf(want, sizeof want, "%02d", expected);
+          return fail(LineError(lineNo, "INDEX " + w[1] + " не по порядку (ожидался INDEX " + want + ")"));
+        }
+        track->indices.push_back(CueIndexMark{number, file, frames});
       }
     } else if (cmd == "PREGAP" || cmd == "POSTGAP") {
       int frames;

@@ -21,6 +21,13 @@ struct CueFile {
   bool bigEndian = false;  // MOTOROLA
 };
 
+// An INDEX 02 or later of a track: a point inside it a player can skip to.
+struct CueIndexMark {
+  int number = 2;
+  int file = 0;    // the file it lies in
+  int frames = 0;  // file sectors
+};
+
 // One TRACK of a sheet. (Named apart from the rip's cue sheet track,
 // app/RipLog.h's CueTrack: one program may not hold two types of one name.)
 struct CueImageTrack {
@@ -33,6 +40,7 @@ struct CueImageTrack {
   int index0 = -1;  // file sectors, -1 when absent
   int index0File = -1;  // the file INDEX 00 lies in (the one before `file` at most)
   int index1 = -1;
+  std::vector<CueIndexMark> indices;  // INDEX 02, 03..., numbered without gaps
   int pregap = 0;  // sectors not in the file
   int postgap = 0;
   std::string isrc;  // ISRC: 12 characters (5 of A-Z/0-9, 7 digits), "" when absent or malformed

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "platform/Files.h"
@@ -38,9 +39,11 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
   // track whose mark opens it. What a file holds before its first mark
   // belongs to the track of that mark (for track 1: audio before INDEX 01
   // without an INDEX 00 is its pregap, not thrown away).
+  // INDEX 02 and later only mark a place inside their track.
+  enum class Kind { Index0, Index1, Later };
   struct Mark {
     int track, file, frames;
-    bool index1;
+    Kind kind;
   };
   std::vector<Mark> marks;
   for (int k = 0; k < n; ++k) {
@@ -48,8 +51,13 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
     if (t.index1 < 0 || t.file < 0 || t.file >= static_cast<int>(sheet.files.size()))
       return fail("у трека " + std::to_string(t.number) + " нет INDEX 01");
     if (t.index0 >= 0 && t.index0File >= 0 && t.index0File <= t.file)
-      marks.push_back(Mark{k, t.index0File, t.index0, false});
-    marks.push_back(Mark{k, t.file, t.index1, true});
+      marks.push_back(Mark{k, t.index0File, t.index0, Kind::Index0});
+    marks.push_back(Mark{k, t.file, t.index1, Kind::Index1});
+    for (const CueIndexMark& i : t.indices) {
+      if (i.file < 0 || i.file >= static_cast<int>(sheet.files.size()))
+        return fail("у трека " + std::to_string(t.number) + " неверный INDEX");
+      marks.push_back(Mark{k, i.file, i.frames, Kind::Later});
+    }
   }
   for (std::size_t m = 1; m < marks.size(); ++m)
     if (marks[m].file < marks[m - 1].file ||
@@ -112,7 +120,10 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
       from = m.frames;
       current = m.track;
       enter(current);
-      if (m.index1) layout.tracks[static_cast<std::size_t>(current)].startLba = static_cast<std::int32_t>(cursor);
+      if (m.kind == Kind::Index1)
+        layout.tracks[static_cast<std::size_t>(current)].startLba = static_cast<std::int32_t>(cursor);
+      else if (m.kind == Kind::Later)
+        layout.tracks[static_cast<std::size_t>(current)].indexLbas.push_back(static_cast<std::int32_t>(cursor));
     }
     // The rest of the file; a partial last sector is dropped.
     const std::int64_t rest = static_cast<std::int64_t>((size - byteOffset) /
@@ -133,6 +144,11 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
     vt.control = static_cast<std::uint8_t>((t.audio ? 0 : 4) | (t.audio ? t.flags : (t.flags & 0x02)));
     vt.session = t.session;
     if (dataEnd[static_cast<std::size_t>(k)] <= vt.startLba) return fail("трек " + std::to_string(t.number) + " пустой");
+    // An index point on INDEX 01 itself (or on the one before) marks nothing.
+    std::vector<std::int32_t> points;
+    for (std::int32_t at : vt.indexLbas)
+      if (at > (points.empty() ? vt.startLba : points.back())) points.push_back(at);
+    vt.indexLbas = std::move(points);
     const std::int64_t end = k + 1 < n ? dataEnd[static_cast<std::size_t>(k)] + t.postgap : cursor;
     vt.sectors = static_cast<std::int32_t>(end - vt.startLba);
     vt.pregapSectors = static_cast<std::int32_t>(vt.startLba - owned[static_cast<std::size_t>(k)]);
@@ -143,6 +159,8 @@ std::optional<CueLayout> LayoutCueSheet(const CueSheet& sheet,
   for (std::size_t k = 0; k + 1 < layout.tracks.size(); ++k)
     if (layout.tracks[k + 1].session == layout.tracks[k].session)
       layout.tracks[k].sectors = layout.tracks[k + 1].startLba - layout.tracks[k].startLba;
+  for (VirtualTrack& t : layout.tracks)
+    while (!t.indexLbas.empty() && t.indexLbas.back() >= t.startLba + t.sectors) t.indexLbas.pop_back();
   layout.leadOutLba = static_cast<std::int32_t>(cursor);
   return layout;
 }

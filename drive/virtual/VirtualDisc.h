@@ -28,6 +28,8 @@ struct VirtualTrack {
   // `sectors`, as the table of contents has it. Sectors before the first
   // track are its pregap whatever this says.
   std::int32_t pregapSectors = 0;
+  // Where its INDEX 02, 03... begin (ascending LBAs after startLba).
+  std::vector<std::int32_t> indexLbas;
   std::string isrc;  // 12 characters (ISRC), or "" for none
   bool Audio() const { return (control & 0x04) == 0; }
 };

@@ -119,7 +119,13 @@ void FormattedSubQ(const VirtualDisc& disc, std::int32_t lba, std::uint8_t (&q)[
       index = 0;
       break;
     }
-  if (!track) track = disc.TrackAt(lba);
+  if (!track) {
+    track = disc.TrackAt(lba);
+    // INDEX 02 and later: the relative time still counts from INDEX 01.
+    if (track)
+      for (std::int32_t at : track->indexLbas)
+        if (lba >= at) ++index;
+  }
   if (!track && !disc.tracks.empty() && lba < disc.tracks.front().startLba) {
     track = &disc.tracks.front();
     index = 0;

@@ -223,7 +223,8 @@ int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength);
 // (16 bytes: control/ADR, then BCD fields, the CRC as recorded, zero pad).
 // Mode 1 (position) everywhere: index 0 in a track's pregap (and before the
 // first track), the relative time counting down to INDEX 01 there and up
-// from it after; except that, as on a pressed disc, one section in every
+// from it after (index 2, 3... from the track's later index points on);
+// except that, as on a pressed disc, one section in every
 // 100 is mode 2 (the catalogue number; absolute frame % 100 ==
 // kCatalogQPhase) on a disc with a catalogue, and one in every 100 is mode 3
 // (the ISRC; % 100 == kIsrcQPhase) after INDEX 01 of a track with an ISRC.

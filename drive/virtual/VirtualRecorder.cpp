@@ -56,7 +56,6 @@ std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_
     if (tno == 0 || tno == 0xAA) return Refuse(problem, at + "lead-in or lead-out in the middle");
     if (form != 0x00) return Refuse(problem, at + "only raw audio tracks are accepted");
     if (control & 0x04) return Refuse(problem, at + "a data track in an audio cue sheet");
-    if (index > 1) return Refuse(problem, at + "index numbers above 1 are not accepted");
     if (lba < lastAddress || (lba == lastAddress && i > 1))
       return Refuse(problem, at + "addresses go backwards", 0x21, 0x02);
     const bool newTrack = layout.tracks.empty() || layout.tracks.back().number != tno;
@@ -75,9 +74,15 @@ std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_
     if (index == 0) {
       if (!newTrack) return Refuse(problem, at + "INDEX 00 after INDEX 01");
       t.index0 = lba;
-    } else {
+    } else if (index == 1) {
       if (t.index1 != CueSheetTrack::kNoIndex0) return Refuse(problem, at + "INDEX 01 twice");
       t.index1 = lba;
+    } else {
+      if (t.index1 == CueSheetTrack::kNoIndex0) return Refuse(problem, at + "an index point before INDEX 01");
+      if (index > 99 || index != 2 + static_cast<int>(t.indices.size()))
+        return Refuse(problem, at + "index numbers out of order");
+      if (lba <= lastAddress) return Refuse(problem, at + "addresses go backwards", 0x21, 0x02);
+      t.indices.push_back(lba);
     }
     lastAddress = lba;
   }
@@ -86,9 +91,9 @@ std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_
     return Refuse(problem, "the last track has no INDEX 01");
   const CueSheetTrack& first = layout.tracks.front();
   // Session at once: the first track's pregap starts the program area at
-  // 00:00:00, its audio at LBA 0.
-  if (first.index1 != 0 || (first.index0 != CueSheetTrack::kNoIndex0 && first.index0 != -150))
-    return Refuse(problem, "track 1 must start at 00:02:00 with its pregap at 00:00:00", 0x21, 0x02);
+  // 00:00:00, its audio at LBA 0, or later when the pregap is longer.
+  if (first.index0 == CueSheetTrack::kNoIndex0 ? first.index1 != 0 : (first.index0 != -150 || first.index1 < 0))
+    return Refuse(problem, "track 1 must start at 00:02:00 or later with its pregap at 00:00:00", 0x21, 0x02);
   layout.firstLba = first.index0 != CueSheetTrack::kNoIndex0 ? first.index0 : first.index1;
   return layout;
 }
@@ -108,7 +113,14 @@ std::string WrittenCueText(const CueSheetLayout& layout, std::int32_t endLba,
     if (!flags.empty()) text += "    FLAGS" + flags + "\n";
     if (t.index0 != CueSheetTrack::kNoIndex0 && t.index0 >= 0 && t.index0 < t.index1)
       text += "    INDEX 00 " + Msf(t.index0) + "\n";
+    else if (&t == &layout.tracks.front() && t.index1 > 0)
+      text += "    INDEX 00 " + Msf(0) + "\n";
     text += "    INDEX 01 " + Msf(t.index1) + "\n";
+    for (std::size_t i = 0; i < t.indices.size() && t.indices[i] < endLba; ++i) {
+      char line[40];
+      std::snprintf(line, sizeof line, "    INDEX %02d %s\n", static_cast<int>(i + 2), Msf(t.indices[i]).c_str());
+      text += line;
+    }
   }
   return text;
 }

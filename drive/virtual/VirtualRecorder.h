@@ -18,6 +18,7 @@ struct CueSheetTrack {
   // LBA of the INDEX 00 entry (the track's pregap), or kNoIndex0.
   std::int32_t index0 = std::numeric_limits<std::int32_t>::min();
   std::int32_t index1 = 0;
+  std::vector<std::int32_t> indices;  // LBAs of its INDEX 02, 03...
   static constexpr std::int32_t kNoIndex0 = std::numeric_limits<std::int32_t>::min();
 };
 
@@ -37,7 +38,8 @@ struct CueSheetProblem {
 // Checks an MMC cue sheet (8-byte entries) for a session-at-once audio disc
 // whose blocks the host sends raw (2352 bytes): a lead-in entry first, the
 // tracks in ascending order with INDEX 00/01 entries at ascending
-// addresses, track numbers 1.. without gaps, the lead-out last; every
+// addresses (INDEX 02, 03... after INDEX 01, numbered without gaps), track
+// numbers 1.. without gaps, the lead-out last; every
 // address within the disc; audio tracks only (data form 00h for the tracks,
 // 01h for lead-in and lead-out).
 std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_t size,
@@ -45,9 +47,10 @@ std::optional<CueSheetLayout> CheckCueSheet(const std::uint8_t* data, std::size_
 
 // The .cue text of a written session whose sectors LBA 0..endLba-1 lie in
 // the BIN file binName: the tracks that start before endLba, each with
-// INDEX 00 where the cue sheet gave one at LBA 0 or later, and INDEX 01.
-// Track 1's pregap (LBA -150..-1) has no place in a BIN file, which starts
-// at LBA 0.
+// INDEX 00 where the cue sheet gave one at LBA 0 or later, INDEX 01, and
+// the later index points before endLba. Track 1's pregap (LBA -150..-1) has
+// no place in a BIN file, which starts at LBA 0; when its INDEX 01 lies
+// beyond LBA 0, the sectors before it are its INDEX 00 at 00:00:00.
 std::string WrittenCueText(const CueSheetLayout& layout, std::int32_t endLba,
                            const std::string& binName);
 

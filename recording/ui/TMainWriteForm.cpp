@@ -543,7 +543,7 @@ void TMainWriteForm::Record(bool testWrite) {
       dialogs_.Message("Начать запись ???", kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) != IdYes)
     return;
   StopButtonClick();
-  recorder_.SetFiles(compilation_.Paths());
+  recorder_.SetFiles(compilation_.Paths(), compilation_.Gaps());
   // A file gone, emptied or unreadable since it was added is named now,
   // before the drive is given anything to do.
   if (!recorder_.CheckFiles()) return;

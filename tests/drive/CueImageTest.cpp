@@ -405,5 +405,97 @@ TEST_F(LibcdioSheet, ADiscNumberedFromFourKeepsItsNumbers) {
   EXPECT_EQ(album.Tracks[1].StartSector, 150);
 }
 
+
+// whipper's Surfer Rosa (tests/data/whipper/README.md): EAC's two sheets of
+// one WAV file a track, read as BIN files of the track lengths of the disc's
+// table of contents (surferrosa.toc), are the disc EAC and whipper know:
+// track 1 after 32 sectors of pregap, track 3 after 45, track 11 with its
+// INDEX 02 at 00:44:70, and CDDB identifier 350CAA15.
+class SurferRosa : public CueImage, public testing::WithParamInterface<const char*> {};
+
+TEST_P(SurferRosa, SheetsGiveTheDiscsTableIndexPointsAndCddbId) {
+  const std::string data = std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/";
+  auto toc = ReadFileBytes(data + "surferrosa.toc");
+  auto sheet = ReadFileBytes(data + "surferrosa.eac." + GetParam() + ".cue");
+  ASSERT_TRUE(toc && sheet);
+  // The toc's tracks: FILE "data.wav" <start> <length>.
+  std::vector<std::int32_t> lengths;
+  for (std::size_t at = toc->find("FILE \"data.wav\" "); at != std::string::npos;
+       at = toc->find("FILE \"data.wav\" ", at + 1)) {
+    const std::string line = toc->substr(at, toc->find('\n', at) - at);
+    const std::string msf = line.substr(line.rfind(' ') + 1);
+    lengths.push_back(std::stoi(msf.substr(0, 2)) * 4500 + std::stoi(msf.substr(3, 2)) * 75 +
+                      std::stoi(msf.substr(6, 2)));
+  }
+  ASSERT_EQ(lengths.size(), 21u);
+  const bool currentGap = std::string(GetParam()) == "currentgap";
+  // Track 3's first 45 sectors (the toc's START 00:00:45) are its pregap:
+  // at the end of track 2's file, or left out (PREGAP).
+  lengths[2] -= 45;
+  if (currentGap) lengths[1] += 45;
+  std::string text = *sheet;
+  std::size_t file = 0;
+  for (std::size_t at = text.find("FILE \""); at != std::string::npos; at = text.find("FILE \"", at + 1), ++file) {
+    const std::size_t end = text.find('"', at + 6);
+    std::string name = text.substr(at + 6, end - at - 6);
+    for (char& c : name)
+      if (c == '\\') c = '/';
+    std::filesystem::create_directories(std::filesystem::path(JoinPath(folder_, name)).parent_path());
+    std::filesystem::resize_file(Write(name.substr(0, name.size() - 4) + ".bin", ""),
+                                 static_cast<std::uint64_t>(lengths[file]) * 2352);
+  }
+  for (std::size_t at = text.find(".wav\" WAVE"); at != std::string::npos; at = text.find(".wav\" WAVE", at))
+    text.replace(at, 10, ".bin\" BINARY");
+  const std::string cue = Write("surferrosa.cue", text);
+
+  std::string error;
+  auto disc = LoadCueImage(cue, &error);
+  ASSERT_TRUE(disc) << error;
+  ASSERT_EQ(disc->tracks.size(), 21u);
+  EXPECT_EQ(disc->tracks[0].startLba, 32);
+  EXPECT_EQ(disc->tracks[2].pregapSectors, 45);
+  EXPECT_EQ(disc->tracks[10].startLba, 111257);
+  EXPECT_EQ(disc->tracks[10].indexLbas, (std::vector<std::int32_t>{111257 + 3370}));
+  for (std::size_t k = 0; k < 21; ++k)
+    if (k != 10) {
+      EXPECT_TRUE(disc->tracks[k].indexLbas.empty()) << "track " << k + 1;
+    }
+  // The Q sub-channel: index 2 from INDEX 02 on, the time still from INDEX 01.
+  std::uint8_t q[16];
+  FormattedSubQ(*disc, 111257 + 3369, q);
+  EXPECT_EQ(q[2], 0x01);
+  FormattedSubQ(*disc, 111257 + 3370, q);
+  EXPECT_EQ(q[2], 0x02);
+  EXPECT_EQ(q[4], 0x44);
+  EXPECT_EQ(q[5], 0x70);
+
+  AlbumRecord album;
+  const DiscView view = ReadImage(cue, album);
+  ASSERT_TRUE(view.present);
+  EXPECT_EQ(CddbDiscId(view.toc), 0x350CAA15u);
+}
+
+INSTANTIATE_TEST_SUITE_P(EacSheets, SurferRosa, testing::Values("currentgap", "leftout"));
+
+TEST_F(CueImage, LaterIndexPointsAreNumberedInOrder) {
+  std::string error;
+  auto sheet = ParseCueSheet("FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                             "    INDEX 02 00:01:00\n    INDEX 03 00:02:00\n",
+                             &error);
+  ASSERT_TRUE(sheet) << error;
+  ASSERT_EQ(sheet->tracks[0].indices.size(), 2u);
+  EXPECT_EQ(sheet->tracks[0].indices[1].number, 3);
+  EXPECT_EQ(sheet->tracks[0].indices[1].frames, 150);
+  EXPECT_FALSE(ParseCueSheet("FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                             "    INDEX 03 00:01:00\n",
+                             &error));
+  EXPECT_EQ(error, "строка 4 CUE-файла: INDEX 03 не по порядку (ожидался INDEX 02)");
+  // An index point going back in its file is refused by the layout.
+  sheet = ParseCueSheet("FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:02:00\n"
+                        "    INDEX 02 00:01:00\n",
+                        &error);
+  ASSERT_TRUE(sheet) << error;
+  EXPECT_FALSE(LayoutCueSheet(*sheet, {2352u * 1000}, &error));
+}
 }  // namespace
 }  // namespace sonarvex

@@ -228,9 +228,13 @@ TEST(RecorderCueSheet, ChecksEntriesOrderAndAddresses) {
   auto data = good;  // a data track
   data[24] = 0x41;
   EXPECT_TRUE(refused(data));
-  auto late = good;  // track 1 not at 00:02:00
-  late[16 + 7] = 1;
-  EXPECT_TRUE(refused(late));
+  auto early = good;  // track 1 inside the 2 seconds of its pregap
+  early[16 + 6] = 1;
+  EXPECT_TRUE(refused(early));
+  auto noPregap = good;  // track 1 beyond 00:02:00 without its pregap entry
+  noPregap.erase(noPregap.begin() + 8, noPregap.begin() + 16);
+  noPregap[8 + 7] = 32;
+  EXPECT_TRUE(refused(noPregap));
   auto badMsf = good;
   badMsf[32 + 7] = 75;
   EXPECT_TRUE(refused(badMsf));

@@ -97,6 +97,14 @@ TEST_F(CompilationCueTest, TwoWaveTracksInTrackOrderWithTheirSizes) {
   EXPECT_TRUE(c.Converted().empty());
   EXPECT_FALSE(fs::exists(Temp()));  // nothing to convert, nothing made
   ExpectClean();
+  // The sheet's marks come with the rows: track 1's PREGAP, track 2's
+  // INDEX 00 as the last 20 sectors of track 1's file.
+  EXPECT_EQ(c.Rows()[0].gaps, TrackGaps{});
+  EXPECT_EQ(c.Rows()[1].gaps.pregap, 33);
+  EXPECT_EQ(c.Rows()[1].gaps.previousTail, 0);
+  EXPECT_EQ(c.Rows()[2].gaps.previousFile, a);
+  EXPECT_EQ(c.Rows()[2].gaps.previousTail, 20);
+  EXPECT_EQ(c.Gaps().size(), 3u);
 
   // A sheet named relative to the working folder, CR LF lines, a BOM,
   // Windows separators: the same files.
@@ -197,6 +205,33 @@ TEST_F(CompilationCueTest, ADamagedFlacAddsNothingAndLeavesNothingBehind) {
   EXPECT_TRUE(c.Converted().empty());
   // a.flac's decoded file went again, and no partial file of b.flac stayed.
   EXPECT_EQ(Listing(Temp()), std::vector<std::string>{});
+}
+
+TEST_F(CompilationCueTest, MarksBeyondTheirFilesAudioAddNothing) {
+  test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, 40 * 2352));
+  test::WriteCdWav(dir_.File("b.wav"), test::PatternAudio(2, 30 * 2352));
+  Compilation c(Temp(), dialogs_);
+  const std::string head = "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  struct Case {
+    std::string tail, why;
+  };
+  const std::vector<Case> cases = {
+      {"  TRACK 02 AUDIO\n    INDEX 00 00:00:41\nFILE \"b.wav\" WAVE\n    INDEX 01 00:00:00\n",
+       "строка 4 CUE-файла: INDEX 00 дорожки 2 лежит за концом файла «a.wav»"},
+      {"FILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n    INDEX 02 00:00:30\n",
+       "строка 5 CUE-файла: INDEX 02 трека лежит за концом трека (файл «b.wav»)"},
+      {"FILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:00:30\n",
+       "строка 5 CUE-файла: INDEX 01 трека лежит за концом файла (файл «b.wav»)"},
+      {"  TRACK 02 AUDIO\n    INDEX 00 00:00:00\nFILE \"b.wav\" WAVE\n    INDEX 01 00:00:00\n",
+       "строка 2 CUE-файла: INDEX 01 трека лежит не раньше INDEX 00 следующего трека (файл «a.wav»)"},
+  };
+  for (const auto& k : cases) {
+    const std::string sheet = Sheet("marks.cue", head + k.tail);
+    ExpectRefusal(sheet, k.why);
+    EXPECT_FALSE(c.AddCueSheet(sheet, false)) << k.tail;
+    EXPECT_TRUE(c.Rows().empty());
+    ExpectClean();
+  }
 }
 
 TEST_F(CompilationCueTest, AMissingFileAddsNothingAndSaysWhichLineAndFile) {

@@ -12,6 +12,7 @@
 
 #include "codec/SampleOps.h"
 #include "drive/DriveCommands.h"
+#include "drive/virtual/VirtualRecorder.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "recording/Recorder.h"
@@ -96,6 +97,74 @@ TEST(Recorder, TrackTableAndCueSheetOfTwoFiles) {
   EXPECT_EQ(log.back(), (std::vector<std::uint8_t>{0x5D, 0, 0, 0, 0, 0, 0, 0, 40, 0}));
   EXPECT_EQ(rig.recorder->GetStats().writeType, 2);
   EXPECT_EQ(rig.recorder->GetStats().cueSheets, 1);
+}
+
+// A cue sheet's marks: track 1 after 32 sectors of PREGAP silence, an
+// INDEX 02 20 sectors into track 2, track 3's INDEX 00 the last 15 sectors
+// of track 2's file. The cue sheet carries them, the disc holds every file
+// whole with the silence before track 1, and the image keeps the marks.
+TEST(Recorder, PregapsAndIndexPointsOfASheetGoIntoTheCueSheetAndOntoTheDisc) {
+  RecorderRig rig;
+  Recorder& rec = rig.rec;
+  const auto pa = test::PatternAudio(1, 100 * 2352), pb = test::PatternAudio(2, 60 * 2352),
+             pc = test::PatternAudio(3, 80 * 2352);
+  const auto a = test::WriteCdWav(rig.dir.File("a.wav"), pa);
+  const auto b = test::WriteCdWav(rig.dir.File("b.wav"), pb);
+  const auto c = test::WriteCdWav(rig.dir.File("c.wav"), pc);
+  TrackGaps ga, gb, gc;
+  ga.pregap = 32;
+  gb.indices = {20};
+  gc.previousFile = b;
+  gc.previousTail = 15;
+  ASSERT_TRUE(rec.SetFiles({a, b, c}, {ga, gb, gc}));
+  ASSERT_TRUE(rec.InitWriteProcess(false, nullptr));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  EXPECT_EQ(rec.TrackTable(), (std::vector<std::int32_t>{0, 132, 177, 272}));
+  const std::vector<std::uint8_t> expected = {
+      0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,  // lead-in
+      0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // track 1, INDEX 00 at 00:00:00
+      0x01, 0x01, 0x01, 0x00, 0x00, 0x00, 0x02, 0x20,  // INDEX 01 at 00:02:32 (LBA 32)
+      0x01, 0x02, 0x01, 0x00, 0x00, 0x00, 0x03, 0x39,  // track 2 at LBA 132
+      0x01, 0x02, 0x02, 0x00, 0x00, 0x00, 0x04, 0x02,  // its INDEX 02 at LBA 152
+      0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0x04, 0x1B,  // track 3's pregap from LBA 177
+      0x01, 0x03, 0x01, 0x00, 0x00, 0x00, 0x04, 0x2A,  // track 3 at LBA 192
+      0x01, 0xAA, 0x01, 0x01, 0x00, 0x00, 0x05, 0x2F};  // lead-out at LBA 272
+  EXPECT_EQ(rec.CueSheet(), expected);
+  std::atomic<bool> cancel{false};
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(rec.WriteTrack(i, 7, cancel)) << rec.FailureText();
+  ASSERT_TRUE(rec.CloseSession()) << rec.FailureText();
+  const auto bin = ReadFileBytes(BinPathForCue(rig.cue));
+  ASSERT_TRUE(bin);
+  std::string want(32 * 2352, '\0');
+  want.append(pa.begin(), pa.end());
+  want.append(pb.begin(), pb.end());
+  want.append(pc.begin(), pc.end());
+  EXPECT_TRUE(*bin == want) << "the image is not the silence and the three files in order";
+  const auto text = ReadFileBytes(rig.cue);
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text,
+            "FILE \"out.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 00:00:32\n"
+            "  TRACK 02 AUDIO\n    INDEX 01 00:01:57\n    INDEX 02 00:02:02\n"
+            "  TRACK 03 AUDIO\n    INDEX 00 00:02:27\n    INDEX 01 00:02:42\n");
+
+  // Moved away from the file it was the end of, track 3's pregap is no
+  // longer its own: b's last sectors stay b's track's audio.
+  ASSERT_TRUE(rec.SetFiles({a, c, b}, {ga, gc, gb}));
+  Recorder::DiscPlan plan;
+  std::string why;
+  int file = -1;
+  ASSERT_TRUE(Recorder::PlanDisc({a, c, b}, {100, 80, 60}, {ga, gc, gb}, plan, &why, &file)) << why;
+  EXPECT_EQ(plan.trackTable, (std::vector<std::int32_t>{0, 132, 212, 272}));
+  EXPECT_EQ(plan.marks[1].index0, Recorder::TrackMarks::kNone);
+  EXPECT_EQ(plan.marks[1].index1, 132);
+  EXPECT_EQ(plan.marks[2].indices, (std::vector<std::int32_t>{232}));
+  // A mark beyond its file's audio is refused, naming the file.
+  TrackGaps late;
+  late.index1 = 80;
+  EXPECT_FALSE(Recorder::PlanDisc({a, c}, {100, 80}, {ga, late}, plan, &why, &file));
+  EXPECT_EQ(file, 1);
+  EXPECT_EQ(why, "INDEX 01 трека лежит за концом файла");
 }
 
 TEST(Recorder, MissingFileStopsThePreparationWithItsMessage) {
