@@ -74,6 +74,10 @@ TEST(MusicBrainzDiscId, RealDiscsAsMusicBrainzListsThem) {
       // Picard test/data/ws_data/release_5medias.json, media 1 and 2
       {"tNSQ3K59B8ZkSb19P__Jet6B.sk-", 199410, {150, 61109, 94976, 118065, 143171}},
       {"6NksHllhjO74WpVDabBDhj3P0qk-", 301068, {150, 91851, 148493, 230435, 240674, 273050}},
+      // Picard test/data/ws_data/media_pregap.json: an enhanced CD's audio
+      // session (a hidden track before track 1)
+      {"7v3LmtkMIT49mHs7LobaAwBNsck-", 134481,
+       {6824, 18966, 37134, 52930, 69024, 80329, 98814, 117353}},
   };
   for (const ListedDisc& d : discs) EXPECT_EQ(IdOf(MakeToc(d.offsets, d.sectors)), d.id);
 }
