@@ -20,6 +20,7 @@
 #include "session/ProgramFolders.h"
 #include "rip/RipPipeline.h"
 #include "session/Session.h"
+#include "settings/ProgramOptions.h"
 #include "settings/SettingsFields.h"
 #include "codec/FormatRegistry.h"
 #include "drive/DriveCommands.h"
@@ -238,6 +239,7 @@ class Cli {
       return Fail("no disc in drive " + std::to_string(drive));
     if (o_.Command == "toc") return Toc();
     if (o_.Command == "cddb") return Cddb();
+    if (o_.Command == "lookup") return Lookup();
     return Rip();
   }
 
@@ -382,6 +384,36 @@ class Cli {
     options.settingsTexts = &session_->SettingsTexts();
     CddbCommandResult r = RunCddbCommand(session_->Settings(), session_->Album(),
                                          session_->Tags(), session_->AlbumFolder(), options);
+    return Report(r);
+  }
+
+  int Lookup() {
+    const ProgramOptions options = session_->Options();
+    const std::string source =
+        !o_.Source.empty() ? o_.Source : options.MusicBrainzEnabled ? "musicbrainz" : "cddb";
+    if (source == "cddb") return Cddb();
+    const DiscView& view = session_->View();
+    const SettingsRecord& settings = session_->Settings();
+    MusicBrainzCommandOptions mb;
+    mb.server = options.MusicBrainzServer;
+    mb.release = o_.Release;
+    mb.toc = &view.toc;
+    mb.albumTexts = &session_->AlbumTexts();
+    if (settings.ProxyEnabled) {
+      const RecordTexts& texts = session_->SettingsTexts();
+      mb.proxy.host = SettingsText(settings, texts, SettingsField::ProxyHost);
+      mb.proxy.port = settings.ProxyPort != 0 ? settings.ProxyPort : 80;
+      mb.proxy.user = SettingsText(settings, texts, SettingsField::ProxyUser);
+      mb.proxy.password = SettingsText(settings, texts, SettingsField::ProxyPassword);
+    }
+    CddbCommandResult r = RunMusicBrainzCommand(session_->Settings(), session_->Album(),
+                                                session_->Tags(), session_->AlbumFolder(), mb);
+    if (!r.notice.empty()) err_ << TerminalSafeLines(r.notice) << "\n";
+    return Report(r);
+  }
+
+  // Prints what a lookup found, or says why it failed.
+  int Report(const CddbCommandResult& r) {
     if (!r.ok) {
       // Read but not stored: what was found is still shown.
       if (r.outcome == LookupOutcome::Done)
@@ -395,6 +427,19 @@ class Cli {
     }
     for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
     return 0;
+  }
+
+  // Each line of a text made safe for a terminal, the line breaks kept.
+  static std::string TerminalSafeLines(const std::string& text) {
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t end = text.find('\n', start);
+      out += TerminalSafeText(text.substr(start, end == std::string::npos ? end : end - start));
+      if (end == std::string::npos) return out;
+      out += '\n';
+      start = end + 1;
+    }
   }
 
   int Rip() {

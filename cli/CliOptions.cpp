@@ -77,6 +77,15 @@ const CommandHelp kCommands[] = {
      "  Looks the disc up on the CDDB server of the settings, stores the result\n"
      "  in the album database and prints artist, album and the track titles.\n"
      "  --match K       take the K-th of several matches (default 1)\n"},
+    {"lookup", "lookup [--drive N] [--source cddb|musicbrainz] [--release MBID] [--match K]",
+     "  Looks the disc up in MusicBrainz (by its disc identifier, then by its\n"
+     "  table of contents) or on the CDDB server, stores the result in the\n"
+     "  album database and prints artist, album and the track titles.\n"
+     "  --source S      musicbrainz (default, unless [MusicBrainz] Enabled=0 in\n"
+     "                  sonarvex.ini) or cddb\n"
+     "  --release MBID  MusicBrainz: take this release (default: the first; the\n"
+     "                  others are listed on standard error)\n"
+     "  --match K       CDDB: take the K-th of several matches (default 1)\n"},
     {"settings", "settings show | settings set FIELD=VALUE...",
      "  show: every field of the settings record, one FIELD=VALUE a line.\n"
      "  set:  changes fields and saves the profile's settings file; the values\n"
@@ -136,6 +145,9 @@ bool Allowed(const std::string& command, const std::string& option) {
   if (command == "toc" || command == "offset") return option == "--drive";
   if (command == "verify") return option == "--accuraterip";
   if (command == "cddb") return option == "--drive" || option == "--match";
+  if (command == "lookup")
+    return option == "--drive" || option == "--match" || option == "--source" ||
+           option == "--release";
   if (command == "play") return option == "--drive" || option == "--track";
   return false;
 }
@@ -153,7 +165,7 @@ const std::vector<std::string>& CliCommandNames() {
 
 const char* CliUsage() {
   return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-         "commands: drives, toc, rip, cddb, settings, play, convert, verify, burn, blank, offset, help\n"
+         "commands: drives, toc, rip, cddb, lookup, settings, play, convert, verify, burn, blank, offset, help\n"
          "'sonarvex-cli --help' describes them all.\n";
 }
 
@@ -324,6 +336,25 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto n = number(a, 1, 1000, "match number");
       if (!n) return std::nullopt;
       o.Match = *n;
+      given.push_back(a);
+    } else if (a == "--source") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      if (*v != "cddb" && *v != "musicbrainz") {
+        *error = "unknown source " + *v + " (cddb or musicbrainz)";
+        return std::nullopt;
+      }
+      o.Source = *v;
+      given.push_back(a);
+    } else if (a == "--release") {
+      auto v = value(a);
+      if (!v) return std::nullopt;
+      if (v->empty() || v->size() > 64 ||
+          v->find_first_not_of("0123456789abcdefABCDEF-") != std::string::npos) {
+        *error = "bad release identifier " + *v;
+        return std::nullopt;
+      }
+      o.Release = *v;
       given.push_back(a);
     } else if (a == "--track") {
       auto n = number(a, 1, 99, "track number");

@@ -15,7 +15,7 @@ namespace sonarvex {
 struct CliOptions {
   std::string Home;  // program folder ("" = the executable's, or the XDG folders)
   std::vector<std::string> Images;
-  // "drives", "toc", "rip", "cddb", "settings", "play", "convert", "burn",
+  // "drives", "toc", "rip", "cddb", "lookup", "settings", "play", "convert", "burn",
   // "blank", "offset", "verify", or the
   // answers without a session: "help", "version".
   std::string Command;
@@ -35,6 +35,10 @@ struct CliOptions {
   // --accuraterip HOST[:PORT]: the AccurateRip server for this run.
   std::string ArServer;
   int Match = 1;
+  // lookup --source cddb|musicbrainz ("" = MusicBrainz unless the settings
+  // turn it off) and --release MBID (MusicBrainz: the release to take).
+  std::string Source;
+  std::string Release;
   std::optional<int> Track;  // play --track N
 
   // The settings profile to use instead of the active one (its name as the

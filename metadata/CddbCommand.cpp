@@ -1,6 +1,8 @@
 #include "metadata/CddbCommand.h"
 
 #include "records/SettingsRecord.h"
+#include "drive/DiscToc.h"
+#include "metadata/MusicBrainzSource.h"
 #include "metadata/Xmcd.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
@@ -56,6 +58,7 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   RecordTexts& albumTexts = options.albumTexts ? *options.albumTexts : ownTexts;
   lookup.SetAlbumTexts(&albumTexts);
   lookup.SetSettingsTexts(options.settingsTexts);
+  if (options.sourceFactory) lookup.SetSourceFactory(options.sourceFactory);
   result.outcome = lookup.Run();
   if (result.matches.empty() && lookup.Matches().count == 1)
     result.matches.push_back(ServerTextToUtf8(lookup.Matches().entries[0].title));
@@ -73,6 +76,67 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   result.album = AlbumText(album, albumTexts, AlbumField::AlbumTitle);
   for (int i = 0; i < AlbumTrackCount(album); ++i)
     result.titles.push_back(TrackTitleText(album, albumTexts, i));
+  return result;
+}
+
+namespace {
+
+// The MusicBrainz source, keeping what it found for the command's notice
+// after the lookup has let it go.
+class KeptSource : public MetadataSource {
+ public:
+  KeptSource(std::unique_ptr<MusicBrainzSource> source, std::vector<MusicBrainzRelease>& found,
+             std::vector<std::string>& titles)
+      : source_(std::move(source)), found_(found), titles_(titles) {}
+  Answer Query(const CddbTocTable& toc, std::uint32_t discId,
+               std::vector<std::string>& titles) override {
+    const Answer a = source_->Query(toc, discId, titles);
+    found_ = source_->Releases();
+    titles_ = titles;
+    return a;
+  }
+  bool Apply(int index) override { return source_->Apply(index); }
+  std::string FailureReason() const override { return source_->FailureReason(); }
+
+ private:
+  std::unique_ptr<MusicBrainzSource> source_;
+  std::vector<MusicBrainzRelease>& found_;
+  std::vector<std::string>& titles_;
+};
+
+}  // namespace
+
+CddbCommandResult RunMusicBrainzCommand(SettingsRecord& settings, AlbumRecord& album,
+                                        TagBuffer& tags, const std::string& albumFolder,
+                                        const MusicBrainzCommandOptions& options) {
+  if (!options.toc) {
+    CddbCommandResult result;
+    result.failure = "нет оглавления диска";
+    return result;
+  }
+  RecordTexts ownTexts;
+  RecordTexts& albumTexts = options.albumTexts ? *options.albumTexts : ownTexts;
+  std::vector<MusicBrainzRelease> found;
+  std::vector<std::string> titles;
+  CddbCommandOptions run;
+  run.toc = options.toc;
+  run.albumTexts = &albumTexts;
+  run.sourceFactory = [&]() -> std::unique_ptr<MetadataSource> {
+    auto client = std::make_unique<MusicBrainzClient>(options.server, options.limits);
+    if (!options.proxy.host.empty()) client->SetProxy(options.proxy);
+    auto source = std::make_unique<MusicBrainzSource>(std::move(client), *options.toc, album,
+                                                      albumTexts, tags, nullptr);
+    source->SetWantedRelease(options.release);
+    return std::make_unique<KeptSource>(std::move(source), found, titles);
+  };
+  CddbCommandResult result = RunCddbCommand(settings, album, tags, albumFolder, run);
+  result.matches = titles;
+  if (found.size() > 1 && result.outcome == LookupOutcome::Done) {
+    result.notice = "Диск найден в " + std::to_string(found.size()) +
+                    " релизах MusicBrainz; взят первый. Другой выбирается ключом --release:";
+    for (std::size_t i = 0; i < found.size() && i < titles.size(); ++i)
+      result.notice += "\n  " + found[i].id + "  " + titles[i];
+  }
   return result;
 }
 

@@ -3,6 +3,8 @@
 // in the album database and hands back what was found.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "records/RecordTexts.h"
 #include "metadata/CddbClient.h"
 #include "metadata/CddbLookup.h"
+#include "metadata/MusicBrainzClient.h"
 #include "records/TagBuffer.h"
 
 namespace sonarvex {
@@ -27,6 +30,9 @@ struct CddbCommandOptions {
   // of the settings (server and proxy); optional.
   RecordTexts* albumTexts = nullptr;
   const RecordTexts* settingsTexts = nullptr;
+  // Another source than the CDDB server of the settings (made once per
+  // attempt); see RunMusicBrainzCommand.
+  std::function<std::unique_ptr<MetadataSource>()> sourceFactory;
 };
 
 struct CddbCommandResult {
@@ -40,12 +46,30 @@ struct CddbCommandResult {
   std::vector<std::string> messages;
   // Why the lookup failed, without the window's question (UTF-8).
   std::string failure;
+  // What the user should know beside the result (UTF-8; empty or lines).
+  std::string notice;
 };
 
 // album: the current disc with its track rows filled from the table of
 // contents by the disc read; tags: its tag buffer.
 CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
                                  const std::string& albumFolder, const CddbCommandOptions& options);
+
+// The lookup in MusicBrainz ("sonarvex-cli lookup --source musicbrainz"):
+// the releases of the disc by its identifier (then its table of contents);
+// release: the MusicBrainz identifier of the one to take, else the first is
+// taken and the notice names the others. Stored as RunCddbCommand stores.
+struct MusicBrainzCommandOptions {
+  std::string server;   // [MusicBrainz] Server ("" = https://musicbrainz.org)
+  std::string release;  // "" = the first
+  MusicBrainzLimits limits;
+  HttpProxy proxy;      // host "": none
+  const DiscToc* toc = nullptr;  // the disc as the drive gave it (needed)
+  RecordTexts* albumTexts = nullptr;
+};
+CddbCommandResult RunMusicBrainzCommand(SettingsRecord& settings, AlbumRecord& album,
+                                        TagBuffer& tags, const std::string& albumFolder,
+                                        const MusicBrainzCommandOptions& options);
 
 // A text from a server fit to be printed on a terminal: control characters
 // (C0, DEL and C1, escape sequences among them) each become "?".

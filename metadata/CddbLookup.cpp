@@ -81,7 +81,11 @@ std::unique_ptr<MetadataSource> CddbLookup::MakeCddbSource(RecordTexts& albumTex
                                            : std::make_unique<CddbClient>(dialogs_, limits_);
   client->SetPump(pump_);
   client->SetReadHandler([this, &albumTexts](std::string_view body) {
-    return ParseXmcd(body, album_, albumTexts, tags_, dialogs_, view_);
+    if (!ParseXmcd(body, album_, albumTexts, tags_, dialogs_, view_)) return false;
+    // What another source said of another release no longer holds.
+    ClearAlbumInfo(albumTexts);
+    tags_.ClearInfo();
+    return true;
   });
   if (settings_.ProxyEnabled) {
     if (settings_.ProxyPort == 0) settings_.ProxyPort = 80;

@@ -36,10 +36,37 @@ void TagBuffer::Set(int k, int trackCount, const TrackTagRecord& record) {
   std::memcpy(at, &record, sizeof record);
 }
 
+namespace {
+
+// "<key>.<k>" of an info key: the key and k; false for other keys.
+bool SplitInfoKey(std::string_view full, std::string_view& key, int& k) {
+  const std::size_t dot = full.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == full.size()) return false;
+  int n = 0;
+  for (char c : full.substr(dot + 1)) {
+    if (c < '0' || c > '9' || n > 1000) return false;
+    n = n * 10 + (c - '0');
+  }
+  key = full.substr(0, dot);
+  k = n;
+  return IsTrackInfoKey(key);
+}
+
+std::string InfoKey(std::string_view key, int k) {
+  return std::string(key) + "." + std::to_string(k);
+}
+
+}  // namespace
+
 TrackTags TagBuffer::GetTags(int k, int trackCount) {
   TrackTags t(Get(k, trackCount));
   for (TagField f : kTagFields)
     if (const std::string* text = texts_.Find(Key(f, k))) t.Texts.Put(TagFieldName(f), *text);
+  for (const auto& [full, text] : texts_.Entries()) {
+    std::string_view key;
+    int of = 0;
+    if (SplitInfoKey(full, key, of) && of == k) t.Texts.Put(key, text);
+  }
   return t;
 }
 
@@ -55,6 +82,24 @@ void TagBuffer::SetTags(int k, int trackCount, const TrackTags& tags) {
     else
       texts_.Erase(Key(f, k));
   }
+  auto info = [&](const char* key) {
+    if (const std::string* text = valid.Find(key))
+      texts_.Put(InfoKey(key, k), *text);
+    else
+      texts_.Erase(InfoKey(key, k));
+  };
+  for (const char* key : kAlbumInfoKeys) info(key);
+  for (const char* key : kTrackInfoKeys) info(key);
+}
+
+void TagBuffer::ClearInfo() {
+  std::vector<std::string> gone;
+  for (const auto& [full, text] : texts_.Entries()) {
+    std::string_view key;
+    int k = 0;
+    if (SplitInfoKey(full, key, k)) gone.push_back(full);
+  }
+  for (const std::string& full : gone) texts_.Erase(full);
 }
 
 RecordTexts TagBuffer::ValidTexts() const {
@@ -63,7 +108,13 @@ RecordTexts TagBuffer::ValidTexts() const {
     const auto* r = reinterpret_cast<const TrackTagRecord*>(bytes_.data()) + k;
     for (TagField f : kTagFields) fields.push_back({Key(f, k), TagFieldData(*r, f), TagFieldSize(f)});
   }
-  return sonarvex::ValidTexts(texts_, fields.data(), fields.size());
+  RecordTexts valid = sonarvex::ValidTexts(texts_, fields.data(), fields.size());
+  for (const auto& [full, text] : texts_.Entries()) {
+    std::string_view key;
+    int k = 0;
+    if (SplitInfoKey(full, key, k) && k < Count()) valid.Put(full, text);
+  }
+  return valid;
 }
 
 }  // namespace sonarvex

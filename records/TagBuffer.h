@@ -46,6 +46,8 @@ class TagBuffer {
     bytes_.clear();
     texts_.Clear();
   }
+  // Takes away the info keys (kAlbumInfoKeys, kTrackInfoKeys) of every track.
+  void ClearInfo();
   // Number of whole records the buffer holds.
   int Count() const { return static_cast<int>(bytes_.size() / sizeof(TrackTagRecord)); }
 

@@ -81,11 +81,36 @@ void TrackTags::Set(TagField f, std::string_view utf8) {
   Texts.Set(TagFieldName(f), TagFieldData(Record, f), TagFieldSize(f), utf8);
 }
 
+bool IsAlbumInfoKey(std::string_view key) {
+  for (const char* k : kAlbumInfoKeys)
+    if (key == k) return true;
+  return false;
+}
+
+bool IsTrackInfoKey(std::string_view key) {
+  if (IsAlbumInfoKey(key)) return true;
+  for (const char* k : kTrackInfoKeys)
+    if (key == k) return true;
+  return false;
+}
+
+void ClearAlbumInfo(RecordTexts& albumTexts) {
+  for (const char* k : kAlbumInfoKeys) albumTexts.Erase(k);
+}
+
 RecordTexts TrackTags::ValidTexts() const {
   std::vector<TextField> fields;
   for (TagField f : kTagFields)
     fields.push_back({TagFieldName(f), TagFieldData(Record, f), TagFieldSize(f)});
-  return sonarvex::ValidTexts(Texts, fields.data(), fields.size());
+  RecordTexts valid = sonarvex::ValidTexts(Texts, fields.data(), fields.size());
+  for (const auto& [key, text] : Texts.Entries())
+    if (IsTrackInfoKey(key)) valid.Put(key, text);
+  return valid;
+}
+
+std::string TrackTags::Info(std::string_view key) const {
+  const std::string* text = Texts.Find(key);
+  return text ? *text : std::string();
 }
 
 const char* AlbumFieldName(AlbumField f) {
@@ -132,7 +157,10 @@ RecordTexts ValidAlbumTexts(const AlbumRecord& a, const RecordTexts& t) {
   }
   for (int k = 0; k < kMaxAlbumTracks; ++k)
     fields.push_back({TrackTitleKey(k), a.Tracks[k].Title, sizeof a.Tracks[k].Title});
-  return ValidTexts(t, fields.data(), fields.size());
+  RecordTexts valid = ValidTexts(t, fields.data(), fields.size());
+  for (const auto& [key, text] : t.Entries())
+    if (IsAlbumInfoKey(key)) valid.Put(key, text);
+  return valid;
 }
 
 const char* SettingsFieldName(SettingsField f) {

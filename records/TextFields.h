@@ -44,8 +44,10 @@ struct TrackTags {
   bool On() const { return Record.TagsOn != 0; }
   std::string Get(TagField f) const;
   void Set(TagField f, std::string_view utf8);
-  // Only the entries that still match their fields.
+  // Only the entries that still match their fields, and the info keys.
   RecordTexts ValidTexts() const;
+  // An info key's text ("" without one).
+  std::string Info(std::string_view key) const;
 };
 
 // ---- Album records ---------------------------------------------------------
@@ -59,8 +61,34 @@ std::string AlbumText(const AlbumRecord& a, const RecordTexts& t, AlbumField f);
 void SetAlbumText(AlbumRecord& a, RecordTexts& t, AlbumField f, std::string_view utf8);
 std::string TrackTitleText(const AlbumRecord& a, const RecordTexts& t, int k);
 void SetTrackTitleText(AlbumRecord& a, RecordTexts& t, int k, std::string_view utf8);
-// The entries of t that still match the album's fields.
+// The entries of t that still match the album's fields, and the info keys.
 RecordTexts ValidAlbumTexts(const AlbumRecord& a, const RecordTexts& t);
+
+// ---- Texts no record field holds ---------------------------------------------
+
+// What a metadata source (MusicBrainz) says of the disc beyond the record
+// fields: identifiers, dates, label, ... Each key is named after the tag it
+// is written as (MusicBrainzAlbumId: MUSICBRAINZ_ALBUMID, ...); several
+// values of one key are joined by "; ". No field holds them, so they count
+// as they are. Album keys are kept in the album texts; a track's tag texts
+// hold the album keys as well and the track keys beside them, so that a
+// track's TrackTags carry everything its file is tagged with (in the tag
+// buffer as "<key>.<k>").
+inline constexpr const char* kAlbumInfoKeys[] = {
+    "MusicBrainzAlbumId", "MusicBrainzAlbumArtistId", "MusicBrainzReleaseGroupId",
+    "MusicBrainzDiscId",  "AlbumArtist",              "Date",
+    "OriginalDate",       "DiscNumber",               "DiscTotal",
+    "Label",              "CatalogNumber",            "Barcode",
+    "ReleaseCountry",     "Media"};
+// MusicBrainzTrackId is the recording's identifier (as MUSICBRAINZ_TRACKID
+// is), MusicBrainzReleaseTrackId the track's on the release.
+inline constexpr const char* kTrackInfoKeys[] = {"MusicBrainzTrackId", "MusicBrainzReleaseTrackId",
+                                                 "MusicBrainzArtistId", "Isrc"};
+bool IsAlbumInfoKey(std::string_view key);
+// An album key or a track key (without ".<k>").
+bool IsTrackInfoKey(std::string_view key);
+// Takes away every info key of the album texts.
+void ClearAlbumInfo(RecordTexts& albumTexts);
 
 // ---- Settings records ------------------------------------------------------
 

@@ -5,6 +5,7 @@
 #include "accuraterip/ArClient.h"
 #include "codec/FormatRegistry.h"
 #include "drive/AudioReading.h"
+#include "metadata/MusicBrainzClient.h"
 #include "platform/IniStore.h"
 
 namespace sonarvex {
@@ -41,6 +42,8 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.LogCompressed = IniFlag(ini, "Rip", "LogCompressed", false);
   const auto server = ini.Get(kArIniSection, kArIniServerKey);
   o.ArServer = server ? *server : std::string();
+  o.MusicBrainzEnabled = IniFlag(ini, "MusicBrainz", "Enabled", true);
+  o.MusicBrainzServer = ini.Get("MusicBrainz", "Server").value_or(std::string());
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -66,6 +69,14 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
     ArServer parsed;
     if (now.ArServer.empty() || ParseArServer(now.ArServer, parsed))
       ini.Set(kArIniSection, kArIniServerKey, now.ArServer);
+    else
+      written = false;
+  }
+  if (now.MusicBrainzEnabled != before.MusicBrainzEnabled)
+    ini.Set("MusicBrainz", "Enabled", now.MusicBrainzEnabled ? "1" : "0");
+  if (now.MusicBrainzServer != before.MusicBrainzServer) {
+    if (now.MusicBrainzServer.empty() || !MusicBrainzServerBase(now.MusicBrainzServer).empty())
+      ini.Set("MusicBrainz", "Server", now.MusicBrainzServer);
     else
       written = false;
   }

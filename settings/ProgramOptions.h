@@ -1,7 +1,7 @@
 // The options the program keeps in setting/sonarvex.ini beside the settings
 // record, read and written in one place: how many tracks a rip compresses at
 // once, the options of the output formats (the FLAC level), the rip log, the
-// AccurateRip server and each drive's read offset.
+// AccurateRip server, the MusicBrainz server and each drive's read offset.
 #pragma once
 
 #include <map>
@@ -29,6 +29,11 @@ struct ProgramOptions {
   // [ReadOffset] in samples (at most 5880 either way), by drive name; a drive
   // without an entry reads with 0.
   std::map<std::string, int> ReadOffsets;
+  // [MusicBrainz] Enabled: whether discs are looked up in MusicBrainz.
+  bool MusicBrainzEnabled = true;
+  // [MusicBrainz] Server: the web service's address (http:// or https://,
+  // host and port); "" is https://musicbrainz.org.
+  std::string MusicBrainzServer;
 
   static constexpr int kMaxRipWorkers = 64;
 
@@ -47,7 +52,8 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
 // Writes into ini every option in which `now` differs from `before` (so a
 // value changed on disk by another run is kept when this one left it alone).
 // A refused value (a read offset out of range, an AccurateRip server that is
-// not HOST[:PORT]) is not written and makes the answer false; the others are.
+// not HOST[:PORT], a MusicBrainz server that is no http:// or https://
+// address) is not written and makes the answer false; the others are.
 bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const ProgramOptions& now);
 
 }  // namespace sonarvex

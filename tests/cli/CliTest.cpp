@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/IniStore.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
 #include "platform/Dialogs.h"
@@ -271,6 +272,72 @@ TEST_F(CliTest, CddbAsksForAnEnhancedCdAsTheServersKnowIt) {
   ASSERT_GE(Lines().size(), 3u);
   EXPECT_EQ(Lines()[2], "Magic");
   EXPECT_TRUE(FileExists(home_ + "setting/albums/" + AlbumFileName(SignedDiscId(0xc60af50du))));
+}
+
+// The same enhanced CD looked up in MusicBrainz: the disc identifier of its
+// audio session (the one whipper's tests expect), the first of two releases
+// taken with a word on standard error, then the one --release names.
+TEST_F(CliTest, LookupInMusicBrainzByTheAudioSessionsIdentifier) {
+  const std::string folder = home_ + "ladyhawke/";
+  ASSERT_TRUE(MakeDirectories(folder));
+  std::filesystem::copy_file(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/ladyhawke.cue",
+                             folder + "ladyhawke.cue");
+  for (auto [name, sectors] : {std::pair<const char*, std::uintmax_t>{"ladyhawke-audio.bin", 195706},
+                               {"ladyhawke-data.bin", 3279}}) {
+    std::ofstream(folder + name).close();
+    std::filesystem::resize_file(folder + name, sectors * 2352);
+  }
+  cue_ = folder + "ladyhawke.cue";
+  const std::string release = R"({"id":"%ID%","title":"Ladyhawke","date":"2008-09-22",
+    "country":"%C%","artist-credit":[{"name":"Ladyhawke","artist":{"id":"ad9ddd0e-52a0-4d3b-8d2c-4dbb0adb2a1f"}}],
+    "media":[{"position":1,"format":"Enhanced CD","track-count":12,
+      "discs":[{"id":"KnpGsLhvH.lPrNc1PBL21lb9Bg4-"}],
+      "tracks":[{"position":1,"title":"Magic","id":"t1","recording":{"id":"r1"}},
+                {"position":2,"title":"Manipulating Woman","id":"t2","recording":{"id":"r2"}}]}]})";
+  auto with = [&](const std::string& id, const std::string& country) {
+    std::string r = release;
+    r.replace(r.find("%ID%"), 4, id);
+    r.replace(r.find("%C%"), 3, country);
+    return r;
+  };
+  const std::string body = "{\"releases\":[" + with("11111111-1111-4111-8111-111111111111", "GB") +
+                           "," + with("22222222-2222-4222-8222-222222222222", "US") + "]}";
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    if (request.find("GET /ws/2/discid/KnpGsLhvH.lPrNc1PBL21lb9Bg4-?") == 0)
+      c.Send("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+             std::to_string(body.size()) + "\r\n\r\n" + body);
+    else
+      c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\n{}");
+  });
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("MusicBrainz", "Server", "http://127.0.0.1:" + std::to_string(server.Port()));
+    ASSERT_TRUE(ini.Save());
+  }
+  ASSERT_EQ(Run({"lookup", "--source", "musicbrainz"}), 0) << err_.str();
+  EXPECT_EQ(server.Requests().size(), 1u);
+  auto lines = Lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0], "Ladyhawke");
+  EXPECT_EQ(lines[2], "Magic");
+  EXPECT_NE(err_.str().find("Диск найден в 2 релизах MusicBrainz; взят первый."), std::string::npos)
+      << err_.str();
+  EXPECT_NE(err_.str().find("  22222222-2222-4222-8222-222222222222  Ladyhawke – Ladyhawke "
+                            "(2008, US, Enhanced CD, 12 дорожек)"),
+            std::string::npos)
+      << err_.str();
+  // Stored under the disc's CDDB identifier, with the release's identifier.
+  const std::string stored = home_ + "setting/albums/" + AlbumFileName(SignedDiscId(0xc60af50du));
+  EXPECT_NE(ReadCompanion(stored).Serialize().find("MusicBrainzAlbumId=11111111-1111-4111-8111-111111111111"),
+            std::string::npos);
+
+  out_.str("");
+  err_.str("");
+  ASSERT_EQ(Run({"lookup", "--release", "22222222-2222-4222-8222-222222222222"}), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_NE(ReadCompanion(stored).Serialize().find("ReleaseCountry=US"), std::string::npos);
+  EXPECT_EQ(Run({"lookup", "--release", "nonsense!"}), 2);
 }
 
 // The lookup through the command line against a CDDB server on loopback,

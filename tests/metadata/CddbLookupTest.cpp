@@ -436,6 +436,23 @@ TEST(CddbCommand, TakesMatchKAndStores) {
             (std::vector<std::string>{"Second", "Two", "Первая", "Вторая", "Третья"}));
   EXPECT_EQ(server.Requests()[0].rfind("GET /cgi?cmd=cddb+query+", 0), 0u);
 
+  // What MusicBrainz said of the disc before does not outlive a CDDB read.
+  {
+    AlbumRecord disc = ThreeTrackDisc();
+    TagBuffer discTags;
+    RecordTexts texts;
+    texts.Put("MusicBrainzAlbumId", "6c4f766f-3351-4c10-a53d-b119452c27b2");
+    TrackTags t = discTags.GetTags(0, 3);
+    t.Texts.Put("MusicBrainzTrackId", "9e1bd108-5e69-41cf-b744-ff7731293403");
+    discTags.SetTags(0, 3, t);
+    CddbCommandOptions withTexts = options;
+    withTexts.albumTexts = &texts;
+    ASSERT_TRUE(RunCddbCommand(settings, disc, discTags, AlbumFolder(tmp.Path() + "/mb"), withTexts).ok);
+    EXPECT_FALSE(texts.Find("MusicBrainzAlbumId"));
+    EXPECT_EQ(discTags.GetTags(0, 3).Info("MusicBrainzTrackId"), "");
+    EXPECT_EQ(FieldText(disc.Artist), "Second");
+  }
+
   // A match number beyond the list reads nothing.
   AlbumRecord other = ThreeTrackDisc();
   TagBuffer otherTags;

@@ -142,6 +142,49 @@ TEST(AlbumTexts, TitlesOfRowsAndAlbumFields) {
   EXPECT_EQ(ValidAlbumTexts(a, t).Entries().size(), 1u);
 }
 
+TEST(InfoTexts, KeysNoFieldHoldsStayWithTheAlbumAndTheTracks) {
+  AlbumRecord a{};
+  SetField(a.AlbumTitle, "Album");
+  RecordTexts t;
+  t.Put("MusicBrainzAlbumId", "6c4f766f-3351-4c10-a53d-b119452c27b2");
+  t.Put("Label", "Союз");
+  t.Put("NoSuchKey", "dropped");
+  const RecordTexts valid = ValidAlbumTexts(a, t);
+  ASSERT_TRUE(valid.Find("MusicBrainzAlbumId"));
+  EXPECT_EQ(*valid.Find("Label"), "Союз");
+  EXPECT_FALSE(valid.Find("NoSuchKey"));
+  ClearAlbumInfo(t);
+  EXPECT_FALSE(t.Find("Label"));
+  EXPECT_TRUE(t.Find("NoSuchKey"));
+
+  TagBuffer buffer;
+  TrackTags tag = buffer.GetTags(1, 3);
+  tag.Set(TagField::Title, "Two");
+  tag.Texts.Put("Isrc", "GBAHS1400099");
+  tag.Texts.Put("Date", "2001-02-03");
+  buffer.SetTags(1, 3, tag);
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Isrc"), "GBAHS1400099");
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Date"), "2001-02-03");
+  EXPECT_EQ(buffer.GetTags(0, 3).Info("Isrc"), "");
+  // Stored in the tag file's companion under the track's number.
+  const RecordTexts stored = buffer.ValidTexts();
+  ASSERT_TRUE(stored.Find("Isrc.1"));
+  EXPECT_EQ(*stored.Find("Date.1"), "2001-02-03");
+  // A changed field keeps them; a record set without them drops them.
+  TrackTagRecord record = buffer.Get(1, 3);
+  SetField(record.Title, "Other");
+  buffer.Set(1, 3, record);
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Isrc"), "GBAHS1400099");
+  TrackTags without = buffer.GetTags(1, 3);
+  without.Texts.Erase("Isrc");
+  buffer.SetTags(1, 3, without);
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Isrc"), "");
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Date"), "2001-02-03");
+  buffer.ClearInfo();
+  EXPECT_EQ(buffer.GetTags(1, 3).Info("Date"), "");
+  EXPECT_EQ(buffer.GetTags(1, 3).Get(TagField::Title), "Other");
+}
+
 TEST(SettingsTexts, OutputFolderBeyondCp1251) {
   SettingsRecord s{};
   RecordTexts t;

@@ -113,3 +113,34 @@ TEST_F(ProgramOptionsTest, RefusedValuesAreNotWrittenAndTheOthersAre) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+TEST_F(ProgramOptionsTest, MusicBrainzIsOnByDefaultAndItsServerIsAnHttpAddress) {
+  const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_TRUE(none.MusicBrainzEnabled);
+  EXPECT_EQ(none.MusicBrainzServer, "");
+
+  ProgramOptions now = none;
+  now.MusicBrainzEnabled = false;
+  now.MusicBrainzServer = "http://127.0.0.1:5000";
+  IniStore ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, none, now));
+  ASSERT_TRUE(ini.Save());
+  const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_FALSE(back.MusicBrainzEnabled);
+  EXPECT_EQ(back.MusicBrainzServer, "http://127.0.0.1:5000");
+  EXPECT_EQ(Loaded().Get("MusicBrainz", "Enabled").value_or(""), "0");
+
+  // Not an http:// or https:// address: refused, the stored one stays.
+  ProgramOptions bad = back;
+  bad.MusicBrainzServer = "ftp://mb.lan";
+  ini = Loaded();
+  EXPECT_FALSE(WriteProgramOptions(ini, back, bad));
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).MusicBrainzServer, "http://127.0.0.1:5000");
+}
+
+}  // namespace
+}  // namespace sonarvex
