@@ -109,12 +109,17 @@ std::vector<std::pair<std::string, std::string>> FlacCommentsFor(const TrackTags
   add("TITLE", tag.Get(TagField::Title));
   add("ARTIST", tag.Get(TagField::Artist));
   add("ALBUM", tag.Get(TagField::Album));
-  add("ALBUMARTIST", disc.AlbumArtist);
+  // The release's artist where a lookup gave one, else the disc's for a
+  // compilation.
+  const std::string albumArtist = tag.Info("AlbumArtist");
+  add("ALBUMARTIST", !albumArtist.empty() ? albumArtist : disc.AlbumArtist);
   add("TRACKNUMBER", tag.Get(TagField::TrackNumber));
   if (disc.TrackTotal > 0) add("TRACKTOTAL", std::to_string(disc.TrackTotal));
-  add("DATE", tag.Get(TagField::Year));
+  const std::string date = tag.Info("Date");
+  add("DATE", !date.empty() ? date : tag.Get(TagField::Year));
   add("GENRE", tag.Get(TagField::Genre));
   add("COMMENT", tag.Get(TagField::Comment));
+  for (auto& c : InfoVorbisComments(tag)) out.push_back(std::move(c));
   return out;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,7 +15,16 @@ namespace sonarvex {
 
 // Writes the tag at the stream's current position (offset 0 of a new file):
 // the header and always the twelve frames TIT2, COMM, TPE1, TALB, TRCK, TCOP,
-// TOPE, TCOM, TCON, TYER, TENC, WXXX, no padding. ASCII text is written as it
+// TOPE, TCOM, TCON, TYER, TENC, WXXX, no padding. The info keys of the tags
+// (what a MusicBrainz lookup gives) follow, each only when it has a text:
+// TPE2 album artist, TYER (when the record has no year) and TDAT from the
+// release date, TORY original year, TPOS "n/N", TPUB label, TMED media,
+// TSRC ISRC, TXXX "MusicBrainz Album Id", "MusicBrainz Artist Id",
+// "MusicBrainz Album Artist Id", "MusicBrainz Release Group Id",
+// "MusicBrainz Release Track Id", "MusicBrainz Disc Id", "MusicBrainz Album
+// Release Country", "CATALOGNUMBER", "BARCODE", and the recording's
+// identifier as UFID of "http://musicbrainz.org"; several values of a key
+// are joined with "/". ASCII text is written as it
 // stands under encoding 0; text with other characters (the full texts, any
 // script) as UTF-16 with a byte order mark (encoding 1), characters beyond
 // the BMP as surrogate pairs. Nothing when the record's tags-on flag is 0.
@@ -27,10 +37,25 @@ long WriteId3v2(const TrackTagRecord& tag, std::FILE* out);
 std::vector<unsigned char> BuildId3v2(const TrackTags& tag);
 std::vector<unsigned char> BuildId3v2(const TrackTagRecord& tag);
 
+// The values of an info key ("a; b" gives "a" and "b").
+std::vector<std::string> SplitInfoValues(std::string_view text);
+// "n/N" of the disc number and count ("n" without a count; empty without a
+// number).
+std::string DiscNumberText(const TrackTags& tag);
+
+// The Vorbis comments of the info keys other than the album artist and the
+// release date, named as MusicBrainz's tagger names them (ORIGINALDATE,
+// DISCNUMBER, DISCTOTAL, LABEL, CATALOGNUMBER, BARCODE, RELEASECOUNTRY,
+// MEDIA, ISRC, MUSICBRAINZ_ALBUMID, ..._ALBUMARTISTID, ..._RELEASEGROUPID,
+// ..._DISCID, ..._TRACKID (the recording), ..._RELEASETRACKID,
+// ..._ARTISTID); a key with several values gives a comment for each.
+std::vector<std::pair<std::string, std::string>> InfoVorbisComments(const TrackTags& tag);
+
 // The Vorbis comments of a record, in the order they are added: COMMENT,
 // TRACKNUMBER, GENRE, DATE, TITLE, ARTIST, ALBUM, each only when its text is
-// not empty; values in UTF-8 (the full texts). Empty when the tags-on flag
-// is 0.
+// not empty; values in UTF-8 (the full texts). Then, from the info keys,
+// ALBUMARTIST and the comments of InfoVorbisComments; DATE is the release
+// date when there is one. Empty when the tags-on flag is 0.
 std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& tag);
 std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& tag);
 
