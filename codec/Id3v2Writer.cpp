@@ -174,7 +174,65 @@ void InfoFrames(Bytes& out, const TrackTags& t) {
     UniqueIdFrame(out, "http://musicbrainz.org", id);
 }
 
+void AppendBe32(Bytes& b, std::uint32_t v) {
+  b.push_back(static_cast<unsigned char>(v >> 24));
+  b.push_back(static_cast<unsigned char>(v >> 16));
+  b.push_back(static_cast<unsigned char>(v >> 8));
+  b.push_back(static_cast<unsigned char>(v));
+}
+
+// The attached picture: encoding 0, MIME type, picture type 3 (front
+// cover), an empty description, the image.
+void PictureFrame(Bytes& out, const CoverImage& cover) {
+  Bytes body;
+  body.push_back(0);
+  Append(body, cover.mime);
+  body.push_back(0);
+  body.push_back(3);
+  body.push_back(0);
+  body.insert(body.end(), cover.bytes.begin(), cover.bytes.end());
+  AppendFrame(out, "APIC", false, body);
+}
+
 }  // namespace
+
+Bytes FlacPictureBlock(const CoverImage& cover) {
+  Bytes b;
+  AppendBe32(b, 3);  // front cover
+  AppendBe32(b, static_cast<std::uint32_t>(cover.mime.size()));
+  Append(b, cover.mime);
+  AppendBe32(b, 0);  // no description
+  AppendBe32(b, cover.width);
+  AppendBe32(b, cover.height);
+  AppendBe32(b, cover.depth);
+  AppendBe32(b, 0);  // not an indexed-colour picture
+  AppendBe32(b, static_cast<std::uint32_t>(cover.bytes.size()));
+  b.insert(b.end(), cover.bytes.begin(), cover.bytes.end());
+  return b;
+}
+
+std::string Base64(const Bytes& bytes) {
+  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16 | bytes[i + 1] << 8 | bytes[i + 2];
+    out += digits[v >> 18];
+    out += digits[(v >> 12) & 63];
+    out += digits[(v >> 6) & 63];
+    out += digits[v & 63];
+  }
+  if (i < bytes.size()) {
+    const bool two = i + 1 < bytes.size();
+    const std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16 | (two ? bytes[i + 1] << 8 : 0);
+    out += digits[v >> 18];
+    out += digits[(v >> 12) & 63];
+    out += two ? digits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
 
 std::vector<std::string> SplitInfoValues(std::string_view text) {
   std::vector<std::string> out;
@@ -226,7 +284,7 @@ std::vector<std::pair<std::string, std::string>> InfoVorbisComments(const TrackT
   return out;
 }
 
-Bytes BuildId3v2(const TrackTags& t) {
+Bytes BuildId3v2(const TrackTags& t, const CoverImage* cover) {
   Bytes out;
   if (!t.On()) return out;
   Append(out, std::string_view("ID3\x03\x00\x00\x00\x00\x00\x00", 10));
@@ -243,6 +301,7 @@ Bytes BuildId3v2(const TrackTags& t) {
   TextFrame(out, "TENC", t.Get(TagField::EncodedBy), true);
   UrlFrame(out, t.Get(TagField::Url));
   InfoFrames(out, t);
+  if (cover != nullptr && !cover->Empty()) PictureFrame(out, *cover);
   const std::uint32_t size = static_cast<std::uint32_t>(out.size() - 10);
   out[6] = static_cast<unsigned char>((size >> 21) & 0x7F);
   out[7] = static_cast<unsigned char>((size >> 14) & 0x7F);
@@ -284,6 +343,14 @@ std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTa
   if (const std::string albumArtist = t.Info("AlbumArtist"); !albumArtist.empty())
     out.emplace_back("ALBUMARTIST", albumArtist);
   for (auto& c : InfoVorbisComments(t)) out.push_back(std::move(c));
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& t,
+                                                                   const CoverImage* cover) {
+  auto out = VorbisCommentsFor(t);
+  if (t.On() && cover != nullptr && !cover->Empty())
+    out.emplace_back("METADATA_BLOCK_PICTURE", Base64(FlacPictureBlock(*cover)));
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "records/CoverImage.h"
 #include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
 
@@ -33,9 +34,18 @@ namespace sonarvex {
 long WriteId3v2(const TrackTags& tag, std::FILE* out);
 long WriteId3v2(const TrackTagRecord& tag, std::FILE* out);
 
-// The tag in memory (empty when the tags-on flag is 0).
-std::vector<unsigned char> BuildId3v2(const TrackTags& tag);
+// The tag in memory (empty when the tags-on flag is 0). A cover, when given,
+// follows the other frames as an APIC frame of picture type 3 (front cover).
+std::vector<unsigned char> BuildId3v2(const TrackTags& tag, const CoverImage* cover = nullptr);
 std::vector<unsigned char> BuildId3v2(const TrackTagRecord& tag);
+
+// A FLAC picture block's content for a front cover (picture type 3): the
+// MIME type, an empty description, width, height, depth, no palette, the
+// image; all numbers 32-bit big-endian.
+std::vector<unsigned char> FlacPictureBlock(const CoverImage& cover);
+// The value of the METADATA_BLOCK_PICTURE Vorbis comment: the picture block
+// in base64.
+std::string Base64(const std::vector<unsigned char>& bytes);
 
 // The values of an info key ("a; b" gives "a" and "b").
 std::vector<std::string> SplitInfoValues(std::string_view text);
@@ -57,6 +67,9 @@ std::vector<std::pair<std::string, std::string>> InfoVorbisComments(const TrackT
 // ALBUMARTIST and the comments of InfoVorbisComments; DATE is the release
 // date when there is one. Empty when the tags-on flag is 0.
 std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& tag);
+// The same with a cover as a METADATA_BLOCK_PICTURE comment at the end.
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& tag,
+                                                                   const CoverImage* cover);
 std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTagRecord& tag);
 
 }  // namespace sonarvex

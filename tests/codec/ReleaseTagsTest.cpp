@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 
 #include "codec/EncoderSet.h"
@@ -221,6 +222,107 @@ TEST(ReleaseTagsMappingTest, WithoutReleaseKeysTheTagsStayAsTheyWere) {
   one.Texts.Put("DiscNumber", "3");
   EXPECT_EQ(DiscNumberText(one), "3");
   EXPECT_EQ(SplitInfoValues("a; b;c; "), (std::vector<std::string>{"a", "b;c"}));
+}
+
+// The first picture of a file as mutagen reads it: "type mime width height
+// depth" (an APIC frame has no size: 0 0 0), its image written to imageOut.
+// "" when mutagen cannot be run.
+std::string PictureOf(const std::string& path, const std::string& imageOut) {
+  static const char* kScript = R"(
+import sys, base64, mutagen
+from mutagen.flac import Picture
+f = mutagen.File(sys.argv[1])
+pics = list(getattr(f, 'pictures', []) or [])
+if not pics and f.tags is not None and hasattr(f.tags, 'getall'):
+    for a in f.tags.getall('APIC'):
+        print(int(a.type), a.mime, 0, 0, 0)
+        open(sys.argv[2], 'wb').write(a.data)
+        sys.exit(0)
+if not pics and f.tags is not None:
+    pics = [Picture(base64.b64decode(v)) for v in f.tags.get('metadata_block_picture', [])]
+if not pics:
+    print('none')
+    sys.exit(0)
+p = pics[0]
+print(int(p.type), p.mime, p.width, p.height, p.depth)
+open(sys.argv[2], 'wb').write(p.data)
+)";
+  int rc = -1;
+  const std::string out = test::Run("/usr/bin/python3 -c " + test::Quote(kScript) + " " +
+                                        test::Quote(path) + " " + test::Quote(imageOut) + " 2>&1",
+                                    &rc);
+  return rc == 0 ? out : std::string();
+}
+
+std::shared_ptr<const CoverImage> Cover(const char* name) {
+  const auto bytes = test::ReadAll(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/cover/" + name);
+  auto image = std::make_shared<CoverImage>();
+  EXPECT_TRUE(ReadCoverImage(bytes, *image)) << name;
+  return image;
+}
+
+TEST_F(ReleaseTagsTest, TheFrontCoverIsEmbeddedInFlacOggAndMp3) {
+  int rc = -1;
+  test::Run("/usr/bin/python3 -c 'import mutagen' 2>/dev/null", &rc);
+  if (rc != 0) GTEST_SKIP() << "mutagen is not installed (python3-mutagen)";
+  struct Case {
+    OutputKind kind;
+    const char* file;
+    const char* picture;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {OutputKind::Flac, "c.flac", "small.jpg", "3 image/jpeg 40 30 24\n"},
+      {OutputKind::Ogg, "c.ogg", "small.png", "3 image/png 40 30 24\n"},
+      {OutputKind::Mp3, "c.mp3", "small.jpg", "3 image/jpeg 0 0 0\n"},
+  };
+  int checked = 0;
+  for (const Case& c : cases) {
+    FormatOptions options;
+    options.cover = Cover(c.picture);
+    const std::string out = Encode(c.kind, c.file, ReleaseTrack(), options);
+    if (out.empty()) continue;  // that format's library is missing here
+    ++checked;
+    const std::string image = dir_.File(std::string(c.file) + ".image");
+    EXPECT_EQ(PictureOf(out, image), c.expected) << c.file;
+    EXPECT_EQ(test::ReadAll(image), options.cover->bytes) << c.file;
+    // The tags are all still there beside it.
+    if (c.kind != OutputKind::Mp3) {
+      EXPECT_NE(test::Run("vorbiscomment -l " + test::Quote(out) + " 2>/dev/null; metaflac "
+                          "--export-tags-to=- " + test::Quote(out) + " 2>/dev/null")
+                    .find("MUSICBRAINZ_ALBUMID="),
+                std::string::npos)
+          << c.file;
+    }
+    // Tags off: no picture either.
+    TrackTags off = ReleaseTrack();
+    off.Record.TagsOn = 0;
+    const std::string bare = Encode(c.kind, (std::string("bare-") + c.file).c_str(), off, options);
+    EXPECT_EQ(PictureOf(bare, image), "none\n") << c.file;
+  }
+  if (checked == 0) GTEST_SKIP() << "none of the FLAC, Vorbis and LAME libraries is here";
+}
+
+TEST(ReleaseTagsMappingTest, ThePictureBlockAndItsBase64) {
+  CoverImage c;
+  c.mime = "image/png";
+  c.width = 2;
+  c.height = 1;
+  c.depth = 32;
+  c.bytes = {0xAB, 0xCD};
+  const std::vector<unsigned char> block = FlacPictureBlock(c);
+  const std::vector<unsigned char> expected = {
+      0, 0, 0, 3, 0, 0, 0, 9, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 0, 0, 0,
+      0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 32, 0, 0, 0, 0, 0, 0, 0, 2, 0xAB, 0xCD};
+  EXPECT_EQ(block, expected);
+  EXPECT_EQ(Base64({'M', 'a', 'n'}), "TWFu");
+  EXPECT_EQ(Base64({'M', 'a'}), "TWE=");
+  EXPECT_EQ(Base64({'M'}), "TQ==");
+  EXPECT_EQ(Base64({}), "");
+  // Without a picture the tag is the one of before.
+  const TrackTags t = ReleaseTrack();
+  EXPECT_EQ(BuildId3v2(t, nullptr), BuildId3v2(t));
+  EXPECT_EQ(VorbisCommentsFor(t, nullptr), VorbisCommentsFor(t));
 }
 
 }  // namespace
