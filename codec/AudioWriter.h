@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "codec/AudioFormat.h"
@@ -19,6 +20,7 @@
 #include "codec/ProgressCallback.h"
 #include "platform/SafeFile.h"
 #include "records/SettingsRecord.h"
+#include "records/CoverImage.h"
 #include "records/RecordTexts.h"
 #include "records/TextFields.h"
 #include "records/TrackTagRecord.h"
@@ -65,6 +67,10 @@ class AudioWriter {
   // record's own texts. The caller keeps them alive meanwhile.
   void SetTagTexts(const RecordTexts* texts) { tagTexts_ = texts; }
 
+  // The front cover the next Open and ConvertFile embed (nullptr: none);
+  // writers whose format holds no picture leave it alone.
+  void SetCover(std::shared_ptr<const CoverImage> cover) { cover_ = std::move(cover); }
+
   // The format of the PCM given to Write; reset to CdAudioFormat by Close.
   void SetSourceFormat(const AudioFormatRecord& f) { source_ = f; }
   const AudioFormatRecord& SourceFormat() const { return source_; }
@@ -101,6 +107,7 @@ class AudioWriter {
   bool normalize_ = false;
   double gain_ = 1.0;
   const RecordTexts* tagTexts_ = nullptr;
+  std::shared_ptr<const CoverImage> cover_;
 };
 
 // "Исходный файл 'PATH' недоступен."

@@ -77,6 +77,7 @@ WriteResult EncoderSet::Open(const TrackTagRecord* tag, const std::string& outpu
   }
   writer_->Configure(*settings_);
   writer_->SetOptions(options);
+  writer_->SetCover(options.cover);
   writer_->SetRawTag(raw, rawTagBytes_, rawTagSize_);
   writer_->SetSourceFormat(source_);
   // A raw tag is for MP3 files; the others get no tag then.
@@ -153,6 +154,7 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
   }
   writer->Configure(s);
   writer->SetOptions(options);
+  writer->SetCover(options.cover);
   if (!RemoveForReplacement(outputName))
     return WriteResult::Failure(CreateFailureText(outputName, errno));
   return writer->ConvertFile(sourceWav, outputName, tag);

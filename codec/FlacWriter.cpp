@@ -40,6 +40,8 @@ struct FlacWriter::Library {
   decltype(&::FLAC__metadata_object_delete) object_delete = nullptr;
   decltype(&::FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair) entry_from_pair = nullptr;
   decltype(&::FLAC__metadata_object_vorbiscomment_append_comment) append_comment = nullptr;
+  decltype(&::FLAC__metadata_object_picture_set_mime_type) picture_set_mime_type = nullptr;
+  decltype(&::FLAC__metadata_object_picture_set_data) picture_set_data = nullptr;
 
   bool Load(const std::string& name) {
     if (!flac.Load(name)) return false;
@@ -61,7 +63,9 @@ struct FlacWriter::Library {
            flac.Find("FLAC__metadata_object_delete", object_delete) &&
            flac.Find("FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair",
                      entry_from_pair) &&
-           flac.Find("FLAC__metadata_object_vorbiscomment_append_comment", append_comment);
+           flac.Find("FLAC__metadata_object_vorbiscomment_append_comment", append_comment) &&
+           flac.Find("FLAC__metadata_object_picture_set_mime_type", picture_set_mime_type) &&
+           flac.Find("FLAC__metadata_object_picture_set_data", picture_set_data);
   }
 };
 
@@ -109,12 +113,17 @@ std::vector<std::pair<std::string, std::string>> FlacCommentsFor(const TrackTags
   add("TITLE", tag.Get(TagField::Title));
   add("ARTIST", tag.Get(TagField::Artist));
   add("ALBUM", tag.Get(TagField::Album));
-  add("ALBUMARTIST", disc.AlbumArtist);
+  // The release's artist where a lookup gave one, else the disc's for a
+  // compilation.
+  const std::string albumArtist = tag.Info("AlbumArtist");
+  add("ALBUMARTIST", !albumArtist.empty() ? albumArtist : disc.AlbumArtist);
   add("TRACKNUMBER", tag.Get(TagField::TrackNumber));
   if (disc.TrackTotal > 0) add("TRACKTOTAL", std::to_string(disc.TrackTotal));
-  add("DATE", tag.Get(TagField::Year));
+  const std::string date = tag.Info("Date");
+  add("DATE", !date.empty() ? date : tag.Get(TagField::Year));
   add("GENRE", tag.Get(TagField::Genre));
   add("COMMENT", tag.Get(TagField::Comment));
+  for (auto& c : InfoVorbisComments(tag)) out.push_back(std::move(c));
   return out;
 }
 
@@ -192,6 +201,25 @@ WriteResult FlacWriter::Open(const TrackTagRecord* tag, const std::string& fileN
           break;
         }
       }
+    }
+  }
+  // The front cover as a picture block (with the tags: none when they are off).
+  if (ok && tag != nullptr && tag->TagsOn != 0 && cover_ && !cover_->Empty()) {
+    FLAC__StreamMetadata* picture = L.object_new(FLAC__METADATA_TYPE_PICTURE);
+    if (picture == nullptr) {
+      ok = false;
+    } else {
+      metadata_.push_back(picture);
+      picture->data.picture.type = FLAC__STREAM_METADATA_PICTURE_TYPE_FRONT_COVER;
+      picture->data.picture.width = cover_->width;
+      picture->data.picture.height = cover_->height;
+      picture->data.picture.depth = cover_->depth;
+      picture->data.picture.colors = 0;
+      std::string mime = cover_->mime;
+      std::vector<FLAC__byte> data(cover_->bytes.begin(), cover_->bytes.end());
+      ok = L.picture_set_mime_type(picture, mime.data(), /*copy=*/true) &&
+           L.picture_set_data(picture, data.data(), static_cast<FLAC__uint32>(data.size()),
+                              /*copy=*/true);
     }
   }
   // Room for tags edited later without rewriting the audio.

@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace sonarvex {
+
+struct CoverImage;
 
 // One option of an output format: where the INI store keeps it and the
 // whole numbers it takes.
@@ -32,10 +35,12 @@ struct DiscTags {
 };
 
 // The values a caller hands to the writers: those of the options it read
-// (by FormatOption::Id) and the disc's tags.
+// (by FormatOption::Id), the disc's tags and its cover.
 struct FormatOptions {
   std::map<std::string, int> values;
   DiscTags disc;
+  // The disc's front cover, embedded in every file (none: no picture).
+  std::shared_ptr<const CoverImage> cover;
 
   // The value given for the option (held to its range), else its default.
   int Value(const FormatOption& option) const {

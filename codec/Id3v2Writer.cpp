@@ -101,9 +101,190 @@ void UrlFrame(Bytes& out, std::string_view url) {
   AppendFrame(out, "WXXX", false, body);
 }
 
+// A user-defined text frame: its description and its text.
+void UserTextFrame(Bytes& out, std::string_view description, std::string_view text) {
+  Bytes body;
+  if (IsAscii(description) && IsAscii(text)) {
+    body.push_back(0);
+    Append(body, description);
+    body.push_back(0);
+    Append(body, text);
+  } else {
+    body.push_back(1);
+    AppendUtf16(body, description);
+    body.insert(body.end(), {0, 0});
+    AppendUtf16(body, text);
+  }
+  AppendFrame(out, "TXXX", false, body);
+}
+
+// The unique file identifier of an owner (a recording's identifier).
+void UniqueIdFrame(Bytes& out, std::string_view owner, std::string_view id) {
+  Bytes body;
+  Append(body, owner);
+  body.push_back(0);
+  Append(body, id.substr(0, 64));  // the frame holds at most 64 bytes
+  AppendFrame(out, "UFID", false, body);
+}
+
+// ID3v2.3 has no list separator of its own: several values are joined with
+// "/", as taggers do for that version.
+std::string JoinedForId3v23(std::string text) {
+  std::string out;
+  for (const std::string& v : SplitInfoValues(text)) out += (out.empty() ? "" : "/") + v;
+  return out;
+}
+
+// "DDMM" of a date "YYYY-MM-DD" (empty when it has no day).
+std::string DayAndMonth(const std::string& date) {
+  if (date.size() < 10 || date[4] != '-' || date[7] != '-') return {};
+  return date.substr(8, 2) + date.substr(5, 2);
+}
+
+// The frames of the info keys (MusicBrainz identifiers, album artist,
+// dates, disc, label, ...) after the twelve of the record, each only when it
+// has a text.
+void InfoFrames(Bytes& out, const TrackTags& t) {
+  auto text = [&](const char* id, const std::string& value) {
+    if (!value.empty()) TextFrame(out, id, value);
+  };
+  auto user = [&](const char* description, const char* key) {
+    const std::string value = JoinedForId3v23(t.Info(key));
+    if (!value.empty()) UserTextFrame(out, description, value);
+  };
+  text("TPE2", t.Info("AlbumArtist"));
+  const std::string date = t.Info("Date");
+  if (t.Get(TagField::Year).empty()) text("TYER", date.substr(0, 4));
+  text("TDAT", DayAndMonth(date));
+  text("TORY", t.Info("OriginalDate").substr(0, 4));
+  text("TPOS", DiscNumberText(t));
+  text("TPUB", JoinedForId3v23(t.Info("Label")));
+  text("TMED", t.Info("Media"));
+  text("TSRC", JoinedForId3v23(t.Info("Isrc")));
+  user("MusicBrainz Album Id", "MusicBrainzAlbumId");
+  user("MusicBrainz Artist Id", "MusicBrainzArtistId");
+  user("MusicBrainz Album Artist Id", "MusicBrainzAlbumArtistId");
+  user("MusicBrainz Release Group Id", "MusicBrainzReleaseGroupId");
+  user("MusicBrainz Release Track Id", "MusicBrainzReleaseTrackId");
+  user("MusicBrainz Disc Id", "MusicBrainzDiscId");
+  user("MusicBrainz Album Release Country", "ReleaseCountry");
+  user("CATALOGNUMBER", "CatalogNumber");
+  user("BARCODE", "Barcode");
+  if (const std::string id = t.Info("MusicBrainzTrackId"); !id.empty() && IsAscii(id))
+    UniqueIdFrame(out, "http://musicbrainz.org", id);
+}
+
+void AppendBe32(Bytes& b, std::uint32_t v) {
+  b.push_back(static_cast<unsigned char>(v >> 24));
+  b.push_back(static_cast<unsigned char>(v >> 16));
+  b.push_back(static_cast<unsigned char>(v >> 8));
+  b.push_back(static_cast<unsigned char>(v));
+}
+
+// The attached picture: encoding 0, MIME type, picture type 3 (front
+// cover), an empty description, the image.
+void PictureFrame(Bytes& out, const CoverImage& cover) {
+  Bytes body;
+  body.push_back(0);
+  Append(body, cover.mime);
+  body.push_back(0);
+  body.push_back(3);
+  body.push_back(0);
+  body.insert(body.end(), cover.bytes.begin(), cover.bytes.end());
+  AppendFrame(out, "APIC", false, body);
+}
+
 }  // namespace
 
-Bytes BuildId3v2(const TrackTags& t) {
+Bytes FlacPictureBlock(const CoverImage& cover) {
+  Bytes b;
+  AppendBe32(b, 3);  // front cover
+  AppendBe32(b, static_cast<std::uint32_t>(cover.mime.size()));
+  Append(b, cover.mime);
+  AppendBe32(b, 0);  // no description
+  AppendBe32(b, cover.width);
+  AppendBe32(b, cover.height);
+  AppendBe32(b, cover.depth);
+  AppendBe32(b, 0);  // not an indexed-colour picture
+  AppendBe32(b, static_cast<std::uint32_t>(cover.bytes.size()));
+  b.insert(b.end(), cover.bytes.begin(), cover.bytes.end());
+  return b;
+}
+
+std::string Base64(const Bytes& bytes) {
+  static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16 | bytes[i + 1] << 8 | bytes[i + 2];
+    out += digits[v >> 18];
+    out += digits[(v >> 12) & 63];
+    out += digits[(v >> 6) & 63];
+    out += digits[v & 63];
+  }
+  if (i < bytes.size()) {
+    const bool two = i + 1 < bytes.size();
+    const std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16 | (two ? bytes[i + 1] << 8 : 0);
+    out += digits[v >> 18];
+    out += digits[(v >> 12) & 63];
+    out += two ? digits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::vector<std::string> SplitInfoValues(std::string_view text) {
+  std::vector<std::string> out;
+  while (!text.empty()) {
+    const std::size_t at = text.find("; ");
+    std::string_view v = text.substr(0, at);
+    if (!v.empty()) out.emplace_back(v);
+    if (at == std::string_view::npos) break;
+    text.remove_prefix(at + 2);
+  }
+  return out;
+}
+
+std::string DiscNumberText(const TrackTags& t) {
+  const std::string number = t.Info("DiscNumber");
+  if (number.empty()) return {};
+  const std::string total = t.Info("DiscTotal");
+  return total.empty() ? number : number + "/" + total;
+}
+
+std::vector<std::pair<std::string, std::string>> InfoVorbisComments(const TrackTags& t) {
+  std::vector<std::pair<std::string, std::string>> out;
+  // Keys that may hold several values give one comment per value.
+  auto add = [&](const char* name, const char* key, bool several = false) {
+    const std::string text = t.Info(key);
+    if (text.empty()) return;
+    if (!several) {
+      out.emplace_back(name, text);
+      return;
+    }
+    for (std::string& v : SplitInfoValues(text)) out.emplace_back(name, std::move(v));
+  };
+  add("ORIGINALDATE", "OriginalDate");
+  add("DISCNUMBER", "DiscNumber");
+  add("DISCTOTAL", "DiscTotal");
+  add("LABEL", "Label", true);
+  add("CATALOGNUMBER", "CatalogNumber", true);
+  add("BARCODE", "Barcode");
+  add("RELEASECOUNTRY", "ReleaseCountry");
+  add("MEDIA", "Media");
+  add("ISRC", "Isrc", true);
+  add("MUSICBRAINZ_ALBUMID", "MusicBrainzAlbumId");
+  add("MUSICBRAINZ_ALBUMARTISTID", "MusicBrainzAlbumArtistId", true);
+  add("MUSICBRAINZ_RELEASEGROUPID", "MusicBrainzReleaseGroupId");
+  add("MUSICBRAINZ_DISCID", "MusicBrainzDiscId");
+  add("MUSICBRAINZ_TRACKID", "MusicBrainzTrackId");
+  add("MUSICBRAINZ_RELEASETRACKID", "MusicBrainzReleaseTrackId");
+  add("MUSICBRAINZ_ARTISTID", "MusicBrainzArtistId", true);
+  return out;
+}
+
+Bytes BuildId3v2(const TrackTags& t, const CoverImage* cover) {
   Bytes out;
   if (!t.On()) return out;
   Append(out, std::string_view("ID3\x03\x00\x00\x00\x00\x00\x00", 10));
@@ -119,6 +300,8 @@ Bytes BuildId3v2(const TrackTags& t) {
   TextFrame(out, "TYER", t.Get(TagField::Year));
   TextFrame(out, "TENC", t.Get(TagField::EncodedBy), true);
   UrlFrame(out, t.Get(TagField::Url));
+  InfoFrames(out, t);
+  if (cover != nullptr && !cover->Empty()) PictureFrame(out, *cover);
   const std::uint32_t size = static_cast<std::uint32_t>(out.size() - 10);
   out[6] = static_cast<unsigned char>((size >> 21) & 0x7F);
   out[7] = static_cast<unsigned char>((size >> 14) & 0x7F);
@@ -149,10 +332,25 @@ std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTa
   add("COMMENT", TagField::Comment);
   add("TRACKNUMBER", TagField::TrackNumber);
   add("GENRE", TagField::Genre);
-  add("DATE", TagField::Year);
+  // The full release date where the lookup gave one, else the year.
+  if (const std::string date = t.Info("Date"); !date.empty())
+    out.emplace_back("DATE", date);
+  else
+    add("DATE", TagField::Year);
   add("TITLE", TagField::Title);
   add("ARTIST", TagField::Artist);
   add("ALBUM", TagField::Album);
+  if (const std::string albumArtist = t.Info("AlbumArtist"); !albumArtist.empty())
+    out.emplace_back("ALBUMARTIST", albumArtist);
+  for (auto& c : InfoVorbisComments(t)) out.push_back(std::move(c));
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> VorbisCommentsFor(const TrackTags& t,
+                                                                   const CoverImage* cover) {
+  auto out = VorbisCommentsFor(t);
+  if (t.On() && cover != nullptr && !cover->Empty())
+    out.emplace_back("METADATA_BLOCK_PICTURE", Base64(FlacPictureBlock(*cover)));
   return out;
 }
 

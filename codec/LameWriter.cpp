@@ -244,7 +244,7 @@ WriteResult LameWriter::Open(const TrackTagRecord* tag, const std::string& fileN
       if (WriteResult r = file_.Write(rawTagBytes_, rawTagSize_); !r) return Fail(r);
     }
   } else if (tag != nullptr) {
-    const std::vector<unsigned char> id3 = BuildId3v2(FullTag(*tag));
+    const std::vector<unsigned char> id3 = BuildId3v2(FullTag(*tag), cover_.get());
     if (WriteResult r = file_.Write(id3.data(), id3.size()); !r) return Fail(r);
   }
   audioStart_ = file_.Position();

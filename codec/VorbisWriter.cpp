@@ -163,7 +163,7 @@ WriteResult VorbisWriter::Open(const TrackTagRecord* tag, const std::string& fil
   }
   L.comment_init(&s.vc);
   if (tag != nullptr) {
-    for (const auto& [key, value] : VorbisCommentsFor(FullTag(*tag)))
+    for (const auto& [key, value] : VorbisCommentsFor(FullTag(*tag), cover_.get()))
       L.comment_add_tag(&s.vc, key.c_str(), value.c_str());
   }
   L.analysis_init(&s.vd, &s.vi);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "codec/Id3v2Writer.h"
 #include "codec/WavSourceReader.h"
 #include "platform/Cp1251.h"
 
@@ -41,11 +42,36 @@ int WmaBitrateFor(int index) {
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTags& full) {
   if (!full.On()) return {};
   const TrackTags* tag = &full;
-  return {{"title", tag->Get(TagField::Title)},         {"artist", tag->Get(TagField::Artist)},
-          {"album", tag->Get(TagField::Album)},         {"comment", tag->Get(TagField::Comment)},
-          {"date", tag->Get(TagField::Year)},           {"genre", tag->Get(TagField::Genre)},
-          {"track", tag->Get(TagField::TrackNumber)},
-          {"encoded_by", tag->Get(TagField::EncodedBy)}};
+  std::vector<std::pair<std::string, std::string>> out = {
+      {"title", tag->Get(TagField::Title)},   {"artist", tag->Get(TagField::Artist)},
+      {"album", tag->Get(TagField::Album)},   {"comment", tag->Get(TagField::Comment)},
+      {"date", tag->Get(TagField::Year)},     {"genre", tag->Get(TagField::Genre)},
+      {"track", tag->Get(TagField::TrackNumber)},
+      {"encoded_by", tag->Get(TagField::EncodedBy)}};
+  // The info keys (a MusicBrainz lookup's), each only when it has a text.
+  // FFmpeg's ASF muxer keeps one attribute of a name, so several values stay
+  // in one, joined by "; ".
+  auto add = [&](const char* name, const std::string& text) {
+    if (!text.empty()) out.emplace_back(name, text);
+  };
+  add("WM/AlbumArtist", tag->Info("AlbumArtist"));
+  add("WM/PartOfSet", DiscNumberText(*tag));
+  add("WM/Publisher", tag->Info("Label"));
+  add("WM/CatalogNo", tag->Info("CatalogNumber"));
+  add("WM/Barcode", tag->Info("Barcode"));
+  add("WM/Media", tag->Info("Media"));
+  add("WM/ISRC", tag->Info("Isrc"));
+  add("WM/OriginalReleaseTime", tag->Info("OriginalDate"));
+  add("WM/OriginalReleaseYear", tag->Info("OriginalDate").substr(0, 4));
+  add("MusicBrainz/Album Id", tag->Info("MusicBrainzAlbumId"));
+  add("MusicBrainz/Album Artist Id", tag->Info("MusicBrainzAlbumArtistId"));
+  add("MusicBrainz/Release Group Id", tag->Info("MusicBrainzReleaseGroupId"));
+  add("MusicBrainz/Disc Id", tag->Info("MusicBrainzDiscId"));
+  add("MusicBrainz/Album Release Country", tag->Info("ReleaseCountry"));
+  add("MusicBrainz/Track Id", tag->Info("MusicBrainzTrackId"));
+  add("MusicBrainz/Release Track Id", tag->Info("MusicBrainzReleaseTrackId"));
+  add("MusicBrainz/Artist Id", tag->Info("MusicBrainzArtistId"));
+  return out;
 }
 
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTagRecord* tag) {
@@ -169,7 +195,7 @@ WriteResult WmaWriter::Open(const TrackTagRecord* tag, const std::string& fileNa
   if (avcodec_open2(s->codec, encoder, nullptr) < 0) return WriteResult::Failure(kWmaCodecErrorText);
   s->frameSize = s->codec->frame_size > 0 ? s->codec->frame_size : 2048;
 
-  s->fd = CreateExclusiveFile(fileName, true);
+  s->fd = CreateExclusiveFile(fileName);
   if (s->fd < 0) return WriteResult::Failure(CreateFailureText(fileName, errno));
 
   const AVOutputFormat* asf = av_guess_format("asf", nullptr, nullptr);

@@ -35,8 +35,15 @@ int WmaBitrateFor(int index);
 
 // The ASF attributes of a tag record, in the order they are stored: title,
 // artist, album, comment, year, genre, track, encoded-by, as FFmpeg's
-// metadata keys with UTF-8 values (empty texts included). Empty when the
-// record is null or its tags-on flag is 0.
+// metadata keys with UTF-8 values (empty texts included). Then the info keys
+// that have a text, under the attribute names MusicBrainz's tagger uses
+// (WM/AlbumArtist, WM/PartOfSet "n/N", WM/Publisher, WM/CatalogNo,
+// WM/Barcode, WM/Media, WM/ISRC, WM/OriginalReleaseTime and ...Year,
+// MusicBrainz/Album Id, .../Album Artist Id, .../Release Group Id, .../Disc
+// Id, .../Album Release Country, .../Track Id (the recording), .../Release
+// Track Id, .../Artist Id); several values stay in one attribute, joined by
+// "; " (the ASF muxer keeps one attribute of a name). Empty when
+// the record is null or its tags-on flag is 0.
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTags& tag);
 std::vector<std::pair<std::string, std::string>> WmaAttributesFor(const TrackTagRecord* tag);
 

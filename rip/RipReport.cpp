@@ -98,6 +98,7 @@ void RipReport::GrabStarted(OutputKind kind, const std::vector<int>& rows) {
   found_ = false;
   logPath_.clear();
   cuePath_.clear();
+  coverPaths_.clear();
   for (int row : rows) {
     Track t;
     t.row = row;
@@ -121,7 +122,7 @@ void RipReport::TrackReading(int row, std::uint32_t start, std::uint32_t end, bo
 void RipReport::TrackAudio(int row, const std::uint8_t* pcm, std::size_t bytes) {
   Track* t = Find(row);
   if (!t) return;
-  t->crc32 = Crc32(t->crc32, pcm, bytes);
+  if (options_.writeLog) t->crc32 = Crc32(t->crc32, pcm, bytes);
   auto c = checksums_.find(row);
   if (c != checksums_.end()) c->second->Add(pcm, bytes);
 }
@@ -159,6 +160,7 @@ void RipReport::GrabEnding(bool) {
   const bool anyCopied =
       std::any_of(tracks_.begin(), tracks_.end(), [](const Track& t) { return !t.path.empty(); });
   if (!anyCopied) return;
+  if (options_.cover && !options_.cover->Empty()) WriteCovers();
   if (options_.verify) Verify();
   if (options_.writeLog) WriteLogAndCue();
 }
@@ -267,6 +269,33 @@ void RipReport::WriteLogAndCue() {
     cuePath_ = cuePath;
   else
     ReportFailure(r.message);
+}
+
+void RipReport::WriteCovers() {
+  const CoverImage& cover = *options_.cover;
+  std::vector<std::string> folders;
+  for (const Track& t : tracks_)
+    if (!t.path.empty() && std::find(folders.begin(), folders.end(), FolderOf(t.path)) == folders.end())
+      folders.push_back(FolderOf(t.path));
+  for (const std::string& folder : folders) {
+    const std::string path = folder + "cover." + cover.Extension();
+    // What is there stays: the same picture from an earlier rip, or a
+    // picture of the user's own.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) continue;
+    OutputFile file;
+    WriteResult r = file.Create(path);
+    if (!r && ::lstat(path.c_str(), &st) == 0) continue;  // somebody else's came first
+    if (r) r = file.Write(cover.bytes.data(), cover.bytes.size());
+    if (r) r = file.Finish();
+    if (r) {
+      ClearOwnMark(path);
+      coverPaths_.push_back(path);
+    } else {
+      file.Abort();
+      ReportFailure(r.message);
+    }
+  }
 }
 
 void RipReport::ReportFailure(const std::string& message) {

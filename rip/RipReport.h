@@ -16,6 +16,7 @@
 #include "accuraterip/ArClient.h"
 #include "rip/RipLog.h"
 #include "rip/RipPipeline.h"
+#include "records/CoverImage.h"
 
 namespace sonarvex {
 
@@ -51,6 +52,9 @@ class RipReport : public RipWatcher {
     std::optional<ArToc> toc;
     // The album's full texts (the track titles of the cue sheet).
     const RecordTexts* albumTexts = nullptr;
+    // The disc's front cover, written as cover.jpg (or cover.png) beside
+    // the files; none: nothing is written.
+    std::shared_ptr<const CoverImage> cover;
   };
 
   RipReport(RipHost& host, Dialogs& dialogs, const AlbumRecord& album, TagBuffer& tags,
@@ -88,6 +92,9 @@ class RipReport : public RipWatcher {
   // The files written after the grab (empty when none).
   const std::string& LogPath() const { return logPath_; }
   const std::string& CuePath() const { return cuePath_; }
+  // The cover pictures written beside the files (a folder that already had
+  // one of its own keeps it and is not listed).
+  const std::vector<std::string>& CoverPaths() const { return coverPaths_; }
   // Why the log or the cue sheet could not be written (empty: both were, or
   // were not to be); the rip then counts as failed.
   const std::string& WriteFailure() const { return writeFailure_; }
@@ -99,6 +106,7 @@ class RipReport : public RipWatcher {
   Track* Find(int row);
   void Verify();
   void WriteLogAndCue();
+  void WriteCovers();
   void ReportFailure(const std::string& message);
 
   RipHost& host_;
@@ -114,6 +122,7 @@ class RipReport : public RipWatcher {
   std::string verifyFailure_;
   bool found_ = false;
   std::string logPath_, cuePath_;
+  std::vector<std::string> coverPaths_;
   std::string writeFailure_;
 };
 

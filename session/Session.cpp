@@ -24,7 +24,9 @@
 #include "drive/SptiTransport.h"
 #include "drive/virtual/VirtualDrive.h"
 #include "drive/virtual/VirtualDriveList.h"
+#include "metadata/AlbumCover.h"
 #include "metadata/AlbumDatabase.h"
+#include "metadata/CoverArtClient.h"
 #include "metadata/DiscId.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
@@ -354,11 +356,47 @@ std::string LocalTimeText() {
 
 }  // namespace
 
+std::shared_ptr<const CoverImage> Session::CurrentCover(bool fetch, std::string* failure,
+                                                       const std::function<void()>& pump) {
+  if (failure) failure->clear();
+  const std::string* release = albumTexts_.Find("MusicBrainzAlbumId");
+  if (!view_.present || release == nullptr || release->empty()) return nullptr;
+  const ProgramOptions options = Options();
+  CoverArtClient client(options.CoverArtServer);
+  if (pump) client.SetPump(pump);
+  if (settings_.ProxyEnabled) {
+    HttpProxy proxy;
+    proxy.host = SettingsText(settings_, settingsTexts_, SettingsField::ProxyHost);
+    proxy.port = settings_.ProxyPort != 0 ? settings_.ProxyPort : 80;
+    proxy.user = SettingsText(settings_, settingsTexts_, SettingsField::ProxyUser);
+    proxy.password = SettingsText(settings_, settingsTexts_, SettingsField::ProxyPassword);
+    client.SetProxy(proxy);
+  }
+  AlbumCoverResult found = FindAlbumCover(albumFolder_, album_.DiscId, *release,
+                                          fetch && options.CoverArtEnabled, client,
+                                          options.CoverArtSize);
+  if (failure) *failure = std::move(found.failure);
+  return std::move(found.image);
+}
+
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
   // The options kept beside the settings record, read once for the rip.
   const ProgramOptions options = Options();
   FormatOptions formatOptions;
   formatOptions.values = options.FormatValues;
+  // The disc's front cover goes into the files and beside them; a cover
+  // that cannot be had leaves them without one, and the rip goes on. The
+  // window is not pumped meanwhile: the grab has not yet taken its
+  // commands away (the request is bounded, see CoverArtLimits).
+  std::string coverFailure;
+  std::shared_ptr<const CoverImage> cover;
+  if (options.CoverArtEnabled) {
+    cover = CurrentCover(true, &coverFailure);
+    if (!coverFailure.empty())
+      dialogs_.Message("Не удалось получить обложку альбома: " + coverFailure, kProgramTitle,
+                       MsgIcon::Warning, MsgButtons::Ok);
+  }
+  formatOptions.cover = cover;
   // The files carry the album artist when the tracks' artists differ (as
   // far as their tags hold one: FLAC's do).
   const int count = std::clamp<int>(album_.TrackCount, 0, kMaxAlbumTracks - 1);
@@ -432,12 +470,13 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.cue.title = report.log.album;
   report.pump = [&host] { host.Pump(); };
   report.albumTexts = &albumTexts_;
+  report.cover = cover;
   if (view_.present && view_.trackCount > 0)
     report.toc = ArTocOf(view_.toc);
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
   RipReport watcher(host, dialogs_, album_, tags_, report);
   // Without a check or a log nothing needs the checksums of the audio.
-  if (report.verify || report.writeLog) rip.SetWatcher(&watcher);
+  if (report.verify || report.writeLog || report.cover) rip.SetWatcher(&watcher);
 
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
@@ -449,6 +488,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   result.mismatch = watcher.AnyMismatch();
   result.logPath = watcher.LogPath();
   result.cuePath = watcher.CuePath();
+  result.coverFailure = coverFailure;
+  result.coverPaths = watcher.CoverPaths();
   // A log or cue sheet that could not be written fails the rip: the files
   // are there, but not all that was asked for.
   if (!watcher.WriteFailure().empty() && result.outcome == RipPipeline::Outcome::Done) {

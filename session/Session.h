@@ -32,6 +32,7 @@ namespace sonarvex {
 class IniStore;
 
 class AspiTransport;
+struct CoverImage;
 class CdMixer;
 class DeviceDirectory;
 class MediaPlayer;
@@ -194,6 +195,10 @@ class Session : public ProgramFacts {
     bool mismatch = false;
     // The rip log and the cue sheet written beside the files ("" when none).
     std::string logPath, cuePath;
+    // Why the disc's cover could not be fetched (the files have none); the
+    // cover pictures written beside the files.
+    std::string coverFailure;
+    std::vector<std::string> coverPaths;
   };
   struct RipChoices {
     // How many tracks are compressed at once (see
@@ -213,6 +218,13 @@ class Session : public ProgramFacts {
   };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
   RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);
+
+  // The front cover of the current disc's MusicBrainz release: the one kept
+  // in the album database, else (fetch, and [CoverArt] Enabled) the Cover
+  // Art Archive's, which is then kept there. Null without a release or a
+  // cover; failure (when given) says why the archive gave none.
+  std::shared_ptr<const CoverImage> CurrentCover(bool fetch, std::string* failure = nullptr,
+                                                 const std::function<void()>& pump = {});
 
   // The identification text of the drive the settings select ("" when none).
   std::string CurrentDriveName() const;

@@ -5,6 +5,7 @@
 #include "accuraterip/ArClient.h"
 #include "codec/FormatRegistry.h"
 #include "drive/AudioReading.h"
+#include "metadata/CoverArtClient.h"
 #include "metadata/MusicBrainzClient.h"
 #include "platform/IniStore.h"
 
@@ -44,6 +45,11 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.ArServer = server ? *server : std::string();
   o.MusicBrainzEnabled = IniFlag(ini, "MusicBrainz", "Enabled", true);
   o.MusicBrainzServer = ini.Get("MusicBrainz", "Server").value_or(std::string());
+  o.CoverArtEnabled = IniFlag(ini, "CoverArt", "Enabled", true);
+  o.CoverArtServer = ini.Get("CoverArt", "Server").value_or(std::string());
+  const long long size = ini.GetInt("CoverArt", "Size").value_or(kDefaultCoverArtSize);
+  o.CoverArtSize = size >= 0 && size <= 10000 ? CoverArtSize(static_cast<int>(size))
+                                              : kDefaultCoverArtSize;
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -77,6 +83,20 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
   if (now.MusicBrainzServer != before.MusicBrainzServer) {
     if (now.MusicBrainzServer.empty() || !MusicBrainzServerBase(now.MusicBrainzServer).empty())
       ini.Set("MusicBrainz", "Server", now.MusicBrainzServer);
+    else
+      written = false;
+  }
+  if (now.CoverArtEnabled != before.CoverArtEnabled)
+    ini.Set("CoverArt", "Enabled", now.CoverArtEnabled ? "1" : "0");
+  if (now.CoverArtServer != before.CoverArtServer) {
+    if (now.CoverArtServer.empty() || !CoverArtServerBase(now.CoverArtServer).empty())
+      ini.Set("CoverArt", "Server", now.CoverArtServer);
+    else
+      written = false;
+  }
+  if (now.CoverArtSize != before.CoverArtSize) {
+    if (CoverArtSize(now.CoverArtSize) == now.CoverArtSize)
+      ini.SetInt("CoverArt", "Size", now.CoverArtSize);
     else
       written = false;
   }

@@ -1,7 +1,8 @@
 // The options the program keeps in setting/sonarvex.ini beside the settings
 // record, read and written in one place: how many tracks a rip compresses at
 // once, the options of the output formats (the FLAC level), the rip log, the
-// AccurateRip server, the MusicBrainz server and each drive's read offset.
+// AccurateRip server, the MusicBrainz server, the Cover Art Archive and each
+// drive's read offset.
 #pragma once
 
 #include <map>
@@ -34,6 +35,14 @@ struct ProgramOptions {
   // [MusicBrainz] Server: the web service's address (http:// or https://,
   // host and port); "" is https://musicbrainz.org.
   std::string MusicBrainzServer;
+  // [CoverArt] Enabled: whether the front cover of a release is fetched from
+  // the Cover Art Archive, put into the files and beside them.
+  bool CoverArtEnabled = true;
+  // [CoverArt] Server: the archive's address (http:// or https://, host and
+  // port); "" is https://coverartarchive.org.
+  std::string CoverArtServer;
+  // [CoverArt] Size: 250, 500 or 1200 pixels, 0 for the original image.
+  int CoverArtSize = 500;
 
   static constexpr int kMaxRipWorkers = 64;
 
@@ -52,8 +61,9 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
 // Writes into ini every option in which `now` differs from `before` (so a
 // value changed on disk by another run is kept when this one left it alone).
 // A refused value (a read offset out of range, an AccurateRip server that is
-// not HOST[:PORT], a MusicBrainz server that is no http:// or https://
-// address) is not written and makes the answer false; the others are.
+// not HOST[:PORT], a MusicBrainz or Cover Art Archive server that is no
+// http:// or https:// address, a cover size the archive does not make) is
+// not written and makes the answer false; the others are.
 bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const ProgramOptions& now);
 
 }  // namespace sonarvex

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPixmap>
 #include <QPointer>
 #include <QPainter>
 #include <QSlider>
@@ -58,6 +59,7 @@
 #include "metadata/AlbumView.h"
 #include "metadata/ui/ChoseFormChooser.h"
 #include "metadata/CddbLookup.h"
+#include "records/CoverImage.h"
 #include "metadata/ui/TCDDBEditForm.h"
 #include "metadata/ui/TID3Form.h"
 #include "platform/Cp1251.h"
@@ -467,6 +469,26 @@ void TMainForm::BuildTrackList() {
   });
 }
 
+namespace {
+constexpr int kCoverSize = 96;  // pixels; the picture is scaled into it
+}  // namespace
+
+void TMainForm::ShowCover(bool fetch) {
+  const std::shared_ptr<const CoverImage> cover =
+      DiscPresent() ? session_.CurrentCover(fetch, nullptr, [this] { hosts_->Pump(); }) : nullptr;
+  QPixmap picture;
+  if (cover &&
+      picture.loadFromData(cover->bytes.data(), static_cast<uint>(cover->bytes.size()))) {
+    coverImage_->setPixmap(
+        picture.scaled(kCoverSize, kCoverSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    coverImage_->setToolTip(U("Обложка альбома"));
+    coverImage_->show();
+  } else {
+    coverImage_->clear();
+    coverImage_->hide();
+  }
+}
+
 void TMainForm::BuildArtistPanel(QWidget* parent) {
   auto* row = new QHBoxLayout(parent);
   row->setContentsMargins(4, 3, 4, 3);
@@ -485,6 +507,13 @@ void TMainForm::BuildArtistPanel(QWidget* parent) {
   row->addSpacing(8);
   row->addWidget(albumLabel);
   row->addWidget(albumNameEdit_, 1);
+  coverImage_ = new QLabel(parent);
+  coverImage_->setObjectName("CoverImage");
+  coverImage_->setFixedSize(kCoverSize, kCoverSize);
+  coverImage_->setAlignment(Qt::AlignCenter);
+  coverImage_->hide();
+  row->addSpacing(8);
+  row->addWidget(coverImage_);
   // Each change goes into the album record (at most 49 characters fit).
   connect(groupEdit_, &QComboBox::editTextChanged, this, [this](const QString& text) {
     SetAlbumText(album_, session_.AlbumTexts(), AlbumField::Artist, S(text));
@@ -992,6 +1021,7 @@ void TMainForm::ReadDisc(bool saveFirst) {
     UpdateCaption();
     SetControlsEnabled(view.CommandsEnabled());
   }
+  ShowCover(false);
   RecomputeSizes();
   timer1_->start();
 }
@@ -1240,6 +1270,7 @@ void TMainForm::Grab(GrabSender sender) {
   if (state_ == WindowState::Copying || state_ == WindowState::Compressing) return;
   if (!DiscPresent() || session_.Drives().empty()) return;
   session_.Rip(sender, *hosts_);
+  ShowCover(false);  // the rip may have fetched it
   // However the grab ended, it is over.
   if (state_ == WindowState::Copying || state_ == WindowState::Compressing) {
     state_ = WindowState::Idle;
@@ -1478,6 +1509,7 @@ void TMainForm::CddbLookupCommand() {
   lookup.SetSettingsTexts(&session_.SettingsTexts());
   lookup.Run();
   FillArtistBox(false);
+  ShowCover(true);
   // Titles may have changed: the rows show them.
   int count = std::min<int>(album_.TrackCount, listView_->topLevelItemCount());
   QSignalBlocker block(listView_);

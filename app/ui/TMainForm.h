@@ -227,6 +227,10 @@ class TMainForm : public QMainWindow {
   QLabel* sSizeBox_ = nullptr;
   QLabel* timePanel_ = nullptr;
   QLabel* findLabel_ = nullptr;
+  // The front cover of the disc's release beside the album box (hidden
+  // without one).
+  QLabel* coverImage_ = nullptr;
+  void ShowCover(bool fetch);
   QMenu* popupMenu1_ = nullptr;
   QMenu* profMenu_ = nullptr;
   QTimer* timer1_ = nullptr;

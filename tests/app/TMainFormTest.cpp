@@ -39,7 +39,9 @@
 #include "drive/Transport.h"
 #include "drive/virtual/DemoDisc.h"
 #include "drive/virtual/VirtualDrive.h"
+#include "metadata/AlbumCover.h"
 #include "metadata/AlbumDatabase.h"
+#include "records/CoverImage.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
 #include "platform/ui/QtText.h"
@@ -252,6 +254,45 @@ TEST_F(MainFormDiscTest, ShowsTheDiscOfTheSoftwareDrive) {
   EXPECT_EQ(Text(form, "TrackPanel").toStdString(), "Треков: 5");
   EXPECT_TRUE(Text(form, "AllTimePanel").startsWith(QString::fromUtf8("Время: ")));
   EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton16")->isEnabled());
+  form.close();
+}
+
+// The front cover of the disc's release beside the album box: a small
+// picture, scaled keeping its shape, when the album database has one; none
+// otherwise.
+TEST_F(MainFormDiscTest, ShowsTheCoverOfTheDiscsReleaseBesideTheAlbumBox) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.show();
+  ASSERT_TRUE(form.DiscPresent());
+  QLabel* cover = form.findChild<QLabel*>("CoverImage");
+  ASSERT_TRUE(cover);
+  EXPECT_TRUE(cover->isHidden());
+
+  const auto bytes = ReadFileBytes(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/cover/small.jpg");
+  ASSERT_TRUE(bytes);
+  CoverImage image;
+  ASSERT_TRUE(ReadCoverImage(std::vector<std::uint8_t>(bytes->begin(), bytes->end()), image));
+  const std::string release = "b84ee12a-09ef-421b-82de-0441a926375b";
+  SetAlbumText(session.Album(), session.AlbumTexts(), AlbumField::Artist, "Кино");
+  SetAlbumText(session.Album(), session.AlbumTexts(), AlbumField::AlbumTitle, "Группа крови");
+  session.AlbumTexts().Put("MusicBrainzAlbumId", release);
+  session.SaveCurrentAlbum();
+  ASSERT_TRUE(StoreAlbumCover(session.AlbumFolder(), session.Album().DiscId, release, image, nullptr));
+  form.ReadDisc(false);
+  ASSERT_FALSE(cover->isHidden());
+  EXPECT_EQ(cover->pixmap().size(), QSize(96, 72));  // 40 x 30 scaled into 96 x 96
+  EXPECT_EQ(cover->size(), QSize(96, 96));
+  if (const char* shots = std::getenv("SONARVEX_SHOTS")) {
+    form.resize(760, 460);
+    form.grab().save(QString::fromUtf8(shots) + "/cover.png");
+  }
+
+  // Another release of the disc without a picture: none is shown.
+  session.AlbumTexts().Put("MusicBrainzAlbumId", "6c4f766f-3351-4c10-a53d-b119452c27b2");
+  session.SaveCurrentAlbum();
+  form.ReadDisc(false);
+  EXPECT_TRUE(cover->isHidden());
   form.close();
 }
 

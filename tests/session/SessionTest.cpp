@@ -2,6 +2,7 @@
 // current disc and its album database record, a rip through its host.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,10 @@
 #include "platform/ScriptedDialogs.h"
 #include "platform/System.h"
 #include "tests/rip/RipTestDoubles.h"
+#include "LoopbackServer.h"
+#include "platform/Version.h"
+#include "records/CoverImage.h"
+#include "settings/ProgramOptions.h"
 
 namespace sonarvex {
 namespace {
@@ -153,6 +158,110 @@ namespace {
 // A drive node the user may not open is named once, with the reason: by the
 // window as a notice that does not hold start-up, on standard error by the
 // command line.
+std::string CoverBytes() {
+  const auto b = ReadFileBytes(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/cover/small.jpg");
+  return b ? *b : std::string();
+}
+
+// The cover of a disc looked up in MusicBrainz: fetched once from the Cover
+// Art Archive, put into the files and beside them, kept with the album for
+// the next rip; the archive unreachable, the rip goes on without it.
+TEST_F(SessionTest, ARipOfAReleaseCarriesItsCoverAndGoesOnWithoutOne) {
+  const std::string jpg = CoverBytes();
+  ASSERT_FALSE(jpg.empty());
+  test::LoopbackServer archive([&](const std::string&, test::LoopbackServer::Connection& c) {
+    c.Send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+           std::to_string(jpg.size()) + "\r\nConnection: close\r\n\r\n" + jpg);
+  });
+  Session session(context_);
+  session.LoadActiveProfile();
+  ASSERT_TRUE(session.ReadDisc().present);
+  ASSERT_TRUE(session.ChangeOptions([&](ProgramOptions& o) {
+    o.CoverArtServer = "http://127.0.0.1:" + std::to_string(archive.Port());
+    o.LogLossless = false;
+  }));
+  const std::string release = "b84ee12a-09ef-421b-82de-0441a926375b";
+  session.AlbumTexts().Put("MusicBrainzAlbumId", release);
+  TrackTags tag = session.Tags().GetTags(0, session.Album().TrackCount);
+  tag.Record.TagsOn = 1;
+  tag.Set(TagField::Title, "Первая");
+  tag.Texts.Put("MusicBrainzAlbumId", release);
+  session.Tags().SetTags(0, session.Album().TrackCount, tag);
+  MakeDirectories(home_ + "music");
+  SettingsRecord& s = session.Settings();
+  SetField(s.OutputFolder, home_ + "music/");
+  s.FolderPerAlbum = s.FolderPerArtist = 0;
+  s.ShutdownAfterCopy = 0;
+
+  const bool flac = session.FormatAvailable(OutputKind::Flac);
+  FakeHost host(session.View().trackCount);
+  host.volumePosition = 255;
+  Session::RipResult r = session.Rip(flac ? GrabSender::Flac : GrabSender::Wave, host);
+  ASSERT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
+  EXPECT_EQ(r.coverFailure, "");
+  ASSERT_EQ(r.coverPaths, std::vector<std::string>{home_ + "music/cover.jpg"});
+  EXPECT_EQ(ReadFileBytes(home_ + "music/cover.jpg").value_or(""), jpg);
+  EXPECT_EQ(archive.Requests().size(), 1u);
+  EXPECT_TRUE(FileExists(session.AlbumFolder() + std::to_string(session.Album().DiscId) + "." +
+                         release + ".jpg"));
+  if (flac) {
+    if (std::system("command -v metaflac >/dev/null") == 0) {
+      const std::string picture = home_ + "picture";
+      const std::string command =
+          "metaflac '--export-picture-to=" + picture + "' '" + host.done[0] + "'";
+      EXPECT_EQ(std::system(command.c_str()), 0) << command;
+      EXPECT_EQ(ReadFileBytes(picture).value_or(""), jpg) << host.done[0];
+    }
+  }
+  const CoverImage* shown = session.CurrentCover(false).get();
+  ASSERT_TRUE(shown);
+  EXPECT_EQ(shown->width, 40u);
+
+  // A picture of the user's own in the folder stays; the archive is not
+  // asked again (the album database has the cover).
+  WriteFileAtomically(home_ + "music/cover.jpg", "mine");
+  for (int row = 0; row < session.View().trackCount; ++row) host.ticked[row] = true;
+  host.done.clear();
+  r = session.Rip(GrabSender::Wave, host, Session::RipChoices{0, {}, {}, {}, RipPipeline::ExistingFiles::Replace});
+  ASSERT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
+  EXPECT_TRUE(r.coverPaths.empty());
+  EXPECT_EQ(ReadFileBytes(home_ + "music/cover.jpg").value_or(""), "mine");
+  EXPECT_EQ(archive.Requests().size(), 1u);
+
+  // Another release, the archive gone: a warning naming it, and the rip
+  // goes on without a cover.
+  session.AlbumTexts().Put("MusicBrainzAlbumId", "6c4f766f-3351-4c10-a53d-b119452c27b2");
+  int port = 0;
+  {
+    test::LoopbackServer gone([](const std::string&, test::LoopbackServer::Connection&) {});
+    port = gone.Port();
+  }
+  ASSERT_TRUE(session.ChangeOptions([&](ProgramOptions& o) {
+    o.CoverArtServer = "http://127.0.0.1:" + std::to_string(port);
+  }));
+  const std::string reason =
+      "сервер Cover Art Archive 127.0.0.1:" + std::to_string(port) + ": соединение отклонено";
+  dialogs_.ExpectMessage("Не удалось получить обложку альбома: " + reason, kProgramTitle,
+                         MsgIcon::Warning, MsgButtons::Ok);
+  MakeDirectories(home_ + "other");
+  SetField(s.OutputFolder, home_ + "other/");
+  for (int row = 0; row < session.View().trackCount; ++row) host.ticked[row] = true;
+  r = session.Rip(GrabSender::Wave, host);
+  ASSERT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
+  EXPECT_EQ(r.coverFailure, reason);
+  EXPECT_TRUE(r.coverPaths.empty());
+  EXPECT_FALSE(FileExists(home_ + "other/cover.jpg"));
+
+  // Switched off: nothing is asked for, nothing written.
+  ASSERT_TRUE(session.ChangeOptions([&](ProgramOptions& o) { o.CoverArtEnabled = false; }));
+  MakeDirectories(home_ + "third");
+  SetField(s.OutputFolder, home_ + "third/");
+  for (int row = 0; row < session.View().trackCount; ++row) host.ticked[row] = true;
+  r = session.Rip(GrabSender::Wave, host);
+  ASSERT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
+  EXPECT_FALSE(FileExists(home_ + "third/cover.jpg"));
+}
+
 TEST_F(SessionTest, DrivesThatCannotBeOpenedAreNamed) {
   const std::string dev = home_ + "dev/";
   MakeDirectories(dev);

@@ -142,5 +142,40 @@ TEST_F(ProgramOptionsTest, MusicBrainzIsOnByDefaultAndItsServerIsAnHttpAddress) 
   EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).MusicBrainzServer, "http://127.0.0.1:5000");
 }
 
+TEST_F(ProgramOptionsTest, CoverArtIsOnWithItsDefaultsAndOnlyTheArchivesSizesAreTaken) {
+  const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_TRUE(none.CoverArtEnabled);
+  EXPECT_EQ(none.CoverArtServer, "");
+  EXPECT_EQ(none.CoverArtSize, 500);
+
+  ProgramOptions now = none;
+  now.CoverArtEnabled = false;
+  now.CoverArtServer = "http://127.0.0.1:5001";
+  now.CoverArtSize = 0;  // the original image
+  IniStore ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, none, now));
+  ASSERT_TRUE(ini.Save());
+  const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_FALSE(back.CoverArtEnabled);
+  EXPECT_EQ(back.CoverArtServer, "http://127.0.0.1:5001");
+  EXPECT_EQ(back.CoverArtSize, 0);
+  EXPECT_EQ(Loaded().Get("CoverArt", "Enabled").value_or(""), "0");
+
+  // A size the archive does not make and a server that is no web address
+  // are refused; a size stored by hand that it does not make reads as 500.
+  ProgramOptions bad = back;
+  bad.CoverArtSize = 640;
+  bad.CoverArtServer = "caa.lan";
+  ini = Loaded();
+  EXPECT_FALSE(WriteProgramOptions(ini, back, bad));
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).CoverArtSize, 0);
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).CoverArtServer, "http://127.0.0.1:5001");
+  ini = Loaded();
+  ini.Set("CoverArt", "Size", "640");
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).CoverArtSize, 500);
+}
+
 }  // namespace
 }  // namespace sonarvex
