@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kBlocks = 8;
 constexpr int kMaxTrack = 99;
+constexpr std::size_t kMaxCdTextBytes = 160;
 
 enum : std::uint8_t { kTitle = 0x80, kPerformer = 0x81, kCodes = 0x8E, kSizeInfo = 0x8F };
 
@@ -207,6 +208,110 @@ std::optional<CdText> ParseCdTextAnswer(const std::uint8_t* data, std::size_t si
   }
   if (result.Empty()) return std::nullopt;
   return result;
+}
+
+namespace {
+
+// UTF-8 as ISO 8859-1 bytes: a character beyond U+00FF, a control
+// character or a malformed sequence becomes "?".
+std::string Latin1Of(const std::string& utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size() && out.size() < kMaxCdTextBytes;) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t cp = 0;
+    std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    bool good = n > 0 && i + n <= utf8.size();
+    if (good) {
+      cp = n == 1 ? c : c & (0x7F >> n);
+      for (std::size_t k = 1; k < n; ++k) {
+        const auto d = static_cast<unsigned char>(utf8[i + k]);
+        if ((d & 0xC0) != 0x80) {
+          good = false;
+          break;
+        }
+        cp = cp << 6 | (d & 0x3F);
+      }
+    }
+    if (!good) {
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    i += n;
+    out.push_back(cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0) || cp > 0xFF
+                      ? '?'
+                      : static_cast<char>(cp));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeCdTextPacks(const CdText& text, int firstTrack, int lastTrack) {
+  std::vector<std::uint8_t> packs;
+  if (text.Empty()) return packs;
+  firstTrack = std::clamp(firstTrack, 1, kMaxTrack);
+  lastTrack = std::clamp(lastTrack, firstTrack, kMaxTrack);
+  constexpr int kMaxTextPacks = 256 - 3;
+  int sequence = 0;
+  int perType[16] = {};
+  auto add = [&](std::uint8_t (&p)[18]) {
+    const std::uint16_t crc = CdTextPackCrc(p);
+    p[16] = static_cast<std::uint8_t>(crc >> 8);
+    p[17] = static_cast<std::uint8_t>(crc);
+    packs.insert(packs.end(), p, p + 18);
+  };
+  for (const std::uint8_t type : {kTitle, kPerformer}) {
+    auto of = [&](const CdTextTrack* t) { return t ? (type == kTitle ? t->title : t->performer) : std::string(); };
+    std::vector<std::string> strings{Latin1Of(type == kTitle ? text.title : text.performer)};
+    bool any = !strings[0].empty();
+    for (int n = firstTrack; n <= lastTrack; ++n) {
+      strings.push_back(Latin1Of(of(text.Track(n))));
+      any = any || !strings.back().empty();
+    }
+    if (!any) continue;
+    // The run of text with, for each byte, the track its string belongs to
+    // and how many characters of that string come before it.
+    std::string run;
+    std::vector<std::pair<int, int>> owner;
+    for (std::size_t k = 0; k < strings.size(); ++k) {
+      const int track = k == 0 ? 0 : firstTrack + static_cast<int>(k) - 1;
+      std::string s = k > 1 && !strings[k].empty() && strings[k] == strings[k - 1] ? "\t" : strings[k];
+      s.push_back('\0');
+      for (std::size_t c = 0; c < s.size(); ++c) {
+        run.push_back(s[c]);
+        owner.emplace_back(track, static_cast<int>(c));
+      }
+    }
+    for (std::size_t at = 0; at < run.size() && sequence < kMaxTextPacks; at += 12) {
+      std::uint8_t p[18] = {};
+      p[0] = type;
+      p[1] = static_cast<std::uint8_t>(owner[at].first);
+      p[2] = static_cast<std::uint8_t>(sequence++);
+      p[3] = static_cast<std::uint8_t>(std::min(owner[at].second, 15));
+      for (std::size_t i = 0; i < 12 && at + i < run.size(); ++i)
+        p[4 + i] = static_cast<std::uint8_t>(run[at + i]);
+      add(p);
+      ++perType[type & 0x0F];
+    }
+  }
+  std::uint8_t info[36] = {};
+  info[0] = 0x00;  // ISO 8859-1
+  info[1] = static_cast<std::uint8_t>(firstTrack);
+  info[2] = static_cast<std::uint8_t>(lastTrack);
+  perType[0x0F] = 3;
+  for (int t = 0; t < 16; ++t) info[4 + t] = static_cast<std::uint8_t>(perType[t]);
+  info[20] = static_cast<std::uint8_t>(sequence + 2);  // the last sequence number of block 0
+  info[28] = 0x09;  // English, as discs in ISO 8859-1 usually say
+  for (int part = 0; part < 3; ++part) {
+    std::uint8_t p[18] = {};
+    p[0] = kSizeInfo;
+    p[1] = static_cast<std::uint8_t>(part);
+    p[2] = static_cast<std::uint8_t>(sequence++);
+    std::copy(info + part * 12, info + part * 12 + 12, p + 4);
+    add(p);
+  }
+  return packs;
 }
 
 namespace cdb {

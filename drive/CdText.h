@@ -67,6 +67,15 @@ std::uint16_t CdTextPackCrc(const std::uint8_t* pack);
 // is left (no header, no packs, all broken, or only double-byte blocks).
 std::optional<CdText> ParseCdTextAnswer(const std::uint8_t* data, std::size_t size);
 
+// The packs a disc carries for these texts, as a drive answers them: block
+// 0 in ISO 8859-1 (a character it has not becomes "?", a text is cut at 160
+// bytes), the title and performer packs of the disc and of tracks
+// firstTrack..lastTrack (a track's text equal to the one before it written
+// as a TAB), then the three size information packs, each with its CRC. At
+// most 256 packs: texts beyond them are left out. Empty when there is no
+// title or performer.
+std::vector<std::uint8_t> EncodeCdTextPacks(const CdText& text, int firstTrack, int lastTrack);
+
 namespace cdb {
 // READ TOC/PMA/ATIP format 5 (CD-Text), kCdTextAnswerLength bytes.
 CommandBlock ReadCdText();
