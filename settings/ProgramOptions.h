@@ -34,6 +34,10 @@ struct ProgramOptions {
   // [MusicBrainz] Server: the web service's address (http:// or https://,
   // host and port); "" is https://musicbrainz.org.
   std::string MusicBrainzServer;
+  // [Lookup] Auto: whether a disc the album database does not know is looked
+  // up by itself (MusicBrainz, CDDB, CD-Text) when it is read and before a
+  // rip of the command line.
+  bool AutoLookup = true;
 
   static constexpr int kMaxRipWorkers = 64;
 
