@@ -25,6 +25,8 @@
 #include "codec/FormatRegistry.h"
 #include "drive/DriveCommands.h"
 #include "metadata/CddbCommand.h"
+#include "metadata/LookupSources.h"
+#include "drive/CdText.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
@@ -387,29 +389,81 @@ class Cli {
     return Report(r);
   }
 
-  int Lookup() {
-    const ProgramOptions options = session_->Options();
-    const std::string source =
-        !o_.Source.empty() ? o_.Source : options.MusicBrainzEnabled ? "musicbrainz" : "cddb";
-    if (source == "cddb") return Cddb();
+  // One source's lookup of the current disc into album, tags and texts.
+  CddbCommandResult LookupIn(const std::string& source, AlbumRecord& album, TagBuffer& tags,
+                             RecordTexts& texts, bool store) {
     const DiscView& view = session_->View();
-    const SettingsRecord& settings = session_->Settings();
+    if (source == "cddb") {
+      CddbCommandOptions options;
+      options.match = o_.Match;
+      options.toc = &view.toc;
+      options.albumTexts = &texts;
+      options.settingsTexts = &session_->SettingsTexts();
+      options.store = store;
+      return RunCddbCommand(session_->Settings(), album, tags, session_->AlbumFolder(), options);
+    }
+    if (source == "cdtext") {
+      CdTextCommandOptions options;
+      options.read = [this] { return session_->ReadCdTextOfCurrent(); };
+      options.albumTexts = &texts;
+      options.store = store;
+      return RunCdTextCommand(session_->Settings(), album, tags, session_->AlbumFolder(), options);
+    }
+    const LookupSourceOptions sources = session_->LookupSources();
     MusicBrainzCommandOptions mb;
-    mb.server = options.MusicBrainzServer;
+    mb.server = sources.musicBrainzServer;
     mb.release = o_.Release;
     mb.toc = &view.toc;
-    mb.albumTexts = &session_->AlbumTexts();
-    if (settings.ProxyEnabled) {
-      const RecordTexts& texts = session_->SettingsTexts();
-      mb.proxy.host = SettingsText(settings, texts, SettingsField::ProxyHost);
-      mb.proxy.port = settings.ProxyPort != 0 ? settings.ProxyPort : 80;
-      mb.proxy.user = SettingsText(settings, texts, SettingsField::ProxyUser);
-      mb.proxy.password = SettingsText(settings, texts, SettingsField::ProxyPassword);
+    mb.albumTexts = &texts;
+    mb.proxy = sources.proxy;
+    mb.store = store;
+    return RunMusicBrainzCommand(session_->Settings(), album, tags, session_->AlbumFolder(), mb);
+  }
+
+  int Lookup() {
+    // --release names a MusicBrainz release.
+    const std::string source = !o_.Source.empty() ? o_.Source : !o_.Release.empty() ? "musicbrainz" : "";
+    if (!source.empty()) {
+      CddbCommandResult r =
+          LookupIn(source, session_->Album(), session_->Tags(), session_->AlbumTexts(), true);
+      if (!r.notice.empty()) err_ << TerminalSafeLines(r.notice) << "\n";
+      return Report(r);
     }
-    CddbCommandResult r = RunMusicBrainzCommand(session_->Settings(), session_->Album(),
-                                                session_->Tags(), session_->AlbumFolder(), mb);
-    if (!r.notice.empty()) err_ << TerminalSafeLines(r.notice) << "\n";
-    return Report(r);
+    // Every source, one block each, read without storing; the first that
+    // knows the disc is stored.
+    const LookupSourceOptions sources = session_->LookupSources();
+    std::vector<std::pair<std::string, std::string>> asked;  // name, --source word
+    if (sources.musicBrainz) asked.emplace_back("MusicBrainz", "musicbrainz");
+    if (sources.cddb) asked.emplace_back("CDDB", "cddb");
+    asked.emplace_back("CD-Text", "cdtext");
+    const AlbumRecord album = session_->Album();
+    const TagBuffer tags = session_->Tags();
+    const RecordTexts texts = session_->AlbumTexts();
+    bool stored = false;
+    for (std::size_t k = 0; k < asked.size(); ++k) {
+      AlbumRecord a = album;
+      TagBuffer t = tags;
+      RecordTexts x = texts;
+      const CddbCommandResult r = LookupIn(asked[k].second, a, t, x, false);
+      out_ << (k ? "\n" : "") << "[" << asked[k].first << "]\n";
+      if (!r.ok) {
+        std::string reason = !r.failure.empty() ? r.failure
+                             : r.messages.empty() ? std::string("нет сведений о диске")
+                                                  : r.messages.back();
+        out_ << "# " << TerminalSafeText(OneLine(reason)) << "\n";
+        continue;
+      }
+      for (const auto& line : CddbCommandLines(r)) out_ << line << "\n";
+      if (!r.notice.empty()) err_ << TerminalSafeLines(r.notice) << "\n";
+      if (stored) continue;
+      session_->Album() = a;
+      session_->Tags() = t;
+      session_->AlbumTexts() = x;
+      session_->SaveCurrentAlbum();
+      stored = true;
+    }
+    if (!stored) return Fail("Сведения о диске не найдены.");
+    return 0;
   }
 
   // Prints what a lookup found, or says why it failed.
@@ -443,6 +497,14 @@ class Cli {
   }
 
   int Rip() {
+    // A disc the album database does not know is looked up first, so that
+    // the files are named from its titles; a failure is a line, not a stop.
+    if (!o_.NoLookup && env_.AutoLookup) {
+      const AutoLookupResult looked = session_->AutoLookup();
+      if (!looked.notice.empty()) err_ << TerminalSafeText(looked.notice) << "\n";
+      else if (looked.applied && o_.Verbosity > 0)
+        err_ << "Названия диска взяты из " << looked.source << ".\n";
+    }
     SettingsRecord& settings = session_->Settings();
     const AlbumRecord& album = session_->Album();
     const int tracks = session_->View().trackCount;

@@ -20,6 +20,10 @@ struct CliEnvironment {
   bool ScanSystemDrives = true;  // look at the system's optical drives too
   DeviceFolders Devices;         // where they are looked for (tests give their own)
   bool ErrIsTerminal = false;    // standard error is a terminal: live progress
+  // False: no disc is looked up by itself before a rip, whatever the
+  // settings say (the in-process test runner's default, so that a test
+  // reaches no network it did not ask for).
+  bool AutoLookup = true;
 };
 
 // Runs one command; returns the exit status (0 done, 1 failed, 2 usage,

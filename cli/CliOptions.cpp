@@ -39,7 +39,7 @@ const CommandHelp kCommands[] = {
     {"rip",
      "rip [--drive N] [--format @FORMATS|@] [--tracks LIST] [--on-the-fly]\n"
      "      [--overwrite] [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
-     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q]",
+     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q] [--no-lookup]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
      "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
      "  goes to standard error: on a terminal one updating line per track\n"
@@ -63,6 +63,11 @@ const CommandHelp kCommands[] = {
      "                    makes the exit status 1\n"
      "  --no-verify       no check\n"
      "  --accuraterip S   the AccurateRip server HOST[:PORT] for this run\n"
+     "  --no-lookup       a disc the album database does not know is not looked\n"
+     "                    up first (by default it is, unless [Lookup] Auto=0 in\n"
+     "                    sonarvex.ini: MusicBrainz, the CDDB server when one is\n"
+     "                    set, the disc's CD-Text; the first that knows it names\n"
+     "                    the files, and a failure is a line on standard error)\n"
      "  A log and a cue sheet are written beside the files (for WAV and FLAC\n"
      "  unless the settings say otherwise).\n"
      "  These change the settings for this run only (nothing is saved):\n"
@@ -77,12 +82,15 @@ const CommandHelp kCommands[] = {
      "  Looks the disc up on the CDDB server of the settings, stores the result\n"
      "  in the album database and prints artist, album and the track titles.\n"
      "  --match K       take the K-th of several matches (default 1)\n"},
-    {"lookup", "lookup [--drive N] [--source cddb|musicbrainz] [--release MBID] [--match K]",
+    {"lookup", "lookup [--drive N] [--source musicbrainz|cddb|cdtext] [--release MBID] [--match K]",
      "  Looks the disc up in MusicBrainz (by its disc identifier, then by its\n"
-     "  table of contents) or on the CDDB server, stores the result in the\n"
-     "  album database and prints artist, album and the track titles.\n"
-     "  --source S      musicbrainz (default, unless [MusicBrainz] Enabled=0 in\n"
-     "                  sonarvex.ini) or cddb\n"
+     "  table of contents), on the CDDB server or in the disc's own CD-Text,\n"
+     "  stores the result in the album database and prints artist, album and\n"
+     "  the track titles. Without --source every source is asked (MusicBrainz\n"
+     "  unless [MusicBrainz] Enabled=0 in sonarvex.ini, the CDDB server when one\n"
+     "  is set, CD-Text) and each says what it knows in a block of its own,\n"
+     "  headed by its name; the first that knows the disc is stored.\n"
+     "  --source S      musicbrainz, cddb or cdtext\n"
      "  --release MBID  MusicBrainz: take this release (default: the first; the\n"
      "                  others are listed on standard error)\n"
      "  --match K       CDDB: take the K-th of several matches (default 1)\n"},
@@ -140,7 +148,8 @@ bool Allowed(const std::string& command, const std::string& option) {
   static const std::set<std::string> kRip = {"--drive",   "--format", "--tracks",
                                              "--on-the-fly", "--overwrite", "--jobs", "--out", "--name",
                                              "--bitrate", "--vbr",    "--ogg-quality",
-                                             "--verify", "--no-verify", "--accuraterip"};
+                                             "--verify", "--no-verify", "--accuraterip",
+                                             "--no-lookup"};
   if (command == "rip") return kRip.count(option) != 0;
   if (command == "toc" || command == "offset") return option == "--drive";
   if (command == "verify") return option == "--accuraterip";
@@ -324,6 +333,9 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       if (!n) return std::nullopt;
       o.Jobs = *n;
       given.push_back(a);
+    } else if (a == "--no-lookup") {
+      o.NoLookup = true;
+      given.push_back(a);
     } else if (a == "--verify" || a == "--no-verify") {
       o.Verify = a == "--verify";
       given.push_back(a);
@@ -340,8 +352,8 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     } else if (a == "--source") {
       auto v = value(a);
       if (!v) return std::nullopt;
-      if (*v != "cddb" && *v != "musicbrainz") {
-        *error = "unknown source " + *v + " (cddb or musicbrainz)";
+      if (*v != "cddb" && *v != "musicbrainz" && *v != "cdtext") {
+        *error = "unknown source " + *v + " (musicbrainz, cddb or cdtext)";
         return std::nullopt;
       }
       o.Source = *v;

@@ -35,8 +35,10 @@ struct CliOptions {
   // --accuraterip HOST[:PORT]: the AccurateRip server for this run.
   std::string ArServer;
   int Match = 1;
-  // lookup --source cddb|musicbrainz ("" = MusicBrainz unless the settings
-  // turn it off) and --release MBID (MusicBrainz: the release to take).
+  // rip --no-lookup: a disc the album database does not know is not looked up.
+  bool NoLookup = false;
+  // lookup --source musicbrainz|cddb|cdtext ("" = every source, one block
+  // each) and --release MBID (MusicBrainz: the release to take).
   std::string Source;
   std::string Release;
   std::optional<int> Track;  // play --track N

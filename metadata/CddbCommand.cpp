@@ -59,13 +59,14 @@ CddbCommandResult RunCddbCommand(SettingsRecord& settings, AlbumRecord& album, T
   lookup.SetAlbumTexts(&albumTexts);
   lookup.SetSettingsTexts(options.settingsTexts);
   if (options.sourceFactory) lookup.SetSourceFactory(options.sourceFactory);
+  lookup.SetStore(options.store);
   result.outcome = lookup.Run();
   if (result.matches.empty() && lookup.Matches().count == 1)
     result.matches.push_back(ServerTextToUtf8(lookup.Matches().entries[0].title));
   if (result.outcome == LookupOutcome::Cancelled)
     result.messages.push_back("Нет совпадения номер " + std::to_string(options.match) + " (всего " +
                               std::to_string(lookup.Matches().count) + ").");
-  result.ok = result.outcome == LookupOutcome::Done && lookup.StoreProblem().empty();
+  result.ok = result.outcome == LookupOutcome::Done && (!options.store || lookup.StoreProblem().empty());
   if (result.outcome == LookupOutcome::Done && !result.ok)
     result.failure = "Данные о диске не сохранены в базе альбомов. " + lookup.StoreProblem();
   if (!result.ok && result.failure.empty()) {
@@ -121,6 +122,7 @@ CddbCommandResult RunMusicBrainzCommand(SettingsRecord& settings, AlbumRecord& a
   CddbCommandOptions run;
   run.toc = options.toc;
   run.albumTexts = &albumTexts;
+  run.store = options.store;
   run.sourceFactory = [&]() -> std::unique_ptr<MetadataSource> {
     auto client = std::make_unique<MusicBrainzClient>(options.server, options.limits);
     if (!options.proxy.host.empty()) client->SetProxy(options.proxy);
@@ -137,6 +139,23 @@ CddbCommandResult RunMusicBrainzCommand(SettingsRecord& settings, AlbumRecord& a
     for (std::size_t i = 0; i < found.size() && i < titles.size(); ++i)
       result.notice += "\n  " + found[i].id + "  " + titles[i];
   }
+  return result;
+}
+
+CddbCommandResult RunCdTextCommand(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
+                                   const std::string& albumFolder,
+                                   const CdTextCommandOptions& options) {
+  RecordTexts ownTexts;
+  RecordTexts& albumTexts = options.albumTexts ? *options.albumTexts : ownTexts;
+  CddbCommandOptions run;
+  run.albumTexts = &albumTexts;
+  run.store = options.store;
+  run.sourceFactory = [&]() -> std::unique_ptr<MetadataSource> {
+    return std::make_unique<CdTextSource>(options.read, album, albumTexts, tags, nullptr);
+  };
+  CddbCommandResult result = RunCddbCommand(settings, album, tags, albumFolder, run);
+  // No CD-Text is said as such, not as an empty database.
+  if (result.outcome == LookupOutcome::NoMatch) result.failure = "на диске нет CD-Text";
   return result;
 }
 

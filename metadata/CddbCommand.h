@@ -13,6 +13,7 @@
 #include "records/RecordTexts.h"
 #include "metadata/CddbClient.h"
 #include "metadata/CddbLookup.h"
+#include "metadata/CdTextSource.h"
 #include "metadata/MusicBrainzClient.h"
 #include "records/TagBuffer.h"
 
@@ -33,6 +34,8 @@ struct CddbCommandOptions {
   // Another source than the CDDB server of the settings (made once per
   // attempt); see RunMusicBrainzCommand.
   std::function<std::unique_ptr<MetadataSource>()> sourceFactory;
+  // Store what was read in the album database (false: only read it).
+  bool store = true;
 };
 
 struct CddbCommandResult {
@@ -66,10 +69,23 @@ struct MusicBrainzCommandOptions {
   HttpProxy proxy;      // host "": none
   const DiscToc* toc = nullptr;  // the disc as the drive gave it (needed)
   RecordTexts* albumTexts = nullptr;
+  bool store = true;
 };
 CddbCommandResult RunMusicBrainzCommand(SettingsRecord& settings, AlbumRecord& album,
                                         TagBuffer& tags, const std::string& albumFolder,
                                         const MusicBrainzCommandOptions& options);
+
+// The lookup in the disc's own CD-Text ("sonarvex-cli lookup --source
+// cdtext"): read is the drive's CD-Text of the disc. Stored as RunCddbCommand
+// stores.
+struct CdTextCommandOptions {
+  CdTextSource::Reader read;
+  RecordTexts* albumTexts = nullptr;
+  bool store = true;
+};
+CddbCommandResult RunCdTextCommand(SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
+                                   const std::string& albumFolder,
+                                   const CdTextCommandOptions& options);
 
 // A text from a server fit to be printed on a terminal: control characters
 // (C0, DEL and C1, escape sequences among them) each become "?".

@@ -130,8 +130,7 @@ void CddbLookup::SetDiscToc(const DiscToc& toc) {
 }
 
 LookupOutcome CddbLookup::Run() {
-  RecordTexts ownTexts;
-  RecordTexts& albumTexts = albumTexts_ ? *albumTexts_ : ownTexts;
+  RecordTexts& albumTexts = Texts();
   for (;;) {
     std::unique_ptr<MetadataSource> source =
         sourceFactory_ ? sourceFactory_() : MakeCddbSource(albumTexts);
@@ -184,7 +183,7 @@ LookupOutcome CddbLookup::Run() {
     if (!read)
       dialogs_.Message("Не получилось прочитать данные об этом диске." + ReasonText(),
                        kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
-    SaveAlbum(albumFolder_, album_, tags_, artistList_, &albumTexts, &storeProblem_);
+    if (store_) SaveAlbum(albumFolder_, album_, tags_, artistList_, &albumTexts, &storeProblem_);
     // The titles stay on screen; that they are not kept is said once.
     if (!storeProblem_.empty())
       dialogs_.Message("Данные о диске не сохранены в базе альбомов. " + storeProblem_ + ".",

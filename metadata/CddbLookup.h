@@ -85,6 +85,14 @@ class CddbLookup {
     sourceFactory_ = std::move(f);
   }
 
+  // Whether what was read is stored in the album database (the command
+  // line's survey of every source reads without storing); on by default.
+  void SetStore(bool store) { store_ = store; }
+
+  // The CDDB server of the settings as a source bound to this lookup (its
+  // matches in Matches()), for a source factory that asks it among others.
+  std::unique_ptr<MetadataSource> MakeServerSource() { return MakeCddbSource(Texts()); }
+
   LookupOutcome Run();
 
   // The matches of the last CDDB query attempt.
@@ -113,10 +121,13 @@ class CddbLookup {
   std::function<std::unique_ptr<CddbClient>(Dialogs&, CddbLimits)> clientFactory_;
   std::function<std::unique_ptr<MetadataSource>()> sourceFactory_;
   CddbQueryTable table_;
+  RecordTexts ownTexts_;  // the album texts when none were given
+  bool store_ = true;
   std::string failure_;
   std::string storeProblem_;
   // The failure reason as the line under a message, empty without one.
   std::string ReasonText() const;
+  RecordTexts& Texts() { return albumTexts_ ? *albumTexts_ : ownTexts_; }
   // The CDDB source of the settings.
   std::unique_ptr<MetadataSource> MakeCddbSource(RecordTexts& albumTexts);
 };

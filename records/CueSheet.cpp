@@ -196,6 +196,12 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
       if (w.size() >= 2 && ValidCatalog(w[1]) && sheet.catalog.empty()) sheet.catalog = w[1];
     } else if (cmd == "ISRC") {
       if (track && w.size() >= 2 && ValidIsrc(Upper(w[1]))) track->isrc = Upper(w[1]);
+    } else if (cmd == "TITLE" || cmd == "PERFORMER") {
+      if (w.size() >= 2) {
+        std::string& to = cmd == "TITLE" ? (track ? track->title : sheet.title)
+                                         : (track ? track->performer : sheet.performer);
+        if (to.empty()) to = w[1].substr(0, 1024);
+      }
     } else if (cmd == "REM") {
       int number;
       if (w.size() >= 3 && Upper(w[1]) == "SESSION" && ParseNumber(w[2], 99, &number) && number >= 1) {
@@ -203,7 +209,7 @@ std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error)
         session = number;
       }
     }
-    // TITLE, PERFORMER, SONGWRITER, CDTEXTFILE: not needed.
+    // SONGWRITER, CDTEXTFILE: not needed.
   }
   if (sheet.tracks.empty()) return fail("в CUE-файле нет треков");
   if (sheet.tracks.back().index1 < 0)

@@ -44,12 +44,14 @@ struct CueImageTrack {
   int pregap = 0;  // sectors not in the file
   int postgap = 0;
   std::string isrc;  // ISRC: 12 characters (5 of A-Z/0-9, 7 digits), "" when absent or malformed
+  std::string title, performer;  // TITLE, PERFORMER of the track, as written
 };
 
 struct CueSheet {
   std::vector<CueFile> files;
   std::vector<CueImageTrack> tracks;
   std::string catalog;  // CATALOG: 13 digits, "" when absent or malformed
+  std::string title, performer;  // TITLE, PERFORMER before the first TRACK, as written
 };
 
 // A cue sheet line's words: "quoted text" is one word (without its quotes).
@@ -57,7 +59,8 @@ std::vector<std::string> CueLineWords(std::string_view line);
 
 // Parses the text of a CUE sheet; nullopt with a reason (Russian, for the
 // user) when it cannot be used. A CATALOG or ISRC that is not a valid code is
-// left out, not an error; TITLE, PERFORMER and the like are skipped.
+// left out, not an error; TITLE and PERFORMER are kept (the disc's before the
+// first TRACK, a track's after it), SONGWRITER and the like are skipped.
 std::optional<CueSheet> ParseCueSheet(std::string_view text, std::string* error);
 
 }  // namespace sonarvex

@@ -27,6 +27,8 @@
 #include "metadata/AlbumCover.h"
 #include "metadata/AlbumDatabase.h"
 #include "metadata/CoverArtClient.h"
+#include "drive/CdText.h"
+#include "metadata/LookupSources.h"
 #include "metadata/DiscId.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
@@ -509,6 +511,45 @@ RipDiscExtras Session::ReadDiscExtrasOfCurrent() {
     const TocTrack& t = toc.tracks[row];
     if (!t.isrc.empty()) r.isrc[static_cast<int>(row)] = t.isrc;
     if (t.pregapKnown) r.pregap[static_cast<int>(row)] = t.pregapSectors;
+  }
+  return r;
+}
+
+std::optional<CdText> Session::ReadCdTextOfCurrent() {
+  if (drives_.empty() || !view_.present) return std::nullopt;
+  return ReadCdText(CurrentTransport());
+}
+
+LookupSourceOptions Session::LookupSources(std::function<void()> pump) {
+  const ProgramOptions options = Options();
+  LookupSourceOptions o;
+  o.musicBrainz = options.MusicBrainzEnabled;
+  o.musicBrainzServer = options.MusicBrainzServer;
+  if (settings_.ProxyEnabled) {
+    o.proxy.host = SettingsText(settings_, settingsTexts_, SettingsField::ProxyHost);
+    o.proxy.port = settings_.ProxyPort != 0 ? settings_.ProxyPort : 80;
+    o.proxy.user = SettingsText(settings_, settingsTexts_, SettingsField::ProxyUser);
+    o.proxy.password = SettingsText(settings_, settingsTexts_, SettingsField::ProxyPassword);
+  }
+  o.cddb = CddbServerSet(settings_, settingsTexts_);
+  o.cdText = [this] { return ReadCdTextOfCurrent(); };
+  o.toc = &view_.toc;
+  o.pump = std::move(pump);
+  return o;
+}
+
+AutoLookupResult Session::AutoLookup(AlbumView* view, std::function<void()> pump) {
+  if (!view_.present || !view_.hasAudio || view_.known || !Options().AutoLookup) return {};
+  const std::size_t before = artists_.size();
+  AutoLookupResult r = RunAutoLookup(settings_, settingsTexts_, album_, albumTexts_, tags_,
+                                     albumFolder_, &artists_, view, LookupSources(std::move(pump)));
+  if (artists_.size() != before) SortArtists();
+  if (r.applied) {
+    // The rows show the titles found; the disc counts as known from now on.
+    for (std::size_t i = 0; i < view_.rows.size(); ++i)
+      if (view_.rows[i].audio)
+        view_.rows[i].caption = TrackTitleText(album_, albumTexts_, static_cast<int>(i));
+    view_.known = true;
   }
   return r;
 }

@@ -22,6 +22,7 @@
 #include "drive/DeviceDirectory.h"
 #include "drive/DiscModel.h"
 #include "drive/TransportSetup.h"
+#include "metadata/AutoLookup.h"
 #include "records/AlbumRecord.h"
 #include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
@@ -31,8 +32,11 @@ namespace sonarvex {
 
 class IniStore;
 
+class AlbumView;
 class AspiTransport;
 struct CoverImage;
+struct CdText;
+struct LookupSourceOptions;
 class CdMixer;
 class DeviceDirectory;
 class MediaPlayer;
@@ -234,6 +238,17 @@ class Session : public ProgramFacts {
   // What the drive tells of the current disc beyond its table of contents
   // (catalogue number, ISRCs, pregaps), for the cue sheet of a rip.
   RipDiscExtras ReadDiscExtrasOfCurrent();
+  // The current disc's CD-Text from its drive; nullopt when it has none.
+  std::optional<CdText> ReadCdTextOfCurrent();
+
+  // The sources a lookup of the current disc asks, from the settings and
+  // sonarvex.ini: MusicBrainz when enabled, the CDDB server when one is set,
+  // the disc's CD-Text; the settings' proxy.
+  LookupSourceOptions LookupSources(std::function<void()> pump = {});
+  // Looks the current disc up by itself when the album database does not
+  // know it and [Lookup] Auto is on (see RunAutoLookup): the album, tags and
+  // texts are filled and stored; `view` (may be null) shows the titles.
+  AutoLookupResult AutoLookup(AlbumView* view = nullptr, std::function<void()> pump = {});
 
   // Drive `driveIndex` of the drive list, nullptr when there is none.
   const DriveEntry* DriveAt(int driveIndex) const;

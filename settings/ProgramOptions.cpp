@@ -50,6 +50,7 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   const long long size = ini.GetInt("CoverArt", "Size").value_or(kDefaultCoverArtSize);
   o.CoverArtSize = size >= 0 && size <= 10000 ? CoverArtSize(static_cast<int>(size))
                                               : kDefaultCoverArtSize;
+  o.AutoLookup = IniFlag(ini, "Lookup", "Auto", true);
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -100,6 +101,7 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
     else
       written = false;
   }
+  if (now.AutoLookup != before.AutoLookup) ini.Set("Lookup", "Auto", now.AutoLookup ? "1" : "0");
   // Offsets set or changed, and those taken away (stored as no entry).
   for (const auto& [name, samples] : now.ReadOffsets)
     if (before.ReadOffsetOf(name) != samples) written &= StoreReadOffset(ini, name, samples);

@@ -43,6 +43,10 @@ struct ProgramOptions {
   std::string CoverArtServer;
   // [CoverArt] Size: 250, 500 or 1200 pixels, 0 for the original image.
   int CoverArtSize = 500;
+  // [Lookup] Auto: whether a disc the album database does not know is looked
+  // up by itself (MusicBrainz, CDDB, CD-Text) when it is read and before a
+  // rip of the command line.
+  bool AutoLookup = true;
 
   static constexpr int kMaxRipWorkers = 64;
 

@@ -70,6 +70,7 @@ void SettingsFormModel::LoadIniOptions() {
   o.LogLossless = stored.LogLossless;
   o.LogCompressed = stored.LogCompressed;
   o.ArServer = stored.ArServer;
+  o.AutoLookup = stored.AutoLookup;
   o.ReadOffsets.clear();
   for (const std::string& drive : driveItems_)
     o.ReadOffsets.push_back(Clamp(stored.ReadOffsetOf(drive), -kMaxReadOffset, kMaxReadOffset));
@@ -81,6 +82,7 @@ void SettingsFormModel::LoadIniOptions() {
   c_.FlacLevelBox = o.FlacLevel;
   c_.ReadOffsetBox = ReadOffsetOf(c_.DeviceName);
   c_.ArServerEdit = o.ArServer;
+  c_.AutoLookupBox = o.AutoLookup;
 }
 
 void SettingsFormModel::LoadControls() {
@@ -420,7 +422,9 @@ bool SettingsFormModel::StoreIniOptions() {
   const bool logChanged =
       c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed;
   const bool serverChanged = c_.ArServerEdit != o.ArServer;
-  if (!workersChanged && !levelChanged && !offsetsChanged && !logChanged && !serverChanged)
+  const bool lookupChanged = c_.AutoLookupBox != o.AutoLookup;
+  if (!workersChanged && !levelChanged && !offsetsChanged && !logChanged && !serverChanged &&
+      !lookupChanged)
     return true;
   // Only what the dialog changed is stored; the rest stays as it is on disk.
   return program_.ChangeOptions([&](ProgramOptions& p) {
@@ -434,6 +438,7 @@ bool SettingsFormModel::StoreIniOptions() {
       p.LogCompressed = c_.RipLogCompressedBox;
     }
     if (serverChanged) p.ArServer = c_.ArServerEdit;
+    if (lookupChanged) p.AutoLookup = c_.AutoLookupBox;
   });
 }
 

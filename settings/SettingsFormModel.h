@@ -71,6 +71,7 @@ struct SettingsControls {
   // FreeDB
   std::string ServerEdit, PathEdit, ProxyEdit, PortEdit, UserEdit, PasswordEdit;
   std::string ArServerEdit;  // the AccurateRip server, "" for none
+  bool AutoLookupBox = true;  // [Lookup] Auto: look an unknown disc up when it is inserted
   // Поиск
   std::vector<std::string> ExtListBox;
   // Вид
@@ -207,6 +208,7 @@ class SettingsFormModel {
     int FlacLevel = 5;
     bool LogLossless = true, LogCompressed = false;
     std::string ArServer;
+    bool AutoLookup = true;
     std::vector<int> ReadOffsets;
   };
   IniOptions iniAtOpen_;

@@ -60,6 +60,7 @@
 #include "metadata/ui/ChoseFormChooser.h"
 #include "metadata/CddbLookup.h"
 #include "records/CoverImage.h"
+#include "metadata/LookupSources.h"
 #include "metadata/ui/TCDDBEditForm.h"
 #include "metadata/ui/TID3Form.h"
 #include "platform/Cp1251.h"
@@ -1021,10 +1022,35 @@ void TMainForm::ReadDisc(bool saveFirst) {
     UpdateCaption();
     SetControlsEnabled(view.CommandsEnabled());
   }
+  findLabel_->clear();
+  findLabel_->setToolTip(QString());
   ShowCover(false);
+  if (view.present && !view.known && context_.AutoLookup) AutoLookup();
   RecomputeSizes();
   timer1_->start();
 }
+
+void TMainForm::AutoLookup() {
+  // The commands wait while the sources are asked; the window stays alive.
+  SetControlsEnabled(false);
+  const AutoLookupResult r = session_.AutoLookup(hosts_.get(), [this] { hosts_->Pump(); });
+  SetControlsEnabled(session_.View().CommandsEnabled());
+  if (r.applied) {
+    FillArtistBox(true);
+    QSignalBlocker block(albumNameEdit_);
+    albumNameEdit_->setText(Q(AlbumText(album_, session_.AlbumTexts(), AlbumField::AlbumTitle)));
+    // A release found brings its front cover.
+    ShowCover(true);
+  }
+  // A notice in the status line, never a message box.
+  const std::string text = !r.notice.empty() ? r.notice
+                           : r.applied       ? "Названия диска взяты из " + r.source + "."
+                                             : std::string();
+  findLabel_->setText(Q(text));
+  findLabel_->setToolTip(Q(text));
+}
+
+QString TMainForm::LookupNotice() const { return findLabel_->text(); }
 
 void TMainForm::FillTrackList() {
   const DiscView& view = session_.View();
@@ -1507,6 +1533,11 @@ void TMainForm::CddbLookupCommand() {
   lookup.SetArtistList(&session_.Artists());
   lookup.SetAlbumTexts(&session_.AlbumTexts());
   lookup.SetSettingsTexts(&session_.SettingsTexts());
+  // MusicBrainz first when it is enabled, then the CDDB server (as always),
+  // then the disc's own CD-Text.
+  LookupSourceOptions sources = session_.LookupSources([this] { hosts_->Pump(); });
+  sources.cddb = true;
+  UseLookupSources(lookup, sources, album_, session_.AlbumTexts(), tags_, hosts_.get(), nullptr);
   lookup.Run();
   FillArtistBox(false);
   ShowCover(true);

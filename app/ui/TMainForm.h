@@ -47,6 +47,9 @@ class Transport;
 struct MainFormContext {
   // Called for the window's message pump (long operations); tests may replace it.
   std::function<void()> Pump;
+  // False: no disc is looked up by itself when it is read, whatever the
+  // settings say (tests that reach no network).
+  bool AutoLookup = true;
 };
 
 class TMainForm : public QMainWindow {
@@ -105,6 +108,8 @@ class TMainForm : public QMainWindow {
   void ShowMp3Config();
   void OpenTagEditor();
   void CddbLookupCommand();
+  // The notice of the last automatic lookup, as the status line shows it.
+  QString LookupNotice() const;
   void OpenAlbumEditor();
   // Stores the volume and applies it (the drive's analog output when
   // VolumeOnDrive is on).
@@ -174,6 +179,8 @@ class TMainForm : public QMainWindow {
   VolumeMode VolumeModeNow() const;
   void PlayTrack(int i);
   void SaveCurrentAlbum();
+  // Looks a disc the album database does not know up (see Session::AutoLookup).
+  void AutoLookup();
   void FillArtistBox(bool fromAlbum);
   void SetTimePanel(int track, int sector);
   void Seek(double position);

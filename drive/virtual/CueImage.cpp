@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Cp1251.h"
 #include "platform/Files.h"
 
 namespace sonarvex {
@@ -275,6 +276,22 @@ std::optional<VirtualDisc> LoadCueImage(const std::string& cuePath, std::string*
   disc.leadOutLba = layout->leadOutLba;
   disc.description = cuePath;
   disc.catalog = sheet->catalog;
+  // TITLE and PERFORMER are the disc's CD-Text, as a disc burnt from the
+  // sheet would carry them. A sheet's text is UTF-8, or code page 1251 from
+  // older programs.
+  auto utf8 = [](const std::string& t) {
+    return IsAscii(t) || IsNonAsciiUtf8(t) ? t : Cp1251ToUtf8(t);
+  };
+  disc.cdText.title = utf8(sheet->title);
+  disc.cdText.performer = utf8(sheet->performer);
+  for (const CueImageTrack& t : sheet->tracks) {
+    if (t.title.empty() && t.performer.empty()) continue;
+    CdTextTrack ct;
+    ct.number = t.number;
+    ct.title = utf8(t.title);
+    ct.performer = utf8(t.performer);
+    disc.cdText.tracks.push_back(ct);
+  }
   auto segments = layout->segments;
   disc.read = [segments, files, swap](std::int32_t lba, std::uint8_t* out) {
     for (const auto& s : segments) {

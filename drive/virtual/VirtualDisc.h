@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "drive/CdText.h"
+
 namespace sonarvex {
 
 inline constexpr int kRawSectorBytes = 2352;
@@ -46,6 +48,9 @@ struct VirtualDisc {
   std::optional<std::vector<std::uint8_t>> rawToc;
   std::string description;  // image path or a name
   std::string catalog;      // the media catalogue number (13 digits, CATALOG), or ""
+  // The disc's CD-Text (UTF-8; READ TOC format 5 answers it in packs); a
+  // disc without any answers that format with an error.
+  CdText cdText;
 
   int Sessions() const { return tracks.empty() ? 0 : tracks.back().session; }
   // The track holding an LBA, or null (gaps between sessions, lead-out).

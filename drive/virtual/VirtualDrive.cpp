@@ -572,6 +572,24 @@ void VirtualDrive::DoReadToc(const ScsiRequest& r, ScsiOutcome& out) {
   if (format == 0) format = r.cdb[9] >> 6;
   const int startTrack = r.cdb[6];
   const std::size_t alloc = Be16(r.cdb + 7);
+  if (format == 5) {
+    // CD-Text from the lead-in. A disc without it: ILLEGAL REQUEST, INVALID
+    // FIELD IN CDB, as most drives answer (some give a header alone; the
+    // program takes both for "none").
+    const auto& tracks = disc_->tracks;
+    std::vector<std::uint8_t> packs =
+        tracks.empty() ? std::vector<std::uint8_t>()
+                       : EncodeCdTextPacks(disc_->cdText, tracks.front().number, tracks.back().number);
+    if (packs.empty()) {
+      Check(out, 5, 0x24, 0x00);
+      return;
+    }
+    std::vector<std::uint8_t> answer(4, 0);
+    PutBe16(answer.data(), static_cast<std::uint32_t>(packs.size() + 2));
+    answer.insert(answer.end(), packs.begin(), packs.end());
+    Reply(r, out, answer.data(), std::min(answer.size(), alloc));
+    return;
+  }
   if (disc_->rawToc) {
     Reply(r, out, disc_->rawToc->data(), std::min(disc_->rawToc->size(), alloc));
     return;

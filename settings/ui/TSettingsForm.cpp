@@ -545,6 +545,10 @@ QWidget* TSettingsForm::BuildFreeDbPage() {
   arLabel->setBuddy(arServerEdit_);
   v->addWidget(arLabel);
   v->addWidget(arServerEdit_);
+  autoLookupBox_ = Check("AutoLookupBox", "Искать сведения о диске при вставке");
+  autoLookupBox_->setToolTip(
+      Q("Диск, которого нет в базе альбомов, ищется в MusicBrainz, на сервере CDDB и в CD-Text"));
+  v->addWidget(autoLookupBox_);
   v->addStretch(1);
   return page;
 }
@@ -688,6 +692,7 @@ void TSettingsForm::WriteWidgets() {
   userEdit_->setText(Q(c.UserEdit));
   passwordEdit_->setText(Q(c.PasswordEdit));
   arServerEdit_->setText(Q(c.ArServerEdit));
+  autoLookupBox_->setChecked(c.AutoLookupBox);
   FillExtensions();
 
   check(showPlayer_, c.ShowPlayer);
@@ -779,6 +784,7 @@ void TSettingsForm::ReadWidgets() {
   c.UserEdit = S(userEdit_->text());
   c.PasswordEdit = S(passwordEdit_->text());
   c.ArServerEdit = S(arServerEdit_->text());
+  c.AutoLookupBox = autoLookupBox_->isChecked();
   c.ShowPlayer = showPlayer_->isChecked();
   c.ShowConvert = showConvert_->isChecked();
   c.ShowFreeDB = showFreeDB_->isChecked();

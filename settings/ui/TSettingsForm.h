@@ -131,6 +131,7 @@ class TSettingsForm : public QDialog {
   // FreeDB
   QLineEdit *serverEdit_, *pathEdit_, *proxyEdit_, *portEdit_, *userEdit_, *passwordEdit_;
   QLineEdit* arServerEdit_ = nullptr;
+  QCheckBox* autoLookupBox_ = nullptr;
   // Поиск
   QListWidget* extListBox_ = nullptr;
   QLineEdit* edit1_ = nullptr;

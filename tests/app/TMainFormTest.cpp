@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <cstring>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +45,7 @@
 #include "metadata/AlbumDatabase.h"
 #include "records/CoverImage.h"
 #include "platform/Cp1251.h"
+#include "platform/IniStore.h"
 #include "platform/Files.h"
 #include "platform/ui/QtText.h"
 #include "platform/ScriptedDialogs.h"
@@ -74,6 +77,8 @@ class MainFormTest : public ::testing::Test {
     context_.Xdg = xdg_.get();
     context_.ProgramPath = folder_ + "sonarvex";
     context_.ScanSystemDrives = false;
+    // No disc is looked up by itself (no network) unless a test asks.
+    window_.AutoLookup = false;
   }
   void TearDown() override {
     std::string why;
@@ -215,6 +220,68 @@ TEST_F(MainFormTest, SettingsSetOnTheCommandLineWhileTheWindowRunsAreKept) {
   next.LoadActiveProfile();
   EXPECT_EQ(SettingsText(next.Settings(), next.SettingsTexts(), SettingsField::OutputFolder),
             folder_ + "cli-music/Папка/");
+}
+
+// A disc the album database does not know is looked up when it is read:
+// with MusicBrainz unreachable its CD-Text fills the album and artist boxes
+// and the rows, the unreachable server is said in the status line and no
+// message box stops anything; the album is stored. With the option off the
+// boxes stay empty.
+TEST_F(MainFormTest, AnInsertedDiscIsFilledFromItsCdTextWithoutAMessageBox) {
+  MakeDirectories(folder_ + "setting");
+  WriteFileAtomically(folder_ + "titled.bin", std::string(3 * 150 * 2352, '\0'));
+  WriteFileAtomically(
+      folder_ + "titled.cue",
+      "PERFORMER \"The Band\"\nTITLE \"Café Album\"\nFILE \"titled.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    TITLE \"Première\"\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    TITLE \"Second\"\n    INDEX 01 00:02:00\n");
+  WriteFileAtomically(folder_ + "setting/vdrives.lst", folder_ + "titled.cue\n");
+  {
+    // A port nothing listens on: the connection is refused at once.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    ::close(fd);
+    IniStore ini(folder_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("MusicBrainz", "Server", "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    ini.Set("Lookup", "Auto", "0");
+    ASSERT_TRUE(ini.Save());
+  }
+  window_.AutoLookup = true;
+  {
+    // The option off: nothing is looked up.
+    Session session(context_);
+    TMainForm form(session, window_);
+    ASSERT_TRUE(form.DiscPresent());
+    EXPECT_EQ(form.findChild<QLineEdit*>("AlbumNameEdit")->text(), QString());
+    EXPECT_EQ(form.TrackList()->topLevelItem(0)->text(0).toStdString(), "Track1");
+    EXPECT_EQ(form.LookupNotice(), QString());
+    form.close();
+  }
+  {
+    IniStore ini(folder_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("Lookup", "Auto", "1");
+    ASSERT_TRUE(ini.Save());
+  }
+  Session session(context_);
+  TMainForm form(session, window_);
+  ASSERT_TRUE(form.DiscPresent());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(form.findChild<QLineEdit*>("AlbumNameEdit")->text(), QString::fromUtf8("Café Album"));
+  EXPECT_EQ(form.findChild<QComboBox*>("GroupEdit")->currentText(), QString::fromUtf8("The Band"));
+  EXPECT_EQ(form.TrackList()->topLevelItem(0)->text(0), QString::fromUtf8("Première"));
+  EXPECT_EQ(form.TrackList()->topLevelItem(1)->text(0), QString::fromUtf8("Second"));
+  const std::string notice = form.LookupNotice().toStdString();
+  EXPECT_NE(notice.find("Названия диска взяты из CD-Text (MusicBrainz: "), std::string::npos) << notice;
+  EXPECT_NE(notice.find("127.0.0.1"), std::string::npos) << notice;
+  EXPECT_TRUE(FileExists(session.AlbumFolder() + AlbumFileName(form.Album().DiscId)));
+  form.close();
 }
 
 // The demo disc in a software drive declared in setting/vdrives.lst.

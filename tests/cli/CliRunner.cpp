@@ -14,12 +14,13 @@
 namespace sonarvex::test {
 
 int RunCliIn(const std::string& folder, const std::vector<std::string>& args, std::ostringstream& out,
-             std::ostringstream& err) {
+             std::ostringstream& err, bool autoLookup) {
   out.str("");
   err.str("");
   CliEnvironment env;
   env.ExecutableFolder = folder;
   env.ScanSystemDrives = false;
+  env.AutoLookup = autoLookup;
   return RunCli(args, out, err, env);
 }
 

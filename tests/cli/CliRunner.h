@@ -16,9 +16,11 @@
 namespace sonarvex::test {
 
 // RunCli as the tests run it: `folder` is the program's folder and no system
-// drive is looked at. out and err are emptied first.
+// drive is looked at. out and err are emptied first. No disc is looked up by
+// itself before a rip unless autoLookup (then the settings and --no-lookup
+// decide, as in the program).
 int RunCliIn(const std::string& folder, const std::vector<std::string>& args, std::ostringstream& out,
-             std::ostringstream& err);
+             std::ostringstream& err, bool autoLookup = false);
 
 // A first profile: output into outputFolder, names "N - title" without artist
 // or album folders.

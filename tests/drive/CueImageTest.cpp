@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "drive/AudioReading.h"
+#include "drive/CdText.h"
 #include "drive/DiscModel.h"
 #include "drive/DriveCommands.h"
 #include "drive/virtual/CueImage.h"
@@ -12,6 +13,7 @@
 #include "drive/virtual/VirtualDriveList.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
+#include "tests/drive/CdTextBuilder.h"
 #include "tests/drive/DriveRig.h"
 
 namespace sonarvex {
@@ -224,6 +226,74 @@ TEST_F(CueImage, FlagsGiveTheControlNibble) {
   EXPECT_TRUE(layout->tracks[0].Audio());
   EXPECT_TRUE(layout->tracks[1].Audio());
   EXPECT_FALSE(layout->tracks[2].Audio());
+}
+
+// A sheet's TITLE and PERFORMER lines are the disc's CD-Text: the software
+// drive answers READ TOC format 5 with the packs a disc burnt from the sheet
+// carries, on both transports.
+TEST_F(CueImage, TitleAndPerformerLinesAreTheDiscsCdText) {
+  Write("a.bin", std::string(2352u * 300, '\0'));
+  const std::string cue = Write(
+      "a.cue",
+      "PERFORMER \"Orchestre de Chambre\"\nTITLE \"Les Chansons d'été\"\n"
+      "FILE \"a.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    TITLE \"Première\"\n    PERFORMER \"Soliste\"\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    TITLE \"A title long enough to run over two packs\"\n"
+      "    PERFORMER \"Soliste\"\n    INDEX 01 00:01:00\n"
+      "  TRACK 03 AUDIO\n    TITLE \"Зима\"\n    INDEX 01 00:02:00\n");
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  rig.aspi.Unload();
+  rig.aspi.Load();
+  rig.aspi.Enumerate();
+  for (TransportKind kind : {TransportKind::Spti, TransportKind::Aspi}) {
+    Transport& t = rig.Get(kind);
+    // The packs as the drive gives them carry CRCs of the standard's kind.
+    std::vector<std::uint8_t> answer(kCdTextAnswerLength, 0xEE);
+    ASSERT_TRUE(t.Succeeded(t.Execute(cdb::ReadCdText(), answer.data())));
+    const std::size_t length = (answer[0] << 8 | answer[1]) + 2u;
+    ASSERT_GT(length, 4u);
+    ASSERT_EQ((length - 4) % 18, 0u);
+    for (std::size_t at = 4; at < length; at += 18)
+      EXPECT_EQ(test::BitwisePackCrc(&answer[at], 16), answer[at + 16] << 8 | answer[at + 17]);
+    EXPECT_EQ(answer[length], 0xEE);  // nothing beyond the answer
+
+    const auto text = ReadCdText(t);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->title, "Les Chansons d'été");
+    EXPECT_EQ(text->performer, "Orchestre de Chambre");
+    ASSERT_TRUE(text->Track(1) && text->Track(2) && text->Track(3));
+    EXPECT_EQ(text->Track(1)->title, "Première");
+    EXPECT_EQ(text->Track(2)->title, "A title long enough to run over two packs");
+    EXPECT_EQ(text->Track(2)->performer, "Soliste");
+    // ISO 8859-1 has no Cyrillic letters: a disc shows "?" for each.
+    EXPECT_EQ(text->Track(3)->title, "????");
+    EXPECT_EQ(text->Track(3)->performer, "");
+  }
+}
+
+TEST_F(CueImage, ASheetWithoutTitlesHasNoCdText) {
+  Write("a.bin", std::string(2352u * 300, '\0'));
+  const std::string cue =
+      Write("a.cue", "FILE \"a.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  std::string error;
+  auto drive = VirtualDrive::FromCueImage(cue, &error);
+  ASSERT_TRUE(drive->HasDisc()) << error;
+  DriveRig rig;
+  rig.directory.AddVirtual(drive);
+  Transport& t = rig.Get(TransportKind::Spti);
+  std::vector<std::uint8_t> answer(kCdTextAnswerLength, 0);
+  // ILLEGAL REQUEST, INVALID FIELD IN CDB, as drives answer for such a disc.
+  EXPECT_FALSE(t.Succeeded(t.Execute(cdb::ReadCdText(), answer.data())));
+  EXPECT_EQ(SenseKey(t.LastSense().data()), 5);
+  EXPECT_EQ(t.LastSense()[12], 0x24);
+  EXPECT_FALSE(ReadCdText(t));
+  // The table of contents is read as before.
+  std::uint8_t toc[kTocLength] = {};
+  EXPECT_TRUE(t.Succeeded(ReadTOC(t, toc)));
 }
 
 TEST_F(CueImage, MissingOrShortBinFile) {

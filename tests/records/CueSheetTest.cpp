@@ -41,6 +41,23 @@ TEST(CueSheet, TracksIndexesGapsFlagsAndSessions) {
   EXPECT_EQ(t[3].sectorSize, 2048);
 }
 
+TEST(CueSheet, TitleAndPerformerOfTheDiscAndOfEachTrack) {
+  std::string error;
+  auto sheet = ParseCueSheet(
+      "REM GENRE Rock\nPERFORMER \"The Band\"\nTITLE \"The Album\"\n"
+      "FILE \"a.bin\" BINARY\n"
+      "  TRACK 01 AUDIO\n    TITLE \"One\"\n    PERFORMER Solo\n    INDEX 01 00:00:00\n"
+      "  TRACK 02 AUDIO\n    SONGWRITER \"Somebody\"\n    INDEX 01 00:12:00\n    TITLE Two\n",
+      &error);
+  ASSERT_TRUE(sheet) << error;
+  EXPECT_EQ(sheet->title, "The Album");
+  EXPECT_EQ(sheet->performer, "The Band");
+  EXPECT_EQ(sheet->tracks[0].title, "One");
+  EXPECT_EQ(sheet->tracks[0].performer, "Solo");
+  EXPECT_EQ(sheet->tracks[1].title, "Two");
+  EXPECT_EQ(sheet->tracks[1].performer, "");
+}
+
 TEST(CueSheet, LineNumbersCountCrLfAsOneLineEnd) {
   std::string error;
   EXPECT_FALSE(ParseCueSheet("FILE \"a.bin\" BINARY\r\n TRACK 01 AUDIO\r\n INDEX 01 00:99:00\r\n", &error));

@@ -35,6 +35,7 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::map<int, int> readOffsets;
   bool logLossless = true, logCompressed = false;
   std::string arServer;
+  bool autoLookup = true;
   bool iniWritable = true;  // false: every setter fails as an unwritable file does
 
   // Recorded.
@@ -77,6 +78,7 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
     o.LogLossless = logLossless;
     o.LogCompressed = logCompressed;
     o.ArServer = arServer;
+    o.AutoLookup = autoLookup;
     for (const auto& [drive, samples] : readOffsets)
       if (drive >= 0 && drive < static_cast<int>(drives.size()))
         o.ReadOffsets[drives[static_cast<std::size_t>(drive)]] = samples;
@@ -129,6 +131,13 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
       iniCalls.push_back("ArServer=" + now.ArServer);
       if (iniWritable)
         arServer = now.ArServer;
+      else
+        stored = false;
+    }
+    if (now.AutoLookup != before.AutoLookup) {
+      iniCalls.push_back(std::string("AutoLookup=") + (now.AutoLookup ? "1" : "0"));
+      if (iniWritable)
+        autoLookup = now.AutoLookup;
       else
         stored = false;
     }

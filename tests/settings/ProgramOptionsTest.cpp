@@ -37,6 +37,7 @@ TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) 
   EXPECT_TRUE(none.LogLossless);
   EXPECT_FALSE(none.LogCompressed);
   EXPECT_EQ(none.ArServer, "");
+  EXPECT_TRUE(none.AutoLookup);
   EXPECT_TRUE(none.ReadOffsets.empty());
   EXPECT_EQ(none.ReadOffsetOf(kDrives[0]), 0);
 
@@ -46,6 +47,7 @@ TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) 
   now.LogLossless = false;
   now.LogCompressed = true;
   now.ArServer = "ar.lan:8080";
+  now.AutoLookup = false;
   now.ReadOffsets[kDrives[0]] = 30;
   now.ReadOffsets[kDrives[1]] = -1164;
   IniStore ini = Loaded();
@@ -59,6 +61,7 @@ TEST_F(ProgramOptionsTest, AMissingFileGivesTheDefaultsAndAWrittenOneReadsBack) 
   EXPECT_TRUE(back.LogCompressed);
   EXPECT_TRUE(back.LogFor(false));
   EXPECT_EQ(back.ArServer, "ar.lan:8080");
+  EXPECT_FALSE(back.AutoLookup);
   EXPECT_EQ(back.ReadOffsetOf(kDrives[0]), 30);
   EXPECT_EQ(back.ReadOffsetOf(kDrives[1]), -1164);
   // Only the drives asked about are read.

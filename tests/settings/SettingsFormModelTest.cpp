@@ -550,6 +550,26 @@ TEST_F(ModelTest, SearchExtensionsAndAfterCloseSteps) {
   EXPECT_EQ(std::memcmp(&m->LiveBeforeOk(), &before, sizeof before), 0);
 }
 
+// The check box of the automatic lookup is [Lookup] Auto, stored on OK when
+// changed.
+TEST_F(ModelTest, AutoLookupBoxIsTheLookupOptionOfTheIniStore) {
+  {
+    auto m = Open();
+    EXPECT_TRUE(m->Controls().AutoLookupBox);
+    ASSERT_TRUE(m->Ok());
+  }
+  EXPECT_TRUE(host_.iniCalls.empty());
+  {
+    auto m = Open();
+    m->Controls().AutoLookupBox = false;
+    ASSERT_TRUE(m->Ok());
+  }
+  EXPECT_EQ(host_.iniCalls, (std::vector<std::string>{"AutoLookup=0"}));
+  EXPECT_FALSE(host_.autoLookup);
+  auto m = Open();
+  EXPECT_FALSE(m->Controls().AutoLookupBox);
+}
+
 // The options of the INI store: shown from the facts, stored on OK when
 // changed, never on cancel.
 TEST_F(ModelTest, IniOptionsShownAndStoredOnOkOnlyWhenChanged) {
