@@ -504,6 +504,11 @@ class Cli {
       if (!looked.notice.empty()) err_ << TerminalSafeText(looked.notice) << "\n";
       else if (looked.applied && o_.Verbosity > 0)
         err_ << "Названия диска взяты из " << looked.source << ".\n";
+      // The first of several was taken: how another one is chosen.
+      if (looked.applied && looked.matches.size() > 1)
+        err_ << (looked.source == "MusicBrainz"
+                     ? "Другой релиз выбирается командой lookup --release MBID (список: lookup --source musicbrainz).\n"
+                     : "Другое совпадение выбирается командой lookup --source cddb --match K.\n");
     }
     SettingsRecord& settings = session_->Settings();
     const AlbumRecord& album = session_->Album();

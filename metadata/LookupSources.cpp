@@ -111,9 +111,23 @@ class QuietDialogs : public WindowlessDialogs {
   std::vector<std::string> messages;
 };
 
-class FirstChooser : public MatchChooser {
+// Puts several entries to the given chooser (none: the first is taken),
+// unless the user has given titles meanwhile: then none is taken.
+class AutoChooser : public MatchChooser {
  public:
-  int Choose(const std::vector<std::string>&) override { return 0; }
+  AutoChooser(MatchChooser* chooser, std::function<bool()> typed)
+      : chooser_(chooser), typed_(std::move(typed)) {}
+  int Choose(const std::vector<std::string>& titles) override {
+    offered = titles;
+    picked = typed_() ? -1 : chooser_ ? chooser_->Choose(titles) : 0;
+    return picked;
+  }
+  std::vector<std::string> offered;
+  int picked = 0;  // one entry is taken without a question
+
+ private:
+  MatchChooser* chooser_;
+  std::function<bool()> typed_;
 };
 
 // The titles of the disc as they stand: album, artist and every row's.
@@ -129,40 +143,57 @@ std::vector<std::string> Titles(const AlbumRecord& album, const RecordTexts& tex
 AutoLookupResult RunAutoLookup(SettingsRecord& settings, const RecordTexts& settingsTexts,
                                AlbumRecord& album, RecordTexts& albumTexts, TagBuffer& tags,
                                const std::string& albumFolder, std::vector<std::string>* artists,
-                               AlbumView* view, const LookupSourceOptions& options) {
+                               AlbumView* view, const LookupSourceOptions& options,
+                               MatchChooser* userChooser) {
   AutoLookupResult result;
   result.attempted = true;
   QuietDialogs dialogs;
-  FirstChooser chooser;
+  // The titles before the lookup: while the network is waited for, the user
+  // may give their own, which the answer does not replace.
+  const std::vector<std::string> before = Titles(album, albumTexts);
+  bool typed = false;
+  const auto titlesTyped = [&] {
+    if (Titles(album, albumTexts) != before) typed = true;
+    return typed;
+  };
+  AutoChooser chooser(userChooser, titlesTyped);
   CddbLookup lookup(settings, album, tags, dialogs, chooser, view, albumFolder);
   if (options.pump) lookup.SetPump(options.pump);
   if (options.toc) lookup.SetDiscToc(*options.toc);
   lookup.SetArtistList(artists);
   lookup.SetAlbumTexts(&albumTexts);
   lookup.SetSettingsTexts(&settingsTexts);
-  // The titles before the lookup: while the network is waited for, the user
-  // may give their own, which the answer does not replace.
-  const std::vector<std::string> before = Titles(album, albumTexts);
-  bool typed = false;
   LookupSourceOptions o = options;
   o.applyGuard = [&]() -> std::string {
-    if (Titles(album, albumTexts) == before) return {};
-    typed = true;
-    return "названия диска уже введены";
+    return titlesTyped() ? "названия диска уже введены" : std::string();
   };
   LookupReport report;
   UseLookupSources(lookup, o, album, albumTexts, tags, view, &report);
   const LookupOutcome outcome = lookup.Run();
   result.source = report.answered;
+  result.matches = chooser.offered;
   if (typed) return result;
   switch (outcome) {
-    case LookupOutcome::Done:
+    case LookupOutcome::Done: {
       result.applied = true;
-      if (!lookup.StoreProblem().empty())
+      result.chosen = chooser.picked;
+      if (!lookup.StoreProblem().empty()) {
         result.notice = "Данные о диске не сохранены в базе альбомов. " + lookup.StoreProblem() + ".";
-      else if (!report.failedBefore.empty())
+        break;
+      }
+      if (!report.failedBefore.empty())
         // A source that could not be asked is said even when another knew the disc.
         result.notice = "Названия диска взяты из " + report.answered + " (" + report.failedBefore + ").";
+      // The first of several taken without a question is said too.
+      if (!userChooser && result.matches.size() > 1) {
+        if (result.notice.empty()) result.notice = "Названия диска взяты из " + report.answered + ".";
+        result.notice += " Найдено совпадений: " + std::to_string(result.matches.size()) +
+                         ", взято первое: " + result.matches.front() + ".";
+      }
+      break;
+    }
+    case LookupOutcome::Cancelled:
+      result.notice = "Выбор отменён: названия диска не изменены.";
       break;
     case LookupOutcome::ReadFailed:
       result.notice = "Не получилось прочитать данные об этом диске (" + report.answered + ": " +

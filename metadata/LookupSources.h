@@ -90,14 +90,17 @@ void UseLookupSources(CddbLookup& lookup, const LookupSourceOptions& options, Al
 bool CddbServerSet(const SettingsRecord& settings, const RecordTexts& settingsTexts);
 
 // The automatic lookup of the current disc, which the album database does
-// not know: asks the sources without a question or a chooser (the first
-// entry is taken), applies and stores what the first that answers says. A
-// failure is a notice, never a message box. Titles the user gave meanwhile
-// (while the network was waited for) are never overwritten: then nothing is
-// applied.
+// not know: asks the sources without a message box, applies and stores what
+// the first that answers says. Several entries are put to `chooser` (the
+// window's choice window); without one the first is taken and the notice
+// says so (the command line). A chooser that gives no valid entry leaves the
+// disc as it was, nothing stored. A failure is a notice, never a message
+// box. Titles the user gave meanwhile (while the network was waited for) are
+// never overwritten: then nothing is asked or applied.
 AutoLookupResult RunAutoLookup(SettingsRecord& settings, const RecordTexts& settingsTexts,
                                AlbumRecord& album, RecordTexts& albumTexts, TagBuffer& tags,
                                const std::string& albumFolder, std::vector<std::string>* artists,
-                               AlbumView* view, const LookupSourceOptions& options);
+                               AlbumView* view, const LookupSourceOptions& options,
+                               MatchChooser* chooser = nullptr);
 
 }  // namespace sonarvex

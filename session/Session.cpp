@@ -538,11 +538,13 @@ LookupSourceOptions Session::LookupSources(std::function<void()> pump) {
   return o;
 }
 
-AutoLookupResult Session::AutoLookup(AlbumView* view, std::function<void()> pump) {
+AutoLookupResult Session::AutoLookup(AlbumView* view, std::function<void()> pump,
+                                     MatchChooser* chooser) {
   if (!view_.present || !view_.hasAudio || view_.known || !Options().AutoLookup) return {};
   const std::size_t before = artists_.size();
   AutoLookupResult r = RunAutoLookup(settings_, settingsTexts_, album_, albumTexts_, tags_,
-                                     albumFolder_, &artists_, view, LookupSources(std::move(pump)));
+                                     albumFolder_, &artists_, view, LookupSources(std::move(pump)),
+                                     chooser);
   if (artists_.size() != before) SortArtists();
   if (r.applied) {
     // The rows show the titles found; the disc counts as known from now on.

@@ -37,6 +37,7 @@ class AspiTransport;
 struct CoverImage;
 struct CdText;
 struct LookupSourceOptions;
+class MatchChooser;
 class CdMixer;
 class DeviceDirectory;
 class MediaPlayer;
@@ -248,7 +249,9 @@ class Session : public ProgramFacts {
   // Looks the current disc up by itself when the album database does not
   // know it and [Lookup] Auto is on (see RunAutoLookup): the album, tags and
   // texts are filled and stored; `view` (may be null) shows the titles.
-  AutoLookupResult AutoLookup(AlbumView* view = nullptr, std::function<void()> pump = {});
+  // chooser (may be null: the first is taken) picks one of several entries.
+  AutoLookupResult AutoLookup(AlbumView* view = nullptr, std::function<void()> pump = {},
+                              MatchChooser* chooser = nullptr);
 
   // Drive `driveIndex` of the drive list, nullptr when there is none.
   const DriveEntry* DriveAt(int driveIndex) const;

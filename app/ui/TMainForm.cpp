@@ -1033,7 +1033,10 @@ void TMainForm::ReadDisc(bool saveFirst) {
 void TMainForm::AutoLookup() {
   // The commands wait while the sources are asked; the window stays alive.
   SetControlsEnabled(false);
-  const AutoLookupResult r = session_.AutoLookup(hosts_.get(), [this] { hosts_->Pump(); });
+  // Several releases are put to the user as the lookup command puts them.
+  ChoseFormChooser chooser(this, FormColors{settings_.WindowColor, settings_.EditColor});
+  const AutoLookupResult r =
+      session_.AutoLookup(hosts_.get(), [this] { hosts_->Pump(); }, &chooser);
   SetControlsEnabled(session_.View().CommandsEnabled());
   if (r.applied) {
     FillArtistBox(true);

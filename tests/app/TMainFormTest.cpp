@@ -23,10 +23,13 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include "LoopbackServer.h"
+#include "MusicBrainzTesting.h"
 #include "cli/CliCommands.h"
 #include "app/MainFormRules.h"
 #include "playback/ui/PositionBar.h"
@@ -43,6 +46,7 @@
 #include "drive/virtual/VirtualDrive.h"
 #include "metadata/AlbumCover.h"
 #include "metadata/AlbumDatabase.h"
+#include "metadata/ui/TChoseForm.h"
 #include "records/CoverImage.h"
 #include "platform/Cp1251.h"
 #include "platform/IniStore.h"
@@ -360,6 +364,79 @@ TEST_F(MainFormDiscTest, ShowsTheCoverOfTheDiscsReleaseBesideTheAlbumBox) {
   session.SaveCurrentAlbum();
   form.ReadDisc(false);
   EXPECT_TRUE(cover->isHidden());
+  form.close();
+}
+
+// A disc the album database does not know, which MusicBrainz (on loopback)
+// knows in two releases: the window puts both to the user in the choice
+// window, as its lookup command does, and applies the one chosen (the
+// second); one release is applied without a question. No message box.
+TEST_F(MainFormDiscTest, SeveralReleasesOfAnInsertedDiscArePutToTheUser) {
+  // The first has no four-track medium: taking it unasked names nothing.
+  std::string releases = test::MusicBrainzData("release.json") + "," +
+                         test::MusicBrainzData("release_multidisc.json");
+  std::mutex answerLock;
+  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+    std::lock_guard<std::mutex> lock(answerLock);
+    if (request.find("GET /ws/2/discid/") == 0)
+      c.Send(test::JsonResponse(200, test::DiscIdAnswer(releases)));
+    else
+      c.Send(test::JsonResponse(404, test::kNotFoundBody));
+  });
+  {
+    IniStore ini(folder_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("MusicBrainz", "Server", "http://127.0.0.1:" + std::to_string(server.Port()));
+    ini.Set("CoverArt", "Enabled", "0");
+    ASSERT_TRUE(ini.Save());
+  }
+  window_.AutoLookup = true;
+  // Answers the choice window when it shows: what it lists is kept, the
+  // second entry chosen.
+  int asked = 0;
+  QStringList shown;
+  QTimer poll;
+  poll.setInterval(5);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* chooser = qobject_cast<TChoseForm*>(QApplication::activeModalWidget());
+    if (!chooser || !chooser->isVisible()) return;
+    ++asked;
+    shown.clear();
+    for (int i = 0; i < chooser->ComboBox1()->count(); ++i) shown << chooser->ComboBox1()->itemText(i);
+    chooser->ComboBox1()->setCurrentIndex(1);
+    QTest::keyClick(chooser, Qt::Key_Return);
+  });
+  poll.start();
+  std::string albums;
+  {
+    Session session(context_);
+    TMainForm form(session, window_);
+    albums = session.AlbumFolder();
+    ASSERT_TRUE(form.DiscPresent());
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_TRUE(shown[0].contains(QString::fromUtf8("The Dark Side of the Moon"))) << shown[0].toStdString();
+    EXPECT_TRUE(shown[1].contains(QString::fromUtf8("ケアレス"))) << shown[1].toStdString();
+    EXPECT_EQ(form.findChild<QLineEdit*>("AlbumNameEdit")->text(), QString::fromUtf8("ケアレス"));
+    EXPECT_EQ(form.TrackList()->topLevelItem(1)->text(0), QString::fromUtf8("Bye-Bye Butterfly"));
+    EXPECT_EQ(form.LookupNotice(), QString::fromUtf8("Названия диска взяты из MusicBrainz."));
+    const std::string* release = session.AlbumTexts().Find("MusicBrainzAlbumId");
+    EXPECT_EQ(release ? *release : "", "6c4f766f-3351-4c10-a53d-b119452c27b2");
+    EXPECT_TRUE(FileExists(albums + AlbumFileName(form.Album().DiscId)));
+    form.close();
+  }
+
+  // The disc forgotten, and one release: applied without a question.
+  std::filesystem::remove_all(albums);
+  {
+    std::lock_guard<std::mutex> lock(answerLock);
+    releases = test::MusicBrainzData("release_multidisc.json");
+  }
+  Session session(context_);
+  TMainForm form(session, window_);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(form.TrackList()->topLevelItem(1)->text(0), QString::fromUtf8("Bye-Bye Butterfly"));
+  EXPECT_EQ(form.LookupNotice(), QString::fromUtf8("Названия диска взяты из MusicBrainz."));
   form.close();
 }
 

@@ -183,6 +183,164 @@ TEST_F(CliLookup, ARipOfAnUnknownDiscIsNamedFromTheMusicBrainzRelease) {
   EXPECT_EQ(Music(), names);
 }
 
+bool Have(const char* program) {
+  int status = -1;
+  test::CaptureOutput({"/bin/sh", "-c", std::string("command -v ") + program}, false, &status);
+  return status == 0;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);)
+    if (l == line) return true;
+  return false;
+}
+
+// The whole way on the command line: a disc of ten tracks that no album
+// knows, MusicBrainz on loopback answering the recorded release of ten
+// tracks (The Dark Side of the Moon), the Cover Art Archive on loopback
+// sending a small JPEG by way of a redirect. Ripped to FLAC, MP3 and Ogg,
+// each into a folder of its own: the files are named from the release's
+// titles; read back by metaflac, vorbiscomment and mutagen-inspect they
+// carry the title, the artist, the album, the release's and the
+// recording's identifiers, the disc number and the front cover; cover.jpg
+// lies beside them.
+TEST_F(CliLookup, ARipToFlacMp3AndOggCarriesTheReleaseAndItsCover) {
+  if (!Have("metaflac")) GTEST_SKIP() << "metaflac is not installed (Debian package flac)";
+  if (!Have("vorbiscomment")) GTEST_SKIP() << "vorbiscomment is not installed (vorbis-tools)";
+  if (!Have("mutagen-inspect")) GTEST_SKIP() << "mutagen-inspect is not installed (python3-mutagen)";
+  const auto jpeg = ReadFileBytes(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/cover/small.jpg");
+  ASSERT_TRUE(jpeg);
+  const std::string release = "b84ee12a-09ef-421b-82de-0441a926375b";
+  LoopbackServer musicBrainz([](const std::string& request, Conn& c) {
+    if (request.find("GET /ws/2/discid/") == 0)
+      c.Send(test::JsonResponse(200, test::DiscIdAnswer(test::MusicBrainzData("release.json"))));
+    else
+      c.Send(test::JsonResponse(404, test::kNotFoundBody));
+  });
+  LoopbackServer coverArt([&](const std::string& request, Conn& c) {
+    if (request.rfind("GET /release/" + release + "/front", 0) == 0) {
+      c.Send("HTTP/1.1 307 Temporary Redirect\r\nLocation: /images/front.jpg\r\n"
+             "Content-Length: 0\r\nConnection: close\r\n\r\n");
+    } else if (request.rfind("GET /images/front.jpg ", 0) == 0) {
+      c.Send("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+             std::to_string(jpeg->size()) + "\r\nConnection: close\r\n\r\n" + *jpeg);
+    } else {
+      c.Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    }
+  });
+  SetMusicBrainz("http://127.0.0.1:" + std::to_string(musicBrainz.Port()));
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("CoverArt", "Server", "http://127.0.0.1:" + std::to_string(coverArt.Port()));
+    ASSERT_TRUE(ini.Save());
+  }
+  // Ten audio tracks of two seconds, no CD-Text.
+  WriteFileAtomically(home_ + "ten.bin", std::string(10 * 150 * 2352, '\0'));
+  std::string cue = "FILE \"ten.bin\" BINARY\n";
+  for (int k = 0; k < 10; ++k) {
+    char line[64];
+    std::snprintf(line, sizeof line, "  TRACK %02d AUDIO\n    INDEX 01 00:%02d:00\n", k + 1, 2 * k);
+    cue += line;
+  }
+  WriteFileAtomically(home_ + "ten.cue", cue);
+
+  const std::string flac = home_ + "music/flac/", mp3 = home_ + "music/mp3/", ogg = home_ + "music/ogg/";
+  ASSERT_EQ(Run(home_ + "ten.cue", {"rip", "--format", "flac", "--out", flac}), 0) << err_.str();
+  EXPECT_EQ(musicBrainz.Requests().size(), 1u);
+  // The disc is known now: the other rips take the titles from the album database.
+  ASSERT_EQ(Run(home_ + "ten.cue", {"rip", "--format", "mp3", "--out", mp3}), 0) << err_.str();
+  ASSERT_EQ(Run(home_ + "ten.cue", {"rip", "--format", "ogg", "--out", ogg}), 0) << err_.str();
+  EXPECT_EQ(musicBrainz.Requests().size(), 1u);
+
+  for (const std::string& folder : {flac, mp3, ogg}) {
+    const auto beside = ReadFileBytes(folder + "cover.jpg");
+    EXPECT_TRUE(beside && *beside == *jpeg) << folder;
+  }
+  // Three of the tracks with their recordings.
+  const struct {
+    int row;
+    const char* title;
+    const char* recording;
+  } tracks[] = {{0, "Speak to Me", "bef3fddb-5aca-49f5-b2fd-d56a23268d63"},
+                {3, "Time", "41959321-f2bb-4580-aa19-16248fe665d3"},
+                {9, "Eclipse", "76341a6e-bac9-4ab3-9d9a-3cf1c9ceac80"}};
+  for (const auto& t : tracks) {
+    const std::string name = std::to_string(t.row) + " - " + t.title;
+    const std::string title = t.title, recording = t.recording;
+    SCOPED_TRACE(name);
+
+    // FLAC: its Vorbis comments and a PICTURE block holding the JPEG.
+    const std::string f = flac + name + ".flac";
+    ASSERT_TRUE(FileExists(f));
+    const std::string tags = test::CaptureOutput({"metaflac", "--export-tags-to=-", f}, true);
+    EXPECT_TRUE(HasLine(tags, "TITLE=" + title)) << tags;
+    EXPECT_TRUE(HasLine(tags, "ARTIST=Pink Floyd")) << tags;
+    EXPECT_TRUE(HasLine(tags, "ALBUM=The Dark Side of the Moon")) << tags;
+    EXPECT_TRUE(HasLine(tags, "MUSICBRAINZ_ALBUMID=" + release)) << tags;
+    EXPECT_TRUE(HasLine(tags, "MUSICBRAINZ_TRACKID=" + recording)) << tags;
+    EXPECT_TRUE(HasLine(tags, "DISCNUMBER=1")) << tags;
+    const std::string blocks =
+        test::CaptureOutput({"metaflac", "--list", "--block-type=PICTURE", f}, true);
+    EXPECT_NE(blocks.find("type: 3 (Cover (front))"), std::string::npos) << blocks;
+    EXPECT_NE(blocks.find("MIME type: image/jpeg"), std::string::npos) << blocks;
+    const std::string exported = home_ + "exported.jpg";
+    std::filesystem::remove(exported);
+    test::CaptureOutput({"metaflac", "--export-picture-to=" + exported, f}, true);
+    const auto picture = ReadFileBytes(exported);
+    EXPECT_TRUE(picture && *picture == *jpeg);
+
+    // Ogg Vorbis: the same comments and METADATA_BLOCK_PICTURE.
+    const std::string o = ogg + name + ".ogg";
+    ASSERT_TRUE(FileExists(o));
+    const std::string comments = test::CaptureOutput({"vorbiscomment", "-l", o}, true);
+    EXPECT_TRUE(HasLine(comments, "TITLE=" + title)) << comments;
+    EXPECT_TRUE(HasLine(comments, "ARTIST=Pink Floyd")) << comments;
+    EXPECT_TRUE(HasLine(comments, "ALBUM=The Dark Side of the Moon")) << comments;
+    EXPECT_TRUE(HasLine(comments, "MUSICBRAINZ_ALBUMID=" + release)) << comments;
+    EXPECT_TRUE(HasLine(comments, "MUSICBRAINZ_TRACKID=" + recording)) << comments;
+    EXPECT_TRUE(HasLine(comments, "DISCNUMBER=1")) << comments;
+    EXPECT_NE(comments.find("\nMETADATA_BLOCK_PICTURE="), std::string::npos) << comments;
+
+    // MP3: ID3v2 frames as mutagen reads them, the cover an APIC frame.
+    const std::string m = mp3 + name + ".mp3";
+    ASSERT_TRUE(FileExists(m));
+    const std::string frames = test::CaptureOutput({"mutagen-inspect", m}, true);
+    EXPECT_TRUE(HasLine(frames, "TIT2=" + title)) << frames;
+    EXPECT_TRUE(HasLine(frames, "TPE1=Pink Floyd")) << frames;
+    EXPECT_TRUE(HasLine(frames, "TALB=The Dark Side of the Moon")) << frames;
+    EXPECT_TRUE(HasLine(frames, "TXXX=MusicBrainz Album Id=" + release)) << frames;
+    EXPECT_TRUE(HasLine(frames, "UFID=http://musicbrainz.org=b'" + recording + "'")) << frames;
+    EXPECT_TRUE(HasLine(frames, "TPOS=1/1")) << frames;
+    EXPECT_NE(frames.find("\nAPIC="), std::string::npos) << frames;
+    EXPECT_NE(frames.find("image/jpeg, " + std::to_string(jpeg->size()) + " bytes"), std::string::npos)
+        << frames;
+  }
+}
+
+// Several releases: the command line takes the first without a question and
+// says so, with how another one is chosen.
+TEST_F(CliLookup, ARipOfADiscOfSeveralReleasesTakesTheFirstAndSaysSo) {
+  LoopbackServer server([](const std::string& request, Conn& c) {
+    if (request.find("GET /ws/2/discid/") == 0)
+      c.Send(test::JsonResponse(200, test::DiscIdAnswer(test::MusicBrainzData("release_multidisc.json") +
+                                                        "," + test::MusicBrainzData("release.json"))));
+    else
+      c.Send(test::JsonResponse(404, test::kNotFoundBody));
+  });
+  SetMusicBrainz("http://127.0.0.1:" + std::to_string(server.Port()));
+  ASSERT_EQ(Run(demo_, {"rip", "--format", "wav"}), 0) << err_.str();
+  const auto names = Music();
+  ASSERT_EQ(names.size(), 4u);
+  EXPECT_EQ(names[1], "1 - Bye-Bye Butterfly.wav");
+  const std::string err = err_.str();
+  EXPECT_NE(err.find("Названия диска взяты из MusicBrainz. Найдено совпадений: 2, взято первое: ケアレス"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("lookup --release MBID"), std::string::npos) << err;
+}
+
 // A server that is down or answers garbage, and no CD-Text: a line naming
 // the server and the cause; the files keep their default names.
 TEST_F(CliLookup, AServerDownOrAnsweringGarbageIsALineAndTheRipGoesOn) {

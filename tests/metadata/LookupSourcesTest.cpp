@@ -108,8 +108,9 @@ class LookupSources : public ::testing::Test {
     o.toc = &toc;
     return o;
   }
-  AutoLookupResult Auto(const LookupSourceOptions& o) {
-    return RunAutoLookup(settings, settingsTexts, album, texts, tags, folder, nullptr, nullptr, o);
+  AutoLookupResult Auto(const LookupSourceOptions& o, MatchChooser* chooser = nullptr) {
+    return RunAutoLookup(settings, settingsTexts, album, texts, tags, folder, nullptr, nullptr, o,
+                         chooser);
   }
   bool Stored() {
     AlbumRecord again{};
@@ -227,6 +228,90 @@ TEST_F(LookupSources, TitlesTypedMeanwhileAreKept) {
   EXPECT_EQ(r.notice, "");
   EXPECT_EQ(AlbumText(album, texts, AlbumField::AlbumTitle), "Typed by the user");
   EXPECT_EQ(TrackTitleText(album, texts, 0), "Track1");
+}
+
+// A chooser that records what it was shown and answers as told.
+struct ScriptedChooser : MatchChooser {
+  int answer = 0;
+  int asked = 0;
+  std::vector<std::string> shown;
+  int Choose(const std::vector<std::string>& titles) override {
+    ++asked;
+    shown = titles;
+    return answer;
+  }
+};
+
+// Several releases: a chooser is asked with every one and its choice
+// applied; a cancelled choice leaves the disc as it was, nothing stored;
+// without a chooser (the command line) the first is taken and the notice
+// says so; titles typed while the network was waited for mean no question.
+TEST_F(LookupSources, SeveralReleasesArePutToTheChooser) {
+  // The first has no four-track medium; the second is the disc's.
+  std::string first = test::MusicBrainzData("release.json");
+  std::string second = test::MusicBrainzData("release_multidisc.json");
+  int holdMs = 0;
+  LoopbackServer server([&](const std::string& request, Conn& c) {
+    if (holdMs) c.Wait(holdMs);
+    if (request.find("GET /ws/2/discid/") == 0)
+      c.Send(test::JsonResponse(200, test::DiscIdAnswer(first + "," + second)));
+    else
+      c.Send(test::JsonResponse(404, test::kNotFoundBody));
+  });
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port());
+
+  ScriptedChooser chooser;
+  chooser.answer = -1;
+  AutoLookupResult r = Auto(Sources(url), &chooser);
+  EXPECT_EQ(chooser.asked, 1);
+  ASSERT_EQ(chooser.shown.size(), 2u);
+  EXPECT_NE(chooser.shown[0].find("The Dark Side of the Moon"), std::string::npos) << chooser.shown[0];
+  EXPECT_NE(chooser.shown[1].find("ケアレス"), std::string::npos) << chooser.shown[1];
+  EXPECT_FALSE(r.applied);
+  EXPECT_EQ(r.chosen, -1);
+  EXPECT_EQ(r.notice, "Выбор отменён: названия диска не изменены.");
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Track2");
+  EXPECT_EQ(cdTextReads, 0);
+  EXPECT_FALSE(Stored());
+
+  chooser.answer = 1;
+  r = Auto(Sources(url), &chooser);
+  EXPECT_EQ(chooser.asked, 2);
+  EXPECT_TRUE(r.applied);
+  EXPECT_EQ(r.chosen, 1);
+  EXPECT_EQ(r.notice, "");
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Bye-Bye Butterfly");
+  EXPECT_TRUE(Stored());
+
+  // The command line: no chooser, the first is taken and said.
+  album = AlbumRecord{};
+  texts.Clear();
+  tags.Clear();
+  FillTracksFromToc(toc, album, false);
+  album.DiscId = SignedDiscId(CddbDiscId(toc));
+  std::swap(first, second);
+  r = Auto(Sources(url));
+  EXPECT_TRUE(r.applied);
+  EXPECT_EQ(r.chosen, 0);
+  EXPECT_EQ(r.matches.size(), 2u);
+  EXPECT_EQ(r.notice.rfind("Названия диска взяты из MusicBrainz. Найдено совпадений: 2, взято первое: ", 0), 0u)
+      << r.notice;
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Bye-Bye Butterfly");
+
+  // Titles typed while the answer was waited for: no question, nothing applied.
+  album = AlbumRecord{};
+  texts.Clear();
+  tags.Clear();
+  FillTracksFromToc(toc, album, false);
+  holdMs = 300;
+  LookupSourceOptions o = Sources(url);
+  o.pump = [&] { SetAlbumText(album, texts, AlbumField::AlbumTitle, "Typed by the user"); };
+  r = Auto(o, &chooser);
+  EXPECT_EQ(chooser.asked, 2);
+  EXPECT_FALSE(r.applied);
+  EXPECT_EQ(r.notice, "");
+  EXPECT_EQ(AlbumText(album, texts, AlbumField::AlbumTitle), "Typed by the user");
+  EXPECT_EQ(TrackTitleText(album, texts, 1), "Track2");
 }
 
 // The sources one after the other: the first that knows the disc answers;
