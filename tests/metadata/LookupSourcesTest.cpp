@@ -139,7 +139,8 @@ TEST_F(LookupSources, CdTextNamesTheAlbumTheTracksAndTheirPerformers) {
   EXPECT_EQ(tags.GetTags(3, 4).Get(TagField::Artist), "Guest");
   EXPECT_EQ(tags.GetTags(3, 4).Get(TagField::TrackNumber), "4");
   EXPECT_EQ(tags.GetTags(0, 4).Get(TagField::Album), "Café Album");
-  const std::string* isrc = tags.GetTags(0, 4).Texts.Find("Isrc");
+  const TrackTags first = tags.GetTags(0, 4);
+  const std::string* isrc = first.Texts.Find("Isrc");
   ASSERT_TRUE(isrc);
   EXPECT_EQ(*isrc, "GBAYE0000001");
   // Stored with the full texts beside the record.

@@ -213,7 +213,7 @@ TEST_F(SessionTest, ARipOfAReleaseCarriesItsCoverAndGoesOnWithoutOne) {
       EXPECT_EQ(ReadFileBytes(picture).value_or(""), jpg) << host.done[0];
     }
   }
-  const CoverImage* shown = session.CurrentCover(false).get();
+  const std::shared_ptr<const CoverImage> shown = session.CurrentCover(false);
   ASSERT_TRUE(shown);
   EXPECT_EQ(shown->width, 40u);
 
