@@ -804,7 +804,7 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
   const TagStyle tagStyle = FormatFor(kind_).tags;
   if (replayGain_ && (tagStyle == TagStyle::VorbisComments || tagStyle == TagStyle::Id3v2)) {
     auto& m = meters_[i];
-    m = std::make_unique<LoudnessMeter>();
+    m = std::make_shared<LoudnessMeter>();
     if (m->Valid()) meter = m.get();
   }
   if (watcher_) {

@@ -347,7 +347,7 @@ class RipPipeline {
   // tracks finished under their final names with the gain the encoder
   // applied to their audio (normalisation).
   bool replayGain_ = false;
-  std::map<int, std::unique_ptr<LoudnessMeter>> meters_;
+  std::map<int, std::shared_ptr<LoudnessMeter>> meters_;
   struct CopiedFile {
     std::string path;
     double gain = 1.0;
