@@ -196,6 +196,12 @@ void PictureFrame(Bytes& out, const CoverImage& cover) {
 
 }  // namespace
 
+Bytes Id3v2UserTextFrame(std::string_view description, std::string_view text) {
+  Bytes out;
+  UserTextFrame(out, description, text);
+  return out;
+}
+
 Bytes FlacPictureBlock(const CoverImage& cover) {
   Bytes b;
   AppendBe32(b, 3);  // front cover

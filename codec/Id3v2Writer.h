@@ -39,6 +39,10 @@ long WriteId3v2(const TrackTagRecord& tag, std::FILE* out);
 std::vector<unsigned char> BuildId3v2(const TrackTags& tag, const CoverImage* cover = nullptr);
 std::vector<unsigned char> BuildId3v2(const TrackTagRecord& tag);
 
+// One TXXX frame (user-defined text) with its 10-byte frame header:
+// encoding 0 for ASCII, else UTF-16 with a byte order mark.
+std::vector<unsigned char> Id3v2UserTextFrame(std::string_view description, std::string_view text);
+
 // A FLAC picture block's content for a front cover (picture type 3): the
 // MIME type, an empty description, width, height, depth, no palette, the
 // image; all numbers 32-bit big-endian.

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -19,7 +20,10 @@
 #include <vector>
 
 #include "rip/OutputNaming.h"
+#include "codec/FileTagUpdate.h"
 #include "codec/FormatRegistry.h"
+#include "codec/ReplayGain.h"
+#include "codec/SampleOps.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
 #include "platform/Dialogs.h"
@@ -91,6 +95,8 @@ RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Di
       compress_(settings.CompressOutput != 0) {
   if (!tempFolder_.empty() && tempFolder_.back() != '/') tempFolder_ += '/';
 }
+
+RipPipeline::~RipPipeline() = default;
 
 bool RipPipeline::CheckFreeSpace(std::uint64_t needed, const std::string& folder) {
   auto free = FreeBytes(folder);
@@ -793,6 +799,14 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
   const std::uint32_t chunk = settings_.SectorsPerRead ? settings_.SectorsPerRead : kChunkDefault;
   std::vector<std::uint8_t> buffer(static_cast<std::size_t>(chunk) * kBytesPerSector);
   const bool onTheFly = job.onTheFly;
+  // The loudness of what the writer gets, measured as it is read.
+  LoudnessMeter* meter = nullptr;
+  const TagStyle tagStyle = FormatFor(kind_).tags;
+  if (replayGain_ && (tagStyle == TagStyle::VorbisComments || tagStyle == TagStyle::Id3v2)) {
+    auto& m = meters_[i];
+    m = std::make_shared<LoudnessMeter>();
+    if (m->Valid()) meter = m.get();
+  }
   if (watcher_) {
     const std::uint32_t whole = static_cast<std::uint32_t>(album_.Tracks[i].StartSector);
     const std::uint32_t wholeEnd = static_cast<std::uint32_t>(album_.Tracks[i + 1].StartSector);
@@ -880,6 +894,7 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
       CheckChunk(buffer.data(), count, start);
     const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
     if (watcher_) watcher_->TrackAudio(i, buffer.data(), bytes);
+    if (meter) meter->Add(buffer.data(), bytes);
     if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
     if (stream) {
       // The worker's failure (a full disk) is told by the pool.
@@ -935,6 +950,18 @@ RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
     return TrackResult::Failed;
   }
   job.partialLock.Release();
+  if (replayGain_) {
+    CopiedFile& copied = copiedFiles_[i];
+    copied.path = job.out;
+    // A file compressed from the temporary WAV file was normalised on the way.
+    copied.gain = 1.0;
+    if (job.compress && !job.onTheFly && settings_.NormalizeEnabled) {
+      const double g = ComputeNormalizeGain(
+          static_cast<std::int16_t>(std::clamp(job.peak, 0, 32767)), settings_.NormLowThreshold,
+          settings_.NormHighThreshold, settings_.NormLowTarget, settings_.NormHighTarget);
+      if (g > 0) copied.gain = g;
+    }
+  }
   host_.SetRowStatus(i, "Скопирован");
   TrackOver(i);
   host_.SetRowImage(i, 2);
@@ -1183,6 +1210,11 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
     return;
   }
   if (compressionCancelled_) outcome_ = Outcome::Cancelled;
+  if (!WriteReplayGain()) {
+    host_.SetState(WindowState::Idle);
+    FinishGrab(false);
+    return;
+  }
   ReportUnreadable();
   FinishGrab(true);
 }
@@ -1215,6 +1247,8 @@ void RipPipeline::CopyTracks() {
   tempsInUse_.clear();
   unreadableRows_.clear();
   unreadableSectors_.clear();
+  meters_.clear();
+  copiedFiles_.clear();
   std::vector<int> rows;
   for (int i = 0, n = TrackRows(); i < n; ++i)
     if (host_.RowTicked(i) && album_.Tracks[i].AudioFlag) rows.push_back(i);
@@ -1251,8 +1285,54 @@ void RipPipeline::CopyTracks() {
       return;
     }
   }
+  if (!WriteReplayGain()) {
+    host_.SetState(WindowState::Idle);
+    FinishGrab(false);
+    return;
+  }
   ReportUnreadable();
   FinishGrab(true);
+}
+
+bool RipPipeline::WriteReplayGain() {
+  if (!replayGain_ || copiedFiles_.empty()) return true;
+  const TagStyle style = FormatFor(kind_).tags;
+  if (style != TagStyle::VorbisComments && style != TagStyle::Id3v2) return true;
+  // The album is every track this grab copied, measured together.
+  std::vector<const LoudnessMeter*> album;
+  double albumPeak = 0;
+  for (const auto& [row, copied] : copiedFiles_) {
+    const auto m = meters_.find(row);
+    if (m == meters_.end() || !m->second->Valid()) continue;
+    album.push_back(m->second.get());
+    albumPeak = std::max(albumPeak, m->second->Peak() * copied.gain);
+  }
+  // Normalised tracks each had their own gain: the album is measured as read.
+  const std::optional<double> albumLoudness = AlbumLoudness(album);
+  for (const auto& [row, copied] : copiedFiles_) {
+    const auto m = meters_.find(row);
+    // The gain belongs to the audio: written whether or not the track's
+    // tags are on (a disc without titles has them off).
+    if (m == meters_.end() || !m->second->Valid()) continue;
+    const double gainDb = 20 * std::log10(copied.gain);
+    ReplayGainValues v;
+    if (const auto loudness = m->second->Loudness()) v.trackGain = ReplayGainFor(*loudness) - gainDb;
+    v.trackPeak = m->second->Peak() * copied.gain;
+    v.album = true;
+    if (albumLoudness) v.albumGain = ReplayGainFor(*albumLoudness) - gainDb;
+    v.albumPeak = albumPeak;
+    const TagPairs tags = ReplayGainTags(v);
+    if (tags.empty()) continue;
+    const WriteResult r = style == TagStyle::Id3v2 ? SetId3v2UserTexts(copied.path, tags)
+                          : kind_ == OutputKind::Flac ? SetFlacComments(copied.path, tags)
+                                                      : SetOggComments(copied.path, tags);
+    if (!r) {
+      host_.SetRowStatus(row, "Ошибка");
+      Fail(r.message);
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace sonarvex

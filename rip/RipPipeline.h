@@ -25,6 +25,7 @@
 namespace sonarvex {
 
 class Dialogs;
+class LoudnessMeter;
 class PowerControl;
 
 // What the loop needs of the window (or the command line).
@@ -173,6 +174,7 @@ class RipPipeline {
   RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Dialogs& dialogs,
               SettingsRecord& settings, AlbumRecord& album, TagBuffer& tags,
               std::string tempFolder);
+  ~RipPipeline();
   // The full texts of the album and of the settings (names and folders in
   // every script); without them the records' own texts.
   void SetTexts(const RecordTexts* albumTexts, const RecordTexts* settingsTexts) {
@@ -183,6 +185,11 @@ class RipPipeline {
   // The options of the output formats kept outside the settings record and
   // the disc's tags, for the encoders of the next grabs.
   void SetFormatOptions(FormatOptions options) { formatOptions_ = std::move(options); }
+
+  // Whether the grabs measure the tracks' loudness as they are read and,
+  // when every track is done, write their ReplayGain (track and album gain
+  // and peak) into the files. Formats without tags, and WMA, get none.
+  void SetReplayGain(bool on) { replayGain_ = on; }
 
   void SetPowerControl(PowerControl* power) { power_ = power; }
   void SetWatcher(RipWatcher* watcher) { watcher_ = watcher; }
@@ -283,6 +290,10 @@ class RipPipeline {
   bool RenameIntoPlace(TrackJob& job);
   // The rows that can hold tracks of the album.
   int TrackRows();
+  // After the last track: the ReplayGain of each copied track and of all of
+  // them together into their files. False when a file could not take them
+  // (the user has been told).
+  bool WriteReplayGain();
   void Fail(const std::string& text, bool stopEncoders = true);
   void FinishGrab(bool normalEnd);
 
@@ -332,6 +343,16 @@ class RipPipeline {
   bool compressionCancelled_ = false;
   std::set<std::string> shownPoolMessages_;
   std::vector<std::string> deferredFolders_;
+  // ReplayGain: the loudness of the tracks read in this grab, and the
+  // tracks finished under their final names with the gain the encoder
+  // applied to their audio (normalisation).
+  bool replayGain_ = false;
+  std::map<int, std::shared_ptr<LoudnessMeter>> meters_;
+  struct CopiedFile {
+    std::string path;
+    double gain = 1.0;
+  };
+  std::map<int, CopiedFile> copiedFiles_;
 };
 
 }  // namespace sonarvex

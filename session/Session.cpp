@@ -430,6 +430,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetTexts(&albumTexts_, &settingsTexts_);
   rip.SetExistingFiles(choices.existing);
   rip.SetFormatOptions(std::move(formatOptions));
+  rip.SetReplayGain(options.ReplayGainFor(FormatFor(GrabKind(sender, settings_)).lossless));
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.

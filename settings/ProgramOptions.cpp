@@ -51,6 +51,8 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.CoverArtSize = size >= 0 && size <= 10000 ? CoverArtSize(static_cast<int>(size))
                                               : kDefaultCoverArtSize;
   o.AutoLookup = IniFlag(ini, "Lookup", "Auto", true);
+  if (const auto rg = ini.Get("ReplayGain", "Enabled"); rg && !rg->empty() && *rg != "auto")
+    o.ReplayGain = IniFlag(ini, "ReplayGain", "Enabled", false);
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -102,6 +104,8 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
       written = false;
   }
   if (now.AutoLookup != before.AutoLookup) ini.Set("Lookup", "Auto", now.AutoLookup ? "1" : "0");
+  if (now.ReplayGain != before.ReplayGain)
+    ini.Set("ReplayGain", "Enabled", !now.ReplayGain ? "auto" : *now.ReplayGain ? "1" : "0");
   // Offsets set or changed, and those taken away (stored as no entry).
   for (const auto& [name, samples] : now.ReadOffsets)
     if (before.ReadOffsetOf(name) != samples) written &= StoreReadOffset(ini, name, samples);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,12 @@ struct ProgramOptions {
   // rip of the command line.
   bool AutoLookup = true;
 
+  // [ReplayGain] Enabled: "1" puts the ReplayGain of the tracks and the
+  // album into every rip to a format with tags, "0" into none; missing (or
+  // "auto"): lossless rips only (FLAC), lossy files keep their tags as
+  // they were unless the user asks.
+  std::optional<bool> ReplayGain;
+
   static constexpr int kMaxRipWorkers = 64;
 
   int ReadOffsetOf(const std::string& driveName) const;
@@ -57,6 +64,8 @@ struct ProgramOptions {
   }
   // Whether a rip to a lossless or compressed format leaves a log.
   bool LogFor(bool lossless) const { return lossless ? LogLossless : LogCompressed; }
+  // Whether a rip to a lossless or lossy format writes its ReplayGain.
+  bool ReplayGainFor(bool lossless) const { return ReplayGain.value_or(lossless); }
 };
 
 // The options in ini; the read offsets of the drives named.

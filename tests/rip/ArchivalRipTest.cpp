@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -33,6 +35,7 @@
 #include "drive/virtual/VirtualDrive.h"
 #include "recording/Compilation.h"
 #include "codec/FlacReader.h"
+#include "codec/FlacWriter.h"
 #include "platform/ScriptedDialogs.h"
 #include "tests/cli/CliRunner.h"
 
@@ -679,6 +682,156 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
       << *cue;
   EXPECT_NE(cue->find("FILE \"05 Five.flac\" WAVE\n  TRACK 05 AUDIO\n    TITLE \"Five\"\n"), std::string::npos)
       << *cue;
+}
+
+// A disc of tracks of a tone with noise, each at its own level (amplitude
+// of 16-bit samples), with nothing else in the image.
+NoiseImage MakeLevelsImage(const std::string& folder, const std::string& name,
+                           const std::vector<std::int32_t>& lengths,
+                           const std::vector<double>& amplitudes) {
+  NoiseImage image;
+  for (std::int32_t n : lengths) {
+    image.starts.push_back(image.end);
+    image.end += n;
+  }
+  image.audio.resize(static_cast<std::size_t>(image.end) * kSector);
+  std::uint32_t x = 99;
+  for (std::size_t t = 0; t < lengths.size(); ++t) {
+    const std::size_t from = static_cast<std::size_t>(image.starts[t]) * 588;
+    const std::size_t to = from + static_cast<std::size_t>(lengths[t]) * 588;
+    for (std::size_t f = from; f < to; ++f) {
+      for (int c = 0; c < 2; ++c) {
+        x = x * 1664525u + 1013904223u;
+        const double tone = std::sin(2 * M_PI * (c ? 660 : 440) * static_cast<double>(f) / 44100);
+        const double noise = (static_cast<int>((x >> 16) % 2001) - 1000) / 4000.0;
+        const auto v = static_cast<std::int16_t>(
+            std::clamp(amplitudes[t] * (tone + noise), -32768.0, 32767.0));
+        image.audio[f * 4 + 2 * c] = static_cast<char>(v & 0xFF);
+        image.audio[f * 4 + 2 * c + 1] = static_cast<char>((v >> 8) & 0xFF);
+      }
+    }
+  }
+  EXPECT_TRUE(WriteFileAtomically(folder + name + ".bin", image.audio));
+  std::string cue = "FILE \"" + name + ".bin\" BINARY\n";
+  for (std::size_t i = 0; i < lengths.size(); ++i) {
+    char number[24];
+    std::snprintf(number, sizeof number, "%02zu", i + 1);
+    cue += std::string("  TRACK ") + number + " AUDIO\n    INDEX 01 " + CueTimeOf(image.starts[i]) + "\n";
+  }
+  image.cue = folder + name + ".cue";
+  EXPECT_TRUE(WriteFileAtomically(image.cue, cue));
+  return image;
+}
+
+// The integrated loudness (LUFS) ffmpeg's EBU R 128 meter gives raw CD audio.
+double FfmpegLoudness(const std::string& folder, const std::string& pcm) {
+  const std::string raw = folder + "loudness.raw";
+  EXPECT_TRUE(WriteFileAtomically(raw, pcm));
+  const std::string out = test::CaptureOutput({FindInPath("ffmpeg"), "-hide_banner", "-nostats", "-f",
+                                               "s16le", "-ar", "44100", "-ac", "2", "-i", raw, "-af",
+                                               "ebur128", "-f", "null", "-"},
+                                              true, nullptr);
+  const auto summary = out.rfind("Integrated loudness:");
+  const auto i = summary == std::string::npos ? summary : out.find("I:", summary);
+  EXPECT_NE(i, std::string::npos) << out;
+  return i == std::string::npos ? 0 : std::strtod(out.c_str() + i + 2, nullptr);
+}
+
+// The value of NAME=VALUE in a list of tags, one a line ("" when missing).
+std::string TagValue(const std::string& tags, const std::string& name) {
+  const auto at = tags.find(name + "=");
+  if (at == std::string::npos) return {};
+  const auto from = at + name.size() + 1;
+  return tags.substr(from, tags.find('\n', from) - from);
+}
+
+// The largest absolute sample of raw CD audio, full scale 1.
+double SamplePeak(const std::string& pcm) {
+  int peak = 0;
+  for (std::size_t k = 0; k + 1 < pcm.size(); k += 2)
+    peak = std::max(peak, std::abs(static_cast<int>(static_cast<std::int16_t>(
+                              static_cast<std::uint8_t>(pcm[k]) | static_cast<std::uint8_t>(pcm[k + 1]) << 8))));
+  return peak / 32768.0;
+}
+
+// ReplayGain of a FLAC rip, on by default for lossless output (the disc
+// has no titles: the files get it all the same): each
+// track's gain agrees with ffmpeg's meter on the track's audio, the album's
+// with it on the tracks' audio together, and the peaks are the sample peaks.
+TEST_F(ArchivalRipTest, AFlacRipCarriesTrackAndAlbumReplayGainAsFfmpegMeasuresIt) {
+  if (!FlacWriter().Available()) GTEST_SKIP() << kFlacLibraryName << " cannot be loaded";
+  if (FindInPath("ffmpeg").empty() || FindInPath("metaflac").empty())
+    GTEST_SKIP() << "ffmpeg or metaflac is not installed";
+  const NoiseImage image = MakeLevelsImage(home_ + "images/", "levels", {2250, 1500}, {3000, 12000});
+  const double album = FfmpegLoudness(home_, image.audio);
+  for (const char* jobs : {"1", "2"}) {
+    SCOPED_TRACE(std::string("workers: ") + jobs);
+    ClearMusic();
+    ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--jobs", jobs, "--no-verify"}), 0)
+        << err_.str();
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 2u) << out_.str();
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(rows[i].size(), 2u);
+      const std::string tags = Capture({FindInPath("metaflac"), "--export-tags-to=-", rows[i][1]});
+      const std::string trackGain = TagValue(tags, "REPLAYGAIN_TRACK_GAIN");
+      ASSERT_FALSE(trackGain.empty()) << tags;
+      EXPECT_EQ(trackGain.substr(trackGain.size() - 3), " dB");
+      EXPECT_NEAR(std::strtod(trackGain.c_str(), nullptr),
+                  -18 - FfmpegLoudness(home_, image.Track(i)), 0.1)
+          << tags;
+      EXPECT_NEAR(std::strtod(TagValue(tags, "REPLAYGAIN_ALBUM_GAIN").c_str(), nullptr), -18 - album,
+                  0.1)
+          << tags;
+      char peak[32];
+      std::snprintf(peak, sizeof peak, "%.6f", SamplePeak(image.Track(i)));
+      EXPECT_EQ(TagValue(tags, "REPLAYGAIN_TRACK_PEAK"), peak) << tags;
+      std::snprintf(peak, sizeof peak, "%.6f", SamplePeak(image.audio));
+      EXPECT_EQ(TagValue(tags, "REPLAYGAIN_ALBUM_PEAK"), peak) << tags;
+      if (const std::string flac = FindInPath("flac"); !flac.empty()) {
+        int status = -1;
+        Capture({flac, "-t", "-s", rows[i][1]}, &status);
+        EXPECT_EQ(status, 0);
+      }
+    }
+  }
+}
+
+// Lossy rips leave ReplayGain out unless [ReplayGain] Enabled asks for it;
+// then MP3 files carry it as TXXX frames and Ogg files as comments. Enabled=0
+// leaves it out of FLAC rips too.
+TEST_F(ArchivalRipTest, ReplayGainOfLossyRipsOnlyWhenAskedFor) {
+  if (FindInPath("ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+  const NoiseImage image = MakeLevelsImage(home_ + "images/", "lossy", {800, 600}, {4000, 9000});
+  auto probeTags = [&](const std::string& file) {
+    return Capture({FindInPath("ffprobe"), "-v", "error", "-show_entries", "format_tags:stream_tags",
+                    "-of", "default=noprint_wrappers=1", file});
+  };
+  for (const char* format : {"mp3", "ogg", "flac"}) {
+    for (const char* setting : {"", "1", "0"}) {
+      SCOPED_TRACE(std::string(format) + ", Enabled=" + setting);
+      if (std::string(format) == "flac" && !FlacWriter().Available()) continue;
+      WriteFileAtomically(home_ + "setting/sonarvex.ini",
+                          *setting ? std::string("[ReplayGain]\nEnabled=") + setting + "\n" : "");
+      ClearMusic();
+      ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", format, "--no-verify"}), 0) << err_.str();
+      const auto rows = Rows();
+      ASSERT_EQ(rows.size(), 2u) << out_.str();
+      const bool expected = std::string(setting) == "1" ||
+                            (std::string(setting).empty() && std::string(format) == "flac");
+      for (int i = 0; i < 2; ++i) {
+        std::string tags = probeTags(rows[i][1]);
+        for (char& c : tags) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string gain = TagValue(tags, "TAG:REPLAYGAIN_TRACK_GAIN");
+        EXPECT_EQ(!gain.empty(), expected) << tags;
+        EXPECT_EQ(!TagValue(tags, "TAG:REPLAYGAIN_ALBUM_GAIN").empty(), expected) << tags;
+        if (expected && !FindInPath("ffmpeg").empty()) {
+          EXPECT_NEAR(std::strtod(gain.c_str(), nullptr), -18 - FfmpegLoudness(home_, image.Track(i)),
+                      0.1);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

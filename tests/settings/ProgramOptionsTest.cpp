@@ -180,5 +180,28 @@ TEST_F(ProgramOptionsTest, CoverArtIsOnWithItsDefaultsAndOnlyTheArchivesSizesAre
   EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).CoverArtSize, 500);
 }
 
+// [ReplayGain] Enabled: unset (or "auto") is by format, lossless only;
+// "1" and "0" hold for every format; written back as the user set it.
+TEST_F(ProgramOptionsTest, ReplayGainIsForLosslessRipsUnlessSet) {
+  const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_FALSE(none.ReplayGain.has_value());
+  EXPECT_TRUE(none.ReplayGainFor(true));
+  EXPECT_FALSE(none.ReplayGainFor(false));
+  for (const std::optional<bool> value : {std::optional<bool>(true), std::optional<bool>(false),
+                                          std::optional<bool>()}) {
+    ProgramOptions now = ReadProgramOptions(Loaded(), kDrives);
+    const ProgramOptions before = now;
+    now.ReplayGain = value;
+    IniStore ini = Loaded();
+    ASSERT_TRUE(WriteProgramOptions(ini, before, now));
+    ASSERT_TRUE(ini.Save());
+    const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+    EXPECT_EQ(back.ReplayGain, value);
+    EXPECT_EQ(back.ReplayGainFor(false), value.value_or(false));
+    EXPECT_EQ(back.ReplayGainFor(true), value.value_or(true));
+  }
+  EXPECT_EQ(Loaded().Get("ReplayGain", "Enabled").value_or(""), "auto");
+}
+
 }  // namespace
 }  // namespace sonarvex
