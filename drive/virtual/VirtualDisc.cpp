@@ -37,7 +37,7 @@ void SyntheticDataSector(std::int32_t lba, std::uint8_t* out) {
   for (int i = 0; i < 2048; ++i) out[16 + i] = static_cast<std::uint8_t>((lba + i) & 0xFF);
 }
 
-VirtualDisc BuildDisc(const std::vector<TrackSpec>& layout, std::int32_t firstLba) {
+VirtualDisc BuildDisc(const std::vector<TrackLayout>& layout, std::int32_t firstLba) {
   VirtualDisc disc;
   std::int32_t lba = firstLba;
   int session = layout.empty() ? 1 : layout.front().session;
@@ -74,8 +74,8 @@ VirtualDisc BuildDisc(const std::vector<TrackSpec>& layout, std::int32_t firstLb
 }
 
 VirtualDisc BuildAudioDisc(const std::vector<std::int32_t>& trackSectors) {
-  std::vector<TrackSpec> layout;
-  for (auto n : trackSectors) layout.push_back(TrackSpec{n, 0, 1});
+  std::vector<TrackLayout> layout;
+  for (auto n : trackSectors) layout.push_back(TrackLayout{n, 0, 1});
   return BuildDisc(layout);
 }
 

@@ -64,7 +64,7 @@ void SyntheticAudioSector(std::int32_t lba, std::uint8_t* out);
 // derived from the LBA, zero EDC/ECC.
 void SyntheticDataSector(std::int32_t lba, std::uint8_t* out);
 
-struct TrackSpec {
+struct TrackLayout {
   std::int32_t sectors = 0;
   std::uint8_t control = 0;
   int session = 1;
@@ -72,7 +72,7 @@ struct TrackSpec {
 // A disc built in code: tracks laid out from LBA `firstLba` on, a session
 // change leaves the usual gap; audio sectors come from SyntheticAudioSector,
 // data sectors from SyntheticDataSector.
-VirtualDisc BuildDisc(const std::vector<TrackSpec>& tracks, std::int32_t firstLba = 0);
+VirtualDisc BuildDisc(const std::vector<TrackLayout>& tracks, std::int32_t firstLba = 0);
 VirtualDisc BuildAudioDisc(const std::vector<std::int32_t>& trackSectors);
 
 }  // namespace sonarvex

@@ -22,7 +22,7 @@ inline std::uint16_t BitwisePackCrc(const std::uint8_t* p, int n) {
   return static_cast<std::uint16_t>(~crc & 0xFFFF);
 }
 
-struct CdTextBlockSpec {
+struct CdTextBlockTexts {
   int block = 0;
   std::uint8_t characterCode = 0x00;  // 0x00 ISO 8859-1, 0x01 ASCII, 0x80 MS-JIS
   bool doubleByte = false;
@@ -35,17 +35,17 @@ struct CdTextBlockSpec {
 class CdTextBuilder {
  public:
   // Appends a block's packs (texts in pack type order, then size information).
-  void AddBlock(const CdTextBlockSpec& spec) {
+  void AddBlock(const CdTextBlockTexts& album) {
     int sequence = 0;
     std::vector<int> perType(16, 0);
-    for (const auto& [type, strings] : spec.texts) {
+    for (const auto& [type, strings] : album.texts) {
       std::string run;
       std::vector<int> trackOfByte, positionOfByte;
       for (std::size_t k = 0; k < strings.size(); ++k) {
-        const int track = k == 0 ? 0 : spec.firstTrack + static_cast<int>(k) - 1;
+        const int track = k == 0 ? 0 : album.firstTrack + static_cast<int>(k) - 1;
         std::string s = strings[k];
         s.push_back('\0');
-        if (spec.doubleByte) s.push_back('\0');
+        if (album.doubleByte) s.push_back('\0');
         for (std::size_t c = 0; c < s.size(); ++c) {
           run.push_back(s[c]);
           trackOfByte.push_back(track);
@@ -63,7 +63,7 @@ class CdTextBuilder {
         p[1] = static_cast<std::uint8_t>(trackOfByte[at]);
         p[2] = static_cast<std::uint8_t>(sequence++);
         const int position = positionOfByte[at] > 15 ? 15 : positionOfByte[at];
-        p[3] = static_cast<std::uint8_t>((spec.doubleByte ? 0x80 : 0) | (spec.block << 4) | position);
+        p[3] = static_cast<std::uint8_t>((album.doubleByte ? 0x80 : 0) | (album.block << 4) | position);
         for (int i = 0; i < 12; ++i) p[4 + i] = static_cast<std::uint8_t>(run[at + i]);
         Add(p);
         ++perType[type & 0x0F];
@@ -73,19 +73,19 @@ class CdTextBuilder {
     // flags, packs of each type, last sequence number of each block,
     // language codes (English 0x09 for block 0).
     std::uint8_t info[36] = {};
-    info[0] = spec.characterCode;
-    info[1] = static_cast<std::uint8_t>(spec.firstTrack);
-    info[2] = static_cast<std::uint8_t>(spec.lastTrack);
+    info[0] = album.characterCode;
+    info[1] = static_cast<std::uint8_t>(album.firstTrack);
+    info[2] = static_cast<std::uint8_t>(album.lastTrack);
     perType[0x0F] = 3;
     for (int t = 0; t < 16; ++t) info[4 + t] = static_cast<std::uint8_t>(perType[t]);
-    info[20 + spec.block] = static_cast<std::uint8_t>(sequence + 2);
-    info[28 + spec.block] = 0x09;
+    info[20 + album.block] = static_cast<std::uint8_t>(sequence + 2);
+    info[28 + album.block] = 0x09;
     for (int part = 0; part < 3; ++part) {
       std::uint8_t p[18] = {};
       p[0] = 0x8F;
       p[1] = static_cast<std::uint8_t>(part);
       p[2] = static_cast<std::uint8_t>(sequence++);
-      p[3] = static_cast<std::uint8_t>(spec.block << 4);
+      p[3] = static_cast<std::uint8_t>(album.block << 4);
       for (int i = 0; i < 12; ++i) p[4 + i] = info[part * 12 + i];
       Add(p);
     }

@@ -10,16 +10,16 @@
 namespace sonarvex {
 namespace {
 
-using test::CdTextBlockSpec;
+using test::CdTextBlockTexts;
 using test::CdTextBuilder;
 
-CdTextBlockSpec Album() {
-  CdTextBlockSpec spec;
-  spec.firstTrack = 1;
-  spec.lastTrack = 3;
-  spec.texts[0x80] = {"Les Chansons d'\xE9t\xE9", "Premi\xE8re", "A title long enough to run over two packs", "Fin"};
-  spec.texts[0x81] = {"Orchestre", "Soliste", "\t", "Ch\x9Fur"};
-  return spec;
+CdTextBlockTexts Album() {
+  CdTextBlockTexts album;
+  album.firstTrack = 1;
+  album.lastTrack = 3;
+  album.texts[0x80] = {"Les Chansons d'\xE9t\xE9", "Premi\xE8re", "A title long enough to run over two packs", "Fin"};
+  album.texts[0x81] = {"Orchestre", "Soliste", "\t", "Ch\x9Fur"};
+  return album;
 }
 
 TEST(CdTextTest, PackCrcIsTheInvertedCcittOfTheFirstSixteenBytes) {
@@ -58,10 +58,10 @@ TEST(CdTextTest, AlbumAndTrackTextsOfBlockZeroInUtf8) {
 }
 
 TEST(CdTextTest, UpcAndIsrcsAreReadFromTheirPacks) {
-  CdTextBlockSpec spec = Album();
-  spec.texts[0x8E] = {"0123456789012", "GBAYE0000001", "GBAYE0000002", "bad isrc!"};
+  CdTextBlockTexts album = Album();
+  album.texts[0x8E] = {"0123456789012", "GBAYE0000001", "GBAYE0000002", "bad isrc!"};
   CdTextBuilder b;
-  b.AddBlock(spec);
+  b.AddBlock(album);
   const auto answer = b.Answer();
   const auto text = ParseCdTextAnswer(answer.data(), answer.size());
   ASSERT_TRUE(text);
@@ -142,10 +142,10 @@ TEST(CdTextTest, OnlyThePacksTheDataLengthCoversAreRead) {
 }
 
 TEST(CdTextTest, ADoubleByteBlockZeroGivesWayToASingleByteBlock) {
-  CdTextBlockSpec japanese = Album();
+  CdTextBlockTexts japanese = Album();
   japanese.characterCode = 0x80;
   japanese.doubleByte = true;
-  CdTextBlockSpec english = Album();
+  CdTextBlockTexts english = Album();
   english.block = 1;
   english.texts[0x80][0] = "Summer Songs";
   CdTextBuilder b;
@@ -158,7 +158,7 @@ TEST(CdTextTest, ADoubleByteBlockZeroGivesWayToASingleByteBlock) {
   EXPECT_EQ(text->title, "Summer Songs");
 
   // A single-byte block 0 with texts comes first.
-  CdTextBlockSpec first = Album();
+  CdTextBlockTexts first = Album();
   CdTextBuilder c;
   c.AddBlock(first);
   c.AddBlock(english);

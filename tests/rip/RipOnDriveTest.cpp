@@ -76,7 +76,7 @@ class RipOnDriveTest : public ::testing::TestWithParam<TransportKind> {
 TEST_P(RipOnDriveTest, FilesHoldTheTracksEvenWhenTheFirstTrackStartsLate) {
   // The first track at 00:02:32 (LBA 32): the album counts sectors from it,
   // the drive from 00:02:00.
-  test::DriveRig rig({BuildDisc({TrackSpec{600, 0, 1}, TrackSpec{450, 0, 1}}, 32)});
+  test::DriveRig rig({BuildDisc({TrackLayout{600, 0, 1}, TrackLayout{450, 0, 1}}, 32)});
   Read(rig);
   EXPECT_EQ(album_.FirstTrackOffset, 182);
   Rip(rig, {true, true});
