@@ -75,7 +75,8 @@ const CommandHelp kCommands[] = {
      "  --name FORMAT     file names from a format: %A artist, %D album,\n"
      "                    %T title, %N number; '\\' makes a sub-folder\n"
      "  --bitrate K       kbit/s: MP3 32..320 (constant bitrate unless --vbr),\n"
-     "                    Ogg 32..350 (managed bitrate), WMA 32..192\n"
+     "                    Ogg 32..350 (managed bitrate), WMA 32..192,\n"
+     "                    Opus 6..510\n"
      "  --vbr Q           MP3 variable bitrate, quality 0 (best) .. 9\n"
      "  --ogg-quality Q   Ogg Vorbis quality -1 .. 10 (steps of 0.1)\n"},
     {"cddb", "cddb [--drive N] [--match K]",
@@ -103,13 +104,14 @@ const CommandHelp kCommands[] = {
      "  Plays a disc track digitally through the sound device, or a media\n"
      "  file; returns when it has ended (Ctrl+C stops it).\n"},
     {"convert",
-     "convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...",
+     "convert --to wav|mp3|ogg|wma|opus [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...",
      "  Converts audio files as the conversion window does: the direction of\n"
      "  each file comes from its extension and --to. Prints SOURCE TAB OUTPUT\n"
      "  per finished file. A file already at an output name is kept and its\n"
      "  source reported as skipped (exit status 1); two outputs of one run never\n"
      "  share a name (the later one gets \" (2)\" before its extension).\n"
-     "  --bitrate K     the bitrate of an MP3 to MP3 conversion\n"
+     "  --bitrate K     the bitrate of an MP3 to MP3 conversion (192, 160, 128,\n"
+     "                  112, 96, 80, 64 or 56), or of Opus files (6..510)\n"
      "  --out DIR       output folder (default: each source's own folder)\n"
      "  --at-once N     WMA files decoded at once (default: the settings')\n"
      "  --overwrite     replace files that are at output names\n"},

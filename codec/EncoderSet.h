@@ -1,6 +1,6 @@
 // The single front object for all compressed output: it owns a writer of
 // every encoder the format registry names (ACM/codec-layer MP3, LAME MP3,
-// Ogg Vorbis, WMA, FLAC) and picks one by the output kind (the settings'
+// Ogg Vorbis, WMA, FLAC, Opus) and picks one by the output kind (the settings'
 // OutputKind unless given) and the settings (UseLame for MP3).
 //
 // Streamed use (ripping on the fly): SetSourceFormat, Open, Write..., Close.
@@ -19,6 +19,7 @@
 #include "codec/AudioWriter.h"
 #include "codec/FlacWriter.h"
 #include "codec/LameWriter.h"
+#include "codec/OpusWriter.h"
 #include "codec/ProgressCallback.h"
 #include "codec/VorbisWriter.h"
 #include "codec/WmaWriter.h"
@@ -40,14 +41,15 @@ struct CodecLibraryNames {
   std::string Vorbis = kVorbisLibraryName;
   std::string VorbisEnc = kVorbisEncLibraryName;
   std::string Flac = kFlacLibraryName;
+  std::string OpusEnc = kOpusEncLibraryName;
 };
 
 class EncoderSet {
  public:
   // Creates the writers of the compressed formats in the registry's order:
   // the MP3 drivers are enumerated, the LAME library is loaded (a missing
-  // one is reported once through dialogs), then the Vorbis libraries, WMA
-  // and libFLAC (missing ones quietly disable their kind). settings is read
+  // one is reported once through dialogs), then the Vorbis libraries, WMA,
+  // libFLAC and libopusenc (missing ones quietly disable their kind). settings is read
   // at every Open and ConvertFile.
   EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names = {},
              std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers = InstalledMp3Drivers());
@@ -124,6 +126,8 @@ class EncoderSet {
   const VorbisWriter& Vorbis() const { return static_cast<const VorbisWriter&>(Writer("vorbis")); }
   FlacWriter& Flac() { return static_cast<FlacWriter&>(Writer("flac")); }
   const FlacWriter& Flac() const { return static_cast<const FlacWriter&>(Writer("flac")); }
+  OpusWriter& Opus() { return static_cast<OpusWriter&>(Writer("opus")); }
+  const OpusWriter& Opus() const { return static_cast<const OpusWriter&>(Writer("opus")); }
 
  private:
   // The writer made by the registry's encoder `id`.

@@ -8,6 +8,7 @@
 #include "codec/EncoderSet.h"
 #include "codec/FlacWriter.h"
 #include "codec/LameWriter.h"
+#include "codec/OpusWriter.h"
 #include "codec/VorbisWriter.h"
 #include "codec/WavWriter.h"
 #include "codec/WmaWriter.h"
@@ -64,8 +65,11 @@ std::unique_ptr<AudioWriter> MakeWma(const WriterEnvironment&) {
 std::unique_ptr<AudioWriter> MakeFlac(const WriterEnvironment& env) {
   return std::make_unique<FlacWriter>(env.libraries.Flac);
 }
+std::unique_ptr<AudioWriter> MakeOpus(const WriterEnvironment& env) {
+  return std::make_unique<OpusWriter>(env.libraries.OpusEnc);
+}
 
-std::optional<std::string> Mp3Bitrate(SettingsRecord& s, int kbits) {
+std::optional<std::string> Mp3Bitrate(SettingsRecord& s, FormatOptions&, int kbits) {
   const int index = IndexOf(kLameKbits + 1, 14, kbits);
   if (index < 0) return "MP3 пишется с битрейтом " + List(kLameKbits + 1, 14) + " кбит/с.";
   s.UseLame = 1;
@@ -76,7 +80,7 @@ std::optional<std::string> Mp3Bitrate(SettingsRecord& s, int kbits) {
   return std::nullopt;
 }
 
-std::optional<std::string> OggBitrate(SettingsRecord& s, int kbits) {
+std::optional<std::string> OggBitrate(SettingsRecord& s, FormatOptions&, int kbits) {
   const int index = IndexOf(kOggKbits, 11, kbits);
   if (index < 0) return "Ogg Vorbis пишется с битрейтом " + List(kOggKbits, 11) + " кбит/с.";
   s.OggUseQuality = 0;
@@ -87,10 +91,17 @@ std::optional<std::string> OggBitrate(SettingsRecord& s, int kbits) {
   return std::nullopt;
 }
 
-std::optional<std::string> WmaBitrate(SettingsRecord& s, int kbits) {
+std::optional<std::string> WmaBitrate(SettingsRecord& s, FormatOptions&, int kbits) {
   const int index = IndexOf(kWmaKbits, 9, kbits);
   if (index < 0) return "WMA пишется с битрейтом " + List(kWmaKbits, 9) + " кбит/с.";
   s.WmaBitrateIndex = static_cast<std::uint8_t>(index);
+  return std::nullopt;
+}
+
+// Opus keeps its bitrate beside the record, as an option of the format.
+std::optional<std::string> OpusBitrate(SettingsRecord&, FormatOptions& options, int kbits) {
+  if (auto problem = OpusBitrateProblem(kbits)) return problem;
+  options.Set(kOpusBitrateOption, kbits);
   return std::nullopt;
 }
 
@@ -180,6 +191,23 @@ std::vector<OutputFormat> MakeFormats() {
       .expectedRatio = [](const SettingsRecord&,
                           const EncoderSet&) { return kFlacCompressionRatio; },
       .setBitrate = nullptr,
+  });
+  f.push_back({
+      .kind = OutputKind::Opus,
+      .name = "opus",
+      .extension = ".opus",
+      .title = "Opus",
+      .lossless = false,
+      .compressed = true,
+      .tags = TagStyle::VorbisComments,
+      .options = {kOpusBitrateOption},
+      .encoders = {{"opus", MakeOpus, Always}},
+      .missingText = kOpusMissingText,
+      .menu = {"OPUS1", "O&pus", "F12", 5},
+      // The encoder holds the bitrate it was given closely, music or not.
+      .expectedRatio = [](const SettingsRecord&,
+                          const EncoderSet& e) { return AtKbits(e.Opus().Bitrate()); },
+      .setBitrate = OpusBitrate,
   });
   return f;
 }

@@ -41,7 +41,7 @@ struct WriterEnvironment {
 // One writer of a format. MP3 has two, LAME and the codec layer; the
 // settings choose between them.
 struct FormatEncoder {
-  const char* id;  // "lame", "acm", "vorbis", "wma", "flac", "wav"
+  const char* id;  // "lame", "acm", "vorbis", "wma", "flac", "opus", "wav"
   std::unique_ptr<AudioWriter> (*make)(const WriterEnvironment& env);
   bool (*chosen)(const SettingsRecord& settings);
 };
@@ -75,9 +75,11 @@ struct OutputFormat {
   GrabMenuEntry menu;
   // CD audio bytes per output byte the format is expected to take.
   double (*expectedRatio)(const SettingsRecord& settings, const EncoderSet& encoders);
-  // Applies a bitrate in kbit/s to the settings, or says why it cannot;
+  // Applies a bitrate in kbit/s to the settings (or, for a format that keeps
+  // it beside the record, to its options), or says why it cannot;
   // nullptr: the format has no bitrate.
-  std::optional<std::string> (*setBitrate)(SettingsRecord& settings, int kbits);
+  std::optional<std::string> (*setBitrate)(SettingsRecord& settings, FormatOptions& options,
+                                           int kbits);
 
   // The writer the settings choose (nullptr when the format has none).
   const FormatEncoder* ChosenEncoder(const SettingsRecord& settings) const;

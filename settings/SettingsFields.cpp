@@ -390,9 +390,18 @@ std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::stri
   return std::nullopt;
 }
 
-std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits) {
+std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits,
+                                           FormatOptions* options) {
   const OutputFormat& format = FormatForValue(kind);
-  if (format.setBitrate != nullptr) return format.setBitrate(s, kbits);
+  if (format.setBitrate != nullptr) {
+    FormatOptions scratch;
+    FormatOptions& into = options ? *options : scratch;
+    if (auto refused = format.setBitrate(s, into, kbits)) return refused;
+    // A bitrate that went nowhere would be a choice silently lost.
+    if (!options && !scratch.values.empty())
+      return std::string("битрейт ") + format.title + " здесь не задаётся.";
+    return std::nullopt;
+  }
   std::vector<const OutputFormat*> withBitrate;
   for (const OutputFormat& f : OutputFormats())
     if (f.setBitrate != nullptr) withBitrate.push_back(&f);

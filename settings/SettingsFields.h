@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "codec/FormatOptions.h"
 #include "records/RecordTexts.h"
 #include "records/SettingsRecord.h"
 
@@ -40,11 +41,14 @@ std::optional<std::string> SetSettingsFields(SettingsRecord& s,
 
 // The one-run overrides. Each returns the reason when the value is refused.
 // kind: the output of the rip, an OutputKind value (0 WAV, 1 MP3, 2 WMA,
-// 3 Ogg, 4 FLAC).
+// 3 Ogg, 4 FLAC, 5 Opus).
 std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::string& folder,
                                                 RecordTexts* texts = nullptr);
 std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& format);
-std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits);
+// A format that keeps its bitrate beside the record (Opus) sets it in
+// options; without them such a bitrate is refused.
+std::optional<std::string> OverrideBitrate(SettingsRecord& s, int kind, int kbits,
+                                           FormatOptions* options = nullptr);
 std::optional<std::string> OverrideVbr(SettingsRecord& s, int kind, int quality);
 std::optional<std::string> OverrideOggQuality(SettingsRecord& s, int kind, int position);
 

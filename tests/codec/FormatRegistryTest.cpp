@@ -73,25 +73,28 @@ TEST(FormatRegistryTest, EveryFormatIsFoundByItsKindItsNameAndItsExtension) {
     EXPECT_FALSE(f.encoders.empty());
   }
   // Every kind the enum has, and the command line's order of them.
-  EXPECT_EQ(kinds, (std::set<int>{0, 1, 2, 3, 4}));
-  EXPECT_EQ(JoinFormatNames("|", "|"), "wav|mp3|ogg|wma|flac");
-  EXPECT_EQ(JoinFormatNames(", ", " or "), "wav, mp3, ogg, wma or flac");
+  EXPECT_EQ(kinds, (std::set<int>{0, 1, 2, 3, 4, 5}));
+  EXPECT_EQ(JoinFormatNames("|", "|"), "wav|mp3|ogg|wma|flac|opus");
+  EXPECT_EQ(JoinFormatNames(", ", " or "), "wav, mp3, ogg, wma, flac or opus");
   std::vector<std::string> menu;
   for (const OutputFormat* f : GrabMenuFormats()) menu.push_back(f->menu.action);
-  EXPECT_EQ(menu, (std::vector<std::string>{"MP3", "OGG1", "WMA1", "WAVE1", "FLAC1"}));
+  EXPECT_EQ(menu, (std::vector<std::string>{"MP3", "OGG1", "WMA1", "WAVE1", "FLAC1", "OPUS1"}));
 }
 
 TEST(FormatRegistryTest, UnknownNamesExtensionsAndKindsAreRefused) {
-  for (const char* name : {"", "FLAC", "Mp3", "opus", "aiff", "wav ", "fla", ".flac"})
+  for (const char* name : {"", "FLAC", "Mp3", "Opus", "aiff", "wav ", "fla", ".flac"})
     EXPECT_EQ(FindFormatByName(name), nullptr) << name;
-  for (const char* ext : {"", ".", "opus", ".aiff", "fla", ".flac.part", "..wav", "wave"})
+  for (const char* ext : {"", ".", "opu", ".aiff", "fla", ".flac.part", "..wav", "wave"})
     EXPECT_EQ(FindFormatByExtension(ext), nullptr) << ext;
-  EXPECT_EQ(FindFormat(static_cast<OutputKind>(5)), nullptr);
+  EXPECT_EQ(FindFormat(static_cast<OutputKind>(6)), nullptr);
   EXPECT_EQ(FindFormat(static_cast<OutputKind>(255)), nullptr);
   // A value no format has is taken as WAV where one is needed.
   EXPECT_EQ(FormatFor(static_cast<OutputKind>(9)).kind, OutputKind::Wav);
-  for (int v : {-1, 5, 256, 260}) EXPECT_EQ(FormatForValue(v).kind, OutputKind::Wav) << v;
+  for (int v : {-1, 6, 256, 260}) EXPECT_EQ(FormatForValue(v).kind, OutputKind::Wav) << v;
   EXPECT_EQ(FormatForValue(4).kind, OutputKind::Flac);
+  EXPECT_EQ(FormatForValue(5).kind, OutputKind::Opus);
+  // The settings record stores neither: its value 5 means WAV there.
+  EXPECT_EQ(OutputKindFromRecord(5), OutputKind::Wav);
 }
 
 TEST(FormatRegistryTest, TheRecordsKindsMeanWhatTheSettingsAndTheRipRelyOn) {
@@ -136,6 +139,7 @@ class FormatWriterTest : public ::testing::Test {
   test::TempDir dir_;
   ScriptedDialogs dialogs_;
   CodecLibraryNames names_;
+  FormatOptions scratch_;  // where a format puts a bitrate kept beside the record
   WriterEnvironment env_{dialogs_, names_};
   std::vector<std::int16_t> pcm_;
   std::string wav_;
@@ -224,7 +228,7 @@ TEST_F(FormatWriterTest, Mp3WritersTakeTheBitrateTheFormatSetsInTheSettings) {
     SettingsRecord s = Defaults();
     if (lame) {
       // --bitrate means LAME at a constant bitrate.
-      ASSERT_FALSE(mp3.setBitrate(s, 128));
+      ASSERT_FALSE(mp3.setBitrate(s, scratch_, 128));
       EXPECT_EQ(s.UseLame, 1);
     } else {
       // The codec layer writes the format the settings choose.
@@ -247,7 +251,7 @@ TEST_F(FormatWriterTest, Mp3WritersTakeTheBitrateTheFormatSetsInTheSettings) {
   if (written == 0) GTEST_SKIP() << "neither MP3 writer is available";
   // A bitrate MP3 does not have is refused, naming those it has.
   SettingsRecord s = Defaults();
-  EXPECT_EQ(mp3.setBitrate(s, 100).value_or(""),
+  EXPECT_EQ(mp3.setBitrate(s, scratch_, 100).value_or(""),
             "MP3 пишется с битрейтом 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320 "
             "кбит/с.");
 }
@@ -257,7 +261,7 @@ TEST_F(FormatWriterTest, OggAndWmaFilesStartAsTheirContainersDo) {
   {
     SettingsRecord s = Defaults();
     const OutputFormat& ogg = FormatFor(OutputKind::Ogg);
-    ASSERT_FALSE(ogg.setBitrate(s, 128));
+    ASSERT_FALSE(ogg.setBitrate(s, scratch_, 128));
     const auto bytes = Written(ogg, s, {}, "a.ogg");
     if (!bytes.empty()) {
       ++written;
@@ -269,7 +273,7 @@ TEST_F(FormatWriterTest, OggAndWmaFilesStartAsTheirContainersDo) {
   {
     SettingsRecord s = Defaults();
     const OutputFormat& wma = FormatFor(OutputKind::Wma);
-    ASSERT_FALSE(wma.setBitrate(s, 64));
+    ASSERT_FALSE(wma.setBitrate(s, scratch_, 64));
     EXPECT_EQ(s.WmaBitrateIndex, 3);
     const auto bytes = Written(wma, s, {}, "a.wma");
     if (!bytes.empty()) {
@@ -297,6 +301,7 @@ TEST(FormatAvailabilityTest, FollowsTheLibrariesOfThisComputer) {
   if (!dialogs.Clean()) GTEST_SKIP() << "the LAME library is missing here";
   EXPECT_TRUE(enc.Available(OutputKind::Wav));
   EXPECT_EQ(enc.Available(OutputKind::Flac), DynamicLibrary(kFlacLibraryName).Loaded());
+  EXPECT_EQ(enc.Available(OutputKind::Opus), DynamicLibrary(kOpusEncLibraryName).Loaded());
   EXPECT_EQ(enc.Available(OutputKind::Ogg), DynamicLibrary(kOggLibraryName).Loaded() &&
                                                 DynamicLibrary(kVorbisLibraryName).Loaded() &&
                                                 DynamicLibrary(kVorbisEncLibraryName).Loaded());
@@ -317,11 +322,13 @@ TEST(FormatAvailabilityTest, MissingLibrariesMakeTheirFormatsUnavailable) {
   names.Lame = "libsonarvex-no-such-lame.so.0";
   names.Vorbis = "libsonarvex-no-such-vorbis.so.0";
   names.Flac = "libsonarvex-no-such-flac.so.12";
+  names.OpusEnc = "libsonarvex-no-such-opusenc.so.0";
   // No MP3 driver of the codec layer either.
   EncoderSet enc(s, dialogs, names, std::vector<std::unique_ptr<AcmMp3Driver>>{});
   EXPECT_TRUE(dialogs.Clean());
   EXPECT_TRUE(enc.Available(OutputKind::Wav));
   EXPECT_FALSE(enc.Available(OutputKind::Flac));
+  EXPECT_FALSE(enc.Available(OutputKind::Opus));
   EXPECT_FALSE(enc.Available(OutputKind::Ogg));
   s.UseLame = 1;
   EXPECT_FALSE(enc.Available(OutputKind::Mp3));
@@ -332,6 +339,7 @@ TEST(FormatAvailabilityTest, MissingLibrariesMakeTheirFormatsUnavailable) {
   WriterEnvironment env{quiet, names};
   EXPECT_FALSE(MakeWriter(FormatFor(OutputKind::Flac), env, s, {})->Available());
   EXPECT_FALSE(MakeWriter(FormatFor(OutputKind::Ogg), env, s, {})->Available());
+  EXPECT_FALSE(MakeWriter(FormatFor(OutputKind::Opus), env, s, {})->Available());
   EXPECT_TRUE(MakeWriter(FormatFor(OutputKind::Wav), env, s, {})->Available());
 }
 
