@@ -335,7 +335,7 @@ class Cli {
         return Fail("--name " + *o_.Name + ": " + *refused);
     }
     if (o_.Bitrate) {
-      if (auto refused = OverrideBitrate(settings, kind, *o_.Bitrate))
+      if (auto refused = OverrideBitrate(settings, kind, *o_.Bitrate, &runFormatOptions_))
         return Fail("--bitrate " + std::to_string(*o_.Bitrate) + ": " + *refused);
     }
     if (o_.Vbr) {
@@ -561,6 +561,7 @@ class Cli {
       Session::RipChoices choices;
       choices.workers = o_.Jobs.value_or(-1);
       choices.verify = o_.Verify;
+      choices.formatValues = runFormatOptions_.values;
       // Unattended, a file already there is kept unless --overwrite says otherwise.
       choices.existing = o_.Overwrite ? RipPipeline::ExistingFiles::Replace
                                       : RipPipeline::ExistingFiles::Number;
@@ -623,6 +624,8 @@ class Cli {
   std::unique_ptr<CliProgress> progress_;  // while a rip runs
   std::unique_ptr<Session> session_;
   std::string settingsFile_;  // the settings file in use (set.dat or a profile)
+  // The formats' options this run overrides (Opus's bitrate), never saved.
+  FormatOptions runFormatOptions_;
 };
 
 }  // namespace

@@ -46,7 +46,7 @@ class ConvertStopSignals {
 
 constexpr const char* kPairs =
     "mp3->wav, mp3->mp3, wma/wmv/asf->wav, wma/wmv/asf->mp3, avi->mp3|wav, wav->mp3, "
-    "wav->wma, wav->ogg";
+    "wav->wma, wav->ogg, wav->opus";
 
 // The direction of a source for a target, or -1 when the window has none.
 int DirectionFor(SourceKind kind, const OutputFormat& to) {
@@ -211,7 +211,17 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     return usage("--to must be " + JoinFormatNames(ConvertTargets(), ", ", " or "));
   if (files.empty()) return usage("no files");
   int formatIndex = -1;
-  if (bitrate >= 0) {
+  // Opus keeps its bitrate beside the settings: the stored one unless given here.
+  FormatOptions formatOptions;
+  formatOptions.values = session.Options().FormatValues;
+  const bool bitrateInOptions = target->setBitrate != nullptr && !target->options.empty();
+  if (bitrate >= 0 && bitrateInOptions) {
+    SettingsRecord unused = session.Settings();
+    if (auto refused = target->setBitrate(unused, formatOptions, bitrate)) {
+      err << "--bitrate " << bitrate << ": " << *refused << "\n";
+      return 2;
+    }
+  } else if (bitrate >= 0) {
     for (int k = 0; k < 8; ++k)
       if (kFormatBitrates[k] == bitrate) formatIndex = k;
     if (formatIndex < 0) return usage("--bitrate must be 192, 160, 128, 112, 96, 80, 64 or 56");
@@ -243,6 +253,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
   context.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
   context.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
+  context.formatOptions = formatOptions;
   ConvertEngine engine(context);
   host.SetEngine(&engine);
   int status = 0;
@@ -259,7 +270,10 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     for (const auto& [direction, list] : byDirection) {
       if (engine.Status() == 1) break;
       if (!engine.DirectionAvailable(direction)) {
-        err << (direction == kWavToWma ? kWmaUnavailableText : "direction not available") << "\n";
+        err << (direction == kWavToWma    ? kWmaUnavailableText
+                : direction == kWavToOpus ? FormatFor(OutputKind::Opus).missingText
+                                          : "direction not available")
+            << "\n";
         status = 1;
         continue;
       }

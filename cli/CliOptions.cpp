@@ -390,7 +390,8 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       o.Name = *v;
       given.push_back(a);
     } else if (a == "--bitrate") {
-      auto n = number(a, 8, 350, "bitrate");
+      // Each format says which bitrates it takes (Opus: 6..510).
+      auto n = number(a, 1, 1000, "bitrate");
       if (!n) return std::nullopt;
       o.Bitrate = *n;
       given.push_back(a);

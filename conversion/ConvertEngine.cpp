@@ -108,7 +108,7 @@ void DecoderProgress(std::uint32_t position, std::uint32_t length, std::uint8_t*
 const std::vector<std::string>& DirectionItems() {
   static const std::vector<std::string> items{
       "MP3    -> WAVE", "MP3    -> MP3",     "WMA   -> WAVE", "WMA   -> MP3",
-      "AVI     -> MP3/WAV", "WAVE -> MP3", "WAVE -> WMA",   "WAVE -> OGG"};
+      "AVI     -> MP3/WAV", "WAVE -> MP3", "WAVE -> WMA",   "WAVE -> OGG", "WAVE -> OPUS"};
   return items;
 }
 
@@ -138,7 +138,8 @@ constexpr DirectionEnds kDirectionEnds[kDirectionCount] = {
     {SourceKind::Mp3, OutputKind::Wav}, {SourceKind::Mp3, OutputKind::Mp3},
     {SourceKind::Wma, OutputKind::Wav}, {SourceKind::Wma, OutputKind::Mp3},
     {SourceKind::Avi, OutputKind::Wav}, {SourceKind::Wav, OutputKind::Mp3},
-    {SourceKind::Wav, OutputKind::Wma}, {SourceKind::Wav, OutputKind::Ogg}};
+    {SourceKind::Wav, OutputKind::Wma}, {SourceKind::Wav, OutputKind::Ogg},
+    {SourceKind::Wav, OutputKind::Opus}};
 
 bool ValidDirection(int direction) { return direction >= 0 && direction < kDirectionCount; }
 
@@ -314,6 +315,7 @@ bool ConvertEngine::Close() {
 bool ConvertEngine::DirectionAvailable(int direction) const {
   if (direction < 0 || direction >= kDirectionCount) return false;
   if (direction == kWavToWma) return context_.encoders->Wma().Available();
+  if (direction == kWavToOpus) return context_.encoders->Opus().Available();
   return true;
 }
 
@@ -830,7 +832,10 @@ ConvertEngine::Outcome ConvertEngine::ConvertWav(int row) {
   const OutputKind kind = DirectionTarget(direction_);
   SettingsRecord& s = settings_;
   s.CompressOutput = 1;
-  s.OutputKind = static_cast<std::uint8_t>(kind);
+  // The record holds the kinds it has numbers for; Opus is given to the
+  // encoder below and leaves the rip's kind alone.
+  if (static_cast<std::uint8_t>(kind) <= static_cast<std::uint8_t>(OutputKind::Ogg))
+    s.OutputKind = static_cast<std::uint8_t>(kind);
   s.NormalizeEnabled = 0;
   EncoderSet& enc = *context_.encoders;
   ProgressCallback progress = [this](std::uint32_t done, std::uint32_t total, bool* cancel,
@@ -878,8 +883,10 @@ ConvertEngine::Outcome ConvertEngine::ConvertWav(int row) {
   const std::string part = output + ".part";
   if (WriteResult p = PreparePart(part); !p) return Fail(row, kStateWriteError, p.message);
   enc.SetProgressCallback(progress);
-  WriteResult w = r.tag ? enc.ConvertFile(input, part, *r.tag, kind)
-                        : enc.ConvertFile(input, part, static_cast<const TrackTagRecord*>(nullptr), kind);
+  const FormatOptions& options = context_.formatOptions;
+  WriteResult w = r.tag ? enc.ConvertFile(input, part, *r.tag, kind, options)
+                        : enc.ConvertFile(input, part, static_cast<const TrackTagRecord*>(nullptr),
+                                          kind, options);
   enc.SetProgressCallback({});
   if (w.Cancelled()) {
     ::unlink(part.c_str());

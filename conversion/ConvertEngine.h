@@ -2,7 +2,7 @@
 // current direction, the output names, and the batch in each of the eight
 // directions (MP3 to WAV or to a lower MP3 bitrate through libkelpra.so,
 // WMA to WAV or MP3 through WmaFileReader, several at once, the sound of
-// AVI files, WAV to MP3, WMA or Ogg Vorbis through EncoderSet).
+// AVI files, WAV to MP3, WMA, Ogg Vorbis or Opus through EncoderSet).
 //
 // TConvertForm shows the rows and forwards its commands here; the
 // command-line converter drives the same engine. What a window must do
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "codec/AudioFormat.h"
+#include "codec/FormatOptions.h"
 #include "codec/ProgressCallback.h"
 #include "conversion/Mp3DecoderLibrary.h"
 #include "platform/SafeFile.h"
@@ -45,8 +46,9 @@ enum ConvertDirection : int {
   kWavToMp3 = 5,
   kWavToWma = 6,
   kWavToOgg = 7,
+  kWavToOpus = 8,
 };
-inline constexpr int kDirectionCount = 8;
+inline constexpr int kDirectionCount = 9;
 
 // The DirectionBox items, by direction.
 const std::vector<std::string>& DirectionItems();
@@ -147,6 +149,9 @@ struct ConvertEngineContext {
   std::string tempFolder;     // ends in '/': "TempFile/" beside the program
   // Whether WMA files can be decoded (tests pretend they cannot).
   bool wmaDecoderAvailable = true;
+  // The options of the output formats kept beside the settings record
+  // (Opus's bitrate); without them the formats' defaults.
+  FormatOptions formatOptions;
 };
 
 class ConvertEngine {
@@ -163,8 +168,9 @@ class ConvertEngine {
   // deletes the temporary outputs and removes the temporary folder.
   bool Close();
 
-  // The directions that can run: all eight, less "WAVE -> WMA" without the
-  // WMA encoder (DirectionItems() indexes stay the directions' numbers).
+  // The directions that can run: all nine, less "WAVE -> WMA" without the
+  // WMA encoder and "WAVE -> OPUS" without libopusenc (DirectionItems()
+  // indexes stay the directions' numbers).
   std::vector<int> AvailableDirections() const;
   bool DirectionAvailable(int direction) const;
 
@@ -191,7 +197,7 @@ class ConvertEngine {
   // line's --overwrite).
   bool overwrite = false;
 
-  // Whether the tag button and the delete-sources box apply (directions 5..7),
+  // Whether the tag button and the delete-sources box apply (directions 5..8),
   // and whether FormatBox is shown (direction 1).
   bool TagsApply() const { return direction_ >= kWavToMp3; }
   bool FormatApplies() const { return direction_ == kMp3ToMp3; }

@@ -102,11 +102,14 @@ void EncoderRipAdapter::FindPeak(const std::uint8_t* data, std::size_t bytes, in
   peak = p;
 }
 
-double EncoderRipAdapter::ExpectedRatio(const SettingsRecord& settings, OutputKind kind) {
+double EncoderRipAdapter::ExpectedRatio(const SettingsRecord& settings, OutputKind kind,
+                                        const FormatOptions& options) {
   const OutputFormat* format = FindFormat(kind);
   if (format == nullptr) return 1;
   // Uncompressed output is as big as the audio: no encoder is needed to tell.
   if (!format->compressed) return 1;
+  // A format whose options set its size (Opus's bitrate) is asked with this rip's.
+  if (AudioWriter* writer = Encoder().WriterFor(kind)) writer->SetOptions(options);
   return format->expectedRatio(settings, Encoder());
 }
 

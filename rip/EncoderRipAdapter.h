@@ -35,7 +35,8 @@ class EncoderRipAdapter : public RipEncoder {
   WriteResult FinishWav(std::uint64_t dataBytes) override;
   void AbortWav() override;
   void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) override;
-  double ExpectedRatio(const SettingsRecord& settings, OutputKind kind) override;
+  double ExpectedRatio(const SettingsRecord& settings, OutputKind kind,
+                       const FormatOptions& options) override;
 
  private:
   EncoderSet& Encoder();

@@ -117,7 +117,7 @@ std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
   }
   // Uncompressed (WAV): the audio and each file's header.
   if (!FormatFor(kind).compressed) return audio + files * 44;
-  double ratio = encoder_.ExpectedRatio(settings_, kind);
+  double ratio = encoder_.ExpectedRatio(settings_, kind, formatOptions_);
   // A ratio that cannot be told counts the audio whole.
   if (!(ratio >= 1) || ratio > 1000) ratio = 1;
   // Each file's tags and headers: a little room of its own.
@@ -1321,7 +1321,16 @@ bool RipPipeline::WriteReplayGain() {
     v.album = true;
     if (albumLoudness) v.albumGain = ReplayGainFor(*albumLoudness) - gainDb;
     v.albumPeak = albumPeak;
-    const TagPairs tags = ReplayGainTags(v);
+    // Opus players read the gain as R128_TRACK_GAIN / R128_ALBUM_GAIN, to
+    // -23 LUFS in 1/256 dB over the header's output gain (which stays 0).
+    TagPairs tags;
+    if (kind_ == OutputKind::Opus) {
+      if (const auto loudness = m->second->Loudness())
+        tags.emplace_back("R128_TRACK_GAIN", R128GainText(*loudness + gainDb));
+      if (albumLoudness) tags.emplace_back("R128_ALBUM_GAIN", R128GainText(*albumLoudness + gainDb));
+    } else {
+      tags = ReplayGainTags(v);
+    }
     if (tags.empty()) continue;
     const WriteResult r = style == TagStyle::Id3v2 ? SetId3v2UserTexts(copied.path, tags)
                           : kind_ == OutputKind::Flac ? SetFlacComments(copied.path, tags)

@@ -119,8 +119,9 @@ class RipEncoder {
   // into peak.
   virtual void FindPeak(const std::uint8_t* data, std::size_t bytes, int& peak) = 0;
   // CD audio bytes per output byte the writer of `kind` is expected to make
-  // with these settings (1: as big as the audio).
-  virtual double ExpectedRatio(const SettingsRecord& /*settings*/, OutputKind /*kind*/) {
+  // with these settings and options (1: as big as the audio).
+  virtual double ExpectedRatio(const SettingsRecord& /*settings*/, OutputKind /*kind*/,
+                               const FormatOptions& /*options*/) {
     return 1;
   }
 };

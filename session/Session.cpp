@@ -386,6 +386,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   const ProgramOptions options = Options();
   FormatOptions formatOptions;
   formatOptions.values = options.FormatValues;
+  for (const auto& [id, value] : choices.formatValues) formatOptions.values[id] = value;
   // The disc's front cover goes into the files and beside them; a cover
   // that cannot be had leaves them without one, and the rip goes on. The
   // window is not pumped meanwhile: the grab has not yet taken its

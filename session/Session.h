@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -220,6 +221,9 @@ class Session : public ProgramFacts {
     // A file at a track's output name: the window asks; the command line
     // replaces it with --overwrite, else numbers the new one.
     RipPipeline::ExistingFiles existing = RipPipeline::ExistingFiles::Ask;
+    // Values of the formats' options for this rip only (by FormatOption::Id),
+    // over the stored ones: the command line's --bitrate for Opus.
+    std::map<std::string, int> formatValues;
   };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
   RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);

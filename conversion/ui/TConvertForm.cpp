@@ -69,6 +69,7 @@ TConvertForm::TConvertForm(const ConvertFormContext& context, QWidget* parent)
   ec.programFolder = context_.programFolder;
   ec.tempFolder = context_.tempFolder;
   ec.wmaDecoderAvailable = context_.wmaDecoderAvailable;
+  ec.formatOptions = context_.formatOptions;
   engine_ = std::make_unique<ConvertEngine>(ec);
   created_ = engine_->Create();
   if (!created_) return;

@@ -41,6 +41,8 @@ struct ConvertFormContext {
   // window supplies it); the MP3 settings button is disabled without it.
   std::function<void(QWidget* parent)> openMp3Settings;
   bool wmaDecoderAvailable = true;
+  // The output formats' options kept beside the settings (Opus's bitrate).
+  FormatOptions formatOptions;
 };
 
 // The window's context on the program's Session (programFolder + "TempFile/").

@@ -18,6 +18,7 @@ ConvertFormContext ConvertFormContextFor(Session& session) {
   const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
   c.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
   c.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
+  c.formatOptions.values = session.Options().FormatValues;
   return c;
 }
 

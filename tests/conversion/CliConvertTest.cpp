@@ -9,7 +9,10 @@
 
 #include "cli/CliConvert.h"
 #include "session/Session.h"
+#include "codec/OpusWriter.h"
 #include "codec/WmaFileReader.h"
+#include "platform/IniStore.h"
+#include "platform/Shell.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
 #include "tests/conversion/ConversionTestUtil.h"
@@ -147,8 +150,9 @@ TEST_F(CliConvertTest, WavsThatAreNotCdAudioConvertAsInTheWindow) {
   test::MakeSineWav(S("u8m8k.wav"), 5.0, 8000, 1, "pcm_u8");
   test::MakeSineWav(S("list48.wav"), 5.0, 48000, 2, "pcm_s16le", false);
   test::WriteWav(S("header.wav"), {}, CdAudioFormat);
-  for (const char* to : {"mp3", "ogg", "wma"}) {
+  for (const char* to : {"mp3", "ogg", "wma", "opus"}) {
     SCOPED_TRACE(to);
+    if (std::string(to) == "opus" && !OpusWriter().Available()) continue;
     EXPECT_EQ(Run({"--to", to, S("m22.wav"), S("u8m8k.wav"), S("list48.wav")}), 0) << err_.str();
     for (const char* n : {"m22.", "u8m8k.", "list48."}) {
       const test::ToneMeasure m = test::MeasureTone(S(std::string(n) + to));
@@ -160,6 +164,47 @@ TEST_F(CliConvertTest, WavsThatAreNotCdAudioConvertAsInTheWindow) {
     EXPECT_EQ(err_.str(), "Не удалось прочитать файл '" + S("header.wav") + "': в файле нет звука.\n");
     EXPECT_FALSE(FileExists(S(std::string("header.") + to)));
   }
+}
+
+// WAV to Opus: files ffprobe reads as Opus at 48000 Hz, their size set by
+// --bitrate, else by the bitrate stored in sonarvex.ini.
+TEST_F(CliConvertTest, WavToOpusTakesTheBitrateGivenOrStored) {
+  if (!OpusWriter().Available()) GTEST_SKIP() << kOpusEncLibraryName << " cannot be loaded";
+  if (!test::ToolPresent("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  test::MakeWav(S("song.wav"), 4.0);
+  const std::string low = dir_.File("low"), high = dir_.File("high"), stored = dir_.File("stored");
+  EXPECT_EQ(Run({"--to", "opus", "--bitrate", "24", "--out", low, S("song.wav")}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), S("song.wav") + "\t" + low + "/song.opus\n");
+  EXPECT_EQ(Run({"--to", "opus", "--bitrate", "256", "--out", high, S("song.wav")}), 0) << err_.str();
+  const std::string probe = test::CaptureOutput(
+      {FindInPath("ffprobe"), "-v", "error", "-show_entries", "stream=codec_name,sample_rate", "-of",
+       "default=nw=1", high + "/song.opus"},
+      false);
+  EXPECT_NE(probe.find("codec_name=opus\nsample_rate=48000"), std::string::npos) << probe;
+  const auto lowSize = test::ReadAll(low + "/song.opus").size();
+  const auto highSize = test::ReadAll(high + "/song.opus").size();
+  // About 12 kB against 128 kB for four seconds.
+  EXPECT_GT(lowSize, 4000u);
+  EXPECT_GT(highSize, lowSize * 5) << lowSize << " " << highSize;
+  EXPECT_NEAR(test::MeasureTone(high + "/song.opus").seconds, 4.0, 0.1);
+
+  // Without --bitrate, the stored one.
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.SetInt("Opus", "Bitrate", 24);
+    ASSERT_TRUE(ini.Save());
+  }
+  EXPECT_EQ(Run({"--to", "opus", "--out", stored, S("song.wav")}), 0) << err_.str();
+  const auto storedSize = test::ReadAll(stored + "/song.opus").size();
+  EXPECT_LT(storedSize, highSize / 5) << storedSize;
+
+  // A bitrate Opus does not have is refused before anything is written.
+  EXPECT_EQ(Run({"--to", "opus", "--bitrate", "5", "--out", dir_.File("none"), S("song.wav")}), 2);
+  EXPECT_EQ(err_.str(), "--bitrate 5: Opus пишется с битрейтом от 6 до 510 кбит/с.\n");
+  EXPECT_FALSE(fs::exists(dir_.File("none")));
+  // The conversion leaves the rip's kind in the settings alone.
+  EXPECT_LE(session_->Settings().OutputKind, 3);
 }
 
 TEST_F(CliConvertTest, HomeFolderDoesNotHideTheDecoderLibrary) {

@@ -36,6 +36,8 @@
 #include "recording/Compilation.h"
 #include "codec/FlacReader.h"
 #include "codec/FlacWriter.h"
+#include "codec/OpusWriter.h"
+#include "tests/codec/SignalCompare.h"
 #include "platform/ScriptedDialogs.h"
 #include "tests/cli/CliRunner.h"
 
@@ -831,6 +833,97 @@ TEST_F(ArchivalRipTest, ReplayGainOfLossyRipsOnlyWhenAskedFor) {
         }
       }
     }
+  }
+}
+
+// An Opus rip: files that opusinfo accepts and ffprobe reads as Opus at
+// 48000 Hz, that decode to the disc's audio within what a lossy codec
+// changes, with the disc's titles as tags and, with ReplayGain on, the
+// loudness as R128_TRACK_GAIN / R128_ALBUM_GAIN (to -23 LUFS in 1/256 dB)
+// while the header's output gain stays 0.
+TEST_F(ArchivalRipTest, AnOpusRipPlaysSoundsLikeTheDiscAndCarriesTagsAndR128Gain) {
+  if (!OpusWriter().Available()) GTEST_SKIP() << kOpusEncLibraryName << " cannot be loaded";
+  if (FindInPath("ffprobe").empty() || FindInPath("ffmpeg").empty() ||
+      FindInPath("opusinfo").empty())
+    GTEST_SKIP() << "ffprobe, ffmpeg or opusinfo is not installed";
+  const NoiseImage image = MakeLevelsImage(home_ + "images/", "opus", {750, 600}, {3000, 12000});
+  // Titles through the CDDB server on loopback.
+  {
+    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Band / Second\r\n"));
+      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
+        const std::string id = request.substr(rd + 15, 8);
+        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
+                                  id + "\r\nDTITLE=Band / Second\r\nTTITLE0=One\r\nTTITLE1=Two\r\n.\r\n"));
+      }
+    });
+    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
+    ASSERT_TRUE(bytes);
+    SettingsRecord s;
+    std::memcpy(&s, bytes->data(), sizeof s);
+    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
+    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    ASSERT_EQ(Run({"--image", image.cue, "cddb"}), 0) << err_.str();
+  }
+  // A bitrate Opus does not have is refused before anything is read.
+  EXPECT_NE(Run({"--image", image.cue, "rip", "--format", "opus", "--bitrate", "600", "--no-verify"}), 0);
+  EXPECT_NE(err_.str().find("--bitrate 600: Opus пишется с битрейтом от 6 до 510 кбит/с."),
+            std::string::npos)
+      << err_.str();
+  EXPECT_TRUE(Rows().empty()) << out_.str();
+
+  WriteFileAtomically(home_ + "setting/sonarvex.ini", "[ReplayGain]\nEnabled=1\n");
+  ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "opus", "--no-verify"}), 0) << err_.str();
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u) << out_.str();
+  const double album = FfmpegLoudness(home_, image.audio);
+  const char* titles[] = {"One", "Two"};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(rows[i].size(), 2u);
+    const std::string file = rows[i][1];
+    EXPECT_EQ(file.substr(file.size() - 5), ".opus");
+    int status = -1;
+    const std::string info = Capture({FindInPath("opusinfo"), file}, &status);
+    EXPECT_EQ(status, 0) << info;
+    EXPECT_NE(info.find("Playback gain: 0 dB"), std::string::npos) << info;
+    const std::string probe =
+        Capture({FindInPath("ffprobe"), "-v", "error", "-show_entries",
+                 "stream=codec_name,sample_rate:stream_tags:format_tags", "-of",
+                 "default=noprint_wrappers=1", file});
+    EXPECT_EQ(TagValue(probe, "codec_name"), "opus") << probe;
+    EXPECT_EQ(TagValue(probe, "sample_rate"), "48000") << probe;
+    std::string tags = probe;
+    for (char& c : tags) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_NE(probe.find("TAG:TITLE=" + std::string(titles[i]) + "\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:ARTIST=Band\n"), std::string::npos) << probe;
+    EXPECT_NE(probe.find("TAG:ALBUM=Second\n"), std::string::npos) << probe;
+    // R128 gains only: REPLAYGAIN_* are not for Opus files.
+    EXPECT_TRUE(TagValue(tags, "TAG:REPLAYGAIN_TRACK_GAIN").empty()) << probe;
+    const std::string trackGain = TagValue(tags, "TAG:R128_TRACK_GAIN");
+    ASSERT_FALSE(trackGain.empty()) << probe;
+    EXPECT_NEAR(std::strtol(trackGain.c_str(), nullptr, 10),
+                (-23 - FfmpegLoudness(home_, image.Track(i))) * 256, 0.1 * 256);
+    const std::string albumGain = TagValue(tags, "TAG:R128_ALBUM_GAIN");
+    ASSERT_FALSE(albumGain.empty()) << probe;
+    EXPECT_NEAR(std::strtol(albumGain.c_str(), nullptr, 10), (-23 - album) * 256, 0.1 * 256);
+
+    // Decoded at the disc's rate: the track's length within one 20 ms
+    // frame and its sound.
+    const std::string raw = home_ + "decoded.raw";
+    std::filesystem::remove(raw);
+    Capture({FindInPath("ffmpeg"), "-v", "error", "-i", file, "-f", "s16le", "-ar", "44100", "-ac",
+             "2", raw});
+    const auto decoded = ReadFileBytes(raw);
+    ASSERT_TRUE(decoded);
+    const std::string track = image.Track(i);
+    EXPECT_NEAR(static_cast<double>(decoded->size() / 4), static_cast<double>(track.size() / 4), 882);
+    std::vector<std::int16_t> a(track.size() / 2), b(decoded->size() / 2);
+    std::memcpy(a.data(), track.data(), a.size() * 2);
+    std::memcpy(b.data(), decoded->data(), b.size() * 2);
+    EXPECT_GT(test::BestSnrDb(a, b, 2, 2000), 12.0);
   }
 }
 

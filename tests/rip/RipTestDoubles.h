@@ -109,7 +109,9 @@ class FakeEncoder : public RipEncoder {
       p = std::max(p, std::abs(static_cast<int>(v)));
     }
   }
-  double ExpectedRatio(const SettingsRecord&, OutputKind) override { return ratio; }
+  double ExpectedRatio(const SettingsRecord&, OutputKind, const FormatOptions&) override {
+    return ratio;
+  }
   bool wma = false, vorbis = true, failWrites = false, failConvert = false;
   double ratio = 1;
   int kind = -1, peak = -1;
