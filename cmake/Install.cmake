@@ -65,7 +65,9 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://sonarvex.io/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
+# Opus output alone needs libopusenc (loaded at run time; without it the
+# other formats work as before).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-  "gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-translations-l10n, xdg-utils, hicolor-icon-theme")
+  "gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-translations-l10n, xdg-utils, hicolor-icon-theme, libopusenc0")
 set(CPACK_GENERATOR DEB)
 include(CPack)

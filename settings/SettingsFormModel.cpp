@@ -5,6 +5,7 @@
 
 #include "settings/SettingsFormRules.h"
 #include "codec/FlacWriter.h"
+#include "codec/OpusWriter.h"
 #include "drive/AudioReading.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
@@ -58,6 +59,7 @@ SettingsFormModel::SettingsFormModel(SettingsRecord& live, AlbumRecord& liveAlbu
   aspiUsable_ = program_.AspiUsable();
   sptiUsable_ = program_.SptiUsable();
   flacAvailable_ = program_.FormatAvailable(OutputKind::Flac);
+  opusAvailable_ = program_.FormatAvailable(OutputKind::Opus);
   LoadControls();
   LoadIniOptions();
 }
@@ -67,6 +69,7 @@ void SettingsFormModel::LoadIniOptions() {
   const ProgramOptions stored = program_.Options();
   o.RipWorkers = Clamp(stored.RipWorkers, 0, kMaxRipWorkersBox);
   o.FlacLevel = stored.FormatValue(kFlacLevelOption);
+  o.OpusBitrate = stored.FormatValue(kOpusBitrateOption);
   o.LogLossless = stored.LogLossless;
   o.LogCompressed = stored.LogCompressed;
   o.ArServer = stored.ArServer;
@@ -80,6 +83,7 @@ void SettingsFormModel::LoadIniOptions() {
   c_.RipLogLosslessBox = o.LogLossless;
   c_.RipLogCompressedBox = o.LogCompressed;
   c_.FlacLevelBox = o.FlacLevel;
+  c_.OpusBitrateBox = o.OpusBitrate;
   c_.ReadOffsetBox = ReadOffsetOf(c_.DeviceName);
   c_.ArServerEdit = o.ArServer;
   c_.AutoLookupBox = o.AutoLookup;
@@ -413,9 +417,11 @@ bool SettingsFormModel::StoreIniOptions() {
   const IniOptions& o = iniAtOpen_;
   const int workers = Clamp(c_.RipWorkersBox, 0, kMaxRipWorkersBox);
   const int level = kFlacLevelOption.Clamped(c_.FlacLevelBox);
+  const int opusKbits = kOpusBitrateOption.Clamped(c_.OpusBitrateBox);
   KeepReadOffset();
   const bool workersChanged = workers != o.RipWorkers;
   const bool levelChanged = flacAvailable_ && level != o.FlacLevel;
+  const bool opusChanged = opusAvailable_ && opusKbits != o.OpusBitrate;
   bool offsetsChanged = false;
   for (std::size_t i = 0; i < readOffsets_.size() && i < o.ReadOffsets.size(); ++i)
     offsetsChanged |= readOffsets_[i] != o.ReadOffsets[i];
@@ -423,13 +429,14 @@ bool SettingsFormModel::StoreIniOptions() {
       c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed;
   const bool serverChanged = c_.ArServerEdit != o.ArServer;
   const bool lookupChanged = c_.AutoLookupBox != o.AutoLookup;
-  if (!workersChanged && !levelChanged && !offsetsChanged && !logChanged && !serverChanged &&
+  if (!workersChanged && !levelChanged && !opusChanged && !offsetsChanged && !logChanged && !serverChanged &&
       !lookupChanged)
     return true;
   // Only what the dialog changed is stored; the rest stays as it is on disk.
   return program_.ChangeOptions([&](ProgramOptions& p) {
     if (workersChanged) p.RipWorkers = workers;
     if (levelChanged) p.SetFormatValue(kFlacLevelOption, level);
+    if (opusChanged) p.SetFormatValue(kOpusBitrateOption, opusKbits);
     for (std::size_t i = 0;
          i < readOffsets_.size() && i < o.ReadOffsets.size() && i < driveItems_.size(); ++i)
       if (readOffsets_[i] != o.ReadOffsets[i]) p.ReadOffsets[driveItems_[i]] = readOffsets_[i];

@@ -59,6 +59,7 @@ struct SettingsControls {
   std::string MinEdit, SetMinEdit, MaxEdit, SetMaxEdit;
   int PageControl2 = 0;
   int FlacLevelBox = 5;  // the FLAC compression level, 0..8
+  int OpusBitrateBox = 160;  // the Opus bitrate, 6..510 kbit/s
   // CDROM
   int DeviceName = -1;
   int SpeedBox = 0;
@@ -117,6 +118,8 @@ class SettingsFormModel {
   bool SptiEnabled() const { return sptiUsable_; }
   // The FLAC sheet's controls work only with libFLAC.
   bool FlacEnabled() const { return flacAvailable_; }
+  // The Opus sheet's controls work only with libopusenc.
+  bool OpusEnabled() const { return opusAvailable_; }
 
   // Codec rule: CodecBox changed to `index`. The format chosen for the codec
   // that is left is kept in the copy for when the user comes back to it.
@@ -201,11 +204,13 @@ class SettingsFormModel {
   std::array<std::uint8_t, 16> driveTypes_{};
   bool aspiUsable_ = false, sptiUsable_ = false;
   bool flacAvailable_ = false;
+  bool opusAvailable_ = false;
   // The options of the INI store as the dialog found them, and the read
   // offset of every drive of DriveItems() as edited so far.
   struct IniOptions {
     int RipWorkers = 0;
     int FlacLevel = 5;
+    int OpusBitrate = 160;
     bool LogLossless = true, LogCompressed = false;
     std::string ArServer;
     bool AutoLookup = true;

@@ -27,6 +27,9 @@ const std::vector<std::string>& AudioPageCaptions();  // "MP3", "OGG", "WMA", "�
 // OutputKind keeps the sheet shown (one of the four); it never holds this one.
 inline constexpr int kFlacAudioPage = kAudioPageCount;
 inline constexpr const char* kFlacPageCaption = "FLAC";
+// The Opus sheet, after FLAC's.
+inline constexpr int kOpusAudioPage = kFlacAudioPage + 1;
+inline constexpr const char* kOpusPageCaption = "Opus";
 const std::vector<std::string>& ViewPageCaptions();  // "Кнопки", "Цветовая схема"
 
 // Item lists.
@@ -146,5 +149,9 @@ inline constexpr const char* kRipWorkersAutoText = "авто";
 // without libFLAC: this note, the controls disabled.
 inline constexpr const char* kNoFlacNote =
     "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.";
+// The Opus sheet (bitrates kOpusMinKbits..kOpusMaxKbits of codec/OpusWriter.h)
+// without libopusenc: this note, the controls disabled.
+inline constexpr const char* kNoOpusNote =
+    "Кодирование в Opus невозможно т.к. библиотека libopusenc не установлена.";
 
 }  // namespace sonarvex

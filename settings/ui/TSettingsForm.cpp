@@ -27,6 +27,7 @@
 #include "settings/SettingsFormRules.h"
 #include "settings/ui/SettingsTabStyle.h"
 #include "codec/FlacWriter.h"
+#include "codec/OpusWriter.h"
 #include "drive/AudioReading.h"
 #include "platform/Dialogs.h"
 #include "platform/ui/QtText.h"
@@ -475,6 +476,20 @@ QWidget* TSettingsForm::BuildAudioPage() {
   fv->addStretch(1);
   pageControl2_->addTab(flac, Q(kFlacPageCaption));
 
+  // Opus (after FLAC's, see kOpusAudioPage)
+  auto* opus = new QWidget;
+  auto* ov = new QVBoxLayout(opus);
+  opusBitrateBox_ = Spin("OpusBitrateBox", kOpusBitrateOption.min, kOpusBitrateOption.max);
+  opusBitrateBox_->setSuffix(Q(" кбит/с"));
+  opusBitrateBox_->setToolTip(Q("96–128 кбит/с: прозрачно для большинства записей, 160 — с запасом"));
+  opusBitrateLabel_ = Named(new QLabel(Q("Битрейт (6–510 кбит/с):")), "OpusBitrateLabel");
+  ov->addLayout(LabelledRow(opusBitrateLabel_, opusBitrateBox_));
+  opusNote_ = Named(new QLabel(Q(kNoOpusNote)), "OpusNote");
+  opusNote_->setWordWrap(true);
+  ov->addWidget(opusNote_);
+  ov->addStretch(1);
+  pageControl2_->addTab(opus, Q(kOpusPageCaption));
+
   auto* page = new QWidget;
   auto* v = new QVBoxLayout(page);
   v->addWidget(pageControl2_);
@@ -671,6 +686,10 @@ void TSettingsForm::WriteWidgets() {
   for (QWidget* w : std::initializer_list<QWidget*>{flacLevelBox_, flacLevelLabel_})
     w->setEnabled(model_.FlacEnabled());
   flacNote_->setVisible(!model_.FlacEnabled());
+  opusBitrateBox_->setValue(c.OpusBitrateBox);
+  for (QWidget* w : std::initializer_list<QWidget*>{opusBitrateBox_, opusBitrateLabel_})
+    w->setEnabled(model_.OpusEnabled());
+  opusNote_->setVisible(!model_.OpusEnabled());
   pageControl2_->setCurrentIndex(c.PageControl2);
 
   SetIndex(deviceName_, c.DeviceName);
@@ -768,6 +787,7 @@ void TSettingsForm::ReadWidgets() {
   c.MaxEdit = S(maxEdit_->text());
   c.SetMaxEdit = S(setMaxEdit_->text());
   c.FlacLevelBox = flacLevelBox_->value();
+  c.OpusBitrateBox = opusBitrateBox_->value();
   c.PageControl2 = pageControl2_->currentIndex();
   c.DeviceName = deviceName_->currentIndex();
   c.SpeedBox = speedBox_->currentIndex();

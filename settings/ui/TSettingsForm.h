@@ -120,6 +120,8 @@ class TSettingsForm : public QDialog {
   QLineEdit *minEdit_, *setMinEdit_, *maxEdit_, *setMaxEdit_;
   QLabel *flacLevelLabel_, *flacNote_;
   QSpinBox* flacLevelBox_ = nullptr;
+  QLabel *opusBitrateLabel_, *opusNote_;
+  QSpinBox* opusBitrateBox_ = nullptr;
   // CDROM
   QComboBox *deviceName_, *speedBox_, *driveTypeBox_;
   QCheckBox *cbMaxSpeed_, *errorCorectionBox_;

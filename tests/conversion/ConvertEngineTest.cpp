@@ -37,10 +37,13 @@ TEST(ConvertTextsTest, PercentagesAndTexts) {
   EXPECT_EQ(ProgressPercent(10, 10), 100);
   EXPECT_EQ(ProgressText(42, 0), "42% завершено");
   EXPECT_EQ(ProgressText(7, -1), "Преобр. WAV 7% завершено");
-  ASSERT_EQ(DirectionItems().size(), 8u);
+  ASSERT_EQ(DirectionItems().size(), 9u);
   EXPECT_EQ(DirectionItems()[0], "MP3    -> WAVE");
   EXPECT_EQ(DirectionItems()[4], "AVI     -> MP3/WAV");
   EXPECT_EQ(DirectionItems()[7], "WAVE -> OGG");
+  EXPECT_EQ(DirectionItems()[kWavToOpus], "WAVE -> OPUS");
+  EXPECT_TRUE(DirectionMakes(kWavToOpus, OutputKind::Opus));
+  EXPECT_TRUE(DirectionTakes(kWavToOpus, SourceKind::Wav));
   EXPECT_EQ(FormatItems().front(), "192kBit/s");
   EXPECT_EQ(FormatItems().back(), "56kBit/s");
   EXPECT_EQ(SourceKindOf("/a/B.WAV"), SourceKind::Wav);
@@ -241,7 +244,8 @@ TEST(ConvertEngineTest, SettingsInAndOutAndTheTemporaryFolder) {
   rig.settings.ConvertFormatIndex = 99;
   ConvertEngine again(rig.context);
   ASSERT_TRUE(again.Create());
-  EXPECT_EQ(again.Direction(), 7);
+  // The last direction, WAVE -> OPUS, or one step back without libopusenc.
+  EXPECT_EQ(again.Direction(), rig.encoders->Opus().Available() ? kWavToOpus : kWavToOgg);
   EXPECT_EQ(again.formatIndex, 7);
   EXPECT_EQ(again.WmaReadersAtOnce(), rig.settings.DecodeFilesAtOnce >= 1 &&
                                               rig.settings.DecodeFilesAtOnce <= 10

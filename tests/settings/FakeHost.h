@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/FlacWriter.h"
+#include "codec/OpusWriter.h"
 #include "records/SettingsRecord.h"
 #include "settings/ProgramFacts.h"
 #include "settings/SettingsFormHost.h"
@@ -32,6 +33,8 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   int ripWorkers = 0;
   bool flac = true;
   int flacLevel = 5;
+  bool opus = true;
+  int opusBitrate = 160;
   std::map<int, int> readOffsets;
   bool logLossless = true, logCompressed = false;
   std::string arServer;
@@ -60,7 +63,9 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   std::string LameVersionText() override { return lame; }
   std::string AcmCodecName() override { return acm; }
   std::vector<std::string> AcmFormatDescriptions() override { return acmFormats; }
-  bool FormatAvailable(OutputKind kind) override { return kind == OutputKind::Flac ? flac : true; }
+  bool FormatAvailable(OutputKind kind) override {
+    return kind == OutputKind::Flac ? flac : kind == OutputKind::Opus ? opus : true;
+  }
   WindowState State() override { return state; }
   bool DiscPresent() override { return disc; }
   int SelectedTrack() override { return selected; }
@@ -75,6 +80,7 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
     ProgramOptions o;
     o.RipWorkers = ripWorkers;
     o.FormatValues[kFlacLevelOption.Id()] = flacLevel;
+    o.FormatValues[kOpusBitrateOption.Id()] = opusBitrate;
     o.LogLossless = logLossless;
     o.LogCompressed = logCompressed;
     o.ArServer = arServer;
@@ -97,12 +103,20 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
       else
         stored = false;
     }
-    // FLAC's level is the one option the formats keep in the INI store.
+    // The options the formats keep in the INI store: FLAC's level, Opus's bitrate.
     const int level = now.FormatValue(kFlacLevelOption);
     if (level != before.FormatValue(kFlacLevelOption)) {
       iniCalls.push_back("FlacLevel=" + std::to_string(level));
       if (iniWritable && level >= 0 && level <= 8)
         flacLevel = level;
+      else
+        stored = false;
+    }
+    const int kbits = now.FormatValue(kOpusBitrateOption);
+    if (kbits != before.FormatValue(kOpusBitrateOption)) {
+      iniCalls.push_back("OpusBitrate=" + std::to_string(kbits));
+      if (iniWritable && kbits >= 6 && kbits <= 510)
+        opusBitrate = kbits;
       else
         stored = false;
     }

@@ -681,6 +681,47 @@ TEST_F(ModelTest, UnwritableIniIsReportedAndTheDialogStillCloses) {
   EXPECT_EQ(settings_.ReadSpeed, 255);
 }
 
+// The Opus sheet: the stored bitrate shown, a change stored on OK (held to
+// 6..510), nothing stored without libopusenc.
+TEST_F(ModelTest, OpusBitrateShownAndStoredOnOk) {
+  host_.opusBitrate = 96;
+  {
+    auto m = Open();
+    EXPECT_EQ(m->Controls().OpusBitrateBox, 96);
+    EXPECT_TRUE(m->OpusEnabled());
+    m->Controls().OpusBitrateBox = 256;
+  }  // cancelled
+  EXPECT_TRUE(host_.iniCalls.empty());
+  {
+    auto m = Open();
+    m->Controls().OpusBitrateBox = 256;
+    ASSERT_TRUE(m->Ok());
+  }
+  EXPECT_EQ(host_.iniCalls, std::vector<std::string>{"OpusBitrate=256"});
+  EXPECT_EQ(host_.opusBitrate, 256);
+  host_.iniCalls.clear();
+  {
+    auto m = Open();
+    m->Controls().OpusBitrateBox = 4000;
+    ASSERT_TRUE(m->Ok());
+  }
+  EXPECT_EQ(host_.opusBitrate, 510);
+  host_.iniCalls.clear();
+  host_.opus = false;
+  auto m = Open();
+  EXPECT_FALSE(m->OpusEnabled());
+  m->Controls().OpusBitrateBox = 64;  // the disabled sheet stores nothing
+  ASSERT_TRUE(m->Ok());
+  EXPECT_TRUE(host_.iniCalls.empty());
+  EXPECT_EQ(host_.opusBitrate, 510);
+  // Leaving the dialog on the Opus sheet keeps the record's kind.
+  settings_.OutputKind = 1;
+  m = Open();
+  m->Controls().PageControl2 = kOpusAudioPage;
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(settings_.OutputKind, 1);
+}
+
 // The FLAC sheet follows the four the record keeps; leaving the dialog on it
 // keeps the stored one.
 TEST_F(ModelTest, FlacSheetIsNotStoredInTheRecord) {

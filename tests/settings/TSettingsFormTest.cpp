@@ -332,7 +332,7 @@ TEST_F(FormTest, EveryPageFitsItsCaptions) {
     }
     if (shots) f->grab().save(QString::fromStdString(std::string(shots) + "/" + shot + ".png"));
   };
-  EXPECT_EQ(pc2->count(), 5);
+  EXPECT_EQ(pc2->count(), 6);
   for (int i = 0; i < 8; ++i) {
     pc1->setCurrentIndex(i);
     if (i == 3) {
@@ -386,12 +386,21 @@ TEST_F(FormTest, IniOptionsAreShownFromTheFacts) {
   workers->setValue(0);
   EXPECT_EQ(workers->text().toStdString(), "авто");
 
-  // The FLAC sheet comes after the four the record keeps.
+  // The FLAC and Opus sheets come after the four the record keeps.
   auto* sheets = f->findChild<QTabWidget*>("PageControl2");
-  ASSERT_EQ(sheets->count(), 5);
+  ASSERT_EQ(sheets->count(), 6);
   for (int i = 0; i < 4; ++i)
     EXPECT_EQ(sheets->tabText(i).toStdString(), AudioPageCaptions()[static_cast<std::size_t>(i)]);
   EXPECT_EQ(sheets->tabText(4).toStdString(), "FLAC");
+  EXPECT_EQ(sheets->tabText(kOpusAudioPage).toStdString(), "Opus");
+  auto* opus = Find<QSpinBox>(f.get(), "OpusBitrateBox");
+  EXPECT_EQ(opus->value(), 160);
+  EXPECT_EQ(opus->minimum(), 6);
+  EXPECT_EQ(opus->maximum(), 510);
+  EXPECT_TRUE(opus->isEnabled());
+  EXPECT_EQ(Find<QLabel>(f.get(), "OpusBitrateLabel")->text().toStdString(),
+            "Битрейт (6–510 кбит/с):");
+  EXPECT_TRUE(Find<QLabel>(f.get(), "OpusNote")->isHidden());
   EXPECT_TRUE(Find<QSpinBox>(f.get(), "FlacLevelBox")->isEnabled());
   EXPECT_TRUE(Find<QLabel>(f.get(), "FlacNote")->isHidden());
 }
@@ -403,6 +412,7 @@ TEST_F(FormTest, OkStoresTheIniOptions) {
     auto f = Open();
     Find<QSpinBox>(f.get(), "RipWorkersBox")->setValue(6);
     Find<QSpinBox>(f.get(), "FlacLevelBox")->setValue(8);
+    Find<QSpinBox>(f.get(), "OpusBitrateBox")->setValue(64);
     Find<QCheckBox>(f.get(), "RipLogLosslessBox")->setChecked(false);
     Find<QCheckBox>(f.get(), "RipLogCompressedBox")->setChecked(true);
     auto* offset = Find<QSpinBox>(f.get(), "ReadOffsetBox");
@@ -418,6 +428,7 @@ TEST_F(FormTest, OkStoresTheIniOptions) {
   }
   EXPECT_EQ(host_.ripWorkers, 6);
   EXPECT_EQ(host_.flacLevel, 8);
+  EXPECT_EQ(host_.opusBitrate, 64);
   EXPECT_FALSE(host_.logLossless);
   EXPECT_TRUE(host_.logCompressed);
   EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{0, 667}, {1, -30}}));
@@ -437,6 +448,7 @@ TEST_F(FormTest, CancelEscAndCloseStoreNoIniOption) {
   auto edit = [this](TSettingsForm* f) {
     Find<QSpinBox>(f, "RipWorkersBox")->setValue(9);
     Find<QSpinBox>(f, "FlacLevelBox")->setValue(1);
+    Find<QSpinBox>(f, "OpusBitrateBox")->setValue(32);
     Find<QSpinBox>(f, "ReadOffsetBox")->setValue(48);
     Find<QComboBox>(f, "DeviceName")->setCurrentIndex(1);
     Find<QSpinBox>(f, "ReadOffsetBox")->setValue(-12);
