@@ -28,6 +28,7 @@
 #include <sstream>
 #include <thread>
 
+#include "codec/OpusWriter.h"
 #include "LoopbackServer.h"
 #include "MusicBrainzTesting.h"
 #include "cli/CliCommands.h"
@@ -922,6 +923,35 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
   EXPECT_FALSE(FileExists(folder_ + "music/Track3.mp3"));
   EXPECT_EQ(form.State(), WindowState::Idle);
   EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton2")->isEnabled());
+  form.close();
+}
+
+// The grab menu takes its entries from the format registry: Действие > Opus
+// rips the ticked tracks to .opus files.
+TEST_F(MainFormDiscTest, TheGrabMenusOpusEntryRipsToOpus) {
+  if (!OpusWriter().Available()) GTEST_SKIP() << kOpusEncLibraryName << " cannot be loaded";
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.resize(700, 460);
+  form.show();
+  MakeDirectories(folder_ + "music");
+  SetField(form.Settings().OutputFolder, folder_ + "music/");
+  form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
+  QTreeWidget* list = form.TrackList();
+  for (int i = 1; i < list->topLevelItemCount(); ++i)
+    list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+  QAction* opus = form.findChild<QAction*>("OPUS1");
+  ASSERT_NE(opus, nullptr);
+  EXPECT_EQ(opus->text().toStdString(), "O&pus");
+  EXPECT_EQ(opus->shortcut().toString().toStdString(), "F12");
+  ASSERT_TRUE(opus->isEnabled());
+  opus->trigger();
+  EXPECT_EQ(list->topLevelItem(0)->text(4).toStdString(), "Скопирован");
+  const auto bytes = ReadFileBytes(folder_ + "music/Track1.opus");
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(bytes->substr(0, 4), "OggS");
+  EXPECT_NE(bytes->find("OpusHead"), std::string::npos);
+  EXPECT_FALSE(FileExists(folder_ + "music/Track2.opus"));
   form.close();
 }
 
