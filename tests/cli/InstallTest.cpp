@@ -143,7 +143,8 @@ TEST_F(InstallTest, BashCompletionOffersTheCommandsAndOptions) {
   EXPECT_NE(rip.find("--out\n"), std::string::npos) << rip;
   EXPECT_NE(rip.find("--on-the-fly\n"), std::string::npos) << rip;
   EXPECT_NE(rip.find("--ogg-quality\n"), std::string::npos) << rip;
-  EXPECT_EQ(complete("sonarvex-cli rip --format o"), "ogg\n");
+  EXPECT_EQ(complete("sonarvex-cli rip --format o"), "ogg\nopus\n");
+  EXPECT_EQ(complete("sonarvex-cli convert --to op"), "opus\n");
   EXPECT_EQ(complete("sonarvex-cli settings s"), "show\nset\n");
 }
 
