@@ -562,6 +562,8 @@ class Cli {
       choices.workers = o_.Jobs.value_or(-1);
       choices.verify = o_.Verify;
       choices.formatValues = runFormatOptions_.values;
+      choices.secure = o_.Secure;
+      if (o_.TestAndCopy) choices.testAndCopy = true;
       // Unattended, a file already there is kept unless --overwrite says otherwise.
       choices.existing = o_.Overwrite ? RipPipeline::ExistingFiles::Replace
                                       : RipPipeline::ExistingFiles::Number;

@@ -39,7 +39,8 @@ const CommandHelp kCommands[] = {
     {"rip",
      "rip [--drive N] [--format @FORMATS|@] [--tracks LIST] [--on-the-fly]\n"
      "      [--overwrite] [--jobs N] [--verify|--no-verify] [--accuraterip HOST[:PORT]] [--out DIR]\n"
-     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q] [--no-lookup]",
+     "      [--name FORMAT] [--bitrate K] [--vbr Q] [--ogg-quality Q] [--no-lookup]\n"
+     "      [--secure|--no-secure] [--test-and-copy]",
      "  Rips the disc's audio tracks (or those of --tracks) with the settings of\n"
      "  the profile; prints NUMBER TAB OUTPUT PATH per finished track. Progress\n"
      "  goes to standard error: on a terminal one updating line per track\n"
@@ -63,6 +64,18 @@ const CommandHelp kCommands[] = {
      "                    makes the exit status 1\n"
      "  --no-verify       no check\n"
      "  --accuraterip S   the AccurateRip server HOST[:PORT] for this run\n"
+     "  --secure          read securely: every block twice with the drive's cache\n"
+     "                    read away between, sectors that differ (or that the\n"
+     "                    drive's C2 error pointers flag) read again until two\n"
+     "                    reads agree; places that never agree are named on\n"
+     "                    standard error and in the log, and make the exit\n"
+     "                    status 1 unless AccurateRip matches the track\n"
+     "                    (default: [Rip] Secure in sonarvex.ini, else for WAV\n"
+     "                    and FLAC)\n"
+     "  --no-secure       plain reads\n"
+     "  --test-and-copy   read every track twice whole; the log gives the CRC32\n"
+     "                    of both passes and whether they agree (a difference\n"
+     "                    counts as a suspect track)\n"
      "  --no-lookup       a disc the album database does not know is not looked\n"
      "                    up first (by default it is, unless [Lookup] Auto=0 in\n"
      "                    sonarvex.ini: MusicBrainz, the CDDB server when one is\n"
@@ -151,7 +164,8 @@ bool Allowed(const std::string& command, const std::string& option) {
                                              "--on-the-fly", "--overwrite", "--jobs", "--out", "--name",
                                              "--bitrate", "--vbr",    "--ogg-quality",
                                              "--verify", "--no-verify", "--accuraterip",
-                                             "--no-lookup"};
+                                             "--no-lookup", "--secure", "--no-secure",
+                                             "--test-and-copy"};
   if (command == "rip") return kRip.count(option) != 0;
   if (command == "toc" || command == "offset") return option == "--drive";
   if (command == "verify") return option == "--accuraterip";
@@ -340,6 +354,12 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       given.push_back(a);
     } else if (a == "--verify" || a == "--no-verify") {
       o.Verify = a == "--verify";
+      given.push_back(a);
+    } else if (a == "--secure" || a == "--no-secure") {
+      o.Secure = a == "--secure";
+      given.push_back(a);
+    } else if (a == "--test-and-copy") {
+      o.TestAndCopy = true;
       given.push_back(a);
     } else if (a == "--accuraterip") {
       auto v = value(a);

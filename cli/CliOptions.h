@@ -32,6 +32,10 @@ struct CliOptions {
   std::optional<int> Jobs;
   // rip --verify / --no-verify (none: when a server is set).
   std::optional<bool> Verify;
+  // rip --secure / --no-secure (none: the setting [Rip] Secure).
+  std::optional<bool> Secure;
+  // rip --test-and-copy: every track read twice, both CRC32 in the log.
+  bool TestAndCopy = false;
   // --accuraterip HOST[:PORT]: the AccurateRip server for this run.
   std::string ArServer;
   int Match = 1;

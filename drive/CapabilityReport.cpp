@@ -22,6 +22,19 @@ DriveCapabilities QueryCapabilities(Transport& transport) {
   return caps;
 }
 
+bool HasC2Pointers(const std::uint8_t* reply, std::size_t length) {
+  // Page byte 5, bit 4 (the page starts after the 8-byte header); the page
+  // code must be the capabilities page's, so that a drive that answered
+  // something else is not taken at its word.
+  return reply && length > 13 && (reply[8] & 0x3F) == 0x2A && (reply[13] & 0x10) != 0;
+}
+
+bool DriveHasC2Pointers(Transport& transport) {
+  std::uint8_t reply[kCapabilitiesBufferLength] = {};
+  if (!transport.Succeeded(ModeSenseCapabilities(transport, reply))) return false;
+  return HasC2Pointers(reply, sizeof reply);
+}
+
 std::vector<std::string> CapabilityReportLines(const std::string& identification,
                                                const std::uint8_t* reply, std::size_t length) {
   auto byte = [&](std::size_t at) -> std::uint8_t { return at < length && reply ? reply[at] : 0; };

@@ -25,6 +25,12 @@ struct DriveCapabilities {
 // could not open are listed too.
 DriveCapabilities QueryCapabilities(Transport& transport);
 
+// Whether the capabilities page of a stored MODE SENSE reply (beginning with
+// the 8-byte header) says the drive gives C2 error pointers with READ CD.
+bool HasC2Pointers(const std::uint8_t* reply, std::size_t length);
+// The same asked of the current device of the transport.
+bool DriveHasC2Pointers(Transport& transport);
+
 // The 21 report lines. `reply` is the stored MODE SENSE reply beginning with
 // the 8-byte header; bytes beyond `length` read as zero.
 std::vector<std::string> CapabilityReportLines(const std::string& identification,

@@ -222,6 +222,16 @@ CommandBlock ReadCDWithQ(std::int32_t lba, std::uint16_t count, bool anySectorTy
   return b;
 }
 
+CommandBlock ReadCDWithC2(std::int32_t lba, std::uint16_t count) {
+  CommandBlock b = Block(0xBE, 12, Operation::ReadCDDA, DataDirection::In,
+                         static_cast<std::uint32_t>(count) * kSectorWithC2Length);
+  b.bytes[1] = 0x04;
+  Put32(b, 2, static_cast<std::uint32_t>(lba));
+  Put16(b, 7, count);
+  b.bytes[9] = 0x12;
+  return b;
+}
+
 CommandBlock SetReadSpeed(int factor) {
   CommandBlock b = Block(0xBB, 12, Operation::SetSpeed);
   Put16(b, 2, SpeedField(factor));

@@ -72,6 +72,11 @@ inline constexpr std::uint32_t kSubChannelCodeLength = 24;
 // by 16 bytes of formatted Q sub-channel data.
 inline constexpr std::uint32_t kFormattedQLength = 16;
 inline constexpr std::uint32_t kSectorWithQLength = kBytesPerSector + kFormattedQLength;
+// READ CD with the C2 error pointers (error field 01b): each sector's 2352
+// bytes followed by 294 bytes holding one bit for every byte of audio, most
+// significant bit first, set where the drive could not correct the byte.
+inline constexpr std::uint32_t kC2PointerBytes = kBytesPerSector / 8;
+inline constexpr std::uint32_t kSectorWithC2Length = kBytesPerSector + kC2PointerBytes;
 
 // The nine audio read command forms, by ReadCommand index.
 inline constexpr int kReadCommandCount = 9;
@@ -118,6 +123,9 @@ CommandBlock ReadTrackIsrc(int track);
 // data (0x10), as the standard audio read does. Its operation is ReadCDDA:
 // the transports treat a short transfer as a failed read.
 CommandBlock ReadCDWithQ(std::int32_t lba, std::uint16_t count, bool anySectorType);
+// READ CD of `count` CD-DA sectors from lba with their C2 error pointers
+// (kSectorWithC2Length bytes a sector). Its operation is ReadCDDA.
+CommandBlock ReadCDWithC2(std::int32_t lba, std::uint16_t count);
 CommandBlock SetReadSpeed(int factor);
 CommandBlock SetWriteSpeed(int factor);
 CommandBlock ModeSenseCapabilities(std::uint32_t replyLength);

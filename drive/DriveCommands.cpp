@@ -1,6 +1,7 @@
 #include "drive/DriveCommands.h"
 
 #include <cstring>
+#include <vector>
 
 namespace sonarvex {
 
@@ -155,6 +156,20 @@ SubQ ParseFormattedQ(const std::uint8_t* q) {
   s.absoluteLba = am * kFramesPerMinute + as * kFramesPerSecond + af - 150;
   s.kind = SubQKind::Position;
   return s;
+}
+
+CommandResult ReadCDDAWithC2(Transport& t, std::uint8_t* audio, std::uint8_t* c2, std::int32_t lba,
+                             std::uint32_t sectors) {
+  std::vector<std::uint8_t> raw(static_cast<std::size_t>(sectors) * kSectorWithC2Length);
+  const CommandResult r =
+      t.Execute(cdb::ReadCDWithC2(lba, static_cast<std::uint16_t>(sectors)), raw.data());
+  for (std::uint32_t i = 0; i < sectors; ++i) {
+    const std::uint8_t* from = raw.data() + static_cast<std::size_t>(i) * kSectorWithC2Length;
+    std::memcpy(audio + static_cast<std::size_t>(i) * kBytesPerSector, from, kBytesPerSector);
+    std::memcpy(c2 + static_cast<std::size_t>(i) * kC2PointerBytes, from + kBytesPerSector,
+                kC2PointerBytes);
+  }
+  return r;
 }
 
 CommandResult ReadSectorQ(Transport& t, std::int32_t lba, bool anySectorType,

@@ -100,6 +100,12 @@ SubQ ParseFormattedQ(const std::uint8_t* q);
 CommandResult ReadSectorQ(Transport& t, std::int32_t lba, bool anySectorType,
                           std::uint8_t (&q)[kFormattedQLength]);
 
+// READ CD of `sectors` CD-DA sectors from lba with their C2 error pointers:
+// the audio into `audio` (sectors x 2352 bytes), the pointers into `c2`
+// (sectors x kC2PointerBytes). Whatever the result, both are filled (zero
+// where nothing came).
+CommandResult ReadCDDAWithC2(Transport& t, std::uint8_t* audio, std::uint8_t* c2, std::int32_t lba,
+                             std::uint32_t sectors);
 CommandResult SetReadSpeed(Transport& t, int factor);
 CommandResult SetWriteSpeed(Transport& t, int factor);
 

@@ -65,6 +65,7 @@ std::string RipLogText(const RipLogInfo& info) {
          std::to_string(info.readOffset) + "\n";
   out += "Команда чтения: " + info.readCommand + "\n";
   out += "Скорость чтения: " + info.readSpeed + "\n";
+  if (!info.readMode.empty()) out += "Режим чтения: " + info.readMode + "\n";
   out += "Исполнитель: " + info.artist + "\n";
   out += "Альбом: " + info.album + "\n";
   if (!info.arDisc.empty()) out += "AccurateRip: " + info.arDisc + "\n";
@@ -83,10 +84,31 @@ std::string RipLogText(const RipLogInfo& info) {
     }
     out += "  Ошибки чтения: " + std::to_string(t.readErrors) +
            ", повторы: " + std::to_string(t.retries) + "\n";
+    if (t.secure) {
+      out += "  Перечитано секторов: " + std::to_string(t.rereadSectors) + "\n";
+      if (!t.suspectTimes.empty()) {
+        out += "  Подозрительные места:";
+        for (std::size_t k = 0; k < t.suspectTimes.size(); ++k)
+          out += (k ? ", " : " ") + t.suspectTimes[k];
+        out += "\n";
+      }
+    }
+    if (t.tested) {
+      out += "  CRC32 проверки: " + Hex8(t.testCrc32, true) + "\n";
+      out += "  CRC32 копирования: " + Hex8(t.copyCrc32, true) + "\n";
+      out += t.testCrc32 == t.copyCrc32 ? "  Проверка и копирование совпадают\n"
+                                        : "  Проверка и копирование НЕ совпадают\n";
+    }
   }
   out += "\nСкопировано дорожек: " + std::to_string(ok) + " из " +
          std::to_string(info.tracks.size()) + "\n";
   return out;
+}
+
+std::string TrackTimeText(std::uint32_t sectors) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02u:%02u.%02u", sectors / 4500, sectors / 75 % 60, sectors % 75);
+  return text;
 }
 
 std::string CueTime(std::int32_t sectors) {

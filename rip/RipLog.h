@@ -26,7 +26,18 @@ struct RipLogTrack {
   int readErrors = 0;
   int retries = 0;
   std::string failure;          // why the track was not ripped (empty: ripped)
+  // Secure mode: the sectors read again, and the places ("mm:ss.ff" in the
+  // track) that never read the same twice.
+  bool secure = false;
+  int rereadSectors = 0;
+  std::vector<std::string> suspectTimes;
+  // Test and copy: the CRC32 of both passes.
+  bool tested = false;
+  std::uint32_t testCrc32 = 0, copyCrc32 = 0;
 };
+
+// "mm:ss.ff" of a position in a track (sectors from its start).
+std::string TrackTimeText(std::uint32_t sectors);
 
 struct RipLogInfo {
   std::string programVersion;
@@ -35,6 +46,9 @@ struct RipLogInfo {
   int readOffset = 0;           // samples
   std::string readCommand;
   std::string readSpeed;
+  // How the tracks were read ("безопасный, до 16 повторных чтений сектора,
+  // C2: да"); empty: the line is left out.
+  std::string readMode;
   std::string artist, album;
   std::string arDisc;           // the disc's AccurateRip name ("dBAR-010-00164419-00b9f6e2-9e11600b");
                                 // empty without verification

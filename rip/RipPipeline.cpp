@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "rip/OutputNaming.h"
+#include "rip/RipLog.h"
+#include "rip/SecureReader.h"
 #include "codec/FileTagUpdate.h"
 #include "codec/FormatRegistry.h"
 #include "codec/ReplayGain.h"
@@ -41,6 +43,7 @@ constexpr int kChunkDefault = 26;
 constexpr const char* kAborted = "Копирование прервано.";
 constexpr const char* kUnreadableStatus = "Ошибка чтения";
 constexpr const char* kSkippedStatus = "Пропущен";
+constexpr const char* kSuspectStatus = "подозрительно";
 constexpr const char* kNothingToCopy =
     "Копировать нечего: среди отмеченных дорожек нет звуковых (дорожки с данными не "
     "копируются).";
@@ -851,71 +854,124 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     return TrackResult::Failed;
   }
   const std::uint32_t d = album_.FirstTrackOffset;
-  while (start < end) {
-    host_.Pump();
-    if (host_.Interrupted()) return cancelled();
-    if (pool_) {
-      ServicePool();
-      // A failure of another track stopped the grab.
-      if (stopReading_) return cancelled();
-    }
-    if (host_.State() != WindowState::Copying) {
-      if (dialogs_.Message(kAskCancelCopy, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
-          IdYes)
-        return cancelled();
-      host_.SetState(WindowState::Copying);
-    }
-    const std::uint32_t count = std::min(chunk, end - start);
-    bool ok = drive_.ReadCdda(buffer.data(), start, count);
-    for (int attempt = 0; !ok && attempt < readRetries_ && !host_.Interrupted(); ++attempt) {
-      if (watcher_) watcher_->TrackRetry(i);
+  // Secure reading of the blocks; what it finds is kept for the track.
+  std::unique_ptr<SecureReader> secure;
+  if (secure_) {
+    SecureReader::Options so;
+    so.rereads = secureRereads_;
+    so.c2 = secureC2_;
+    secure = std::make_unique<SecureReader>(drive_, so);
+    secure->SetKeepGoing([this] {
       host_.Pump();
-      ok = drive_.ReadCdda(buffer.data(), start, count);
-    }
-    if (!ok && host_.Interrupted()) return cancelled();
-    if (!ok) {
-      discard();
-      if (!drive_.MediumReady()) {
-        // The disc is gone or was changed: no later track can be read either.
-        Fail("Ошибка чтения диска (сектор " + std::to_string(start) + "). Копирование прервано.",
-             false);
-        return TrackResult::Failed;
+      return !host_.Interrupted();
+    });
+  }
+  std::vector<std::uint32_t> suspect;
+  int reread = 0;
+  // Test and copy reads the track twice: the test pass only for its CRC32.
+  const int passes = testAndCopy_ ? 2 : 1;
+  std::uint32_t passCrc[2] = {0, 0};
+  for (int pass = 0; pass < passes; ++pass) {
+    const bool testing = pass + 1 < passes;
+    start = range.Start;
+    lastPercent = 0;
+    suspect.clear();
+    reread = 0;
+    while (start < end) {
+      host_.Pump();
+      if (host_.Interrupted()) return cancelled();
+      if (pool_) {
+        ServicePool();
+        // A failure of another track stopped the grab.
+        if (stopReading_) return cancelled();
       }
-      // A sector that cannot be read fails this track alone; the user is
-      // told which one, not where its chunk began.
-      const std::uint32_t bad = FirstUnreadableSector(start, count);
-      host_.SetRowStatus(i, kUnreadableStatus);
-      if (watcher_) watcher_->TrackUnreadable(i, bad);
-      unreadableRows_.push_back(i);
-      unreadableSectors_.push_back(bad);
-      return TrackResult::Unreadable;
+      if (host_.State() != WindowState::Copying) {
+        if (dialogs_.Message(kAskCancelCopy, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) ==
+            IdYes)
+          return cancelled();
+        host_.SetState(WindowState::Copying);
+      }
+      const std::uint32_t count = std::min(chunk, end - start);
+      SecureReadResult block;
+      auto read = [&] {
+        if (!secure) return drive_.ReadCdda(buffer.data(), start, count);
+        block = secure->ReadBlock(buffer.data(), start, count);
+        return block.ok;
+      };
+      bool ok = read();
+      for (int attempt = 0; !ok && attempt < readRetries_ && !host_.Interrupted(); ++attempt) {
+        if (watcher_) watcher_->TrackRetry(i);
+        host_.Pump();
+        ok = read();
+      }
+      if (host_.Interrupted() || block.cancelled) return cancelled();
+      if (!ok) {
+        discard();
+        if (!drive_.MediumReady()) {
+          // The disc is gone or was changed: no later track can be read either.
+          Fail("Ошибка чтения диска (сектор " + std::to_string(start) + "). Копирование прервано.",
+               false);
+          return TrackResult::Failed;
+        }
+        // A sector that cannot be read fails this track alone; the user is
+        // told which one, not where its chunk began.
+        const std::uint32_t bad = FirstUnreadableSector(start, count);
+        host_.SetRowStatus(i, kUnreadableStatus);
+        if (watcher_) watcher_->TrackUnreadable(i, bad);
+        unreadableRows_.push_back(i);
+        unreadableSectors_.push_back(bad);
+        return TrackResult::Unreadable;
+      }
+      suspect.insert(suspect.end(), block.suspect.begin(), block.suspect.end());
+      reread += block.reread;
+      // Secure reads are checked already; noise correction would replace
+      // their sectors with plain reads.
+      if (!secure && settings_.NoiseCorrection && total - d >= end - start && end - start > d)
+        CheckChunk(buffer.data(), count, start);
+      const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
+      if (testAndCopy_) passCrc[pass] = Crc32(passCrc[pass], buffer.data(), bytes);
+      start += chunk;
+      unsigned percent = PercentDone(start >= end ? 0 : end - start, total);
+      if (testing) {
+        if (percent != lastPercent) {
+          host_.SetRowStatus(i, "проверка " + std::to_string(percent) + "%");
+          lastPercent = percent;
+          TrackProgress(i, percent / 200.0, 0);
+        }
+        continue;
+      }
+      if (watcher_) watcher_->TrackAudio(i, buffer.data(), bytes);
+      if (meter) meter->Add(buffer.data(), bytes);
+      if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
+      if (stream) {
+        // The worker's failure (a full disk) is told by the pool.
+        if (!stream->Push(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + bytes), [&] {
+              host_.Pump();
+              ServicePool();
+            }))
+          return cancelled();
+      } else {
+        WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
+                                       : encoder_.WriteWav(buffer.data(), bytes);
+        if (!written) return failed(written);
+      }
+      if (percent != lastPercent) {
+        host_.SetRowStatus(i, "копирование " + std::to_string(percent) + "%");
+        lastPercent = percent;
+        // Encoded on the fly, what is read is compressed as well; after a
+        // test pass the reading is half done.
+        const double read = testAndCopy_ ? 0.5 + percent / 200.0 : percent / 100.0;
+        TrackProgress(i, read, job.onTheFly ? read : 0);
+      }
     }
-    if (settings_.NoiseCorrection && total - d >= end - start && end - start > d)
-      CheckChunk(buffer.data(), count, start);
-    const std::size_t bytes = static_cast<std::size_t>(count) * kBytesPerSector;
-    if (watcher_) watcher_->TrackAudio(i, buffer.data(), bytes);
-    if (meter) meter->Add(buffer.data(), bytes);
-    if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
-    if (stream) {
-      // The worker's failure (a full disk) is told by the pool.
-      if (!stream->Push(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + bytes), [&] {
-            host_.Pump();
-            ServicePool();
-          }))
-        return cancelled();
-    } else {
-      WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
-                                     : encoder_.WriteWav(buffer.data(), bytes);
-      if (!written) return failed(written);
-    }
-    start += chunk;
-    unsigned percent = PercentDone(start >= end ? 0 : end - start, total);
-    if (percent != lastPercent) {
-      host_.SetRowStatus(i, "копирование " + std::to_string(percent) + "%");
-      lastPercent = percent;
-      // Encoded on the fly, what is read is compressed as well.
-      TrackProgress(i, percent / 100.0, job.onTheFly ? percent / 100.0 : 0);
-    }
+  }
+  if (secure) {
+    if (watcher_) watcher_->TrackSecureRead(i, reread, suspect);
+    if (!suspect.empty()) suspectRows_[i] = suspect;
+  }
+  if (testAndCopy_) {
+    if (watcher_) watcher_->TrackTestAndCopy(i, passCrc[0], passCrc[1]);
+    if (passCrc[0] != passCrc[1]) suspectRows_[i];
   }
   if (stream) {
     stream->Close();
@@ -962,7 +1018,9 @@ RipPipeline::TrackResult RipPipeline::CompleteTrack(TrackJob& job) {
       if (g > 0) copied.gain = g;
     }
   }
-  host_.SetRowStatus(i, "Скопирован");
+  // A track with places that never read the same twice is there, but not
+  // to be trusted.
+  host_.SetRowStatus(i, suspectRows_.count(i) ? kSuspectStatus : "Скопирован");
   TrackOver(i);
   host_.SetRowImage(i, 2);
   album_.Tracks[i].CopiedFlag = 1;
@@ -1247,6 +1305,7 @@ void RipPipeline::CopyTracks() {
   tempsInUse_.clear();
   unreadableRows_.clear();
   unreadableSectors_.clear();
+  suspectRows_.clear();
   meters_.clear();
   copiedFiles_.clear();
   std::vector<int> rows;

@@ -5,6 +5,7 @@
 // ripper run the same code.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -74,6 +75,20 @@ class RipDrive {
   // Reads `sectors` audio sectors starting at lba into buffer (sectors x
   // 2352 bytes). False when the drive reported a failure.
   virtual bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) = 0;
+  // Whether ReadCddaC2 gives the drive's C2 error pointers.
+  virtual bool HasC2() { return false; }
+  // Reads as ReadCdda does and fills c2 (sectors x 294 bytes, a bit for
+  // every byte of audio, most significant first) with the drive's C2 error
+  // pointers: set where the drive could not correct the byte. Without them
+  // (HasC2 false) every pointer is clear.
+  virtual bool ReadCddaC2(std::uint8_t* buffer, std::uint8_t* c2, std::uint32_t lba,
+                          std::uint32_t sectors) {
+    std::fill(c2, c2 + static_cast<std::size_t>(sectors) * (kBytesPerSector / 8), std::uint8_t{0});
+    return ReadCdda(buffer, lba, sectors);
+  }
+  // The sector after the disc's last audio sector (album sectors), as far
+  // as reads may go; 0: not known.
+  virtual std::uint32_t AudioEnd() { return 0; }
   virtual void SetReadSpeed(int factor) = 0;
   virtual void LockMedium(bool lock) = 0;
   virtual void Seek(std::uint32_t lba) = 0;
@@ -162,6 +177,14 @@ class RipWatcher {
   virtual void TrackAudio(int /*row*/, const std::uint8_t* /*pcm*/, std::size_t /*bytes*/) {}
   // A read of the track failed and is tried again.
   virtual void TrackRetry(int /*row*/) {}
+  // The track was read securely: how many of its sectors had to be read
+  // again, and the sectors (from the first track) whose reads never agreed.
+  virtual void TrackSecureRead(int /*row*/, int /*rereadSectors*/,
+                               const std::vector<std::uint32_t>& /*suspect*/) {}
+  // Test and copy: the CRC32 of the track's audio in the test pass and in
+  // the copy pass.
+  virtual void TrackTestAndCopy(int /*row*/, std::uint32_t /*testCrc*/,
+                                std::uint32_t /*copyCrc*/) {}
   // A sector of the track could not be read even after the retries.
   virtual void TrackUnreadable(int /*row*/, std::uint32_t /*sector*/) {}
   // The track is finished under its final name.
@@ -213,6 +236,24 @@ class RipPipeline {
   int WorkersFor(int tracks) const;
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
+
+  // Secure mode: every block is read twice with the drive's cache read away
+  // in between; sectors whose reads differ are read again alone, at most
+  // `rereads` times, until two reads agree; with c2 the drive's C2 error
+  // pointers (where it has them) mark sectors that do not agree. Sectors
+  // that never agree make their track suspect ("подозрительно").
+  void SetSecure(bool on, int rereads = 16, bool c2 = true) {
+    secure_ = on;
+    secureRereads_ = rereads;
+    secureC2_ = c2;
+  }
+  // Test and copy: each track is read twice whole, the first time only for
+  // its CRC32; a track whose two passes differ is suspect.
+  void SetTestAndCopy(bool on) { testAndCopy_ = on; }
+  // The suspect tracks of the last grab (rows, 0-based) with their sectors
+  // that never read the same twice (from the first track; none for a track
+  // whose test and copy passes differed only).
+  const std::map<int, std::vector<std::uint32_t>>& SuspectRows() const { return suspectRows_; }
 
   // What happens to a file that is at a track's output name before the grab
   // writes it: the user is asked (Yes, Yes for all, No: the track is
@@ -332,6 +373,12 @@ class RipPipeline {
   std::set<std::string> writtenInGrab_;
   std::vector<int> unreadableRows_;
   std::vector<std::uint32_t> unreadableSectors_;
+  // Secure mode and test and copy (see SetSecure, SetTestAndCopy).
+  bool secure_ = false;
+  int secureRereads_ = 16;
+  bool secureC2_ = true;
+  bool testAndCopy_ = false;
+  std::map<int, std::vector<std::uint32_t>> suspectRows_;
   // The encoder pool (see SetEncoderPool); pool_ is set while a pooled
   // grab runs. Temporary WAV names in use by tracks not yet compressed.
   int workers_ = 1;

@@ -131,6 +131,23 @@ void RipReport::TrackRetry(int row) {
   if (Track* t = Find(row)) ++t->retries;
 }
 
+void RipReport::TrackSecureRead(int row, int rereadSectors,
+                                const std::vector<std::uint32_t>& suspect) {
+  if (Track* t = Find(row)) {
+    t->secure = true;
+    t->rereadSectors = rereadSectors;
+    t->suspect = suspect;
+  }
+}
+
+void RipReport::TrackTestAndCopy(int row, std::uint32_t testCrc, std::uint32_t copyCrc) {
+  if (Track* t = Find(row)) {
+    t->tested = true;
+    t->testCrc = testCrc;
+    t->copyCrc = copyCrc;
+  }
+}
+
 void RipReport::TrackUnreadable(int row, std::uint32_t sector) {
   if (Track* t = Find(row)) {
     ++t->readErrors;
@@ -184,7 +201,8 @@ void RipReport::Verify() {
     t.verified = true;
     t.verdict = found_ ? VerifyArTrack(fetch.submissions, ids, ArEntryIndex(toc_, t.row), t.v1, t.v2)
                        : ArVerdict{};
-    host_.SetRowStatus(t.row, ArVerdictText(t.verdict));
+    // A suspect track keeps its word unless the database vouches for it.
+    host_.SetRowStatus(t.row, t.Suspect() && !t.Matched() ? "подозрительно" : ArVerdictText(t.verdict));
     host_.TrackVerified(t.row, t.path, t.v1, t.v2, ArVerdictWord(t.verdict));
   }
 }
@@ -219,6 +237,14 @@ void RipReport::WriteLogAndCue() {
     lt.number = TrackNumberOfRow(album_, t.row);
     lt.retries = t.retries;
     lt.readErrors = t.readErrors;
+    lt.secure = t.secure;
+    lt.rereadSectors = t.rereadSectors;
+    for (std::uint32_t sector : t.suspect)
+      lt.suspectTimes.push_back(TrackTimeText(
+          sector - static_cast<std::uint32_t>(album_.Tracks[t.row].StartSector)));
+    lt.tested = t.tested;
+    lt.testCrc32 = t.testCrc;
+    lt.copyCrc32 = t.copyCrc;
     if (t.path.empty()) {
       lt.failure = t.unreadableSector
                        ? "сектор " + std::to_string(*t.unreadableSector) + " не читается"

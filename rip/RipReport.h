@@ -65,6 +65,8 @@ class RipReport : public RipWatcher {
   void TrackReading(int row, std::uint32_t start, std::uint32_t end, bool wholeTrack) override;
   void TrackAudio(int row, const std::uint8_t* pcm, std::size_t bytes) override;
   void TrackRetry(int row) override;
+  void TrackSecureRead(int row, int rereadSectors, const std::vector<std::uint32_t>& suspect) override;
+  void TrackTestAndCopy(int row, std::uint32_t testCrc, std::uint32_t copyCrc) override;
   void TrackUnreadable(int row, std::uint32_t sector) override;
   void TrackCopied(int row, const std::string& path) override;
   void GrabEnding(bool normalEnd) override;
@@ -81,6 +83,17 @@ class RipReport : public RipWatcher {
     int retries = 0;
     int readErrors = 0;
     std::optional<std::uint32_t> unreadableSector;
+    // Secure mode: sectors read again, sectors that never agreed (from the
+    // first track).
+    bool secure = false;
+    int rereadSectors = 0;
+    std::vector<std::uint32_t> suspect;
+    // Test and copy: the CRC32 of the two passes.
+    bool tested = false;
+    std::uint32_t testCrc = 0, copyCrc = 0;
+    // Whether the track is to be trusted only when the database matches it.
+    bool Suspect() const { return !suspect.empty() || (tested && testCrc != copyCrc); }
+    bool Matched() const { return verified && verdict.status == ArStatus::Match; }
   };
   // Every row of the grab, in disc order.
   const std::vector<Track>& Tracks() const { return tracks_; }

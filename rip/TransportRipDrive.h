@@ -24,7 +24,18 @@ class TransportRipDrive : public RipDrive {
     audioEnd_ = static_cast<std::int32_t>(audioEnd) + shift_;
   }
 
+  // Reads with the C2 error pointers (READ CD) when on: for a drive whose
+  // capabilities page says it has them (DriveHasC2Pointers).
+  void SetC2Reads(bool on) { c2_ = on; }
+
   bool ReadCdda(std::uint8_t* buffer, std::uint32_t sector, std::uint32_t sectors) override;
+  bool HasC2() override { return c2_; }
+  // Corrected by the read offset as ReadCdda is; the pointers follow their audio.
+  bool ReadCddaC2(std::uint8_t* buffer, std::uint8_t* c2, std::uint32_t sector,
+                  std::uint32_t sectors) override;
+  std::uint32_t AudioEnd() override {
+    return audioEnd_ > shift_ ? static_cast<std::uint32_t>(audioEnd_ - shift_) : 0;
+  }
   void SetReadSpeed(int factor) override;
   void LockMedium(bool lock) override;
   void Seek(std::uint32_t sector) override;
@@ -36,6 +47,7 @@ class TransportRipDrive : public RipDrive {
   int shift_;
   int offset_ = 0;
   std::int32_t audioEnd_ = 0;
+  bool c2_ = false;
 };
 
 }  // namespace sonarvex

@@ -15,6 +15,7 @@
 #include "drive/CommandBlock.h"
 #include "accuraterip/ArClient.h"
 #include "drive/AudioReading.h"
+#include "drive/CapabilityReport.h"
 #include "drive/DiscExtras.h"
 #include "codec/EncoderSet.h"
 #include "codec/FormatRegistry.h"
@@ -432,6 +433,14 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetExistingFiles(choices.existing);
   rip.SetFormatOptions(std::move(formatOptions));
   rip.SetReplayGain(options.ReplayGainFor(FormatFor(GrabKind(sender, settings_)).lossless));
+  // Secure reading, with the drive's C2 error pointers where it has them.
+  const bool secure =
+      choices.secure.value_or(options.SecureFor(FormatFor(GrabKind(sender, settings_)).lossless));
+  const bool testAndCopy = choices.testAndCopy.value_or(options.TestAndCopy);
+  const bool c2 = secure && options.SecureC2 && DriveHasC2Pointers(CurrentTransport());
+  drive.SetC2Reads(c2);
+  rip.SetSecure(secure, options.SecureReads, c2);
+  rip.SetTestAndCopy(testAndCopy);
   // Every worker of the pool compresses with writers of its own; the
   // program's own encoder is made first, so that a missing library is
   // reported once.
@@ -468,6 +477,11 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.log.readSpeed = settings_.ReadSpeed == 255 || settings_.ReadSpeed == 0
                              ? std::string("максимальная")
                              : std::to_string(settings_.ReadSpeed) + "x";
+  report.log.readMode =
+      secure ? "безопасный, до " + std::to_string(options.SecureReads) +
+                   " повторных чтений сектора, C2: " + (c2 ? "да" : "нет")
+             : std::string("обычный");
+  if (testAndCopy) report.log.readMode += ", проверка и копирование";
   report.log.artist = albumArtist;
   report.log.album = AlbumText(album_, albumTexts_, AlbumField::AlbumTitle);
   report.cue.performer = report.log.artist;
@@ -480,7 +494,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
   RipReport watcher(host, dialogs_, album_, tags_, report);
   // Without a check or a log nothing needs the checksums of the audio.
-  if (report.verify || report.writeLog || report.cover) rip.SetWatcher(&watcher);
+  if (report.verify || report.writeLog || report.cover || secure || testAndCopy)
+    rip.SetWatcher(&watcher);
 
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
@@ -494,6 +509,37 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   result.cuePath = watcher.CuePath();
   result.coverFailure = coverFailure;
   result.coverPaths = watcher.CoverPaths();
+  // Tracks with places that never read the same twice are there, but fail
+  // the rip unless the database matched them.
+  std::string suspectList;
+  for (const auto& [row, sectors] : rip.SuspectRows()) {
+    const auto& tracks = watcher.Tracks();
+    const bool matched = std::any_of(tracks.begin(), tracks.end(), [&, r = row](const auto& t) {
+      return t.row == r && t.Matched();
+    });
+    if (matched) continue;
+    result.suspect[row] = sectors;
+    if (!suspectList.empty()) suspectList += ", ";
+    suspectList += std::to_string(TrackNumberOfRow(album_, row)) + " (";
+    if (sectors.empty()) suspectList += "проверка и копирование не совпали";
+    constexpr std::size_t kMostNamed = 10;
+    const auto trackStart = static_cast<std::uint32_t>(album_.Tracks[row].StartSector);
+    for (std::size_t k = 0; k < sectors.size() && k < kMostNamed; ++k)
+      suspectList += (k ? ", " : "") + TrackTimeText(sectors[k] - trackStart);
+    if (sectors.size() > kMostNamed)
+      suspectList += " и ещё " + std::to_string(sectors.size() - kMostNamed);
+    suspectList += ")";
+  }
+  if (!suspectList.empty()) {
+    const std::string text = "Дорожки прочитаны ненадёжно: " + suspectList +
+                             ". Эти места не читаются одинаково и после повторных чтений, а база "
+                             "AccurateRip их не подтвердила.";
+    dialogs_.Message(text, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    if (result.outcome == RipPipeline::Outcome::Done) {
+      result.outcome = RipPipeline::Outcome::Failed;
+      result.failure = text;
+    }
+  }
   // A log or cue sheet that could not be written fails the rip: the files
   // are there, but not all that was asked for.
   if (!watcher.WriteFailure().empty() && result.outcome == RipPipeline::Outcome::Done) {

@@ -205,6 +205,11 @@ class Session : public ProgramFacts {
     // cover pictures written beside the files.
     std::string coverFailure;
     std::vector<std::string> coverPaths;
+    // Tracks read securely (or tested and copied) that are not to be
+    // trusted and that the AccurateRip database did not vouch for: rows
+    // with the sectors that never read the same twice. They make the rip
+    // fail.
+    std::map<int, std::vector<std::uint32_t>> suspect;
   };
   struct RipChoices {
     // How many tracks are compressed at once (see
@@ -224,6 +229,11 @@ class Session : public ProgramFacts {
     // Values of the formats' options for this rip only (by FormatOption::Id),
     // over the stored ones: the command line's --bitrate for Opus.
     std::map<std::string, int> formatValues;
+    // Secure reading; without a choice, the setting for the grab's kind
+    // (Options().SecureFor).
+    std::optional<bool> secure;
+    // Test and copy; without a choice, Options().TestAndCopy.
+    std::optional<bool> testAndCopy;
   };
   RipResult Rip(GrabSender sender, RipHost& host, int workers = -1);
   RipResult Rip(GrabSender sender, RipHost& host, const RipChoices& choices);

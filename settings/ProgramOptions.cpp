@@ -53,6 +53,13 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.AutoLookup = IniFlag(ini, "Lookup", "Auto", true);
   if (const auto rg = ini.Get("ReplayGain", "Enabled"); rg && !rg->empty() && *rg != "auto")
     o.ReplayGain = IniFlag(ini, "ReplayGain", "Enabled", false);
+  if (const auto secure = ini.Get("Rip", "Secure"); secure && !secure->empty() && *secure != "auto")
+    o.SecureRip = IniFlag(ini, "Rip", "Secure", false);
+  // A nonsensical count keeps the default; a large one is cut to the most.
+  if (const auto reads = ini.GetInt("Rip", "SecureReads"); reads && *reads >= 1)
+    o.SecureReads = static_cast<int>(std::min<long long>(*reads, ProgramOptions::kMaxSecureReads));
+  o.SecureC2 = IniFlag(ini, "Rip", "C2", true);
+  o.TestAndCopy = IniFlag(ini, "Rip", "TestAndCopy", false);
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -106,6 +113,17 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
   if (now.AutoLookup != before.AutoLookup) ini.Set("Lookup", "Auto", now.AutoLookup ? "1" : "0");
   if (now.ReplayGain != before.ReplayGain)
     ini.Set("ReplayGain", "Enabled", !now.ReplayGain ? "auto" : *now.ReplayGain ? "1" : "0");
+  if (now.SecureRip != before.SecureRip)
+    ini.Set("Rip", "Secure", !now.SecureRip ? "auto" : *now.SecureRip ? "1" : "0");
+  if (now.SecureReads != before.SecureReads) {
+    if (now.SecureReads >= 1 && now.SecureReads <= ProgramOptions::kMaxSecureReads)
+      ini.SetInt("Rip", "SecureReads", now.SecureReads);
+    else
+      written = false;
+  }
+  if (now.SecureC2 != before.SecureC2) ini.Set("Rip", "C2", now.SecureC2 ? "1" : "0");
+  if (now.TestAndCopy != before.TestAndCopy)
+    ini.Set("Rip", "TestAndCopy", now.TestAndCopy ? "1" : "0");
   // Offsets set or changed, and those taken away (stored as no entry).
   for (const auto& [name, samples] : now.ReadOffsets)
     if (before.ReadOffsetOf(name) != samples) written &= StoreReadOffset(ini, name, samples);

@@ -1,8 +1,8 @@
 // The options the program keeps in setting/sonarvex.ini beside the settings
 // record, read and written in one place: how many tracks a rip compresses at
-// once, the options of the output formats (the FLAC level), the rip log, the
-// AccurateRip server, the MusicBrainz server, the Cover Art Archive and each
-// drive's read offset.
+// once, the options of the output formats (the FLAC level), the rip log,
+// secure reading, the AccurateRip server, the MusicBrainz server, the Cover
+// Art Archive and each drive's read offset.
 #pragma once
 
 #include <map>
@@ -55,7 +55,24 @@ struct ProgramOptions {
   // they were unless the user asks.
   std::optional<bool> ReplayGain;
 
+  // [Rip] Secure: "1" reads every rip securely (each block twice with the
+  // drive's cache read away between, sectors that differ read again until
+  // two reads agree), "0" none; missing (or "auto"): lossless rips only
+  // (WAV, FLAC).
+  std::optional<bool> SecureRip;
+  // [Rip] SecureReads: how many times at most a sector whose reads differ
+  // is read again (1..kMaxSecureReads).
+  int SecureReads = kDefaultSecureReads;
+  // [Rip] C2: whether secure reads use the drive's C2 error pointers where
+  // the drive has them.
+  bool SecureC2 = true;
+  // [Rip] TestAndCopy: every track is read twice whole, and the log says
+  // whether the CRC32 of both passes agree.
+  bool TestAndCopy = false;
+
   static constexpr int kMaxRipWorkers = 64;
+  static constexpr int kDefaultSecureReads = 16;
+  static constexpr int kMaxSecureReads = 1000;
 
   int ReadOffsetOf(const std::string& driveName) const;
   int FormatValue(const FormatOption& option) const;
@@ -66,6 +83,8 @@ struct ProgramOptions {
   bool LogFor(bool lossless) const { return lossless ? LogLossless : LogCompressed; }
   // Whether a rip to a lossless or lossy format writes its ReplayGain.
   bool ReplayGainFor(bool lossless) const { return ReplayGain.value_or(lossless); }
+  // Whether a rip to a lossless or lossy format reads securely.
+  bool SecureFor(bool lossless) const { return SecureRip.value_or(lossless); }
 };
 
 // The options in ini; the read offsets of the drives named.

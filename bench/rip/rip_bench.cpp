@@ -3,7 +3,8 @@
 //
 //   rip_bench [MINUTES] [RUNS] [LONG]   (default 24 minutes, 5 runs, 70)
 //
-// MP3 and Ogg rips with one and with two encoder workers are compared with
+// A secure WAV rip is compared with cd-paranoia in its default paranoia
+// mode. MP3 and Ogg rips with one and with two encoder workers are compared with
 // lame and oggenc given exactly our encoder settings (LAME -q 5 at
 // 224 kbit/s joint stereo; Vorbis quality 4), run two at a time with
 // `xargs -P 2` on the WAV files of the same disc. After a warm-up run of
@@ -193,8 +194,10 @@ int main(int argc, char** argv) {
   std::string home = MakeHome(root + "/home");
   std::string out = home + "/out";
 
-  // WAV: all tracks, against cd-paranoia without its verification (-Z), batch mode.
-  RunResult ours = Best({cli, "--home", home, "--image", cue, "rip", "--format", "wav"}, runs, out);
+  // WAV: all tracks read plainly, against cd-paranoia without its
+  // verification (-Z), batch mode.
+  RunResult ours = Best(
+      {cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--no-secure"}, runs, out);
   std::string pdir = root + "/paranoia";
   std::filesystem::create_directories(pdir);
   RunResult peer;
@@ -212,10 +215,42 @@ int main(int argc, char** argv) {
               ours.seconds, peer.seconds, ours.seconds / peer.seconds);
   std::printf("peak memory of the WAV rip: %ld kB\n", ours.maxRssKb);
 
+  // Secure WAV rip (every block read twice, the drive's cache read away
+  // between) against cd-paranoia in its default paranoia mode, both after a
+  // warm-up, alternated, medians.
+  {
+    auto secure = [&] {
+      std::filesystem::remove_all(out);
+      std::filesystem::create_directories(out);
+      return Checked(
+          Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--secure"}));
+    };
+    auto paranoid = [&] {
+      std::filesystem::remove_all(pdir);
+      std::filesystem::create_directories(pdir);
+      const std::string cwd = std::filesystem::current_path();
+      std::filesystem::current_path(pdir);
+      RunResult r = Run({paranoia, "-q", "-B", "-d", cue, "1-"});
+      std::filesystem::current_path(cwd);
+      return Checked(r);
+    };
+    secure();
+    paranoid();
+    std::vector<double> a, b;
+    for (int k = 0; k < runs; ++k) {
+      a.push_back(secure().seconds);
+      b.push_back(paranoid().seconds);
+    }
+    const Stats sa = Summarise(a), sb = Summarise(b);
+    std::printf("secure WAV rip  %s\n", sa.Text().c_str());
+    std::printf("cd-paranoia     %s\n", sb.Text().c_str());
+    std::printf("secure WAV ratio %.3f (ours / cd-paranoia)\n", sa.median / sb.median);
+  }
+
   // WAV files of the disc for the peers: from our own WAV rip.
   std::filesystem::remove_all(out);
   std::filesystem::create_directories(out);
-  Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav"});
+  Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--no-secure"});
   const std::string wavDir = root + "/wav";
   std::filesystem::rename(out, wavDir);
   std::filesystem::create_directories(out);

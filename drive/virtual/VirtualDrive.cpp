@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "drive/CommandBlock.h"
 #include "drive/virtual/CueImage.h"
 #include "platform/Cp1251.h"
 #include "platform/Files.h"
@@ -174,7 +175,7 @@ std::array<std::uint8_t, 20> VirtualDriveConfig::DefaultCapabilities(bool record
   p[2] = 0x03;                  // reads CD-R, CD-RW
   p[3] = recorder ? 0x07 : 0;   // writes CD-R, CD-RW, test write
   p[4] = 0x41;                  // audio play, multi-session
-  p[5] = 0x01;                  // CD-DA read commands
+  p[5] = 0x11;                  // CD-DA read commands, C2 error pointers
   p[6] = 0x29;                  // lock, eject, tray loader
   p[7] = 0x03;                  // separate volume and mute per channel
   PutBe16(&p[8], 7056);         // 40x
@@ -187,12 +188,15 @@ std::array<std::uint8_t, 20> VirtualDriveConfig::DefaultCapabilities(bool record
 
 int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength) {
   switch (cdb[0]) {
-    case 0xBE:
+    case 0xBE: {
       if (cdbLength != 12) return -1;
-      if ((cdb[1] & 0x1C) == 0x04 && cdb[9] == 0x10) return 0;
-      if ((cdb[1] & 0x1C) == 0x00 && cdb[9] == 0xF8) return 7;
-      if ((cdb[1] & 0x1C) == 0x00 && cdb[9] == 0x10) return 8;
+      // Bits 2-1 of byte 9 ask for the C2 error information after the data.
+      const std::uint8_t fields = cdb[9] & 0xF9;
+      if ((cdb[1] & 0x1C) == 0x04 && fields == 0x10) return 0;
+      if ((cdb[1] & 0x1C) == 0x00 && fields == 0xF8) return 7;
+      if ((cdb[1] & 0x1C) == 0x00 && fields == 0x10) return 8;
       return -1;
+    }
     case 0xD4: return cdbLength == 10 ? 1 : cdbLength == 12 ? 2 : -1;
     case 0xD5: return cdbLength == 10 ? 3 : -1;
     case 0xA8: return cdbLength == 12 ? 4 : -1;
@@ -341,6 +345,7 @@ bool VirtualDrive::Attached() const {
 void VirtualDrive::SetFaults(const VirtualDriveFaults& faults) {
   std::lock_guard lock(mutex_);
   faults_ = faults;
+  flakyReads_.clear();
   wake_.notify_all();
 }
 void VirtualDrive::SetConfig(const VirtualDriveConfig& config) {
@@ -652,6 +657,16 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     Check(out, 5, 0x24, 0x00);
     return;
   }
+  // READ CD's error field: 01b the 294 bytes of C2 error pointers after each
+  // sector, 10b those and the block error byte with a pad byte (296); only
+  // for a drive whose capabilities page says it has C2 pointers.
+  const int errorField = r.cdb[0] == 0xBE ? (r.cdb[9] >> 1) & 0x03 : 0;
+  const bool hasC2 = (config_.capabilities[5] & 0x10) != 0;
+  if (errorField == 3 || (errorField != 0 && !hasC2)) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  const std::uint32_t c2Bytes = errorField == 1 ? kC2PointerBytes : errorField == 2 ? kC2PointerBytes + 2 : 0;
   if (!DiscReadable(out)) return;
   const std::int32_t lba = Be32(r.cdb + 2);
   std::uint32_t count;
@@ -755,7 +770,31 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
     std::memcpy(r.data + written, data, n);
     if (at == faults_.corruptSectorLba)
       for (std::uint32_t k = 100; k < n; k += 397) r.data[written + k] ^= 0x5A;
+    // A flaky sector read wrong this time: the bytes changed, and which ones
+    // they are for the C2 pointers.
+    bool wrong = false;
+    std::uint8_t change = 0;
+    if (faults_.flakyFirst != VirtualDriveFaults::kNever && at >= faults_.flakyFirst &&
+        at <= faults_.flakyLast) {
+      const int readOfSector = flakyReads_[at]++;
+      wrong = faults_.flakyWrongReads < 0 || readOfSector < faults_.flakyWrongReads;
+      const int k = faults_.flakySameWrong ? 0 : readOfSector;
+      change = static_cast<std::uint8_t>(1 + (0x5A + k) % 255);
+    }
+    if (wrong)
+      for (std::uint32_t k = kFlakyFirstByte; k < n; k += kFlakyByteStep) r.data[written + k] ^= change;
     written += n;
+    if (c2Bytes != 0 && written < limit) {
+      std::uint8_t c2[kC2PointerBytes + 2] = {};
+      if (wrong && faults_.flakyC2) {
+        for (std::uint32_t k = kFlakyFirstByte; k < static_cast<std::uint32_t>(kRawSectorBytes); k += kFlakyByteStep)
+          c2[k / 8] |= static_cast<std::uint8_t>(0x80 >> (k % 8));
+        c2[kC2PointerBytes] = 0xFF;  // the block error byte: some pointer is set
+      }
+      const std::uint32_t m = std::min(c2Bytes, limit - written);
+      std::memcpy(r.data + written, c2, m);
+      written += m;
+    }
     if (withQ && written < limit) {
       std::uint8_t q[16];
       FormattedSubQ(*disc_, at, q);

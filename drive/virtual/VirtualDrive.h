@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -214,6 +215,11 @@ class VirtualDrive : public ScsiDevice {
   Stats stats_;
   std::array<std::uint8_t, kSenseLength> lastSense_{};
   std::vector<std::vector<std::uint8_t>> log_;
+  // Reads of each flaky sector so far (VirtualDriveFaults::flakyFirst).
+  std::map<std::int32_t, int> flakyReads_;
+  // The bytes a wrong read of a flaky sector changes: every kFlakyByteStep-th
+  // from kFlakyFirstByte.
+  static constexpr std::uint32_t kFlakyFirstByte = 37, kFlakyByteStep = 211;
 };
 
 // Which read form (ReadCommand index 0..8) a block is, or -1.

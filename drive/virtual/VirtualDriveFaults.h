@@ -25,6 +25,18 @@ struct VirtualDriveFaults {
   // Audio reads of this LBA return it with some of its bytes changed and
   // GOOD status, as a scratch a drive does not notice reads (kNever: none).
   std::int32_t corruptSectorLba = std::numeric_limits<std::int32_t>::min();
+  // Flaky sectors: audio reads of LBAs flakyFirst..flakyLast return them
+  // with some bytes changed and GOOD status on their first flakyWrongReads
+  // reads (counted per sector; -1: on every read) and right after that, as
+  // a dirty disc reads. The wrong bytes differ from one read to the next
+  // unless flakySameWrong says they repeat (then only the drive's C2 error
+  // pointers give them away). A READ CD that asks for C2 error pointers gets
+  // the changed bytes flagged when flakyC2 is on.
+  std::int32_t flakyFirst = std::numeric_limits<std::int32_t>::min();
+  std::int32_t flakyLast = std::numeric_limits<std::int32_t>::min();
+  int flakyWrongReads = 1;
+  bool flakySameWrong = false;
+  bool flakyC2 = true;
   // Audio reads transfer this many bytes less than asked.
   std::uint32_t shortReadBytes = 0;
   // Commands never complete: the caller waits until its time-out.

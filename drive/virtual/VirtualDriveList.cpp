@@ -51,6 +51,16 @@ bool ParseMsf(const std::string& text, long& frames) {
 constexpr long kMaxLba = 100L * 4500;
 constexpr long kMaxCount = 1000000000L;
 
+// LBA or FIRST-LAST (the dash after the first digit, so that neither number
+// takes a sign).
+bool ParseLbaRange(const std::string& value, long& first, long& last) {
+  const std::size_t dash = value.find('-', 1);
+  if (value.find('+') != std::string::npos || value.empty() || value[0] == '-') return false;
+  if (!ParseNumber(value.substr(0, dash), 0, kMaxLba, first)) return false;
+  last = first;
+  return dash == std::string::npos || ParseNumber(value.substr(dash + 1), first, kMaxLba, last);
+}
+
 enum class OptionResult { Applied, Unknown, Bad };
 
 bool IsRecorderOption(std::string_view name) {
@@ -60,6 +70,9 @@ bool IsRecorderOption(std::string_view name) {
 // How an option's value is written, for the message about a wrong one.
 std::string OptionForm(std::string_view name) {
   if (name == "fail-read") return "нужно fail-read=LBA или fail-read=LBA-LBA";
+  if (name == "flaky") return "нужно flaky=LBA или flaky=LBA-LBA";
+  if (name == "flaky-wrong-reads") return "нужно число от 1 или always";
+  if (name == "flaky-same" || name == "flaky-c2" || name == "c2") return "нужно 0 или 1";
   if (name == "capacity") return "нужно capacity=MM:SS:FF";
   if (name == "fail-write" || name == "corrupt") return "нужен номер сектора";
   if (name == "jitter") return "нужно число байтов от -2352 до 2352, не 0";
@@ -73,18 +86,24 @@ OptionResult ApplyOption(std::string_view name, const std::string& value, Virtua
   if (name == "offset") {
     if (!ParseNumber(value, -kMaxVirtualReadOffset, kMaxVirtualReadOffset, v)) return OptionResult::Bad;
     entry.readOffsetSamples = static_cast<int>(v);
-  } else if (name == "fail-read") {
-    // LBA or FIRST-LAST (the dash after the first digit, so that neither
-    // number takes a sign).
-    const std::size_t dash = value.find('-', 1);
+  } else if (name == "fail-read" || name == "flaky") {
     long first = 0, last = 0;
-    if (value.find('+') != std::string::npos || value.empty() || value[0] == '-') return OptionResult::Bad;
-    if (!ParseNumber(value.substr(0, dash), 0, kMaxLba, first)) return OptionResult::Bad;
-    last = first;
-    if (dash != std::string::npos && !ParseNumber(value.substr(dash + 1), first, kMaxLba, last))
+    if (!ParseLbaRange(value, first, last)) return OptionResult::Bad;
+    (name == "flaky" ? f.flakyFirst : f.failReadsFirst) = static_cast<std::int32_t>(first);
+    (name == "flaky" ? f.flakyLast : f.failReadsLast) = static_cast<std::int32_t>(last);
+  } else if (name == "flaky-wrong-reads") {
+    if (value == "always")
+      f.flakyWrongReads = -1;
+    else if (ParseNumber(value, 1, kMaxCount, v))
+      f.flakyWrongReads = static_cast<int>(v);
+    else
       return OptionResult::Bad;
-    f.failReadsFirst = static_cast<std::int32_t>(first);
-    f.failReadsLast = static_cast<std::int32_t>(last);
+  } else if (name == "flaky-same" || name == "flaky-c2" || name == "c2") {
+    if (value != "0" && value != "1") return OptionResult::Bad;
+    const bool on = value == "1";
+    if (name == "flaky-same") f.flakySameWrong = on;
+    else if (name == "flaky-c2") f.flakyC2 = on;
+    else entry.c2Pointers = on;
   } else if (name == "fail-every-read") {
     if (!ParseNumber(value, 1, kMaxCount, v)) return OptionResult::Bad;
     f.failEveryNthRead = static_cast<int>(v);
@@ -137,7 +156,8 @@ VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
     entry.line = lineNo;
     std::string_view rest = line;
     std::string problem;
-    bool readerOnly = false, recorderOnly = false;
+    std::string readerOnly;  // an option of image drives given
+    bool recorderOnly = false;
     // The options in front of the drive.
     while (problem.empty() && !rest.empty()) {
       const std::size_t space = rest.find_first_of(" \t");
@@ -151,7 +171,7 @@ VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
       if (r == OptionResult::Bad)
         problem = name == "offset" ? "неверный сдвиг чтения '" + value + "'"
                                    : "неверное значение в " + std::string(word) + " (" + OptionForm(name) + ")";
-      readerOnly = readerOnly || name == "offset";
+      if (name == "offset" || name == "c2") readerOnly = std::string(name);
       recorderOnly = recorderOnly || IsRecorderOption(name);
       rest = space == std::string_view::npos ? std::string_view() : Trim(rest.substr(space));
     }
@@ -172,8 +192,8 @@ VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
       continue;
     }
     const bool recorder = entry.kind != VirtualDriveLine::Kind::Image;
-    if (recorder && readerOnly) {
-      result.problems.push_back(LineText(lineNo) + "offset= задаётся только для привода с образом диска");
+    if (recorder && !readerOnly.empty()) {
+      result.problems.push_back(LineText(lineNo) + readerOnly + "= задаётся только для привода с образом диска");
       continue;
     }
     if (!recorder && recorderOnly) {
@@ -196,6 +216,7 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
       std::string error;
       VirtualDriveConfig config;
       config.readOffsetSamples = e.readOffsetSamples;
+      if (!e.c2Pointers) config.capabilities[5] &= static_cast<std::uint8_t>(~0x10);
       auto drive = VirtualDrive::FromCueImage(e.path, &error, config);
       if (!drive->HasDisc()) {
         setup.problems.push_back(LineText(e.line) + error);

@@ -16,6 +16,14 @@
 //   jitter=BYTES          every second audio read comes shifted by BYTES
 //   short-read=BYTES      audio reads deliver BYTES less than asked
 //   corrupt=LBA           reads of this sector return changed audio, GOOD status
+//   flaky=LBA[-LBA]       reads of these sectors return changed audio with GOOD
+//                         status on their first reads, right audio after them
+//   flaky-wrong-reads=N   how many first reads of each flaky sector are wrong
+//                         (1 when not given; "always": every read)
+//   flaky-same=0|1        1: the wrong reads all bring the same wrong bytes
+//   flaky-c2=0|1          0: the wrong reads are not flagged in the C2 error
+//                         pointers (1 when not given)
+//   c2=0|1                0: the drive has no C2 error pointers (image drives)
 //   not-ready=N           the first N commands answer "becoming ready"
 //   remove-after-reads=N  the disc is gone after N audio reads
 //   fail-write=LBA        the WRITE touching this sector fails (recorders)
@@ -45,6 +53,8 @@ struct VirtualDriveLine {
   std::string path;  // absolute
   int line = 0;
   int readOffsetSamples = 0;
+  // Whether the drive gives C2 error pointers (its capabilities page says so).
+  bool c2Pointers = true;
   VirtualDriveFaults faults;
   // The blank's last possible lead-out (LBA); -1: the drive's own.
   std::int32_t lastLeadOutLba = -1;

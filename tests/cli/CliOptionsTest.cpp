@@ -23,6 +23,15 @@ TEST(CliOptions, ParsesTheCommands) {
   EXPECT_EQ(o->Format, "flac");
   EXPECT_EQ(o->Verify, true);
   EXPECT_EQ(o->ArServer, "h:8080");
+  EXPECT_FALSE(o->Secure.has_value());
+  EXPECT_FALSE(o->TestAndCopy);
+  o = ParseCli({"rip", "--no-secure", "--test-and-copy"}, &err);
+  ASSERT_TRUE(o) << err;
+  EXPECT_EQ(o->Secure, false);
+  EXPECT_TRUE(o->TestAndCopy);
+  o = ParseCli({"rip", "--secure"}, &err);
+  ASSERT_TRUE(o) << err;
+  EXPECT_EQ(o->Secure, true);
   o = ParseCli({"offset", "set", "-1164", "--drive", "1"}, &err);
   ASSERT_TRUE(o) << err;
   EXPECT_EQ(o->Arguments, (std::vector<std::string>{"set", "-1164"}));
@@ -41,7 +50,8 @@ TEST(CliOptions, UsageErrors) {
            {"cddb", "--match", "0"}, {"rip", "--drive"}, {"rip", "--jobs", "0"},
            {"rip", "--jobs", "65"}, {"toc", "--jobs", "2"}, {"toc", "--verify"},
            {"offset", "set"}, {"offset", "set", "5881"}, {"offset", "set", "-x"},
-           {"offset", "7"}, {"rip", "--accuraterip"}}) {
+           {"offset", "7"}, {"rip", "--accuraterip"}, {"toc", "--secure"},
+           {"toc", "--test-and-copy"}, {"drives", "--no-secure"}}) {
     err.clear();
     EXPECT_FALSE(ParseCli(bad, &err)) << (bad.empty() ? "" : bad[0]);
     EXPECT_FALSE(err.empty());

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "drive/AudioReading.h"
+#include "drive/CapabilityReport.h"
 #include "drive/DriveCommands.h"
 #include "drive/virtual/DemoDisc.h"
 #include "drive/virtual/VirtualDriveList.h"
@@ -89,6 +90,38 @@ TEST(VirtualDriveListOptions, LinesThatCannotBeUsedAreNamedWithTheReason) {
   EXPECT_EQ(list.problems[8], "строка 9: неверное значение в fail-read=-5 (нужно fail-read=LBA или fail-read=LBA-LBA)");
 }
 
+TEST(VirtualDriveListOptions, FlakySectorsAndC2) {
+  const auto list = ParseVirtualDriveList(
+      "flaky=100-102 flaky-wrong-reads=always flaky-same=1 flaky-c2=0 c2=0 a.cue\n"
+      "flaky=7 flaky-wrong-reads=3 b.cue\n"
+      "flaky=5-4 a.cue\n"
+      "flaky-wrong-reads=0 a.cue\n"
+      "c2=yes a.cue\n"
+      "c2=0 burn:a.cue\n",
+      "/prog");
+  ASSERT_EQ(list.entries.size(), 2u);
+  const auto& a = list.entries[0];
+  EXPECT_EQ(a.faults.flakyFirst, 100);
+  EXPECT_EQ(a.faults.flakyLast, 102);
+  EXPECT_EQ(a.faults.flakyWrongReads, -1);
+  EXPECT_TRUE(a.faults.flakySameWrong);
+  EXPECT_FALSE(a.faults.flakyC2);
+  EXPECT_FALSE(a.c2Pointers);
+  const auto& b = list.entries[1];
+  EXPECT_EQ(b.faults.flakyFirst, 7);
+  EXPECT_EQ(b.faults.flakyLast, 7);
+  EXPECT_EQ(b.faults.flakyWrongReads, 3);
+  EXPECT_FALSE(b.faults.flakySameWrong);
+  EXPECT_TRUE(b.faults.flakyC2);
+  EXPECT_TRUE(b.c2Pointers);
+  ASSERT_EQ(list.problems.size(), 4u);
+  EXPECT_EQ(list.problems[0], "строка 3: неверное значение в flaky=5-4 (нужно flaky=LBA или flaky=LBA-LBA)");
+  EXPECT_EQ(list.problems[1],
+            "строка 4: неверное значение в flaky-wrong-reads=0 (нужно число от 1 или always)");
+  EXPECT_EQ(list.problems[2], "строка 5: неверное значение в c2=yes (нужно 0 или 1)");
+  EXPECT_EQ(list.problems[3], "строка 6: c2= задаётся только для привода с образом диска");
+}
+
 class VirtualDriveListDrives : public testing::Test {
  protected:
   void SetUp() override { folder_ = test::MakeTempFolder(); }
@@ -114,10 +147,29 @@ TEST_F(VirtualDriveListDrives, TheDrivesShowTheirFaults) {
   EXPECT_FALSE(ReadAudioSectors(t, 11, 1, 1, got));
   EXPECT_TRUE(ReadAudioSectors(t, 13, 5, 5, got));
 
+  // A drive without C2 pointers says so in its capabilities page.
+  EXPECT_TRUE(DriveHasC2Pointers(t));
+
   Transport& w = rig.Get(TransportKind::Spti, 1);
   std::uint8_t info[kDiscInfoLength] = {};
   ASSERT_TRUE(w.Succeeded(ReadDiscInfo(w, info)));
   EXPECT_EQ(info[21] * 4500 + info[22] * 75 + info[23], 750);
+}
+
+TEST_F(VirtualDriveListDrives, AFlakyDriveWithoutC2) {
+  std::string error;
+  const std::string cue = WriteDemoDisc(JoinPath(folder_, "demo"), &error);
+  ASSERT_FALSE(cue.empty()) << error;
+  auto setup = CreateVirtualDrives(ParseVirtualDriveList("c2=0 flaky=20 " + cue + "\n", folder_));
+  ASSERT_EQ(setup.drives.size(), 1u);
+  test::DriveRig rig;
+  rig.directory.AddVirtual(setup.drives[0]);
+  Transport& t = rig.Get(TransportKind::Spti, 0);
+  EXPECT_FALSE(DriveHasC2Pointers(t));
+  std::vector<std::uint8_t> first, second;
+  ASSERT_TRUE(ReadAudioSectors(t, 20, 1, 1, first));
+  ASSERT_TRUE(ReadAudioSectors(t, 20, 1, 1, second));
+  EXPECT_NE(first, second);
 }
 
 }  // namespace

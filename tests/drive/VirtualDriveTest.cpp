@@ -3,6 +3,8 @@
 // capability report.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "drive/AudioReading.h"
 #include "drive/CapabilityReport.h"
 #include "drive/DiscModel.h"
@@ -237,6 +239,55 @@ TEST_P(OnBoth, ReadFaultsReachTheCaller) {
   EXPECT_FALSE(t.Succeeded(ReadCDDA(t, two.data(), 5000, 2352)));
   EXPECT_FALSE(t.Succeeded(ReadCDDA(t, two.data(), -1, 2352)));
   EXPECT_TRUE(t.Succeeded(ReadCDDA(t, two.data(), 2998, 2352 * 2)));
+}
+
+// Flaky sectors read wrong with GOOD status on their first reads and right
+// after; READ CD with the C2 error field flags exactly the changed bytes.
+TEST_P(OnBoth, FlakySectorsReadWrongThenRightWithTheirC2Pointers) {
+  VirtualDisc disc = BuildAudioDisc({600});
+  DriveRig rig({disc});
+  Transport& t = T(rig);
+  EXPECT_TRUE(DriveHasC2Pointers(t));
+  VirtualDriveFaults f;
+  f.flakyFirst = 100;
+  f.flakyLast = 101;
+  f.flakyWrongReads = 2;
+  rig.Drive().SetFaults(f);
+  std::vector<std::uint8_t> truth(2 * 2352);
+  disc.read(100, truth.data());
+  disc.read(101, truth.data() + 2352);
+  auto bit = [](const std::uint8_t* c2, std::size_t byte) { return (c2[byte / 8] >> (7 - byte % 8)) & 1; };
+  std::vector<std::uint8_t> reads[3];
+  for (int n = 0; n < 3; ++n) {
+    SCOPED_TRACE(n);
+    std::vector<std::uint8_t> audio(2 * 2352), c2(2 * kC2PointerBytes);
+    ASSERT_TRUE(t.Succeeded(ReadCDDAWithC2(t, audio.data(), c2.data(), 100, 2)));
+    for (std::size_t k = 0; k < audio.size(); ++k)
+      ASSERT_EQ(bit(c2.data(), k), audio[k] != truth[k] ? 1 : 0) << k;
+    EXPECT_EQ(audio == truth, n == 2);
+    reads[n] = audio;
+  }
+  // The wrong reads are not wrong the same way.
+  EXPECT_NE(reads[0], reads[1]);
+  // Unflagged wrong reads where the option says so, through the plain read too.
+  f.flakyWrongReads = -1;
+  f.flakySameWrong = true;
+  f.flakyC2 = false;
+  rig.Drive().SetFaults(f);
+  std::vector<std::uint8_t> audio(2352), c2(kC2PointerBytes);
+  ASSERT_TRUE(t.Succeeded(ReadCDDAWithC2(t, audio.data(), c2.data(), 100, 1)));
+  EXPECT_NE(0, std::memcmp(audio.data(), truth.data(), 2352));
+  EXPECT_EQ(c2, std::vector<std::uint8_t>(kC2PointerBytes, 0));
+  std::vector<std::uint8_t> plain;
+  ASSERT_TRUE(ReadAudioSectors(t, 100, 1, 1, plain));
+  EXPECT_EQ(plain, audio);
+  // A drive without C2 pointers refuses the error field.
+  VirtualDriveConfig config;
+  config.capabilities[5] &= static_cast<std::uint8_t>(~0x10);
+  rig.Drive().SetConfig(config);
+  EXPECT_FALSE(DriveHasC2Pointers(t));
+  EXPECT_FALSE(t.Succeeded(ReadCDDAWithC2(t, audio.data(), c2.data(), 100, 1)));
+  EXPECT_EQ(t.LastSense()[2] & 0x0F, 5);
 }
 
 TEST_P(OnBoth, ShortTransferWithGoodStatusIsAFailedRead) {

@@ -222,7 +222,10 @@ TEST_F(SessionTest, ARipOfAReleaseCarriesItsCoverAndGoesOnWithoutOne) {
   WriteFileAtomically(home_ + "music/cover.jpg", "mine");
   for (int row = 0; row < session.View().trackCount; ++row) host.ticked[row] = true;
   host.done.clear();
-  r = session.Rip(GrabSender::Wave, host, Session::RipChoices{0, {}, {}, {}, RipPipeline::ExistingFiles::Replace});
+  Session::RipChoices replace;
+  replace.workers = 0;
+  replace.existing = RipPipeline::ExistingFiles::Replace;
+  r = session.Rip(GrabSender::Wave, host, replace);
   ASSERT_EQ(r.outcome, RipPipeline::Outcome::Done) << r.failure;
   EXPECT_TRUE(r.coverPaths.empty());
   EXPECT_EQ(ReadFileBytes(home_ + "music/cover.jpg").value_or(""), "mine");

@@ -203,5 +203,49 @@ TEST_F(ProgramOptionsTest, ReplayGainIsForLosslessRipsUnlessSet) {
   EXPECT_EQ(Loaded().Get("ReplayGain", "Enabled").value_or(""), "auto");
 }
 
+// [Rip] Secure: unset (or "auto") is by format, lossless only; the count of
+// re-reads and the switches of C2 and test and copy are read back as
+// written; a count out of range keeps the default or the most.
+TEST_F(ProgramOptionsTest, SecureReadingIsForLosslessRipsUnlessSet) {
+  const ProgramOptions none = ReadProgramOptions(Loaded(), kDrives);
+  EXPECT_FALSE(none.SecureRip.has_value());
+  EXPECT_TRUE(none.SecureFor(true));
+  EXPECT_FALSE(none.SecureFor(false));
+  EXPECT_EQ(none.SecureReads, 16);
+  EXPECT_TRUE(none.SecureC2);
+  EXPECT_FALSE(none.TestAndCopy);
+  for (const std::optional<bool> value : {std::optional<bool>(true), std::optional<bool>(false),
+                                          std::optional<bool>()}) {
+    ProgramOptions now = ReadProgramOptions(Loaded(), kDrives);
+    const ProgramOptions before = now;
+    now.SecureRip = value;
+    now.SecureReads = 5;
+    now.SecureC2 = false;
+    now.TestAndCopy = true;
+    IniStore ini = Loaded();
+    ASSERT_TRUE(WriteProgramOptions(ini, before, now));
+    ASSERT_TRUE(ini.Save());
+    const ProgramOptions back = ReadProgramOptions(Loaded(), kDrives);
+    EXPECT_EQ(back.SecureRip, value);
+    EXPECT_EQ(back.SecureFor(false), value.value_or(false));
+    EXPECT_EQ(back.SecureReads, 5);
+    EXPECT_FALSE(back.SecureC2);
+    EXPECT_TRUE(back.TestAndCopy);
+  }
+  EXPECT_EQ(Loaded().Get("Rip", "Secure").value_or(""), "auto");
+  ProgramOptions now = ReadProgramOptions(Loaded(), kDrives);
+  const ProgramOptions before = now;
+  now.SecureReads = 0;
+  IniStore ini = Loaded();
+  EXPECT_FALSE(WriteProgramOptions(ini, before, now));
+  ini.Set("Rip", "SecureReads", "-3");
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).SecureReads, 16);
+  ini = Loaded();
+  ini.Set("Rip", "SecureReads", "100000");
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).SecureReads, ProgramOptions::kMaxSecureReads);
+}
+
 }  // namespace
 }  // namespace sonarvex
