@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 
 #include "accuraterip/AccurateRip.h"
+#include "accuraterip/ArClient.h"
 #include "cli/CliConvert.h"
 #include "cli/CliOptions.h"
 #include "cli/CliPlay.h"
@@ -281,11 +283,54 @@ class Cli {
       out_ << session_->Options().ReadOffsetOf(name) << "\t" << name << "\n";
       return 0;
     }
+    if (o_.Arguments[0] == "find") return FindOffset(drive);
     const int samples = std::stoi(o_.Arguments[1]);
     if (!session_->ChangeOptions([&](ProgramOptions& o) { o.ReadOffsets[name] = samples; }))
       return Fail("Не удалось сохранить смещение чтения в " + session_->SettingFolder() +
                   "sonarvex.ini.");
     out_ << samples << "\t" << name << "\n";
+    return 0;
+  }
+
+  // offset find [--store]: the offset from a disc the AccurateRip database
+  // knows; stored with --store, or when the user says so on a terminal.
+  int FindOffset(int drive) {
+    if (!o_.ArServer.empty()) {
+      ArServer server;
+      if (!ParseArServer(o_.ArServer, server)) {
+        err_ << "--accuraterip: неверный сервер '" << o_.ArServer << "' (HOST или HOST:PORT)\n";
+        return 2;
+      }
+    }
+    StopSignals signals;
+    if (o_.Verbosity >= 0) err_ << "Определение смещения чтения привода " << drive << "...\n" << std::flush;
+    const Session::OffsetResult r = session_->FindReadOffset(
+        drive, o_.ArServer, [] { return gStopSignal == 0; },
+        [this](const std::string& what) {
+          if (o_.Verbosity > 0) err_ << what << "\n" << std::flush;
+        });
+    if (r.outcome != Session::OffsetResult::Outcome::Found) return Fail(r.message);
+    out_ << r.offset << "\t" << r.driveName << "\n" << std::flush;
+    if (o_.Verbosity >= 0) err_ << r.message << "\n";
+    const std::string& name = session_->Drives()[static_cast<std::size_t>(drive)].name;
+    bool store = o_.Store;
+    if (!store && env_.InIsTerminal) {
+      std::istream& in = env_.In ? *env_.In : std::cin;
+      err_ << "Сохранить смещение " << (r.offset > 0 ? "+" : "") << r.offset << " для этого привода? [y/N] "
+           << std::flush;
+      std::string answer;
+      std::getline(in, answer);
+      store = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y' || answer == "д" || answer == "Д" ||
+                                  answer.rfind("да", 0) == 0 || answer.rfind("Да", 0) == 0);
+    }
+    if (!store) {
+      if (o_.Verbosity >= 0 && !env_.InIsTerminal)
+        err_ << "Смещение не сохранено (сохраняет его --store).\n";
+      return 0;
+    }
+    if (!session_->ChangeOptions([&](ProgramOptions& o) { o.ReadOffsets[name] = r.offset; }))
+      return Fail("Не удалось сохранить смещение чтения в " + session_->SettingFolder() + "sonarvex.ini.");
+    if (o_.Verbosity >= 0) err_ << "Смещение сохранено.\n";
     return 0;
   }
 

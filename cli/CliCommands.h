@@ -4,6 +4,7 @@
 #pragma once
 
 #include "drive/DeviceDirectory.h"
+#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ struct CliEnvironment {
   bool ScanSystemDrives = true;  // look at the system's optical drives too
   DeviceFolders Devices;         // where they are looked for (tests give their own)
   bool ErrIsTerminal = false;    // standard error is a terminal: live progress
+  // Standard input is a terminal: a command may ask a question there and
+  // read the answer from In (std::cin when null).
+  bool InIsTerminal = false;
+  std::istream* In = nullptr;
   // False: no disc is looked up by itself before a rip, whatever the
   // settings say (the in-process test runner's default, so that a test
   // reaches no network it did not ask for).

@@ -144,9 +144,19 @@ const CommandHelp kCommands[] = {
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
      "  --overburn      record more than 79 minutes\n"},
-    {"offset", "offset [--drive N] | offset set SAMPLES [--drive N]",
+    {"offset",
+     "offset [--drive N] | offset set SAMPLES [--drive N] | offset find [--drive N] [--store] "
+     "[--accuraterip HOST[:PORT]]",
      "  Shows or sets the drive's read offset in samples (-5880..5880): every\n"
-     "  audio read of that drive is corrected by it.\n"},
+     "  audio read of that drive is corrected by it.\n"
+     "  find: finds it with a disc the AccurateRip database knows in the drive:\n"
+     "  a few tracks are read and compared with the database at common offsets,\n"
+     "  then at every offset from -2940 to +2940. Prints SAMPLES TAB DRIVE;\n"
+     "  exit status 1 when no offset fits or the disc cannot be used.\n"
+     "  --store         stores the offset found (on a terminal without it the\n"
+     "                  command asks)\n"
+     "  --accuraterip HOST[:PORT]  the server (default: the settings', else\n"
+     "                  www.accuraterip.com)\n"},
     {"blank", "blank [--drive N] [--full]",
      "  Blanks a rewritable disc (quickly, or the whole disc with --full).\n"},
     {"help", "help [COMMAND]", "  This help, or the help of one command.\n"},
@@ -167,7 +177,8 @@ bool Allowed(const std::string& command, const std::string& option) {
                                              "--no-lookup", "--secure", "--no-secure",
                                              "--test-and-copy"};
   if (command == "rip") return kRip.count(option) != 0;
-  if (command == "toc" || command == "offset") return option == "--drive";
+  if (command == "toc") return option == "--drive";
+  if (command == "offset") return option == "--drive" || option == "--store" || option == "--accuraterip";
   if (command == "verify") return option == "--accuraterip";
   if (command == "cddb") return option == "--drive" || option == "--match";
   if (command == "lookup")
@@ -349,6 +360,9 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       if (!n) return std::nullopt;
       o.Jobs = *n;
       given.push_back(a);
+    } else if (a == "--store") {
+      o.Store = true;
+      given.push_back(a);
     } else if (a == "--no-lookup") {
       o.NoLookup = true;
       given.push_back(a);
@@ -505,11 +519,17 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     const auto& a = o.Arguments;
     int n = 0;
     const bool negative = a.size() == 2 && !a[1].empty() && a[1][0] == '-';
-    if (!(a.empty() || (a.size() == 2 && a[0] == "set" &&
-                        ParseNumber(negative ? a[1].substr(1) : a[1], 0, 5880, &n)))) {
-      *error = "offset takes nothing or set SAMPLES (-5880..5880)";
+    const bool find = a.size() == 1 && a[0] == "find";
+    if (!(a.empty() || find ||
+          (a.size() == 2 && a[0] == "set" && ParseNumber(negative ? a[1].substr(1) : a[1], 0, 5880, &n)))) {
+      *error = "offset takes nothing, set SAMPLES (-5880..5880) or find";
       return std::nullopt;
     }
+    for (const std::string& option : given)
+      if (!find && (option == "--store" || option == "--accuraterip")) {
+        *error = option + " belongs to offset find";
+        return std::nullopt;
+      }
   } else if (o.Command == "play") {
     const bool file = o.Arguments.size() == 1;
     if (o.Arguments.size() > 1 || file == o.Track.has_value() || (file && o.Drive)) {

@@ -39,6 +39,8 @@ struct CliOptions {
   // --accuraterip HOST[:PORT]: the AccurateRip server for this run.
   std::string ArServer;
   int Match = 1;
+  // offset find --store: the offset found is stored without asking.
+  bool Store = false;
   // rip --no-lookup: a disc the album database does not know is not looked up.
   bool NoLookup = false;
   // lookup --source musicbrainz|cddb|cdtext ("" = every source, one block

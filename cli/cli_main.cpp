@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
   env.ExecutableFolder = sonarvex::ExecutableFolder();
   env.Folders = sonarvex::FolderEnvironment::FromProcess();
   env.ErrIsTerminal = ::isatty(STDERR_FILENO) == 1;
+  env.InIsTerminal = ::isatty(STDIN_FILENO) == 1;
   return sonarvex::RunCli(args, std::cout, std::cerr, env);
 }

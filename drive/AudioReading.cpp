@@ -149,4 +149,23 @@ std::vector<DetectionRow> RunReadCommandDetection(
   return rows;
 }
 
+std::int32_t HiddenTrackSectors(Transport& transport, std::int32_t firstTrackLba, int offsetSamples,
+                                std::int32_t audioEnd, int sectorsPerRead, bool* readFailed) {
+  if (readFailed) *readFailed = false;
+  if (firstTrackLba <= 0 || firstTrackLba > 100 * 4500) return 0;
+  bool audible = false, failed = false;
+  ReadAudioRangeCorrected(transport, 0, firstTrackLba, offsetSamples, audioEnd, sectorsPerRead,
+                          [&](std::int32_t, int sectors, const std::uint8_t* data, CommandResult r) {
+                            if (!transport.Succeeded(r)) {
+                              failed = true;
+                              return false;
+                            }
+                            const std::size_t bytes = static_cast<std::size_t>(sectors) * kBytesPerSector;
+                            for (std::size_t i = 0; i < bytes && !audible; ++i) audible = data[i] != 0;
+                            return !audible;
+                          });
+  if (readFailed) *readFailed = failed;
+  return audible && !failed ? firstTrackLba : 0;
+}
+
 }  // namespace sonarvex

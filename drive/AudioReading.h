@@ -74,6 +74,15 @@ int ReadAudioRangeCorrected(Transport& transport, std::int32_t first, std::int32
                             int offsetSamples, std::int32_t audioEnd, int sectorsPerRead,
                             const AudioChunkSink& sink);
 
+// A hidden track before track 1: audio in track 1's pregap, when the first
+// track's INDEX 01 lies after sector 0. Reads sectors 0 .. firstTrackLba-1
+// corrected by the read offset; the number of sectors the hidden track has
+// (firstTrackLba) when any sample there is not zero, 0 when the pregap is
+// digital silence, the disc has none, or a read failed (*readFailed set
+// when given).
+std::int32_t HiddenTrackSectors(Transport& transport, std::int32_t firstTrackLba, int offsetSamples,
+                                std::int32_t audioEnd, int sectorsPerRead, bool* readFailed = nullptr);
+
 // One row of the detection list.
 struct DetectionRow {
   int number = 0;       // 1..27

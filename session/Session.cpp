@@ -14,6 +14,7 @@
 #include "platform/Version.h"
 #include "drive/CommandBlock.h"
 #include "accuraterip/ArClient.h"
+#include "accuraterip/OffsetFinder.h"
 #include "drive/AudioReading.h"
 #include "drive/CapabilityReport.h"
 #include "drive/DiscExtras.h"
@@ -547,6 +548,121 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
     result.failure = watcher.WriteFailure();
   }
   return result;
+}
+
+namespace {
+
+std::string SignedSamples(int samples) { return (samples > 0 ? "+" : "") + std::to_string(samples); }
+
+}  // namespace
+
+Session::OffsetResult Session::FindReadOffset(int drive, const std::string& arServer,
+                                              const std::function<bool()>& pump,
+                                              const std::function<void(const std::string&)>& status) {
+  OffsetResult result;
+  using Outcome = OffsetResult::Outcome;
+  auto finish = [&result](Outcome outcome, std::string message) {
+    result.outcome = outcome;
+    result.message = std::move(message);
+    return result;
+  };
+  if (drive < 0 || drive >= static_cast<int>(drives_.size()))
+    return finish(Outcome::NoDrive, drives_.empty() ? "Приводов не найдено."
+                                                    : "Нет привода " + std::to_string(drive) + ".");
+  result.driveName = drives_[static_cast<std::size_t>(drive)].name;
+  while (!result.driveName.empty() && result.driveName.back() == ' ') result.driveName.pop_back();
+  const std::string driveText = "В приводе " + std::to_string(drive) + " (" + result.driveName + ")";
+
+  // The disc is read into a record of its own: the current disc stays.
+  Transport& transport = CurrentTransport();
+  AlbumRecord scratch{};
+  const std::uint8_t type = settings_.DriveTypes[drive < 16 ? drive : 0];
+  const DiscView view = sonarvex::ReadDisc(transport, drives_[static_cast<std::size_t>(drive)].device, type,
+                                           dialogs_, scratch);
+  // Later commands go to the drive of the current disc again.
+  struct Reselect {
+    Session& s;
+    int drive;
+    ~Reselect() {
+      if (s.discDrive_ >= 0 && s.discDrive_ != drive && s.discDrive_ < static_cast<int>(s.drives_.size())) {
+        const int d = s.discDrive_;
+        s.CurrentTransport().SelectDevice(s.drives_[static_cast<std::size_t>(d)].device,
+                                          s.settings_.DriveTypes[d < 16 ? d : 0]);
+      }
+    }
+  } reselect{*this, drive};
+  if (!view.present || view.toc.tracks.empty()) return finish(Outcome::NoDisc, driveText + " нет диска.");
+  if (!view.hasAudio) return finish(Outcome::NoAudio, driveText + " диск без звуковых дорожек.");
+
+  std::string serverText = arServer;
+  if (serverText.empty()) serverText = Options().ArServer;
+  if (serverText.empty()) serverText = kDefaultArHost;
+  ArServer server;
+  if (!ParseArServer(serverText, server))
+    return finish(Outcome::BadServer, "Адрес сервера AccurateRip указан неверно: " + serverText);
+
+  const ArToc toc = ArTocOf(view.toc);
+  const ArDiscIds ids = ComputeArDiscIds(toc);
+  if (status) status("запрос записи диска в базе AccurateRip");
+  ArClient client(server);
+  if (pump) client.SetPump([&pump] { pump(); });
+  const ArFetch fetch = client.Fetch(ids);
+  if (fetch.outcome == ArFetch::Outcome::Failed)
+    return finish(Outcome::DatabaseFailed, "Не удалось получить запись диска из базы AccurateRip: " + fetch.message);
+  if (fetch.outcome == ArFetch::Outcome::NotFound)
+    return finish(Outcome::NotInDatabase, "Диска в приводе " + std::to_string(drive) +
+                                              " нет в базе AccurateRip: по нему смещение не определить. "
+                                              "Вставьте другой диск (чем известнее, тем лучше).");
+
+  // The disc's audio ends where its last audio track does.
+  std::int32_t audioEnd = 0;
+  for (int i = 0; i < view.toc.TrackCount(); ++i)
+    if (view.toc.tracks[static_cast<std::size_t>(i)].Audio())
+      audioEnd = std::max(audioEnd, view.toc.Descriptor(i + 1).startLba);
+  const int perRead = EffectiveSectorsPerRead(settings_.SectorsPerRead);
+  RawSectorReader read = [&transport, perRead](std::int32_t lba, std::int32_t count, std::uint8_t* out) {
+    // A failed request is asked once more before the read fails.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      bool ok = true;
+      ReadAudioRange(transport, lba, count, perRead,
+                     [&](std::int32_t at, int sectors, const std::uint8_t* data, CommandResult r) {
+                       if (!transport.Succeeded(r)) return ok = false;
+                       std::memcpy(out + static_cast<std::size_t>(at - lba) * kBytesPerSector, data,
+                                   static_cast<std::size_t>(sectors) * kBytesPerSector);
+                       return true;
+                     });
+      if (ok) return true;
+    }
+    return false;
+  };
+  OffsetSearch search;
+  search.pump = pump;
+  search.status = status;
+  const OffsetFinding f = sonarvex::FindReadOffset(toc, audioEnd, fetch.submissions, read, search);
+  result.offset = f.offset;
+  result.tracksTried = f.tracksTried;
+  result.tracksMatched = f.tracksMatched;
+  result.confidence = f.confidence;
+  switch (f.outcome) {
+    case OffsetFinding::Outcome::Found:
+      return finish(Outcome::Found, "Смещение чтения привода " + std::to_string(drive) + " (" + result.driveName +
+                                        "): " + SignedSamples(f.offset) + " (совпало дорожек: " +
+                                        std::to_string(f.tracksMatched) + " из " + std::to_string(f.tracksTried) +
+                                        ", достоверность " + std::to_string(f.confidence) + ").");
+    case OffsetFinding::Outcome::NoValues:
+      return finish(Outcome::NoValues, "В записи базы AccurateRip нет значений для дорожек этого диска.");
+    case OffsetFinding::Outcome::ReadFailed:
+      return finish(Outcome::ReadFailed, driveText + " не удалось прочитать звук диска (сектор " +
+                                             std::to_string(f.failedLba) + ").");
+    case OffsetFinding::Outcome::Stopped:
+      return finish(Outcome::Stopped, "Определение смещения прервано.");
+    case OffsetFinding::Outcome::NoneFits:
+      break;
+  }
+  return finish(Outcome::NoneFits, "Ни одно смещение от -" + std::to_string(search.range) + " до +" +
+                                       std::to_string(search.range) +
+                                       " сэмплов не дало контрольных сумм из базы AccurateRip (прочитано дорожек: " +
+                                       std::to_string(f.tracksTried) + ").");
 }
 
 RipDiscExtras Session::ReadDiscExtrasOfCurrent() {

@@ -267,6 +267,28 @@ class Session : public ProgramFacts {
   AutoLookupResult AutoLookup(AlbumView* view = nullptr, std::function<void()> pump = {},
                               MatchChooser* chooser = nullptr);
 
+  // Finds the read offset of drive `drive` with the disc in it (see
+  // OffsetFinder.h): its AccurateRip entry is fetched from `arServer`
+  // ("HOST[:PORT]"; empty: the setting, else the public database), a few
+  // tracks are read once and shifted in memory. Nothing is stored; the
+  // current disc stays as it was. pump (may be empty) runs while reading,
+  // computing and waiting, and stops the search by returning false; status
+  // (may be empty) hears what is being done.
+  struct OffsetResult {
+    enum class Outcome {
+      Found, NoDrive, NoDisc, NoAudio, BadServer, DatabaseFailed, NotInDatabase, NoValues,
+      ReadFailed, NoneFits, Stopped
+    };
+    Outcome outcome = Outcome::NoDrive;
+    int offset = 0;
+    int tracksTried = 0, tracksMatched = 0, confidence = 0;
+    std::string driveName;
+    std::string message;  // one Russian sentence: the offset found or why none was
+  };
+  OffsetResult FindReadOffset(int drive, const std::string& arServer = {},
+                              const std::function<bool()>& pump = {},
+                              const std::function<void(const std::string&)>& status = {});
+
   // Drive `driveIndex` of the drive list, nullptr when there is none.
   const DriveEntry* DriveAt(int driveIndex) const;
 

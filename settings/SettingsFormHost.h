@@ -28,6 +28,13 @@ struct ReadCommandChoice {
   int SectorsPerRead = 0;  // the sector count of the chosen row
 };
 
+// What the read offset search of a drive found (see Session::FindReadOffset).
+struct ReadOffsetFinding {
+  bool Found = false;
+  int Offset = 0;       // samples, with Found
+  std::string Message;  // the offset found, or why none was (Russian)
+};
+
 class SettingsFormHost {
  public:
   virtual ~SettingsFormHost() = default;
@@ -35,6 +42,13 @@ class SettingsFormHost {
   // Opens the read-command detection window modally; nullopt when the user
   // cancelled (or the window could not start).
   virtual std::optional<ReadCommandChoice> DetectReadCommand(const ReadCommandRequest& request) = 0;
+
+  // Finds the read offset of drive `drive` (index into DriveNames()) with
+  // the disc in it, showing its progress and letting the user stop it.
+  virtual ReadOffsetFinding FindReadOffset(int drive) {
+    (void)drive;
+    return {false, 0, "Определение смещения чтения недоступно."};
+  }
 
   // The main window's activity and disc.
   virtual WindowState State() = 0;

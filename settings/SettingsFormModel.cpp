@@ -288,6 +288,22 @@ bool SettingsFormModel::DetectReadCommand() {
   return true;
 }
 
+bool SettingsFormModel::FindReadOffset() {
+  if (c_.DeviceName < 0 || c_.DeviceName >= static_cast<int>(driveItems_.size())) return false;
+  const ReadOffsetFinding found = host_.FindReadOffset(c_.DeviceName);
+  if (!found.Found) {
+    // A search the user stopped says nothing more.
+    if (!found.Message.empty()) dialogs_.Message(found.Message, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+    return false;
+  }
+  const std::string samples = (found.Offset > 0 ? "+" : "") + std::to_string(found.Offset);
+  if (dialogs_.Message(found.Message + "\n\nУстановить смещение " + samples + " для этого устройства?",
+                       kProgramTitle, MsgIcon::Question, MsgButtons::YesNo) != IdYes)
+    return false;
+  ChangeReadOffset(found.Offset);
+  return true;
+}
+
 void SettingsFormModel::AddExtension(const std::string& text) {
   std::string e = ExtensionEntry(text);
   if (!e.empty()) c_.ExtListBox.push_back(e);

@@ -148,6 +148,10 @@ class SettingsFormModel {
   // The detection window, for the drive shown; true when a choice was taken
   // (NumSecReadEdit and DriveTypeBox changed).
   bool DetectReadCommand();
+  // "Определить…" beside the read offset: finds the offset of the drive
+  // shown and, on the user's yes, puts it into ReadOffsetBox (stored with
+  // the other options on OK). True when the box changed.
+  bool FindReadOffset();
 
   // Search extensions.
   void AddExtension(const std::string& text);

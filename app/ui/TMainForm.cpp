@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QProgressDialog>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileSystemWatcher>
@@ -133,6 +134,32 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
     TReadCommandForm form(owner, f.dialogs_, f.session_.Spti(), f.session_.Aspi(), context);
     if (form.Run() != QDialog::Accepted) return std::nullopt;
     return ReadCommandChoice{types.currentIndex(), sectors.text().toInt()};
+  }
+  // The search runs here, with the events pumped: a window with a moving bar,
+  // what is being done and a button that stops it.
+  ReadOffsetFinding FindReadOffset(int drive) override {
+    QWidget* owner = f.settingsForm_ ? static_cast<QWidget*>(f.settingsForm_) : &f;
+    QProgressDialog progress(Q("Определение смещения чтения…"), Q("Прервать"), 0, 0, owner);
+    progress.setObjectName("FindOffsetProgress");
+    progress.setWindowTitle(Q(kProgramTitle));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(0);
+    progress.show();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    const Session::OffsetResult r = f.session_.FindReadOffset(
+        drive, {},
+        [&progress] {
+          QCoreApplication::processEvents();
+          return !progress.wasCanceled();
+        },
+        [&progress](const std::string& what) { progress.setLabelText(Q("Определение смещения чтения: " + what)); });
+    QApplication::restoreOverrideCursor();
+    progress.close();
+    ReadOffsetFinding found;
+    found.Found = r.outcome == Session::OffsetResult::Outcome::Found;
+    found.Offset = r.offset;
+    if (r.outcome != Session::OffsetResult::Outcome::Stopped) found.Message = r.message;
+    return found;
   }
   WindowState State() override { return f.state_; }
   bool DiscPresent() override { return f.DiscPresent(); }

@@ -265,6 +265,15 @@ TSettingsForm::TSettingsForm(SettingsRecord& settings, AlbumRecord& album, TagBu
   });
   connect(readOffsetBox_, &QSpinBox::valueChanged, this,
           [this](int v) { model_.ChangeReadOffset(v); });
+  connect(findOffset_, &QToolButton::clicked, this, [this] {
+    ReadWidgets();
+    // The dialog takes no input while the disc is read; the search shows
+    // its own progress.
+    setEnabled(false);
+    const bool changed = model_.FindReadOffset();
+    setEnabled(true);
+    if (changed) ShowReadOffset();
+  });
   connect(driveTypeBox_, &QComboBox::currentIndexChanged, this,
           [this](int i) { model_.ChangeDriveType(i); });
   connect(detReadCommand_, &QToolButton::clicked, this, [this] {
@@ -525,7 +534,12 @@ QWidget* TSettingsForm::BuildCdromPage() {
   readOffsetBox_->setToolTip(
       Q("Поправка чтения выбранного устройства в сэмплах (как её считает AccurateRip)"));
   readOffsetLabel_ = Named(new QLabel(Q("Смещение чтения (сэмплов):")), "ReadOffsetLabel");
-  g->addLayout(LabelledRow(readOffsetLabel_, readOffsetBox_), 6, 0, 1, 4);
+  findOffset_ = Button("FindOffsetButton", Q("Определить…"),
+                       Q("Определить смещение чтения по диску, известному базе AccurateRip"));
+  findOffset_->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  auto* offsetRow = LabelledRow(readOffsetLabel_, readOffsetBox_);
+  offsetRow->insertWidget(2, findOffset_);  // before the row's stretch
+  g->addLayout(offsetRow, 6, 0, 1, 4);
   g->setColumnStretch(3, 1);
   g->setRowStretch(7, 1);
   return page;
@@ -851,6 +865,7 @@ void TSettingsForm::ShowReadOffset() {
       c.DeviceName >= 0 && c.DeviceName < static_cast<int>(model_.DriveItems().size());
   readOffsetBox_->setEnabled(drive);
   readOffsetLabel_->setEnabled(drive);
+  findOffset_->setEnabled(drive);
 }
 
 void TSettingsForm::ApplyFormatRule() {

@@ -130,6 +130,7 @@ class TSettingsForm : public QDialog {
   QToolButton* detReadCommand_ = nullptr;
   QLabel* readOffsetLabel_ = nullptr;
   QSpinBox* readOffsetBox_ = nullptr;
+  QToolButton* findOffset_ = nullptr;
   // FreeDB
   QLineEdit *serverEdit_, *pathEdit_, *proxyEdit_, *portEdit_, *userEdit_, *passwordEdit_;
   QLineEdit* arServerEdit_ = nullptr;

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "drive/AudioReading.h"
+#include "drive/virtual/CueImage.h"
 #include "drive/virtual/VirtualDriveList.h"
+#include "platform/Files.h"
 #include "platform/IniStore.h"
 #include "tests/drive/DriveRig.h"
 
@@ -115,6 +118,61 @@ TEST_P(ReadOffsetTest, WhatLiesBeyondTheDiscsEndsIsSilence) {
       EXPECT_TRUE(std::equal(tail.begin(), tail.end() - lost, trueTail.begin()));
     }
   }
+}
+
+// A CUE/BIN image whose track 1 has `pregap` sectors before its INDEX 01
+// (INDEX 00 at the image's start), audible or silent, then three tracks.
+VirtualDisc PregapImage(const std::string& folder, int pregap, bool audible) {
+  std::string bin(static_cast<std::size_t>((pregap + 30 + 20 + 25) * kSector), '\0');
+  std::uint32_t x = 99;
+  for (std::size_t k = audible ? 0 : static_cast<std::size_t>(pregap * kSector); k < bin.size(); ++k)
+    bin[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  // The silent pregap ends in silence, the audible one in sound.
+  EXPECT_TRUE(WriteFileAtomically(folder + "/disc.bin", bin));
+  auto msf = [](int s) {
+    char t[16];
+    std::snprintf(t, sizeof t, "%02d:%02d:%02d", s / 4500, s / 75 % 60, s % 75);
+    return std::string(t);
+  };
+  const std::string cue = "FILE \"disc.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 " +
+                          msf(pregap) + "\n  TRACK 02 AUDIO\n    INDEX 01 " + msf(pregap + 30) +
+                          "\n  TRACK 03 AUDIO\n    INDEX 01 " + msf(pregap + 50) + "\n";
+  EXPECT_TRUE(WriteFileAtomically(folder + "/disc.cue", cue));
+  std::string error;
+  auto disc = LoadCueImage(folder + "/disc.cue", &error);
+  EXPECT_TRUE(disc) << error;
+  return disc ? *disc : VirtualDisc{};
+}
+
+TEST_P(ReadOffsetTest, AudioBeforeTrackOneIsAHiddenTrackSilenceIsNot) {
+  const std::string folder = test::MakeTempFolder();
+  for (int offset : {0, 667, -1164}) {
+    SCOPED_TRACE(offset);
+    VirtualDriveConfig config;
+    config.readOffsetSamples = offset;
+    {
+      const VirtualDisc disc = PregapImage(folder, 225, true);
+      ASSERT_EQ(disc.tracks.size(), 3u);
+      ASSERT_EQ(disc.tracks[0].startLba, 225);
+      DriveRig rig({disc}, config);
+      bool failed = true;
+      EXPECT_EQ(HiddenTrackSectors(rig.Get(GetParam()), 225, offset, disc.leadOutLba, 26, &failed), 225);
+      EXPECT_FALSE(failed);
+    }
+    {
+      // A silent pregap of two seconds: read with the correction, track 1's
+      // sound that a drive with a positive offset gives early is not taken
+      // for a hidden track.
+      const VirtualDisc disc = PregapImage(folder, 150, false);
+      ASSERT_EQ(disc.tracks[0].startLba, 150);
+      DriveRig rig({disc}, config);
+      EXPECT_EQ(HiddenTrackSectors(rig.Get(GetParam()), 150, offset, disc.leadOutLba, 26), 0);
+    }
+  }
+  // A disc whose track 1 starts at sector 0 has none.
+  DriveRig rig({QuietEndedDisc()});
+  EXPECT_EQ(HiddenTrackSectors(rig.Get(GetParam()), 0, 0, 72, 26), 0);
+  std::filesystem::remove_all(folder);
 }
 
 TEST_P(ReadOffsetTest, AFailedRequestFailsItsChunk) {

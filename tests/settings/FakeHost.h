@@ -60,6 +60,13 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
     detectRequests.push_back(r);
     return detection;
   }
+  // The read offset search: its answer, and the drives it was asked for.
+  ReadOffsetFinding offsetFinding;
+  std::vector<int> offsetSearches;
+  ReadOffsetFinding FindReadOffset(int drive) override {
+    offsetSearches.push_back(drive);
+    return offsetFinding;
+  }
   std::string LameVersionText() override { return lame; }
   std::string AcmCodecName() override { return acm; }
   std::vector<std::string> AcmFormatDescriptions() override { return acmFormats; }

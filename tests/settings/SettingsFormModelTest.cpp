@@ -623,6 +623,42 @@ TEST_F(ModelTest, IniOptionsShownAndStoredOnOkOnlyWhenChanged) {
   EXPECT_EQ(settings_.DriveIndex, 1);
 }
 
+TEST_F(ModelTest, TheOffsetFoundGoesIntoTheBoxOnYesAndIsStoredOnOk) {
+  host_.readOffsets = {{0, 6}};
+  auto m = Open();
+  m->ChangeDrive(1);
+  // None found: the reason is shown, the box stays.
+  host_.offsetFinding = {false, 0, "Диска в приводе 1 нет в базе AccurateRip."};
+  dialogs_.ExpectMessage("Диска в приводе 1 нет в базе AccurateRip.", kProgramTitle, MsgIcon::Warning,
+                         MsgButtons::Ok);
+  EXPECT_FALSE(m->FindReadOffset());
+  // Found, and the user says no.
+  host_.offsetFinding = {true, 667, "Смещение: +667."};
+  const std::string question = "Смещение: +667.\n\nУстановить смещение +667 для этого устройства?";
+  dialogs_.ExpectMessage(question, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo, IdNo);
+  EXPECT_FALSE(m->FindReadOffset());
+  EXPECT_EQ(m->Controls().ReadOffsetBox, 0);
+  // A search the user stopped says nothing.
+  host_.offsetFinding = {false, 0, ""};
+  EXPECT_FALSE(m->FindReadOffset());
+  // Yes: the drive shown gets it, kept on OK.
+  host_.offsetFinding = {true, 667, "Смещение: +667."};
+  dialogs_.ExpectMessage(question, kProgramTitle, MsgIcon::Question, MsgButtons::YesNo, IdYes);
+  EXPECT_TRUE(m->FindReadOffset());
+  EXPECT_EQ(m->Controls().ReadOffsetBox, 667);
+  EXPECT_EQ(host_.offsetSearches, (std::vector<int>{1, 1, 1, 1}));
+  ASSERT_TRUE(m->Ok());
+  EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{0, 6}, {1, 667}}));
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+
+  // Without a drive there is nothing to search.
+  host_.drives.clear();
+  m = Open();
+  EXPECT_FALSE(m->FindReadOffset());
+  EXPECT_EQ(host_.offsetSearches.size(), 4u);
+}
+
 TEST_F(ModelTest, IniOptionsOutOfRangeAndWithoutFlacOrDrives) {
   host_.ripWorkers = 500;
   host_.flacLevel = 12;

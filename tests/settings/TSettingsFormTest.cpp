@@ -510,6 +510,26 @@ TEST_F(FormTest, ReadOffsetNeedsADrive) {
   auto f = Open();
   EXPECT_FALSE(Find<QSpinBox>(f.get(), "ReadOffsetBox")->isEnabled());
   EXPECT_FALSE(Find<QLabel>(f.get(), "ReadOffsetLabel")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>(f.get(), "FindOffsetButton")->isEnabled());
+}
+
+// "Определить…" searches the drive shown and fills the box on yes.
+TEST_F(FormTest, FindOffsetFillsTheBoxOfTheDriveShown) {
+  auto f = Open();
+  Find<QComboBox>(f.get(), "DeviceName")->setCurrentIndex(1);
+  auto* button = Find<QToolButton>(f.get(), "FindOffsetButton");
+  EXPECT_EQ(button->text().toStdString(), "Определить…");
+  EXPECT_TRUE(button->isEnabled());
+  host_.offsetFinding = {true, -472, "Смещение: -472."};
+  dialogs_.ExpectMessage("Смещение: -472.\n\nУстановить смещение -472 для этого устройства?", kProgramTitle,
+                         MsgIcon::Question, MsgButtons::YesNo, IdYes);
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_EQ(host_.offsetSearches, std::vector<int>{1});
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "ReadOffsetBox")->value(), -472);
+  EXPECT_TRUE(f->isEnabled());
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_EQ(host_.readOffsets, (std::map<int, int>{{1, -472}}));
 }
 
 TEST_F(FormTest, BadAccurateRipServerRefusesOk) {
