@@ -14,6 +14,14 @@
 
 namespace sonarvex {
 
+// How a command shows its progress on standard error: nothing but failures
+// (verbosity < 0, -q), an updating line (a terminal), or one line per
+// finished item (a pipe or a file: no carriage returns).
+struct ProgressMode {
+  int verbosity = 0;
+  bool terminal = false;
+};
+
 class CliProgress {
  public:
   using Clock = std::function<double()>;  // seconds, monotonic
