@@ -224,6 +224,11 @@ class Cli {
       request.file = o_.Arguments[0];
       return RunPlayCommand(*session_, request, out_, err_);
     }
+    // The one-run overrides of a rip are checked before any drive is asked:
+    // a value the settings refuse is a usage error.
+    if (o_.Command == "rip")
+      if (int status = ApplyOverrides(session_->Settings(), static_cast<int>(RipKind())); status != 0)
+        return status;
     const int stored = session_->Settings().DriveIndex;
     int drive = o_.Drive ? *o_.Drive : stored;
     if (drive < 0 || drive >= static_cast<int>(drives.size()))
@@ -342,8 +347,8 @@ class Cli {
   }
 
   // The one-run overrides of the settings for a rip of `kind`. A value the
-  // settings refuse is a usage error (2); the --out folder is made only when
-  // every option was taken.
+  // settings refuse is a usage error (2); the --out folder is kept for the
+  // rip to make when it starts.
   int ApplyOverrides(SettingsRecord& settings, int kind) {
     auto usage = [this](const std::string& line) {
       err_ << line << "\n";
@@ -375,9 +380,8 @@ class Cli {
       if (auto refused = OverrideOggQuality(settings, kind, *o_.OggQuality))
         return usage("--ogg-quality: " + *refused);
     }
-    // A folder named on the command line is made when it is missing.
-    if (!folder.empty() && !MakeDirectories(folder))
-      return Fail("Не удалось создать папку '" + folder + "': " + std::strerror(errno) + ".");
+    // The folder is made when the rip starts (Rip).
+    outFolder_ = folder;
     return 0;
   }
 
@@ -566,6 +570,19 @@ class Cli {
     }
   }
 
+  // The format of a rip: the one named (the options allow known names
+  // only), else [Rip] Format of sonarvex.ini, else the settings' kind; a
+  // stored value the record cannot hold means MP3, the record's default.
+  OutputKind RipKind() {
+    const SettingsRecord& settings = session_->Settings();
+    if (const OutputFormat* named = FindFormatByName(o_.Format)) return named->kind;
+    if (const OutputFormat* stored = FindFormatByName(session_->Options().RipFormat)) return stored->kind;
+    if (const OutputKind stored = OutputKindFromRecord(settings.OutputKind);
+        static_cast<std::uint8_t>(stored) == settings.OutputKind)
+      return stored;
+    return OutputKind::Mp3;
+  }
+
   int Rip() {
     // A disc the album database does not know is looked up first, so that
     // the files are named from its titles; a failure is a line, not a stop.
@@ -601,23 +618,13 @@ class Cli {
         ticked[static_cast<std::size_t>(t - first)] = true;
       }
     }
-    // The format named (the options allow known names only), else the
-    // settings' kind; a stored value the record cannot hold means MP3, the
-    // record's default.
-    OutputKind kind = OutputKind::Mp3;
-    if (const OutputFormat* named = FindFormatByName(o_.Format)) {
-      kind = named->kind;
-    } else if (const OutputFormat* stored = FindFormatByName(session_->Options().RipFormat)) {
-      // [Rip] Format of sonarvex.ini: a format the record has no value for.
-      kind = stored->kind;
-    } else if (const OutputKind stored = OutputKindFromRecord(settings.OutputKind);
-               static_cast<std::uint8_t>(stored) == settings.OutputKind) {
-      kind = stored;
-    }
+    const OutputKind kind = RipKind();
     // The grab menu's command of the format: the MP3 button's Ogg choice does
     // not apply.
     const GrabSender sender{kind};
-    if (int status = ApplyOverrides(settings, static_cast<int>(kind)); status != 0) return status;
+    // A folder named on the command line is made when it is missing.
+    if (!outFolder_.empty() && !MakeDirectories(outFolder_))
+      return Fail("Не удалось создать папку '" + outFolder_ + "': " + std::strerror(errno) + ".");
     // These two changes live in memory only: the command line never saves
     // the settings.
     if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;
@@ -698,6 +705,7 @@ class Cli {
   std::unique_ptr<CliProgress> progress_;  // while a rip runs
   std::unique_ptr<Session> session_;
   std::string settingsFile_;  // the settings file in use (set.dat or a profile)
+  std::string outFolder_;     // rip --out, made when the rip starts
 };
 
 }  // namespace

@@ -239,12 +239,20 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   }
   // Every file's direction first: a pair the window does not have is a usage error.
   std::map<int, std::vector<std::string>> byDirection;
+  int missing = 0;
   for (const std::string& f : files) {
     const int d = DirectionFor(SourceKindOf(f), *target);
     if (d < 0)
       return usage("Файл '" + f + "' нельзя конвертировать в " + to + "; возможные направления: " + kPairs + ".");
+    // A file that cannot be read is said once, plainly; the others go on.
+    if (const std::string why = FileProblem(f); !why.empty()) {
+      err << "Не удалось прочитать файл '" << f << "': " << why << "\n";
+      ++missing;
+      continue;
+    }
     byDirection[d].push_back(Absolute(f));
   }
+  if (byDirection.empty()) return 1;
 
   SettingsRecord& settings = session.Settings();
   // The run's choices are not the window's: the settings are given back as
@@ -302,7 +310,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     engine.Close();
   }
   settings = original;
-  if (host.Failed() > 0) status = 1;
+  if (host.Failed() > 0 || missing > 0) status = 1;
   // Stopped by a signal: 128 + its number, as every command.
   if (gConvertStop != 0) return 128 + static_cast<int>(gConvertStop);
   return status;

@@ -64,6 +64,11 @@ class CliProgress {
   int firstNumber_ = 1;
 };
 
+// Why a file named on the command line cannot be read, in Russian ("" when
+// it is a regular file that can be opened): "файл не найден", "нет прав на
+// чтение", "это папка, а не файл", ...
+std::string FileProblem(const std::string& path);
+
 // "M:SS" of whole seconds.
 std::string MinutesSeconds(double seconds);
 

@@ -390,12 +390,21 @@ int RunBlankCommand(Session& session, const std::vector<std::string>& args, std:
     return 1;
   }
   StreamHost host(out, err, 0, {}, mode);
+  // The drive blanks on its own once asked; a signal is answered when it
+  // has done so (128 + the signal, as every command).
+  RecordStopSignals signals;
   std::atomic<bool> never{false};
   TWriteThread thread(rec, host, dialogs, never);
   thread.mode = o.full ? TWriteThread::kBlankFull : TWriteThread::kBlankMinimal;
   thread.settings = settings;
   host.Line(o.full ? "Полная чистка диска ..." : "Быстрая чистка диска ...");
   thread.Execute();
+  if (gRecordSignal != 0) {
+    const bool blank = rec.ReadDiscState().Blank();
+    err << "Очистка остановлена сигналом " << (gRecordSignal == SIGINT ? "SIGINT" : "SIGTERM")
+        << (blank ? ": диск очищен.\n" : ": диск не очищен.\n");
+    return 128 + static_cast<int>(gRecordSignal);
+  }
   if (!rec.ReadDiscState().Blank()) {
     err << "Диск не очищен.\n";
     return 1;
