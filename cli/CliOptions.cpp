@@ -29,9 +29,10 @@ struct CommandHelp {
 
 const CommandHelp kCommands[] = {
     {"drives", "drives",
-     "  Lists the drives, one a line: INDEX TAB TRANSPORT TAB NAME. The system's\n"
+     "  Lists the drives, one a line: NUMBER TAB KIND TAB NAME TAB writes|reads,\n"
+     "  KIND being drive, software-drive or software-recorder. The system's\n"
      "  optical drives come first, then the software drives (vdrives.lst and\n"
-     "  every --image).\n"},
+     "  every --image). NUMBER is what --drive takes in every command.\n"},
     {"toc", "toc [--drive N]",
      "  Prints the CDDB disc identifier, then per track NUMBER, START, LENGTH,\n"
      "  START SECTOR and audio|data, then the lead-out.\n"
@@ -134,7 +135,8 @@ const CommandHelp kCommands[] = {
      "  Records an audio CD from WAV files on a drive that writes (files that\n"
      "  are not CD audio are converted first); one line a written track. A cue\n"
      "  sheet (one WAV or FLAC file a track) brings its files in track order.\n"
-     "  --drive N       the N-th drive that writes (default the first)\n"
+     "  --drive N       the drive, as 'drives' numbers it (default: the\n"
+     "                  recording window's last choice among the drives that write)\n"
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
      "  --overburn      record more than 79 minutes\n"},
@@ -220,8 +222,12 @@ std::string CliHelp(const std::string& command) {
       "                    setting/albums/, TempFiles/), as a portable copy does\n"
       "  --image FILE.cue  one more software drive holding that disc image\n"
       "  --profile NAME    use the settings profile NAME for this run\n"
-      "  -q, --quiet       no progress, only failures\n"
-      "  -v, --verbose     also say which files and folders are used\n"
+      "  -q, --quiet       no progress, only failures (every command)\n"
+      "  -v, --verbose     also say whether the program runs portable or from the\n"
+      "                    XDG folders and name every file it uses\n"
+      "Options may stand before or after the command, as --opt VALUE or\n"
+      "--opt=VALUE. On a terminal progress is one updating line; in a pipe or a\n"
+      "file one line per finished item.\n"
       "\n"
       "Commands:\n";
   for (const CommandHelp& c : kCommands)
@@ -232,8 +238,10 @@ std::string CliHelp(const std::string& command) {
       "build tree), else settings in $XDG_CONFIG_HOME/sonarvex/, the album\n"
       "database in $XDG_DATA_HOME/sonarvex/, temporary files under\n"
       "$XDG_CACHE_HOME/sonarvex/.\n"
-      "Exit status: 0 done, 1 failed (one line on standard error saying why),\n"
-      "2 usage error, 128+N stopped by signal N.\n";
+      "Exit status, the same for every command: 0 done; 1 failed (one line on\n"
+      "standard error saying why; a drive number no drive has is a failure);\n"
+      "2 usage error (unknown option, missing or malformed value); 130 stopped\n"
+      "by SIGINT, 143 by SIGTERM (the unfinished file deleted).\n";
   return h;
 }
 
