@@ -2,6 +2,8 @@
 #
 #   cmake --install build [--prefix DIR]     installs the program
 #   cd build && cpack -G DEB                 builds sonarvex_<version>_<arch>.deb
+#   scripts/package.sh                       a hardened build without tests,
+#                                            its .deb and lintian on it
 #
 # Layout below the prefix: bin/sonarvex and bin/sonarvex-cli; the MP3 decoder
 # in the private folder lib/sonarvex/ (the program looks there, relative to
@@ -48,6 +50,20 @@ endforeach()
 add_custom_target(manpages ALL DEPENDS ${SONARVEX_MAN_PAGES})
 install(FILES ${SONARVEX_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The Debian package's own documents: a machine-readable copyright file, the
+# changelog (a native package: changelog.gz) and the lintian overrides.
+configure_file(${SONARVEX_DATA}/debian/changelog.in ${CMAKE_BINARY_DIR}/debian/changelog @ONLY)
+if(GZIP_PROGRAM)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    COMMAND ${GZIP_PROGRAM} -9nc ${CMAKE_BINARY_DIR}/debian/changelog > ${CMAKE_BINARY_DIR}/debian/changelog.gz
+    DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/debian/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sonarvex)
+endif()
+install(FILES ${SONARVEX_DATA}/debian/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/sonarvex)
+install(FILES ${SONARVEX_DATA}/debian/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME sonarvex)
+
 # The Debian package.
 set(CPACK_PACKAGE_NAME sonarvex)
 set(CPACK_PACKAGE_VENDOR "Sonarvex")
@@ -63,9 +79,15 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://sonarvex.io/")
 # Libraries the program links come from dpkg-shlibdeps; those it loads at run
 # time (encoders, the Qt platform and SVG plugins, GStreamer) are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libkelpra.so lies in the program's private folder: no shlibs file, no
+# ldconfig in the maintainer scripts.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
+# libFLAC.so.12 (FLAC output) is loaded when a rip or a conversion asks for
+# FLAC; without it the rest works.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-  "gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-translations-l10n, xdg-utils, hicolor-icon-theme")
+  "libflac12, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, qt6-translations-l10n, xdg-utils, hicolor-icon-theme")
 set(CPACK_GENERATOR DEB)
 include(CPack)
