@@ -71,7 +71,7 @@ set(CPACK_PACKAGE_CONTACT "Sonarvex developers <sonarvex@users.noreply.example>"
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio CD ripper with a Russian user interface")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Sonarvex rips audio CDs to WAV, MP3, Ogg Vorbis and WMA, names the files from\nCDDB data or its own album database and tags them. It also records audio CDs,\nconverts audio files and plays tracks and files. sonarvex-cli rips without a\nwindow.")
+  "Sonarvex rips audio CDs to WAV, FLAC, MP3, Ogg Vorbis and WMA, names the files from\nCDDB data or its own album database and tags them. It also records audio CDs,\nconverts audio files and plays tracks and files. sonarvex-cli rips without a\nwindow.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
@@ -79,9 +79,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://sonarvex.io/")
 # Libraries the program links come from dpkg-shlibdeps; those it loads at run
 # time (encoders, the Qt platform and SVG plugins, GStreamer) are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libkelpra.so lies in the program's private folder: no shlibs file, no
-# ldconfig in the maintainer scripts.
+# libkelpra.so lies in the program's private folder: no shlibs file, and no
+# ldconfig in maintainer scripts (CPack writes them for any library below
+# /usr/lib; DebWithoutLdconfig.cmake takes them out again).
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebWithoutLdconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
