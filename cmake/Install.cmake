@@ -71,7 +71,7 @@ set(CPACK_PACKAGE_CONTACT "Sonarvex developers <sonarvex@users.noreply.example>"
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio CD ripper with a Russian user interface")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Sonarvex rips audio CDs to WAV, FLAC, MP3, Ogg Vorbis and WMA, names the files from\nCDDB data or its own album database and tags them. It also records audio CDs,\nconverts audio files and plays tracks and files. sonarvex-cli rips without a\nwindow.")
+  "Sonarvex rips audio CDs to WAV, FLAC, MP3, Ogg Vorbis and WMA, names the\nfiles from CDDB data or its own album database and tags them. It also\nrecords audio CDs, converts audio files and plays tracks and files.\nsonarvex-cli rips without a window.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
