@@ -15,6 +15,8 @@
 #include "cli/CliOptions.h"
 #include "cli/CliPlay.h"
 #include "cli/CliRecord.h"
+#include "recording/Recorder.h"
+#include "drive/virtual/VirtualDrive.h"
 #include "cli/CliVerify.h"
 #include "drive/DeviceDirectory.h"
 #include "records/TextFields.h"
@@ -22,6 +24,7 @@
 #include "session/ProgramFolders.h"
 #include "rip/RipPipeline.h"
 #include "session/Session.h"
+#include "settings/ProgramOptionFields.h"
 #include "settings/ProgramOptions.h"
 #include "settings/SettingsFields.h"
 #include "codec/FormatRegistry.h"
@@ -202,11 +205,7 @@ class Cli {
     session_ = std::make_unique<Session>(context);
     if (!session_->StartError().empty()) return Fail(session_->StartError());
     if (int status = LoadProfile(); status != 0) return status;
-    if (o_.Verbosity > 0) {
-      err_ << "Настройки: " << session_->SettingFolder() << settingsFile_ << "\n"
-           << "База альбомов: " << session_->AlbumFolder() << "\n"
-           << "Временные файлы: " << session_->TempFolder() << "\n";
-    }
+    if (o_.Verbosity > 0) SayFiles(folders);
     if (o_.Command == "settings") return Settings();
     const auto& drives = session_->Drives();
     // Drives that could not be opened (no permission...) are named once.
@@ -216,22 +215,28 @@ class Cli {
     }
 
     if (o_.Command == "drives") return Drives();
+    const ProgressMode mode{o_.Verbosity, env_.ErrIsTerminal};
     if (o_.Command == "convert")
-      return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder());
+      return RunConvertCommand(*session_, o_.Arguments, out_, err_, session_->LibraryFolder(), mode);
     if (o_.Command == "verify") return RunVerifyCommand(*session_, o_.Arguments, out_, err_);
-    if (o_.Command == "burn") return RunBurnCommand(*session_, o_.Arguments, out_, err_);
-    if (o_.Command == "blank") return RunBlankCommand(*session_, o_.Arguments, out_, err_);
+    if (o_.Command == "burn") return RunBurnCommand(*session_, o_.Arguments, out_, err_, mode);
+    if (o_.Command == "blank") return RunBlankCommand(*session_, o_.Arguments, out_, err_, mode);
     if (o_.Command == "play" && !o_.Arguments.empty()) {
       PlayRequest request;
       request.file = o_.Arguments[0];
       return RunPlayCommand(*session_, request, out_, err_);
     }
+    // The one-run overrides of a rip are checked before any drive is asked:
+    // a value the settings refuse is a usage error.
+    if (o_.Command == "rip")
+      if (int status = ApplyOverrides(session_->Settings(), static_cast<int>(RipKind())); status != 0)
+        return status;
     const int stored = session_->Settings().DriveIndex;
     int drive = o_.Drive ? *o_.Drive : stored;
-    if (drive >= static_cast<int>(drives.size()))
-      return Fail(drives.empty() ? "no drive found"
-                                 : "no drive " + std::to_string(drive) + " (" +
-                                       std::to_string(drives.size()) + " drives)");
+    if (drive < 0 || drive >= static_cast<int>(drives.size()))
+      return Fail(drives.empty() ? std::string("Приводы не найдены.")
+                                 : "Нет привода с номером " + std::to_string(drive) + " (приводов: " +
+                                       std::to_string(drives.size()) + "; их номера выводит команда drives).");
     if (o_.Command == "play") {
       PlayRequest request;
       request.drive = drive;
@@ -240,7 +245,7 @@ class Cli {
     }
     if (o_.Command == "offset") return Offset(drive);
     if (!session_->ReadDisc(drive).present)
-      return Fail("no disc in drive " + std::to_string(drive));
+      return Fail("В приводе " + std::to_string(drive) + " нет диска.");
     if (o_.Command == "toc") return Toc();
     if (o_.Command == "cddb") return Cddb();
     if (o_.Command == "lookup") return Lookup();
@@ -334,9 +339,11 @@ class Cli {
     return 0;
   }
 
-  // settings show | settings set FIELD=VALUE...
+  // settings show | settings set FIELD=VALUE...: the fields of the settings
+  // record and, under dotted names, the options of sonarvex.ini.
   int Settings() {
     SettingsRecord& settings = session_->Settings();
+    const std::vector<std::string> driveNames = session_->DriveNames();
     if (o_.Arguments[0] == "show") {
       for (auto [name, value] : SettingsFieldValues(settings)) {
         // Texts kept whole beside the record are shown whole.
@@ -344,62 +351,129 @@ class Cli {
           value = SettingsText(settings, session_->SettingsTexts(), SettingsField::OutputFolder);
         out_ << name << "=" << value << "\n";
       }
+      for (const auto& [name, value] : ProgramOptionValues(session_->Options(), driveNames))
+        out_ << name << "=" << value << "\n";
       return 0;
     }
-    const std::vector<std::string> assignments(o_.Arguments.begin() + 1, o_.Arguments.end());
-    SettingsLimits limits;
-    limits.DriveCount = static_cast<int>(session_->Drives().size());
-    for (const auto& a : assignments)
-      if (a.rfind("AcmFormatIndex=", 0) == 0)
-        limits.AcmFormatCount = static_cast<int>(session_->AcmFormatDescriptions().size());
-    if (auto refused = SetSettingsFields(settings, assignments, limits, &session_->SettingsTexts()))
-      return Fail(*refused + " Настройки не изменены.");
-    // The store says what failed, naming the file and the reason.
-    if (!session_->SaveSettings(settingsFile_)) return 1;
-    if (o_.Verbosity > 0)
-      err_ << "Сохранено в " << session_->SettingFolder() << settingsFile_ << "\n";
+    std::vector<std::string> assignments, iniAssignments;
+    for (auto a = o_.Arguments.begin() + 1; a != o_.Arguments.end(); ++a)
+      (IsProgramOptionAssignment(*a) ? iniAssignments : assignments).push_back(*a);
+    // Every value is checked before anything is written.
+    if (!iniAssignments.empty()) {
+      ProgramOptions options = session_->Options();
+      if (auto refused = SetProgramOptionFields(options, iniAssignments, driveNames))
+        return Fail(*refused + " Настройки не изменены.");
+    }
+    if (!assignments.empty()) {
+      SettingsLimits limits;
+      limits.DriveCount = static_cast<int>(session_->Drives().size());
+      for (const auto& a : assignments)
+        if (a.rfind("AcmFormatIndex=", 0) == 0)
+          limits.AcmFormatCount = static_cast<int>(session_->AcmFormatDescriptions().size());
+      if (auto refused =
+              SetSettingsFields(settings, assignments, limits, &session_->SettingsTexts()))
+        return Fail(*refused + " Настройки не изменены.");
+      // The store says what failed, naming the file and the reason.
+      if (!session_->SaveSettings(settingsFile_)) return 1;
+      if (o_.Verbosity > 0)
+        err_ << "Сохранено в " << session_->SettingFolder() << settingsFile_ << "\n";
+    }
+    if (!iniAssignments.empty()) {
+      const bool saved = session_->ChangeOptions([&](ProgramOptions& options) {
+        SetProgramOptionFields(options, iniAssignments, driveNames);
+      });
+      if (!saved)
+        return Fail("Не удалось сохранить настройки в " + session_->SettingFolder() +
+                    "sonarvex.ini.");
+      if (o_.Verbosity > 0)
+        err_ << "Сохранено в " << session_->SettingFolder() << "sonarvex.ini\n";
+    }
     return 0;
   }
 
-  // The one-run overrides of the settings for a rip of `kind`.
+  // The one-run overrides of the settings for a rip of `kind`. A value the
+  // settings refuse is a usage error (2); the --out folder is kept for the
+  // rip to make when it starts.
   int ApplyOverrides(SettingsRecord& settings, int kind) {
+    auto usage = [this](const std::string& line) {
+      err_ << line << "\n";
+      return 2;
+    };
+    std::string folder;
     if (o_.Out) {
-      std::string folder = *o_.Out;
+      folder = *o_.Out;
       if (folder.front() != '/') {
         std::error_code ec;
         folder = (std::filesystem::current_path(ec) / folder).lexically_normal().string();
       }
       if (auto refused = OverrideOutputFolder(settings, folder, &session_->SettingsTexts()))
-        return Fail("--out " + *o_.Out + ": " + *refused);
-      // A folder named on the command line is made when it is missing.
-      if (!MakeDirectories(folder))
-        return Fail("Не удалось создать папку '" + folder + "': " + std::strerror(errno) + ".");
+        return usage("--out " + *o_.Out + ": " + *refused);
     }
     if (o_.Name) {
       if (auto refused = OverrideNameFormat(settings, *o_.Name))
-        return Fail("--name " + *o_.Name + ": " + *refused);
+        return usage("--name " + *o_.Name + ": " + *refused);
     }
     if (o_.Bitrate) {
       if (auto refused = OverrideBitrate(settings, kind, *o_.Bitrate, &runFormatOptions_))
-        return Fail("--bitrate " + std::to_string(*o_.Bitrate) + ": " + *refused);
+        return usage("--bitrate " + std::to_string(*o_.Bitrate) + ": " + *refused);
     }
     if (o_.Vbr) {
       if (auto refused = OverrideVbr(settings, kind, *o_.Vbr))
-        return Fail("--vbr " + std::to_string(*o_.Vbr) + ": " + *refused);
+        return usage("--vbr " + std::to_string(*o_.Vbr) + ": " + *refused);
     }
     if (o_.OggQuality) {
       if (auto refused = OverrideOggQuality(settings, kind, *o_.OggQuality))
-        return Fail("--ogg-quality: " + *refused);
+        return usage("--ogg-quality: " + *refused);
+    }
+    // The folder is made when the rip starts (Rip).
+    outFolder_ = folder;
+    return 0;
+  }
+
+  // drives: INDEX TAB KIND TAB NAME TAB writes|reads, KIND being drive,
+  // software-drive or software-recorder.
+  int Drives() {
+    const auto& drives = session_->Drives();
+    const auto& software = session_->Directory().VirtualDrives();
+    const std::size_t firstSoftware =
+        drives.size() >= software.size() ? drives.size() - software.size() : drives.size();
+    std::vector<bool> writes(drives.size(), false);
+    {
+      ConsoleDialogs quiet;
+      quiet.SetOutput([](const std::string&) {});
+      Recorder rec(session_->Spti(), session_->Aspi(), quiet);
+      rec.Create();
+      for (std::size_t k = 0; k < drives.size(); ++k) {
+        const Recorder::Drive* d = RecorderDriveOf(rec, *session_, static_cast<int>(k));
+        writes[k] = d != nullptr && d->CanWriteCdr();
+      }
+      rec.Destroy();
+    }
+    for (std::size_t k = 0; k < drives.size(); ++k) {
+      const char* kind = "drive";
+      if (k >= firstSoftware)
+        kind = !software[k - firstSoftware]->BurnTarget().empty() ? "software-recorder" : "software-drive";
+      out_ << k << "\t" << kind << "\t" << TrimmedDriveName(drives[k].name) << "\t"
+           << (writes[k] ? "writes" : "reads") << "\n";
     }
     return 0;
   }
 
-  int Drives() {
-    const char* kind = session_->Settings().UseSpti ? "SPTI" : "ASPI";
-    const auto& drives = session_->Drives();
-    for (std::size_t k = 0; k < drives.size(); ++k)
-      out_ << k << "\t" << kind << "\t" << drives[k].name << "\n";
-    return 0;
+  // -v: every file and folder of the program in the mode it runs in.
+  void SayFiles(const ProgramFolders& folders) {
+    const std::string setting = session_->SettingFolder();
+    err_ << "Режим: " << (folders.Portable ? "переносной (всё в папке программы)" : "установленный (папки XDG)")
+         << "\n"
+         << "Настройки: " << setting << settingsFile_ << "\n"
+         << "Параметры: " << setting << "sonarvex.ini\n"
+         << "Профили: " << setting << "prof.lst\n"
+         << "Программные приводы: " << setting << "vdrives.lst\n"
+         << "Расширения поиска: " << setting << "ext.dat\n"
+         << "Настройки записи: " << setting << "wset.dat\n"
+         << "Положение окна: " << setting << "placement.ini\n"
+         << "База альбомов: " << session_->AlbumFolder() << "\n"
+         << "Временные файлы: " << session_->TempFolder() << "\n"
+         << "Библиотека декодера: " << session_->LibraryFolder() << "libkelpra.so\n";
   }
 
   // The table of contents as the drive reports it (the identifier is computed
@@ -541,6 +615,19 @@ class Cli {
     }
   }
 
+  // The format of a rip: the one named (the options allow known names
+  // only), else [Rip] Format of sonarvex.ini, else the settings' kind; a
+  // stored value the record cannot hold means MP3, the record's default.
+  OutputKind RipKind() {
+    const SettingsRecord& settings = session_->Settings();
+    if (const OutputFormat* named = FindFormatByName(o_.Format)) return named->kind;
+    if (const OutputFormat* stored = FindFormatByName(session_->Options().RipFormat)) return stored->kind;
+    if (const OutputKind stored = OutputKindFromRecord(settings.OutputKind);
+        static_cast<std::uint8_t>(stored) == settings.OutputKind)
+      return stored;
+    return OutputKind::Mp3;
+  }
+
   int Rip() {
     // A disc the album database does not know is looked up first, so that
     // the files are named from its titles; a failure is a line, not a stop.
@@ -567,29 +654,22 @@ class Cli {
       const int first = TrackNumberOfRow(album, 0);
       auto list = ParseTrackList(o_.Tracks, first, first + tracks - 1, &error);
       if (!list) {
-        err_ << error << "\n";
+        err_ << "--tracks: " << error << "\n";
         return 2;
       }
       for (int t : *list) {
         if (!album.Tracks[t - first].AudioFlag)
-          return Fail("track " + std::to_string(t) + " is a data track");
+          return Fail("Дорожка " + std::to_string(t) + " содержит данные, а не звук.");
         ticked[static_cast<std::size_t>(t - first)] = true;
       }
     }
-    // The format named (the options allow known names only), else the
-    // settings' kind; a stored value the record cannot hold means MP3, the
-    // record's default.
-    OutputKind kind = OutputKind::Mp3;
-    if (const OutputFormat* named = FindFormatByName(o_.Format)) {
-      kind = named->kind;
-    } else if (const OutputKind stored = OutputKindFromRecord(settings.OutputKind);
-               static_cast<std::uint8_t>(stored) == settings.OutputKind) {
-      kind = stored;
-    }
+    const OutputKind kind = RipKind();
     // The grab menu's command of the format: the MP3 button's Ogg choice does
     // not apply.
     const GrabSender sender{kind};
-    if (int status = ApplyOverrides(settings, static_cast<int>(kind)); status != 0) return status;
+    // A folder named on the command line is made when it is missing.
+    if (!outFolder_.empty() && !MakeDirectories(outFolder_))
+      return Fail("Не удалось создать папку '" + outFolder_ + "': " + std::strerror(errno) + ".");
     // These two changes live in memory only: the command line never saves
     // the settings.
     if (o_.OnTheFly) settings.OnTheFlyEncoding = 1;
@@ -647,12 +727,14 @@ class Cli {
         if (result.mismatch) return Fail("AccurateRip: не все дорожки совпадают с базой.");
         return 0;
       case RipPipeline::Outcome::NotStarted:
-        return Fail(dialogs_.LastProblem().empty() ? "nothing was ripped" : dialogs_.LastProblem());
+        // The loop has said why (one line through the console dialogs).
+        if (!dialogs_.LastProblem().empty()) return 1;
+        return Fail("Ничего не скопировано.");
       case RipPipeline::Outcome::Cancelled:
-        return Fail("cancelled");
+        return Fail("Копирование отменено.");
       case RipPipeline::Outcome::Failed:
         if (!host.MissingFolder().empty())
-          return Fail("the output folder " + host.MissingFolder() + " does not exist");
+          return Fail("Папки вывода '" + host.MissingFolder() + "' нет: укажите существующую папку (--out DIR создаёт её).");
         // The loop has shown its failure already (one line through the
         // console dialogs); it is not said twice.
         if (!result.failure.empty() && dialogs_.LastProblem() == OneLine(result.failure)) return 1;
@@ -673,6 +755,7 @@ class Cli {
   std::string settingsFile_;  // the settings file in use (set.dat or a profile)
   // The formats' options this run overrides (Opus's bitrate), never saved.
   FormatOptions runFormatOptions_;
+  std::string outFolder_;     // rip --out, made when the rip starts
 };
 
 }  // namespace

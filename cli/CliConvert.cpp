@@ -17,8 +17,9 @@ namespace sonarvex {
 
 namespace {
 
+// The signal that stopped the batch (0: none).
 volatile std::sig_atomic_t gConvertStop = 0;
-extern "C" void OnConvertStop(int) { gConvertStop = 1; }
+extern "C" void OnConvertStop(int sig) { gConvertStop = sig; }
 
 // SIGINT and SIGTERM stop the batch after the current file (a second one
 // ends the program at once).
@@ -90,42 +91,53 @@ std::string Absolute(const std::string& p) {
   return cwd + "/" + p;
 }
 
-// Progress on standard error, finished files on standard output.
+// Progress on standard error, finished files on standard output. On a
+// terminal one updating line; otherwise one line per finished file; quiet:
+// failures only.
 class CliConvertHost : public ConvertHost {
  public:
-  CliConvertHost(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+  CliConvertHost(std::ostream& out, std::ostream& err, const ProgressMode& mode)
+      : out_(out), err_(err), mode_(mode) {}
   void SetEngine(ConvertEngine* e) { engine_ = e; }
   void RowChanged(int row) override {
     if (engine_ == nullptr || row < 0 || row >= static_cast<int>(engine_->Rows().size())) return;
+    if (!mode_.terminal || mode_.verbosity < 0) return;
     const ConvertRow& r = engine_->Rows()[static_cast<std::size_t>(row)];
     if (r.state.find("% завершено") == std::string::npos) return;
     err_ << "\r" << r.name << ": " << r.state << "   " << std::flush;
     progress_ = true;
   }
   bool Pump() override {
-    if (gConvertStop != 0 && engine_ != nullptr && engine_->Status() != 1) {
+    if (gConvertStop != 0 && !stopSaid_ && engine_ != nullptr && engine_->Status() != 1) {
       engine_->RequestCancel();
       EndProgress();
-      err_ << "остановлено\n";
+      err_ << "Конвертирование прервано сигналом " << (gConvertStop == SIGINT ? "SIGINT" : "SIGTERM")
+           << ": незаконченный файл удалён.\n";
+      stopSaid_ = true;
     }
     return true;
   }
   void FileDone(const std::string& source, const std::string& output) override {
     EndProgress();
     out_ << source << "\t" << output << "\n" << std::flush;
+    if (!mode_.terminal && mode_.verbosity >= 0) err_ << source << ": " << kStateDone << "\n" << std::flush;
   }
   void FileFailed(const std::string& source, const std::string& why) override {
     EndProgress();
+    ++failed_;
+    // Said once: the batch's own message box may have named it already.
+    if (!lastMessage_.empty() && lastMessage_.find(why) != std::string::npos) return;
     // A reason that names the file already is said as it is.
     if (why.find("'" + source + "'") == std::string::npos) err_ << source << ": ";
     err_ << why << "\n";
-    ++failed_;
   }
   void FileSkipped(const std::string& source, const std::string& why) override {
     EndProgress();
     err_ << source << ": " << why << "\n";
   }
   int Failed() const { return failed_; }
+  // The last message box the batch showed (see CliConvertDialogs).
+  void SetLastMessage(const std::string& text) { lastMessage_ = text; }
 
  private:
   void EndProgress() {
@@ -134,15 +146,18 @@ class CliConvertHost : public ConvertHost {
   }
   std::ostream& out_;
   std::ostream& err_;
+  ProgressMode mode_;
   ConvertEngine* engine_ = nullptr;
   bool progress_ = false;
+  bool stopSaid_ = false;
   int failed_ = 0;
+  std::string lastMessage_;
 };
 
 // Message boxes of the batch as lines on standard error.
 class CliConvertDialogs : public WindowlessDialogs {
  public:
-  explicit CliConvertDialogs(std::ostream& err) : err_(err) {}
+  CliConvertDialogs(std::ostream& err, CliConvertHost& host) : err_(err), host_(host) {}
   int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons buttons) override {
     std::string line = text;
     for (char& c : line)
@@ -152,12 +167,14 @@ class CliConvertDialogs : public WindowlessDialogs {
     if (buttons == MsgButtons::YesYesAllNo) return IdNo;
     err_ << line << "\n";
     problem_ = line;
+    host_.SetLastMessage(line);
     return buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel ? IdNo : IdOk;
   }
   const std::string& Problem() const { return problem_; }
 
  private:
   std::ostream& err_;
+  CliConvertHost& host_;
   std::string problem_;
 };
 
@@ -170,9 +187,11 @@ const char* ConvertUsage() {
 }
 
 int RunConvertCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, const std::string& libraryFolder) {
+                      std::ostream& err, const std::string& libraryFolder,
+                      const ProgressMode& mode) {
+  gConvertStop = 0;
   auto usage = [&](const std::string& why) {
-    err << why << "\n" << "usage: sonarvex-cli " << ConvertUsage() << "\n";
+    err << why << "\n" << "Использование: sonarvex-cli " << ConvertUsage() << "\n";
     return 2;
   };
   std::string to, outDir;
@@ -188,28 +207,30 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     };
     std::string v;
     if (a == "--to") {
-      if (!value(&to)) return usage("--to needs a value");
+      if (!value(&to)) return usage("Не указано значение --to.");
     } else if (a == "--out") {
-      if (!value(&outDir) || outDir.empty()) return usage("--out needs a folder");
+      if (!value(&outDir) || outDir.empty()) return usage("--out: укажите папку.");
     } else if (a == "--bitrate") {
-      if (!value(&v) || !ParseInt(v, 1, 100000, &bitrate)) return usage("--bitrate needs a number");
+      if (!value(&v) || !ParseInt(v, 1, 100000, &bitrate)) return usage("--bitrate: укажите битрейт в кбит/с.");
     } else if (a == "--at-once") {
-      if (!value(&v) || !ParseInt(v, 1, 255, &atOnce)) return usage("--at-once needs 1..255");
+      if (!value(&v) || !ParseInt(v, 1, 255, &atOnce)) return usage("--at-once: введите число от 1 до 255.");
     } else if (a == "--overwrite") {
       overwrite = true;
     } else if (a == "--") {
       files.insert(files.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
     } else if (a.size() > 1 && a[0] == '-') {
-      return usage("unknown option " + a);
+      return usage("Неизвестный параметр " + a + ".");
     } else {
       files.push_back(a);
     }
   }
   const OutputFormat* target = ConvertTarget(to);
   if (target == nullptr)
-    return usage("--to must be " + JoinFormatNames(ConvertTargets(), ", ", " or "));
-  if (files.empty()) return usage("no files");
+    return usage(to.empty() ? "Не указан формат: --to " + JoinFormatNames(ConvertTargets(), ", ", " или ") + "."
+                            : "Нельзя конвертировать в " + to + ": --to " +
+                                  JoinFormatNames(ConvertTargets(), ", ", " или ") + ".");
+  if (files.empty()) return usage("Не указаны файлы.");
   int formatIndex = -1;
   // Opus keeps its bitrate beside the settings: the stored one unless given here.
   FormatOptions formatOptions;
@@ -224,24 +245,32 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   } else if (bitrate >= 0) {
     for (int k = 0; k < 8; ++k)
       if (kFormatBitrates[k] == bitrate) formatIndex = k;
-    if (formatIndex < 0) return usage("--bitrate must be 192, 160, 128, 112, 96, 80, 64 or 56");
+    if (formatIndex < 0) return usage("--bitrate: 192, 160, 128, 112, 96, 80, 64 или 56.");
   }
   // Every file's direction first: a pair the window does not have is a usage error.
   std::map<int, std::vector<std::string>> byDirection;
+  int missing = 0;
   for (const std::string& f : files) {
     const int d = DirectionFor(SourceKindOf(f), *target);
     if (d < 0)
-      return usage("cannot convert '" + f + "' to " + to + "; the conversions are: " + kPairs);
+      return usage("Файл '" + f + "' нельзя конвертировать в " + to + "; возможные направления: " + kPairs + ".");
+    // A file that cannot be read is said once, plainly; the others go on.
+    if (const std::string why = FileProblem(f); !why.empty()) {
+      err << "Не удалось прочитать файл '" << f << "': " << why << "\n";
+      ++missing;
+      continue;
+    }
     byDirection[d].push_back(Absolute(f));
   }
+  if (byDirection.empty()) return 1;
 
   SettingsRecord& settings = session.Settings();
   // The run's choices are not the window's: the settings are given back as
   // they were.
   const SettingsRecord original = settings;
   if (atOnce > 0) settings.DecodeFilesAtOnce = static_cast<std::uint8_t>(atOnce);
-  CliConvertDialogs dialogs(err);
-  CliConvertHost host(out, err);
+  CliConvertHost host(out, err, mode);
+  CliConvertDialogs dialogs(err, host);
   ConvertEngineContext context;
   context.settings = &settings;
   context.settingsTexts = &session.SettingsTexts();
@@ -272,7 +301,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
       if (!engine.DirectionAvailable(direction)) {
         err << (direction == kWavToWma    ? kWmaUnavailableText
                 : direction == kWavToOpus ? FormatFor(OutputKind::Opus).missingText
-                                          : "direction not available")
+                                          : "Это направление конвертирования недоступно.")
             << "\n";
         status = 1;
         continue;
@@ -295,7 +324,9 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     engine.Close();
   }
   settings = original;
-  if (host.Failed() > 0) status = 1;
+  if (host.Failed() > 0 || missing > 0) status = 1;
+  // Stopped by a signal: 128 + its number, as every command.
+  if (gConvertStop != 0) return 128 + static_cast<int>(gConvertStop);
   return status;
 }
 

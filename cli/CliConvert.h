@@ -13,6 +13,8 @@
 // failures on standard error.
 #pragma once
 
+#include "cli/CliProgress.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,7 +27,8 @@ class Session;
 // executable's folder). Returns 0 when every file was converted (or needed
 // no work), 1 when one failed or the run could not start, 2 on a usage error.
 int RunConvertCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
-                      std::ostream& err, const std::string& libraryFolder);
+                      std::ostream& err, const std::string& libraryFolder,
+                      const ProgressMode& mode = {});
 
 // The usage lines of the command, for the program's help.
 const char* ConvertUsage();

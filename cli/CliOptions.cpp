@@ -29,9 +29,10 @@ struct CommandHelp {
 
 const CommandHelp kCommands[] = {
     {"drives", "drives",
-     "  Lists the drives, one a line: INDEX TAB TRANSPORT TAB NAME. The system's\n"
+     "  Lists the drives, one a line: NUMBER TAB KIND TAB NAME TAB writes|reads,\n"
+     "  KIND being drive, software-drive or software-recorder. The system's\n"
      "  optical drives come first, then the software drives (vdrives.lst and\n"
-     "  every --image).\n"},
+     "  every --image). NUMBER is what --drive takes in every command.\n"},
     {"toc", "toc [--drive N]",
      "  Prints the CDDB disc identifier, then per track NUMBER, START, LENGTH,\n"
      "  START SECTOR and audio|data, then the lead-out.\n"
@@ -46,7 +47,8 @@ const CommandHelp kCommands[] = {
      "  goes to standard error: on a terminal one updating line per track\n"
      "  (percentage, speed, time left), otherwise one line per finished track.\n"
      "  --drive N         the drive (default: the one the settings choose)\n"
-     "  --format F        @FORMATS or@ (default: the settings' kind)\n"
+     "  --format F        @FORMATS or@ (default: Rip.Format of 'settings',\n"
+     "                    else the settings' kind)\n"
      "  --tracks LIST     track numbers such as 1,3-5 (default: every audio track)\n"
      "  --on-the-fly      encode while reading\n"
      "  --overwrite       replace a file that is at a track's output name; without\n"
@@ -86,7 +88,9 @@ const CommandHelp kCommands[] = {
      "  These change the settings for this run only (nothing is saved):\n"
      "  --out DIR         output folder (made when missing)\n"
      "  --name FORMAT     file names from a format: %A artist, %D album,\n"
-     "                    %T title, %N number; '\\' makes a sub-folder\n"
+     "                    %T title, %N number (two digits: 01), %Y year,\n"
+     "                    %G genre, %d disc number; '/' (or '\\') makes a\n"
+     "                    sub-folder: '%A/%Y - %D/%N %T'\n"
      "  --bitrate K       kbit/s: MP3 32..320 (constant bitrate unless --vbr),\n"
      "                    Ogg 32..350 (managed bitrate), WMA 32..192,\n"
      "                    Opus 6..510\n"
@@ -109,10 +113,16 @@ const CommandHelp kCommands[] = {
      "                  others are listed on standard error)\n"
      "  --match K       CDDB: take the K-th of several matches (default 1)\n"},
     {"settings", "settings show | settings set FIELD=VALUE...",
-     "  show: every field of the settings record, one FIELD=VALUE a line.\n"
-     "  set:  changes fields and saves the profile's settings file; the values\n"
-     "        are checked as the settings dialog checks them, and nothing is\n"
-     "        written when one is refused. Flags take 0 or 1.\n"},
+     "  show: every field of the settings record, one FIELD=VALUE a line, then\n"
+     "        the options of sonarvex.ini under dotted names SECTION.KEY:\n"
+     "        Rip.Format (the format of a rip without --format: @FORMATS or@;\n"
+     "        empty: the record's OutputKind), Rip.Workers (auto or 1..64),\n"
+     "        FLAC.Level, AccurateRip.Server, ReadOffset.N (drive N of 'drives'),\n"
+     "        MusicBrainz.*, CoverArt.*, Lookup.Auto, ReplayGain.Enabled...\n"
+     "  set:  changes fields and options (Rip.Format=flac, FLAC.Level=8; names\n"
+     "        in any letter case) and saves the profile's settings file or\n"
+     "        sonarvex.ini; the values are checked as the settings dialog checks\n"
+     "        them, and nothing is written when one is refused. Flags take 0 or 1.\n"},
     {"play", "play [--drive N] --track N | play FILE",
      "  Plays a disc track digitally through the sound device, or a media\n"
      "  file; returns when it has ended (Ctrl+C stops it).\n"},
@@ -140,7 +150,8 @@ const CommandHelp kCommands[] = {
      "  Records an audio CD from WAV files on a drive that writes (files that\n"
      "  are not CD audio are converted first); one line a written track. A cue\n"
      "  sheet (one WAV or FLAC file a track) brings its files in track order.\n"
-     "  --drive N       the N-th drive that writes (default the first)\n"
+     "  --drive N       the drive, as 'drives' numbers it (default: the\n"
+     "                  recording window's last choice among the drives that write)\n"
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
      "  --overburn      record more than 79 minutes\n"},
@@ -200,9 +211,9 @@ const std::vector<std::string>& CliCommandNames() {
 }
 
 const char* CliUsage() {
-  return "usage: sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]\n"
-         "commands: drives, toc, rip, cddb, lookup, settings, play, convert, verify, burn, blank, offset, help\n"
-         "'sonarvex-cli --help' describes them all.\n";
+  return "Использование: sonarvex-cli [ПАРАМЕТРЫ] КОМАНДА [ПАРАМЕТРЫ КОМАНДЫ]\n"
+         "команды: drives, toc, rip, cddb, lookup, settings, play, convert, verify, burn, blank, offset, help\n"
+         "'sonarvex-cli --help' описывает их все.\n";
 }
 
 namespace {
@@ -238,8 +249,12 @@ std::string CliHelp(const std::string& command) {
       "                    setting/albums/, TempFiles/), as a portable copy does\n"
       "  --image FILE.cue  one more software drive holding that disc image\n"
       "  --profile NAME    use the settings profile NAME for this run\n"
-      "  -q, --quiet       no progress, only failures\n"
-      "  -v, --verbose     also say which files and folders are used\n"
+      "  -q, --quiet       no progress, only failures (every command)\n"
+      "  -v, --verbose     also say whether the program runs portable or from the\n"
+      "                    XDG folders and name every file it uses\n"
+      "Options may stand before or after the command, as --opt VALUE or\n"
+      "--opt=VALUE. On a terminal progress is one updating line; in a pipe or a\n"
+      "file one line per finished item.\n"
       "\n"
       "Commands:\n";
   for (const CommandHelp& c : kCommands)
@@ -250,8 +265,10 @@ std::string CliHelp(const std::string& command) {
       "build tree), else settings in $XDG_CONFIG_HOME/sonarvex/, the album\n"
       "database in $XDG_DATA_HOME/sonarvex/, temporary files under\n"
       "$XDG_CACHE_HOME/sonarvex/.\n"
-      "Exit status: 0 done, 1 failed (one line on standard error saying why),\n"
-      "2 usage error, 128+N stopped by signal N.\n";
+      "Exit status, the same for every command: 0 done; 1 failed (one line on\n"
+      "standard error saying why; a drive number no drive has is a failure);\n"
+      "2 usage error (unknown option, missing or malformed value); 130 stopped\n"
+      "by SIGINT, 143 by SIGTERM (the unfinished file deleted).\n";
   return h;
 }
 
@@ -275,14 +292,64 @@ std::optional<int> ParseOggQuality(const std::string& text) {
   return position;
 }
 
-std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::string* error) {
+namespace {
+
+// Options that take a value: these may be written --opt=value too.
+bool TakesValue(const std::string& option) {
+  static const std::set<std::string> kWithValue = {
+      "--home",  "--image",       "--profile", "--drive", "--format",  "--tracks", "--jobs",
+      "--accuraterip", "--match", "--source",  "--release", "--track", "--out",    "--name",
+      "--bitrate", "--vbr",       "--ogg-quality", "--to", "--at-once", "--speed"};
+  return kWithValue.count(option) != 0;
+}
+
+// The options of the whole program, taken before or after any command.
+bool IsGlobalOption(const std::string& a) {
+  return a == "-h" || a == "--help" || a == "--version" || a == "-q" || a == "--quiet" ||
+         a == "-v" || a == "--verbose" || a == "--home" || a == "--image" || a == "--profile";
+}
+
+// The commands that read their own options (after the global ones are
+// taken out).
+bool ReadsOwnOptions(const std::string& command) {
+  return command == "convert" || command == "burn" || command == "blank" || command == "verify";
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> SplitOptionValues(const std::vector<std::string>& args,
+                                                          std::string* error) {
+  std::vector<std::string> out;
+  bool options = true;
+  for (const std::string& a : args) {
+    if (options && a == "--") options = false;
+    const auto eq = a.find('=');
+    if (!options || a.size() < 3 || a.compare(0, 2, "--") != 0 || eq == std::string::npos) {
+      out.push_back(a);
+      continue;
+    }
+    const std::string name = a.substr(0, eq);
+    if (!TakesValue(name)) {
+      *error = "Параметр " + name + " не принимает значения.";
+      return std::nullopt;
+    }
+    out.push_back(name);
+    out.push_back(a.substr(eq + 1));
+  }
+  return out;
+}
+
+std::optional<CliOptions> ParseCli(const std::vector<std::string>& given_args, std::string* error) {
+  const auto split = SplitOptionValues(given_args, error);
+  if (!split) return std::nullopt;
+  const std::vector<std::string>& args = *split;
   CliOptions o;
   std::vector<std::string> given;  // options that depend on the command
-  bool help = false, version = false;
+  bool help = false, version = false, endOfOptions = false;
   std::size_t k = 0;
   auto value = [&](const std::string& name) -> std::optional<std::string> {
     if (k + 1 >= args.size()) {
-      *error = name + " needs a value";
+      *error = "Не указано значение " + name + ".";
       return std::nullopt;
     }
     return args[++k];
@@ -293,16 +360,18 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     int n = 0;
     if (!v) return std::nullopt;
     if (!ParseNumber(*v, min, max, &n)) {
-      *error = std::string("bad ") + what + " " + *v;
+      *error = "Неверное значение " + name + " '" + *v + "': нужен " + what + ", от " +
+               std::to_string(min) + " до " + std::to_string(max) + ".";
       return std::nullopt;
     }
     return n;
   };
   for (; k < args.size(); ++k) {
     const std::string& a = args[k];
-    if (o.Command == "convert" || o.Command == "burn" || o.Command == "blank" || o.Command == "verify") {
-      // The conversion, recording and verification commands read their own arguments.
-      if (a == "--help" || a == "-h") help = true;
+    if (ReadsOwnOptions(o.Command) && (endOfOptions || !IsGlobalOption(a))) {
+      // The conversion, recording and verification commands read their own
+      // options; the program's own are taken out on either side of them.
+      if (a == "--") endOfOptions = true;
       o.Arguments.push_back(a);
       continue;
     }
@@ -326,12 +395,12 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto v = value(a);
       if (!v) return std::nullopt;
       if (v->empty()) {
-        *error = "--profile needs a profile name";
+        *error = "--profile: укажите имя профиля.";
         return std::nullopt;
       }
       o.Profile = *v;
     } else if (a == "--drive") {
-      auto n = number(a, 0, 255, "drive number");
+      auto n = number(a, 0, 255, "номер привода (его выводит команда drives)");
       if (!n) return std::nullopt;
       o.Drive = *n;
       given.push_back(a);
@@ -339,7 +408,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto v = value(a);
       if (!v) return std::nullopt;
       if (FindFormatByName(*v) == nullptr) {
-        *error = "unknown format " + *v;
+        *error = "Неизвестный формат " + *v + " (" + JoinFormatNames(", ", " или ") + ").";
         return std::nullopt;
       }
       o.Format = *v;
@@ -356,7 +425,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       o.Overwrite = true;
       given.push_back(a);
     } else if (a == "--jobs") {
-      auto n = number(a, 1, 64, "number of jobs");
+      auto n = number(a, 1, 64, "число одновременно сжимаемых дорожек");
       if (!n) return std::nullopt;
       o.Jobs = *n;
       given.push_back(a);
@@ -381,7 +450,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       o.ArServer = *v;
       given.push_back(a);
     } else if (a == "--match") {
-      auto n = number(a, 1, 1000, "match number");
+      auto n = number(a, 1, 1000, "номер совпадения");
       if (!n) return std::nullopt;
       o.Match = *n;
       given.push_back(a);
@@ -389,7 +458,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto v = value(a);
       if (!v) return std::nullopt;
       if (*v != "cddb" && *v != "musicbrainz" && *v != "cdtext") {
-        *error = "unknown source " + *v + " (musicbrainz, cddb or cdtext)";
+        *error = "Неизвестный источник " + *v + " (musicbrainz, cddb или cdtext).";
         return std::nullopt;
       }
       o.Source = *v;
@@ -399,13 +468,13 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       if (!v) return std::nullopt;
       if (v->empty() || v->size() > 64 ||
           v->find_first_not_of("0123456789abcdefABCDEF-") != std::string::npos) {
-        *error = "bad release identifier " + *v;
+        *error = "Неверный идентификатор релиза " + *v + ".";
         return std::nullopt;
       }
       o.Release = *v;
       given.push_back(a);
     } else if (a == "--track") {
-      auto n = number(a, 1, 99, "track number");
+      auto n = number(a, 1, 99, "номер дорожки");
       if (!n) return std::nullopt;
       o.Track = *n;
       given.push_back(a);
@@ -413,7 +482,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       auto v = value(a);
       if (!v) return std::nullopt;
       if (v->empty()) {
-        *error = "--out needs a folder";
+        *error = "--out: укажите папку.";
         return std::nullopt;
       }
       o.Out = *v;
@@ -425,12 +494,12 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       given.push_back(a);
     } else if (a == "--bitrate") {
       // Each format says which bitrates it takes (Opus: 6..510).
-      auto n = number(a, 1, 1000, "bitrate");
+      auto n = number(a, 1, 1000, "битрейт в кбит/с");
       if (!n) return std::nullopt;
       o.Bitrate = *n;
       given.push_back(a);
     } else if (a == "--vbr") {
-      auto n = number(a, 0, 9, "VBR quality (0..9)");
+      auto n = number(a, 0, 9, "качество VBR");
       if (!n) return std::nullopt;
       o.Vbr = *n;
       given.push_back(a);
@@ -439,7 +508,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       if (!v) return std::nullopt;
       auto q = ParseOggQuality(*v);
       if (!q) {
-        *error = "bad Ogg quality " + *v + " (-1 .. 10, steps of 0.1)";
+        *error = "Неверное качество Ogg " + *v + " (от -1 до 10, шаг 0.1).";
         return std::nullopt;
       }
       o.OggQuality = *q;
@@ -448,7 +517,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
                a.size() > 1 && a[0] == '-' && a[1] >= '0' && a[1] <= '9') {
       o.Arguments.push_back(a);  // a negative offset
     } else if (a.size() > 1 && a[0] == '-') {
-      *error = "unknown option " + a;
+      *error = "Неизвестный параметр " + a + ".";
       return std::nullopt;
     } else if (o.Command.empty()) {
       o.Command = a;
@@ -461,7 +530,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     std::string topic;
     if (o.Command == "help") {
       if (o.Arguments.size() > 1) {
-        *error = "help takes one command";
+        *error = "help принимает одну команду.";
         return std::nullopt;
       }
       if (!o.Arguments.empty()) topic = o.Arguments[0];
@@ -469,7 +538,7 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
       topic = o.Command;
     }
     if (!topic.empty() && !FindCommand(topic)) {
-      *error = "unknown command " + topic;
+      *error = "Неизвестная команда " + topic + ".";
       return std::nullopt;
     }
     o.Command = "help";
@@ -483,35 +552,35 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     return o;
   }
   if (o.Command.empty()) {
-    *error = "no command given";
+    *error = "Не указана команда.";
     return std::nullopt;
   }
   if (!FindCommand(o.Command)) {
-    *error = "unknown command " + o.Command;
+    *error = "Неизвестная команда " + o.Command + ".";
     return std::nullopt;
   }
   for (const std::string& option : given) {
     if (!Allowed(o.Command, option)) {
-      *error = "unexpected argument " + option + " for " + o.Command;
+      *error = "Команда " + o.Command + " не принимает параметр " + option + ".";
       return std::nullopt;
     }
   }
   if (o.Command == "settings") {
     if (o.Arguments.empty() || (o.Arguments[0] != "show" && o.Arguments[0] != "set")) {
-      *error = "settings needs show or set";
+      *error = "settings: укажите show или set.";
       return std::nullopt;
     }
     if (o.Arguments[0] == "show" && o.Arguments.size() > 1) {
-      *error = "unexpected argument " + o.Arguments[1] + " for settings show";
+      *error = "Лишний аргумент " + o.Arguments[1] + " для settings show.";
       return std::nullopt;
     }
     if (o.Arguments[0] == "set" && o.Arguments.size() < 2) {
-      *error = "settings set needs FIELD=VALUE";
+      *error = "settings set: укажите ПОЛЕ=ЗНАЧЕНИЕ.";
       return std::nullopt;
     }
     for (std::size_t i = 1; i < o.Arguments.size(); ++i) {
       if (o.Arguments[i].find('=') == std::string::npos || o.Arguments[i][0] == '=') {
-        *error = "settings set takes FIELD=VALUE, not " + o.Arguments[i];
+        *error = "settings set принимает ПОЛЕ=ЗНАЧЕНИЕ, а не " + o.Arguments[i] + ".";
         return std::nullopt;
       }
     }
@@ -522,23 +591,22 @@ std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::st
     const bool find = a.size() == 1 && a[0] == "find";
     if (!(a.empty() || find ||
           (a.size() == 2 && a[0] == "set" && ParseNumber(negative ? a[1].substr(1) : a[1], 0, 5880, &n)))) {
-      *error = "offset takes nothing, set SAMPLES (-5880..5880) or find";
+      *error = "offset: без аргументов, set СЭМПЛЫ (от -5880 до 5880) или find.";
       return std::nullopt;
     }
     for (const std::string& option : given)
       if (!find && (option == "--store" || option == "--accuraterip")) {
-        *error = option + " belongs to offset find";
+        *error = option + " — только для offset find.";
         return std::nullopt;
       }
   } else if (o.Command == "play") {
     const bool file = o.Arguments.size() == 1;
     if (o.Arguments.size() > 1 || file == o.Track.has_value() || (file && o.Drive)) {
-      *error = "play takes --track N (with --drive N) or one FILE";
+      *error = "play: укажите --track N (и --drive N) или один ФАЙЛ.";
       return std::nullopt;
     }
-  } else if (o.Command != "convert" && o.Command != "burn" && o.Command != "blank" &&
-             o.Command != "verify" && !o.Arguments.empty()) {
-    *error = "unexpected argument " + o.Arguments[0] + " for " + o.Command;
+  } else if (!ReadsOwnOptions(o.Command) && !o.Arguments.empty()) {
+    *error = "Лишний аргумент " + o.Arguments[0] + " для команды " + o.Command + ".";
     return std::nullopt;
   }
   return o;
@@ -568,7 +636,8 @@ std::optional<std::vector<int>> ParseTrackList(const std::string& list, int minT
                   : ParseNumber(item.substr(0, dash), minTrack, maxTrack, &a) &&
                         ParseNumber(item.substr(dash + 1), minTrack, maxTrack, &b) && a <= b;
     if (!ok) {
-      *error = "bad track list item '" + item + "' (tracks are " + std::to_string(minTrack) + ".." + std::to_string(maxTrack) + ")";
+      *error = "Неверный элемент списка дорожек '" + item + "' (дорожки от " + std::to_string(minTrack) +
+               " до " + std::to_string(maxTrack) + ").";
       return std::nullopt;
     }
     for (int t = a; t <= b; ++t)

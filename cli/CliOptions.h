@@ -1,7 +1,8 @@
 // The command line of sonarvex-cli (CliHelp() gives the whole of it):
 //   sonarvex-cli [OPTIONS] COMMAND [COMMAND OPTIONS]
-// Options may stand before or after the command; everything after
-// "convert" belongs to that command.
+// Options may stand before or after the command, as --opt value or
+// --opt=value; convert, burn, blank and verify read their own options,
+// the program's own are taken out of them.
 #pragma once
 
 #include <optional>
@@ -62,7 +63,14 @@ struct CliOptions {
   int Verbosity = 0;
 };
 
-// Parses argv[1..]; on a usage error returns nullopt and sets *error.
+// "--opt=value" as the two words "--opt" "value" (up to a "--"); nullopt
+// with *error for "=value" given to an option that takes none.
+std::optional<std::vector<std::string>> SplitOptionValues(const std::vector<std::string>& args,
+                                                          std::string* error);
+
+// Parses argv[1..]; on a usage error returns nullopt and sets *error (one
+// line, Russian). The program's own options (--home, --image, --profile,
+// -q, -v, --help, --version) may stand anywhere before a "--".
 std::optional<CliOptions> ParseCli(const std::vector<std::string>& args, std::string* error);
 
 // Track numbers (1-based) of a list like "1,3-5"; every number must lie in

@@ -1,4 +1,5 @@
 #include "cli/CliPlay.h"
+#include "cli/CliProgress.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -62,8 +63,13 @@ int RunPlayCommand(Session& session, const PlayRequest& request, std::ostream& o
   ConsoleDialogs dialogs;
   if (!request.file.empty()) {
     MediaPlayer& player = session.Media();
+    // A file that is not there is said plainly, not as the player's I/O error.
+    if (const std::string why = FileProblem(request.file); !why.empty()) {
+      err << "Не удалось воспроизвести '" << request.file << "': " << why << "\n";
+      return 1;
+    }
     if (!player.OpenMediaFile(request.file)) {
-      err << "cannot play " << request.file << ": " << player.LastError() << "\n";
+      err << "Не удалось воспроизвести '" << request.file << "': " << player.LastError() << "\n";
       return 1;
     }
     SignalWatch watch([&player] { player.InterruptWait(); });
@@ -72,7 +78,7 @@ int RunPlayCommand(Session& session, const PlayRequest& request, std::ostream& o
     player.CloseMedia();
     if (watch.Signal()) return SignalStatus(watch.Signal());
     if (result != MediaPlayer::WaitResult::Ended) {
-      err << "playing " << request.file << " failed: " << player.LastError() << "\n";
+      err << "Воспроизведение '" << request.file << "' прервалось: " << player.LastError() << "\n";
       return 1;
     }
     return 0;
@@ -81,29 +87,33 @@ int RunPlayCommand(Session& session, const PlayRequest& request, std::ostream& o
   const auto& drives = session.Drives();
   const int drive = request.drive >= 0 ? request.drive : session.Settings().DriveIndex;
   if (drive >= static_cast<int>(drives.size())) {
-    err << (drives.empty() ? std::string("no drive found")
-                           : "no drive " + std::to_string(drive)) << "\n";
+    err << (drives.empty() ? std::string("Приводы не найдены.")
+                           : "Нет привода с номером " + std::to_string(drive) + " (приводов: " +
+                                 std::to_string(drives.size()) + "; их номера выводит команда drives).")
+        << "\n";
     return 1;
   }
   if (!session.ReadDisc(drive).present) {
-    err << "no disc in drive " << drive << "\n";
+    err << "В приводе " << drive << " нет диска.\n";
     return 1;
   }
   const AlbumRecord& album = session.Album();
   const int count = std::min<int>(session.View().trackCount, kMaxAlbumTracks - 1);
   if (request.track < 1 || request.track > count) {
-    err << "no track " << request.track << " (the disc has " << count << ")\n";
+    err << "Нет дорожки " << request.track << " (дорожек на диске: " << count << ").\n";
     return 1;
   }
   if (!album.Tracks[request.track - 1].AudioFlag) {
-    err << "track " << request.track << " is a data track\n";
+    err << "Дорожка " << request.track << " содержит данные, а не звук.\n";
     return 1;
   }
   CallQueue queue;
   session.SetPoster(queue.Poster());
   NHandler& player = session.Digital();
   if (!player.Init(dialogs)) {
-    err << "no usable ALSA device \"" << session.SoundDevice() << "\"\n";
+    // The player has said so already (once, through the dialogs).
+    if (dialogs.LastProblem().empty())
+      err << "Звуковое устройство ALSA \"" << session.SoundDevice() << "\" недоступно.\n";
     return 1;
   }
   std::atomic<bool> stop{false};
@@ -112,7 +122,7 @@ int RunPlayCommand(Session& session, const PlayRequest& request, std::ostream& o
     queue.Wake();
   });
   if (!player.Play(request.track - 1, album, session.CurrentTransport())) {
-    err << "cannot play track " << request.track << "\n";
+    err << "Не удалось воспроизвести дорожку " << request.track << ".\n";
     return 1;
   }
   player.SetBufferVolume(255);  // the track's own samples
@@ -122,7 +132,7 @@ int RunPlayCommand(Session& session, const PlayRequest& request, std::ostream& o
   player.Terminate();
   if (watch.Signal()) return SignalStatus(watch.Signal());
   if (failed) {
-    err << "the sound device failed while playing track " << request.track << "\n";
+    err << "Звуковое устройство отказало во время воспроизведения дорожки " << request.track << ".\n";
     return 1;
   }
   return 0;

@@ -1,5 +1,11 @@
 #include "cli/CliProgress.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -127,6 +133,26 @@ void CliProgress::Status(int row, const std::string& text) {
   lineOpen_ = false;
   // The tracks still running go on in a new line.
   if (terminal_) Redraw();
+}
+
+}  // namespace sonarvex
+
+namespace sonarvex {
+
+std::string FileProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    switch (errno) {
+      case ENOENT: return "файл не найден.";
+      case EACCES: return "нет прав на доступ к файлу.";
+      case ENOTDIR: return "часть пути не папка.";
+      default: return std::string("ошибка ") + std::to_string(errno) + " (" + std::strerror(errno) + ").";
+    }
+  }
+  if (S_ISDIR(st.st_mode)) return "это папка, а не файл.";
+  if (!S_ISREG(st.st_mode)) return "это не обычный файл.";
+  if (::access(path.c_str(), R_OK) != 0) return "нет прав на чтение файла.";
+  return {};
 }
 
 }  // namespace sonarvex

@@ -14,6 +14,14 @@
 
 namespace sonarvex {
 
+// How a command shows its progress on standard error: nothing but failures
+// (verbosity < 0, -q), an updating line (a terminal), or one line per
+// finished item (a pipe or a file: no carriage returns).
+struct ProgressMode {
+  int verbosity = 0;
+  bool terminal = false;
+};
+
 class CliProgress {
  public:
   using Clock = std::function<double()>;  // seconds, monotonic
@@ -55,6 +63,11 @@ class CliProgress {
   bool lineOpen_ = false;
   int firstNumber_ = 1;
 };
+
+// Why a file named on the command line cannot be read, in Russian ("" when
+// it is a regular file that can be opened): "файл не найден", "нет прав на
+// чтение", "это папка, а не файл", ...
+std::string FileProblem(const std::string& path);
 
 // "M:SS" of whole seconds.
 std::string MinutesSeconds(double seconds);

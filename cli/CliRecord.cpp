@@ -17,6 +17,25 @@
 
 namespace sonarvex {
 
+std::string TrimmedDriveName(const std::string& name) {
+  const auto b = name.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  return name.substr(b, name.find_last_not_of(' ') - b + 1);
+}
+
+const Recorder::Drive* RecorderDriveOf(const Recorder& rec, const Session& session, int index) {
+  const auto& drives = session.Drives();
+  if (index < 0 || index >= static_cast<int>(drives.size())) return nullptr;
+  const std::string name = TrimmedDriveName(drives[static_cast<std::size_t>(index)].name);
+  // Drives of one name are told apart by their order, the same in both lists.
+  int place = 0;
+  for (int k = 0; k < index; ++k)
+    if (TrimmedDriveName(drives[static_cast<std::size_t>(k)].name) == name) ++place;
+  for (const Recorder::Drive& d : rec.Drives())
+    if (TrimmedDriveName(d.identification).rfind(name, 0) == 0 && place-- == 0) return &d;
+  return nullptr;
+}
+
 namespace {
 
 std::atomic<bool> gRecordCancel{false};
@@ -67,44 +86,63 @@ class StreamDialogs : public WindowlessDialogs {
   std::ostream& err_;
 };
 
-// The recording thread's host on a terminal: the phases and status lines as
-// lines, the progress as a percentage of the disc.
+// The recording thread's host without a window: the phases and status
+// lines as lines, the progress as a percentage of the disc (on a terminal an
+// updating line; in a pipe nothing until a track is written; quiet: only
+// failures, which come through the dialogs).
 class StreamHost : public WriteThreadHost {
  public:
-  StreamHost(std::ostream& out, std::ostream& err, std::int32_t total, std::vector<std::string> names)
-      : out_(out), err_(err), total_(total), names_(std::move(names)) {}
-  void SetPhase(const std::string& text) override { err_ << text << "\n"; }
+  StreamHost(std::ostream& out, std::ostream& err, std::int32_t total, std::vector<std::string> names,
+             const ProgressMode& mode)
+      : out_(out), err_(err), total_(total), names_(std::move(names)), mode_(mode) {}
+  void SetPhase(const std::string& text) override { Line(text); }
   void ShowErrorCount(bool) override {}
   std::string SetStatus(const std::string& text) override {
     std::string old = status_;
     status_ = text;
-    if (!text.empty()) err_ << text << "\n";
+    if (!text.empty()) Line(text);
     return old;
   }
   void Progress(std::int32_t current, std::int32_t, int errors, std::int32_t) override {
     errors_ = errors;
     const int percent = total_ > 0 ? static_cast<int>(static_cast<std::int64_t>(current) * 100 / total_) : 0;
-    if (percent / 10 != lastPercent_ / 10) err_ << "  " << percent << "%\n";
+    if (mode_.terminal && mode_.verbosity >= 0 && percent != lastPercent_) {
+      err_ << "\r  " << percent << "%" << std::flush;
+      lineOpen_ = true;
+    }
     lastPercent_ = percent;
   }
   void TrackDone(int row) override {
-    out_ << (row + 1) << "\t" << (row < static_cast<int>(names_.size()) ? names_[static_cast<std::size_t>(row)] : "")
-         << "\n";
+    const std::string name = row < static_cast<int>(names_.size()) ? names_[static_cast<std::size_t>(row)] : "";
+    out_ << (row + 1) << "\t" << name << "\n" << std::flush;
+    if (!mode_.terminal) Line("Дорожка " + std::to_string(row + 1) + " записана: " + name);
   }
   void WriteFinished() override {}
   void PlaySound(const std::string&) override {}
   void SourcesDeleted() override {}
   void CloseBlankWindow() override {}
   void Completed() override {}
+  // A line of progress (nothing when quiet).
+  void Line(const std::string& text) {
+    if (mode_.verbosity < 0) return;
+    CloseLine();
+    err_ << text << "\n" << std::flush;
+  }
+  void CloseLine() {
+    if (lineOpen_) err_ << "\n";
+    lineOpen_ = false;
+  }
 
  private:
   std::ostream& out_;
   std::ostream& err_;
   std::int32_t total_;
   std::vector<std::string> names_;
+  ProgressMode mode_;
   std::string status_;
   int errors_ = 0;
-  int lastPercent_ = -10;
+  int lastPercent_ = -1;
+  bool lineOpen_ = false;
 };
 
 struct Options {
@@ -173,30 +211,43 @@ bool ParseOptions(const std::vector<std::string>& args, bool burn, Options& o, s
 }
 
 // The recording layer on the drive the options or the settings choose;
-// false with the reason when there is none (exit code in *code).
-bool OpenRecorder(Recorder& rec, const Options& o, const RecordingSettings& settings, std::ostream& err,
-                  int* code) {
+// false with the reason when there is none (exit code in *code). --drive N
+// is the number `drives` prints; without it the recording window's last
+// choice among the drives that write.
+bool OpenRecorder(Recorder& rec, Session& session, const Options& o, const RecordingSettings& settings,
+                  std::ostream& err, int* code) {
   rec.Create();
+  *code = 1;
+  if (o.drive >= 0) {
+    const auto& drives = session.Drives();
+    if (o.drive >= static_cast<int>(drives.size())) {
+      err << "Нет привода с номером " << o.drive << " (приводов: " << drives.size()
+          << "; их номера выводит команда drives).\n";
+      return false;
+    }
+    const Recorder::Drive* d = RecorderDriveOf(rec, session, o.drive);
+    if (d == nullptr || !d->CanWriteCdr()) {
+      err << "Привод " << o.drive << " (" << TrimmedDriveName(drives[static_cast<std::size_t>(o.drive)].name)
+          << ") не записывает диски.\n";
+      return false;
+    }
+    if (!rec.SelectDevice(d->device)) {
+      err << "Не удалось открыть привод " << o.drive << ".\n";
+      return false;
+    }
+    return true;
+  }
   std::vector<int> writers;
   for (const auto& d : rec.Drives())
     if (d.CanWriteCdr()) writers.push_back(d.device);
   if (writers.empty()) {
     err << "К сожалению диски записывать нечем... :(\n";
-    *code = 1;
     return false;
   }
-  int index = o.drive >= 0 ? o.drive : settings.DriveIndex;
-  if (index >= static_cast<int>(writers.size())) {
-    if (o.drive >= 0) {
-      err << "Нет пишущего привода с номером " << o.drive << " (их " << writers.size() << ")\n";
-      *code = 2;
-      return false;
-    }
-    index = 0;
-  }
+  int index = settings.DriveIndex;
+  if (index < 0 || index >= static_cast<int>(writers.size())) index = 0;
   if (!rec.SelectDevice(writers[static_cast<std::size_t>(index)])) {
     err << "Не удалось открыть привод\n";
-    *code = 1;
     return false;
   }
   return true;
@@ -217,14 +268,14 @@ const char* BurnUsage() {
 const char* BlankUsage() { return "Использование: sonarvex-cli blank [--drive N] [--full]\n"; }
 
 int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
-                   std::ostream& err) {
+                   std::ostream& err, const ProgressMode& mode) {
   Options o;
   if (!ParseOptions(args, true, o, err)) return 2;
   StreamDialogs dialogs(err);
   RecordingSettings settings = LoadRecordingSettings(session.SettingFolder());
   Recorder rec(session.Spti(), session.Aspi(), dialogs);
   int code = 0;
-  if (!OpenRecorder(rec, o, settings, err, &code)) return code;
+  if (!OpenRecorder(rec, session, o, settings, err, &code)) return code;
   const Recorder::Drive* drive = rec.CurrentDrive();
   if (!drive || !drive->CanWriteCdr()) {
     err << "Выбранный привод не умеет записывать диски!!!\n";
@@ -284,7 +335,7 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
     err << "Невозможно записать таблицу размещения треков!!!(SendCUEToCD - failed)\n";
     return 1;
   }
-  StreamHost host(out, err, rec.TotalSectors(), names);
+  StreamHost host(out, err, rec.TotalSectors(), names, mode);
   hostPtr = &host;
   rec.SetNormalize(settings.Normalize != 0);
   rec.SetStatusCallback([&](const std::string& t) { return host.SetStatus(t); });
@@ -304,9 +355,10 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   thread.Execute();
   rec.Destroy();
 
+  host.CloseLine();
   switch (thread.Result()) {
     case TWriteThread::Outcome::Done:
-      err << (o.test ? "Тестовая запись завершена\n" : "Диск записан\n");
+      host.Line(o.test ? "Тестовая запись завершена" : "Диск записан");
       return 0;
     case TWriteThread::Outcome::Cancelled:
       err << (o.test ? "Тестовая запись прервана\n" : "Запись прервана: сессия диска не закрыта\n");
@@ -318,7 +370,7 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
 }
 
 int RunBlankCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,
-                    std::ostream& err) {
+                    std::ostream& err, const ProgressMode& mode) {
   (void)out;
   Options o;
   if (!ParseOptions(args, false, o, err)) return 2;
@@ -326,7 +378,7 @@ int RunBlankCommand(Session& session, const std::vector<std::string>& args, std:
   const RecordingSettings settings = LoadRecordingSettings(session.SettingFolder());
   Recorder rec(session.Spti(), session.Aspi(), dialogs);
   int code = 0;
-  if (!OpenRecorder(rec, o, settings, err, &code)) return code;
+  if (!OpenRecorder(rec, session, o, settings, err, &code)) return code;
   rec.WaitReady();
   const Recorder::DiscState disc = rec.ReadDiscState();
   if (!disc.ready) {
@@ -337,18 +389,27 @@ int RunBlankCommand(Session& session, const std::vector<std::string>& args, std:
     err << "Диск не перезаписываемый: очистить можно только CD-RW.\n";
     return 1;
   }
-  StreamHost host(out, err, 0, {});
+  StreamHost host(out, err, 0, {}, mode);
+  // The drive blanks on its own once asked; a signal is answered when it
+  // has done so (128 + the signal, as every command).
+  RecordStopSignals signals;
   std::atomic<bool> never{false};
   TWriteThread thread(rec, host, dialogs, never);
   thread.mode = o.full ? TWriteThread::kBlankFull : TWriteThread::kBlankMinimal;
   thread.settings = settings;
-  err << (o.full ? "Полная чистка диска ...\n" : "Быстрая чистка диска ...\n");
+  host.Line(o.full ? "Полная чистка диска ..." : "Быстрая чистка диска ...");
   thread.Execute();
+  if (gRecordSignal != 0) {
+    const bool blank = rec.ReadDiscState().Blank();
+    err << "Очистка остановлена сигналом " << (gRecordSignal == SIGINT ? "SIGINT" : "SIGTERM")
+        << (blank ? ": диск очищен.\n" : ": диск не очищен.\n");
+    return 128 + static_cast<int>(gRecordSignal);
+  }
   if (!rec.ReadDiscState().Blank()) {
     err << "Диск не очищен.\n";
     return 1;
   }
-  err << "Диск очищен\n";
+  host.Line("Диск очищен");
   return 0;
 }
 

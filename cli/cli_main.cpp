@@ -6,10 +6,13 @@
 
 #include "cli/CliCommands.h"
 #include "platform/ProgramFolder.h"
+#include "playback/AlsaMessages.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  // The program says in its own words what the sound device lacks.
+  sonarvex::KeepAlsaLibraryMessagesQuiet();
   std::vector<std::string> args(argv + 1, argv + argc);
   sonarvex::CliEnvironment env;
   env.ExecutableFolder = sonarvex::ExecutableFolder();

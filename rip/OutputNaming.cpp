@@ -128,6 +128,14 @@ TrackNames NamesOfTrack(const NamingInput& in, int i) {
   if (n.Artist.empty()) n.Artist = "Неиз.Исполнитель";
   if (n.Album.empty()) n.Album = "Неиз.Альбом";
   if (n.Title.empty()) n.Title = "Track" + std::to_string(TrackNumberOfRow(a, i));
+  if (fromTag) {
+    n.Year = tag.Get(TagField::Year);
+    n.Genre = tag.Get(TagField::Genre);
+  }
+  if (n.Year.empty()) n.Year = AlbumText(a, albumTexts, AlbumField::Year);
+  if (n.Genre.empty()) n.Genre = AlbumText(a, albumTexts, AlbumField::Genre);
+  const std::string* disc = albumTexts.Find("DiscNumber");
+  n.Disc = disc != nullptr && !disc->empty() ? *disc : std::string("1");
   return n;
 }
 
@@ -162,6 +170,12 @@ std::string ExpandFormat(std::string_view format, int i, const NamingInput& in) 
       result += n.Title + piece.substr(len);
     } else if ((len = code('N', kCyrN)) != 0) {
       result += TwoDigitNumber(TrackNumberOfRow(in.Album, i)) + piece.substr(len);
+    } else if (p[0] == 'Y') {
+      result += n.Year + piece.substr(1);
+    } else if (p[0] == 'G') {
+      result += n.Genre + piece.substr(1);
+    } else if (p[0] == 'd') {
+      result += n.Disc + piece.substr(1);
     } else {
       break;  // an unknown code ends the expansion
     }
@@ -204,6 +218,13 @@ std::string NumberedOutputPath(const std::string& nativePath, int n) {
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem.empty()) stem = "_";
   return folder + stem + number + ext;
+}
+
+std::string FormatFromCommandLine(std::string_view format) {
+  std::string s(format);
+  for (char& c : s)
+    if (c == '/') c = '\\';
+  return s;
 }
 
 std::string ToNativePath(std::string_view namingPath) {

@@ -31,6 +31,9 @@ struct NamingInput {
 // Artist, album and title of track i (UTF-8), with the fallback texts.
 struct TrackNames {
   std::string Artist, Album, Title;
+  // Year and genre ("" when unknown) and the disc's number in its release
+  // ("1" when unknown).
+  std::string Year, Genre, Disc;
 };
 TrackNames NamesOfTrack(const NamingInput& in, int i);
 
@@ -38,8 +41,9 @@ TrackNames NamesOfTrack(const NamingInput& in, int i);
 // ".wav" for a value no format has.
 const char* OutputExtension(int outputKind);
 
-// Expands %A, %D, %T, %N (and their Cyrillic letters) of a format string for
-// track i; any other code ends the expansion.
+// Expands %A, %D, %T, %N (and their Cyrillic letters), %Y (year), %G (genre)
+// and %d (disc number) of a format string for track i; any other code ends
+// the expansion.
 std::string ExpandFormat(std::string_view format, int i, const NamingInput& in);
 
 // Replaces or removes the characters a file name may not hold (control
@@ -76,6 +80,10 @@ std::string NumberedOutputPath(const std::string& nativePath, int n);
 // A file name (no folder) cut to the bytes a name may have, at a character
 // boundary, keeping its extension and room for the partial suffix.
 std::string FitFileName(const std::string& name);
+
+// A format string as the command line takes it: '/' separates folders as
+// '\\' does.
+std::string FormatFromCommandLine(std::string_view format);
 
 // Naming form to a native path: '\' to '/'.
 std::string ToNativePath(std::string_view namingPath);

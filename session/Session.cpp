@@ -95,7 +95,7 @@ Session::Session(const SessionContext& context)
     // disc would only say "no disc" later.
     if (!drive || !error.empty()) {
       if (error.empty()) error = "the image could not be read";
-      if (startError_.empty()) startError_ = "cannot use image " + image + ": " + error;
+      if (startError_.empty()) startError_ = "Не удалось подключить образ диска " + image + ": " + error;
       continue;
     }
     directory_->AddVirtual(drive);

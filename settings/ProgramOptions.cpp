@@ -38,6 +38,7 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.RipWorkers = !workers || *workers < 0
                      ? 0
                      : static_cast<int>(std::min<long long>(*workers, ProgramOptions::kMaxRipWorkers));
+  o.RipFormat = ini.Get("Rip", "Format").value_or(std::string());
   o.FormatValues = StoredFormatOptions(ini).values;
   o.LogLossless = IniFlag(ini, "Rip", "LogLossless", true);
   o.LogCompressed = IniFlag(ini, "Rip", "LogCompressed", false);
@@ -72,6 +73,14 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
       ini.Set("Rip", "Workers", "auto");
     else
       ini.SetInt("Rip", "Workers", std::min(now.RipWorkers, ProgramOptions::kMaxRipWorkers));
+  }
+  if (now.RipFormat != before.RipFormat) {
+    if (now.RipFormat.empty())
+      ini.Remove("Rip", "Format");
+    else if (FindFormatByName(now.RipFormat) != nullptr)
+      ini.Set("Rip", "Format", now.RipFormat);
+    else
+      written = false;
   }
   for (const OutputFormat& format : OutputFormats())
     for (const FormatOption& option : format.options)

@@ -19,6 +19,10 @@ class IniStore;
 struct ProgramOptions {
   // [Rip] Workers: 0 is "auto" (one per processor), at most kMaxRipWorkers.
   int RipWorkers = 0;
+  // [Rip] Format: the command-line name of the format a rip of the command
+  // line writes when it names none ("flac"); "" (or a name no format has):
+  // the settings record's OutputKind.
+  std::string RipFormat;
   // The options of the output formats ([FLAC] Level, ...), by
   // FormatOption::Id(); a format option without a value has its default.
   std::map<std::string, int> FormatValues;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 
+#include "rip/OutputNaming.h"
 #include "settings/SettingsFormRules.h"
 #include "codec/FormatRegistry.h"
 #include "platform/Cp1251.h"
@@ -144,7 +145,8 @@ std::optional<std::string> CheckFormatText(const std::string& format) {
 
 std::optional<std::string> CheckFormat(const std::string& format) {
   if (auto refused = CheckFormatText(format)) return refused;
-  if (!FormatStringValid(format)) return std::string(kBadFormatMessage);
+  if (!FormatStringValid(format))
+    return std::string(kBadFormatMessage) + " " + FormatStringProblem(format);
   if (!FormatNamesTrack(format)) return std::string(kFormatWithoutTrackMessage);
   return std::nullopt;
 }
@@ -294,9 +296,11 @@ const std::vector<Field>& Fields() {
     f.push_back(Flag("UseFormatString", &SettingsRecord::UseFormatString));
     f.push_back(Field{"FormatString", [](const SettingsRecord& s) { return FieldUtf8(s.FormatString); },
                       [](SettingsRecord& s, const std::string& v) -> std::optional<std::string> {
-                        // Checked whole at the end when it is in use.
-                        if (auto refused = CheckFormatText(v)) return refused;
-                        SetFieldUtf8(s.FormatString, v);
+                        // Checked whole at the end when it is in use; '/'
+                        // separates folders here as '\\' does.
+                        const std::string format = FormatFromCommandLine(v);
+                        if (auto refused = CheckFormatText(format)) return refused;
+                        SetFieldUtf8(s.FormatString, format);
                         return std::nullopt;
                       }});
     f.push_back(Flag("OnTheFlyEncoding", &SettingsRecord::OnTheFlyEncoding));
@@ -383,7 +387,9 @@ std::optional<std::string> OverrideOutputFolder(SettingsRecord& s, const std::st
   return std::nullopt;
 }
 
-std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& format) {
+std::optional<std::string> OverrideNameFormat(SettingsRecord& s, const std::string& given) {
+  // On the command line '/' separates folders as '\\' does.
+  const std::string format = FormatFromCommandLine(given);
   if (auto refused = CheckFormat(format)) return refused;
   SetFieldUtf8(s.FormatString, format);
   s.UseFormatString = 1;

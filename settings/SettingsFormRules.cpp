@@ -220,7 +220,18 @@ std::string CleanFormatText(std::string_view utf8) {
 
 std::string FormatHint() {
   return "%A(А) - Исполнитель\n%D(Д) - Название альбома\n%T(Т) - Название трека\n"
-         "%N(Н) - Номер трека";
+         "%N(Н) - Номер трека\n%Y - Год\n%G - Жанр\n%d - Номер диска";
+}
+
+std::string FormatStringProblem(std::string_view text) {
+  if (text.empty()) return "строка пуста: нужен хотя бы код %T (название трека) или %N (номер трека).";
+  if (text.back() == '\\' || text.back() == '/')
+    return "строка кончается разделителем папок: после него нужно имя файла, например %N %T.";
+  if (text.back() == '%') return "строка кончается знаком %: после него нужна буква кода (%T, %N, ...).";
+  if (text.substr(0, text.size() - 1).find('%') == std::string_view::npos)
+    return "в строке нет ни одного кода: нужен хотя бы %T (название трека) или %N (номер трека); "
+           "коды: %A исполнитель, %D альбом, %T трек, %N номер, %Y год, %G жанр, %d номер диска.";
+  return {};
 }
 
 bool FormatStringValid(std::string_view text) {
@@ -239,7 +250,9 @@ bool FormatNamesTrack(std::string_view utf8) {
     if (pos >= f.size()) return false;
     const char code = f[pos];
     if (code == 'T' || code == 'N' || code == '\xD2' || code == '\xCD') return true;
-    if (code != 'A' && code != 'D' && code != '\xC0' && code != '\xC4') return false;
+    if (code != 'A' && code != 'D' && code != '\xC0' && code != '\xC4' && code != 'Y' &&
+        code != 'G' && code != 'd')
+      return false;
     pos = f.find('%', pos);
   }
   return false;

@@ -81,6 +81,9 @@ std::string CleanFormatText(std::string_view utf8);
 std::string FormatHint();
 // OK accepts a format string that is not empty, does not end with '\' or
 // '%', and has a '%' before its last character.
+// Why FormatStringValid refuses text, for a line of the command line
+// (Russian; "" when it does not).
+std::string FormatStringProblem(std::string_view text);
 bool FormatStringValid(std::string_view text);
 // Whether the expansion of a format string names the track (%T or %N, or
 // their Cyrillic letters, before any code that ends the expansion): without

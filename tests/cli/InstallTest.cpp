@@ -119,6 +119,23 @@ TEST_F(InstallTest, ManualPagesFormatWithoutWarnings) {
   EXPECT_EQ(cli.text.find('@'), std::string::npos);
 }
 
+// A command's heading holds its whole synopsis on its own line (a tag
+// split over two macro lines would put half of it into the text), and the
+// exit statuses of the contract are written down.
+TEST_F(InstallTest, ManualPageHeadingsHoldTheirWholeSynopsis) {
+  NeedTool("man");
+  Output cli = Shell("LC_ALL=C.UTF-8 MANWIDTH=250 man -l " +
+                     Quote(prefix_ + "share/man/man1/sonarvex-cli.1.gz") + " 2>/dev/null");
+  for (const char* heading :
+       {"toc [--drive N]", "cddb [--drive N] [--match K]", "blank [--drive N] [--full]",
+        "offset [--drive N] | offset set SAMPLES [--drive N]",
+        "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE...",
+        "verify [--accuraterip HOST[:PORT]] FILE.cue"})
+    EXPECT_NE(cli.text.find(std::string("\n       ") + heading + "\n"), std::string::npos) << heading;
+  for (const char* status : {"\n       130    Stopped by SIGINT", "\n       143    Stopped by SIGTERM", "\n       2      Usage error"})
+    EXPECT_NE(cli.text.find(status), std::string::npos) << status;
+}
+
 TEST_F(InstallTest, BashCompletionOffersTheCommandsAndOptions) {
   const std::string framework = "/usr/share/bash-completion/bash_completion";
   if (!FileExists(framework)) GTEST_SKIP() << "no bash-completion (scripts/packages.txt)";

@@ -72,16 +72,16 @@ TEST_F(PlayCommandTest, WhatCannotBePlayedSaysWhy) {
   PlayRequest request;
   request.track = 5;  // the data track
   EXPECT_EQ(RunPlayCommand(session, request, out, err), 1);
-  EXPECT_EQ(err.str(), "track 5 is a data track\n");
+  EXPECT_EQ(err.str(), "Дорожка 5 содержит данные, а не звук.\n");
   err.str("");
   request.track = 9;
   EXPECT_EQ(RunPlayCommand(session, request, out, err), 1);
-  EXPECT_EQ(err.str(), "no track 9 (the disc has 5)\n");
+  EXPECT_EQ(err.str(), "Нет дорожки 9 (дорожек на диске: 5).\n");
   err.str("");
   request.track = 0;
   request.file = home_ + "missing.mp3";
   EXPECT_EQ(RunPlayCommand(session, request, out, err), 1);
-  EXPECT_EQ(err.str().rfind("cannot play " + home_ + "missing.mp3: ", 0), 0u) << err.str();
+  EXPECT_EQ(err.str(), "Не удалось воспроизвести '" + home_ + "missing.mp3': файл не найден.\n");
 }
 
 TEST_F(PlayCommandTest, AMediaFilePlaysToItsEnd) {

@@ -72,6 +72,24 @@ TEST_F(NamingTest, FormatStrings) {
   EXPECT_EQ(Rel(2), "Artist\\03 Title.mp3");
 }
 
+// Year, genre and disc number join the codes: the album's (or a
+// compilation track's tag), the disc number of the release ("1" unknown).
+TEST_F(NamingTest, YearGenreAndDiscNumberCodes) {
+  SetFieldUtf8(a_.Year, "1997");
+  SetFieldUtf8(a_.Genre, "Rock");
+  EXPECT_EQ(Expand("%A\\%Y - %D\\%d-%N %T (%G)", 2), "Artist\\1997 - Album\\1-03 Title (Rock)");
+  RecordTexts texts;
+  texts.Put("DiscNumber", "2");
+  in_.AlbumTexts = &texts;
+  EXPECT_EQ(Expand("%d.%N", 0), "2.01");
+  in_.AlbumTexts = nullptr;
+  // Unknown year: empty, the rest stays.
+  std::memset(a_.Year, 0, sizeof a_.Year);
+  EXPECT_EQ(Expand("%Y%T", 2), "Title");
+  // '/' from the command line is a folder separator.
+  EXPECT_EQ(FormatFromCommandLine("%A/%D\\%T"), "%A\\%D\\%T");
+}
+
 // A disc whose first track is 4 (the second disc of a set numbered on):
 // the numbers in names are the disc's own.
 TEST_F(NamingTest, ADiscNumberedFromAnotherTrackNamesItsTracksByTheirNumbers) {
