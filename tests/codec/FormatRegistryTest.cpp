@@ -357,7 +357,7 @@ TEST(FormatRegistryTest, TheCompletionAndTheManualNameEveryFormat) {
       << "data/sonarvex-cli.bash-completion: --format";
   const std::string manual = SourceFile("doc/sonarvex-cli.1");
   ASSERT_FALSE(manual.empty());
-  EXPECT_NE(manual.find(".RB [ \\-\\-format\n.BR " + JoinFormatNames(" | ", " | ") + " ]"),
+  EXPECT_NE(manual.find("\\fB\\-\\-format\\fR \\fIFORMAT\\fR\nOne of\n.B \"" + JoinFormatNames(" | ", " | ") + "\""),
             std::string::npos)
       << "doc/sonarvex-cli.1: --format";
 }

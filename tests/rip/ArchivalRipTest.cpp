@@ -227,7 +227,8 @@ TEST_F(ArchivalRipTest, TheOffsetOfTheDriveRippedFromIsUsed) {
   ASSERT_EQ(Run({"drives"}), 0) << err_.str();
   const auto drives = Rows();
   ASSERT_EQ(drives.size(), 2u);
-  ASSERT_NE(drives[0].back(), drives[1].back()) << "the two drives share one name";
+  ASSERT_GE(drives[0].size(), 3u);
+  ASSERT_NE(drives[0][2], drives[1][2]) << "the two drives share one name";
   ASSERT_EQ(Run({"offset", "set", "667", "--drive", "1"}), 0) << err_.str();
   ASSERT_EQ(Run({"offset", "--drive", "0"}), 0);
   EXPECT_EQ(out_.str().rfind("0\t", 0), 0u) << out_.str();
@@ -238,7 +239,7 @@ TEST_F(ArchivalRipTest, TheOffsetOfTheDriveRippedFromIsUsed) {
   auto log = ReadFileBytes(home_ + "music/Sonarvex.log");
   ASSERT_TRUE(log);
   EXPECT_NE(log->find("Сдвиг чтения: +667\n"), std::string::npos) << *log;
-  std::string name = drives[1].back();
+  std::string name = drives[1][2];
   while (!name.empty() && name.back() == ' ') name.pop_back();
   EXPECT_NE(log->find("Привод: " + name + "\n"), std::string::npos) << *log;
 }
@@ -549,7 +550,7 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
   }
 
   EXPECT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--tracks", "1", "--no-verify"}), 2);
-  EXPECT_NE(err_.str().find("(tracks are 4..5)"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("(дорожки от 4 до 5)"), std::string::npos) << err_.str();
   ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--tracks", "5", "--no-verify"}), 0)
       << err_.str();
   rows = Rows();
