@@ -19,6 +19,9 @@ class IniStore;
 struct ProgramOptions {
   // [Rip] Workers: 0 is "auto" (one per processor), at most kMaxRipWorkers.
   int RipWorkers = 0;
+  // [Rip] HiddenTrack: whether a rip that takes track 1 also rips the audio
+  // before track 1's INDEX 01 (a hidden track) as track 0.
+  bool HiddenTrack = true;
   // The options of the output formats ([FLAC] Level, ...), by
   // FormatOption::Id(); a format option without a value has its default.
   std::map<std::string, int> FormatValues;
