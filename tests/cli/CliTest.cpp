@@ -1040,6 +1040,24 @@ TEST_F(CliTest, AHiddenTrackBeforeTrackOneIsRippedAsTrackZero) {
   EXPECT_LT(lead, index0);
   EXPECT_EQ(sheet.find("PREGAP"), std::string::npos) << sheet;
 
+  // The sheet burned to a software recorder gives the disc back: the
+  // hidden track before track 1's INDEX 01, the tracks where they were.
+  std::string sheetPath;
+  for (const auto& e : std::filesystem::directory_iterator(home_ + "music"))
+    if (e.path().extension() == ".cue") sheetPath = e.path().string();
+  WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + home_ + "cdr.cue\n");
+  std::ostringstream burnOut, burnErr;
+  ASSERT_EQ(test::RunCliIn(home_, {"--home", home_, "burn", sheetPath}, burnOut, burnErr), 0) << burnErr.str();
+  std::filesystem::remove(home_ + "setting/vdrives.lst");
+  const auto burned = ReadFileBytes(home_ + "cdr.bin");
+  ASSERT_TRUE(burned);
+  ASSERT_EQ(burned->size(), bin.size());
+  EXPECT_TRUE(burned->compare(0, 225 * kSector, bin, 0, 225 * kSector) == 0)
+      << "the burned disc's first sectors are not the hidden track";
+  EXPECT_TRUE(*burned == bin) << "the burned disc differs from the ripped one";
+  const auto burnedCue = ReadFileBytes(home_ + "cdr.cue").value_or("");
+  EXPECT_NE(burnedCue.find("INDEX 01 00:03:00"), std::string::npos) << burnedCue;
+
   // Switched off: no track 0.
   std::filesystem::remove_all(home_ + "music");
   MakeDirectories(home_ + "music");
