@@ -110,6 +110,17 @@ class CliRipHost : public RipHost {
   }
   // The full titles beside the album record.
   void SetTexts(const RecordTexts* texts) { texts_ = texts; }
+  // Where the notices of the hidden track go (standard error), unless quiet.
+  void SetNotices(std::ostream* err) { notices_ = err; }
+  void HiddenTrackNotice(const std::string& text) override {
+    if (!notices_) return;
+    progress_.CloseLine();
+    *notices_ << text << "\n" << std::flush;
+  }
+  // The hidden track is track 0: its line comes before the tracks'.
+  void HiddenTrackDone(const std::string& path) override {
+    out_ << 0 << "\t" << path << "\n" << std::flush;
+  }
   void SetCaption(const std::string&) override {}
   void Pump() override {}
   WindowState State() override { return state_; }
@@ -157,6 +168,7 @@ class CliRipHost : public RipHost {
   const AlbumRecord& album_;
   const RecordTexts* texts_ = nullptr;
   std::vector<bool> ticked_;
+  std::ostream* notices_ = nullptr;
   WindowState state_ = WindowState::Idle;
   int done_ = 0;
   bool verifying_ = false;
@@ -679,6 +691,7 @@ class Cli {
     progress_ = std::make_unique<CliProgress>(err_, env_.ErrIsTerminal, o_.Verbosity);
     CliRipHost host(out_, *progress_, album, ticked);
     host.SetTexts(&session_->AlbumTexts());
+    if (o_.Verbosity >= 0) host.SetNotices(&err_);
     Session::RipResult result;
     int stopSignal = 0;
     {

@@ -272,7 +272,12 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
                   " начинается больше одной дорожки; читаются CUE-файлы с отдельным файлом для каждой дорожки");
     starting[f] = static_cast<int>(k);
   }
-  for (std::size_t f = 0; f < fileCount; ++f)
+  // A first file that holds only the first track's INDEX 00, at its start:
+  // the track's pregap audio (a hidden track before INDEX 01).
+  const bool lead = fileCount >= 2 && starting[0] < 0 && !sheet->tracks.empty() &&
+                    sheet->tracks[0].file == 1 && sheet->tracks[0].index0File == 0 &&
+                    sheet->tracks[0].index0 == 0 && sheet->tracks[0].pregap == 0;
+  for (std::size_t f = lead ? 1 : 0; f < fileCount; ++f)
     if (starting[f] < 0)
       return fail(CueLine(fileLines[f]) + ": в файле " + Guillemets(sheet->files[f].name) +
                   " не начинается ни одна дорожка (нет INDEX 01)");
@@ -287,7 +292,7 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     a.fileLine = fileLines[f];
     a.trackLine = trackLines[k];
     a.index1 = t.index1;
-    if (t.index0 >= 0 && t.index0File >= 0 && t.index0File < t.file) {
+    if (!(k == 0 && lead) && t.index0 >= 0 && t.index0File >= 0 && t.index0File < t.file) {
       if (t.index0File != t.file - 1 || k == 0 || sheet->tracks[k - 1].file != t.index0File)
         return fail(CueLine(trackLines[k]) + ": INDEX 00 дорожки " + std::to_string(t.number) +
                     " лежит не в файле предыдущей дорожки");
@@ -304,6 +309,12 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     }
     a.pregap = t.pregap;
     a.postgap = t.postgap;
+    if (k == 0 && lead) {
+      a.index0InPrevious = -1;
+      a.leadName = sheet->files[0].name;
+      a.leadLine = fileLines[0];
+      if (!OpenListedAudio(folder, a.leadName, a.leadLine, &a.leadPath, &a.leadKind, &why)) return fail(why);
+    }
     if (!OpenListedAudio(folder, a.name, a.fileLine, &a.path, &a.kind, &why)) return fail(why);
     out.tracks.push_back(std::move(a));
   }
@@ -482,6 +493,59 @@ bool Compilation::DecodeFlac(const std::string& path, CompilationRow& row, std::
   return true;
 }
 
+bool Compilation::JoinWav(const CompilationRow& lead, CompilationRow& row, std::string* why) {
+  const std::uint64_t bytes = std::uint64_t{lead.bytes} + row.bytes;
+  if (bytes > kMaxWavData) {
+    *why = "звук файлов " + Guillemets(lead.name) + " и " + Guillemets(row.name) + " длиннее, чем вмещает файл WAV";
+    return false;
+  }
+  MakeDirectories(tempFolder_);
+  const std::string target = FreeTempName(row.name);
+  const std::string partial = PartialName(target);
+  RemoveForReplacement(partial);
+  OutputFile out;
+  WriteResult r = out.Create(partial);
+  std::uint8_t header[kWavHeaderSize];
+  BuildWavHeader(header, static_cast<std::uint32_t>(bytes), CdAudioFormat);
+  if (r) r = out.Write(header, sizeof header);
+  for (const CompilationRow* part : {&lead, static_cast<const CompilationRow*>(&row)}) {
+    if (!r) break;
+    WavSourceReader reader;
+    if (reader.Open(part->Path(), false) != WavSourceReader::kUsable) {
+      r = WriteResult::Failure("не удалось прочитать файл " + Guillemets(part->Path()));
+      break;
+    }
+    std::vector<std::uint8_t> buffer(64 * 2352);
+    std::uint64_t left = part->bytes;
+    while (r && left > 0) {
+      std::uint32_t got = 0;
+      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, buffer.size()));
+      if (!reader.Read(buffer.data(), want, &got) || got == 0) {
+        r = WriteResult::Failure("не удалось прочитать файл " + Guillemets(part->Path()));
+        break;
+      }
+      r = out.Write(buffer.data(), got);
+      left -= got;
+    }
+  }
+  if (r) r = out.Finish();
+  else out.Abort();
+  if (r && ::rename(partial.c_str(), target.c_str()) != 0) {
+    r = WriteResult::Failure(CreateFailureText(target, errno));
+    ::unlink(partial.c_str());
+  }
+  if (!r) {
+    ::unlink(partial.c_str());
+    *why = Clause(r.message);
+    return false;
+  }
+  converted_.push_back(target);
+  row.folder = FolderOf(target);
+  row.name = NameOf(target);
+  row.bytes = static_cast<std::uint32_t>(bytes);
+  return true;
+}
+
 bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
   const std::size_t convertedBefore = converted_.size();
   auto refuse = [&](const std::string& why) {
@@ -496,27 +560,44 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
   const auto sheet = ReadAudioCueSheet(path, &error);
   if (!sheet) return refuse(error);
   std::vector<CompilationRow> rows;
-  for (const AudioCueTrack& t : sheet->tracks) {
-    const std::string where = CueLine(t.fileLine) + ": ";
-    CompilationRow row;
-    if (t.kind == AudioCueTrack::Kind::Flac) {
+  // One of the sheet's files as a CD-audio WAV file.
+  auto prepare = [&](const std::string& path, const std::string& name, AudioCueTrack::Kind kind, int line,
+                     CompilationRow& row) -> std::string {
+    const std::string where = CueLine(line) + ": ";
+    if (kind == AudioCueTrack::Kind::Flac) {
       std::string why;
-      if (!DecodeFlac(t.path, row, &why)) return refuse(where + why);
-    } else {
-      switch (PrepareWav(t.path, skipCompressed, row)) {
-        case Prepared::Ok: break;
-        case Prepared::InTempFolder:
-          return refuse(where + "файл " + Guillemets(t.name) + " лежит во временной папке записи");
-        case Prepared::CannotOpen: return refuse(where + "не удалось открыть файл " + Guillemets(t.name));
-        case Prepared::NotWave: return refuse(where + "файл " + Guillemets(t.name) + " не является файлом WAV");
-        case Prepared::NotUsable:
-          return refuse(where + "в файле " + Guillemets(t.name) + " нет звука, который можно записать");
-        case Prepared::Skipped:
-          return refuse(where + "файл " + Guillemets(t.name) +
-                        " не в формате CD, а сжатые WAV файлы пропускаются (настройки записи)");
-        case Prepared::ConversionFailed:
-          return refuse(where + "не удалось преобразовать файл " + Guillemets(t.name) + " в формат CD");
-      }
+      if (!DecodeFlac(path, row, &why)) return where + why;
+      return {};
+    }
+    switch (PrepareWav(path, skipCompressed, row)) {
+      case Prepared::Ok: return {};
+      case Prepared::InTempFolder: return where + "файл " + Guillemets(name) + " лежит во временной папке записи";
+      case Prepared::CannotOpen: return where + "не удалось открыть файл " + Guillemets(name);
+      case Prepared::NotWave: return where + "файл " + Guillemets(name) + " не является файлом WAV";
+      case Prepared::NotUsable: return where + "в файле " + Guillemets(name) + " нет звука, который можно записать";
+      case Prepared::Skipped:
+        return where + "файл " + Guillemets(name) +
+               " не в формате CD, а сжатые WAV файлы пропускаются (настройки записи)";
+      case Prepared::ConversionFailed:
+        return where + "не удалось преобразовать файл " + Guillemets(name) + " в формат CD";
+    }
+    return where + "файл " + Guillemets(name) + " не прочитан";
+  };
+  std::int32_t leadSectors = 0;
+  for (const AudioCueTrack& t : sheet->tracks) {
+    CompilationRow row;
+    if (std::string why = prepare(t.path, t.name, t.kind, t.fileLine, row); !why.empty()) return refuse(why);
+    if (!t.leadName.empty()) {
+      // The file before the first track's holds its pregap: the two are
+      // joined, INDEX 01 where the first one ends.
+      CompilationRow lead;
+      if (std::string why = prepare(t.leadPath, t.leadName, t.leadKind, t.leadLine, lead); !why.empty())
+        return refuse(why);
+      leadSectors = static_cast<std::int32_t>(lead.bytes / 2352);
+      if (lead.bytes % 2352 != 0)
+        return refuse(CueLine(t.leadLine) + ": звук файла " + Guillemets(t.leadName) +
+                      " не делится на целые секторы");
+      if (std::string why; !JoinWav(lead, row, &why)) return refuse(CueLine(t.leadLine) + ": " + why);
     }
     rows.push_back(std::move(row));
   }
@@ -529,8 +610,10 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
     const AudioCueTrack& t = sheet->tracks[k];
     TrackGaps& g = rows[k].gaps;
     g.pregap = t.pregap;
-    g.index1 = t.index1;
+    g.index1 = t.index1 + (k == 0 ? leadSectors : 0);
     g.indices = t.indices;
+    if (k == 0)
+      for (std::int32_t& i : g.indices) i += leadSectors;
     g.postgap = t.postgap;
     if (t.index0InPrevious >= 0 && k > 0) {
       const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352);

@@ -84,6 +84,9 @@ class Compilation {
   enum class Prepared { Ok, InTempFolder, CannotOpen, NotWave, NotUsable, Skipped, ConversionFailed };
   Prepared PrepareWav(const std::string& path, bool skipCompressed, CompilationRow& row);
   bool DecodeFlac(const std::string& path, CompilationRow& row, std::string* why);
+  // A CD-audio WAV file in the temporary folder of the audio of `lead`
+  // followed by that of `row`, which then names it.
+  bool JoinWav(const CompilationRow& lead, CompilationRow& row, std::string* why);
   // A free name for name in the temporary folder ("a.wav", "a (2).wav"...).
   std::string FreeTempName(const std::string& name) const;
 
@@ -114,6 +117,12 @@ struct AudioCueTrack {
   std::vector<std::int32_t> indices;  // INDEX 02, 03... in the file, sectors
   std::int32_t pregap = 0;  // PREGAP, sectors not held by any file
   std::int32_t postgap = 0;
+  // Track 1's INDEX 00 at the start of a file of its own before track 1's
+  // file (a hidden track ripped as track 0): that file's audio is the
+  // track's pregap, burned before its INDEX 01. Empty name: none.
+  std::string leadName, leadPath;
+  Kind leadKind = Kind::Wave;
+  int leadLine = 0;
 };
 
 // A data track the files do not hold, from "REM DATATRACK NN START LBA END LBA"
@@ -135,7 +144,8 @@ struct AudioCueSheet {
 
 // Reads a cue sheet of WAVE and FLAC files, one a track (a FILE of another
 // type, a file holding no track or more than one, a data track in a file,
-// are refused). Every file must be a regular file, and a WAV or FLAC file
+// are refused; only the first file may hold no track's INDEX 01, when it
+// holds the first track's INDEX 00 at its start: see leadName). Every file must be a regular file, and a WAV or FLAC file
 // by its content. A sheet that is not UTF-8 is read as code page 1251.
 // nullopt with the reason ("строка N CUE-файла: ..." where a line is to
 // blame, naming the file where a file is).

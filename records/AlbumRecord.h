@@ -85,8 +85,14 @@ static_assert(offsetof(AlbumRecord, FirstTrackOffset) == 9356);
 static_assert(offsetof(AlbumRecord, FirstTrackNumber) == 9358);
 static_assert(offsetof(AlbumRecord, Reserved5) == 9359);
 
+// FirstTrackNumber of an album made in memory for the audio before track
+// 1's INDEX 01 (a hidden track) alone: its one row is track 0. No disc
+// numbers its tracks that high, and no album file holds it.
+inline constexpr std::uint8_t kHiddenTrackAlbumMark = 0xFF;
+
 // The disc's number of row i of the record (row 0 is the first track).
 inline int TrackNumberOfRow(const AlbumRecord& album, int row) {
+  if (album.FirstTrackNumber == kHiddenTrackAlbumMark) return row;
   return (album.FirstTrackNumber != 0 ? album.FirstTrackNumber : 1) + row;
 }
 

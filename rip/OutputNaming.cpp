@@ -89,8 +89,12 @@ std::string FixedSchemeName(int i, const NamingInput& in, bool withAlbum) {
   if (s.FolderPerArtist) r += n.Artist + "\\";
   if (s.FolderPerAlbum) r += n.Album + "\\";
   // One less than the track's number (0 for track 1), on a disc numbered
-  // from another track too.
-  if (s.NameHasNumber) r += std::to_string(TrackNumberOfRow(in.Album, i) - 1) + " - ";
+  // from another track too; the hidden track before track 1 (track 0) is
+  // "00", apart from track 1's "0".
+  if (s.NameHasNumber) {
+    const int number = TrackNumberOfRow(in.Album, i);
+    r += (number == 0 ? std::string("00") : std::to_string(number - 1)) + " - ";
+  }
   if (s.NameHasArtist) r += n.Artist + " - ";
   if (withAlbum && s.NameHasAlbum) r += n.Album + " - ";
   if (s.NameHasTitle) r += n.Title;

@@ -69,6 +69,7 @@ std::string RipLogText(const RipLogInfo& info) {
   out += "Исполнитель: " + info.artist + "\n";
   out += "Альбом: " + info.album + "\n";
   if (!info.arDisc.empty()) out += "AccurateRip: " + info.arDisc + "\n";
+  if (!info.hiddenTrack.empty()) out += info.hiddenTrack + "\n";
   int ok = 0;
   for (const RipLogTrack& t : info.tracks) {
     out += "\nДорожка " + std::to_string(t.number) + "\n";
@@ -141,12 +142,20 @@ std::string CueSheetText(const CueSheetInfo& info) {
     // A pregap at the end of the previous file is announced there.
     const bool pregapInPrevious = previous != nullptr && t.pregapSectors > 0 &&
                                   t.pregapSectors <= previous->sectors;
-    if (!pregapInPrevious) out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
+    // Track 1's pregap ripped as a file of its own (a hidden track).
+    const bool pregapInHidden = i == 0 && t.pregapSectors > 0 && !info.hiddenFile.empty();
+    if (pregapInHidden)
+      out += "FILE " + Quoted(info.hiddenFile) + " " + FileType(info.hiddenFile) + "\n";
+    else if (!pregapInPrevious)
+      out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
     out += "  TRACK " + std::string(number) + " AUDIO\n";
     if (!t.title.empty()) out += "    TITLE " + Quoted(t.title) + "\n";
     if (!t.performer.empty()) out += "    PERFORMER " + Quoted(t.performer) + "\n";
     if (!t.isrc.empty()) out += "    ISRC " + t.isrc + "\n";
-    if (pregapInPrevious) {
+    if (pregapInHidden) {
+      out += "    INDEX 00 00:00:00\n";
+      out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
+    } else if (pregapInPrevious) {
       out += "    INDEX 00 " + CueTime(previous->sectors - t.pregapSectors) + "\n";
       out += "FILE " + Quoted(t.file) + " " + FileType(t.file) + "\n";
     } else if (t.pregapSectors > 0) {

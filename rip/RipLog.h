@@ -53,6 +53,9 @@ struct RipLogInfo {
   std::string arDisc;           // the disc's AccurateRip name ("dBAR-010-00164419-00b9f6e2-9e11600b");
                                 // empty without verification
   std::vector<RipLogTrack> tracks;
+  // The audio before track 1's INDEX 01 ripped as track 0: a line of the
+  // log's heading (empty: there was none, or it was not ripped).
+  std::string hiddenTrack;
 };
 
 std::string RipLogText(const RipLogInfo& info);
@@ -88,6 +91,10 @@ struct CueSheetInfo {
   // first), written as "REM DATATRACK NN START LBA END LBA" lines so that
   // the table of contents can be rebuilt from the sheet (sonarvex-cli verify).
   std::vector<CueDataTrack> dataTracks;
+  // The file of the audio before track 1's INDEX 01 (track 0 of the rip),
+  // relative to the sheet: written as track 1's INDEX 00 in a FILE of its
+  // own before track 1's file, instead of its PREGAP. Empty: none.
+  std::string hiddenFile;
 };
 
 // The cue sheet of files ripped one a track from INDEX 01 to the next

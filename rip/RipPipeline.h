@@ -29,6 +29,9 @@ class Dialogs;
 class LoudnessMeter;
 class PowerControl;
 
+// The title of the audio before track 1's INDEX 01, ripped as track 0.
+inline constexpr const char* kHiddenTrackTitle = "Скрытый трек";
+
 // What the loop needs of the window (or the command line).
 class RipHost {
  public:
@@ -66,6 +69,12 @@ class RipHost {
   // The program was asked to stop (a signal on the command line): the grab
   // ends at the next block without a question, leaving nothing of the track.
   virtual bool Interrupted() { return false; }
+  // The audio before track 1's INDEX 01 (a hidden track) is ripped as
+  // track 0 before the tracks: the notice when it is found and when it is
+  // done (Russian), its status while it is read, and its finished file.
+  virtual void HiddenTrackNotice(const std::string& /*text*/) {}
+  virtual void HiddenTrackStatus(const std::string& /*text*/) {}
+  virtual void HiddenTrackDone(const std::string& /*path*/) {}
 };
 
 // The drive, through the transport the settings choose.

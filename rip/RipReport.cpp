@@ -290,6 +290,11 @@ void RipReport::WriteLogAndCue() {
   else
     ReportFailure(r.message);
   if (cue.tracks.empty()) return;
+  // The hidden track's file stands before track 1's, when track 1 is there.
+  if (!cue.hiddenFile.empty())
+    cue.hiddenFile = cue.tracks.front().number == 1 && cue.tracks.front().pregapSectors > 0
+                         ? NameFrom(folder, cue.hiddenFile)
+                         : std::string();
   const std::string cuePath = FreeName(folder + FitFileName(base + ".cue"));
   if (WriteResult r = WriteTextFile(cuePath, CueSheetText(cue)); r)
     cuePath_ = cuePath;

@@ -349,6 +349,39 @@ std::uint32_t AudioEndOf(const AlbumRecord& album) {
   return static_cast<std::uint32_t>(std::max<std::int32_t>(end, 0));
 }
 
+// The ripping loop's host for the hidden track alone: one ticked row,
+// track 0, whose status and file go to the grab's own host as the hidden
+// track's; the rest is the grab's host (the drive is not ejected after it).
+class HiddenTrackHost : public RipHost {
+ public:
+  explicit HiddenTrackHost(RipHost& host) : h_(host) {}
+  int RowCount() override { return 1; }
+  bool RowTicked(int) override { return true; }
+  void SetRowTicked(int, bool) override {}
+  void SetRowStatus(int, const std::string& text) override { h_.HiddenTrackStatus(text); }
+  void SetRowImage(int, int) override {}
+  void SelectRow(int) override {}
+  std::string RowCaption(int) override { return kHiddenTrackTitle; }
+  void SetCaption(const std::string& text) override { h_.SetCaption(text); }
+  void Pump() override { h_.Pump(); }
+  WindowState State() override { return h_.State(); }
+  void SetState(WindowState s) override { h_.SetState(s); }
+  void Stop() override { h_.Stop(); }
+  void SetControlsEnabled(bool on) override { h_.SetControlsEnabled(on); }
+  void SetTimerEnabled(bool on) override { h_.SetTimerEnabled(on); }
+  void SetVolume(int v) override { h_.SetVolume(v); }
+  int VolumePosition() override { return h_.VolumePosition(); }
+  void Eject() override {}
+  bool OutputFolderMissing(const std::string& folder) override { return h_.OutputFolderMissing(folder); }
+  void TrackDone(int, const std::string& path) override { path_ = path; }
+  bool Interrupted() override { return h_.Interrupted(); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  RipHost& h_;
+  std::string path_;
+};
+
 std::string LocalTimeText() {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
@@ -381,6 +414,74 @@ std::shared_ptr<const CoverImage> Session::CurrentCover(bool fetch, std::string*
                                           options.CoverArtSize);
   if (failure) *failure = std::move(found.failure);
   return std::move(found.image);
+}
+
+std::string Session::RipHiddenTrack(GrabSender sender, RipHost& host, const RipHiddenTrackSetup& setup,
+                                    std::string* logLine) {
+  logLine->clear();
+  // Only a rip that takes track 1 of a disc whose track 1 starts after
+  // sector 0.
+  const std::int32_t firstLba = static_cast<std::int32_t>(album_.FirstTrackOffset) - 150;
+  if (firstLba <= 0 || album_.TrackCount < 1 || TrackNumberOfRow(album_, 0) != 1 ||
+      !album_.Tracks[0].AudioFlag || host.RowCount() < 1 || !host.RowTicked(0))
+    return {};
+  const std::int32_t audioEnd = firstLba + static_cast<std::int32_t>(AudioEndOf(album_));
+  const std::int32_t sectors =
+      HiddenTrackSectors(CurrentTransport(), firstLba, setup.readOffset, audioEnd, 26);
+  if (sectors <= 0) return {};
+  host.HiddenTrackNotice("Перед дорожкой 1 найден скрытый трек (" + TrackTimeText(static_cast<std::uint32_t>(sectors)) +
+                         "): он копируется как дорожка 0.");
+  // An album of the hidden track alone, in sectors from the disc's start.
+  AlbumRecord hidden = album_;
+  hidden.TrackCount = 1;
+  hidden.FirstTrackNumber = kHiddenTrackAlbumMark;
+  hidden.FirstTrackOffset = 150;
+  AlbumTrackEntry& t = hidden.Tracks[0];
+  t = album_.Tracks[0];
+  t.StartSector = 0;
+  t.Start = FramesToMsf(150);
+  t.Length = FramesToMsf(sectors);
+  t.Size = static_cast<std::uint32_t>(sectors) * kBytesPerSector;
+  t.RangeFlag = 0;
+  t.CopiedFlag = 0;
+  t.AudioFlag = 1;
+  hidden.Tracks[1] = album_.Tracks[0];
+  hidden.Tracks[1].StartSector = sectors;
+  RecordTexts texts = albumTexts_;
+  SetTrackTitleText(hidden, texts, 0, kHiddenTrackTitle);
+  TrackTags tag = tags_.GetTags(0, album_.TrackCount);
+  tag.Set(TagField::Title, kHiddenTrackTitle);
+  tag.Set(TagField::TrackNumber, "0");
+  TagBuffer tags;
+  tags.SetTags(0, 1, tag);
+
+  TransportRipDrive drive(CurrentTransport(), 150);
+  drive.SetReadOffset(setup.readOffset, static_cast<std::uint32_t>(audioEnd));
+  drive.SetC2Reads(setup.c2);
+  EncoderRipAdapter encoder([this]() -> EncoderSet& { return Encoders(); });
+  HiddenTrackHost hiddenHost(host);
+  // The tray stays closed for the tracks that follow.
+  const std::uint8_t eject = settings_.EjectAfterCopy;
+  settings_.EjectAfterCopy = 0;
+  {
+    RipPipeline rip(hiddenHost, drive, encoder, dialogs_, settings_, hidden, tags, setup.temp);
+    rip.SetTexts(&texts, &settingsTexts_);
+    rip.SetExistingFiles(setup.existing);
+    rip.SetFormatOptions(setup.formatOptions);
+    rip.SetSecure(setup.secure, setup.secureReads, setup.c2);
+    rip.SetTestAndCopy(setup.testAndCopy);
+    rip.GrabCommand(sender);
+  }
+  settings_.EjectAfterCopy = eject;
+  if (hiddenHost.Path().empty()) {
+    host.HiddenTrackNotice("Скрытый трек не скопирован.");
+    return {};
+  }
+  *logLine = "Скрытый трек (дорожка 0, " + TrackTimeText(static_cast<std::uint32_t>(sectors)) +
+            " перед INDEX 01 дорожки 1): " + hiddenHost.Path();
+  host.HiddenTrackNotice("Скрытый трек скопирован: " + hiddenHost.Path());
+  host.HiddenTrackDone(hiddenHost.Path());
+  return hiddenHost.Path();
 }
 
 Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoices& choices) {
@@ -432,6 +533,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetPowerControl(power_.get());
   rip.SetTexts(&albumTexts_, &settingsTexts_);
   rip.SetExistingFiles(choices.existing);
+  const FormatOptions hiddenFormatOptions = formatOptions;
   rip.SetFormatOptions(std::move(formatOptions));
   rip.SetReplayGain(options.ReplayGainFor(FormatFor(GrabKind(sender, settings_)).lossless));
   // Secure reading, with the drive's C2 error pointers where it has them.
@@ -493,6 +595,22 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   if (view_.present && view_.trackCount > 0)
     report.toc = ArTocOf(view_.toc);
   report.extras = [this] { return ReadDiscExtrasOfCurrent(); };
+  // The audio before track 1's INDEX 01, when there is any, is track 0 of
+  // the rip, copied first; the cue sheet keeps it as track 1's pregap.
+  std::string hiddenPath;
+  if (options.HiddenTrack) {
+    RipHiddenTrackSetup setup;
+    setup.readOffset = readOffset;
+    setup.temp = temp;
+    setup.existing = choices.existing;
+    setup.formatOptions = hiddenFormatOptions;
+    setup.secure = secure;
+    setup.secureReads = options.SecureReads;
+    setup.c2 = c2;
+    setup.testAndCopy = testAndCopy;
+    hiddenPath = RipHiddenTrack(sender, host, setup, &report.log.hiddenTrack);
+    report.cue.hiddenFile = hiddenPath;
+  }
   RipReport watcher(host, dialogs_, album_, tags_, report);
   // Without a check or a log nothing needs the checksums of the audio.
   if (report.verify || report.writeLog || report.cover || secure || testAndCopy)
@@ -501,6 +619,7 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.GrabCommand(sender);
   if (temp != tempFolder_) RemoveEmptyDirectory(temp);
   RipResult result;
+  result.hiddenTrackPath = hiddenPath;
   result.outcome = rip.LastOutcome();
   result.failure = rip.FailureText();
   result.verified = report.verify;

@@ -210,6 +210,9 @@ class Session : public ProgramFacts {
     // with the sectors that never read the same twice. They make the rip
     // fail.
     std::map<int, std::vector<std::uint32_t>> suspect;
+    // The audio before track 1's INDEX 01 ripped as track 0 ("" when the
+    // disc has none, the rip left track 1 out or [Rip] HiddenTrack is off).
+    std::string hiddenTrackPath;
   };
   struct RipChoices {
     // How many tracks are compressed at once (see
@@ -311,6 +314,20 @@ class Session : public ProgramFacts {
   bool ChangeOptions(const std::function<void(ProgramOptions&)>& change) override;
 
  private:
+  // How the hidden track before track 1 is read and written: as the rip's tracks are.
+  struct RipHiddenTrackSetup {
+    int readOffset = 0;
+    std::string temp;
+    RipPipeline::ExistingFiles existing = RipPipeline::ExistingFiles::Ask;
+    FormatOptions formatOptions;
+    bool secure = false, c2 = false, testAndCopy = false;
+    int secureReads = 16;
+  };
+  // Rips the audio before track 1's INDEX 01 as track 0 when the rip takes
+  // track 1 and that audio is not silence; its file ("" when none), and the
+  // rip log's line of it in *logLine.
+  std::string RipHiddenTrack(GrabSender sender, RipHost& host, const RipHiddenTrackSetup& setup,
+                             std::string* logLine);
   SessionContext context_;
   Dialogs& dialogs_;
   SettingsStore store_;

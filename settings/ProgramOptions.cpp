@@ -61,6 +61,7 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
     o.SecureReads = static_cast<int>(std::min<long long>(*reads, ProgramOptions::kMaxSecureReads));
   o.SecureC2 = IniFlag(ini, "Rip", "C2", true);
   o.TestAndCopy = IniFlag(ini, "Rip", "TestAndCopy", false);
+  o.HiddenTrack = IniFlag(ini, "Rip", "HiddenTrack", true);
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -133,6 +134,8 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
   if (now.SecureC2 != before.SecureC2) ini.Set("Rip", "C2", now.SecureC2 ? "1" : "0");
   if (now.TestAndCopy != before.TestAndCopy)
     ini.Set("Rip", "TestAndCopy", now.TestAndCopy ? "1" : "0");
+  if (now.HiddenTrack != before.HiddenTrack)
+    ini.Set("Rip", "HiddenTrack", now.HiddenTrack ? "1" : "0");
   // Offsets set or changed, and those taken away (stored as no entry).
   for (const auto& [name, samples] : now.ReadOffsets)
     if (before.ReadOffsetOf(name) != samples) written &= StoreReadOffset(ini, name, samples);

@@ -23,6 +23,9 @@ struct ProgramOptions {
   // line writes when it names none ("flac"); "" (or a name no format has):
   // the settings record's OutputKind.
   std::string RipFormat;
+  // [Rip] HiddenTrack: whether a rip that takes track 1 also rips the audio
+  // before track 1's INDEX 01 (a hidden track) as track 0.
+  bool HiddenTrack = true;
   // The options of the output formats ([FLAC] Level, ...), by
   // FormatOption::Id(); a format option without a value has its default.
   std::map<std::string, int> FormatValues;

@@ -241,6 +241,12 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
   }
   void SetState(WindowState s) override { f.state_ = s; }
   bool Interrupted() override { return f.closeRequested_; }
+  // The hidden track before track 1 stands in the time panel while it is
+  // ripped: its notices, then its status.
+  void HiddenTrackNotice(const std::string& text) override { f.timePanel_->setText(Q(text)); }
+  void HiddenTrackStatus(const std::string& text) override {
+    f.timePanel_->setText(Q(std::string(kHiddenTrackTitle) + ": " + text));
+  }
   void SetControlsEnabled(bool on) override { f.SetControlsEnabled(on); }
   void SetTimerEnabled(bool on) override {
     if (on)

@@ -58,7 +58,7 @@ class CliContract : public ::testing::Test {
 TEST_F(CliContract, SettingsSetReachesTheIniOptionsAndAPlainRipTakesRipFormat) {
   ASSERT_EQ(Run({"settings", "set", "Rip.Format=flac", "flac.level=8", "Rip.Workers=2",
                  "ReadOffset.0=6", "AccurateRip.Server=ar.example:8080", "Rip.Secure=0",
-                 "rip.securereads=5", "Opus.Bitrate=96"}),
+                 "rip.securereads=5", "Opus.Bitrate=96", "Rip.HiddenTrack=0"}),
             0)
       << err_.str();
   const std::string ini = ReadFileBytes(home_ + "setting/sonarvex.ini").value_or("");
@@ -68,7 +68,8 @@ TEST_F(CliContract, SettingsSetReachesTheIniOptionsAndAPlainRipTakesRipFormat) {
   const std::string shown = out_.str();
   for (const char* line : {"\nRip.Format=flac\n", "\nFLAC.Level=8\n", "\nRip.Workers=2\n",
                            "\nReadOffset.0=6\n", "\nAccurateRip.Server=ar.example:8080\n",
-                           "\nRip.Secure=0\n", "\nRip.SecureReads=5\n", "\nOpus.Bitrate=96\n"})
+                           "\nRip.Secure=0\n", "\nRip.SecureReads=5\n", "\nOpus.Bitrate=96\n",
+                           "\nRip.HiddenTrack=0\n"})
     EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
   // The dialog's checks; nothing written when one value is refused.
   const std::string before = ReadFileBytes(home_ + "setting/sonarvex.ini").value_or("");

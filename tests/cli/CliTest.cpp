@@ -966,5 +966,131 @@ TEST_F(CliFolderTest, OutputFoldersInAnyScript) {
   EXPECT_NE(out_.str().find("OutputFolder=" + tokyo + "\n"), std::string::npos);
 }
 
+
+// The audio data of a WAV file (its "data" chunk), empty when there is none.
+std::string WavData(const std::string& path) {
+  auto bytes = ReadFileBytes(path);
+  if (!bytes || bytes->size() < 12) return {};
+  for (std::size_t at = 12; at + 8 <= bytes->size();) {
+    std::uint32_t size = 0;
+    std::memcpy(&size, bytes->data() + at + 4, 4);
+    if (bytes->compare(at, 4, "data") == 0) return bytes->substr(at + 8, size);
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// A CUE/BIN image whose track 1 has `pregap` sectors before its INDEX 01
+// (noise, or silence), then three tracks of noise; the image's bytes.
+std::string WritePregapImage(const std::string& cue, int pregap, bool audible) {
+  constexpr std::size_t kSector = 2352;
+  std::string bin(static_cast<std::size_t>(pregap + 30 + 20 + 25) * kSector, '\0');
+  std::uint32_t x = 7;
+  for (std::size_t k = audible ? 0 : pregap * kSector; k < bin.size(); ++k)
+    bin[k] = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  auto msf = [](int s) {
+    char t[16];
+    std::snprintf(t, sizeof t, "%02d:%02d:%02d", s / 4500, s / 75 % 60, s % 75);
+    return std::string(t);
+  };
+  WriteFileAtomically(cue.substr(0, cue.size() - 4) + ".bin", bin);
+  const std::string name = cue.substr(cue.find_last_of('/') + 1);
+  WriteFileAtomically(cue, "FILE \"" + name.substr(0, name.size() - 4) +
+                               ".bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\n    INDEX 01 " +
+                               msf(pregap) + "\n  TRACK 02 AUDIO\n    INDEX 01 " + msf(pregap + 30) +
+                               "\n  TRACK 03 AUDIO\n    INDEX 01 " + msf(pregap + 50) + "\n");
+  return bin;
+}
+
+// Audio before track 1's INDEX 01 is ripped as track 0 ("00 - Скрытый
+// трек"), said on standard error and output, and kept in the cue sheet as
+// track 1's INDEX 00 in a file of its own; the tracks are as they were. A
+// silent pregap gives no such file, nor does a rip with [Rip] HiddenTrack 0.
+TEST_F(CliTest, AHiddenTrackBeforeTrackOneIsRippedAsTrackZero) {
+  constexpr std::size_t kSector = 2352;
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("Lookup", "Auto", "0");
+    ASSERT_TRUE(ini.Save());
+  }
+  const std::string cue = home_ + "hidden.cue";
+  const std::string bin = WritePregapImage(cue, 225, true);
+  ASSERT_EQ(test::RunCliIn(home_, {"--home", home_, "--image", cue, "rip", "--format", "wav"}, out_, err_), 0)
+      << err_.str();
+  const std::string hidden = home_ + "music/00 - Скрытый трек.wav";
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 4u) << out_.str();
+  EXPECT_EQ(lines[0], "0\t" + hidden);
+  EXPECT_EQ(lines[1], "1\t" + home_ + "music/0 - Track1.wav");
+  EXPECT_NE(err_.str().find("скрытый трек"), std::string::npos) << err_.str();
+  const std::string audio = WavData(hidden);
+  ASSERT_EQ(audio.size(), 225 * kSector);
+  EXPECT_TRUE(audio == bin.substr(0, 225 * kSector)) << "the hidden track differs from the image";
+  EXPECT_TRUE(WavData(home_ + "music/0 - Track1.wav") == bin.substr(225 * kSector, 30 * kSector));
+  EXPECT_TRUE(WavData(home_ + "music/1 - Track2.wav") == bin.substr(255 * kSector, 20 * kSector));
+  // The cue sheet: track 1's INDEX 00 at the start of the hidden track's file.
+  std::string sheet;
+  for (const auto& e : std::filesystem::directory_iterator(home_ + "music"))
+    if (e.path().extension() == ".cue") sheet = ReadFileBytes(e.path().string()).value_or("");
+  const auto lead = sheet.find("FILE \"00 - Скрытый трек.wav\" WAVE\n  TRACK 01 AUDIO\n");
+  const auto index0 = sheet.find("    INDEX 00 00:00:00\nFILE \"0 - Track1.wav\" WAVE\n    INDEX 01 00:00:00\n");
+  EXPECT_NE(lead, std::string::npos) << sheet;
+  EXPECT_NE(index0, std::string::npos) << sheet;
+  EXPECT_LT(lead, index0);
+  EXPECT_EQ(sheet.find("PREGAP"), std::string::npos) << sheet;
+
+  // The sheet burned to a software recorder gives the disc back: the
+  // hidden track before track 1's INDEX 01, the tracks where they were.
+  std::string sheetPath;
+  for (const auto& e : std::filesystem::directory_iterator(home_ + "music"))
+    if (e.path().extension() == ".cue") sheetPath = e.path().string();
+  WriteFileAtomically(home_ + "setting/vdrives.lst", "burn:" + home_ + "cdr.cue\n");
+  std::ostringstream burnOut, burnErr;
+  ASSERT_EQ(test::RunCliIn(home_, {"--home", home_, "burn", sheetPath}, burnOut, burnErr), 0) << burnErr.str();
+  std::filesystem::remove(home_ + "setting/vdrives.lst");
+  const auto burned = ReadFileBytes(home_ + "cdr.bin");
+  ASSERT_TRUE(burned);
+  ASSERT_EQ(burned->size(), bin.size());
+  EXPECT_TRUE(burned->compare(0, 225 * kSector, bin, 0, 225 * kSector) == 0)
+      << "the burned disc's first sectors are not the hidden track";
+  EXPECT_TRUE(*burned == bin) << "the burned disc differs from the ripped one";
+  const auto burnedCue = ReadFileBytes(home_ + "cdr.cue").value_or("");
+  EXPECT_NE(burnedCue.find("INDEX 01 00:03:00"), std::string::npos) << burnedCue;
+
+  // Switched off: no track 0.
+  std::filesystem::remove_all(home_ + "music");
+  MakeDirectories(home_ + "music");
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("Rip", "HiddenTrack", "0");
+    ASSERT_TRUE(ini.Save());
+  }
+  out_.str("");
+  ASSERT_EQ(test::RunCliIn(home_, {"--home", home_, "--image", cue, "rip", "--format", "wav"}, out_, err_), 0)
+      << err_.str();
+  EXPECT_EQ(Lines().size(), 3u) << out_.str();
+  EXPECT_FALSE(std::filesystem::exists(hidden));
+}
+
+TEST_F(CliTest, ASilentPregapBeforeTrackOneGivesNoTrackZero) {
+  {
+    IniStore ini(home_ + "setting/sonarvex.ini");
+    ini.Load();
+    ini.Set("Lookup", "Auto", "0");
+    ASSERT_TRUE(ini.Save());
+  }
+  const std::string cue = home_ + "silent.cue";
+  const std::string bin = WritePregapImage(cue, 150, false);
+  ASSERT_EQ(test::RunCliIn(home_, {"--home", home_, "--image", cue, "rip", "--format", "wav"}, out_, err_), 0)
+      << err_.str();
+  auto lines = Lines();
+  ASSERT_EQ(lines.size(), 3u) << out_.str();
+  EXPECT_EQ(lines[0], "1\t" + home_ + "music/0 - Track1.wav");
+  EXPECT_FALSE(std::filesystem::exists(home_ + "music/00 - Скрытый трек.wav"));
+  EXPECT_TRUE(WavData(home_ + "music/0 - Track1.wav") == bin.substr(150 * 2352, 30 * 2352));
+}
+
 }  // namespace
 }  // namespace sonarvex

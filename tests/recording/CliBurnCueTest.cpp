@@ -11,6 +11,8 @@
 #include "codec/FlacReader.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
+#include "drive/virtual/CueImage.h"
+#include "rip/RipLog.h"
 #include "tests/recording/RecordingRig.h"
 #include "tests/session/TestSession.h"
 
@@ -83,6 +85,53 @@ TEST_F(CliBurnCueTest, ASheetThatCannotBeUsedWritesNothing) {
   EXPECT_EQ(Burn({dir_.File("a.wav"), sheet}), 1);
   EXPECT_EQ(err_.str(), "CUE-файл '" + sheet + "' не загружен: строка 4 CUE-файла: нет файла «b.wav».\n");
   EXPECT_FALSE(FileExists(cdr_));
+}
+
+
+// A rip's sheet with a hidden track: track 1's INDEX 00 at the start of a
+// file of its own before track 1's file. That file's audio is burned before
+// track 1's INDEX 01, so the disc has it again where it was.
+TEST_F(CliBurnCueTest, AHiddenTrackFileIsBurnedBeforeTrackOnesIndexOne) {
+  fs::create_directories(dir_.File("rip"));
+  const auto hidden = test::ToneAudio(5, 225 * 2352);
+  const auto a = test::ToneAudio(6, 120 * 2352);
+  const auto b = test::ToneAudio(7, 80 * 2352);
+  test::WriteCdWav(dir_.File("rip/00 - Скрытый трек.wav"), hidden);
+  test::WriteCdWav(dir_.File("rip/0 - a.wav"), a);
+  test::WriteCdWav(dir_.File("rip/1 - b.wav"), b);
+  // The sheet as a rip writes it.
+  CueSheetInfo info;
+  info.hiddenFile = "00 - Скрытый трек.wav";
+  CueTrack one;
+  one.number = 1;
+  one.file = "0 - a.wav";
+  one.startLba = 225;
+  one.pregapSectors = 225;
+  one.sectors = 120;
+  CueTrack two;
+  two.number = 2;
+  two.file = "1 - b.wav";
+  two.startLba = 345;
+  two.sectors = 80;
+  info.tracks = {one, two};
+  WriteFileAtomically(dir_.File("rip/album.cue"), CueSheetText(info));
+  ASSERT_EQ(Burn({dir_.File("rip/album.cue")}), 0) << err_.str();
+  auto bin = ReadFileBytes(BinPathForCue(cdr_));
+  ASSERT_TRUE(bin);
+  std::string want(hidden.begin(), hidden.end());
+  want.append(a.begin(), a.end());
+  want.append(b.begin(), b.end());
+  ASSERT_EQ(bin->size(), want.size());
+  EXPECT_TRUE(bin->compare(0, hidden.size(), want, 0, hidden.size()) == 0)
+      << "the first sectors are not the hidden track";
+  EXPECT_TRUE(*bin == want) << "the image differs from the sheet's files";
+  std::string error;
+  const auto disc = LoadCueImage(cdr_, &error);
+  ASSERT_TRUE(disc) << error;
+  ASSERT_EQ(disc->tracks.size(), 2u);
+  EXPECT_EQ(disc->tracks[0].startLba, 225);
+  EXPECT_EQ(disc->tracks[1].startLba, 345);
+  EXPECT_FALSE(fs::exists(home_ + "WCDDATF"));  // the joined file is removed afterwards
 }
 
 }  // namespace
