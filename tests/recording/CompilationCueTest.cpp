@@ -305,8 +305,10 @@ TEST_F(CompilationCueTest, MalformedSheetsAndFilesThatAreNotRegularAddNothing) {
       {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:00:05\n",
        "строка 1 CUE-файла: в файле «a.wav» начинается больше одной дорожки; читаются CUE-файлы с "
        "отдельным файлом для каждой дорожки"},
-      {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 00 00:00:00\nFILE \"a.wav\" WAVE\n    INDEX 01 00:00:00\n",
-       "строка 1 CUE-файла: в файле «a.wav» не начинается ни одна дорожка (нет INDEX 01)"},
+      // Only track 1's pregap may stand in a file of its own (a hidden track).
+      {"FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\nFILE \"a.wav\" WAVE\n  TRACK 02 AUDIO\n"
+       "    INDEX 00 00:00:00\nFILE \"a.wav\" WAVE\n    INDEX 01 00:00:00\n",
+       "строка 4 CUE-файла: в файле «a.wav» не начинается ни одна дорожка (нет INDEX 01)"},
       {"FILE \"a.wav\" WAVE\n  TRACK 01 MODE1/2352\n    INDEX 01 00:00:00\n",
        "строка 2 CUE-файла: дорожка 1 с данными; читаются только звуковые дорожки"},
       {"REM DATATRACK 2 START 100\nFILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n",
