@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "drive/DiscToc.h"
@@ -145,6 +146,11 @@ LookupOutcome CddbLookup::Run() {
     // The album file: the disc's identifier, unless the disc was found
     // stored under the one of its rows (as earlier versions asked with).
     const bool storedUnderRowsId = discTable_ && album_.DiscId == SignedDiscId(rowsId);
+    // A choice left without an answer leaves the disc as it was (titles
+    // typed meanwhile included): only the identifiers are set back.
+    const std::int32_t discIdBefore = album_.DiscId;
+    char cddbIdBefore[sizeof album_.CddbId];
+    std::memcpy(cddbIdBefore, album_.CddbId, sizeof cddbIdBefore);
     album_.DiscId = SignedDiscId(storedUnderRowsId ? rowsId : id);
     char idText[16];
     std::snprintf(idText, sizeof idText, "%08X", id);
@@ -176,7 +182,11 @@ LookupOutcome CddbLookup::Run() {
     int chosen = 0;
     if (titles.size() > 1) {
       chosen = chooser_.Choose(titles);
-      if (chosen < 0 || chosen >= static_cast<int>(titles.size())) return LookupOutcome::Cancelled;
+      if (chosen < 0 || chosen >= static_cast<int>(titles.size())) {
+        album_.DiscId = discIdBefore;
+        std::memcpy(album_.CddbId, cddbIdBefore, sizeof cddbIdBefore);
+        return LookupOutcome::Cancelled;
+      }
     }
     bool read = source->Apply(chosen);
     failure_ = source->FailureReason();

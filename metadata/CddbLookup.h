@@ -43,7 +43,7 @@ enum class LookupOutcome {
   Failed,      // the server could not be reached and the user did not retry
   ReadFailed,  // "Не получилось прочитать данные об этом диске." (the disc is stored)
   Done,        // the chosen entry was read and the disc stored
-  Cancelled,   // the chooser gave no valid index (command line only)
+  Cancelled,   // no entry was chosen; the album is left as it was
 };
 
 class CddbLookup {

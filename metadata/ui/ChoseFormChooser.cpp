@@ -9,7 +9,9 @@ int ChoseFormChooser::Choose(const std::vector<std::string>& titles) {
   TChoseForm form(owner_, colors_);
   for (const std::string& t : titles) form.AddItem(Q(t));
   form.SetItemIndex(0);
-  form.exec();
+  // Leaving the list without choosing keeps the disc as it is.
+  form.SetCancellable(true);
+  if (form.exec() != QDialog::Accepted || form.Cancelled()) return -1;
   int index = form.ItemIndex();
   return index < 0 ? 0 : index;
 }

@@ -1,4 +1,5 @@
 // The lookup's match chooser shown as a TChoseForm over the main window.
+// Escape or the close box answer -1: nothing is chosen.
 #pragma once
 
 #include "metadata/CddbLookup.h"

@@ -74,10 +74,21 @@ int TChoseForm::ItemIndex() const {
 
 QString TChoseForm::Text() const { return combo_->currentText(); }
 
-void TChoseForm::SpeedButton6Click() { accept(); }
+void TChoseForm::SpeedButton6Click() {
+  cancelled_ = false;
+  accept();
+}
 
-// Escape closes the form as well; closing always yields the selection.
-void TChoseForm::reject() { accept(); }
+// Escape and the close box end here: they yield the selection, or cancel a
+// cancellable form.
+void TChoseForm::reject() {
+  if (!cancellable_) {
+    accept();
+    return;
+  }
+  cancelled_ = true;
+  QDialog::reject();
+}
 
 void TChoseForm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {

@@ -1,7 +1,9 @@
 // The small borderless chooser: a bold label, the list ComboBox1 and the flat
 // button SpeedButton6 "Да". The caller fills the list, selects an item, shows
 // the form modally and reads the selected index (or the text, when the list
-// is editable) after it closes. Enter closes it too; there is no cancel.
+// is editable) after it closes. Enter closes it too. Escape and the close
+// box yield the selection as well, unless the form is made cancellable: then
+// they close it rejected (Cancelled() is true).
 #pragma once
 
 #include <QDialog>
@@ -29,6 +31,9 @@ class TChoseForm : public QDialog {
   void SetItemIndex(int index);
   // Preset text of an editable list.
   void SetText(const QString& text);
+  // Escape and the close box cancel instead of choosing.
+  void SetCancellable(bool cancellable) { cancellable_ = cancellable; }
+  bool Cancelled() const { return cancelled_; }
 
   int ItemIndex() const;
   QString Text() const;
@@ -49,6 +54,8 @@ class TChoseForm : public QDialog {
   QLabel* label_;
   QComboBox* combo_;
   QToolButton* button_;
+  bool cancellable_ = false;
+  bool cancelled_ = false;
 };
 
 }  // namespace sonarvex

@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "LoopbackServer.h"
@@ -152,6 +154,71 @@ TEST(ChoseForm, LookupChoosesThroughTheWindow) {
   EXPECT_EQ(shown, (QStringList{"A / One", "B / Two", "C / Three"}));
   EXPECT_EQ(view.album, "Two");
   EXPECT_TRUE(dialogs.Clean());
+}
+
+template <std::size_t N>
+std::string FieldText(const char (&f)[N]) {
+  return std::string(f, strnlen(f, N));
+}
+
+// Escape and the close box in the list of matches cancel: the titles the
+// user typed stay as they are, nothing is read from the server and nothing
+// is stored in the album database.
+TEST(ChoseForm, EscapeOrCloseInTheMatchListKeepsTypedTitles) {
+  for (const bool useCloseBox : {false, true}) {
+    SCOPED_TRACE(useCloseBox ? "close box" : "Escape");
+    TempFolder tmp;
+    SettingsRecord settings{};
+    SetField(settings.CddbHost, "127.0.0.1");
+    SetField(settings.CddbPath, "/~cddb/cddb.cgi");
+    AlbumRecord album = NamedDisc(4);
+    for (int i = 0; i < 4; ++i) album.Tracks[i].Start = {static_cast<std::uint8_t>(i * 3), 2, 0};
+    const AlbumRecord typed = album;
+    char id[16];
+    std::snprintf(id, sizeof id, "%08x", ComputeDiscId(TocTableFromAlbum(album)));
+    int reads = 0;
+    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
+      if (request.find("query") != std::string::npos) {
+        c.Send(test::HttpResponse(std::string("211 list\r\nmisc ") + id +
+                                  " Other / Wrong Disc\r\nrock " + id + " B / Two\r\n.\r\n"));
+      } else if (request.find("read") != std::string::npos) {
+        ++reads;
+        c.Send(test::HttpResponse(std::string("210 entry\r\nDISCID=") + id +
+                                  "\r\nDTITLE=Other / Wrong Disc\r\nTTITLE0=x\r\n.\r\n"));
+      }
+    });
+    TagBuffer tags;
+    ScriptedDialogs dialogs;
+    ChoseFormChooser chooser(nullptr);
+    View view;
+    const std::string folder = AlbumFolder(tmp.Path());
+    CddbLookup lookup(settings, album, tags, dialogs, chooser, &view, folder);
+    lookup.SetServerPort(server.Port());
+    lookup.SetPump([] { QCoreApplication::processEvents(); });
+    bool shown = false;
+    WhenModal([&](QWidget* w) {
+      shown = qobject_cast<TChoseForm*>(w) != nullptr;
+      if (useCloseBox) w->close();
+      else QTest::keyClick(w, Qt::Key_Escape);
+    });
+    EXPECT_EQ(lookup.Run(), LookupOutcome::Cancelled);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(reads, 0);
+    EXPECT_EQ(FieldText(album.AlbumTitle), FieldText(typed.AlbumTitle));
+    EXPECT_EQ(FieldText(album.Artist), FieldText(typed.Artist));
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(FieldText(album.Tracks[i].Title), FieldText(typed.Tracks[i].Title)) << i;
+    EXPECT_EQ(std::memcmp(&album, &typed, sizeof album), 0) << "the album record changed";
+    EXPECT_TRUE(view.album.empty());
+    EXPECT_TRUE(view.rows.empty());
+    std::error_code ec;
+    bool stored = false;
+    if (std::filesystem::exists(folder, ec))
+      for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        stored = stored || e.is_regular_file();
+    EXPECT_FALSE(stored) << "something was stored in " << folder;
+    EXPECT_TRUE(dialogs.Clean());
+  }
 }
 
 // --- TID3Form ---
