@@ -1740,11 +1740,19 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::closeEvent(QCloseEvent* e) {
   if (state_ == WindowState::Copying || state_ == WindowState::Compressing) {
-    // A running grab stops at its next block and deletes what it was
-    // writing; the window closes once it has.
-    closeRequested_ = true;
     e->ignore();
-    return;
+    // Asked once; a second close while the grab winds down changes nothing.
+    if (closeRequested_) return;
+    if (dialogs_.Message("Остановить копирование?", kProgramTitle, MsgIcon::Question,
+                         MsgButtons::YesNo) != IdYes)
+      return;  // the rip goes on
+    if (state_ == WindowState::Copying || state_ == WindowState::Compressing) {
+      // A running grab stops at its next block and deletes what it was
+      // writing; the window closes once it has.
+      closeRequested_ = true;
+      return;
+    }
+    // The grab ended while the question was up: nothing left to stop.
   }
   Shutdown();
   e->accept();

@@ -955,9 +955,9 @@ TEST_F(MainFormDiscTest, TheGrabMenusOpusEntryRipsToOpus) {
   form.close();
 }
 
-// Closing the window during a grab stops it at the next block: nothing half
-// written stays, neither the partial file nor the temporary WAV; then the
-// window closes.
+// Closing the window during a grab asks first; on yes the grab stops at the
+// next block: nothing half written stays, neither the partial file nor the
+// temporary WAV; then the window closes.
 TEST_F(MainFormDiscTest, ClosingDuringARipLeavesNothingHalfWritten) {
   TMainForm* formPtr = nullptr;
   bool closeAsked = false;
@@ -968,6 +968,8 @@ TEST_F(MainFormDiscTest, ClosingDuringARipLeavesNothingHalfWritten) {
       formPtr->close();
     }
   };
+  dialogs_.ExpectMessage("Остановить копирование?", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdYes);
   Session session(context_);
   TMainForm form(session, window_);
   formPtr = &form;
@@ -988,6 +990,56 @@ TEST_F(MainFormDiscTest, ClosingDuringARipLeavesNothingHalfWritten) {
   EXPECT_TRUE(left.empty()) << left.front();
   EXPECT_FALSE(std::filesystem::exists(folder_ + "TempFiles") &&
                !std::filesystem::is_empty(folder_ + "TempFiles"));
+}
+
+// Answering no to the question on closing during a grab lets the grab go
+// on: the track is ripped whole and the window stays; closing afterwards
+// asks nothing.
+TEST_F(MainFormDiscTest, ClosingDuringARipAnsweredNoLetsTheRipFinish) {
+  TMainForm* formPtr = nullptr;
+  int closes = 0;
+  window_.Pump = [&] {
+    if (closes == 0 && formPtr->State() == WindowState::Copying &&
+        formPtr->TrackList()->topLevelItem(0)->text(4).startsWith(QString::fromUtf8("копирование"))) {
+      ++closes;
+      formPtr->close();
+    }
+  };
+  dialogs_.ExpectMessage("Остановить копирование?", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdNo);
+  Session session(context_);
+  TMainForm form(session, window_);
+  formPtr = &form;
+  form.show();
+  MakeDirectories(folder_ + "music");
+  SetField(form.Settings().OutputFolder, folder_ + "music/");
+  form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
+  QTreeWidget* list = form.TrackList();
+  for (int i = 1; i < list->topLevelItemCount(); ++i)
+    list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+  form.Grab(GrabSender::Wave);
+  EXPECT_EQ(closes, 1);
+  for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(form.State(), WindowState::Idle);
+  EXPECT_EQ(list->topLevelItem(0)->text(4).toStdString(), "Скопирован");
+  EXPECT_EQ(form.Album().Tracks[0].CopiedFlag, 1);
+  // The whole track: its data chunk holds every byte of the track's audio
+  // and ends the file.
+  const auto bytes = ReadFileBytes(folder_ + "music/Track1.wav");
+  ASSERT_TRUE(bytes);
+  const std::size_t data = bytes->find("data");
+  ASSERT_NE(data, std::string::npos);
+  ASSERT_GE(bytes->size(), data + 8);
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes->data() + data + 4);
+  const std::uint32_t dataSize = p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+  EXPECT_EQ(dataSize, form.Album().Tracks[0].Size);
+  EXPECT_EQ(bytes->size(), data + 8 + form.Album().Tracks[0].Size);
+  EXPECT_FALSE(std::filesystem::exists(folder_ + "TempFiles") &&
+               !std::filesystem::is_empty(folder_ + "TempFiles"));
+  // Nothing runs any more: the window closes without a question.
+  form.close();
+  EXPECT_FALSE(form.isVisible());
 }
 
 TEST_F(MainFormDiscTest, SettingsDialogFromTheWindow) {
