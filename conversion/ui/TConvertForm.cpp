@@ -351,7 +351,10 @@ void TConvertForm::StartButtonClick() {
   startButton_->setVisible(true);
   setWindowTitle(kConvertCaption);
   directionBox_->setEnabled(true);
-  if (closing_) close();
+  if (closing_ || closeAfterRun_) {
+    closeAfterRun_ = false;
+    close();
+  }
 }
 
 void TConvertForm::CancelButtonClick() {
@@ -423,8 +426,19 @@ void TConvertForm::reject() {
 
 void TConvertForm::closeEvent(QCloseEvent* event) {
   if (engine_ != nullptr && engine_->Busy()) {
+    // The batch goes on unless the user stops it; then the window closes
+    // once the file being written is cleaned up.
     event->ignore();
-    return;
+    if (closeAfterRun_ ||
+        context_.dialogs->Message(kStopQuestionText, kProgramTitle, MsgIcon::Question,
+                                  MsgButtons::YesNo) != IdYes)
+      return;
+    if (engine_->Busy()) {
+      closeAfterRun_ = true;
+      engine_->RequestCancel();
+      return;
+    }
+    // The batch ended while the question was up: the window closes now.
   }
   if (created_ && !closing_) {
     TakeChoices();

@@ -120,6 +120,7 @@ class TConvertForm : public QDialog, private ConvertHost {
   bool created_ = false;
   bool updating_ = false;
   bool closing_ = false;
+  bool closeAfterRun_ = false;  // closed during a batch and told to stop it
   QDialog* tagDialog_ = nullptr;
 
   QTreeWidget* listView_;

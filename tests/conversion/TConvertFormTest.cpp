@@ -125,6 +125,9 @@ TEST_F(ConvertFormTest, ClosingIsRefusedWhileBusyAndCancelAsksFirst) {
                  QString::fromStdString(dir_.File("next.wav"))});
   form.SaveDirBox()->setChecked(true);
   form.show();
+  // Closing asks whether to stop; no lets the batch go on.
+  dialogs_.ExpectMessage("Остановить процесс???", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdNo);
   dialogs_.ExpectMessage("Остановить процесс???", "Sonarvex v3.2", MsgIcon::Question,
                          MsgButtons::YesNo, IdYes);
   bool visibleAfterClose = false, visibleAfterEscape = false, cancelShown = false;
@@ -151,6 +154,36 @@ TEST_F(ConvertFormTest, ClosingIsRefusedWhileBusyAndCancelAsksFirst) {
   EXPECT_TRUE(dialogs_.Clean());
   form.close();
   EXPECT_FALSE(form.isVisible());
+}
+
+// Closing during a batch and answering yes stops it as the Cancel button
+// does: the file being written is removed, the rest is not started, and the
+// window closes once the batch has stopped.
+TEST_F(ConvertFormTest, ClosingDuringABatchAnsweredYesStopsItAndCloses) {
+  TConvertForm form(context_);
+  ASSERT_TRUE(form.Created());
+  test::MakeWav(dir_.File("long.wav"), 30.0);
+  test::MakeWav(dir_.File("next.wav"), 1.0);
+  form.AddFiles({QString::fromStdString(dir_.File("long.wav")),
+                 QString::fromStdString(dir_.File("next.wav"))});
+  form.SaveDirBox()->setChecked(true);
+  form.show();
+  dialogs_.ExpectMessage("Остановить процесс???", "Sonarvex v3.2", MsgIcon::Question,
+                         MsgButtons::YesNo, IdYes);
+  bool visibleAfterClose = false;
+  QTimer::singleShot(150, &form, [&] {
+    form.close();
+    visibleAfterClose = form.isVisible();
+  });
+  QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  EXPECT_TRUE(visibleAfterClose) << "the window waits for the batch to stop";
+  EXPECT_EQ(form.Engine().Rows()[0].state, "Остановлено");
+  EXPECT_EQ(form.Engine().Rows()[1].state, "Ждет начала");
+  EXPECT_FALSE(FileExists(dir_.File("long.ogg")));
+  EXPECT_FALSE(FileExists(dir_.File("next.ogg")));
+  for (int i = 0; i < 20 && form.isVisible(); ++i) QCoreApplication::processEvents();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(dialogs_.Clean());
 }
 
 TEST_F(ConvertFormTest, TheTagDialogOfARowHasNoDiscControls) {
