@@ -589,6 +589,10 @@ void TMainWriteForm::ThreadEnded() {
   setEnabled(true);
   ProgressForm->tag = 3;
   ProgressForm->hide();
+  if (closeAfterRun_) {
+    closeAfterRun_ = false;
+    QTimer::singleShot(0, this, &QWidget::close);
+  }
 }
 
 void TMainWriteForm::Blank(bool full, bool fromMenu) {
@@ -767,6 +771,12 @@ void TMainWriteForm::keyPressEvent(QKeyEvent* event) {
 void TMainWriteForm::closeEvent(QCloseEvent* event) {
   if (busy_) {
     event->ignore();
+    // A write asks as its progress window's Cancel does; on yes the window
+    // closes once the write has stopped. Blanking runs to its end.
+    if (!closeAfterRun_ && ProgressForm->tag == 0 && ProgressForm->isVisible()) {
+      ProgressForm->RefuseClose();
+      if (cancel_.load()) closeAfterRun_ = true;
+    }
     return;
   }
   QDialog::closeEvent(event);

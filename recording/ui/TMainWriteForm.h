@@ -142,6 +142,7 @@ class TMainWriteForm : public QDialog {
   std::vector<int> driveDevices_;
   std::atomic<bool> cancel_{false};
   bool busy_ = false;
+  bool closeAfterRun_ = false;  // closed during a write and told to stop it
   bool discBlank_ = false, discErasable_ = false;
   int ejectToggle_ = 0;
   std::unique_ptr<GuiWriteHost> host_;

@@ -27,6 +27,9 @@ class TProgressForm : public QDialog {
   void Progress(std::int32_t current, std::int32_t trackStart, int errors, std::int32_t trackEnd);
   void ShowErrorCount(bool visible);
   void Reset();
+  // While busy asks "Отмена???" (unless already cancelled) and on yes sets
+  // the cancel flag; true while the form may not close.
+  bool RefuseClose();
 
   QLabel* Label1;
   QLabel* Label2;
@@ -41,7 +44,6 @@ class TProgressForm : public QDialog {
   void reject() override;
 
  private:
-  bool RefuseClose();
   Dialogs& dialogs_;
   std::atomic<bool>& cancel_;
   int lastErrors_ = 0;

@@ -169,6 +169,66 @@ TEST_F(WindowSourcesTest, ACancelledWriteDeletesNothingAndLeavesTheDiscOpen) {
   EXPECT_TRUE(dialogs_.Clean(&why)) << why;
 }
 
+class ClosingDuringAWriteTest : public WindowSourcesTest {
+ protected:
+  // Closes the window once the drive writes, answering the question.
+  void CloseDuringTheWrite(TMainWriteForm& form, int answer) {
+    form.Settings().AskBeforeDelete = 0;
+    form.Settings().DeleteWavAfterBurn = 0;
+    form.show();
+    form.Record(false);
+    for (int i = 0; i < 1000 && !FileExists(BinPathForCue(cue_) + ".part"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(FileExists(BinPathForCue(cue_) + ".part"));
+    dialogs_.ExpectMessage("Отмена???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, answer);
+    form.close();
+    std::string why;
+    EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.Busy());
+  }
+};
+
+// Closing the window during a write asks as the progress window's Cancel
+// does; no lets the write go on to a complete disc, the window stays and
+// closes afterwards without a question.
+TEST_F(ClosingDuringAWriteTest, AnsweredNoTheWriteCompletes) {
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 3000);  // a second at the drive's speed
+  CloseDuringTheWrite(form, IdNo);
+  WaitForTheThread(form);
+  for (int i = 0; i < 20; ++i) QApplication::processEvents();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(FileExists(cue_));
+  ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
+  EXPECT_EQ(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  form.close();
+  EXPECT_FALSE(form.isVisible());
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
+// Yes stops the write as a cancelled one (sources kept, no disc image) and
+// the window closes once it has stopped; closing again meanwhile asks nothing.
+TEST_F(ClosingDuringAWriteTest, AnsweredYesTheWriteStopsAndTheWindowCloses) {
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 3000);
+  CloseDuringTheWrite(form, IdYes);
+  form.close();
+  WaitForTheThread(form);
+  for (int i = 0; i < 20 && form.isVisible(); ++i) QApplication::processEvents();
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_FALSE(FileExists(cue_));
+  ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
+  EXPECT_NE(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  std::string why;
+  EXPECT_TRUE(dialogs_.Clean(&why)) << why;
+}
+
 TEST_F(WindowSourcesTest, AWriteWithAnErrorDeletesNothingAndSaysWhatFailed) {
   Declare("fail-write=50 ");
   TMainWriteForm form(*session_);
