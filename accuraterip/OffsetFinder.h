@@ -25,9 +25,9 @@ struct OffsetSearch {
   // The offsets most drives have, tried first.
   std::vector<int> common = {6,   667, 48,  102, 103, 30,  -472, 12,   97,  594, 1164, 0,
                              91,  88,  686, 618, 738, 355, 120,  1776, -582, 733, 1858, 676};
-  // Then every offset from -range to +range. Five sectors: the part of the
-  // disc's first and last tracks the checksums leave out, so every offset
-  // within it reads them whole.
+  // Then every offset from -range to +range. Five sectors: what the
+  // checksums leave out at the start of the disc's first track and the end
+  // of its last, so every offset within it reads them whole.
   int range = static_cast<int>(kArSkippedSamples);
   // At most this many tracks are read (the second to the fourth when the
   // disc has them).

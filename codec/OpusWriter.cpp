@@ -13,8 +13,8 @@ namespace {
 
 constexpr const char* kNotOpenText = "Файл Opus не открыт.";
 
-// The part of libopusenc's interface the writer uses, declared here so that
-// its headers stay out of the build.
+// The few libopusenc functions and types the writer uses, declared here so
+// that its headers stay out of the build.
 struct OggOpusComments;
 struct OggOpusEnc;
 using OpeWrite = int (*)(void* user, const unsigned char* data, std::int32_t length);
