@@ -1120,7 +1120,9 @@ void ConvertEngine::RunFlacBatch() {
   std::vector<std::unique_ptr<EncoderSet>> own;
   std::vector<EncoderSet*> sets(1, kind == OutputKind::Wav ? nullptr : context_.encoders);
   if (kind != OutputKind::Wav) {
-    for (int i = 1; i < n; ++i) {
+    // Only a kind this computer writes gets more sets (a missing library
+    // is said once, by the file that fails).
+    for (int i = 1; i < n && context_.encoders->Available(kind); ++i) {
       std::unique_ptr<EncoderSet> more =
           context_.makeEncoders ? context_.makeEncoders()
                                 : std::make_unique<EncoderSet>(settings_, *context_.dialogs);

@@ -210,7 +210,13 @@ bool ReadFlacTags(const std::string& path, TrackTags* tags, CoverImage* cover) {
   for (const auto& [t, value] : found) {
     if (t->field) tags->Set(t->tag, value);
     else tags->Texts.Put(t->info, value);
-    if (!t->field && std::strcmp(t->info, "Date") == 0) tags->Set(TagField::Year, value.substr(0, 4));
+    // The year of a date such as "1988-01-05"; any other date as it is.
+    if (!t->field && std::strcmp(t->info, "Date") == 0) {
+      const bool year = value.size() >= 4 && std::all_of(value.begin(), value.begin() + 4, [](char c) {
+        return c >= '0' && c <= '9';
+      });
+      tags->Set(TagField::Year, year ? value.substr(0, 4) : value);
+    }
   }
   if (!found.empty()) tags->Record.TagsOn = 1;
   if (cover != nullptr && (haveFront || haveFirst)) *cover = haveFront ? std::move(front) : std::move(first);

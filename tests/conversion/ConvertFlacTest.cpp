@@ -215,10 +215,16 @@ TEST_F(FlacBatchTest, TheRowTagStartsFromTheFilesTagsAndGoesIntoTheOutput) {
   EXPECT_EQ(tag->Get(TagField::Artist), "Someone");
   tag->Set(TagField::Title, "New");
   EXPECT_EQ(E().RowTag(1)->Get(TagField::Title), "bare.flac");
+  // "Удалять исходные файлы после кодирования": a source goes once its
+  // output is complete.
+  E().deleteSources = true;
+  E().SetChecked(1, false);
   E().Run();
   const std::string probe = Probe(E().OutputPath(0));
   EXPECT_EQ(ProbeTag(probe, "title"), "New");
   EXPECT_EQ(ProbeTag(probe, "artist"), "Someone");
+  EXPECT_FALSE(FileExists(S("t.flac")));
+  EXPECT_TRUE(FileExists(S("bare.flac")));
   E().SetDirection(kFlacToWav);
   EXPECT_FALSE(E().TagsApply());
 }
