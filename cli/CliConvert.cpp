@@ -52,8 +52,23 @@ constexpr const char* kPairs =
 // Where --bitrate applies: every direction that encodes. The MP3 to MP3
 // direction takes the window's bitrates; the AVI direction copies the sound
 // as it is (no --bitrate for it).
+// The codec layer's MP3 format at a bitrate from CD audio (stereo first),
+// or -1.
+int AcmFormatAt(const AcmMp3Writer& acm, int kbits) {
+  int mono = -1;
+  for (std::size_t i = 0; i < acm.FormatCount(); ++i) {
+    const AudioFormatRecord* f = acm.FormatAt(i);
+    if (f == nullptr || f->SampleRate != 44100 || f->AvgBytesPerSec * 8u != static_cast<unsigned>(kbits) * 1000u)
+      continue;
+    if (f->Channels == 2) return static_cast<int>(i);
+    if (mono < 0) mono = static_cast<int>(i);
+  }
+  return mono;
+}
+
 std::string BitrateRefusal(int direction, int kbits, const OutputFormat& to,
-                           SettingsRecord& settings, FormatOptions& options) {
+                           SettingsRecord& settings, FormatOptions& options,
+                           const EncoderSet& encoders) {
   if (to.setBitrate == nullptr)
     return "--bitrate: файлы " + std::string(to.title) +
            " пишутся без сжатия, битрейт к ним не применяется; --bitrate берут mp3, ogg, wma и opus.";
@@ -63,6 +78,14 @@ std::string BitrateRefusal(int direction, int kbits, const OutputFormat& to,
     for (int k : kFormatBitrates)
       if (k == kbits) return {};
     return "--bitrate: 192, 160, 128, 112, 96, 80, 64 или 56.";
+  }
+  // MP3 through the codec layer's driver when the settings choose it and
+  // it has the bitrate; otherwise through LAME.
+  if (to.kind == OutputKind::Mp3 && settings.UseLame == 0 && encoders.Acm().Available()) {
+    if (const int format = AcmFormatAt(encoders.Acm(), kbits); format >= 0) {
+      settings.AcmFormatIndex = static_cast<std::uint16_t>(format);
+      return {};
+    }
   }
   if (auto refused = to.setBitrate(settings, options, kbits))
     return "--bitrate " + std::to_string(kbits) + ": " + *refused;
@@ -266,7 +289,8 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
       return usage("Файл '" + f + "' нельзя конвертировать в " + to + "; возможные направления: " + kPairs + ".");
     // --bitrate applies to every file of the run, or the run does not start.
     if (bitrate >= 0) {
-      if (const std::string why = BitrateRefusal(d, bitrate, *target, runSettings, formatOptions);
+      if (const std::string why = BitrateRefusal(d, bitrate, *target, runSettings, formatOptions,
+                                                     session.Encoders());
           !why.empty()) {
         err << why << "\n";
         return 2;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -269,6 +270,25 @@ TEST_F(CliConvertTest, BitrateAppliesToEveryDirectionThatEncodesAndIsRefusedElse
   EXPECT_NEAR(static_cast<double>(mp3.size()), 2.0 * 128000 / 8, 6000.0);
   EXPECT_EQ(std::memcmp(&session_->Settings(), &before, sizeof before), 0)
       << "the run's bitrate is not kept in the settings";
+  // With the codec layer's driver chosen for MP3, the driver at that bitrate.
+  if (session_->Encoders().Acm().Available()) {
+    session_->Settings().UseLame = 0;
+    EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "96", "--out", dir_.File("acm"), S("song.wav")}), 0)
+        << err_.str();
+    const auto acm = test::ReadAll(dir_.File("acm/song.mp3"));
+    ASSERT_TRUE(test::FindMp3Frame(acm, test::Id3v2Size(acm), &f));
+    EXPECT_EQ(f.bitrateKbps, 96);
+    // LAME's own files start with its Info frame; the driver's do not.
+    auto infoFrame = [](const std::vector<std::uint8_t>& file) {
+      const std::string mark = "Info";
+      const auto from = file.begin() + static_cast<long>(test::Id3v2Size(file));
+      const auto to = file.size() > test::Id3v2Size(file) + 200 ? from + 200 : file.end();
+      return std::search(from, to, mark.begin(), mark.end()) != to;
+    };
+    EXPECT_FALSE(infoFrame(acm)) << "the driver the settings chose, not LAME";
+    EXPECT_TRUE(infoFrame(mp3));
+    session_->Settings().UseLame = before.UseLame;
+  }
   if (session_->Encoders().Wma().Available()) {
     EXPECT_EQ(Run({"--to", "wma", "--bitrate", "64", "--out", dir_.File("wma"), S("song.wav")}), 0)
         << err_.str();
