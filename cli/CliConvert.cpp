@@ -49,9 +49,6 @@ constexpr const char* kPairs =
     "mp3->wav, mp3->mp3, wma/wmv/asf->wav, wma/wmv/asf->mp3, avi->mp3|wav, wav->mp3, "
     "wav->wma, wav->ogg, wav->opus, flac->wav, flac->mp3, flac->wma, flac->ogg, flac->opus";
 
-// Where --bitrate applies: every direction that encodes. The MP3 to MP3
-// direction takes the window's bitrates; the AVI direction copies the sound
-// as it is (no --bitrate for it).
 // The codec layer's MP3 format at a bitrate from CD audio (stereo first),
 // or -1.
 int AcmFormatAt(const AcmMp3Writer& acm, int kbits) {
@@ -66,6 +63,10 @@ int AcmFormatAt(const AcmMp3Writer& acm, int kbits) {
   return mono;
 }
 
+// Where --bitrate applies: every direction that encodes; it is set into
+// settings (or options) here, or the reason it cannot be is returned. The
+// MP3 to MP3 direction takes the window's bitrates; the AVI direction
+// copies the sound as it is (no --bitrate for it).
 std::string BitrateRefusal(int direction, int kbits, const OutputFormat& to,
                            SettingsRecord& settings, FormatOptions& options,
                            const EncoderSet& encoders) {
