@@ -47,7 +47,51 @@ class ConvertStopSignals {
 
 constexpr const char* kPairs =
     "mp3->wav, mp3->mp3, wma/wmv/asf->wav, wma/wmv/asf->mp3, avi->mp3|wav, wav->mp3, "
-    "wav->wma, wav->ogg, wav->opus";
+    "wav->wma, wav->ogg, wav->opus, flac->wav, flac->mp3, flac->wma, flac->ogg, flac->opus";
+
+// The codec layer's MP3 format at a bitrate from CD audio (stereo first),
+// or -1.
+int AcmFormatAt(const AcmMp3Writer& acm, int kbits) {
+  int mono = -1;
+  for (std::size_t i = 0; i < acm.FormatCount(); ++i) {
+    const AudioFormatRecord* f = acm.FormatAt(i);
+    if (f == nullptr || f->SampleRate != 44100 || f->AvgBytesPerSec * 8u != static_cast<unsigned>(kbits) * 1000u)
+      continue;
+    if (f->Channels == 2) return static_cast<int>(i);
+    if (mono < 0) mono = static_cast<int>(i);
+  }
+  return mono;
+}
+
+// Where --bitrate applies: every direction that encodes; it is set into
+// settings (or options) here, or the reason it cannot be is returned. The
+// MP3 to MP3 direction takes the window's bitrates; the AVI direction
+// copies the sound as it is (no --bitrate for it).
+std::string BitrateRefusal(int direction, int kbits, const OutputFormat& to,
+                           SettingsRecord& settings, FormatOptions& options,
+                           const EncoderSet& encoders) {
+  if (to.setBitrate == nullptr)
+    return "--bitrate: файлы " + std::string(to.title) +
+           " пишутся без сжатия, битрейт к ним не применяется; --bitrate берут mp3, ogg, wma и opus.";
+  if (direction == kAviToMp3OrWav)
+    return "--bitrate: звук файлов AVI переносится без перекодирования, битрейт к нему не применяется.";
+  if (direction == kMp3ToMp3) {
+    for (int k : kFormatBitrates)
+      if (k == kbits) return {};
+    return "--bitrate: 192, 160, 128, 112, 96, 80, 64 или 56.";
+  }
+  // MP3 through the codec layer's driver when the settings choose it and
+  // it has the bitrate; otherwise through LAME.
+  if (to.kind == OutputKind::Mp3 && settings.UseLame == 0 && encoders.Acm().Available()) {
+    if (const int format = AcmFormatAt(encoders.Acm(), kbits); format >= 0) {
+      settings.AcmFormatIndex = static_cast<std::uint16_t>(format);
+      return {};
+    }
+  }
+  if (auto refused = to.setBitrate(settings, options, kbits))
+    return "--bitrate " + std::to_string(kbits) + ": " + *refused;
+  return {};
+}
 
 // The direction of a source for a target, or -1 when the window has none.
 int DirectionFor(SourceKind kind, const OutputFormat& to) {
@@ -235,18 +279,8 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   // Opus keeps its bitrate beside the settings: the stored one unless given here.
   FormatOptions formatOptions;
   formatOptions.values = session.Options().FormatValues;
-  const bool bitrateInOptions = target->setBitrate != nullptr && !target->options.empty();
-  if (bitrate >= 0 && bitrateInOptions) {
-    SettingsRecord unused = session.Settings();
-    if (auto refused = target->setBitrate(unused, formatOptions, bitrate)) {
-      err << "--bitrate " << bitrate << ": " << *refused << "\n";
-      return 2;
-    }
-  } else if (bitrate >= 0) {
-    for (int k = 0; k < 8; ++k)
-      if (kFormatBitrates[k] == bitrate) formatIndex = k;
-    if (formatIndex < 0) return usage("--bitrate: 192, 160, 128, 112, 96, 80, 64 или 56.");
-  }
+  // The encoders' settings of this run (given back at its end).
+  SettingsRecord runSettings = session.Settings();
   // Every file's direction first: a pair the window does not have is a usage error.
   std::map<int, std::vector<std::string>> byDirection;
   int missing = 0;
@@ -254,6 +288,18 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     const int d = DirectionFor(SourceKindOf(f), *target);
     if (d < 0)
       return usage("Файл '" + f + "' нельзя конвертировать в " + to + "; возможные направления: " + kPairs + ".");
+    // --bitrate applies to every file of the run, or the run does not start.
+    if (bitrate >= 0) {
+      if (const std::string why = BitrateRefusal(d, bitrate, *target, runSettings, formatOptions,
+                                                     session.Encoders());
+          !why.empty()) {
+        err << why << "\n";
+        return 2;
+      }
+      if (d == kMp3ToMp3)
+        for (int k = 0; k < 8; ++k)
+          if (kFormatBitrates[k] == bitrate) formatIndex = k;
+    }
     // A file that cannot be read is said once, plainly; the others go on.
     if (const std::string why = FileProblem(f); !why.empty()) {
       err << "Не удалось прочитать файл '" << f << "': " << why << "\n";
@@ -268,6 +314,7 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   // The run's choices are not the window's: the settings are given back as
   // they were.
   const SettingsRecord original = settings;
+  settings = runSettings;
   if (atOnce > 0) settings.DecodeFilesAtOnce = static_cast<std::uint8_t>(atOnce);
   CliConvertHost host(out, err, mode);
   CliConvertDialogs dialogs(err, host);
@@ -299,9 +346,13 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
     for (const auto& [direction, list] : byDirection) {
       if (engine.Status() == 1) break;
       if (!engine.DirectionAvailable(direction)) {
-        err << (direction == kWavToWma    ? kWmaUnavailableText
-                : direction == kWavToOpus ? FormatFor(OutputKind::Opus).missingText
-                                          : "Это направление конвертирования недоступно.")
+        err << (!engine.DirectionAvailable(kFlacToWav) && IsFlacDirection(direction)
+                    ? std::string("Файлы FLAC не прочитать: нет библиотеки ") + kFlacLibraryName +
+                          " (пакет libflac12)."
+                : direction == kWavToWma || direction == kFlacToWma ? kWmaUnavailableText
+                : direction == kWavToOpus || direction == kFlacToOpus
+                    ? FormatFor(OutputKind::Opus).missingText
+                    : "Это направление конвертирования недоступно.")
             << "\n";
         status = 1;
         continue;

@@ -1,11 +1,12 @@
 // "sonarvex-cli convert": the conversion window's batch without a window.
 //
-//   convert --to wav|mp3|ogg|wma [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...
+//   convert --to wav|mp3|ogg|wma|opus [--bitrate K] [--out DIR] [--at-once N] [--overwrite] FILE...
 //
 // The direction of each file comes from its extension and --to; only the
-// eight directions of the window exist (AVI sound goes to MP3 or WAV as
-// its stream is). --bitrate is the MP3 to MP3 target (one of the window's
-// bitrates), --out the output folder (default: each source's own folder),
+// directions of the window exist (AVI sound goes to MP3 or WAV as its
+// stream is). --bitrate is the bitrate of every encoded output (the MP3 to
+// MP3 target is one of the window's bitrates; refused for WAV outputs and
+// AVI sound), --out the output folder (default: each source's own folder),
 // --at-once overrides DecodeFilesAtOnce for this run, --overwrite lets
 // outputs replace files that are there (without it such a file is kept and
 // its source reported as skipped). One line

@@ -14,10 +14,12 @@
 
 #include "codec/AviSoundReader.h"
 #include "codec/EncoderSet.h"
+#include "codec/FlacReader.h"
 #include "codec/FormatRegistry.h"
 #include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
 #include "codec/WmaFileReader.h"
+#include "conversion/FlacSource.h"
 #include "conversion/Mp3StreamInfo.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
@@ -108,7 +110,8 @@ void DecoderProgress(std::uint32_t position, std::uint32_t length, std::uint8_t*
 const std::vector<std::string>& DirectionItems() {
   static const std::vector<std::string> items{
       "MP3    -> WAVE", "MP3    -> MP3",     "WMA   -> WAVE", "WMA   -> MP3",
-      "AVI     -> MP3/WAV", "WAVE -> MP3", "WAVE -> WMA",   "WAVE -> OGG", "WAVE -> OPUS"};
+      "AVI     -> MP3/WAV", "WAVE -> MP3", "WAVE -> WMA",   "WAVE -> OGG", "WAVE -> OPUS",
+      "FLAC -> WAVE",       "FLAC -> MP3", "FLAC -> WMA",   "FLAC -> OGG", "FLAC -> OPUS"};
   return items;
 }
 
@@ -124,6 +127,7 @@ SourceKind SourceKindOf(const std::string& path) {
   if (ext == ".mp3") return SourceKind::Mp3;
   if (ext == ".avi") return SourceKind::Avi;
   if (ext == ".wma" || ext == ".wmv" || ext == ".asf") return SourceKind::Wma;
+  if (ext == ".flac") return SourceKind::Flac;
   return SourceKind::None;
 }
 
@@ -139,7 +143,9 @@ constexpr DirectionEnds kDirectionEnds[kDirectionCount] = {
     {SourceKind::Wma, OutputKind::Wav}, {SourceKind::Wma, OutputKind::Mp3},
     {SourceKind::Avi, OutputKind::Wav}, {SourceKind::Wav, OutputKind::Mp3},
     {SourceKind::Wav, OutputKind::Wma}, {SourceKind::Wav, OutputKind::Ogg},
-    {SourceKind::Wav, OutputKind::Opus}};
+    {SourceKind::Wav, OutputKind::Opus}, {SourceKind::Flac, OutputKind::Wav},
+    {SourceKind::Flac, OutputKind::Mp3}, {SourceKind::Flac, OutputKind::Wma},
+    {SourceKind::Flac, OutputKind::Ogg}, {SourceKind::Flac, OutputKind::Opus}};
 
 bool ValidDirection(int direction) { return direction >= 0 && direction < kDirectionCount; }
 
@@ -263,10 +269,13 @@ struct ConvertEngine::Mp3Call {
 };
 
 ConvertEngine::ConvertEngine(const ConvertEngineContext& context)
-    : context_(context), settings_(*context.settings), host_(*context.host) {}
+    : context_(context), settings_(*context.settings), host_(*context.host) {
+  flacReadable_ = context_.flacDecoderAvailable && FlacReader().Available();
+}
 
 ConvertEngine::~ConvertEngine() {
   if (activeEngine == this) activeEngine = nullptr;
+  flacJobs_.clear();
 }
 
 bool ConvertEngine::Create() {
@@ -288,8 +297,8 @@ bool ConvertEngine::Create() {
   saveToSourceFolder = settings_.ConvertSaveToFolder != 0;
   deleteSources = settings_.ConvertDeleteSource != 0;
   direction_ = std::clamp<int>(settings_.ConvertDirection, 0, kDirectionCount - 1);
-  // A remembered direction that cannot run moves one step back.
-  if (!DirectionAvailable(direction_)) direction_ = std::max(0, direction_ - 1);
+  // A remembered direction that cannot run moves back to one that can.
+  while (direction_ > 0 && !DirectionAvailable(direction_)) --direction_;
   RebuildRows();
   return true;
 }
@@ -314,8 +323,9 @@ bool ConvertEngine::Close() {
 
 bool ConvertEngine::DirectionAvailable(int direction) const {
   if (direction < 0 || direction >= kDirectionCount) return false;
-  if (direction == kWavToWma) return context_.encoders->Wma().Available();
-  if (direction == kWavToOpus) return context_.encoders->Opus().Available();
+  if (IsFlacDirection(direction) && !flacReadable_) return false;
+  if (direction == kWavToWma || direction == kFlacToWma) return context_.encoders->Wma().Available();
+  if (direction == kWavToOpus || direction == kFlacToOpus) return context_.encoders->Opus().Available();
   return true;
 }
 
@@ -333,7 +343,7 @@ std::vector<std::string>& ConvertEngine::ListFor(int direction) {
     case kWmaToWav:
     case kWmaToMp3: return wma_;
     case kAviToMp3OrWav: return avi_;
-    default: return wav_;
+    default: return IsFlacDirection(direction) ? flac_ : wav_;
   }
 }
 
@@ -342,6 +352,7 @@ const std::vector<std::string>& ConvertEngine::SourceList(SourceKind kind) const
     case SourceKind::Mp3: return mp3_;
     case SourceKind::Wma: return wma_;
     case SourceKind::Avi: return avi_;
+    case SourceKind::Flac: return flac_;
     default: return wav_;
   }
 }
@@ -362,10 +373,11 @@ void ConvertEngine::AddFile(const std::string& path) {
   const SourceKind kind = SourceKindOf(path);
   if (kind == SourceKind::None) return;
   if (kind == SourceKind::Wma && !context_.wmaDecoderAvailable) return;
-  std::vector<std::string>& list = kind == SourceKind::Wav   ? wav_
-                                   : kind == SourceKind::Mp3 ? mp3_
-                                   : kind == SourceKind::Avi ? avi_
-                                                             : wma_;
+  std::vector<std::string>& list = kind == SourceKind::Wav    ? wav_
+                                   : kind == SourceKind::Mp3  ? mp3_
+                                   : kind == SourceKind::Avi  ? avi_
+                                   : kind == SourceKind::Flac ? flac_
+                                                              : wma_;
   list.push_back(path);
   if (!DirectionTakes(direction_, kind)) return;
   ConvertRow row;
@@ -400,7 +412,8 @@ void ConvertEngine::SetDirection(int direction) {
     context_.dialogs->Warning(kWmaDecodingImpossibleText);
   if (!DirectionAvailable(direction) || direction == direction_) return;
   // From "WAVE -> MP3" to "WAVE -> WMA" the rows (and their tags) stay.
-  const bool keepRows = direction_ == kWavToMp3 && direction == kWavToWma;
+  const bool keepRows = (direction_ == kWavToMp3 && direction == kWavToWma) ||
+                        (IsFlacDirection(direction_) && IsFlacDirection(direction));
   direction_ = direction;
   if (!keepRows) RebuildRows();
 }
@@ -411,6 +424,7 @@ void ConvertEngine::RemoveAll() {
   mp3_.clear();
   avi_.clear();
   wma_.clear();
+  flac_.clear();
   host_.RowsReset();
 }
 
@@ -450,8 +464,14 @@ TrackTags* ConvertEngine::RowTag(int row) {
   if (r.tag == nullptr) {
     r.tag = std::make_unique<TrackTags>();
     r.tag->Record.TagsOn = 1;
-    // The title in full, whatever its script.
-    r.tag->Set(TagField::Title, r.name);
+    // A FLAC file's own tags are where the user starts from.
+    TrackTags own;
+    if (IsFlacDirection(direction_) && ReadFlacTags(r.Path(), &own, nullptr) && own.On()) {
+      *r.tag = std::move(own);
+    } else {
+      // The title in full, whatever its script.
+      r.tag->Set(TagField::Title, r.name);
+    }
   }
   return r.tag.get();
 }
@@ -568,6 +588,8 @@ void ConvertEngine::Run(bool newBatch) {
   status_ = 0;
   if (direction_ == kWmaToWav || direction_ == kWmaToMp3) {
     RunWmaBatch(direction_ == kWmaToMp3);
+  } else if (IsFlacDirection(direction_)) {
+    RunFlacBatch();
   } else {
     int ordinal = 0;
     for (int i = 0; i < static_cast<int>(rows_.size()) && status_ != 1; ++i) {
@@ -1012,6 +1034,160 @@ void ConvertEngine::RunWmaBatch(bool toMp3) {
     slot.reset();
   }
   slots_.clear();
+  for (ConvertRow& r : rows_) r.taken = false;
+  for (const std::string& t : temporary_)
+    if (!t.empty()) ::unlink(t.c_str());
+  temporary_.clear();
+}
+
+int ConvertEngine::FlacJobsRunning() const {
+  return static_cast<int>(std::count_if(flacJobs_.begin(), flacJobs_.end(),
+                                        [](const auto& j) { return j != nullptr; }));
+}
+
+bool ConvertEngine::StartFlacJob(std::unique_ptr<FlacConvertJob>& slot, int row,
+                                 EncoderSet* encoders) {
+  const ConvertRow& r = rows_[static_cast<std::size_t>(row)];
+  const std::string source = r.Path();
+  auto job = std::make_unique<FlacConvertJob>(source, DirectionTarget(direction_), encoders);
+  // A file that cannot be read fails before its output is asked about.
+  if (WriteResult opened = job->Open(); !opened) {
+    Fail(row, kStateReadError, opened.message);
+    return false;
+  }
+  std::string output = OutputPath(row);
+  if (ClaimOutput(row, output) != Outcome::Done) return false;
+  const std::string part = output + ".part";
+  if (WriteResult p = PreparePart(part); !p) {
+    Fail(row, kStateWriteError, p.message);
+    return false;
+  }
+  // The file's own tags and cover, or the row's tags when the user edited them.
+  TrackTags tags;
+  CoverImage cover;
+  ReadFlacTags(source, &tags, &cover);
+  if (r.tag != nullptr) tags = *r.tag;
+  FormatOptions options = context_.formatOptions;
+  if (!cover.Empty() && options.cover == nullptr)
+    options.cover = std::make_shared<const CoverImage>(std::move(cover));
+  job->Row = row;
+  job->Replace = replaceCurrent_;
+  if (WriteResult started = job->Start(output, tags, options); !started) {
+    ::unlink(part.c_str());
+    Fail(row, kStateWriteError, started.message);
+    return false;
+  }
+  temporary_.push_back(part);
+  job->OutputIndex = static_cast<int>(temporary_.size()) - 1;
+  slot = std::move(job);
+  return true;
+}
+
+void ConvertEngine::CollectFlacJob(FlacConvertJob& job) {
+  const int row = job.Row;
+  const WriteResult r = job.Result();
+  if (r.Cancelled()) {
+    ::unlink(job.Part().c_str());
+    SetState(row, kStateStopped);
+  } else if (!r && job.SourceFailed()) {
+    ::unlink(job.Part().c_str());
+    Fail(row, kStateDecodeError, r.message);
+  } else {
+    replaceCurrent_ = job.Replace;
+    if (Finish(row, job.Part(), job.Output(), r) == Outcome::Done) {
+      SetState(row, kStateDone);
+      SetChecked(row, false);
+      if (deleteSources && TagsApply() && Exists(job.Output())) ::unlink(job.Source().c_str());
+    }
+  }
+  temporary_[static_cast<std::size_t>(job.OutputIndex)].clear();
+}
+
+void ConvertEngine::RunFlacBatch() {
+  for (const std::string& t : temporary_)
+    if (!t.empty()) ::unlink(t.c_str());
+  temporary_.clear();
+  status_ = 0;
+  flacJobsSeen_ = 0;
+  const OutputKind kind = DirectionTarget(direction_);
+  SettingsRecord& s = settings_;
+  s.CompressOutput = 1;
+  if (static_cast<std::uint8_t>(kind) <= static_cast<std::uint8_t>(OutputKind::Ogg))
+    s.OutputKind = static_cast<std::uint8_t>(kind);
+  s.NormalizeEnabled = 0;
+  int n = WmaReadersAtOnce();
+  // An encoder set writes one file at a time: each slot has its own.
+  std::vector<std::unique_ptr<EncoderSet>> own;
+  std::vector<EncoderSet*> sets(1, kind == OutputKind::Wav ? nullptr : context_.encoders);
+  if (kind != OutputKind::Wav) {
+    // Only a kind this computer writes gets more sets (a missing library
+    // is said once, by the file that fails).
+    for (int i = 1; i < n && context_.encoders->Available(kind); ++i) {
+      std::unique_ptr<EncoderSet> more =
+          context_.makeEncoders ? context_.makeEncoders()
+                                : std::make_unique<EncoderSet>(settings_, *context_.dialogs);
+      if (more == nullptr || !more->Available(kind)) break;
+      sets.push_back(more.get());
+      own.push_back(std::move(more));
+    }
+    n = static_cast<int>(sets.size());
+  } else {
+    sets.resize(static_cast<std::size_t>(n), nullptr);
+  }
+  flacJobs_.clear();
+  flacJobs_.resize(static_cast<std::size_t>(n));
+  int lastStarted = -1;
+  auto takeNext = [&](std::size_t i) {
+    for (;;) {
+      const int row = NextWmaRow(lastStarted);
+      if (row < 0) return false;
+      if (StartFlacJob(flacJobs_[i], row, sets[i])) {
+        flacJobsSeen_ = std::max(flacJobsSeen_, FlacJobsRunning());
+        return true;
+      }
+      // A file that does not start: the slot tries the following row.
+    }
+  };
+  for (std::size_t i = 0; i < flacJobs_.size() && status_ != 1; ++i) {
+    host_.Pump();
+    if (!takeNext(i)) break;
+  }
+  for (;;) {
+    if (!host_.Pump()) status_ = 1;
+    int busy = 0;
+    for (std::size_t i = 0; i < flacJobs_.size(); ++i) {
+      std::unique_ptr<FlacConvertJob>& job = flacJobs_[i];
+      if (job == nullptr && (status_ == 1 || !takeNext(i))) continue;
+      if (job->Done()) {
+        job->Stop();
+        CollectFlacJob(*job);
+        job.reset();
+        if (status_ == 1 || !takeNext(i)) continue;
+      }
+      ++busy;
+      job->SetCancel(status_ == 1);
+      current_ = job->Row;
+      Progress(job->Position(), job->Total(), nullptr, 0);
+    }
+    if (busy == 0 || status_ == 1) break;
+    host_.Pause(30);
+  }
+  for (std::unique_ptr<FlacConvertJob>& job : flacJobs_) {
+    if (job == nullptr) continue;
+    job->SetCancel(true);
+    // The thread ends; a file it finished meanwhile keeps its output.
+    while (!job->Done()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (job->Result().Ok()) {
+      job->Stop();
+      CollectFlacJob(*job);
+    } else {
+      job->Stop();
+      SetState(job->Row, kStateStopped);
+      temporary_[static_cast<std::size_t>(job->OutputIndex)].clear();
+    }
+    job.reset();
+  }
+  flacJobs_.clear();
   for (ConvertRow& r : rows_) r.taken = false;
   for (const std::string& t : temporary_)
     if (!t.empty()) ::unlink(t.c_str());

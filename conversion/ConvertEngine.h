@@ -1,8 +1,9 @@
 // File conversion without a window: the four source lists, the rows of the
-// current direction, the output names, and the batch in each of the eight
-// directions (MP3 to WAV or to a lower MP3 bitrate through libkelpra.so,
-// WMA to WAV or MP3 through WmaFileReader, several at once, the sound of
-// AVI files, WAV to MP3, WMA, Ogg Vorbis or Opus through EncoderSet).
+// current direction, the output names, and the batch in each direction (MP3
+// to WAV or to a lower MP3 bitrate through libkelpra.so, WMA to WAV or MP3
+// through WmaFileReader, several at once, the sound of AVI files, WAV to
+// MP3, WMA, Ogg Vorbis or Opus through EncoderSet, FLAC to WAV, MP3, WMA,
+// Ogg Vorbis or Opus through FlacReader, several at once, with its tags).
 //
 // TConvertForm shows the rows and forwards its commands here; the
 // command-line converter drives the same engine. What a window must do
@@ -17,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +37,7 @@ namespace sonarvex {
 
 class Dialogs;
 class EncoderSet;
+class FlacConvertJob;
 class WmaFileReader;
 
 enum ConvertDirection : int {
@@ -47,8 +50,15 @@ enum ConvertDirection : int {
   kWavToWma = 6,
   kWavToOgg = 7,
   kWavToOpus = 8,
+  kFlacToWav = 9,
+  kFlacToMp3 = 10,
+  kFlacToWma = 11,
+  kFlacToOgg = 12,
+  kFlacToOpus = 13,
 };
-inline constexpr int kDirectionCount = 9;
+inline constexpr int kDirectionCount = 14;
+// Whether a direction reads FLAC files.
+inline constexpr bool IsFlacDirection(int d) { return d >= kFlacToWav && d <= kFlacToOpus; }
 
 // The DirectionBox items, by direction.
 const std::vector<std::string>& DirectionItems();
@@ -83,7 +93,7 @@ std::string ReplaceQuestionText(const std::string& path);
 std::string NumberedName(const std::string& path, int n);
 
 // The kind of source list a file goes to, by its extension (any case).
-enum class SourceKind { None, Wav, Mp3, Avi, Wma };
+enum class SourceKind { None, Wav, Mp3, Avi, Wma, Flac };
 SourceKind SourceKindOf(const std::string& path);
 // Whether a source kind belongs to a direction.
 bool DirectionTakes(int direction, SourceKind kind);
@@ -152,6 +162,13 @@ struct ConvertEngineContext {
   // The options of the output formats kept beside the settings record
   // (Opus's bitrate); without them the formats' defaults.
   FormatOptions formatOptions;
+  // Makes one more encoder set on the same settings for the FLAC batch,
+  // which encodes several files at once (one set per file); without it
+  // the batch makes them with the program's encoder libraries.
+  std::function<std::unique_ptr<EncoderSet>()> makeEncoders;
+  // Whether FLAC files can be read (tests pretend they cannot); the library
+  // must be there as well.
+  bool flacDecoderAvailable = true;
 };
 
 class ConvertEngine {
@@ -168,9 +185,9 @@ class ConvertEngine {
   // deletes the temporary outputs and removes the temporary folder.
   bool Close();
 
-  // The directions that can run: all nine, less "WAVE -> WMA" without the
-  // WMA encoder and "WAVE -> OPUS" without libopusenc (DirectionItems()
-  // indexes stay the directions' numbers).
+  // The directions that can run: all of them, less those to WMA without
+  // the WMA encoder, those to Opus without libopusenc and those from FLAC
+  // without libFLAC (DirectionItems() indexes stay the directions' numbers).
   std::vector<int> AvailableDirections() const;
   bool DirectionAvailable(int direction) const;
 
@@ -179,7 +196,8 @@ class ConvertEngine {
   void AddFile(const std::string& path);
   void AddFolder(const std::string& folder);
   // Changes the direction: rows rebuilt from its source list. A change from
-  // 5 to 6 keeps everything as it is; a direction that cannot run is refused.
+  // 5 to 6, or between two FLAC directions, keeps everything as it is; a
+  // direction that cannot run is refused.
   void SetDirection(int direction);
   int Direction() const { return direction_; }
 
@@ -197,16 +215,18 @@ class ConvertEngine {
   // line's --overwrite).
   bool overwrite = false;
 
-  // Whether the tag button and the delete-sources box apply (directions 5..8),
-  // and whether FormatBox is shown (direction 1).
-  bool TagsApply() const { return direction_ >= kWavToMp3; }
+  // Whether the tag button and the delete-sources box apply (the directions
+  // from WAV and from FLAC into an encoder), and whether FormatBox is shown
+  // (direction 1).
+  bool TagsApply() const { return direction_ >= kWavToMp3 && direction_ != kFlacToWav; }
   bool FormatApplies() const { return direction_ == kMp3ToMp3; }
 
   // The output path of row k (with the extension of the direction's target).
   std::string OutputPath(int row) const;
 
   // The tag record of a row, made on first use (tags on, the title = the
-  // file name); nullptr for a row that does not exist.
+  // file name; a FLAC file's own tags when it has any); nullptr for a row
+  // that does not exist.
   TrackTags* RowTag(int row);
 
   // Runs the batch over the checked rows; returns at its end or on cancel.
@@ -228,10 +248,13 @@ class ConvertEngine {
 
   // The progress routine of the batch (done, total, cancel flag, mode).
   void Progress(std::uint64_t done, std::uint64_t total, bool* cancel, int mode);
-  // The number of readers the WMA batch runs at once.
+  // The number of readers the WMA and the FLAC batch run at once.
   int WmaReadersAtOnce() const;
   // Readers of the WMA batch in their slots now (finished ones until collected).
   int WmaReadersRunning() const;
+  // Files of the FLAC batch in their slots now, and the most there were at once.
+  int FlacJobsRunning() const;
+  int FlacJobsAtOnceSeen() const { return flacJobsSeen_; }
 
  private:
   enum class Outcome { Done, Skipped, Declined, Failed, Cancelled };
@@ -257,15 +280,21 @@ class ConvertEngine {
   void RunWmaBatch(bool toMp3);
   bool StartWmaReader(std::unique_ptr<WmaFileReader>& slot, int row, bool toMp3);
   int NextWmaRow(int& lastStarted);
+  void RunFlacBatch();
+  bool StartFlacJob(std::unique_ptr<FlacConvertJob>& slot, int row, EncoderSet* encoders);
+  void CollectFlacJob(FlacConvertJob& job);
 
   ConvertEngineContext context_;
   SettingsRecord& settings_;
   ConvertHost& host_;
   Mp3DecoderLibrary decoder_;
-  std::vector<std::string> wav_, mp3_, avi_, wma_;
+  std::vector<std::string> wav_, mp3_, avi_, wma_, flac_;
   std::vector<ConvertRow> rows_;
   std::vector<std::string> temporary_;
   std::vector<std::unique_ptr<WmaFileReader>> slots_;
+  std::vector<std::unique_ptr<FlacConvertJob>> flacJobs_;
+  int flacJobsSeen_ = 0;
+  bool flacReadable_ = false;  // libFLAC is there
   std::vector<std::string> claimed_;  // output names of this batch
   bool replaceAll_ = false;           // "Да для всех" was answered
   bool replaceCurrent_ = false;       // the current output may replace a file

@@ -308,11 +308,12 @@ void TConvertForm::AddFiles(const QStringList& paths) {
 
 void TConvertForm::AddFileButtonClick() {
   const std::vector<FileFilter> filters{
-      {"Совместимые форматы", {"*.wav", "*.mp3", "*.avi", "*.wma", "*.wmv", "*.asf"}},
+      {"Совместимые форматы", {"*.wav", "*.mp3", "*.avi", "*.wma", "*.wmv", "*.asf", "*.flac"}},
       {"MP3 файлы", {"*.mp3"}},
       {"WMA, WMV, ASF файлы", {"*.wma", "*.wmv", "*.asf"}},
       {"AVI фйлы", {"*.avi"}},
-      {"WAV файлы", {"*.wav"}}};
+      {"WAV файлы", {"*.wav"}},
+      {"FLAC файлы", {"*.flac"}}};
   for (const std::string& p : context_.dialogs->OpenFiles("", filters, "", true))
     engine_->AddFile(p);
 }

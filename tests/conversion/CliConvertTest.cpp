@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -15,6 +17,7 @@
 #include "platform/Shell.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/Files.h"
+#include "tests/codec/SignalCompare.h"
 #include "tests/conversion/ConversionTestUtil.h"
 #include "tests/cli/CliRunner.h"
 #include "tests/session/TestSession.h"
@@ -205,6 +208,119 @@ TEST_F(CliConvertTest, WavToOpusTakesTheBitrateGivenOrStored) {
   EXPECT_FALSE(fs::exists(dir_.File("none")));
   // The conversion leaves the rip's kind in the settings alone.
   EXPECT_LE(session_->Settings().OutputKind, 3);
+}
+
+// A tag as ffprobe shows it: in either letter case.
+std::string ProbeTag(const std::string& path, const std::string& lower) {
+  const std::string probe = test::Run("ffprobe -v error -show_format -show_streams " + test::Quote(path));
+  std::string upper = lower;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string a = test::ProbeValue(probe, "TAG:" + lower);
+  return a.empty() ? test::ProbeValue(probe, "TAG:" + upper) : a;
+}
+
+// The bitrate a stream's header gives, in kbit/s (0 when ffprobe says none).
+long StreamKbits(const std::string& path) {
+  const std::string probe = test::Run("ffprobe -v error -show_entries stream=bit_rate -of default=nw=1 " +
+                                      test::Quote(path));
+  const std::string v = test::ProbeValue(probe, "bit_rate");
+  return v.empty() || v == "N/A" ? 0 : std::atol(v.c_str()) / 1000;
+}
+
+TEST_F(CliConvertTest, FlacFilesConvertWithTheirTagsAndAudio) {
+  if (!test::ToolPresent("flac") || !test::ToolPresent("ffprobe"))
+    GTEST_SKIP() << "flac or ffprobe is not installed";
+  const auto tone = test::MakeFlac(
+      S("song.flac"), 2.0, "-T \"TITLE=Группа крови\" -T ARTIST=Кино -T ALBUM=Альбом -T TRACKNUMBER=1");
+  test::MakeWav(S("plain.wav"), 0.5);
+  EXPECT_EQ(Run({"--to", "mp3", S("song.flac"), S("plain.wav")}), 0) << err_.str();
+  EXPECT_NE(out_.str().find(S("song.flac") + "\t" + S("song.mp3") + "\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find(S("plain.wav") + "\t" + S("plain.mp3") + "\n"), std::string::npos);
+  EXPECT_EQ(ProbeTag(S("song.mp3"), "title"), "Группа крови");
+  EXPECT_EQ(ProbeTag(S("song.mp3"), "artist"), "Кино");
+  EXPECT_EQ(ProbeTag(S("song.mp3"), "album"), "Альбом");
+  const auto mp3 = test::DecodeWithFfmpeg(S("song.mp3"));
+  EXPECT_GT(test::BestSnrDb(tone, mp3, 2, 4096), 15.0);
+  EXPECT_EQ(Run({"--to", "ogg", "--out", dir_.File("ogg"), S("song.flac")}), 0) << err_.str();
+  EXPECT_EQ(ProbeTag(dir_.File("ogg/song.ogg"), "title"), "Группа крови");
+  EXPECT_GT(test::BestSnrDb(tone, test::DecodeWithFfmpeg(dir_.File("ogg/song.ogg")), 2, 4096), 15.0);
+  // Into WAV: the very samples.
+  EXPECT_EQ(Run({"--to", "wav", "--out", dir_.File("wav"), S("song.flac")}), 0) << err_.str();
+  EXPECT_EQ(test::DecodeWithFfmpeg(dir_.File("wav/song.wav")), tone);
+  // A damaged file: exit 1, the file named, nothing under its output name.
+  test::WriteAll(S("broken.flac"), {'f', 'L', 'a', 'C', 0, 0});
+  EXPECT_EQ(Run({"--to", "mp3", S("broken.flac")}), 1);
+  EXPECT_NE(err_.str().find("'" + S("broken.flac") + "'"), std::string::npos) << err_.str();
+  EXPECT_FALSE(FileExists(S("broken.mp3")));
+}
+
+// --bitrate sets every encoded output's bitrate, and is refused where
+// nothing is encoded at a bitrate.
+TEST_F(CliConvertTest, BitrateAppliesToEveryDirectionThatEncodesAndIsRefusedElsewhere) {
+  if (!test::ToolPresent("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+  test::MakeWav(S("song.wav"), 2.0);
+  const SettingsRecord before = session_->Settings();
+  EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "128", "--out", dir_.File("mp3"), S("song.wav")}), 0)
+      << err_.str();
+  test::Mp3Frame f;
+  const auto mp3 = test::ReadAll(dir_.File("mp3/song.mp3"));
+  ASSERT_TRUE(test::FindMp3Frame(mp3, test::Id3v2Size(mp3), &f));
+  EXPECT_EQ(f.bitrateKbps, 128);
+  // A constant bitrate: the file is about 2 s at 128 kbit/s.
+  EXPECT_NEAR(static_cast<double>(mp3.size()), 2.0 * 128000 / 8, 6000.0);
+  EXPECT_EQ(std::memcmp(&session_->Settings(), &before, sizeof before), 0)
+      << "the run's bitrate is not kept in the settings";
+  // With the codec layer's driver chosen for MP3, the driver at that bitrate.
+  if (session_->Encoders().Acm().Available()) {
+    session_->Settings().UseLame = 0;
+    EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "96", "--out", dir_.File("acm"), S("song.wav")}), 0)
+        << err_.str();
+    const auto acm = test::ReadAll(dir_.File("acm/song.mp3"));
+    ASSERT_TRUE(test::FindMp3Frame(acm, test::Id3v2Size(acm), &f));
+    EXPECT_EQ(f.bitrateKbps, 96);
+    // LAME's own files start with its Info frame; the driver's do not.
+    auto infoFrame = [](const std::vector<std::uint8_t>& file) {
+      const std::string mark = "Info";
+      const auto from = file.begin() + static_cast<long>(test::Id3v2Size(file));
+      const auto to = file.size() > test::Id3v2Size(file) + 200 ? from + 200 : file.end();
+      return std::search(from, to, mark.begin(), mark.end()) != to;
+    };
+    EXPECT_FALSE(infoFrame(acm)) << "the driver the settings chose, not LAME";
+    EXPECT_TRUE(infoFrame(mp3));
+    session_->Settings().UseLame = before.UseLame;
+  }
+  if (session_->Encoders().Wma().Available()) {
+    EXPECT_EQ(Run({"--to", "wma", "--bitrate", "64", "--out", dir_.File("wma"), S("song.wav")}), 0)
+        << err_.str();
+    EXPECT_EQ(StreamKbits(dir_.File("wma/song.wma")), 64);
+  }
+  EXPECT_EQ(Run({"--to", "ogg", "--bitrate", "96", "--out", dir_.File("ogg"), S("song.wav")}), 0)
+      << err_.str();
+  EXPECT_EQ(StreamKbits(dir_.File("ogg/song.ogg")), 96);
+  if (test::ToolPresent("flac")) {
+    test::MakeFlac(S("f.flac"), 1.0);
+    EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "96", S("f.flac")}), 0) << err_.str();
+    const auto fromFlac = test::ReadAll(S("f.mp3"));
+    ASSERT_TRUE(test::FindMp3Frame(fromFlac, test::Id3v2Size(fromFlac), &f));
+    EXPECT_EQ(f.bitrateKbps, 96);
+  }
+
+  // Refused, with the reason, before anything is written.
+  test::MakeMp3(S("a.mp3"), 0.5, "-b 128");
+  EXPECT_EQ(Run({"--to", "wav", "--bitrate", "128", S("a.mp3")}), 2);
+  EXPECT_NE(err_.str().find("--bitrate"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("WAV"), std::string::npos) << err_.str();
+  EXPECT_FALSE(FileExists(S("a.wav")));
+  EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "100", "--out", dir_.File("none"), S("song.wav")}), 2);
+  EXPECT_NE(err_.str().find("32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Run({"--to", "wma", "--bitrate", "100", "--out", dir_.File("none"), S("song.wav")}), 2);
+  EXPECT_NE(err_.str().find("32, 40, 48, 64, 80, 96, 128, 160, 192"), std::string::npos) << err_.str();
+  test::MakeAvi(S("clip.avi"), 0.5, "libmp3lame");
+  EXPECT_EQ(Run({"--to", "mp3", "--bitrate", "128", "--out", dir_.File("none"), S("clip.avi")}), 2);
+  EXPECT_NE(err_.str().find("AVI"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(dir_.File("none")));
 }
 
 TEST_F(CliConvertTest, HomeFolderDoesNotHideTheDecoderLibrary) {

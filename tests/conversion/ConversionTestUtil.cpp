@@ -17,6 +17,23 @@ std::vector<std::int16_t> MakeWav(const std::string& path, double seconds, int r
   return tone;
 }
 
+std::vector<std::int16_t> MakeFlac(const std::string& path, double seconds,
+                                   const std::string& options, int rate, int channels) {
+  const std::string wav = path + ".src.wav";
+  auto tone = MakeWav(wav, seconds, rate, channels);
+  int rc = -1;
+  Run("flac --silent -f " + options + " -o " + Quote(path) + " " + Quote(wav) + " 2>&1", &rc);
+  std::remove(wav.c_str());
+  if (rc != 0) throw std::runtime_error("flac " + path);
+  return tone;
+}
+
+void MakePng(const std::string& path) {
+  int rc = -1;
+  Run("ffmpeg -v error -nostdin -y -f lavfi -i color=c=red:s=16x16 -frames:v 1 " + Quote(path), &rc);
+  if (rc != 0) throw std::runtime_error("ffmpeg " + path);
+}
+
 void MakeMp3(const std::string& path, double seconds, const std::string& options, int rate) {
   const std::string wav = path + ".src.wav";
   MakeWav(wav, seconds, rate);

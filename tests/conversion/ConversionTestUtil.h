@@ -55,6 +55,13 @@ std::vector<std::int16_t> MakeWav(const std::string& path, double seconds, int r
 // lame from a WAV made here; extra options such as "-b 192 --tt Title".
 void MakeMp3(const std::string& path, double seconds, const std::string& options,
              int rate = 44100);
+// flac from a WAV made here (the tone of MakeWav); options such as
+// "-T TITLE=Song --picture=3||||cover.png". Returns the samples.
+std::vector<std::int16_t> MakeFlac(const std::string& path, double seconds,
+                                   const std::string& options = "", int rate = 44100,
+                                   int channels = 2);
+// A small PNG picture made by ffmpeg.
+void MakePng(const std::string& path);
 // ffmpeg from a sine.
 void MakeWma(const std::string& path, double seconds, int rate = 44100,
              const std::string& extra = "");

@@ -37,20 +37,34 @@ TEST(ConvertTextsTest, PercentagesAndTexts) {
   EXPECT_EQ(ProgressPercent(10, 10), 100);
   EXPECT_EQ(ProgressText(42, 0), "42% завершено");
   EXPECT_EQ(ProgressText(7, -1), "Преобр. WAV 7% завершено");
-  ASSERT_EQ(DirectionItems().size(), 9u);
+  ASSERT_EQ(DirectionItems().size(), static_cast<std::size_t>(kDirectionCount));
   EXPECT_EQ(DirectionItems()[0], "MP3    -> WAVE");
   EXPECT_EQ(DirectionItems()[4], "AVI     -> MP3/WAV");
   EXPECT_EQ(DirectionItems()[7], "WAVE -> OGG");
   EXPECT_EQ(DirectionItems()[kWavToOpus], "WAVE -> OPUS");
   EXPECT_TRUE(DirectionMakes(kWavToOpus, OutputKind::Opus));
   EXPECT_TRUE(DirectionTakes(kWavToOpus, SourceKind::Wav));
+  // FLAC files are sources of their own directions, captioned as the WAV ones.
+  EXPECT_EQ(DirectionItems()[kFlacToWav], "FLAC -> WAVE");
+  EXPECT_EQ(DirectionItems()[kFlacToMp3], "FLAC -> MP3");
+  EXPECT_EQ(DirectionItems()[kFlacToWma], "FLAC -> WMA");
+  EXPECT_EQ(DirectionItems()[kFlacToOgg], "FLAC -> OGG");
+  EXPECT_EQ(DirectionItems()[kFlacToOpus], "FLAC -> OPUS");
+  EXPECT_EQ(SourceKindOf("/a/b.FLAC"), SourceKind::Flac);
+  for (int d = kFlacToWav; d <= kFlacToOpus; ++d) {
+    EXPECT_TRUE(DirectionTakes(d, SourceKind::Flac)) << d;
+    EXPECT_FALSE(DirectionTakes(d, SourceKind::Wav)) << d;
+  }
+  EXPECT_TRUE(DirectionMakes(kFlacToMp3, OutputKind::Mp3));
+  EXPECT_TRUE(DirectionMakes(kFlacToWav, OutputKind::Wav));
+  EXPECT_TRUE(DirectionMakes(kFlacToOgg, OutputKind::Ogg));
   EXPECT_EQ(FormatItems().front(), "192kBit/s");
   EXPECT_EQ(FormatItems().back(), "56kBit/s");
   EXPECT_EQ(SourceKindOf("/a/B.WAV"), SourceKind::Wav);
   EXPECT_EQ(SourceKindOf("/a/b.Wmv"), SourceKind::Wma);
   EXPECT_EQ(SourceKindOf("/a/b.asf"), SourceKind::Wma);
   EXPECT_EQ(SourceKindOf("/a.mp3/b"), SourceKind::None);
-  EXPECT_EQ(SourceKindOf("/a/b.flac"), SourceKind::None);
+  EXPECT_EQ(SourceKindOf("/a/b.ogg"), SourceKind::None);
 }
 
 TEST(ConvertEngineTest, FilesGoToTheirListsAndRowsFollowTheDirection) {
@@ -244,8 +258,11 @@ TEST(ConvertEngineTest, SettingsInAndOutAndTheTemporaryFolder) {
   rig.settings.ConvertFormatIndex = 99;
   ConvertEngine again(rig.context);
   ASSERT_TRUE(again.Create());
-  // The last direction, WAVE -> OPUS, or one step back without libopusenc.
-  EXPECT_EQ(again.Direction(), rig.encoders->Opus().Available() ? kWavToOpus : kWavToOgg);
+  // The last direction, FLAC -> OPUS, or the nearest one before it that can run.
+  EXPECT_TRUE(again.DirectionAvailable(again.Direction()));
+  if (rig.encoders->Opus().Available() && again.DirectionAvailable(kFlacToWav)) {
+    EXPECT_EQ(again.Direction(), kFlacToOpus);
+  }
   EXPECT_EQ(again.formatIndex, 7);
   EXPECT_EQ(again.WmaReadersAtOnce(), rig.settings.DecodeFilesAtOnce >= 1 &&
                                               rig.settings.DecodeFilesAtOnce <= 10

@@ -75,7 +75,10 @@ TEST_F(ConvertFormTest, OpensWithItsControlsRunsABatchAndClosesOnEscape) {
   ASSERT_TRUE(form.Created());
   EXPECT_EQ(form.windowTitle().toStdString(), "Конвертирование файлов");
   // Every direction this computer can run (WAVE -> OPUS needs libopusenc).
-  ASSERT_EQ(form.DirectionBox()->count(), encoders_->Opus().Available() ? 9 : 8);
+  ASSERT_EQ(form.DirectionBox()->count(),
+            static_cast<int>(form.Engine().AvailableDirections().size()));
+  EXPECT_EQ(form.DirectionBox()->itemText(8).toStdString(),
+            encoders_->Opus().Available() ? "WAVE -> OPUS" : "FLAC -> WAVE");
   EXPECT_EQ(form.DirectionBox()->currentText().toStdString(), "WAVE -> OGG");
   EXPECT_FALSE(form.FormatBox()->isVisibleTo(&form));
   EXPECT_TRUE(form.TagSpeedButton()->isEnabled());
@@ -113,6 +116,43 @@ TEST_F(ConvertFormTest, OpensWithItsControlsRunsABatchAndClosesOnEscape) {
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(settings_.ConvertDirection, 1);
   EXPECT_EQ(settings_.ConvertSaveToFolder, 1);
+  EXPECT_TRUE(dialogs_.Clean());
+}
+
+// FLAC files in the window: their directions in the list, the file chooser,
+// the tag button starting from the file's tags, and the batch.
+TEST_F(ConvertFormTest, FlacFilesConvertWithTheirTags) {
+  if (!test::ToolPresent("flac") || !test::ToolPresent("ffprobe"))
+    GTEST_SKIP() << "flac or ffprobe is not installed";
+  TConvertForm form(context_);
+  ASSERT_TRUE(form.Created());
+  if (!form.Engine().DirectionAvailable(kFlacToMp3)) GTEST_SKIP() << "libFLAC cannot be loaded";
+  if (!encoders_->Lame().Available()) GTEST_SKIP() << "libmp3lame.so.0 is missing";
+  for (const char* caption : {"FLAC -> WAVE", "FLAC -> MP3", "FLAC -> OGG"})
+    EXPECT_GE(form.DirectionBox()->findText(caption), 0) << caption;
+  form.DirectionBox()->setCurrentIndex(form.DirectionBox()->findText("FLAC -> MP3"));
+  EXPECT_EQ(form.Engine().Direction(), kFlacToMp3);
+  EXPECT_TRUE(form.TagSpeedButton()->isEnabled());
+  test::MakeFlac(dir_.File("song.flac"), 1.0, "-T TITLE=Звезда -T ARTIST=Кино -T ALBUM=Группа");
+  test::MakeWav(dir_.File("other.wav"), 0.5);
+  dialogs_.ExpectOpenFiles({dir_.File("song.flac"), dir_.File("other.wav")});
+  form.AddFileButtonClick();
+  ASSERT_EQ(form.ListView()->topLevelItemCount(), 1) << "the WAV waits in its own list";
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(0).toStdString(), "song.flac");
+  form.SaveDirBox()->setChecked(true);
+  form.show();
+  QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  EXPECT_EQ(form.ListView()->topLevelItem(0)->text(1).toStdString(), "Готово");
+  const std::string probe =
+      test::Run("ffprobe -v error -show_format " + test::Quote(dir_.File("song.mp3")));
+  EXPECT_EQ(test::ProbeValue(probe, "TAG:title"), "Звезда") << probe;
+  EXPECT_EQ(test::ProbeValue(probe, "TAG:artist"), "Кино");
+  EXPECT_EQ(test::ProbeValue(probe, "TAG:album"), "Группа");
+  EXPECT_GT(test::MeasureTone(dir_.File("song.mp3")).seconds, 0.9);
+  // FLAC -> WAVE has no tags to edit.
+  form.DirectionBox()->setCurrentIndex(form.DirectionBox()->findText("FLAC -> WAVE"));
+  EXPECT_FALSE(form.TagSpeedButton()->isEnabled());
+  EXPECT_EQ(form.ListView()->topLevelItemCount(), 1);
   EXPECT_TRUE(dialogs_.Clean());
 }
 
