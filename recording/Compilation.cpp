@@ -466,9 +466,10 @@ bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
   if (p == Prepared::ConversionFailed)
     dialogs_.Message("Произошла ошибка при конвертировании файла " + path, kProgramTitle, MsgIcon::Warning,
                      MsgButtons::Ok);
-  if (p == Prepared::NotWave) {
-    // A file that is there but holds no audio of any kind the disc can be
-    // written from: said, not silently left out.
+  if (p == Prepared::NotWave && IsCompilationAudioName(path)) {
+    // A file named as audio that holds none the disc can be written from:
+    // said, not silently left out (other files are passed over, as a
+    // project's cue sheet is).
     std::string why;
     TrackSource::Open(path, decoderFolder_, &why);
     if (!why.empty()) dialogs_.Message(why, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
