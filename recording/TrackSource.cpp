@@ -497,8 +497,14 @@ bool TrackSource::Read(std::uint8_t* buffer, std::uint32_t want, std::uint32_t* 
       if (n == 0) decoderEnded_ = true;
     }
     if (decoderEnded_) {
-      // A decoder that ends before the stated length: silence up to it.
       if (kind_ == TrackSourceKind::Wave) break;
+      // A decoder that ends a little before the stated length: silence up
+      // to it. One that ends a second or more before it had a file cut
+      // short or damaged (or none it could decode): a failure, not silence.
+      if (position_ + kCdRate * 4 < bytes_) {
+        error_ = Failure(path_, "файл обрезан или повреждён: звука меньше, чем говорят его заголовки");
+        return false;
+      }
       n = want - *got;
       std::memset(buffer + *got, 0, n);
     }

@@ -197,6 +197,36 @@ TEST_F(AnyAudioBurnTest, AFileThatIsNoAudioIsRefusedWithItsNameAndReason) {
   EXPECT_TRUE(c.Rows().empty());
 }
 
+// An MP3 file whose VBR header promises far more frames than the file
+// holds (cut short after it was encoded): its decoded audio ends early, and
+// reading it fails instead of making the rest of the track silence.
+TEST_F(AnyAudioBurnTest, AnMp3CutShortFailsInsteadOfBecomingSilence) {
+  if (!HaveTool("lame")) GTEST_SKIP() << "lame is not installed";
+  if (!FileExists(std::string(SONARVEX_BIN_DIR) + "/" + kMp3DecoderLibraryName))
+    GTEST_SKIP() << "libkelpra.so is not built";
+  const std::string src = test::WriteCdWav(rig_.dir.File("s.wav"), test::ToneAudio(5, 2352 * 600));
+  const std::string mp3 = rig_.dir.File("s.mp3");
+  int rc = 1;
+  test::Run("lame --quiet -b 128 " + test::Quote(src) + " " + test::Quote(mp3), &rc);
+  ASSERT_EQ(rc, 0);
+  auto bytes = test::ReadAll(mp3);
+  bytes.resize(bytes.size() / 3);
+  test::WriteAll(mp3, bytes);
+  std::string why;
+  auto source = TrackSource::Open(mp3, SONARVEX_BIN_DIR, &why);
+  ASSERT_NE(source, nullptr) << why;
+  EXPECT_GT(source->Bytes(), 2352u * 590);  // as the VBR header says
+  std::vector<std::uint8_t> block(2352 * 25);
+  std::uint32_t got = 0;
+  bool ok = true;
+  std::uint64_t total = 0;
+  while ((ok = source->Read(block.data(), static_cast<std::uint32_t>(block.size()), &got)) && got > 0) total += got;
+  EXPECT_FALSE(ok);
+  EXPECT_LT(total, source->Bytes());
+  EXPECT_EQ(source->Error(), "Не удалось прочитать файл '" + mp3 +
+                                 "': файл обрезан или повреждён: звука меньше, чем говорят его заголовки.");
+}
+
 TEST(TrackSourceNames, TheCompilationTakesTheseExtensions) {
   for (const char* name : {"a.wav", "b.FLAC", "c.mp3", "d.ogg", "e.oga", "f.opus", "g.WMA"})
     EXPECT_TRUE(IsCompilationAudioName(name)) << name;
