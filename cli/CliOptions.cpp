@@ -155,15 +155,19 @@ const CommandHelp kCommands[] = {
      "  when a track mismatches or the database cannot be asked.\n"
      "  --accuraterip HOST[:PORT]  the server (default: the settings', else\n"
      "                  www.accuraterip.com)\n"},
-    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav|FILE.cue...",
-     "  Records an audio CD from WAV files on a drive that writes (files that\n"
-     "  are not CD audio are converted first); one line a written track. A cue\n"
-     "  sheet (one WAV or FLAC file a track) brings its files in track order.\n"
+    {"burn", "burn [--drive N] [--test] [--speed X|max] [--overburn] [--verify|--no-verify] FILE...",
+     "  Records an audio CD from WAV, FLAC, MP3, Ogg, Opus or WMA files on a\n"
+     "  drive that writes (decoded to CD audio while writing); one line a\n"
+     "  written track. A cue sheet (one WAV or FLAC file a track) brings its\n"
+     "  files in track order. After the write every track is read back and\n"
+     "  compared with what was sent: a track that differs is named with the\n"
+     "  position and makes the exit status 1.\n"
      "  --drive N       the drive, as 'drives' numbers it (default: the\n"
      "                  recording window's last choice among the drives that write)\n"
      "  --test          a test write: the disc stays blank\n"
      "  --speed X|max   the write speed\n"
-     "  --overburn      record more than 79 minutes\n"},
+     "  --overburn      record more than 79 minutes\n"
+     "  --verify, --no-verify  read the disc back or not (default: Write.Verify)\n"},
     {"offset",
      "offset [--drive N] | offset set SAMPLES [--drive N] | offset find [--drive N] [--store] "
      "[--accuraterip HOST[:PORT]]",

@@ -36,6 +36,17 @@ const Recorder::Drive* RecorderDriveOf(const Recorder& rec, const Session& sessi
   return nullptr;
 }
 
+int RecorderReadOffset(Session& session, const Recorder::Drive& drive) {
+  // The offsets are kept by the names the session's drive list gives.
+  const std::string name = TrimmedDriveName(drive.identification);
+  const ProgramOptions options = session.Options();
+  for (const auto& d : session.Drives()) {
+    const std::string listed = TrimmedDriveName(d.name);
+    if (!listed.empty() && name.rfind(listed, 0) == 0) return options.ReadOffsetOf(d.name);
+  }
+  return 0;
+}
+
 namespace {
 
 std::atomic<bool> gRecordCancel{false};
@@ -118,6 +129,12 @@ class StreamHost : public WriteThreadHost {
     if (!mode_.terminal) Line("Дорожка " + std::to_string(row + 1) + " записана: " + name);
   }
   void WriteFinished() override {}
+  void Verified(const std::string& text, bool same) override {
+    CloseLine();
+    // A mismatch is a failure: said even when quiet.
+    if (same) Line(text);
+    else err_ << text << "\n" << std::flush;
+  }
   void PlaySound(const std::string&) override {}
   void SourcesDeleted() override {}
   void CloseBlankWindow() override {}
@@ -148,6 +165,7 @@ class StreamHost : public WriteThreadHost {
 struct Options {
   int drive = -1;
   bool test = false, overburn = false, full = false;
+  int verify = -1;  // -1: as the settings say ([Write] Verify)
   int speed = -1;
   std::vector<std::string> files;
 };
@@ -182,6 +200,10 @@ bool ParseOptions(const std::vector<std::string>& args, bool burn, Options& o, s
       o.test = true;
     } else if (burn && a == "--overburn") {
       o.overburn = true;
+    } else if (burn && a == "--verify") {
+      o.verify = 1;
+    } else if (burn && a == "--no-verify") {
+      o.verify = 0;
     } else if (burn && a == "--speed") {
       if (!value(v)) return false;
       if (v == "max") o.speed = 255;
@@ -263,7 +285,8 @@ std::string AbsolutePath(const std::string& p) {
 }  // namespace
 
 const char* BurnUsage() {
-  return "Использование: sonarvex-cli burn [--drive N] [--test] [--speed X|max] [--overburn] FILE.wav|FILE.cue...\n";
+  return "Использование: sonarvex-cli burn [--drive N] [--test] [--speed X|max] [--overburn] [--verify|--no-verify] "
+         "FILE.wav|FILE.cue...\n";
 }
 const char* BlankUsage() { return "Использование: sonarvex-cli blank [--drive N] [--full]\n"; }
 
@@ -291,6 +314,9 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
     Compilation& c;
     ~Cleanup() { c.DeleteConverted(); }
   } cleanup{compilation};
+  // MP3 files are decoded by libkelpra.so from the program's library folder.
+  compilation.SetDecoderFolder(session.LibraryFolder());
+  rec.SetDecoderFolder(session.LibraryFolder());
   for (const auto& f : o.files) {
     if (IsCueSheetPath(f)) {
       // A cue sheet brings its files; why it could not is on err already.
@@ -352,6 +378,8 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   thread.settings.DeleteWavAfterBurn = 0;
   thread.files = compilation.Paths();
   thread.names = names;
+  thread.verify = o.verify >= 0 ? o.verify == 1 : session.Options().WriteVerify;
+  thread.readOffset = RecorderReadOffset(session, *drive);
   thread.Execute();
   rec.Destroy();
 
@@ -359,7 +387,12 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   switch (thread.Result()) {
     case TWriteThread::Outcome::Done:
       host.Line(o.test ? "Тестовая запись завершена" : "Диск записан");
-      return 0;
+      if (thread.VerifyResult() == TWriteThread::Verify::Cancelled) {
+        err << kVerifyCancelledText << "\n";
+        return gRecordSignal != 0 ? 128 + static_cast<int>(gRecordSignal) : 1;
+      }
+      // Written, but not as it was sent: a failure.
+      return thread.VerifyResult() == TWriteThread::Verify::Differs ? 1 : 0;
     case TWriteThread::Outcome::Cancelled:
       err << (o.test ? "Тестовая запись прервана\n" : "Запись прервана: сессия диска не закрыта\n");
       return gRecordSignal != 0 ? 128 + static_cast<int>(gRecordSignal) : 1;

@@ -1,7 +1,7 @@
 // "sonarvex-cli burn" and "sonarvex-cli blank": the recording layer and the
 // recording thread without a window.
 //
-//   burn [--drive N] [--test] [--speed X] [--overburn] FILE.wav...
+//   burn [--drive N] [--test] [--speed X] [--overburn] [--verify|--no-verify] FILE...
 //   blank [--drive N] [--full]
 //
 // N is the drive's number as `drives` prints it (default: the recording
@@ -9,7 +9,10 @@
 // Files that are not CD audio are converted first, as the recording window
 // does. Every file is checked before the drive starts. Progress and messages
 // go to standard error; burn prints one line "NUMBER TAB FILE" on standard
-// output for each track written whole. A write that fails or is stopped
+// output for each track written whole. After a real write every track is
+// read back and compared with what was sent (--verify, --no-verify; by
+// default as [Write] Verify says): a track that differs is named with the
+// position (standard error) and the exit code is 1. A write that fails or is stopped
 // leaves the disc's session open (the failure named once on standard error).
 #pragma once
 
@@ -32,7 +35,12 @@ std::string TrimmedDriveName(const std::string& name);
 // that name. nullptr when the recorder does not list it.
 const Recorder::Drive* RecorderDriveOf(const Recorder& rec, const Session& session, int index);
 
-// Exit codes: 0 done, 1 refused or failed (a write error included), 2 usage
+// The read offset (samples) stored for the recorder's drive, found by the
+// name the session's drive list gives it; 0 when none is stored.
+int RecorderReadOffset(Session& session, const Recorder::Drive& drive);
+
+// Exit codes: 0 done, 1 refused or failed (a write error or a verify
+// mismatch included), 2 usage
 // error, 128 + signal when SIGINT or SIGTERM stopped it (the session is
 // left open).
 int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::ostream& out,

@@ -20,6 +20,7 @@
 #include "platform/Files.h"
 #include "platform/SafeFile.h"
 #include "recording/Recorder.h"
+#include "recording/TrackSource.h"
 
 namespace sonarvex {
 
@@ -441,11 +442,38 @@ Compilation::Prepared Compilation::PrepareWav(const std::string& path, bool skip
 }
 
 bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
+  const TrackSourceKind kind = SniffTrackSource(path);
+  if (kind == TrackSourceKind::Flac || kind == TrackSourceKind::Mp3 || kind == TrackSourceKind::Media) {
+    if (!tempFolder_.empty() && Lower(FolderOf(path)) == Lower(tempFolder_)) return false;
+    // Listed as it is: its length from its headers, decoded while writing.
+    std::string why;
+    const auto source = TrackSource::Open(path, decoderFolder_, &why);
+    if (source && source->Bytes() > kMaxWavData)
+      why = "Файл '" + path + "' длиннее, чем можно записать на диск.";
+    if (!source || !why.empty()) {
+      dialogs_.Message(why, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+      return false;
+    }
+    CompilationRow row;
+    row.folder = FolderOf(path);
+    row.name = NameOf(path);
+    row.bytes = static_cast<std::uint32_t>(source->Bytes());
+    rows_.push_back(std::move(row));
+    return true;
+  }
   CompilationRow row;
   const Prepared p = PrepareWav(path, skipCompressed, row);
   if (p == Prepared::ConversionFailed)
     dialogs_.Message("Произошла ошибка при конвертировании файла " + path, kProgramTitle, MsgIcon::Warning,
                      MsgButtons::Ok);
+  if (p == Prepared::NotWave && IsCompilationAudioName(path)) {
+    // A file named as audio that holds none the disc can be written from:
+    // said, not silently left out (other files are passed over, as a
+    // project's cue sheet is).
+    std::string why;
+    TrackSource::Open(path, decoderFolder_, &why);
+    if (!why.empty()) dialogs_.Message(why, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+  }
   if (p != Prepared::Ok) return false;
   rows_.push_back(std::move(row));
   return true;
@@ -657,8 +685,7 @@ int Compilation::AddFolder(const std::string& folder, bool skipCompressed) {
       if (name[0] != '.') added += AddFolder(path, skipCompressed);
       continue;
     }
-    if (name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".wav" && AddFile(path, skipCompressed))
-      ++added;
+    if (IsCompilationAudioName(name) && AddFile(path, skipCompressed)) ++added;
   }
   return added;
 }

@@ -48,9 +48,17 @@ class Compilation {
   std::vector<TrackGaps> Gaps() const;
   const std::string& TempFolder() const { return tempFolder_; }
 
+  // Where libkelpra.so lies, for MP3 rows (the session's library folder).
+  void SetDecoderFolder(std::string folder) { decoderFolder_ = std::move(folder); }
+  const std::string& DecoderFolder() const { return decoderFolder_; }
   // Adds one file as the recording window does; false when it was left out.
+  // FLAC, MP3, Ogg Vorbis, Opus and WMA files (by their content) are listed
+  // as they are, with their CD-format length from their headers, and
+  // decoded while the disc is written; one that cannot be used is named in
+  // a message with the reason.
   bool AddFile(const std::string& path, bool skipCompressed);
-  // Every .wav below the folder (folders starting with '.' are skipped).
+  // Every audio file below the folder (IsCompilationAudioName; folders
+  // starting with '.' are skipped).
   int AddFolder(const std::string& folder, bool skipCompressed);
   // Adds the files of a cue sheet with one file a track (ReadAudioCueSheet),
   // in track order: WAV files as AddFile adds them, FLAC files decoded into
@@ -91,6 +99,7 @@ class Compilation {
   std::string FreeTempName(const std::string& name) const;
 
   std::string tempFolder_;
+  std::string decoderFolder_;
   Dialogs& dialogs_;
   std::vector<CompilationRow> rows_;
   std::vector<std::string> converted_;

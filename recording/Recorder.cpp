@@ -8,23 +8,32 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include <zlib.h>
 
 #include "codec/SampleOps.h"
 #include "codec/WavSourceReader.h"
 #include "drive/AspiTransport.h"
+#include "drive/AudioReading.h"
 #include "drive/DriveCommands.h"
 #include "drive/SptiTransport.h"
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "recording/TrackSource.h"
 
 namespace sonarvex {
 
 namespace {
 
 void Pause1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+std::uint32_t SectorCrc(const std::uint8_t* sector) {
+  return static_cast<std::uint32_t>(::crc32(0L, sector, static_cast<uInt>(kBytesPerSector)));
+}
 
 void PutMsf(std::uint8_t* e, std::int32_t frames) {
   const auto f = static_cast<std::uint32_t>(frames);
@@ -249,6 +258,19 @@ bool Recorder::MeasureFile(const std::string& path, std::int32_t* sectors) {
   const bool statted = ::fstat(fd, &st) == 0;
   ::close(fd);
   if (!statted) return refuse(std::strerror(errno));
+  if (SniffTrackSource(path) != TrackSourceKind::Wave) {
+    // FLAC, MP3, Ogg, Opus, WMA: the length from the file's own figures.
+    std::string why;
+    const auto source = TrackSource::Open(path, decoderFolder_, &why);
+    if (!source) {
+      dialogs_.Message(why, kRecorderMessageCaption, MsgIcon::Error, MsgButtons::Ok);
+      return false;
+    }
+    if (source->Bytes() < kBytesPerSector) return refuse("в нём нет звука (ни одного целого сектора)");
+    if (source->Bytes() / kBytesPerSector > 100 * 4500) return refuse("он длиннее диска");
+    *sectors = static_cast<std::int32_t>(source->Bytes() / kBytesPerSector);
+    return true;
+  }
   WavSourceReader reader;
   if (reader.Open(path, false) != WavSourceReader::kUsable) {
     dialogs_.Message("Невозможно открыть для чтения файл '" + path + "'!", kRecorderMessageCaption,
@@ -297,6 +319,8 @@ bool Recorder::SendCUEToCD() {
   }
   trackTable_ = plan_.trackTable;
   cueSheet_ = BuildCueSheet(plan_.marks, trackTable_.back());
+  sectorCrcs_.assign(static_cast<std::size_t>(std::max<std::int32_t>(trackTable_.back(), 0)), 0);
+  sectorWritten_.assign(sectorCrcs_.size(), false);
   return Ok(SendCueSheet(CurrentTransport(), cueSheet_.data(), static_cast<std::uint32_t>(cueSheet_.size() / 8)));
 }
 
@@ -339,15 +363,18 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
   auto where = [&](int file) {
     return "трек " + std::to_string(index + 1) + ", файл '" + files_[static_cast<std::size_t>(file)] + "': ";
   };
-  // The file being read and the sector its next read gives.
-  WavSourceReader reader;
+  // The file being read (decoded as it is read) and the sector its next
+  // read gives.
+  std::unique_ptr<TrackSource> reader;
   int readerFile = -1;
   std::int32_t readerSector = 0;
   auto open = [&](int file) {
-    reader.Close();
+    reader.reset();
     readerFile = -1;
-    if (reader.Open(files_[static_cast<std::size_t>(file)], false) != WavSourceReader::kUsable) {
-      failure_ = where(file) + "файл не открывается для чтения";
+    std::string why;
+    reader = TrackSource::Open(files_[static_cast<std::size_t>(file)], decoderFolder_, &why);
+    if (!reader) {
+      failure_ = where(file) + "файл не открывается для чтения" + (why.empty() ? "" : " (" + why + ")");
       return false;
     }
     readerFile = file;
@@ -390,21 +417,20 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
       if (lo >= hi || seg.file < 0) continue;
       const std::int32_t sector = seg.fileSector + (lo - seg.lba);
       if (seg.file != readerFile && !open(seg.file)) return false;
-      if (sector != readerSector && !reader.SeekData(static_cast<std::uint64_t>(sector) * kBytesPerSector)) {
-        failure_ = where(seg.file) + "файл не читается: " + std::strerror(errno);
+      if (sector != readerSector && !reader->SeekData(static_cast<std::uint64_t>(sector) * kBytesPerSector)) {
+        failure_ = where(seg.file) + "файл не читается: " +
+                   (reader->Error().empty() ? std::string(std::strerror(errno)) : reader->Error());
         return false;
       }
       std::uint8_t* at = buffer.data() + static_cast<std::size_t>(lo - from) * kBytesPerSector;
       const std::uint32_t want = static_cast<std::uint32_t>(hi - lo) * kBytesPerSector;
       std::uint32_t got = 0;
-      errno = 0;
-      const bool read = reader.Read(at, want, &got);
+      const bool read = reader->Read(at, want, &got);
       if (!read || got < want) {
         // The file ended (or failed) before the track: what follows would be
         // silence the user never recorded.
-        const int err = errno;
-        failure_ = where(seg.file) + (err != 0 && !read ? std::string("файл не читается: ") + std::strerror(err)
-                                                        : std::string("файл кончился раньше, чем при подготовке записи"));
+        failure_ = where(seg.file) + (!read ? "файл не читается: " + reader->Error()
+                                            : std::string("файл кончился раньше, чем при подготовке записи"));
         return false;
       }
       readerSector = sector + (hi - lo);
@@ -427,10 +453,84 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
       if (progress_) progress_(current, trackStart, errorCount_, trackEnd);
       return false;
     }
+    // What the drive took, sector by sector, for the verify step.
+    for (std::int32_t k = 0; k < count; ++k) {
+      const auto at = static_cast<std::size_t>(current + k);
+      if (current + k < 0 || at >= sectorCrcs_.size()) continue;
+      sectorCrcs_[at] = SectorCrc(buffer.data() + static_cast<std::size_t>(k) * kBytesPerSector);
+      sectorWritten_[at] = true;
+    }
     current += count;
   }
-  reader.Close();
+  reader.reset();
   return current >= trackEnd;
+}
+
+bool Recorder::VerifyTracks(int readOffsetSamples, const std::atomic<bool>& cancel,
+                            std::vector<TrackCheck>& checks) {
+  checks.clear();
+  const std::int32_t total = TotalSectors();
+  if (total <= 0 || sectorCrcs_.size() != static_cast<std::size_t>(total)) return false;
+  WaitReady();  // a drive that has just closed a session may still be busy
+  Transport& t = CurrentTransport();
+  // A drive that reads off by some samples cannot give the disc's first
+  // (offset below 0) or last (above 0) samples: the sectors holding them
+  // read as silence and are not compared.
+  const std::int32_t unreadable = (std::abs(readOffsetSamples) + 587) / 588;
+  const std::int32_t firstComparable = readOffsetSamples < 0 ? unreadable : 0;
+  const std::int32_t endComparable = readOffsetSamples > 0 ? total - unreadable : total;
+  for (std::size_t k = 0; k + 1 < trackTable_.size(); ++k) {
+    if (cancel.load()) return false;
+    TrackCheck c;
+    c.track = static_cast<int>(k + 1);
+    const std::int32_t start = std::max<std::int32_t>(trackTable_[k], 0);
+    const std::int32_t end = std::min(trackTable_[k + 1], total);
+    std::int32_t checked = 0;
+    if (progress_) progress_(start, start, errorCount_, end);
+    ReadAudioRangeCorrected(
+        t, start, end - start, readOffsetSamples, total, kDefaultSectorsPerRead,
+        [&](std::int32_t lba, int sectors, const std::uint8_t* data, CommandResult result) {
+          if (progress_) progress_(lba, start, errorCount_, end);
+          if (!t.Succeeded(result)) {
+            c.readFailed = true;
+            c.firstBad = lba - start;
+            return false;
+          }
+          for (int i = 0; i < sectors; ++i) {
+            const auto at = static_cast<std::size_t>(lba + i);
+            if (lba + i < firstComparable || lba + i >= endComparable) continue;
+            if (!sectorWritten_[at] || SectorCrc(data + static_cast<std::size_t>(i) * kBytesPerSector) != sectorCrcs_[at]) {
+              c.firstBad = lba + i - start;
+              return false;
+            }
+          }
+          checked += sectors;
+          return !cancel.load();
+        });
+    if (c.firstBad < 0 && checked < end - start) {
+      if (cancel.load()) return false;
+      // The reads ended early without saying why.
+      c.readFailed = true;
+      c.firstBad = checked;
+    }
+    c.same = c.firstBad < 0;
+    checks.push_back(c);
+  }
+  return true;
+}
+
+std::string Recorder::VerifyText(const std::vector<TrackCheck>& checks) {
+  std::string text;
+  for (const TrackCheck& c : checks) {
+    if (c.same) continue;
+    const std::int32_t f = std::max<std::int32_t>(c.firstBad, 0);
+    char at[32];
+    std::snprintf(at, sizeof at, "%02d:%02d.%02d", f / 4500, (f / 75) % 60, f % 75);
+    if (!text.empty()) text += "\n";
+    text += "Дорожка " + std::to_string(c.track) +
+            (c.readFailed ? " не читается с позиции " : " отличается от источника с позиции ") + at;
+  }
+  return text.empty() ? std::string("Проверка записи: все дорожки совпадают") : text;
 }
 
 bool Recorder::CloseSession() {

@@ -1,5 +1,6 @@
-// The recording layer: the drives that can be reached for writing, the WAV
-// files of a compilation, their track table and cue sheet, and the drive
+// The recording layer: the drives that can be reached for writing, the audio
+// files of a compilation (recording/TrackSource: WAV, FLAC, MP3, Ogg, Opus,
+// WMA, decoded as they are written), their track table and cue sheet, and the drive
 // operations of an audio disc written in one session at once (raw 2352-byte
 // audio, buffer underrun protection on), blanking, OPC, speed, lock, eject,
 // and the disc and mechanism state.
@@ -78,6 +79,9 @@ class Recorder {
   // False for an empty list. gaps: one a file, or none for plain files.
   bool SetFiles(const std::vector<std::string>& files, std::vector<TrackGaps> gaps = {});
   const std::vector<std::string>& Files() const { return files_; }
+  // Where libkelpra.so lies (the program's folder), for MP3 files.
+  void SetDecoderFolder(std::string folder) { decoderFolder_ = std::move(folder); }
+  const std::string& DecoderFolder() const { return decoderFolder_; }
 
   // Checks every file before anything is sent to the drive: it exists, is a
   // regular file that can be read, is CD audio, and holds at least one whole
@@ -94,6 +98,30 @@ class Recorder {
   // it is empty when the cancel flag stopped it.
   bool WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool>& cancel);
   const std::string& FailureText() const { return failure_; }
+
+  // What a written track read back as: the same as the audio sent, or from
+  // which sector of it (counted from the track's start on the disc) it
+  // differs or cannot be read.
+  struct TrackCheck {
+    int track = 0;  // 1-based
+    bool same = false;
+    bool readFailed = false;
+    std::int32_t firstBad = -1;  // sectors from the track's start; -1 when same
+  };
+  // Reads every written track back from the disc in the drive (the audio
+  // corrected by the drive's read offset, in samples) and compares each
+  // sector's CRC32 with that of the sector sent while writing. Progress goes
+  // through the write progress callback. The sectors a drive with a read
+  // offset cannot reach (the disc's first or last few) are not compared.
+  // False when the cancel flag stopped
+  // it (checks then holds the tracks done) or nothing was written.
+  bool VerifyTracks(int readOffsetSamples, const std::atomic<bool>& cancel, std::vector<TrackCheck>& checks);
+  // The result in words: "Проверка записи: все дорожки совпадают", or a line
+  // for each track that differs ("Дорожка N отличается от источника с
+  // позиции mm:ss.ff") or cannot be read.
+  static std::string VerifyText(const std::vector<TrackCheck>& checks);
+  // CRC32 of each sector sent from LBA 0 on (test hooks and the verify step).
+  const std::vector<std::uint32_t>& WrittenSectorCrcs() const { return sectorCrcs_; }
 
   // False (with FailureText) when the drive does not close the session.
   bool CloseSession();
@@ -201,6 +229,9 @@ class Recorder {
   bool normalize_ = false;
   StatusCallback status_;
   std::string failure_;
+  std::string decoderFolder_;
+  std::vector<std::uint32_t> sectorCrcs_;
+  std::vector<bool> sectorWritten_;
   int waitReadyLimitMs_ = kWaitReadyLimitMs;
 };
 

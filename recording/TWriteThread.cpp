@@ -15,6 +15,7 @@
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "recording/Recorder.h"
+#include "recording/TrackSource.h"
 
 namespace sonarvex {
 
@@ -57,20 +58,23 @@ bool TWriteThread::PeakPass() {
   std::vector<std::uint8_t> block(176400);
   for (std::size_t i = 0; i < files.size(); ++i) {
     host_.SetStatus(i < names.size() ? names[i] : files[i]);
-    WavSourceReader reader;
-    if (reader.Open(files[i], false) != WavSourceReader::kUsable) {
+    // Any file of the compilation, decoded as it is read.
+    const auto reader = TrackSource::Open(files[i], recorder_.DecoderFolder(), nullptr);
+    if (!reader) {
       dialogs_.Message("Не могу открыть файл " + files[i], kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
       return false;
     }
     const std::int32_t before = i < table.size() ? table[i] : 0;
     const std::int32_t end = i + 1 < table.size() ? table[i + 1] : before;
     std::int16_t peak = 0;
-    std::uint32_t left = reader.DataByteCount(), done = 0;
+    std::uint64_t left = reader->Bytes(), done = 0;
     while (left > 0) {
       host_.Progress(before + static_cast<std::int32_t>(done / 2352), before, 0, end);
       if (cancel_.load()) return false;
       std::uint32_t got = 0;
-      if (!reader.Read(block.data(), std::min<std::uint32_t>(left, 176400), &got) || got == 0) break;
+      if (!reader->Read(block.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(left, 176400)), &got) ||
+          got == 0)
+        break;
       FindPeak(block.data(), got, peak);
       left -= got;
       done += got;
@@ -139,9 +143,27 @@ void TWriteThread::Execute() {
       closed = recorder_.CloseSession();
       if (!closed) failure = recorder_.FailureText();
     }
-    recorder_.Lock(false);
     outcome_ = closed ? Outcome::Done : failure.empty() ? Outcome::Cancelled : Outcome::Failed;
+    verify_ = Verify::NotRun;
+    verifyText_.clear();
+    if (outcome_ == Outcome::Done && verify && !testWrite) {
+      // The disc as the drive reads it, against what was sent to it.
+      host_.SetPhase(kVerifyPhase);
+      host_.SetStatus(kVerifyPhase);
+      std::vector<Recorder::TrackCheck> checks;
+      if (!recorder_.VerifyTracks(readOffset, cancel_, checks)) {
+        verify_ = Verify::Cancelled;
+        verifyText_ = kVerifyCancelledText;
+      } else {
+        bool same = true;
+        for (const auto& c : checks) same = same && c.same;
+        verify_ = same ? Verify::Same : Verify::Differs;
+        verifyText_ = Recorder::VerifyText(checks);
+      }
+    }
+    recorder_.Lock(false);
     host_.WriteFinished();
+    if (verify_ != Verify::NotRun) host_.Verified(verifyText_, verify_ == Verify::Same);
     if (outcome_ == Outcome::Failed) {
       while (!failure.empty() && failure.back() == '.') failure.pop_back();
       dialogs_.Message(testWrite ? "Тестовая запись не завершена: " + failure + "."
@@ -151,8 +173,10 @@ void TWriteThread::Execute() {
     if (settings.PlaySound) host_.PlaySound(Cp1251ToUtf8(FieldText(settings.SoundFile)));
     const bool complete = outcome_ == Outcome::Done && !testWrite && recorder_.ErrorCount() == 0;
     if (settings.EjectAfterBurn && complete) recorder_.Eject(true);
-    // The sources go only after a real disc was written whole.
-    if (settings.DeleteWavAfterBurn && complete) {
+    // The sources go only after a real disc was written whole (and, when
+    // verified, read back the same).
+    const bool verifiedOrUnchecked = verify_ == Verify::NotRun || verify_ == Verify::Same;
+    if (settings.DeleteWavAfterBurn && complete && verifiedOrUnchecked) {
       const bool keep = settings.AskBeforeDelete &&
                         dialogs_.Message(kDeleteSourcesQuestion, kProgramTitle, MsgIcon::Question,
                                          MsgButtons::YesNo) != IdYes;

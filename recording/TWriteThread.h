@@ -24,6 +24,8 @@ inline constexpr const char* kTestWritePhase = "Тестовая запись ..
 inline constexpr const char* kWritePhase = "Запись диска ...";
 inline constexpr const char* kOpcStatus = "Запись OPC ...";
 inline constexpr const char* kLeadOutStatus = "Запись Lead-Out ...";
+inline constexpr const char* kVerifyPhase = "Проверка записи ...";
+inline constexpr const char* kVerifyCancelledText = "Проверка записи прервана";
 inline constexpr const char* kDeleteSourcesQuestion = "Удалить исходные WAV файлы?";
 
 class WriteThreadHost {
@@ -50,6 +52,9 @@ class WriteThreadHost {
   // The completion routine (refresh the disc state); not called after a
   // failed peak pass, which sends nothing to the drive.
   virtual void Completed() = 0;
+  // The verify step's result (Recorder::VerifyText), said at the end of the
+  // recording; same: every track read back as it was sent.
+  virtual void Verified(const std::string& /*text*/, bool /*same*/) {}
   // Last of all, on every path.
   virtual void Ended() {}
 };
@@ -62,6 +67,10 @@ class TWriteThread {
   // peak pass failed (nothing was sent to the drive). A write that did not
   // end Done leaves the session open, deletes no source and does not eject.
   enum class Outcome { None, Done, Cancelled, Failed, PeakPassFailed };
+  // The verify step after a write that ended Done: not run (off, a test
+  // write, or the write did not end Done), every track the same, a track
+  // differs or cannot be read, stopped by the cancel flag.
+  enum class Verify { NotRun, Same, Differs, Cancelled };
 
   TWriteThread(Recorder& recorder, WriteThreadHost& host, Dialogs& dialogs, const std::atomic<bool>& cancel);
   ~TWriteThread();  // waits for the thread
@@ -72,6 +81,10 @@ class TWriteThread {
   RecordingSettings settings{};
   // The compilation: full paths and the names the list shows.
   std::vector<std::string> files, names;
+  // Read every track back after the write and compare it with what was sent
+  // (not after a test write), with the drive's read offset in samples.
+  bool verify = false;
+  int readOffset = 0;
 
   // Runs Execute on a thread of its own (with the settings' priority).
   void Start();
@@ -79,6 +92,8 @@ class TWriteThread {
   bool Running() const { return running_; }
   // After a write (Execute or Wait).
   Outcome Result() const { return outcome_; }
+  Verify VerifyResult() const { return verify_; }
+  const std::string& VerifyText() const { return verifyText_; }
   // The work itself, on the calling thread.
   void Execute();
 
@@ -99,6 +114,8 @@ class TWriteThread {
   std::thread thread_;
   std::atomic<bool> running_{false};
   std::atomic<Outcome> outcome_{Outcome::None};
+  std::atomic<Verify> verify_{Verify::NotRun};
+  std::string verifyText_;
 };
 
 }  // namespace sonarvex

@@ -92,6 +92,7 @@ std::optional<std::string> SetOne(ProgramOptions& o, const std::string& name, co
   if (is("Rip", "C2")) return flag(o.SecureC2);
   if (is("Rip", "TestAndCopy")) return flag(o.TestAndCopy);
   if (is("Rip", "HiddenTrack")) return flag(o.HiddenTrack);
+  if (is("Write", "Verify")) return flag(o.WriteVerify);
   for (const OutputFormat& format : OutputFormats())
     for (const FormatOption& option : format.options)
       if (is(option.section, option.key)) {
@@ -173,6 +174,7 @@ std::vector<std::pair<std::string, std::string>> ProgramOptionValues(
   v.emplace_back("Rip.C2", flag(o.SecureC2));
   v.emplace_back("Rip.TestAndCopy", flag(o.TestAndCopy));
   v.emplace_back("Rip.HiddenTrack", flag(o.HiddenTrack));
+  v.emplace_back("Write.Verify", flag(o.WriteVerify));
   for (const OutputFormat& format : OutputFormats())
     for (const FormatOption& option : format.options)
       v.emplace_back(std::string(option.section) + "." + option.key, std::to_string(o.FormatValue(option)));

@@ -62,6 +62,7 @@ ProgramOptions ReadProgramOptions(const IniStore& ini, const std::vector<std::st
   o.SecureC2 = IniFlag(ini, "Rip", "C2", true);
   o.TestAndCopy = IniFlag(ini, "Rip", "TestAndCopy", false);
   o.HiddenTrack = IniFlag(ini, "Rip", "HiddenTrack", true);
+  o.WriteVerify = IniFlag(ini, "Write", "Verify", true);
   for (const std::string& name : driveNames)
     if (const int samples = ReadOffsetFor(ini, name); samples != 0) o.ReadOffsets[name] = samples;
   return o;
@@ -132,6 +133,7 @@ bool WriteProgramOptions(IniStore& ini, const ProgramOptions& before, const Prog
       written = false;
   }
   if (now.SecureC2 != before.SecureC2) ini.Set("Rip", "C2", now.SecureC2 ? "1" : "0");
+  if (now.WriteVerify != before.WriteVerify) ini.Set("Write", "Verify", now.WriteVerify ? "1" : "0");
   if (now.TestAndCopy != before.TestAndCopy)
     ini.Set("Rip", "TestAndCopy", now.TestAndCopy ? "1" : "0");
   if (now.HiddenTrack != before.HiddenTrack)

@@ -76,6 +76,9 @@ struct ProgramOptions {
   // [Rip] TestAndCopy: every track is read twice whole, and the log says
   // whether the CRC32 of both passes agree.
   bool TestAndCopy = false;
+  // [Write] Verify: after a disc is written, every track is read back and
+  // compared with what was sent to the drive.
+  bool WriteVerify = true;
 
   static constexpr int kMaxRipWorkers = 64;
   static constexpr int kDefaultSecureReads = 16;

@@ -213,6 +213,14 @@ class GuiWriteHost : public WriteThreadHost {
       form_.ProgressForm->hide();
     }, false);
   }
+  void Verified(const std::string& text, bool same) override {
+    OnGuiThread(&form_, [this, text] {
+      form_.VerifyPanel->setText(Q(text));
+      form_.VerifyPanel->show();
+    }, false);
+    // A disc that does not read back as it was sent is said at once.
+    if (!same) dialogs.Message(text, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
+  }
   void PlaySound(const std::string& path) override {
     OnGuiThread(&form_, [this, path] { form_.PlaySoundFile(path); }, false);
   }
@@ -254,6 +262,9 @@ TMainWriteForm::TMainWriteForm(Session& session, QWidget* parent, MediaPlayer* p
       compilation_(RecordingTempFolder(session.ProgramFolder(), session.TempFolder()), session.Dialog()),
       player_(player) {
   MakeDirectories(compilation_.TempFolder());
+  // MP3 rows are decoded by libkelpra.so from the program's library folder.
+  compilation_.SetDecoderFolder(session.LibraryFolder());
+  recorder_.SetDecoderFolder(session.LibraryFolder());
   recorder_.Create();
   BuildUi();
   ProgressForm = new TProgressForm(dialogs_, cancel_, this);
@@ -393,6 +404,11 @@ void TMainWriteForm::BuildUi() {
   bottom->addWidget(TimePanel);
   bottom->addWidget(FilePanel);
   layout->addLayout(bottom);
+  VerifyPanel = new QLabel(this);
+  VerifyPanel->setObjectName("VerifyPanel");
+  VerifyPanel->setWordWrap(true);
+  VerifyPanel->hide();
+  layout->addWidget(VerifyPanel);
   connect(CDROMBox, &QComboBox::activated, this, [this](int i) { SelectDrive(i); });
 
   Timer1 = new QTimer(this);
@@ -481,6 +497,8 @@ void TMainWriteForm::AddFiles(const std::vector<std::string>& paths) {
 void TMainWriteForm::AddFileButtonClick() {
   AddFiles(dialogs_.OpenFiles("",
                               {FileFilter{"WAVE files (*.wav)", {"*.wav"}},
+                               FileFilter{"Звуковые файлы (*.wav *.flac *.mp3 *.ogg *.oga *.opus *.wma)",
+                                          {"*.wav", "*.flac", "*.mp3", "*.ogg", "*.oga", "*.opus", "*.wma"}},
                                FileFilter{"Cue-листы (*.cue)", {"*.cue"}}},
                               "", true));
 }
@@ -571,6 +589,22 @@ void TMainWriteForm::Record(bool testWrite) {
   StartThread(TWriteThread::kWrite, testWrite);
 }
 
+int TMainWriteForm::RecorderReadOffset() {
+  const Recorder::Drive* drive = recorder_.CurrentDrive();
+  if (!drive) return 0;
+  auto trim = [](const std::string& s) {
+    const auto b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(' ') - b + 1);
+  };
+  const std::string name = trim(drive->identification);
+  const ProgramOptions options = session_.Options();
+  for (const auto& d : session_.Drives()) {
+    const std::string listed = trim(d.name);
+    if (!listed.empty() && name.rfind(listed, 0) == 0) return options.ReadOffsetOf(d.name);
+  }
+  return 0;
+}
+
 void TMainWriteForm::StartThread(int mode, bool testWrite) {
   if (thread_) thread_->Wait();
   thread_ = std::make_unique<TWriteThread>(recorder_, *host_, host_->dialogs, cancel_);
@@ -579,6 +613,9 @@ void TMainWriteForm::StartThread(int mode, bool testWrite) {
   thread_->settings = settings_;
   thread_->files = compilation_.Paths();
   for (const auto& r : compilation_.Rows()) thread_->names.push_back(r.name);
+  thread_->verify = session_.Options().WriteVerify;
+  thread_->readOffset = RecorderReadOffset();
+  VerifyPanel->hide();
   busy_ = true;
   thread_->Start();
 }

@@ -89,6 +89,8 @@ class TMainWriteForm : public QDialog {
   QLabel* SizePanel;
   QLabel* TimePanel;
   QLabel* FilePanel;
+  // The last recording's verify result (hidden until there is one).
+  QLabel* VerifyPanel;
   QComboBox* CDROMBox;
   QToolButton* StartWriteButton;
   QToolButton* TestWriteButton;
@@ -123,6 +125,9 @@ class TMainWriteForm : public QDialog {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // The read offset stored for the recording drive (its name as the
+  // session's drive list gives it), for the verify step.
+  int RecorderReadOffset();
   friend class GuiWriteHost;
   void BuildUi();
   void FillList();

@@ -191,3 +191,48 @@ TEST(CliRecordNoWriter, SaysThereIsNothingToWriteWith) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// burn reads every track back after writing it and compares it with what
+// was sent: a disc that reads back different is a failure naming the track
+// and where it differs; --no-verify and Write.Verify=0 leave the step out.
+TEST_F(CliRecordTest, BurnVerifiesTheDiscAndFailsOnATrackThatReadsBackDifferent) {
+  const auto a = Wav("a.wav", 1, 100 * 2352);
+  const auto b = Wav("b.wav", 2, 200 * 2352);
+  ASSERT_EQ(Burn({"--drive", "0", a, b}), 0) << err_.str();
+  EXPECT_NE(err_.str().find("Проверка записи: все дорожки совпадают"), std::string::npos) << err_.str();
+
+  // The CD-R reads sector 175 wrong (track 2's 75th sector: 00:01.00).
+  fs::remove(cdr_);
+  fs::remove(BinPathForCue(cdr_));
+  WriteFileAtomically(home_ + "setting/vdrives.lst", "corrupt=175 burn:" + cdr_ + "\nburnrw:" + cdrw_ + "\n");
+  StartSession();
+  EXPECT_EQ(Burn({"--drive", "0", a, b}), 1) << err_.str();
+  EXPECT_EQ(out_.str(), "1\ta.wav\n2\tb.wav\n");  // both written
+  EXPECT_NE(err_.str().find("Дорожка 2 отличается от источника с позиции 00:01.00"), std::string::npos)
+      << err_.str();
+
+  fs::remove(cdr_);
+  fs::remove(BinPathForCue(cdr_));
+  StartSession();  // a blank CD-R again
+  EXPECT_EQ(Burn({"--drive", "0", "--no-verify", a, b}), 0) << err_.str();
+  EXPECT_EQ(err_.str().find("Проверка записи"), std::string::npos) << err_.str();
+
+  // Switched off in the settings; --verify switches it on again.
+  ASSERT_TRUE(session_->ChangeOptions([](ProgramOptions& o) { o.WriteVerify = false; }));
+  fs::remove(cdr_);
+  fs::remove(BinPathForCue(cdr_));
+  StartSession();  // a blank CD-R again
+  EXPECT_EQ(Burn({"--drive", "0", a, b}), 0) << err_.str();
+  EXPECT_EQ(err_.str().find("Проверка записи"), std::string::npos) << err_.str();
+  fs::remove(cdr_);
+  fs::remove(BinPathForCue(cdr_));
+  StartSession();  // a blank CD-R again
+  EXPECT_EQ(Burn({"--drive", "0", "--verify", a, b}), 1) << err_.str();
+  EXPECT_NE(err_.str().find("Дорожка 2 отличается от источника с позиции 00:01.00"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace sonarvex

@@ -53,7 +53,9 @@ TEST_F(WindowCueTest, TheFileChooserOffersCueSheetsAfterWaveFiles) {
   TMainWriteForm form(*session_);
   dialogs_.ExpectOpenFiles({sheet_, a_});
   form.AddFileButtonClick();
-  EXPECT_EQ(dialogs_.offered, (std::vector<std::string>{"WAVE files (*.wav)", "Cue-листы (*.cue)"}));
+  EXPECT_EQ(dialogs_.offered,
+            (std::vector<std::string>{"WAVE files (*.wav)", "Звуковые файлы (*.wav *.flac *.mp3 *.ogg *.oga *.opus *.wma)",
+                                      "Cue-листы (*.cue)"}));
   // The sheet's files in its track order, then the file chosen beside it.
   EXPECT_EQ(Names(form), (std::vector<std::string>{"02 b.wav", "01 a.wav", "01 a.wav"}));
   EXPECT_EQ(form.FilePanel->text().toStdString(), "Файлов 3");

@@ -294,3 +294,42 @@ TEST_F(WindowTest, ShownForAScreenshot) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// After the write the window reads the disc back: the result stays in the
+// window below the list; a track that reads back different is also said in
+// a warning, and the sources are then kept.
+TEST_F(WindowSourcesTest, TheVerifyResultIsShownAndADifferenceKeepsTheSources) {
+  {
+    TMainWriteForm form(*session_);
+    const auto files = Sources(form, 60);
+    form.Settings().AskBeforeDelete = 0;
+    form.Settings().DeleteWavAfterBurn = 0;
+    EXPECT_TRUE(form.VerifyPanel->isHidden());
+    form.Record(false);
+    WaitForTheThread(form);
+    EXPECT_FALSE(form.VerifyPanel->isHidden());
+    EXPECT_EQ(form.VerifyPanel->text().toStdString(), "Проверка записи: все дорожки совпадают");
+    ExpectClean();
+  }
+  // A CD-R that reads its sector 70 back wrong (track 2, 00:00.10).
+  std::filesystem::remove(cue_);
+  std::filesystem::remove(BinPathForCue(cue_));
+  Declare("corrupt=70 ");
+  TMainWriteForm form(*session_);
+  const auto files = Sources(form, 60);
+  form.Settings().AskBeforeDelete = 0;
+  dialogs_.ExpectMessage("Дорожка 2 отличается от источника с позиции 00:00.10", "Sonarvex v3.2", MsgIcon::Warning,
+                         MsgButtons::Ok);
+  form.Record(false);
+  WaitForTheThread(form);
+  EXPECT_EQ(form.VerifyPanel->text().toStdString(), "Дорожка 2 отличается от источника с позиции 00:00.10");
+  EXPECT_TRUE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(files[1]));
+  ExpectClean();
+}
+
+}  // namespace
+}  // namespace sonarvex

@@ -57,6 +57,9 @@ struct HostLog : WriteThreadHost {
   void CloseBlankWindow() override { Event("blank window closed"); }
   void Completed() override { Event("completed"); }
   void Ended() override { Event("ended"); }
+  void Verified(const std::string& text, bool same) override {
+    Event(std::string(same ? "verified: " : "differs: ") + text);
+  }
   void Event(const std::string& e) {
     std::lock_guard l(m);
     events.push_back(e);
@@ -481,6 +484,91 @@ TEST(RecordingSettingsFile, DefaultsRoundTripAndAFailedSave) {
   EXPECT_FALSE(SaveRecordingSettings("/proc/no/such", s, dialogs));
   std::string why;
   EXPECT_TRUE(dialogs.Clean(&why)) << why;
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// The verify step after a write: every track read back from the disc and
+// compared, sector by sector, with what was sent to the drive.
+
+TEST_F(WriteThreadTest, VerifyAfterWriteFindsEveryTrackTheSame) {
+  const auto files = MakeFiles({100, 77, 200});
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  th.verify = true;
+  Run(th, files);
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Done);
+  EXPECT_EQ(th.VerifyResult(), TWriteThread::Verify::Same);
+  EXPECT_EQ(host_.phases, (std::vector<std::string>{"Запись диска ...", "Проверка записи ..."}));
+  EXPECT_EQ(host_.events, (std::vector<std::string>{"finished", "verified: Проверка записи: все дорожки совпадают",
+                                                    "completed", "ended"}));
+  // Every sector of the disc was read back.
+  EXPECT_GE(rig_.recorder->GetStats().audioReads, 377 / 26);
+}
+
+TEST_F(WriteThreadTest, VerifyNamesTheTrackAndPositionThatReadBackDifferent) {
+  const auto files = MakeFiles({100, 300, 100});
+  // The disc reads back one sector wrong: track 2's sector 80 (LBA 180),
+  // 00:01.05 into the track.
+  VirtualDriveFaults faults;
+  faults.corruptSectorLba = 180;
+  rig_.recorder->SetFaults(faults);
+  settings_.DeleteWavAfterBurn = 1;
+  settings_.AskBeforeDelete = 0;
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  th.verify = true;
+  Run(th, files);
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Done);
+  EXPECT_EQ(th.VerifyResult(), TWriteThread::Verify::Differs);
+  EXPECT_EQ(th.VerifyText(), "Дорожка 2 отличается от источника с позиции 00:01.05");
+  EXPECT_NE(std::find(host_.events.begin(), host_.events.end(),
+                      "differs: Дорожка 2 отличается от источника с позиции 00:01.05"),
+            host_.events.end());
+  // The sources of a disc that does not read back as sent are kept.
+  for (const auto& f : files) EXPECT_TRUE(FileExists(f)) << f;
+}
+
+TEST_F(WriteThreadTest, VerifyReadsWithTheDrivesReadOffset) {
+  const auto files = MakeFiles({60, 60});
+  VirtualDriveConfig config;
+  config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
+  config.simulateWriteTime = false;
+  config.readOffsetSamples = 30;
+  rig_.recorder->SetConfig(config);
+  {
+    TWriteThread th(rec_, host_, dialogs_, cancel_);
+    th.verify = true;
+    th.readOffset = 30;
+    Run(th, files);
+    EXPECT_EQ(th.VerifyResult(), TWriteThread::Verify::Same) << th.VerifyText();
+  }
+  // Read without the offset, the same disc is 30 samples off from the start.
+  std::vector<Recorder::TrackCheck> checks;
+  ASSERT_TRUE(rec_.VerifyTracks(0, cancel_, checks));
+  ASSERT_EQ(checks.size(), 2u);
+  EXPECT_FALSE(checks[0].same);
+  EXPECT_EQ(checks[0].firstBad, 0);
+  EXPECT_EQ(Recorder::VerifyText(checks).find("Дорожка 1 отличается от источника с позиции 00:00.00"), 0u);
+}
+
+TEST_F(WriteThreadTest, NoVerifyAfterATestWriteOrWhenSwitchedOff) {
+  const auto files = MakeFiles({40});
+  {
+    TWriteThread th(rec_, host_, dialogs_, cancel_);
+    th.verify = true;
+    Run(th, files, true);
+    EXPECT_EQ(th.VerifyResult(), TWriteThread::Verify::NotRun);
+  }
+  const int readsBefore = rig_.recorder->GetStats().audioReads;
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  th.verify = false;
+  Run(th, files);
+  EXPECT_EQ(th.Result(), TWriteThread::Outcome::Done);
+  EXPECT_EQ(th.VerifyResult(), TWriteThread::Verify::NotRun);
+  EXPECT_EQ(rig_.recorder->GetStats().audioReads, readsBefore);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "codec/FlacWriter.h"
 #include "platform/IniStore.h"
+#include "settings/ProgramOptionFields.h"
 #include "settings/ProgramOptions.h"
 
 namespace sonarvex {
@@ -245,6 +246,34 @@ TEST_F(ProgramOptionsTest, SecureReadingIsForLosslessRipsUnlessSet) {
   ini.Set("Rip", "SecureReads", "100000");
   ASSERT_TRUE(ini.Save());
   EXPECT_EQ(ReadProgramOptions(Loaded(), kDrives).SecureReads, ProgramOptions::kMaxSecureReads);
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// [Write] Verify: on by default; 0 and 1 read back; `settings set
+// Write.Verify=...` takes 0 or 1 (any letter case) and is listed.
+TEST_F(ProgramOptionsTest, WriteVerifyIsOnByDefaultAndSetByItsDottedName) {
+  EXPECT_TRUE(ReadProgramOptions(Loaded(), kDrives).WriteVerify);
+  ProgramOptions now = ReadProgramOptions(Loaded(), kDrives);
+  const ProgramOptions before = now;
+  ASSERT_FALSE(SetProgramOptionFields(now, {"write.verify=0"}, kDrives).has_value());
+  EXPECT_FALSE(now.WriteVerify);
+  IniStore ini = Loaded();
+  ASSERT_TRUE(WriteProgramOptions(ini, before, now));
+  ASSERT_TRUE(ini.Save());
+  EXPECT_EQ(Loaded().Get("Write", "Verify").value_or(""), "0");
+  EXPECT_FALSE(ReadProgramOptions(Loaded(), kDrives).WriteVerify);
+  const auto refused = SetProgramOptionFields(now, {"Write.Verify=yes"}, kDrives);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(*refused, "Write.Verify: введите 0 или 1.");
+  bool listed = false;
+  for (const auto& [name, value] : ProgramOptionValues(now, kDrives))
+    if (name == "Write.Verify") listed = value == "0";
+  EXPECT_TRUE(listed);
 }
 
 }  // namespace
