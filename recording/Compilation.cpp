@@ -629,7 +629,9 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
       for (std::int32_t& i : g.indices) i += leadSectors;
     g.postgap = t.postgap;
     if (t.index0InPrevious >= 0 && k > 0) {
-      const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352);
+      // Sectors of the file the sheet names before (track 1's row also
+      // holds the hidden track joined in front of its file).
+      const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352) - (k == 1 ? leadSectors : 0);
       if (t.index0InPrevious > before)
         return refuse(CueLine(t.trackLine) + ": INDEX 00 дорожки " + std::to_string(t.number) +
                       " лежит за концом файла " + Guillemets(sheet->tracks[k - 1].name));
