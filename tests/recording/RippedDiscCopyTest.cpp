@@ -140,6 +140,7 @@ TEST_F(RippedDiscCopyTest, BurningTheRipsCueSheetGivesTheSameDiscAndTheSameRip) 
   const std::string& text = first.at(sheet);
   EXPECT_NE(text.find("CATALOG 0724384960650\nPERFORMER \"Pixies\"\nTITLE \"Surfer Rosa\"\n"), std::string::npos)
       << text;
+  EXPECT_NE(text.find("    INDEX 01 00:00:00\n    INDEX 02 00:01:25\n"), std::string::npos) << text;
 
   ASSERT_EQ(Run({"burn", home_ + "first/" + sheet}), 0) << err_.str();
   // Nothing was said about the texts: they all fit.
@@ -180,7 +181,9 @@ TEST_F(RippedDiscCopyTest, BurningTheRipsCueSheetGivesTheSameDiscAndTheSameRip) 
   for (std::size_t k = 0; k < 3; ++k) {
     EXPECT_EQ(db->tracks[k].pregapSectors, da->tracks[k].pregapSectors) << "track " << k + 1;
     EXPECT_EQ(db->tracks[k].isrc, da->tracks[k].isrc) << "track " << k + 1;
+    EXPECT_EQ(db->tracks[k].indexLbas, da->tracks[k].indexLbas) << "track " << k + 1;
   }
+  EXPECT_EQ(da->tracks[1].indexLbas, std::vector<std::int32_t>{kStarts[1] + 100});
   EXPECT_EQ(db->catalog, "0724384960650");
   EXPECT_EQ(db->tracks[0].isrc, "USAB18800001");
   ASSERT_TRUE(a.cdText && b.cdText);
