@@ -357,12 +357,16 @@ bool AllOf(const std::string& s, std::size_t from, std::size_t to, bool letters)
 }  // namespace
 
 Recorder::CueCodes Recorder::Codes() const {
+  // A code of zeros only is how sheets (and discs) say there is none.
+  auto zeros = [](const std::string& s) { return s.find_first_not_of('0') == std::string::npos; };
   CueCodes codes;
-  if (texts_.catalog.size() == 13 && AllOf(texts_.catalog, 0, 13, false)) codes.catalog = texts_.catalog;
+  if (texts_.catalog.size() == 13 && AllOf(texts_.catalog, 0, 13, false) && !zeros(texts_.catalog))
+    codes.catalog = texts_.catalog;
   for (std::size_t k = 0; k < files_.size(); ++k) {
     const std::string isrc = k < texts_.tracks.size() ? texts_.tracks[k].isrc : std::string();
-    codes.isrcs.push_back(isrc.size() == 12 && AllOf(isrc, 0, 5, true) && AllOf(isrc, 5, 12, false) ? isrc
-                                                                                                    : std::string());
+    codes.isrcs.push_back(isrc.size() == 12 && AllOf(isrc, 0, 5, true) && AllOf(isrc, 5, 12, false) && !zeros(isrc)
+                              ? isrc
+                              : std::string());
   }
   return codes;
 }

@@ -187,6 +187,19 @@ TEST(RecorderCodes, MalformedCodesAreNotWritten) {
   t.tracks = {{"", "", "usab18800001"}, {"", "", "USAB1880000X"}};
   r.rec.SetDiscTexts(t);
   r.Burn();
+  EXPECT_EQ(r.rec.CueSheet().size(), 5u * 8);
+  EXPECT_EQ(r.Image().find("CATALOG"), std::string::npos);
+  EXPECT_EQ(r.Image().find("ISRC"), std::string::npos);
+}
+
+// Zeros only, as rippers write "none", are no code either.
+TEST(RecorderCodes, CodesOfZerosOnlyAreNone) {
+  CodesRig r;
+  DiscTexts t;
+  t.catalog = "0000000000000";
+  t.tracks = {{"", "", "000000000000"}, {"", "", ""}};
+  r.rec.SetDiscTexts(t);
+  r.Burn();
   // Lead-in, track 1's INDEX 00 and 01, track 2, lead-out: nothing else.
   EXPECT_EQ(r.rec.CueSheet().size(), 5u * 8);
   EXPECT_EQ(r.Image().find("CATALOG"), std::string::npos);
