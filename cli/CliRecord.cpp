@@ -347,6 +347,7 @@ int RunBurnCommand(Session& session, const std::vector<std::string>& args, std::
   std::vector<std::string> names;
   for (const auto& r : compilation.Rows()) names.push_back(r.name);
   rec.SetFiles(compilation.Paths(), compilation.Gaps());
+  rec.SetDiscTexts(compilation.Texts());
   // Every file is checked before the drive is given anything to do; the
   // one that cannot be written is named with the reason on err.
   if (!rec.CheckFiles()) return 1;

@@ -314,6 +314,37 @@ std::vector<std::uint8_t> EncodeCdTextPacks(const CdText& text, int firstTrack, 
   return packs;
 }
 
+void PackToRwSymbols(const std::uint8_t* pack, std::uint8_t* symbols) {
+  for (std::size_t k = 0; k < kRwPackSymbols; ++k) {
+    std::uint8_t v = 0;
+    for (std::size_t b = 0; b < 6; ++b) {
+      const std::size_t bit = k * 6 + b;
+      v = static_cast<std::uint8_t>(v << 1 | ((pack[bit / 8] >> (7 - bit % 8)) & 1));
+    }
+    symbols[k] = v;
+  }
+}
+
+void RwSymbolsToPack(const std::uint8_t* symbols, std::uint8_t* pack) {
+  std::fill(pack, pack + kCdTextPackLength, std::uint8_t{0});
+  for (std::size_t bit = 0; bit < kCdTextPackLength * 8; ++bit)
+    if ((symbols[bit / 6] >> (5 - bit % 6)) & 1) pack[bit / 8] = static_cast<std::uint8_t>(pack[bit / 8] | 0x80 >> (bit % 8));
+}
+
+std::vector<std::uint8_t> CdTextLeadInBlocks(const std::vector<std::uint8_t>& packs, std::int64_t firstBlock,
+                                             int count) {
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(count, 0)) * kRwBlockBytes, 0);
+  const std::int64_t n = static_cast<std::int64_t>(packs.size() / kCdTextPackLength);
+  if (n == 0) return out;
+  for (int b = 0; b < count; ++b)
+    for (int p = 0; p < 4; ++p) {
+      const std::int64_t which = ((firstBlock + b) * 4 + p) % n;
+      PackToRwSymbols(packs.data() + which * static_cast<std::int64_t>(kCdTextPackLength),
+                      out.data() + static_cast<std::size_t>(b) * kRwBlockBytes + static_cast<std::size_t>(p) * kRwPackSymbols);
+    }
+  return out;
+}
+
 namespace cdb {
 
 CommandBlock ReadCdText() {

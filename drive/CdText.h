@@ -76,6 +76,21 @@ std::optional<CdText> ParseCdTextAnswer(const std::uint8_t* data, std::size_t si
 // title or performer.
 std::vector<std::uint8_t> EncodeCdTextPacks(const CdText& text, int firstTrack, int lastTrack);
 
+// In the lead-in the packs are carried by the R-W sub-channel: a block's 96
+// bytes of it hold four packs, each as 24 six-bit symbols (the pack's bits
+// from the first byte's highest on, six to a symbol, in the low six bits of
+// each byte). A recorder is given them so when a cue sheet's lead-in entry
+// has data form 41h.
+inline constexpr std::size_t kRwBlockBytes = 96;
+inline constexpr std::size_t kRwPackSymbols = 24;
+void PackToRwSymbols(const std::uint8_t* pack, std::uint8_t* symbols);
+void RwSymbolsToPack(const std::uint8_t* symbols, std::uint8_t* pack);
+// The lead-in blocks from `firstBlock` on (count of them) for a run of packs
+// repeated from the lead-in's start: block b holds packs 4b..4b+3 of the
+// endless repetition.
+std::vector<std::uint8_t> CdTextLeadInBlocks(const std::vector<std::uint8_t>& packs, std::int64_t firstBlock,
+                                             int count);
+
 namespace cdb {
 // READ TOC/PMA/ATIP format 5 (CD-Text), kCdTextAnswerLength bytes.
 CommandBlock ReadCdText();

@@ -230,6 +230,60 @@ std::optional<std::int32_t> ConfirmFirstPregap(Asking& asking, int number, std::
   return std::nullopt;
 }
 
+// The starts of the index points 2, 3... of track `number`, whose INDEX 01
+// is at `start` and whose sectors (of index 1 and later) end before `end`.
+// Index numbers only grow within a track, so each start is bisected
+// between a sector known below it and one known at or after it. Whatever
+// is unclear (an unreadable stretch, a section of another track, a probe
+// that tells nothing new) ends the search with the points found so far.
+std::vector<std::int32_t> FindIndexPoints(Asking& asking, int number, std::int32_t start, std::int32_t end,
+                                          int maxReads) {
+  std::vector<std::int32_t> points;
+  int reads = 0;
+  // The index at a sector of this track at `at` or just beside it (past a
+  // catalogue or ISRC section); *where is the address the section gives.
+  auto indexNear = [&](std::int32_t at, std::int32_t* where) -> std::optional<int> {
+    for (const std::int32_t x : {at, at + 1, at - 1, at + 2}) {
+      if (x < start || x >= end) continue;
+      if (reads++ >= maxReads) return std::nullopt;
+      const auto q = asking.Q(x);
+      if (asking.Stopped() || asking.QDone()) return std::nullopt;
+      if (!q) continue;
+      if (q->track != number || q->index < 1 || q->absoluteLba < start || q->absoluteLba >= end)
+        return std::nullopt;
+      *where = q->absoluteLba;
+      return q->index;
+    }
+    return std::nullopt;
+  };
+  if (end - start < 2) return points;
+  std::int32_t lastAt = 0;
+  const auto last = indexNear(end - 1, &lastAt);
+  if (!last || *last < 2) return points;
+  std::int32_t below = start;  // a sector known to have an index below j
+  for (int j = 2; j <= *last && j <= 99; ++j) {
+    std::int32_t above = lastAt;  // one known to have index j or later
+    int aboveIndex = *last;
+    while (above - below > 1) {
+      std::int32_t at = 0;
+      const auto index = indexNear(below + (above - below) / 2, &at);
+      if (!index || at <= below || at >= above) return points;
+      if (*index >= j) {
+        above = at;
+        aboveIndex = *index;
+      } else {
+        below = at;
+      }
+    }
+    // Index numbers go up one at a time: two starting together is a Q
+    // sub-channel that cannot be right.
+    if (aboveIndex != j) return points;
+    points.push_back(above);
+    below = above;
+  }
+  return points;
+}
+
 }  // namespace
 
 DiscExtras ReadDiscExtras(Transport& transport, const DiscToc& toc,
@@ -279,6 +333,22 @@ DiscExtras ReadDiscExtras(Transport& transport, const DiscToc& toc,
         out.codesRefused = true;
         askIsrc = false;
       }
+    }
+  }
+  if (options.readIndexPoints) {
+    for (std::size_t i = 0; i < out.tracks.size() && !asking.Stopped() && !asking.QDone(); ++i) {
+      TrackExtras& t = out.tracks[i];
+      if (!t.audio || t.number < 1 || t.number > 99 || t.startLba < 0) continue;
+      // The track's index 1 and later end where the next track's pregap
+      // begins (or, not known, the next track), or at the lead-out.
+      std::int32_t end = toc.leadOut.startLba;
+      if (i + 1 < out.tracks.size()) {
+        const TrackExtras& n = out.tracks[i + 1];
+        end = n.pregapKnown ? n.PregapStartLba() : n.startLba;
+      }
+      const TocTrack& d = toc.tracks[i];
+      if (d.lengthFrames > 0) end = std::min(end, t.startLba + d.lengthFrames);
+      t.indexLbas = FindIndexPoints(asking, t.number, t.startLba, end, options.maxQReadsPerTrack);
     }
   }
   return out;

@@ -37,6 +37,9 @@ struct TrackExtras {
   // cannot be read): a track 1 starting at LBA 32 with INDEX 00 at LBA 0 has
   // pregapSectors 32.
   std::int32_t PregapStartLba() const { return startLba - pregapSectors; }
+  // Where its INDEX 02, 03... begin (LBAs after startLba), when asked for
+  // and the Q sub-channel showed them; empty otherwise.
+  std::vector<std::int32_t> indexLbas;
 };
 
 struct DiscExtras {
@@ -61,6 +64,10 @@ struct DiscExtrasOptions {
   bool followLongPregaps = true;
   // Q sector reads one track may cost before its pregap is given up.
   int maxQReadsPerTrack = 48;
+  // The index points after INDEX 01 (INDEX 02, 03...): one Q read at each
+  // audio track's end, and where it shows a later index, a bisection for
+  // the start of each (at most maxQReadsPerTrack reads a track).
+  bool readIndexPoints = false;
 };
 
 // Reads the extras of the disc in the current device of the transport whose

@@ -261,6 +261,9 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
   AudioCueSheet out;
   out.dataTracks = parsed->dataTracks;
   out.dataTrackLength = parsed->dataTrackLength;
+  out.catalog = sheet->catalog;
+  out.title = sheet->title;
+  out.performer = sheet->performer;
 
   // One file a track: each file holds exactly one INDEX 01.
   const std::size_t fileCount = sheet->files.size();
@@ -310,6 +313,9 @@ std::optional<AudioCueSheet> ReadAudioCueSheet(const std::string& path, std::str
     }
     a.pregap = t.pregap;
     a.postgap = t.postgap;
+    a.title = t.title;
+    a.performer = t.performer;
+    a.isrc = t.isrc;
     if (k == 0 && lead) {
       a.index0InPrevious = -1;
       a.leadName = sheet->files[0].name;
@@ -475,6 +481,10 @@ bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
     if (!why.empty()) dialogs_.Message(why, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
   }
   if (p != Prepared::Ok) return false;
+  // Another file joins: the disc is no longer the release the catalogue
+  // number names (and an empty list has no album of its own).
+  if (rows_.empty()) disc_ = DiscTexts{};
+  else disc_.catalog.clear();
   rows_.push_back(std::move(row));
   return true;
 }
@@ -627,6 +637,9 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
                       " не делится на целые секторы");
       if (std::string why; !JoinWav(lead, row, &why)) return refuse(CueLine(t.leadLine) + ": " + why);
     }
+    row.title = t.title;
+    row.performer = t.performer;
+    row.isrc = t.isrc;
     rows.push_back(std::move(row));
   }
   // The sheet's marks, checked against the audio the files hold: the disc
@@ -644,7 +657,9 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
       for (std::int32_t& i : g.indices) i += leadSectors;
     g.postgap = t.postgap;
     if (t.index0InPrevious >= 0 && k > 0) {
-      const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352);
+      // Sectors of the file the sheet names before (track 1's row also
+      // holds the hidden track joined in front of its file).
+      const std::int32_t before = static_cast<std::int32_t>(rows[k - 1].bytes / 2352) - (k == 1 ? leadSectors : 0);
       if (t.index0InPrevious > before)
         return refuse(CueLine(t.trackLine) + ": INDEX 00 дорожки " + std::to_string(t.number) +
                       " лежит за концом файла " + Guillemets(sheet->tracks[k - 1].name));
@@ -662,8 +677,22 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
     const AudioCueTrack& t = sheet->tracks[static_cast<std::size_t>(file)];
     return refuse(CueLine(t.trackLine) + ": " + why + " (файл " + Guillemets(t.name) + ")");
   }
+  if (rows_.empty()) {
+    disc_.catalog = sheet->catalog;
+    disc_.title = sheet->title;
+    disc_.performer = sheet->performer;
+  } else {
+    disc_.catalog.clear();
+  }
   rows_.insert(rows_.end(), rows.begin(), rows.end());
   return true;
+}
+
+DiscTexts Compilation::Texts() const {
+  DiscTexts t = disc_;
+  if (rows_.empty()) t = DiscTexts{};
+  for (const auto& r : rows_) t.tracks.push_back(DiscTexts::Track{r.title, r.performer, r.isrc});
+  return t;
 }
 
 int Compilation::AddFolder(const std::string& folder, bool skipCompressed) {
@@ -692,6 +721,7 @@ int Compilation::AddFolder(const std::string& folder, bool skipCompressed) {
 
 void Compilation::Remove(int row) {
   if (row >= 0 && row < static_cast<int>(rows_.size())) rows_.erase(rows_.begin() + row);
+  if (rows_.empty()) disc_ = DiscTexts{};
 }
 
 int Compilation::Move(int from, int to) {

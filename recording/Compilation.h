@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "records/RecordingSettings.h"
+#include "recording/DiscTexts.h"
 #include "recording/TrackGaps.h"
 
 namespace sonarvex {
@@ -29,6 +30,8 @@ struct CompilationRow {
   // From a cue sheet: its pregap, index points and gaps (none for a file
   // added alone).
   TrackGaps gaps{};
+  // From a cue sheet: the track's TITLE, PERFORMER and ISRC.
+  std::string title{}, performer{}, isrc{};
   std::string Path() const { return folder + name; }
 };
 
@@ -46,6 +49,11 @@ class Compilation {
   std::vector<CompilationRow>& Rows() { return rows_; }
   std::vector<std::string> Paths() const;
   std::vector<TrackGaps> Gaps() const;
+  // The disc's codes and texts for the recording: each row's, and the
+  // album's TITLE, PERFORMER and CATALOG of a cue sheet loaded into an
+  // empty list (the catalogue number is dropped again when anything else
+  // joins it: the disc is no longer that release).
+  DiscTexts Texts() const;
   const std::string& TempFolder() const { return tempFolder_; }
 
   // Where libkelpra.so lies, for MP3 rows (the session's library folder).
@@ -68,7 +76,10 @@ class Compilation {
   // converted for it is deleted again.
   bool AddCueSheet(const std::string& path, bool skipCompressed);
   void Remove(int row);
-  void Clear() { rows_.clear(); }
+  void Clear() {
+    rows_.clear();
+    disc_ = DiscTexts{};
+  }
   // Moves a row onto another: before the target, or to the end when the
   // target is the last row. Returns the moved row's new index.
   int Move(int from, int to);
@@ -103,6 +114,7 @@ class Compilation {
   Dialogs& dialogs_;
   std::vector<CompilationRow> rows_;
   std::vector<std::string> converted_;
+  DiscTexts disc_;  // catalog, title and performer only
 };
 
 // Whether a path names a cue sheet (".cue", any case).
@@ -132,6 +144,8 @@ struct AudioCueTrack {
   std::string leadName, leadPath;
   Kind leadKind = Kind::Wave;
   int leadLine = 0;
+  std::string title, performer;  // TITLE, PERFORMER (UTF-8)
+  std::string isrc;              // ISRC (12 characters), or ""
 };
 
 // A data track the files do not hold, from "REM DATATRACK NN START LBA END LBA"
@@ -149,6 +163,8 @@ struct AudioCueSheet {
   // "REM DATATRACKLENGTH mm:ss:ff" (as other rippers write it for an
   // enhanced CD's data track): its length in sectors; -1 when absent.
   std::int32_t dataTrackLength = -1;
+  std::string catalog;           // CATALOG (13 digits), or ""
+  std::string title, performer;  // the album's TITLE, PERFORMER (UTF-8)
 };
 
 // Reads a cue sheet of WAVE and FLAC files, one a track (a FILE of another

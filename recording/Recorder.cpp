@@ -18,6 +18,7 @@
 #include "codec/WavSourceReader.h"
 #include "drive/AspiTransport.h"
 #include "drive/AudioReading.h"
+#include "drive/CdText.h"
 #include "drive/DriveCommands.h"
 #include "drive/SptiTransport.h"
 #include "platform/Cp1251.h"
@@ -140,7 +141,26 @@ std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<std::int32_t
 }
 
 std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut) {
+  return BuildCueSheet(marks, leadOut, CueCodes{});
+}
+
+std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut,
+                                                  const CueCodes& codes) {
   std::vector<std::uint8_t> cue;
+  // A code in two entries of 8 bytes: ADR, then its characters.
+  auto code = [&](std::uint8_t adr, int tno, const std::string& text) {
+    std::uint8_t e[16] = {};
+    e[0] = e[8] = adr;
+    if (adr == 0x02) {
+      std::memcpy(e + 1, text.data(), 7);
+      std::memcpy(e + 9, text.data() + 7, 6);
+    } else {
+      e[1] = e[9] = static_cast<std::uint8_t>(tno);
+      std::memcpy(e + 2, text.data(), 6);
+      std::memcpy(e + 10, text.data() + 6, 6);
+    }
+    cue.insert(cue.end(), e, e + 16);
+  };
   auto add = [&](std::uint8_t tno, std::uint8_t index, std::uint8_t form, std::int32_t lba) {
     const std::uint8_t e[8] = {0x01, tno, index, form, 0, 0, 0, 0};
     cue.insert(cue.end(), e, e + 8);
@@ -148,11 +168,13 @@ std::vector<std::uint8_t> Recorder::BuildCueSheet(const std::vector<TrackMarks>&
   };
   // Lead-in, then every track: track 1's pregap at 00:00:00 (and the
   // pregaps of the others that have one), INDEX 01, the later index points.
-  add(0x00, 0x00, 0x01, -150);
+  add(0x00, 0x00, codes.cdText ? 0x41 : 0x01, -150);
+  if (codes.catalog.size() == 13) code(0x02, 0, codes.catalog);
   if (marks.empty()) add(0x01, 0x00, 0x00, -150);
   for (std::size_t k = 0; k < marks.size(); ++k) {
     const auto tno = static_cast<std::uint8_t>(k + 1);
     const TrackMarks& m = marks[k];
+    if (k < codes.isrcs.size() && codes.isrcs[k].size() == 12) code(0x03, tno, codes.isrcs[k]);
     if (k == 0) add(tno, 0x00, 0x00, -150);
     else if (m.index0 != TrackMarks::kNone && m.index0 < m.index1) add(tno, 0x00, 0x00, m.index0);
     add(tno, 0x01, 0x00, m.index1);
@@ -318,10 +340,117 @@ bool Recorder::SendCUEToCD() {
     return false;
   }
   trackTable_ = plan_.trackTable;
-  cueSheet_ = BuildCueSheet(plan_.marks, trackTable_.back());
   sectorCrcs_.assign(static_cast<std::size_t>(std::max<std::int32_t>(trackTable_.back(), 0)), 0);
   sectorWritten_.assign(sectorCrcs_.size(), false);
+  PrepareCdText();
+  CueCodes codes = Codes();
+  codes.cdText = !cdTextPacks_.empty();
+  cueSheet_ = BuildCueSheet(plan_.marks, trackTable_.back(), codes);
   return Ok(SendCueSheet(CurrentTransport(), cueSheet_.data(), static_cast<std::uint32_t>(cueSheet_.size() / 8)));
+}
+
+bool Recorder::FitsCdText(const std::string& utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    std::uint32_t cp = c;
+    std::size_t n = 1;
+    if (c >= 0x80) {
+      // Two-byte sequences reach U+07FF; only U+0080..U+00FF (C2, C3) fit.
+      if ((c != 0xC2 && c != 0xC3) || i + 1 >= utf8.size()) return false;
+      const auto d = static_cast<unsigned char>(utf8[i + 1]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (c & 0x1Fu) << 6 | (d & 0x3Fu);
+      n = 2;
+    }
+    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
+    i += n;
+  }
+  return true;
+}
+
+namespace {
+
+bool AllOf(const std::string& s, std::size_t from, std::size_t to, bool letters) {
+  for (std::size_t i = from; i < to; ++i) {
+    const char c = s[i];
+    if (!((c >= '0' && c <= '9') || (letters && c >= 'A' && c <= 'Z'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Recorder::CueCodes Recorder::Codes() const {
+  // A code of zeros only is how sheets (and discs) say there is none.
+  auto zeros = [](const std::string& s) { return s.find_first_not_of('0') == std::string::npos; };
+  CueCodes codes;
+  if (texts_.catalog.size() == 13 && AllOf(texts_.catalog, 0, 13, false) && !zeros(texts_.catalog))
+    codes.catalog = texts_.catalog;
+  for (std::size_t k = 0; k < files_.size(); ++k) {
+    const std::string isrc = k < texts_.tracks.size() ? texts_.tracks[k].isrc : std::string();
+    codes.isrcs.push_back(isrc.size() == 12 && AllOf(isrc, 0, 5, true) && AllOf(isrc, 5, 12, false) && !zeros(isrc)
+                              ? isrc
+                              : std::string());
+  }
+  return codes;
+}
+
+void Recorder::PrepareCdText() {
+  cdTextPacks_.clear();
+  leadInStart_ = 0;
+  CdText text;
+  bool any = false;
+  std::vector<std::string> left;
+  auto take = [&](const std::string& s) {
+    if (s.empty()) return std::string();
+    any = true;
+    if (FitsCdText(s)) return s;
+    if (std::find(left.begin(), left.end(), s) == left.end()) left.push_back(s);
+    return std::string();
+  };
+  text.title = take(texts_.title);
+  text.performer = take(texts_.performer);
+  const int n = static_cast<int>(files_.size());
+  for (int k = 0; k < n && k < static_cast<int>(texts_.tracks.size()); ++k) {
+    CdTextTrack t;
+    t.number = k + 1;
+    t.title = take(texts_.tracks[static_cast<std::size_t>(k)].title);
+    t.performer = take(texts_.tracks[static_cast<std::size_t>(k)].performer);
+    if (!t.title.empty() || !t.performer.empty()) text.tracks.push_back(t);
+  }
+  if (!any) return;
+  auto say = [&](const std::string& message) {
+    dialogs_.Message(message, kRecorderMessageCaption, MsgIcon::Information, MsgButtons::Ok);
+  };
+  const Drive* drive = CurrentDrive();
+  if (!drive || !drive->CanWriteCdText()) {
+    say("Привод не умеет записывать CD-Text: диск будет записан без названий альбома и дорожек.");
+    return;
+  }
+  if (!left.empty()) {
+    // CD-Text in ISO 8859-1 has no Cyrillic letters (and a double-byte
+    // block is only defined for Japanese): such texts are left out whole
+    // rather than written as question marks.
+    std::string list;
+    for (std::size_t i = 0; i < left.size() && i < 5; ++i) list += (i ? ", «" : "«") + left[i] + "»";
+    if (left.size() > 5) list += " и ещё " + std::to_string(left.size() - 5);
+    say("CD-Text записывается только буквами латиницы (ISO 8859-1); эти названия на диск не записаны: " + list + ".");
+  }
+  if (text.Empty()) return;
+  // The lead-in starts where the blank says (READ DISC INFORMATION, bytes
+  // 17..19: an MSF of 90:00:00 or more is before LBA 0).
+  std::uint8_t info[kDiscInfoLength] = {};
+  std::int32_t start = 0;
+  if (DiscInfo(info) && info[18] < 60 && info[19] < 75) {
+    const std::int32_t frames = info[17] * 4500 + info[18] * 75 + info[19];
+    start = info[17] >= 90 ? frames - 450150 : frames - 150;
+  }
+  if (start >= -150 || start < -450150 + 90 * 4500) {
+    say("Привод не сообщил, где начинается Lead-In диска: диск будет записан без CD-Text.");
+    return;
+  }
+  leadInStart_ = start;
+  cdTextPacks_ = EncodeCdTextPacks(text, 1, std::max(n, 1));
 }
 
 std::size_t Recorder::WriteBufferBytes(int sectorsPerWrite) {
@@ -391,6 +520,24 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     errorCount_ = 0;
     std::string previous;
     if (status_) previous = status_(kLeadInStatus);
+    // The lead-in's R-W sub-channel: the CD-Text packs, over and over,
+    // from the start of the lead-in up to track 1's pregap.
+    constexpr std::int32_t kLeadInBlocksPerWrite = 300;
+    for (std::int32_t lba = leadInStart_; !cdTextPacks_.empty() && lba < -150 && failure_.empty();
+         lba += kLeadInBlocksPerWrite) {
+      const int count = std::min<std::int32_t>(kLeadInBlocksPerWrite, -150 - lba);
+      std::vector<std::uint8_t> blocks = CdTextLeadInBlocks(cdTextPacks_, lba - leadInStart_, count);
+      if (cancel.load()) {
+        failure_.clear();
+        if (status_) status_(previous);
+        return false;
+      }
+      if (!Ok(WriteSectors(t, blocks.data(), lba, static_cast<std::uint16_t>(count),
+                           static_cast<std::uint32_t>(kRwBlockBytes)))) {
+        ++errorCount_;
+        failure_ = "привод не записал Lead-In (CD-Text): " + DriveReason();
+      }
+    }
     // Track 1's pregap: 150 sectors of silence at LBA -150..-1, in front of
     // the track's first sector at LBA 0, as session at once lays it out.
     std::memset(buffer.data(), 0, kSmallBufferBytes <= buffer.size() ? kSmallBufferBytes : buffer.size());

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "drive/CommandBlock.h"
+#include "recording/DiscTexts.h"
 #include "recording/TrackGaps.h"
 
 namespace sonarvex {
@@ -47,6 +48,9 @@ class Recorder {
     std::array<std::uint8_t, kCapabilitiesLength> capabilities{};  // mode header + page 2A
     bool CanWriteCdr() const { return (capabilities[11] & 0x01) != 0; }
     bool CanTestWrite() const { return (capabilities[11] & 0x04) != 0; }
+    // Page byte 5, bit 2: the drive takes the R-W sub-channel, which carries
+    // CD-Text in the lead-in.
+    bool CanWriteCdText() const { return (capabilities[13] & 0x04) != 0; }
   };
 
   // Called before each write with (current sector, track start, error count,
@@ -82,6 +86,17 @@ class Recorder {
   // Where libkelpra.so lies (the program's folder), for MP3 files.
   void SetDecoderFolder(std::string folder) { decoderFolder_ = std::move(folder); }
   const std::string& DecoderFolder() const { return decoderFolder_; }
+  // The catalogue number, ISRCs and CD-Text of the disc (one track entry a
+  // file); SendCUEToCD puts them into the cue sheet and the lead-in. Texts
+  // CD-Text cannot hold (it is written in ISO 8859-1) are left out, and a
+  // drive that cannot write CD-Text writes the disc without it; both are
+  // said in a message.
+  void SetDiscTexts(DiscTexts texts) { texts_ = std::move(texts); }
+  const DiscTexts& Texts() const { return texts_; }
+  // The CD-Text packs the lead-in carries (empty: none), and where the
+  // lead-in starts.
+  const std::vector<std::uint8_t>& CdTextPacks() const { return cdTextPacks_; }
+  std::int32_t LeadInStart() const { return leadInStart_; }
 
   // Checks every file before anything is sent to the drive: it exists, is a
   // regular file that can be read, is CD audio, and holds at least one whole
@@ -201,6 +216,20 @@ class Recorder {
   // The cue sheet of tracks with their marks: INDEX 00 of track 1 at
   // 00:00:00 and of every other track with a pregap, INDEX 01, INDEX 02...
   static std::vector<std::uint8_t> BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut);
+  // The same with the disc's codes: the catalogue number after the lead-in
+  // entry, each track's ISRC before its first entry (ADR 2 and 3, two
+  // entries each), and the lead-in's data form 41h when the host writes
+  // CD-Text there.
+  struct CueCodes {
+    std::string catalog;             // 13 digits, or "" for none
+    std::vector<std::string> isrcs;  // one a track, "" for none
+    bool cdText = false;
+  };
+  static std::vector<std::uint8_t> BuildCueSheet(const std::vector<TrackMarks>& marks, std::int32_t leadOut,
+                                                 const CueCodes& codes);
+  // Whether a text can be written as CD-Text (ISO 8859-1, no control
+  // characters).
+  static bool FitsCdText(const std::string& utf8);
 
  private:
   bool Ok(CommandResult result);
@@ -209,6 +238,11 @@ class Recorder {
   // Why the drive refused the last command, from its sense (and its own
   // words where it gave some).
   std::string DriveReason();
+  // Decides what CD-Text the disc gets (cdTextPacks_, leadInStart_),
+  // saying what is left out and why.
+  void PrepareCdText();
+  // The catalogue number and ISRCs as they may be written (valid codes only).
+  CueCodes Codes() const;
 
   SptiTransport& spti_;
   AspiTransport& aspi_;
@@ -232,6 +266,9 @@ class Recorder {
   std::string decoderFolder_;
   std::vector<std::uint32_t> sectorCrcs_;
   std::vector<bool> sectorWritten_;
+  DiscTexts texts_;
+  std::vector<std::uint8_t> cdTextPacks_;
+  std::int32_t leadInStart_ = 0;
   int waitReadyLimitMs_ = kWaitReadyLimitMs;
 };
 

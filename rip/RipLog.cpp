@@ -162,6 +162,13 @@ std::string CueSheetText(const CueSheetInfo& info) {
       out += "    PREGAP " + CueTime(t.pregapSectors) + "\n";
     }
     out += "    INDEX 01 00:00:00\n";
+    // The index points inside the track, in its file (which starts at its
+    // INDEX 01).
+    for (std::size_t k = 0; k < t.indices.size() && k < 98; ++k) {
+      char line[40];
+      std::snprintf(line, sizeof line, "    INDEX %02d %s\n", static_cast<int>(k + 2), CueTime(t.indices[k]).c_str());
+      out += line;
+    }
   }
   return out;
 }

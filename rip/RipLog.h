@@ -68,6 +68,7 @@ struct CueTrack {
   std::int32_t startLba = 0;     // INDEX 01 on the disc
   std::int32_t pregapSectors = 0;  // INDEX 00 .. INDEX 01 (0: none)
   std::int32_t sectors = 0;      // INDEX 01 up to the next track's INDEX 01 (or the lead-out)
+  std::vector<std::int32_t> indices{};  // INDEX 02, 03...: sectors after INDEX 01
 };
 
 // A data track of the disc: no file holds it, but the disc's table of

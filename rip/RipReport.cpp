@@ -274,6 +274,7 @@ void RipReport::WriteLogAndCue() {
     ct.startLba = album_.Tracks[t.row].StartSector + shift;
     ct.sectors = album_.Tracks[t.row + 1].StartSector - album_.Tracks[t.row].StartSector;
     if (auto p = extras.pregap.find(t.row); p != extras.pregap.end()) ct.pregapSectors = p->second;
+    if (auto i = extras.indices.find(t.row); i != extras.indices.end()) ct.indices = i->second;
     // Audio before the first track's INDEX 01 beyond the usual two seconds
     // is that track's pregap.
     if (t.row == 0 && ct.pregapSectors == 0 && ct.startLba > 0) ct.pregapSectors = ct.startLba;

@@ -27,6 +27,8 @@ struct RipDiscExtras {
   std::string catalog;                  // 13 digits, or empty
   std::map<int, std::string> isrc;      // by row
   std::map<int, std::int32_t> pregap;   // sectors of INDEX 00 before INDEX 01, by row
+  // INDEX 02, 03... as sectors after INDEX 01, by row (rows without any left out).
+  std::map<int, std::vector<std::int32_t>> indices;
 };
 
 class RipReport : public RipWatcher {

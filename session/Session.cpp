@@ -788,8 +788,17 @@ RipDiscExtras Session::ReadDiscExtrasOfCurrent() {
   RipDiscExtras r;
   if (drives_.empty() || !view_.present) return r;
   DiscToc toc = view_.toc;
-  ApplyDiscExtras(ReadDiscExtras(CurrentTransport(), toc), toc);
+  DiscExtrasOptions options;
+  options.readIndexPoints = true;
+  const DiscExtras extras = ReadDiscExtras(CurrentTransport(), toc, options);
+  ApplyDiscExtras(extras, toc);
   r.catalog = toc.catalog;
+  for (std::size_t row = 0; row < extras.tracks.size(); ++row) {
+    const TrackExtras& x = extras.tracks[row];
+    std::vector<std::int32_t> after;
+    for (std::int32_t at : x.indexLbas) after.push_back(at - x.startLba);
+    if (!after.empty()) r.indices[static_cast<int>(row)] = std::move(after);
+  }
   for (std::size_t row = 0; row < toc.tracks.size(); ++row) {
     const TocTrack& t = toc.tracks[row];
     if (!t.isrc.empty()) r.isrc[static_cast<int>(row)] = t.isrc;

@@ -175,7 +175,9 @@ std::array<std::uint8_t, 20> VirtualDriveConfig::DefaultCapabilities(bool record
   p[2] = 0x03;                  // reads CD-R, CD-RW
   p[3] = recorder ? 0x07 : 0;   // writes CD-R, CD-RW, test write
   p[4] = 0x41;                  // audio play, multi-session
-  p[5] = 0x11;                  // CD-DA read commands, C2 error pointers
+  // CD-DA read commands, C2 error pointers; a recorder also takes the R-W
+  // sub-channel (CD-Text in the lead-in).
+  p[5] = recorder ? 0x15 : 0x11;
   p[6] = 0x29;                  // lock, eject, tray loader
   p[7] = 0x03;                  // separate volume and mute per channel
   PutBe16(&p[8], 7056);         // 40x
@@ -1105,7 +1107,8 @@ void VirtualDrive::DoSendCueSheet(const ScsiRequest& r, ScsiOutcome& out) {
   }
   AbortBurn();
   burn_.cue = std::move(*layout);
-  burn_.nextLba = burn_.cue->firstLba;
+  // With CD-Text the host writes the lead-in first.
+  burn_.nextLba = burn_.cue->cdTextLeadIn ? kBlankLeadInStartLba : burn_.cue->firstLba;
   ++stats_.cueSheets;
   Good(out, r, size);
 }
@@ -1136,8 +1139,16 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
     Good(out, r, 0);
     return;
   }
-  if (!r.data || r.length != count * static_cast<std::uint32_t>(kRawSectorBytes)) {
-    Check(out, 5, 0x24, 0x00);  // blocks must be raw 2352-byte audio
+  // The lead-in (before track 1's pregap) takes 96 bytes of R-W sub-channel
+  // a block, the program area raw 2352-byte audio.
+  const bool leadIn = burn_.cue->cdTextLeadIn && lba < -150;
+  const std::uint32_t blockBytes = leadIn ? static_cast<std::uint32_t>(kRwBlockBytes) : kRawSectorBytes;
+  if (!r.data || r.length != count * blockBytes) {
+    Check(out, 5, 0x24, 0x00);
+    return;
+  }
+  if (leadIn && static_cast<std::int64_t>(lba) + count > -150) {
+    Check(out, 5, 0x21, 0x02);  // a write across the end of the lead-in
     return;
   }
   // Session at once: every block in order, from the first track's pregap to
@@ -1166,6 +1177,23 @@ void VirtualDrive::DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_l
       }
       medium_ = MediumState::Written;
     }
+  }
+  if (leadIn) {
+    for (std::uint32_t b = 0; b < count; ++b)
+      for (std::size_t p = 0; p < 4; ++p) {
+        std::array<std::uint8_t, 18> pack{};
+        RwSymbolsToPack(r.data + b * kRwBlockBytes + p * kRwPackSymbols, pack.data());
+        const std::uint16_t crc = CdTextPackCrc(pack.data());
+        if (pack[16] != (crc >> 8) || pack[17] != (crc & 0xFF) || pack[0] < 0x80 || pack[0] > 0x8F) continue;
+        burn_.leadInPacks.emplace(((pack[3] >> 4) & 0x07) * 256 + pack[2], pack);
+      }
+    burn_.nextLba = lba + static_cast<std::int32_t>(count);
+    // The program area follows (from track 1's pregap, or its INDEX 01).
+    if (burn_.nextLba == -150) burn_.nextLba = burn_.cue->firstLba;
+    stats_.writtenSectors += static_cast<int>(count);
+    Busy(lock, static_cast<std::int64_t>(count) * 1000 / (75 * WriteFactor()));
+    Good(out, r, r.length);
+    return;
   }
   const bool fail = faults_.failWriteAtLba != VirtualDriveFaults::kNever &&
                     faults_.failWriteAtLba >= lba &&
@@ -1236,7 +1264,16 @@ void VirtualDrive::DoCloseSession(const ScsiRequest& r, ScsiOutcome& out,
   if (done.Ok()) {
     ClearOwnMark(binPath);
     const std::string binName = binPath.substr(binPath.find_last_of('/') + 1);
-    if (!WriteFileAtomically(burnTarget_, WrittenCueText(cue, end, binName)))
+    // The CD-Text the lead-in carried, as a drive reading the disc would
+    // take it.
+    std::optional<CdText> text;
+    if (!burn_.leadInPacks.empty()) {
+      std::vector<std::uint8_t> answer(4, 0);
+      for (const auto& [key, pack] : burn_.leadInPacks) answer.insert(answer.end(), pack.begin(), pack.end());
+      PutBe16(answer.data(), static_cast<std::uint32_t>(answer.size() - 2));
+      text = ParseCdTextAnswer(answer.data(), answer.size());
+    }
+    if (!WriteFileAtomically(burnTarget_, WrittenCueText(cue, end, binName, text ? &*text : nullptr)))
       done = WriteResult::Failure(CreateFailureText(burnTarget_, errno));
   }
   if (!done.Ok()) {

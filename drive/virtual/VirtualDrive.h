@@ -158,6 +158,10 @@ class VirtualDrive : public ScsiDevice {
     std::int32_t nextLba = 0;
     bool started = false;
     std::unique_ptr<OutputFile> bin;
+    // The CD-Text packs the lead-in's R-W sub-channel carried (each once,
+    // by block and sequence number; those whose CRC does not check are not
+    // kept).
+    std::map<int, std::array<std::uint8_t, 18>> leadInPacks;
   };
   struct PlayState {
     bool playing = false;
@@ -221,6 +225,10 @@ class VirtualDrive : public ScsiDevice {
   // from kFlakyFirstByte.
   static constexpr std::uint32_t kFlakyFirstByte = 37, kFlakyByteStep = 211;
 };
+
+// Where a blank's lead-in starts (97:26:66, as READ DISC INFORMATION gives
+// it): a cue sheet whose lead-in carries CD-Text is written from here.
+inline constexpr std::int32_t kBlankLeadInStartLba = 97 * 4500 + 26 * 75 + 66 - 450150;
 
 // Which read form (ReadCommand index 0..8) a block is, or -1.
 int ReadFormOfBlock(const std::uint8_t* cdb, int cdbLength);

@@ -562,6 +562,7 @@ void TMainWriteForm::Record(bool testWrite) {
     return;
   StopButtonClick();
   recorder_.SetFiles(compilation_.Paths(), compilation_.Gaps());
+  recorder_.SetDiscTexts(compilation_.Texts());
   // A file gone, emptied or unreadable since it was added is named now,
   // before the drive is given anything to do.
   if (!recorder_.CheckFiles()) return;

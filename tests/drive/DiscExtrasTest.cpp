@@ -555,6 +555,36 @@ TEST_P(VirtualDriveExtras, CatalogueAndIsrcSectionsOnTheWayAreStepped) {
   EXPECT_EQ(x.tracks[2].pregapSectors, 1661 - 1500);
 }
 
+TEST_P(VirtualDriveExtras, IndexPointsAfterIndex01AreFoundWhenAskedFor) {
+  // Track 1: INDEX 02 at 225, INDEX 03 at 385; track 2: INDEX 02 at 900
+  // (its pregap before INDEX 01 at 761); track 3 none. Catalogue and ISRC
+  // sections lie on the way.
+  DriveRig rig;
+  Transport& t = Attach(rig, image_.Load("CATALOG 0724384960650\nFILE \"a.bin\" BINARY\n"
+                                         " TRACK 01 AUDIO\n  ISRC NLA509300012\n  INDEX 01 00:00:00\n"
+                                         "  INDEX 02 00:03:00\n  INDEX 03 00:05:10\n"
+                                         " TRACK 02 AUDIO\n  INDEX 00 00:08:10\n  INDEX 01 00:10:11\n"
+                                         "  INDEX 02 00:12:00\n"
+                                         " TRACK 03 AUDIO\n  INDEX 01 00:20:00\n",
+                                         {{"a.bin", 2352u * 3000}}));
+  DiscToc toc;
+  Toc(t, toc);
+  // Not asked for: none, and not a Q read more.
+  const DiscExtras plain = ReadDiscExtras(t, toc);
+  for (const auto& e : plain.tracks) EXPECT_TRUE(e.indexLbas.empty());
+  DiscExtrasOptions options;
+  options.readIndexPoints = true;
+  const DiscExtras x = ReadDiscExtras(t, toc, options);
+  ASSERT_EQ(x.tracks.size(), 3u);
+  EXPECT_EQ(x.tracks[0].indexLbas, (std::vector<std::int32_t>{225, 385}));
+  EXPECT_EQ(x.tracks[1].indexLbas, (std::vector<std::int32_t>{900}));
+  EXPECT_TRUE(x.tracks[2].indexLbas.empty());
+  EXPECT_EQ(x.tracks[1].pregapSectors, 761 - 610);
+  // One read at each track's end, a bisection for each point.
+  EXPECT_LE(x.subQReads - plain.subQReads, 3 + 3 * 16);
+  EXPECT_GE(x.subQReads - plain.subQReads, 3 + 3 * 6);
+}
+
 TEST_P(VirtualDriveExtras, ARefusingDriveGivesEmptyValuesAndTheRipGoesOn) {
   VirtualDriveConfig config;
   config.subChannelData = false;

@@ -243,6 +243,67 @@ TEST(RecorderCueSheet, ChecksEntriesOrderAndAddresses) {
   EXPECT_TRUE(refused(noLeadOut));
 }
 
+// The catalogue number (ADR 2) after the lead-in, an ISRC (ADR 3) before its
+// track, each in two entries; the lead-in's data form 41h for CD-Text.
+TEST(RecorderCueSheet, CodeEntriesAreCheckedAndKept) {
+  const auto plain = CueSheet({1000, 2000});
+  auto withCodes = [&](bool catalog, int isrcTrack) {
+    std::vector<std::uint8_t> c(plain.begin(), plain.begin() + 8);  // the lead-in
+    if (catalog) {
+      const std::uint8_t mcn[16] = {0x02, '0', '7', '2', '4', '3', '8', '4', 0x02, '9', '6', '0', '6', '5', '0', 0};
+      c.insert(c.end(), mcn, mcn + 16);
+    }
+    for (std::size_t e = 1; e < plain.size() / 8; ++e) {
+      const std::uint8_t* entry = plain.data() + 8 * e;
+      if (entry[1] == isrcTrack && (e == 1 || plain[8 * (e - 1) + 1] != isrcTrack)) {
+        const auto t = static_cast<std::uint8_t>(isrcTrack);
+        const std::uint8_t isrc[16] = {0x03, t, 'U', 'S', 'A', 'B', '1', '8', 0x03, t, '8', '0', '0', '0', '0', '2'};
+        c.insert(c.end(), isrc, isrc + 16);
+      }
+      c.insert(c.end(), entry, entry + 8);
+    }
+    return c;
+  };
+  auto sheet = withCodes(true, 2);
+  sheet[3] = 0x41;
+  CueSheetProblem problem;
+  auto layout = CheckCueSheet(sheet.data(), sheet.size(), &problem);
+  ASSERT_TRUE(layout) << problem.text;
+  EXPECT_EQ(layout->catalog, "0724384960650");
+  EXPECT_TRUE(layout->cdTextLeadIn);
+  ASSERT_EQ(layout->tracks.size(), 2u);
+  EXPECT_EQ(layout->tracks[0].isrc, "");
+  EXPECT_EQ(layout->tracks[1].isrc, "USAB18800002");
+  EXPECT_EQ(layout->tracks[1].index1, 1000);
+  const std::string text = WrittenCueText(*layout, 3000, "x.bin");
+  EXPECT_EQ(text.rfind("CATALOG 0724384960650\nFILE \"x.bin\" BINARY\n", 0), 0u) << text;
+  EXPECT_NE(text.find("  TRACK 02 AUDIO\n    ISRC USAB18800002\n    INDEX 01 00:13:25\n"), std::string::npos) << text;
+  EXPECT_FALSE(CheckCueSheet(plain.data(), plain.size(), nullptr)->cdTextLeadIn);
+
+  auto refused = [&](std::vector<std::uint8_t> s) { return !CheckCueSheet(s.data(), s.size(), nullptr).has_value(); };
+  auto half = withCodes(true, 0);  // the catalogue number's second entry missing
+  half.erase(half.begin() + 16, half.begin() + 24);
+  EXPECT_TRUE(refused(half));
+  auto letters = withCodes(true, 0);
+  letters[9] = 'A';
+  EXPECT_TRUE(refused(letters));
+  auto late = withCodes(false, 2);  // a catalogue number after a track entry
+  const std::uint8_t mcn[16] = {0x02, '0', '7', '2', '4', '3', '8', '4', 0x02, '9', '6', '0', '6', '5', '0', 0};
+  late.insert(late.begin() + 24, mcn, mcn + 16);
+  EXPECT_TRUE(refused(late));
+  auto wrongTrack = withCodes(false, 2);  // the ISRC names track 3
+  for (std::size_t e = 0; e < wrongTrack.size(); e += 8)
+    if ((wrongTrack[e] & 0x0F) == 3) wrongTrack[e + 1] = 3;
+  EXPECT_TRUE(refused(wrongTrack));
+  auto malformed = withCodes(false, 1);
+  for (std::size_t e = 0; e < malformed.size(); e += 8)
+    if ((malformed[e] & 0x0F) == 3) malformed[e + 2] = 'u';
+  EXPECT_TRUE(refused(malformed));
+  auto badForm = plain;
+  badForm[3] = 0x81;
+  EXPECT_TRUE(refused(badForm));
+}
+
 TEST_P(Recorder, TestWriteLeavesTheDiscBlankAndWritesNoFile) {
   DriveRig rig;
   auto drive = AddRecorder(rig, false);

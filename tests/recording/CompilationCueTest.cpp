@@ -81,6 +81,51 @@ constexpr const char* kTwoWaveTracks =
     "FILE \"sub/02 Вторая.wav\" WAVE\n"
     "    INDEX 01 00:00:00\n";
 
+// The sheet's catalogue number, ISRCs, titles and performers go to the
+// recording; the catalogue number only while the list is that disc alone.
+TEST_F(CompilationCueTest, TheSheetsCodesAndTextsAreTheDiscs) {
+  fs::create_directories(dir_.File("sub"));
+  test::WriteCdWav(dir_.File("01 Первая.wav"), test::PatternAudio(1, 40 * 2352));
+  test::WriteCdWav(dir_.File("sub/02 Вторая.wav"), test::PatternAudio(2, 25 * 2352));
+  const std::string sheet = Sheet("album.cue", std::string(kTwoWaveTracks).insert(
+      std::string(kTwoWaveTracks).find("    INDEX 00"), "    PERFORMER \"Другой\"\n"));
+  Compilation c(Temp(), dialogs_);
+  ASSERT_TRUE(c.AddCueSheet(sheet, false));
+  DiscTexts t = c.Texts();
+  EXPECT_EQ(t.catalog, "4006381333931");
+  EXPECT_EQ(t.title, "Альбом");
+  EXPECT_EQ(t.performer, "Группа");
+  ASSERT_EQ(t.tracks.size(), 2u);
+  EXPECT_EQ(t.tracks[0], (DiscTexts::Track{"Первая", "", "USRC17607839"}));
+  EXPECT_EQ(t.tracks[1], (DiscTexts::Track{"Вторая", "Другой", ""}));
+  // Rows moved keep their texts; another file ends the release.
+  c.Move(1, 0);
+  EXPECT_EQ(c.Texts().tracks[0].title, "Вторая");
+  EXPECT_EQ(c.Texts().catalog, "4006381333931");
+  const auto other = test::WriteCdWav(dir_.File("other.wav"), test::PatternAudio(3, 10 * 2352));
+  ASSERT_TRUE(c.AddFile(other, false));
+  t = c.Texts();
+  EXPECT_EQ(t.catalog, "");
+  EXPECT_EQ(t.title, "Альбом");
+  ASSERT_EQ(t.tracks.size(), 3u);
+  EXPECT_EQ(t.tracks[2], DiscTexts::Track{});
+  // An emptied list has no album; a sheet added to another one's rows does
+  // not give its own.
+  c.Clear();
+  EXPECT_EQ(c.Texts(), DiscTexts{});
+  ASSERT_TRUE(c.AddFile(other, false));
+  ASSERT_TRUE(c.AddCueSheet(sheet, false));
+  t = c.Texts();
+  EXPECT_EQ(t.catalog, "");
+  EXPECT_EQ(t.title, "");
+  EXPECT_EQ(t.tracks[1].isrc, "USRC17607839");
+  c.Remove(0);
+  c.Remove(0);
+  c.Remove(0);
+  EXPECT_EQ(c.Texts(), DiscTexts{});
+  ExpectClean();
+}
+
 TEST_F(CompilationCueTest, TwoWaveTracksInTrackOrderWithTheirSizes) {
   fs::create_directories(dir_.File("sub"));
   const auto a = test::WriteCdWav(dir_.File("01 Первая.wav"), test::PatternAudio(1, 40 * 2352));

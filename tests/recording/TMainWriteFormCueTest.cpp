@@ -10,9 +10,12 @@
 #include <QMimeData>
 #include <QTreeWidget>
 #include <QUrl>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "session/Session.h"
+#include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "recording/ui/TMainWriteForm.h"
 #include "tests/recording/WindowRig.h"
@@ -87,6 +90,34 @@ TEST_F(WindowCueTest, ASheetThatCannotBeUsedAddsNothingAndSaysWhy) {
                          "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   form.AddFiles({b_, sheet_});
   EXPECT_EQ(Names(form), (std::vector<std::string>{"02 b.wav"}));
+  ExpectClean();
+}
+
+// A loaded sheet's catalogue number, ISRCs and titles are burned with its
+// files: the disc written carries them.
+TEST_F(WindowCueTest, ASheetsCodesAndTitlesAreBurnedWithIt) {
+  TMainWriteForm form(*session_);
+  const std::string sheet = dir_.File("codes.cue");
+  WriteFileAtomically(sheet, "CATALOG 0724384960650\nPERFORMER \"Pixies\"\nTITLE \"Doolittle\"\n"
+                             "FILE \"01 a.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Debaser\"\n"
+                             "    ISRC USAB18900001\n    INDEX 01 00:00:00\n"
+                             "FILE \"02 b.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Tame\"\n    INDEX 01 00:00:00\n");
+  form.AddFiles({sheet});
+  ASSERT_EQ(Names(form), (std::vector<std::string>{"01 a.wav", "02 b.wav"}));
+  dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
+  form.Record(false);
+  for (int i = 0; i < 3000 && form.Busy(); ++i) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  QApplication::processEvents();
+  ASSERT_FALSE(form.Busy());
+  const auto image = ReadFileBytes(cue_);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(*image,
+            "CATALOG 0724384960650\nPERFORMER \"Pixies\"\nTITLE \"Doolittle\"\nFILE \"disc.bin\" BINARY\n"
+            "  TRACK 01 AUDIO\n    TITLE \"Debaser\"\n    ISRC USAB18900001\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    TITLE \"Tame\"\n    INDEX 01 00:00:30\n");
   ExpectClean();
 }
 

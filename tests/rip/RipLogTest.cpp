@@ -87,7 +87,7 @@ TEST(CueSheetTest, PregapsCatalogueIsrcsAndTitles) {
   // end of track 1's file; track 3 none.
   info.tracks = {
       {1, "01 Первая.wav", "Первая", "", "USRC17607839", 33, 33, 20000},
-      {2, "02 Вторая.wav", "Вторая", "Другой", "", 20033, 150, 15000},
+      {2, "02 Вторая.wav", "Вторая", "Другой", "", 20033, 150, 15000, {300, 1000}},
       {3, "03 \"Третья\".flac", "", "", "", 35033, 0, 5000},
   };
   EXPECT_EQ(CueSheetText(info),
@@ -106,6 +106,8 @@ TEST(CueSheetTest, PregapsCatalogueIsrcsAndTitles) {
             "    INDEX 00 04:24:50\n"  // 20000 - 150 = 19850 sectors
             "FILE \"02 Вторая.wav\" WAVE\n"
             "    INDEX 01 00:00:00\n"
+            "    INDEX 02 00:04:00\n"  // its index points, in its file
+            "    INDEX 03 00:13:25\n"
             "FILE \"03 'Третья'.flac\" WAVE\n"
             "  TRACK 03 AUDIO\n"
             "    INDEX 01 00:00:00\n");
