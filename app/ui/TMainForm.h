@@ -166,6 +166,8 @@ class TMainForm : public QMainWindow {
   void FillTrackList();
   void UpdateCaption();
   void Shutdown();
+  // Shown again after a window that took its place (not minimised).
+  void ShowAgain();
   void DrawSizeBox();
   void RebuildDriveList();
   // Selects the stored drive with its stored drive type on the current transport.
