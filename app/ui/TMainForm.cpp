@@ -28,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include "platform/ui/Icons.h"
+#include "platform/ui/DesktopOpen.h"
 #include "platform/ui/HelpWindow.h"
 #include "app/MainFormRules.h"
 #include "playback/ui/PositionBar.h"
@@ -664,6 +665,8 @@ void TMainForm::BuildStatusPanel(QWidget* parent) {
   timePanel_ = panel("TimePanel", 90);
   findLabel_ = new QLabel(parent);
   findLabel_->setObjectName("FindLabel");
+  // A long notice gives way to the panels (its whole text is its tip).
+  findLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   row->addWidget(cdromBox_);
   row->addWidget(trackPanel_);
   row->addWidget(allTimePanel_);
@@ -948,6 +951,8 @@ bool TMainForm::SaveSettings(const std::string& fileName) {
   session_.Store().SavePlacement(pos().y(), pos().x(), g.width(), g.height());
   for (int i = 0; i < 5; ++i)
     settings_.ColumnWidths[i] = static_cast<std::int16_t>(listView_->columnWidth(i));
+  // Found files widen the title column for a while; the disc's width is kept.
+  if (discTrackWidth_ > 0) settings_.ColumnWidths[ColTrack] = static_cast<std::int16_t>(discTrackWidth_);
   return session_.SaveSettings(fileName);
 }
 
@@ -1046,6 +1051,10 @@ void TMainForm::ReadDisc(bool saveFirst) {
   // The file list (a media search) gives way to the disc.
   if (filePlaying_) StopFile();
   if (state_ == WindowState::FileList || state_ == WindowState::Searching) state_ = WindowState::Idle;
+  if (discTrackWidth_ > 0) {
+    listView_->setColumnWidth(ColTrack, discTrackWidth_);
+    discTrackWidth_ = 0;
+  }
   SetComponentEnabled("M3U1", false);
   m3uVisible_ = false;
   LayoutToolbar();
@@ -1392,6 +1401,17 @@ void TMainForm::ShowAgain() {
   show();
   raise();
   activateWindow();
+  // Some window managers map a window that the program once minimised
+  // itself as an icon again (the hint stays behind): when it comes back
+  // minimised, it is restored.
+  for (int ms : {150, 600})
+    QTimer::singleShot(ms, this, [this] {
+      if (isVisible() && isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        activateWindow();
+      }
+    });
 }
 
 void TMainForm::RecordAudioCd() {
@@ -1492,6 +1512,13 @@ void TMainForm::SearchMedia() {
     item->setText(ColSize, Q(FoundFileSizeText(size)));
   }
   listView_->blockSignals(false);
+  // The names are shown whole where the window has room; the disc's own
+  // width comes back with the disc.
+  discTrackWidth_ = listView_->columnWidth(ColTrack);
+  const int room = std::max(discTrackWidth_, listView_->viewport()->width() - 260);
+  listView_->resizeColumnToContents(ColTrack);
+  listView_->setColumnWidth(ColTrack,
+                            std::clamp(listView_->columnWidth(ColTrack), discTrackWidth_, room));
   trackPanel_->setText(Q("Найдено: " + std::to_string(found.size())));
   sizePanel_->setText(Q("Размер: " + std::to_string(total / 1048576) + "Mb"));
   allTimePanel_->clear();
@@ -1532,7 +1559,7 @@ void TMainForm::PlayFile(int row) {
   MediaPlayer& player = session_.Media();
   if (!player.OpenMediaFile(path)) {
     // What the player cannot play goes to the desktop's own program.
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   filePlaying_ = true;

@@ -208,6 +208,7 @@ class TMainForm : public QMainWindow {
   EjectToggle eject_;
   bool playTickedOnly_ = false;
   bool m3uVisible_ = false;
+  int discTrackWidth_ = 0;  // the title column's width while found files are shown
   bool shutDown_ = false;
   TSettingsForm* settingsForm_ = nullptr;
   TMP3Config* mp3Config_ = nullptr;

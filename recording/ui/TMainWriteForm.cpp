@@ -34,6 +34,7 @@
 #include "drive/ui/TCDInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/ui/DesktopOpen.h"
 #include "platform/ui/HelpWindow.h"
 #include "platform/ui/Icons.h"
 #include "platform/ui/QtText.h"
@@ -723,7 +724,7 @@ void TMainWriteForm::PlayRow(int row) {
   // The owner is this window; video gets a window of its own.
   if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
     // What the player cannot play goes to the desktop's own program.
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   ListView->setCurrentItem(ListView->topLevelItem(row));
@@ -798,7 +799,7 @@ void TMainWriteForm::PlaySoundFile(const std::string& path) {
     playing_ = false;
   }
   if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   StartOpened(0);
