@@ -1,5 +1,6 @@
 #include "app/MainFormRules.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -99,4 +100,26 @@ std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent) {
   for (const auto& [name, v] : state) out.push_back({name, v});
   return out;
 }
+ScreenRect PlaceMainWindow(std::optional<int> left, std::optional<int> top,
+                           std::optional<int> width, std::optional<int> height,
+                           int defaultWidth, int defaultHeight, int minWidth, int minHeight,
+                           const ScreenRect& available, int frame) {
+  ScreenRect r;
+  r.Width = std::max(width.value_or(defaultWidth), minWidth);
+  r.Height = std::max(height.value_or(defaultHeight), minHeight);
+  // Never larger than the screen (unless the minimum does not fit).
+  if (available.Width > 0) r.Width = std::max(std::min(r.Width, available.Width), minWidth);
+  if (available.Height > frame)
+    r.Height = std::max(std::min(r.Height, available.Height - frame), minHeight);
+  const int outerHeight = r.Height + frame;
+  const int right = available.Left + available.Width;
+  const int bottom = available.Top + available.Height;
+  r.Left = left.value_or(available.Left + (available.Width - r.Width) / 2);
+  r.Top = top.value_or(available.Top + (available.Height - outerHeight) / 2);
+  // The whole frame on the screen where it fits; the title bar always.
+  r.Left = std::max(std::min(r.Left, right - r.Width), available.Left);
+  r.Top = std::max(std::min(r.Top, bottom - outerHeight), available.Top);
+  return r;
+}
+
 }  // namespace sonarvex

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,25 @@ struct EnableChange {
   bool Enabled;
 };
 std::vector<EnableChange> ControlsEnabledTable(bool on, bool discPresent);
+
+// A rectangle on the desktop, in pixels.
+struct ScreenRect {
+  int Left = 0, Top = 0, Width = 0, Height = 0;
+  bool operator==(const ScreenRect&) const = default;
+};
+
+// Where the main window goes when its placement is loaded: Left/Top place
+// the window's frame, Width/Height its inside. A saved position is kept but
+// pulled onto the available area (a screen that shrank or went away); a
+// saved size is at least the minimum and at most the available area. With
+// no saved position the window is centred on the available area, so its
+// title bar is on the screen under any window manager. frame: what the
+// title bar and borders add to the height (a guess before the window is
+// shown).
+ScreenRect PlaceMainWindow(std::optional<int> left, std::optional<int> top,
+                           std::optional<int> width, std::optional<int> height,
+                           int defaultWidth, int defaultHeight, int minWidth, int minHeight,
+                           const ScreenRect& available, int frame = 30);
 
 
 }  // namespace sonarvex

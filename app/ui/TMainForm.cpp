@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QPainter>
 #include <QSlider>
 #include <QTabWidget>
@@ -27,6 +28,8 @@
 #include <QVBoxLayout>
 
 #include "platform/ui/Icons.h"
+#include "platform/ui/DesktopOpen.h"
+#include "platform/ui/HelpWindow.h"
 #include "app/MainFormRules.h"
 #include "playback/ui/PositionBar.h"
 #include "app/MediaSearch.h"
@@ -216,6 +219,7 @@ struct TMainForm::Hosts : SettingsFormHost, ProfileHost, ProfileChooser, RipHost
   }
   void SetRowStatus(int row, const std::string& text) override {
     Item(row)->setText(ColState, Q(text));
+    Item(row)->setToolTip(ColState, Q(text));
   }
   void SetRowImage(int row, int image) override {
     Item(row)->setIcon(ColTrack, QIcon(ListImage(image)));
@@ -306,6 +310,9 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
   panel2_->setFixedHeight(kButtonHeight + 2);
   BuildToolbar(panel2_);
   panel2_->installEventFilter(this);
+  // The button with the keyboard focus is plainly marked.
+  central->setStyleSheet(
+      "QToolButton:focus { border: 2px solid palette(highlight); border-radius: 3px; }");
   column->addWidget(panel2_);
 
   BuildTrackList();
@@ -416,18 +423,20 @@ void TMainForm::BuildToolbar(QWidget* parent) {
     const char* label;
     unsigned rgb;
   };
+  // The burn and player glyphs are the program's own: the desktop theme's
+  // are grey and looked disabled.
   const Def defs[13] = {
       {"SpeedButton1", "Обновить информацию о диске", "view-refresh", "↻", 0x3c78c8},
       {"SpeedButton2", "Сграбить в MP3", "", "MP3", 0x2a8a4a},
       {"WMAButton", "Сграбить в WMA", "", "WMA", 0x8a5a2a},
       {"SpeedButton18", "Сграбить в WAVE", "", "WAV", 0x2a6a8a},
       {"FlacButton", "Сграбить в FLAC", "", "FLAC", 0x2a7a7a},
-      {"BurnCDButton", "Создать AudioCD", "media-optical-burn", "CD", 0xb03a2e},
+      {"BurnCDButton", "Создать AudioCD", "", "CD", 0xb03a2e},
       {"TagSpeedButton", "ID3v2...", "", "ID3", 0x7a4ab0},
       {"ConvertButton", "Конвертирование файлов WAVE, MP3, WMA", "", "⇄", 0x4a7a2a},
       {"SpeedButton6", "Запрос CDDB", "", "DB", 0x2a5ab0},
       {"SettingButton", "Настройки...", "preferences-system", "⚙", 0x606060},
-      {"SpeedButton4", "Запустить ваш медиа плеер...", "multimedia-player", "▶", 0xc07a20},
+      {"SpeedButton4", "Запустить ваш медиа плеер...", "", "▶", 0xc07a20},
       {"SpeedButton7", "Искать медиа файлы на диске...", "system-search", "?", 0x208a8a},
       {"SpeedButton8", "Создать M3U лист...", "", "M3U", 0x8a2a6a},
   };
@@ -472,7 +481,8 @@ void TMainForm::BuildTrackList() {
       {U("Трeк"), U("Время"), U("Размер"), U("В MP3"), U("Состояние")});
   listView_->headerItem()->setIcon(ColMp3, QIcon(ListImage(0)));
   listView_->header()->setMinimumSectionSize(30);
-  listView_->header()->setStretchLastSection(false);
+  // The status column takes the room a wider window gives.
+  listView_->header()->setStretchLastSection(true);
   listView_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(listView_, &QTreeWidget::itemDoubleClicked, this, [this] { Play(false); });
   connect(listView_, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int col) {
@@ -655,6 +665,8 @@ void TMainForm::BuildStatusPanel(QWidget* parent) {
   timePanel_ = panel("TimePanel", 90);
   findLabel_ = new QLabel(parent);
   findLabel_->setObjectName("FindLabel");
+  // A long notice gives way to the panels (its whole text is its tip).
+  findLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   row->addWidget(cdromBox_);
   row->addWidget(trackPanel_);
   row->addWidget(allTimePanel_);
@@ -912,13 +924,16 @@ void TMainForm::LoadSettings(const std::string& fileName) {
                                ? "QTreeWidget::item { border-right: 1px solid #c0c0c0; "
                                  "border-bottom: 1px solid #c0c0c0; }"
                                : "");
+  // The stored position is the frame's; none stored centres the window.
   WindowPlacement p = session_.Store().LoadPlacement();
-  QRect g = geometry();
-  if (p.Left) g.moveLeft(*p.Left);
-  if (p.Top) g.moveTop(*p.Top);
-  if (p.Width) g.setWidth(std::max(*p.Width, minimumWidth()));
-  if (p.Height) g.setHeight(std::max(*p.Height, minimumHeight()));
-  setGeometry(g);
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  const ScreenRect place =
+      PlaceMainWindow(p.Left, p.Top, p.Width, p.Height, width(), height(), minimumWidth(),
+                      minimumHeight(),
+                      ScreenRect{area.left(), area.top(), area.width(), area.height()});
+  resize(place.Width, place.Height);
+  move(place.Left, place.Top);
   for (int i = 0; i < 5; ++i) listView_->setColumnWidth(i, std::max<int>(settings_.ColumnWidths[i], 0));
   if (listView_->columnWidth(ColTrack) < 100) listView_->setColumnWidth(ColTrack, 100);
   volumeBar_->blockSignals(true);
@@ -931,10 +946,13 @@ void TMainForm::LoadSettings(const std::string& fileName) {
 }
 
 bool TMainForm::SaveSettings(const std::string& fileName) {
-  QRect g = geometry();
-  session_.Store().SavePlacement(g.top(), g.left(), g.width(), g.height());
+  // The frame's position (what placing the window takes) and the inside's size.
+  const QRect g = geometry();
+  session_.Store().SavePlacement(pos().y(), pos().x(), g.width(), g.height());
   for (int i = 0; i < 5; ++i)
     settings_.ColumnWidths[i] = static_cast<std::int16_t>(listView_->columnWidth(i));
+  // Found files widen the title column for a while; the disc's width is kept.
+  if (discTrackWidth_ > 0) settings_.ColumnWidths[ColTrack] = static_cast<std::int16_t>(discTrackWidth_);
   return session_.SaveSettings(fileName);
 }
 
@@ -1033,6 +1051,10 @@ void TMainForm::ReadDisc(bool saveFirst) {
   // The file list (a media search) gives way to the disc.
   if (filePlaying_) StopFile();
   if (state_ == WindowState::FileList || state_ == WindowState::Searching) state_ = WindowState::Idle;
+  if (discTrackWidth_ > 0) {
+    listView_->setColumnWidth(ColTrack, discTrackWidth_);
+    discTrackWidth_ = 0;
+  }
   SetComponentEnabled("M3U1", false);
   m3uVisible_ = false;
   LayoutToolbar();
@@ -1119,8 +1141,13 @@ void TMainForm::Refresh() {
 }
 
 void TMainForm::TickAll(bool on) {
-  for (int i = 0; i < listView_->topLevelItemCount(); ++i)
-    listView_->topLevelItem(i)->setCheckState(ColTrack, on ? Qt::Checked : Qt::Unchecked);
+  const bool files = state_ == WindowState::FileList;
+  for (int i = 0; i < listView_->topLevelItemCount(); ++i) {
+    // A data track cannot be ripped: it is never ticked.
+    const bool data = !files && (i >= album_.TrackCount || i >= kMaxAlbumTracks ||
+                                 !album_.Tracks[i].AudioFlag);
+    listView_->topLevelItem(i)->setCheckState(ColTrack, on && !data ? Qt::Checked : Qt::Unchecked);
+  }
 }
 
 void TMainForm::Play(bool tickedOnly) {
@@ -1360,11 +1387,31 @@ void TMainForm::ConvertFiles() {
       hide();
       form.exec();
       setGeometry(form.geometry());
-      show();
+      ShowAgain();
     }
   }
   menuBar()->setEnabled(true);
   timer1_->start();
+}
+
+void TMainForm::ShowAgain() {
+  // A window minimised before it was hidden would come back minimised: the
+  // program would seem to have gone.
+  setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+  // Some window managers map a window that the program once minimised
+  // itself as an icon again (the hint stays behind): when it comes back
+  // minimised, it is restored.
+  for (int ms : {150, 600})
+    QTimer::singleShot(ms, this, [this] {
+      if (isVisible() && isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        raise();
+        activateWindow();
+      }
+    });
 }
 
 void TMainForm::RecordAudioCd() {
@@ -1376,8 +1423,8 @@ void TMainForm::RecordAudioCd() {
   menuBar()->setEnabled(false);
   timer1_->stop();
   session_.Spti().Close();
-  const QString title = qApp->applicationDisplayName();
-  qApp->setApplicationDisplayName(U(kProgramTitle) + U(" - Запись AudioCD"));
+  // The recording window's caption says "Запись AudioCD"; the application's
+  // display name stays empty, or Qt would add it to every caption.
   {
     TMainWriteForm form(session_, this);
     if (RecordFormOpened) RecordFormOpened(form);
@@ -1392,11 +1439,10 @@ void TMainForm::RecordAudioCd() {
       setGeometry(form.geometry());
     }
   }
-  qApp->setApplicationDisplayName(title);
   RestoreDrive();
   menuBar()->setEnabled(true);
   timer1_->start();
-  show();
+  ShowAgain();
   ReadDisc();
 }
 
@@ -1452,7 +1498,12 @@ void TMainForm::SearchMedia() {
   for (const std::string& path : found) {
     auto* item = new QTreeWidgetItem(listView_);
     item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsEditable);
-    item->setText(ColTrack, Q(path));
+    // The row shows the file's name; its full path is the tip and the
+    // row's data (played, written to the M3U list).
+    const std::size_t slash = path.rfind('/');
+    item->setText(ColTrack, Q(slash == std::string::npos ? path : path.substr(slash + 1)));
+    item->setToolTip(ColTrack, Q(path));
+    item->setData(ColTrack, Qt::UserRole, Q(path));
     item->setCheckState(ColTrack, Qt::Checked);
     item->setIcon(ColTrack, QIcon(ListImage(2)));
     struct stat st {};
@@ -1461,6 +1512,13 @@ void TMainForm::SearchMedia() {
     item->setText(ColSize, Q(FoundFileSizeText(size)));
   }
   listView_->blockSignals(false);
+  // The names are shown whole where the window has room; the disc's own
+  // width comes back with the disc.
+  discTrackWidth_ = listView_->columnWidth(ColTrack);
+  const int room = std::max(discTrackWidth_, listView_->viewport()->width() - 260);
+  listView_->resizeColumnToContents(ColTrack);
+  listView_->setColumnWidth(ColTrack,
+                            std::clamp(listView_->columnWidth(ColTrack), discTrackWidth_, room));
   trackPanel_->setText(Q("Найдено: " + std::to_string(found.size())));
   sizePanel_->setText(Q("Размер: " + std::to_string(total / 1048576) + "Mb"));
   allTimePanel_->clear();
@@ -1487,7 +1545,7 @@ void TMainForm::CreateM3uList() {
   std::vector<std::string> files;
   for (int i = 0; i < listView_->topLevelItemCount(); ++i)
     if (listView_->topLevelItem(i)->checkState(ColTrack) == Qt::Checked)
-      files.push_back(S(listView_->topLevelItem(i)->text(ColTrack)));
+      files.push_back(S(listView_->topLevelItem(i)->data(ColTrack, Qt::UserRole).toString()));
   std::string error;
   if (!WriteM3uList(*path, files, &error))
     dialogs_.Message(error, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
@@ -1497,11 +1555,11 @@ void TMainForm::PlayFile(int row) {
   if (row < 0 || row >= listView_->topLevelItemCount()) return;
   if (filePlaying_) StopFile();
   listView_->setCurrentItem(listView_->topLevelItem(row));
-  const std::string path = S(listView_->topLevelItem(row)->text(ColTrack));
+  const std::string path = S(listView_->topLevelItem(row)->data(ColTrack, Qt::UserRole).toString());
   MediaPlayer& player = session_.Media();
   if (!player.OpenMediaFile(path)) {
     // What the player cannot play goes to the desktop's own program.
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   filePlaying_ = true;
@@ -1617,15 +1675,19 @@ void TMainForm::StartPlayer() {
 
 void TMainForm::OpenHelp() {
   const std::string help = session_.HelpDocument();
-  if (help.empty() || !ShellOpen(help))
+  if (help.empty()) {
     dialogs_.Message("Справка не найдена: файл README.md программы не установлен.", kProgramTitle,
                      MsgIcon::Warning, MsgButtons::Ok);
+    return;
+  }
+  std::string error;
+  if (!ShowHelpWindow(this, help, &error))
+    dialogs_.Message("Не удалось показать справку: " + error, kProgramTitle, MsgIcon::Warning,
+                     MsgButtons::Ok);
 }
 
 void TMainForm::ShowAbout() {
-  dialogs_.Message(std::string(kProgramTitle) +
-                       "\nАудио CD: копирование, сжатие, запись и воспроизведение.",
-                   "О программе", MsgIcon::Information, MsgButtons::Ok);
+  dialogs_.Message(AboutText(), "О программе", MsgIcon::Information, MsgButtons::Ok);
 }
 
 void TMainForm::RenameSelected() {
@@ -1716,7 +1778,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     bool editing = focus && listView_->viewport()->isAncestorOf(focus);
     bool inBoxes = focus && (focus == albumNameEdit_ || focus == groupEdit_ ||
                              groupEdit_->isAncestorOf(focus));
-    if (!editing && !inBoxes && focus && window()->isAncestorOf(focus)) {
+    // Keys meant for an open menu (the menu bar's, a pop-up) are the menu's:
+    // Esc there closes the menu and nothing else.
+    auto* target = qobject_cast<QWidget*>(watched);
+    const bool ours = target && target->window() == this && !QApplication::activePopupWidget();
+    if (ours && !editing && !inBoxes && focus && window()->isAncestorOf(focus)) {
       if (key->key() == Qt::Key_Escape) {
         showMinimized();
         return true;

@@ -166,6 +166,8 @@ class TMainForm : public QMainWindow {
   void FillTrackList();
   void UpdateCaption();
   void Shutdown();
+  // Shown again after a window that took its place (not minimised).
+  void ShowAgain();
   void DrawSizeBox();
   void RebuildDriveList();
   // Selects the stored drive with its stored drive type on the current transport.
@@ -206,6 +208,7 @@ class TMainForm : public QMainWindow {
   EjectToggle eject_;
   bool playTickedOnly_ = false;
   bool m3uVisible_ = false;
+  int discTrackWidth_ = 0;  // the title column's width while found files are shown
   bool shutDown_ = false;
   TSettingsForm* settingsForm_ = nullptr;
   TMP3Config* mp3Config_ = nullptr;

@@ -26,6 +26,7 @@
 #include "metadata/ui/LinkLabel.h"
 #include "metadata/ui/TID3Form.h"
 #include "metadata/ui/UiHelpers.h"
+#include "platform/ui/DesktopOpen.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/Shell.h"
@@ -396,7 +397,8 @@ void TConvertForm::PlayButtonClick() {
   if (row < 0 || engine_->Busy()) return;
   const std::string path = engine_->Rows()[static_cast<std::size_t>(row)].Path();
   if (player.OpenMediaFile(path) && player.PlayMedia()) return;
-  ShellOpen(path);
+  if (context_.dialogs) OpenWithDesktop(*context_.dialogs, path);
+  else ShellOpen(path);
 }
 
 void TConvertForm::StopButtonClick() { Player().CloseMedia(); }

@@ -1,10 +1,13 @@
 #include "platform/ui/QtDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 
+#include "platform/DialogFolder.h"
 #include "platform/ui/QtText.h"
 
 namespace sonarvex {
@@ -106,18 +109,35 @@ int QtDialogs::Message(const std::string& text, const std::string& caption, MsgI
   }
 }
 
+std::string QtDialogs::StartFolder(const std::string& asked) const {
+  return DialogStartFolder(asked, lastFolder_,
+                           S(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)),
+                           S(QDir::homePath()));
+}
+
+void QtDialogs::Chosen(const std::string& path, bool isFolder) {
+  if (path.empty()) return;
+  if (isFolder) {
+    lastFolder_ = path;
+  } else if (const std::size_t slash = path.rfind('/'); slash != std::string::npos) {
+    lastFolder_ = path.substr(0, slash == 0 ? 1 : slash);
+  }
+}
+
 std::vector<std::string> QtDialogs::OpenFiles(const std::string& title,
                                               const std::vector<FileFilter>& filters,
                                               const std::string& folder, bool multiple) {
   std::vector<std::string> out;
   if (multiple) {
-    for (const auto& f : QFileDialog::getOpenFileNames(parent_, Q(title), Q(folder),
+    for (const auto& f : QFileDialog::getOpenFileNames(parent_, Q(title), Q(StartFolder(folder)),
                                                        FilterText(filters)))
       out.push_back(S(f));
   } else {
-    QString f = QFileDialog::getOpenFileName(parent_, Q(title), Q(folder), FilterText(filters));
+    QString f =
+        QFileDialog::getOpenFileName(parent_, Q(title), Q(StartFolder(folder)), FilterText(filters));
     if (!f.isEmpty()) out.push_back(S(f));
   }
+  if (!out.empty()) Chosen(out.front(), false);
   return out;
 }
 
@@ -125,17 +145,20 @@ std::optional<std::string> QtDialogs::SaveFile(const std::string& title,
                                                const std::vector<FileFilter>& filters,
                                                const std::string& defaultSuffix,
                                                const std::string& initialPath) {
-  QFileDialog dialog(parent_, Q(title), Q(initialPath), FilterText(filters));
+  QFileDialog dialog(parent_, Q(title), Q(StartFolder(initialPath)), FilterText(filters));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setDefaultSuffix(Q(defaultSuffix));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return S(dialog.selectedFiles().front());
+  const std::string chosen = S(dialog.selectedFiles().front());
+  Chosen(chosen, false);
+  return chosen;
 }
 
 std::optional<std::string> QtDialogs::ChooseFolder(const std::string& title,
                                                    const std::string& initialFolder) {
-  QString f = QFileDialog::getExistingDirectory(parent_, Q(title), Q(initialFolder));
+  QString f = QFileDialog::getExistingDirectory(parent_, Q(title), Q(StartFolder(initialFolder)));
   if (f.isEmpty()) return std::nullopt;
+  Chosen(S(f), true);
   return S(f);
 }
 

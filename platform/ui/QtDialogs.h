@@ -1,6 +1,8 @@
 // The Dialogs service shown with Qt message boxes and file dialogs.
 #pragma once
 
+#include <string>
+
 #include "platform/Dialogs.h"
 
 class QWidget;
@@ -28,7 +30,13 @@ class QtDialogs : public Dialogs {
                                           const std::string& initialFolder) override;
 
  private:
+  // Where a dialog opens when the caller names no folder (DialogStartFolder).
+  std::string StartFolder(const std::string& asked) const;
+  // Remembers the folder of what the user chose.
+  void Chosen(const std::string& path, bool isFolder);
+
   QWidget* parent_;
+  std::string lastFolder_;
 };
 
 }  // namespace sonarvex

@@ -18,9 +18,10 @@
 #include <QThread>
 #include <QTimer>
 #include <QStyle>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <mutex>
-#include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QUrl>
@@ -33,6 +34,9 @@
 #include "drive/ui/TCDInfo.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "platform/ui/DesktopOpen.h"
+#include "platform/ui/HelpWindow.h"
+#include "platform/ui/Icons.h"
 #include "platform/ui/QtText.h"
 #include "platform/Shell.h"
 #include "playback/MediaPlayer.h"
@@ -296,37 +300,64 @@ void TMainWriteForm::BuildUi() {
   QMenu* file = menu->addMenu(Q("Файл"));
   QMenu* cd = menu->addMenu(Q("CD"));
   QMenu* help = menu->addMenu(Q("?"));
-  auto* bar = new QToolBar(this);
+  // The toolbar: one row of glyph buttons (their names in the tips) that
+  // fits the window at its opening size; the window cannot be made
+  // narrower than the row, so no command is ever out of reach. Every
+  // command is in the menus as well.
+  auto* bar = new QWidget(this);
+  bar->setObjectName("ToolBar");
+  auto* row = new QHBoxLayout(bar);
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(2);
   layout->addWidget(bar);
-  auto button = [&](QToolButton*& b, const char* name, const char* text, auto slot) {
-    b = new QToolButton(this);
+  auto button = [&](QToolButton*& b, const char* name, const char* text, const char* glyph,
+                    unsigned rgb, auto slot) {
+    b = new QToolButton(bar);
     b->setObjectName(name);
     b->setText(Q(text));
     b->setToolTip(Q(text));
-    bar->addWidget(b);
+    b->setIcon(ToolIcon(QString(), Q(glyph), rgb));
+    b->setIconSize(QSize(28, 28));
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    b->setAutoRaise(true);
+    row->addWidget(b);
     connect(b, &QToolButton::clicked, this, slot);
   };
-  button(StartWriteButton, "StartWriteButton", "Запись диска", [this] { Record(false); });
-  button(TestWriteButton, "TestWriteButton", "Запись в тестовом режиме", [this] { Record(true); });
-  button(EraseButton, "EraseButton", "Чистка диска", [this] {});
+  button(StartWriteButton, "StartWriteButton", "Запись диска", "●", 0xc0302a, [this] { Record(false); });
+  button(TestWriteButton, "TestWriteButton", "Запись в тестовом режиме", "T", 0xc07a20,
+         [this] { Record(true); });
+  button(EraseButton, "EraseButton", "Чистка диска", "RW", 0x7a4ab0, [this] {});
   auto* erase = new QMenu(this);
   QuickErasePopup = erase->addAction(Q("Быстрая чистка"), this, [this] { Blank(false, true); });
   FullErasePopup = erase->addAction(Q("Полная чистка"), this, [this] { Blank(true, true); });
   EraseButton->setMenu(erase);
   EraseButton->setPopupMode(QToolButton::InstantPopup);
-  button(CDInfoButton, "CDInfoButton", "Информация о приводе...", [this] { CDInfoButtonClick(); });
-  button(AddFileButton, "AddFileButton", "Добавить файлы...", [this] { AddFileButtonClick(); });
-  button(AddFolderButton, "AddFolderButton", "Добавить файлы из папки...", [this] { AddFolderButtonClick(); });
-  button(DeleteButton, "DeleteButton", "Отчистить список", [this] { DeleteButtonClick(); });
-  button(ConvertButton, "ConvertButton", "Конвертирование файлов WAVE, MP3, WMA", [this] { ConvertButtonClick(); });
-  button(SettingButton, "SettingButton", "Настройки...", [this] { SettingButtonClick(); });
-  button(EjectButton, "EjectButton", "Извлечь", [this] { EjectButtonClick(); });
-  button(CloseButton, "CloseButton", "Уйти...", [this] { close(); });
+  button(CDInfoButton, "CDInfoButton", "Информация о приводе...", "i", 0x2a5ab0,
+         [this] { CDInfoButtonClick(); });
+  row->addSpacing(8);
+  button(AddFileButton, "AddFileButton", "Добавить файлы...", "+♪", 0x2a8a4a,
+         [this] { AddFileButtonClick(); });
+  button(AddFolderButton, "AddFolderButton", "Добавить файлы из папки...", "+▤", 0x2a7a7a,
+         [this] { AddFolderButtonClick(); });
+  button(DeleteButton, "DeleteButton", "Отчистить список", "✕", 0x8a5a2a, [this] { DeleteButtonClick(); });
+  button(ConvertButton, "ConvertButton", "Конвертирование файлов WAVE, MP3, WMA", "⇄", 0x4a7a2a,
+         [this] { ConvertButtonClick(); });
+  row->addSpacing(8);
+  button(SettingButton, "SettingButton", "Настройки...", "⚙", 0x606060, [this] { SettingButtonClick(); });
+  button(EjectButton, "EjectButton", "Извлечь", "⏏", 0x5a5a5a, [this] { EjectButtonClick(); });
+  row->addStretch(1);
+  button(CloseButton, "CloseButton", "Уйти...", "⇥", 0x903030, [this] { close(); });
+  // The button with the keyboard focus is plainly marked.
+  bar->setStyleSheet("QToolButton:focus { border: 2px solid palette(highlight); border-radius: 3px; }");
 
   file->addAction(Q("Добавить файлы..."), QKeySequence("Alt+A"), this, [this] { AddFileButtonClick(); });
   file->addAction(Q("Добавить файлы из папки..."), QKeySequence("Ctrl+A"), this, [this] { AddFolderButtonClick(); });
   file->addAction(Q("Загрузить проект"), this, [this] { LoadProjectClick(); });
   file->addAction(Q("Сохранить проект"), this, [this] { SaveProjectClick(); });
+  file->addSeparator();
+  file->addAction(Q("Отчистить список"), this, [this] { DeleteButtonClick(); });
+  file->addAction(Q("Конвертирование файлов WAVE, MP3, WMA"), this, [this] { ConvertButtonClick(); });
+  file->addSeparator();
   file->addAction(Q("Настройки..."), QKeySequence("Ctrl+S"), this, [this] { SettingButtonClick(); });
   file->addAction(Q("Выход"), this, [this] { close(); });
   StartWriteItem = cd->addAction(Q("Начать запись"), QKeySequence("Ctrl+D"), this, [this] { Record(false); });
@@ -335,8 +366,10 @@ void TMainWriteForm::BuildUi() {
   QuickEraseItem = cd->addAction(Q("Быстрая очистка RW диска"), QKeySequence("Alt+Q"), this, [this] { Blank(false, true); });
   cd->addAction(Q("Информация о приводе..."), QKeySequence("Alt+I"), this, [this] { CDInfoButtonClick(); });
   cd->addAction(Q("Извлечь"), QKeySequence("Ctrl+E"), this, [this] { EjectButtonClick(); });
-  help->addAction(Q("Помощь..."), QKeySequence("F1"), this, [] {});
-  help->addAction(Q("О программе..."), this, [] {});
+  help->addAction(Q("Помощь..."), QKeySequence("F1"), this, [this] { HelpClick(); });
+  help->addAction(Q("О программе..."), this, [this] {
+    dialogs_.Message(AboutText(), "О программе", MsgIcon::Information, MsgButtons::Ok);
+  });
 
   auto* list = new CompilationListView(this);
   list->RowDropped = [this](int from, int to) { MoveRow(from, to); };
@@ -523,7 +556,19 @@ void TMainWriteForm::LoadProjectClick() {
 
 void TMainWriteForm::SaveProjectClick() {
   auto path = dialogs_.SaveFile("", {FileFilter{"*.cgp", {"*.cgp"}}}, "cgp", "");
-  if (path) SaveProject(*path, compilation_.Paths());
+  if (!path || path->empty()) return;
+  if (!SaveProject(*path, compilation_.Paths())) {
+    const int err = errno != 0 ? errno : EIO;
+    dialogs_.Message("Не удалось сохранить проект '" + *path + "': " + std::strerror(err), kProgramTitle,
+                     MsgIcon::Warning, MsgButtons::Ok);
+  }
+}
+
+void TMainWriteForm::HelpClick() {
+  const std::string help = session_.HelpDocument();
+  std::string error = "файл README.md программы не установлен.";
+  if (help.empty() || !ShowHelpWindow(this, help, &error))
+    dialogs_.Message("Справка не найдена: " + error, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
 }
 
 void TMainWriteForm::DeleteButtonClick() {
@@ -627,6 +672,15 @@ void TMainWriteForm::ThreadEnded() {
   setEnabled(true);
   ProgressForm->tag = 3;
   ProgressForm->hide();
+  // The end of a write is said (a failure has been named already).
+  if (thread_ && thread_->mode == TWriteThread::kWrite) {
+    const TWriteThread::Outcome outcome = thread_->Result();
+    if (outcome == TWriteThread::Outcome::Done)
+      dialogs_.Notice(thread_->testWrite ? "Тестовая запись завершена." : "Запись диска завершена.",
+                      kProgramTitle, MsgIcon::Information);
+    else if (outcome == TWriteThread::Outcome::Cancelled)
+      dialogs_.Notice("Запись диска прервана.", kProgramTitle, MsgIcon::Information);
+  }
   if (closeAfterRun_) {
     closeAfterRun_ = false;
     QTimer::singleShot(0, this, &QWidget::close);
@@ -708,7 +762,7 @@ void TMainWriteForm::PlayRow(int row) {
   // The owner is this window; video gets a window of its own.
   if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
     // What the player cannot play goes to the desktop's own program.
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   ListView->setCurrentItem(ListView->topLevelItem(row));
@@ -783,7 +837,7 @@ void TMainWriteForm::PlaySoundFile(const std::string& path) {
     playing_ = false;
   }
   if (!player.OpenMediaFile(path, reinterpret_cast<std::uintptr_t>(this))) {
-    ShellOpen(path);
+    OpenWithDesktop(dialogs_, path);
     return;
   }
   StartOpened(0);

@@ -57,6 +57,8 @@ class TMainWriteForm : public QDialog {
   void SettingButtonClick();
   void CDInfoButtonClick();
   void ConvertButtonClick();
+  // Shows the program's help (its README) in a window.
+  void HelpClick();
   void RefreshDiscState();
   void SelectDrive(int entry);
   bool Busy() const { return busy_; }

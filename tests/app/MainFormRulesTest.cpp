@@ -96,4 +96,25 @@ TEST(MainFormRules, EnablingTable) {
   EXPECT_EQ(noDisc.count("SpeedButton25"), 0u);
 }
 
+// The first start centres the window (frame included) on the available
+// area; saved places are kept, pulled back onto the screen when they fall
+// off it; saved sizes are at least the minimum and at most the screen.
+TEST(PlaceMainWindow, CentresFirstAndKeepsSavedPlacesOnTheScreen) {
+  const ScreenRect screen{0, 24, 1280, 776};  // a panel at the top
+  const ScreenRect first = PlaceMainWindow({}, {}, {}, {}, 640, 460, 578, 392, screen, 30);
+  EXPECT_EQ(first, (ScreenRect{320, 24 + (776 - 490) / 2, 640, 460}));
+  EXPECT_EQ(PlaceMainWindow(100, 200, 700, 500, 640, 460, 578, 392, screen, 30),
+            (ScreenRect{100, 200, 700, 500}));
+  // Off the right and bottom edges, and above the top: pulled back.
+  EXPECT_EQ(PlaceMainWindow(2000, 900, 700, 500, 640, 460, 578, 392, screen, 30),
+            (ScreenRect{580, 800 - 530, 700, 500}));
+  EXPECT_EQ(PlaceMainWindow(-300, 0, 700, 500, 640, 460, 578, 392, screen, 30),
+            (ScreenRect{0, 24, 700, 500}));
+  // Too small a size grows to the minimum; too large shrinks to the screen.
+  EXPECT_EQ(PlaceMainWindow(10, 30, 100, 100, 640, 460, 578, 392, screen, 30),
+            (ScreenRect{10, 30, 578, 392}));
+  EXPECT_EQ(PlaceMainWindow(0, 24, 5000, 5000, 640, 460, 578, 392, screen, 30),
+            (ScreenRect{0, 24, 1280, 746}));
+}
+
 }  // namespace sonarvex

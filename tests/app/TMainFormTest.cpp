@@ -5,6 +5,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
+#include <QTextBrowser>
+#include <QIcon>
+#include <QImage>
+#include <QScreen>
 #include <QTimer>
 #include <QSlider>
 #include <QToolButton>
@@ -109,7 +113,7 @@ TEST_F(MainFormTest, FirstStartThenExitLeavesTheSettingFiles) {
     for (int i = 0; i < list->columnCount(); ++i) headers << list->headerItem()->text(i);
     EXPECT_EQ(headers.join('|').toStdString(), "Трeк|Время|Размер|В MP3|Состояние");
     EXPECT_EQ(list->columnWidth(0), 144);
-    EXPECT_EQ(list->columnWidth(4), 150);
+    EXPECT_GE(list->columnWidth(4), 150);  // the status column takes the room left
     EXPECT_FALSE(form.DiscPresent());
     // Without a disc the disc commands are off, eject stays on.
     EXPECT_FALSE(form.findChild<QToolButton*>("SpeedButton16")->isEnabled());
@@ -501,11 +505,17 @@ TEST_F(MainFormDiscTest, PopupHeaderPlayerAndHelpDoWhatTheySay) {
         "рабочего стола.",
         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
     form.StartPlayer();
-    // Help opens the README beside the program with the desktop's handler.
-    const std::string opened = FakeProgram(bin, "xdg-open");
-    WriteFileAtomically(folder_ + "README.md", "# Sonarvex\n");
+    // Help shows the README beside the program in a window of its own.
+    WriteFileAtomically(folder_ + "README.md", "# Sonarvex\n\nКак пользоваться программой.\n");
     form.OpenHelp();
-    EXPECT_EQ(WaitForFile(opened), folder_ + "README.md\n");
+    QWidget* help = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->objectName() == "HelpWindow" && w->isVisible()) help = w;
+    ASSERT_NE(help, nullptr);
+    ASSERT_NE(help->findChild<QTextBrowser*>(), nullptr);
+    EXPECT_TRUE(help->findChild<QTextBrowser*>()->toPlainText().contains(
+        QString::fromUtf8("Как пользоваться программой.")));
+    help->close();
     form.close();
   }
   // A known player on the PATH is taken when none is associated.
@@ -686,12 +696,18 @@ TEST_F(MainFormDiscTest, MediaSearchFillsTheListAndWritesAnM3uList) {
   form.findChild<QAction*>("N7")->trigger();
   EXPECT_EQ(form.State(), WindowState::FileList);
   QTreeWidget* list = form.TrackList();
-  std::map<std::string, std::string> rows;
-  for (int i = 0; i < list->topLevelItemCount(); ++i)
+  // Each row shows the file's name; its full path is the row's tip.
+  std::map<std::string, std::string> rows, paths;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
     rows[list->topLevelItem(i)->text(0).toStdString()] = list->topLevelItem(i)->text(2).toStdString();
-  EXPECT_EQ(rows, (std::map<std::string, std::string>{{media + "Песня.MP3", "1Kb"},
-                                                       {media + "big.wav", "1Mb"},
-                                                       {media + "Альбом/東京.mp3", "10Byte"}}));
+    paths[list->topLevelItem(i)->text(0).toStdString()] = list->topLevelItem(i)->toolTip(0).toStdString();
+  }
+  EXPECT_EQ(rows, (std::map<std::string, std::string>{{"Песня.MP3", "1Kb"},
+                                                       {"big.wav", "1Mb"},
+                                                       {"東京.mp3", "10Byte"}}));
+  EXPECT_EQ(paths, (std::map<std::string, std::string>{{"Песня.MP3", media + "Песня.MP3"},
+                                                        {"big.wav", media + "big.wav"},
+                                                        {"東京.mp3", media + "Альбом/東京.mp3"}}));
   EXPECT_EQ(Text(form, "TrackPanel").toStdString(), "Найдено: 3");
   EXPECT_EQ(Text(form, "SizePanel").toStdString(), "Размер: 1Mb");
   if (const char* shots = std::getenv("SONARVEX_SHOTS")) {
@@ -704,14 +720,14 @@ TEST_F(MainFormDiscTest, MediaSearchFillsTheListAndWritesAnM3uList) {
   // The M3U list of the ticked rows; an existing file is replaced only on "Yes".
   int unticked = -1;
   for (int i = 0; i < list->topLevelItemCount(); ++i)
-    if (list->topLevelItem(i)->text(0).toStdString() == media + "big.wav") unticked = i;
+    if (list->topLevelItem(i)->text(0).toStdString() == "big.wav") unticked = i;
   list->topLevelItem(unticked)->setCheckState(0, Qt::Unchecked);
   const std::string m3u = folder_ + "list.m3u";
   dialogs_.ExpectSaveFile(m3u);
   form.findChild<QAction*>("M3U1")->trigger();
   std::string expected = "#EXTM3U\r\n";
   for (int i = 0; i < list->topLevelItemCount(); ++i)
-    if (i != unticked) expected += list->topLevelItem(i)->text(0).toStdString() + "\r\n";
+    if (i != unticked) expected += list->topLevelItem(i)->toolTip(0).toStdString() + "\r\n";
   EXPECT_EQ(*ReadFileBytes(m3u), expected);
   dialogs_.ExpectSaveFile(m3u);
   dialogs_.ExpectMessage("Выбранный файл уже существует. Заменить???", "Sonarvex v3.2",
@@ -758,6 +774,173 @@ TEST_F(MainFormDiscTest, AFoundFilePlaysThroughTheMediaPlayer) {
   form.Stop();
   EXPECT_FALSE(form.FilePlaying());
   EXPECT_EQ(form.State(), WindowState::FileList);
+  form.close();
+}
+
+// Ctrl+A and "Выбрать все" tick the audio tracks only: the data track
+// cannot be ripped.
+TEST_F(MainFormDiscTest, TickAllSkipsTheDataTrack) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  QTreeWidget* list = form.TrackList();
+  ASSERT_EQ(list->topLevelItemCount(), 5);
+  form.findChild<QAction*>("N22")->trigger();
+  form.findChild<QAction*>("SonarvexCD1")->trigger();
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(list->topLevelItem(i)->checkState(0), Qt::Checked) << i;
+  EXPECT_EQ(list->topLevelItem(4)->checkState(0), Qt::Unchecked);
+  form.TickAll(false);
+  form.findChild<QToolButton*>("SpeedButton10")->click();
+  EXPECT_EQ(list->topLevelItem(4)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(list->topLevelItem(0)->checkState(0), Qt::Checked);
+  form.close();
+}
+
+// The status column takes the room a wider window gives, and a verification
+// text fits it at the opening size.
+TEST_F(MainFormDiscTest, StatusColumnStretchesAndVerificationTextsFit) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.resize(640, 460);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QTreeWidget* list = form.TrackList();
+  const QString verdict = QString::fromUtf8("точно (достоверность 17)");
+  const int needed = list->fontMetrics().horizontalAdvance(verdict) + 12;
+  EXPECT_GE(list->columnWidth(4), needed);
+  const int before = list->columnWidth(4);
+  form.resize(1100, 600);
+  QApplication::processEvents();
+  EXPECT_GE(list->columnWidth(4), before + 400);
+  form.close();
+}
+
+// Esc minimises the window, but with a menu open it only closes the menu.
+TEST_F(MainFormDiscTest, EscWithAMenuOpenOnlyClosesTheMenu) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.show();
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  form.TrackList()->setFocus();
+  // The profile menu.
+  form.findChild<QToolButton*>("SpeedButton17")->click();
+  auto* menu = form.findChild<QMenu*>("ProfMenu");
+  ASSERT_TRUE(menu->isVisible());
+  QTest::keyClick(menu, Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_FALSE(menu->isVisible());
+  EXPECT_FALSE(form.isMinimized());
+  // A menu of the menu bar.
+  auto* file = form.findChild<QMenu*>("N2");
+  file->popup(form.mapToGlobal(QPoint(10, 10)));
+  ASSERT_TRUE(file->isVisible());
+  QTest::keyClick(file, Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_FALSE(file->isVisible());
+  EXPECT_FALSE(form.isMinimized());
+  // No menu: Esc minimises.
+  // (The offscreen platform leaves a closed menu the active window.)
+  QApplication::setActiveWindow(&form);
+  ASSERT_TRUE(form.isActiveWindow());
+  form.TrackList()->setFocus();
+  QTest::keyClick(form.TrackList(), Qt::Key_Escape);
+  EXPECT_TRUE(form.isMinimized());
+  form.close();
+}
+
+// A minimised main window comes back shown when the conversion or the
+// recording window it opened closes; the captions are not doubled by the
+// program's name meanwhile.
+TEST_F(MainFormDiscTest, ClosingAChildWindowBringsAMinimisedMainWindowBack) {
+  std::filesystem::copy_file(std::string(SONARVEX_BIN_DIR) + "/libkelpra.so", folder_ + "libkelpra.so");
+  std::string lines = *ReadFileBytes(folder_ + "setting/vdrives.lst");
+  WriteFileAtomically(folder_ + "setting/vdrives.lst", lines + "burn:" + folder_ + "burned.cue\n");
+  // As the program starts: no name is added to the windows' captions.
+  qApp->setApplicationDisplayName(QString());
+  Session session(context_);
+  TMainForm form(session, window_);
+  form.show();
+  form.showMinimized();
+  ASSERT_TRUE(form.isMinimized());
+  form.ConvertFormOpened = [&](TConvertForm& convert) {
+    QTimer::singleShot(0, &convert, [c = &convert] { c->close(); });
+  };
+  form.findChild<QAction*>("N25")->trigger();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.isMinimized());
+
+  form.showMinimized();
+  ASSERT_TRUE(form.isMinimized());
+  // What a window manager shows as a caption: Qt adds the application's
+  // display name to every title that does not end with it.
+  auto shown = [](const QString& title) {
+    const QString name = QGuiApplication::applicationDisplayName();
+    return name.isEmpty() || title.endsWith(name) ? title : title + QString::fromUtf8(" — ") + name;
+  };
+  QString recordCaption, messageCaption;
+  form.RecordFormOpened = [&](TMainWriteForm& record) {
+    QTimer::singleShot(0, &record, [&, r = &record] {
+      recordCaption = shown(r->windowTitle());
+      messageCaption = shown(QString::fromUtf8("Sonarvex v3.2"));
+      r->close();
+    });
+  };
+  form.findChild<QAction*>("AudioCD1")->trigger();
+  EXPECT_EQ(recordCaption.toStdString(), "Sonarvex v3.2 - Запись AudioCD");
+  EXPECT_EQ(messageCaption.toStdString(), "Sonarvex v3.2");
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_FALSE(form.isMinimized());
+  form.close();
+}
+
+// The toolbar's burn and player buttons look enabled when they are: their
+// glyphs have colour (the desktop theme's grey ones looked disabled); Qt
+// greys them when they are disabled.
+TEST_F(MainFormTest, BurnAndPlayerButtonsLookEnabled) {
+  // The desktop's theme, as the program finds it on a desktop.
+  const QString theme = QIcon::themeName();
+  const QStringList paths = QIcon::themeSearchPaths();
+  QIcon::setThemeSearchPaths(paths + QStringList{"/usr/share/icons"});
+  QIcon::setThemeName("Adwaita");  // as the program sets it
+  auto restore = [&] {
+    QIcon::setThemeName(theme);
+    QIcon::setThemeSearchPaths(paths);
+  };
+  if (!QIcon::hasThemeIcon("multimedia-player")) {
+    restore();
+    GTEST_SKIP() << "the Adwaita icon theme is not installed";
+  }
+  Session session(context_);
+  TMainForm form(session, window_);
+  // The most saturated pixel of a glyph (0..255).
+  auto colour = [](const QIcon& icon, QIcon::Mode mode) {
+    const QImage image = icon.pixmap(28, 28, mode).toImage().convertToFormat(QImage::Format_ARGB32);
+    int best = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        if (c.alpha() > 128) best = std::max(best, c.hsvSaturation());
+      }
+    return best;
+  };
+  for (const char* name : {"BurnCDButton", "SpeedButton4"}) {
+    const QIcon icon = form.findChild<QToolButton*>(name)->icon();
+    EXPECT_GE(colour(icon, QIcon::Normal), 100) << name;
+    EXPECT_LT(colour(icon, QIcon::Disabled), colour(icon, QIcon::Normal)) << name;
+  }
+  form.close();
+  restore();
+}
+
+// At the first start (no placement stored) the window, frame included, is on
+// the screen: not with its inside at the screen's corner.
+TEST_F(MainFormTest, FirstStartPlacesTheWholeWindowOnTheScreen) {
+  Session session(context_);
+  TMainForm form(session, window_);
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_GT(form.pos().y(), screen.top());
+  EXPECT_GT(form.pos().x(), screen.left());
+  EXPECT_TRUE(screen.contains(QRect(form.pos(), form.size())));
   form.close();
 }
 

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <stdlib.h>
+
+#include "platform/DialogFolder.h"
+#include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 
 namespace sonarvex {
@@ -31,6 +36,23 @@ TEST(ScriptedDialogs, ChoosersAnswerFromTheScript) {
   d.ExpectMessage("m", "c", MsgIcon::None, MsgButtons::Ok);
   EXPECT_FALSE(d.ChooseFolder("t", "/").has_value());
   EXPECT_FALSE(d.Clean());
+}
+
+// File dialogs open where the user was last, else in the music folder,
+// else at home; never in the program's own folder.
+TEST(DialogStartFolder, LastUsedThenMusicThenHome) {
+  char tmpl[] = "/tmp/sonarvex-dialogs-XXXXXX";
+  const std::string root = mkdtemp(tmpl);
+  const std::string last = root + "/last", music = root + "/Музыка", home = root + "/home";
+  EXPECT_EQ(DialogStartFolder("/asked/file.m3u", last, music, home), "/asked/file.m3u");
+  // Nothing there yet: home.
+  EXPECT_EQ(DialogStartFolder("", last, music, home), home);
+  EXPECT_EQ(DialogStartFolder("", "", "", home), home);
+  ASSERT_TRUE(MakeDirectories(music));
+  EXPECT_EQ(DialogStartFolder("", last, music, home), music);
+  ASSERT_TRUE(MakeDirectories(last));
+  EXPECT_EQ(DialogStartFolder("", last, music, home), last);
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace sonarvex

@@ -193,6 +193,27 @@ TEST_F(PlayTest, AFileThePlayerCannotOpenGoesToTheDesktop) {
   EXPECT_EQ(std::string(text->begin(), text->end()), path);
 }
 
+// Without xdg-open the file cannot go to the desktop either: the user is
+// told, with the file's name.
+TEST_F(PlayTest, AFileNobodyCanOpenIsSaid) {
+  TMainWriteForm form(*session_, nullptr, player_.get());
+  form.AddFiles(Files({{"a.wav", 75}}));
+  const std::string path = form.List().Rows()[0].Path();
+  WriteFileAtomically(path, "not audio at all");
+  const std::string bin = dir_.Path() + "/empty-bin";
+  fs::create_directories(bin);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", bin.c_str(), 1);
+  dialogs_.ExpectMessage("Не удалось открыть файл '" + path +
+                             "': программа xdg-open не найдена или не запускается.",
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  form.ListView->setCurrentItem(form.ListView->topLevelItem(0));
+  form.PlayButtonClick();
+  setenv("PATH", oldPath.c_str(), 1);
+  EXPECT_FALSE(form.Playing());
+  ExpectClean();
+}
+
 TEST_F(PlayTest, TheSoundAfterARecordingPlaysWithTheVolumeBar) {
   const auto paths = Files({{"a.wav", 60}, {"b.wav", 40}});
   const std::string sound = Files({{"готово.wav", 150}})[0];

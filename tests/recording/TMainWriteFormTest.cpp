@@ -9,9 +9,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cstring>
 #include <filesystem>
+#include <map>
 
 #include "session/Session.h"
 #include "platform/ScriptedDialogs.h"
@@ -69,6 +76,8 @@ TEST_F(WindowTest, RecordsAfterTheQuestionAndMarksTheRows) {
   EXPECT_EQ(form.ListView->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 1);
   EXPECT_EQ(form.ListView->topLevelItem(1)->data(0, Qt::UserRole).toInt(), 1);
   EXPECT_FALSE(form.StartWriteButton->isEnabled());  // the disc is complete now
+  // The end of the recording is said.
+  EXPECT_EQ(dialogs_.Notices(), std::vector<std::string>{"Sonarvex v3.2|Запись диска завершена."});
   std::string why;
   EXPECT_TRUE(dialogs_.Clean(&why)) << why;
   // A complete CD-R: the next recording asks for a blank disc.
@@ -271,6 +280,77 @@ TEST_F(WindowSourcesTest, AWholeWriteAsksAndDeletes) {
 
 namespace sonarvex {
 namespace {
+
+// Every menu command of the window, by its text.
+std::map<QString, QAction*> MenuCommands(TMainWriteForm& form) {
+  std::map<QString, QAction*> commands;
+  auto* bar = form.findChild<QMenuBar*>();
+  if (!bar) return commands;
+  for (QAction* top : bar->actions())
+    if (top->menu())
+      for (QAction* a : top->menu()->actions())
+        if (!a->isSeparator()) commands[a->text()] = a;
+  return commands;
+}
+
+// At its opening size every toolbar button is on the screen (none is left
+// in an overflow), and every toolbar command is in the menus too.
+TEST_F(WindowTest, EveryCommandIsReachableAtTheOpeningSize) {
+  TMainWriteForm form(*session_);
+  form.resize(640, 420);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QApplication::processEvents();
+  for (QToolButton* b : {form.StartWriteButton, form.TestWriteButton, form.EraseButton, form.CDInfoButton,
+                         form.AddFileButton, form.AddFolderButton, form.DeleteButton, form.ConvertButton,
+                         form.SettingButton, form.EjectButton, form.CloseButton}) {
+    EXPECT_TRUE(b->isVisible()) << b->objectName().toStdString();
+    const QRect r(b->mapTo(&form, QPoint(0, 0)), b->size());
+    EXPECT_TRUE(form.rect().contains(r)) << b->objectName().toStdString();
+  }
+  const auto commands = MenuCommands(form);
+  for (const char* text : {"Начать запись", "Тестовая запись", "Полная очистка  RW диска",
+                           "Быстрая очистка RW диска", "Информация о приводе...", "Добавить файлы...",
+                           "Добавить файлы из папки...", "Загрузить проект", "Сохранить проект",
+                           "Отчистить список", "Конвертирование файлов WAVE, MP3, WMA", "Настройки...",
+                           "Извлечь", "Выход", "Помощь...", "О программе..."})
+    EXPECT_EQ(commands.count(QString::fromUtf8(text)), 1u) << text;
+  form.close();
+}
+
+// Help shows the program's README in a window; the about box opens.
+TEST_F(WindowTest, HelpAndAboutOpen) {
+  WriteFileAtomically(home_ + "README.md", "# Sonarvex\n\nСправка программы.\n");
+  TMainWriteForm form(*session_);
+  form.show();
+  const auto commands = MenuCommands(form);
+  ASSERT_EQ(commands.count(QString::fromUtf8("Помощь...")), 1u);
+  commands.at(QString::fromUtf8("Помощь..."))->trigger();
+  QTextBrowser* help = nullptr;
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (w->objectName() == "HelpWindow" && w->isVisible()) help = w->findChild<QTextBrowser*>();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->toPlainText().contains(QString::fromUtf8("Справка программы.")));
+  help->window()->close();
+  dialogs_.ExpectMessage("Sonarvex v3.2\nАудио CD: копирование, сжатие, запись и воспроизведение.",
+                         "О программе", MsgIcon::Information, MsgButtons::Ok);
+  commands.at(QString::fromUtf8("О программе..."))->trigger();
+  ExpectClean();
+  form.close();
+}
+
+// A project that cannot be saved is said, with the file and the reason.
+TEST_F(WindowTest, AFailedProjectSaveIsSaid) {
+  TMainWriteForm form(*session_);
+  form.AddFiles({test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, 10 * 2352))});
+  const std::string path = dir_.File("missing/list.cgp");
+  dialogs_.ExpectSaveFile(path);
+  dialogs_.ExpectMessage("Не удалось сохранить проект '" + path + "': " + std::strerror(ENOENT),
+                         "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
+  form.SaveProjectClick();
+  ExpectClean();
+  EXPECT_FALSE(FileExists(path));
+}
 
 // Shows the window with a compilation for SONARVEX_SHOW_SECONDS seconds, so
 // that a screenshot of the X server can be taken (run under xvfb-run).
