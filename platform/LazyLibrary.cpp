@@ -16,7 +16,8 @@ bool LazyLibrary::Hidden(const std::string& file) {
   std::string_view rest(list);
   while (!rest.empty()) {
     const std::size_t comma = rest.find(',');
-    if (rest.substr(0, comma) == file) return true;
+    const std::string_view name = rest.substr(0, comma);
+    if (!name.empty() && std::string_view(file).substr(0, name.size()) == name) return true;
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
   }

@@ -53,9 +53,10 @@ class LazyLibrary {
   // loaded.
   const std::string& Error() const { return error_; }
 
-  // Names listed (comma-separated) in the environment variable
-  // SONARVEX_HIDE_LIBRARIES are treated as missing; tests use it to see the
-  // program without a library.
+  // Files whose names begin with a name listed (comma-separated) in the
+  // environment variable SONARVEX_HIDE_LIBRARIES ("libavcodec.so,libcurl")
+  // are treated as missing; tests use it to see the program without a
+  // library.
   static bool Hidden(const std::string& file);
 
  private:
