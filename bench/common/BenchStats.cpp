@@ -74,7 +74,15 @@ std::string PairText(const std::string& name, const Pair& p, const std::string& 
   if (p.ratio < 0) return name + "  failed (a run ended with an error)  [load " + p.load + "]";
   char ratio[32];
   std::snprintf(ratio, sizeof ratio, "%.3f", p.ratio);
-  return name + "  ours " + SpreadText(p.ours) + "  " + peerName + " " + SpreadText(p.peer) +
+  // Short runs (start-up) in milliseconds.
+  auto text = [&](Spread s) {
+    if (p.ours.high >= 1 || p.peer.high >= 1) return SpreadText(s);
+    s.median *= 1000;
+    s.low *= 1000;
+    s.high *= 1000;
+    return SpreadText(s, "ms", 1);
+  };
+  return name + "  ours " + text(p.ours) + "  " + peerName + " " + text(p.peer) +
          "  ratio " + ratio + "  [" + std::to_string(p.ours.runs) + " runs, load " + p.load + "]";
 }
 

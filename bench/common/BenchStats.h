@@ -43,7 +43,8 @@ struct Pair {
 Pair ComparePaired(int runs, const std::function<double()>& ours,
                    const std::function<double()>& peer);
 
-// "NAME  ours S (..)  peer S (..)  ratio R  [load L]".
+// "NAME  ours S (..)  peer S (..)  ratio R  [N runs, load L]"; in
+// milliseconds when every run took less than a second.
 std::string PairText(const std::string& name, const Pair& p, const std::string& peerName = "peer");
 
 // The figure of a line whose input is not there: "NAME  n/a (REASON)".

@@ -50,6 +50,12 @@ TEST(BenchStats, OursAndThePeerAlternateAfterAWarmUp) {
             0u)
       << text;
   EXPECT_NE(text.find("load "), std::string::npos);
+
+  // Start-up figures are milliseconds.
+  Pair quick = ComparePaired(3, [] { return 0.0123; }, [] { return 0.004; });
+  const std::string q = PairText("toc", quick, "cd-paranoia -Q");
+  EXPECT_EQ(q.rfind("toc  ours 12.3 ms (12.3 .. 12.3)  cd-paranoia -Q 4.0 ms (4.0 .. 4.0)  ratio 3.075", 0), 0u)
+      << q;
 }
 
 TEST(BenchStats, AFailedRunStopsTheComparisonAndSaysSo) {
