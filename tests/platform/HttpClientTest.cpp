@@ -315,6 +315,8 @@ int RequestWithoutLibcurl() {
   if (r.Ok() || r.failure != HttpFailure::Other) return 1;
   if (r.detail.find("Не удалось загрузить библиотеку libcurl") != 0) return 2;
   if (r.connected || !server.Requests().empty()) return 3;
+  // What the CDDB and AccurateRip clients show after the server's name.
+  if (HttpFailureText(r).rfind("ошибка сети (Не удалось загрузить библиотеку libcurl", 0) != 0) return 4;
   return 0;
 }
 
