@@ -194,6 +194,8 @@ std::string HttpUrl(const std::string& host, int port, std::string_view target) 
   return url;
 }
 
+void PrepareHttp() { InitCurlOnce(); }
+
 HttpResult HttpGet(const HttpRequest& request) {
   HttpResult result;
   result.url = request.url;
