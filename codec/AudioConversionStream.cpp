@@ -12,6 +12,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 namespace {
 
@@ -219,6 +221,7 @@ std::unique_ptr<AudioConversionStream> AudioConversionStream::Open(const std::ui
   if (dst.FormatTag != kFormatPcm || dst.BitsPerSample != 16 || dst.Channels < 1 ||
       dst.Channels > 8 || dst.SampleRate < 1000 || dst.SampleRate > 384000)
     return nullptr;
+  if (!ffmpeg::Available()) return nullptr;
   auto impl = std::make_unique<Impl>();
   if (!Describe(fmt, fmtSize, &impl->src)) return nullptr;
   const AVCodec* codec = avcodec_find_decoder(impl->src.codec);
@@ -256,6 +259,7 @@ std::unique_ptr<AudioConversionStream> AudioConversionStream::Open(const std::ui
 
 bool AudioConversionStream::SuggestPcmFormat(const std::uint8_t* fmt, std::size_t fmtSize,
                                              AudioFormatRecord* suggested) {
+  if (!ffmpeg::Available()) return false;
   SourceDescription d;
   if (!Describe(fmt, fmtSize, &d)) return false;
   AudioFormatRecord f =

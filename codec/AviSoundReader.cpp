@@ -9,6 +9,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 
 struct AviSoundReader::Demuxer {
@@ -35,6 +37,10 @@ AviSoundReader::OpenResult AviSoundReader::Open(const std::string& path) {
   failure_.clear();
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return OpenResult::CannotOpen;
+  if (!ffmpeg::Available()) {
+    failure_ = ffmpeg::Error();
+    return OpenResult::CannotOpen;
+  }
   auto d = std::make_unique<Demuxer>();
   const AVInputFormat* avi = av_find_input_format("avi");
   if (avi == nullptr || avformat_open_input(&d->format, path.c_str(), avi, nullptr) < 0)

@@ -9,6 +9,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 namespace {
 
@@ -22,6 +24,7 @@ void Put32(std::uint8_t* p, std::uint32_t v) {
 }
 
 const AVCodec* Mp3Encoder() {
+  if (!ffmpeg::Available()) return nullptr;
   const AVCodec* c = avcodec_find_encoder_by_name("libmp3lame");
   if (c == nullptr) c = avcodec_find_encoder(AV_CODEC_ID_MP3);
   return c;
@@ -220,6 +223,7 @@ std::vector<Mp3FormatDetails> FfmpegMp3Driver::Formats() {
 
 bool FfmpegMp3Driver::CanConvert(const AudioFormatRecord& src, const Mp3FormatBytes& dst) {
   const AudioFormatRecord d = Mp3FormatHeader(dst);
+  if (Mp3Encoder() == nullptr) return false;
   if (!SourceUsable(src) || d.FormatTag != kFormatMpegLayer3 || d.Channels < 1 ||
       d.Channels > 2)
     return false;

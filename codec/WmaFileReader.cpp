@@ -20,6 +20,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 
 namespace {
@@ -103,7 +105,7 @@ struct WmaFileReader::Source {
 };
 
 bool WmaFileReader::DecoderAvailable() {
-  return av_find_input_format("asf") != nullptr && avcodec_find_decoder(AV_CODEC_ID_WMAV1) &&
+  return ffmpeg::Available() && av_find_input_format("asf") != nullptr && avcodec_find_decoder(AV_CODEC_ID_WMAV1) &&
          avcodec_find_decoder(AV_CODEC_ID_WMAV2);
 }
 
@@ -131,6 +133,7 @@ bool WmaFileReader::Open(const std::string& source, const std::string& output) {
   if (::stat(source.c_str(), &st) != 0) return fail(ReadFailureText(source, std::strerror(errno)));
   if (!S_ISREG(st.st_mode)) return fail(ReadFailureText(source, std::strerror(EINVAL)));
 
+  if (!ffmpeg::Available()) return fail("нет декодера WMA (" + ffmpeg::Error() + ")");
   auto s = std::make_unique<Source>();
   const AVInputFormat* asf = av_find_input_format("asf");
   if (asf == nullptr) return fail("нет декодера WMA");

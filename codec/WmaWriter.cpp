@@ -19,6 +19,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 
 namespace {
@@ -151,9 +153,16 @@ struct WmaWriter::Stream {
   ~Stream() { Release(false); }
 };
 
-WmaWriter::WmaWriter(const std::string& encoderName) : encoderName_(encoderName) {
-  if (FindEncoder(encoderName_) != nullptr && av_guess_format("asf", nullptr, nullptr) != nullptr)
-    unavailable_ = 0;
+WmaWriter::WmaWriter(const std::string& encoderName) : encoderName_(encoderName) {}
+
+std::uint32_t WmaWriter::Unavailable() const {
+  // Asked on first need: FFmpeg is opened then, not when the writer is made.
+  if (unavailable_ < 0)
+    unavailable_ = ffmpeg::Available() && FindEncoder(encoderName_) != nullptr &&
+                           av_guess_format("asf", nullptr, nullptr) != nullptr
+                       ? 0
+                       : 1;
+  return static_cast<std::uint32_t>(unavailable_);
 }
 
 WmaWriter::~WmaWriter() { Abort(); }
@@ -168,7 +177,7 @@ WriteResult WmaWriter::Fail(WriteResult r) {
 }
 
 WriteResult WmaWriter::Open(const TrackTagRecord* tag, const std::string& fileName) {
-  if (unavailable_ != 0) return WriteResult::Failure(kWmaUnavailableText);
+  if (Unavailable() != 0) return WriteResult::Failure(kWmaUnavailableText);
   if (stream_ != nullptr) return WriteResult::Failure(CreateFailureText(fileName, EBUSY));
   const AudioFormatRecord src = source_;
   if (src.FormatTag != kFormatPcm || src.BitsPerSample != 16 || src.Channels < 1 ||
@@ -337,7 +346,7 @@ void WmaWriter::Abort() {
 
 WriteResult WmaWriter::ConvertFile(const std::string& source, const std::string& output,
                                    const TrackTagRecord* tag) {
-  if (unavailable_ != 0) return WriteResult::Failure(kWmaUnavailableText);
+  if (Unavailable() != 0) return WriteResult::Failure(kWmaUnavailableText);
   WholeFileRules rules;
   rules.blockBytes = [] { return 32768u; };
   return ConvertWholeFile(source, output, tag, rules);

@@ -56,8 +56,8 @@ class WmaWriter : public AudioWriter {
   WmaWriter& operator=(const WmaWriter&) = delete;
 
   // 0 when the encoder is usable.
-  std::uint32_t Unavailable() const { return unavailable_; }
-  bool Available() const override { return unavailable_ == 0; }
+  std::uint32_t Unavailable() const;
+  bool Available() const override { return Unavailable() == 0; }
   // Takes WmaBitrateIndex and WmaDrm (the DRM switch is accepted; the files
   // are written without protection).
   void Configure(const SettingsRecord& s) override {
@@ -86,7 +86,7 @@ class WmaWriter : public AudioWriter {
 
   std::unique_ptr<Stream> stream_;
   std::string encoderName_;
-  std::uint32_t unavailable_ = 1;
+  mutable int unavailable_ = -1;  // not asked yet
   int bitrateIndex_ = 0;
   bool drm_ = false;
 };

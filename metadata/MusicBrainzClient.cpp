@@ -77,6 +77,7 @@ std::string MusicBrainzClient::Peer() const {
 }
 
 int MusicBrainzClient::Get(const std::string& target, std::string& body) {
+  PrepareHttp();
   WaitForTurn(limits_.requestIntervalMs, pump_);
   HttpRequest request;
   request.url = base_ + target;

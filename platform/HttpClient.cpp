@@ -11,6 +11,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/CurlFunctions.h"
+
 
 namespace sonarvex {
 namespace {
@@ -21,9 +23,12 @@ long long MsSince(Clock::time_point t) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
-void InitCurlOnce() {
+// Opens libcurl on the first request; false when it is missing.
+bool InitCurlOnce() {
+  if (!curl::Available()) return false;
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return true;
 }
 
 bool HostCharacterOk(char c) {
@@ -189,10 +194,16 @@ std::string HttpUrl(const std::string& host, int port, std::string_view target) 
   return url;
 }
 
+void PrepareHttp() { InitCurlOnce(); }
+
 HttpResult HttpGet(const HttpRequest& request) {
-  InitCurlOnce();
   HttpResult result;
   result.url = request.url;
+  if (!InitCurlOnce()) {
+    result.failure = HttpFailure::Other;
+    result.detail = curl::Error();
+    return result;
+  }
   const HttpLimits& limits = request.limits;
   std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
   std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());

@@ -95,6 +95,12 @@ struct HttpResult {
 
 HttpResult HttpGet(const HttpRequest& request);
 
+// Opens the HTTP library now rather than in the first HttpGet (which then
+// fails by itself when it is missing). A client that spaces its requests
+// calls it before taking its time, so that the opening does not delay the
+// first request into the next one's turn.
+void PrepareHttp();
+
 // A reason in Russian for the failures that have no text of their own in the
 // callers (certificates, TLS, redirects, addresses), naming the address
 // concerned when it is not the one asked; empty for other failures.

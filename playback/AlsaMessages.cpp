@@ -2,13 +2,25 @@
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
+
+#include "playback/AlsaFunctions.h"
+
+extern "C" void SonarvexDropAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
 namespace sonarvex {
 namespace {
 
-extern "C" void DropAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+std::atomic<bool> quiet{false};
 
 }  // namespace
 
-void KeepAlsaLibraryMessagesQuiet() { snd_lib_error_set_handler(DropAlsaMessage); }
+void KeepAlsaLibraryMessagesQuiet() {
+  quiet = true;
+  // Not loaded yet: the loader installs the handler when it loads.
+  if (alsa::Loaded()) snd_lib_error_set_handler(SonarvexDropAlsaMessage);
+}
+
+bool AlsaMessagesQuiet() { return quiet; }
 
 }  // namespace sonarvex

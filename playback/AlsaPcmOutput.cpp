@@ -7,6 +7,8 @@
 
 #include "playback/PcmOutput.h"
 
+#include "playback/AlsaFunctions.h"
+
 namespace sonarvex {
 namespace {
 
@@ -23,6 +25,10 @@ class AlsaPcmOutput : public PcmOutput {
 
   OpenResult Open(std::string* detail) override {
     if (pcm_) return OpenResult::Ok;
+    if (!alsa::Available()) {
+      if (detail) *detail = alsa::Error();
+      return OpenResult::NoDevice;
+    }
     int err = snd_pcm_open(&pcm_, device_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (err < 0) {
       pcm_ = nullptr;

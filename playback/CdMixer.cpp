@@ -13,6 +13,8 @@
 
 #include "platform/Dialogs.h"
 
+#include "playback/AlsaFunctions.h"
+
 namespace sonarvex {
 
 namespace {
@@ -120,7 +122,7 @@ bool CdMixer::Open(const std::string& pcmDevice, Dialogs& dialogs) {
   Close();
   const std::string device = MixerDeviceFor(pcmDevice);
   snd_mixer_t* mixer = nullptr;
-  bool ok = snd_mixer_open(&mixer, 0) == 0;
+  bool ok = alsa::Available() && snd_mixer_open(&mixer, 0) == 0;
   ok = ok && snd_mixer_attach(mixer, device.c_str()) == 0;
   ok = ok && snd_mixer_selem_register(mixer, nullptr, nullptr) == 0;
   ok = ok && snd_mixer_load(mixer) == 0;

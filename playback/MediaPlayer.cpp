@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "playback/GstFunctions.h"
+
 namespace sonarvex {
 
 double MediaLinearVolume(int volume) {
@@ -23,6 +25,10 @@ bool StartGStreamer(std::string* why) {
   static bool ok = false;
   static std::string reason;
   std::call_once(once, [] {
+    if (!gst::Available()) {
+      reason = gst::Error();
+      return;
+    }
     GError* error = nullptr;
     if (!gst_init_check(nullptr, nullptr, &error)) {
       reason = error && error->message ? error->message : "GStreamer cannot be started";

@@ -1,10 +1,16 @@
 // Times our encoders against the peer command-line encoders at the same
 // settings on one generated five-minute CD-format WAV and prints the ratios
 // (ours / peer; below 1.0 means we are faster).
+//
+//   codec_bench [SECONDS] [RUNS]   (default 300 s, 3 runs)
+//
+// Both write their output to the same folder and flush it to the disk
+// (our writers sync a finished file; the peer's is synced after it).
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/BenchStats.h"
 #include "codec/EncoderSet.h"
 #include "codec/WavFile.h"
 
@@ -74,6 +81,13 @@ void RunProgram(std::vector<std::string> args) {
   }
 }
 
+// The peer's run and then its output flushed to the disk, as our writers
+// do before they report a file done.
+void RunSynced(std::vector<std::string> args, const std::string& output) {
+  RunProgram(std::move(args));
+  RunProgram({"sync", output});
+}
+
 class NoDialogs : public WindowlessDialogs {
  public:
   int Message(const std::string& text, const std::string&, MsgIcon, MsgButtons) override {
@@ -110,29 +124,27 @@ bool SameAudioFrames(const std::string& a, const std::string& b) {
   return x.size() - ax == y.size() - by && x.compare(ax, std::string::npos, y, by, std::string::npos) == 0;
 }
 
-// Best of `rounds` alternating runs of ours and the peer.
+// Ours and the peer alternately after a warm-up of each: medians, spread,
+// ratio and the load average.
 void Compare(const char* what, int rounds, const std::function<void()>& ours,
              const std::function<void()>& peer) {
-  double best = 1e9, bestPeer = 1e9;
-  for (int i = 0; i < rounds; ++i) {
-    best = std::min(best, Seconds(ours));
-    bestPeer = std::min(bestPeer, Seconds(peer));
-  }
-  std::printf("%-34s ours %7.2f s   peer %7.2f s   ratio %.3f\n", what, best, bestPeer,
-              best / bestPeer);
+  const bench::Pair p =
+      bench::ComparePaired(rounds, [&] { return Seconds(ours); }, [&] { return Seconds(peer); });
+  std::printf("%s\n", bench::PairText(what, p).c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 300;
-  const int rounds = argc > 2 ? std::atoi(argv[2]) : 2;
+  const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 3);
   const std::string dir =
       (std::filesystem::temp_directory_path() / ("sonarvex-bench-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
   const std::string wav = dir + "/in.wav";
   MakeWav(wav, seconds);
-  std::printf("input: %d s of CD audio, best of %d runs each\n", seconds, rounds);
+  std::printf("input: %d s of CD audio; %d runs each after a warm-up, ours and the peer alternated\n",
+              seconds, rounds);
 
   SettingsRecord s{};
   ApplyFirstStartDefaults(s, "/tmp/");
@@ -146,8 +158,9 @@ int main(int argc, char** argv) {
   Compare("MP3 CBR 224 joint stereo", rounds,
           [&] { enc.ConvertFile(wav, dir + "/ours.mp3", nullptr); },
           [&] {
-            RunProgram({"lame", "--quiet", "--noreplaygain", "--cbr", "-b", "224", "-m", "j", "-q", "5", "-o",
-                        "--resample", "44.1", wav, dir + "/peer.mp3"});
+            RunSynced({"lame", "--quiet", "--noreplaygain", "--cbr", "-b", "224", "-m", "j", "-q", "5", "-o",
+                       "--resample", "44.1", wav, dir + "/peer.mp3"},
+                      dir + "/peer.mp3");
           });
   std::printf("  audio frames identical to lame's: %s\n",
               SameAudioFrames(dir + "/ours.mp3", dir + "/peer.mp3") ? "yes" : "no");
@@ -157,8 +170,9 @@ int main(int argc, char** argv) {
   Compare("MP3 VBR q2 32..320", rounds,
           [&] { enc.ConvertFile(wav, dir + "/ours-vbr.mp3", nullptr); },
           [&] {
-            RunProgram({"lame", "--quiet", "--noreplaygain", "-V", "2", "-b", "32", "-B", "320", "-m", "j", "-q",
-                        "5", "--resample", "44.1", wav, dir + "/peer-vbr.mp3"});
+            RunSynced({"lame", "--quiet", "--noreplaygain", "-V", "2", "-b", "32", "-B", "320", "-m", "j", "-q",
+                       "5", "--resample", "44.1", wav, dir + "/peer-vbr.mp3"},
+                      dir + "/peer-vbr.mp3");
           });
 
   std::printf("  audio frames identical to lame's: %s\n",
@@ -172,13 +186,14 @@ int main(int argc, char** argv) {
   Compare("Ogg managed 128 (32..350)", rounds,
           [&] { enc.ConvertFile(wav, dir + "/ours.ogg", nullptr); },
           [&] {
-            RunProgram({"oggenc", "--quiet", "--managed", "-b", "128", "-m", "32", "-M", "350",
-                        "-o", dir + "/peer.ogg", wav});
+            RunSynced({"oggenc", "--quiet", "--managed", "-b", "128", "-m", "32", "-M", "350", "-o",
+                       dir + "/peer.ogg", wav},
+                      dir + "/peer.ogg");
           });
   s.OggUseQuality = 1;
   s.OggQuality = 400;
   Compare("Ogg quality 0.4", rounds, [&] { enc.ConvertFile(wav, dir + "/ours-q.ogg", nullptr); },
-          [&] { RunProgram({"oggenc", "--quiet", "-q", "4", "-o", dir + "/peer-q.ogg", wav}); });
+          [&] { RunSynced({"oggenc", "--quiet", "-q", "4", "-o", dir + "/peer-q.ogg", wav}, dir + "/peer-q.ogg"); });
 
   std::filesystem::remove_all(dir);
   return 0;

@@ -3,8 +3,10 @@
 // Decodes every FILE with libkelpra's ConvertMP3ToWAV (no WAV output, PCM
 // through the event callback) and with FFmpeg's decoder through libavformat
 // and libavcodec (mp3float / mp2float / mp1float, one thread), in the same
-// process, alternating rounds, and prints seconds of audio decoded per second
-// for both and their ratio. Both decoders read the file from the page cache.
+// process: a warm-up run of each, then ROUNDS runs alternating which goes
+// first; prints seconds of audio decoded per second for both from the median
+// run (with the spread of the runs), their ratio and the load average. Both
+// decoders read the file from the page cache.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +19,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "bench/common/BenchStats.h"
 #include "kelpra/Mp3DecoderOptions.h"
 
 extern "C" void ConvertMP3ToWAV(MP3_DECODER_OPTIONS* options);
@@ -109,31 +112,28 @@ int main(int argc, char** argv) {
   }
   av_log_set_level(AV_LOG_ERROR);
   using Clock = std::chrono::steady_clock;
-  double oursAudio = 0, oursTime = 0, ffAudio = 0, ffTime = 0;
-  for (int r = 0; r < rounds; ++r) {
-    for (const std::string& f : files) {
-      auto t0 = Clock::now();
-      const double a = Kelpra(f);
-      auto t1 = Clock::now();
-      const double b = Ffmpeg(f);
-      auto t2 = Clock::now();
-      if (r == 0) continue;  // warm-up round
-      oursAudio += a;
-      oursTime += std::chrono::duration<double>(t1 - t0).count();
-      ffAudio += b;
-      ffTime += std::chrono::duration<double>(t2 - t1).count();
-    }
-  }
-  if (oursTime <= 0 || ffTime <= 0 || ffAudio <= 0) {
+  // One run decodes every file; its audio seconds are the same every run.
+  double oursAudio = 0, ffAudio = 0;
+  auto all = [&](double (*decode)(const std::string&), double* audio) {
+    const auto t0 = Clock::now();
+    double total = 0;
+    for (const std::string& f : files) total += decode(f);
+    *audio = total;
+    return total > 0 ? std::chrono::duration<double>(Clock::now() - t0).count() : -1.0;
+  };
+  const sonarvex::bench::Pair p = sonarvex::bench::ComparePaired(
+      rounds, [&] { return all(Kelpra, &oursAudio); }, [&] { return all(Ffmpeg, &ffAudio); });
+  if (p.ratio <= 0) {
     std::fprintf(stderr, "nothing decoded\n");
     return 1;
   }
-  const double ours = oursAudio / oursTime, ff = ffAudio / ffTime;
-  std::printf("libkelpra: %.1f s of audio per second (%.2f s audio in %.3f s)\n", ours, oursAudio,
-              oursTime);
-  std::printf("FFmpeg:    %.1f s of audio per second (%.2f s audio in %.3f s)\n", ff, ffAudio,
-              ffTime);
-  std::printf("ratio libkelpra / FFmpeg: %.2f   (checksum %llu)\n", ours / ff,
+  std::printf("libkelpra: %.1f s of audio per second (%.2f s of audio in %s)\n", oursAudio / p.ours.median,
+              oursAudio, sonarvex::bench::SpreadText(p.ours, "s", 3).c_str());
+  std::printf("FFmpeg:    %.1f s of audio per second (%.2f s of audio in %s)\n", ffAudio / p.peer.median,
+              ffAudio, sonarvex::bench::SpreadText(p.peer, "s", 3).c_str());
+  std::printf("ratio libkelpra / FFmpeg: %.2f of FFmpeg's speed, medians of %d runs after a warm-up, "
+              "alternated; load %s   (checksum %llu)\n",
+              (oursAudio / p.ours.median) / (ffAudio / p.peer.median), p.ours.runs, p.load.c_str(),
               static_cast<unsigned long long>(gSink & 0xff));
   return 0;
 }

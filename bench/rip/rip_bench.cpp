@@ -1,18 +1,29 @@
-// Ripping speed and memory: `sonarvex-cli rip` against the peers that do the
-// same work, on a disc image made here (synthesised audio, CUE/BIN).
+// Ripping speed, start-up and memory: `sonarvex-cli` against the peers that
+// do the same work, on disc images made here (synthesised music-like audio,
+// CUE/BIN).
 //
-//   rip_bench [MINUTES] [RUNS] [LONG]   (default 24 minutes, 5 runs, 70)
+//   rip_bench [MINUTES] [RUNS] [LONG]
 //
-// A secure WAV rip is compared with cd-paranoia in its default paranoia
-// mode. MP3 and Ogg rips with one and with two encoder workers are compared with
-// lame and oggenc given exactly our encoder settings (LAME -q 5 at
-// 224 kbit/s joint stereo; Vorbis quality 4), run two at a time with
-// `xargs -P 2` on the WAV files of the same disc. After a warm-up run of
-// each, the runs alternate ours and the peer's; every figure is the median
-// with the spread (lowest .. highest) of RUNS runs, and the ratios are of
-// medians. Then the peak resident memory of our two-worker MP3 rip of discs
-// of MINUTES / 2, MINUTES and LONG minutes (it must not grow with the disc;
-// LONG 0 leaves the long disc out).
+// Defaults: a 6-minute disc, 3 runs, and the memory figures on that disc;
+// the full run is by hand: `rip_bench 25 5 70`. Every comparison runs ours
+// and the peer once each as a warm-up, then RUNS rounds alternating who goes
+// first; it prints the medians with the spread (lowest .. highest), the
+// ratio of the medians (ours / peer: below 1 we are faster) and the load
+// average when the runs began and ended. The peer does the same work as
+// ours: its outputs are synced (`sync FILE...`) as ours are, and the FLAC
+// encoder verifies when ours does. Figures:
+//   - start-up: `--version` and `toc` against `cd-paranoia -Q` (target <= 3);
+//   - WAV rip (--no-secure) against `cd-paranoia -Z`, secure against
+//     `cd-paranoia`;
+//   - MP3 and Ogg rips, 2 workers and on the fly, against lame and oggenc two
+//     at a time on the WAV files of the same disc;
+//   - FLAC rip with 2 workers against `flac -5 -V` two at a time, and with
+//     [FLAC] Verify=0 against `flac -5`;
+//   - on a software drive limited to 48x (speed=48 in vdrives.lst) a
+//     2-worker MP3 rip against a WAV rip on the same drive (target <= 1.1);
+//   - peak resident memory of rips of a LONG-minute disc with --jobs 8, FLAC
+//     and MP3, on the fly and not (target <= 64 MiB).
+// A figure whose feature this build lacks prints "n/a (reason)".
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/BenchStats.h"
 #include "platform/Files.h"
 #include "platform/ProgramFolder.h"
 #include "platform/Shell.h"
@@ -126,24 +138,6 @@ std::string MakeHome(const std::string& folder) {
   return folder;
 }
 
-RunResult Best(const std::vector<std::string>& argv, int runs, const std::string& cleanup) {
-  RunResult best;
-  best.seconds = 1e9;
-  for (int k = 0; k < runs; ++k) {
-    if (!cleanup.empty()) {
-      std::filesystem::remove_all(cleanup);
-      std::filesystem::create_directories(cleanup);
-    }
-    RunResult r = Run(argv);
-    if (r.status != 0) {
-      std::fprintf(stderr, "%s failed with %d\n", argv[0].c_str(), r.status);
-      std::exit(1);
-    }
-    if (r.seconds < best.seconds) best = r;
-  }
-  return best;
-}
-
 RunResult Checked(RunResult r) {
   if (r.status != 0) {
     std::fprintf(stderr, "a run failed with %d\n", r.status);
@@ -152,183 +146,208 @@ RunResult Checked(RunResult r) {
   return r;
 }
 
-struct Stats {
-  double median = 0, low = 0, high = 0;
-  std::string Text() const {
-    char b[96];
-    std::snprintf(b, sizeof b, "median %.2f s (%.2f .. %.2f)", median, low, high);
-    return b;
-  }
-};
+// The seconds of a run, or -1 when it failed.
+double Timed(const RunResult& r) { return r.status == 0 ? r.seconds : -1; }
 
-Stats Summarise(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  Stats s;
-  s.low = v.front();
-  s.high = v.back();
-  const std::size_t n = v.size();
-  s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-  return s;
+void Fresh(const std::string& folder) {
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+}
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+void Say(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int minutes = argc > 1 ? std::atoi(argv[1]) : 24;
-  int runs = argc > 2 ? std::atoi(argv[2]) : 5;
-  const int longMinutes = argc > 3 ? std::atoi(argv[3]) : 70;
+  using sonarvex::bench::ComparePaired;
+  using sonarvex::bench::NotAvailableText;
+  using sonarvex::bench::Pair;
+  using sonarvex::bench::PairText;
+  int minutes = argc > 1 ? std::atoi(argv[1]) : 6;
+  int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  int longMinutes = argc > 3 ? std::atoi(argv[3]) : 0;
   if (runs < 1) runs = 1;
   if (minutes < 2) minutes = 2;
-  std::string cli = sonarvex::ExecutableFolder() + "sonarvex-cli";
-  std::string paranoia = sonarvex::FindInPath("cd-paranoia");
-  std::string lame = sonarvex::FindInPath("lame");
-  std::string oggenc = sonarvex::FindInPath("oggenc");
+  if (longMinutes < 2) longMinutes = minutes;
+  const std::string cli = sonarvex::ExecutableFolder() + "sonarvex-cli";
+  const std::string paranoia = sonarvex::FindInPath("cd-paranoia");
+  const std::string lame = sonarvex::FindInPath("lame");
+  const std::string oggenc = sonarvex::FindInPath("oggenc");
+  const std::string flac = sonarvex::FindInPath("flac");
   if (paranoia.empty() || lame.empty()) {
     std::fprintf(stderr, "needs cd-paranoia and lame\n");
     return 1;
   }
   char tmpl[] = "/tmp/sonarvex-ripbench-XXXXXX";
-  std::string root = mkdtemp(tmpl);
-  std::printf("disc image: %d minutes\n", minutes);
-  std::string cue = MakeImage(root + "/disc", minutes);
-  std::string home = MakeHome(root + "/home");
-  std::string out = home + "/out";
+  const std::string root = mkdtemp(tmpl);
+  Say("disc image: " + std::to_string(minutes) + " minutes; " + std::to_string(runs) +
+      " runs after a warm-up, alternated; load average now " + sonarvex::bench::LoadAverage());
+  const std::string cue = MakeImage(root + "/disc", minutes);
+  const std::string home = MakeHome(root + "/home");
+  const std::string out = home + "/out";
+  auto ours = [&](std::vector<std::string> args, const std::string& image) {
+    Fresh(out);
+    std::vector<std::string> argv = {cli, "--home", home, "--image", image};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Run(argv);
+  };
+  // A peer's shell command run in `folder` (made afresh).
+  auto shell = [&](const std::string& folder, const std::string& command) {
+    Fresh(folder);
+    return Run({"sh", "-c", "cd " + Quoted(folder) + " && " + command});
+  };
+
+  // Start-up: the commands that read nothing but the table of contents.
+  {
+    const int many = std::max(11, runs * 4);
+    const std::string pdir = root + "/query";
+    Fresh(pdir);
+    auto query = [&] { return Timed(Run({paranoia, "-d", cue, "-Q"})); };
+    Pair version = ComparePaired(many, [&] { return Timed(Run({cli, "--version"})); }, query);
+    Say(PairText("start-up: --version (target <= 3)", version, "cd-paranoia -Q"));
+    Pair toc = ComparePaired(
+        many, [&] { return Timed(Run({cli, "--home", home, "--image", cue, "toc"})); }, query);
+    Say(PairText("start-up: toc (target <= 3)", toc, "cd-paranoia -Q"));
+  }
 
   // WAV: all tracks read plainly, against cd-paranoia without its
-  // verification (-Z), batch mode.
-  RunResult ours = Best(
-      {cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--no-secure"}, runs, out);
-  std::string pdir = root + "/paranoia";
-  std::filesystem::create_directories(pdir);
-  RunResult peer;
-  peer.seconds = 1e9;
-  for (int k = 0; k < runs; ++k) {
-    std::filesystem::remove_all(pdir);
-    std::filesystem::create_directories(pdir);
-    std::string cwd = std::filesystem::current_path();
-    std::filesystem::current_path(pdir);
-    RunResult r = Run({paranoia, "-q", "-Z", "-B", "-d", cue, "1-"});
-    std::filesystem::current_path(cwd);
-    if (r.seconds < peer.seconds) peer = r;
-  }
-  std::printf("WAV rip    ours %.2f s   cd-paranoia -Z %.2f s   ratio %.3f (ours / peer)\n",
-              ours.seconds, peer.seconds, ours.seconds / peer.seconds);
-  std::printf("peak memory of the WAV rip: %ld kB\n", ours.maxRssKb);
+  // verification (-Z); both outputs synced.
+  const std::string pdir = root + "/paranoia";
+  Pair wav = ComparePaired(
+      runs, [&] { return Timed(ours({"rip", "--format", "wav", "--no-secure"}, cue)); },
+      [&] {
+        return Timed(shell(pdir, Quoted(paranoia) + " -q -Z -B -d " + Quoted(cue) +
+                                     " 1- && sync *.wav"));
+      });
+  Say(PairText("WAV rip (--no-secure)", wav, "cd-paranoia -Z + sync"));
+  // Secure (every block read twice, the drive's cache read away between)
+  // against cd-paranoia in its default paranoia mode.
+  Pair secure = ComparePaired(
+      runs, [&] { return Timed(ours({"rip", "--format", "wav", "--secure"}, cue)); },
+      [&] {
+        return Timed(shell(pdir, Quoted(paranoia) + " -q -B -d " + Quoted(cue) + " 1- && sync *.wav"));
+      });
+  Say(PairText("secure WAV rip", secure, "cd-paranoia + sync"));
 
-  // Secure WAV rip (every block read twice, the drive's cache read away
-  // between) against cd-paranoia in its default paranoia mode, both after a
-  // warm-up, alternated, medians.
-  {
-    auto secure = [&] {
-      std::filesystem::remove_all(out);
-      std::filesystem::create_directories(out);
-      return Checked(
-          Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--secure"}));
-    };
-    auto paranoid = [&] {
-      std::filesystem::remove_all(pdir);
-      std::filesystem::create_directories(pdir);
-      const std::string cwd = std::filesystem::current_path();
-      std::filesystem::current_path(pdir);
-      RunResult r = Run({paranoia, "-q", "-B", "-d", cue, "1-"});
-      std::filesystem::current_path(cwd);
-      return Checked(r);
-    };
-    secure();
-    paranoid();
-    std::vector<double> a, b;
-    for (int k = 0; k < runs; ++k) {
-      a.push_back(secure().seconds);
-      b.push_back(paranoid().seconds);
-    }
-    const Stats sa = Summarise(a), sb = Summarise(b);
-    std::printf("secure WAV rip  %s\n", sa.Text().c_str());
-    std::printf("cd-paranoia     %s\n", sb.Text().c_str());
-    std::printf("secure WAV ratio %.3f (ours / cd-paranoia)\n", sa.median / sb.median);
-  }
-
-  // WAV files of the disc for the peers: from our own WAV rip.
-  std::filesystem::remove_all(out);
-  std::filesystem::create_directories(out);
-  Run({cli, "--home", home, "--image", cue, "rip", "--format", "wav", "--no-secure"});
+  // WAV files of the disc for the encoding peers: from our own WAV rip.
+  Checked(ours({"rip", "--format", "wav", "--no-secure"}, cue));
   const std::string wavDir = root + "/wav";
   std::filesystem::rename(out, wavDir);
-  std::filesystem::create_directories(out);
   std::string list;
   for (auto& e : std::filesystem::directory_iterator(wavDir))
     if (e.path().extension() == ".wav") list += e.path().string() + "\n";
   const std::string listFile = root + "/wavs.txt";
   sonarvex::WriteFileAtomically(listFile, list);
   const std::string peerOut = root + "/peer";
+  // The peer's command for one file "$1" (no single quotes in it) two at a
+  // time, then its outputs synced.
+  auto twoAtATime = [&](const std::string& one) {
+    return Timed(shell(peerOut, "xargs -d '\\n' -P 2 -n 1 sh -c '" + one + "' peer < " +
+                                    Quoted(listFile) + " && sync *"));
+  };
 
   struct Format {
     const char* name;
     const char* format;
-    std::string peer;  // the peer's command for one file {} into peerOut
+    std::string program;
+    std::string peerName;
+    std::string peer;  // the peer's command for one file "$1" into the current folder
   };
   const std::vector<Format> formats = {
-      {"MP3", "mp3",
-       lame + " --quiet --noreplaygain -q 5 -b 224 -m j \"$1\" \"" + peerOut +
-           "/$(basename \"$1\" .wav).mp3\""},
-      {"Ogg", "ogg",
-       (oggenc.empty() ? std::string("false") : oggenc) + " -Q -q 4 -o \"" + peerOut +
-           "/$(basename \"$1\" .wav).ogg\" \"$1\""}};
+      {"MP3", "mp3", lame, "lame x2 + sync",
+       lame + " --quiet --noreplaygain -q 5 -b 224 -m j \"$1\" \"$(basename \"$1\" .wav).mp3\""},
+      {"Ogg", "ogg", oggenc, "oggenc x2 + sync",
+       oggenc + " -Q -q 4 -o \"$(basename \"$1\" .wav).ogg\" \"$1\""},
+      {"FLAC", "flac", flac, "flac -5 -V x2 + sync",
+       flac + " --silent -f -5 -V -o \"$(basename \"$1\" .wav).flac\" \"$1\""}};
   for (const Format& f : formats) {
-    if (std::string(f.format) == "ogg" && oggenc.empty()) {
-      std::printf("Ogg: no oggenc, skipped\n");
+    if (f.program.empty()) {
+      Say(NotAvailableText(std::string(f.name) + " rip", "no peer program on this machine"));
       continue;
     }
-    auto ours = [&](int jobs, bool onTheFly = false) {
-      std::filesystem::remove_all(out);
-      std::filesystem::create_directories(out);
-      std::vector<std::string> argv = {cli,       "--home", home,     "--image",
-                                       cue,       "rip",    "--format", f.format,
-                                       "--jobs",  std::to_string(jobs)};
-      if (onTheFly) argv.push_back("--on-the-fly");
-      return Checked(Run(argv));
+    auto rip = [&](int jobs, bool onTheFly) {
+      std::vector<std::string> args = {"rip", "--format", f.format, "--jobs", std::to_string(jobs)};
+      if (onTheFly) args.push_back("--on-the-fly");
+      return Timed(ours(args, cue));
     };
-    auto peer = [&] {
-      std::filesystem::remove_all(peerOut);
-      std::filesystem::create_directories(peerOut);
-      return Checked(Run({"sh", "-c",
-                          "xargs -d '\\n' -P 2 -n 1 sh -c '" + f.peer + "' peer < \"" + listFile +
-                              "\""}));
-    };
-    // Warm-up: the image, the WAV files and the libraries in the page cache.
-    ours(1);
-    ours(2);
-    ours(2, true);
-    peer();
-    std::vector<double> one, two, fly, par;
-    for (int k = 0; k < runs; ++k) {
-      one.push_back(ours(1).seconds);
-      par.push_back(peer().seconds);
-      two.push_back(ours(2).seconds);
-      fly.push_back(ours(2, true).seconds);
-    }
-    const Stats s1 = Summarise(one), s2 = Summarise(two), sf = Summarise(fly),
-                sp = Summarise(par);
-    std::printf("%s rip, 1 worker   %s\n", f.name, s1.Text().c_str());
-    std::printf("%s rip, 2 workers  %s\n", f.name, s2.Text().c_str());
-    std::printf("%s rip, 2 workers encoding on the fly %s\n", f.name, sf.Text().c_str());
-    std::printf("%s peer, 2 at once %s\n", f.name, sp.Text().c_str());
-    std::printf("%s ratios: 2 workers / 1 worker %.3f, 2 workers / peer %.3f, "
-                "on the fly / peer %.3f\n",
-                f.name, s2.median / s1.median, s2.median / sp.median, sf.median / sp.median);
+    auto peer = [&] { return twoAtATime(f.peer); };
+    Say(PairText(std::string(f.name) + " rip, 2 workers", ComparePaired(runs, [&] { return rip(2, false); }, peer),
+                 f.peerName));
+    Say(PairText(std::string(f.name) + " rip, 2 workers on the fly",
+                 ComparePaired(runs, [&] { return rip(2, true); }, peer), f.peerName));
+    Say(PairText(std::string(f.name) + " rip, 2 workers against 1 worker",
+                 ComparePaired(runs, [&] { return rip(2, false); }, [&] { return rip(1, false); }),
+                 "1 worker"));
   }
 
-  // Memory must not grow with the disc.
-  std::vector<int> lengths = {minutes / 2, minutes};
-  if (longMinutes > 0) lengths.push_back(longMinutes);
-  for (int m : lengths) {
-    std::string mcue = m == minutes ? cue : MakeImage(root + "/m" + std::to_string(m), m);
-    std::filesystem::remove_all(out);
-    std::filesystem::create_directories(out);
-    RunResult r = Checked(
-        Run({cli, "--home", home, "--image", mcue, "rip", "--format", "mp3", "--jobs", "2"}));
-    std::printf("peak memory, MP3 rip with 2 workers of %d minutes: %ld kB (%.1f s)\n", m,
-                r.maxRssKb, r.seconds);
-    if (m != minutes) std::filesystem::remove_all(root + "/m" + std::to_string(m));
+  // FLAC without verifying its output ([FLAC] Verify=0) against flac -5.
+  if (flac.empty()) {
+    Say(NotAvailableText("FLAC rip, Verify=0", "no flac program on this machine"));
+  } else if (Run({cli, "--home", home, "settings", "set", "FLAC.Verify=0"}).status != 0) {
+    Say(NotAvailableText("FLAC rip, Verify=0", "this build has no setting FLAC.Verify"));
+  } else {
+    Pair p = ComparePaired(
+        runs, [&] { return Timed(ours({"rip", "--format", "flac", "--jobs", "2"}, cue)); },
+        [&] {
+          return twoAtATime(flac + " --silent -f -5 -o \"$(basename \"$1\" .wav).flac\" \"$1\"");
+        });
+    Say(PairText("FLAC rip, 2 workers, Verify=0", p, "flac -5 x2 + sync"));
+    Run({cli, "--home", home, "settings", "set", "FLAC.Verify=1"});
+  }
+
+  // A software drive that reads at 48x at most: encoding MP3 with 2 workers
+  // must keep up with reading, against a WAV rip on the same drive.
+  {
+    const std::string speedHome = MakeHome(root + "/speed-home");
+    sonarvex::WriteFileAtomically(speedHome + "/setting/vdrives.lst", cue + " speed=48\n");
+    const std::string drivesFile = root + "/drives.txt";
+    Run({cli, "--home", speedHome, "drives"}, drivesFile);
+    std::string drive;
+    std::ifstream drives(drivesFile);
+    for (std::string line; std::getline(drives, line);)
+      if (line.find("\tsoftware-drive\t") != std::string::npos) {
+        drive = line.substr(0, line.find('\t'));
+        break;
+      }
+    if (drive.empty()) {
+      Say(NotAvailableText("48x software drive: MP3 2 workers / WAV",
+                           "the software drive does not take speed=48 in vdrives.lst"));
+    } else {
+      const std::string speedOut = speedHome + "/out";
+      auto rip = [&](const char* format, const char* jobs) {
+        Fresh(speedOut);
+        return Timed(Run({cli, "--home", speedHome, "rip", "--drive", drive, "--format", format,
+                          "--jobs", jobs, "--no-secure"}));
+      };
+      Pair p = ComparePaired(runs, [&] { return rip("mp3", "2"); }, [&] { return rip("wav", "1"); });
+      Say(PairText("48x software drive: MP3 rip with 2 workers (target <= 1.1)", p, "WAV rip"));
+    }
+  }
+
+  // Peak resident memory with 8 workers: it must not grow with the disc.
+  {
+    const std::string longCue = longMinutes == minutes ? cue : MakeImage(root + "/long", longMinutes);
+    for (const char* format : {"flac", "mp3"})
+      for (bool onTheFly : {false, true}) {
+        std::vector<std::string> args = {"rip", "--format", format, "--jobs", "8"};
+        if (onTheFly) args.push_back("--on-the-fly");
+        const std::string load = sonarvex::bench::LoadAverage();
+        RunResult r = ours(args, longCue);
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "peak memory, %s rip of %d minutes, --jobs 8%s: %.1f MiB, ratio %.3f to 64 MiB "
+                      "(%.1f s, load %s)",
+                      format, longMinutes, onTheFly ? " --on-the-fly" : "", r.maxRssKb / 1024.0,
+                      r.maxRssKb / 1024.0 / 64.0, r.seconds, load.c_str());
+        Say(r.status == 0 ? std::string(line)
+                          : NotAvailableText(std::string("peak memory, ") + format + " rip",
+                                             "the rip failed with " + std::to_string(r.status)));
+      }
   }
   std::filesystem::remove_all(root);
   return 0;

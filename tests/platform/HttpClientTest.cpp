@@ -301,3 +301,29 @@ TEST(HttpClient, ACertificateNobodySignedIsRefused) {
 
 }  // namespace
 }  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// libcurl is opened by the first request: without it a request fails with
+// the reason and nothing is sent (run in a fresh copy of this program, so the
+// library is not loaded yet).
+int RequestWithoutLibcurl() {
+  ::setenv("SONARVEX_HIDE_LIBRARIES", "libcurl", 1);
+  LoopbackServer server([](const std::string&, Conn& c) { c.Send(Ok("never asked")); });
+  HttpResult r = HttpGet(Get(server));
+  if (r.Ok() || r.failure != HttpFailure::Other) return 1;
+  if (r.detail.find("Не удалось загрузить библиотеку libcurl") != 0) return 2;
+  if (r.connected || !server.Requests().empty()) return 3;
+  // What the CDDB and AccurateRip clients show after the server's name.
+  if (HttpFailureText(r).rfind("ошибка сети (Не удалось загрузить библиотеку libcurl", 0) != 0) return 4;
+  return 0;
+}
+
+TEST(HttpClient, WithoutLibcurlARequestFailsWithTheReason) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(RequestWithoutLibcurl()), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace sonarvex

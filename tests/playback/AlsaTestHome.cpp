@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "playback/AlsaFunctions.h"
+
 namespace sonarvex::test {
 
 namespace {
@@ -46,6 +48,10 @@ std::string CaptureDevice(const std::string& file) { return "sonarvex_capture:FI
 
 bool CaptureDeviceWorks(std::string* why) {
   const std::string probe = kHome + "/probe.raw";
+  if (!alsa::Available()) {
+    if (why) *why = alsa::Error();
+    return false;
+  }
   snd_pcm_t* pcm = nullptr;
   const int err = snd_pcm_open(&pcm, CaptureDevice(probe).c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (err < 0) {
