@@ -14,6 +14,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+// Last: routes the FFmpeg calls above through the table opened on first use.
+#include "codec/FfmpegFunctions.h"
+
 namespace sonarvex {
 
 namespace {
@@ -71,6 +74,7 @@ bool MediaFileDecoder::Open(const std::string& path, std::string* why) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return fail(std::strerror(errno));
   if (!S_ISREG(st.st_mode)) return fail("это не обычный файл");
+  if (!ffmpeg::Available()) return fail("нет декодера (" + ffmpeg::Error() + ")");
   auto s = std::make_unique<State>();
   int r = avformat_open_input(&s->format, path.c_str(), nullptr, nullptr);
   if (r < 0) return fail("формат файла не распознан (" + AvError(r) + ")");
