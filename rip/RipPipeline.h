@@ -246,7 +246,7 @@ class RipPipeline {
   // At most this much audio read ahead waits, in all, for the workers that
   // encode tracks on the fly (the drive waits meanwhile), whatever the
   // number of workers and the length of the tracks.
-  static constexpr std::size_t kDefaultStreamBudget = 24u << 20;
+  static constexpr std::size_t kDefaultStreamBudget = 16u << 20;
   void SetStreamBudget(std::size_t bytes) { streamBudget_ = bytes; }
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
