@@ -89,7 +89,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/DebWithoutLdconfig.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libavcodec59, libavformat59, libavutil57, libswresample4, libgstreamer1.0-0, libasound2, libcurl4, qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
+  "libavcodec59, libavformat59, libavutil57, libswresample4, libgstreamer1.0-0, libasound2, libcurl4, qt6-qpa-plugins, libqt6svg6, libmp3lame0, libogg0, libvorbis0a, libvorbisenc2, libdeflate0, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-alsa")
 # libFLAC.so.12 (FLAC output) and libopusenc (Opus output) are loaded when a
 # rip or a conversion asks for their format; without them the rest works.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS

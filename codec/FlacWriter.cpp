@@ -183,7 +183,7 @@ WriteResult FlacWriter::Open(const TrackTagRecord* tag, const std::string& fileN
   auto* enc = L.encoder_new();
   if (enc == nullptr) return WriteResult::Failure(CreateFailureText(fileName, ENOMEM));
   encoder_ = enc;
-  bool ok = L.set_verify(enc, true) && L.set_compression_level(enc, static_cast<unsigned>(level_)) &&
+  bool ok = L.set_verify(enc, verify_) && L.set_compression_level(enc, static_cast<unsigned>(level_)) &&
             L.set_channels(enc, channels) && L.set_bits_per_sample(enc, 16) &&
             L.set_sample_rate(enc, source_.SampleRate) &&
             L.set_total_samples_estimate(enc, expectedFrames_);

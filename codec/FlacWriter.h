@@ -1,7 +1,8 @@
 // Lossless FLAC output through libFLAC (libFLAC.so.12, loaded at run time:
-// without it FLAC output alone is unavailable). The encoder runs with its
-// verify mode on, so every frame is decoded again and compared with the
-// input before the file counts as written. Tags are Vorbis comments in UTF-8.
+// without it FLAC output alone is unavailable). Unless [FLAC] Verify is 0
+// the encoder runs with its verify mode on, so every frame is decoded again
+// and compared with the input before the file counts as written. Tags are
+// Vorbis comments in UTF-8.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +32,12 @@ inline constexpr const char* kFlacIniLevelKey = "Level";
 inline constexpr FormatOption kFlacLevelOption{kFlacIniSection, kFlacIniLevelKey, kFlacMinLevel,
                                                kFlacMaxLevel, kFlacDefaultLevel};
 
+// Whether the encoder decodes every frame again and compares it with the
+// input ([FLAC] Verify, 1 unless the user turned it off): about half of
+// the encoder's time, for a check of libFLAC itself.
+inline constexpr const char* kFlacIniVerifyKey = "Verify";
+inline constexpr FormatOption kFlacVerifyOption{kFlacIniSection, kFlacIniVerifyKey, 0, 1, 1};
+
 // The tags of a track that its tag record has no field for.
 using FlacDiscTags = DiscTags;
 
@@ -51,11 +58,15 @@ class FlacWriter : public AudioWriter {
   void Configure(const SettingsRecord&) override {}
   void SetOptions(const FormatOptions& options) override {
     SetLevel(options.Value(kFlacLevelOption));
+    SetVerify(options.Value(kFlacVerifyOption) != 0);
     SetDiscTags(options.disc);
   }
   // Clamped to 0..8.
   void SetLevel(int level);
   int Level() const { return level_; }
+  // The encoder's verify mode, from the next Open or ConvertFile on.
+  void SetVerify(bool on) { verify_ = on; }
+  bool Verify() const { return verify_; }
   // Applies from the next Open or ConvertFile until changed.
   void SetDiscTags(FlacDiscTags tags) { disc_ = std::move(tags); }
 
@@ -89,6 +100,7 @@ class FlacWriter : public AudioWriter {
   FlacDiscTags disc_;
   std::uint64_t expectedFrames_ = 0;
   int level_ = kFlacDefaultLevel;
+  bool verify_ = true;
   bool open_ = false;
   bool loaded_ = false;
   WriteResult error_;

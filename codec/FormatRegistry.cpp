@@ -184,7 +184,7 @@ std::vector<OutputFormat> MakeFormats() {
       .lossless = true,
       .compressed = true,
       .tags = TagStyle::VorbisComments,
-      .options = {kFlacLevelOption},
+      .options = {kFlacLevelOption, kFlacVerifyOption},
       .encoders = {{"flac", MakeFlac, Always}},
       .missingText = "Кодирование в FLAC невозможно т.к. библиотека libFLAC не установлена.",
       .menu = {"FLAC1", "F&LAC", "F11", 4},

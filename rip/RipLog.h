@@ -16,6 +16,14 @@ namespace sonarvex {
 // (start with 0).
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t bytes);
 
+class ArChecksum;
+// A block of a track's audio into the sums the rip reports: the log's
+// CRC-32 (crc, continued; nullptr: none) and the AccurateRip checksums (ar;
+// nullptr: none). One pass over the samples: the block is taken in pieces
+// small enough that the second sum reads each piece from the processor's
+// cache, not from memory again.
+void AddTrackSums(std::uint32_t* crc, ArChecksum* ar, const void* pcm, std::size_t bytes);
+
 struct RipLogTrack {
   int number = 0;
   std::string file;             // as written (UTF-8); empty when the track failed

@@ -126,7 +126,7 @@ std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
   // Each file's tags and headers: a little room of its own.
   std::uint64_t needed = static_cast<std::uint64_t>(static_cast<double>(audio) / ratio) +
                          files * 64 * 1024;
-  if (!settings_.OnTheFlyEncoding) needed += largest + 44;
+  if (!EncodesWhileReading(kind)) needed += largest + 44;
   return needed;
 }
 
@@ -166,6 +166,14 @@ void RipPipeline::GrabCommand(GrabSender sender) {
   CopyTracks();
   drive_.LockMedium(false);
   if (settings_.EjectAfterCopy && outcome_ != Outcome::NotStarted) host_.Eject();
+}
+
+bool RipPipeline::EncodesWhileReading(OutputKind kind) const {
+  if (settings_.OnTheFlyEncoding) return true;
+  // Lossless output keeps pace with the drive: no temporary WAV file is
+  // written and read again, unless the audio is to be normalised (which
+  // needs the whole track's peak before the first sample is written).
+  return FormatFor(kind).lossless && FormatFor(kind).compressed && !settings_.NormalizeEnabled;
 }
 
 int RipPipeline::TrackRows() {
@@ -255,73 +263,101 @@ void RipPipeline::Fail(const std::string& text, bool stopEncoders) {
   dialogs_.Message(text, kProgramTitle, MsgIcon::Error, MsgButtons::Ok);
 }
 
+// The audio the streams of one grab hold together, waiting for their
+// workers: however many workers there are, the reader waits while all of it
+// is taken, so that a grab's memory does not grow with its workers or with
+// the length of its tracks.
+struct RipPipeline::StreamBudget {
+  explicit StreamBudget(std::size_t bytes) : total(bytes) {}
+  const std::size_t total;
+  std::mutex mutex;
+  std::condition_variable room;  // a stream gave some back
+  std::size_t held = 0;
+  // Whether a block fits; a block fits an empty budget whatever its size,
+  // so that a budget smaller than one block still lets the grab go on.
+  bool Fits(std::size_t bytes) const { return held == 0 || held + bytes <= total; }
+};
+
 // The audio of a track being read, on its way to the worker that encodes it
-// on the fly: blocks in the order read, at most `capacity` bytes waiting.
+// on the fly: blocks in the order read, taken from the grab's budget.
 class PcmStream {
  public:
-  explicit PcmStream(std::size_t capacity) : capacity_(capacity) {}
-  // Hands a block to the worker; while too much waits, runs `idle` (the
-  // window stays alive) between short waits. False when the stream was
-  // aborted (the worker failed or was stopped).
+  explicit PcmStream(std::shared_ptr<RipPipeline::StreamBudget> budget)
+      : budget_(std::move(budget)) {}
+  ~PcmStream() {
+    std::lock_guard<std::mutex> lock(budget_->mutex);
+    Release();
+  }
+  // Hands a block to the worker; while the budget is taken, runs `idle`
+  // (the window stays alive) between short waits. False when the stream
+  // was aborted (the worker failed or was stopped).
   bool Push(std::vector<std::uint8_t> block, const std::function<void()>& idle) {
+    RipPipeline::StreamBudget& b = *budget_;
     for (;;) {
       {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(b.mutex);
         if (aborted_) return false;
-        if (queued_ < capacity_ || blocks_.empty()) {
+        if (b.Fits(block.size())) {
+          b.held += block.size();
           queued_ += block.size();
           blocks_.push_back(std::move(block));
           ready_.notify_all();
           return true;
         }
-        room_.wait_for(lock, std::chrono::milliseconds(40));
-        if (queued_ < capacity_ && !aborted_) continue;
+        b.room.wait_for(lock, std::chrono::milliseconds(40));
+        if (b.Fits(block.size()) && !aborted_) continue;
       }
       if (idle) idle();
     }
   }
   bool Aborted() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(budget_->mutex);
     return aborted_;
   }
   // The track has been read whole.
   void Close() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(budget_->mutex);
     closed_ = true;
     ready_.notify_all();
   }
-  // Nothing more comes: the reader or the worker gave up.
+  // Nothing more comes: the reader or the worker gave up. What waits is
+  // dropped and its room given back.
   void Abort() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(budget_->mutex);
     aborted_ = true;
+    Release();
     ready_.notify_all();
-    room_.notify_all();
   }
   // The next block; false at the end of the track (`*aborted` tells why).
   bool Pop(std::vector<std::uint8_t>& block, bool* aborted) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    RipPipeline::StreamBudget& b = *budget_;
+    std::unique_lock<std::mutex> lock(b.mutex);
     ready_.wait(lock, [&] { return aborted_ || closed_ || !blocks_.empty(); });
     *aborted = aborted_;
     if (aborted_ || blocks_.empty()) return false;
     block = std::move(blocks_.front());
     blocks_.pop_front();
     queued_ -= block.size();
-    room_.notify_all();
+    b.held -= block.size();
+    b.room.notify_all();
     return true;
   }
 
  private:
-  const std::size_t capacity_;
-  std::mutex mutex_;
-  std::condition_variable ready_, room_;
+  // Under the budget's lock.
+  void Release() {
+    budget_->held -= queued_;
+    queued_ = 0;
+    blocks_.clear();
+    budget_->room.notify_all();
+  }
+
+  const std::shared_ptr<RipPipeline::StreamBudget> budget_;
+  std::condition_variable ready_;
   std::deque<std::vector<std::uint8_t>> blocks_;
   std::size_t queued_ = 0;
   bool closed_ = false, aborted_ = false;
 };
-
-// At most this much of a track's audio waits for its worker (about six
-// minutes of CD audio) before the drive waits.
-constexpr std::size_t kStreamCapacity = 64u << 20;
 
 // One track on its way through the grab. The grab's thread fills it; in a
 // pooled grab a worker then compresses it, writing only `result` (under the
@@ -746,7 +782,7 @@ RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
   for (int n = 2; tempsInUse_.count(temp) != 0 || LockedByAnotherWriter(temp); ++n)
     temp = tempFolder_ + NumberedOutputPath(tempName, n);
   job.compress = compress_;
-  job.onTheFly = compress_ && settings_.OnTheFlyEncoding;
+  job.onTheFly = compress_ && EncodesWhileReading();
   // The temporary folder is the program's own: whatever has the temporary
   // file's name there is replaced (a link itself, never its target).
   if (job.compress && !job.onTheFly && !RemoveForReplacement(temp)) {
@@ -1174,6 +1210,7 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
   {
     EncoderPool pool(std::move(encoders), settings_, kind_, formatOptions_);
     pool_ = &pool;
+    const auto budget = std::make_shared<StreamBudget>(streamBudget_);
     poolDialogs_ = &poolDialogs;
     // Keeps the window alive until `done` says so. A change of the window
     // state away from `own` asks `question`; Yes stops every worker.
@@ -1208,7 +1245,7 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
       const bool streamed = r == TrackResult::Copied && job->onTheFly;
       if (streamed) {
         const Range range = TrackRange(i);
-        job->stream = std::make_shared<PcmStream>(kStreamCapacity);
+        job->stream = std::make_shared<PcmStream>(budget);
         job->streamBytes = static_cast<std::uint64_t>(range.End - range.Start) * kBytesPerSector;
         pool.Submit(job);
       }

@@ -243,6 +243,11 @@ class RipPipeline {
   // The workers a grab of `tracks` compressed tracks uses: the setting (or
   // the number of processors), at most one per track.
   int WorkersFor(int tracks) const;
+  // At most this much audio read ahead waits, in all, for the workers that
+  // encode tracks on the fly (the drive waits meanwhile), whatever the
+  // number of workers and the length of the tracks.
+  static constexpr std::size_t kDefaultStreamBudget = 16u << 20;
+  void SetStreamBudget(std::size_t bytes) { streamBudget_ = bytes; }
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
@@ -299,6 +304,9 @@ class RipPipeline {
   // The rows (0-based) whose sectors could not be read in the last grab.
   const std::vector<int>& UnreadableRows() const { return unreadableRows_; }
 
+  // What the streams of a pooled grab hold together (kDefaultStreamBudget).
+  struct StreamBudget;
+
  private:
   enum class TrackResult { Copied, Cancelled, CompressionCancelled, Failed, Unreadable, Skipped };
   struct TrackJob;
@@ -341,6 +349,10 @@ class RipPipeline {
   bool RenameIntoPlace(TrackJob& job);
   // The rows that can hold tracks of the album.
   int TrackRows();
+  // Whether tracks of `kind` are encoded as the drive reads them (on the
+  // fly) rather than from a temporary WAV file.
+  bool EncodesWhileReading(OutputKind kind) const;
+  bool EncodesWhileReading() const { return EncodesWhileReading(kind_); }
   // After the last track: the ReplayGain of each copied track and of all of
   // them together into their files. False when a file could not take them
   // (the user has been told).
@@ -391,6 +403,7 @@ class RipPipeline {
   // The encoder pool (see SetEncoderPool); pool_ is set while a pooled
   // grab runs. Temporary WAV names in use by tracks not yet compressed.
   int workers_ = 1;
+  std::size_t streamBudget_ = kDefaultStreamBudget;
   EncoderFactory makeEncoder_;
   EncoderPool* pool_ = nullptr;
   PoolDialogs* poolDialogs_ = nullptr;

@@ -122,9 +122,9 @@ void RipReport::TrackReading(int row, std::uint32_t start, std::uint32_t end, bo
 void RipReport::TrackAudio(int row, const std::uint8_t* pcm, std::size_t bytes) {
   Track* t = Find(row);
   if (!t) return;
-  if (options_.writeLog) t->crc32 = Crc32(t->crc32, pcm, bytes);
   auto c = checksums_.find(row);
-  if (c != checksums_.end()) c->second->Add(pcm, bytes);
+  AddTrackSums(options_.writeLog ? &t->crc32 : nullptr,
+               c != checksums_.end() ? c->second.get() : nullptr, pcm, bytes);
 }
 
 void RipReport::TrackRetry(int row) {

@@ -354,6 +354,13 @@ void VirtualDrive::SetConfig(const VirtualDriveConfig& config) {
   std::lock_guard lock(mutex_);
   config_ = config;
 }
+void VirtualDrive::SetReadPacing(std::function<std::int64_t()> clockUs,
+                                 std::function<void(std::int64_t us)> wait) {
+  std::lock_guard lock(mutex_);
+  readClockUs_ = std::move(clockUs);
+  readWait_ = std::move(wait);
+}
+
 void VirtualDrive::SetClock(std::function<std::int64_t()> clockMs) {
   std::lock_guard lock(mutex_);
   clock_ = clockMs ? std::move(clockMs) : std::function<std::int64_t()>(SteadyMs);
@@ -456,7 +463,7 @@ ScsiOutcome VirtualDrive::Execute(const ScsiRequest& r) {
 
   const int form = ReadFormOfBlock(r.cdb, r.cdbLength);
   if (form >= 0) {
-    DoRead(r, out, form);
+    DoRead(r, out, form, lock);
   } else {
     switch (op) {
       case 0x00:  // TEST UNIT READY
@@ -648,7 +655,8 @@ void VirtualDrive::DoReadToc(const ScsiRequest& r, ScsiOutcome& out) {
   Reply(r, out, toc.data(), std::min(toc.size(), alloc));
 }
 
-void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
+void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form,
+                          std::unique_lock<std::mutex>& lock) {
   if (!(config_.acceptedReadForms & (1u << form))) {
     Check(out, 5, 0x20, 0x00);
     return;
@@ -805,7 +813,48 @@ void VirtualDrive::DoRead(const ScsiRequest& r, ScsiOutcome& out, int form) {
       written += m;
     }
   }
+  PaceRead(lock, count);
   Good(out, r, written);
+}
+
+// The read speed as a factor of 1x: the drive's own, or the lower one the
+// host set (SET CD SPEED gives kB/s of 1000 bytes; 0 and FFFFh: the most).
+int VirtualDrive::ReadFactor() const {
+  int factor = config_.readSpeedFactor;
+  if (factor <= 0) return 0;
+  const std::uint32_t kb = stats_.readSpeed;
+  if (kb != 0 && kb != 0xFFFF) {
+    const int asked = std::max<int>(1, static_cast<int>((kb * 1000 + 88200) / 176400));
+    factor = std::min(factor, asked);
+  }
+  return factor;
+}
+
+// A read takes the time the drive's speed gives its sectors. Reads that
+// follow each other closely stream on from where the last one ended, so
+// that a whole disc takes its length divided by the speed, however it is
+// split into reads; a pause of the host is not made up for.
+void VirtualDrive::PaceRead(std::unique_lock<std::mutex>& lock, std::uint32_t sectors) {
+  const int factor = ReadFactor();
+  if (factor <= 0 || sectors == 0) return;
+  const std::int64_t nowUs =
+      readClockUs_ ? readClockUs_()
+                   : std::chrono::duration_cast<std::chrono::microseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+  readsDoneUs_ = std::max(readsDoneUs_, nowUs) +
+                 static_cast<std::int64_t>(sectors) * 1000000 / (75 * factor);
+  const std::int64_t wait = readsDoneUs_ - nowUs;
+  if (wait <= 0) return;
+  stats_.readWaitUs += wait;
+  if (readWait_) {
+    auto waitFor = readWait_;
+    lock.unlock();
+    waitFor(wait);
+    lock.lock();
+  } else {
+    wake_.wait_for(lock, std::chrono::microseconds(wait), [&] { return !attached_; });
+  }
 }
 
 void VirtualDrive::DoPlay(const ScsiRequest& r, ScsiOutcome& out) {

@@ -49,6 +49,11 @@ struct VirtualDriveConfig {
   // starts N samples earlier on the disc (-N: later). What would come from
   // before the disc's start or beyond its lead-out is silence.
   int readOffsetSamples = 0;
+  // The most the drive reads per second, as a factor of 1x (75 sectors,
+  // 176 400 bytes of audio a second): audio reads take the time a drive of
+  // that speed needs (less than asked by SET CD SPEED: that). 0: as fast as
+  // the image can be read.
+  int readSpeedFactor = 0;
   // READ SUB-CHANNEL formats 02h/03h (catalogue number, ISRC) and READ CD
   // with the formatted Q sub-channel (selection 010b). False: both answer
   // ILLEGAL REQUEST, INVALID FIELD IN CDB (5/24/00), as a drive without them.
@@ -128,12 +133,18 @@ class VirtualDrive : public ScsiDevice {
   void SetConfig(const VirtualDriveConfig& config);
   // Milliseconds of a monotonic clock; tests drive the play position with it.
   void SetClock(std::function<std::int64_t()> clockMs);
+  // The clock (microseconds) and the wait (microseconds) of reads paced to
+  // the drive's speed; without them, the steady clock and the drive's own
+  // timed wait. Tests count the waits with them.
+  void SetReadPacing(std::function<std::int64_t()> clockUs,
+                     std::function<void(std::int64_t us)> wait);
 
   // What the drive saw.
   struct Stats {
     int audioReads = 0;
     int commands = 0;
     std::uint16_t readSpeed = 0, writeSpeed = 0;
+    std::int64_t readWaitUs = 0;  // waited to keep reads at the drive's speed
     int writes = 0;            // WRITE commands received
     int writtenSectors = 0;    // sectors accepted (test writes too)
     int writeErrors = 0;
@@ -182,13 +193,15 @@ class VirtualDrive : public ScsiDevice {
   void AbortBurn();
   void Busy(std::unique_lock<std::mutex>& lock, std::int64_t ms);
   int WriteFactor() const;
+  int ReadFactor() const;
+  void PaceRead(std::unique_lock<std::mutex>& lock, std::uint32_t sectors);
   void DoSendCueSheet(const ScsiRequest& r, ScsiOutcome& out);
   void DoWrite(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
   void DoCloseSession(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
   void DoBlank(const ScsiRequest& r, ScsiOutcome& out, std::unique_lock<std::mutex>& lock);
   void DoInquiry(const ScsiRequest& r, ScsiOutcome& out);
   void DoReadToc(const ScsiRequest& r, ScsiOutcome& out);
-  void DoRead(const ScsiRequest& r, ScsiOutcome& out, int form);
+  void DoRead(const ScsiRequest& r, ScsiOutcome& out, int form, std::unique_lock<std::mutex>& lock);
   void DoPlay(const ScsiRequest& r, ScsiOutcome& out);
   void DoSubChannel(const ScsiRequest& r, ScsiOutcome& out);
   void DoStartStop(const ScsiRequest& r, ScsiOutcome& out);
@@ -203,6 +216,11 @@ class VirtualDrive : public ScsiDevice {
   VirtualDriveConfig config_;
   VirtualDriveFaults faults_;
   std::function<std::int64_t()> clock_;
+  std::function<std::int64_t()> readClockUs_;
+  std::function<void(std::int64_t)> readWait_;
+  // When (clock microseconds) the reads asked so far are done at the
+  // drive's speed.
+  std::int64_t readsDoneUs_ = 0;
   std::optional<VirtualDisc> disc_;
   MediumState medium_ = MediumState::None;
   BurnState burn_;

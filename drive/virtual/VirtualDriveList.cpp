@@ -77,6 +77,9 @@ std::string OptionForm(std::string_view name) {
   if (name == "fail-write" || name == "corrupt") return "нужен номер сектора";
   if (name == "jitter") return "нужно число байтов от -2352 до 2352, не 0";
   if (name == "short-read") return "нужно число байтов от 1 до 2352";
+  if (name == "speed")
+    return "нужна скорость чтения от 1 до " + std::to_string(kMaxVirtualReadSpeed) +
+           " (1 = 176 400 байт в секунду)";
   return "нужно целое число";
 }
 
@@ -86,6 +89,9 @@ OptionResult ApplyOption(std::string_view name, const std::string& value, Virtua
   if (name == "offset") {
     if (!ParseNumber(value, -kMaxVirtualReadOffset, kMaxVirtualReadOffset, v)) return OptionResult::Bad;
     entry.readOffsetSamples = static_cast<int>(v);
+  } else if (name == "speed") {
+    if (!ParseNumber(value, 1, kMaxVirtualReadSpeed, v) || value[0] == '+') return OptionResult::Bad;
+    entry.readSpeedFactor = static_cast<int>(v);
   } else if (name == "fail-read" || name == "flaky") {
     long first = 0, last = 0;
     if (!ParseLbaRange(value, first, last)) return OptionResult::Bad;
@@ -216,6 +222,7 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
       std::string error;
       VirtualDriveConfig config;
       config.readOffsetSamples = e.readOffsetSamples;
+      config.readSpeedFactor = e.readSpeedFactor;
       if (!e.c2Pointers) config.capabilities[5] &= static_cast<std::uint8_t>(~0x10);
       auto drive = VirtualDrive::FromCueImage(e.path, &error, config);
       if (!drive->HasDisc()) {
@@ -229,6 +236,7 @@ VirtualDriveSetup CreateVirtualDrives(const VirtualDriveListParse& list) {
       config.product = e.kind == VirtualDriveLine::Kind::BurnRw ? "Virtual CD-RW" : "Virtual CD-R";
       config.capabilities = VirtualDriveConfig::DefaultCapabilities(true);
       if (e.lastLeadOutLba >= 0) config.lastLeadOutLba = e.lastLeadOutLba;
+      config.readSpeedFactor = e.readSpeedFactor;
       auto drive = std::make_shared<VirtualDrive>(config);
       drive->SetBurnTarget(e.path, e.kind == VirtualDriveLine::Kind::BurnRw);
       drive->SetFaults(e.faults);

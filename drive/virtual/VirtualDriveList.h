@@ -24,6 +24,8 @@
 //   flaky-c2=0|1          0: the wrong reads are not flagged in the C2 error
 //                         pointers (1 when not given)
 //   c2=0|1                0: the drive has no C2 error pointers (image drives)
+//   speed=N               reads audio at most at N x (N x 176 400 bytes a second,
+//                         1..100), slower when the program sets a lower speed
 //   not-ready=N           the first N commands answer "becoming ready"
 //   remove-after-reads=N  the disc is gone after N audio reads
 //   fail-write=LBA        the WRITE touching this sector fails (recorders)
@@ -53,6 +55,8 @@ struct VirtualDriveLine {
   std::string path;  // absolute
   int line = 0;
   int readOffsetSamples = 0;
+  // The drive's read speed (factor of 1x); 0: as fast as the image reads.
+  int readSpeedFactor = 0;
   // Whether the drive gives C2 error pointers (its capabilities page says so).
   bool c2Pointers = true;
   VirtualDriveFaults faults;
@@ -68,6 +72,8 @@ struct VirtualDriveListParse {
 inline constexpr const char* kVirtualDriveListName = "setting/vdrives.lst";
 // The largest read offset a line may give (ten sectors).
 inline constexpr int kMaxVirtualReadOffset = 5880;
+// The highest read speed a line may give (speed=N).
+inline constexpr int kMaxVirtualReadSpeed = 100;
 
 VirtualDriveListParse ParseVirtualDriveList(std::string_view text,
                                             const std::string& programFolder);

@@ -163,9 +163,11 @@ TEST_F(FormatWriterTest, FlacLevelAndDiscTagsReachTheStreamAsOnTheWriterItself) 
   FlacWriter probe;
   if (!probe.Available()) GTEST_SKIP() << kFlacLibraryName << " cannot be loaded";
   const OutputFormat& flac = FormatFor(OutputKind::Flac);
-  ASSERT_EQ(flac.options.size(), 1u);
+  ASSERT_EQ(flac.options.size(), 2u);
   const FormatOption& level = flac.options[0];
   EXPECT_EQ(level.Id(), std::string("FLAC/Level"));
+  EXPECT_EQ(flac.options[1].Id(), std::string("FLAC/Verify"));
+  EXPECT_EQ(FormatOptions{}.Value(flac.options[1]), 1);
 
   for (int l : {0, 8}) {
     SCOPED_TRACE(l);

@@ -122,6 +122,30 @@ TEST(VirtualDriveListOptions, FlakySectorsAndC2) {
   EXPECT_EQ(list.problems[3], "строка 6: c2= задаётся только для привода с образом диска");
 }
 
+TEST(VirtualDriveListOptions, ReadSpeed) {
+  const auto list = ParseVirtualDriveList(
+      "speed=48 a.cue\n"
+      "offset=6 speed=1 b.cue\n"
+      "speed=0 a.cue\n"
+      "speed=101 a.cue\n"
+      "speed=fast a.cue\n"
+      "speed=+8 a.cue\n"
+      "c.cue\n",
+      "/prog");
+  ASSERT_EQ(list.entries.size(), 3u);
+  EXPECT_EQ(list.entries[0].readSpeedFactor, 48);
+  EXPECT_EQ(list.entries[0].path, "/prog/a.cue");
+  EXPECT_EQ(list.entries[1].readSpeedFactor, 1);
+  EXPECT_EQ(list.entries[1].readOffsetSamples, 6);
+  EXPECT_EQ(list.entries[2].readSpeedFactor, 0);
+  ASSERT_EQ(list.problems.size(), 4u);
+  const std::string form = " (нужна скорость чтения от 1 до 100 (1 = 176 400 байт в секунду))";
+  EXPECT_EQ(list.problems[0], "строка 3: неверное значение в speed=0" + form);
+  EXPECT_EQ(list.problems[1], "строка 4: неверное значение в speed=101" + form);
+  EXPECT_EQ(list.problems[2], "строка 5: неверное значение в speed=fast" + form);
+  EXPECT_EQ(list.problems[3], "строка 6: неверное значение в speed=+8" + form);
+}
+
 class VirtualDriveListDrives : public testing::Test {
  protected:
   void SetUp() override { folder_ = test::MakeTempFolder(); }
@@ -154,6 +178,61 @@ TEST_F(VirtualDriveListDrives, TheDrivesShowTheirFaults) {
   std::uint8_t info[kDiscInfoLength] = {};
   ASSERT_TRUE(w.Succeeded(ReadDiscInfo(w, info)));
   EXPECT_EQ(info[21] * 4500 + info[22] * 75 + info[23], 750);
+}
+
+// A drive with speed=N reads the disc in the time a drive of that speed
+// takes: the waits are counted through the drive's clock and wait, not
+// measured. A lower speed set by the program slows it further; a higher
+// one does not make it faster.
+TEST_F(VirtualDriveListDrives, AReadSpeedPacesTheReads) {
+  std::string error;
+  const std::string cue = WriteDemoDisc(JoinPath(folder_, "demo"), &error);
+  ASSERT_FALSE(cue.empty()) << error;
+  auto setup = CreateVirtualDrives(ParseVirtualDriveList("speed=30 " + cue + "\n" + cue + "\n", folder_));
+  ASSERT_TRUE(setup.problems.empty()) << setup.problems[0];
+  ASSERT_EQ(setup.drives.size(), 2u);
+  // The drives' clock moves on by what they wait, as a sleeping drive's would.
+  std::int64_t nowUs = 1000000;
+  std::int64_t waited[2] = {0, 0};
+  int waits[2] = {0, 0};
+  for (int k = 0; k < 2; ++k)
+    setup.drives[k]->SetReadPacing([&] { return nowUs; }, [&, k](std::int64_t us) {
+      waited[k] += us;
+      ++waits[k];
+      nowUs += us;
+    });
+  test::DriveRig rig;
+  for (auto& d : setup.drives) rig.directory.AddVirtual(d);
+  std::vector<std::uint8_t> got;
+  // The drive without a speed reads without waiting.
+  Transport& free = rig.Get(TransportKind::Spti, 1);
+  for (int lba = 0; lba < 30 * 75; lba += 25) ASSERT_TRUE(ReadAudioSectors(free, lba, 25, 25, got));
+  EXPECT_EQ(waits[1], 0);
+  Transport& paced = rig.Get(TransportKind::Spti, 0);
+  // 30 x 75 sectors: one second of reading at 30x, in reads of 25 sectors.
+  auto readSecond = [&] {
+    waited[0] = 0;
+    for (int lba = 0; lba < 30 * 75; lba += 25) ASSERT_TRUE(ReadAudioSectors(paced, lba, 25, 25, got));
+  };
+  readSecond();
+  EXPECT_EQ(waits[0], 30 * 75 / 25);
+  EXPECT_NEAR(static_cast<double>(waited[0]), 1e6, 200);
+  EXPECT_EQ(setup.drives[0]->GetStats().readWaitUs, waited[0]);
+
+  // The program asks for 10x: the same sectors take three times as long.
+  ASSERT_TRUE(paced.Succeeded(SetReadSpeed(paced, 10)));
+  readSecond();
+  EXPECT_NEAR(static_cast<double>(waited[0]), 3e6, 1000);
+  // Asking for more than the drive can do leaves it at its own speed.
+  ASSERT_TRUE(paced.Succeeded(SetReadSpeed(paced, 255)));
+  readSecond();
+  EXPECT_NEAR(static_cast<double>(waited[0]), 1e6, 200);
+  // A drive that was idle banks nothing: after a pause the next read takes
+  // its whole time again.
+  nowUs += 1000000;
+  waited[0] = 0;
+  ASSERT_TRUE(ReadAudioSectors(paced, 0, 25, 25, got));
+  EXPECT_NEAR(static_cast<double>(waited[0]), 11111, 2);
 }
 
 TEST_F(VirtualDriveListDrives, AFlakyDriveWithoutC2) {

@@ -5,6 +5,12 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include <zlib.h>
+
+#include <random>
+#include <vector>
+
+#include "accuraterip/AccurateRip.h"
 #include "rip/RipLog.h"
 
 namespace sonarvex {
@@ -17,6 +23,46 @@ TEST(Crc32Test, KnownValuesAndPieces) {
   const std::string text = "The quick brown fox jumps over the lazy dog";
   EXPECT_EQ(Crc32(0, text.data(), text.size()), 0x414FA339u);
   EXPECT_EQ(Crc32(Crc32(0, text.data(), 10), text.data() + 10, text.size() - 10), 0x414FA339u);
+}
+
+// The sums of a track taken block by block as the drive delivers it, in
+// blocks of any length (a sample or even a byte split between two blocks):
+// the log's CRC is zlib's CRC-32 of the whole audio and the AccurateRip
+// checksums those of the whole track, each alone or both together.
+TEST(Crc32Test, TrackSumsInOnePassEqualZlibAndTheWholeTrackChecksums) {
+  std::mt19937 random(7);
+  // A first track of a little more than three sectors (its first five
+  // sectors but one are left out of its checksums).
+  std::vector<std::uint8_t> pcm(3 * 2352 * 4 + 1234 * 4);
+  for (auto& b : pcm) b = static_cast<std::uint8_t>(random());
+  const std::uint64_t samples = pcm.size() / 4;
+  const auto zlibCrc = static_cast<std::uint32_t>(::crc32(0, pcm.data(), static_cast<uInt>(pcm.size())));
+  ArChecksum whole(samples, true, false);
+  whole.Add(pcm.data(), pcm.size());
+  for (std::size_t step : {std::size_t{1}, std::size_t{3}, std::size_t{4097}, std::size_t{8191},
+                           std::size_t{8193}, std::size_t{26 * 2352 + 1}, pcm.size()}) {
+    SCOPED_TRACE(step);
+    std::uint32_t both = 0, crcOnly = 0;
+    ArChecksum ar(samples, true, false), arOnly(samples, true, false);
+    for (std::size_t at = 0; at < pcm.size(); at += step) {
+      const std::size_t n = std::min(step, pcm.size() - at);
+      AddTrackSums(&both, &ar, pcm.data() + at, n);
+      AddTrackSums(&crcOnly, nullptr, pcm.data() + at, n);
+      AddTrackSums(nullptr, &arOnly, pcm.data() + at, n);
+    }
+    EXPECT_EQ(both, zlibCrc);
+    EXPECT_EQ(crcOnly, zlibCrc);
+    EXPECT_EQ(ar.V1(), whole.V1());
+    EXPECT_EQ(ar.V2(), whole.V2());
+    EXPECT_EQ(arOnly.V1(), whole.V1());
+    EXPECT_EQ(ar.SamplesSeen(), samples);
+  }
+  // Odd lengths of Crc32 itself, where a fast CRC is most likely wrong.
+  for (std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{15},
+                        std::size_t{63}, std::size_t{255}, std::size_t{4099}})
+    EXPECT_EQ(Crc32(0x12345678u, pcm.data() + 3, n),
+              static_cast<std::uint32_t>(::crc32(0x12345678u, pcm.data() + 3, static_cast<uInt>(n))))
+        << n;
 }
 
 TEST(RipLogTest, TheLogHoldsDriveReadingAndEveryTrack) {

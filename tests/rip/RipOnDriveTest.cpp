@@ -1,6 +1,7 @@
 // The ripping loop on the real transports and the software drive: what the
 // WAV files hold and what happens when the drive fails.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -15,6 +16,8 @@
 #include "rip/EncoderRipAdapter.h"
 #include "rip/TransportRipDrive.h"
 #include "codec/EncoderSet.h"
+#include "codec/FlacReader.h"
+#include "codec/FlacWriter.h"
 #include "drive/AudioReading.h"
 #include "drive/DiscModel.h"
 #include "platform/Cp1251.h"
@@ -55,7 +58,8 @@ class RipOnDriveTest : public ::testing::TestWithParam<TransportKind> {
     EncoderRipAdapter adapter(encoder);
     RipPipeline rip(*host_, drive, adapter, dialogs_, s_, album_, tags_, folder_ + "TempFiles/");
     rip.SetExistingFiles(existing_);
-    rip.GrabCommand(GrabSender::Wave);
+    rip.SetFormatOptions(options_);
+    rip.GrabCommand(sender_);
     outcome_ = rip.LastOutcome();
   }
   std::string Out(int i) {
@@ -71,6 +75,8 @@ class RipOnDriveTest : public ::testing::TestWithParam<TransportKind> {
   std::unique_ptr<FakeHost> host_;
   RipPipeline::Outcome outcome_ = RipPipeline::Outcome::NotStarted;
   RipPipeline::ExistingFiles existing_ = RipPipeline::ExistingFiles::Ask;
+  GrabSender sender_ = GrabSender::Wave;
+  FormatOptions options_;
 };
 
 TEST_P(RipOnDriveTest, FilesHoldTheTracksEvenWhenTheFirstTrackStartsLate) {
@@ -94,6 +100,52 @@ TEST_P(RipOnDriveTest, FilesHoldTheTracksEvenWhenTheFirstTrackStartsLate) {
                             std::string(expected.begin(), expected.end())),
               0)
         << i;
+  }
+}
+
+// FLAC keeps pace with the drive: each track is encoded as it is read, no
+// temporary WAV file is written (none appears in the temporary folder), and
+// the files decode to the disc's audio with libFLAC's verify mode on and off.
+TEST_P(RipOnDriveTest, FlacIsEncodedAsReadWithoutATemporaryWav) {
+  if (!FlacWriter().Available() || !FlacReader().Available())
+    GTEST_SKIP() << kFlacLibraryName << " cannot be loaded";
+  test::DriveRig rig({BuildAudioDisc({1000, 777})});
+  Read(rig);
+  sender_ = GrabSender::Flac;
+  ASSERT_EQ(s_.OnTheFlyEncoding, 0);
+  for (int verify : {1, 0}) {
+    SCOPED_TRACE(verify);
+    std::filesystem::remove_all(folder_ + "out");
+    MakeDirectories(folder_ + "out");
+    MakeDirectories(folder_ + "TempFiles");
+    options_.Set(kFlacVerifyOption, verify);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, (folder_ + "TempFiles").c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    Rip(rig, {true, true});
+    char events[4096];
+    const ssize_t seen = ::read(watch, events, sizeof events);
+    ::close(watch);
+    EXPECT_LT(seen, 0) << "a file was made in the temporary folder: "
+                       << (seen > 0 ? reinterpret_cast<inotify_event*>(events)->name : "");
+    ASSERT_EQ(outcome_, RipPipeline::Outcome::Done);
+    Transport& t = rig.Get(GetParam());
+    for (int i = 0; i < 2; ++i) {
+      std::vector<std::uint8_t> expected;
+      ASSERT_TRUE(ReadAudioSectors(t, album_.FirstTrackOffset - 150 + album_.Tracks[i].StartSector,
+                                   album_.Tracks[i + 1].StartSector - album_.Tracks[i].StartSector,
+                                   26, expected));
+      FlacReader reader;
+      const std::string out =
+          folder_ + "out/" + std::to_string(i) + " - Track" + std::to_string(i + 1) + ".flac";
+      ASSERT_TRUE(reader.Open(out)) << out;
+      std::string decoded;
+      ASSERT_TRUE(reader.ReadAll([&](const std::uint8_t* pcm, std::size_t n) {
+        decoded.append(reinterpret_cast<const char*>(pcm), n);
+        return WriteResult{};
+      }));
+      EXPECT_TRUE(decoded == std::string(expected.begin(), expected.end())) << i;
+    }
   }
 }
 

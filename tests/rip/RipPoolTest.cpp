@@ -94,6 +94,24 @@ class GatedEncoder : public FakeEncoder {
   std::string failOn_;
 };
 
+// Encodes on the fly, every block held at the gate until it opens: workers
+// slower than any drive.
+class StallingStreamEncoder : public FakeEncoder {
+ public:
+  explicit StallingStreamEncoder(Gate& gate) : gate_(gate) {}
+  WriteResult Write(const std::uint8_t* d, std::size_t n) override {
+    {
+      std::unique_lock<std::mutex> lock(gate_.mutex);
+      // The deadline only keeps a broken pool from hanging the suite.
+      gate_.cv.wait_for(lock, std::chrono::seconds(60), [&] { return gate_.open; });
+    }
+    return FakeEncoder::Write(d, n);
+  }
+
+ private:
+  Gate& gate_;
+};
+
 class Power : public PowerControl {
  public:
   bool PowerOff() override {
@@ -437,6 +455,55 @@ TEST_F(RipPoolTest, StreamedTracksFailAloneOrStopTheGrabOnAFullDisk) {
     EXPECT_FALSE(FileExists(Out(2)));
     EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
     EXPECT_EQ(host_.state, WindowState::Idle);
+  }
+}
+
+}  // namespace
+}  // namespace sonarvex
+
+namespace sonarvex {
+namespace {
+
+// Tracks encoded on the fly by many workers slower than the drive: the audio
+// read ahead for them stays within the grab's budget, however many workers
+// wait, and every track still comes out whole and in order.
+TEST_F(RipPoolTest, StreamedTracksHoldNoMoreThanTheBudgetWhateverTheWorkers) {
+  s_.OnTheFlyEncoding = 1;
+  constexpr std::size_t kBudget = 256 * 1024;
+  constexpr std::size_t kBlock = 26 * kBytesPerSector;  // one read
+  RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.SetEncoderPool(kTracks, [this](Dialogs&) -> std::unique_ptr<RipEncoder> {
+    ++made_;
+    return std::make_unique<StallingStreamEncoder>(gate_);
+  });
+  rip.SetStreamBudget(kBudget);
+  std::uint64_t readWhileStalled = 0;
+  int quietPumps = 0;
+  std::size_t readsSeen = 0;
+  host_.onPump = [&](int) {
+    if (gate_.open) return;
+    quietPumps = drive_.reads.size() == readsSeen ? quietPumps + 1 : 0;
+    readsSeen = drive_.reads.size();
+    // Many pumps without a read: the reader waits for the workers.
+    if (quietPumps < 20) return;
+    for (const auto& [lba, n] : drive_.reads) readWhileStalled += n * kBytesPerSector;
+    gate_.Open();
+  };
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  EXPECT_EQ(made_, kTracks);
+  // What waits in the streams, plus the block each worker holds at the
+  // gate and the one the reader has in hand.
+  EXPECT_GT(readWhileStalled, 0u);
+  EXPECT_LE(readWhileStalled, kBudget + (kTracks + 1) * kBlock);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  for (int i = 0; i < kTracks; ++i) {
+    auto bytes = ReadFileBytes(Out(i));
+    ASSERT_TRUE(bytes && bytes->size() == 200u * 2352) << i;
+    for (std::uint32_t sector = 0; sector < 200; ++sector) {
+      std::uint16_t v;
+      std::memcpy(&v, bytes->data() + sector * 2352, 2);
+      ASSERT_EQ(v, 200 * i + sector) << i;
+    }
   }
 }
 
