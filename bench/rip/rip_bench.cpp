@@ -90,7 +90,8 @@ std::string MakeImage(const std::string& folder, int minutes) {
   std::vector<std::int16_t> sector(2352 / 2);
   for (long s = 0; s < totalSectors; ++s) {
     int track = static_cast<int>(s * tracks / totalSectors);
-    if (s == totalSectors * track / tracks) {
+    // The track's first sector: the first s whose track is this one.
+    if (s == (totalSectors * track + tracks - 1) / tracks) {
       long f = s;
       char index[32];
       std::snprintf(index, sizeof index, "%02ld:%02ld:%02ld", f / 4500, (f / 75) % 60, f % 75);
