@@ -129,7 +129,7 @@ TEST_F(InstallTest, ManualPageHeadingsHoldTheirWholeSynopsis) {
   for (const char* heading :
        {"toc [--drive N]", "cddb [--drive N] [--match K]", "blank [--drive N] [--full]",
         "offset [--drive N] | offset set SAMPLES [--drive N]",
-        "burn [--drive N] [--test] [--speed X|max] [--overburn] FILE...",
+        "burn [--drive N] [--test] [--speed X|max] [--overburn] [--verify|--no-verify] FILE...",
         "verify [--accuraterip HOST[:PORT]] FILE.cue"})
     EXPECT_NE(cli.text.find(std::string("\n       ") + heading + "\n"), std::string::npos) << heading;
   for (const char* status : {"\n       130    Stopped by SIGINT", "\n       143    Stopped by SIGTERM", "\n       2      Usage error"})
