@@ -1,15 +1,10 @@
 #define SONARVEX_CURL_NO_REDIRECT
 #include "platform/CurlFunctions.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/LazyLibrary.h"
 
 namespace sonarvex::curl {
 namespace {
-
-Functions functions;
 
 LazyLibrary& Library() {
   static LazyLibrary library({"libcurl.so.4"});
@@ -18,29 +13,6 @@ LazyLibrary& Library() {
 
 }  // namespace
 
-bool Available() {
-  return Library().Load([](LazyLibrary& lib) {
-    bool ok = true;
-#define SONARVEX_CURL_FIND(f) ok = lib.Find(#f, functions.f) && ok;
-    SONARVEX_CURL_FUNCTIONS(SONARVEX_CURL_FIND)
-#undef SONARVEX_CURL_FIND
-    return ok;
-  });
-}
-
-bool Loaded() { return Library().Loaded(); }
-
-std::string Error() {
-  Available();
-  return Library().Error();
-}
-
-const Functions& Api() {
-  if (!Available()) {
-    std::fprintf(stderr, "%s\n", Library().Error().c_str());
-    std::abort();
-  }
-  return functions;
-}
+SONARVEX_LAZY_LIBRARY_TABLE(SONARVEX_CURL_FUNCTIONS, Library(), (void)0)
 
 }  // namespace sonarvex::curl

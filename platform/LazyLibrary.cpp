@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
@@ -39,6 +40,11 @@ bool LazyLibrary::Open() {
     handles_.push_back(handle);
   }
   return true;
+}
+
+void LazyLibrary::Abort() const {
+  std::fprintf(stderr, "%s\n", error_.c_str());
+  std::abort();
 }
 
 void* LazyLibrary::Symbol(const char* name) {

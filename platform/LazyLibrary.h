@@ -52,6 +52,9 @@ class LazyLibrary {
   // "В библиотеке libcurl.so.4 нет функции curl_multi_poll". Empty when
   // loaded.
   const std::string& Error() const { return error_; }
+  // Ends the program with Error() on stderr: a call through the table of a
+  // library that is not there.
+  [[noreturn]] void Abort() const;
 
   // Files whose names begin with a name listed (comma-separated) in the
   // environment variable SONARVEX_HIDE_LIBRARIES ("libavcodec.so,libcurl")
@@ -71,3 +74,35 @@ class LazyLibrary {
 };
 
 }  // namespace sonarvex
+
+// Defines, in the namespace of a library's table (a struct Functions of
+// pointers named after LIST's functions), what every table offers:
+//   bool Available();  opens the library (LIBRARY: a LazyLibrary) on the
+//                      first call and finds every function of LIST; then
+//                      runs AFTER_LOAD, a statement, once.
+//   bool Loaded();     true when an earlier call loaded it.
+//   std::string Error();  why it cannot be used (Russian, naming the file).
+//   const Functions& Api();  the table; a call without the library ends the
+//                      program with Error() on stderr.
+#define SONARVEX_LAZY_LIBRARY_FIND(f) ok = lib.Find(#f, table_.f) && ok;
+#define SONARVEX_LAZY_LIBRARY_TABLE(LIST, LIBRARY, AFTER_LOAD)                \
+  namespace {                                                                  \
+  Functions table_;                                                            \
+  }                                                                            \
+  bool Available() {                                                           \
+    return (LIBRARY).Load([](::sonarvex::LazyLibrary& lib) {                   \
+      bool ok = true;                                                          \
+      LIST(SONARVEX_LAZY_LIBRARY_FIND)                                         \
+      if (ok) { AFTER_LOAD; }                                                  \
+      return ok;                                                               \
+    });                                                                        \
+  }                                                                            \
+  bool Loaded() { return (LIBRARY).Loaded(); }                                 \
+  std::string Error() {                                                        \
+    Available();                                                               \
+    return (LIBRARY).Error();                                                  \
+  }                                                                            \
+  const Functions& Api() {                                                     \
+    if (!Available()) (LIBRARY).Abort();                                       \
+    return table_;                                                             \
+  }

@@ -1,16 +1,11 @@
 #define SONARVEX_ALSA_NO_REDIRECT
 #include "playback/AlsaFunctions.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/LazyLibrary.h"
 #include "playback/AlsaMessages.h"
 
 namespace sonarvex::alsa {
 namespace {
-
-Functions functions;
 
 LazyLibrary& Library() {
   static LazyLibrary library({"libasound.so.2"});
@@ -19,30 +14,8 @@ LazyLibrary& Library() {
 
 }  // namespace
 
-bool Available() {
-  return Library().Load([](LazyLibrary& lib) {
-    bool ok = true;
-#define SONARVEX_ALSA_FIND(f) ok = lib.Find(#f, functions.f) && ok;
-    SONARVEX_ALSA_FUNCTIONS(SONARVEX_ALSA_FIND)
-#undef SONARVEX_ALSA_FIND
-    if (ok && AlsaMessagesQuiet()) functions.snd_lib_error_set_handler(SonarvexDropAlsaMessage);
-    return ok;
-  });
-}
-
-bool Loaded() { return Library().Loaded(); }
-
-std::string Error() {
-  Available();
-  return Library().Error();
-}
-
-const Functions& Api() {
-  if (!Available()) {
-    std::fprintf(stderr, "%s\n", Library().Error().c_str());
-    std::abort();
-  }
-  return functions;
-}
+// Once loaded, ALSA's own messages go where the program sends them.
+SONARVEX_LAZY_LIBRARY_TABLE(SONARVEX_ALSA_FUNCTIONS, Library(),
+                            if (AlsaMessagesQuiet()) table_.snd_lib_error_set_handler(SonarvexDropAlsaMessage))
 
 }  // namespace sonarvex::alsa

@@ -1,15 +1,10 @@
 #define SONARVEX_GST_NO_REDIRECT
 #include "playback/GstFunctions.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "platform/LazyLibrary.h"
 
 namespace sonarvex::gst {
 namespace {
-
-Functions functions;
 
 LazyLibrary& Library() {
   static LazyLibrary library({"libglib-2.0.so.0", "libgobject-2.0.so.0", "libgstreamer-1.0.so.0"}, true);
@@ -18,29 +13,6 @@ LazyLibrary& Library() {
 
 }  // namespace
 
-bool Available() {
-  return Library().Load([](LazyLibrary& lib) {
-    bool ok = true;
-#define SONARVEX_GST_FIND(f) ok = lib.Find(#f, functions.f) && ok;
-    SONARVEX_GST_FUNCTIONS(SONARVEX_GST_FIND)
-#undef SONARVEX_GST_FIND
-    return ok;
-  });
-}
-
-bool Loaded() { return Library().Loaded(); }
-
-std::string Error() {
-  Available();
-  return Library().Error();
-}
-
-const Functions& Api() {
-  if (!Available()) {
-    std::fprintf(stderr, "%s\n", Library().Error().c_str());
-    std::abort();
-  }
-  return functions;
-}
+SONARVEX_LAZY_LIBRARY_TABLE(SONARVEX_GST_FUNCTIONS, Library(), (void)0)
 
 }  // namespace sonarvex::gst
