@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
   // must keep up with reading, against a WAV rip on the same drive.
   {
     const std::string speedHome = MakeHome(root + "/speed-home");
-    sonarvex::WriteFileAtomically(speedHome + "/setting/vdrives.lst", cue + " speed=48\n");
+    sonarvex::WriteFileAtomically(speedHome + "/setting/vdrives.lst", "speed=48 " + cue + "\n");
     const std::string drivesFile = root + "/drives.txt";
     Run({cli, "--home", speedHome, "drives"}, drivesFile);
     std::string drive;
