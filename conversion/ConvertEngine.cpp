@@ -953,6 +953,15 @@ bool ConvertEngine::StartWmaReader(std::unique_ptr<WmaFileReader>& slot, int row
   return true;
 }
 
+// The end of a batch of files converted several at once: every row free
+// again, and the outputs left unfinished (their temporary names) deleted.
+void ConvertEngine::EndBatch() {
+  for (ConvertRow& r : rows_) r.taken = false;
+  for (const std::string& t : temporary_)
+    if (!t.empty()) ::unlink(t.c_str());
+  temporary_.clear();
+}
+
 void ConvertEngine::RunWmaBatch(bool toMp3) {
   for (const std::string& t : temporary_)
     if (!t.empty()) ::unlink(t.c_str());
@@ -1034,10 +1043,7 @@ void ConvertEngine::RunWmaBatch(bool toMp3) {
     slot.reset();
   }
   slots_.clear();
-  for (ConvertRow& r : rows_) r.taken = false;
-  for (const std::string& t : temporary_)
-    if (!t.empty()) ::unlink(t.c_str());
-  temporary_.clear();
+  EndBatch();
 }
 
 int ConvertEngine::FlacJobsRunning() const {
@@ -1188,10 +1194,7 @@ void ConvertEngine::RunFlacBatch() {
     job.reset();
   }
   flacJobs_.clear();
-  for (ConvertRow& r : rows_) r.taken = false;
-  for (const std::string& t : temporary_)
-    if (!t.empty()) ::unlink(t.c_str());
-  temporary_.clear();
+  EndBatch();
 }
 
 }  // namespace sonarvex

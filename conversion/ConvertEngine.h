@@ -281,6 +281,7 @@ class ConvertEngine {
   bool StartWmaReader(std::unique_ptr<WmaFileReader>& slot, int row, bool toMp3);
   int NextWmaRow(int& lastStarted);
   void RunFlacBatch();
+  void EndBatch();
   bool StartFlacJob(std::unique_ptr<FlacConvertJob>& slot, int row, EncoderSet* encoders);
   void CollectFlacJob(FlacConvertJob& job);
 

@@ -6,7 +6,7 @@
 // The job is opened and started on the batch's thread (the output is
 // created there, under its name + ".part"); the thread then decodes and
 // writes until the end, a failure or a cancel. The batch polls Done(),
-// Position() and Total(), and gives the finished part its name itself.
+// Position() and Total(), and gives the finished file its name itself.
 #pragma once
 
 #include <atomic>
@@ -39,7 +39,7 @@ class FlacConvertJob {
   // encoders: for a compressed target (nullptr for WAV); it must outlive the
   // job and serve no other file meanwhile.
   FlacConvertJob(std::string source, OutputKind kind, EncoderSet* encoders);
-  ~FlacConvertJob();  // stops the thread; an unfinished part is deleted
+  ~FlacConvertJob();  // stops the thread; an unfinished output file is deleted
   FlacConvertJob(const FlacConvertJob&) = delete;
   FlacConvertJob& operator=(const FlacConvertJob&) = delete;
 
@@ -49,11 +49,12 @@ class FlacConvertJob {
   // Creates output + ".part" (a WAV header, or the encoder's file with the
   // tags and the cover of options) and starts the thread.
   WriteResult Start(const std::string& output, const TrackTags& tags, const FormatOptions& options);
-  // Asks the thread to stop and waits for it; an unfinished part is deleted.
+  // Asks the thread to stop and waits for it; an unfinished output file is deleted.
   void Stop();
 
   bool Done() const { return done_.load(std::memory_order_acquire); }
-  // Valid once Done(): success (the part is complete), a failure or a cancel.
+  // Valid once Done(): success (the output file is complete), a failure or a
+  // cancel.
   WriteResult Result() const { return result_; }
   // The failure was the source's (not the output's).
   bool SourceFailed() const { return sourceFailed_; }

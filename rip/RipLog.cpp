@@ -47,7 +47,7 @@ std::string RemValue(const std::string& s) {
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t bytes) {
   // libdeflate's folds the data with carry-less multiplication where the
   // processor has it: several times faster than zlib's tables on a whole
-  // disc, where the log's CRC is a good part of a WAV rip's time.
+  // disc, where the log's CRC takes much of a WAV rip's time.
   return libdeflate_crc32(crc, data, bytes);
 }
 
