@@ -6,86 +6,32 @@
 //
 // Both write their output to the same folder and flush it to the disk
 // (our writers sync a finished file; the peer's is synced after it).
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/common/BenchAudio.h"
 #include "bench/common/BenchStats.h"
 #include "codec/EncoderSet.h"
-#include "codec/WavFile.h"
 
-extern char** environ;
 
 namespace {
 
 using namespace sonarvex;
 
-// Music-like material: a few drifting partials with noise, so the encoders
-// have real work to do.
-void MakeWav(const std::string& path, int seconds) {
-  int h = CreateWavFile(path, CdAudioFormat);
-  if (h < 0) std::exit(1);
-  std::mt19937 rng(1);
-  std::normal_distribution<double> noise(0.0, 600.0);
-  std::vector<std::int16_t> block(44100 * 2);
-  std::uint32_t total = 0;
-  for (int s = 0; s < seconds; ++s) {
-    for (int i = 0; i < 44100; ++i) {
-      const double t = (s * 44100.0 + i) / 44100.0;
-      double l = 0, r = 0;
-      for (int k = 1; k <= 6; ++k) {
-        const double f = 110.0 * k * (1.0 + 0.01 * std::sin(0.3 * t * k));
-        l += 3000.0 / k * std::sin(2 * M_PI * f * t);
-        r += 3000.0 / k * std::sin(2 * M_PI * f * 1.5 * t + k);
-      }
-      block[2 * i] = static_cast<std::int16_t>(std::lround(l + noise(rng)));
-      block[2 * i + 1] = static_cast<std::int16_t>(std::lround(r + noise(rng)));
-    }
-    WriteWavData(h, block.data(), block.size() * 2);
-    total += static_cast<std::uint32_t>(block.size() * 2);
-  }
-  FinishWavFile(h, total, CdAudioFormat);
-}
-
-double Seconds(const std::function<void()>& f) {
-  auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-void RunProgram(std::vector<std::string> args) {
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    std::fprintf(stderr, "cannot run %s\n", argv[0]);
-    std::exit(1);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0]);
-    std::exit(1);
-  }
-}
-
 // The peer's run and then its output flushed to the disk, as our writers
 // do before they report a file done.
-void RunSynced(std::vector<std::string> args, const std::string& output) {
-  RunProgram(std::move(args));
-  RunProgram({"sync", output});
+void RunSynced(const std::vector<std::string>& args, const std::string& output) {
+  if (!bench::RunProgram(args) || !bench::RunProgram({"sync", output})) {
+    std::fprintf(stderr, "%s failed\n", args[0].c_str());
+    std::exit(1);
+  }
 }
 
 class NoDialogs : public WindowlessDialogs {
@@ -129,7 +75,7 @@ bool SameAudioFrames(const std::string& a, const std::string& b) {
 void Compare(const char* what, int rounds, const std::function<void()>& ours,
              const std::function<void()>& peer) {
   const bench::Pair p =
-      bench::ComparePaired(rounds, [&] { return Seconds(ours); }, [&] { return Seconds(peer); });
+      bench::ComparePaired(rounds, [&] { return bench::Seconds(ours); }, [&] { return bench::Seconds(peer); });
   std::printf("%s\n", bench::PairText(what, p).c_str());
 }
 
@@ -142,7 +88,7 @@ int main(int argc, char** argv) {
       (std::filesystem::temp_directory_path() / ("sonarvex-bench-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
   const std::string wav = dir + "/in.wav";
-  MakeWav(wav, seconds);
+  bench::MakeMusicWav(wav, seconds);
   std::printf("input: %d s of CD audio; %d runs each after a warm-up, ours and the peer alternated\n",
               seconds, rounds);
 

@@ -9,76 +9,31 @@
 // below FOLDER (default /dev/shm when it exists, else /tmp). On a disk the
 // WMA batch is bound by writing and syncing its WAV outputs rather than by
 // decoding; tmpfs shows what the readers on several cores gain.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/common/BenchAudio.h"
 #include "bench/common/BenchStats.h"
 #include "codec/EncoderSet.h"
-#include "codec/WavFile.h"
 #include "conversion/ConvertEngine.h"
 #include "platform/ConsoleDialogs.h"
 #include "platform/ProgramFolder.h"
 
-extern char** environ;
 
 namespace {
 
 using namespace sonarvex;
 namespace fs = std::filesystem;
 
-void MakeWav(const std::string& path, int seconds) {
-  int h = CreateWavFile(path, CdAudioFormat);
-  if (h < 0) std::exit(1);
-  std::mt19937 rng(1);
-  std::normal_distribution<double> noise(0.0, 600.0);
-  std::vector<std::int16_t> block(44100 * 2);
-  std::uint32_t total = 0;
-  for (int s = 0; s < seconds; ++s) {
-    for (int i = 0; i < 44100; ++i) {
-      const double t = (s * 44100.0 + i) / 44100.0;
-      double l = 0, r = 0;
-      for (int k = 1; k <= 6; ++k) {
-        const double f = 110.0 * k * (1.0 + 0.01 * std::sin(0.3 * t * k));
-        l += 3000.0 / k * std::sin(2 * M_PI * f * t);
-        r += 3000.0 / k * std::sin(2 * M_PI * f * 1.5 * t + k);
-      }
-      block[2 * i] = static_cast<std::int16_t>(std::lround(l + noise(rng)));
-      block[2 * i + 1] = static_cast<std::int16_t>(std::lround(r + noise(rng)));
-    }
-    WriteWavData(h, block.data(), block.size() * 2);
-    total += static_cast<std::uint32_t>(block.size() * 2);
-  }
-  FinishWavFile(h, total, CdAudioFormat);
-}
-
-bool RunProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return false;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-double Seconds(const std::function<void()>& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
+using bench::RunProgram;
+using bench::Seconds;
 
 constexpr int kRuns = 3;
 
@@ -94,7 +49,7 @@ int main(int argc, char** argv) {
   const std::string dir = tmpl;
   std::printf("files in %s\n", dir.c_str());
   const std::string wav = dir + "/src.wav";
-  MakeWav(wav, seconds);
+  bench::MakeMusicWav(wav, seconds);
 
   SettingsRecord settings{};
   ApplyFirstStartDefaults(settings, (dir + "/").c_str());
