@@ -99,17 +99,10 @@ TEST_F(CliContract, SettingsSetReachesTheIniOptionsAndAPlainRipTakesRipFormat) {
 }
 
 TEST_F(CliContract, NamesMakeFoldersWithSlashesAndTellWhatIsMissing) {
-  test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
-    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-      c.Send(test::HttpResponse("200 rock " + request.substr(at + 11, 8) + " Band / Record\r\n"));
-    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
-      const std::string id = request.substr(rd + 15, 8);
-      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
-                                id + "\r\nDTITLE=Band / Record\r\nDYEAR=1997\r\nDGENRE=Rock\r\n"
-                                "TTITLE0=One\r\nTTITLE1=Two\r\nTTITLE2=Three\r\nTTITLE3=Four\r\n"
-                                "TTITLE4=Data\r\n.\r\n"));
-    }
-  });
+  test::LoopbackServer server(test::CddbAnswering(
+      "rock", "Band / Record",
+      "DYEAR=1997\r\nDGENRE=Rock\r\nTTITLE0=One\r\nTTITLE1=Two\r\nTTITLE2=Three\r\nTTITLE3=Four\r\n"
+      "TTITLE4=Data\r\n"));
   ASSERT_EQ(Run({"settings", "set", "CddbHost=127.0.0.1:" + std::to_string(server.Port()),
                  "CddbPath=/~cddb/cddb.cgi"}),
             0)

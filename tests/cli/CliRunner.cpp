@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "cli/CliCommands.h"
+#include "platform/Cp1251.h"
 #include "platform/Files.h"
 
 namespace sonarvex::test {
@@ -38,6 +39,20 @@ bool WriteSettingsFile(const std::string& home, const SettingsRecord& s) {
   MakeDirectories(home + "setting");
   return WriteFileAtomically(home + "setting/set.dat",
                              std::string(reinterpret_cast<const char*>(&s), sizeof s));
+}
+
+bool EditSettingsFile(const std::string& home, const std::function<void(SettingsRecord&)>& edit) {
+  auto bytes = ReadFileBytes(home + "setting/set.dat");
+  if (!bytes || bytes->size() != sizeof(SettingsRecord)) return false;
+  SettingsRecord s;
+  std::memcpy(&s, bytes->data(), sizeof s);
+  edit(s);
+  return WriteSettingsFile(home, s);
+}
+
+void UseCddbOnLoopback(SettingsRecord& s, int port) {
+  SetField(s.CddbHost, "127.0.0.1:" + std::to_string(port));
+  SetField(s.CddbPath, "/~cddb/cddb.cgi");
 }
 
 namespace {

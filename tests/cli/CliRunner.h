@@ -27,6 +27,11 @@ int RunCliIn(const std::string& folder, const std::vector<std::string>& args, st
 SettingsRecord FirstProfile(const std::string& outputFolder);
 // Stores s as home's setting/set.dat (making setting/).
 bool WriteSettingsFile(const std::string& home, const SettingsRecord& s);
+// Reads home's setting/set.dat, applies edit and stores it again; false when
+// the file is missing or not a settings record.
+bool EditSettingsFile(const std::string& home, const std::function<void(SettingsRecord&)>& edit);
+// The CDDB server of s: the loopback server on this port.
+void UseCddbOnLoopback(SettingsRecord& s, int port);
 
 // What a child process left: its exit status (-1 when a signal ended it),
 // whether the time limit ended it, what it wrote.

@@ -79,14 +79,23 @@ class CliTest : public CliHomeTest {
 
   // Changes the stored settings.
   void EditSettings(const std::function<void(SettingsRecord&)>& edit) {
-    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
-    ASSERT_TRUE(bytes && bytes->size() == sizeof(SettingsRecord));
-    SettingsRecord s;
-    std::memcpy(&s, bytes->data(), sizeof s);
-    edit(s);
-    test::WriteSettingsFile(home_, s);
+    ASSERT_TRUE(test::EditSettingsFile(home_, edit));
   }
   std::string Capture(const std::vector<std::string>& argv) { return test::CaptureOutput(argv, false); }
+  // An enhanced CD (whipper's ladyhawke.cue) as the disc: its binaries are
+  // sparse files, since only the table of contents is read.
+  void UseLadyhawkeImage() {
+    const std::string folder = home_ + "ladyhawke/";
+    ASSERT_TRUE(MakeDirectories(folder));
+    std::filesystem::copy_file(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/ladyhawke.cue",
+                               folder + "ladyhawke.cue");
+    for (auto [name, sectors] : {std::pair<const char*, std::uintmax_t>{"ladyhawke-audio.bin", 195706},
+                                 {"ladyhawke-data.bin", 3279}}) {
+      std::ofstream(folder + name).close();
+      std::filesystem::resize_file(folder + name, sectors * 2352);
+    }
+    cue_ = folder + "ladyhawke.cue";
+  }
   // A disc image of one track of two minutes of noise: long.cue.
   void WriteLongNoiseDisc(std::uint32_t seed) {
     std::string pcm(120 * 75 * 2352, '\0');
@@ -204,10 +213,7 @@ TEST_F(CliTest, CddbPrintsNoControlsAndFailsWhenTheAlbumIsNotStored) {
                                 "TTITLE0=One\x08\x08\x08Две\r\nTTITLE1=Two\r\n.\r\n"));
     }
   });
-  EditSettings([&](SettingsRecord& s) {
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-  });
+  EditSettings([&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); });
   // The album database's folder cannot be made: a file holds its place.
   ASSERT_TRUE(WriteFileAtomically(home_ + "setting/albums", "not a folder"));
   EXPECT_EQ(Run({"cddb"}), 1);
@@ -227,36 +233,14 @@ TEST_F(CliTest, CddbPrintsNoControlsAndFailsWhenTheAlbumIsNotStored) {
 // server is asked with the drive's own table, the identifier and offsets
 // its entries (and cd-discid) have, and the album is stored under it.
 TEST_F(CliTest, CddbAsksForAnEnhancedCdAsTheServersKnowIt) {
-  const std::string folder = home_ + "ladyhawke/";
-  ASSERT_TRUE(MakeDirectories(folder));
-  std::filesystem::copy_file(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/ladyhawke.cue",
-                             folder + "ladyhawke.cue");
-  // Sparse files: only the table of contents is read.
-  for (auto [name, sectors] : {std::pair<const char*, std::uintmax_t>{"ladyhawke-audio.bin", 195706},
-                               {"ladyhawke-data.bin", 3279}}) {
-    std::ofstream(folder + name).close();
-    std::filesystem::resize_file(folder + name, sectors * 2352);
-  }
-  cue_ = folder + "ladyhawke.cue";
+  UseLadyhawkeImage();
   ASSERT_EQ(Run({"toc"}), 0) << err_.str();
   ASSERT_FALSE(Lines().empty());
   EXPECT_EQ(Lines()[0], "c60af50d");
 
-  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
-    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-      std::string id = request.substr(at + 11, 8);
-      c.Send(test::HttpResponse("200 misc " + id + " Ladyhawke / Ladyhawke\r\n"));
-    } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
-      std::string id = request.substr(rd + 15, 8);
-      c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\n"
-                                "DISCID=" + id + "\r\nDTITLE=Ladyhawke / Ladyhawke\r\n"
-                                "TTITLE0=Magic\r\nTTITLE1=Manipulating Woman\r\n.\r\n"));
-    }
-  });
-  EditSettings([&](SettingsRecord& s) {
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-  });
+  test::LoopbackServer server(test::CddbAnswering(
+      "misc", "Ladyhawke / Ladyhawke", "TTITLE0=Magic\r\nTTITLE1=Manipulating Woman\r\n"));
+  EditSettings([&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); });
   ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
   EXPECT_EQ(err_.str(), "");  // no word of a wrong identifier in the answer
   std::string query, read;
@@ -278,16 +262,7 @@ TEST_F(CliTest, CddbAsksForAnEnhancedCdAsTheServersKnowIt) {
 // audio session (the one whipper's tests expect), the first of two releases
 // taken with a word on standard error, then the one --release names.
 TEST_F(CliTest, LookupInMusicBrainzByTheAudioSessionsIdentifier) {
-  const std::string folder = home_ + "ladyhawke/";
-  ASSERT_TRUE(MakeDirectories(folder));
-  std::filesystem::copy_file(std::string(SONARVEX_SOURCE_DIR) + "/tests/data/whipper/ladyhawke.cue",
-                             folder + "ladyhawke.cue");
-  for (auto [name, sectors] : {std::pair<const char*, std::uintmax_t>{"ladyhawke-audio.bin", 195706},
-                               {"ladyhawke-data.bin", 3279}}) {
-    std::ofstream(folder + name).close();
-    std::filesystem::resize_file(folder + name, sectors * 2352);
-  }
-  cue_ = folder + "ladyhawke.cue";
+  UseLadyhawkeImage();
   const std::string release = R"({"id":"%ID%","title":"Ladyhawke","date":"2008-09-22",
     "country":"%C%","artist-credit":[{"name":"Ladyhawke","artist":{"id":"ad9ddd0e-52a0-4d3b-8d2c-4dbb0adb2a1f"}}],
     "media":[{"position":1,"format":"Enhanced CD","track-count":12,
@@ -343,23 +318,11 @@ TEST_F(CliTest, LookupInMusicBrainzByTheAudioSessionsIdentifier) {
 // The lookup through the command line against a CDDB server on loopback,
 // then rips that carry its titles in their tags and decode to what was read.
 TEST_F(CliTest, CddbThenTaggedMp3AndOggRips) {
-  test::LoopbackServer server([](const std::string& request, test::LoopbackServer::Connection& c) {
-    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-      std::string id = request.substr(at + 11, 8);
-      c.Send(test::HttpResponse("200 rock " + id + " Кино / Группа крови\r\n"));
-    } else if (auto rd = request.find("cddb+read+rock+"); rd != std::string::npos) {
-      std::string id = request.substr(rd + 15, 8);
-      c.Send(test::HttpResponse("210 rock " + id + " CD database entry follows\r\n# xmcd\r\n"
-                                "DISCID=" + id + "\r\nDTITLE=Кино / Группа крови\r\n"
-                                "DYEAR=1988\r\nDGENRE=Rock\r\nTTITLE0=Первая\r\n"
-                                "TTITLE1=Вторая\r\nTTITLE2=Третья\r\nTTITLE3=Четвёртая\r\n"
-                                "TTITLE4=Данные\r\n.\r\n"));
-    }
-  });
-  EditSettings([&](SettingsRecord& s) {
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-  });
+  test::LoopbackServer server(test::CddbAnswering(
+      "rock", "Кино / Группа крови",
+      "DYEAR=1988\r\nDGENRE=Rock\r\nTTITLE0=Первая\r\nTTITLE1=Вторая\r\nTTITLE2=Третья\r\n"
+      "TTITLE3=Четвёртая\r\nTTITLE4=Данные\r\n"));
+  EditSettings([&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); });
   ASSERT_EQ(Run({"cddb"}), 0) << err_.str();
   auto lines = Lines();
   ASSERT_GE(lines.size(), 6u);
@@ -855,20 +818,10 @@ TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
   const std::vector<std::string> named = {"Ça plane pour moi", "Σίγουρος Ρος  Ελληνικά",
                                           "Группа крови", "東京事変 – 群青日和 🎸"};
   {
-    test::LoopbackServer server([&](const std::string& request,
-                                    test::LoopbackServer::Connection& c) {
-      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-        std::string id = request.substr(at + 11, 8);
-        c.Send(test::HttpResponse("200 misc " + id + " Björk / Jóga – Ørsted\r\n"));
-      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
-        std::string id = request.substr(rd + 15, 8);
-        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\n"
-                                  "DISCID=" + id + "\r\nDTITLE=Björk / Jóga – Ørsted\r\n"
-                                  "DYEAR=1997\r\nDGENRE=Électronique\r\nTTITLE0=" + titles[0] +
-                                  "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" + titles[2] +
-                                  "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n.\r\n"));
-      }
-    });
+    test::LoopbackServer server(test::CddbAnswering(
+        "misc", "Björk / Jóga – Ørsted",
+        "DYEAR=1997\r\nDGENRE=Électronique\r\nTTITLE0=" + titles[0] + "\r\nTTITLE1=" + titles[1] +
+            "\r\nTTITLE2=" + titles[2] + "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n"));
     // The output folder "東京" as the program stores it: set.dat with "??"
     // and its full name in the companion.
     const std::string folder = home_ + "東京/";
@@ -879,8 +832,7 @@ TEST_F(CliTest, TitlesOfEveryScriptReachNamesTagsAndTheAlbumDatabase) {
     std::memcpy(&s, bytes->data(), sizeof s);
     RecordTexts texts;
     SetSettingsText(s, texts, SettingsField::OutputFolder, folder);
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
+    test::UseCddbOnLoopback(s, server.Port());
     s.FolderPerArtist = 1;
     ASSERT_TRUE(WriteRecordFiles(home_ + "setting/set.dat",
                                  std::string(reinterpret_cast<char*>(&s), sizeof s), texts));

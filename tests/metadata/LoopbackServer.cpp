@@ -102,4 +102,19 @@ std::string HttpResponse(std::string_view body) {
          std::string(body);
 }
 
+LoopbackServer::Handler CddbAnswering(const std::string& genre, const std::string& dtitle,
+                                      const std::string& lines, std::string* queried) {
+  return [=](const std::string& request, LoopbackServer::Connection& c) {
+    if (auto at = request.find("cddb+query+"); at != std::string::npos) {
+      const std::string id = request.substr(at + 11, 8);
+      if (queried) *queried = id;
+      c.Send(HttpResponse("200 " + genre + " " + id + " " + dtitle + "\r\n"));
+    } else if (auto rd = request.find("cddb+read+" + genre + "+"); rd != std::string::npos) {
+      const std::string id = request.substr(rd + 11 + genre.size(), 8);
+      c.Send(HttpResponse("210 " + genre + " " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
+                          id + "\r\nDTITLE=" + dtitle + "\r\n" + lines + ".\r\n"));
+    }
+  };
+}
+
 }  // namespace sonarvex::test

@@ -54,4 +54,11 @@ class LoopbackServer {
 // "HTTP/1.0 200 OK" with a plain header and the body.
 std::string HttpResponse(std::string_view body);
 
+// A CDDB server's handler: every query finds one entry of `genre` titled
+// `dtitle` ("Artist / Album"), and reading it gives that entry with the
+// further xmcd lines `lines` ("TTITLE0=...\r\n..."). The identifier a
+// query asked for goes to *queried when given.
+LoopbackServer::Handler CddbAnswering(const std::string& genre, const std::string& dtitle,
+                                      const std::string& lines, std::string* queried = nullptr);
+
 }  // namespace sonarvex::test

@@ -93,25 +93,13 @@ TEST_F(ArchivalRipTest, FlacRipDecodesToWhatCdParanoiaReadsAndCarriesItsTags) {
   const std::vector<std::string> titles = {"Группа крови", "東京事変 – 群青日和", "Кино", "夜"};
   std::string queried;  // the CDDB identifier the disc was asked for
   {
-    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
-      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-        queried = request.substr(at + 11, 8);
-        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Кино / 東京\r\n"));
-      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
-        const std::string id = request.substr(rd + 15, 8);
-        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
-                                  id + "\r\nDTITLE=Кино / 東京\r\nDYEAR=1988\r\nTTITLE0=" + titles[0] +
-                                  "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" + titles[2] +
-                                  "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n.\r\n"));
-      }
-    });
-    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
-    ASSERT_TRUE(bytes);
-    SettingsRecord s;
-    std::memcpy(&s, bytes->data(), sizeof s);
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    test::LoopbackServer server(test::CddbAnswering(
+        "misc", "Кино / 東京",
+        "DYEAR=1988\r\nTTITLE0=" + titles[0] + "\r\nTTITLE1=" + titles[1] + "\r\nTTITLE2=" +
+            titles[2] + "\r\nTTITLE3=" + titles[3] + "\r\nTTITLE4=Data\r\n",
+        &queried));
+    ASSERT_TRUE(test::EditSettingsFile(
+        home_, [&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); }));
     ASSERT_EQ(Run({"--image", cue, "cddb"}), 0) << err_.str();
   }
   ASSERT_EQ(Run({"--image", cue, "rip", "--format", "flac", "--tracks", "1-4"}), 0) << err_.str();
@@ -529,23 +517,10 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
   // Titles through the CDDB server on loopback: the tags are filled.
   std::string queried;  // the CDDB identifier the disc was asked for
   {
-    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
-      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-        queried = request.substr(at + 11, 8);
-        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Band / Second\r\n"));
-      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
-        const std::string id = request.substr(rd + 15, 8);
-        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" + id +
-                                  "\r\nDTITLE=Band / Second\r\nTTITLE0=Four\r\nTTITLE1=Five\r\n.\r\n"));
-      }
-    });
-    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
-    ASSERT_TRUE(bytes);
-    SettingsRecord s;
-    std::memcpy(&s, bytes->data(), sizeof s);
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    test::LoopbackServer server(
+        test::CddbAnswering("misc", "Band / Second", "TTITLE0=Four\r\nTTITLE1=Five\r\n", &queried));
+    ASSERT_TRUE(test::EditSettingsFile(
+        home_, [&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); }));
     ASSERT_EQ(Run({"--image", image.cue, "cddb"}), 0) << err_.str();
   }
 
@@ -560,13 +535,10 @@ TEST_F(ArchivalRipTest, ADiscNumberedFromFourIsListedRippedAndTaggedWithItsNumbe
 
   // %N names the files by the disc's numbers.
   {
-    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
-    ASSERT_TRUE(bytes);
-    SettingsRecord s;
-    std::memcpy(&s, bytes->data(), sizeof s);
-    s.UseFormatString = 1;
-    SetField(s.FormatString, "%N %T");
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    ASSERT_TRUE(test::EditSettingsFile(home_, [](SettingsRecord& s) {
+      s.UseFormatString = 1;
+      SetField(s.FormatString, "%N %T");
+    }));
   }
   ASSERT_EQ(Run({"--image", image.cue, "rip", "--format", "flac", "--no-verify"}), 0) << err_.str();
   rows = Rows();
@@ -753,22 +725,10 @@ TEST_F(ArchivalRipTest, AnOpusRipPlaysSoundsLikeTheDiscAndCarriesTagsAndR128Gain
   const NoiseImage image = MakeLevelsImage(home_ + "images/", "opus", {750, 600}, {3000, 12000});
   // Titles through the CDDB server on loopback.
   {
-    test::LoopbackServer server([&](const std::string& request, test::LoopbackServer::Connection& c) {
-      if (auto at = request.find("cddb+query+"); at != std::string::npos) {
-        c.Send(test::HttpResponse("200 misc " + request.substr(at + 11, 8) + " Band / Second\r\n"));
-      } else if (auto rd = request.find("cddb+read+misc+"); rd != std::string::npos) {
-        const std::string id = request.substr(rd + 15, 8);
-        c.Send(test::HttpResponse("210 misc " + id + " CD database entry follows\r\n# xmcd\r\nDISCID=" +
-                                  id + "\r\nDTITLE=Band / Second\r\nTTITLE0=One\r\nTTITLE1=Two\r\n.\r\n"));
-      }
-    });
-    auto bytes = ReadFileBytes(home_ + "setting/set.dat");
-    ASSERT_TRUE(bytes);
-    SettingsRecord s;
-    std::memcpy(&s, bytes->data(), sizeof s);
-    SetField(s.CddbHost, "127.0.0.1:" + std::to_string(server.Port()));
-    SetField(s.CddbPath, "/~cddb/cddb.cgi");
-    WriteFileAtomically(home_ + "setting/set.dat", std::string(reinterpret_cast<char*>(&s), sizeof s));
+    test::LoopbackServer server(
+        test::CddbAnswering("misc", "Band / Second", "TTITLE0=One\r\nTTITLE1=Two\r\n"));
+    ASSERT_TRUE(test::EditSettingsFile(
+        home_, [&](SettingsRecord& s) { test::UseCddbOnLoopback(s, server.Port()); }));
     ASSERT_EQ(Run({"--image", image.cue, "cddb"}), 0) << err_.str();
   }
   // A bitrate Opus does not have is refused before anything is read.
