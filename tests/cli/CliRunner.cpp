@@ -50,6 +50,20 @@ bool EditSettingsFile(const std::string& home, const std::function<void(Settings
   return WriteSettingsFile(home, s);
 }
 
+std::vector<std::vector<std::string>> TabRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> cells;
+    std::size_t from = 0;
+    for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
+      cells.push_back(line.substr(from, tab - from));
+    cells.push_back(line.substr(from));
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
 void UseCddbOnLoopback(SettingsRecord& s, int port) {
   SetField(s.CddbHost, "127.0.0.1:" + std::to_string(port));
   SetField(s.CddbPath, "/~cddb/cddb.cgi");

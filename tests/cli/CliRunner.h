@@ -69,6 +69,9 @@ ChildWait WaitUntil(pid_t pid, const std::function<bool()>& ready, int tries, in
 ChildRun RunProgramBounded(const std::vector<std::string>& argv, int seconds, const std::string& outFile,
                            const std::string& errFile);
 
+// Lines of tab-separated cells, as the command line prints its tables.
+std::vector<std::vector<std::string>> TabRows(const std::string& text);
+
 // The standard output of a program (with its standard error when withErrors)
 // and, when asked, its exit status.
 std::string CaptureOutput(const std::vector<std::string>& argv, bool withErrors, int* status = nullptr);

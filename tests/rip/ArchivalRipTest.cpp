@@ -60,19 +60,7 @@ class ArchivalRipTest : public ::testing::Test {
     all.insert(all.end(), args.begin(), args.end());
     return test::RunCliIn(home_, all, out_, err_);
   }
-  std::vector<std::vector<std::string>> Rows() {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(out_.str());
-    for (std::string line; std::getline(in, line);) {
-      std::vector<std::string> cells;
-      std::size_t from = 0;
-      for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-        cells.push_back(line.substr(from, tab - from));
-      cells.push_back(line.substr(from));
-      rows.push_back(cells);
-    }
-    return rows;
-  }
+  std::vector<std::vector<std::string>> Rows() { return test::TabRows(out_.str()); }
   void ClearMusic() {
     std::filesystem::remove_all(home_ + "music");
     MakeDirectories(home_ + "music");

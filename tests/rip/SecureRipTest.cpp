@@ -65,19 +65,7 @@ class SecureRipTest : public ::testing::TestWithParam<bool> {
     args.insert(args.end(), extra.begin(), extra.end());
     return test::RunCliIn(home_, args, out_, err_);
   }
-  std::vector<std::vector<std::string>> Rows() {
-    std::vector<std::vector<std::string>> rows;
-    std::istringstream in(out_.str());
-    for (std::string line; std::getline(in, line);) {
-      std::vector<std::string> cells;
-      std::size_t from = 0;
-      for (std::size_t tab; (tab = line.find('\t', from)) != std::string::npos; from = tab + 1)
-        cells.push_back(line.substr(from, tab - from));
-      cells.push_back(line.substr(from));
-      rows.push_back(cells);
-    }
-    return rows;
-  }
+  std::vector<std::vector<std::string>> Rows() { return test::TabRows(out_.str()); }
   std::string Log() { return ReadFileBytes(home_ + "music/Sonarvex.log").value_or(""); }
   // The text of one track's block in the log.
   std::string LogOf(int track) {
