@@ -61,18 +61,7 @@ CdText DiscText() {
   return t;
 }
 
-// A loopback port nothing listens on.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
+using test::ClosedPort;
 
 class LookupSources : public ::testing::Test {
  protected:

@@ -97,6 +97,18 @@ void LoopbackServer::Run() {
   }
 }
 
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
 std::string HttpResponse(std::string_view body) {
   return "HTTP/1.0 200 OK\r\nServer: loopback\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" +
          std::string(body);

@@ -51,6 +51,9 @@ class LoopbackServer {
   std::thread thread_;
 };
 
+// A loopback port nothing listens on: a server that refuses connections.
+int ClosedPort();
+
 // "HTTP/1.0 200 OK" with a plain header and the body.
 std::string HttpResponse(std::string_view body);
 
