@@ -719,7 +719,7 @@ void TMainWriteForm::EjectButtonClick() {
 }
 
 void TMainWriteForm::SettingButtonClick() {
-  TWriteSettingForm form(settings_, dialogs_, this);
+  TWriteSettingForm form(settings_, dialogs_, this, &session_);
   form.exec();
 }
 
