@@ -631,6 +631,9 @@ void TMainWriteForm::Record(bool testWrite) {
   ProgressForm->ShowErrorCount(true);
   ProgressForm->show();
   setEnabled(false);
+  // The progress window is a window of its own: disabling this one must not
+  // take its "Отмена" away.
+  ProgressForm->setEnabled(true);
   Timer1->stop();
   StartThread(TWriteThread::kWrite, testWrite);
 }

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QUrl>
 #include <algorithm>
@@ -144,6 +145,9 @@ TEST_F(WindowCueTest, TheProgressWindowFollowsTheCdTextLeadIn) {
       form.ProgressForm->grab().save(QString::fromStdString(std::string(shots) + "/progress-cdtext-leadin.png"));
     // The disc's bar stays at its start until the first track.
     EXPECT_EQ(form.ProgressForm->PBar2->value(), 0);
+    // The recording window is disabled, its progress window is not: it can be cancelled.
+    EXPECT_FALSE(form.isEnabled());
+    EXPECT_TRUE(form.ProgressForm->SpeedButton1->isEnabled());
   });
   dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
   form.Record(false);

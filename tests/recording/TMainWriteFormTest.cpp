@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -133,6 +134,8 @@ TEST_F(WindowTest, TheWriteSettingsShowAndStoreVerifyAfterWriting) {
       EXPECT_TRUE(dialog->VerifyBox->isVisible());
       EXPECT_EQ(dialog->VerifyBox->text().toStdString(), "Проверять диск после записи");
       seen = dialog->VerifyBox->isChecked();
+      if (const char* shots = std::getenv("SONARVEX_SHOTS"))
+        dialog->grab().save(QString::fromStdString(std::string(shots) + "/write-settings.png"));
       dialog->VerifyBox->setChecked(verify);
       if (ok)
         dialog->ApplyButtonClick();
