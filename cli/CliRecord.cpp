@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
@@ -116,7 +117,9 @@ class StreamHost : public WriteThreadHost {
   }
   void Progress(std::int32_t current, std::int32_t, int errors, std::int32_t) override {
     errors_ = errors;
-    const int percent = total_ > 0 ? static_cast<int>(static_cast<std::int64_t>(current) * 100 / total_) : 0;
+    // The lead-in comes before the disc's first sector (negative LBAs): 0%.
+    const int percent =
+        total_ > 0 ? static_cast<int>(std::max<std::int64_t>(current, 0) * 100 / total_) : 0;
     if (mode_.terminal && mode_.verbosity >= 0 && percent != lastPercent_) {
       err_ << "\r  " << percent << "%" << std::flush;
       lineOpen_ = true;

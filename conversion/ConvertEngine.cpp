@@ -586,6 +586,8 @@ void ConvertEngine::Run(bool newBatch) {
   if (checked == 0) return;
   busy_ = true;
   status_ = 0;
+  taken_ = 0;
+  checkedAtStart_ = checked;
   if (direction_ == kWmaToWav || direction_ == kWmaToMp3) {
     RunWmaBatch(direction_ == kWmaToMp3);
   } else if (IsFlacDirection(direction_)) {
@@ -596,10 +598,7 @@ void ConvertEngine::Run(bool newBatch) {
       if (!rows_[static_cast<std::size_t>(i)].checked) continue;
       current_ = i;
       lastPercent_ = -1;
-      caption_ = std::string(kConvertCaption) + " - [" + rows_[static_cast<std::size_t>(i)].name +
-                 "] - " + std::to_string(++ordinal) + "/" + std::to_string(checked);
-      host_.CaptionChanged(caption_);
-      host_.CurrentRow(i);
+      ShowFile(i, ++ordinal, checked);
       Outcome o = Outcome::Failed;
       switch (direction_) {
         case kMp3ToWav: o = ConvertMp3ToWav(i); break;
@@ -623,6 +622,13 @@ void ConvertEngine::Run(bool newBatch) {
   caption_ = kConvertCaption;
   host_.CaptionChanged(caption_);
   busy_ = false;
+}
+
+void ConvertEngine::ShowFile(int row, int ordinal, int count) {
+  caption_ = std::string(kConvertCaption) + " - [" + rows_[static_cast<std::size_t>(row)].name + "] - " +
+             std::to_string(ordinal) + "/" + std::to_string(count);
+  host_.CaptionChanged(caption_);
+  host_.CurrentRow(row);
 }
 
 ConvertEngine::Outcome ConvertEngine::ConvertMp3ToWav(int row) {
@@ -985,6 +991,8 @@ void ConvertEngine::RunWmaBatch(bool toMp3) {
     for (;;) {
       const int row = NextWmaRow(lastStarted);
       if (row < 0) return false;
+      // Several files run at once: the caption names the one taken last.
+      ShowFile(row, ++taken_, checkedAtStart_);
       if (StartWmaReader(slot, row, toMp3)) return true;
       // A file that does not start: the slot tries the following row.
     }
@@ -1147,6 +1155,7 @@ void ConvertEngine::RunFlacBatch() {
     for (;;) {
       const int row = NextWmaRow(lastStarted);
       if (row < 0) return false;
+      ShowFile(row, ++taken_, checkedAtStart_);
       if (StartFlacJob(flacJobs_[i], row, sets[i])) {
         flacJobsSeen_ = std::max(flacJobsSeen_, FlacJobsRunning());
         return true;

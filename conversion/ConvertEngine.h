@@ -282,6 +282,9 @@ class ConvertEngine {
   int NextWmaRow(int& lastStarted);
   void RunFlacBatch();
   void EndBatch();
+  // The batch takes row `row`, its `ordinal`-th file of `count`: the caption
+  // names it and the window shows its row.
+  void ShowFile(int row, int ordinal, int count);
   bool StartFlacJob(std::unique_ptr<FlacConvertJob>& slot, int row, EncoderSet* encoders);
   void CollectFlacJob(FlacConvertJob& job);
 
@@ -306,6 +309,7 @@ class ConvertEngine {
   bool busy_ = false;
   int current_ = -1;
   int lastPercent_ = -1;
+  int taken_ = 0, checkedAtStart_ = 0;  // files the batch took so far, and of how many
   std::string caption_ = kConvertCaption;
 };
 

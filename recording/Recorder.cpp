@@ -519,10 +519,13 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
   if (index == 0) {
     errorCount_ = 0;
     std::string previous;
-    if (status_) previous = status_(kLeadInStatus);
+    if (status_) previous = status_(cdTextPacks_.empty() ? kLeadInStatus : kCdTextLeadInStatus);
     // The lead-in's R-W sub-channel: the CD-Text packs, over and over,
-    // from the start of the lead-in up to track 1's pregap.
+    // from the start of the lead-in up to track 1's pregap. Its progress
+    // goes to the progress routine as the LBAs written of leadInStart_..-150
+    // (below 0: before the disc's first track).
     constexpr std::int32_t kLeadInBlocksPerWrite = 300;
+    if (!cdTextPacks_.empty() && progress_) progress_(leadInStart_, leadInStart_, errorCount_, -150);
     for (std::int32_t lba = leadInStart_; !cdTextPacks_.empty() && lba < -150 && failure_.empty();
          lba += kLeadInBlocksPerWrite) {
       const int count = std::min<std::int32_t>(kLeadInBlocksPerWrite, -150 - lba);
@@ -536,6 +539,8 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
                            static_cast<std::uint32_t>(kRwBlockBytes)))) {
         ++errorCount_;
         failure_ = "привод не записал Lead-In (CD-Text): " + DriveReason();
+      } else if (progress_) {
+        progress_(lba + count, leadInStart_, errorCount_, -150);
       }
     }
     // Track 1's pregap: 150 sectors of silence at LBA -150..-1, in front of

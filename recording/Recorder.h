@@ -29,6 +29,8 @@ class Transport;
 
 inline constexpr const char* kRecorderMessageCaption = "Sonarvex";
 inline constexpr const char* kLeadInStatus = "Запись Lead-In ...";
+// The status line while the lead-in's CD-Text is written (some seconds).
+inline constexpr const char* kCdTextLeadInStatus = "Запись вводной области (CD-Text)…";
 
 class Recorder {
  public:

@@ -7,6 +7,8 @@
 #include "codec/FlacWriter.h"
 #include "codec/OpusWriter.h"
 #include "drive/AudioReading.h"
+#include "metadata/CoverArtClient.h"
+#include "metadata/MusicBrainzClient.h"
 #include "platform/Cp1251.h"
 #include "records/TextFields.h"
 #include "platform/Dialogs.h"
@@ -74,6 +76,7 @@ void SettingsFormModel::LoadIniOptions() {
   o.LogCompressed = stored.LogCompressed;
   o.ArServer = stored.ArServer;
   o.AutoLookup = stored.AutoLookup;
+  o.Stored = stored;
   o.ReadOffsets.clear();
   for (const std::string& drive : driveItems_)
     o.ReadOffsets.push_back(Clamp(stored.ReadOffsetOf(drive), -kMaxReadOffset, kMaxReadOffset));
@@ -87,6 +90,18 @@ void SettingsFormModel::LoadIniOptions() {
   c_.ReadOffsetBox = ReadOffsetOf(c_.DeviceName);
   c_.ArServerEdit = o.ArServer;
   c_.AutoLookupBox = o.AutoLookup;
+  c_.FlacVerifyBox = stored.FormatValue(kFlacVerifyOption) != 0;
+  c_.ReplayGainBox = ChoiceIndex(stored.ReplayGain);
+  c_.RipSecureBox = ChoiceIndex(stored.SecureRip);
+  c_.RipSecureReadsBox = Clamp(stored.SecureReads, 1, ProgramOptions::kMaxSecureReads);
+  c_.RipC2Box = stored.SecureC2;
+  c_.RipTestAndCopyBox = stored.TestAndCopy;
+  c_.RipHiddenTrackBox = stored.HiddenTrack;
+  c_.MusicBrainzBox = stored.MusicBrainzEnabled;
+  c_.MusicBrainzServerEdit = stored.MusicBrainzServer;
+  c_.CoverArtBox = stored.CoverArtEnabled;
+  c_.CoverArtServerEdit = stored.CoverArtServer;
+  c_.CoverSizeBox = CoverSizeIndex(stored.CoverArtSize);
 }
 
 void SettingsFormModel::LoadControls() {
@@ -400,6 +415,23 @@ bool SettingsFormModel::Ok(std::string* failedControl) {
     return false;
   }
   c_.ArServerEdit = *arServer;
+  c_.MusicBrainzServerEdit = Trimmed(c_.MusicBrainzServerEdit);
+  c_.CoverArtServerEdit = Trimmed(c_.CoverArtServerEdit);
+  const struct {
+    const std::string& text;
+    std::string (*base)(const std::string&);
+    const char* what;
+    const char* control;
+  } webServers[] = {
+      {c_.MusicBrainzServerEdit, MusicBrainzServerBase, "MusicBrainz", "MusicBrainzServerEdit"},
+      {c_.CoverArtServerEdit, CoverArtServerBase, "Cover Art Archive", "CoverArtServerEdit"}};
+  for (const auto& w : webServers)
+    if (!w.text.empty() && w.base(w.text).empty()) {
+      dialogs_.Message(BadWebServerMessage(w.what, w.text), kProgramTitle, MsgIcon::Warning,
+                       MsgButtons::Ok);
+      if (failedControl) *failedControl = w.control;
+      return false;
+    }
   // 2. Offer to create a missing folder.
   if (!digitalPlaybackAtOpen_ && !DirectoryExists(c_.WorkDir)) {
     if (dialogs_.Message(CreateFolderQuestion(c_.WorkDir), kCreateFolderCaption, MsgIcon::Question,
@@ -445,8 +477,35 @@ bool SettingsFormModel::StoreIniOptions() {
       c_.RipLogLosslessBox != o.LogLossless || c_.RipLogCompressedBox != o.LogCompressed;
   const bool serverChanged = c_.ArServerEdit != o.ArServer;
   const bool lookupChanged = c_.AutoLookupBox != o.AutoLookup;
+  // The options only the INI store keeps: those the dialog changed.
+  const ProgramOptions& was = o.Stored;
+  ProgramOptions edited = was;
+  if (flacAvailable_) edited.SetFormatValue(kFlacVerifyOption, c_.FlacVerifyBox ? 1 : 0);
+  edited.ReplayGain = ChoiceValue(c_.ReplayGainBox);
+  edited.SecureRip = ChoiceValue(c_.RipSecureBox);
+  edited.SecureReads = Clamp(c_.RipSecureReadsBox, 1, ProgramOptions::kMaxSecureReads);
+  edited.SecureC2 = c_.RipC2Box;
+  edited.TestAndCopy = c_.RipTestAndCopyBox;
+  edited.HiddenTrack = c_.RipHiddenTrackBox;
+  edited.MusicBrainzEnabled = c_.MusicBrainzBox;
+  edited.MusicBrainzServer = c_.MusicBrainzServerEdit;
+  edited.CoverArtEnabled = c_.CoverArtBox;
+  edited.CoverArtServer = c_.CoverArtServerEdit;
+  edited.CoverArtSize = CoverSizeValue(c_.CoverSizeBox);
+  const bool verifyChanged =
+      edited.FormatValue(kFlacVerifyOption) != was.FormatValue(kFlacVerifyOption);
+  const bool moreChanged = verifyChanged || edited.ReplayGain != was.ReplayGain ||
+                           edited.SecureRip != was.SecureRip ||
+                           edited.SecureReads != was.SecureReads ||
+                           edited.SecureC2 != was.SecureC2 || edited.TestAndCopy != was.TestAndCopy ||
+                           edited.HiddenTrack != was.HiddenTrack ||
+                           edited.MusicBrainzEnabled != was.MusicBrainzEnabled ||
+                           edited.MusicBrainzServer != was.MusicBrainzServer ||
+                           edited.CoverArtEnabled != was.CoverArtEnabled ||
+                           edited.CoverArtServer != was.CoverArtServer ||
+                           edited.CoverArtSize != was.CoverArtSize;
   if (!workersChanged && !levelChanged && !opusChanged && !offsetsChanged && !logChanged && !serverChanged &&
-      !lookupChanged)
+      !lookupChanged && !moreChanged)
     return true;
   // Only what the dialog changed is stored; the rest stays as it is on disk.
   return program_.ChangeOptions([&](ProgramOptions& p) {
@@ -462,6 +521,18 @@ bool SettingsFormModel::StoreIniOptions() {
     }
     if (serverChanged) p.ArServer = c_.ArServerEdit;
     if (lookupChanged) p.AutoLookup = c_.AutoLookupBox;
+    if (verifyChanged) p.SetFormatValue(kFlacVerifyOption, edited.FormatValue(kFlacVerifyOption));
+    if (edited.ReplayGain != was.ReplayGain) p.ReplayGain = edited.ReplayGain;
+    if (edited.SecureRip != was.SecureRip) p.SecureRip = edited.SecureRip;
+    if (edited.SecureReads != was.SecureReads) p.SecureReads = edited.SecureReads;
+    if (edited.SecureC2 != was.SecureC2) p.SecureC2 = edited.SecureC2;
+    if (edited.TestAndCopy != was.TestAndCopy) p.TestAndCopy = edited.TestAndCopy;
+    if (edited.HiddenTrack != was.HiddenTrack) p.HiddenTrack = edited.HiddenTrack;
+    if (edited.MusicBrainzEnabled != was.MusicBrainzEnabled) p.MusicBrainzEnabled = edited.MusicBrainzEnabled;
+    if (edited.MusicBrainzServer != was.MusicBrainzServer) p.MusicBrainzServer = edited.MusicBrainzServer;
+    if (edited.CoverArtEnabled != was.CoverArtEnabled) p.CoverArtEnabled = edited.CoverArtEnabled;
+    if (edited.CoverArtServer != was.CoverArtServer) p.CoverArtServer = edited.CoverArtServer;
+    if (edited.CoverArtSize != was.CoverArtSize) p.CoverArtSize = edited.CoverArtSize;
   });
 }
 

@@ -6,8 +6,10 @@
 // then calls the rule for what changed; on OK it hands the controls to Ok().
 //
 // Beside the records the dialog edits the options of the INI store
-// (ProgramFacts: compression workers, rip logs, FLAC level, the drives' read
-// offsets, the AccurateRip server); OK stores those that changed.
+// (ProgramFacts: compression workers, rip logs, FLAC level and verification,
+// ReplayGain, secure reading, the hidden track, the drives' read offsets, the
+// AccurateRip, MusicBrainz and Cover Art Archive servers); OK stores those
+// that changed.
 #pragma once
 
 #include <array>
@@ -60,6 +62,8 @@ struct SettingsControls {
   int PageControl2 = 0;
   int FlacLevelBox = 5;  // the FLAC compression level, 0..8
   int OpusBitrateBox = 160;  // the Opus bitrate, 6..510 kbit/s
+  bool FlacVerifyBox = true;  // [FLAC] Verify: each FLAC file decoded and compared as it is written
+  int ReplayGainBox = 0;      // [ReplayGain] Enabled: kChoiceAuto, kChoiceOn or kChoiceOff
   // CDROM
   int DeviceName = -1;
   int SpeedBox = 0;
@@ -69,10 +73,20 @@ struct SettingsControls {
   int DriveTypeBox = 0;  // the type of the drive shown in DeviceName
   bool ErrorCorectionBox = false;
   int ReadOffsetBox = 0;  // the read offset of the drive shown in DeviceName
+  // Secure reading ([Rip] Secure, SecureReads, C2, TestAndCopy) and the
+  // hidden track ([Rip] HiddenTrack).
+  int RipSecureBox = 0;  // kChoiceAuto, kChoiceOn or kChoiceOff
+  int RipSecureReadsBox = 16;
+  bool RipC2Box = true, RipTestAndCopyBox = false, RipHiddenTrackBox = true;
   // FreeDB
   std::string ServerEdit, PathEdit, ProxyEdit, PortEdit, UserEdit, PasswordEdit;
   std::string ArServerEdit;  // the AccurateRip server, "" for none
   bool AutoLookupBox = true;  // [Lookup] Auto: look an unknown disc up when it is inserted
+  // [MusicBrainz] Enabled and Server, [CoverArt] Enabled, Server and Size
+  // (CoverSizeBox is the entry of CoverSizeItems()); "" is the public server.
+  bool MusicBrainzBox = true, CoverArtBox = true;
+  std::string MusicBrainzServerEdit, CoverArtServerEdit;
+  int CoverSizeBox = 1;
   // Поиск
   std::vector<std::string> ExtListBox;
   // Вид
@@ -219,6 +233,8 @@ class SettingsFormModel {
     std::string ArServer;
     bool AutoLookup = true;
     std::vector<int> ReadOffsets;
+    // The options only the INI store keeps, as read.
+    ProgramOptions Stored;
   };
   IniOptions iniAtOpen_;
   std::vector<int> readOffsets_;

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "accuraterip/ArClient.h"
+#include "metadata/CoverArtClient.h"
 #include "platform/Cp1251.h"
 #include "records/RecordTexts.h"
 
@@ -365,6 +367,48 @@ const std::vector<ColourItem>& ColourItems() {
       {0xFFFFFF, "Белый"},
   };
   return v;
+}
+
+const std::vector<std::string>& SecureRipItems() {
+  static const std::vector<std::string> items{"авто (WAV и FLAC)", "всегда", "никогда"};
+  return items;
+}
+
+const std::vector<std::string>& ReplayGainItems() {
+  static const std::vector<std::string> items{"авто (FLAC)", "во все файлы с тегами", "не записывать"};
+  return items;
+}
+
+int ChoiceIndex(const std::optional<bool>& value) {
+  return !value ? kChoiceAuto : *value ? kChoiceOn : kChoiceOff;
+}
+
+std::optional<bool> ChoiceValue(int index) {
+  if (index == kChoiceOn) return true;
+  if (index == kChoiceOff) return false;
+  return std::nullopt;
+}
+
+const std::vector<std::string>& CoverSizeItems() {
+  static const std::vector<std::string> items{"250 точек", "500 точек", "1200 точек", "исходный"};
+  return items;
+}
+
+int CoverSizeIndex(int pixels) {
+  const int size = CoverArtSize(pixels);
+  for (std::size_t i = 0; i < std::size(kCoverArtSizes); ++i)
+    if (kCoverArtSizes[i] == size) return static_cast<int>(i);
+  return 1;
+}
+
+int CoverSizeValue(int index) {
+  if (index < 0 || index >= static_cast<int>(std::size(kCoverArtSizes))) return kDefaultCoverArtSize;
+  return kCoverArtSizes[index];
+}
+
+std::string BadWebServerMessage(const std::string& what, const std::string& textUtf8) {
+  return "Адрес сервера " + what + " '" + textUtf8 +
+         "' не подходит: укажите http:// или https:// с именем (и портом) либо оставьте поле пустым.";
 }
 
 }  // namespace sonarvex

@@ -157,4 +157,23 @@ inline constexpr const char* kNoFlacNote =
 inline constexpr const char* kNoOpusNote =
     "Кодирование в Opus невозможно т.к. библиотека libopusenc не установлена.";
 
+// The boxes of options that may be left to the program: entry kChoiceAuto
+// leaves the option unset ("auto" in the INI store), the others set it.
+inline constexpr int kChoiceAuto = 0, kChoiceOn = 1, kChoiceOff = 2;
+// [Rip] Secure: "авто (WAV и FLAC)", "всегда", "никогда".
+const std::vector<std::string>& SecureRipItems();
+// [ReplayGain] Enabled: "авто (FLAC)", "во все файлы с тегами", "не записывать".
+const std::vector<std::string>& ReplayGainItems();
+// The box's entry for an optional flag, and the flag for an entry.
+int ChoiceIndex(const std::optional<bool>& value);
+std::optional<bool> ChoiceValue(int index);
+// [CoverArt] Size: "250 точек", "500 точек", "1200 точек", "исходный" (the
+// order of kCoverArtSizes); the entry of a size, the size of an entry.
+const std::vector<std::string>& CoverSizeItems();
+int CoverSizeIndex(int pixels);
+int CoverSizeValue(int index);
+// A MusicBrainz or Cover Art Archive address that is neither empty nor
+// http(s)://HOST[:PORT].
+std::string BadWebServerMessage(const std::string& what, const std::string& textUtf8);
+
 }  // namespace sonarvex

@@ -31,6 +31,7 @@
 #include "platform/ui/DesktopOpen.h"
 #include "platform/ui/HelpWindow.h"
 #include "app/MainFormRules.h"
+#include "app/ui/NoticeLabel.h"
 #include "playback/ui/PositionBar.h"
 #include "app/MediaSearch.h"
 #include "session/Session.h"
@@ -663,10 +664,9 @@ void TMainForm::BuildStatusPanel(QWidget* parent) {
   sSizeBox_->setCursor(Qt::PointingHandCursor);
   sSizeBox_->installEventFilter(this);
   timePanel_ = panel("TimePanel", 90);
-  findLabel_ = new QLabel(parent);
+  // A long notice gives way to the panels: shortened, whole in its tip.
+  findLabel_ = new NoticeLabel(parent);
   findLabel_->setObjectName("FindLabel");
-  // A long notice gives way to the panels (its whole text is its tip).
-  findLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   row->addWidget(cdromBox_);
   row->addWidget(trackPanel_);
   row->addWidget(allTimePanel_);
@@ -1077,8 +1077,7 @@ void TMainForm::ReadDisc(bool saveFirst) {
     UpdateCaption();
     SetControlsEnabled(view.CommandsEnabled());
   }
-  findLabel_->clear();
-  findLabel_->setToolTip(QString());
+  findLabel_->SetNotice(QString());
   ShowCover(false);
   if (view.present && !view.known && context_.AutoLookup) AutoLookup();
   RecomputeSizes();
@@ -1104,11 +1103,10 @@ void TMainForm::AutoLookup() {
   const std::string text = !r.notice.empty() ? r.notice
                            : r.applied       ? "Названия диска взяты из " + r.source + "."
                                              : std::string();
-  findLabel_->setText(Q(text));
-  findLabel_->setToolTip(Q(text));
+  findLabel_->SetNotice(Q(text));
 }
 
-QString TMainForm::LookupNotice() const { return findLabel_->text(); }
+QString TMainForm::LookupNotice() const { return findLabel_->Notice(); }
 
 void TMainForm::FillTrackList() {
   const DiscView& view = session_.View();
@@ -1466,7 +1464,7 @@ void TMainForm::SearchMedia() {
     w->hide();
   bool stopAsked = false;
   MediaSearchHost host;
-  host.enteringFolder = [this](const std::string& f) { findLabel_->setText(Q(f)); };
+  host.enteringFolder = [this](const std::string& f) { findLabel_->SetNotice(Q(f), Qt::ElideMiddle); };
   host.cancelled = [this, &stopAsked] {
     hosts_->Pump();
     if (stopAsked) return true;
@@ -1485,7 +1483,7 @@ void TMainForm::SearchMedia() {
       SearchMediaFiles(*folder, session_.Extensions(), host, &cancelled);
   for (QWidget* w : std::initializer_list<QWidget*>{cdromBox_, trackPanel_, allTimePanel_, sizePanel_})
     w->show();
-  findLabel_->clear();
+  findLabel_->SetNotice(QString());
   if (cancelled) {
     state_ = WindowState::Idle;
     SetControlsEnabled(DiscPresent());

@@ -33,6 +33,8 @@ class QWidget;
 
 namespace sonarvex {
 
+class NoticeLabel;
+
 class Dialogs;
 struct VolumeMode;
 class PositionBar;
@@ -236,7 +238,7 @@ class TMainForm : public QMainWindow {
   QLabel* sizePanel_ = nullptr;
   QLabel* sSizeBox_ = nullptr;
   QLabel* timePanel_ = nullptr;
-  QLabel* findLabel_ = nullptr;
+  NoticeLabel* findLabel_ = nullptr;
   // The front cover of the disc's release beside the album box (hidden
   // without one).
   QLabel* coverImage_ = nullptr;

@@ -631,6 +631,9 @@ void TMainWriteForm::Record(bool testWrite) {
   ProgressForm->ShowErrorCount(true);
   ProgressForm->show();
   setEnabled(false);
+  // The progress window is a window of its own: disabling this one must not
+  // take its "Отмена" away.
+  ProgressForm->setEnabled(true);
   Timer1->stop();
   StartThread(TWriteThread::kWrite, testWrite);
 }
@@ -719,7 +722,7 @@ void TMainWriteForm::EjectButtonClick() {
 }
 
 void TMainWriteForm::SettingButtonClick() {
-  TWriteSettingForm form(settings_, dialogs_, this);
+  TWriteSettingForm form(settings_, dialogs_, this, &session_);
   form.exec();
 }
 

@@ -15,6 +15,8 @@
 #include "platform/Cp1251.h"
 #include "platform/Dialogs.h"
 #include "platform/ui/QtText.h"
+#include "settings/ProgramFacts.h"
+#include "settings/SettingsFormRules.h"
 
 namespace sonarvex {
 
@@ -32,8 +34,9 @@ int ParseSettingNumber(const std::string& text, int fallback, int max) {
   return v > max ? fallback : v;
 }
 
-TWriteSettingForm::TWriteSettingForm(RecordingSettings& settings, Dialogs& dialogs, QWidget* parent)
-    : QDialog(parent), settings_(settings), dialogs_(dialogs) {
+TWriteSettingForm::TWriteSettingForm(RecordingSettings& settings, Dialogs& dialogs, QWidget* parent,
+                                     ProgramFacts* program)
+    : QDialog(parent), settings_(settings), dialogs_(dialogs), program_(program) {
   setObjectName("WriteSettingForm");
   setWindowTitle(Q("Настройка записи"));
   auto* layout = new QVBoxLayout(this);
@@ -53,6 +56,10 @@ TWriteSettingForm::TWriteSettingForm(RecordingSettings& settings, Dialogs& dialo
   wf->addRow(Q("Приоритет"), PriorityBox);
   wf->addRow(Q("Секторов за запись"), BlockCountBox);
   wf->addRow(AskBox);
+  VerifyBox = new QCheckBox(Q("Проверять диск после записи"));
+  VerifyBox->setObjectName("VerifyBox");
+  VerifyBox->setToolTip(Q("Каждый трек читается с диска и сверяется с тем, что было записано"));
+  wf->addRow(VerifyBox);
   Pages->addTab(write, Q("Запись"));
 
   auto* audio = new QWidget;
@@ -109,6 +116,9 @@ TWriteSettingForm::TWriteSettingForm(RecordingSettings& settings, Dialogs& dialo
   PriorityBox->setCurrentIndex(settings_.Priority <= 2 ? settings_.Priority : 0);
   BlockCountBox->setText(QString::number(settings_.SectorsPerWrite));
   AskBox->setChecked(settings_.AskBeforeDiscOps);
+  if (program_ != nullptr) verifyAtOpen_ = program_->Options().WriteVerify;
+  VerifyBox->setChecked(verifyAtOpen_);
+  VerifyBox->setVisible(program_ != nullptr);
   NormalizeBox->setChecked(settings_.Normalize);
   MinEdit->setText(QString::number(settings_.MinLevel));
   MaxEdit->setText(QString::number(settings_.MaxLevel));
@@ -151,6 +161,11 @@ void TWriteSettingForm::ApplyButtonClick() {
   settings_.DeleteWavAfterBurn = DelWAVAfterBurn->isChecked();
   settings_.AskBeforeDelete = AskBeforeDel->isChecked();
   settings_.LastPage = static_cast<std::uint8_t>(Pages->currentIndex());
+  // Only a changed option is stored; the rest of the file stays as it is.
+  const bool verify = VerifyBox->isChecked();
+  if (program_ != nullptr && verify != verifyAtOpen_ &&
+      !program_->ChangeOptions([verify](ProgramOptions& o) { o.WriteVerify = verify; }))
+    dialogs_.Message(kIniWriteFailedMessage, kProgramTitle, MsgIcon::Warning, MsgButtons::Ok);
   accept();
 }
 

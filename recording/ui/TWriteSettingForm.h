@@ -13,11 +13,15 @@ class QTabWidget;
 namespace sonarvex {
 
 class Dialogs;
+class ProgramFacts;
 
 class TWriteSettingForm : public QDialog {
   Q_OBJECT
  public:
-  TWriteSettingForm(RecordingSettings& settings, Dialogs& dialogs, QWidget* parent = nullptr);
+  // program: the options of setting/sonarvex.ini the dialog also edits
+  // (verifying after writing); without it that box is not shown.
+  TWriteSettingForm(RecordingSettings& settings, Dialogs& dialogs, QWidget* parent = nullptr,
+                    ProgramFacts* program = nullptr);
 
   void ApplyButtonClick();  // "Ok": store and close
   void BrowseClick();
@@ -27,6 +31,7 @@ class TWriteSettingForm : public QDialog {
   QComboBox* PriorityBox;
   QLineEdit* BlockCountBox;
   QCheckBox* AskBox;
+  QCheckBox* VerifyBox;  // [Write] Verify
   QCheckBox* NormalizeBox;
   QLineEdit* MinEdit;
   QLineEdit* MaxEdit;
@@ -43,6 +48,8 @@ class TWriteSettingForm : public QDialog {
  private:
   RecordingSettings& settings_;
   Dialogs& dialogs_;
+  ProgramFacts* program_ = nullptr;
+  bool verifyAtOpen_ = true;
 };
 
 // A number of the dialog's edits; `fallback` for text that is not one.

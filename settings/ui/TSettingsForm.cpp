@@ -468,8 +468,14 @@ QWidget* TSettingsForm::BuildAudioPage() {
   ng->addWidget(maxEdit_ = numberEdit("MaxEdit"), 1, 1);
   ng->addWidget(Named(new QLabel(Q("% если сигнал >")), "Label13"), 1, 2);
   ng->addWidget(setMaxEdit_ = numberEdit("SetMaxEdit"), 1, 3);
+  replayGainBox_ = Combo("ReplayGainBox", ReplayGainItems());
+  replayGainBox_->setToolTip(
+      Q("Теги ReplayGain дорожек и альбома при копировании; авто — только в FLAC"));
+  auto* gainRow = LabelledRow(Named(new QLabel(Q("ReplayGain при копировании:")), "ReplayGainLabel"),
+                              replayGainBox_);
+  ng->addLayout(gainRow, 2, 0, 1, 5);
   ng->setColumnStretch(4, 1);
-  ng->setRowStretch(2, 1);
+  ng->setRowStretch(3, 1);
   pageControl2_->addTab(norm, Q(AudioPageCaptions()[3]));
 
   // FLAC (after the sheets the record keeps, see kFlacAudioPage)
@@ -479,6 +485,9 @@ QWidget* TSettingsForm::BuildAudioPage() {
   flacLevelBox_->setToolTip(Q("0 — быстрее всего, 8 — самые маленькие файлы"));
   flacLevelLabel_ = Named(new QLabel(Q("Уровень сжатия (0–8):")), "FlacLevelLabel");
   fv->addLayout(LabelledRow(flacLevelLabel_, flacLevelBox_));
+  flacVerifyBox_ = Check("FlacVerifyBox", "Проверять сжатие (сверять с исходным звуком)");
+  flacVerifyBox_->setToolTip(Q("Каждый файл FLAC декодируется при записи и сверяется с исходным звуком"));
+  fv->addWidget(flacVerifyBox_);
   flacNote_ = Named(new QLabel(Q(kNoFlacNote)), "FlacNote");
   flacNote_->setWordWrap(true);
   fv->addWidget(flacNote_);
@@ -540,8 +549,23 @@ QWidget* TSettingsForm::BuildCdromPage() {
   auto* offsetRow = LabelledRow(readOffsetLabel_, readOffsetBox_);
   offsetRow->insertWidget(2, findOffset_);  // before the row's stretch
   g->addLayout(offsetRow, 6, 0, 1, 4);
+  ripSecureBox_ = Combo("RipSecureBox", SecureRipItems());
+  ripSecureBox_->setToolTip(Q("Каждый блок читается дважды; расходящиеся сектора — до совпадения двух чтений"));
+  g->addLayout(LabelledRow(Named(new QLabel(Q("Безопасное чтение:")), "RipSecureLabel"), ripSecureBox_),
+               7, 0, 1, 4);
+  ripSecureReadsBox_ = Spin("RipSecureReadsBox", 1, ProgramOptions::kMaxSecureReads);
+  ripSecureReadsBox_->setToolTip(Q("Сколько раз самое большее перечитывается сектор, чтения которого расходятся"));
+  g->addLayout(LabelledRow(Named(new QLabel(Q("Перечитывать сектор не более (раз):")), "RipSecureReadsLabel"),
+                           ripSecureReadsBox_),
+               8, 0, 1, 4);
+  g->addWidget(ripC2Box_ = Check("RipC2Box", "Использовать указатели ошибок C2"), 9, 0, 1, 4);
+  g->addWidget(ripTestAndCopyBox_ = Check("RipTestAndCopyBox", "Читать каждый трек дважды и сверять CRC"),
+               10, 0, 1, 4);
+  g->addWidget(ripHiddenTrackBox_ = Check("RipHiddenTrackBox", "Копировать скрытый трек перед первым"), 11,
+               0, 1, 4);
+  ripHiddenTrackBox_->setToolTip(Q("Звук до начала трека 1 сохраняется как трек 0"));
   g->setColumnStretch(3, 1);
-  g->setRowStretch(7, 1);
+  g->setRowStretch(12, 1);
   return page;
 }
 
@@ -578,6 +602,27 @@ QWidget* TSettingsForm::BuildFreeDbPage() {
   autoLookupBox_->setToolTip(
       Q("Диск, которого нет в базе альбомов, ищется в MusicBrainz, на сервере CDDB и в CD-Text"));
   v->addWidget(autoLookupBox_);
+  auto* web = Named(new QGroupBox(Q("MusicBrainz и обложки")), "GroupBoxWeb");
+  auto* wg = new QGridLayout(web);
+  musicBrainzBox_ = Check("MusicBrainzBox", "Искать в MusicBrainz");
+  musicBrainzServerEdit_ = Edit("MusicBrainzServerEdit", 255);
+  musicBrainzServerEdit_->setPlaceholderText(Q("https://musicbrainz.org"));
+  musicBrainzServerEdit_->setToolTip(Q("Адрес http:// или https://; пусто — https://musicbrainz.org"));
+  coverArtBox_ = Check("CoverArtBox", "Загружать обложки");
+  coverArtServerEdit_ = Edit("CoverArtServerEdit", 255);
+  coverArtServerEdit_->setPlaceholderText(Q("https://coverartarchive.org"));
+  coverArtServerEdit_->setToolTip(Q("Адрес http:// или https://; пусто — https://coverartarchive.org"));
+  coverSizeBox_ = Combo("CoverSizeBox", CoverSizeItems());
+  wg->addWidget(musicBrainzBox_, 0, 0);
+  wg->addWidget(musicBrainzServerEdit_, 0, 1, 1, 2);
+  wg->addWidget(coverArtBox_, 1, 0);
+  wg->addWidget(coverArtServerEdit_, 1, 1, 1, 2);
+  auto* sizeLabel = Named(new QLabel(Q("Размер обложки:")), "CoverSizeLabel");
+  sizeLabel->setBuddy(coverSizeBox_);
+  wg->addWidget(sizeLabel, 2, 0);
+  wg->addWidget(coverSizeBox_, 2, 1);
+  wg->setColumnStretch(2, 1);
+  v->addWidget(web);
   v->addStretch(1);
   return page;
 }
@@ -700,6 +745,9 @@ void TSettingsForm::WriteWidgets() {
   for (QWidget* w : std::initializer_list<QWidget*>{flacLevelBox_, flacLevelLabel_})
     w->setEnabled(model_.FlacEnabled());
   flacNote_->setVisible(!model_.FlacEnabled());
+  check(flacVerifyBox_, c.FlacVerifyBox);
+  flacVerifyBox_->setEnabled(model_.FlacEnabled());
+  SetIndex(replayGainBox_, c.ReplayGainBox);
   opusBitrateBox_->setValue(c.OpusBitrateBox);
   for (QWidget* w : std::initializer_list<QWidget*>{opusBitrateBox_, opusBitrateLabel_})
     w->setEnabled(model_.OpusEnabled());
@@ -717,6 +765,11 @@ void TSettingsForm::WriteWidgets() {
   check(aspiBtn_, !c.SPTIBtn);
   check(errorCorectionBox_, c.ErrorCorectionBox);
   ShowReadOffset();
+  SetIndex(ripSecureBox_, c.RipSecureBox);
+  ripSecureReadsBox_->setValue(c.RipSecureReadsBox);
+  check(ripC2Box_, c.RipC2Box);
+  check(ripTestAndCopyBox_, c.RipTestAndCopyBox);
+  check(ripHiddenTrackBox_, c.RipHiddenTrackBox);
 
   serverEdit_->setText(Q(FitField(c.ServerEdit, sizeof(SettingsRecord::CddbHost))));
   pathEdit_->setText(Q(FitField(c.PathEdit, sizeof(SettingsRecord::CddbPath))));
@@ -726,6 +779,11 @@ void TSettingsForm::WriteWidgets() {
   passwordEdit_->setText(Q(c.PasswordEdit));
   arServerEdit_->setText(Q(c.ArServerEdit));
   autoLookupBox_->setChecked(c.AutoLookupBox);
+  check(musicBrainzBox_, c.MusicBrainzBox);
+  musicBrainzServerEdit_->setText(Q(c.MusicBrainzServerEdit));
+  check(coverArtBox_, c.CoverArtBox);
+  coverArtServerEdit_->setText(Q(c.CoverArtServerEdit));
+  SetIndex(coverSizeBox_, c.CoverSizeBox);
   FillExtensions();
 
   check(showPlayer_, c.ShowPlayer);
@@ -802,6 +860,8 @@ void TSettingsForm::ReadWidgets() {
   c.SetMaxEdit = S(setMaxEdit_->text());
   c.FlacLevelBox = flacLevelBox_->value();
   c.OpusBitrateBox = opusBitrateBox_->value();
+  c.FlacVerifyBox = flacVerifyBox_->isChecked();
+  c.ReplayGainBox = replayGainBox_->currentIndex();
   c.PageControl2 = pageControl2_->currentIndex();
   c.DeviceName = deviceName_->currentIndex();
   c.SpeedBox = speedBox_->currentIndex();
@@ -811,6 +871,11 @@ void TSettingsForm::ReadWidgets() {
   c.DriveTypeBox = driveTypeBox_->currentIndex();
   c.ErrorCorectionBox = errorCorectionBox_->isChecked();
   c.ReadOffsetBox = readOffsetBox_->value();  // of the drive shown
+  c.RipSecureBox = ripSecureBox_->currentIndex();
+  c.RipSecureReadsBox = ripSecureReadsBox_->value();
+  c.RipC2Box = ripC2Box_->isChecked();
+  c.RipTestAndCopyBox = ripTestAndCopyBox_->isChecked();
+  c.RipHiddenTrackBox = ripHiddenTrackBox_->isChecked();
   c.ServerEdit = S(serverEdit_->text());
   c.PathEdit = S(pathEdit_->text());
   c.ProxyEdit = S(proxyEdit_->text());
@@ -819,6 +884,11 @@ void TSettingsForm::ReadWidgets() {
   c.PasswordEdit = S(passwordEdit_->text());
   c.ArServerEdit = S(arServerEdit_->text());
   c.AutoLookupBox = autoLookupBox_->isChecked();
+  c.MusicBrainzBox = musicBrainzBox_->isChecked();
+  c.MusicBrainzServerEdit = S(musicBrainzServerEdit_->text());
+  c.CoverArtBox = coverArtBox_->isChecked();
+  c.CoverArtServerEdit = S(coverArtServerEdit_->text());
+  c.CoverSizeBox = coverSizeBox_->currentIndex();
   c.ShowPlayer = showPlayer_->isChecked();
   c.ShowConvert = showConvert_->isChecked();
   c.ShowFreeDB = showFreeDB_->isChecked();

@@ -122,6 +122,8 @@ class TSettingsForm : public QDialog {
   QSpinBox* flacLevelBox_ = nullptr;
   QLabel *opusBitrateLabel_, *opusNote_;
   QSpinBox* opusBitrateBox_ = nullptr;
+  QCheckBox* flacVerifyBox_ = nullptr;
+  QComboBox* replayGainBox_ = nullptr;
   // CDROM
   QComboBox *deviceName_, *speedBox_, *driveTypeBox_;
   QCheckBox *cbMaxSpeed_, *errorCorectionBox_;
@@ -131,10 +133,16 @@ class TSettingsForm : public QDialog {
   QLabel* readOffsetLabel_ = nullptr;
   QSpinBox* readOffsetBox_ = nullptr;
   QToolButton* findOffset_ = nullptr;
+  QComboBox* ripSecureBox_ = nullptr;
+  QSpinBox* ripSecureReadsBox_ = nullptr;
+  QCheckBox *ripC2Box_ = nullptr, *ripTestAndCopyBox_ = nullptr, *ripHiddenTrackBox_ = nullptr;
   // FreeDB
   QLineEdit *serverEdit_, *pathEdit_, *proxyEdit_, *portEdit_, *userEdit_, *passwordEdit_;
   QLineEdit* arServerEdit_ = nullptr;
   QCheckBox* autoLookupBox_ = nullptr;
+  QCheckBox *musicBrainzBox_ = nullptr, *coverArtBox_ = nullptr;
+  QLineEdit *musicBrainzServerEdit_ = nullptr, *coverArtServerEdit_ = nullptr;
+  QComboBox* coverSizeBox_ = nullptr;
   // Поиск
   QListWidget* extListBox_ = nullptr;
   QLineEdit* edit1_ = nullptr;

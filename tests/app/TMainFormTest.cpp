@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <signal.h>
 #include <netinet/in.h>
@@ -290,6 +291,25 @@ TEST_F(MainFormTest, AnInsertedDiscIsFilledFromItsCdTextWithoutAMessageBox) {
   EXPECT_NE(notice.find("Названия диска взяты из CD-Text (MusicBrainz: "), std::string::npos) << notice;
   EXPECT_NE(notice.find("127.0.0.1"), std::string::npos) << notice;
   EXPECT_TRUE(FileExists(session.AlbumFolder() + AlbumFileName(form.Album().DiscId)));
+  // At the narrowest opening width the long notice is not cut off: it is
+  // shortened with "…" within its label, and its tip holds it whole.
+  form.resize(640, 460);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  QApplication::processEvents();
+  auto* label = form.findChild<QLabel*>("FindLabel");
+  ASSERT_NE(label, nullptr);
+  const QString shown = label->text();
+  EXPECT_LE(label->fontMetrics().horizontalAdvance(shown), label->contentsRect().width()) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+  EXPECT_TRUE(QString::fromStdString(notice).startsWith(shown.chopped(1))) << shown.toStdString();
+  EXPECT_EQ(label->toolTip().toStdString(), notice);
+  if (const char* shots = std::getenv("SONARVEX_SHOTS"))
+    form.grab().save(QString::fromStdString(std::string(shots) + "/main-640-notice.png"));
+  // A wider window shows more of it, all of it when there is room.
+  form.resize(2400, 460);
+  QApplication::processEvents();
+  EXPECT_EQ(label->text().toStdString(), notice);
   form.close();
 }
 

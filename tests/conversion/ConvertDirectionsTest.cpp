@@ -324,6 +324,21 @@ TEST_F(WmaBatchTest, ThreeAtOnceTakeFiveRowsInOrderAndSkipUncheckedOnes) {
   ExpectNoPartials();
 }
 
+// The caption names each file as the batch takes it, with its place in the
+// batch, as the one-at-a-time batches do.
+TEST_F(WmaBatchTest, TheCaptionNamesEachFileAsItIsTaken) {
+  for (const char* n : {"a.wma", "b.wma"}) test::MakeWma(S(n), 0.5);
+  rig_.settings.DecodeFilesAtOnce = 2;
+  E().SetDirection(kWmaToWav);
+  for (const char* n : {"a.wma", "b.wma"}) E().AddFile(S(n));
+  E().Run();
+  EXPECT_EQ(rig_.host.captions,
+            (std::vector<std::string>{"Конвертирование файлов - [a.wma] - 1/2",
+                                      "Конвертирование файлов - [b.wma] - 2/2", "Конвертирование файлов"}));
+  EXPECT_EQ(rig_.host.current, (std::vector<int>{0, 1}));
+  EXPECT_EQ(E().Rows()[1].state, "Готово");
+}
+
 TEST_F(WmaBatchTest, OverTenAtOnceCountsAsOneAndBadFilesFailAlone) {
   test::MakeWma(S("a.wma"), 1.0);
   test::MakeWav(S("fake.wma"), 0.5);

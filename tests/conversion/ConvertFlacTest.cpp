@@ -163,6 +163,24 @@ TEST_F(FlacBatchTest, SeveralFilesAtOnceAndBadFilesFailAloneNamingTheFile) {
   EXPECT_TRUE(E().TemporaryOutputs().empty());
 }
 
+// The window's caption names each file as the batch takes it, with its
+// place in the batch, as the one-at-a-time batches do, and the window shows
+// its row; at the end the caption is the plain one again.
+TEST_F(FlacBatchTest, TheCaptionNamesEachFileAsItIsTaken) {
+  rig_.settings.DecodeFilesAtOnce = 2;
+  for (const char* n : {"a.flac", "b.flac", "c.flac"}) test::MakeFlac(S(n), 0.5);
+  E().SetDirection(kFlacToWav);
+  for (const char* n : {"a.flac", "b.flac", "c.flac"}) E().AddFile(S(n));
+  E().SetChecked(1, false);
+  E().Run();
+  EXPECT_EQ(rig_.host.captions,
+            (std::vector<std::string>{"Конвертирование файлов - [a.flac] - 1/2",
+                                      "Конвертирование файлов - [c.flac] - 2/2", "Конвертирование файлов"}));
+  EXPECT_EQ(rig_.host.current, (std::vector<int>{0, 2}));
+  EXPECT_EQ(E().Caption(), "Конвертирование файлов");
+  EXPECT_EQ(E().Rows()[2].state, "Готово");
+}
+
 TEST_F(FlacBatchTest, AFileAtTheOutputNameIsKeptUnlessTheUserSaysSoAndAStopLeavesNothing) {
   test::MakeFlac(S("a.flac"), 1.0);
   test::MakeFlac(S("b.flac"), 1.0);

@@ -15,6 +15,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "conversion/ui/TConvertForm.h"
@@ -141,7 +142,24 @@ TEST_F(ConvertFormTest, FlacFilesConvertWithTheirTags) {
   EXPECT_EQ(form.ListView()->topLevelItem(0)->text(0).toStdString(), "song.flac");
   form.SaveDirBox()->setChecked(true);
   form.show();
+  // The caption during the batch names the file, as in the other directions.
+  std::vector<std::string> titles;
+  bool shot = std::getenv("SONARVEX_SCREENSHOT_DIR") == nullptr;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    const std::string title = form.windowTitle().toStdString();
+    if (titles.empty() || titles.back() != title) titles.push_back(title);
+    if (!shot && title.find("[song.flac]") != std::string::npos) {
+      shot = true;
+      Screenshot(form, "convert-flac-batch");
+    }
+  });
+  watch.start(1);
   QTest::mouseClick(form.StartButton(), Qt::LeftButton);
+  watch.stop();
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "Конвертирование файлов - [song.flac] - 1/1"), titles.end())
+      << ::testing::PrintToString(titles);
+  EXPECT_EQ(form.windowTitle().toStdString(), "Конвертирование файлов");
   EXPECT_EQ(form.ListView()->topLevelItem(0)->text(1).toStdString(), "Готово");
   const std::string probe =
       test::Run("ffprobe -v error -show_format " + test::Quote(dir_.File("song.mp3")));

@@ -137,6 +137,47 @@ TEST(RecorderCodes, CatalogueIsrcsAndCdTextReachTheCueSheetTheLeadInAndTheDisc) 
   EXPECT_EQ(disc->tracks[1].startLba, 100);
 }
 
+// The lead-in with CD-Text takes some seconds on a real drive: the status
+// line says what is written, and the progress routine follows it from the
+// lead-in's start to track 1's pregap (LBAs below 0) before the track's own.
+TEST(RecorderCodes, TheCdTextLeadInIsSaidAndItsProgressReported) {
+  CodesRig r;
+  ASSERT_TRUE(r.selected);
+  r.rec.SetDiscTexts(Pixies());
+  std::vector<std::string> statuses;
+  r.rec.SetStatusCallback([&](const std::string& text) {
+    statuses.push_back(text);
+    return std::string("Трек 1");
+  });
+  struct Call {
+    std::int32_t current, start, end;
+  };
+  std::vector<Call> calls;
+  ASSERT_TRUE(r.rec.SetFiles({r.a}));
+  ASSERT_TRUE(r.rec.InitWriteProcess(
+      false, [&](std::int32_t c, std::int32_t s, int, std::int32_t e) { calls.push_back({c, s, e}); }));
+  ASSERT_TRUE(r.rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  ASSERT_TRUE(r.rec.WriteTrack(0, 26, cancel)) << r.rec.FailureText();
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Запись вводной области (CD-Text)…", "Трек 1"}));
+  // The lead-in's calls: from its start, rising, to -150; then the track's.
+  std::size_t k = 0;
+  for (; k < calls.size() && calls[k].end == -150; ++k) {
+    EXPECT_EQ(calls[k].start, kBlankLeadInStartLba);
+    if (k > 0) {
+      EXPECT_GT(calls[k].current, calls[k - 1].current);
+    }
+  }
+  ASSERT_GE(k, 3u) << "the lead-in's progress is reported as it is written";
+  EXPECT_EQ(calls.front().current, kBlankLeadInStartLba);
+  EXPECT_EQ(calls[k - 1].current, -150);
+  ASSERT_LT(k, calls.size());
+  EXPECT_EQ(calls[k].start, 0);
+  EXPECT_EQ(calls[k].end, 100);
+  ASSERT_TRUE(r.rec.CloseSession()) << r.rec.FailureText();
+
+}
+
 TEST(RecorderCodes, TextsCdTextCannotHoldAreLeftOutAndSaid) {
   CodesRig r;
   DiscTexts t;

@@ -8,9 +8,13 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -18,6 +22,7 @@
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
 #include "recording/ui/TMainWriteForm.h"
+#include "recording/ui/TProgressForm.h"
 #include "tests/recording/WindowRig.h"
 
 namespace sonarvex {
@@ -118,6 +123,44 @@ TEST_F(WindowCueTest, ASheetsCodesAndTitlesAreBurnedWithIt) {
             "CATALOG 0724384960650\nPERFORMER \"Pixies\"\nTITLE \"Doolittle\"\nFILE \"disc.bin\" BINARY\n"
             "  TRACK 01 AUDIO\n    TITLE \"Debaser\"\n    ISRC USAB18900001\n    INDEX 01 00:00:00\n"
             "  TRACK 02 AUDIO\n    TITLE \"Tame\"\n    INDEX 01 00:00:30\n");
+  ExpectClean();
+}
+
+// A disc with CD-Text: while its lead-in is written (some seconds on a real
+// drive) the progress window says so, and its track bar follows the lead-in.
+TEST_F(WindowCueTest, TheProgressWindowFollowsTheCdTextLeadIn) {
+  TMainWriteForm form(*session_);
+  const std::string sheet = dir_.File("titled.cue");
+  WriteFileAtomically(sheet, "PERFORMER \"Pixies\"\nTITLE \"Doolittle\"\n"
+                             "FILE \"01 a.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Debaser\"\n    INDEX 01 00:00:00\n");
+  form.AddFiles({sheet});
+  ASSERT_EQ(Names(form), (std::vector<std::string>{"01 a.wav"}));
+  const QString leadIn = QString::fromUtf8("Запись вводной области (CD-Text)…");
+  std::vector<int> leadInValues;
+  QObject::connect(form.ProgressForm->PBar1, &QProgressBar::valueChanged, [&](int value) {
+    if (form.ProgressForm->Label1->text() != leadIn) return;
+    leadInValues.push_back(value);
+    const char* shots = std::getenv("SONARVEX_SHOTS");
+    if (shots && value >= 40 && leadInValues.size() > 1 && leadInValues[leadInValues.size() - 2] < 40)
+      form.ProgressForm->grab().save(QString::fromStdString(std::string(shots) + "/progress-cdtext-leadin.png"));
+    // The disc's bar stays at its start until the first track.
+    EXPECT_EQ(form.ProgressForm->PBar2->value(), 0);
+    // The recording window is disabled, its progress window is not: it can be cancelled.
+    EXPECT_FALSE(form.isEnabled());
+    EXPECT_TRUE(form.ProgressForm->SpeedButton1->isEnabled());
+  });
+  dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
+  form.Record(false);
+  for (int i = 0; i < 3000 && form.Busy(); ++i) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  QApplication::processEvents();
+  ASSERT_FALSE(form.Busy());
+  ASSERT_GE(leadInValues.size(), 3u) << "the bar moves while the lead-in is written";
+  EXPECT_TRUE(std::is_sorted(leadInValues.begin(), leadInValues.end()));
+  EXPECT_GE(leadInValues.back(), 95);
+  EXPECT_TRUE(ReadFileBytes(cue_)->find("TITLE \"Debaser\"") != std::string::npos);
   ExpectClean();
 }
 

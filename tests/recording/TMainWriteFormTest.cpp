@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,9 +14,11 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -115,6 +118,44 @@ TEST_F(WindowTest, SettingsDialogStores38ForAnEmptyFieldAndWsetDatIsWritten) {
   ASSERT_TRUE(bytes);
   ASSERT_EQ(bytes->size(), 280u);
   EXPECT_EQ((*bytes)[4], 38);
+}
+
+// "Проверять диск после записи" on the write page shows [Write] Verify of
+// sonarvex.ini and stores it on "Ok", not on "Отмена".
+TEST_F(WindowTest, TheWriteSettingsShowAndStoreVerifyAfterWriting) {
+  TMainWriteForm form(*session_);
+  ASSERT_TRUE(session_->Options().WriteVerify);
+  // Opened from the window, as the user opens it.
+  bool seen = false;
+  auto answer = [&](bool verify, bool ok) {
+    QTimer::singleShot(0, [&, verify, ok] {
+      auto* dialog = qobject_cast<TWriteSettingForm*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_TRUE(dialog->VerifyBox->isVisible());
+      EXPECT_EQ(dialog->VerifyBox->text().toStdString(), "Проверять диск после записи");
+      seen = dialog->VerifyBox->isChecked();
+      if (const char* shots = std::getenv("SONARVEX_SHOTS"))
+        dialog->grab().save(QString::fromStdString(std::string(shots) + "/write-settings.png"));
+      dialog->VerifyBox->setChecked(verify);
+      if (ok)
+        dialog->ApplyButtonClick();
+      else
+        dialog->reject();
+    });
+    form.SettingButtonClick();
+  };
+  answer(false, false);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(session_->Options().WriteVerify) << "Отмена keeps the option";
+  answer(false, true);
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(session_->Options().WriteVerify);
+  answer(true, false);
+  EXPECT_FALSE(seen) << "the box shows the stored value";
+  EXPECT_FALSE(session_->Options().WriteVerify);
+  answer(true, true);
+  EXPECT_TRUE(session_->Options().WriteVerify);
+  ExpectClean();
 }
 
 // After-recording deletion of the sources: only after a real disc was

@@ -39,6 +39,10 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
   bool logLossless = true, logCompressed = false;
   std::string arServer;
   bool autoLookup = true;
+  // The options only the INI store keeps (ReplayGain, secure reading, the
+  // hidden track, FLAC verification, MusicBrainz and the cover art).
+  bool flacVerify = true;
+  ProgramOptions more;
   bool iniWritable = true;  // false: every setter fails as an unwritable file does
 
   // Recorded.
@@ -92,6 +96,18 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
     o.LogCompressed = logCompressed;
     o.ArServer = arServer;
     o.AutoLookup = autoLookup;
+    o.FormatValues[kFlacVerifyOption.Id()] = flacVerify ? 1 : 0;
+    o.ReplayGain = more.ReplayGain;
+    o.SecureRip = more.SecureRip;
+    o.SecureReads = more.SecureReads;
+    o.SecureC2 = more.SecureC2;
+    o.TestAndCopy = more.TestAndCopy;
+    o.HiddenTrack = more.HiddenTrack;
+    o.MusicBrainzEnabled = more.MusicBrainzEnabled;
+    o.MusicBrainzServer = more.MusicBrainzServer;
+    o.CoverArtEnabled = more.CoverArtEnabled;
+    o.CoverArtServer = more.CoverArtServer;
+    o.CoverArtSize = more.CoverArtSize;
     for (const auto& [drive, samples] : readOffsets)
       if (drive >= 0 && drive < static_cast<int>(drives.size()))
         o.ReadOffsets[drives[static_cast<std::size_t>(drive)]] = samples;
@@ -162,6 +178,41 @@ class FakeHost : public SettingsFormHost, public ProgramFacts {
       else
         stored = false;
     }
+    auto choice = [](const std::optional<bool>& v) { return !v ? std::string("auto") : *v ? "1" : "0"; };
+    auto store = [&](bool changed, const std::string& call, auto& field, const auto& value) {
+      if (!changed) return;
+      iniCalls.push_back(call);
+      if (iniWritable)
+        field = value;
+      else
+        stored = false;
+    };
+    const bool verify = now.FormatValue(kFlacVerifyOption) != 0;
+    store(verify != (before.FormatValue(kFlacVerifyOption) != 0),
+          std::string("FlacVerify=") + (verify ? "1" : "0"), flacVerify, verify);
+    store(now.ReplayGain != before.ReplayGain, "ReplayGain=" + choice(now.ReplayGain), more.ReplayGain,
+          now.ReplayGain);
+    store(now.SecureRip != before.SecureRip, "Secure=" + choice(now.SecureRip), more.SecureRip, now.SecureRip);
+    store(now.SecureReads != before.SecureReads, "SecureReads=" + std::to_string(now.SecureReads),
+          more.SecureReads, now.SecureReads);
+    store(now.SecureC2 != before.SecureC2, std::string("C2=") + (now.SecureC2 ? "1" : "0"), more.SecureC2,
+          now.SecureC2);
+    store(now.TestAndCopy != before.TestAndCopy, std::string("TestAndCopy=") + (now.TestAndCopy ? "1" : "0"),
+          more.TestAndCopy, now.TestAndCopy);
+    store(now.HiddenTrack != before.HiddenTrack, std::string("HiddenTrack=") + (now.HiddenTrack ? "1" : "0"),
+          more.HiddenTrack, now.HiddenTrack);
+    store(now.MusicBrainzEnabled != before.MusicBrainzEnabled,
+          std::string("MusicBrainz=") + (now.MusicBrainzEnabled ? "1" : "0"), more.MusicBrainzEnabled,
+          now.MusicBrainzEnabled);
+    store(now.MusicBrainzServer != before.MusicBrainzServer, "MusicBrainzServer=" + now.MusicBrainzServer,
+          more.MusicBrainzServer, now.MusicBrainzServer);
+    store(now.CoverArtEnabled != before.CoverArtEnabled,
+          std::string("CoverArt=") + (now.CoverArtEnabled ? "1" : "0"), more.CoverArtEnabled,
+          now.CoverArtEnabled);
+    store(now.CoverArtServer != before.CoverArtServer, "CoverArtServer=" + now.CoverArtServer,
+          more.CoverArtServer, now.CoverArtServer);
+    store(now.CoverArtSize != before.CoverArtSize, "CoverArtSize=" + std::to_string(now.CoverArtSize),
+          more.CoverArtSize, now.CoverArtSize);
     return stored;
   }
 };

@@ -587,5 +587,183 @@ TEST_F(FormTest, FlacControlsAreDisabledWithoutLibFlac) {
   EXPECT_TRUE(host_.iniCalls.empty());
 }
 
+// The options that were set only on the command line or in sonarvex.ini:
+// FLAC verification and ReplayGain on the audio sheets, secure reading and
+// the hidden track on the CDROM page, MusicBrainz and the cover art on the
+// FreeDB page.
+class NewIniOptionsTest : public FormTest {
+ protected:
+  // Every one of them away from its default.
+  void StoreOthers() {
+    host_.flacVerify = false;
+    host_.more.ReplayGain = true;
+    host_.more.SecureRip = false;
+    host_.more.SecureReads = 40;
+    host_.more.SecureC2 = false;
+    host_.more.TestAndCopy = true;
+    host_.more.HiddenTrack = false;
+    host_.more.MusicBrainzEnabled = false;
+    host_.more.MusicBrainzServer = "http://mb.lan:5000";
+    host_.more.CoverArtEnabled = false;
+    host_.more.CoverArtServer = "https://covers.lan";
+    host_.more.CoverArtSize = 0;
+  }
+  // Changes every control back to the defaults.
+  void EditAll(TSettingsForm* f) {
+    Find<QCheckBox>(f, "FlacVerifyBox")->setChecked(true);
+    Find<QComboBox>(f, "ReplayGainBox")->setCurrentIndex(kChoiceAuto);
+    Find<QComboBox>(f, "RipSecureBox")->setCurrentIndex(kChoiceAuto);
+    Find<QSpinBox>(f, "RipSecureReadsBox")->setValue(16);
+    Find<QCheckBox>(f, "RipC2Box")->setChecked(true);
+    Find<QCheckBox>(f, "RipTestAndCopyBox")->setChecked(false);
+    Find<QCheckBox>(f, "RipHiddenTrackBox")->setChecked(true);
+    Find<QCheckBox>(f, "MusicBrainzBox")->setChecked(true);
+    Find<QLineEdit>(f, "MusicBrainzServerEdit")->setText(" ");
+    Find<QCheckBox>(f, "CoverArtBox")->setChecked(true);
+    Find<QLineEdit>(f, "CoverArtServerEdit")->setText("");
+    Find<QComboBox>(f, "CoverSizeBox")->setCurrentIndex(2);
+  }
+};
+
+TEST_F(NewIniOptionsTest, ControlsShowTheStoredValues) {
+  {
+    auto f = Open();  // the defaults
+    EXPECT_TRUE(Find<QCheckBox>(f.get(), "FlacVerifyBox")->isChecked());
+    EXPECT_EQ(Find<QComboBox>(f.get(), "ReplayGainBox")->currentText().toStdString(), "авто (FLAC)");
+    EXPECT_EQ(Find<QComboBox>(f.get(), "RipSecureBox")->currentText().toStdString(), "авто (WAV и FLAC)");
+    EXPECT_EQ(Find<QSpinBox>(f.get(), "RipSecureReadsBox")->value(), 16);
+    EXPECT_TRUE(Find<QCheckBox>(f.get(), "RipC2Box")->isChecked());
+    EXPECT_FALSE(Find<QCheckBox>(f.get(), "RipTestAndCopyBox")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(f.get(), "RipHiddenTrackBox")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(f.get(), "MusicBrainzBox")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(f.get(), "CoverArtBox")->isChecked());
+    EXPECT_EQ(Find<QComboBox>(f.get(), "CoverSizeBox")->currentText().toStdString(), "500 точек");
+  }
+  StoreOthers();
+  auto f = Open();
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "FlacVerifyBox")->isChecked());
+  EXPECT_EQ(Find<QComboBox>(f.get(), "ReplayGainBox")->currentText().toStdString(), "во все файлы с тегами");
+  EXPECT_EQ(Find<QComboBox>(f.get(), "RipSecureBox")->currentText().toStdString(), "никогда");
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "RipSecureReadsBox")->value(), 40);
+  EXPECT_EQ(Find<QSpinBox>(f.get(), "RipSecureReadsBox")->maximum(), ProgramOptions::kMaxSecureReads);
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "RipC2Box")->isChecked());
+  EXPECT_TRUE(Find<QCheckBox>(f.get(), "RipTestAndCopyBox")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "RipHiddenTrackBox")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "MusicBrainzBox")->isChecked());
+  EXPECT_EQ(Find<QLineEdit>(f.get(), "MusicBrainzServerEdit")->text().toStdString(), "http://mb.lan:5000");
+  EXPECT_FALSE(Find<QCheckBox>(f.get(), "CoverArtBox")->isChecked());
+  EXPECT_EQ(Find<QLineEdit>(f.get(), "CoverArtServerEdit")->text().toStdString(), "https://covers.lan");
+  EXPECT_EQ(Find<QComboBox>(f.get(), "CoverSizeBox")->currentText().toStdString(), "исходный");
+  // Each control sits on the page of its subject.
+  auto pageOf = [&](const char* name) {
+    auto* pc1 = f->findChild<QTabWidget*>("PageControl1");
+    for (QWidget* w = Find<QWidget>(f.get(), name); w; w = w->parentWidget())
+      if (pc1->indexOf(w) >= 0) return pc1->indexOf(w);
+    return -1;
+  };
+  EXPECT_EQ(pageOf("FlacVerifyBox"), 3);
+  EXPECT_EQ(pageOf("ReplayGainBox"), 3);
+  for (const char* name : {"RipSecureBox", "RipSecureReadsBox", "RipC2Box", "RipTestAndCopyBox", "RipHiddenTrackBox"})
+    EXPECT_EQ(pageOf(name), 4) << name;
+  for (const char* name : {"MusicBrainzBox", "MusicBrainzServerEdit", "CoverArtBox", "CoverArtServerEdit", "CoverSizeBox"})
+    EXPECT_EQ(pageOf(name), 5) << name;
+  // Opening and OK without a change writes nothing.
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_TRUE(host_.iniCalls.empty());
+}
+
+TEST_F(NewIniOptionsTest, OkWritesEachBackCancelNone) {
+  StoreOthers();
+  {
+    auto f = Open();
+    EditAll(f.get());
+    QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton1"), Qt::LeftButton);
+    EXPECT_FALSE(f->Accepted());
+  }
+  {
+    auto f = Open();
+    EditAll(f.get());
+    QTest::keyClick(f.get(), Qt::Key_Escape);
+    EXPECT_FALSE(f->Accepted());
+  }
+  EXPECT_TRUE(host_.iniCalls.empty());
+  EXPECT_FALSE(host_.flacVerify);
+  EXPECT_EQ(host_.more.SecureReads, 40);
+  {
+    auto f = Open();
+    EditAll(f.get());
+    QTest::mouseClick(Find<QToolButton>(f.get(), "SpeedButton2"), Qt::LeftButton);
+    ASSERT_TRUE(f->Accepted());
+  }
+  EXPECT_EQ(host_.iniCalls,
+            (std::vector<std::string>{"FlacVerify=1", "ReplayGain=auto", "Secure=auto", "SecureReads=16", "C2=1",
+                                      "TestAndCopy=0", "HiddenTrack=1", "MusicBrainz=1", "MusicBrainzServer=",
+                                      "CoverArt=1", "CoverArtServer=", "CoverArtSize=1200"}));
+  // And the other way: from the defaults to the values StoreOthers gives.
+  host_.iniCalls.clear();
+  {
+    auto f = Open();
+    Find<QCheckBox>(f.get(), "FlacVerifyBox")->setChecked(false);
+    Find<QComboBox>(f.get(), "ReplayGainBox")->setCurrentIndex(kChoiceOff);
+    Find<QComboBox>(f.get(), "RipSecureBox")->setCurrentIndex(kChoiceOn);
+    Find<QSpinBox>(f.get(), "RipSecureReadsBox")->setValue(3);
+    Find<QCheckBox>(f.get(), "RipTestAndCopyBox")->setChecked(true);
+    Find<QLineEdit>(f.get(), "MusicBrainzServerEdit")->setText(" https://mb.lan ");
+    Find<QComboBox>(f.get(), "CoverSizeBox")->setCurrentIndex(3);
+    f->SpeedButton2Click();
+    ASSERT_TRUE(f->Accepted());
+  }
+  EXPECT_FALSE(host_.flacVerify);
+  EXPECT_EQ(host_.more.ReplayGain, std::optional<bool>(false));
+  EXPECT_EQ(host_.more.SecureRip, std::optional<bool>(true));
+  EXPECT_EQ(host_.more.SecureReads, 3);
+  EXPECT_TRUE(host_.more.TestAndCopy);
+  EXPECT_EQ(host_.more.MusicBrainzServer, "https://mb.lan");
+  EXPECT_EQ(host_.more.CoverArtSize, 0);
+  EXPECT_EQ(host_.iniCalls.size(), 7u);
+}
+
+// A server address the client cannot use keeps the dialog open on it, with
+// nothing stored.
+TEST_F(NewIniOptionsTest, BadWebServerRefusesOk) {
+  auto f = Open();
+  Find<QComboBox>(f.get(), "RipSecureBox")->setCurrentIndex(kChoiceOn);
+  auto* mb = Find<QLineEdit>(f.get(), "MusicBrainzServerEdit");
+  mb->setText("mb.lan:5000");
+  dialogs_.ExpectMessage(BadWebServerMessage("MusicBrainz", "mb.lan:5000"), kProgramTitle, MsgIcon::Warning,
+                         MsgButtons::Ok);
+  f->SpeedButton2Click();
+  EXPECT_FALSE(f->Accepted());
+  EXPECT_TRUE(host_.iniCalls.empty());
+  EXPECT_EQ(f->findChild<QTabWidget*>("PageControl1")->currentIndex(), 5);
+  EXPECT_TRUE(mb->hasFocus());
+  mb->setText("http://mb.lan:5000");
+  auto* covers = Find<QLineEdit>(f.get(), "CoverArtServerEdit");
+  covers->setText("ftp://covers.lan");
+  dialogs_.ExpectMessage(BadWebServerMessage("Cover Art Archive", "ftp://covers.lan"), kProgramTitle,
+                         MsgIcon::Warning, MsgButtons::Ok);
+  f->SpeedButton2Click();
+  EXPECT_FALSE(f->Accepted());
+  EXPECT_TRUE(covers->hasFocus());
+  covers->clear();
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_EQ(host_.more.MusicBrainzServer, "http://mb.lan:5000");
+  EXPECT_EQ(host_.more.SecureRip, std::optional<bool>(true));
+}
+
+TEST_F(NewIniOptionsTest, FlacVerifyIsDisabledWithoutLibFlacAndNotWritten) {
+  host_.flac = false;
+  auto f = Open();
+  auto* verify = Find<QCheckBox>(f.get(), "FlacVerifyBox");
+  EXPECT_FALSE(verify->isEnabled());
+  verify->setChecked(false);
+  f->SpeedButton2Click();
+  ASSERT_TRUE(f->Accepted());
+  EXPECT_TRUE(host_.flacVerify);
+  EXPECT_TRUE(host_.iniCalls.empty());
+}
+
 }  // namespace
 }  // namespace sonarvex
