@@ -9,7 +9,6 @@
 #include "session/Session.h"
 #include "codec/EncoderSet.h"
 #include "codec/FormatRegistry.h"
-#include "codec/WmaFileReader.h"
 #include "conversion/ConvertEngine.h"
 #include "platform/Dialogs.h"
 
@@ -316,6 +315,9 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
   const SettingsRecord original = settings;
   settings = runSettings;
   if (atOnce > 0) settings.DecodeFilesAtOnce = static_cast<std::uint8_t>(atOnce);
+  // The engine starts on this run's first direction: one remembered from
+  // the window (to WMA) would load a library this run does not need.
+  settings.ConvertDirection = static_cast<std::uint8_t>(byDirection.begin()->first);
   CliConvertHost host(out, err, mode);
   CliConvertDialogs dialogs(err, host);
   ConvertEngineContext context;
@@ -328,7 +330,6 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
                                                                                : libraryFolder + "/";
   const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
   context.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
-  context.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
   context.formatOptions = formatOptions;
   ConvertEngine engine(context);
   host.SetEngine(&engine);

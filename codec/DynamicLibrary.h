@@ -1,5 +1,6 @@
 // A shared library loaded at run time by file name (dlopen), released by the
-// object that loaded it.
+// object that loaded it. A library hidden with SONARVEX_HIDE_LIBRARIES (see
+// LazyLibrary::Hidden) does not load.
 #pragma once
 
 #include <string>

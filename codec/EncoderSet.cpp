@@ -11,14 +11,24 @@
 namespace sonarvex {
 
 EncoderSet::EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names,
-                       std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers)
-    : settings_(&settings) {
-  const WriterEnvironment env{dialogs, names, &mp3Drivers};
+                       std::optional<std::vector<std::unique_ptr<AcmMp3Driver>>> mp3Drivers)
+    : dialogs_(&dialogs),
+      names_(names),
+      mp3Drivers_(std::move(mp3Drivers)),
+      settings_(&settings) {
   for (const OutputFormat& format : OutputFormats()) {
     if (!format.compressed) continue;  // WAV: written by the caller
     for (const FormatEncoder& encoder : format.encoders)
-      writers_.push_back({&format, &encoder, encoder.make(env)});
+      writers_.push_back({&format, &encoder, nullptr});
   }
+}
+
+AudioWriter& EncoderSet::Made(const Slot& slot) const {
+  if (!slot.writer) {
+    const WriterEnvironment env{*dialogs_, names_, mp3Drivers_ ? &*mp3Drivers_ : nullptr};
+    slot.writer = slot.encoder->make(env);
+  }
+  return *slot.writer;
 }
 
 EncoderSet::~EncoderSet() {
@@ -39,14 +49,14 @@ void EncoderSet::SetRawTag(const void* bytes, std::uint32_t size) {
 AudioWriter& EncoderSet::Writer(const char* id) const {
   const std::string_view wanted = id;
   for (const Slot& slot : writers_)
-    if (wanted == slot.encoder->id) return *slot.writer;
+    if (wanted == slot.encoder->id) return Made(slot);
   // Every encoder the registry names has its writer here.
   std::abort();
 }
 
 AudioWriter* EncoderSet::WriterFor(OutputKind kind) {
   for (const Slot& slot : writers_)
-    if (slot.format->kind == kind && slot.encoder->chosen(*settings_)) return slot.writer.get();
+    if (slot.format->kind == kind && slot.encoder->chosen(*settings_)) return &Made(slot);
   return nullptr;
 }
 
@@ -142,10 +152,12 @@ WriteResult EncoderSet::ConvertFile(const std::string& sourceWav, const std::str
     reader.Open(sourceWav, true);
     if (reader.IsOpen()) format = reader.Format();
   }
-  // Every writer gets the progress routine, the normalisation and the
-  // source's format, so that each kind behaves the same.
+  // Every writer made so far (the chosen one among them) gets the progress
+  // routine, the normalisation and the source's format, so that each kind
+  // behaves the same.
   for (const Slot& slot : writers_) {
     AudioWriter* w = slot.writer.get();
+    if (w == nullptr) continue;
     w->SetProgress(progress_);
     w->SetNormalize(s.NormalizeEnabled != 0);
     w->SetGain(gain);

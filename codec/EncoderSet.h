@@ -1,7 +1,9 @@
 // The single front object for all compressed output: it owns a writer of
 // every encoder the format registry names (ACM/codec-layer MP3, LAME MP3,
 // Ogg Vorbis, WMA, FLAC, Opus) and picks one by the output kind (the settings'
-// OutputKind unless given) and the settings (UseLame for MP3).
+// OutputKind unless given) and the settings (UseLame for MP3). A writer is
+// made, and its library loaded, when its format is first asked for: a WAV
+// or FLAC rip loads no MP3, Vorbis or FFmpeg library.
 //
 // Streamed use (ripping on the fly): SetSourceFormat, Open, Write..., Close.
 // Whole files: SetPeak, SetProgressCallback, ConvertFile.
@@ -9,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,13 +49,15 @@ struct CodecLibraryNames {
 
 class EncoderSet {
  public:
-  // Creates the writers of the compressed formats in the registry's order:
-  // the MP3 drivers are enumerated, the LAME library is loaded (a missing
-  // one is reported once through dialogs), then the Vorbis libraries, WMA,
-  // libFLAC and libopusenc (missing ones quietly disable their kind). settings is read
-  // at every Open and ConvertFile.
+  // Loads nothing: each writer is made when its format is first used
+  // (Available, WriterFor, Open, ConvertFile or its accessor below). Making
+  // the LAME writer loads the library and reports a missing one once
+  // through dialogs; missing Vorbis, WMA, FLAC or Opus libraries quietly
+  // disable their kind. mp3Drivers: the codec-layer MP3 writer's drivers;
+  // without them the installed ones, enumerated when that writer is made.
+  // settings is read at every Open and ConvertFile.
   EncoderSet(SettingsRecord& settings, Dialogs& dialogs, const CodecLibraryNames& names = {},
-             std::vector<std::unique_ptr<AcmMp3Driver>> mp3Drivers = InstalledMp3Drivers());
+             std::optional<std::vector<std::unique_ptr<AcmMp3Driver>>> mp3Drivers = std::nullopt);
   ~EncoderSet();
   EncoderSet(const EncoderSet&) = delete;
   EncoderSet& operator=(const EncoderSet&) = delete;
@@ -130,14 +135,21 @@ class EncoderSet {
   const OpusWriter& Opus() const { return static_cast<const OpusWriter&>(Writer("opus")); }
 
  private:
-  // The writer made by the registry's encoder `id`.
-  AudioWriter& Writer(const char* id) const;
-
   struct Slot {
     const OutputFormat* format;
     const FormatEncoder* encoder;
-    std::unique_ptr<AudioWriter> writer;
+    // Made on first use (mutable: the const accessors make it too).
+    mutable std::unique_ptr<AudioWriter> writer;
   };
+  // The writer made by the registry's encoder `id`.
+  AudioWriter& Writer(const char* id) const;
+  // The slot's writer, made now when it was not yet.
+  AudioWriter& Made(const Slot& slot) const;
+
+  Dialogs* dialogs_;
+  CodecLibraryNames names_;
+  // Handed to the codec-layer writer when it is made (nullopt: the installed ones).
+  mutable std::optional<std::vector<std::unique_ptr<AcmMp3Driver>>> mp3Drivers_;
   std::string outputName_;
   std::vector<Slot> writers_;
   ProgressCallback progress_;

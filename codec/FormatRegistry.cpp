@@ -137,8 +137,13 @@ std::vector<OutputFormat> MakeFormats() {
                    {"lame", MakeLame, [](const SettingsRecord& s) { return s.UseLame != 0; }}},
       .missingText = nullptr,
       .menu = {"MP3", "&MP3", "F9", 0},
-      .expectedRatio = [](const SettingsRecord& s,
-                          const EncoderSet& e) { return ExpectedCompressionRatio(s, e.Acm()); },
+      // LAME's ratio follows from the settings alone; the codec layer's
+      // writer (and FFmpeg behind it) is made only when the settings choose it.
+      .expectedRatio =
+          [](const SettingsRecord& s, const EncoderSet& e) {
+            return s.UseLame != 0 ? LameCompressionRatio(s.Lame)
+                                  : ExpectedCompressionRatio(s, e.Acm());
+          },
       .setBitrate = Mp3Bitrate,
   });
   f.push_back({

@@ -269,8 +269,18 @@ struct ConvertEngine::Mp3Call {
 };
 
 ConvertEngine::ConvertEngine(const ConvertEngineContext& context)
-    : context_(context), settings_(*context.settings), host_(*context.host) {
-  flacReadable_ = context_.flacDecoderAvailable && FlacReader().Available();
+    : context_(context), settings_(*context.settings), host_(*context.host) {}
+
+bool ConvertEngine::WmaDecodable() const {
+  if (wmaDecodable_ < 0)
+    wmaDecodable_ = context_.wmaDecoderAvailable && WmaFileReader::DecoderAvailable() ? 1 : 0;
+  return wmaDecodable_ == 1;
+}
+
+bool ConvertEngine::FlacReadable() const {
+  if (flacReadable_ < 0)
+    flacReadable_ = context_.flacDecoderAvailable && FlacReader().Available() ? 1 : 0;
+  return flacReadable_ == 1;
 }
 
 ConvertEngine::~ConvertEngine() {
@@ -323,7 +333,7 @@ bool ConvertEngine::Close() {
 
 bool ConvertEngine::DirectionAvailable(int direction) const {
   if (direction < 0 || direction >= kDirectionCount) return false;
-  if (IsFlacDirection(direction) && !flacReadable_) return false;
+  if (IsFlacDirection(direction) && !FlacReadable()) return false;
   if (direction == kWavToWma || direction == kFlacToWma) return context_.encoders->Wma().Available();
   if (direction == kWavToOpus || direction == kFlacToOpus) return context_.encoders->Opus().Available();
   return true;
@@ -372,7 +382,7 @@ void ConvertEngine::RebuildRows() {
 void ConvertEngine::AddFile(const std::string& path) {
   const SourceKind kind = SourceKindOf(path);
   if (kind == SourceKind::None) return;
-  if (kind == SourceKind::Wma && !context_.wmaDecoderAvailable) return;
+  if (kind == SourceKind::Wma && !WmaDecodable()) return;
   std::vector<std::string>& list = kind == SourceKind::Wav    ? wav_
                                    : kind == SourceKind::Mp3  ? mp3_
                                    : kind == SourceKind::Avi  ? avi_
@@ -408,7 +418,7 @@ void ConvertEngine::AddFolder(const std::string& folder) {
 
 void ConvertEngine::SetDirection(int direction) {
   if (direction < 0 || direction >= kDirectionCount) return;
-  if (direction == kWmaToWav && !context_.wmaDecoderAvailable)
+  if (direction == kWmaToWav && !WmaDecodable())
     context_.dialogs->Warning(kWmaDecodingImpossibleText);
   if (!DirectionAvailable(direction) || direction == direction_) return;
   // From "WAVE -> MP3" to "WAVE -> WMA" the rows (and their tags) stay.
@@ -973,7 +983,7 @@ void ConvertEngine::RunWmaBatch(bool toMp3) {
     if (!t.empty()) ::unlink(t.c_str());
   temporary_.clear();
   status_ = 0;
-  if (!context_.wmaDecoderAvailable || !WmaFileReader::DecoderAvailable()) {
+  if (!WmaDecodable()) {
     context_.dialogs->Info(kWmaDecoderMissingText);
     return;
   }

@@ -157,7 +157,9 @@ struct ConvertEngineContext {
   ConvertHost* host = nullptr;
   std::string programFolder;  // ends in '/': libkelpra.so lies there
   std::string tempFolder;     // ends in '/': "TempFile/" beside the program
-  // Whether WMA files can be decoded (tests pretend they cannot).
+  // Whether WMA files can be decoded (tests pretend they cannot); FFmpeg
+  // must be there as well, which the engine asks when a WMA file or
+  // direction is first used (other directions never load it).
   bool wmaDecoderAvailable = true;
   // The options of the output formats kept beside the settings record
   // (Opus's bitrate); without them the formats' defaults.
@@ -298,7 +300,12 @@ class ConvertEngine {
   std::vector<std::unique_ptr<WmaFileReader>> slots_;
   std::vector<std::unique_ptr<FlacConvertJob>> flacJobs_;
   int flacJobsSeen_ = 0;
-  bool flacReadable_ = false;  // libFLAC is there
+  // Whether WMA files can be decoded: asked of FFmpeg on first need.
+  bool WmaDecodable() const;
+  // Whether FLAC files can be read: asked of libFLAC on first need.
+  bool FlacReadable() const;
+  mutable int wmaDecodable_ = -1;  // -1: not asked yet
+  mutable int flacReadable_ = -1;  // -1: not asked yet
   std::vector<std::string> claimed_;  // output names of this batch
   bool replaceAll_ = false;           // "Да для всех" was answered
   bool replaceCurrent_ = false;       // the current output may replace a file

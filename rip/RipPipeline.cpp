@@ -133,9 +133,12 @@ std::uint64_t RipPipeline::NeededBytes(OutputKind kind) {
 void RipPipeline::GrabCommand(GrabSender sender) {
   outcome_ = Outcome::NotStarted;
   failure_.clear();
-  // A format whose library is missing says so before anything is read.
+  // A format whose library is missing says so before anything is read: its
+  // writer is made (and its library loaded) now, at the first grab that
+  // needs it; a WAV grab makes none.
   const OutputFormat& format = FormatFor(GrabKind(sender, settings_));
-  if (format.missingText != nullptr && !encoder_.Available(format.kind)) {
+  const bool available = !format.compressed || encoder_.Available(format.kind);
+  if (format.missingText != nullptr && !available) {
     dialogs_.Message(format.missingText, kProgramTitle, MsgIcon::Information, MsgButtons::Ok);
     return;
   }
@@ -1195,9 +1198,13 @@ void RipPipeline::ServicePool() {
 void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
   PoolDialogs poolDialogs;
   std::vector<std::unique_ptr<RipEncoder>> encoders;
-  for (int k = 0; k < workers; ++k) encoders.push_back(makeEncoder_(poolDialogs));
-  // What making the writers says (a missing library) the program's own
-  // encoder has said already.
+  // Each worker's writer of this grab's format is made here, on the grab's
+  // thread; what that says (a missing library) the program's own encoder
+  // has said already.
+  for (int k = 0; k < workers; ++k) {
+    encoders.push_back(makeEncoder_(poolDialogs));
+    if (compress_) encoders.back()->Available(kind_);
+  }
   poolDialogs.Take();
   shownPoolMessages_.clear();
   stopReading_ = false;

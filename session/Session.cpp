@@ -545,8 +545,8 @@ Session::RipResult Session::Rip(GrabSender sender, RipHost& host, const RipChoic
   rip.SetSecure(secure, options.SecureReads, c2);
   rip.SetTestAndCopy(testAndCopy);
   // Every worker of the pool compresses with writers of its own; the
-  // program's own encoder is made first, so that a missing library is
-  // reported once.
+  // program's own encoder has made the grab's writer before (the grab
+  // asks it first), so that a missing library is reported once.
   rip.SetEncoderPool(choices.workers < 0 ? options.RipWorkers : choices.workers,
                      [this](Dialogs& d) {
                        Encoders();

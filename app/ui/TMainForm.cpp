@@ -344,8 +344,9 @@ TMainForm::TMainForm(Session& session, const MainFormContext& context, QWidget* 
 
   mp3ConfigGeometry_ = QRect(geometry().left() + 100, geometry().top() + 100, 214, 305);
   // Start-up, in order: the session has started the drives; the window
-  // lists them, makes the encoders (a missing library is reported now) and
-  // loads the profiles, which loads the settings and reads the disc.
+  // lists them, makes the encoder set (which loads its libraries when a
+  // grab or a chooser first needs them, and reports a missing one then)
+  // and loads the profiles, which loads the settings and reads the disc.
   session_.SetPoster([this](std::function<void()> call) {
     QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
   });

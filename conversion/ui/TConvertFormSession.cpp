@@ -1,6 +1,5 @@
 // The conversion window on the program's Session.
 #include "session/Session.h"
-#include "codec/WmaFileReader.h"
 #include "conversion/ui/TConvertForm.h"
 
 namespace sonarvex {
@@ -17,7 +16,6 @@ ConvertFormContext ConvertFormContextFor(Session& session) {
   c.programFolder = session.LibraryFolder();
   const bool portable = session.TempFolder() == session.ProgramFolder() + "TempFiles/";
   c.tempFolder = (portable ? session.ProgramFolder() : session.TempFolder()) + "TempFile/";
-  c.wmaDecoderAvailable = WmaFileReader::DecoderAvailable();
   c.formatOptions.values = session.Options().FormatValues;
   return c;
 }

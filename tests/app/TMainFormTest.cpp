@@ -27,6 +27,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -1126,6 +1127,40 @@ TEST_F(MainFormDiscTest, RipShowsProgressThenCopiedAndUnticks) {
   EXPECT_FALSE(FileExists(folder_ + "music/Track3.mp3"));
   EXPECT_EQ(form.State(), WindowState::Idle);
   EXPECT_TRUE(form.findChild<QToolButton*>("SpeedButton2")->isEnabled());
+  form.close();
+}
+
+// The encoder libraries and FFmpeg mapped into this process (its own map).
+std::string EncoderLibrariesMapped() {
+  std::ifstream maps("/proc/self/maps");
+  std::set<std::string> found;
+  for (std::string line; std::getline(maps, line);)
+    for (const char* lib : {"libmp3lame", "libvorbisenc", "libopusenc", "libavcodec", "libavformat"})
+      if (line.find(std::string("/") + lib) != std::string::npos) found.insert(lib);
+  std::string list;
+  for (const std::string& f : found) list += f + " ";
+  return list;
+}
+
+// Starting and showing a disc loads no encoder library and no FFmpeg: an
+// MP3 grab loads LAME when it starts, and still no FFmpeg.
+TEST_F(MainFormDiscTest, EncoderLibrariesLoadWhenAGrabNeedsThem) {
+  if (!EncoderLibrariesMapped().empty())
+    GTEST_SKIP() << "an earlier test of this process loaded " << EncoderLibrariesMapped()
+                 << "(ctest runs each test in a process of its own)";
+  Session session(context_);
+  TMainForm form(session, window_);
+  ASSERT_TRUE(form.DiscPresent());
+  EXPECT_EQ(form.TrackList()->topLevelItem(0)->text(3).toStdString(), "00.32 Мб");
+  EXPECT_EQ(EncoderLibrariesMapped(), "") << "loaded with the disc shown";
+  MakeDirectories(folder_ + "music");
+  SetField(form.Settings().OutputFolder, folder_ + "music/");
+  form.Settings().FolderPerArtist = form.Settings().FolderPerAlbum = 0;
+  QTreeWidget* list = form.TrackList();
+  for (int i = 1; i < list->topLevelItemCount(); ++i) list->topLevelItem(i)->setCheckState(0, Qt::Unchecked);
+  form.Grab(GrabSender::Mp3Menu);
+  EXPECT_TRUE(FileExists(folder_ + "music/Track1.mp3"));
+  EXPECT_EQ(EncoderLibrariesMapped(), "libmp3lame ");
   form.close();
 }
 

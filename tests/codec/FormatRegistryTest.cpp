@@ -327,13 +327,14 @@ TEST(FormatAvailabilityTest, MissingLibrariesMakeTheirFormatsUnavailable) {
   names.OpusEnc = "libsonarvex-no-such-opusenc.so.0";
   // No MP3 driver of the codec layer either.
   EncoderSet enc(s, dialogs, names, std::vector<std::unique_ptr<AcmMp3Driver>>{});
-  EXPECT_TRUE(dialogs.Clean());
   EXPECT_TRUE(enc.Available(OutputKind::Wav));
   EXPECT_FALSE(enc.Available(OutputKind::Flac));
   EXPECT_FALSE(enc.Available(OutputKind::Opus));
   EXPECT_FALSE(enc.Available(OutputKind::Ogg));
+  // The missing LAME is said when MP3 through LAME is first asked for.
   s.UseLame = 1;
   EXPECT_FALSE(enc.Available(OutputKind::Mp3));
+  EXPECT_TRUE(dialogs.Clean());
   s.UseLame = 0;
   EXPECT_FALSE(enc.Available(OutputKind::Mp3));
   // The factory's writer says the same.

@@ -284,5 +284,39 @@ TEST(LameLibraryTest, MissingOrIncompleteLibraryDisablesOnlyLame) {
   }
 }
 
+TEST(LameLibraryTest, MissingLibraryIsSaidWhenMp3IsFirstAskedForNotBefore) {
+  test::TempDir dir;
+  const std::string src = dir.File("s.wav");
+  test::WriteWav(src, test::Tone(8000, 2), CdAudioFormat);
+  SettingsRecord s = Defaults();
+  ASSERT_NE(s.UseLame, 0) << "the first start chooses LAME";
+  ScriptedDialogs dialogs;
+  CodecLibraryNames names;
+  names.Lame = "libsonarvex-no-such-lame.so.0";
+  EncoderSet enc(s, dialogs, names);
+  EXPECT_TRUE(dialogs.Shown().empty()) << "the set loads no library when it is made";
+  // WAV and Ogg output have nothing to say about MP3's library.
+  EXPECT_TRUE(enc.Available(OutputKind::Wav));
+  ASSERT_TRUE(enc.Open(nullptr, dir.File("plain.wav"), OutputKind::Wav));
+  ASSERT_TRUE(enc.Close());
+  if (enc.Available(OutputKind::Ogg)) {
+    EXPECT_TRUE(enc.ConvertFile(src, dir.File("still.ogg"), nullptr, OutputKind::Ogg));
+    EXPECT_TRUE(FileExists(dir.File("still.ogg")));
+  }
+  EXPECT_TRUE(dialogs.Shown().empty()) << "said before MP3 was asked for";
+  // The first question about MP3 says it, once.
+  dialogs.ExpectMessage("Нету libmp3lame.so.0 !", "Sonarvex v3.2", MsgIcon::Warning,
+                        MsgButtons::Ok);
+  EXPECT_FALSE(enc.Available(OutputKind::Mp3));
+  EXPECT_TRUE(dialogs.Clean());
+  const WriteResult r = enc.Open(nullptr, dir.File("none.mp3"), OutputKind::Mp3);
+  EXPECT_TRUE(r.Failed());
+  EXPECT_EQ(r.message, "Нету libmp3lame.so.0 !");
+  EXPECT_FALSE(enc.ConvertFile(src, dir.File("none2.mp3"), nullptr, OutputKind::Mp3));
+  EXPECT_FALSE(FileExists(dir.File("none.mp3")));
+  EXPECT_FALSE(FileExists(dir.File("none2.mp3")));
+  EXPECT_EQ(dialogs.Shown().size(), 1u);
+}
+
 }  // namespace
 }  // namespace sonarvex
