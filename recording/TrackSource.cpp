@@ -205,6 +205,19 @@ class FlacTrackSource : public TrackSource {
     }
     return true;
   }
+  // The reader checks the length and the MD5 signature when it is asked
+  // for more after the last sample: nothing more may come.
+  bool CheckEnd() override {
+    std::uint8_t rest[4096];
+    std::size_t n = 0;
+    do {
+      if (WriteResult r = reader_.Read(rest, sizeof rest, &n); !r) {
+        error_ = r.message;
+        return false;
+      }
+    } while (n > 0);
+    return true;
+  }
 
  private:
   FlacReader reader_;
@@ -526,6 +539,17 @@ bool TrackSource::SeekTo(std::uint64_t byte) {
     if (got == 0) return false;
   }
   return true;
+}
+
+bool TrackSource::Finish() {
+  std::vector<std::uint8_t> rest(64 * 1024);
+  while (position_ < bytes_) {
+    std::uint32_t got = 0;
+    if (!Read(rest.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(rest.size(), bytes_ - position_)), &got))
+      return false;
+    if (got == 0) break;
+  }
+  return CheckEnd();
 }
 
 bool TrackSource::SeekData(std::uint64_t byte) {

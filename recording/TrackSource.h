@@ -45,6 +45,12 @@ class TrackSource {
   // Moves to a byte of the PCM (a WAV file seeks, a decoded file is decoded
   // from its start again up to there). False when that fails.
   bool SeekData(std::uint64_t byte);
+  // Reads what is left of the file (the bytes up to Bytes() that were not
+  // read, such as the part of a sector the disc leaves out) and lets the
+  // decoder make its checks of the whole file: a FLAC file's decoded length
+  // and the MD5 signature of its audio. False, with Error() naming the
+  // file, when they fail; a file given back whole and checked is true.
+  bool Finish();
   const std::string& Error() const { return error_; }
 
  protected:
@@ -54,6 +60,9 @@ class TrackSource {
   virtual bool Restart() = 0;
   // To a byte of the PCM: by default decoded again from the start.
   virtual bool SeekTo(std::uint64_t byte);
+  // After the last byte: the decoder's own checks of the whole file (none
+  // by default).
+  virtual bool CheckEnd() { return true; }
 
   TrackSourceKind kind_ = TrackSourceKind::None;
   std::uint64_t bytes_ = 0;
