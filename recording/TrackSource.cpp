@@ -186,6 +186,12 @@ class FlacTrackSource : public TrackSource {
     bytes_ = reader_.PcmBytes();
     return true;
   }
+  // The file is FLAC but not CD format (another rate, channel count or
+  // sample size): it was refused for that alone.
+  bool OtherFormat() const {
+    return reader_.SampleRate() != 0 &&
+           (reader_.Channels() != 2 || reader_.SampleRate() != 44100 || reader_.BitsPerSample() != 16);
+  }
 
  protected:
   bool Pull(std::uint8_t* buffer, std::uint32_t want, std::uint32_t* got) override {
@@ -463,6 +469,18 @@ std::unique_ptr<TrackSource> TrackSource::Open(const std::string& path, const st
     case TrackSourceKind::Flac: {
       auto s = std::make_unique<FlacTrackSource>();
       ok = s->Open(path, &reason);
+      if (!ok && s->OtherFormat()) {
+        // Not CD format: FFmpeg decodes it and makes it CD format, as it
+        // does an Ogg file (without the MD5 check of the FLAC reader).
+        auto m = std::make_unique<MediaTrackSource>();
+        std::string why;
+        if (m->Open(path, &why)) {
+          source = std::move(m);
+          ok = true;
+          reason.clear();
+        }
+        break;
+      }
       source = std::move(s);
       break;
     }

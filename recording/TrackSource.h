@@ -1,6 +1,6 @@
 // The audio of one compilation file as the recording writes it: CD-format
 // PCM (16-bit stereo 44100 Hz, little-endian) of a CD-audio WAV file, a
-// FLAC file, an MP3 file (decoded by libkelpra.so), or an Ogg Vorbis, Opus
+// FLAC file (one not in CD format decoded through FFmpeg), an MP3 file (decoded by libkelpra.so), or an Ogg Vorbis, Opus
 // or WMA file (decoded through FFmpeg), resampled where the file has
 // another rate. A file is decoded as the write reads it, never whole
 // beforehand; its length is known from its headers before anything is
