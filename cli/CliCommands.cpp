@@ -489,7 +489,11 @@ class Cli {
   }
 
   // The table of contents as the drive reports it (the identifier is computed
-  // from the same addresses).
+  // from the same addresses), then the disc's CD-Text when it carries some:
+  // "cdtext TAB album|NUMBER TAB title|performer TAB TEXT", one line a text
+  // given, the album's first, then the tracks' in order (control characters
+  // of a text, tabs among them, printed as "?"). A disc without CD-Text, or
+  // a drive that cannot read it, prints the table alone.
   int Toc() {
     const DiscView& view = session_->View();
     const AlbumRecord& album = session_->Album();
@@ -504,6 +508,17 @@ class Cli {
            << (album.Tracks[i].AudioFlag ? "audio" : "data") << "\n";
     }
     out_ << "leadout\t" << MsfText(FramesToMsf(toc.leadOut.Frames())) << "\n";
+    if (const auto text = session_->ReadCdTextOfCurrent(); text && !text->Empty()) {
+      auto line = [this](const std::string& who, const char* what, const std::string& value) {
+        if (!value.empty()) out_ << "cdtext\t" << who << "\t" << what << "\t" << TerminalSafeText(value) << "\n";
+      };
+      line("album", "title", text->title);
+      line("album", "performer", text->performer);
+      for (const CdTextTrack& t : text->tracks) {
+        line(std::to_string(t.number), "title", t.title);
+        line(std::to_string(t.number), "performer", t.performer);
+      }
+    }
     return 0;
   }
 

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "codec/FlacReader.h"
 #include "codec/WavFile.h"
 #include "codec/WavSourceReader.h"
 #include "records/CueSheet.h"
@@ -489,48 +488,6 @@ bool Compilation::AddFile(const std::string& path, bool skipCompressed) {
   return true;
 }
 
-bool Compilation::DecodeFlac(const std::string& path, CompilationRow& row, std::string* why) {
-  FlacReader reader;
-  if (WriteResult r = reader.Open(path); !r) {
-    *why = Clause(r.message);
-    return false;
-  }
-  const std::uint64_t bytes = reader.PcmBytes();
-  if (bytes > kMaxWavData) {
-    *why = "звук файла " + Guillemets(path) + " длиннее, чем вмещает файл WAV";
-    return false;
-  }
-  MakeDirectories(tempFolder_);
-  std::string name = NameOf(path);
-  const auto dot = name.find_last_of('.');
-  name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + ".wav";
-  const std::string target = FreeTempName(name);
-  const std::string partial = PartialName(target);
-  RemoveForReplacement(partial);
-  OutputFile out;
-  WriteResult r = out.Create(partial);
-  std::uint8_t header[kWavHeaderSize];
-  BuildWavHeader(header, static_cast<std::uint32_t>(bytes), CdAudioFormat);
-  if (r) r = out.Write(header, sizeof header);
-  if (r) r = reader.ReadAll([&out](const std::uint8_t* pcm, std::size_t n) { return out.Write(pcm, n); });
-  if (r) r = out.Finish();
-  else out.Abort();
-  if (r && ::rename(partial.c_str(), target.c_str()) != 0) {
-    r = WriteResult::Failure(CreateFailureText(target, errno));
-    ::unlink(partial.c_str());
-  }
-  if (!r) {
-    *why = Clause(r.message);
-    return false;
-  }
-  converted_.push_back(target);
-  row = CompilationRow{};
-  row.folder = FolderOf(target);
-  row.name = NameOf(target);
-  row.bytes = static_cast<std::uint32_t>(bytes);
-  return true;
-}
-
 bool Compilation::JoinWav(const CompilationRow& lead, CompilationRow& row, std::string* why) {
   const std::uint64_t bytes = std::uint64_t{lead.bytes} + row.bytes;
   if (bytes > kMaxWavData) {
@@ -548,9 +505,11 @@ bool Compilation::JoinWav(const CompilationRow& lead, CompilationRow& row, std::
   if (r) r = out.Write(header, sizeof header);
   for (const CompilationRow* part : {&lead, static_cast<const CompilationRow*>(&row)}) {
     if (!r) break;
-    WavSourceReader reader;
-    if (reader.Open(part->Path(), false) != WavSourceReader::kUsable) {
-      r = WriteResult::Failure("не удалось прочитать файл " + Guillemets(part->Path()));
+    // A CD-audio WAV file or a FLAC file, decoded here (and checked whole).
+    std::string problem;
+    const auto reader = TrackSource::Open(part->Path(), decoderFolder_, &problem);
+    if (!reader) {
+      r = WriteResult::Failure(problem.empty() ? "не удалось прочитать файл " + Guillemets(part->Path()) : problem);
       break;
     }
     std::vector<std::uint8_t> buffer(64 * 2352);
@@ -558,13 +517,15 @@ bool Compilation::JoinWav(const CompilationRow& lead, CompilationRow& row, std::
     while (r && left > 0) {
       std::uint32_t got = 0;
       const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, buffer.size()));
-      if (!reader.Read(buffer.data(), want, &got) || got == 0) {
-        r = WriteResult::Failure("не удалось прочитать файл " + Guillemets(part->Path()));
+      if (!reader->Read(buffer.data(), want, &got) || got == 0) {
+        r = WriteResult::Failure(reader->Error().empty() ? "не удалось прочитать файл " + Guillemets(part->Path())
+                                                         : reader->Error());
         break;
       }
       r = out.Write(buffer.data(), got);
       left -= got;
     }
+    if (r && !reader->Finish()) r = WriteResult::Failure(reader->Error());
   }
   if (r) r = out.Finish();
   else out.Abort();
@@ -603,8 +564,19 @@ bool Compilation::AddCueSheet(const std::string& path, bool skipCompressed) {
                      CompilationRow& row) -> std::string {
     const std::string where = CueLine(line) + ": ";
     if (kind == AudioCueTrack::Kind::Flac) {
+      // Listed as it is, its length from its STREAMINFO block: it is decoded
+      // (and its MD5 signature checked) while the disc is written.
+      if (SniffTrackSource(path) != TrackSourceKind::Flac)
+        return where + "файл " + Guillemets(name) + " не является файлом FLAC";
       std::string why;
-      if (!DecodeFlac(path, row, &why)) return where + why;
+      const auto source = TrackSource::Open(path, decoderFolder_, &why);
+      if (!source) return where + Clause(why);
+      if (source->Bytes() > kMaxWavData)
+        return where + "звук файла " + Guillemets(name) + " длиннее, чем можно записать на диск";
+      row = CompilationRow{};
+      row.folder = FolderOf(path);
+      row.name = NameOf(path);
+      row.bytes = static_cast<std::uint32_t>(source->Bytes());
       return {};
     }
     switch (PrepareWav(path, skipCompressed, row)) {

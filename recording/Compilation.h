@@ -1,7 +1,7 @@
 // The compilation of a recording: its rows (folder, file, audio length),
 // the totals as the recording window shows them, adding files, folders and
-// cue sheets (WAV files that are not CD audio and FLAC files are converted
-// into the temporary folder first), moving rows, project files, the
+// cue sheets (WAV files that are not CD audio are converted into the
+// temporary folder first), moving rows, project files, the
 // recording settings file, and the checks made before a recording.
 #pragma once
 
@@ -69,8 +69,12 @@ class Compilation {
   // starting with '.' are skipped).
   int AddFolder(const std::string& folder, bool skipCompressed);
   // Adds the files of a cue sheet with one file a track (ReadAudioCueSheet),
-  // in track order: WAV files as AddFile adds them, FLAC files decoded into
-  // the temporary folder as CD-audio WAV. All or nothing: when the sheet
+  // in track order: WAV files as AddFile adds them, FLAC files listed as
+  // they are with their length from their STREAMINFO block (decoded, and
+  // their MD5 signature checked, while the disc is written). A hidden
+  // track's file and track 1's are joined into one CD-audio WAV file in the
+  // temporary folder (FLAC files decoded and checked for it). All or
+  // nothing: when the sheet
   // cannot be read, or one of its files cannot be used, a message names the
   // sheet, the line and the file and why, nothing is added and whatever was
   // converted for it is deleted again.
@@ -102,7 +106,6 @@ class Compilation {
  private:
   enum class Prepared { Ok, InTempFolder, CannotOpen, NotWave, NotUsable, Skipped, ConversionFailed };
   Prepared PrepareWav(const std::string& path, bool skipCompressed, CompilationRow& row);
-  bool DecodeFlac(const std::string& path, CompilationRow& row, std::string* why);
   // A CD-audio WAV file in the temporary folder of the audio of `lead`
   // followed by that of `row`, which then names it.
   bool JoinWav(const CompilationRow& lead, CompilationRow& row, std::string* why);

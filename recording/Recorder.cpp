@@ -124,6 +124,8 @@ bool Recorder::SetFiles(const std::vector<std::string>& files, std::vector<Track
   if (files.empty()) return false;
   files_ = files;
   gaps_ = std::move(gaps);
+  reader_.reset();
+  readerFile_ = -1;
   gaps_.resize(files_.size());
   return true;
 }
@@ -325,6 +327,8 @@ bool Recorder::SendCUEToCD() {
   if (static_cast<int>(files_.size()) > kMaxTracks) return false;
   trackTable_.assign(1, 0);
   plan_ = DiscPlan{};
+  reader_.reset();
+  readerFile_ = -1;
   std::vector<std::int32_t> measured;
   for (const auto& path : files_) {
     std::int32_t sectors = 0;
@@ -492,25 +496,30 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
   auto where = [&](int file) {
     return "трек " + std::to_string(index + 1) + ", файл '" + files_[static_cast<std::size_t>(file)] + "': ";
   };
-  // The file being read (decoded as it is read) and the sector its next
-  // read gives.
-  std::unique_ptr<TrackSource> reader;
-  int readerFile = -1;
-  std::int32_t readerSector = 0;
   auto open = [&](int file) {
-    reader.reset();
-    readerFile = -1;
+    reader_.reset();
+    readerFile_ = -1;
     std::string why;
-    reader = TrackSource::Open(files_[static_cast<std::size_t>(file)], decoderFolder_, &why);
-    if (!reader) {
+    reader_ = TrackSource::Open(files_[static_cast<std::size_t>(file)], decoderFolder_, &why);
+    if (!reader_) {
       failure_ = where(file) + "файл не открывается для чтения" + (why.empty() ? "" : " (" + why + ")");
       return false;
     }
-    readerFile = file;
-    readerSector = 0;
+    readerFile_ = file;
+    readerSector_ = 0;
     return true;
   };
-  if (!open(index)) return false;
+  // The sector after the last one of a file the disc holds.
+  auto fileEnd = [&](int file) {
+    std::int32_t end = 0;
+    for (const Segment& seg : plan_.segments)
+      if (seg.file == file) end = std::max(end, seg.fileSector + seg.sectors);
+    return end;
+  };
+  // Track 1's file is opened before the lead-in is written; a later track's
+  // when its audio is reached (its pregap may be the end of the file before,
+  // which is still being read).
+  if (index == 0 && readerFile_ != 0 && !open(index)) return false;
   Transport& t = CurrentTransport();
   const std::int32_t trackStart = trackTable_[static_cast<std::size_t>(index)];
   const std::int32_t trackEnd = trackTable_[static_cast<std::size_t>(index) + 1];
@@ -568,24 +577,32 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
       const std::int32_t hi = std::min(from + count, seg.lba + seg.sectors);
       if (lo >= hi || seg.file < 0) continue;
       const std::int32_t sector = seg.fileSector + (lo - seg.lba);
-      if (seg.file != readerFile && !open(seg.file)) return false;
-      if (sector != readerSector && !reader->SeekData(static_cast<std::uint64_t>(sector) * kBytesPerSector)) {
+      if (seg.file != readerFile_ && !open(seg.file)) return false;
+      if (sector != readerSector_ && !reader_->SeekData(static_cast<std::uint64_t>(sector) * kBytesPerSector)) {
         failure_ = where(seg.file) + "файл не читается: " +
-                   (reader->Error().empty() ? std::string(std::strerror(errno)) : reader->Error());
+                   (reader_->Error().empty() ? std::string(std::strerror(errno)) : reader_->Error());
         return false;
       }
       std::uint8_t* at = buffer.data() + static_cast<std::size_t>(lo - from) * kBytesPerSector;
       const std::uint32_t want = static_cast<std::uint32_t>(hi - lo) * kBytesPerSector;
       std::uint32_t got = 0;
-      const bool read = reader->Read(at, want, &got);
+      const bool read = reader_->Read(at, want, &got);
       if (!read || got < want) {
         // The file ended (or failed) before the track: what follows would be
         // silence the user never recorded.
-        failure_ = where(seg.file) + (!read ? "файл не читается: " + reader->Error()
+        failure_ = where(seg.file) + (!read ? "файл не читается: " + reader_->Error()
                                             : std::string("файл кончился раньше, чем при подготовке записи"));
         return false;
       }
-      readerSector = sector + (hi - lo);
+      readerSector_ = sector + (hi - lo);
+      // The file's last sector: before it goes to the disc, the decoder
+      // checks the whole file (a damaged FLAC file fails its MD5 signature
+      // here, and the disc is not said to be written).
+      if (readerSector_ == fileEnd(seg.file) && !reader_->Finish()) {
+        failure_ = where(seg.file) + "файл не читается: " + reader_->Error();
+        readerFile_ = -1;
+        return false;
+      }
       if (normalize_ && static_cast<std::size_t>(seg.file) < gains_.size())
         ApplyGain(at, want, gains_[static_cast<std::size_t>(seg.file)]);
     }
@@ -614,7 +631,11 @@ bool Recorder::WriteTrack(int index, int sectorsPerWrite, const std::atomic<bool
     }
     current += count;
   }
-  reader.reset();
+  if (index + 2 >= static_cast<int>(trackTable_.size())) {
+    // The disc's last track: its file is done with.
+    reader_.reset();
+    readerFile_ = -1;
+  }
   return current >= trackEnd;
 }
 

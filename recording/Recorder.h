@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ namespace sonarvex {
 class AspiTransport;
 class Dialogs;
 class SptiTransport;
+class TrackSource;
 class Transport;
 
 inline constexpr const char* kRecorderMessageCaption = "Sonarvex";
@@ -255,6 +257,12 @@ class Recorder {
   std::vector<std::string> files_;
   std::vector<TrackGaps> gaps_;
   DiscPlan plan_;
+  // The file being written (decoded as it is read) and the sector its next
+  // read gives: kept from one track to the next, whose pregap may be the
+  // end of this file.
+  std::unique_ptr<TrackSource> reader_;
+  int readerFile_ = -1;
+  std::int32_t readerSector_ = 0;
   WriteProgressCallback progress_;
   std::atomic<int> errorCount_{0};
   std::uint8_t mediaState_ = 0xFF;

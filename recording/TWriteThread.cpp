@@ -181,7 +181,10 @@ void TWriteThread::Execute() {
                         dialogs_.Message(kDeleteSourcesQuestion, kProgramTitle, MsgIcon::Question,
                                          MsgButtons::YesNo) != IdYes;
       if (!keep) {
-        for (const auto& f : files) std::remove(f.c_str());
+        // The WAV files the question names: a FLAC, MP3, Ogg, Opus or WMA
+        // file written as it is is the user's own copy and stays.
+        for (const auto& f : files)
+          if (SniffTrackSource(f) == TrackSourceKind::Wave) std::remove(f.c_str());
         host_.SourcesDeleted();
       }
     }

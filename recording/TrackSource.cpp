@@ -186,6 +186,12 @@ class FlacTrackSource : public TrackSource {
     bytes_ = reader_.PcmBytes();
     return true;
   }
+  // The file is FLAC but not CD format (another rate, channel count or
+  // sample size): it was refused for that alone.
+  bool OtherFormat() const {
+    return reader_.SampleRate() != 0 &&
+           (reader_.Channels() != 2 || reader_.SampleRate() != 44100 || reader_.BitsPerSample() != 16);
+  }
 
  protected:
   bool Pull(std::uint8_t* buffer, std::uint32_t want, std::uint32_t* got) override {
@@ -203,6 +209,19 @@ class FlacTrackSource : public TrackSource {
       error_ = r.message;
       return false;
     }
+    return true;
+  }
+  // The reader checks the length and the MD5 signature when it is asked
+  // for more after the last sample: nothing more may come.
+  bool CheckEnd() override {
+    std::uint8_t rest[4096];
+    std::size_t n = 0;
+    do {
+      if (WriteResult r = reader_.Read(rest, sizeof rest, &n); !r) {
+        error_ = r.message;
+        return false;
+      }
+    } while (n > 0);
     return true;
   }
 
@@ -450,6 +469,18 @@ std::unique_ptr<TrackSource> TrackSource::Open(const std::string& path, const st
     case TrackSourceKind::Flac: {
       auto s = std::make_unique<FlacTrackSource>();
       ok = s->Open(path, &reason);
+      if (!ok && s->OtherFormat()) {
+        // Not CD format: FFmpeg decodes it and makes it CD format, as it
+        // does an Ogg file (without the MD5 check of the FLAC reader).
+        auto m = std::make_unique<MediaTrackSource>();
+        std::string why;
+        if (m->Open(path, &why)) {
+          source = std::move(m);
+          ok = true;
+          reason.clear();
+        }
+        break;
+      }
       source = std::move(s);
       break;
     }
@@ -526,6 +557,17 @@ bool TrackSource::SeekTo(std::uint64_t byte) {
     if (got == 0) return false;
   }
   return true;
+}
+
+bool TrackSource::Finish() {
+  std::vector<std::uint8_t> rest(64 * 1024);
+  while (position_ < bytes_) {
+    std::uint32_t got = 0;
+    if (!Read(rest.data(), static_cast<std::uint32_t>(std::min<std::uint64_t>(rest.size(), bytes_ - position_)), &got))
+      return false;
+    if (got == 0) break;
+  }
+  return CheckEnd();
 }
 
 bool TrackSource::SeekData(std::uint64_t byte) {

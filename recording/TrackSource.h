@@ -1,6 +1,6 @@
 // The audio of one compilation file as the recording writes it: CD-format
 // PCM (16-bit stereo 44100 Hz, little-endian) of a CD-audio WAV file, a
-// FLAC file, an MP3 file (decoded by libkelpra.so), or an Ogg Vorbis, Opus
+// FLAC file (one not in CD format decoded through FFmpeg), an MP3 file (decoded by libkelpra.so), or an Ogg Vorbis, Opus
 // or WMA file (decoded through FFmpeg), resampled where the file has
 // another rate. A file is decoded as the write reads it, never whole
 // beforehand; its length is known from its headers before anything is
@@ -45,6 +45,12 @@ class TrackSource {
   // Moves to a byte of the PCM (a WAV file seeks, a decoded file is decoded
   // from its start again up to there). False when that fails.
   bool SeekData(std::uint64_t byte);
+  // Reads what is left of the file (the bytes up to Bytes() that were not
+  // read, such as the part of a sector the disc leaves out) and lets the
+  // decoder make its checks of the whole file: a FLAC file's decoded length
+  // and the MD5 signature of its audio. False, with Error() naming the
+  // file, when they fail; a file given back whole and checked is true.
+  bool Finish();
   const std::string& Error() const { return error_; }
 
  protected:
@@ -54,6 +60,9 @@ class TrackSource {
   virtual bool Restart() = 0;
   // To a byte of the PCM: by default decoded again from the start.
   virtual bool SeekTo(std::uint64_t byte);
+  // After the last byte: the decoder's own checks of the whole file (none
+  // by default).
+  virtual bool CheckEnd() { return true; }
 
   TrackSourceKind kind_ = TrackSourceKind::None;
   std::uint64_t bytes_ = 0;

@@ -115,10 +115,14 @@ TEST_F(CliTest, DrivesAndToc) {
 
   ASSERT_EQ(Run({"toc"}), 0) << err_.str();
   lines = Lines();
-  ASSERT_EQ(lines.size(), 7u);  // id, 4 audio tracks, the data track, the lead-out
+  // id, 4 audio tracks, the data track, the lead-out, then the disc's
+  // CD-Text (the demo disc names its album only).
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[1], "1\t00:02:00\t00:12:00\t0\taudio");
   EXPECT_EQ(lines[5].substr(lines[5].size() - 4), "data");
   EXPECT_EQ(lines[6].rfind("leadout\t", 0), 0u);
+  EXPECT_EQ(lines[7], "cdtext\talbum\ttitle\tDemo");
+  EXPECT_EQ(lines[8], "cdtext\talbum\tperformer\tSonarvex");
   // The CDDB identifier, computed here from the printed start times.
   auto seconds = [](const std::string& msf) {
     return std::stoi(msf.substr(0, 2)) * 60 + std::stoi(msf.substr(3, 2));

@@ -13,6 +13,7 @@
 #include "platform/Files.h"
 #include "drive/virtual/CueImage.h"
 #include "rip/RipLog.h"
+#include "tests/cli/CliRunner.h"
 #include "tests/recording/RecordingRig.h"
 #include "tests/session/TestSession.h"
 
@@ -66,7 +67,8 @@ TEST_F(CliBurnCueTest, TheSheetsFilesAreWrittenInTrackOrder) {
                       "FILE \"" + third + "\" " + (flac ? "FLAC" : "WAVE") +
                           "\n  TRACK 03 AUDIO\n    INDEX 01 00:00:00\n");
   ASSERT_EQ(Burn({dir_.File("rip/album.cue")}), 0) << err_.str();
-  EXPECT_EQ(out_.str(), "1\t01 a.wav\n2\t02 b.wav\n3\t03 c.wav\n");
+  // A FLAC file is listed (and named) as it is: nothing is decoded ahead.
+  EXPECT_EQ(out_.str(), "1\t01 a.wav\n2\t02 b.wav\n3\t" + third + "\n");
   auto bin = ReadFileBytes(BinPathForCue(cdr_));
   ASSERT_TRUE(bin);
   std::string want(a.begin(), a.end());
@@ -74,7 +76,7 @@ TEST_F(CliBurnCueTest, TheSheetsFilesAreWrittenInTrackOrder) {
   want.append(c.begin(), c.end());
   ASSERT_EQ(bin->size(), want.size());
   EXPECT_TRUE(*bin == want) << "the image differs from the sheet's files";
-  EXPECT_FALSE(fs::exists(home_ + "WCDDATF"));  // the decoded file is removed afterwards
+  EXPECT_FALSE(fs::exists(home_ + "WCDDATF"));  // nothing was made in the temporary folder
 }
 
 TEST_F(CliBurnCueTest, ASheetThatCannotBeUsedWritesNothing) {
@@ -132,6 +134,51 @@ TEST_F(CliBurnCueTest, AHiddenTrackFileIsBurnedBeforeTrackOnesIndexOne) {
   EXPECT_EQ(disc->tracks[0].startLba, 225);
   EXPECT_EQ(disc->tracks[1].startLba, 345);
   EXPECT_FALSE(fs::exists(home_ + "WCDDATF"));  // the joined file is removed afterwards
+}
+
+// A compilation burned with its titles: `toc` of the written disc prints
+// the table as always, then the disc's CD-Text, one line a text; the same
+// disc without CD-Text prints the table alone, exactly as before.
+TEST_F(CliBurnCueTest, TocPrintsTheCdTextOfTheBurnedDiscAfterItsTable) {
+  test::WriteCdWav(dir_.File("a.wav"), test::ToneAudio(1, 100 * 2352));
+  test::WriteCdWav(dir_.File("b.wav"), test::ToneAudio(2, 80 * 2352));
+  const std::string sheet = dir_.File("titled.cue");
+  WriteFileAtomically(sheet, "PERFORMER \"The Band\"\nTITLE \"First Album\"\n"
+                             "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Opening\"\n    INDEX 01 00:00:00\n"
+                             "FILE \"b.wav\" WAVE\n  TRACK 02 AUDIO\n    TITLE \"Caf\xC3\xA9\"\n"
+                             "    PERFORMER \"Guest\"\n    INDEX 01 00:00:00\n");
+  ASSERT_EQ(Burn({sheet}), 0) << err_.str();
+  session_.reset();
+  // Only the images named below are drives now.
+  ASSERT_EQ(std::remove((home_ + "setting/vdrives.lst").c_str()), 0);
+  std::ostringstream out, err;
+  ASSERT_EQ(test::RunCliIn(home_, {"--image", cdr_, "toc"}, out, err), 0) << err.str();
+  const std::string table =
+      "1\t00:02:00\t00:01:25\t0\taudio\n"
+      "2\t00:03:25\t00:01:05\t100\taudio\n"
+      "leadout\t00:04:30\n";
+  const std::string printed = out.str();
+  ASSERT_GT(printed.size(), 9u);
+  const std::string id = printed.substr(0, 9);
+  EXPECT_EQ(printed, id + table +
+                         "cdtext\talbum\ttitle\tFirst Album\n"
+                         "cdtext\talbum\tperformer\tThe Band\n"
+                         "cdtext\t1\ttitle\tOpening\n"
+                         "cdtext\t2\ttitle\tCaf\xC3\xA9\n"
+                         "cdtext\t2\tperformer\tGuest\n");
+  EXPECT_EQ(err.str(), "");
+
+  // The same disc without its texts.
+  auto text = ReadFileBytes(cdr_);
+  ASSERT_TRUE(text);
+  std::string plain;
+  std::istringstream lines(*text);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("TITLE") == std::string::npos && line.find("PERFORMER") == std::string::npos) plain += line + "\n";
+  const std::string plainCue = dir_.File("plain.cue");
+  WriteFileAtomically(plainCue, plain);
+  ASSERT_EQ(test::RunCliIn(home_, {"--image", plainCue, "toc"}, out, err), 0) << err.str();
+  EXPECT_EQ(out.str(), id + table) << plain;
 }
 
 }  // namespace

@@ -1,17 +1,20 @@
 // Cue sheets loaded as a compilation: the files of a rip's sheet in track
-// order (WAV files as they are, FLAC files decoded into the temporary folder
-// as CD-audio WAV), and sheets that cannot be used adding nothing, with a
+// order (WAV and FLAC files as they are, FLAC files decoded while the disc
+// is written), and sheets that cannot be used adding nothing, with a
 // message that says which line, which file and why.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 
 #include "codec/FlacReader.h"
 #include "platform/Files.h"
 #include "platform/ScriptedDialogs.h"
+#include "drive/virtual/VirtualRecorder.h"
 #include "recording/Compilation.h"
+#include "recording/Recorder.h"
 #include "tests/recording/RecordingRig.h"
 
 namespace sonarvex {
@@ -32,12 +35,6 @@ std::vector<std::string> Listing(const std::string& folder) {
   for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// The sample bytes of a WAV file the program wrote (48-byte header).
-std::vector<std::uint8_t> WavAudio(const std::string& path) {
-  auto bytes = test::ReadAll(path);
-  return std::vector<std::uint8_t>(bytes.begin() + 48, bytes.end());
 }
 
 class CompilationCueTest : public testing::Test {
@@ -188,7 +185,11 @@ TEST_F(CompilationCueTest, ASheetInCodePage1251AndAbsoluteNames) {
   ExpectClean();
 }
 
-TEST_F(CompilationCueTest, TwoFlacTracksAreDecodedIntoTheTemporaryFolder) {
+// Two FLAC files of a rip's sheet: listed as they are, their lengths from
+// their STREAMINFO blocks, nothing decoded into the temporary folder; the
+// disc written from them holds their audio, track 2's pregap the end of
+// track 1's file.
+TEST_F(CompilationCueTest, TwoFlacTracksAreListedAsTheyAreAndStreamedAtTheWrite) {
   if (!HaveFlac()) GTEST_SKIP() << "flac (Debian package flac) or libFLAC.so.12 is missing";
   const auto one = test::PatternAudio(1, 30 * 2352);
   const auto two = test::PatternAudio(2, 17 * 2352 + 8);
@@ -202,54 +203,99 @@ TEST_F(CompilationCueTest, TwoFlacTracksAreDecodedIntoTheTemporaryFolder) {
                                   "  TRACK 02 AUDIO\n    INDEX 00 00:00:10\n"
                                   // Other programs write WAVE for any audio file.
                                   "FILE \"02 two.flac\" WAVE\n    INDEX 01 00:00:00\n");
-  // A converted file of the same name already there: the next name is taken.
+  // A file of the temporary folder is left alone.
   fs::create_directories(Temp());
   test::WriteCdWav(Temp() + "/01.wav", test::PatternAudio(9, 2352));
   Compilation c(Temp(), dialogs_);
   ASSERT_TRUE(c.AddCueSheet(sheet, false));
   ASSERT_EQ(c.Rows().size(), 2u);
-  EXPECT_EQ(c.Rows()[0].folder, Temp() + "/");
-  EXPECT_EQ(c.Rows()[0].name, "01 (2).wav");
+  EXPECT_EQ(c.Rows()[0].Path(), dir_.File("01.flac"));
   EXPECT_EQ(c.Rows()[0].bytes, one.size());
-  EXPECT_EQ(c.Rows()[1].name, "02 two.wav");
+  EXPECT_EQ(c.Rows()[1].Path(), dir_.File("02 two.flac"));
   EXPECT_EQ(c.Rows()[1].bytes, two.size());
-  EXPECT_EQ(WavAudio(c.Rows()[0].Path()), one);
-  EXPECT_EQ(WavAudio(c.Rows()[1].Path()), two);
-  EXPECT_EQ(c.Converted(), (std::vector<std::string>{Temp() + "/01 (2).wav", Temp() + "/02 two.wav"}));
-  EXPECT_EQ(Listing(Temp()), (std::vector<std::string>{"01 (2).wav", "01.wav", "02 two.wav"}));
-  // The converted files are CD audio: adding one again is refused as a
-  // file of the temporary folder, as for converted WAV files.
-  EXPECT_FALSE(c.AddFile(c.Rows()[0].Path(), false));
-  c.DeleteConverted();
+  EXPECT_EQ(c.Rows()[1].gaps.previousFile, dir_.File("01.flac"));
+  EXPECT_EQ(c.Rows()[1].gaps.previousTail, 20);
+  EXPECT_TRUE(c.Converted().empty());
   EXPECT_EQ(Listing(Temp()), (std::vector<std::string>{"01.wav"}));
+  ExpectClean();
+
+  // Burned: the two files' audio, one after the other (the last sector
+  // that is not whole left out), track 2 starting 20 sectors before the
+  // end of the first file.
+  test::RecordingRig rig;
+  Recorder rec(rig.spti, rig.aspi, dialogs_);
+  rec.Create();
+  ASSERT_TRUE(rec.SelectDevice(rig.RecorderDevice()));
+  ASSERT_TRUE(rec.SetFiles(c.Paths(), c.Gaps()));
+  ASSERT_TRUE(rec.InitWriteProcess(false, {}));
+  ASSERT_TRUE(rec.SendCUEToCD());
+  std::atomic<bool> cancel{false};
+  for (int k = 0; k < 2; ++k) ASSERT_TRUE(rec.WriteTrack(k, 7, cancel)) << rec.FailureText();
+  ASSERT_TRUE(rec.CloseSession());
+  EXPECT_EQ(rec.TrackTable(), (std::vector<std::int32_t>{0, 10, 47}));
+  const auto bin = ReadFileBytes(BinPathForCue(rig.cue));
+  ASSERT_TRUE(bin);
+  std::string expected(one.begin(), one.end());
+  expected.append(two.begin(), two.end() - 8);
+  EXPECT_TRUE(bin->size() >= expected.size() && bin->compare(0, expected.size(), expected) == 0);
   ExpectClean();
 }
 
-TEST_F(CompilationCueTest, ADamagedFlacAddsNothingAndLeavesNothingBehind) {
+// A FLAC file whose audio does not match its MD5 signature, or that was cut
+// short: the sheet loads at once (nothing is decoded), and the write fails
+// at that file naming it and the reason, before its last sector goes to
+// the disc.
+TEST_F(CompilationCueTest, ADamagedFlacFailsTheWriteNamingTheFile) {
   if (!HaveFlac()) GTEST_SKIP() << "flac (Debian package flac) or libFLAC.so.12 is missing";
   test::WriteCdWav(dir_.File("a.wav"), test::PatternAudio(1, 30 * 2352));
   test::WriteCdWav(dir_.File("b.wav"), test::PatternAudio(2, 300 * 2352));
   int rc = -1;
   test::Run("cd " + test::Quote(dir_.Path()) + " && flac -s -f a.wav b.wav", &rc);
   ASSERT_EQ(rc, 0);
-  auto bytes = test::ReadAll(dir_.File("b.flac"));
-  bytes.resize(bytes.size() * 2 / 3);
-  test::WriteAll(dir_.File("b.flac"), bytes);
+  const auto good = test::ReadAll(dir_.File("b.flac"));
+  // The MD5 signature: STREAMINFO's last 16 bytes (after "fLaC", the block
+  // header and 18 bytes of figures).
+  auto badSignature = good;
+  badSignature[26] ^= 0x5A;
+  auto cut = good;
+  cut.resize(cut.size() * 2 / 3);
+  struct Case {
+    std::vector<std::uint8_t> bytes;
+    std::string why;
+  };
+  const std::vector<Case> cases = {
+      {badSignature, "' повреждён: подпись MD5 звука не совпадает с записанной в файле."},
+      {cut, "' повреждён"},
+  };
   const std::string sheet = Sheet("cut.cue",
                                   "FILE \"a.flac\" FLAC\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                   "FILE \"b.flac\" FLAC\n  TRACK 02 AUDIO\n    INDEX 01 00:00:00\n");
-  Compilation c(Temp(), dialogs_);
-  EXPECT_FALSE(c.AddCueSheet(sheet, false));
-  ASSERT_EQ(dialogs_.Shown().size(), 1u);
-  const std::string shown = dialogs_.Shown()[0];
-  EXPECT_NE(shown.find("CUE-файл '" + sheet + "' не загружен: строка 4 CUE-файла: файл FLAC '" +
-                       dir_.File("b.flac") + "' повреждён"),
-            std::string::npos)
-      << shown;
-  EXPECT_TRUE(c.Rows().empty());
-  EXPECT_TRUE(c.Converted().empty());
-  // a.flac's decoded file went again, and no partial file of b.flac stayed.
-  EXPECT_EQ(Listing(Temp()), std::vector<std::string>{});
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.why);
+    test::WriteAll(dir_.File("b.flac"), k.bytes);
+    Compilation c(Temp(), dialogs_);
+    ASSERT_TRUE(c.AddCueSheet(sheet, false));
+    ASSERT_EQ(c.Rows().size(), 2u);
+    EXPECT_EQ(c.Rows()[1].bytes, 300u * 2352);
+    ExpectClean();
+    test::RecordingRig rig;
+    Recorder rec(rig.spti, rig.aspi, dialogs_);
+    rec.Create();
+    ASSERT_TRUE(rec.SelectDevice(rig.RecorderDevice()));
+    ASSERT_TRUE(rec.SetFiles(c.Paths(), c.Gaps()));
+    ASSERT_TRUE(rec.InitWriteProcess(false, {}));
+    ASSERT_TRUE(rec.SendCUEToCD());
+    std::atomic<bool> cancel{false};
+    ASSERT_TRUE(rec.WriteTrack(0, 7, cancel)) << rec.FailureText();
+    EXPECT_FALSE(rec.WriteTrack(1, 7, cancel));
+    const std::string failure = rec.FailureText();
+    EXPECT_EQ(failure.find("трек 2, файл '" + dir_.File("b.flac") + "': файл не читается: Файл FLAC '" +
+                           dir_.File("b.flac") + k.why),
+              0u)
+        << failure;
+    EXPECT_FALSE(fs::exists(Temp()));
+    ExpectClean();
+  }
 }
 
 TEST_F(CompilationCueTest, MarksBeyondTheirFilesAudioAddNothing) {

@@ -245,6 +245,27 @@ TEST_F(WriteThreadTest, AfterRecordingPlaysAndDeletesTheSourcesWhenAnswerIsYes) 
   EXPECT_FALSE(FileExists(files[1]));
 }
 
+// "Delete the source WAV files" deletes WAV files only: a FLAC file (a
+// rip's, say) written as it is stays where it is.
+TEST_F(WriteThreadTest, DeletingTheSourceWavFilesKeepsAFlacRow) {
+  int rc = 1;
+  test::Run("command -v flac >/dev/null", &rc);
+  if (rc != 0) GTEST_SKIP() << "flac (Debian package flac) is not installed";
+  settings_.DeleteWavAfterBurn = 1;
+  settings_.AskBeforeDelete = 0;
+  auto files = MakeFiles({20, 20});
+  const std::string flac = rig_.dir.File("t2.flac");
+  test::Run("flac -s -f -o " + test::Quote(flac) + " " + test::Quote(files[1]) + " && rm " + test::Quote(files[1]),
+            &rc);
+  ASSERT_EQ(rc, 0);
+  files[1] = flac;
+  TWriteThread th(rec_, host_, dialogs_, cancel_);
+  Run(th, files);
+  ASSERT_EQ(th.Result(), TWriteThread::Outcome::Done);
+  EXPECT_FALSE(FileExists(files[0]));
+  EXPECT_TRUE(FileExists(flac));
+}
+
 TEST_F(WriteThreadTest, AnswerNoKeepsTheSources) {
   settings_.DeleteWavAfterBurn = 1;
   const auto files = MakeFiles({20});
