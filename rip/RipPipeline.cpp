@@ -95,7 +95,8 @@ RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Di
       tags_(tags),
       tempFolder_(std::move(tempFolder)),
       kind_(OutputKindFromRecord(settings.OutputKind)),
-      compress_(settings.CompressOutput != 0) {
+      compress_(settings.CompressOutput != 0),
+      readSpeed_(settings.ReadSpeed) {
   if (!tempFolder_.empty() && tempFolder_.back() != '/') tempFolder_ += '/';
 }
 
@@ -153,7 +154,8 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     return;
 
   host_.SetTimerEnabled(false);
-  drive_.SetReadSpeed(settings_.ReadSpeed);
+  readSpeed_ = settings_.ReadSpeed;
+  drive_.SetReadSpeed(readSpeed_);
   if (settings_.LockTray) drive_.LockMedium(true);
   // The kind of this grab is handed down; the settings record keeps the
   // user's choice.
@@ -213,21 +215,36 @@ int RipPipeline::CheckPair(std::uint8_t* a, std::uint8_t* b, std::uint32_t secto
   }
   if (m == 0 || m >= kBytesPerSector / 2) return 0;
   if (rereading_) return 1;
-  drive_.SetReadSpeed(4);
+  // The pair is read again slowly; the grab's own speed comes back after
+  // it (after the chunk, when a whole chunk is checked).
+  if (!slowedForReread_) {
+    drive_.SetReadSpeed(4);
+    slowedForReread_ = true;
+  }
   drive_.Seek(sector);
   drive_.ReadCdda(a, sector, 1);
   drive_.ReadCdda(b, sector + 1, 1);
   rereading_ = true;
   int result = CheckPair(a, b, sector);
   rereading_ = false;
+  if (!checkingChunk_) RestoreReadSpeed();
   return result;
+}
+
+void RipPipeline::RestoreReadSpeed() {
+  if (!slowedForReread_) return;
+  slowedForReread_ = false;
+  drive_.SetReadSpeed(readSpeed_);
 }
 
 int RipPipeline::CheckChunk(std::uint8_t* buffer, std::uint32_t count, std::uint32_t chunkStart) {
   int sum = 0;
+  checkingChunk_ = true;
   for (std::uint32_t n = 0; n + 1 < count; ++n)
     sum += CheckPair(buffer + n * kBytesPerSector, buffer + (n + 1) * kBytesPerSector,
                      chunkStart + n);
+  checkingChunk_ = false;
+  RestoreReadSpeed();
   return sum;
 }
 

@@ -382,6 +382,11 @@ class RipPipeline {
   int compressionRow_ = 0;
   std::int16_t lastCompressionPercent_ = 0;
   bool rereading_ = false;
+  // The read speed the grab set (the settings'), put back after noise
+  // correction has read a pair again at 4x.
+  int readSpeed_ = 0;
+  bool slowedForReread_ = false, checkingChunk_ = false;
+  void RestoreReadSpeed();
   Outcome outcome_ = Outcome::NotStarted;
   std::string failure_;
   // Output paths written in this grab (native), and the unreadable rows
