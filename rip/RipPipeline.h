@@ -248,6 +248,13 @@ class RipPipeline {
   // number of workers and the length of the tracks.
   static constexpr std::size_t kDefaultStreamBudget = 16u << 20;
   void SetStreamBudget(std::size_t bytes) { streamBudget_ = bytes; }
+  // Whether a track encoded on the fly may spill what the budget cannot
+  // hold into a file in the temporary folder when a worker would otherwise
+  // be idle, so that the drive reads on into the next track (on by
+  // default; off, the drive waits for the workers).
+  void SetStreamSpill(bool on) { spill_ = on; }
+  // The most audio the streams of the last pooled grab held at once.
+  std::size_t StreamPeakBytes() const { return streamPeak_; }
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
@@ -409,6 +416,9 @@ class RipPipeline {
   // grab runs. Temporary WAV names in use by tracks not yet compressed.
   int workers_ = 1;
   std::size_t streamBudget_ = kDefaultStreamBudget;
+  bool spill_ = true;
+  bool moreToRead_ = false;  // the track being read is not the grab's last
+  std::size_t streamPeak_ = 0;
   EncoderFactory makeEncoder_;
   EncoderPool* pool_ = nullptr;
   PoolDialogs* poolDialogs_ = nullptr;

@@ -169,6 +169,17 @@ class RipPoolTest : public ::testing::Test {
     }
     return true;
   }
+  // What an encoder on the fly copied: the track's sectors, no marker.
+  bool HoldsTrackStreamed(int i) {
+    auto bytes = ReadFileBytes(Out(i));
+    if (!bytes || bytes->size() != 200u * 2352) return false;
+    for (std::uint32_t s = 0; s < 200; ++s) {
+      std::uint16_t v;
+      std::memcpy(&v, bytes->data() + s * 2352 + 2350, 2);
+      if (v != 200 * i + s) return false;
+    }
+    return true;
+  }
   std::vector<std::string> Files(const std::string& sub) {
     std::vector<std::string> out;
     std::error_code ec;
@@ -477,6 +488,8 @@ TEST_F(RipPoolTest, StreamedTracksHoldNoMoreThanTheBudgetWhateverTheWorkers) {
     return std::make_unique<StallingStreamEncoder>(gate_);
   });
   rip.SetStreamBudget(kBudget);
+  // Without spilling the drive waits for the workers.
+  rip.SetStreamSpill(false);
   std::uint64_t readWhileStalled = 0;
   int quietPumps = 0;
   std::size_t readsSeen = 0;
@@ -505,6 +518,119 @@ TEST_F(RipPoolTest, StreamedTracksHoldNoMoreThanTheBudgetWhateverTheWorkers) {
       ASSERT_EQ(v, 200 * i + sector) << i;
     }
   }
+}
+
+// Tracks encoded on the fly by workers slower than the drive, with spilling
+// on: what the budget cannot hold goes to a spill file and the drive reads
+// on into the next tracks, each taken by an idle worker; memory stays within
+// the budget, every track comes out whole, and no spill file stays behind.
+TEST_F(RipPoolTest, SpilledTracksLetTheDriveReadOnWithinTheBudget) {
+  s_.OnTheFlyEncoding = 1;
+  constexpr std::size_t kBudget = 256 * 1024;
+  RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.SetEncoderPool(kTracks, [this](Dialogs&) -> std::unique_ptr<RipEncoder> {
+    ++made_;
+    return std::make_unique<StallingStreamEncoder>(gate_);
+  });
+  rip.SetStreamBudget(kBudget);
+  std::uint64_t readWhileStalled = 0;
+  std::vector<std::string> tempWhileStalled;
+  int quietPumps = 0;
+  std::size_t readsSeen = 0;
+  host_.onPump = [&](int) {
+    if (gate_.open) return;
+    quietPumps = drive_.reads.size() == readsSeen ? quietPumps + 1 : 0;
+    readsSeen = drive_.reads.size();
+    if (quietPumps < 20) return;
+    for (const auto& [lba, n] : drive_.reads) readWhileStalled += n * kBytesPerSector;
+    tempWhileStalled = Files("TempFiles");
+    gate_.Open();
+  };
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  // Every track but the last was read while all the workers stalled; the
+  // last one waits for its worker in memory.
+  EXPECT_GE(readWhileStalled, (kTracks - 1) * 200u * kBytesPerSector);
+  EXPECT_GT(rip.StreamPeakBytes(), 0u);
+  EXPECT_LE(rip.StreamPeakBytes(), kBudget);
+  // The spill files have no names, even while they are in use.
+  EXPECT_EQ(tempWhileStalled, std::vector<std::string>{});
+  for (int i = 0; i < kTracks; ++i) {
+    auto bytes = ReadFileBytes(Out(i));
+    ASSERT_TRUE(bytes && bytes->size() == 200u * 2352) << i;
+    for (std::uint32_t sector = 0; sector < 200; ++sector)
+      for (std::size_t at : {std::size_t{0}, std::size_t{2350}}) {
+        std::uint16_t v;
+        std::memcpy(&v, bytes->data() + sector * 2352 + at, 2);
+        ASSERT_EQ(v, 200 * i + sector) << i;
+      }
+  }
+  EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+}
+
+// Counts the encoders that have a track open.
+struct OpenCount {
+  std::mutex mutex;
+  std::condition_variable cv;
+  int open = 0, most = 0;
+  int alone = 0;  // first blocks that waited in vain for the other worker
+};
+
+// Encodes on the fly; the first block of each track waits (at most a few
+// seconds) until the other worker has opened its track too.
+class OverlapEncoder : public FakeEncoder {
+ public:
+  explicit OverlapEncoder(OpenCount& count) : count_(count) {}
+  WriteResult Open(const TrackTags& tag, const std::string& out) override {
+    {
+      std::lock_guard<std::mutex> lock(count_.mutex);
+      count_.most = std::max(count_.most, ++count_.open);
+      count_.cv.notify_all();
+    }
+    first_ = true;
+    return FakeEncoder::Open(tag, out);
+  }
+  WriteResult Write(const std::uint8_t* d, std::size_t n) override {
+    if (first_) {
+      first_ = false;
+      std::unique_lock<std::mutex> lock(count_.mutex);
+      if (!count_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return count_.open >= 2; }))
+        ++count_.alone;
+    }
+    return FakeEncoder::Write(d, n);
+  }
+  WriteResult Close() override {
+    {
+      std::lock_guard<std::mutex> lock(count_.mutex);
+      --count_.open;
+    }
+    return FakeEncoder::Close();
+  }
+
+ private:
+  OpenCount& count_;
+  bool first_ = false;
+};
+
+// Two tracks with two workers and a drive faster than either: both workers
+// encode at the same time (before, the second track was read only once the
+// first one had gone through the budget, and its worker started then).
+TEST_F(RipPoolTest, TwoStreamedTracksAreEncodedAtTheSameTime) {
+  s_.OnTheFlyEncoding = 1;
+  host_.ticked = {true, true, false, false, false};
+  OpenCount count;
+  RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.SetEncoderPool(2, [&](Dialogs&) -> std::unique_ptr<RipEncoder> {
+    return std::make_unique<OverlapEncoder>(count);
+  });
+  rip.SetStreamBudget(256 * 1024);
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(count.most, 2);
+  EXPECT_EQ(count.alone, 0);
+  EXPECT_TRUE(HoldsTrackStreamed(0));
+  EXPECT_TRUE(HoldsTrackStreamed(1));
+  EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
 }
 
 }  // namespace
