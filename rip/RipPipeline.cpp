@@ -901,7 +901,10 @@ RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
   for (int n = 2; tempsInUse_.count(temp) != 0 || LockedByAnotherWriter(temp); ++n)
     temp = tempFolder_ + NumberedOutputPath(tempName, n);
   job.compress = compress_;
-  job.onTheFly = compress_ && EncodesWhileReading();
+  // In a pooled grab the last track is encoded as it is read as well: its
+  // compression would otherwise only begin when the drive is done.
+  job.onTheFly = compress_ && (EncodesWhileReading() || (pool_ && streamLastTrack_ &&
+                                                         !moreToRead_ && !settings_.NormalizeEnabled));
   // The temporary folder is the program's own: whatever has the temporary
   // file's name there is replaced (a link itself, never its target).
   if (job.compress && !job.onTheFly && !RemoveForReplacement(temp)) {

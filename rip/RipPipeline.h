@@ -253,6 +253,9 @@ class RipPipeline {
   // be idle, so that the drive reads on into the next track (on by
   // default; off, the drive waits for the workers).
   void SetStreamSpill(bool on) { spill_ = on; }
+  // Whether a pooled grab encodes its last track as the drive reads it,
+  // whatever the format (on by default; not when it is normalised).
+  void SetStreamLastTrack(bool on) { streamLastTrack_ = on; }
   // The most audio the streams of the last pooled grab held at once.
   std::size_t StreamPeakBytes() const { return streamPeak_; }
   // How many times a failing read is tried again before the track fails.
@@ -416,7 +419,7 @@ class RipPipeline {
   // grab runs. Temporary WAV names in use by tracks not yet compressed.
   int workers_ = 1;
   std::size_t streamBudget_ = kDefaultStreamBudget;
-  bool spill_ = true;
+  bool spill_ = true, streamLastTrack_ = true;
   bool moreToRead_ = false;  // the track being read is not the grab's last
   std::size_t streamPeak_ = 0;
   EncoderFactory makeEncoder_;

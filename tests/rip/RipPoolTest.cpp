@@ -155,6 +155,9 @@ class RipPoolTest : public ::testing::Test {
       return std::make_unique<GatedEncoder>(gate_, failOn);
     });
     rip.SetPowerControl(&power_);
+    // Every track goes through its temporary file here, the last one too,
+    // so that the gate holds each compression.
+    rip.SetStreamLastTrack(false);
     return rip;
   }
   std::string Out(int i) { return folder_ + "out/" + std::to_string(i) + " - Same.mp3"; }
@@ -631,6 +634,69 @@ TEST_F(RipPoolTest, TwoStreamedTracksAreEncodedAtTheSameTime) {
   EXPECT_TRUE(HoldsTrackStreamed(0));
   EXPECT_TRUE(HoldsTrackStreamed(1));
   EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+}
+
+// A pooled MP3 grab compresses the tracks before the last from their
+// temporary files while the drive reads on; the last one is encoded as it
+// is read, so that its compression does not begin only when the drive is
+// done. Normalised, it needs its peak first and goes through its file too.
+TEST_F(RipPoolTest, TheLastTrackIsEncodedAsItIsRead) {
+  host_.ticked = {true, true, true, false, false};
+  gate_.Open();
+  std::vector<std::string> opened, converted;
+  std::mutex seen;
+  class Noting : public GatedEncoder {
+   public:
+    Noting(Gate& g, std::mutex& m, std::vector<std::string>& o, std::vector<std::string>& c)
+        : GatedEncoder(g, {}), m_(m), o_(o), c_(c) {}
+    WriteResult Open(const TrackTags& t, const std::string& out) override {
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        o_.push_back(out);
+      }
+      return GatedEncoder::Open(t, out);
+    }
+    WriteResult ConvertFile(const std::string& wav, const std::string& out, const TrackTags& t,
+                            int p) override {
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        c_.push_back(out);
+      }
+      return GatedEncoder::ConvertFile(wav, out, t, p);
+    }
+
+   private:
+    std::mutex& m_;
+    std::vector<std::string>& o_;
+    std::vector<std::string>& c_;
+  };
+  for (bool normalised : {false, true}) {
+    SCOPED_TRACE(normalised ? "normalised" : "as read");
+    s_.NormalizeEnabled = normalised;
+    opened.clear();
+    converted.clear();
+    std::filesystem::remove_all(folder_ + "out");
+    MakeDirectories(folder_ + "out");
+    host_.ticked = {true, true, true, false, false};
+    RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+    rip.SetEncoderPool(2, [&](Dialogs&) -> std::unique_ptr<RipEncoder> {
+      return std::make_unique<Noting>(gate_, seen, opened, converted);
+    });
+    rip.GrabCommand(GrabSender::Mp3Menu);
+    EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+    std::sort(converted.begin(), converted.end());
+    if (normalised) {
+      EXPECT_EQ(opened, std::vector<std::string>{});
+      EXPECT_EQ(converted.size(), 3u);
+    } else {
+      EXPECT_EQ(opened, std::vector<std::string>{Out(2) + ".part"});
+      EXPECT_EQ(converted, (std::vector<std::string>{Out(0) + ".part", Out(1) + ".part"}));
+      EXPECT_TRUE(HoldsTrackStreamed(2));
+    }
+    EXPECT_TRUE(HoldsTrack(0));
+    EXPECT_TRUE(HoldsTrack(1));
+    EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+  }
 }
 
 }  // namespace
