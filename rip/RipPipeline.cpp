@@ -486,6 +486,7 @@ struct RipPipeline::TrackJob {
   // Encoded on the fly by a worker of the pool: the audio as it is read,
   // its length, and whether the reader gave the track up (it has said why).
   std::shared_ptr<PcmStream> stream;
+  std::shared_ptr<LoudnessMeter> meter;  // measured by the worker
   std::uint64_t streamBytes = 0;
   std::atomic<bool> readerGaveUp{false};
   WriteResult result;
@@ -689,6 +690,7 @@ class RipPipeline::EncoderPool {
         aborted = true;
         break;
       }
+      if (job.meter) job.meter->Add(block.data(), block.size());
       r = encoder.Write(block.data(), block.size());
       if (!r) {
         stream.Abort();
@@ -967,6 +969,12 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     auto& m = meters_[i];
     m = std::make_shared<LoudnessMeter>();
     if (m->Valid()) meter = m.get();
+    // A worker that encodes the track on the fly measures it too, off the
+    // drive's thread.
+    if (meter && job.stream) {
+      job.meter = m;
+      meter = nullptr;
+    }
   }
   if (watcher_) {
     const std::uint32_t whole = static_cast<std::uint32_t>(album_.Tracks[i].StartSector);

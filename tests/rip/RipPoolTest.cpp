@@ -576,11 +576,12 @@ struct OpenCount {
   std::mutex mutex;
   std::condition_variable cv;
   int open = 0, most = 0;
+  int started = 0;  // tracks opened in all
   int alone = 0;  // first blocks that waited in vain for the other worker
 };
 
 // Encodes on the fly; the first block of each track waits (at most a few
-// seconds) until the other worker has opened its track too.
+// seconds) until the other worker has opened its track too (or had done so).
 class OverlapEncoder : public FakeEncoder {
  public:
   explicit OverlapEncoder(OpenCount& count) : count_(count) {}
@@ -588,6 +589,7 @@ class OverlapEncoder : public FakeEncoder {
     {
       std::lock_guard<std::mutex> lock(count_.mutex);
       count_.most = std::max(count_.most, ++count_.open);
+      ++count_.started;
       count_.cv.notify_all();
     }
     first_ = true;
@@ -597,7 +599,7 @@ class OverlapEncoder : public FakeEncoder {
     if (first_) {
       first_ = false;
       std::unique_lock<std::mutex> lock(count_.mutex);
-      if (!count_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return count_.open >= 2; }))
+      if (!count_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return count_.started >= 2; }))
         ++count_.alone;
     }
     return FakeEncoder::Write(d, n);
