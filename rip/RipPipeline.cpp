@@ -40,6 +40,11 @@ constexpr const char* kAskCancelCopy = "Вы хотите прервать ко�
 constexpr const char* kAskCancelCompress = "Вы хотите останоить сжатие???";
 constexpr const char* kNoSpace = "Вы уверены, что вам хватит места на жестком диске?";
 constexpr int kChunkDefault = 26;
+// Spilling starts a track's encoder only while fewer than this many run:
+// each running encoder holds memory of its own (FLAC with verification some
+// 4 MiB), and a 70-minute rip with 8 workers is to take no more than it did
+// without spilling.
+constexpr std::size_t kMostSpillingEncoders = 2;
 constexpr const char* kAborted = "Копирование прервано.";
 constexpr const char* kUnreadableStatus = "Ошибка чтения";
 constexpr const char* kSkippedStatus = "Пропущен";
@@ -95,7 +100,8 @@ RipPipeline::RipPipeline(RipHost& host, RipDrive& drive, RipEncoder& encoder, Di
       tags_(tags),
       tempFolder_(std::move(tempFolder)),
       kind_(OutputKindFromRecord(settings.OutputKind)),
-      compress_(settings.CompressOutput != 0) {
+      compress_(settings.CompressOutput != 0),
+      readSpeed_(settings.ReadSpeed) {
   if (!tempFolder_.empty() && tempFolder_.back() != '/') tempFolder_ += '/';
 }
 
@@ -156,7 +162,8 @@ void RipPipeline::GrabCommand(GrabSender sender) {
     return;
 
   host_.SetTimerEnabled(false);
-  drive_.SetReadSpeed(settings_.ReadSpeed);
+  readSpeed_ = settings_.ReadSpeed;
+  drive_.SetReadSpeed(readSpeed_);
   if (settings_.LockTray) drive_.LockMedium(true);
   // The kind of this grab is handed down; the settings record keeps the
   // user's choice.
@@ -216,21 +223,36 @@ int RipPipeline::CheckPair(std::uint8_t* a, std::uint8_t* b, std::uint32_t secto
   }
   if (m == 0 || m >= kBytesPerSector / 2) return 0;
   if (rereading_) return 1;
-  drive_.SetReadSpeed(4);
+  // The pair is read again slowly; the grab's own speed comes back after
+  // it (after the chunk, when a whole chunk is checked).
+  if (!slowedForReread_) {
+    drive_.SetReadSpeed(4);
+    slowedForReread_ = true;
+  }
   drive_.Seek(sector);
   drive_.ReadCdda(a, sector, 1);
   drive_.ReadCdda(b, sector + 1, 1);
   rereading_ = true;
   int result = CheckPair(a, b, sector);
   rereading_ = false;
+  if (!checkingChunk_) RestoreReadSpeed();
   return result;
+}
+
+void RipPipeline::RestoreReadSpeed() {
+  if (!slowedForReread_) return;
+  slowedForReread_ = false;
+  drive_.SetReadSpeed(readSpeed_);
 }
 
 int RipPipeline::CheckChunk(std::uint8_t* buffer, std::uint32_t count, std::uint32_t chunkStart) {
   int sum = 0;
+  checkingChunk_ = true;
   for (std::uint32_t n = 0; n + 1 < count; ++n)
     sum += CheckPair(buffer + n * kBytesPerSector, buffer + (n + 1) * kBytesPerSector,
                      chunkStart + n);
+  checkingChunk_ = false;
+  RestoreReadSpeed();
   return sum;
 }
 
@@ -276,37 +298,70 @@ struct RipPipeline::StreamBudget {
   std::mutex mutex;
   std::condition_variable room;  // a stream gave some back
   std::size_t held = 0;
+  std::size_t peak = 0;  // the most held at once
   // Whether a block fits; a block fits an empty budget whatever its size,
   // so that a budget smaller than one block still lets the grab go on.
   bool Fits(std::size_t bytes) const { return held == 0 || held + bytes <= total; }
 };
 
 // The audio of a track being read, on its way to the worker that encodes it
-// on the fly: blocks in the order read, taken from the grab's budget.
+// on the fly: blocks in the order read, taken from the grab's budget. When
+// the budget is taken and waiting would keep a worker idle, the rest of the
+// track goes to a spill file in the temporary folder instead, and the drive
+// reads on into the next track; the worker then reads the track's audio
+// back from that file, in order. The spill file has no name (or loses it
+// at once): nothing of it stays behind, whatever way the grab ends.
 class PcmStream {
  public:
-  explicit PcmStream(std::shared_ptr<RipPipeline::StreamBudget> budget)
-      : budget_(std::move(budget)) {}
+  PcmStream(std::shared_ptr<RipPipeline::StreamBudget> budget, std::string spillFolder)
+      : budget_(std::move(budget)), spillFolder_(std::move(spillFolder)) {}
   ~PcmStream() {
-    std::lock_guard<std::mutex> lock(budget_->mutex);
-    Release();
+    {
+      std::lock_guard<std::mutex> lock(budget_->mutex);
+      Release();
+    }
+    if (spillFd_ >= 0) ::close(spillFd_);
   }
   // Hands a block to the worker; while the budget is taken, runs `idle`
-  // (the window stays alive) between short waits. False when the stream
-  // was aborted (the worker failed or was stopped).
-  bool Push(std::vector<std::uint8_t> block, const std::function<void()>& idle) {
+  // (the window stays alive) between short waits, or spills the block when
+  // `maySpill` says that helps. False when the stream was aborted (the
+  // worker failed or was stopped).
+  bool Push(std::vector<std::uint8_t> block, const std::function<void()>& idle,
+            const std::function<bool()>& maySpill = {}) {
     RipPipeline::StreamBudget& b = *budget_;
     for (;;) {
       {
         std::unique_lock<std::mutex> lock(b.mutex);
         if (aborted_) return false;
-        if (b.Fits(block.size())) {
+        if (!spilling_ && b.Fits(block.size())) {
           b.held += block.size();
+          b.peak = std::max(b.peak, b.held);
           queued_ += block.size();
-          blocks_.push_back(std::move(block));
+          segments_.push_back({std::move(block), 0, 0});
           ready_.notify_all();
           return true;
         }
+      }
+      // Once a track spills, the rest of it follows into the file.
+      if (!spillFolder_.empty() && !spillFailed_ && (spilling_ || (maySpill && maySpill()))) {
+        if (Spill(block)) {
+          std::lock_guard<std::mutex> lock(b.mutex);
+          if (aborted_) return false;
+          segments_.push_back({{}, spillEnd_, block.size()});
+          spillEnd_ += block.size();
+          spilling_ = true;
+          ready_.notify_all();
+          return true;
+        }
+        // A spill file that cannot be written (a full disk): the block
+        // waits for room in the budget instead, after what was spilled.
+        spillFailed_ = true;
+        spilling_ = false;
+      }
+      {
+        std::unique_lock<std::mutex> lock(b.mutex);
+        if (aborted_) return false;
+        if (b.Fits(block.size())) continue;
         b.room.wait_for(lock, std::chrono::milliseconds(40));
         if (b.Fits(block.size()) && !aborted_) continue;
       }
@@ -316,6 +371,11 @@ class PcmStream {
   bool Aborted() {
     std::lock_guard<std::mutex> lock(budget_->mutex);
     return aborted_;
+  }
+  // Whether part of the track went to the spill file.
+  bool Spilled() {
+    std::lock_guard<std::mutex> lock(budget_->mutex);
+    return spillEnd_ > 0;
   }
   // The track has been read whole.
   void Close() {
@@ -331,35 +391,88 @@ class PcmStream {
     Release();
     ready_.notify_all();
   }
-  // The next block; false at the end of the track (`*aborted` tells why).
-  bool Pop(std::vector<std::uint8_t>& block, bool* aborted) {
+  // The next block; false at the end of the track (`*aborted` tells why;
+  // `*failure` says why a spilled block could not be read back).
+  bool Pop(std::vector<std::uint8_t>& block, bool* aborted, std::string* failure) {
     RipPipeline::StreamBudget& b = *budget_;
     std::unique_lock<std::mutex> lock(b.mutex);
-    ready_.wait(lock, [&] { return aborted_ || closed_ || !blocks_.empty(); });
+    ready_.wait(lock, [&] { return aborted_ || closed_ || !segments_.empty(); });
     *aborted = aborted_;
-    if (aborted_ || blocks_.empty()) return false;
-    block = std::move(blocks_.front());
-    blocks_.pop_front();
-    queued_ -= block.size();
-    b.held -= block.size();
-    b.room.notify_all();
+    if (aborted_ || segments_.empty()) return false;
+    Segment segment = std::move(segments_.front());
+    segments_.pop_front();
+    if (segment.fileBytes == 0) {
+      block = std::move(segment.block);
+      queued_ -= block.size();
+      b.held -= block.size();
+      b.room.notify_all();
+      return true;
+    }
+    // Written before it was queued: read back without the lock.
+    lock.unlock();
+    block.resize(segment.fileBytes);
+    std::size_t got = 0;
+    while (got < block.size()) {
+      const ssize_t n = ::pread(spillFd_, block.data() + got, block.size() - got,
+                                static_cast<off_t>(segment.fileOffset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *failure = "Не удалось прочитать временный файл в папке '" + spillFolder_ +
+                   "': " + std::strerror(n < 0 ? errno : EIO) + ".";
+        return false;
+      }
+      got += static_cast<std::size_t>(n);
+    }
     return true;
   }
 
  private:
+  struct Segment {
+    std::vector<std::uint8_t> block;  // in memory, or
+    std::uint64_t fileOffset;         // in the spill file
+    std::size_t fileBytes;
+  };
+  // Reader only: appends the block to the spill file (made on first use).
+  bool Spill(const std::vector<std::uint8_t>& block) {
+    if (spillFd_ < 0) {
+#ifdef O_TMPFILE
+      spillFd_ = ::open(spillFolder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+      if (spillFd_ < 0) {
+        std::string name = spillFolder_ + "spill-XXXXXX";
+        spillFd_ = ::mkostemp(name.data(), O_CLOEXEC);
+        if (spillFd_ >= 0) ::unlink(name.c_str());
+      }
+      if (spillFd_ < 0) return false;
+    }
+    std::size_t put = 0;
+    while (put < block.size()) {
+      const ssize_t n = ::pwrite(spillFd_, block.data() + put, block.size() - put,
+                                 static_cast<off_t>(spillEnd_ + put));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      put += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
   // Under the budget's lock.
   void Release() {
     budget_->held -= queued_;
     queued_ = 0;
-    blocks_.clear();
+    segments_.clear();
     budget_->room.notify_all();
   }
 
   const std::shared_ptr<RipPipeline::StreamBudget> budget_;
+  const std::string spillFolder_;  // empty: the reader only waits
   std::condition_variable ready_;
-  std::deque<std::vector<std::uint8_t>> blocks_;
+  std::deque<Segment> segments_;
   std::size_t queued_ = 0;
   bool closed_ = false, aborted_ = false;
+  // The spill file: written by the reader, read back by the worker.
+  int spillFd_ = -1;
+  std::uint64_t spillEnd_ = 0;  // under the lock once the file is in use
+  bool spilling_ = false, spillFailed_ = false;  // reader only
 };
 
 // One track on its way through the grab. The grab's thread fills it; in a
@@ -381,6 +494,7 @@ struct RipPipeline::TrackJob {
   // Encoded on the fly by a worker of the pool: the audio as it is read,
   // its length, and whether the reader gave the track up (it has said why).
   std::shared_ptr<PcmStream> stream;
+  std::shared_ptr<LoudnessMeter> meter;  // measured by the worker
   std::uint64_t streamBytes = 0;
   std::atomic<bool> readerGaveUp{false};
   WriteResult result;
@@ -467,6 +581,13 @@ class RipPipeline::EncoderPool {
   std::size_t Waiting() {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.size();
+  }
+  // Whether a worker has nothing to do (nor a job waiting for it) and
+  // fewer than `most` jobs run: each running encoder holds memory of its
+  // own, so that spilling starts no more of them than that.
+  bool WorkerIdle(std::size_t most) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_.size() + queue_.size() < std::min(threads_.size(), most);
   }
   // Jobs submitted and not yet taken back with TakeFinished.
   std::size_t Outstanding() {
@@ -572,12 +693,14 @@ class RipPipeline::EncoderPool {
     }
     std::vector<std::uint8_t> block;
     bool aborted = false;
+    std::string failure;
     std::uint64_t done = 0;
-    while (stream.Pop(block, &aborted)) {
+    while (stream.Pop(block, &aborted, &failure)) {
       if (cancel_.load()) {
         aborted = true;
         break;
       }
+      if (job.meter) job.meter->Add(block.data(), block.size());
       r = encoder.Write(block.data(), block.size());
       if (!r) {
         stream.Abort();
@@ -585,6 +708,11 @@ class RipPipeline::EncoderPool {
       }
       done += block.size();
       job.done.store(done);
+    }
+    if (!failure.empty()) {
+      stream.Abort();
+      encoder.Abort();
+      return WriteResult::Failure(failure);
     }
     if (aborted || cancel_.load()) {
       stream.Abort();
@@ -785,7 +913,10 @@ RipPipeline::TrackResult RipPipeline::PrepareTrack(int i, TrackJob& job) {
   for (int n = 2; tempsInUse_.count(temp) != 0 || LockedByAnotherWriter(temp); ++n)
     temp = tempFolder_ + NumberedOutputPath(tempName, n);
   job.compress = compress_;
-  job.onTheFly = compress_ && EncodesWhileReading();
+  // In a pooled grab the last track is encoded as it is read as well: its
+  // compression would otherwise only begin when the drive is done.
+  job.onTheFly = compress_ && (EncodesWhileReading() || (pool_ && streamLastTrack_ &&
+                                                         !moreToRead_ && !settings_.NormalizeEnabled));
   // The temporary folder is the program's own: whatever has the temporary
   // file's name there is replaced (a link itself, never its target).
   if (job.compress && !job.onTheFly && !RemoveForReplacement(temp)) {
@@ -848,6 +979,12 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
     auto& m = meters_[i];
     m = std::make_shared<LoudnessMeter>();
     if (m->Valid()) meter = m.get();
+    // A worker that encodes the track on the fly measures it too, off the
+    // drive's thread.
+    if (meter && job.stream) {
+      job.meter = m;
+      meter = nullptr;
+    }
   }
   if (watcher_) {
     const std::uint32_t whole = static_cast<std::uint32_t>(album_.Tracks[i].StartSector);
@@ -984,10 +1121,15 @@ RipPipeline::TrackResult RipPipeline::ReadTrack(TrackJob& job) {
       if (settings_.NormalizeEnabled) encoder_.FindPeak(buffer.data(), bytes, peak);
       if (stream) {
         // The worker's failure (a full disk) is told by the pool.
-        if (!stream->Push(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + bytes), [&] {
-              host_.Pump();
-              ServicePool();
-            }))
+        // A track the budget cannot hold spills when the drive has more
+        // to read and a worker is idle meanwhile: the drive reads on.
+        if (!stream->Push(
+                std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + bytes),
+                [&] {
+                  host_.Pump();
+                  ServicePool();
+                },
+                [&] { return moreToRead_ && pool_->WorkerIdle(kMostSpillingEncoders); }))
           return cancelled();
       } else {
         WriteResult written = onTheFly ? encoder_.Write(buffer.data(), bytes)
@@ -1243,16 +1385,19 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
         if (!done()) pool.WaitForChange(std::chrono::milliseconds(40));
       }
     };
-    for (int i : rows) {
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      const int i = rows[k];
       if (stopReading_) break;
       if (!host_.RowTicked(i)) continue;
+      moreToRead_ = std::any_of(rows.begin() + static_cast<std::ptrdiff_t>(k) + 1, rows.end(),
+                                [&](int later) { return host_.RowTicked(later); });
       auto job = std::make_shared<TrackJob>();
       TrackResult r = PrepareTrack(i, *job);
       // Encoded on the fly, a worker takes the track as the drive reads it.
       const bool streamed = r == TrackResult::Copied && job->onTheFly;
       if (streamed) {
         const Range range = TrackRange(i);
-        job->stream = std::make_shared<PcmStream>(budget);
+        job->stream = std::make_shared<PcmStream>(budget, spill_ ? tempFolder_ : std::string());
         job->streamBytes = static_cast<std::uint64_t>(range.End - range.Start) * kBytesPerSector;
         pool.Submit(job);
       }
@@ -1295,6 +1440,8 @@ void RipPipeline::CopyTracksPooled(const std::vector<int>& rows, int workers) {
       host_.SetState(WindowState::Copying);
     pool_ = nullptr;
     poolDialogs_ = nullptr;
+    std::lock_guard<std::mutex> lock(budget->mutex);
+    streamPeak_ = budget->peak;
   }
   for (const auto& f : deferredFolders_) RemoveEmptyDirectory(f);
   deferredFolders_.clear();

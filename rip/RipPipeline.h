@@ -248,6 +248,16 @@ class RipPipeline {
   // number of workers and the length of the tracks.
   static constexpr std::size_t kDefaultStreamBudget = 16u << 20;
   void SetStreamBudget(std::size_t bytes) { streamBudget_ = bytes; }
+  // Whether a track encoded on the fly may spill what the budget cannot
+  // hold into a file in the temporary folder when a worker would otherwise
+  // be idle, so that the drive reads on into the next track (on by
+  // default; off, the drive waits for the workers).
+  void SetStreamSpill(bool on) { spill_ = on; }
+  // Whether a pooled grab encodes its last track as the drive reads it,
+  // whatever the format (on by default; not when it is normalised).
+  void SetStreamLastTrack(bool on) { streamLastTrack_ = on; }
+  // The most audio the streams of the last pooled grab held at once.
+  std::size_t StreamPeakBytes() const { return streamPeak_; }
   // How many times a failing read is tried again before the track fails.
   void SetReadRetries(int n) { readRetries_ = n; }
 
@@ -382,6 +392,11 @@ class RipPipeline {
   int compressionRow_ = 0;
   std::int16_t lastCompressionPercent_ = 0;
   bool rereading_ = false;
+  // The read speed the grab set (the settings'), put back after noise
+  // correction has read a pair again at 4x.
+  int readSpeed_ = 0;
+  bool slowedForReread_ = false, checkingChunk_ = false;
+  void RestoreReadSpeed();
   Outcome outcome_ = Outcome::NotStarted;
   std::string failure_;
   // Output paths written in this grab (native), and the unreadable rows
@@ -404,6 +419,9 @@ class RipPipeline {
   // grab runs. Temporary WAV names in use by tracks not yet compressed.
   int workers_ = 1;
   std::size_t streamBudget_ = kDefaultStreamBudget;
+  bool spill_ = true, streamLastTrack_ = true;
+  bool moreToRead_ = false;  // the track being read is not the grab's last
+  std::size_t streamPeak_ = 0;
   EncoderFactory makeEncoder_;
   EncoderPool* pool_ = nullptr;
   PoolDialogs* poolDialogs_ = nullptr;

@@ -18,7 +18,7 @@
 //   - MP3 and Ogg rips, 2 workers and on the fly, against lame and oggenc two
 //     at a time on the WAV files of the same disc;
 //   - FLAC rip with 2 workers against `flac -5 -V` two at a time, and with
-//     [FLAC] Verify=0 against `flac -5`;
+//     [FLAC] Verify=0 against `flac -5` (also without ReplayGain, as the peer);
 //   - on a software drive limited to 48x (speed=48 in vdrives.lst) a
 //     2-worker MP3 rip against a WAV rip on the same drive (target <= 1.1);
 //   - peak resident memory of rips of a LONG-minute disc with --jobs 8, FLAC
@@ -298,6 +298,17 @@ int main(int argc, char** argv) {
           return twoAtATime(flac + " --silent -f -5 -o \"$(basename \"$1\" .wav).flac\" \"$1\"");
         });
     Say(PairText("FLAC rip, 2 workers, Verify=0", p, "flac -5 x2 + sync"));
+    // Without the tracks' loudness measured for their ReplayGain, which
+    // the peer does not do either.
+    if (Run({cli, "--home", home, "settings", "set", "ReplayGain.Enabled=0"}).status == 0) {
+      Pair q = ComparePaired(
+          runs, [&] { return Timed(ours({"rip", "--format", "flac", "--jobs", "2"}, cue)); },
+          [&] {
+            return twoAtATime(flac + " --silent -f -5 -o \"$(basename \"$1\" .wav).flac\" \"$1\"");
+          });
+      Say(PairText("FLAC rip, 2 workers, Verify=0, no ReplayGain", q, "flac -5 x2 + sync"));
+      Run({cli, "--home", home, "settings", "set", "ReplayGain.Enabled=auto"});
+    }
     Run({cli, "--home", home, "settings", "set", "FLAC.Verify=1"});
   }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -344,6 +345,7 @@ TEST_F(RipTest, AFileThatAppearsWhileTheTrackIsWrittenStays) {
 }
 
 TEST_F(RipTest, NoiseCorrectionRereadsSuspectPairs) {
+  s_.ReadSpeed = 8;
   RipPipeline rip = Make();
   std::vector<std::uint8_t> a(2352, 0), b(2352, 0);
   // Matching ends: accepted.
@@ -359,12 +361,59 @@ TEST_F(RipTest, NoiseCorrectionRereadsSuspectPairs) {
   b[10] = static_cast<std::uint8_t>(~a[2352 - 12]);
   EXPECT_EQ(rip.CheckPair(a.data(), b.data(), 10), 0);
   EXPECT_EQ(drive_.seeks, std::vector<std::uint32_t>{10});
-  EXPECT_EQ(drive_.speeds.back(), 4);
+  // Read again at 4x, then the speed the grab set is back.
+  EXPECT_EQ(drive_.speeds, (std::vector<int>{4, 8}));
   std::uint16_t v;
   std::memcpy(&v, a.data(), 2);
   EXPECT_EQ(v, 10);  // the re-read data replaced the suspect pair
   std::memcpy(&v, b.data(), 2);
   EXPECT_EQ(v, 11);
+}
+
+// A drive whose sectors 500 and 501 match partly where they meet on their
+// first read (noise correction reads them again); it notes the speed each
+// read ran at.
+class NoisyPairDrive : public FakeDrive {
+ public:
+  bool ReadCdda(std::uint8_t* buffer, std::uint32_t lba, std::uint32_t sectors) override {
+    readSpeeds.push_back(speeds.empty() ? 0 : speeds.back());
+    if (!FakeDrive::ReadCdda(buffer, lba, sectors)) return false;
+    if (!noisy || lba > 500 || lba + sectors < 502) return true;
+    noisy = false;
+    std::uint8_t* a = buffer + (500 - lba) * kBytesPerSector;
+    std::uint8_t* b = a + kBytesPerSector;
+    for (std::size_t k = 0; k < kBytesPerSector; ++k) a[k] = static_cast<std::uint8_t>(k * 7 + 1);
+    for (std::size_t k = 0; k < 10; k += 2) {
+      b[k] = a[kBytesPerSector - 2 - k];
+      b[k + 1] = a[kBytesPerSector - 1 - k];
+    }
+    b[10] = static_cast<std::uint8_t>(~a[kBytesPerSector - 12]);
+    return true;
+  }
+  bool noisy = true;
+  std::vector<int> readSpeeds;
+};
+
+TEST_F(RipTest, NoiseCorrectionPutsTheGrabsReadSpeedBackAfterAReread) {
+  NoisyPairDrive drive;
+  s_.ReadSpeed = 8;
+  s_.NoiseCorrection = 1;
+  host_.ticked = {false, true, true};
+  RipPipeline rip(host_, drive, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.GrabCommand(GrabSender::Wave);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  ASSERT_FALSE(drive.noisy);
+  EXPECT_EQ(drive.seeks, std::vector<std::uint32_t>{500});
+  // One slow reread of the pair; every other read of the grab at its own speed.
+  EXPECT_EQ(drive.speeds, (std::vector<int>{8, 4, 8}));
+  EXPECT_EQ(std::count(drive.readSpeeds.begin(), drive.readSpeeds.end(), 4), 2);
+  EXPECT_EQ(drive.readSpeeds.back(), 8);
+  // The pair as read again is what the file holds.
+  auto bytes = ReadFileBytes(Out("1 - T2.wav"));
+  ASSERT_TRUE(bytes && bytes->size() == 4u + 700 * 2352);
+  std::uint16_t v;
+  std::memcpy(&v, bytes->data() + 4 + (500 - 300) * kBytesPerSector, 2);
+  EXPECT_EQ(v, 500);
 }
 
 TEST_F(RipTest, NotEnoughSpaceQuestion) {

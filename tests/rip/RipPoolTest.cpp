@@ -155,6 +155,9 @@ class RipPoolTest : public ::testing::Test {
       return std::make_unique<GatedEncoder>(gate_, failOn);
     });
     rip.SetPowerControl(&power_);
+    // Every track goes through its temporary file here, the last one too,
+    // so that the gate holds each compression.
+    rip.SetStreamLastTrack(false);
     return rip;
   }
   std::string Out(int i) { return folder_ + "out/" + std::to_string(i) + " - Same.mp3"; }
@@ -165,6 +168,17 @@ class RipPoolTest : public ::testing::Test {
     for (std::uint32_t s = 0; s < 200; ++s) {
       std::uint16_t v;
       std::memcpy(&v, bytes->data() + 4 + s * 2352, 2);
+      if (v != 200 * i + s) return false;
+    }
+    return true;
+  }
+  // What an encoder on the fly copied: the track's sectors, no marker.
+  bool HoldsTrackStreamed(int i) {
+    auto bytes = ReadFileBytes(Out(i));
+    if (!bytes || bytes->size() != 200u * 2352) return false;
+    for (std::uint32_t s = 0; s < 200; ++s) {
+      std::uint16_t v;
+      std::memcpy(&v, bytes->data() + s * 2352 + 2350, 2);
       if (v != 200 * i + s) return false;
     }
     return true;
@@ -477,6 +491,8 @@ TEST_F(RipPoolTest, StreamedTracksHoldNoMoreThanTheBudgetWhateverTheWorkers) {
     return std::make_unique<StallingStreamEncoder>(gate_);
   });
   rip.SetStreamBudget(kBudget);
+  // Without spilling the drive waits for the workers.
+  rip.SetStreamSpill(false);
   std::uint64_t readWhileStalled = 0;
   int quietPumps = 0;
   std::size_t readsSeen = 0;
@@ -504,6 +520,188 @@ TEST_F(RipPoolTest, StreamedTracksHoldNoMoreThanTheBudgetWhateverTheWorkers) {
       std::memcpy(&v, bytes->data() + sector * 2352, 2);
       ASSERT_EQ(v, 200 * i + sector) << i;
     }
+  }
+}
+
+// Tracks encoded on the fly by workers slower than the drive, with spilling
+// on: what the budget cannot hold goes to a spill file and the drive reads
+// on into the next tracks, each taken by an idle worker; memory stays within
+// the budget, every track comes out whole, and no spill file stays behind.
+TEST_F(RipPoolTest, SpilledTracksLetTheDriveReadOnWithinTheBudget) {
+  s_.OnTheFlyEncoding = 1;
+  constexpr std::size_t kBudget = 256 * 1024;
+  RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.SetEncoderPool(kTracks, [this](Dialogs&) -> std::unique_ptr<RipEncoder> {
+    ++made_;
+    return std::make_unique<StallingStreamEncoder>(gate_);
+  });
+  rip.SetStreamBudget(kBudget);
+  std::uint64_t readWhileStalled = 0;
+  std::vector<std::string> tempWhileStalled;
+  bool readThirdWhileStalled = true;
+  int quietPumps = 0;
+  std::size_t readsSeen = 0;
+  host_.onPump = [&](int) {
+    if (gate_.open) return;
+    quietPumps = drive_.reads.size() == readsSeen ? quietPumps + 1 : 0;
+    readsSeen = drive_.reads.size();
+    if (quietPumps < 20) return;
+    for (const auto& [lba, n] : drive_.reads) readWhileStalled += n * kBytesPerSector;
+    tempWhileStalled = Files("TempFiles");
+    readThirdWhileStalled = ReadAnyOf(2);
+    gate_.Open();
+  };
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  // The first track was read whole while its worker stalled, and the second
+  // one started on another worker; spilling starts no third encoder (each
+  // holds memory of its own): the drive waits then.
+  EXPECT_GT(readWhileStalled, 200u * kBytesPerSector);
+  EXPECT_FALSE(readThirdWhileStalled);
+  EXPECT_GT(rip.StreamPeakBytes(), 0u);
+  EXPECT_LE(rip.StreamPeakBytes(), kBudget);
+  // The spill files have no names, even while they are in use.
+  EXPECT_EQ(tempWhileStalled, std::vector<std::string>{});
+  for (int i = 0; i < kTracks; ++i) {
+    auto bytes = ReadFileBytes(Out(i));
+    ASSERT_TRUE(bytes && bytes->size() == 200u * 2352) << i;
+    for (std::uint32_t sector = 0; sector < 200; ++sector)
+      for (std::size_t at : {std::size_t{0}, std::size_t{2350}}) {
+        std::uint16_t v;
+        std::memcpy(&v, bytes->data() + sector * 2352 + at, 2);
+        ASSERT_EQ(v, 200 * i + sector) << i;
+      }
+  }
+  EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+}
+
+// Counts the encoders that have a track open.
+struct OpenCount {
+  std::mutex mutex;
+  std::condition_variable cv;
+  int open = 0, most = 0;
+  int started = 0;  // tracks opened in all
+  int alone = 0;  // first blocks that waited in vain for the other worker
+};
+
+// Encodes on the fly; the first block of each track waits (at most a few
+// seconds) until the other worker has opened its track too (or had done so).
+class OverlapEncoder : public FakeEncoder {
+ public:
+  explicit OverlapEncoder(OpenCount& count) : count_(count) {}
+  WriteResult Open(const TrackTags& tag, const std::string& out) override {
+    {
+      std::lock_guard<std::mutex> lock(count_.mutex);
+      count_.most = std::max(count_.most, ++count_.open);
+      ++count_.started;
+      count_.cv.notify_all();
+    }
+    first_ = true;
+    return FakeEncoder::Open(tag, out);
+  }
+  WriteResult Write(const std::uint8_t* d, std::size_t n) override {
+    if (first_) {
+      first_ = false;
+      std::unique_lock<std::mutex> lock(count_.mutex);
+      if (!count_.cv.wait_for(lock, std::chrono::seconds(5), [&] { return count_.started >= 2; }))
+        ++count_.alone;
+    }
+    return FakeEncoder::Write(d, n);
+  }
+  WriteResult Close() override {
+    {
+      std::lock_guard<std::mutex> lock(count_.mutex);
+      --count_.open;
+    }
+    return FakeEncoder::Close();
+  }
+
+ private:
+  OpenCount& count_;
+  bool first_ = false;
+};
+
+// Two tracks with two workers and a drive faster than either: both workers
+// encode at the same time (before, the second track was read only once the
+// first one had gone through the budget, and its worker started then).
+TEST_F(RipPoolTest, TwoStreamedTracksAreEncodedAtTheSameTime) {
+  s_.OnTheFlyEncoding = 1;
+  host_.ticked = {true, true, false, false, false};
+  OpenCount count;
+  RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+  rip.SetEncoderPool(2, [&](Dialogs&) -> std::unique_ptr<RipEncoder> {
+    return std::make_unique<OverlapEncoder>(count);
+  });
+  rip.SetStreamBudget(256 * 1024);
+  rip.GrabCommand(GrabSender::Mp3Menu);
+  EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+  EXPECT_EQ(count.most, 2);
+  EXPECT_EQ(count.alone, 0);
+  EXPECT_TRUE(HoldsTrackStreamed(0));
+  EXPECT_TRUE(HoldsTrackStreamed(1));
+  EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
+}
+
+// A pooled MP3 grab compresses the tracks before the last from their
+// temporary files while the drive reads on; the last one is encoded as it
+// is read, so that its compression does not begin only when the drive is
+// done. Normalised, it needs its peak first and goes through its file too.
+TEST_F(RipPoolTest, TheLastTrackIsEncodedAsItIsRead) {
+  host_.ticked = {true, true, true, false, false};
+  gate_.Open();
+  std::vector<std::string> opened, converted;
+  std::mutex seen;
+  class Noting : public GatedEncoder {
+   public:
+    Noting(Gate& g, std::mutex& m, std::vector<std::string>& o, std::vector<std::string>& c)
+        : GatedEncoder(g, {}), m_(m), o_(o), c_(c) {}
+    WriteResult Open(const TrackTags& t, const std::string& out) override {
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        o_.push_back(out);
+      }
+      return GatedEncoder::Open(t, out);
+    }
+    WriteResult ConvertFile(const std::string& wav, const std::string& out, const TrackTags& t,
+                            int p) override {
+      {
+        std::lock_guard<std::mutex> lock(m_);
+        c_.push_back(out);
+      }
+      return GatedEncoder::ConvertFile(wav, out, t, p);
+    }
+
+   private:
+    std::mutex& m_;
+    std::vector<std::string>& o_;
+    std::vector<std::string>& c_;
+  };
+  for (bool normalised : {false, true}) {
+    SCOPED_TRACE(normalised ? "normalised" : "as read");
+    s_.NormalizeEnabled = normalised;
+    opened.clear();
+    converted.clear();
+    std::filesystem::remove_all(folder_ + "out");
+    MakeDirectories(folder_ + "out");
+    host_.ticked = {true, true, true, false, false};
+    RipPipeline rip(host_, drive_, enc_, dialogs_, s_, a_, tags_, folder_ + "TempFiles/");
+    rip.SetEncoderPool(2, [&](Dialogs&) -> std::unique_ptr<RipEncoder> {
+      return std::make_unique<Noting>(gate_, seen, opened, converted);
+    });
+    rip.GrabCommand(GrabSender::Mp3Menu);
+    EXPECT_EQ(rip.LastOutcome(), RipPipeline::Outcome::Done) << rip.FailureText();
+    std::sort(converted.begin(), converted.end());
+    if (normalised) {
+      EXPECT_EQ(opened, std::vector<std::string>{});
+      EXPECT_EQ(converted.size(), 3u);
+    } else {
+      EXPECT_EQ(opened, std::vector<std::string>{Out(2) + ".part"});
+      EXPECT_EQ(converted, (std::vector<std::string>{Out(0) + ".part", Out(1) + ".part"}));
+      EXPECT_TRUE(HoldsTrackStreamed(2));
+    }
+    EXPECT_TRUE(HoldsTrack(0));
+    EXPECT_TRUE(HoldsTrack(1));
+    EXPECT_EQ(Files("TempFiles"), std::vector<std::string>{});
   }
 }
 
