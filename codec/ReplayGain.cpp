@@ -1,7 +1,5 @@
 #include "codec/ReplayGain.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -10,66 +8,180 @@ namespace sonarvex {
 
 namespace {
 
-ebur128_state* St(void* p) { return static_cast<ebur128_state*>(p); }
-
 std::string Fixed(double v, int decimals) {
   char b[64];
   const auto r = std::to_chars(b, b + sizeof b, v, std::chars_format::fixed, decimals);
   return std::string(b, r.ptr);
 }
 
+// The absolute gate: the energy of a block at -70 LUFS.
+const double kAbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+
+// States smaller than this are set to 0 at the end of each 100 ms step, so
+// that a filter ringing out into silence never reaches denormal numbers
+// (which are slow); what they would still add is far below any rounding.
+constexpr double kNegligible = 1e-100;
+
+double Flushed(double v) { return std::fabs(v) < kNegligible ? 0.0 : v; }
+
+// The gated mean of block energies in LUFS: the blocks within 10 LU of the
+// mean of all (each already above the absolute gate).
+std::optional<double> GatedLoudness(const std::vector<const std::vector<double>*>& lists) {
+  double sum = 0;
+  std::size_t count = 0;
+  for (const auto* blocks : lists)
+    for (double e : *blocks) sum += e, ++count;
+  if (count == 0) return std::nullopt;
+  const double relative = sum / static_cast<double>(count) * 0.1;
+  double gated = 0;
+  std::size_t kept = 0;
+  for (const auto* blocks : lists)
+    for (double e : *blocks)
+      if (e >= relative) gated += e, ++kept;
+  if (kept == 0 || gated <= 0) return std::nullopt;
+  const double loudness = 10.0 * std::log10(gated / static_cast<double>(kept)) - 0.691;
+  if (!std::isfinite(loudness)) return std::nullopt;
+  return loudness;
+}
+
 }  // namespace
 
 LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate) : channels_(channels) {
   if (channels_ == 0 || sampleRate == 0) return;
-  state_ = ebur128_init(channels, sampleRate, EBUR128_MODE_I | EBUR128_MODE_SAMPLE_PEAK);
-}
-
-LoudnessMeter::~LoudnessMeter() {
-  if (state_ != nullptr) {
-    ebur128_state* s = St(state_);
-    ebur128_destroy(&s);
+  valid_ = true;
+  // The K-weighting of BS.1770 at any rate: the high shelf (+4 dB above
+  // about 1.7 kHz, the head's effect) and the RLB high pass (about 38 Hz),
+  // both from their analogue prototypes by the bilinear transform.
+  const double rate = sampleRate;
+  {
+    const double f0 = 1681.974450955533, gain = 3.999843853973347, q = 0.7071752369554196;
+    const double k = std::tan(M_PI * f0 / rate);
+    const double vh = std::pow(10.0, gain / 20.0);
+    const double vb = std::pow(vh, 0.4996667741545416);
+    const double a0 = 1.0 + k / q + k * k;
+    shelf_[0] = (vh + vb * k / q + k * k) / a0;
+    shelf_[1] = 2.0 * (k * k - vh) / a0;
+    shelf_[2] = (vh - vb * k / q + k * k) / a0;
+    shelf_[3] = 2.0 * (k * k - 1.0) / a0;
+    shelf_[4] = (1.0 - k / q + k * k) / a0;
   }
+  {
+    const double f0 = 38.13547087602444, q = 0.5003270373238773;
+    const double k = std::tan(M_PI * f0 / rate);
+    const double a0 = 1.0 + k / q + k * k;
+    pass_[0] = 1.0;
+    pass_[1] = -2.0;
+    pass_[2] = 1.0;
+    pass_[3] = 2.0 * (k * k - 1.0) / a0;
+    pass_[4] = (1.0 - k / q + k * k) / a0;
+  }
+  shelfState_.resize(channels_);
+  passState_.resize(channels_);
+  // Left, right, centre count once, the LFE not at all, the surround
+  // channels 1.41 times; further channels are not weighed in.
+  for (unsigned c = 0; c < channels_; ++c)
+    weights_.push_back(c < 3 ? 1.0 : c == 3 ? 0.0 : c < 6 ? 1.41 : 0.0);
+  stepFrames_ = (sampleRate + 5) / 10;
 }
 
 void LoudnessMeter::Add(const std::uint8_t* pcm, std::size_t bytes) {
-  if (state_ == nullptr) return;
-  const std::size_t frames = bytes / (2u * channels_);
-  if (frames == 0) return;
-  samples_.resize(frames * channels_);
-  for (std::size_t i = 0; i < samples_.size(); ++i)
-    samples_[i] = static_cast<std::int16_t>(
-        static_cast<std::uint16_t>(pcm[2 * i] | (pcm[2 * i + 1] << 8)));
-  ebur128_add_frames_short(St(state_), samples_.data(), frames);
+  if (!valid_) return;
+  std::size_t frames = bytes / (2u * channels_);
+  const double* const sh = shelf_;
+  const double* const hp = pass_;
+  auto sample = [](const std::uint8_t* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+  };
+  while (frames > 0) {
+    const std::size_t n = std::min(frames, stepFrames_ - filled_);
+    int peak = peak_;
+    double sum = 0;
+    if (channels_ == 2) {
+      // Both channels in one pass: two independent chains the processor
+      // overlaps.
+      double l1 = shelfState_[0].s1, l2 = shelfState_[0].s2, r1 = shelfState_[1].s1, r2 = shelfState_[1].s2;
+      double m1 = passState_[0].s1, m2 = passState_[0].s2, n1 = passState_[1].s1, n2 = passState_[1].s2;
+      double sumL = 0, sumR = 0;
+      for (std::size_t i = 0; i < n; ++i, pcm += 4) {
+        const int a = sample(pcm), b = sample(pcm + 2);
+        peak = std::max(peak, std::max(std::abs(a), std::abs(b)));
+        const double xl = a / 32768.0, xr = b / 32768.0;
+        const double yl = sh[0] * xl + l1, yr = sh[0] * xr + r1;
+        l1 = sh[1] * xl - sh[3] * yl + l2;
+        r1 = sh[1] * xr - sh[3] * yr + r2;
+        l2 = sh[2] * xl - sh[4] * yl;
+        r2 = sh[2] * xr - sh[4] * yr;
+        // The high pass's numerator is 1, -2, 1.
+        const double zl = yl + m1, zr = yr + n1;
+        m1 = -2.0 * yl - hp[3] * zl + m2;
+        n1 = -2.0 * yr - hp[3] * zr + n2;
+        m2 = yl - hp[4] * zl;
+        n2 = yr - hp[4] * zr;
+        sumL += zl * zl;
+        sumR += zr * zr;
+      }
+      shelfState_[0] = {l1, l2};
+      shelfState_[1] = {r1, r2};
+      passState_[0] = {m1, m2};
+      passState_[1] = {n1, n2};
+      sum = sumL * weights_[0] + sumR * weights_[1];
+    } else {
+      for (unsigned c = 0; c < channels_; ++c) {
+        Stage& s = shelfState_[c];
+        Stage& h = passState_[c];
+        double channelSum = 0;
+        const std::uint8_t* p = pcm + 2 * c;
+        for (std::size_t i = 0; i < n; ++i, p += 2 * channels_) {
+          const int v = sample(p);
+          peak = std::max(peak, std::abs(v));
+          const double x = v / 32768.0;
+          const double y = sh[0] * x + s.s1;
+          s.s1 = sh[1] * x - sh[3] * y + s.s2;
+          s.s2 = sh[2] * x - sh[4] * y;
+          const double z = hp[0] * y + h.s1;
+          h.s1 = hp[1] * y - hp[3] * z + h.s2;
+          h.s2 = hp[2] * y - hp[4] * z;
+          channelSum += z * z;
+        }
+        sum += channelSum * weights_[c];
+      }
+      pcm += n * 2 * channels_;
+    }
+    peak_ = peak;
+    current_ += sum;
+    filled_ += n;
+    frames -= n;
+    if (filled_ == stepFrames_) {
+      steps_[0] = steps_[1];
+      steps_[1] = steps_[2];
+      steps_[2] = steps_[3];
+      steps_[3] = current_;
+      current_ = 0;
+      filled_ = 0;
+      if (++stepsDone_ >= 4) {
+        const double energy =
+            (steps_[0] + steps_[1] + steps_[2] + steps_[3]) / (4.0 * static_cast<double>(stepFrames_));
+        if (energy >= kAbsoluteGate) blocks_.push_back(energy);
+      }
+      for (unsigned c = 0; c < channels_; ++c) {
+        shelfState_[c] = {Flushed(shelfState_[c].s1), Flushed(shelfState_[c].s2)};
+        passState_[c] = {Flushed(passState_[c].s1), Flushed(passState_[c].s2)};
+      }
+    }
+  }
 }
 
 std::optional<double> LoudnessMeter::Loudness() const {
-  double out = 0;
-  if (state_ == nullptr || ebur128_loudness_global(St(state_), &out) != EBUR128_SUCCESS ||
-      !std::isfinite(out))
-    return std::nullopt;
-  return out;
-}
-
-double LoudnessMeter::Peak() const {
-  double peak = 0;
-  for (unsigned c = 0; state_ != nullptr && c < channels_; ++c) {
-    double p = 0;
-    if (ebur128_sample_peak(St(state_), c, &p) == EBUR128_SUCCESS) peak = std::max(peak, p);
-  }
-  return peak;
+  if (!valid_) return std::nullopt;
+  return GatedLoudness({&blocks_});
 }
 
 std::optional<double> AlbumLoudness(const std::vector<const LoudnessMeter*>& tracks) {
-  std::vector<ebur128_state*> states;
+  std::vector<const std::vector<double>*> lists;
   for (const LoudnessMeter* t : tracks)
-    if (t != nullptr && t->Valid()) states.push_back(St(t->State()));
-  if (states.empty()) return std::nullopt;
-  double out = 0;
-  if (ebur128_loudness_global_multiple(states.data(), states.size(), &out) != EBUR128_SUCCESS ||
-      !std::isfinite(out))
-    return std::nullopt;
-  return out;
+    if (t != nullptr && t->Valid()) lists.push_back(&t->Blocks());
+  if (lists.empty()) return std::nullopt;
+  return GatedLoudness(lists);
 }
 
 std::string ReplayGainText(double gainDb) {
