@@ -262,13 +262,20 @@ WriteResult FlacWriter::Write(const void* pcm, std::size_t byteCount) {
   const unsigned channels = source_.Channels;
   const std::size_t frames = byteCount / (2u * channels);
   if (frames == 0) return {};
-  samples_.resize(frames * channels);
+  // Widened to libFLAC's 32-bit samples a slice at a time, so that a large
+  // block of PCM does not cost a large buffer in every encoder of a rip.
+  constexpr std::size_t kSliceFrames = 8192;
   const auto* p = static_cast<const std::uint8_t*>(pcm);
-  for (std::size_t i = 0; i < samples_.size(); ++i, p += 2)
-    samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
-  if (!lib_->process_interleaved(static_cast<FLAC__StreamEncoder*>(encoder_), samples_.data(),
-                                 static_cast<unsigned>(frames)))
-    return EncoderFailure("записать");
+  for (std::size_t done = 0; done < frames;) {
+    const std::size_t n = std::min(kSliceFrames, frames - done);
+    samples_.resize(n * channels);
+    for (std::size_t i = 0; i < samples_.size(); ++i, p += 2)
+      samples_[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+    if (!lib_->process_interleaved(static_cast<FLAC__StreamEncoder*>(encoder_), samples_.data(),
+                                   static_cast<unsigned>(n)))
+      return EncoderFailure("записать");
+    done += n;
+  }
   return {};
 }
 
