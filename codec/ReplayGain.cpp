@@ -75,13 +75,28 @@ LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate) : channels_
     pass_[3] = 2.0 * (k * k - 1.0) / a0;
     pass_[4] = (1.0 - k / q + k * k) / a0;
   }
-  shelfState_.resize(channels_);
-  passState_.resize(channels_);
+  state_.resize(channels_);
   // Left, right, centre count once, the LFE not at all, the surround
   // channels 1.41 times; further channels are not weighed in.
   for (unsigned c = 0; c < channels_; ++c)
     weights_.push_back(c < 3 ? 1.0 : c == 3 ? 0.0 : c < 6 ? 1.41 : 0.0);
   stepFrames_ = (sampleRate + 5) / 10;
+}
+
+// One sample through the K-weighting of a channel: the part of each
+// biquad that does not wait for the previous output is summed first.
+inline double KWeighted(LoudnessMeter::Channel& c, double x, const double* sh, const double* hp) {
+  const double ty = sh[0] * x + sh[1] * c.x1 + sh[2] * c.x2 - sh[4] * c.y2;
+  const double y = ty - sh[3] * c.y1;
+  const double tz = hp[0] * y + hp[1] * c.y1 + hp[2] * c.y2 - hp[4] * c.z2;
+  const double z = tz - hp[3] * c.z1;
+  c.x2 = c.x1;
+  c.x1 = x;
+  c.y2 = c.y1;
+  c.y1 = y;
+  c.z2 = c.z1;
+  c.z1 = z;
+  return z;
 }
 
 void LoudnessMeter::Add(const std::uint8_t* pcm, std::size_t bytes) {
@@ -97,50 +112,43 @@ void LoudnessMeter::Add(const std::uint8_t* pcm, std::size_t bytes) {
     int peak = peak_;
     double sum = 0;
     if (channels_ == 2) {
-      // Both channels in one pass: two independent chains the processor
-      // overlaps.
-      double l1 = shelfState_[0].s1, l2 = shelfState_[0].s2, r1 = shelfState_[1].s1, r2 = shelfState_[1].s2;
-      double m1 = passState_[0].s1, m2 = passState_[0].s2, n1 = passState_[1].s1, n2 = passState_[1].s2;
-      double sumL = 0, sumR = 0;
+      // Both channels at once, as the two lanes of SSE2 vectors: two
+      // independent chains in the same instructions.
+      using Lanes = double __attribute__((vector_size(16)));
+      const Lanes s0 = {sh[0], sh[0]}, s1 = {sh[1], sh[1]}, s2 = {sh[2], sh[2]}, s3 = {sh[3], sh[3]},
+                  s4 = {sh[4], sh[4]}, h3 = {hp[3], hp[3]}, h4 = {hp[4], hp[4]};
+      Channel& l = state_[0];
+      Channel& r = state_[1];
+      Lanes x1 = {l.x1, r.x1}, x2 = {l.x2, r.x2}, y1 = {l.y1, r.y1}, y2 = {l.y2, r.y2},
+            z1 = {l.z1, r.z1}, z2 = {l.z2, r.z2}, acc = {0, 0};
+      const Lanes scale = {1.0 / 32768, 1.0 / 32768};
       for (std::size_t i = 0; i < n; ++i, pcm += 4) {
         const int a = sample(pcm), b = sample(pcm + 2);
         peak = std::max(peak, std::max(std::abs(a), std::abs(b)));
-        const double xl = a / 32768.0, xr = b / 32768.0;
-        const double yl = sh[0] * xl + l1, yr = sh[0] * xr + r1;
-        l1 = sh[1] * xl - sh[3] * yl + l2;
-        r1 = sh[1] * xr - sh[3] * yr + r2;
-        l2 = sh[2] * xl - sh[4] * yl;
-        r2 = sh[2] * xr - sh[4] * yr;
+        const Lanes x = Lanes{static_cast<double>(a), static_cast<double>(b)} * scale;
+        const Lanes y = (s0 * x + s1 * x1 + s2 * x2 - s4 * y2) - s3 * y1;
         // The high pass's numerator is 1, -2, 1.
-        const double zl = yl + m1, zr = yr + n1;
-        m1 = -2.0 * yl - hp[3] * zl + m2;
-        n1 = -2.0 * yr - hp[3] * zr + n2;
-        m2 = yl - hp[4] * zl;
-        n2 = yr - hp[4] * zr;
-        sumL += zl * zl;
-        sumR += zr * zr;
+        const Lanes z = (y - (y1 + y1) + y2 - h4 * z2) - h3 * z1;
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+        z2 = z1;
+        z1 = z;
+        acc += z * z;
       }
-      shelfState_[0] = {l1, l2};
-      shelfState_[1] = {r1, r2};
-      passState_[0] = {m1, m2};
-      passState_[1] = {n1, n2};
-      sum = sumL * weights_[0] + sumR * weights_[1];
+      l = {x1[0], x2[0], y1[0], y2[0], z1[0], z2[0]};
+      r = {x1[1], x2[1], y1[1], y2[1], z1[1], z2[1]};
+      sum = acc[0] * weights_[0] + acc[1] * weights_[1];
     } else {
       for (unsigned c = 0; c < channels_; ++c) {
-        Stage& s = shelfState_[c];
-        Stage& h = passState_[c];
+        Channel& ch = state_[c];
         double channelSum = 0;
         const std::uint8_t* p = pcm + 2 * c;
         for (std::size_t i = 0; i < n; ++i, p += 2 * channels_) {
           const int v = sample(p);
           peak = std::max(peak, std::abs(v));
-          const double x = v / 32768.0;
-          const double y = sh[0] * x + s.s1;
-          s.s1 = sh[1] * x - sh[3] * y + s.s2;
-          s.s2 = sh[2] * x - sh[4] * y;
-          const double z = hp[0] * y + h.s1;
-          h.s1 = hp[1] * y - hp[3] * z + h.s2;
-          h.s2 = hp[2] * y - hp[4] * z;
+          const double z = KWeighted(ch, v / 32768.0, sh, hp);
           channelSum += z * z;
         }
         sum += channelSum * weights_[c];
@@ -163,9 +171,11 @@ void LoudnessMeter::Add(const std::uint8_t* pcm, std::size_t bytes) {
             (steps_[0] + steps_[1] + steps_[2] + steps_[3]) / (4.0 * static_cast<double>(stepFrames_));
         if (energy >= kAbsoluteGate) blocks_.push_back(energy);
       }
-      for (unsigned c = 0; c < channels_; ++c) {
-        shelfState_[c] = {Flushed(shelfState_[c].s1), Flushed(shelfState_[c].s2)};
-        passState_[c] = {Flushed(passState_[c].s1), Flushed(passState_[c].s2)};
+      for (Channel& c : state_) {
+        c.y1 = Flushed(c.y1);
+        c.y2 = Flushed(c.y2);
+        c.z1 = Flushed(c.z1);
+        c.z2 = Flushed(c.z2);
       }
     }
   }

@@ -44,17 +44,19 @@ class LoudnessMeter {
   // (-70 LUFS), in the order measured: what the album's gating combines.
   const std::vector<double>& Blocks() const { return blocks_; }
 
- private:
   // The filter of one channel: the high shelf and the high pass in series,
-  // each a biquad in transposed direct form II.
-  struct Stage {
-    double s1 = 0, s2 = 0;
+  // each a biquad in direct form I (its last two inputs and outputs), whose
+  // feedback costs one multiply and one subtraction a sample.
+  struct Channel {
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0, z1 = 0, z2 = 0;
   };
+
+ private:
   bool valid_ = false;
   unsigned channels_;
   // The coefficients: shelf b0 b1 b2 a1 a2, then high pass b0 b1 b2 a1 a2.
   double shelf_[5] = {}, pass_[5] = {};
-  std::vector<Stage> shelfState_, passState_;
+  std::vector<Channel> state_;
   std::vector<double> weights_;  // per channel: 1, the LFE 0, surround 1.41
   // Sums of the weighted squares of the last four 100 ms steps and of the
   // step being filled.

@@ -19,6 +19,7 @@
 //     at a time on the WAV files of the same disc;
 //   - FLAC rip with 2 workers against `flac -5 -V` two at a time, and with
 //     [FLAC] Verify=0 against `flac -5` (also without ReplayGain, as the peer);
+//     with ReplayGain (our default) against `flac -5 -V --replay-gain`;
 //   - on a software drive limited to 48x (speed=48 in vdrives.lst) a
 //     2-worker MP3 rip against a WAV rip on the same drive (target <= 1.1);
 //   - peak resident memory of rips of a LONG-minute disc with --jobs 8, FLAC
@@ -284,6 +285,19 @@ int main(int argc, char** argv) {
     Say(PairText(std::string(f.name) + " rip, 2 workers against 1 worker",
                  ComparePaired(runs, [&] { return rip(2, false); }, [&] { return rip(1, false); }),
                  "1 worker"));
+  }
+
+  // Our FLAC rips measure each track's loudness for ReplayGain by default;
+  // the same work for the peer is flac's own --replay-gain.
+  if (!flac.empty()) {
+    Say(PairText("FLAC rip, 2 workers, both with ReplayGain",
+                 ComparePaired(
+                     runs, [&] { return Timed(ours({"rip", "--format", "flac", "--jobs", "2"}, cue)); },
+                     [&] {
+                       return twoAtATime(flac + " --silent -f -5 -V --replay-gain -o \"$(basename \"$1\" "
+                                                ".wav).flac\" \"$1\"");
+                     }),
+                 "flac -5 -V --replay-gain x2 + sync"));
   }
 
   // FLAC without verifying its output ([FLAC] Verify=0) against flac -5.
