@@ -454,11 +454,18 @@ TEST_F(RipPoolTest, StreamedTracksFailAloneOrStopTheGrabOnAFullDisk) {
     // The drive is faster than any worker: track 3 is read only once the
     // worker of track 2 has met the full disk, so that what the reader does
     // after a worker's failure is what is checked, not which thread ran first.
+    // The worker counts the full disk just before it returns the failure
+    // that the pool then records, so the reader also gives the pool a moment
+    // after the count: on a loaded machine the worker may be put aside
+    // between the two.
+    bool settled = false;
     drive_.beforeRead = [&](std::uint32_t lba) {
+      if (lba < 3 * 200 || settled) return;
       const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (lba >= 3 * 200 && gate_.fullDisks.load() == 0 &&
-             std::chrono::steady_clock::now() < deadline)
+      while (gate_.fullDisks.load() == 0 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      settled = true;
     };
     rip.GrabCommand(GrabSender::Mp3Menu);
     drive_.beforeRead = nullptr;
