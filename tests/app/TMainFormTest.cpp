@@ -249,17 +249,9 @@ TEST_F(MainFormTest, AnInsertedDiscIsFilledFromItsCdTextWithoutAMessageBox) {
   WriteFileAtomically(folder_ + "setting/vdrives.lst", folder_ + "titled.cue\n");
   {
     // A port nothing listens on: the connection is refused at once.
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    ::close(fd);
     IniStore ini(folder_ + "setting/sonarvex.ini");
     ini.Load();
-    ini.Set("MusicBrainz", "Server", "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+    ini.Set("MusicBrainz", "Server", "http://127.0.0.1:" + std::to_string(test::ClosedPort()));
     ini.Set("Lookup", "Auto", "0");
     ASSERT_TRUE(ini.Save());
   }

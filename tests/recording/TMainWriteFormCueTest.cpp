@@ -111,12 +111,7 @@ TEST_F(WindowCueTest, ASheetsCodesAndTitlesAreBurnedWithIt) {
   ASSERT_EQ(Names(form), (std::vector<std::string>{"01 a.wav", "02 b.wav"}));
   dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
   form.Record(false);
-  for (int i = 0; i < 3000 && form.Busy(); ++i) {
-    QApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  QApplication::processEvents();
-  ASSERT_FALSE(form.Busy());
+  test::WaitForTheThread(form);
   const auto image = ReadFileBytes(cue_);
   ASSERT_TRUE(image);
   EXPECT_EQ(*image,
@@ -151,12 +146,7 @@ TEST_F(WindowCueTest, TheProgressWindowFollowsTheCdTextLeadIn) {
   });
   dialogs_.ExpectMessage("Начать запись ???", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo, IdYes);
   form.Record(false);
-  for (int i = 0; i < 3000 && form.Busy(); ++i) {
-    QApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  QApplication::processEvents();
-  ASSERT_FALSE(form.Busy());
+  test::WaitForTheThread(form);
   ASSERT_GE(leadInValues.size(), 3u) << "the bar moves while the lead-in is written";
   EXPECT_TRUE(std::is_sorted(leadInValues.begin(), leadInValues.end()));
   EXPECT_GE(leadInValues.back(), 95);

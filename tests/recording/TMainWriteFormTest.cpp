@@ -171,14 +171,6 @@ class WindowSourcesTest : public WindowTest {
     form.Settings().DeleteWavAfterBurn = 1;
     return files;
   }
-  static void WaitForTheThread(TMainWriteForm& form) {
-    for (int i = 0; i < 3000 && form.Busy(); ++i) {
-      QApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    QApplication::processEvents();
-    ASSERT_FALSE(form.Busy());
-  }
 };
 
 TEST_F(WindowSourcesTest, ATestWriteDeletesNothingAndAsksNothing) {
@@ -188,7 +180,7 @@ TEST_F(WindowSourcesTest, ATestWriteDeletesNothingAndAsksNothing) {
     const auto files = Sources(form, 40);
     form.Settings().AskBeforeDelete = static_cast<std::uint8_t>(ask);
     form.Record(true);
-    WaitForTheThread(form);
+    test::WaitForTheThread(form);
     EXPECT_TRUE(FileExists(files[0]));
     EXPECT_TRUE(FileExists(files[1]));
     EXPECT_EQ(form.ListView->topLevelItemCount(), 2);
@@ -208,7 +200,7 @@ TEST_F(WindowSourcesTest, ACancelledWriteDeletesNothingAndLeavesTheDiscOpen) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_TRUE(FileExists(BinPathForCue(cue_) + ".part"));
   form.CancelFlag() = true;
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   EXPECT_TRUE(FileExists(files[0]));
   EXPECT_TRUE(FileExists(files[1]));
   ASSERT_EQ(form.ListView->topLevelItemCount(), 2);
@@ -246,7 +238,7 @@ TEST_F(ClosingDuringAWriteTest, AnsweredNoTheWriteCompletes) {
   TMainWriteForm form(*session_);
   const auto files = Sources(form, 3000);  // a second at the drive's speed
   CloseDuringTheWrite(form, IdNo);
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   for (int i = 0; i < 20; ++i) QApplication::processEvents();
   EXPECT_TRUE(form.isVisible());
   EXPECT_TRUE(FileExists(cue_));
@@ -267,7 +259,7 @@ TEST_F(ClosingDuringAWriteTest, AnsweredYesTheWriteStopsAndTheWindowCloses) {
   const auto files = Sources(form, 3000);
   CloseDuringTheWrite(form, IdYes);
   form.close();
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   for (int i = 0; i < 20 && form.isVisible(); ++i) QApplication::processEvents();
   EXPECT_FALSE(form.isVisible());
   EXPECT_FALSE(FileExists(cue_));
@@ -289,7 +281,7 @@ TEST_F(WindowSourcesTest, AWriteWithAnErrorDeletesNothingAndSaysWhatFailed) {
                              "': привод не записал секторы 40–59: ошибка записи. Сессия диска не закрыта.",
                          "Sonarvex v3.2", MsgIcon::Warning, MsgButtons::Ok);
   form.Record(false);
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   std::string why;
   EXPECT_TRUE(dialogs_.Clean(&why)) << why;  // and no question about the sources
   EXPECT_TRUE(FileExists(files[0]));
@@ -307,7 +299,7 @@ TEST_F(WindowSourcesTest, AWholeWriteAsksAndDeletes) {
   dialogs_.ExpectMessage("Удалить исходные WAV файлы?", "Sonarvex v3.2", MsgIcon::Question, MsgButtons::YesNo,
                          IdYes);
   form.Record(false);
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   std::string why;
   EXPECT_TRUE(dialogs_.Clean(&why)) << why;
   EXPECT_FALSE(FileExists(files[0]));
@@ -430,7 +422,7 @@ TEST_F(WindowSourcesTest, TheVerifyResultIsShownAndADifferenceKeepsTheSources) {
     form.Settings().DeleteWavAfterBurn = 0;
     EXPECT_TRUE(form.VerifyPanel->isHidden());
     form.Record(false);
-    WaitForTheThread(form);
+    test::WaitForTheThread(form);
     EXPECT_FALSE(form.VerifyPanel->isHidden());
     EXPECT_EQ(form.VerifyPanel->text().toStdString(), "Проверка записи: все дорожки совпадают");
     ExpectClean();
@@ -445,7 +437,7 @@ TEST_F(WindowSourcesTest, TheVerifyResultIsShownAndADifferenceKeepsTheSources) {
   dialogs_.ExpectMessage("Дорожка 2 отличается от источника с позиции 00:00.10", "Sonarvex v3.2", MsgIcon::Warning,
                          MsgButtons::Ok);
   form.Record(false);
-  WaitForTheThread(form);
+  test::WaitForTheThread(form);
   EXPECT_EQ(form.VerifyPanel->text().toStdString(), "Дорожка 2 отличается от источника с позиции 00:00.10");
   EXPECT_TRUE(FileExists(files[0]));
   EXPECT_TRUE(FileExists(files[1]));

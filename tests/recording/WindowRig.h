@@ -8,8 +8,10 @@
 #include <QApplication>
 #include <QTreeWidget>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ScriptedDialogs.h"
@@ -33,6 +35,15 @@ inline std::vector<std::string> ListColumn(TMainWriteForm& form, int column) {
   for (int i = 0; i < form.ListView->topLevelItemCount(); ++i)
     texts.push_back(form.ListView->topLevelItem(i)->text(column).toStdString());
   return texts;
+}
+// Runs the window's events until its write thread has ended (30 s at most).
+inline void WaitForTheThread(TMainWriteForm& form) {
+  for (int i = 0; i < 3000 && form.Busy(); ++i) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  QApplication::processEvents();
+  ASSERT_FALSE(form.Busy());
 }
 inline std::vector<std::string> Names(TMainWriteForm& form) { return ListColumn(form, 1); }
 inline std::vector<std::string> Captions(TMainWriteForm& form) { return ListColumn(form, 0); }
