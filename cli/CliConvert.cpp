@@ -362,8 +362,9 @@ int RunConvertCommand(Session& session, const std::vector<std::string>& args, st
       engine.SetDirection(direction);
       for (const std::string& f : list) engine.AddFile(f);
       if (engine.Rows().size() != list.size()) {
-        // WMA files without a decoder.
-        err << kWmaDecodingImpossibleText << "\n";
+        // WMA files without a decoder; choosing the WMA direction has said
+        // so already.
+        if (direction != kWmaToWav) err << kWmaDecodingImpossibleText << "\n";
         status = 1;
         continue;
       }

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "conversion/ConvertEngine.h"
 #include "platform/Files.h"
+#include "platform/Shell.h"
 #include "tests/cli/CliRunner.h"
 
 namespace sonarvex {
@@ -165,6 +167,30 @@ TEST(StartupLibraries, AMissingLameStopsOnlyMp3Rips) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(root + "/out", ec))
       EXPECT_NE(e.path().extension(), ".mp3") << "left behind: " << e.path();
   }
+  std::filesystem::remove_all(root);
+}
+
+// Without FFmpeg (hidden) a WMA file cannot be converted: said once, exit 1,
+// no output.
+TEST(StartupLibraries, AWmaConversionWithoutFfmpegSaysSoOnce) {
+  const std::string cli = test::BuiltCli();
+  if (cli.empty() || !FileExists(cli)) GTEST_SKIP() << "sonarvex-cli is not built beside the tests";
+  const std::string ffmpeg = FindInPath("ffmpeg");
+  if (ffmpeg.empty()) GTEST_SKIP() << "ffmpeg is not installed (it makes the WMA source)";
+  const std::string root = MakeImageRoot("sonarvex-wma-without-ffmpeg-test");
+  const std::string wma = root + "/tone.wma";
+  int status = -1;
+  test::CaptureOutput({ffmpeg, "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=440:duration=1",
+                       "-ac", "2", "-ar", "44100", "-c:a", "wmav2", wma},
+                      true, &status);
+  ASSERT_EQ(status, 0);
+  const LoaderRun run = RunReported({"SONARVEX_HIDE_LIBRARIES=libavcodec.so"},
+                                    {"--home", root + "/home", "convert", "--to", "wav", "--out",
+                                     root + "/conv", wma});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Occurrences(run.report, kWmaDecodingImpossibleText), 1u);
+  std::error_code ec;
+  EXPECT_TRUE(std::filesystem::is_empty(root + "/conv", ec) || ec) << "an output was left";
   std::filesystem::remove_all(root);
 }
 
