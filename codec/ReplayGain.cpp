@@ -83,8 +83,8 @@ LoudnessMeter::LoudnessMeter(unsigned channels, unsigned sampleRate) : channels_
   stepFrames_ = (sampleRate + 5) / 10;
 }
 
-// One sample through the K-weighting of a channel: the part of each
-// biquad that does not wait for the previous output is summed first.
+// One sample through the K-weighting of a channel: the terms of each
+// biquad that do not wait for the previous output are summed first.
 inline double KWeighted(LoudnessMeter::Channel& c, double x, const double* sh, const double* hp) {
   const double ty = sh[0] * x + sh[1] * c.x1 + sh[2] * c.x2 - sh[4] * c.y2;
   const double y = ty - sh[3] * c.y1;

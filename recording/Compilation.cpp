@@ -503,22 +503,22 @@ bool Compilation::JoinWav(const CompilationRow& lead, CompilationRow& row, std::
   std::uint8_t header[kWavHeaderSize];
   BuildWavHeader(header, static_cast<std::uint32_t>(bytes), CdAudioFormat);
   if (r) r = out.Write(header, sizeof header);
-  for (const CompilationRow* part : {&lead, static_cast<const CompilationRow*>(&row)}) {
+  for (const CompilationRow* piece : {&lead, static_cast<const CompilationRow*>(&row)}) {
     if (!r) break;
     // A CD-audio WAV file or a FLAC file, decoded here (and checked whole).
     std::string problem;
-    const auto reader = TrackSource::Open(part->Path(), decoderFolder_, &problem);
+    const auto reader = TrackSource::Open(piece->Path(), decoderFolder_, &problem);
     if (!reader) {
-      r = WriteResult::Failure(problem.empty() ? "не удалось прочитать файл " + Guillemets(part->Path()) : problem);
+      r = WriteResult::Failure(problem.empty() ? "не удалось прочитать файл " + Guillemets(piece->Path()) : problem);
       break;
     }
     std::vector<std::uint8_t> buffer(64 * 2352);
-    std::uint64_t left = part->bytes;
+    std::uint64_t left = piece->bytes;
     while (r && left > 0) {
       std::uint32_t got = 0;
       const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(left, buffer.size()));
       if (!reader->Read(buffer.data(), want, &got) || got == 0) {
-        r = WriteResult::Failure(reader->Error().empty() ? "не удалось прочитать файл " + Guillemets(part->Path())
+        r = WriteResult::Failure(reader->Error().empty() ? "не удалось прочитать файл " + Guillemets(piece->Path())
                                                          : reader->Error());
         break;
       }

@@ -46,7 +46,7 @@ class TrackSource {
   // from its start again up to there). False when that fails.
   bool SeekData(std::uint64_t byte);
   // Reads what is left of the file (the bytes up to Bytes() that were not
-  // read, such as the part of a sector the disc leaves out) and lets the
+  // read, such as the bytes of a sector the disc leaves out) and lets the
   // decoder make its checks of the whole file: a FLAC file's decoded length
   // and the MD5 signature of its audio. False, with Error() naming the
   // file, when they fail; a file given back whole and checked is true.

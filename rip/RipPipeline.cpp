@@ -372,7 +372,7 @@ class PcmStream {
     std::lock_guard<std::mutex> lock(budget_->mutex);
     return aborted_;
   }
-  // Whether part of the track went to the spill file.
+  // Whether some of the track went to the spill file.
   bool Spilled() {
     std::lock_guard<std::mutex> lock(budget_->mutex);
     return spillEnd_ > 0;
