@@ -25,6 +25,8 @@ extern "C" {
 
 #include <string>
 
+#include "platform/LazyLibraryApi.h"
+
 #define SONARVEX_FFMPEG_FUNCTIONS(X) \
   X(av_audio_fifo_alloc) \
   X(av_audio_fifo_free) \
@@ -96,22 +98,7 @@ extern "C" {
 
 namespace sonarvex::ffmpeg {
 
-struct Functions {
-#define SONARVEX_FFMPEG_FIELD(f) decltype(&::f) f = nullptr;
-  SONARVEX_FFMPEG_FUNCTIONS(SONARVEX_FFMPEG_FIELD)
-#undef SONARVEX_FFMPEG_FIELD
-};
-
-// Loads the library on the first call; true when it is there with every
-// function of the list.
-bool Available();
-// True when an earlier call loaded it (loads nothing).
-bool Loaded();
-// Why it is not (Russian, naming the file); empty when it is.
-std::string Error();
-// The table. Callers ask Available() first; a call without the library
-// ends the program with Error() on stderr.
-const Functions& Api();
+SONARVEX_LAZY_LIBRARY_API(SONARVEX_FFMPEG_FUNCTIONS)
 
 }  // namespace sonarvex::ffmpeg
 

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "platform/LazyLibraryApi.h"
+
 #define SONARVEX_CURL_FUNCTIONS(X) \
   X(curl_easy_cleanup) \
   X(curl_easy_getinfo) \
@@ -30,22 +32,7 @@
 
 namespace sonarvex::curl {
 
-struct Functions {
-#define SONARVEX_CURL_FIELD(f) decltype(&::f) f = nullptr;
-  SONARVEX_CURL_FUNCTIONS(SONARVEX_CURL_FIELD)
-#undef SONARVEX_CURL_FIELD
-};
-
-// Loads the library on the first call; true when it is there with every
-// function of the list.
-bool Available();
-// True when an earlier call loaded it (loads nothing).
-bool Loaded();
-// Why it is not (Russian, naming the file); empty when it is.
-std::string Error();
-// The table. Callers ask Available() first; a call without the library
-// ends the program with Error() on stderr.
-const Functions& Api();
+SONARVEX_LAZY_LIBRARY_API(SONARVEX_CURL_FUNCTIONS)
 
 }  // namespace sonarvex::curl
 

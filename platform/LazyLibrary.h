@@ -6,7 +6,8 @@
 // A user of such a library keeps a table of function pointers filled by
 // Load() and calls through it. The library stays loaded until the program
 // ends (GStreamer and FFmpeg keep threads and registries that must not be
-// unloaded under them).
+// unloaded under them). platform/LazyLibraryApi.h declares a table and
+// its functions; SONARVEX_LAZY_LIBRARY_TABLE below defines them.
 #pragma once
 
 #include <atomic>

@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "platform/LazyLibraryApi.h"
+
 #define SONARVEX_ALSA_FUNCTIONS(X) \
   X(snd_lib_error_set_handler) \
   X(snd_mixer_attach) \
@@ -61,22 +63,7 @@
 
 namespace sonarvex::alsa {
 
-struct Functions {
-#define SONARVEX_ALSA_FIELD(f) decltype(&::f) f = nullptr;
-  SONARVEX_ALSA_FUNCTIONS(SONARVEX_ALSA_FIELD)
-#undef SONARVEX_ALSA_FIELD
-};
-
-// Loads the library on the first call; true when it is there with every
-// function of the list.
-bool Available();
-// True when an earlier call loaded it (loads nothing).
-bool Loaded();
-// Why it is not (Russian, naming the file); empty when it is.
-std::string Error();
-// The table. Callers ask Available() first; a call without the library
-// ends the program with Error() on stderr.
-const Functions& Api();
+SONARVEX_LAZY_LIBRARY_API(SONARVEX_ALSA_FUNCTIONS)
 
 }  // namespace sonarvex::alsa
 

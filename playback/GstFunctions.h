@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "platform/LazyLibraryApi.h"
+
 #define SONARVEX_GST_FUNCTIONS(X) \
   X(g_error_free) \
   X(g_free) \
@@ -32,22 +34,7 @@
 
 namespace sonarvex::gst {
 
-struct Functions {
-#define SONARVEX_GST_FIELD(f) decltype(&::f) f = nullptr;
-  SONARVEX_GST_FUNCTIONS(SONARVEX_GST_FIELD)
-#undef SONARVEX_GST_FIELD
-};
-
-// Loads the library on the first call; true when it is there with every
-// function of the list.
-bool Available();
-// True when an earlier call loaded it (loads nothing).
-bool Loaded();
-// Why it is not (Russian, naming the file); empty when it is.
-std::string Error();
-// The table. Callers ask Available() first; a call without the library
-// ends the program with Error() on stderr.
-const Functions& Api();
+SONARVEX_LAZY_LIBRARY_API(SONARVEX_GST_FUNCTIONS)
 
 }  // namespace sonarvex::gst
 
